@@ -1,0 +1,248 @@
+#include "QuorvaneCore/Configuration.h"
+
+#include "Foundation/Text.h"
+#include "QuorvaneCore/ResolvedPlan.h"
+
+#include <algorithm>
+#include <array>
+#include <iterator>
+
+namespace quorvane {
+namespace {
+
+constexpr std::string_view defaultProfileName = "Default";
+constexpr std::array<std::int64_t, 5> holdMinuteChoices{0, 5, 15, 30, 60};
+
+constexpr std::string_view profilesMessage
+    = "Profiles must have unique identifiers and an active profile.";
+constexpr std::string_view defaultProfileMessage
+    = "Default must be permanent, named Default, and contain settings only.";
+constexpr std::string_view timingMessage = "Invalid automation timing preferences.";
+constexpr std::string_view displayNamesMessage
+    = "Display names must have a screen identifier and a nonblank name.";
+constexpr std::string_view profileMessage = "A profile has invalid settings or a missing name.";
+constexpr std::string_view ruleMessage
+    = "A rule has an invalid name, condition, settings, or a duplicate identifier.";
+constexpr std::string_view spaceMessage = "The selected Space belongs to another screen.";
+constexpr std::string_view verifiedModeMessage = "Invalid verified display configuration.";
+
+[[noreturn]] void fail(std::string_view message)
+{
+    throw ConfigurationError(ConfigurationError::Invalid{std::string(message)});
+}
+
+auto hasID(const UUID& id)
+{
+    return [&id](const Profile& profile) { return profile.id == id; };
+}
+
+bool hasUniqueIDs(const std::vector<Profile>& profiles)
+{
+    std::set<UUID> ids;
+    return std::ranges::all_of(
+        profiles, [&ids](const Profile& profile) { return ids.insert(profile.id).second; });
+}
+
+/// Another profile whose name reads as "Default" would be mistaken for the permanent one.
+bool isNamedLikeDefault(const Profile& profile)
+{
+    return asciiLowercased(trimmed(profile.name)) == "default";
+}
+
+bool hasPermanentDefaultProfile(const Configuration& configuration)
+{
+    const auto& profiles = configuration.profiles;
+    const auto found = std::ranges::find_if(profiles, hasID(configuration.defaultProfileID));
+    if (found == profiles.end())
+        return false;
+    if (found->name != defaultProfileName || !found->rules.empty() || !found->defaultSettings)
+        return false;
+    const auto carriesDefaultSettings
+        = [](const Profile& profile) { return profile.defaultSettings.has_value(); };
+    if (std::ranges::count_if(profiles, carriesDefaultSettings) != 1)
+        return false;
+    return std::ranges::none_of(profiles, [&](const Profile& profile) {
+        return profile.id != configuration.defaultProfileID && isNamedLikeDefault(profile);
+    });
+}
+
+bool hasValidTiming(const Configuration& configuration)
+{
+    return std::ranges::find(holdMinuteChoices, configuration.holdMinutes)
+        != holdMinuteChoices.end()
+        && Configuration::debounceMillisecondsRange.contains(configuration.debounceMilliseconds);
+}
+
+bool hasValidDisplayNames(const Configuration& configuration)
+{
+    if (!configuration.displayNames)
+        return true;
+    return std::ranges::all_of(*configuration.displayNames,
+        [](const auto& entry) { return !entry.first.empty() && !isBlank(entry.second); });
+}
+
+bool hasValidResolutions(const std::optional<ProfileDisplayPreferences>& preferences)
+{
+    if (!preferences || !preferences->resolutions)
+        return true;
+    return std::ranges::all_of(*preferences->resolutions,
+        [](const auto& entry) { return !entry.first.empty() && entry.second.isValid(); });
+}
+
+bool hasValidOwnSettings(const Profile& profile)
+{
+    return !isBlank(profile.name)
+        && (!profile.defaultSettings || profile.defaultSettings->isValid())
+        && hasValidResolutions(profile.displayPreferences);
+}
+
+bool hasValidContent(const Rule& rule)
+{
+    const RuleConditions& conditions = rule.conditions;
+    const bool hasValidScreen = !conditions.screen
+        || (!conditions.screen->id.empty() && !conditions.screen->name.empty());
+    const bool hasValidSpace
+        = !conditions.space || (!conditions.space->id.empty() && !conditions.space->name.empty());
+    return !isBlank(rule.name) && !rule.settings.isEmpty() && rule.settings.isValid()
+        && conditions.hasValidApps() && hasValidScreen && hasValidSpace;
+}
+
+/// A Space owned by one display can never be active on a different screen.
+bool spaceBelongsToAnotherScreen(const RuleConditions& conditions)
+{
+    if (!conditions.screen || !conditions.space || conditions.space->isShared
+        || !conditions.space->displayID)
+        return false;
+    return *conditions.space->displayID != conditions.screen->id;
+}
+
+/// Rule ids must be unique across the whole document, so `seenRuleIDs` spans every profile.
+void checkRules(const Profile& profile, std::set<UUID>& seenRuleIDs)
+{
+    for (const Rule& rule : profile.rules) {
+        if (!seenRuleIDs.insert(rule.id).second || !hasValidContent(rule))
+            fail(ruleMessage);
+        if (spaceBelongsToAnotherScreen(rule.conditions))
+            fail(spaceMessage);
+    }
+}
+
+bool isValidVerifiedMode(const VerifiedModeConfiguration& verified)
+{
+    const ModeConfiguration& mode = verified.mode;
+    return !verified.displayID.empty() && !verified.environment.empty()
+        && (!mode.refreshRate
+            || SettingValue::refresh(*mode.refreshRate).isValid(SettingKey::refreshRate))
+        && (!mode.resolution || mode.resolution->isValid());
+}
+
+} // namespace
+
+Configuration::Configuration()
+{
+    const Profile defaultProfile{
+        .id = UUID::random(),
+        .name = std::string(defaultProfileName),
+        .defaultSettings = DefaultSettings{},
+    };
+    profiles = {defaultProfile};
+    activeProfileID = defaultProfile.id;
+    defaultProfileID = defaultProfile.id;
+}
+
+const Profile& Configuration::activeProfile() const
+{
+    if (profiles.empty())
+        fail(profilesMessage);
+    const auto found = std::ranges::find_if(profiles, hasID(activeProfileID));
+    return found != profiles.end() ? *found : profiles.front();
+}
+
+const Profile& Configuration::defaultProfile() const
+{
+    if (const Profile* profile = defaultProfileOrFirst())
+        return *profile;
+    fail(profilesMessage);
+}
+
+const Profile* Configuration::defaultProfileOrFirst() const
+{
+    if (profiles.empty())
+        return nullptr;
+    const auto found = std::ranges::find_if(profiles, hasID(defaultProfileID));
+    return found != profiles.end() ? &*found : &profiles.front();
+}
+
+Profile* Configuration::profileWithDefaultID()
+{
+    const auto found = std::ranges::find_if(profiles, hasID(defaultProfileID));
+    return found != profiles.end() ? &*found : nullptr;
+}
+
+std::vector<Profile> Configuration::orderedProfiles() const
+{
+    const Profile* first = defaultProfileOrFirst();
+    if (!first)
+        return {};
+    std::vector<Profile> ordered{*first};
+    std::ranges::copy_if(profiles, std::back_inserter(ordered),
+        [this](const Profile& profile) { return profile.id != defaultProfileID; });
+    return ordered;
+}
+
+DefaultSettings Configuration::defaultSettings() const
+{
+    const Profile* profile = defaultProfileOrFirst();
+    if (!profile || !profile->defaultSettings)
+        return {};
+    return *profile->defaultSettings;
+}
+
+void Configuration::setDefaultSettings(DefaultSettings settings)
+{
+    if (Profile* profile = profileWithDefaultID())
+        profile->defaultSettings = std::move(settings);
+}
+
+void Configuration::setDebounceEnabled(bool isEnabled)
+{
+    debounceMilliseconds = isEnabled ? defaultDebounceMilliseconds : 0;
+}
+
+std::int64_t Configuration::effectiveDebounceMilliseconds() const
+{
+    return debounceMilliseconds > 0 ? defaultDebounceMilliseconds : 0;
+}
+
+void Configuration::activate(const UUID& profileID, std::map<ControlKey, ManualHold>& holds)
+{
+    if (std::ranges::none_of(profiles, hasID(profileID)))
+        return;
+    activeProfileID = profileID;
+    automationEnabled = true;
+    holds.clear();
+}
+
+void Configuration::validate() const
+{
+    if (schemaVersion != currentSchemaVersion)
+        throw ConfigurationError(ConfigurationError::UnsupportedVersion{schemaVersion});
+    if (std::ranges::none_of(profiles, hasID(activeProfileID)) || !hasUniqueIDs(profiles))
+        fail(profilesMessage);
+    if (!hasPermanentDefaultProfile(*this))
+        fail(defaultProfileMessage);
+    if (!hasValidTiming(*this))
+        fail(timingMessage);
+    if (!hasValidDisplayNames(*this))
+        fail(displayNamesMessage);
+    std::set<UUID> seenRuleIDs;
+    for (const Profile& profile : profiles) {
+        if (!hasValidOwnSettings(profile))
+            fail(profileMessage);
+        checkRules(profile, seenRuleIDs);
+    }
+    if (!std::ranges::all_of(verifiedModes, isValidVerifiedMode))
+        fail(verifiedModeMessage);
+}
+
+} // namespace quorvane

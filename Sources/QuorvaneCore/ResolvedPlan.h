@@ -1,0 +1,135 @@
+// What rules are resolved against (contexts, capabilities, manual holds) and what the resolver
+// returns.
+#pragma once
+
+#include "Foundation/Date.h"
+#include "Foundation/UUID.h"
+#include "QuorvaneCore/ControlKey.h"
+#include "QuorvaneCore/SettingValue.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace quorvane {
+
+/// One connected display in a context.
+struct DisplayContext {
+    std::string id;
+    /// The Desktop id active on this display; absent when the platform layer reported none.
+    std::optional<std::string> activeSpaceID{};
+    bool operator==(const DisplayContext&) const = default;
+};
+
+/// The situation rules are resolved against; an equal context means nothing changed.
+struct RuntimeContext {
+    std::optional<std::string> appBundleID{};
+    std::optional<std::string> focusedDisplayID{};
+    /// One per connected display; the order counts in comparisons.
+    std::vector<DisplayContext> displays{};
+    bool suspended = false;
+    bool operator==(const RuntimeContext&) const = default;
+};
+
+/// What one display control accepts right now.
+struct ControlCapability {
+    bool available = false;
+    /// Why the control is unavailable; for an available control, how it works. May be empty.
+    std::string reason{};
+    /// The only values the control accepts in the display's current mode; empty means any valid
+    /// value.
+    std::vector<SettingValue> choices{};
+
+    /// Absent when the control accepts `value` for `key`; otherwise why not, checked in this
+    /// order: the reason of an unavailable control (or "Control unavailable"), "Invalid value",
+    /// "Value unavailable in this display mode".
+    [[nodiscard]] std::optional<std::string> rejection(
+        const SettingValue& value, SettingKey key) const;
+
+    bool operator==(const ControlCapability&) const = default;
+};
+
+/// A value set by hand (by the user, or by another program) that overrides the rules for one
+/// control until it ends.
+struct ManualHold {
+    SettingValue value;
+    /// Absent: until the user resumes automatic control.
+    std::optional<Date> expiresAt{};
+    /// The change was made outside the system and detected.
+    bool isExternal = false;
+
+    /// True while the expiry is absent or strictly later than `now`.
+    [[nodiscard]] bool isActive(Date now) const;
+
+    bool operator==(const ManualHold&) const = default;
+};
+
+/// Where a resolved value came from.
+struct ResolutionSource {
+    struct RuleCase {
+        UUID id;
+        std::string name;
+        bool operator==(const RuleCase&) const = default;
+    };
+    struct Manual {
+        bool isExternal;
+        bool operator==(const Manual&) const = default;
+    };
+    struct ProfileDefault {
+        bool operator==(const ProfileDefault&) const = default;
+    };
+    /// The value the control had before a manual adjustment.
+    struct ManualRecovery {
+        bool operator==(const ManualRecovery&) const = default;
+    };
+    static ResolutionSource rule(UUID id, std::string name)
+    {
+        return {RuleCase{id, std::move(name)}};
+    }
+    static ResolutionSource manual(bool isExternal) { return {Manual{isExternal}}; }
+    static ResolutionSource profileDefault() { return {ProfileDefault{}}; }
+    static ResolutionSource manualRecovery() { return {ManualRecovery{}}; }
+
+    /// The rule's name, "Manual hold", "Changed outside QuorVane", "Default" or
+    /// "Before manual adjustment".
+    [[nodiscard]] std::string label() const;
+    bool operator==(const ResolutionSource&) const = default;
+
+    std::variant<RuleCase, Manual, ProfileDefault, ManualRecovery> value;
+};
+
+struct ResolvedAssignment {
+    SettingValue value;
+    ResolutionSource source;
+    bool operator==(const ResolvedAssignment&) const = default;
+};
+
+/// How one rule fared in a resolution.
+struct RuleEvaluation {
+    bool matches = false;
+    /// Deciding the rule needs the focused window's screen.
+    bool needsFocusedWindow = false;
+    /// The controls whose value this rule decided.
+    std::vector<ControlKey> contributions{};
+    /// Why some of its settings were not applied.
+    std::vector<std::string> reasons{};
+
+    /// "Active · 2 settings", "Partial · 1 setting", the reasons joined with "; ",
+    /// "Overridden by higher priority" or "Not matching".
+    [[nodiscard]] std::string label() const;
+    bool operator==(const RuleEvaluation&) const = default;
+};
+
+/// The resolver's result; a default-built plan has all three maps empty.
+struct ResolvedPlan {
+    std::map<ControlKey, ResolvedAssignment> assignments{};
+    /// Keyed by rule id, for every rule of the resolved profile.
+    std::map<UUID, RuleEvaluation> rules{};
+    /// The reason per control that cannot be set.
+    std::map<ControlKey, std::string> unavailable{};
+    bool operator==(const ResolvedPlan&) const = default;
+};
+
+} // namespace quorvane

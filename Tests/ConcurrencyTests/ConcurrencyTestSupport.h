@@ -1,0 +1,70 @@
+// Named coroutines and a journal shared by the runtime's tests. Named functions, not capturing
+// lambdas: a lambda's closure would be gone before the task runs.
+#pragma once
+
+#include "Concurrency/Cancellation.h"
+#include "Concurrency/Executor.h"
+#include "Concurrency/Sleep.h"
+#include "Concurrency/Task.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvane {
+
+/// What happened, each entry with the virtual time since the journal was opened.
+class Journal final {
+public:
+    explicit Journal(const Executor& executor)
+        : m_executor(executor)
+        , m_start(executor.now())
+    {
+    }
+
+    void note(std::string_view what)
+    {
+        const auto elapsed
+            = std::chrono::duration_cast<std::chrono::milliseconds>(m_executor.now() - m_start);
+        entries.push_back(std::string(what) + " at " + std::to_string(elapsed.count()) + " ms");
+    }
+
+    std::vector<std::string> entries;
+
+private:
+    const Executor& m_executor;
+    ContinuousClock::time_point m_start;
+};
+
+template <typename T> Task<void> store(Task<T> task, std::optional<T>& result)
+{
+    result = co_await std::move(task);
+}
+
+/// "done", "cancelled" or the error's text.
+inline Task<void> storeOutcome(Task<void> task, std::optional<std::string>& outcome)
+{
+    try {
+        co_await std::move(task);
+        outcome = "done";
+    } catch (const CancellationError&) {
+        outcome = "cancelled";
+    } catch (const Error& error) {
+        outcome = error.what();
+    }
+}
+
+/// Notes `name` after `pause`, or "<name> cancelled" when the sleep is cancelled.
+inline Task<void> noteAfter(Journal& journal, std::string name, ContinuousClock::duration pause)
+{
+    try {
+        co_await sleep(pause);
+        journal.note(name);
+    } catch (const CancellationError&) {
+        journal.note(name + " cancelled");
+    }
+}
+
+} // namespace quorvane
