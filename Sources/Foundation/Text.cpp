@@ -10,9 +10,20 @@ namespace {
 bool isWhiteSpace(char32_t scalar)
 {
     switch (scalar) {
-    case 0x0009: case 0x000A: case 0x000B: case 0x000C: case 0x000D:
-    case 0x0020: case 0x0085: case 0x00A0: case 0x1680:
-    case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
+    case 0x0009:
+    case 0x000A:
+    case 0x000B:
+    case 0x000C:
+    case 0x000D:
+    case 0x0020:
+    case 0x0085:
+    case 0x00A0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
         return true;
     default:
         return scalar >= 0x2000 && scalar <= 0x200A;
@@ -34,7 +45,7 @@ std::optional<Decoded> decodeAt(std::string_view text, std::size_t index)
 {
     const std::uint8_t lead = byteAt(text, index);
     if (lead < 0x80)
-        return Decoded {lead, 1};
+        return Decoded{lead, 1};
     std::size_t length = 0;
     char32_t scalar = 0;
     char32_t minimum = 0;
@@ -57,7 +68,7 @@ std::optional<Decoded> decodeAt(std::string_view text, std::size_t index)
     }
     if (scalar < minimum || scalar > 0x10FFFF || (scalar >= 0xD800 && scalar <= 0xDFFF))
         return std::nullopt;
-    return Decoded {scalar, length};
+    return Decoded{scalar, length};
 }
 
 /// The scalar that ends just before `end`, found by walking back over continuation bytes.
@@ -93,16 +104,14 @@ std::string_view trimmed(std::string_view text)
     return text.substr(begin, end - begin);
 }
 
-bool isBlank(std::string_view text)
-{
-    return trimmed(text).empty();
-}
+bool isBlank(std::string_view text) { return trimmed(text).empty(); }
 
 std::string asciiLowercased(std::string_view text)
 {
     std::string result(text);
-    std::ranges::transform(result, result.begin(),
-        [](char character) { return character >= 'A' && character <= 'Z' ? character - 'A' + 'a' : character; });
+    std::ranges::transform(result, result.begin(), [](char character) {
+        return character >= 'A' && character <= 'Z' ? character - 'A' + 'a' : character;
+    });
     return result;
 }
 
@@ -115,6 +124,17 @@ bool isValidUTF8(std::string_view text)
         index += decoded->length;
     }
     return true;
+}
+
+std::string joined(const std::vector<std::string>& parts, std::string_view separator)
+{
+    std::string result;
+    for (std::size_t index = 0; index < parts.size(); ++index) {
+        if (index > 0)
+            result += separator;
+        result += parts[index];
+    }
+    return result;
 }
 
 } // namespace quorvane

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvane {
 
@@ -19,5 +20,8 @@ namespace quorvane {
 
 /// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 [[nodiscard]] bool isValidUTF8(std::string_view text);
+
+/// The parts in order with `separator` between neighbours; empty for no parts.
+[[nodiscard]] std::string joined(const std::vector<std::string>& parts, std::string_view separator);
 
 } // namespace quorvane

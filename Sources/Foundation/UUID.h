@@ -39,7 +39,7 @@ public:
     auto operator<=>(const UUID&) const = default;
 
 private:
-    Bytes m_bytes {};
+    Bytes m_bytes{};
 };
 
 using UUIDGenerator = std::function<UUID()>;

@@ -2,7 +2,7 @@
 
 #include "Foundation/Format.h"
 #include "Foundation/Overloaded.h"
-#include "QuorvaneCore/Joined.h"
+#include "Foundation/Text.h"
 
 #include <algorithm>
 

@@ -3,7 +3,6 @@
 #include "Foundation/Format.h"
 #include "Foundation/Hash.h"
 #include "Foundation/Text.h"
-#include "QuorvaneCore/Joined.h"
 #include "QuorvaneCore/ResolvedPlan.h"
 
 #include <algorithm>

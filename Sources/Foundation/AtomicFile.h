@@ -1,0 +1,38 @@
+// Reading whole files, and replacing them so that a reader sees either the old or the new bytes.
+#pragma once
+
+#include "Foundation/Error.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace quorvane {
+
+/// A file that could not be read or written; the message names the file and the system's reason.
+class FileError final : public Error {
+public:
+    [[nodiscard]] static FileError reading(std::filesystem::path path, std::error_code reason);
+    [[nodiscard]] static FileError writing(std::filesystem::path path, std::error_code reason);
+
+    [[nodiscard]] const std::filesystem::path& path() const noexcept { return m_path; }
+    [[nodiscard]] std::error_code reason() const noexcept { return m_reason; }
+
+private:
+    FileError(std::string message, std::filesystem::path path, std::error_code reason);
+
+    std::filesystem::path m_path;
+    std::error_code m_reason;
+};
+
+/// Every byte of the file at `path`. Throws FileError (for instance no_such_file_or_directory).
+[[nodiscard]] std::string readFile(const std::filesystem::path& path);
+
+/// Replaces the file at `path` with `bytes`: they go to a new file in the same folder, which is
+/// synced to disk and then renamed over the target. The result has the mode of any new file
+/// (0666 without the umask's bits). On failure throws FileError and leaves the old file as it
+/// was, with no temporary file behind. The folder must exist: creating it is the caller's job.
+void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+} // namespace quorvane

@@ -1,0 +1,338 @@
+#include "Foundation/JSON.h"
+
+#include "Foundation/Format.h"
+#include "Foundation/Text.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <limits>
+
+namespace quorvane {
+namespace {
+
+using Kind = JSONDecodingError::Kind;
+
+std::string withCodingPath(std::string_view codingPath, std::string_view description)
+{
+    if (codingPath.empty())
+        return std::string(description);
+    return std::string(codingPath) + ": " + std::string(description);
+}
+
+std::string memberPath(std::string_view codingPath, std::string_view key)
+{
+    if (codingPath.empty())
+        return std::string(key);
+    return std::string(codingPath) + "." + std::string(key);
+}
+
+std::string elementPath(std::string_view codingPath, std::size_t index)
+{
+    return std::string(codingPath) + "[" + formatUnsigned(index) + "]";
+}
+
+std::string_view kindName(const nlohmann::json& json)
+{
+    switch (json.type()) {
+    case nlohmann::json::value_t::null:
+        return "null";
+    case nlohmann::json::value_t::boolean:
+        return "a Bool";
+    case nlohmann::json::value_t::number_integer:
+    case nlohmann::json::value_t::number_unsigned:
+        return "an integer";
+    case nlohmann::json::value_t::number_float:
+        return "a floating-point number";
+    case nlohmann::json::value_t::string:
+        return "a string";
+    case nlohmann::json::value_t::array:
+        return "an array";
+    case nlohmann::json::value_t::object:
+        return "an object";
+    case nlohmann::json::value_t::binary:
+    case nlohmann::json::value_t::discarded:
+        break;
+    }
+    return "a value that JSON text cannot hold";
+}
+
+JSONDecodingError notJSON(std::string_view reason)
+{
+    return JSONDecodingError(
+        Kind::dataCorrupted, "", "The data is not valid JSON: " + std::string(reason) + ".");
+}
+
+/// nlohmann's message without its "[json.exception.parse_error.101] " prefix.
+std::string_view reasonOf(const nlohmann::json::exception& error)
+{
+    const std::string_view message = error.what();
+    const std::size_t prefixEnd = message.find("] ");
+    return prefixEnd == std::string_view::npos ? message : message.substr(prefixEnd + 2);
+}
+
+// The parser itself does not recurse, so refusing each container that opens too deep keeps any
+// input from exhausting the stack, here or in whoever walks the tree later.
+bool refuseDeepNesting(int depth, nlohmann::json::parse_event_t event, nlohmann::json&)
+{
+    const bool opens = event == nlohmann::json::parse_event_t::object_start
+        || event == nlohmann::json::parse_event_t::array_start;
+    if (opens && depth >= maximumJSONNesting)
+        throw JSONDecodingError(Kind::dataCorrupted, "",
+            "The data nests arrays and objects deeper than " + formatInteger(maximumJSONNesting)
+                + " levels.");
+    return true;
+}
+
+bool isIntegralBeyondInt64(double value)
+{
+    // The parser makes integers beyond 64 bits doubles, and -2^63 - 1 rounds to -2^63 on the way.
+    constexpr double twoToThe63 = 9223372036854775808.0;
+    return std::trunc(value) == value && std::fabs(value) >= twoToThe63;
+}
+
+void checkEncodable(const nlohmann::json& json, const std::string& codingPath)
+{
+    switch (json.type()) {
+    case nlohmann::json::value_t::number_float: {
+        const double number = json.get_ref<const double&>();
+        if (!std::isfinite(number))
+            throw JSONEncodingError(
+                codingPath, "JSON cannot hold the number " + formatFixed(number, 0) + ".");
+        return;
+    }
+    case nlohmann::json::value_t::string:
+        if (!isValidUTF8(json.get_ref<const std::string&>()))
+            throw JSONEncodingError(codingPath, "The text is not valid UTF-8.");
+        return;
+    case nlohmann::json::value_t::array:
+        for (std::size_t index = 0; index < json.size(); ++index)
+            checkEncodable(json[index], elementPath(codingPath, index));
+        return;
+    case nlohmann::json::value_t::object:
+        for (const auto& [key, value] : json.items()) {
+            if (!isValidUTF8(key))
+                throw JSONEncodingError(codingPath, "A key is not valid UTF-8.");
+            checkEncodable(value, memberPath(codingPath, key));
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+} // namespace
+
+JSONDecodingError::JSONDecodingError(Kind kind, std::string codingPath, std::string description)
+    : Error(withCodingPath(codingPath, description))
+    , m_kind(kind)
+    , m_codingPath(std::move(codingPath))
+    , m_description(std::move(description))
+{
+}
+
+JSONEncodingError::JSONEncodingError(std::string codingPath, std::string description)
+    : Error(withCodingPath(codingPath, description))
+    , m_codingPath(std::move(codingPath))
+{
+}
+
+nlohmann::json parseJSON(std::string_view bytes)
+{
+    if (!isValidUTF8(bytes))
+        throw JSONDecodingError(Kind::dataCorrupted, "", "The data is not valid UTF-8.");
+    try {
+        return nlohmann::json::parse(bytes.begin(), bytes.end(), refuseDeepNesting);
+    } catch (const nlohmann::json::exception& error) {
+        throw notJSON(reasonOf(error));
+    }
+}
+
+std::string serializeJSON(const nlohmann::json& document)
+{
+    checkEncodable(document, "");
+    return document.dump(2);
+}
+
+JSONValue::JSONValue(const nlohmann::json& document)
+    : JSONValue(document, "")
+{
+}
+
+JSONValue::JSONValue(const nlohmann::json& json, std::string codingPath)
+    : m_json(&json)
+    , m_codingPath(std::move(codingPath))
+{
+}
+
+JSONObject JSONValue::object() const
+{
+    if (!m_json->is_object())
+        throw kindMismatch("an object");
+    return JSONObject(*this);
+}
+
+std::vector<JSONValue> JSONValue::elements() const
+{
+    if (!m_json->is_array())
+        throw kindMismatch("an array");
+    std::vector<JSONValue> elements;
+    elements.reserve(m_json->size());
+    for (std::size_t index = 0; index < m_json->size(); ++index)
+        elements.push_back(JSONValue((*m_json)[index], elementPath(m_codingPath, index)));
+    return elements;
+}
+
+std::vector<std::pair<JSONValue, JSONValue>> JSONValue::alternatingPairs() const
+{
+    const std::vector<JSONValue> all = elements();
+    if (all.size() % 2 != 0)
+        throw dataCorrupted("Expected an array of alternating keys and values, but it has an odd "
+                            "number of elements.");
+    std::vector<std::pair<JSONValue, JSONValue>> pairs;
+    for (std::size_t index = 0; index < all.size(); index += 2)
+        pairs.emplace_back(all[index], all[index + 1]);
+    return pairs;
+}
+
+JSONTaggedCase JSONValue::taggedCase(std::initializer_list<std::string_view> caseNames) const
+{
+    const JSONObject cases = object();
+    const auto isPresent = [&cases](std::string_view name) { return cases.contains(name); };
+    if (std::ranges::count_if(caseNames, isPresent) != 1)
+        throw JSONDecodingError(
+            Kind::typeMismatch, m_codingPath, "Invalid number of keys found, expected one.");
+    const std::string_view name = *std::ranges::find_if(caseNames, isPresent);
+    return {.name = name, .payload = cases.requiredMember(name).object()};
+}
+
+JSONDecodingError JSONValue::dataCorrupted(std::string description) const
+{
+    return JSONDecodingError(Kind::dataCorrupted, m_codingPath, std::move(description));
+}
+
+JSONDecodingError JSONValue::kindMismatch(std::string_view expected) const
+{
+    const Kind kind = m_json->is_null() ? Kind::valueNotFound : Kind::typeMismatch;
+    return JSONDecodingError(kind, m_codingPath,
+        "Expected " + std::string(expected) + " but found " + std::string(kindName(*m_json)) + ".");
+}
+
+JSONObject::JSONObject(JSONValue value)
+    : m_value(std::move(value))
+{
+}
+
+bool JSONObject::contains(std::string_view key) const { return m_value.m_json->contains(key); }
+
+JSONValue JSONObject::requiredMember(std::string_view key) const
+{
+    const auto found = m_value.m_json->find(key);
+    if (found == m_value.m_json->end())
+        throw JSONDecodingError(Kind::keyNotFound, codingPath(),
+            "No value associated with the key \"" + std::string(key) + "\".");
+    JSONValue member(*found, memberPath(codingPath(), key));
+    if (found->is_null())
+        throw JSONDecodingError(
+            Kind::valueNotFound, member.codingPath(), "Found null where a value is required.");
+    return member;
+}
+
+std::optional<JSONValue> JSONObject::optionalMember(std::string_view key) const
+{
+    const auto found = m_value.m_json->find(key);
+    if (found == m_value.m_json->end() || found->is_null())
+        return std::nullopt;
+    return JSONValue(*found, memberPath(codingPath(), key));
+}
+
+std::vector<JSONObject::Member> JSONObject::members() const
+{
+    std::vector<Member> members;
+    for (const auto& [key, value] : m_value.m_json->items())
+        members.push_back({.key = key, .value = JSONValue(value, memberPath(codingPath(), key))});
+    return members;
+}
+
+bool decodeBool(const JSONValue& value)
+{
+    if (!value.m_json->is_boolean())
+        throw value.kindMismatch("a Bool");
+    return value.m_json->get_ref<const bool&>();
+}
+
+std::int64_t decodeInteger(const JSONValue& value)
+{
+    const nlohmann::json& json = *value.m_json;
+    if (json.is_number_unsigned()) {
+        const auto unsignedValue = json.get_ref<const std::uint64_t&>();
+        if (unsignedValue > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            throw value.dataCorrupted("The number does not fit in a 64-bit integer.");
+        return static_cast<std::int64_t>(unsignedValue);
+    }
+    if (json.is_number_float() && isIntegralBeyondInt64(json.get_ref<const double&>()))
+        throw value.dataCorrupted("The number does not fit in a 64-bit integer.");
+    if (!json.is_number_integer())
+        throw value.kindMismatch("an integer");
+    return json.get_ref<const std::int64_t&>();
+}
+
+double decodeDouble(const JSONValue& value)
+{
+    const nlohmann::json& json = *value.m_json;
+    if (json.is_number_float())
+        return json.get_ref<const double&>();
+    if (json.is_number_unsigned())
+        return static_cast<double>(json.get_ref<const std::uint64_t&>());
+    if (json.is_number_integer())
+        return static_cast<double>(json.get_ref<const std::int64_t&>());
+    throw value.kindMismatch("a number");
+}
+
+std::string decodeString(const JSONValue& value)
+{
+    if (!value.m_json->is_string())
+        throw value.kindMismatch("a string");
+    return value.m_json->get_ref<const std::string&>();
+}
+
+UUID decodeUUID(const JSONValue& value)
+{
+    const std::optional<UUID> uuid = UUID::parse(decodeString(value));
+    if (!uuid)
+        throw value.dataCorrupted("Attempted to decode UUID from invalid UUID string.");
+    return *uuid;
+}
+
+nlohmann::json encodeObject(std::initializer_list<JSONMember> members)
+{
+    nlohmann::json object = nlohmann::json::object();
+    for (const auto& [key, value] : members) {
+        assert(!object.contains(key) && "each key is written once");
+        if (!value.is_null())
+            object[std::string(key)] = value;
+    }
+    return object;
+}
+
+nlohmann::json encodeTaggedCase(
+    std::string_view caseName, std::initializer_list<JSONMember> payload)
+{
+    nlohmann::json object = nlohmann::json::object();
+    object[std::string(caseName)] = encodeObject(payload);
+    return object;
+}
+
+nlohmann::json encodeBool(bool value) { return nlohmann::json(value); }
+
+nlohmann::json encodeInteger(std::int64_t value) { return nlohmann::json(value); }
+
+nlohmann::json encodeDouble(double value) { return nlohmann::json(value); }
+
+nlohmann::json encodeString(std::string_view value) { return nlohmann::json(value); }
+
+nlohmann::json encodeUUID(const UUID& value) { return nlohmann::json(value.uuidString()); }
+
+} // namespace quorvane
