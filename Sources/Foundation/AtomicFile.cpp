@@ -68,8 +68,11 @@ std::filesystem::path temporarySibling(const std::filesystem::path& target)
     std::array<char, 16> suffix{};
     const auto end
         = std::to_chars(suffix.data(), suffix.data() + suffix.size(), generator(), 16).ptr;
-    std::string name
-        = "." + target.filename().string() + "." + std::string(suffix.data(), end) + ".tmp";
+    std::string name = ".";
+    name += target.filename().string();
+    name += '.';
+    name.append(suffix.data(), end);
+    name += ".tmp";
     return target.parent_path() / name;
 }
 

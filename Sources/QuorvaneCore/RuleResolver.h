@@ -1,0 +1,29 @@
+// Which value every control of every connected display should have, and where it comes from.
+#pragma once
+
+#include "Foundation/Date.h"
+#include "QuorvaneCore/ControlKey.h"
+#include "QuorvaneCore/ResolvedPlan.h"
+#include "QuorvaneCore/Rules.h"
+
+#include <map>
+
+namespace quorvane {
+
+/// A pure computation over values: it reads no clock, touches no hardware, keeps no state and
+/// never fails. Every value that cannot be used ends up as a reason text in the plan.
+struct RuleResolver final {
+    RuleResolver() = delete; // Only a home for resolve().
+
+    /// The plan for `context`. An active manual hold wins a control first, then the enabled rules
+    /// of `profile` from first to last (the first rule that claims a control keeps it), then
+    /// `defaultSettings`. A control without an entry in `capabilities` is never assigned. A
+    /// suspended context gives the empty plan: no assignment, no evaluation, no reason.
+    /// Only the profile's rules and the Default settings' displays are read.
+    [[nodiscard]] static ResolvedPlan resolve(const Profile& profile,
+        const DefaultSettings& defaultSettings, const RuntimeContext& context,
+        const std::map<ControlKey, ControlCapability>& capabilities,
+        const std::map<ControlKey, ManualHold>& holds, Date now);
+};
+
+} // namespace quorvane
