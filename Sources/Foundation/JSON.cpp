@@ -143,6 +143,9 @@ nlohmann::json parseJSON(std::string_view bytes)
 {
     if (!isValidUTF8(bytes))
         throw JSONDecodingError(Kind::dataCorrupted, "", "The data is not valid UTF-8.");
+    // The parser stops at a NUL byte and would accept whatever came before it.
+    if (bytes.find('\0') != std::string_view::npos)
+        throw notJSON("it holds a NUL character");
     try {
         return nlohmann::json::parse(bytes.begin(), bytes.end(), refuseDeepNesting);
     } catch (const nlohmann::json::exception& error) {

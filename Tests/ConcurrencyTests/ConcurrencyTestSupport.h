@@ -1,4 +1,4 @@
-// Named coroutines and a journal shared by the runtime's tests. Named functions, not capturing
+// A journal and a named coroutine shared by the runtime's tests. Named functions, not capturing
 // lambdas: a lambda's closure would be gone before the task runs.
 #pragma once
 
@@ -8,7 +8,6 @@
 #include "Concurrency/Task.h"
 
 #include <chrono>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,24 +36,6 @@ private:
     const Executor& m_executor;
     ContinuousClock::time_point m_start;
 };
-
-template <typename T> Task<void> store(Task<T> task, std::optional<T>& result)
-{
-    result = co_await std::move(task);
-}
-
-/// "done", "cancelled" or the error's text.
-inline Task<void> storeOutcome(Task<void> task, std::optional<std::string>& outcome)
-{
-    try {
-        co_await std::move(task);
-        outcome = "done";
-    } catch (const CancellationError&) {
-        outcome = "cancelled";
-    } catch (const Error& error) {
-        outcome = error.what();
-    }
-}
 
 /// Notes `name` after `pause`, or "<name> cancelled" when the sleep is cancelled.
 inline Task<void> noteAfter(Journal& journal, std::string name, ContinuousClock::duration pause)

@@ -1,28 +1,42 @@
 #include "ConcurrencyTestSupport.h"
 
 #include "Concurrency/ManualExecutor.h"
+#include "Concurrency/Sleep.h"
 #include "Concurrency/Spawn.h"
 #include "Concurrency/Task.h"
+#include "Concurrency/Yield.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace quorvane {
 namespace {
 
 using namespace std::chrono_literals;
+using Depths = std::vector<std::uintptr_t>;
+using Entries = std::vector<std::string>;
+
+// The frame address of a plain function: coroutine locals live on the heap, so only a call
+// shows how deep the machine stack is.
+[[gnu::noinline]] std::uintptr_t stackDepth()
+{
+    return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+}
 
 enum class Outcome { succeeds, fails };
 
-Task<int> produce(int value, std::chrono::milliseconds pause, Outcome outcome)
+Task<int> produce(std::chrono::milliseconds pause, Outcome outcome, Depths& depths)
 {
+    depths.push_back(stackDepth());
     if (pause > 0ms)
         co_await sleep(pause);
     if (outcome == Outcome::fails)
         throw Error("The monitor did not answer.");
-    co_return value;
+    co_return 7;
 }
 
 Task<int> relay(Task<int> inner, int levels)
@@ -32,16 +46,19 @@ Task<int> relay(Task<int> inner, int levels)
     co_return co_await relay(std::move(inner), levels - 1);
 }
 
-Task<void> describe(Task<int> task, std::string& description)
+// Measures the stack before the chain starts and after it has ended; produce() at its bottom.
+Task<void> describe(Task<int> task, std::string& description, Depths& depths)
 {
+    depths.push_back(stackDepth());
     try {
         description = std::to_string(co_await std::move(task));
     } catch (const Error& error) {
         description = error.what();
     }
+    depths.push_back(stackDepth());
 }
 
-TEST(TaskTest, ValuesAndErrorsCrossEveryAwait)
+TEST(TaskTest, ValuesAndErrorsCrossTenThousandNestedAwaitsOnAFlatStack)
 {
     struct Case {
         std::string_view name;
@@ -59,126 +76,85 @@ TEST(TaskTest, ValuesAndErrorsCrossEveryAwait)
         SCOPED_TRACE(c.name);
         ManualExecutor executor;
         std::string description;
-        spawn(describe(relay(produce(7, c.pause, c.outcome), 3), description));
+        Depths depths;
+        spawn(describe(relay(produce(c.pause, c.outcome, depths), 10'000), description, depths));
         executor.advance(c.pause);
         EXPECT_EQ(description, c.description);
+        const auto [shallowest, deepest] = std::ranges::minmax(depths);
+        EXPECT_LT(deepest - shallowest, 64u * 1024);
     }
 }
 
-Task<void> markStarted(bool& started)
+Task<void> markStarted(bool& started, std::shared_ptr<int>)
 {
     started = true;
     co_return;
 }
 
-Task<void> awaitLater(Task<void> task, std::optional<std::string>& outcome)
+TEST(TaskTest, ATaskNeverAwaitedNeverRunsAndFreesItsFrame)
 {
-    co_await sleep(10ms);
-    co_await storeOutcome(std::move(task), outcome);
-}
-
-TEST(TaskTest, DoesNotStartUntilAwaited)
-{
-    ManualExecutor executor;
     bool started = false;
-    std::optional<std::string> outcome;
-    Task<void> task = markStarted(started);
-    spawn(awaitLater(std::move(task), outcome));
-    executor.advance(9ms);
-    EXPECT_FALSE(started);
-    executor.advance(1ms);
-    EXPECT_TRUE(started);
-    EXPECT_EQ(outcome, "done");
-}
-
-Task<std::unique_ptr<int>> makeUnique(int value) { co_return std::make_unique<int>(value); }
-
-TEST(TaskTest, MoveOnlyValuesAreMovedOut)
-{
-    ManualExecutor executor;
-    std::optional<std::unique_ptr<int>> result;
-    spawn(store(makeUnique(3), result));
-    executor.runUntilIdle();
-    ASSERT_TRUE(result && *result);
-    EXPECT_EQ(**result, 3);
-}
-
-Task<void> holdUntilAwaited(std::shared_ptr<int>) { co_return; }
-
-TEST(TaskTest, DestroyingATaskThatNeverRanFreesItsFrame)
-{
     const auto token = std::make_shared<int>(0);
     {
-        const Task<void> task = holdUntilAwaited(token);
+        const Task<void> task = markStarted(started, token);
         EXPECT_EQ(token.use_count(), 2);
     }
+    EXPECT_FALSE(started);
     EXPECT_EQ(token.use_count(), 1);
 }
 
-// The frame address of a plain function: coroutine locals live on the heap, so only a call
-// shows how deep the machine stack is.
-[[gnu::noinline]] std::uintptr_t stackDepthMarker()
-{
-    return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-}
-
-std::uintptr_t distance(std::uintptr_t first, std::uintptr_t second)
-{
-    return first > second ? first - second : second - first;
-}
-
-Task<int> nest(int remaining, std::uintptr_t& innermostStack)
-{
-    if (remaining == 0) {
-        innermostStack = stackDepthMarker();
-        co_return 0;
-    }
-    co_return 1 + co_await nest(remaining - 1, innermostStack);
-}
-
-Task<void> measureNesting(int depth, std::uintptr_t& outermostStack, std::uintptr_t& innermostStack,
-    std::optional<int>& result)
-{
-    outermostStack = stackDepthMarker();
-    result = co_await nest(depth, innermostStack);
-}
-
-constexpr std::uintptr_t flatStackAllowance = 64 * 1024;
-
-TEST(TaskTest, TenThousandNestedAwaitsKeepTheStackFlat)
+TEST(TaskTest, SleepResumesWhenItsTimeHasComeNotBeforeInTheOrderTheSleepsBegan)
 {
     ManualExecutor executor;
-    std::uintptr_t outermostStack = 0;
-    std::uintptr_t innermostStack = 0;
-    std::optional<int> result;
-    spawn(measureNesting(10'000, outermostStack, innermostStack, result));
-    executor.runUntilIdle();
-    EXPECT_EQ(result, 10'000);
-    EXPECT_LT(distance(outermostStack, innermostStack), flatStackAllowance);
+    Journal journal(executor);
+    spawn(noteAfter(journal, "a", 100ms));
+    spawn(noteAfter(journal, "b", 100ms));
+    spawn(noteAfter(journal, "negative", -1h));
+    executor.advance(99ms);
+    EXPECT_EQ(journal.entries, (Entries{"negative at 0 ms"}));
+    executor.advance(1ms);
+    EXPECT_EQ(journal.entries, (Entries{"negative at 0 ms", "a at 100 ms", "b at 100 ms"}));
 }
 
-Task<int> one() { co_return 1; }
-
-Task<void> countSynchronousAwaits(int count, std::uintptr_t& spread, std::optional<int>& result)
+Task<void> sleepThenWaitFor(TaskHandle other, Journal& journal)
 {
-    const std::uintptr_t start = stackDepthMarker();
-    int sum = 0;
-    for (int index = 0; index < count; ++index) {
-        sum += co_await one();
-        spread = std::max(spread, distance(start, stackDepthMarker()));
-    }
-    result = sum;
+    co_await noteAfter(journal, "sleep", 100ms);
+    co_await other;
+    journal.note("waited");
 }
 
-TEST(TaskTest, AHundredThousandAwaitsInALoopKeepTheStackFlat)
+TEST(TaskTest, CancellationEndsASleepAtOnceAndItsTimerLaterDoesNothing)
 {
     ManualExecutor executor;
-    std::uintptr_t spread = 0;
-    std::optional<int> result;
-    spawn(countSynchronousAwaits(100'000, spread, result));
+    Journal journal(executor);
+    const TaskHandle other = spawn(noteAfter(journal, "other", 200ms));
+    const TaskHandle sleeper = spawn(sleepThenWaitFor(other, journal));
+    executor.advance(30ms);
+    sleeper.cancel();
+    EXPECT_TRUE(journal.entries.empty()) << "resumed inside cancel()";
+    // Had the timer resumed the task at 100 ms, it would have cut short the wait for `other`.
+    executor.advance(1h);
+    EXPECT_EQ(journal.entries,
+        (Entries{"sleep cancelled at 30 ms", "other at 200 ms", "waited at 200 ms"}));
+}
+
+Task<void> noteAroundYields(Journal& journal, std::string name)
+{
+    journal.note(name + "1");
+    co_await yield();
+    journal.note(name + "2");
+}
+
+TEST(TaskTest, YieldResumesBehindWorkAlreadyQueued)
+{
+    ManualExecutor executor;
+    Journal journal(executor);
+    spawn(noteAroundYields(journal, "a"));
+    spawn(noteAroundYields(journal, "b"));
+    executor.post([&] { journal.note("posted"); });
     executor.runUntilIdle();
-    EXPECT_EQ(result, 100'000);
-    EXPECT_LT(spread, flatStackAllowance);
+    EXPECT_EQ(journal.entries,
+        (Entries{"a1 at 0 ms", "b1 at 0 ms", "posted at 0 ms", "a2 at 0 ms", "b2 at 0 ms"}));
 }
 
 } // namespace

@@ -1,187 +1,114 @@
 #include "Foundation/AtomicFile.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <string>
-#include <vector>
 
 using namespace quorvane;
+using testing::ThrowsMessage;
 namespace fs = std::filesystem;
 
 namespace {
 
-/// A new empty folder, removed with its contents at the end of the test.
-class TemporaryFolder final {
-public:
-    TemporaryFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "quorvane-test-XXXXXX").string();
-        const char* created = ::mkdtemp(pattern.data());
-        EXPECT_NE(created, nullptr) << "mkdtemp failed";
-        m_path = pattern;
-    }
-    ~TemporaryFolder() { fs::remove_all(m_path); }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-    [[nodiscard]] const fs::path& path() const noexcept { return m_path; }
-
-    [[nodiscard]] std::vector<std::string> names() const
-    {
-        std::vector<std::string> names;
-        for (const fs::directory_entry& entry : fs::directory_iterator(m_path))
-            names.push_back(entry.path().filename().string());
-        std::ranges::sort(names);
-        return names;
-    }
-
-private:
-    fs::path m_path;
+/// Runs `undo` when it goes out of scope.
+template <typename Undo> struct ScopeExit {
+    Undo undo;
+    ~ScopeExit() { undo(); }
 };
+template <typename Undo> ScopeExit(Undo) -> ScopeExit<Undo>;
 
-class ScopedUmask final {
-public:
-    explicit ScopedUmask(mode_t mask)
-        : m_previous(::umask(mask))
-    {
-    }
-    ~ScopedUmask() { ::umask(m_previous); }
-    ScopedUmask(const ScopedUmask&) = delete;
-    ScopedUmask& operator=(const ScopedUmask&) = delete;
-
-private:
-    mode_t m_previous;
-};
-
-/// Makes writes past `bytes` fail with EFBIG (even for root), instead of raising SIGXFSZ.
-class ScopedFileSizeLimit final {
-public:
-    explicit ScopedFileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &m_previousLimit);
-        m_previousHandler = ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{.rlim_cur = bytes, .rlim_max = m_previousLimit.rlim_max};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~ScopedFileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_previousLimit);
-        ::signal(SIGXFSZ, m_previousHandler);
-    }
-    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
-    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
-
-private:
-    rlimit m_previousLimit{};
-    sighandler_t m_previousHandler;
-};
-
-mode_t permissionsOf(const fs::path& path)
+/// Makes writes past `bytes` fail with EFBIG (even for root) instead of raising SIGXFSZ, until
+/// the result goes out of scope.
+auto limitFileSize(rlim_t bytes)
 {
-    struct stat status { };
-    EXPECT_EQ(::stat(path.c_str(), &status), 0);
-    return status.st_mode & 07777;
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    const sighandler_t previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{.rlim_cur = bytes, .rlim_max = previous.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    return ScopeExit{[previous, previousHandler] {
+        ::setrlimit(RLIMIT_FSIZE, &previous);
+        ::signal(SIGXFSZ, previousHandler);
+    }};
 }
+
+/// Each test works in a new empty folder, removed with its contents afterwards.
+class AtomicFileTest : public testing::Test {
+protected:
+    AtomicFileTest() { EXPECT_NE(::mkdtemp(m_folder.data()), nullptr) << "mkdtemp failed"; }
+    ~AtomicFileTest() override { fs::remove_all(m_folder); }
+
+    [[nodiscard]] fs::path pathOf(std::string_view name) const { return fs::path(m_folder) / name; }
+    /// A temporary file left behind shows here.
+    [[nodiscard]] auto entryCount() const
+    {
+        return std::distance(fs::directory_iterator(m_folder), {});
+    }
+
+private:
+    std::string m_folder = (fs::temp_directory_path() / "quorvane-test-XXXXXX").string();
+};
 
 } // namespace
 
-TEST(AtomicFileTest, ReplacesTheWholeFileAndLeavesNothingElse)
-{
-    const TemporaryFolder folder;
-    const fs::path target = folder.path() / "settings.json";
-    std::string large(1'000'000, 'x');
-    large[10] = '\0';
-
-    writeFileAtomically(target, large);
-    EXPECT_EQ(readFile(target), large);
-    writeFileAtomically(target, "{}");
-    EXPECT_EQ(readFile(target), "{}");
-    writeFileAtomically(target, "");
-    EXPECT_EQ(readFile(target), "");
-    EXPECT_EQ(folder.names(), std::vector<std::string>{"settings.json"});
-}
-
-TEST(AtomicFileTest, GivesTheModeOfAnOrdinaryNewFile)
+TEST_F(AtomicFileTest, ReplacesTheWholeFileWithTheModeOfANewOne)
 {
     struct Case {
         mode_t umask;
         mode_t permissions;
+        std::string bytes;
     };
-    const Case cases[] = {{022, 0644}, {077, 0600}, {002, 0664}, {0, 0666}};
-    const TemporaryFolder folder;
-    const fs::path target = folder.path() / "settings.json";
+    const Case cases[] = {
+        {022, 0644, std::string(1'000'000, 'x')},
+        {077, 0600, std::string("{\0}", 3)},
+        {002, 0664, ""},
+        {0, 0666, "{}"},
+    };
+    const fs::path target = pathOf("settings.json");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.umask);
-        const ScopedUmask umask(c.umask);
-        writeFileAtomically(target, "{}");
-        EXPECT_EQ(permissionsOf(target), c.permissions);
+        const ScopeExit restoreUmask{[previous = ::umask(c.umask)] { ::umask(previous); }};
+        writeFileAtomically(target, c.bytes);
+        EXPECT_EQ(readFile(target), c.bytes);
+        EXPECT_EQ(fs::status(target).permissions(), static_cast<fs::perms>(c.permissions));
+        EXPECT_EQ(entryCount(), 1);
     }
 }
 
-TEST(AtomicFileTest, FailureKeepsTheOldFileAndRemovesTheTemporaryOne)
+TEST_F(AtomicFileTest, FailureKeepsTheOldFileAndLeavesNoTemporaryOne)
 {
-    const TemporaryFolder folder;
-    const fs::path target = folder.path() / "settings.json";
     const std::string old = "{\"schemaVersion\": 5}";
-    writeFileAtomically(target, old);
-
-    try {
-        const ScopedFileSizeLimit limit(old.size() + 10);
-        writeFileAtomically(target, std::string(100'000, 'x'));
-        ADD_FAILURE() << "wrote past the file size limit";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.reason(), std::errc::file_too_large);
-        EXPECT_EQ(error.what(),
-            "Could not save the file \"" + target.string() + "\": " + error.reason().message()
-                + ".");
-    }
-    EXPECT_EQ(readFile(target), old);
-    EXPECT_EQ(folder.names(), std::vector<std::string>{"settings.json"});
-}
-
-TEST(AtomicFileTest, ReportsThePathAndTheSystemsReason)
-{
-    const TemporaryFolder folder;
-    fs::create_directory(folder.path() / "settings.json");
-    fs::create_directory(folder.path() / "settings.json" / "kept");
+    writeFileAtomically(pathOf("settings.json"), old);
+    fs::create_directories(pathOf("folder") / "kept");
     struct Case {
         fs::path path;
+        rlim_t fileSizeLimit;
         std::errc reason;
     };
     const Case cases[] = {
-        {folder.path() / "settings.json", std::errc::is_a_directory},
-        {folder.path() / "missing" / "settings.json", std::errc::no_such_file_or_directory},
+        {pathOf("settings.json"), 100, std::errc::file_too_large}, // the write fails
+        {pathOf("folder"), RLIM_INFINITY, std::errc::is_a_directory}, // the rename fails
+        {pathOf("missing") / "a.json", RLIM_INFINITY, std::errc::no_such_file_or_directory},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        try {
-            writeFileAtomically(c.path, "{}");
-            ADD_FAILURE() << "wrote without an error";
-        } catch (const FileError& error) {
-            EXPECT_EQ(error.reason(), c.reason);
-            EXPECT_EQ(error.path(), c.path);
-            EXPECT_EQ(error.what(),
-                "Could not save the file \"" + c.path.string() + "\": " + error.reason().message()
-                    + ".");
-        }
-        try {
-            (void)readFile(c.path);
-            ADD_FAILURE() << "read without an error";
-        } catch (const FileError& error) {
-            EXPECT_EQ(error.reason(), c.reason);
-            EXPECT_EQ(error.what(),
-                "Could not read the file \"" + c.path.string() + "\": " + error.reason().message()
-                    + ".");
-        }
+        const auto write = [&c] {
+            const auto limit = limitFileSize(c.fileSizeLimit);
+            writeFileAtomically(c.path, std::string(100'000, 'x'));
+        };
+        EXPECT_THAT(write,
+            ThrowsMessage<FileError>("Could not save the file \"" + c.path.string()
+                + "\": " + std::make_error_code(c.reason).message() + "."));
+        EXPECT_EQ(readFile(pathOf("settings.json")), old);
+        EXPECT_TRUE(fs::is_directory(pathOf("folder") / "kept"));
+        EXPECT_EQ(entryCount(), 2);
     }
-    EXPECT_TRUE(fs::is_directory(folder.path() / "settings.json" / "kept"));
-    EXPECT_EQ(folder.names(), std::vector<std::string>{"settings.json"});
 }
