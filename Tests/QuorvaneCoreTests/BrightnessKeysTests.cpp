@@ -4,115 +4,66 @@
 
 #include <limits>
 #include <string>
-#include <variant>
+#include <tuple>
 
 using namespace quorvane;
-
-namespace {
-
-constexpr auto up = BrightnessKeyDirection::up;
-constexpr auto down = BrightnessKeyDirection::down;
-using Encoding = BrightnessKeyEvent::Encoding;
+using enum BrightnessKeyDirection;
+using enum BrightnessKeyEvent::Encoding;
+using Event = BrightnessKeyEvent;
 using Action = BrightnessKeyAdjustmentQueue::Action;
 
-// A system-defined event's data word: key type in bits 16-31, key state in bits 8-15.
-constexpr std::int64_t auxiliaryData(std::int64_t keyType, std::int64_t keyState)
-{
-    return keyType << 16 | keyState << 8;
-}
-
-} // namespace
-
-TEST(BrightnessKeyStepTest, AdjustingClampsToTheUnitRange)
+TEST(BrightnessKeyStepTest, AdjustsWithinTheUnitRangeAndKnowsOnlyItsOwnRawValues)
 {
     EXPECT_DOUBLE_EQ(adjusting(BrightnessKeyStep::five, 0.98, up), 1.0);
     EXPECT_DOUBLE_EQ(adjusting(BrightnessKeyStep::ten, 0.04, down), 0.0);
     EXPECT_DOUBLE_EQ(adjusting(BrightnessKeyStep::three, 0.5, down), 0.47);
-}
-
-TEST(BrightnessKeyStepTest, RawValuesOutsideTheCasesGiveNothing)
-{
     EXPECT_EQ(brightnessKeyStep(10), BrightnessKeyStep::ten);
     EXPECT_FALSE(brightnessKeyStep(4));
     EXPECT_EQ(brightnessKeyDirection(-1), down);
     EXPECT_FALSE(brightnessKeyDirection(0));
 }
 
-TEST(BrightnessKeyEventTest, DecodesOnlyBrightnessKeysFromSystemDefinedEvents)
+TEST(BrightnessKeyEventTest, DecodesOnlyTheBrightnessKeys)
 {
-    struct Case {
-        std::string name;
-        std::int64_t subtype;
-        std::int64_t data;
-        std::optional<BrightnessKeyEvent> event;
+    // A system-defined event's data word: key type in bits 16-31, key state in bits 8-15.
+    const std::tuple<std::string, std::optional<Event>, std::optional<Event>> cases[] = {
+        {"up pressed", Event::auxiliary(8, 0x2'0A'00), Event{up, true, auxiliary}},
+        {"up released", Event::auxiliary(8, 0x2'0B'00), Event{up, false, auxiliary}},
+        {"down pressed", Event::auxiliary(8, 0x3'0A'00), Event{down, true, auxiliary}},
+        {"low byte and upper word (all ones) ignored",
+            Event::auxiliary(8, 0x2'0A'7F - 0x1'0000'0000), Event{up, true, auxiliary}},
+        {"another media key", Event::auxiliary(8, 0x1'0A'00), std::nullopt},
+        {"key type 0x0102", Event::auxiliary(8, 0x102'0A'00), std::nullopt},
+        {"state 0x0C", Event::auxiliary(8, 0x2'0C'00), std::nullopt},
+        {"state 0x1A", Event::auxiliary(8, 0x2'1A'00), std::nullopt},
+        {"subtype 7", Event::auxiliary(7, 0x2'0A'00), std::nullopt},
+        {"key code 144", Event::keyboard(144, true), Event{up, true, keyboard}},
+        {"key code 145", Event::keyboard(145, false), Event{down, false, keyboard}},
+        {"key code 107", Event::keyboard(107, true), std::nullopt},
     };
-    const BrightnessKeyEvent upPressed{
-        .direction = up, .isDown = true, .encoding = Encoding::auxiliary};
-    const BrightnessKeyEvent upReleased{
-        .direction = up, .isDown = false, .encoding = Encoding::auxiliary};
-    const BrightnessKeyEvent downPressed{
-        .direction = down, .isDown = true, .encoding = Encoding::auxiliary};
-    const Case cases[] = {
-        {"up pressed", 8, auxiliaryData(2, 0x0A), upPressed},
-        {"up released", 8, auxiliaryData(2, 0x0B), upReleased},
-        {"down pressed", 8, auxiliaryData(3, 0x0A), downPressed},
-        {"low byte and upper word ignored", 8,
-            auxiliaryData(2, 0x0A) | 0x7F | (std::int64_t{1} << 40), upPressed},
-        {"negative word", 8, auxiliaryData(2, 0x0A) | std::numeric_limits<std::int64_t>::min(),
-            upPressed},
-        {"another media key", 8, auxiliaryData(1, 0x0A), std::nullopt},
-        {"key type 0x0102", 8, auxiliaryData(0x0102, 0x0A), std::nullopt},
-        {"state 0x0C", 8, auxiliaryData(2, 0x0C), std::nullopt},
-        {"state 0x1A", 8, auxiliaryData(2, 0x1A), std::nullopt},
-        {"subtype 7", 7, auxiliaryData(2, 0x0A), std::nullopt},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(BrightnessKeyEvent::auxiliary(c.subtype, c.data), c.event);
+    for (const auto& [name, decoded, expected] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(decoded, expected);
     }
-}
-
-TEST(BrightnessKeyEventTest, DecodesKeyCodes144And145)
-{
-    EXPECT_EQ(BrightnessKeyEvent::keyboard(144, true),
-        (BrightnessKeyEvent{.direction = up, .isDown = true, .encoding = Encoding::keyboard}));
-    EXPECT_EQ(BrightnessKeyEvent::keyboard(145, false),
-        (BrightnessKeyEvent{.direction = down, .isDown = false, .encoding = Encoding::keyboard}));
-    EXPECT_FALSE(BrightnessKeyEvent::keyboard(107, true));
 }
 
 TEST(BrightnessKeyRouterTest, KeyUpFollowsItsOwnKeyDown)
 {
-    const auto press = [](Encoding encoding, bool isDown) {
-        return BrightnessKeyEvent{.direction = up, .isDown = isDown, .encoding = encoding};
-    };
-    int askedCount = 0;
-    const auto acceptAll = [&](BrightnessKeyDirection) {
-        ++askedCount;
-        return true;
-    };
-    const auto refuseAll = [](BrightnessKeyDirection) { return false; };
     BrightnessKeyRouter router;
-
-    // Modified: passed on without asking, and so is its key-up even without the modifier.
-    EXPECT_FALSE(router.shouldConsume(press(Encoding::keyboard, true), true, acceptAll));
-    EXPECT_EQ(askedCount, 0);
-    EXPECT_FALSE(router.shouldConsume(press(Encoding::keyboard, false), false, acceptAll));
-
-    // Refused: passed on both ways.
-    EXPECT_FALSE(router.shouldConsume(press(Encoding::keyboard, true), false, refuseAll));
-    EXPECT_FALSE(router.shouldConsume(press(Encoding::keyboard, false), false, acceptAll));
-
-    // Accepted: the first key-up is swallowed even with a modifier held by then, a second is not.
-    EXPECT_TRUE(router.shouldConsume(press(Encoding::keyboard, true), false, acceptAll));
-    EXPECT_FALSE(router.shouldConsume(press(Encoding::auxiliary, false), false, acceptAll));
-    EXPECT_TRUE(router.shouldConsume(press(Encoding::keyboard, false), true, acceptAll));
-    EXPECT_FALSE(router.shouldConsume(press(Encoding::keyboard, false), false, acceptAll));
-    EXPECT_TRUE(router.captured().empty());
-
-    EXPECT_TRUE(router.shouldConsume(press(Encoding::auxiliary, true), false, acceptAll));
+    const auto consume = [&](Event event, bool modified, bool accepts = true) {
+        return router.shouldConsume(event, modified, [=](auto) { return accepts; });
+    };
+    EXPECT_FALSE(consume({up, true, keyboard}, true)); // modified: passed on
+    EXPECT_FALSE(consume({up, false, keyboard}, true)); // and so is its key-up
+    EXPECT_FALSE(consume({up, true, keyboard}, false, false)); // refused
+    EXPECT_FALSE(consume({up, false, keyboard}, false));
+    EXPECT_TRUE(consume({up, true, keyboard}, false)); // accepted
+    EXPECT_FALSE(consume({up, false, auxiliary}, false)); // the other form of the same key
+    EXPECT_TRUE(consume({up, false, keyboard}, true)); // swallowed even with a modifier held
+    EXPECT_FALSE(consume({up, false, keyboard}, false)); // a second key-up is not
+    EXPECT_TRUE(consume({down, true, auxiliary}, false));
     router.reset();
-    EXPECT_FALSE(router.shouldConsume(press(Encoding::auxiliary, false), false, acceptAll));
+    EXPECT_FALSE(consume({down, false, auxiliary}, false));
 }
 
 TEST(BrightnessKeyAdjustmentQueueTest, OneReadAbsorbsABurstThenTheTargetMovesDirectly)
@@ -120,45 +71,26 @@ TEST(BrightnessKeyAdjustmentQueueTest, OneReadAbsorbsABurstThenTheTargetMovesDir
     BrightnessKeyAdjustmentQueue queue;
     EXPECT_EQ(queue.enqueue(up, BrightnessKeyStep::ten), Action::readCurrent());
     EXPECT_EQ(queue.enqueue(up, BrightnessKeyStep::five), Action::queued());
+    EXPECT_EQ(queue.resolve(0.5), 0.65);
+    EXPECT_EQ(queue.enqueue(up, BrightnessKeyStep::five), Action::apply(0.65 + 0.05)); // ≈ 0.7
 
-    const std::optional<double> resolved = queue.resolve(0.5);
-    ASSERT_TRUE(resolved);
-    EXPECT_DOUBLE_EQ(*resolved, 0.65);
-    EXPECT_TRUE(queue.pending().empty());
-    EXPECT_EQ(queue.target(), resolved);
-
-    const Action action = queue.enqueue(up, BrightnessKeyStep::five);
-    const auto* apply = std::get_if<Action::Apply>(&action.value);
-    ASSERT_TRUE(apply);
-    EXPECT_DOUBLE_EQ(apply->target, 0.7);
-
-    // The first apply finishing after the target moved on changes nothing.
-    queue.completed(*resolved);
-    EXPECT_EQ(queue.target(), apply->target);
-    queue.completed(apply->target);
-    EXPECT_FALSE(queue.target());
-    EXPECT_EQ(queue.enqueue(down, BrightnessKeyStep::one), Action::readCurrent());
+    // The first apply finishing after the target moved on changes nothing; the last one ends it.
+    queue.completed(0.65);
+    EXPECT_NE(queue.enqueue(down, BrightnessKeyStep::one), Action::readCurrent());
+    queue.completed(*queue.target());
+    EXPECT_EQ(queue.enqueue(up, BrightnessKeyStep::ten), Action::readCurrent());
+    EXPECT_EQ(queue.enqueue(down, BrightnessKeyStep::five), Action::queued());
+    EXPECT_EQ(queue.resolve(0.95), 0.95); // clamped to 1.0 before the step down
 }
 
-TEST(BrightnessKeyAdjustmentQueueTest, ClampsAfterEveryPendingPress)
+TEST(BrightnessKeyAdjustmentQueueTest, AnEmptyOrImpossibleReadDropsThePresses)
 {
-    BrightnessKeyAdjustmentQueue queue;
-    (void)queue.enqueue(up, BrightnessKeyStep::ten);
-    (void)queue.enqueue(down, BrightnessKeyStep::five);
-    const std::optional<double> resolved = queue.resolve(0.95);
-    ASSERT_TRUE(resolved);
-    EXPECT_DOUBLE_EQ(*resolved, 0.95); // 0.95 + 0.10 stops at 1.0 before the step down
-}
-
-TEST(BrightnessKeyAdjustmentQueueTest, ReadsOutsideTheUnitRangeDropThePresses)
-{
-    const double reads[] = {1.2, -0.01, std::numeric_limits<double>::quiet_NaN()};
-    for (const double current : reads) {
+    for (const double current : {1.2, -0.01, std::numeric_limits<double>::quiet_NaN()}) {
         SCOPED_TRACE(current);
         BrightnessKeyAdjustmentQueue queue;
         (void)queue.enqueue(up, BrightnessKeyStep::five);
         EXPECT_FALSE(queue.resolve(current));
-        EXPECT_TRUE(queue.pending().empty());
+        EXPECT_FALSE(queue.resolve(0.5));
         EXPECT_EQ(queue.enqueue(up, BrightnessKeyStep::five), Action::readCurrent());
     }
 }

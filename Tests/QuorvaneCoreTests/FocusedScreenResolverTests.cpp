@@ -2,72 +2,32 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using namespace quorvane;
-
-namespace {
-
-// Two 1000 × 800 screens side by side, A on the left, and C below A.
-const std::map<std::string, Rect> screens = {
-    {"b", {.x = 1000, .y = 0, .width = 1000, .height = 800}},
-    {"a", {.x = 0, .y = 0, .width = 1000, .height = 800}},
-    {"c", {.x = 0, .y = 800, .width = 1000, .height = 800}},
-};
-
-} // namespace
 
 TEST(FocusedScreenResolverTest, PicksTheLargestOverlapAndKeepsPreviousOnlyOnATie)
 {
-    struct Case {
-        std::string name;
-        Rect window;
-        std::optional<std::string> previous;
-        std::optional<std::string> screen;
-    };
-    const Rect splitSixtyForty{.x = 700, .y = 100, .width = 500, .height = 300};
-    const Rect splitInHalf{.x = 800, .y = 100, .width = 400, .height = 300};
-    const Case cases[] = {
-        {"entirely on b", {.x = 1200, .y = 100, .width = 300, .height = 300}, "a", "b"},
-        {"60/40, previous on the smaller side", splitSixtyForty, "b", "a"},
+    // 1000 × 800 screens: a, then b on its right; c below a, given with a negative size.
+    const std::map<std::string, Rect> screens
+        = {{"b", {1000, 0, 1000, 800}}, {"a", {0, 0, 1000, 800}}, {"c", {1000, 1600, -1000, -800}}};
+    const Rect splitInHalf{800, 100, 400, 300};
+    using ScreenID = std::optional<std::string>;
+    const std::tuple<std::string, Rect, ScreenID, ScreenID> cases[] = {
+        {"entirely on b", {1200, 100, 300, 300}, "a", "b"},
+        {"60/40, previous on the smaller side", {700, 100, 500, 300}, "b", "a"},
         {"half, previous a", splitInHalf, "a", "a"},
         {"half, previous b", splitInHalf, "b", "b"},
         {"half, no previous", splitInHalf, std::nullopt, "a"},
         {"half, previous a third screen", splitInHalf, "c", "a"},
-        {"negative size", {.x = 1200, .y = 400, .width = -500, .height = -300}, "b", "a"},
-        {"touching an edge only", {.x = 2000, .y = 0, .width = 300, .height = 300}, "b",
-            std::nullopt},
-        {"outside every screen", {.x = -500, .y = -500, .width = 100, .height = 100}, "a",
-            std::nullopt},
-        {"zero width", {.x = 100, .y = 100, .width = 0, .height = 300}, "a", std::nullopt},
+        {"window of negative size", {1200, 400, -500, -300}, "b", "a"},
+        {"on the screen of negative size", {100, 900, 100, 100}, "a", "c"},
+        {"touching an edge only", {2000, 0, 300, 300}, "b", std::nullopt},
+        {"outside every screen", {-500, -500, 100, 100}, "a", std::nullopt},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(FocusedScreenResolver::resolve(c.window, screens, c.previous), c.screen);
+    for (const auto& [name, window, previous, screen] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(FocusedScreenResolver::resolve(window, screens, previous), screen);
     }
-}
-
-TEST(FocusedScreenResolverTest, NoScreensGiveNothing)
-{
-    EXPECT_EQ(FocusedScreenResolver::resolve({.x = 0, .y = 0, .width = 10, .height = 10}, {}, "a"),
-        std::nullopt);
-}
-
-TEST(FocusedScreenResolverTest, NormalizesScreensOfNegativeSize)
-{
-    const std::map<std::string, Rect> flipped = {
-        {"a", {.x = 1000, .y = 800, .width = -1000, .height = -800}},
-        {"b", {.x = 2000, .y = 0, .width = -1000, .height = 800}},
-    };
-    EXPECT_EQ(FocusedScreenResolver::resolve(
-                  {.x = 900, .y = 100, .width = 400, .height = 300}, flipped, std::nullopt),
-        "b");
-}
-
-TEST(RectTest, IntersectionOfTouchingRectsIsEmptyNotAbsent)
-{
-    const Rect left{.x = 0, .y = 0, .width = 10, .height = 10};
-    EXPECT_EQ(left.intersection({.x = 10, .y = 2, .width = 5, .height = 5}),
-        (Rect{.x = 10, .y = 2, .width = 0, .height = 5}));
-    EXPECT_EQ(left.intersection({.x = 11, .y = 2, .width = 5, .height = 5}), std::nullopt);
-    EXPECT_EQ(left.intersection({.x = 15, .y = 7, .width = -10, .height = -4}),
-        (Rect{.x = 5, .y = 3, .width = 5, .height = 4}));
+    EXPECT_EQ(FocusedScreenResolver::resolve({0, 0, 10, 10}, {}, "a"), std::nullopt);
 }
