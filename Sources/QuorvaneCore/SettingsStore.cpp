@@ -1,0 +1,134 @@
+#include "QuorvaneCore/SettingsStore.h"
+
+#include "Foundation/AtomicFile.h"
+#include "Foundation/JSON.h"
+#include "QuorvaneCore/SettingsCoding.h"
+#include "QuorvaneCore/SettingsMigration.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <system_error>
+
+namespace quorvane {
+namespace {
+
+/// Whether anything is at `path`. A path that cannot be examined (a folder on the way that may
+/// not be searched) might hide a file, so it is an error rather than "no file".
+bool fileExists(const std::filesystem::path& path)
+{
+    std::error_code error;
+    const bool exists = std::filesystem::exists(path, error);
+    if (error)
+        throw FileError::reading(path, error);
+    return exists;
+}
+
+std::string readSettingsFile(const std::filesystem::path& path)
+{
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    // Without a size (a folder, say) the read itself reports what is wrong.
+    if (!error && size > SettingsStore::maximumFileSize)
+        throw FileError::reading(path, std::make_error_code(std::errc::file_too_large));
+    return readFile(path);
+}
+
+/// The kit's error, said about the settings file, with the place in it where decoding failed.
+JSONDecodingError aboutSettingsFile(const JSONDecodingError& error)
+{
+    std::string message = "The settings file could not be read. ";
+    if (!error.codingPath().empty())
+        message += "At " + error.codingPath() + ": ";
+    return JSONDecodingError(error.kind(), "", message + error.description());
+}
+
+SettingsStore::Version decodeVersion(const JSONValue& value)
+{
+    return {.schemaVersion = value.object().required("schemaVersion", decodeInteger)};
+}
+
+void createFolderOf(const std::filesystem::path& file)
+{
+    const std::filesystem::path folder = file.parent_path();
+    if (folder.empty())
+        return;
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        throw FileError::writing(file, error);
+}
+
+} // namespace
+
+SettingsStore::SettingsStore(std::filesystem::path url)
+    : m_url(std::move(url))
+{
+}
+
+Task<Configuration> SettingsStore::load()
+{
+    m_isWritable = false; // Only a load that returns a document unlocks the store.
+    Configuration configuration = readConfiguration();
+    m_isWritable = true;
+    co_return configuration;
+}
+
+Task<void> SettingsStore::save(Configuration configuration)
+{
+    if (!m_isWritable)
+        throw ConfigurationError(ConfigurationError::ReadOnly{});
+    m_isWritable = false; // A failed write locks the store.
+    write(configuration);
+    m_isWritable = true;
+    co_return;
+}
+
+Configuration SettingsStore::readConfiguration() const
+{
+    if (!fileExists(m_url))
+        return Configuration();
+    const std::string bytes = readSettingsFile(m_url);
+    try {
+        return configurationFrom(bytes);
+    } catch (const JSONDecodingError& error) {
+        throw aboutSettingsFile(error);
+    }
+}
+
+Configuration SettingsStore::configurationFrom(std::string_view bytes) const
+{
+    const nlohmann::json document = parseJSON(bytes);
+    const JSONValue root(document);
+    const std::int64_t version = decodeVersion(root).schemaVersion;
+    switch (version) {
+    case 2:
+        return rewritten(SettingsMigration::version2(bytes));
+    case 3:
+    case 4:
+        return rewritten(SettingsMigration::sharedDefaults(bytes, version));
+    case Configuration::currentSchemaVersion: {
+        Configuration configuration = decodeConfiguration(root);
+        configuration.validate();
+        return configuration;
+    }
+    default:
+        throw ConfigurationError(ConfigurationError::UnsupportedVersion{version});
+    }
+}
+
+Configuration SettingsStore::rewritten(Configuration configuration) const
+{
+    write(configuration);
+    return configuration;
+}
+
+void SettingsStore::write(const Configuration& configuration) const
+{
+    configuration.validate();
+    const std::string bytes = serializeJSON(encodeConfiguration(configuration));
+    createFolderOf(m_url);
+    writeFileAtomically(m_url, bytes);
+}
+
+} // namespace quorvane

@@ -1,0 +1,68 @@
+// The settings file: reading it at start-up, migrating older versions, and saving every change
+// without ever overwriting a file that could not be read.
+#pragma once
+
+#include "Concurrency/Task.h"
+#include "QuorvaneCore/Configuration.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string_view>
+
+namespace quorvane {
+
+/// The one owner of the settings file. It is born locked: only a load() that returns a document
+/// unlocks it, and a failed load or save locks it again, after which every save fails with
+/// ConfigurationError (readOnly) and the file is never written. So a file that could not be read
+/// survives untouched, whatever the application does next.
+///
+/// Its operations do their file work synchronously inside the task, so one runs at a time; the
+/// store must outlive the tasks it returns. Saves are not queued or merged: the caller chains
+/// them, and the last one to finish wins.
+class SettingsStore final {
+public:
+    /// The one member read before the rest of the file, so that the version is known before the
+    /// rest is understood.
+    struct Version {
+        std::int64_t schemaVersion;
+        bool operator==(const Version&) const = default;
+    };
+
+    /// A settings file holds a few kilobytes; anything beyond this is refused unread.
+    static constexpr std::uintmax_t maximumFileSize = 16 * 1024 * 1024;
+
+    /// Records the path and touches no file.
+    explicit SettingsStore(std::filesystem::path url);
+
+    // The store's tasks refer to it.
+    SettingsStore(const SettingsStore&) = delete;
+    SettingsStore& operator=(const SettingsStore&) = delete;
+
+    [[nodiscard]] const std::filesystem::path& url() const noexcept { return m_url; }
+
+    /// The document to use: the default one when there is no file (nothing is written until the
+    /// first save); a file of version 2, 3 or 4 migrated and rewritten; a version-5 file decoded
+    /// and validated, and not rewritten. Throws FileError when the file cannot be read or is
+    /// larger than maximumFileSize, JSONDecodingError when it is not a settings document, and
+    /// ConfigurationError for another version or an invalid document; the store is then locked
+    /// and the file is left as it was.
+    [[nodiscard]] Task<Configuration> load();
+
+    /// Validates the document and replaces the file with it atomically, pretty-printed with
+    /// sorted keys, creating missing folders. Throws ConfigurationError (readOnly) while locked,
+    /// without writing; any other failure (validation, encoding, folders, the write) locks the
+    /// store and leaves the file as it was.
+    [[nodiscard]] Task<void> save(Configuration configuration);
+
+private:
+    [[nodiscard]] Configuration readConfiguration() const;
+    [[nodiscard]] Configuration configurationFrom(std::string_view bytes) const;
+    /// `configuration` after writing it over the file it was migrated from.
+    [[nodiscard]] Configuration rewritten(Configuration configuration) const;
+    void write(const Configuration& configuration) const;
+
+    std::filesystem::path m_url;
+    bool m_isWritable = false;
+};
+
+} // namespace quorvane
