@@ -184,9 +184,11 @@ std::vector<Profile> Configuration::orderedProfiles() const
     const Profile* first = defaultProfileOrFirst();
     if (!first)
         return {};
+    // Exclude the profile actually placed first: without a Default profile that is the first
+    // one, which must not appear twice.
     std::vector<Profile> ordered{*first};
     std::ranges::copy_if(profiles, std::back_inserter(ordered),
-        [this](const Profile& profile) { return profile.id != defaultProfileID; });
+        [first](const Profile& profile) { return profile.id != first->id; });
     return ordered;
 }
 
