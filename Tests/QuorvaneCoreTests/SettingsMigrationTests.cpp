@@ -13,8 +13,6 @@
 #include <map>
 #include <set>
 #include <string>
-#include <string_view>
-#include <vector>
 
 using namespace quorvane;
 using nlohmann::json;
@@ -22,66 +20,58 @@ using testing::ThrowsMessage;
 
 namespace {
 
-const std::string workID = "0B8E9F10-2A3B-4C5D-9E6F-708192A3B4C5";
-const std::string homeID = "C3D4E5F6-A7B8-4C9D-8E0F-1A2B3C4D5E6F";
-const std::string thirdID = "6F1C2B3A-4D5E-4F60-8172-93A4B5C6D7E8";
+const std::string work = "0B8E9F10-2A3B-4C5D-9E6F-708192A3B4C5";
+const std::string home = "C3D4E5F6-A7B8-4C9D-8E0F-1A2B3C4D5E6F";
+const std::string third = "6F1C2B3A-4D5E-4F60-8172-93A4B5C6D7E8";
 const UUID collectionID = *UUID::parse("E7F8A9B0-C1D2-4E3F-8A4B-5C6D7E8F9A0B");
-const std::string builtIn = "37d8832a-2d66-02ca-b9f7-8f30a301b230";
 
 json rule(int number, json settings = {{"brightness", 0.35}})
 {
     return {{"id", "A1B2C3D4-E5F6-4718-89AB-CDEF012345" + std::to_string(number + 10)},
-        {"name", "Rule " + std::to_string(number)}, {"isEnabled", true},
-        {"conditions",
-            {{"apps", json::array({json{{"id", "com.example.editor"}, {"name", "Editor"}}})}}},
+        {"name", std::to_string(number)}, {"isEnabled", true},
+        {"conditions", {{"apps", {{{"id", "ed"}, {"name", "Editor"}}}}}},
         {"settings", std::move(settings)}};
 }
 
-/// A version-2 profile whose own defaults hold one display, named after the profile's id.
-json legacyProfile(const std::string& id, const std::string& name, json rules = json::array())
+/// A version-2 profile whose own defaults, with retired sound settings, name one display and one
+/// unmanaged display after the profile's id.
+json legacy(const std::string& id, const std::string& name, json rules = json::array())
 {
-    return {{"id", id}, {"name", name},
-        {"defaults", {{"displays", {{"display of " + id, {{"brightness", 0.6}}}}}}},
-        {"rules", std::move(rules)}};
+    const json defaults
+        = {{"displays", {{"display of " + id, {{"brightness", 0.6}, {"volume", nullptr}}}}},
+            {"unmanagedDisplays", {{"unmanaged of " + id, {"volume", "contrast"}}}},
+            {"outputVolume", 0.5}, {"volumeUnmanaged", true}};
+    return {{"id", id}, {"name", name}, {"defaults", defaults}, {"rules", std::move(rules)}};
 }
 
-json legacyFile(json profiles, const std::string& activeID)
+/// A version-2 file holding `profiles`, of which Home is the active one.
+json legacyFile(json profiles)
 {
-    return {{"schemaVersion", 2}, {"profiles", std::move(profiles)}, {"activeProfileID", activeID},
-        {"knownDisplays",
-            json::array({json{{"id", builtIn}, {"name", "Built-in Retina Display"}}})},
-        {"verifiedModes", json::array()}, {"automationEnabled", true}, {"holdMinutes", 15},
-        {"smoothTransitions", false}, {"debounceMilliseconds", 0}, {"brightnessKeysEnabled", true},
-        {"brightnessKeyStep", 10}};
+    json file = encodeConfiguration(Configuration());
+    file.update({{"schemaVersion", 2}, {"profiles", std::move(profiles)}, {"activeProfileID", home},
+        {"knownDisplays", {{{"id", "built-in"}, {"name", "Built-in"}}}}});
+    return file;
 }
 
-/// A version-5 document: Default (thirdID) with the built-in display's defaults, and Work active.
-json currentFile(json workRules)
+/// A version-5 document: a default one, and a profile Work holding `rules`.
+json currentFile(json rules)
 {
-    const json defaults = {{"displays", {{builtIn, {{"brightness", 0.8}}}}},
-        {"initializedDisplayIDs", json::array({builtIn})}};
-    return {{"schemaVersion", 5},
-        {"profiles",
-            json::array({json{{"id", thirdID}, {"name", "Default"}, {"defaultSettings", defaults},
-                             {"rules", json::array()}},
-                json{{"id", workID}, {"name", "Work"}, {"rules", std::move(workRules)}}})},
-        {"activeProfileID", workID}, {"defaultProfileID", thirdID},
-        {"knownDisplays", json::array()}, {"verifiedModes", json::array()},
-        {"automationEnabled", true}, {"holdMinutes", 30}, {"smoothTransitions", true},
-        {"debounceMilliseconds", 300}, {"brightnessKeysEnabled", false}, {"brightnessKeyStep", 5}};
+    json file = encodeConfiguration(Configuration());
+    file["profiles"].push_back({{"id", work}, {"name", "Work"}, {"rules", std::move(rules)}});
+    return file;
 }
 
 /// "Name=id rule rule | ...", where the id is "work", "home", "third" or "new" for the collection
-/// and each rule is the number it was made with.
+/// and each rule is named by the number it was made with.
 std::string summary(const Configuration& configuration)
 {
-    const std::map<UUID, std::string> labels{{*UUID::parse(workID), "work"},
-        {*UUID::parse(homeID), "home"}, {*UUID::parse(thirdID), "third"}, {collectionID, "new"}};
+    const std::map<UUID, std::string> labels{{*UUID::parse(work), "work"},
+        {*UUID::parse(home), "home"}, {*UUID::parse(third), "third"}, {collectionID, "new"}};
     std::string result;
     for (const Profile& profile : configuration.profiles) {
         result += (result.empty() ? "" : " | ") + profile.name + "=" + labels.at(profile.id);
         for (const Rule& rule : profile.rules)
-            result += " " + rule.name.substr(std::string_view("Rule ").size());
+            result += " " + rule.name;
     }
     return result;
 }
@@ -93,35 +83,33 @@ TEST(SettingsMigrationTest, Version2TurnsTheBaseProfileIntoTheActiveDefault)
     struct Case {
         const char* situation;
         json profiles;
-        std::string activeID;
         std::string expected;
     };
     const Case cases[] = {
         {"the active profile is the base when none is named default",
-            {legacyProfile(workID, "Work", {rule(1)}),
-                legacyProfile(homeID, "Home", {rule(2), rule(3), rule(4)})},
-            homeID, "Default=home | Work=work 1 | My rules=new 2 3 4"},
+            {legacy(work, "Work", {rule(1)}), legacy(home, "Home", {rule(2), rule(3), rule(4)})},
+            "Default=home | Work=work 1 | My rules=new 2 3 4"},
         {"a profile named default wins over the active one",
-            {legacyProfile(thirdID, " DEFAULT ", {rule(1)}),
-                legacyProfile(homeID, "Home", {rule(2)})},
-            homeID, "Default=third | My rules=new 1 | Home=home 2"},
+            {legacy(third, " DEFAULT ", {rule(1)}), legacy(home, "Home", {rule(2)})},
+            "Default=third | My rules=new 1 | Home=home 2"},
         {"of two default-named profiles the active one is the base",
-            {legacyProfile(workID, "Default", {rule(1)}),
-                legacyProfile(homeID, "default\n", {rule(2)}),
-                legacyProfile(thirdID, "My rules", {rule(3)})},
-            homeID, "Default=home | My rules (2)=work 1 | My rules (3)=new 2 | My rules=third 3"},
+            {legacy(work, "Default", {rule(1)}), legacy(home, "default\n", {rule(2)}),
+                legacy(third, "My rules", {rule(3)})},
+            "Default=home | My rules (2)=work 1 | My rules (3)=new 2 | My rules=third 3"},
         {"the base's own name is free for its collection",
-            {legacyProfile(workID, "Work"), legacyProfile(homeID, "My rules", {rule(2)})}, homeID,
+            {legacy(work, "Work"), legacy(home, "My rules", {rule(2)})},
             "Default=home | Work=work | My rules=new 2"},
         {"a base without rules leaves no collection",
-            {legacyProfile(workID, "Work", {rule(1)}), legacyProfile(homeID, "Home")}, homeID,
-            "Default=home | Work=work 1"},
+            {legacy(work, "Work", {rule(1)}), legacy(home, "Home")}, "Default=home | Work=work 1"},
+        {"rules that set only the volume are dropped, and their profiles stay",
+            {legacy(work, "Work", {rule(1, {{"volume", 0.4}}), rule(2)}),
+                legacy(home, "Home", {rule(3, {{"volume", 0.4}})})},
+            "Default=home | Work=work 2 | My rules=new"},
     };
     const ScopedUUIDGenerator generator([] { return collectionID; });
     for (const Case& c : cases) {
         SCOPED_TRACE(c.situation);
-        const Configuration migrated
-            = SettingsMigration::version2(legacyFile(c.profiles, c.activeID).dump());
+        const Configuration migrated = SettingsMigration::version2(legacyFile(c.profiles).dump());
         EXPECT_EQ(summary(migrated), c.expected);
         const UUID& defaultID = migrated.profiles[0].id;
         EXPECT_EQ(migrated.activeProfileID, defaultID);
@@ -129,50 +117,33 @@ TEST(SettingsMigrationTest, Version2TurnsTheBaseProfileIntoTheActiveDefault)
         EXPECT_EQ(migrated.defaultSettings().displays,
             (std::map<std::string, RuleSettings>{
                 {"display of " + defaultID.uuidString(), {.brightness = 0.6}}}));
+        // Every display any profile knew, even one that was only unmanaged.
+        std::set<std::string> displays{"built-in"};
+        for (const json& profile : c.profiles)
+            displays.insert({"display of " + profile["id"].get<std::string>(),
+                "unmanaged of " + profile["id"].get<std::string>()});
+        EXPECT_EQ(migrated.defaultSettings().initializedDisplayIDs, displays);
     }
 }
 
-TEST(SettingsMigrationTest, Version2DropsSoundSettingsAndRemembersEveryKnownDisplay)
+TEST(SettingsMigrationTest, AVersion3FileLosesOnlyItsSoundSettingsAndIsRewrittenAsVersion5)
 {
-    json work = legacyProfile(workID, "Work",
-        {rule(1, {{"volume", 0.4}}), rule(2, {{"volume", 0.4}, {"brightness", 0.7}})});
-    work["defaults"]["outputVolume"] = 0.5;
-    work["defaults"]["volumeUnmanaged"] = true;
-    work["defaults"]["unmanagedDisplays"] = {{"only-unmanaged", {"volume", "contrast"}}};
-    json home = legacyProfile(homeID, "Home", {rule(3, {{"volume", 0.4}})});
-    home["defaults"]["displays"]["display of " + homeID]["volume"] = nullptr;
-    const ScopedUUIDGenerator generator([] { return collectionID; });
-
-    const Configuration migrated
-        = SettingsMigration::version2(legacyFile({work, home}, homeID).dump());
-    // The volume-only rules are gone, and "My rules" stays even though it is left empty.
-    EXPECT_EQ(summary(migrated), "Default=home | Work=work 2 | My rules=new");
-    EXPECT_EQ(migrated.profiles[1].rules[0].settings, (RuleSettings{.brightness = 0.7}));
-    EXPECT_EQ(migrated.defaultSettings().displays.at("display of " + homeID),
-        (RuleSettings{.brightness = 0.6}));
-    EXPECT_EQ(migrated.defaultSettings().initializedDisplayIDs,
-        (std::set<std::string>{
-            builtIn, "display of " + homeID, "display of " + workID, "only-unmanaged"}));
-}
-
-TEST(SettingsMigrationTest, Versions3And4LoseOnlyTheSoundSettings)
-{
-    json expected = currentFile({rule(2, {{"brightness", 0.7}}), rule(3, {{"contrast", 0.2}})});
+    const json expected = currentFile({rule(2, {{"brightness", 0.7}}), rule(3, {{"hdr", true}})});
     json file = expected;
-    json& defaults = file["profiles"][0]["defaultSettings"];
-    defaults["outputVolume"] = 1;
-    defaults["volumeSnapshotCompleted"] = true;
-    defaults["displays"][builtIn]["volume"] = 0.25;
+    file["schemaVersion"] = 3;
+    file["profiles"][0]["defaultSettings"].update(
+        {{"outputVolume", 1}, {"volumeSnapshotCompleted", true}});
     json& rules = file["profiles"][1]["rules"];
     rules[0]["settings"]["volume"] = 0;
     rules[1]["settings"]["volume"] = nullptr;
     rules.insert(rules.begin(), rule(1, {{"volume", 0.4}, {"hdr", nullptr}}));
-    for (const int version : {3, 4}) {
-        SCOPED_TRACE(version);
-        file["schemaVersion"] = version;
-        EXPECT_EQ(SettingsMigration::sharedDefaults(file.dump(), version),
-            decodeConfiguration(JSONValue(expected)));
-    }
+    const TemporaryFolder folder;
+    const std::filesystem::path path = folder.path() / "settings.json";
+    writeFileAtomically(path, file.dump());
+
+    SettingsStore store(path);
+    EXPECT_EQ(encodeConfiguration(runToEnd(store.load())), expected);
+    EXPECT_EQ(readFile(path), serializeJSON(expected));
 }
 
 TEST(SettingsMigrationTest, RefusesOldFilesThatMakeNoSense)
@@ -186,23 +157,21 @@ TEST(SettingsMigrationTest, RefusesOldFilesThatMakeNoSense)
     const std::string profiles = "The previous profiles are invalid.";
     const std::string profile = "A previous profile has invalid defaults or a missing name.";
     const std::string sound = "A previous sound setting is invalid.";
-    const std::string ruleVolume = "/profiles/0/rules/0/settings/volume";
     const Case cases[] = {
         {2, "/profiles", json::array(), profiles},
         {2, "/profiles", json::array({"Work"}), profiles},
         {2, "/schemaVersion", 3, profiles},
-        {2, "/activeProfileID", thirdID, profiles},
-        {2, "/profiles/1/id", workID, profiles},
+        {2, "/activeProfileID", third, profiles},
+        {2, "/profiles/1/id", work, profiles},
         {2, "/profiles/1/name", " \n", profile},
         {2, "/profiles/0/defaults/displays/d", {{"brightness", 1.5}}, profile},
-        {2, ruleVolume, 1.5, sound},
-        {2, ruleVolume, true, sound},
-        {2, ruleVolume, "0.5", sound},
+        {2, "/profiles/0/rules/0/settings/volume", 1.5, sound},
+        {2, "/profiles/0/rules/0/settings/volume", true, sound},
+        {2, "/profiles/0/rules/0/settings/volume", "0.5", sound},
         {2, "/profiles/1/defaults/outputVolume", -0.1, sound},
+        {3, "/profiles/0/defaultSettings/outputVolume", true, sound},
         {2, "/profiles/0/rules/0/settings", {{"volume", nullptr}},
             "A rule has an invalid name, condition, settings, or a duplicate identifier."},
-        {2, "/holdMinutes", 10, "Invalid automation timing preferences."},
-        {3, "/profiles/0/defaultSettings/displays/" + builtIn + "/volume", true, sound},
         {4, "/schemaVersion", 3,
             "Settings version 3 is not supported. This build uses the new profile format. "
             "The file was not changed."},
@@ -210,8 +179,7 @@ TEST(SettingsMigrationTest, RefusesOldFilesThatMakeNoSense)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pointer + " = " + c.value.dump());
         json file = c.version == 2
-            ? legacyFile(
-                {legacyProfile(workID, "Work", {rule(1)}), legacyProfile(homeID, "Home")}, homeID)
+            ? legacyFile({legacy(work, "Work", {rule(1)}), legacy(home, "Home")})
             : currentFile({rule(1)});
         file["schemaVersion"] = c.version;
         file[json::json_pointer(c.pointer)] = c.value;
@@ -221,36 +189,4 @@ TEST(SettingsMigrationTest, RefusesOldFilesThatMakeNoSense)
         };
         EXPECT_THAT(migrate, ThrowsMessage<ConfigurationError>(c.message));
     }
-}
-
-TEST(SettingsMigrationTest, TheStoreRewritesAMigratedFileAsTheCurrentVersion)
-{
-    json version3 = currentFile({rule(1, {{"volume", 0.4}}), rule(2)});
-    version3["schemaVersion"] = 3;
-    const TemporaryFolder folder;
-    const std::filesystem::path path = folder.path() / "settings.json";
-    writeFileAtomically(path, version3.dump());
-    SettingsStore store(path);
-    const Configuration loaded = runToEnd(store.load());
-    EXPECT_EQ(summary(loaded), "Default=third | Work=work 2");
-    EXPECT_EQ(readFile(path), serializeJSON(encodeConfiguration(loaded))); // sorted, pretty
-    EXPECT_EQ(loaded.schemaVersion, 5);
-    EXPECT_NO_THROW(runToEnd(store.save(loaded)));
-}
-
-TEST(SettingsMigrationTest, AFailedMigrationLeavesTheFileAndLocksTheStore)
-{
-    json invalid = currentFile({rule(1)});
-    invalid["schemaVersion"] = 4;
-    invalid["debounceMilliseconds"] = 5001;
-    const TemporaryFolder folder;
-    const std::filesystem::path path = folder.path() / "settings.json";
-    writeFileAtomically(path, invalid.dump());
-    SettingsStore store(path);
-    EXPECT_THAT([&] { runToEnd(store.load()); },
-        ThrowsMessage<ConfigurationError>("Invalid automation timing preferences."));
-    EXPECT_THAT([&] { runToEnd(store.save(Configuration())); },
-        ThrowsMessage<ConfigurationError>(
-            "Settings are locked because the original file could not be loaded."));
-    EXPECT_EQ(readFile(path), invalid.dump());
 }

@@ -16,26 +16,26 @@
 #include <system_error>
 #include <type_traits>
 #include <utility>
+#include <variant>
 
 namespace quorvane {
 
-// Named coroutines, not capturing lambdas: a lambda's closure would be gone before the task runs.
-// Every error is kept, to be rethrown outside the executor by runToEnd().
-template <typename T>
-Task<void> keepOutcome(Task<T> task, std::optional<T>& value, std::exception_ptr& error)
-{
-    try {
-        value.emplace(co_await std::move(task));
-    } catch (...) {
-        error = std::current_exception();
-    }
-}
+/// What a finished Task<T> gave: its value, or std::monostate for Task<void>.
+template <typename T> using TaskOutcome = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
 
-inline Task<void> keepOutcome(Task<void> task, bool& finished, std::exception_ptr& error)
+// A named coroutine, not a capturing lambda: a lambda's closure would be gone before the task
+// runs. The error is kept, to be rethrown outside the executor by runToEnd().
+template <typename T>
+Task<void> keepOutcome(
+    Task<T> task, std::optional<TaskOutcome<T>>& value, std::exception_ptr& error)
 {
     try {
-        co_await std::move(task);
-        finished = true;
+        if constexpr (std::is_void_v<T>) {
+            co_await std::move(task);
+            value.emplace();
+        } else {
+            value.emplace(co_await std::move(task));
+        }
     } catch (...) {
         error = std::current_exception();
     }
@@ -46,23 +46,15 @@ inline Task<void> keepOutcome(Task<void> task, bool& finished, std::exception_pt
 template <typename T> T runToEnd(Task<T> task)
 {
     ManualExecutor executor;
+    std::optional<TaskOutcome<T>> value;
     std::exception_ptr error;
-    if constexpr (std::is_void_v<T>) {
-        bool finished = false;
-        spawn(executor, keepOutcome(std::move(task), finished, error));
-        executor.runUntilIdle();
-        if (error)
-            std::rethrow_exception(error);
-        assert(finished && "the task is still waiting");
-    } else {
-        std::optional<T> value;
-        spawn(executor, keepOutcome(std::move(task), value, error));
-        executor.runUntilIdle();
-        if (error)
-            std::rethrow_exception(error);
-        assert(value && "the task is still waiting");
+    spawn(executor, keepOutcome(std::move(task), value, error));
+    executor.runUntilIdle();
+    if (error)
+        std::rethrow_exception(error);
+    assert(value && "the task is still waiting");
+    if constexpr (!std::is_void_v<T>)
         return std::move(*value);
-    }
 }
 
 /// A new empty folder in the system's temporary folder, removed with all it holds on
@@ -70,12 +62,10 @@ template <typename T> T runToEnd(Task<T> task)
 class TemporaryFolder final {
 public:
     TemporaryFolder()
+        : m_path((std::filesystem::temp_directory_path() / "quorvane-test-XXXXXX").string())
     {
-        std::string pattern
-            = (std::filesystem::temp_directory_path() / "quorvane-test-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
+        if (!::mkdtemp(m_path.data()))
             throw std::runtime_error("Could not create a temporary folder.");
-        m_path = pattern;
     }
     ~TemporaryFolder()
     {
@@ -85,10 +75,10 @@ public:
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
 
-    [[nodiscard]] const std::filesystem::path& path() const noexcept { return m_path; }
+    [[nodiscard]] std::filesystem::path path() const { return m_path; }
 
 private:
-    std::filesystem::path m_path;
+    std::string m_path; // mkdtemp() fills in its pattern
 };
 
 } // namespace quorvane
