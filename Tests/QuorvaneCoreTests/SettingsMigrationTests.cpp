@@ -29,35 +29,38 @@ json rule(int number, json settings = {{"brightness", 0.35}})
 {
     return {{"id", "A1B2C3D4-E5F6-4718-89AB-CDEF012345" + std::to_string(number + 10)},
         {"name", std::to_string(number)}, {"isEnabled", true},
-        {"conditions", {{"apps", {{{"id", "ed"}, {"name", "Editor"}}}}}},
+        {"conditions", {{"apps", json::array({{{"id", "ed"}, {"name", "Editor"}}})}}},
         {"settings", std::move(settings)}};
 }
 
 /// A version-2 profile whose own defaults, with retired sound settings, name one display and one
 /// unmanaged display after the profile's id.
-json legacy(const std::string& id, const std::string& name, json rules = json::array())
+// Lists of rules are vectors: a one-element braced list would make a copy of its element, not an
+// array, on some compilers.
+json legacy(const std::string& id, const std::string& name, std::vector<json> rules = {})
 {
     const json defaults
         = {{"displays", {{"display of " + id, {{"brightness", 0.6}, {"volume", nullptr}}}}},
             {"unmanagedDisplays", {{"unmanaged of " + id, {"volume", "contrast"}}}},
             {"outputVolume", 0.5}, {"volumeUnmanaged", true}};
-    return {{"id", id}, {"name", name}, {"defaults", defaults}, {"rules", std::move(rules)}};
+    return {{"id", id}, {"name", name}, {"defaults", defaults}, {"rules", json(std::move(rules))}};
 }
 
 /// A version-2 file holding `profiles`, of which Home is the active one.
-json legacyFile(json profiles)
+json legacyFile(std::vector<json> profiles)
 {
     json file = encodeConfiguration(Configuration());
-    file.update({{"schemaVersion", 2}, {"profiles", std::move(profiles)}, {"activeProfileID", home},
-        {"knownDisplays", {{{"id", "built-in"}, {"name", "Built-in"}}}}});
+    file.update(
+        {{"schemaVersion", 2}, {"profiles", json(std::move(profiles))}, {"activeProfileID", home},
+            {"knownDisplays", json::array({{{"id", "built-in"}, {"name", "Built-in"}}})}});
     return file;
 }
 
 /// A version-5 document: a default one, and a profile Work holding `rules`.
-json currentFile(json rules)
+json currentFile(std::vector<json> rules)
 {
     json file = encodeConfiguration(Configuration());
-    file["profiles"].push_back({{"id", work}, {"name", "Work"}, {"rules", std::move(rules)}});
+    file["profiles"].push_back({{"id", work}, {"name", "Work"}, {"rules", json(std::move(rules))}});
     return file;
 }
 
@@ -82,7 +85,7 @@ TEST(SettingsMigrationTest, Version2TurnsTheBaseProfileIntoTheActiveDefault)
 {
     struct Case {
         const char* situation;
-        json profiles;
+        std::vector<json> profiles;
         std::string expected;
     };
     const Case cases[] = {
