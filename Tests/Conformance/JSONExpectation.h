@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quorvane {
 
@@ -20,9 +21,16 @@ public:
     /// Where `actual` first differs from `expected`, with both values: "at profiles[2].id:
     /// expected ... but found ...". Absent when it matches.
     [[nodiscard]] std::optional<std::string> difference(
-        const nlohmann::json& expected, const nlohmann::json& actual);
+        const nlohmann::json& expected, const nlohmann::json& actual, const std::string& path = "");
 
 private:
+    [[nodiscard]] std::optional<std::string> objectDifference(
+        const nlohmann::json& expected, const nlohmann::json& actual, const std::string& path);
+    [[nodiscard]] std::optional<std::string> placeholderDifference(
+        const std::string& placeholder, const nlohmann::json& actual, const std::string& path);
+    [[nodiscard]] bool matchesInAnyOrder(
+        std::vector<nlohmann::json> expected, std::vector<nlohmann::json> actual);
+
     std::map<std::string, UUID> m_labelledUUIDs;
 };
 

@@ -1,10 +1,10 @@
-#include "Conformance/ResolverCase.h"
+// One resolver/NAME.json case: a profile, Default settings, a context, capabilities and holds,
+// and the plan the rule resolver must make of them.
+#include "Conformance/ConformanceCases.h"
 
 #include "Foundation/AtomicFile.h"
 #include "Foundation/Date.h"
-#include "Foundation/JSON.h"
 #include "Foundation/Overloaded.h"
-#include "QuorvaneCore/ControlKey.h"
 #include "QuorvaneCore/ResolvedPlan.h"
 #include "QuorvaneCore/RuleResolver.h"
 #include "QuorvaneCore/Rules.h"
@@ -14,74 +14,33 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
-#include <cmath>
-#include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <variant>
-#include <vector>
 
 namespace quorvane {
 namespace {
 
-struct ResolverInput {
-    Profile profile;
-    DefaultSettings defaultSettings;
-    RuntimeContext context;
-    std::map<ControlKey, ControlCapability> capabilities;
-    std::map<ControlKey, ManualHold> holds;
-    Date now;
-};
-
-struct ExpectedRule {
-    RuleEvaluation evaluation;
-    std::string label;
-};
-
-struct ExpectedPlan {
-    std::map<ControlKey, ResolvedAssignment> assignments;
-    std::map<UUID, ExpectedRule> rules;
-    std::map<ControlKey, std::string> unavailable;
-};
-
-struct ResolverCase {
-    ResolverInput input;
-    ExpectedPlan expect;
-};
-
-// Date counts 64-bit nanoseconds: about 292 years either side of its epoch.
-constexpr double maximumSeconds = 9e9;
+/// Each entry of the list under `list`, keyed by its member `keyName`.
+template <typename DecodeKey, typename DecodeEntry>
+auto keyedBy(const JSONObject& object, std::string_view list, std::string_view keyName,
+    DecodeKey decodeKey, DecodeEntry decodeEntry)
+{
+    std::map<DecodedType<DecodeKey>, std::invoke_result_t<DecodeEntry&, const JSONObject&>> map;
+    for (const JSONValue& element : listOf(object, list)) {
+        const JSONObject entry = element.object();
+        map.insert_or_assign(entry.required(keyName, decodeKey), decodeEntry(entry));
+    }
+    return map;
+}
 
 /// Seconds since the case's origin, which is the clock's epoch for every point in time of a case.
 Date decodeDate(const JSONValue& value)
 {
-    const double seconds = decodeDouble(value);
-    if (std::abs(seconds) > maximumSeconds)
-        throw value.dataCorrupted("The point in time is too far from the origin.");
-    return Date() + std::chrono::round<Date::duration>(std::chrono::duration<double>(seconds));
-}
-
-/// A decoder of an array of objects into a map keyed by each object's member `keyName`, decoded
-/// by `decodeKey`; `decodeEntry` reads the mapped value from the object. A key that appears twice
-/// would make the case ambiguous, so it is refused.
-template <typename DecodeKey, typename DecodeEntry>
-auto keyedBy(std::string_view keyName, DecodeKey decodeKey, DecodeEntry decodeEntry)
-{
-    return [keyName, decodeKey, decodeEntry](const JSONValue& value) {
-        using Entry = std::remove_cvref_t<std::invoke_result_t<DecodeEntry&, const JSONObject&>>;
-        std::map<DecodedType<DecodeKey>, Entry> result;
-        for (const JSONValue& element : value.elements()) {
-            const JSONObject object = element.object();
-            const JSONValue key = object.requiredMember(keyName);
-            if (!result.emplace(std::invoke(decodeKey, key), std::invoke(decodeEntry, object))
-                     .second)
-                throw key.dataCorrupted("The same " + std::string(keyName) + " is listed twice.");
-        }
-        return result;
-    };
+    const std::chrono::duration<double> seconds(decodeDouble(value));
+    return Date() + std::chrono::round<Date::duration>(seconds);
 }
 
 DisplayContext decodeDisplayContext(const JSONValue& value)
@@ -99,100 +58,48 @@ RuntimeContext decodeRuntimeContext(const JSONValue& value)
     return {
         .appBundleID = object.optional("appBundleID", decodeString),
         .focusedDisplayID = object.optional("focusedDisplayID", decodeString),
-        .displays = object.required("displays", arrayOf(decodeDisplayContext)),
-        .suspended = object.required("suspended", decodeBool),
+        .displays = object.optional("displays", arrayOf(decodeDisplayContext))
+                        .value_or(std::vector<DisplayContext>()),
+        .suspended = object.optional("suspended", decodeBool).value_or(false),
     };
 }
 
-ControlCapability decodeCapability(const JSONValue& value)
+ControlCapability decodeCapability(const JSONObject& entry)
 {
-    const JSONObject object = value.object();
+    const JSONObject object = entry.requiredMember("capability").object();
     return {
         .available = object.required("available", decodeBool),
-        .reason = object.required("reason", decodeString),
-        .choices = object.required("choices", arrayOf(decodeSettingValue)),
+        .reason = object.optional("reason", decodeString).value_or(""),
+        .choices = object.optional("choices", arrayOf(decodeSettingValue))
+                       .value_or(std::vector<SettingValue>()),
     };
 }
 
-ManualHold decodeHold(const JSONValue& value)
+ManualHold decodeHold(const JSONObject& entry)
 {
-    const JSONObject object = value.object();
+    const JSONObject object = entry.requiredMember("hold").object();
     return {
         .value = object.required("value", decodeSettingValue),
         .expiresAt = object.optional("expiresAt", decodeDate),
-        .isExternal = object.required("isExternal", decodeBool),
+        .isExternal = object.optional("isExternal", decodeBool).value_or(false),
     };
 }
 
-ResolutionSource decodeResolutionSource(const JSONValue& value)
+ResolutionSource decodeSource(const JSONValue& value)
 {
-    const JSONTaggedCase source = value.taggedCase({"rule", "manual", "profileDefault"});
+    const JSONTaggedCase source
+        = value.taggedCase({"rule", "manual", "profileDefault", "manualRecovery"});
     if (source.name == "rule")
         return ResolutionSource::rule(source.payload.required("id", decodeUUID),
             source.payload.required("name", decodeString));
     if (source.name == "manual")
         return ResolutionSource::manual(source.payload.required("isExternal", decodeBool));
+    if (source.name == "manualRecovery")
+        return ResolutionSource::manualRecovery();
     return ResolutionSource::profileDefault();
 }
 
-ResolvedAssignment decodeAssignment(const JSONObject& entry)
-{
-    return {
-        .value = entry.required("value", decodeSettingValue),
-        .source = entry.required("source", decodeResolutionSource),
-    };
-}
-
-ExpectedRule decodeExpectedRule(const JSONObject& entry)
-{
-    return {
-        .evaluation = {
-            .matches = entry.required("matches", decodeBool),
-            .needsFocusedWindow = entry.required("needsFocusedWindow", decodeBool),
-            .contributions = entry.required("contributions", arrayOf(decodeControlKey)),
-            .reasons = entry.required("reasons", arrayOf(decodeString)),
-        },
-        .label = entry.required("label", decodeString),
-    };
-}
-
-ExpectedPlan decodeExpectedPlan(const JSONValue& value)
-{
-    const JSONObject object = value.object();
-    return {
-        .assignments
-        = object.required("assignments", keyedBy("key", decodeControlKey, decodeAssignment)),
-        .rules = object.required("rules", keyedBy("id", decodeUUID, decodeExpectedRule)),
-        .unavailable = object.required("unavailable",
-            keyedBy("key", decodeControlKey,
-                [](const JSONObject& entry) { return entry.required("reason", decodeString); })),
-    };
-}
-
-ResolverCase readCase(const std::filesystem::path& caseFile)
-{
-    const nlohmann::json document = parseJSON(readFile(caseFile));
-    const JSONObject object = JSONValue(document).object();
-    return {
-        .input = {
-            .profile = object.required("profile", decodeProfile),
-            .defaultSettings = object.required("defaultSettings", decodeDefaultSettings),
-            .context = object.required("context", decodeRuntimeContext),
-            .capabilities = object.required("capabilities",
-                keyedBy("key", decodeControlKey,
-                    [](const JSONObject& entry) {
-                        return entry.required("capability", decodeCapability);
-                    })),
-            .holds = object.required("holds",
-                keyedBy("key", decodeControlKey,
-                    [](const JSONObject& entry) { return entry.required("hold", decodeHold); })),
-            .now = object.required("now", decodeDate),
-        },
-        .expect = object.required("expect", decodeExpectedPlan),
-    };
-}
-
-nlohmann::json encodeResolutionSource(const ResolutionSource& source)
+nlohmann::json encodeSource(const ResolutionSource& source)
 {
     const auto encode = Overloaded{
         [](const ResolutionSource::RuleCase& rule) {
@@ -208,105 +115,118 @@ nlohmann::json encodeResolutionSource(const ResolutionSource& source)
     return std::visit(encode, source.value);
 }
 
-// How values appear in failure messages: coded types in the case's own JSON.
-std::string describe(bool value) { return value ? "true" : "false"; }
-std::string describe(const std::string& text) { return encodeString(text).dump(); }
-std::string describe(const std::vector<std::string>& texts)
+ResolvedAssignment decodeAssignment(const JSONObject& entry)
 {
-    return encodeArray(texts, encodeString).dump();
-}
-std::string describe(const UUID& id) { return id.uuidString(); }
-std::string describe(const ControlKey& key) { return encodeControlKey(key).dump(); }
-std::string describe(const std::vector<ControlKey>& keys)
-{
-    return encodeArray(keys, encodeControlKey).dump();
-}
-std::string describe(const SettingValue& value) { return encodeSettingValue(value).dump(); }
-std::string describe(const ResolutionSource& source)
-{
-    return encodeResolutionSource(source).dump();
-}
-std::string describe(const ResolvedAssignment& assignment)
-{
-    return describe(assignment.value) + " from " + describe(assignment.source);
-}
-std::string describe(const RuleEvaluation& evaluation)
-{
-    return "labelled " + describe(evaluation.label());
-}
-std::string describe(const ExpectedRule& rule) { return "labelled " + describe(rule.label); }
-
-template <typename T>
-void checkField(
-    const std::string& entry, std::string_view field, const T& expected, const T& actual)
-{
-    if (expected != actual)
-        ADD_FAILURE() << entry << ": " << field << ": expected " << describe(expected)
-                      << " but found " << describe(actual);
+    return {
+        .value = entry.required("value", decodeSettingValue),
+        .source = entry.required("source", decodeSource),
+    };
 }
 
-/// Compares a list of the plan as a set keyed by control or rule: every expected entry must be
-/// there and agree, and no other entry may be.
-template <typename Key, typename Expected, typename Actual, typename CheckEntry>
-void checkKeyedList(std::string_view list, const std::map<Key, Expected>& expected,
-    const std::map<Key, Actual>& actual, CheckEntry checkEntry)
+nlohmann::json encodeAssignment(const ResolvedAssignment& assignment)
+{
+    return encodeObject({
+        {"value", encodeSettingValue(assignment.value)},
+        {"source", encodeSource(assignment.source)},
+    });
+}
+
+nlohmann::json encodeEvaluation(const RuleEvaluation& evaluation, std::string_view label)
+{
+    return encodeObject({
+        {"matches", encodeBool(evaluation.matches)},
+        {"needsFocusedWindow", encodeBool(evaluation.needsFocusedWindow)},
+        {"contributions", encodeArray(evaluation.contributions, encodeControlKey)},
+        {"reasons", encodeArray(evaluation.reasons, encodeString)},
+        {"label", encodeString(label)},
+    });
+}
+
+/// An expected rule, written as encodeEvaluation() writes the plan's.
+nlohmann::json decodeExpectedRule(const JSONObject& entry)
+{
+    const RuleEvaluation evaluation{
+        .matches = entry.required("matches", decodeBool),
+        .needsFocusedWindow = entry.required("needsFocusedWindow", decodeBool),
+        .contributions = entry.optional("contributions", arrayOf(decodeControlKey))
+                             .value_or(std::vector<ControlKey>()),
+        .reasons
+        = entry.optional("reasons", arrayOf(decodeString)).value_or(std::vector<std::string>()),
+    };
+    return encodeEvaluation(evaluation, entry.required("label", decodeString));
+}
+
+nlohmann::json encodeReason(const std::string& reason)
+{
+    return encodeObject({{"reason", encodeString(reason)}});
+}
+
+/// A list of the plan, or of the case's expectation, as JSON: each entry under its key's JSON
+/// text, so that both sides compare and print alike.
+using Entries = std::map<std::string, nlohmann::json>;
+
+template <typename Map, typename EncodeKey, typename EncodeEntry>
+Entries entries(const Map& map, EncodeKey encodeKey, EncodeEntry encodeEntry)
+{
+    Entries result;
+    for (const auto& [key, entry] : map)
+        result.emplace(encodeKey(key).dump(), encodeEntry(entry));
+    return result;
+}
+
+/// Exactly the expected entries, each agreeing in every field with the entry of the same key.
+void checkEntries(std::string_view list, const Entries& expected, const Entries& actual)
 {
     for (const auto& [key, entry] : expected) {
         const auto found = actual.find(key);
-        if (found == actual.end())
-            ADD_FAILURE() << list << ": expected an entry for " << describe(key) << ", "
-                          << describe(entry) << ", but there is none";
-        else
-            checkEntry(std::string(list) + " entry for " + describe(key), entry, found->second);
+        if (found == actual.end()) {
+            ADD_FAILURE() << list << ": expected an entry for " << key << ", " << entry.dump()
+                          << ", but there is none";
+            continue;
+        }
+        for (const auto& [field, value] : entry.items()) {
+            const nlohmann::json actualValue = found->second.value(field, nlohmann::json());
+            if (actualValue != value)
+                ADD_FAILURE() << list << " entry for " << key << ": " << field << ": expected "
+                              << value.dump() << " but found " << actualValue.dump();
+        }
     }
     for (const auto& [key, entry] : actual) {
         if (!expected.contains(key))
-            ADD_FAILURE() << list << ": found an entry for " << describe(key) << ", "
-                          << describe(entry) << ", where none is expected";
+            ADD_FAILURE() << list << ": found an entry for " << key << ", " << entry.dump()
+                          << ", where none is expected";
     }
-}
-
-void checkAssignment(
-    const std::string& entry, const ResolvedAssignment& expected, const ResolvedAssignment& actual)
-{
-    checkField(entry, "value", expected.value, actual.value);
-    checkField(entry, "source", expected.source, actual.source);
-}
-
-void checkEvaluation(
-    const std::string& entry, const ExpectedRule& expected, const RuleEvaluation& actual)
-{
-    checkField(entry, "matches", expected.evaluation.matches, actual.matches);
-    checkField(entry, "needsFocusedWindow", expected.evaluation.needsFocusedWindow,
-        actual.needsFocusedWindow);
-    checkField(entry, "contributions", expected.evaluation.contributions, actual.contributions);
-    checkField(entry, "reasons", expected.evaluation.reasons, actual.reasons);
-    checkField(entry, "label", expected.label, actual.label());
-}
-
-void checkUnavailableReason(
-    const std::string& entry, const std::string& expected, const std::string& actual)
-{
-    checkField(entry, "reason", expected, actual);
 }
 
 } // namespace
 
 void runResolverCase(const std::filesystem::path& caseFile)
 {
-    std::optional<ResolverCase> resolverCase;
-    try {
-        resolverCase = readCase(caseFile);
-    } catch (const Error& error) {
-        FAIL() << caseFile.filename().string() << " cannot be used: " << error.what();
-    }
-    const ResolverInput& input = resolverCase->input;
-    const ResolvedPlan plan = RuleResolver::resolve(input.profile, input.defaultSettings,
-        input.context, input.capabilities, input.holds, input.now);
-    const ExpectedPlan& expect = resolverCase->expect;
-    checkKeyedList("assignments", expect.assignments, plan.assignments, checkAssignment);
-    checkKeyedList("rules", expect.rules, plan.rules, checkEvaluation);
-    checkKeyedList("unavailable", expect.unavailable, plan.unavailable, checkUnavailableReason);
+    const nlohmann::json document = parseJSON(readFile(caseFile));
+    const JSONObject object = JSONValue(document).object();
+    const ResolvedPlan plan = RuleResolver::resolve(object.required("profile", decodeProfile),
+        object.optional("defaultSettings", decodeDefaultSettings).value_or(DefaultSettings()),
+        object.optional("context", decodeRuntimeContext).value_or(RuntimeContext()),
+        keyedBy(object, "capabilities", "key", decodeControlKey, decodeCapability),
+        keyedBy(object, "holds", "key", decodeControlKey, decodeHold),
+        object.optional("now", decodeDate).value_or(Date()));
+
+    const JSONObject expect = object.requiredMember("expect").object();
+    checkEntries("assignments",
+        entries(keyedBy(expect, "assignments", "key", decodeControlKey, decodeAssignment),
+            encodeControlKey, encodeAssignment),
+        entries(plan.assignments, encodeControlKey, encodeAssignment));
+    checkEntries("rules",
+        entries(keyedBy(expect, "rules", "id", decodeUUID, decodeExpectedRule), encodeUUID,
+            [](const nlohmann::json& rule) { return rule; }),
+        entries(plan.rules, encodeUUID,
+            [](const RuleEvaluation& rule) { return encodeEvaluation(rule, rule.label()); }));
+    const auto decodeReason
+        = [](const JSONObject& entry) { return entry.required("reason", decodeString); };
+    checkEntries("unavailable",
+        entries(keyedBy(expect, "unavailable", "key", decodeControlKey, decodeReason),
+            encodeControlKey, encodeReason),
+        entries(plan.unavailable, encodeControlKey, encodeReason));
 }
 
 } // namespace quorvane

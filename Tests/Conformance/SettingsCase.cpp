@@ -1,8 +1,9 @@
-#include "Conformance/SettingsCase.h"
+// One settings/NAME/ case: a settings file's bytes, what load() makes of them, what becomes of
+// the file, and whether the store saves afterwards.
+#include "Conformance/ConformanceCases.h"
 
 #include "Conformance/JSONExpectation.h"
 #include "Foundation/AtomicFile.h"
-#include "Foundation/JSON.h"
 #include "QuorvaneCore/SettingsCoding.h"
 #include "QuorvaneCore/SettingsStore.h"
 #include "QuorvaneCoreTests/SettingsTestSupport.h"
@@ -10,60 +11,15 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <initializer_list>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <variant>
 
 namespace quorvane {
 namespace {
 
-/// What expect.json asks for; unknown keys (such as "why") are ignored.
-struct SettingsExpectation {
-    bool loads;
-    std::optional<std::string> message;
-    /// "unchanged", "rewritten" or "absent".
-    std::string file;
-    std::optional<nlohmann::json> configuration;
-    /// "ok" or "readOnly".
-    std::optional<std::string> saveAfterLoad;
-};
-
-std::string oneOf(const JSONValue& value, std::initializer_list<std::string_view> choices)
-{
-    std::string text = decodeString(value);
-    for (const std::string_view choice : choices) {
-        if (text == choice)
-            return text;
-    }
-    throw value.dataCorrupted("\"" + text + "\" is not a known expectation.");
-}
-
-SettingsExpectation readExpectation(const std::filesystem::path& file)
-{
-    const nlohmann::json document = parseJSON(readFile(file));
-    const JSONObject object = JSONValue(document).object();
-    const auto configuration = document.find("configuration");
-    return {
-        .loads = object.required("load",
-            [](const JSONValue& value) {
-                return oneOf(value, {"ok", "error"}) == "ok";
-            }),
-        .message = object.optional("message", decodeString),
-        .file = object.required("file",
-            [](const JSONValue& value) {
-                return oneOf(value, {"unchanged", "rewritten", "absent"});
-            }),
-        .configuration = configuration != document.end() && !configuration->is_null()
-            ? std::optional<nlohmann::json>(*configuration)
-            : std::nullopt,
-        .saveAfterLoad = object.optional("saveAfterLoad",
-            [](const JSONValue& value) {
-                return oneOf(value, {"ok", "readOnly"});
-            }),
-    };
-}
+/// The loaded document, or the error's text.
+using LoadOutcome = std::variant<Configuration, std::string>;
 
 std::optional<std::string> bytesIfPresent(const std::filesystem::path& file)
 {
@@ -72,9 +28,6 @@ std::optional<std::string> bytesIfPresent(const std::filesystem::path& file)
     return readFile(file);
 }
 
-/// The loaded document, or the error's text.
-using LoadOutcome = std::variant<Configuration, std::string>;
-
 LoadOutcome loadOutcome(SettingsStore& store)
 {
     try {
@@ -82,66 +35,6 @@ LoadOutcome loadOutcome(SettingsStore& store)
     } catch (const Error& error) {
         return std::string(error.what());
     }
-}
-
-void checkLoad(const SettingsExpectation& expect, const LoadOutcome& outcome)
-{
-    const std::string* const failure = std::get_if<std::string>(&outcome);
-    if (expect.loads && failure)
-        ADD_FAILURE() << "load: expected ok, but it failed with: " << *failure;
-    if (!expect.loads && !failure)
-        ADD_FAILURE() << "load: expected an error, but it succeeded";
-    if (failure && expect.message && *failure != *expect.message)
-        ADD_FAILURE() << "message: expected \"" << *expect.message << "\" but found \"" << *failure
-                      << "\"";
-}
-
-void checkConfiguration(
-    const SettingsExpectation& expect, const LoadOutcome& outcome, JSONExpectation& expectation)
-{
-    const Configuration* const loaded = std::get_if<Configuration>(&outcome);
-    if (!expect.configuration || !loaded)
-        return;
-    if (const auto difference
-        = expectation.difference(*expect.configuration, encodeConfiguration(*loaded)))
-        ADD_FAILURE() << "configuration: " << *difference;
-}
-
-void checkRewrittenFile(const SettingsExpectation& expect, const std::optional<std::string>& input,
-    const std::string& bytes, JSONExpectation& expectation)
-{
-    if (bytes == input) {
-        ADD_FAILURE() << "file: expected rewritten, but it is unchanged";
-        return;
-    }
-    const nlohmann::json document = parseJSON(bytes);
-    if (expect.configuration) {
-        if (const auto difference = expectation.difference(*expect.configuration, document))
-            ADD_FAILURE() << "file: the rewritten file " << *difference;
-        return;
-    }
-    const JSONValue root(document);
-    if (root.object().required("schemaVersion", decodeInteger) != 5)
-        ADD_FAILURE() << "file: the rewritten file is not a version-5 document";
-}
-
-void checkFile(const SettingsExpectation& expect, const std::optional<std::string>& input,
-    const std::filesystem::path& settingsFile, JSONExpectation& expectation)
-{
-    const std::optional<std::string> bytes = bytesIfPresent(settingsFile);
-    if (expect.file == "absent" || (expect.file == "unchanged" && !input)) {
-        if (bytes)
-            ADD_FAILURE() << "file: expected " << expect.file << ", but a file was written";
-        return;
-    }
-    if (!bytes) {
-        ADD_FAILURE() << "file: expected " << expect.file << ", but there is no file";
-        return;
-    }
-    if (expect.file == "unchanged" && *bytes != *input)
-        ADD_FAILURE() << "file: expected unchanged, but its bytes changed";
-    if (expect.file == "rewritten")
-        checkRewrittenFile(expect, input, *bytes, expectation);
 }
 
 /// "ok", "readOnly" or the text of another error.
@@ -159,17 +52,49 @@ std::string saveOutcome(SettingsStore& store, Configuration configuration)
     }
 }
 
-void checkSaveAfterLoad(const SettingsExpectation& expect, SettingsStore& store,
+void checkLoad(const JSONObject& expect, const LoadOutcome& outcome)
+{
+    const std::string* const failure = std::get_if<std::string>(&outcome);
+    const std::optional<std::string> load = expect.optional("load", decodeString);
+    if (load && *load != (failure ? "error" : "ok"))
+        ADD_FAILURE() << "load: expected " << *load << " but "
+                      << (failure ? "it failed with: " + *failure : std::string("it succeeded"));
+    const std::optional<std::string> message = expect.optional("message", decodeString);
+    if (message && failure && *failure != *message)
+        ADD_FAILURE() << "message: expected \"" << *message << "\" but found \"" << *failure
+                      << "\"";
+}
+
+/// Compares the settings file after load() with `expected` ("unchanged", "rewritten" or
+/// "absent"); a rewritten file must also hold `configuration` (when not null) or at least be
+/// a version-5 document.
+void checkFile(const std::string& expected, const std::optional<std::string>& input,
+    const std::optional<std::string>& bytes, const nlohmann::json& configuration,
+    JSONExpectation& expectation)
+{
+    const std::string found = !bytes ? "absent" : bytes == input ? "unchanged" : "rewritten";
+    // No file before and none after: the file is unchanged as well as absent.
+    if (expected != found && !(expected == "unchanged" && !input && !bytes))
+        ADD_FAILURE() << "file: expected " << expected << " but it is " << found;
+    if (expected != "rewritten" || found != "rewritten")
+        return;
+    const nlohmann::json written = parseJSON(*bytes);
+    if (configuration.is_null()) {
+        if (!written.is_object() || written.value("schemaVersion", nlohmann::json()) != 5)
+            ADD_FAILURE() << "file: the rewritten file is not a version-5 document";
+    } else if (const auto difference = expectation.difference(configuration, written)) {
+        ADD_FAILURE() << "file: the rewritten file, " << *difference;
+    }
+}
+
+void checkSaveAfterLoad(const std::string& expected, SettingsStore& store,
     const LoadOutcome& outcome, const std::filesystem::path& settingsFile)
 {
-    if (!expect.saveAfterLoad)
-        return;
     const Configuration* const loaded = std::get_if<Configuration>(&outcome);
     const std::optional<std::string> before = bytesIfPresent(settingsFile);
     const std::string saved = saveOutcome(store, loaded ? *loaded : Configuration());
-    if (saved != *expect.saveAfterLoad)
-        ADD_FAILURE() << "saveAfterLoad: expected " << *expect.saveAfterLoad << " but found "
-                      << saved;
+    if (saved != expected)
+        ADD_FAILURE() << "saveAfterLoad: expected " << expected << " but found " << saved;
     if (saved != "ok" && bytesIfPresent(settingsFile) != before)
         ADD_FAILURE() << "saveAfterLoad: a refused save changed the file";
 }
@@ -178,28 +103,32 @@ void checkSaveAfterLoad(const SettingsExpectation& expect, SettingsStore& store,
 
 void runSettingsCase(const std::filesystem::path& caseFolder)
 {
-    SettingsExpectation expect;
-    try {
-        expect = readExpectation(caseFolder / "expect.json");
-    } catch (const Error& error) {
-        FAIL() << "expect.json cannot be used: " << error.what();
-    }
+    const nlohmann::json document = parseJSON(readFile(caseFolder / "expect.json"));
+    const JSONObject expect = JSONValue(document).object();
+    const nlohmann::json configuration = document.value("configuration", nlohmann::json());
     const std::optional<std::string> input = bytesIfPresent(caseFolder / "input.json");
 
     const TemporaryFolder folder;
     const std::filesystem::path settingsFile = folder.path() / "settings.json";
     if (input)
         writeFileAtomically(settingsFile, *input);
-
     SettingsStore store(settingsFile);
     const LoadOutcome outcome = loadOutcome(store);
+
     // One expectation for the loaded document and the rewritten file, so that each "<uuid:LABEL>"
     // stands for the same identifier in both.
     JSONExpectation expectation;
     checkLoad(expect, outcome);
-    checkConfiguration(expect, outcome, expectation);
-    checkFile(expect, input, settingsFile, expectation);
-    checkSaveAfterLoad(expect, store, outcome, settingsFile);
+    const Configuration* const loaded = std::get_if<Configuration>(&outcome);
+    if (loaded && !configuration.is_null()) {
+        if (const auto difference
+            = expectation.difference(configuration, encodeConfiguration(*loaded)))
+            ADD_FAILURE() << "configuration: " << *difference;
+    }
+    if (const auto file = expect.optional("file", decodeString))
+        checkFile(*file, input, bytesIfPresent(settingsFile), configuration, expectation);
+    if (const auto saveAfterLoad = expect.optional("saveAfterLoad", decodeString))
+        checkSaveAfterLoad(*saveAfterLoad, store, outcome, settingsFile);
 }
 
 } // namespace quorvane
