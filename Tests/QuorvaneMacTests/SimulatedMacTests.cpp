@@ -1,0 +1,54 @@
+#include "Concurrency/ManualExecutor.h"
+#include "SimulatedMac/SimulatedMac.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+namespace quorvane {
+namespace {
+
+TEST(SimulatedMacTest, SymbolsAndMethodsRefuseTheWrongSignature)
+{
+    ManualExecutor executor;
+    SimulatedMac mac(executor);
+    mac.loader.image("/Frameworks/Panel").define<std::int32_t(std::uint32_t, float*)>(
+        "GetLevel", [](std::uint32_t, float* level) {
+            *level = 0.5f;
+            return 0;
+        });
+    DynamicLoader& loader = mac.platform().loader;
+    const auto image = loader.open("/Frameworks/Panel", DynamicLoader::lazyLocal);
+    ASSERT_TRUE(image);
+    EXPECT_FALSE(loader.open("/Frameworks/Missing", DynamicLoader::lazyLocal));
+    EXPECT_FALSE(loader.symbol<std::int32_t(std::uint32_t, float*)>(*image, "Missing"));
+    EXPECT_THROW((void)loader.symbol<std::int32_t(std::uint32_t, double*)>(*image, "GetLevel"), PlatformMisuse);
+
+    mac.objects.defineClass("Client").define<bool(ObjectInstance)>(
+        "enabled", MethodShape{.argumentCount = 2, .returnType = "B", .argumentTypes = {"@", ":"}}, [](ObjectInstance) { return true; });
+    ObjectRuntime& objects = mac.platform().objects;
+    const auto client = objects.createInstance(*objects.classNamed("Client"));
+    ASSERT_TRUE(client);
+    EXPECT_TRUE((*objects.implementation<bool(ObjectInstance)>(*client, "enabled"))(*client));
+    EXPECT_THROW((void)objects.implementation<int(ObjectInstance)>(*client, "enabled"), PlatformMisuse);
+    EXPECT_EQ(mac.objects.liveCreatedInstances(), 1);
+    objects.release(*client);
+    EXPECT_EQ(mac.objects.liveCreatedInstances(), 0);
+    EXPECT_THROW(objects.release(*client), PlatformMisuse);
+}
+
+TEST(SimulatedMacTest, ScheduledEventsChangeTheWorldOnTheVirtualClock)
+{
+    ManualExecutor executor;
+    SimulatedMac mac(executor);
+    addDefaultDisplays(mac.world);
+    mac.world.schedule(std::chrono::seconds(2), [](SimulatedWorld& world) { world.renumber(2, 7); });
+    executor.advance(std::chrono::milliseconds(1999));
+    EXPECT_TRUE(mac.platform().graphics.isActive(2));
+    executor.advance(std::chrono::milliseconds(1));
+    EXPECT_FALSE(mac.platform().graphics.isActive(2));
+    EXPECT_TRUE(mac.platform().graphics.isActive(7));
+}
+
+} // namespace
+} // namespace quorvane
