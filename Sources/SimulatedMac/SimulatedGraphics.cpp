@@ -4,6 +4,7 @@
 #include "SimulatedMac/SimulatedWorld.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace quorvane {
 namespace {
@@ -47,6 +48,8 @@ GraphicsStatus SimulatedGraphics::onlineDisplayList(
     const std::uint32_t filled = std::min(capacity, static_cast<std::uint32_t>(online.size()));
     std::copy_n(online.begin(), filled, displays);
     *count = filled;
+    if (auto event = std::exchange(m_world.graphicsFaults.afterListCall, nullptr))
+        event(m_world);
     return 0;
 }
 
@@ -131,7 +134,7 @@ GraphicsStatus SimulatedGraphics::transferTable(DisplayNumber number, std::uint3
     std::copy_n(table.red.begin(), count, red);
     std::copy_n(table.green.begin(), count, green);
     std::copy_n(table.blue.begin(), count, blue);
-    *sampleCount = count;
+    *sampleCount = display->reportedGammaSampleCount.value_or(count);
     return 0;
 }
 
@@ -143,11 +146,12 @@ GraphicsStatus SimulatedGraphics::setTransferTable(
         return failure;
     if (size == 0 || size > display->gammaCapacity)
         return illegalArgument;
-    display->gamma = GammaTable{
+    GammaTable written{
         .red = {red, red + size},
         .green = {green, green + size},
         .blue = {blue, blue + size},
     };
+    display->gamma = display->gammaAsStored ? display->gammaAsStored(std::move(written)) : std::move(written);
     return 0;
 }
 

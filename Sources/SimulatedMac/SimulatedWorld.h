@@ -18,6 +18,7 @@
 namespace quorvane {
 
 class Executor;
+struct SimulatedWorld;
 
 /// Three channels of one transfer table.
 struct GammaTable {
@@ -31,21 +32,25 @@ struct GammaTable {
 struct SimulatedDisplay {
     DisplayNumber number = 1;
     /// Absent for a display that reports no UUID. Kept in whatever case it is given.
-    std::optional<std::string> uuid;
+    std::optional<std::string> uuid{};
     bool isBuiltIn = false;
     bool isMirrored = false;
     bool isOnline = true;
     bool isAsleep = false;
-    Rect bounds;
+    Rect bounds{};
     /// Absent while no screen object matches the display (for example during reconfiguration).
-    std::optional<ScreenObject> screen;
+    std::optional<ScreenObject> screen{};
 
-    std::vector<GraphicsDisplayMode> modes;
+    std::vector<GraphicsDisplayMode> modes{};
     /// The IO display mode identifier of the current mode; absent when there is none.
-    std::optional<std::int32_t> currentModeID;
+    std::optional<std::int32_t> currentModeID{};
 
     std::uint32_t gammaCapacity = 1024;
-    GammaTable gamma; ///< the identity ramp when empty
+    GammaTable gamma{}; ///< the identity ramp when empty
+    /// What the display keeps of a table written to it; the written table when unset.
+    std::function<GammaTable(GammaTable)> gammaAsStored{};
+    /// A sample count the table read reports in place of the true one.
+    std::optional<std::uint32_t> reportedGammaSampleCount{};
 };
 
 /// Switches for the failures CoreGraphics can show.
@@ -56,6 +61,9 @@ struct GraphicsFaults {
     std::uint32_t displaysLostBetweenCalls = 0;
     /// All-modes call answers nothing.
     bool allModesUnanswered = false;
+    /// Runs once, right after the next list call that succeeds: a display that sleeps, unplugs or
+    /// is renumbered between listing and the calls about each display.
+    std::function<void(SimulatedWorld&)> afterListCall{};
 };
 
 struct SimulatedWorld {
