@@ -4,9 +4,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 namespace quorvane {
 
@@ -27,13 +30,13 @@ struct ContinuousClock {
     [[nodiscard]] static time_point now() noexcept;
 };
 
-/// Runs posted work one piece at a time, in order, never inline, and owns the frames of the
-/// tasks spawned onto it (Spawn.h).
+/// Runs posted work one piece at a time, never inline, from one ordered queue: by due time, and
+/// work due at the same time in posting order. Owns the frames of the tasks spawned onto it
+/// (Spawn.h).
 ///
-/// An implementation overrides enqueue() and enqueueAt(), which post() and postAt() call unless
-/// the executor is being destroyed, and the two clocks: a test executor on virtual time
-/// (ManualExecutor), the application's event-loop executor with real timers. Work posted for the
-/// same time must run in posting order.
+/// A kind of executor differs only in its Host: the clocks, and how it gets woken to run the
+/// queue's next work (virtual time in tests, an event loop's posted event and timer in the
+/// application). The executor owns its host, so the clocks outlive every frame it destroys.
 ///
 /// Constructing an executor makes it the current one for spawn(Task) outside running tasks until
 /// it is destroyed (then the one constructed before it is current again). Destroying it destroys
@@ -42,7 +45,25 @@ class Executor {
 public:
     using Work = std::function<void()>;
 
-    Executor();
+    /// What a kind of executor supplies.
+    class Host {
+    public:
+        virtual ~Host() = default;
+
+        /// The continuous clock.
+        [[nodiscard]] virtual ContinuousClock::time_point now() const = 0;
+        /// Calendar time, for dates that are stored or shown.
+        [[nodiscard]] virtual std::chrono::system_clock::time_point wallNow() const = 0;
+        /// Asks to have Executor::runNextDue() called once the continuous clock reaches
+        /// `deadline` (at once when it has); replaces the deadline asked for before. Never
+        /// runs work itself.
+        virtual void wakeAt(ContinuousClock::time_point deadline) = 0;
+        /// An error other than cancellation ended a spawned task: a bug. Writes its text to
+        /// standard error unless the host knows better.
+        virtual void reportEscapedError(std::string_view text);
+    };
+
+    explicit Executor(std::unique_ptr<Host> host);
     virtual ~Executor();
 
     // Tasks and queued work refer to their executor by address.
@@ -56,31 +77,44 @@ public:
     void postAt(ContinuousClock::time_point time, Work work);
 
     /// The continuous clock.
-    [[nodiscard]] virtual ContinuousClock::time_point now() const = 0;
+    [[nodiscard]] ContinuousClock::time_point now() const { return m_host->now(); }
     /// Calendar time, for dates that are stored or shown.
-    [[nodiscard]] virtual std::chrono::system_clock::time_point wallNow() const = 0;
+    [[nodiscard]] std::chrono::system_clock::time_point wallNow() const
+    {
+        return m_host->wallNow();
+    }
 
     /// Inside a running task, its executor; otherwise the most recently constructed executor
     /// still alive; null when there is none.
     [[nodiscard]] static Executor* current() noexcept;
 
 protected:
-    /// Destroys the frames of all unfinished tasks without running them and drops everything
-    /// posted from then on. The base destructor does it too; an implementation calls it first
-    /// in its own destructor so that the frames' destructors still find a working executor.
-    void destroySuspendedTasks() noexcept;
+    /// Runs the earliest queued work if the continuous clock has reached its time; false when
+    /// nothing was due. Asks the host to be woken for the work queued after it, if any. The work
+    /// may destroy the executor.
+    bool runNextDue();
+
+    [[nodiscard]] Host& host() const noexcept { return *m_host; }
 
 private:
     friend class detail::SpawnedTask; // registers itself while its frame lives
 
-    virtual void enqueue(Work work) = 0;
-    virtual void enqueueAt(ContinuousClock::time_point time, Work work) = 0;
+    struct QueuePosition {
+        ContinuousClock::time_point time;
+        std::uint64_t sequence;
+        auto operator<=>(const QueuePosition&) const = default;
+    };
 
     /// Takes a new task into this executor's care; false once the executor is being destroyed.
     [[nodiscard]] bool adopt(std::shared_ptr<detail::SpawnedTask> task);
     void forget(const detail::SpawnedTask& task) noexcept;
+    /// Reports an error that ended a task, unless it is a cancellation.
+    void reportIfEscaped(const std::exception_ptr& error) noexcept;
 
+    std::unique_ptr<Host> m_host;
     Executor* m_installedBefore;
+    std::map<QueuePosition, Work> m_queue;
+    std::uint64_t m_nextSequence = 0;
     /// By spawn number, so that they are destroyed oldest first.
     std::map<std::uint64_t, std::shared_ptr<detail::SpawnedTask>> m_liveTasks;
     bool m_isShuttingDown = false;

@@ -4,9 +4,9 @@
 #include "Concurrency/Executor.h"
 
 #include <chrono>
-#include <compare>
-#include <cstdint>
-#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace quorvane {
 
@@ -14,43 +14,40 @@ namespace quorvane {
 /// piece runs and what time it sees. The continuous clock starts at its epoch, the calendar
 /// clock at `wallStart`, and both move together. Work it runs must not call advance() or
 /// runUntilIdle() itself.
+///
+/// An error other than cancellation that ends a spawned task is kept; a test that expects one
+/// takes it with takeEscapedErrors(). Those still kept when the executor is destroyed go to the
+/// handler set with setUnexpectedErrorHandler() (TestSupport makes them fail the running test),
+/// or without one abort the program.
 class ManualExecutor final : public Executor {
 public:
+    using UnexpectedErrorHandler = void (*)(std::string_view text);
+
     static constexpr std::chrono::system_clock::time_point defaultWallStart
         = std::chrono::sys_days(std::chrono::year(2025) / 1 / 1);
 
     explicit ManualExecutor(std::chrono::system_clock::time_point wallStart = defaultWallStart);
     ~ManualExecutor() override;
 
-    [[nodiscard]] ContinuousClock::time_point now() const override { return m_now; }
-    [[nodiscard]] std::chrono::system_clock::time_point wallNow() const override;
-
     /// Moves time forward by `duration`, running everything due on the way in time order (work
     /// for the same time in posting order), including work posted meanwhile, and stops at the
     /// target time with the work due after it still queued. Each piece runs with the clocks at
-    /// its own due time.
+    /// its own due time. Saturates at the end of the clock.
     void advance(ContinuousClock::duration duration);
     /// Runs everything due now, including work posted meanwhile, without moving time. Does not
     /// return while tasks keep yielding to each other.
     void runUntilIdle();
 
+    /// The texts of the errors that ended spawned tasks since the last call, oldest first.
+    [[nodiscard]] std::vector<std::string> takeEscapedErrors();
+
+    static void setUnexpectedErrorHandler(UnexpectedErrorHandler handler) noexcept;
+
 private:
-    struct QueuePosition {
-        ContinuousClock::time_point time;
-        std::uint64_t sequence;
-        auto operator<=>(const QueuePosition&) const = default;
-    };
+    class VirtualHost;
 
-    void enqueue(Work work) override;
-    void enqueueAt(ContinuousClock::time_point time, Work work) override;
-    /// Runs the earliest queued work when it is due by `limit`; false when none is.
-    bool runNextDueBy(ContinuousClock::time_point limit);
-
-    std::map<QueuePosition, Work> m_queue;
-    std::uint64_t m_nextSequence = 0;
-    ContinuousClock::time_point m_now;
-    std::chrono::system_clock::time_point m_wallStart;
-    bool m_isRunning = false;
+    VirtualHost& virtualHost() const noexcept;
+    void runDueBy(ContinuousClock::time_point limit);
 };
 
 } // namespace quorvane

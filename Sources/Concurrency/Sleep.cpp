@@ -1,6 +1,7 @@
 #include "Concurrency/Sleep.h"
 
 #include "Concurrency/Cancellation.h"
+#include "Concurrency/Saturating.h"
 #include "Concurrency/SpawnedTask.h"
 #include "Concurrency/Suspension.h"
 
@@ -63,7 +64,7 @@ void SleepAwaiter::await_suspend(std::coroutine_handle<> handle)
     m_wakeup = std::make_shared<Wakeup>();
     m_wakeup->suspension = detail::Suspension::ofRunningTask(handle);
     Executor& executor = m_wakeup->suspension.task->executor();
-    executor.postAt(executor.now() + m_duration,
+    executor.postAt(saturatingAdd(executor.now(), m_duration),
         [wakeup = m_wakeup] { wakeup->end(Wakeup::State::timerFired); });
     m_wakeup->onCancel.emplace(
         m_wakeup->suspension.task->stopToken(), Wakeup::OnCancel{m_wakeup.get()});

@@ -39,9 +39,10 @@ void TaskHandle::cancel() const noexcept { m_task->requestStop(); }
 
 bool TaskHandle::isFinished() const noexcept { return m_task->isFinished(); }
 
-TaskHandle detail::spawnFrame(Executor& executor, std::coroutine_handle<> frame)
+TaskHandle detail::spawnFrame(
+    Executor& executor, std::coroutine_handle<> frame, const TaskPromiseBase& promise)
 {
-    auto task = std::make_shared<SpawnedTask>(executor, frame);
+    auto task = std::make_shared<SpawnedTask>(executor, frame, promise);
     task->start();
     return TaskHandle(std::move(task));
 }

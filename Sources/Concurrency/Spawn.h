@@ -17,11 +17,12 @@ namespace quorvane {
 class TaskHandle;
 
 namespace detail {
-TaskHandle spawnFrame(Executor& executor, std::coroutine_handle<> frame);
+TaskHandle spawnFrame(
+    Executor& executor, std::coroutine_handle<> frame, const TaskPromiseBase& promise);
 }
 
 /// A spawned task, seen from outside. Handles compare equal when they refer to the same task,
-/// hash accordingly, and are cheap to copy.
+/// and are cheap to copy.
 ///
 /// Dropping every handle neither cancels nor frees the task: it runs to its end, and then its
 /// executor frees its frame.
@@ -69,8 +70,8 @@ public:
     bool operator==(const TaskHandle&) const = default;
 
 private:
-    friend struct std::hash<TaskHandle>;
-    friend TaskHandle detail::spawnFrame(Executor& executor, std::coroutine_handle<> frame);
+    friend TaskHandle detail::spawnFrame(
+        Executor& executor, std::coroutine_handle<> frame, const detail::TaskPromiseBase& promise);
 
     explicit TaskHandle(std::shared_ptr<detail::SpawnedTask> task) noexcept;
 
@@ -80,15 +81,16 @@ private:
 /// Starts `task` on `executor` as a task of its own: queued behind the work already posted,
 /// never run inline. The task gets its own stop source, so cancelling the task that spawns it
 /// does not cancel it (this is how work that must finish is shielded from its caller's
-/// cancellation: spawn it and await its handle). A value the task returns is dropped; an error
-/// it throws ends it, is seen by nobody, and leaves its handle's waiters to resume as usual, so
-/// a task catches what it must report.
+/// cancellation: spawn it and await its handle). A value the task returns is dropped. An error
+/// other than cancellation that ends it is a bug: its executor reports it (Executor::Host), and
+/// its handle's waiters resume as usual. So a task catches what it must show.
 ///
 /// Never spawn a lambda coroutine that captures: the closure dies at the end of the statement,
 /// before the task runs. Spawn a named function and pass what it needs as parameters.
 template <typename T> TaskHandle spawn(Executor& executor, Task<T> task)
 {
-    return detail::spawnFrame(executor, detail::TaskAccess::releaseFrame(std::move(task)));
+    const auto frame = detail::TaskAccess::releaseFrame(std::move(task));
+    return detail::spawnFrame(executor, frame, frame.promise());
 }
 
 /// spawn() on Executor::current(): the running task's executor, or outside tasks the most
@@ -101,10 +103,3 @@ template <typename T> TaskHandle spawn(Task<T> task)
 }
 
 } // namespace quorvane
-
-template <> struct std::hash<quorvane::TaskHandle> {
-    std::size_t operator()(const quorvane::TaskHandle& handle) const noexcept
-    {
-        return std::hash<std::shared_ptr<quorvane::detail::SpawnedTask>>{}(handle.m_task);
-    }
-};

@@ -15,8 +15,10 @@ std::uint64_t s_spawnCount = 0;
 
 } // namespace
 
-SpawnedTask::SpawnedTask(Executor& executor, std::coroutine_handle<> frame) noexcept
+SpawnedTask::SpawnedTask(
+    Executor& executor, std::coroutine_handle<> frame, const TaskPromiseBase& promise) noexcept
     : m_executor(executor)
+    , m_promise(promise)
     , m_spawnNumber(++s_spawnCount)
     , m_frame(frame)
 {
@@ -39,20 +41,33 @@ void SpawnedTask::resume(std::coroutine_handle<> handle)
 {
     if (!m_frame)
         return;
+    // The executor may let go of this task while it runs.
+    const std::shared_ptr<SpawnedTask> keepAlive = shared_from_this();
     SpawnedTask* const outer = std::exchange(s_runningTask, this);
-    for (std::coroutine_handle<> next = handle; next; next = std::exchange(m_next, {}))
+    for (std::coroutine_handle<> next = handle; next && !m_isAbandoned;
+         next = std::exchange(m_next, {}))
         next.resume();
     s_runningTask = outer;
+    if (m_isAbandoned) {
+        // Its executor is being destroyed, or is gone: touch nothing of it.
+        m_next = {};
+        destroyFrameAndWakeWaiters();
+        return;
+    }
     if (!m_frame.done())
         return;
-    const std::shared_ptr<SpawnedTask> keepAlive = shared_from_this();
+    m_executor.reportIfEscaped(m_promise.exception());
     destroyFrameAndWakeWaiters();
     m_executor.forget(*this);
 }
 
 void SpawnedTask::abandon() noexcept
 {
-    if (m_frame)
+    if (!m_frame)
+        return;
+    m_isAbandoned = true;
+    // A running coroutine's frame cannot go yet: the run loop destroys it once it suspends.
+    if (s_runningTask != this)
         destroyFrameAndWakeWaiters();
 }
 

@@ -22,7 +22,9 @@ namespace detail {
 /// control between the task's coroutines, and frees the frame once the body has ended.
 class SpawnedTask final : public std::enable_shared_from_this<SpawnedTask> {
 public:
-    SpawnedTask(Executor& executor, std::coroutine_handle<> frame) noexcept;
+    /// `promise` is the promise of `frame`, which keeps what the body threw.
+    SpawnedTask(
+        Executor& executor, std::coroutine_handle<> frame, const TaskPromiseBase& promise) noexcept;
     ~SpawnedTask();
 
     SpawnedTask(const SpawnedTask&) = delete;
@@ -41,9 +43,10 @@ public:
     /// Hands the task to its executor and posts its first resumption.
     void start();
     /// Resumes `handle`, a coroutine of this task, as the running task. Does nothing once the
-    /// frame is gone.
+    /// frame is gone. When the body ends, reports an error that ended it and frees the frame.
     void resume(std::coroutine_handle<> handle);
-    /// Destroys the frame without running it any further; for the executor's destruction.
+    /// Destroys the frame without running it any further; for the executor's destruction. A
+    /// task abandoned while it runs loses its frame as soon as its running coroutine suspends.
     void abandon() noexcept;
 
     void addWaiter(TaskHandle::Awaiter& waiter);
@@ -55,12 +58,14 @@ private:
     void destroyFrameAndWakeWaiters() noexcept;
 
     Executor& m_executor;
+    const TaskPromiseBase& m_promise;
     std::uint64_t m_spawnNumber;
     std::stop_source m_stopSource;
     std::coroutine_handle<> m_frame;
     /// The coroutine the run loop resumes next: one being awaited, or one whose task ended.
     std::coroutine_handle<> m_next;
     std::vector<TaskHandle::Awaiter*> m_waiters;
+    bool m_isAbandoned = false;
 };
 
 } // namespace detail

@@ -49,6 +49,8 @@ public:
     {
         m_continuation = continuation;
     }
+    /// What left the body, once it has ended by throwing; null otherwise.
+    [[nodiscard]] const std::exception_ptr& exception() const noexcept { return m_exception; }
 
 protected:
     void rethrowIfFailed() const
@@ -186,7 +188,8 @@ inline Task<void> TaskPromise<void>::get_return_object() noexcept
 
 /// How spawn() takes the frame out of a task; not for other callers.
 struct TaskAccess {
-    template <typename T> static std::coroutine_handle<> releaseFrame(Task<T>&& task) noexcept
+    template <typename T>
+    static std::coroutine_handle<TaskPromise<T>> releaseFrame(Task<T>&& task) noexcept
     {
         assert(task.m_frame && "spawned a task that was moved from");
         return std::exchange(task.m_frame, {});

@@ -136,6 +136,35 @@ bool isValidVerifiedMode(const VerifiedModeConfiguration& verified)
         && (!mode.resolution || mode.resolution->isValid());
 }
 
+/// The resolution `profile` itself asks for on the display.
+std::optional<DisplayResolution> ownResolution(const Profile& profile, std::string_view displayID)
+{
+    if (!profile.displayPreferences || !profile.displayPreferences->resolutions)
+        return std::nullopt;
+    const auto& resolutions = *profile.displayPreferences->resolutions;
+    const auto found = resolutions.find(std::string(displayID));
+    if (found == resolutions.end())
+        return std::nullopt;
+    return found->second;
+}
+
+std::optional<bool> preferenceValue(const Profile& profile, const SystemDisplayControl& control)
+{
+    if (!profile.displayPreferences)
+        return std::nullopt;
+    return profile.displayPreferences->value(control);
+}
+
+std::optional<bool> capturedValue(const Profile& profile, const SystemDisplayControl& control)
+{
+    if (!profile.capturedDisplayPreferences)
+        return std::nullopt;
+    const auto found = profile.capturedDisplayPreferences->find(control);
+    if (found == profile.capturedDisplayPreferences->end())
+        return std::nullopt;
+    return found->second;
+}
+
 } // namespace
 
 Configuration::Configuration()
@@ -245,6 +274,71 @@ void Configuration::validate() const
     }
     if (!std::ranges::all_of(verifiedModes, isValidVerifiedMode))
         fail(verifiedModeMessage);
+}
+
+std::optional<DisplayResolution> Configuration::displayResolution(
+    const Profile& profile, std::string_view displayID) const
+{
+    if (auto resolution = ownResolution(profile, displayID))
+        return resolution;
+    if (const Profile* fallback = defaultProfileOrFirst())
+        return ownResolution(*fallback, displayID);
+    return std::nullopt;
+}
+
+bool Configuration::captureResolutionDefaults(const std::map<std::string, ModeConfiguration>& modes)
+{
+    Profile* profile = profileWithDefaultID();
+    if (!profile)
+        return false;
+    // Work on a copy, so that a capture that adds nothing leaves absent preferences absent.
+    ProfileDisplayPreferences preferences
+        = profile->displayPreferences.value_or(ProfileDisplayPreferences{});
+    if (!preferences.resolutions)
+        preferences.resolutions.emplace();
+    auto& resolutions = *preferences.resolutions;
+    bool didChange = false;
+    for (const auto& [displayID, mode] : modes) {
+        if (resolutions.contains(displayID) || !mode.resolution || !mode.resolution->isValid())
+            continue;
+        resolutions.emplace(displayID, *mode.resolution);
+        didChange = true;
+    }
+    if (didChange)
+        profile->displayPreferences = std::move(preferences);
+    return didChange;
+}
+
+std::map<SystemDisplayControl, bool> Configuration::systemDisplayRequests(
+    const Profile& profile, const std::set<SystemDisplayControl>& controls) const
+{
+    const Profile* fallback = defaultProfileOrFirst();
+    std::map<SystemDisplayControl, bool> requests;
+    for (const SystemDisplayControl& control : controls) {
+        std::optional<bool> requested = preferenceValue(profile, control);
+        if (!requested && fallback)
+            requested = preferenceValue(*fallback, control);
+        if (!requested && fallback)
+            requested = capturedValue(*fallback, control);
+        if (requested)
+            requests.emplace(control, *requested);
+    }
+    return requests;
+}
+
+bool Configuration::captureSystemDisplayDefaults(const SystemDisplaySnapshot& snapshot)
+{
+    Profile* profile = profileWithDefaultID();
+    if (!profile)
+        return false;
+    auto captured
+        = profile->capturedDisplayPreferences.value_or(std::map<SystemDisplayControl, bool>{});
+    bool didChange = false;
+    for (const auto& [control, isOn] : snapshot.values)
+        didChange |= captured.emplace(control, isOn).second; // A captured state is never replaced.
+    if (didChange)
+        profile->capturedDisplayPreferences = std::move(captured);
+    return didChange;
 }
 
 } // namespace quorvane

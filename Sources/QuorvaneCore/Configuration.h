@@ -95,8 +95,6 @@ struct Configuration {
     /// that names no profile or rule. Changes nothing.
     void validate() const;
 
-    // Resolutions per profile (defined in DisplayResolution.cpp).
-
     /// The resolution `profile` asks for on the display: its own entry, else the Default
     /// profile's; absent when neither has one.
     [[nodiscard]] std::optional<DisplayResolution> displayResolution(
@@ -106,8 +104,6 @@ struct Configuration {
     /// profile whose id is defaultProfileID).
     [[nodiscard]] bool captureResolutionDefaults(
         const std::map<std::string, ModeConfiguration>& modes);
-
-    // Display preferences per profile (defined in ProfileDisplayPreferences.cpp).
 
     /// The value requested for each of `controls` that has one: the profile's own, else the
     /// Default profile's, else the state the Default profile captured for that control.

@@ -1,6 +1,7 @@
 #include "QuorvaneCore/ContextRefreshScheduler.h"
 
 #include "Concurrency/Cancellation.h"
+#include "Concurrency/Saturating.h"
 #include "Concurrency/Sleep.h"
 
 #include <cassert>
@@ -80,7 +81,7 @@ Task<void> ContextRefreshScheduler::runAfterDelay(std::shared_ptr<SharedState> s
 {
     // A sleep that throws ends the run here, unseen.
     if (delayMilliseconds >= 1)
-        co_await state->sleep(std::chrono::milliseconds(delayMilliseconds));
+        co_await state->sleep(saturatingDuration(std::chrono::milliseconds(delayMilliseconds)));
     // The revision, not cancellation alone: a superseded run may already be past its sleep.
     if (isCancelled() || state->revision != revision)
         co_return;

@@ -1,7 +1,6 @@
 #include "QuorvaneCore/Desktop.h"
 
 #include "Foundation/Format.h"
-#include "Foundation/Hash.h"
 #include "Foundation/UUID.h"
 
 namespace quorvane {
@@ -33,12 +32,3 @@ std::optional<Desktop> Desktop::identified(std::optional<std::string_view> uuid,
 }
 
 } // namespace quorvane
-
-std::size_t std::hash<quorvane::Desktop>::operator()(
-    const quorvane::Desktop& desktop) const noexcept
-{
-    return quorvane::hashCombine(std::hash<std::string>{}(desktop.id),
-        std::hash<std::string>{}(desktop.name),
-        std::hash<std::optional<std::string>>{}(desktop.displayID),
-        std::hash<bool>{}(desktop.isShared));
-}

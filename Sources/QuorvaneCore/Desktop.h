@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,7 +33,3 @@ struct Desktop {
 };
 
 } // namespace quorvane
-
-template <> struct std::hash<quorvane::Desktop> {
-    std::size_t operator()(const quorvane::Desktop& desktop) const noexcept;
-};

@@ -5,7 +5,6 @@
 #include "QuorvaneCore/SettingValue.h"
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -57,19 +56,3 @@ struct DisplayModeChoice {
 };
 
 } // namespace quorvane
-
-template <> struct std::hash<quorvane::DisplayResolution> {
-    std::size_t operator()(const quorvane::DisplayResolution& resolution) const noexcept;
-};
-
-template <> struct std::hash<quorvane::ModeConfiguration> {
-    std::size_t operator()(const quorvane::ModeConfiguration& mode) const noexcept;
-};
-
-template <> struct std::hash<quorvane::VerifiedModeConfiguration> {
-    std::size_t operator()(const quorvane::VerifiedModeConfiguration& verified) const noexcept;
-};
-
-template <> struct std::hash<quorvane::DisplayModeChoice> {
-    std::size_t operator()(const quorvane::DisplayModeChoice& choice) const noexcept;
-};

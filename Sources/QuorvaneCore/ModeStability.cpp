@@ -1,5 +1,7 @@
 #include "QuorvaneCore/ModeStability.h"
 
+#include "Concurrency/Saturating.h"
+
 #include <algorithm>
 #include <chrono>
 
@@ -10,11 +12,12 @@ namespace {
 constexpr double minimumDebounceSeconds = 1.0;
 constexpr double spacingSeconds = 5.0;
 
-/// Measured from `now` rather than by moving stored instants, so the arithmetic stays exact and a
-/// request made near either end of the clock's range cannot overflow it.
+/// Measured from `now` rather than by moving stored instants, so the arithmetic stays exact; the
+/// difference saturates, as instants at opposite ends of the clock are further apart than it
+/// can count.
 double secondsFrom(Date now, Date date)
 {
-    return std::chrono::duration<double>(date - now).count();
+    return std::chrono::duration<double>(saturatingDifference(date, now)).count();
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 #include "QuorvaneCore/DisplayResolution.h"
 
 #include <compare>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -72,7 +71,3 @@ struct SystemDisplaySnapshot {
 };
 
 } // namespace quorvane
-
-template <> struct std::hash<quorvane::SystemDisplayControl> {
-    std::size_t operator()(const quorvane::SystemDisplayControl& control) const noexcept;
-};

@@ -1,7 +1,6 @@
 #include "QuorvaneCore/Rules.h"
 
 #include "Foundation/Format.h"
-#include "Foundation/Hash.h"
 #include "Foundation/Text.h"
 #include "QuorvaneCore/ResolvedPlan.h"
 
@@ -232,17 +231,3 @@ Profile Profile::duplicated() const
 }
 
 } // namespace quorvane
-
-std::size_t std::hash<quorvane::DisplayReference>::operator()(
-    const quorvane::DisplayReference& display) const noexcept
-{
-    return quorvane::hashCombine(
-        std::hash<std::string>{}(display.id), std::hash<std::string>{}(display.name));
-}
-
-std::size_t std::hash<quorvane::ApplicationReference>::operator()(
-    const quorvane::ApplicationReference& application) const noexcept
-{
-    return quorvane::hashCombine(
-        std::hash<std::string>{}(application.id), std::hash<std::string>{}(application.name));
-}

@@ -8,7 +8,6 @@
 #include "QuorvaneCore/ProfileDisplayPreferences.h"
 #include "QuorvaneCore/SettingValue.h"
 
-#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -143,11 +142,3 @@ struct Profile {
 };
 
 } // namespace quorvane
-
-template <> struct std::hash<quorvane::DisplayReference> {
-    std::size_t operator()(const quorvane::DisplayReference& display) const noexcept;
-};
-
-template <> struct std::hash<quorvane::ApplicationReference> {
-    std::size_t operator()(const quorvane::ApplicationReference& application) const noexcept;
-};

@@ -1,7 +1,6 @@
 #include "QuorvaneCore/SettingValue.h"
 
 #include "Foundation/Format.h"
-#include "Foundation/Hash.h"
 #include "Foundation/Overloaded.h"
 
 #include <algorithm>
@@ -51,12 +50,6 @@ std::string percentLabel(double fraction)
     if (rounded >= -integerLimit && rounded < integerLimit)
         return formatInteger(static_cast<std::int64_t>(rounded)) + "%";
     return formatFixed(rounded, 0) + "%";
-}
-
-/// The hash of a fraction that compares exactly: 0.0 and -0.0 are equal, so they hash alike.
-std::size_t hashFraction(double fraction)
-{
-    return std::hash<double>{}(fraction == 0.0 ? 0.0 : fraction);
 }
 
 } // namespace
@@ -169,46 +162,3 @@ std::string SettingValue::label() const
 }
 
 } // namespace quorvane
-
-using namespace quorvane;
-
-std::size_t std::hash<SettingKey>::operator()(SettingKey key) const noexcept
-{
-    return std::hash<std::string_view>{}(rawValue(key));
-}
-
-std::size_t std::hash<Temperature>::operator()(const Temperature& temperature) const noexcept
-{
-    const auto payload = Overloaded{
-        [](const Temperature::Neutral&) { return std::size_t{0}; },
-        [](const Temperature::Kelvin& kelvin) { return std::hash<std::int64_t>{}(kelvin.value); },
-    };
-    return hashCombine(temperature.value.index(), std::visit(payload, temperature.value));
-}
-
-std::size_t std::hash<RefreshPreference>::operator()(
-    const RefreshPreference& preference) const noexcept
-{
-    const auto payload = Overloaded{
-        [](const RefreshPreference::Fixed& fixed) {
-            return std::hash<std::int64_t>{}(fixed.millihertz);
-        },
-        [](const RefreshPreference::Adaptive&) { return std::size_t{0}; },
-    };
-    return hashCombine(preference.value.index(), std::visit(payload, preference.value));
-}
-
-std::size_t std::hash<SettingValue>::operator()(const SettingValue& value) const noexcept
-{
-    const auto payload = Overloaded{
-        [](const SettingValue::Percent& percent) { return hashFraction(percent.value); },
-        [](const SettingValue::Toggle& toggle) { return std::hash<bool>{}(toggle.value); },
-        [](const SettingValue::TemperatureCase& temperature) {
-            return std::hash<Temperature>{}(temperature.value);
-        },
-        [](const SettingValue::Refresh& refresh) {
-            return std::hash<RefreshPreference>{}(refresh.value);
-        },
-    };
-    return hashCombine(value.value.index(), std::visit(payload, value.value));
-}

@@ -5,7 +5,6 @@
 #include <array>
 #include <concepts>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -126,19 +125,3 @@ struct SettingValue {
 };
 
 } // namespace quorvane
-
-template <> struct std::hash<quorvane::SettingKey> {
-    std::size_t operator()(quorvane::SettingKey key) const noexcept;
-};
-
-template <> struct std::hash<quorvane::Temperature> {
-    std::size_t operator()(const quorvane::Temperature& temperature) const noexcept;
-};
-
-template <> struct std::hash<quorvane::RefreshPreference> {
-    std::size_t operator()(const quorvane::RefreshPreference& preference) const noexcept;
-};
-
-template <> struct std::hash<quorvane::SettingValue> {
-    std::size_t operator()(const quorvane::SettingValue& value) const noexcept;
-};

@@ -6,6 +6,7 @@
 #include "Concurrency/Executor.h"
 #include "Concurrency/Sleep.h"
 #include "Concurrency/Task.h"
+#include "TestSupport/RunToEnd.h"
 
 #include <chrono>
 #include <string>

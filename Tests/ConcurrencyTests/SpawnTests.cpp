@@ -75,6 +75,8 @@ TEST(SpawnTest, EveryWaiterOnAHandleResumesWhateverTheOutcome)
         EXPECT_EQ(journal.entries,
             (Entries{"first resumed " + c.finishedAt, "second resumed " + c.finishedAt,
                 "late resumed at 100 ms"}));
+        EXPECT_EQ(executor.takeEscapedErrors(),
+            c.ending == Ending::fails ? Entries{"Display disconnected"} : Entries{});
     }
 }
 

@@ -7,6 +7,7 @@
 #include "QuorvaneCore/SettingsCoding.h"
 #include "QuorvaneCore/SettingsStore.h"
 #include "QuorvaneCoreTests/SettingsTestSupport.h"
+#include "TestSupport/RunToEnd.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -30,11 +31,10 @@ std::optional<std::string> bytesIfPresent(const std::filesystem::path& file)
 
 LoadOutcome loadOutcome(SettingsStore& store)
 {
-    try {
-        return runToEnd(store.load());
-    } catch (const Error& error) {
-        return std::string(error.what());
-    }
+    TaskOutcome<Configuration> outcome = outcomeOf(store.load());
+    if (outcome.value)
+        return std::move(*outcome.value);
+    return outcome.summary();
 }
 
 /// "ok", "readOnly" or the text of another error.

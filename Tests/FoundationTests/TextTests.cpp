@@ -36,7 +36,7 @@ TEST(TextTest, NeverTrimsBytesThatAreNotUTF8)
 {
     // Stray or cut-short white space, overlong forms of it, a surrogate, values too large.
     const std::string_view sequences[] = {"\xA0", "\xC2", "\xE3\x80", "\xC0\xA0", "\xE0\x80\xA0",
-        "\xED\xA0\x80", "\x80\x80\x80\x80", "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80",
+        "\xED\xA0\x80", "\xED\xBF\xBF", "\x80\x80\x80\x80", "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80",
         "\xF8\x88\x80\x80\x80", "\xFF"};
     for (const std::string_view bytes : sequences) {
         SCOPED_TRACE(testing::PrintToString(std::string(bytes)));
@@ -49,4 +49,15 @@ TEST(TextTest, NeverTrimsBytesThatAreNotUTF8)
 TEST(TextTest, LowercasesOnlyASCIILetters)
 {
     EXPECT_EQ(asciiLowercased("Com.Example.APP-9 \u00C4\u00D6"), "com.example.app-9 \u00C4\u00D6");
+}
+
+TEST(TextTest, AcceptsEachLengthsSmallestAndLargestScalarsAndJoinsWithSeparators)
+{
+    for (const std::string_view bytes : {"\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF",
+             "\xEE\x80\x80", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"}) {
+        SCOPED_TRACE(testing::PrintToString(std::string(bytes)));
+        EXPECT_TRUE(isValidUTF8(bytes));
+    }
+    EXPECT_EQ(joined({"a", "b", "c"}, ", "), "a, b, c");
+    EXPECT_EQ(joined({}, ", "), "");
 }

@@ -70,6 +70,7 @@ TEST(BrightnessKeyAdjustmentQueueTest, OneReadAbsorbsABurstThenTheTargetMovesDir
 {
     BrightnessKeyAdjustmentQueue queue;
     EXPECT_EQ(queue.enqueue(up, BrightnessKeyStep::ten), Action::readCurrent());
+    queue.completed(0.5); // an earlier apply ending while the read is under way
     EXPECT_EQ(queue.enqueue(up, BrightnessKeyStep::five), Action::queued());
     EXPECT_EQ(queue.resolve(0.5), 0.65);
     EXPECT_EQ(queue.enqueue(up, BrightnessKeyStep::five), Action::apply(0.65 + 0.05)); // ≈ 0.7

@@ -100,24 +100,43 @@ TEST(ConfigurationTest, ValidateReportsTheFirstFailingCheck)
         {"valid", [](auto&) {}, ""},
         {"version first", [](auto& c) { c.schemaVersion = 4, c.profiles.clear(); }, version},
         {"Default twice", [](auto& c) { c.profiles.push_back(c.profiles[0]); }, profiles},
+        {"unknown active profile", [](auto& c) { c.activeProfileID = uuidNumber(99); }, profiles},
         {"Default in lower case", [](auto& c) { c.profiles[0].name = "default"; }, permanent},
+        {"no Default profile", [](auto& c) { c.defaultProfileID = uuidNumber(99); }, permanent},
+        {"Default with a rule", [](auto& c) { c.profiles[0].rules = {evening}; }, permanent},
+        {"Default without settings", [](auto& c) { c.profiles[0].defaultSettings.reset(); },
+            permanent},
         {"settings in Work", [](auto& c) { work(c).defaultSettings.emplace(); }, permanent},
         {"Work named DEFAULT", [](auto& c) { work(c).name = "\u00a0DEFAULT \n"; }, permanent},
         {"Work named Default x", [](auto& c) { work(c).name = "Default x"; }, ""},
         {"hold 10 minutes", [](auto& c) { c.holdMinutes = 10; }, timing},
         {"hold 0, debounce 0", [](auto& c) { c.holdMinutes = 0, c.debounceMilliseconds = 0; }, ""},
+        {"hold 5", [](auto& c) { c.holdMinutes = 5; }, ""},
+        {"hold 15", [](auto& c) { c.holdMinutes = 15; }, ""},
+        {"hold 60", [](auto& c) { c.holdMinutes = 60; }, ""},
+        {"debounce -1", [](auto& c) { c.debounceMilliseconds = -1; }, timing},
         {"debounce 5000", [](auto& c) { c.debounceMilliseconds = 5000; }, ""},
         {"debounce 5001", [](auto& c) { c.debounceMilliseconds = 5001; }, timing},
         {"blank display name", [](auto& c) { (*c.displayNames)["D2"] = "\u3000"; }, names},
+        {"name of no display", [](auto& c) { (*c.displayNames)[""] = "Desk"; }, names},
         {"blank profile name", [](auto& c) { work(c).name = " \t"; }, profile},
         {"Default for no display", [](auto& c) { defaultSettings(c).displays[""] = {}; }, profile},
         {"0 × 0 resolution", [](auto& c) { work(c).displayPreferences = zeroByZero; }, profile},
         {"rule id in two profiles", [](auto& c) { c.profiles.push_back(home); }, rule},
         {"rule setting nothing", [](auto& c) { work(c).rules[0].settings = {}; }, rule},
+        {"rule id twice", [](auto& c) { work(c).rules.push_back(evening); }, rule},
+        {"rule at 150%", [](auto& c) { work(c).rules[0].settings.brightness = 1.5; }, rule},
+        {"blank rule name", [](auto& c) { work(c).rules[0].name = "\n"; }, rule},
+        {"app without id", [](auto& c) { conditions(c).apps[0].id = ""; }, rule},
+        {"screen without id", [](auto& c) { conditions(c).screen->id = ""; }, rule},
+        {"screen without name", [](auto& c) { conditions(c).screen->name = ""; }, rule},
+        {"Space without id", [](auto& c) { conditions(c).space->id = ""; }, rule},
+        {"Space without name", [](auto& c) { conditions(c).space->name = ""; }, rule},
         {"Space of another screen", [](auto& c) { conditions(c).space = foreignSpace; }, space},
         {"Space shared by screens", [](auto& c) { conditions(c).space = sharedSpace; }, ""},
         {"Space of no screen", [](auto& c) { conditions(c).space->displayID.reset(); }, ""},
         {"no environment", [](auto& c) { c.verifiedModes[0].environment = ""; }, verified},
+        {"mode of no display", [](auto& c) { c.verifiedModes[0].displayID = ""; }, verified},
         {"0 mHz", [](auto& c) { mode(c).refreshRate = RefreshPreference::fixed(0); }, verified},
         {"0 × 0 mode", [](auto& c) { mode(c).resolution = DisplayResolution{}; }, verified},
     };
@@ -168,10 +187,18 @@ TEST(ConfigurationTest, OrderedProfilesPutDefaultFirstAndNoProfileNeverCrashes)
     configuration.profiles.insert(configuration.profiles.begin(), home);
     const std::vector<Profile> stored = configuration.profiles;
     EXPECT_EQ(configuration.orderedProfiles(), (std::vector{stored[1], stored[0], stored[2]}));
-    configuration.defaultProfileID = UUID();
+    EXPECT_EQ(configuration.defaultProfile(), stored[1]);
+    EXPECT_EQ(configuration.activeProfile(), stored[1]);
+    configuration.activeProfileID = uuidNumber(50);
+    EXPECT_EQ(configuration.activeProfile(), stored[2]);
+    configuration.defaultProfileID = configuration.activeProfileID = UUID();
     EXPECT_EQ(configuration.orderedProfiles(), stored) << "the first profile stands in, once";
+    EXPECT_EQ(configuration.activeProfile(), stored[0]);
+    EXPECT_EQ(configuration.defaultProfile(), stored[0]);
     configuration.profiles.clear();
     EXPECT_THROW((void)configuration.activeProfile(), ConfigurationError);
+    EXPECT_THROW((void)configuration.defaultProfile(), ConfigurationError);
+    EXPECT_EQ(configuration.defaultSettings(), DefaultSettings());
     EXPECT_TRUE(configuration.orderedProfiles().empty());
 }
 
@@ -183,6 +210,9 @@ TEST(ConfigurationTest, DisplayRequestsTakeTheProfileThenTheDefaultProfileThenTh
         (States{{darkMode, true}, {nightShift, false}, {automaticD1, true}, {automaticD2, false}}));
     EXPECT_EQ(configuration.displayResolution(work, "D1"), retina);
     EXPECT_EQ(configuration.displayResolution(work, "D2"), fullHD);
+
+    work.displayPreferences->resolutions.reset();
+    EXPECT_EQ(configuration.displayResolution(work, "D1"), fullHD);
 
     // One automatic brightness preference covers every display.
     work.displayPreferences->automaticBrightness = true;

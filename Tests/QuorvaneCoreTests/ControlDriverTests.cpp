@@ -4,15 +4,16 @@
 #include "QuorvaneCore/ControlDriver.h"
 
 #include "ModelFixtures.h"
+#include "TestSupport/RunToEnd.h"
 
-#include "Concurrency/Cancellation.h"
 #include "Concurrency/ManualExecutor.h"
+#include "Concurrency/Sleep.h"
 #include "Concurrency/Spawn.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -30,24 +31,29 @@ double fractionOf(const SettingValue& percent)
 {
     return std::get<SettingValue::Percent>(percent.value).value;
 }
+double fractionOf(double fraction) { return fraction; }
+
+std::string millisecondsOf(ContinuousClock::time_point time)
+{
+    return std::to_string(time.time_since_epoch() / 1ms);
+}
+
+Task<void> pause(ContinuousClock::duration duration) { co_await sleep(duration); }
 
 /// Serves both drivers with one value, whatever the key: a read returns it, a write replaces it.
-/// Every call is logged with its virtual time ("read 0, write 0, read 100"); once `failure` is
-/// set, every call throws it.
+/// Every call takes 10 ms, and a cancellation does not cut it short, as a transfer on the wire
+/// runs to its end. Calls are logged with the virtual time they start at ("read 0, write 10");
+/// once `failure` is set, every call ends by throwing it.
 class FakeBackend final
     : public ControlBackend
     , public BrightnessBackend {
 public:
+    static constexpr auto latency = 10ms;
+
     Task<SettingValue> read(ControlKey) override { return answer("read"); }
     Task<void> write(SettingValue newValue, ControlKey) override { return store(newValue); }
     Task<double> read() override { co_return fractionOf(co_await answer("read")); }
     Task<void> write(double fraction) override { return store(SettingValue::percent(fraction)); }
-
-    void note(const std::string& what)
-    {
-        const auto now = Executor::current()->now().time_since_epoch();
-        log += (log.empty() ? "" : ", ") + what + " " + std::to_string(now / 1ms);
-    }
 
     SettingValue value = SettingValue::percent(0.2);
     /// Every value written, exactly.
@@ -63,39 +69,32 @@ private:
     }
     Task<SettingValue> answer(std::string call)
     {
-        note(call);
+        log += (log.empty() ? "" : ", ") + call + " " + millisecondsOf(Executor::current()->now());
+        co_await spawn(pause(latency));
         if (failure)
             throw Error(*failure);
         co_return value;
     }
 };
 
-/// Stores the report of `apply`, and logs "done", "cancelled" or the error's text when it ends.
-template <typename Report>
-Task<void> record(Task<Report> apply, std::optional<Report>& report, FakeBackend& backend)
-{
-    try {
-        report = co_await std::move(apply);
-        backend.note("done");
-    } catch (const CancellationError&) {
-        backend.note("cancelled");
-    } catch (const Error& error) {
-        backend.note(error.what());
-    }
-}
-
-/// A driver on its own virtual time with a fake backend; the reports of its applies in order.
+/// A driver on its own virtual time with a fake backend; the outcomes of its applies in order.
 template <typename Driver, typename Report> struct Bench {
     TaskHandle start(Task<Report> apply)
     {
-        return spawn(record(std::move(apply), reports.emplace_back(), backend));
+        return spawn(recordOutcome(std::move(apply), outcomes.emplace_back()));
+    }
+    /// "done 130", "cancelled 20", the error's text and its time, or "running".
+    std::string ending(std::size_t index = 0) const
+    {
+        const TaskOutcome<Report>& outcome = outcomes.at(index);
+        return outcome.summary() + (outcome.endedAt ? " " + millisecondsOf(*outcome.endedAt) : "");
     }
 
     ManualExecutor executor;
     FakeBackend backend;
     FakeBackend otherBackend;
     Driver driver;
-    std::deque<std::optional<Report>> reports;
+    std::deque<TaskOutcome<Report>> outcomes;
 };
 
 const ControlKey brightnessA = controlOf("A", brightness);
@@ -104,11 +103,10 @@ const ControlKey brightnessA = controlOf("A", brightness);
 struct ControlBench : Bench<ControlDriver, ControlApplyReport> {
     static inline const std::string refusal
         = "Invalid control command; display modes require the mode coordinator.";
-    /// Notices a cancel that comes during the settle pause only after the read-back.
-    static inline const std::string cancelledInThePause = "read 595, cancelled 595";
+    /// Notices a supersession during the settle pause only after the read-back.
+    static inline const std::string supersededInThePause = "read 0, write 10, read 120|cancelled 130";
 
-    /// Through `target`, or without one through the bench's own backend.
-    TaskHandle apply(double value, bool smooth = true, FakeBackend* target = nullptr)
+    TaskHandle apply(double value, bool smooth = false, FakeBackend* target = nullptr)
     {
         const SettingValue percent = SettingValue::percent(value);
         return start(driver.apply(percent, brightnessA, smooth, target ? *target : backend));
@@ -118,34 +116,32 @@ struct ControlBench : Bench<ControlDriver, ControlApplyReport> {
 
 struct BrightnessBench : Bench<BrightnessDriver, ApplyReport> {
     static inline const std::string refusal = "Brightness must be between 0 and 100%.";
-    static inline const std::string cancelledInThePause = "cancelled 595";
+    static inline const std::string supersededInThePause = "read 0, write 10|cancelled 120";
 
-    TaskHandle apply(double value, bool smooth = true, FakeBackend* target = nullptr)
+    TaskHandle apply(double value, bool smooth = false, FakeBackend* target = nullptr)
     {
         return start(driver.apply(value, smooth, target ? *target : backend));
     }
     void cancel() { driver.cancel(); }
 };
 
-/// How far logOfApply() goes: to the end of the apply, or only to its last write.
-enum class Until { end, lastWrite };
-
-/// The log of an apply that writes `writeCount` times 45 ms apart and reads back 100 ms after
-/// the last write.
-std::string logOfApply(int writeCount, Until until = Until::end)
+/// The log of an apply that writes `writeCount` times, 55 ms apart (the write and its 45 ms
+/// pause), and reads back 100 ms after the last write has ended; then how it ended.
+std::string logOfApply(int writeCount)
 {
     std::string log = "read 0";
     for (int step = 0; step < writeCount; ++step)
-        log += ", write " + std::to_string(45 * step);
-    if (until == Until::lastWrite)
-        return log;
+        log += ", write " + std::to_string(10 + 55 * step);
     if (writeCount == 0)
-        return log + ", done 0";
-    const std::string end = std::to_string(45 * writeCount + 55);
-    return log + ", read " + end + ", done " + end;
+        return log + "|done 10";
+    const int readBack = 55 * writeCount + 65;
+    return log + ", read " + std::to_string(readBack) + "|done " + std::to_string(readBack + 10);
 }
 
-double fractionOf(double fraction) { return fraction; }
+template <typename TypeParam> std::string logAndEnding(const TypeParam& bench)
+{
+    return bench.backend.log + "|" + bench.ending();
+}
 
 template <typename> class DriverTest : public testing::Test {
 };
@@ -164,66 +160,92 @@ TYPED_TEST(DriverTest, WritesNothingOnceOrTwelveEasedStepsThenReadsBackAfterTheS
     // From 0.2, 0.2 + (0.9 - 0.2) * 1 is not 0.9: the last write must be the target itself.
     const Case cases[] = {
         {"within 1e-6", 0.8999995, 0.9, true, 0},
+        {"exactly 1e-6 away", 0.0, 0.000001, true, 0},
         {"beyond 1e-6, not smooth", 0.8999, 0.9, false, 1},
         {"eased to 80%", 0.2, 0.8, true, 12},
         {"eased to 90%", 0.2, 0.9, true, 12},
         {"smooth from not a number", notANumber, 0.9, true, 1},
         {"smooth from above 100%", 1.5, 0.9, true, 1},
+        {"smooth from below 0%", -0.5, 0.9, true, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TypeParam bench;
         bench.backend.value = SettingValue::percent(c.current);
         bench.apply(c.target, c.smooth);
-        bench.executor.advance(c.writeCount * 45ms + 54ms);
-        EXPECT_EQ(bench.reports[0].has_value(), c.writeCount == 0) << "ended before the read-back";
+        const std::string expected = logOfApply(c.writeCount);
+        const int end = std::stoi(expected.substr(expected.rfind(' ') + 1));
+        bench.executor.advance(std::chrono::milliseconds(end - 1));
+        EXPECT_FALSE(bench.outcomes[0].hasEnded());
         bench.executor.advance(1s);
-        ASSERT_EQ(bench.backend.log, logOfApply(c.writeCount));
+        ASSERT_EQ(logAndEnding(bench), expected);
         if (c.writeCount == 12) {
             const std::vector<SettingValue>& writes = bench.backend.writes;
             EXPECT_DOUBLE_EQ(fractionOf(writes[0]), 0.2 + (c.target - 0.2) * 17 / 864);
             EXPECT_DOUBLE_EQ(fractionOf(writes[5]), (0.2 + c.target) / 2);
         }
-        ASSERT_TRUE(bench.reports[0]);
-        EXPECT_EQ(bench.reports[0]->didWrite, c.writeCount > 0);
+        const auto& report = bench.outcomes[0].value;
+        ASSERT_TRUE(report);
+        EXPECT_EQ(report->didWrite, c.writeCount > 0);
         // Read back from the last write: exactly the target.
-        EXPECT_EQ(fractionOf(bench.reports[0]->observed), c.writeCount > 0 ? c.target : c.current);
+        EXPECT_EQ(fractionOf(report->observed), c.writeCount > 0 ? c.target : c.current);
     }
 }
 
-TYPED_TEST(DriverTest, ANewerApplyACancelOrABackendErrorStopsTheApplyAtItsNextStep)
+TYPED_TEST(DriverTest, AnApplySupersededOrCancelledStopsAtItsNextStepEvenWithinABackendCall)
 {
-    using Interrupt = void (*)(TypeParam&, TaskHandle&);
+    // One write: read 0-10, write 10-20, settle pause to 120, read-back 120-130. Eased: writes at
+    // 10, 65, 120... each followed by a 45 ms pause.
+    using Interrupt = std::function<void(TypeParam&, TaskHandle&)>;
+    const Interrupt supersede = [](TypeParam& bench, TaskHandle&) { bench.cancel(); };
+    const Interrupt cancelTask = [](TypeParam&, TaskHandle& task) { task.cancel(); };
     struct Case {
         std::string name;
         std::chrono::milliseconds at;
-        std::string end;
         Interrupt interrupt;
+        std::string logAndEnding;
+        bool smooth = false;
     };
-    const Interrupt cancelInTheDriver = [](TypeParam& bench, TaskHandle&) { bench.cancel(); };
-    // The ramp writes at 0, 45 and 90 ms and pauses until 135 ms; the settle pause runs from
-    // 495 to 595 ms.
     const Case cases[] = {
-        {"a newer apply, through another backend", 100ms, "cancelled 135, done 200",
-            [](TypeParam& bench, TaskHandle&) { bench.apply(0.3, false, &bench.otherBackend); }},
-        {"a cancel during the ramp", 100ms, "cancelled 135", cancelInTheDriver},
-        {"a cancel in the settle pause", 550ms, TypeParam::cancelledInThePause, cancelInTheDriver},
-        {"cancelling the task in the settle pause", 550ms, "cancelled 550",
-            [](TypeParam&, TaskHandle& task) { task.cancel(); }},
-        {"a refused apply: not at all", 550ms, TypeParam::refusal + " 550, read 595, done 595",
-            [](TypeParam& bench, TaskHandle&) { bench.apply(1.2); }},
-        {"a backend error", 550ms, "read 595, No answer. 595",
-            [](TypeParam& bench, TaskHandle&) { bench.backend.failure = "No answer."; }},
+        {"cancelled before it starts", 0ms, cancelTask, "|cancelled 0"},
+        {"superseded during the read", 5ms, supersede, "read 0|cancelled 10"},
+        {"superseded during a read finding the target", 5ms,
+            [](TypeParam& bench, TaskHandle&) {
+                bench.backend.value = SettingValue::percent(0.8);
+                bench.cancel();
+            },
+            "read 0|cancelled 10"},
+        {"cancelled during the read", 5ms, cancelTask, "read 0|cancelled 10"},
+        {"a newer apply during the read", 5ms,
+            [](TypeParam& bench, TaskHandle&) { bench.apply(0.3, false, &bench.otherBackend); },
+            "read 0|cancelled 10"},
+        {"superseded during the write", 15ms, supersede, "read 0, write 10|cancelled 20"},
+        {"cancelled during the write", 15ms, cancelTask, "read 0, write 10|cancelled 20"},
+        {"superseded in the settle pause", 50ms, supersede, TypeParam::supersededInThePause},
+        {"cancelled in the settle pause", 50ms, cancelTask, "read 0, write 10|cancelled 50"},
+        {"superseded during the read-back", 125ms, supersede,
+            "read 0, write 10, read 120|cancelled 130"},
+        {"a refused apply: not at all", 50ms,
+            [](TypeParam& bench, TaskHandle&) { bench.apply(1.2); }, logOfApply(1)},
+        {"a backend error", 50ms,
+            [](TypeParam& bench, TaskHandle&) { bench.backend.failure = "No answer."; },
+            "read 0, write 10, read 120|No answer. 130"},
+        {"superseded in an eased step's pause", 30ms, supersede, "read 0, write 10|cancelled 65",
+            true},
+        {"superseded during an eased write", 70ms, supersede,
+            "read 0, write 10, write 65|cancelled 75", true},
+        {"cancelled during an eased write", 70ms, cancelTask,
+            "read 0, write 10, write 65|cancelled 75", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TypeParam bench;
-        TaskHandle task = bench.apply(0.8);
-        bench.executor.advance(c.at);
+        TaskHandle task = bench.apply(0.8, c.smooth);
+        if (c.at > 0ms) // At 0 ms: before the apply's task has started.
+            bench.executor.advance(c.at);
         c.interrupt(bench, task);
         bench.executor.advance(1s);
-        EXPECT_EQ(
-            bench.backend.log, logOfApply(c.at < 495ms ? 3 : 12, Until::lastWrite) + ", " + c.end);
+        EXPECT_EQ(logAndEnding(bench), c.logAndEnding);
     }
 }
 
@@ -233,10 +255,10 @@ TYPED_TEST(DriverTest, RefusesAllButFractionsFromZeroToOneBeforeTouchingTheBacke
     for (const double value : {1.2, -0.1, notANumber, infinity, -0.0, 1.0}) {
         SCOPED_TRACE(value);
         TypeParam bench;
-        bench.apply(value, false);
+        bench.apply(value);
         bench.executor.advance(1s);
         const bool isFraction = value >= 0.0 && value <= 1.0;
-        EXPECT_EQ(bench.backend.log, isFraction ? logOfApply(1) : TypeParam::refusal + " 0");
+        EXPECT_EQ(logAndEnding(bench), isFraction ? logOfApply(1) : "|" + TypeParam::refusal + " 0");
     }
 }
 
@@ -249,7 +271,7 @@ TEST(ControlDriverTest, WritesOnlyValidNonModeCommandsAndEasesOnlyBrightnessRead
         std::string log;
     };
     const SettingValue from20 = SettingValue::percent(0.2);
-    const std::string refused = ControlBench::refusal + " 0";
+    const std::string refused = "|" + ControlBench::refusal + " 0";
     const Case cases[] = {
         {SettingValue::toggle(true), hdr, from20, refused},
         {SettingValue::refresh(RefreshPreference::fixed(60'000)), refreshRate, from20, refused},
@@ -263,38 +285,43 @@ TEST(ControlDriverTest, WritesOnlyValidNonModeCommandsAndEasesOnlyBrightnessRead
         bench.backend.value = c.current;
         bench.start(bench.driver.apply(c.value, controlOf("A", c.setting), true, bench.backend));
         bench.executor.advance(1s);
-        EXPECT_EQ(bench.backend.log, c.log);
+        EXPECT_EQ(logAndEnding(bench), c.log);
     }
 }
 
 TEST(ControlDriverTest, CancelStopsTheControlItNamesOrEveryOneAppliedBefore)
 {
-    ControlBench bench;
-    bench.driver.cancel(std::nullopt); // nothing applied yet: nothing to stop
-    bench.apply(0.8);
-    bench.start(bench.driver.apply(
-        SettingValue::percent(0.8), controlOf("A", contrast), false, bench.backend));
-    bench.executor.advance(20ms);
-    bench.driver.cancel(controlOf("B", brightness));
-    bench.executor.advance(30ms);
-    bench.driver.cancel(std::nullopt);
-    bench.executor.advance(1s);
-    EXPECT_EQ(bench.backend.log,
-        "read 0, write 0, read 0, write 0, write 45, cancelled 90, read 100, cancelled 100");
+    for (const int controlCount : {1, 2}) {
+        SCOPED_TRACE(controlCount);
+        ControlBench bench;
+        bench.driver.cancel(std::nullopt); // nothing applied yet: nothing to stop
+        bench.apply(0.8);
+        if (controlCount == 2)
+            bench.start(bench.driver.apply(
+                SettingValue::percent(0.8), controlOf("A", contrast), false, bench.otherBackend));
+        bench.executor.advance(15ms);
+        bench.driver.cancel(controlOf("B", brightness));
+        bench.executor.advance(10ms);
+        EXPECT_EQ(bench.ending(), "running") << "another display's cancel stopped it";
+        bench.executor.advance(25ms);
+        bench.driver.cancel(std::nullopt);
+        bench.executor.advance(1s);
+        EXPECT_EQ(logAndEnding(bench), "read 0, write 10, read 120|cancelled 130");
+        EXPECT_EQ(bench.ending(bench.outcomes.size() - 1), "cancelled 130");
+    }
 }
 
-TEST(ControlApplyReportTest, VerifiedAllowsPercentagesWithinTolerance)
+TEST(ControlDriverTest, ApplyReportsAreVerifiedWithinFifteenThousandths)
 {
     const SettingValue half = SettingValue::percent(0.5);
     EXPECT_TRUE((ControlApplyReport{half, SettingValue::percent(0.514)}).verified());
+    EXPECT_TRUE(
+        (ControlApplyReport{SettingValue::percent(0), SettingValue::percent(0.015)}).verified());
     EXPECT_FALSE((ControlApplyReport{half, SettingValue::percent(0.516)}).verified());
     EXPECT_FALSE((ControlApplyReport{half, SettingValue::percent(notANumber)}).verified());
     EXPECT_FALSE((ControlApplyReport{half, SettingValue::toggle(true)}).verified());
-}
-
-TEST(ApplyReportTest, VerifiedAllowsADifferenceOfAtMostFifteenThousandths)
-{
-    EXPECT_TRUE((ApplyReport{.requested = 0.5, .observed = 0.514}).verified());
+    EXPECT_TRUE((ApplyReport{.requested = 0.5, .observed = 0.486}).verified());
+    EXPECT_TRUE((ApplyReport{.requested = 0.0, .observed = 0.015}).verified()); // exactly at it
     EXPECT_FALSE((ApplyReport{.requested = 0.5, .observed = 0.516}).verified());
     EXPECT_FALSE((ApplyReport{.requested = 0.5, .observed = notANumber}).verified());
 }

@@ -38,9 +38,11 @@ TEST(ModeStabilityTest, KeepsFiveSecondsAfterTheLastAppliedModeEvenAcrossCancel)
 {
     // Asked before the apply when the clock went back; applied and asked at the end of the clock.
     const std::tuple<Date, Date, double> cases[] = {{start, start + 1s, 4.0},
-        {start, start + 6s, 1.0}, {start, start - 1s, 6.0}, {Date::max(), Date::max(), 5.0}};
+        {start, start + 6s, 1.0}, {start, start - 1s, 6.0}, {Date::max(), Date::max(), 5.0},
+        // Further apart than the clock counts: the difference saturates instead of wrapping.
+        {Date::max(), Date::min(), 9'223'372'036.854775807 + 5.0}, {Date::min(), Date::max(), 1.0}};
     for (const auto& [appliedAt, askedAt, delay] : cases) {
-        SCOPED_TRACE((askedAt - appliedAt).count());
+        SCOPED_TRACE(delay);
         ModeStability stability;
         stability.didApply(appliedAt);
         EXPECT_DOUBLE_EQ(stability.delay(hdrOn, askedAt, 300), delay);

