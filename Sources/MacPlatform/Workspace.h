@@ -16,10 +16,12 @@ enum class ActivationPolicy { regular, accessory, prohibited };
 /// What an NSRunningApplication reports.
 struct RunningApplication {
     std::int32_t processIdentifier = 0;
-    std::optional<std::string> bundleIdentifier;
-    std::optional<std::string> localizedName;
-    std::optional<std::string> bundlePath;
+    std::optional<std::string> bundleIdentifier = std::nullopt;
+    std::optional<std::string> localizedName = std::nullopt;
+    std::optional<std::string> bundlePath = std::nullopt;
     ActivationPolicy activationPolicy = ActivationPolicy::regular;
+    /// isTerminated: the process has quit but the object is still about.
+    bool isTerminated = false;
     bool operator==(const RunningApplication&) const = default;
 };
 
@@ -34,6 +36,8 @@ public:
     [[nodiscard]] virtual std::vector<RunningApplication> runningApplications() = 0;
     /// The process identifier of this application itself.
     [[nodiscard]] virtual std::int32_t currentProcessIdentifier() = 0;
+    /// NSBundle.mainBundle.bundleIdentifier: this application's own; absent when it has none.
+    [[nodiscard]] virtual std::optional<std::string> mainBundleIdentifier() = 0;
     /// openURL:; false when nothing opened it.
     virtual bool openURL(std::string_view url) = 0;
 };
