@@ -3,9 +3,7 @@
 #include "Concurrency/Cancellation.h"
 #include "Concurrency/SpawnedTask.h"
 
-#include <algorithm>
 #include <cassert>
-#include <deque>
 #include <utility>
 
 namespace quorvane {
@@ -14,18 +12,36 @@ struct AsyncMutex::State {
     void unlock()
     {
         assert(isLocked && "unlocked a mutex that nobody holds");
-        if (waiters.empty()) {
+        if (!first) {
             isLocked = false;
             return;
         }
         // The mutex stays locked: it passes to the first waiter, not to whoever asks next.
-        LockAwaiter* const next = waiters.front();
-        waiters.pop_front();
-        next->takeHandOff();
+        LockAwaiter& next = *first;
+        leave(next);
+        next.takeHandOff();
+    }
+
+    void join(LockAwaiter& awaiter)
+    {
+        awaiter.m_previous = last;
+        (last ? last->m_next : first) = &awaiter;
+        last = &awaiter;
+    }
+
+    void leave(LockAwaiter& awaiter)
+    {
+        (awaiter.m_previous ? awaiter.m_previous->m_next : first) = awaiter.m_next;
+        (awaiter.m_next ? awaiter.m_next->m_previous : last) = awaiter.m_previous;
+        awaiter.m_previous = nullptr;
+        awaiter.m_next = nullptr;
     }
 
     bool isLocked = false;
-    std::deque<LockAwaiter*> waiters;
+    // The queue runs through the waiting awaiters themselves, so that a cancelled one leaves it
+    // in constant time however many wait.
+    LockAwaiter* first = nullptr;
+    LockAwaiter* last = nullptr;
 };
 
 AsyncMutex::AsyncMutex()
@@ -71,7 +87,7 @@ AsyncMutex::LockAwaiter::~LockAwaiter()
     m_onCancel.reset();
     // Only when the waiting frame is destroyed with its executor: never strand the queue.
     if (m_progress == Progress::queued)
-        std::erase(m_mutex->waiters, this);
+        m_mutex->leave(*this);
     if (m_progress == Progress::granted)
         m_mutex->unlock();
 }
@@ -93,7 +109,7 @@ void AsyncMutex::LockAwaiter::await_suspend(std::coroutine_handle<> handle)
 {
     m_suspension = detail::Suspension::ofRunningTask(handle);
     m_progress = Progress::queued;
-    m_mutex->waiters.push_back(this);
+    m_mutex->join(*this);
     m_onCancel.emplace(m_suspension->task->stopToken(), OnCancel{this});
 }
 
@@ -117,7 +133,7 @@ void AsyncMutex::LockAwaiter::leaveQueueCancelled()
 {
     if (m_progress != Progress::queued)
         return;
-    std::erase(m_mutex->waiters, this);
+    m_mutex->leave(*this);
     m_progress = Progress::cancelled;
     m_suspension->resumeSoon();
 }

@@ -28,9 +28,9 @@ public:
     /// Does not suspend when the mutex is free. Otherwise the task queues and suspends; an unlock
     /// hands the mutex straight to the first in the queue, which is resumed through its
     /// executor and cannot be overtaken by a task arriving meanwhile. A task that is cancelled
-    /// before the mutex is handed to it, already when it asks, leaves the queue and throws
-    /// CancellationError (resumed on the next turn); one cancelled after the hand-off gets the
-    /// mutex and notices at its next check.
+    /// before the mutex is handed to it, already when it asks, leaves the queue (in constant
+    /// time, however long it is) and throws CancellationError (resumed on the next turn); one
+    /// cancelled after the hand-off gets the mutex and notices at its next check.
     [[nodiscard]] LockAwaiter lock();
 
     [[nodiscard]] bool isLocked() const noexcept;
@@ -94,6 +94,9 @@ private:
     Progress m_progress = Progress::asking;
     std::optional<detail::Suspension> m_suspension;
     std::optional<std::stop_callback<OnCancel>> m_onCancel;
+    // Neighbours in the mutex's queue while queued.
+    LockAwaiter* m_previous = nullptr;
+    LockAwaiter* m_next = nullptr;
 };
 
 } // namespace quorvane

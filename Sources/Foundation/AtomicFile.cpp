@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <utility>
 
 namespace quorvane {
@@ -62,17 +64,34 @@ bool writeAll(int descriptor, std::string_view bytes)
     return true;
 }
 
+// Temporary files are named ".<target's name>.<1 to 16 lower-case hexadecimal digits>.tmp".
+constexpr std::string_view temporarySuffix = ".tmp";
+
+std::string temporaryPrefix(const std::filesystem::path& target)
+{
+    return "." + target.filename().string() + ".";
+}
+
+bool isTemporarySiblingName(std::string_view name, const std::filesystem::path& target)
+{
+    const std::string prefix = temporaryPrefix(target);
+    if (!name.starts_with(prefix) || !name.ends_with(temporarySuffix))
+        return false;
+    const std::string_view number
+        = name.substr(prefix.size(), name.size() - prefix.size() - temporarySuffix.size());
+    const auto isDigit = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+    return !number.empty() && number.size() <= 16 && std::ranges::all_of(number, isDigit);
+}
+
 std::filesystem::path temporarySibling(const std::filesystem::path& target)
 {
     thread_local std::mt19937_64 generator{std::random_device{}()};
     std::array<char, 16> suffix{};
     const auto end
         = std::to_chars(suffix.data(), suffix.data() + suffix.size(), generator(), 16).ptr;
-    std::string name = ".";
-    name += target.filename().string();
-    name += '.';
+    std::string name = temporaryPrefix(target);
     name.append(suffix.data(), end);
-    name += ".tmp";
+    name += temporarySuffix;
     return target.parent_path() / name;
 }
 
@@ -128,6 +147,11 @@ private:
     FileDescriptor m_descriptor;
     bool m_isInPlace = false;
 };
+
+std::filesystem::path folderOf(const std::filesystem::path& file)
+{
+    return file.parent_path().empty() ? "." : file.parent_path();
+}
 
 /// Makes the rename itself survive a crash. The new file is complete and in place by now, so a
 /// failure here cannot undo the write and is not reported.
@@ -185,7 +209,19 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view byt
     TemporaryFile file(path);
     file.writeAndSync(bytes);
     file.renameOverTarget();
-    syncFolder(path.parent_path().empty() ? "." : path.parent_path());
+    syncFolder(folderOf(path));
+}
+
+void removeAbandonedTemporaryFiles(const std::filesystem::path& path)
+{
+    std::error_code error;
+    std::filesystem::directory_iterator entry(folderOf(path), error);
+    for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        std::error_code ignored;
+        if (isTemporarySiblingName(entry->path().filename().string(), path)
+            && entry->symlink_status(ignored).type() == std::filesystem::file_type::regular)
+            ::unlink(entry->path().c_str());
+    }
 }
 
 } // namespace quorvane

@@ -35,4 +35,10 @@ private:
 /// was, with no temporary file behind. The folder must exist: creating it is the caller's job.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+/// Removes the temporary files that writes to `path` left in its folder when they were killed
+/// before renaming: the regular files named as writeFileAtomically() names them, and nothing
+/// else. A write to `path` under way at the same time would fail, so only the file's one writer
+/// may call this. What cannot be removed stays, unreported: it harms nothing but space.
+void removeAbandonedTemporaryFiles(const std::filesystem::path& path);
+
 } // namespace quorvane

@@ -9,6 +9,9 @@
 #include <cassert>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -22,11 +25,45 @@ std::string withCodingPath(std::string_view codingPath, std::string_view descrip
     return std::string(codingPath) + ": " + std::string(description);
 }
 
+/// The length of the UTF-8 character that `text` starts with, or 0 when its first bytes are
+/// not one.
+std::size_t characterLength(std::string_view text)
+{
+    for (const std::size_t length : {1, 2, 3, 4}) {
+        if (length <= text.size() && isValidUTF8(text.substr(0, length)))
+            return length;
+    }
+    return 0;
+}
+
+/// `input` with its bytes that are not UTF-8 written as \xHH, cut after 40 characters.
+std::string excerpt(std::string_view input)
+{
+    constexpr int maximumCharacters = 40;
+    std::string result;
+    for (int count = 0; !input.empty(); ++count) {
+        if (count == maximumCharacters)
+            return result + "…";
+        const std::size_t length = characterLength(input);
+        if (length == 0) {
+            constexpr std::string_view digits = "0123456789ABCDEF";
+            const auto byte = static_cast<unsigned char>(input.front());
+            result += {'\\', 'x', digits[byte >> 4], digits[byte & 0xF]};
+            input.remove_prefix(1);
+            continue;
+        }
+        result += input.substr(0, length);
+        input.remove_prefix(length);
+    }
+    return result;
+}
+
+/// A key comes from the file, so the path shows only the start of a long one.
 std::string memberPath(std::string_view codingPath, std::string_view key)
 {
     if (codingPath.empty())
-        return std::string(key);
-    return std::string(codingPath) + "." + std::string(key);
+        return excerpt(key);
+    return std::string(codingPath) + "." + excerpt(key);
 }
 
 std::string elementPath(std::string_view codingPath, std::size_t index)
@@ -65,26 +102,128 @@ JSONDecodingError notJSON(std::string_view reason)
         Kind::dataCorrupted, "", "The data is not valid JSON: " + std::string(reason) + ".");
 }
 
-/// nlohmann's message without its "[json.exception.parse_error.101] " prefix.
-std::string_view reasonOf(const nlohmann::json::exception& error)
+JSONDecodingError nestedTooDeep()
 {
-    const std::string_view message = error.what();
-    const std::size_t prefixEnd = message.find("] ");
-    return prefixEnd == std::string_view::npos ? message : message.substr(prefixEnd + 2);
+    return JSONDecodingError(Kind::dataCorrupted, "",
+        "The data nests arrays and objects deeper than " + formatInteger(maximumJSONNesting)
+            + " levels.");
 }
 
-// The parser itself does not recurse, so refusing each container that opens too deep keeps any
-// input from exhausting the stack, here or in whoever walks the tree later.
-bool refuseDeepNesting(int depth, nlohmann::json::parse_event_t event, nlohmann::json&)
-{
-    const bool opens = event == nlohmann::json::parse_event_t::object_start
-        || event == nlohmann::json::parse_event_t::array_start;
-    if (opens && depth >= maximumJSONNesting)
-        throw JSONDecodingError(Kind::dataCorrupted, "",
-            "The data nests arrays and objects deeper than " + formatInteger(maximumJSONNesting)
-                + " levels.");
-    return true;
-}
+/// Builds the document as the parser reads it, refusing each container that opens too deep.
+/// The parser itself does not recurse, so this keeps any input from exhausting the stack, here
+/// or in whoever walks the tree later. (nlohmann's parse callback can check the depth too, but
+/// it rescans the enclosing container whenever an object closes: quadratic in the length.)
+class DocumentBuilder final {
+public:
+    using JSON = nlohmann::json;
+
+    /// `bytes` are what is being parsed, valid UTF-8: the error quotes from them.
+    explicit DocumentBuilder(std::string_view bytes)
+        : m_bytes(bytes)
+    {
+    }
+
+    /// The document; only after nlohmann::json::sax_parse() returned true.
+    [[nodiscard]] JSON take() { return std::move(m_document); }
+    /// Why nlohmann::json::sax_parse() returned false.
+    [[nodiscard]] JSONDecodingError error() const
+    {
+        return m_isTooDeep ? nestedTooDeep() : notJSON(m_reason);
+    }
+
+    // What nlohmann::json::sax_parse() calls.
+    bool null() { return add(nullptr); }
+    bool boolean(bool value) { return add(value); }
+    bool number_integer(JSON::number_integer_t value) { return add(value); }
+    bool number_unsigned(JSON::number_unsigned_t value) { return add(value); }
+    bool number_float(JSON::number_float_t value, const JSON::string_t&) { return add(value); }
+    bool string(JSON::string_t& value) { return add(std::move(value)); }
+    bool binary(JSON::binary_t&) { return false; } // JSON text has none
+    bool start_object(std::size_t) { return open(JSON::object()); }
+    bool start_array(std::size_t) { return open(JSON::array()); }
+    bool end_object() { return close(); }
+    bool end_array() { return close(); }
+    bool key(JSON::string_t& key)
+    {
+        m_key = std::move(key);
+        return true;
+    }
+    bool parse_error(std::size_t position, const std::string& token, const JSON::exception& error)
+    {
+        m_reason = describe(error, token, position);
+        return false;
+    }
+
+private:
+    /// Puts `value` in its place: the document itself, the next element of the innermost open
+    /// array, or the member of the innermost open object under the last key.
+    JSON& place(JSON&& value)
+    {
+        if (m_open.empty())
+            return m_document = std::move(value);
+        JSON& container = *m_open.back();
+        if (container.is_array()) {
+            container.push_back(std::move(value));
+            return container.back();
+        }
+        return container[m_key] = std::move(value); // A repeated key replaces, as in parse().
+    }
+
+    bool add(JSON value)
+    {
+        place(std::move(value));
+        return true;
+    }
+
+    bool open(JSON container)
+    {
+        if (m_open.size() >= static_cast<std::size_t>(maximumJSONNesting)) {
+            m_isTooDeep = true;
+            return false;
+        }
+        // Only the innermost open container grows, so the addresses of the others hold.
+        m_open.push_back(&place(std::move(container)));
+        return true;
+    }
+
+    bool close()
+    {
+        m_open.pop_back();
+        return true;
+    }
+
+    /// nlohmann's message without its "[json.exception.parse_error.101] " prefix, the token it
+    /// quotes (which ends at `end` in the bytes) cut short.
+    std::string describe(
+        const JSON::exception& error, const std::string& token, std::size_t end) const
+    {
+        std::string message = error.what();
+        if (const std::size_t prefixEnd = message.find("] "); prefixEnd != std::string::npos)
+            message.erase(0, prefixEnd + 2);
+        const std::size_t quoted = message.find("'" + token + "'");
+        if (token.empty() || quoted == std::string::npos)
+            return message;
+        return message.substr(0, quoted + 1) + excerpt(withWholeLastCharacter(token, end))
+            + message.substr(quoted + 1 + token.size());
+    }
+
+    /// The parser may stop inside a character: its remaining bytes follow in the input.
+    std::string withWholeLastCharacter(std::string token, std::size_t end) const
+    {
+        const auto isContinuation
+            = [](char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; };
+        for (; end < m_bytes.size() && isContinuation(m_bytes[end]); ++end)
+            token += m_bytes[end];
+        return token;
+    }
+
+    std::string_view m_bytes;
+    JSON m_document;
+    std::vector<JSON*> m_open;
+    JSON::string_t m_key;
+    bool m_isTooDeep = false;
+    std::string m_reason;
+};
 
 bool isIntegralBeyondInt64(double value)
 {
@@ -146,11 +285,10 @@ nlohmann::json parseJSON(std::string_view bytes)
     // The parser stops at a NUL byte and would accept whatever came before it.
     if (bytes.find('\0') != std::string_view::npos)
         throw notJSON("it holds a NUL character");
-    try {
-        return nlohmann::json::parse(bytes.begin(), bytes.end(), refuseDeepNesting);
-    } catch (const nlohmann::json::exception& error) {
-        throw notJSON(reasonOf(error));
-    }
+    DocumentBuilder builder(bytes);
+    if (!nlohmann::json::sax_parse(bytes.begin(), bytes.end(), &builder))
+        throw builder.error();
+    return builder.take();
 }
 
 std::string serializeJSON(const nlohmann::json& document)

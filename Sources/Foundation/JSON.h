@@ -60,9 +60,14 @@ private:
     std::string m_codingPath;
 };
 
-/// Parses one whole document from UTF-8 bytes (a leading byte order mark is skipped). Throws
-/// JSONDecodingError (dataCorrupted) for bytes that are not UTF-8, text that is not JSON,
-/// numbers beyond the range of a double and nesting deeper than maximumJSONNesting.
+/// Parses one whole document from UTF-8 bytes (a leading byte order mark is skipped), in time
+/// linear in their length. Throws JSONDecodingError (dataCorrupted) for bytes that are not
+/// UTF-8, text that is not JSON, numbers beyond the range of a double and nesting deeper than
+/// maximumJSONNesting.
+///
+/// Error texts, here and in decoding, quote at most 40 whole characters of the input (then
+/// "…"), and show bytes that are not UTF-8 as \xHH: a file's contents never make them long or
+/// broken.
 [[nodiscard]] nlohmann::json parseJSON(std::string_view bytes);
 
 /// The document as UTF-8 text indented by two spaces, with the keys of every object in byte

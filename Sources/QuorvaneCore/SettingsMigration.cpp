@@ -91,9 +91,8 @@ void removeSoundSettings(nlohmann::json& defaults)
 {
     if (!defaults.is_object())
         return;
+    // The other sound keys ("volumeSnapshotCompleted", "volumeUnmanaged") stay: nothing reads them.
     checkVolume(taken(defaults, "outputVolume"));
-    defaults.erase("volumeSnapshotCompleted");
-    defaults.erase("volumeUnmanaged");
     if (nlohmann::json* unmanaged = objectMember(defaults, "unmanagedDisplays", isStringArray)) {
         for (nlohmann::json& keys : *unmanaged)
             keys.erase(std::remove(keys.begin(), keys.end(), nlohmann::json("volume")), keys.end());
@@ -130,9 +129,9 @@ bool isArrayOfObjects(const nlohmann::json& value)
     return value.is_array() && allElements(value, isObject);
 }
 
-SoundlessDocument removingSoundSettings(std::string_view bytes)
+SoundlessDocument removingSoundSettings(nlohmann::json file)
 {
-    SoundlessDocument soundless{.document = parseJSON(bytes), .volumeOnlyRules = {}};
+    SoundlessDocument soundless{.document = std::move(file), .volumeOnlyRules = {}};
     nlohmann::json& document = soundless.document;
     if (!document.is_object() || !document.contains("profiles")
         || !isArrayOfObjects(document["profiles"]))
@@ -378,16 +377,16 @@ Configuration converted(const LegacyConfiguration& legacy)
 
 } // namespace
 
-Configuration SettingsMigration::version2(std::string_view bytes)
+Configuration SettingsMigration::version2(nlohmann::json document)
 {
-    const SoundlessDocument soundless = removingSoundSettings(bytes);
+    const SoundlessDocument soundless = removingSoundSettings(std::move(document));
     const LegacyConfiguration legacy = decodeLegacyConfiguration(JSONValue(soundless.document));
     return finish(converted(legacy), soundless.volumeOnlyRules);
 }
 
-Configuration SettingsMigration::sharedDefaults(std::string_view bytes, std::int64_t version)
+Configuration SettingsMigration::sharedDefaults(nlohmann::json document, std::int64_t version)
 {
-    const SoundlessDocument soundless = removingSoundSettings(bytes);
+    const SoundlessDocument soundless = removingSoundSettings(std::move(document));
     Configuration configuration = decodeConfiguration(JSONValue(soundless.document));
     if (configuration.schemaVersion != version)
         throw ConfigurationError(

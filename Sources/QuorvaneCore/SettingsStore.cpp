@@ -9,6 +9,7 @@
 
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace quorvane {
 namespace {
@@ -98,15 +99,15 @@ Configuration SettingsStore::readConfiguration() const
 
 Configuration SettingsStore::configurationFrom(std::string_view bytes) const
 {
-    const nlohmann::json document = parseJSON(bytes);
+    nlohmann::json document = parseJSON(bytes);
     const JSONValue root(document);
     const std::int64_t version = decodeVersion(root).schemaVersion;
     switch (version) {
     case 2:
-        return rewritten(SettingsMigration::version2(bytes));
+        return rewritten(SettingsMigration::version2(std::move(document)));
     case 3:
     case 4:
-        return rewritten(SettingsMigration::sharedDefaults(bytes, version));
+        return rewritten(SettingsMigration::sharedDefaults(std::move(document), version));
     case Configuration::currentSchemaVersion: {
         Configuration configuration = decodeConfiguration(root);
         configuration.validate();
@@ -129,6 +130,8 @@ void SettingsStore::write(const Configuration& configuration) const
     const std::string bytes = serializeJSON(encodeConfiguration(configuration));
     createFolderOf(m_url);
     writeFileAtomically(m_url, bytes);
+    // Saves killed before their rename leave their temporary files; only this store writes here.
+    removeAbandonedTemporaryFiles(m_url);
 }
 
 } // namespace quorvane

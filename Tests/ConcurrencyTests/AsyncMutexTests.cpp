@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -65,6 +68,82 @@ TEST(AsyncMutexTest, WaitersGetItInArrivalOrderAndACancelledWaiterNeverLosesIt)
         EXPECT_EQ(journal.entries, c.entries);
         EXPECT_FALSE(mutex.isLocked());
     }
+}
+
+TEST(AsyncMutexTest, CancelledWaitersLeaveTheQueueWhereverTheyStand)
+{
+    // A holds it until 100 ms; B, C and D queue at 10, 20 and 30 ms; the cancellations come at
+    // 50 ms, and E queues at 60 ms behind whoever is left.
+    struct Case {
+        std::vector<std::string> cancelled;
+        Entries locked;
+    };
+    const Case cases[] = {
+        {{"C"}, {"A", "B", "D", "E"}},
+        {{"D"}, {"A", "B", "C", "E"}},
+        {{"B", "D"}, {"A", "C", "E"}},
+        {{"D", "C", "B"}, {"A", "E"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.cancelled));
+        ManualExecutor executor;
+        Journal journal(executor);
+        AsyncMutex mutex;
+        std::map<std::string, TaskHandle> tasks;
+        std::chrono::milliseconds arrival = 0ms;
+        for (const std::string name : {"A", "B", "C", "D"}) {
+            tasks.emplace(name, spawn(useMutex(mutex, journal, name, arrival, 100ms)));
+            arrival += 10ms;
+        }
+        spawn(useMutex(mutex, journal, "E", 60ms, 100ms));
+        executor.advance(50ms);
+        for (const std::string& name : c.cancelled)
+            tasks.at(name).cancel();
+        executor.advance(1h);
+        Entries locked;
+        for (const std::string& entry : journal.entries) {
+            if (entry.find(" locked at ") != std::string::npos)
+                locked.push_back(entry.substr(0, 1));
+        }
+        EXPECT_EQ(locked, c.locked);
+        EXPECT_FALSE(mutex.isLocked());
+    }
+}
+
+TEST(AsyncMutexTest, WaitersDestroyedWithTheirExecutorLeaveTheQueue)
+{
+    AsyncMutex mutex;
+    {
+        ManualExecutor executor;
+        Journal journal(executor);
+        for (const std::string name : {"A", "B", "C"})
+            spawn(useMutex(mutex, journal, name, 0ms, 100ms));
+        executor.runUntilIdle();
+    }
+    ManualExecutor executor;
+    Journal journal(executor);
+    spawn(executor, useMutex(mutex, journal, "D", 0ms, 10ms));
+    executor.runUntilIdle();
+    EXPECT_EQ(journal.entries, (Entries{"D locked at 0 ms"}));
+}
+
+// Holds both mutexes, then moves the second lock over the first: what each mutex says then.
+Task<void> reassignLock(AsyncMutex& first, AsyncMutex& second, std::vector<bool>& areLocked)
+{
+    auto lock = co_await first.lock();
+    auto otherLock = co_await second.lock();
+    lock = std::move(otherLock);
+    areLocked = {first.isLocked(), second.isLocked()};
+}
+
+TEST(AsyncMutexTest, AssigningALockLetsGoOfTheMutexItHeld)
+{
+    AsyncMutex first;
+    AsyncMutex second;
+    std::vector<bool> areLocked;
+    runToEnd(reassignLock(first, second, areLocked));
+    EXPECT_EQ(areLocked, (std::vector<bool>{false, true}));
+    EXPECT_FALSE(second.isLocked());
 }
 
 TEST(AsyncMutexTest, ATaskCancelledBeforeItAsksDoesNotTakeAFreeMutex)

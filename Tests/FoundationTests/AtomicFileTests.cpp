@@ -6,11 +6,13 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <string>
+#include <vector>
 
 using namespace quorvane;
 using testing::ThrowsMessage;
@@ -38,6 +40,17 @@ auto limitFileSize(rlim_t bytes)
         ::setrlimit(RLIMIT_FSIZE, &previous);
         ::signal(SIGXFSZ, previousHandler);
     }};
+}
+
+/// Starts to write `target` and is killed by the file size limit, in the middle of the write.
+void writeUntilKilled(const fs::path& target)
+{
+    ::signal(SIGXFSZ, SIG_DFL);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = 10;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    writeFileAtomically(target, std::string(100, 'x'));
 }
 
 /// Each test works in a new empty folder, removed with its contents afterwards.
@@ -111,4 +124,45 @@ TEST_F(AtomicFileTest, FailureKeepsTheOldFileAndLeavesNoTemporaryOne)
         EXPECT_TRUE(fs::is_directory(pathOf("folder") / "kept"));
         EXPECT_EQ(entryCount(), 2);
     }
+}
+
+TEST_F(AtomicFileTest, WorksWhenStandardInputIsClosed)
+{
+    // A program started with standard input closed gets descriptor 0 for the next file it opens.
+    const int standardInput = ::dup(STDIN_FILENO);
+    ::close(STDIN_FILENO);
+    const ScopeExit restore{[standardInput] {
+        ::dup2(standardInput, STDIN_FILENO);
+        ::close(standardInput);
+    }};
+    writeFileAtomically(pathOf("settings.json"), "{}");
+    EXPECT_EQ(readFile(pathOf("settings.json")), "{}");
+    EXPECT_EQ(entryCount(), 1);
+}
+
+TEST_F(AtomicFileTest, RemovesOnlyTheTemporaryFilesOfWritesToTheSameFile)
+{
+    const fs::path target = pathOf("settings.json");
+    const std::vector<std::string> removed{
+        ".settings.json.0.tmp", ".settings.json.9af.tmp", ".settings.json.ffffffffffffffff.tmp"};
+    const std::vector<std::string> kept{".settings.json.1ffffffffffffffff.tmp",
+        ".settings.json..tmp", ".settings.json.9AF.tmp", ".settings.json.9ag.tmp",
+        ".settings.json.9af.tmp~", ".settings.json.9af", "settings.json.9af.tmp",
+        ".other.json.9af.tmp", ".settings.json.json.9af.tmp"};
+    for (const auto& names : {removed, kept}) {
+        for (const std::string& name : names)
+            writeFileAtomically(pathOf(name), "left");
+    }
+    // A save killed between creating its temporary file and renaming it.
+    EXPECT_EXIT(writeUntilKilled(target), testing::KilledBySignal(SIGXFSZ), "");
+    EXPECT_EQ(entryCount(), 1 + static_cast<long>(removed.size() + kept.size()));
+    fs::create_directory(pathOf(".settings.json.abc.tmp"));
+    fs::create_symlink(pathOf(".other.json.9af.tmp"), pathOf(".settings.json.abd.tmp"));
+    writeFileAtomically(target, "{}");
+    removeAbandonedTemporaryFiles(target);
+    for (const std::string& name : removed)
+        EXPECT_FALSE(fs::exists(pathOf(name))) << name;
+    EXPECT_EQ(entryCount(), 1 + 2 + static_cast<long>(kept.size()));
+    EXPECT_TRUE(fs::is_directory(pathOf(".settings.json.abc.tmp")));
+    EXPECT_TRUE(fs::is_symlink(pathOf(".settings.json.abd.tmp")));
 }

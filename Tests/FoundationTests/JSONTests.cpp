@@ -171,6 +171,8 @@ TEST(JSONTest, RefusesToWriteWhatJSONCannotHold)
         ThrowsMessage<JSONEncodingError>("settings.brightness: JSON cannot hold the number nan."));
     EXPECT_THAT(writing(nlohmann::json::array({0.5, infinity})),
         ThrowsMessage<JSONEncodingError>("[1]: JSON cannot hold the number inf."));
+    EXPECT_THAT(writing(nlohmann::json::array({infinity, 0.5})),
+        ThrowsMessage<JSONEncodingError>("[0]: JSON cannot hold the number inf."));
     EXPECT_THAT(writing(encodeObject({{"name", encodeString("\xC3")}})),
         ThrowsMessage<JSONEncodingError>("name: The text is not valid UTF-8."));
 }
@@ -179,6 +181,9 @@ TEST(JSONTest, ParsesOnlyUTF8JSONNestedAtMost512Levels)
 {
     EXPECT_EQ(parseJSON("\xEF\xBB\xBF{}"), nlohmann::json::object())
         << "a byte order mark is skipped";
+    const std::string_view mixed
+        = R"({"a": [1, -2, 3.5, "x", null, true, {"b": {}}], "c": {"d": []}, "e": 1, "e": [2]})";
+    EXPECT_EQ(parseJSON(mixed), nlohmann::json::parse(mixed)) << "a repeated key replaces";
     EXPECT_NO_THROW((void)parseJSON(std::string(512, '[') + std::string(512, ']')));
     EXPECT_NO_THROW((void)parseJSON(std::string(511, '[') + "{}" + std::string(511, ']')));
     const std::string notJSON = "The data is not valid JSON: ";
@@ -203,5 +208,48 @@ TEST(JSONTest, ParsesOnlyUTF8JSONNestedAtMost512Levels)
         SCOPED_TRACE(testing::PrintToString(c.bytes.substr(0, 16)));
         EXPECT_THAT([&c] { (void)parseJSON(c.bytes); },
             ThrowsMessage<JSONDecodingError>(StartsWith(c.message)));
+    }
+}
+
+TEST(JSONTest, ErrorTextsQuoteAtMost40WholeCharactersOfTheInput)
+{
+    const std::string syntaxError = "The data is not valid JSON: parse error at line 1, column ";
+    const std::string unclosed = ": syntax error while parsing value - invalid string: missing "
+                                 "closing quote; last read: '\"";
+    const std::string invalid
+        = ": syntax error while parsing value - invalid literal; last read: '";
+    const std::string a38(38, 'a');
+    struct Case {
+        std::string bytes;
+        std::string message;
+    };
+    const Case cases[] = {
+        {std::string(100'000, '1') + "e999",
+            "The data is not valid JSON: number overflow parsing '" + std::string(40, '1')
+                + "\u2026'."},
+        {"\"" + a38 + "a", syntaxError + "41" + unclosed + a38 + "a'."},
+        {"\"" + a38 + "aa", syntaxError + "42" + unclosed + a38 + "a\u2026'."},
+        {"\"" + a38 + "\u00E9\u00E9", syntaxError + "44" + unclosed + a38 + "\u00E9\u2026'."},
+        // The parser stops after the first byte of a character, and the text shows all of it.
+        {"\u00E9", syntaxError + "1" + invalid + "\u00E9'."},
+        {"[1, \U0001F600]", syntaxError + "5" + invalid + "1, \U0001F600'."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message.substr(0, 80));
+        EXPECT_THAT(
+            [&c] { (void)parseJSON(c.bytes); }, ThrowsMessage<JSONDecodingError>(c.message));
+    }
+    // Only the bytes given are read, even where more follow in memory.
+    EXPECT_THAT([] { (void)parseJSON(std::string_view("[x\xA9", 2)); },
+        ThrowsMessage<JSONDecodingError>(syntaxError + "2" + invalid + "[x'."));
+    // Keys in a coding path too; a document built in memory may hold bytes that are not UTF-8.
+    for (const auto& [key, path] :
+        {std::pair{std::string(41, 'k'), std::string(40, 'k') + "\u2026"},
+            std::pair{std::string("\xC3(\xFF"), std::string("\\xC3(\\xFF")}}) {
+        const nlohmann::json document = {{"settings", {{key, 1}}}};
+        EXPECT_THAT(
+            [&] { (void)JSONValue(document).object().required("settings", mapOf(decodeBool)); },
+            ThrowsMessage<JSONDecodingError>(
+                "settings." + path + ": Expected a Bool but found an integer."));
     }
 }

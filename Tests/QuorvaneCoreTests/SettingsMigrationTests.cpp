@@ -112,7 +112,7 @@ TEST(SettingsMigrationTest, Version2TurnsTheBaseProfileIntoTheActiveDefault)
     const ScopedUUIDGenerator generator([] { return collectionID; });
     for (const Case& c : cases) {
         SCOPED_TRACE(c.situation);
-        const Configuration migrated = SettingsMigration::version2(legacyFile(c.profiles).dump());
+        const Configuration migrated = SettingsMigration::version2(legacyFile(c.profiles));
         EXPECT_EQ(summary(migrated), c.expected);
         const UUID& defaultID = migrated.profiles[0].id;
         EXPECT_EQ(migrated.activeProfileID, defaultID);
@@ -160,6 +160,14 @@ TEST(SettingsMigrationTest, RefusesOldFilesThatMakeNoSense)
     const std::string profiles = "The previous profiles are invalid.";
     const std::string profile = "A previous profile has invalid defaults or a missing name.";
     const std::string sound = "A previous sound setting is invalid.";
+    const std::string invalidRule
+        = "A rule has an invalid name, condition, settings, or a duplicate identifier.";
+    json blankVolumeOnlyRule = rule(1, {{"volume", 0.4}});
+    blankVolumeOnlyRule["name"] = " ";
+    json volumeOnlyRuleWithNumberID = rule(1, {{"volume", 0.4}});
+    volumeOnlyRuleWithNumberID["id"] = 5;
+    json ruleWithoutSettings = rule(1);
+    ruleWithoutSettings.erase("settings");
     const Case cases[] = {
         {2, "/profiles", json::array(), profiles},
         {2, "/profiles", json::array({"Work"}), profiles},
@@ -173,8 +181,17 @@ TEST(SettingsMigrationTest, RefusesOldFilesThatMakeNoSense)
         {2, "/profiles/0/rules/0/settings/volume", "0.5", sound},
         {2, "/profiles/1/defaults/outputVolume", -0.1, sound},
         {3, "/profiles/0/defaultSettings/outputVolume", true, sound},
-        {2, "/profiles/0/rules/0/settings", {{"volume", nullptr}},
-            "A rule has an invalid name, condition, settings, or a duplicate identifier."},
+        {2, "/profiles/0/rules/0/settings", {{"volume", nullptr}}, invalidRule},
+        // A rule dropped for setting only the volume must have been valid all the same.
+        {2, "/profiles/0/rules/0", blankVolumeOnlyRule, invalidRule},
+        {3, "/profiles/1/rules/0", blankVolumeOnlyRule, invalidRule},
+        // Sound settings are removed only from where they can be, the rest left to the decoder.
+        {3, "/profiles/1/rules/0", volumeOnlyRuleWithNumberID,
+            "profiles[1].rules[0].id: Expected a string but found an integer."},
+        {3, "/profiles/1/rules/0", ruleWithoutSettings,
+            "profiles[1].rules[0]: No value associated with the key \"settings\"."},
+        {2, "/profiles/0/defaults/unmanagedDisplays", {{"d", "contrast"}},
+            "profiles[0].defaults.unmanagedDisplays.d: Expected an array but found a string."},
         {4, "/schemaVersion", 3,
             "Settings version 3 is not supported. This build uses the new profile format. "
             "The file was not changed."},
@@ -187,9 +204,9 @@ TEST(SettingsMigrationTest, RefusesOldFilesThatMakeNoSense)
         file["schemaVersion"] = c.version;
         file[json::json_pointer(c.pointer)] = c.value;
         const auto migrate = [&] {
-            return c.version == 2 ? SettingsMigration::version2(file.dump())
-                                  : SettingsMigration::sharedDefaults(file.dump(), c.version);
+            return c.version == 2 ? SettingsMigration::version2(file)
+                                  : SettingsMigration::sharedDefaults(file, c.version);
         };
-        EXPECT_THAT(migrate, ThrowsMessage<ConfigurationError>(c.message));
+        EXPECT_THAT(migrate, ThrowsMessage<Error>(c.message));
     }
 }

@@ -20,15 +20,10 @@ namespace {
 
 const std::string locked = "Settings are locked because the original file could not be loaded.";
 
-/// The error's text, or "no error".
+/// The error's text, or "done".
 template <typename T> std::string failureOf(Task<T> task)
 {
-    try {
-        runToEnd(std::move(task));
-        return "no error";
-    } catch (const Error& error) {
-        return error.what();
-    }
+    return outcomeOf(std::move(task)).summary();
 }
 
 std::vector<std::string> folderContents(const std::filesystem::path& folder)
@@ -50,7 +45,7 @@ std::string invalidFile(std::int64_t schemaVersion)
 
 } // namespace
 
-TEST(SettingsStoreTest, AFailedLoadLocksTheStoreAndLeavesTheFileAsItWas)
+TEST(SettingsStoreTest, AFailedLoadLocksTheStoreEvenAfterAGoodOneAndLeavesTheFileAsItWas)
 {
     struct Case {
         const char* situation;
@@ -80,15 +75,16 @@ TEST(SettingsStoreTest, AFailedLoadLocksTheStoreAndLeavesTheFileAsItWas)
         {"over the size limit", std::string(SettingsStore::maximumFileSize + 1, ' '),
             "Could not read the file \"" + path.string() + "\": File too large."},
     };
+    SettingsStore store(path);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.situation);
+        std::filesystem::remove(path);
+        EXPECT_EQ(failureOf(store.load()), "done");
         writeFileAtomically(path, c.bytes);
-        SettingsStore store(path);
         EXPECT_THAT(failureOf(store.load()), StartsWith(c.message));
         EXPECT_EQ(failureOf(store.save(Configuration())), locked);
         EXPECT_EQ(readFile(path), c.bytes);
         EXPECT_THAT(folderContents(folder.path()), ElementsAre("settings.json"));
-        std::filesystem::remove(path);
     }
 }
 
@@ -119,11 +115,16 @@ TEST(SettingsStoreTest, AFailedSaveLocksTheStoreUntilALoadSucceeds)
     runToEnd(store.save(configuration));
     const std::string saved = readFile(path);
 
+    // Temporary files of saves that were killed before renaming; only a good save removes them.
+    for (const std::string name : {".settings.json.1f.tmp", ".settings.json.c0ffee.tmp"})
+        writeFileAtomically(folder.path() / name, "{");
     Configuration invalid = configuration;
     invalid.holdMinutes = 10;
     EXPECT_EQ(failureOf(store.save(invalid)), "Invalid automation timing preferences.");
     EXPECT_EQ(failureOf(store.save(configuration)), locked);
     EXPECT_EQ(readFile(path), saved);
+    EXPECT_EQ(folderContents(folder.path()).size(), 3u);
     EXPECT_EQ(runToEnd(store.load()), configuration);
-    EXPECT_EQ(failureOf(store.save(configuration)), "no error");
+    EXPECT_EQ(failureOf(store.save(configuration)), "done");
+    EXPECT_THAT(folderContents(folder.path()), ElementsAre("settings.json"));
 }
