@@ -1,0 +1,88 @@
+// SkyLight.h: the shapes of the window server's private functions that the platform layer looks
+// up by name: the managed display Spaces (SLSCopyManagedDisplaySpaces and its relatives, each
+// with a CGS-named fallback), Space-change notifications and the appearance theme.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace quorvane {
+
+/// A window-server connection number (CGSConnectionID).
+using WindowServerConnection = std::int32_t;
+/// A window-server result code (CGError): 0 is success.
+using WindowServerStatus = std::int32_t;
+
+/// A property-list value as the window server hands it out (CFNumber, CFBoolean, CFString,
+/// CFArray, CFDictionary), nested to any depth, so readers must check every kind they expect.
+struct PropertyList {
+    struct Integer {
+        std::int64_t value;
+        bool operator==(const Integer&) const = default;
+    };
+    struct Real {
+        double value;
+        bool operator==(const Real&) const = default;
+    };
+    struct Boolean {
+        bool value;
+        bool operator==(const Boolean&) const = default;
+    };
+    struct Text {
+        std::string value;
+        bool operator==(const Text&) const = default;
+    };
+    // Compared out of line, by hand: the containers need PropertyList complete, and clang 14
+    // recurses without end on defaulted comparisons of this recursive type.
+    struct Array {
+        std::vector<PropertyList> items;
+        bool operator==(const Array&) const;
+    };
+    struct Dictionary {
+        std::map<std::string, PropertyList> entries;
+        bool operator==(const Dictionary&) const;
+    };
+
+    static PropertyList integer(std::int64_t value) { return {Integer{value}}; }
+    static PropertyList real(double value) { return {Real{value}}; }
+    static PropertyList boolean(bool value) { return {Boolean{value}}; }
+    static PropertyList text(std::string value) { return {Text{std::move(value)}}; }
+    static PropertyList array(std::vector<PropertyList> items) { return {Array{std::move(items)}}; }
+    static PropertyList dictionary(std::map<std::string, PropertyList> entries)
+    {
+        return {Dictionary{std::move(entries)}};
+    }
+
+    bool operator==(const PropertyList&) const;
+
+    std::variant<Integer, Real, Boolean, Text, Array, Dictionary> value;
+};
+
+/// The window server's notification callback (CGSNotifyProcPtr): event type, event data and its
+/// length, and the context given at registration.
+using WindowServerNotifyProc
+    = void (*)(std::uint32_t eventType, void* data, std::uint32_t dataLength, void* context);
+
+/// The C signatures the SkyLight image offers, as DynamicLoader::symbol takes them.
+namespace skylight {
+/// SLSMainConnectionID: this process's connection.
+using MainConnectionID = WindowServerConnection();
+/// SLSCopyManagedDisplaySpaces: an array with one dictionary per display entry; absent when the
+/// window server gives nothing.
+using CopyManagedDisplaySpaces = std::optional<PropertyList>(WindowServerConnection);
+/// SLSManagedDisplayGetCurrentSpace: the active Space's runtime identifier of the display entry
+/// named by its identifier text ("Main" for the shared entry); 0 when unknown.
+using ManagedDisplayGetCurrentSpace = std::uint64_t(WindowServerConnection, const std::string&);
+/// SLSRegisterNotifyProc and SLSRemoveNotifyProc: callback, event type, context.
+using NotifyProcRegistration = WindowServerStatus(WindowServerNotifyProc, std::uint32_t, void*);
+/// SLSGetAppearanceThemeLegacy: true while Dark Mode is on.
+using GetAppearanceTheme = bool();
+/// SLSSetAppearanceThemeLegacy.
+using SetAppearanceTheme = void(bool);
+} // namespace skylight
+
+} // namespace quorvane
