@@ -3,7 +3,13 @@
 #include "Foundation/AtomicFile.h"
 #include "Foundation/Format.h"
 #include "Foundation/JSON.h"
+#include "SimulatedMac/SimulatedAmbientLight.h"
+#include "SimulatedMac/SimulatedCoreBrightness.h"
+#include "SimulatedMac/SimulatedDDCMonitors.h"
+#include "SimulatedMac/SimulatedDisplayServices.h"
 #include "SimulatedMac/SimulatedMac.h"
+#include "SimulatedMac/SimulatedMonitorPanel.h"
+#include "SimulatedMac/SimulatedSkyLight.h"
 
 #include <nlohmann/json.hpp>
 
@@ -259,7 +265,18 @@ void loadWorld(SimulatedMac& mac, const std::filesystem::path& path)
     world.operatingSystemMajorVersion = description.operatingSystemMajorVersion;
 }
 
-void installDefaultWorld(SimulatedMac& mac) { addDefaultDisplays(mac.world); }
+void installDefaultWorld(SimulatedMac& mac)
+{
+    addDefaultDisplays(mac.world);
+    // Each slice keeps its state alive through the functions it installs.
+    installDDCMonitorDefaults(mac);
+    installDisplayServicesDefaults(mac);
+    installMonitorPanelDefaults(mac);
+    installAmbientLightDefaults(mac);
+    installCoreBrightnessDefaults(mac);
+    installSkyLightDefaults(mac);
+    installWorkspaceDefaults(mac);
+}
 
 void worldFromEnvironment(SimulatedMac& mac)
 {

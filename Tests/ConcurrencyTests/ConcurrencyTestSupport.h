@@ -1,10 +1,11 @@
-// A journal and a named coroutine shared by the runtime's tests. Named functions, not capturing
+// A journal and named coroutines shared by the runtime's tests. Named functions, not capturing
 // lambdas: a lambda's closure would be gone before the task runs.
 #pragma once
 
 #include "Concurrency/Cancellation.h"
 #include "Concurrency/Executor.h"
 #include "Concurrency/Sleep.h"
+#include "Concurrency/Spawn.h"
 #include "Concurrency/Task.h"
 #include "TestSupport/RunToEnd.h"
 
@@ -37,6 +38,31 @@ private:
     const Executor& m_executor;
     ContinuousClock::time_point m_start;
 };
+
+/// Takes `duration` of virtual time.
+inline Task<void> pause(ContinuousClock::duration duration) { co_await sleep(duration); }
+
+/// Notes "<name> resumed" once the task of `handle` has ended.
+inline Task<void> waitFor(TaskHandle handle, Journal& journal, std::string name)
+{
+    co_await handle;
+    journal.note(name + " resumed");
+}
+
+enum class Ending { value, error, cancellation, foreignThrow };
+
+/// Ends as `ending` says after `duration`.
+inline Task<int> endAfter(Ending ending, ContinuousClock::duration duration)
+{
+    co_await sleep(duration);
+    if (ending == Ending::error)
+        throw Error("No answer.");
+    if (ending == Ending::cancellation)
+        throw CancellationError();
+    if (ending == Ending::foreignThrow)
+        throw 42;
+    co_return 1;
+}
 
 /// Notes `name` after `pause`, or "<name> cancelled" when the sleep is cancelled.
 inline Task<void> noteAfter(Journal& journal, std::string name, ContinuousClock::duration pause)

@@ -22,20 +22,6 @@ using Entries = std::vector<std::string>;
 using Ticks = ContinuousClock::duration;
 using TimePoint = ContinuousClock::time_point;
 
-enum class Ending { value, error, cancellation, foreignThrow };
-
-Task<int> endAfter(Ending ending, ContinuousClock::duration pause)
-{
-    co_await sleep(pause);
-    if (ending == Ending::error)
-        throw Error("No answer.");
-    if (ending == Ending::cancellation)
-        throw CancellationError();
-    if (ending == Ending::foreignThrow)
-        throw 42;
-    co_return 1;
-}
-
 TEST(ExecutorTest, AnErrorOtherThanCancellationEndingASpawnedTaskIsReportedWhenItEnds)
 {
     struct Case {
@@ -71,36 +57,29 @@ TEST(ExecutorTest, AnEscapedErrorNoTestTookFailsTheTest)
 }
 
 /// An event loop's view of the queue: every wake-up asked for, and runs only when told to.
-class LoopHost final : public Executor::Host {
-public:
-    explicit LoopHost(std::vector<TimePoint>& wakeups)
-        : m_wakeups(wakeups)
-    {
-    }
+struct LoopHost final : Executor::Host {
     TimePoint now() const override { return time; }
     std::chrono::system_clock::time_point wallNow() const override { return {}; }
-    void wakeAt(TimePoint deadline) override { m_wakeups.push_back(deadline); }
+    void wakeAt(TimePoint deadline) override { wakeups.push_back(deadline); }
 
     TimePoint time;
-
-private:
-    std::vector<TimePoint>& m_wakeups;
+    std::vector<TimePoint> wakeups;
 };
 
 class LoopExecutor final : public Executor {
 public:
-    explicit LoopExecutor(std::vector<TimePoint>& wakeups)
-        : Executor(std::make_unique<LoopHost>(wakeups))
+    LoopExecutor()
+        : Executor(std::make_unique<LoopHost>())
     {
     }
     using Executor::runNextDue;
-    void setTime(TimePoint time) { static_cast<LoopHost&>(host()).time = time; }
+    LoopHost& loop() const { return static_cast<LoopHost&>(host()); }
 };
 
 TEST(ExecutorTest, AnEventLoopIsWokenForTheEarliestWorkAndRunsOnePieceAtATime)
 {
-    std::vector<TimePoint> wakeups;
-    LoopExecutor executor(wakeups);
+    LoopExecutor executor;
+    std::vector<TimePoint>& wakeups = executor.loop().wakeups;
     Entries ran;
     const TimePoint start{};
     executor.postAt(start + 50ms, [&] { ran.push_back("at 50"); });
@@ -111,13 +90,13 @@ TEST(ExecutorTest, AnEventLoopIsWokenForTheEarliestWorkAndRunsOnePieceAtATime)
     wakeups.clear();
     EXPECT_TRUE(executor.runNextDue());
     EXPECT_FALSE(executor.runNextDue()) << "ran work before its time";
-    executor.setTime(start + 50ms);
+    executor.loop().time = start + 50ms;
     EXPECT_TRUE(executor.runNextDue());
     EXPECT_TRUE(executor.runNextDue());
     EXPECT_EQ(ran, (Entries{"now", "at 20", "at 50"}));
     EXPECT_EQ(wakeups,
         (std::vector<TimePoint>{start + 20ms, start + 20ms, start + 50ms, start + 80ms}));
-    executor.setTime(start + 90ms);
+    executor.loop().time = start + 90ms;
     EXPECT_TRUE(executor.runNextDue());
     EXPECT_FALSE(executor.runNextDue());
     EXPECT_EQ(wakeups.size(), 4u) << "woken for an empty queue";
@@ -130,21 +109,14 @@ Task<void> destroyTheExecutor(std::unique_ptr<LoopExecutor>& owner, Journal& jou
     co_return;
 }
 
-Task<void> waitFor(TaskHandle handle, Journal& journal)
-{
-    co_await handle;
-    journal.note("the waiter resumed");
-}
-
 TEST(ExecutorTest, ATaskMayDestroyItsOwnExecutorAndItsFrameGoesOnceItSuspends)
 {
-    std::vector<TimePoint> wakeups;
-    auto owner = std::make_unique<LoopExecutor>(wakeups);
+    auto owner = std::make_unique<LoopExecutor>();
     LoopExecutor& executor = *owner;
     ManualExecutor other;
     Journal journal(other);
     const TaskHandle destroyer = spawn(executor, destroyTheExecutor(owner, journal));
-    spawn(other, waitFor(destroyer, journal));
+    spawn(other, waitFor(destroyer, journal, "the waiter"));
     other.runUntilIdle();
     EXPECT_TRUE(executor.runNextDue());
     EXPECT_FALSE(owner);
@@ -180,8 +152,7 @@ TEST(ExecutorTest, ATaskSpawnedWhileTheExecutorIsDestroyedIsFreedWithoutRunning)
 
 TEST(ExecutorTest, TheApplicationsHostWritesAnEscapedErrorToStandardError)
 {
-    std::vector<TimePoint> wakeups;
-    LoopExecutor executor(wakeups);
+    LoopExecutor executor;
     spawn(executor, endAfter(Ending::error, 0ms));
     testing::internal::CaptureStderr();
     while (executor.runNextDue()) { }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stop_token>
 
 namespace quorvane {
 namespace {
@@ -32,21 +33,6 @@ TEST(SpawnTest, QueuesTheTaskOnTheSpawningTasksExecutorNeverRunningItInline)
     EXPECT_EQ(journal.entries, (Entries{"parent goes on at 0 ms", "child at 0 ms"}));
 }
 
-enum class Ending { succeeds, fails, isCancelled };
-
-Task<void> endAfter100ms(Ending ending)
-{
-    co_await sleep(100ms);
-    if (ending == Ending::fails)
-        throw Error("Display disconnected");
-}
-
-Task<void> waitFor(TaskHandle handle, Journal& journal, std::string name)
-{
-    co_await handle;
-    journal.note(name + " resumed");
-}
-
 TEST(SpawnTest, EveryWaiterOnAHandleResumesWhateverTheOutcome)
 {
     struct Case {
@@ -55,19 +41,21 @@ TEST(SpawnTest, EveryWaiterOnAHandleResumesWhateverTheOutcome)
         std::string finishedAt;
     };
     const Case cases[] = {
-        {"success", Ending::succeeds, "at 100 ms"},
-        {"error", Ending::fails, "at 100 ms"},
-        {"cancellation", Ending::isCancelled, "at 40 ms"},
+        {"success", Ending::value, "at 100 ms"},
+        {"error", Ending::error, "at 100 ms"},
+        {"cancellation", Ending::cancellation, "at 40 ms"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ManualExecutor executor;
         Journal journal(executor);
-        const TaskHandle handle = spawn(endAfter100ms(c.ending));
+        // Cancelled from outside at 40 ms, not by throwing at its end.
+        const bool isCancelled = c.ending == Ending::cancellation;
+        const TaskHandle handle = spawn(endAfter(isCancelled ? Ending::value : c.ending, 100ms));
         spawn(waitFor(handle, journal, "first"));
         spawn(waitFor(handle, journal, "second"));
         executor.advance(40ms);
-        if (c.ending == Ending::isCancelled)
+        if (isCancelled)
             handle.cancel();
         executor.advance(60ms);
         spawn(waitFor(handle, journal, "late"));
@@ -76,22 +64,36 @@ TEST(SpawnTest, EveryWaiterOnAHandleResumesWhateverTheOutcome)
             (Entries{"first resumed " + c.finishedAt, "second resumed " + c.finishedAt,
                 "late resumed at 100 ms"}));
         EXPECT_EQ(executor.takeEscapedErrors(),
-            c.ending == Ending::fails ? Entries{"Display disconnected"} : Entries{});
+            c.ending == Ending::error ? Entries{"No answer."} : Entries{});
     }
 }
 
 // Keeps the shared count up exactly as long as its frame lives.
-Task<void> holding(std::shared_ptr<int>, Task<void> task) { co_await std::move(task); }
+template <typename T> Task<void> holding(std::shared_ptr<int>, Task<T> task)
+{
+    co_await std::move(task);
+}
+
+Task<void> keepStopToken(std::stop_token& token)
+{
+    token = currentStopToken();
+    co_return;
+}
 
 TEST(SpawnTest, ATaskOutlivesItsHandleAndIsFreedAtItsEnd)
 {
     ManualExecutor executor;
     const auto token = std::make_shared<int>(0);
-    spawn(holding(token, endAfter100ms(Ending::succeeds)));
+    spawn(holding(token, endAfter(Ending::value, 100ms)));
     executor.advance(99ms);
     EXPECT_EQ(token.use_count(), 2);
     executor.advance(1ms);
     EXPECT_EQ(token.use_count(), 1);
+    // Its state too, not only its frame: the stop token outlives the task's stop source.
+    std::stop_token stopToken;
+    spawn(keepStopToken(stopToken));
+    executor.runUntilIdle();
+    EXPECT_FALSE(stopToken.stop_possible()) << "the executor kept a finished task";
 }
 
 Task<void> lockAndSleep(AsyncMutex& mutex)

@@ -11,7 +11,6 @@
 #include <functional>
 #include <iostream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 using namespace quorvane;
@@ -21,8 +20,8 @@ namespace {
 /// One folder of cases under the cases folder: one case per file with `extension`, or per
 /// folder when the extension is empty.
 struct CaseKind {
-    std::string_view folder;
-    std::string_view extension;
+    const char* folder;
+    const char* extension;
     void (*run)(const std::filesystem::path&);
 };
 
@@ -38,7 +37,6 @@ public:
         : m_body(std::move(body))
     {
     }
-
     void TestBody() override { m_body(); }
 
 private:
@@ -46,33 +44,29 @@ private:
 };
 
 // GoogleTest owns and deletes the test objects its factories return.
-void registerTest(std::string_view suite, const std::string& name, std::function<void()> body)
+void registerTest(const char* suite, const std::string& name, std::function<void()> body)
 {
-    testing::RegisterTest(std::string(suite).c_str(), name.c_str(), nullptr, nullptr, __FILE__,
-        __LINE__, [body]() -> testing::Test* { return new CaseTest(body); });
+    testing::RegisterTest(suite, name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
+        [body]() -> testing::Test* { return new CaseTest(body); });
 }
 
-/// The cases of `kind` under `root`, in name order; none when its folder does not exist.
-std::vector<std::filesystem::path> casesOf(const CaseKind& kind, const std::filesystem::path& root)
-{
-    std::vector<std::filesystem::path> cases;
-    if (!std::filesystem::is_directory(root / kind.folder))
-        return cases;
-    for (const auto& entry : std::filesystem::directory_iterator(root / kind.folder)) {
-        if (kind.extension.empty()
-                ? entry.is_directory()
-                : entry.is_regular_file() && entry.path().extension() == kind.extension)
-            cases.push_back(entry.path());
-    }
-    std::ranges::sort(cases);
-    return cases;
-}
-
+/// Every case under `root`, kind by kind and in name order within a kind; a kind whose folder
+/// does not exist has none.
 void registerCases(const std::filesystem::path& root)
 {
     std::size_t count = 0;
     for (const CaseKind& kind : caseKinds) {
-        for (const std::filesystem::path& path : casesOf(kind, root)) {
+        std::vector<std::filesystem::path> cases;
+        if (std::filesystem::is_directory(root / kind.folder)) {
+            for (const auto& entry : std::filesystem::directory_iterator(root / kind.folder)) {
+                if (*kind.extension
+                        ? entry.is_regular_file() && entry.path().extension() == kind.extension
+                        : entry.is_directory())
+                    cases.push_back(entry.path());
+            }
+        }
+        std::ranges::sort(cases);
+        for (const std::filesystem::path& path : cases) {
             registerTest(kind.folder, path.filename().string(), [run = kind.run, path] {
                 SCOPED_TRACE("case " + path.string());
                 try {
@@ -81,8 +75,8 @@ void registerCases(const std::filesystem::path& root)
                     FAIL() << path.string() << ": " << error.what();
                 }
             });
-            ++count;
         }
+        count += cases.size();
     }
     std::cout << "Running " << count << " conformance cases from " << root.string() << '\n';
 }

@@ -1,11 +1,11 @@
 #include "Foundation/JSON.h"
+#include "TestSupport/ReadingTable.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <bit>
-#include <functional>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -34,37 +34,6 @@ nlohmann::json decodeSample(const JSONValue& value)
         {"brightness", encodeOptional(object.optional("brightness", decodeDouble), encodeDouble)},
         {"ruleIDs", encodeArray(object.required("ruleIDs", arrayOf(decodeUUID)), encodeUUID)},
     });
-}
-
-/// Decodes a document: what it read as compact JSON text, or the error's kind and text.
-using Reader = std::function<std::string(std::string_view document)>;
-
-template <typename Decode> Reader reading(Decode decode)
-{
-    return [decode](std::string_view document) -> std::string {
-        const nlohmann::json json = parseJSON(document);
-        try {
-            return nlohmann::json(decode(JSONValue(json))).dump();
-        } catch (const JSONDecodingError& error) {
-            constexpr std::string_view kinds[]
-                = {"keyNotFound", "valueNotFound", "typeMismatch", "dataCorrupted"};
-            return std::string(kinds[static_cast<int>(error.kind())]) + ": " + error.what();
-        }
-    };
-}
-
-struct ReadCase {
-    Reader read;
-    std::string_view document;
-    std::string_view outcome;
-};
-
-void expectOutcomes(std::initializer_list<ReadCase> cases)
-{
-    for (const ReadCase& c : cases) {
-        SCOPED_TRACE(c.document);
-        EXPECT_EQ(c.read(c.document), c.outcome);
-    }
 }
 
 } // namespace

@@ -30,6 +30,7 @@ TEST(TextTest, TrimsUnicodeWhiteSpaceAtBothEndsOnly)
         EXPECT_EQ(isBlank(c.text), c.trimmed.empty());
         EXPECT_TRUE(isValidUTF8(c.text));
     }
+    EXPECT_EQ(trimmed(std::string_view("   ", 2)), ""); // only the bytes given are read
 }
 
 TEST(TextTest, NeverTrimsBytesThatAreNotUTF8)

@@ -94,4 +94,11 @@ TEST(BrightnessKeyAdjustmentQueueTest, AnEmptyOrImpossibleReadDropsThePresses)
         EXPECT_FALSE(queue.resolve(0.5));
         EXPECT_EQ(queue.enqueue(up, BrightnessKeyStep::five), Action::readCurrent());
     }
+    // The ends of the range are brightness all the same.
+    for (const auto& [current, direction, target] :
+        {std::tuple{0.0, up, 0.05}, {1.0, down, 0.95}}) {
+        BrightnessKeyAdjustmentQueue queue;
+        (void)queue.enqueue(direction, BrightnessKeyStep::five);
+        EXPECT_DOUBLE_EQ(queue.resolve(current).value_or(-1), target);
+    }
 }

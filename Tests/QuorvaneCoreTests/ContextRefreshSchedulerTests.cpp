@@ -18,8 +18,6 @@ namespace {
 using namespace std::chrono_literals;
 using Entries = std::vector<std::string>;
 
-Task<void> pause(ContinuousClock::duration duration) { co_await sleep(duration); }
-
 /// Notes the sleep, then waits the whole duration even when its task is cancelled, as a sleep
 /// already past its end when the cancellation comes would: only the scheduler's own checks can
 /// keep a dropped run from starting.
@@ -111,9 +109,8 @@ TEST(ContextRefreshSchedulerTest, TheDefaultSleepWaitsEveryPositiveDelayWithoutO
         ManualExecutor executor;
         Journal journal(executor);
         ContextRefreshScheduler scheduler;
-        scheduler.schedule({}, c.delayMilliseconds, false, [&journal] {
-            return noteAfter(journal, "run", 0ms);
-        });
+        scheduler.schedule(
+            {}, c.delayMilliseconds, false, [&journal] { return noteAfter(journal, "run", 0ms); });
         if (c.before > 0ms)
             executor.advance(c.before - 1ns);
         executor.runUntilIdle();

@@ -3,6 +3,7 @@
 #include "QuorvaneCore/BrightnessDriver.h"
 #include "QuorvaneCore/ControlDriver.h"
 
+#include "ConcurrencyTests/ConcurrencyTestSupport.h"
 #include "ModelFixtures.h"
 #include "TestSupport/RunToEnd.h"
 
@@ -37,8 +38,6 @@ std::string millisecondsOf(ContinuousClock::time_point time)
 {
     return std::to_string(time.time_since_epoch() / 1ms);
 }
-
-Task<void> pause(ContinuousClock::duration duration) { co_await sleep(duration); }
 
 /// Serves both drivers with one value, whatever the key: a read returns it, a write replaces it.
 /// Every call takes 10 ms, and a cancellation does not cut it short, as a transfer on the wire
@@ -104,7 +103,8 @@ struct ControlBench : Bench<ControlDriver, ControlApplyReport> {
     static inline const std::string refusal
         = "Invalid control command; display modes require the mode coordinator.";
     /// Notices a supersession during the settle pause only after the read-back.
-    static inline const std::string supersededInThePause = "read 0, write 10, read 120|cancelled 130";
+    static inline const std::string supersededInThePause
+        = "read 0, write 10, read 120|cancelled 130";
 
     TaskHandle apply(double value, bool smooth = false, FakeBackend* target = nullptr)
     {
@@ -258,7 +258,8 @@ TYPED_TEST(DriverTest, RefusesAllButFractionsFromZeroToOneBeforeTouchingTheBacke
         bench.apply(value);
         bench.executor.advance(1s);
         const bool isFraction = value >= 0.0 && value <= 1.0;
-        EXPECT_EQ(logAndEnding(bench), isFraction ? logOfApply(1) : "|" + TypeParam::refusal + " 0");
+        EXPECT_EQ(
+            logAndEnding(bench), isFraction ? logOfApply(1) : "|" + TypeParam::refusal + " 0");
     }
 }
 

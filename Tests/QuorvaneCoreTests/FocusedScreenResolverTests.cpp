@@ -22,6 +22,7 @@ TEST(FocusedScreenResolverTest, PicksTheLargestOverlapAndKeepsPreviousOnlyOnATie
         {"half, previous a third screen", splitInHalf, "c", "a"},
         {"window of negative size", {1200, 400, -500, -300}, "b", "a"},
         {"on the screen of negative size", {100, 900, 100, 100}, "a", "c"},
+        {"one square point on b", {1999, 799, 1, 1}, "a", "b"},
         {"touching an edge only", {2000, 0, 300, 300}, "b", std::nullopt},
         {"outside every screen", {-500, -500, 100, 100}, "a", std::nullopt},
     };
@@ -30,4 +31,14 @@ TEST(FocusedScreenResolverTest, PicksTheLargestOverlapAndKeepsPreviousOnlyOnATie
         EXPECT_EQ(FocusedScreenResolver::resolve(window, screens, previous), screen);
     }
     EXPECT_EQ(FocusedScreenResolver::resolve({0, 0, 10, 10}, {}, "a"), std::nullopt);
+}
+
+TEST(RectTest, IntersectionIsEmptyForTouchingEdgesAndAbsentForRectanglesApart)
+{
+    const Rect square{0, 0, 10, 10};
+    EXPECT_EQ(square.intersection({10, 2, 10, 5}), (Rect{10, 2, 0, 5}));
+    EXPECT_EQ(square.intersection({2, 10, 5, 10}), (Rect{2, 10, 5, 0}));
+    EXPECT_EQ(square.intersection({20, 2, 5, 5}), std::nullopt); // apart only along x
+    EXPECT_EQ(square.intersection({2, -20, 5, 5}), std::nullopt); // apart only along y
+    EXPECT_EQ(square.intersection({15, 15, -10, -10}), (Rect{5, 5, 5, 5}));
 }

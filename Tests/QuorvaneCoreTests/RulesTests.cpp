@@ -52,10 +52,14 @@ TEST(DefaultSettingsTest, CaptureTakesOnlyAcceptedObservationsOncePerDisplay)
     const ControlKey hdr = controlOf("A", SettingKey::hdr);
     const ControlKey contrast = controlOf("A", SettingKey::contrast);
     const ControlCapability any{.available = true};
+    // A's temperature has no capability, B's brightness no value: neither is taken.
     const std::map<ControlKey, SettingValue> observed{{brightness, SettingValue::percent(1)},
-        {hdr, SettingValue::toggle(true)}, {contrast, SettingValue::percent(0.5)}};
-    const std::map<ControlKey, ControlCapability> capabilities{
-        {brightness, any}, {hdr, {.reason = "Not supported"}}, {contrast, any}};
+        {hdr, SettingValue::toggle(true)}, {contrast, SettingValue::percent(0.5)},
+        {controlOf("A", SettingKey::temperature),
+            SettingValue::temperature(Temperature::neutral())}};
+    const std::map<ControlKey, ControlCapability> capabilities{{brightness, any},
+        {hdr, {.reason = "Not supported"}}, {contrast, any},
+        {controlOf("B", SettingKey::brightness), any}};
     // Contrast is already set; B reports nothing but counts as captured all the same.
     DefaultSettings defaults{.displays = {{"A", {.contrast = 0}}}};
     EXPECT_TRUE(defaults.capture({"A", "B"}, observed, capabilities));
