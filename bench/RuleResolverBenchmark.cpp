@@ -1,23 +1,32 @@
-// How long one resolution takes for a large profile: 50 rules over 4 displays and all five
-// settings, with every kind of condition and some refused values.
+// How one resolution grows with the number of rules: 10 to 10,000 rules over 1, 4 and 8
+// displays with identifiers as long as real ones (36 characters), every kind of condition and
+// some refused values. Reports the heap allocations per rule beside the time.
 
+#include "AllocationCounter.h"
 #include "Foundation/Format.h"
 #include "QuorvaneCore/RuleResolver.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstddef>
+#include <string>
 
 using namespace quorvane;
 using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int displayCount = 4;
-constexpr int ruleCount = 50;
 const Date now = Date{} + 1000h;
 
-std::string displayID(int index) { return "display-" + formatInteger(index); }
+/// "6B1E54A2-0C4D-4F7A-9E3B-000000000003": a UUID's length, differing only at the end as
+/// identifiers of one maker's displays often do.
+std::string displayID(int index)
+{
+    std::string digits = formatInteger(index);
+    return "6B1E54A2-0C4D-4F7A-9E3B-" + std::string(12 - digits.size(), '0') + digits;
+}
+
 std::string spaceID(int index) { return "space-" + formatInteger(index); }
 
 ControlKey controlOf(int display, SettingKey setting)
@@ -25,9 +34,9 @@ ControlKey controlOf(int display, SettingKey setting)
     return {.target = ControlTarget::display(displayID(display)), .setting = setting};
 }
 
-RuntimeContext busyContext()
+RuntimeContext busyContext(int displayCount)
 {
-    RuntimeContext context{.appBundleID = "com.example.editor", .focusedDisplayID = displayID(1)};
+    RuntimeContext context{.appBundleID = "com.example.editor", .focusedDisplayID = displayID(0)};
     for (int display = 0; display < displayCount; ++display)
         context.displays.push_back({.id = displayID(display), .activeSpaceID = spaceID(display)});
     return context;
@@ -35,7 +44,7 @@ RuntimeContext busyContext()
 
 /// Every control known; HDR missing on the first display, and refresh rates limited to what the
 /// current modes offer, so that some rule values are refused.
-std::map<ControlKey, ControlCapability> capabilities()
+std::map<ControlKey, ControlCapability> capabilities(int displayCount)
 {
     const std::vector<SettingValue> refreshChoices{
         SettingValue::refresh(RefreshPreference::fixed(60'000)),
@@ -51,9 +60,10 @@ std::map<ControlKey, ControlCapability> capabilities()
     return result;
 }
 
-/// The rules cycle through no condition, applications, a screen and a Space, and all set every
-/// setting; every third asks for a refresh rate the displays refuse.
-Profile largeProfile()
+/// The rules cycle through no condition, applications, a screen and a Space. Each sets two to
+/// five settings; one in eight asks for a refresh rate the displays refuse, and one in ten is
+/// disabled.
+Profile largeProfile(int ruleCount, int displayCount)
 {
     Profile profile{.id = UUID::random(), .name = "Large"};
     for (int index = 0; index < ruleCount; ++index) {
@@ -72,19 +82,23 @@ Profile largeProfile()
                 = Desktop{.id = spaceID(display), .name = "Space", .displayID = displayID(display)};
             break;
         }
+        RuleSettings settings{.brightness = 0.2 + 0.00001 * index, .contrast = 0.5};
+        if (index % 2 == 0)
+            settings.temperature = Temperature::kelvin(3000 + index % 5000);
+        if (index % 3 == 0)
+            settings.hdr = index % 2 == 0;
+        if (index % 4 == 0)
+            settings.refreshRate = RefreshPreference::fixed(index % 8 == 0 ? 75'000 : 60'000);
         profile.rules.push_back({.id = UUID::random(),
             .name = "Rule " + formatInteger(index),
+            .isEnabled = index % 10 != 9,
             .conditions = conditions,
-            .settings = {.brightness = 0.2 + 0.01 * index,
-                .hdr = index % 2 == 0,
-                .temperature = Temperature::kelvin(3000 + 50 * index),
-                .refreshRate = RefreshPreference::fixed(index % 3 == 0 ? 75'000 : 60'000),
-                .contrast = 0.5}});
+            .settings = settings});
     }
     return profile;
 }
 
-DefaultSettings defaultSettings()
+DefaultSettings defaultSettings(int displayCount)
 {
     DefaultSettings defaults;
     for (int display = 0; display < displayCount; ++display) {
@@ -97,24 +111,46 @@ DefaultSettings defaultSettings()
     return defaults;
 }
 
-void resolveLargeProfile(benchmark::State& state)
+void resolve(benchmark::State& state, int displayCount)
 {
-    const Profile profile = largeProfile();
-    const DefaultSettings defaults = defaultSettings();
-    const RuntimeContext context = busyContext();
-    const std::map<ControlKey, ControlCapability> known = capabilities();
+    const auto ruleCount = static_cast<int>(state.range(0));
+    const Profile profile = largeProfile(ruleCount, displayCount);
+    const DefaultSettings defaults = defaultSettings(displayCount);
+    const RuntimeContext context = busyContext(displayCount);
+    const std::map<ControlKey, ControlCapability> known = capabilities(displayCount);
     const std::map<ControlKey, ManualHold> holds{
-        {controlOf(2, SettingKey::brightness), {.value = SettingValue::percent(0.4)}},
-        {controlOf(3, SettingKey::contrast),
+        {controlOf(displayCount - 1, SettingKey::brightness),
+            {.value = SettingValue::percent(0.4)}},
+        {controlOf(0, SettingKey::contrast),
             {.value = SettingValue::percent(0.6), .expiresAt = now + 10min}},
     };
+    const std::size_t allocationsBefore = bench::allocationCount();
     for (auto _ : state)
         benchmark::DoNotOptimize(
             RuleResolver::resolve(profile, defaults, context, known, holds, now));
+    const auto allocations = static_cast<double>(bench::allocationCount() - allocationsBefore);
+    state.counters["allocs/rule"]
+        = allocations / (static_cast<double>(state.iterations()) * static_cast<double>(ruleCount));
+    state.SetComplexityN(ruleCount);
+    state.SetItemsProcessed(state.iterations() * ruleCount);
 }
 
 } // namespace
 
-BENCHMARK(resolveLargeProfile);
+BENCHMARK_CAPTURE(resolve, 1display, 1)
+    ->RangeMultiplier(10)
+    ->Range(10, 10'000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Complexity(benchmark::oN);
+BENCHMARK_CAPTURE(resolve, 4displays, 4)
+    ->RangeMultiplier(10)
+    ->Range(10, 10'000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Complexity(benchmark::oN);
+BENCHMARK_CAPTURE(resolve, 8displays, 8)
+    ->RangeMultiplier(10)
+    ->Range(10, 10'000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Complexity(benchmark::oN);
 
 BENCHMARK_MAIN();

@@ -225,11 +225,58 @@ private:
     std::string m_reason;
 };
 
+/// Appends to `path` the way from `node` down to `target`; false, leaving `path` as it was, when
+/// `target` is not within `node`.
+bool appendPath(const nlohmann::json& node, const nlohmann::json* target, std::string& path)
+{
+    if (&node == target)
+        return true;
+    const std::size_t length = path.size();
+    if (node.is_array()) {
+        for (std::size_t index = 0; index < node.size(); ++index) {
+            path = elementPath(path, index);
+            if (appendPath(node[index], target, path))
+                return true;
+            path.resize(length);
+        }
+    } else if (node.is_object()) {
+        for (const auto& [key, value] : node.items()) {
+            path = memberPath(path, key);
+            if (appendPath(value, target, path))
+                return true;
+            path.resize(length);
+        }
+    }
+    return false;
+}
+
 bool isIntegralBeyondInt64(double value)
 {
     // The parser makes integers beyond 64 bits doubles, and -2^63 - 1 rounds to -2^63 on the way.
     constexpr double twoToThe63 = 9223372036854775808.0;
     return std::trunc(value) == value && std::fabs(value) >= twoToThe63;
+}
+
+/// Whether serializeJSON() can write `json`; checkEncodable() then says why not, and where.
+bool isEncodable(const nlohmann::json& json)
+{
+    switch (json.type()) {
+    case nlohmann::json::value_t::number_float:
+        return std::isfinite(json.get_ref<const double&>());
+    case nlohmann::json::value_t::string:
+        return isValidUTF8(json.get_ref<const std::string&>());
+    case nlohmann::json::value_t::array:
+        return std::ranges::all_of(
+            json, [](const nlohmann::json& element) { return isEncodable(element); });
+    case nlohmann::json::value_t::object:
+        for (const auto& [key, value] : json.items()) {
+            if (!isValidUTF8(key) || !isEncodable(value))
+                return false;
+        }
+        return true;
+    default:
+        return true;
+    }
 }
 
 void checkEncodable(const nlohmann::json& json, const std::string& codingPath)
@@ -293,19 +340,29 @@ nlohmann::json parseJSON(std::string_view bytes)
 
 std::string serializeJSON(const nlohmann::json& document)
 {
-    checkEncodable(document, "");
+    // Coding paths are built only to say where a document fails.
+    if (!isEncodable(document))
+        checkEncodable(document, "");
     return document.dump(2);
 }
 
 JSONValue::JSONValue(const nlohmann::json& document)
-    : JSONValue(document, "")
+    : JSONValue(document, &document)
 {
 }
 
-JSONValue::JSONValue(const nlohmann::json& json, std::string codingPath)
+JSONValue::JSONValue(const nlohmann::json& json, const nlohmann::json* top)
     : m_json(&json)
-    , m_codingPath(std::move(codingPath))
+    , m_top(top)
 {
+}
+
+std::string JSONValue::codingPath() const
+{
+    std::string path;
+    [[maybe_unused]] const bool isFound = appendPath(*m_top, m_json, path);
+    assert(isFound && "a value lies within its document");
+    return path;
 }
 
 JSONObject JSONValue::object() const
@@ -322,7 +379,7 @@ std::vector<JSONValue> JSONValue::elements() const
     std::vector<JSONValue> elements;
     elements.reserve(m_json->size());
     for (std::size_t index = 0; index < m_json->size(); ++index)
-        elements.push_back(JSONValue((*m_json)[index], elementPath(m_codingPath, index)));
+        elements.push_back(JSONValue((*m_json)[index], m_top));
     return elements;
 }
 
@@ -344,20 +401,20 @@ JSONTaggedCase JSONValue::taggedCase(std::initializer_list<std::string_view> cas
     const auto isPresent = [&cases](std::string_view name) { return cases.contains(name); };
     if (std::ranges::count_if(caseNames, isPresent) != 1)
         throw JSONDecodingError(
-            Kind::typeMismatch, m_codingPath, "Invalid number of keys found, expected one.");
+            Kind::typeMismatch, codingPath(), "Invalid number of keys found, expected one.");
     const std::string_view name = *std::ranges::find_if(caseNames, isPresent);
     return {.name = name, .payload = cases.requiredMember(name).object()};
 }
 
 JSONDecodingError JSONValue::dataCorrupted(std::string description) const
 {
-    return JSONDecodingError(Kind::dataCorrupted, m_codingPath, std::move(description));
+    return JSONDecodingError(Kind::dataCorrupted, codingPath(), std::move(description));
 }
 
 JSONDecodingError JSONValue::kindMismatch(std::string_view expected) const
 {
     const Kind kind = m_json->is_null() ? Kind::valueNotFound : Kind::typeMismatch;
-    return JSONDecodingError(kind, m_codingPath,
+    return JSONDecodingError(kind, codingPath(),
         "Expected " + std::string(expected) + " but found " + std::string(kindName(*m_json)) + ".");
 }
 
@@ -374,7 +431,7 @@ JSONValue JSONObject::requiredMember(std::string_view key) const
     if (found == m_value.m_json->end())
         throw JSONDecodingError(Kind::keyNotFound, codingPath(),
             "No value associated with the key \"" + std::string(key) + "\".");
-    JSONValue member(*found, memberPath(codingPath(), key));
+    JSONValue member(*found, m_value.m_top);
     if (found->is_null())
         throw JSONDecodingError(
             Kind::valueNotFound, member.codingPath(), "Found null where a value is required.");
@@ -386,14 +443,14 @@ std::optional<JSONValue> JSONObject::optionalMember(std::string_view key) const
     const auto found = m_value.m_json->find(key);
     if (found == m_value.m_json->end() || found->is_null())
         return std::nullopt;
-    return JSONValue(*found, memberPath(codingPath(), key));
+    return JSONValue(*found, m_value.m_top);
 }
 
 std::vector<JSONObject::Member> JSONObject::members() const
 {
     std::vector<Member> members;
     for (const auto& [key, value] : m_value.m_json->items())
-        members.push_back({.key = key, .value = JSONValue(value, memberPath(codingPath(), key))});
+        members.push_back({.key = key, .value = JSONValue(value, m_value.m_top)});
     return members;
 }
 
@@ -447,22 +504,27 @@ UUID decodeUUID(const JSONValue& value)
     return *uuid;
 }
 
-nlohmann::json encodeObject(std::initializer_list<JSONMember> members)
+nlohmann::json encodeMembers(std::span<JSONMember> members)
 {
     nlohmann::json object = nlohmann::json::object();
-    for (const auto& [key, value] : members) {
-        assert(!object.contains(key) && "each key is written once");
+    auto& fields = object.get_ref<nlohmann::json::object_t&>();
+    for (auto& [key, value] : members) {
+        assert(!fields.contains(key) && "each key is written once");
         if (!value.is_null())
-            object[std::string(key)] = value;
+            fields.emplace(key, std::move(value));
     }
     return object;
 }
 
-nlohmann::json encodeTaggedCase(
-    std::string_view caseName, std::initializer_list<JSONMember> payload)
+nlohmann::json encodeTaggedCase(std::string_view caseName)
+{
+    return encodeTaggedCaseOf(caseName, {});
+}
+
+nlohmann::json encodeTaggedCaseOf(std::string_view caseName, std::span<JSONMember> payload)
 {
     nlohmann::json object = nlohmann::json::object();
-    object[std::string(caseName)] = encodeObject(payload);
+    object.get_ref<nlohmann::json::object_t&>().emplace(caseName, encodeMembers(payload));
     return object;
 }
 

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -14,6 +15,7 @@
 #include <optional>
 #include <ranges>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -121,7 +123,9 @@ public:
     /// An error about this value, for a decoder that refuses a value of the right kind.
     [[nodiscard]] JSONDecodingError dataCorrupted(std::string description) const;
 
-    [[nodiscard]] const std::string& codingPath() const noexcept { return m_codingPath; }
+    /// The path from the top of the document to this value. It is worked out by searching the
+    /// document, in time linear in its size, so that decoding builds none while nothing fails.
+    [[nodiscard]] std::string codingPath() const;
 
 private:
     friend class JSONObject;
@@ -130,12 +134,13 @@ private:
     friend double decodeDouble(const JSONValue& value);
     friend std::string decodeString(const JSONValue& value);
 
-    JSONValue(const nlohmann::json& json, std::string codingPath);
+    /// `json` within the document whose top is `top`.
+    JSONValue(const nlohmann::json& json, const nlohmann::json* top);
 
     [[nodiscard]] JSONDecodingError kindMismatch(std::string_view expected) const;
 
     const nlohmann::json* m_json;
-    std::string m_codingPath;
+    const nlohmann::json* m_top;
 };
 
 /// What a decoder returns.
@@ -182,7 +187,7 @@ public:
         return std::invoke(decode, *member);
     }
 
-    [[nodiscard]] const std::string& codingPath() const noexcept { return m_value.codingPath(); }
+    [[nodiscard]] std::string codingPath() const { return m_value.codingPath(); }
 
 private:
     friend class JSONValue;
@@ -247,14 +252,35 @@ template <typename DecodeKey, typename DecodeValue>
 /// A member of an object being written; see encodeObject().
 using JSONMember = std::pair<std::string_view, nlohmann::json>;
 
+/// The object of encodeObject(), its values moved out of `members`.
+[[nodiscard]] nlohmann::json encodeMembers(std::span<JSONMember> members);
+
 /// An object holding `members`, except those whose value is null: an absent optional member is
-/// left out, never written as null (see encodeOptional()).
-[[nodiscard]] nlohmann::json encodeObject(std::initializer_list<JSONMember> members);
+/// left out, never written as null (see encodeOptional()). Written as a braced list,
+/// encodeObject({{"id", ...}, {"name", ...}}); the values are moved into the object, not copied,
+/// which an std::initializer_list would not allow.
+// (Member is only ever JSONMember; as a template parameter it puts off the use of the JSON type
+// until the call, where it is complete.)
+template <std::size_t count, typename Member = JSONMember>
+[[nodiscard]] auto encodeObject(Member (&&members)[count])
+{
+    return encodeMembers(std::span<Member>(members));
+}
+
+/// A tagged variant's case without payload: {"caseName": {}}.
+[[nodiscard]] nlohmann::json encodeTaggedCase(std::string_view caseName);
+
+/// The tagged case with its payload object built from `members`: {"caseName": {payload}}.
+[[nodiscard]] nlohmann::json encodeTaggedCaseOf(
+    std::string_view caseName, std::span<JSONMember> payload);
 
 /// A tagged variant's case: {"caseName": {payload}}, where an unlabelled payload value goes under
-/// "_0" and a case without payload has an empty object.
-[[nodiscard]] nlohmann::json encodeTaggedCase(
-    std::string_view caseName, std::initializer_list<JSONMember> payload = {});
+/// "_0".
+template <std::size_t count, typename Member = JSONMember>
+[[nodiscard]] auto encodeTaggedCase(std::string_view caseName, Member (&&payload)[count])
+{
+    return encodeTaggedCaseOf(caseName, std::span<Member>(payload));
+}
 
 [[nodiscard]] nlohmann::json encodeBool(bool value);
 [[nodiscard]] nlohmann::json encodeInteger(std::int64_t value);

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <iterator>
+#include <utility>
 
 namespace quorvane {
 namespace {
@@ -116,11 +118,32 @@ bool spaceBelongsToAnotherScreen(const RuleConditions& conditions)
     return *conditions.space->displayID != conditions.screen->id;
 }
 
-/// Rule ids must be unique across the whole document, so `seenRuleIDs` spans every profile.
-void checkRules(const Profile& profile, std::set<UUID>& seenRuleIDs)
+/// The position, counting every profile's rules in order, of the first rule whose id an earlier
+/// rule has already; absent when every id is unique. Rule ids must be unique across the whole
+/// document. Sorting copies of the ids allocates once, where a set would for each rule.
+std::optional<std::size_t> firstRepeatedRuleID(const std::vector<Profile>& profiles)
+{
+    std::vector<std::pair<UUID, std::size_t>> ids;
+    for (const Profile& profile : profiles) {
+        for (const Rule& rule : profile.rules)
+            ids.emplace_back(rule.id, ids.size());
+    }
+    // Equal ids end up together in rule order, so each run's second entry is its first repeat.
+    std::ranges::sort(ids);
+    std::optional<std::size_t> first;
+    for (std::size_t index = 1; index < ids.size(); ++index) {
+        if (ids[index].first == ids[index - 1].first && (!first || ids[index].second < *first))
+            first = ids[index].second;
+    }
+    return first;
+}
+
+/// Checks the rules of `profile`, which start at `position` among all rules; the rule at
+/// `repeatedID` repeats an earlier rule's id.
+void checkRules(const Profile& profile, std::size_t position, std::optional<std::size_t> repeatedID)
 {
     for (const Rule& rule : profile.rules) {
-        if (!seenRuleIDs.insert(rule.id).second || !hasValidContent(rule))
+        if (position++ == repeatedID || !hasValidContent(rule))
             fail(ruleMessage);
         if (spaceBelongsToAnotherScreen(rule.conditions))
             fail(spaceMessage);
@@ -266,11 +289,13 @@ void Configuration::validate() const
         fail(timingMessage);
     if (!hasValidDisplayNames(*this))
         fail(displayNamesMessage);
-    std::set<UUID> seenRuleIDs;
+    const std::optional<std::size_t> repeatedRuleID = firstRepeatedRuleID(profiles);
+    std::size_t position = 0;
     for (const Profile& profile : profiles) {
         if (!hasValidOwnSettings(profile))
             fail(profileMessage);
-        checkRules(profile, seenRuleIDs);
+        checkRules(profile, position, repeatedRuleID);
+        position += profile.rules.size();
     }
     if (!std::ranges::all_of(verifiedModes, isValidVerifiedMode))
         fail(verifiedModeMessage);

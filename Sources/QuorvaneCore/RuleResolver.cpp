@@ -1,8 +1,9 @@
 #include "QuorvaneCore/RuleResolver.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +12,8 @@ namespace quorvane {
 
 namespace {
 
+constexpr std::size_t settingCount = allSettingKeys.size();
+
 bool isFrontmost(const std::vector<ApplicationReference>& apps, const RuntimeContext& context)
 {
     return context.appBundleID && std::ranges::any_of(apps, [&](const ApplicationReference& app) {
@@ -18,14 +21,72 @@ bool isFrontmost(const std::vector<ApplicationReference>& apps, const RuntimeCon
     });
 }
 
-/// A Space owned by another display counts only when it is shared.
-bool showsSpace(const DisplayContext& display, const Desktop& space)
+/// Distinct identifiers, each numbered by its first appearance. They view texts that must
+/// outlive them. Looking one up compares a few identifiers rather than every one, and each
+/// comparison afterwards is of numbers.
+class Identifiers final {
+public:
+    /// The number of `id`, numbering it now when it is new.
+    std::size_t add(std::string_view id)
+    {
+        const auto place = std::ranges::lower_bound(m_sorted, id, {}, &Entry::id);
+        if (place != m_sorted.end() && place->id == id)
+            return place->number;
+        const std::size_t number = m_ids.size();
+        m_ids.push_back(id);
+        m_sorted.insert(place, {id, number});
+        return number;
+    }
+
+    [[nodiscard]] std::optional<std::size_t> find(std::string_view id) const
+    {
+        const auto found = std::ranges::lower_bound(m_sorted, id, {}, &Entry::id);
+        if (found == m_sorted.end() || found->id != id)
+            return std::nullopt;
+        return found->number;
+    }
+
+    /// Absent as well without an identifier.
+    [[nodiscard]] std::optional<std::size_t> findPresent(const std::optional<std::string>& id) const
+    {
+        return id ? find(*id) : std::nullopt;
+    }
+
+    [[nodiscard]] std::string_view operator[](std::size_t number) const { return m_ids[number]; }
+    [[nodiscard]] std::size_t size() const { return m_ids.size(); }
+
+private:
+    struct Entry {
+        std::string_view id;
+        std::size_t number;
+    };
+
+    std::vector<std::string_view> m_ids;
+    std::vector<Entry> m_sorted;
+};
+
+/// Why `capability` refuses `value` for `setting`, as ControlCapability::rejection() says it,
+/// viewing the capability's own text or a literal instead of copying it.
+std::optional<std::string_view> rejectionOf(
+    const ControlCapability& capability, const SettingValue& value, SettingKey setting)
 {
-    return display.activeSpaceID == space.id
-        && (space.isShared || !space.displayID || *space.displayID == display.id);
+    if (!capability.available)
+        return capability.reason.empty() ? std::string_view("Control unavailable")
+                                         : std::string_view(capability.reason);
+    if (!value.isValid(setting))
+        return "Invalid value";
+    if (capability.choices.empty()
+        || std::ranges::find(capability.choices, value) != capability.choices.end())
+        return std::nullopt;
+    return "Value unavailable in this display mode";
 }
 
 /// One resolution in progress: the inputs it reads and the plan it fills.
+///
+/// Resolving touches the same few controls for every rule, so it first builds a table of each
+/// connected display and setting with its capability, and keeps in it whether the control is
+/// claimed and why it is unavailable; the plan's unavailable map is written once at the end.
+/// Display identifiers are only ever viewed, never copied, until a control enters the plan.
 class Resolution final {
 public:
     Resolution(
@@ -33,8 +94,20 @@ public:
         : m_context(context)
         , m_capabilities(capabilities)
     {
-        for (const DisplayContext& display : context.displays)
-            m_connected.insert(display.id);
+        // A display listed twice shares one row: its controls are the same controls.
+        for (const DisplayContext& display : context.displays) {
+            m_rowOfDisplay.push_back(m_rows.add(display.id));
+            m_spaceOfDisplay.push_back(display.activeSpaceID
+                    ? std::optional(m_spaces.add(*display.activeSpaceID))
+                    : std::nullopt);
+        }
+        m_focusedRow = m_rows.findPresent(context.focusedDisplayID);
+        m_controls.resize(m_rows.size() * settingCount);
+        for (const auto& [key, capability] : capabilities) {
+            if (const std::optional<std::size_t> row = m_rows.find(key.target.id()))
+                control(*row, key.setting) = {.key = &key, .capability = &capability};
+        }
+        m_candidates.reserve(context.displays.size());
     }
 
     void takeHolds(const std::map<ControlKey, ManualHold>& holds, Date now)
@@ -45,44 +118,126 @@ public:
                 m_plan.assignments.insert_or_assign(
                     key, ResolvedAssignment{hold.value, ResolutionSource::manual(hold.isExternal)});
         }
+        for (std::size_t row = 0; row < m_rows.size(); ++row) {
+            for (const SettingKey setting : allSettingKeys) {
+                Control& entry = control(row, setting);
+                entry.isClaimed = entry.key && m_plan.assignments.contains(*entry.key);
+            }
+        }
     }
 
     void evaluateRules(const std::vector<Rule>& rules)
     {
-        // A later rule with the same id replaces the earlier evaluation, not its claims.
+        std::vector<RuleEvaluation> evaluations;
+        evaluations.reserve(rules.size());
         for (const Rule& rule : rules)
-            m_plan.rules.insert_or_assign(rule.id, evaluation(rule));
+            evaluations.push_back(evaluation(rule));
+        // Filled in id order, the map takes each evaluation at its end, instead of comparing ids
+        // on the way down the tree for every rule.
+        struct Entry {
+            std::uint64_t high; // the id's bytes as numbers order like the id
+            std::uint64_t low;
+            std::size_t position;
+            auto operator<=>(const Entry&) const = default;
+        };
+        std::vector<Entry> order;
+        order.reserve(rules.size());
+        for (const Rule& rule : rules) {
+            const UUID::Bytes& bytes = rule.id.bytes();
+            const auto number = [&bytes](std::size_t first) {
+                std::uint64_t value = 0;
+                for (std::size_t index = first; index < first + 8; ++index)
+                    value = value << 8 | bytes[index];
+                return value;
+            };
+            order.push_back({number(0), number(8), order.size()});
+        }
+        std::ranges::sort(order);
+        for (std::size_t index = 0; index < order.size(); ++index) {
+            const Entry& entry = order[index];
+            // A later rule with the same id replaces the earlier evaluation, not its claims.
+            const bool isReplaced = index + 1 < order.size() && order[index + 1].high == entry.high
+                && order[index + 1].low == entry.low;
+            if (!isReplaced)
+                m_plan.rules.emplace_hint(m_plan.rules.end(), rules[entry.position].id,
+                    std::move(evaluations[entry.position]));
+        }
     }
 
     void fillDefaults(const DefaultSettings& defaultSettings)
     {
-        for (const auto& entry : m_capabilities) {
-            const ControlKey& key = entry.first;
-            if (m_plan.assignments.contains(key))
+        for (const auto& [key, capability] : m_capabilities) {
+            const std::optional<std::size_t> row = m_rows.find(key.target.id());
+            if (row ? control(*row, key.setting).isClaimed : m_plan.assignments.contains(key))
                 continue;
             const std::optional<SettingValue> value = defaultSettings.value(key);
             if (!value)
                 continue;
-            if (std::optional<std::string> reason = rejection(key, *value))
-                m_plan.unavailable.insert_or_assign(key, std::move(*reason));
+            if (!row) {
+                // Neither a hold nor a rule can have reached a display that is not connected.
+                m_plan.unavailable.insert_or_assign(key, "Device unavailable");
+                continue;
+            }
+            Control& entry = control(*row, key.setting);
+            if (const std::optional<std::string_view> reason
+                = rejectionOf(capability, *value, key.setting))
+                entry.unavailableReason = reason;
             else
-                assignIfUnclaimed(key, {*value, ResolutionSource::profileDefault()});
+                claim(entry, *value, ResolutionSource::profileDefault());
         }
     }
 
-    [[nodiscard]] ResolvedPlan plan() && { return std::move(m_plan); }
+    [[nodiscard]] ResolvedPlan plan() &&
+    {
+        for (std::size_t row = 0; row < m_rows.size(); ++row) {
+            for (const SettingKey setting : allSettingKeys) {
+                const Control& entry = control(row, setting);
+                if (entry.unavailableReason)
+                    m_plan.unavailable.insert_or_assign(
+                        keyOf(row, setting), std::string(*entry.unavailableReason));
+            }
+        }
+        return std::move(m_plan);
+    }
 
 private:
+    /// One control of a connected display.
+    struct Control {
+        /// The key and capability in the capabilities map; null for a control without one.
+        const ControlKey* key = nullptr;
+        const ControlCapability* capability = nullptr;
+        bool isClaimed = false;
+        /// Why the control cannot be set, when that is the latest word on it.
+        std::optional<std::string_view> unavailableReason{};
+    };
+
+    [[nodiscard]] Control& control(std::size_t row, SettingKey setting)
+    {
+        return m_controls[row * settingCount + static_cast<std::size_t>(setting)];
+    }
+    [[nodiscard]] const Control& control(std::size_t row, SettingKey setting) const
+    {
+        return m_controls[row * settingCount + static_cast<std::size_t>(setting)];
+    }
+
+    /// The key of a control, copied from the capabilities map when it is there.
+    [[nodiscard]] ControlKey keyOf(std::size_t row, SettingKey setting) const
+    {
+        if (const ControlKey* key = control(row, setting).key)
+            return *key;
+        return {ControlTarget::display(std::string(m_rows[row])), setting};
+    }
+
     /// Absent when `value` can be applied to the control.
-    [[nodiscard]] std::optional<std::string> rejection(
+    [[nodiscard]] std::optional<std::string_view> rejection(
         const ControlKey& key, const SettingValue& value) const
     {
-        if (!m_connected.contains(key.target.id()))
+        if (!m_rows.find(key.target.id()))
             return "Device unavailable";
         const auto capability = m_capabilities.find(key);
         if (capability == m_capabilities.end())
             return "Control unavailable";
-        return capability->second.rejection(value, key.setting);
+        return rejectionOf(capability->second, value, key.setting);
     }
 
     /// Narrows the displays by the rule's conditions (application, then screen, then Space) and
@@ -94,30 +249,39 @@ private:
             return {.reasons = {"Disabled"}};
 
         const RuleConditions& conditions = rule.conditions;
-        std::vector<DisplayContext> candidates = m_context.displays;
+        // Indexes into the context's displays, in their order.
+        std::vector<std::size_t>& candidates = m_candidates;
+        candidates.clear();
+        for (std::size_t index = 0; index < m_rowOfDisplay.size(); ++index)
+            candidates.push_back(index);
+        const auto keepOnly = [&](const auto& isKept) {
+            std::erase_if(candidates, [&](std::size_t index) { return !isKept(index); });
+        };
         if (conditions.hasAppCondition()) {
             if (!isFrontmost(conditions.apps, m_context))
                 return {};
-            std::erase_if(candidates, [&](const DisplayContext& display) {
-                return display.id != m_context.focusedDisplayID;
-            });
+            keepOnly([&](std::size_t index) { return m_rowOfDisplay[index] == m_focusedRow; });
             if (candidates.empty() && (conditions.screen || conditions.space))
                 return {.needsFocusedWindow = true,
                     .reasons = {"Focused window unavailable · check window access"}};
         }
         if (conditions.screen) {
-            const std::string& screenID = conditions.screen->id;
-            std::erase_if(
-                candidates, [&](const DisplayContext& display) { return display.id != screenID; });
+            const std::optional<std::size_t> screenRow = m_rows.find(conditions.screen->id);
+            keepOnly([&](std::size_t index) { return m_rowOfDisplay[index] == screenRow; });
             // A connected screen that is not a candidate (not the focused one) is no fault.
             if (candidates.empty())
-                return m_connected.contains(screenID)
-                    ? RuleEvaluation{}
-                    : RuleEvaluation{.reasons = {"Screen disconnected"}};
+                return screenRow ? RuleEvaluation{}
+                                 : RuleEvaluation{.reasons = {"Screen disconnected"}};
         }
         if (conditions.space) {
-            std::erase_if(candidates, [&](const DisplayContext& display) {
-                return !showsSpace(display, *conditions.space);
+            const Desktop& space = *conditions.space;
+            const std::optional<std::size_t> spaceNumber = m_spaces.find(space.id);
+            // A Space owned by another display counts only when it is shared.
+            const bool isOwnerless = space.isShared || !space.displayID;
+            const std::optional<std::size_t> ownerRow = m_rows.findPresent(space.displayID);
+            keepOnly([&](std::size_t index) {
+                return spaceNumber && m_spaceOfDisplay[index] == spaceNumber
+                    && (isOwnerless || m_rowOfDisplay[index] == ownerRow);
             });
             if (candidates.empty())
                 return {.reasons = {"Space not active or unavailable"}};
@@ -126,7 +290,7 @@ private:
         // Without a candidate here, either no display is connected or the rule follows the focused
         // window, whose screen is unknown; only the latter waits for the focused window.
         const bool awaitsFocusedWindow = conditions.hasAppCondition() && candidates.empty();
-        RuleEvaluation result = claim(rule, candidates,
+        RuleEvaluation result = claim(rule,
             awaitsFocusedWindow ? "focused screen unavailable · allow window access"
                                 : "no connected screens");
         result.needsFocusedWindow = awaitsFocusedWindow && !rule.settings.isEmpty();
@@ -136,43 +300,62 @@ private:
     /// Assigns each value the rule sets, key by key and within a key display by display, to every
     /// candidate not claimed yet. A refused value becomes a reason even on a control already
     /// claimed; an accepted one on a claimed control is left unrecorded.
-    [[nodiscard]] RuleEvaluation claim(const Rule& rule,
-        const std::vector<DisplayContext>& candidates, std::string_view reasonWithoutCandidates)
+    [[nodiscard]] RuleEvaluation claim(const Rule& rule, std::string_view reasonWithoutCandidates)
     {
         RuleEvaluation result{.matches = true};
-        const ResolutionSource source = ResolutionSource::rule(rule.id, rule.name);
+        const auto addReason = [&](SettingKey setting, std::string_view reason) {
+            std::string text;
+            text.reserve(title(setting).size() + 2 + reason.size());
+            text.append(title(setting)).append(": ").append(reason);
+            result.reasons.push_back(std::move(text));
+        };
         for (const SettingKey setting : allSettingKeys) {
             const std::optional<SettingValue> value = rule.settings.value(setting);
             if (!value)
                 continue;
-            const std::string prefix = std::string(title(setting)) + ": ";
-            if (candidates.empty())
-                result.reasons.push_back(prefix + std::string(reasonWithoutCandidates));
-            for (const DisplayContext& display : candidates) {
-                const ControlKey key{ControlTarget::display(display.id), setting};
-                if (std::optional<std::string> reason = rejection(key, *value)) {
-                    result.reasons.push_back(prefix + *reason);
-                    m_plan.unavailable.insert_or_assign(key, std::move(*reason));
-                } else if (assignIfUnclaimed(key, {*value, source})) {
-                    result.contributions.push_back(key);
+            if (m_candidates.empty())
+                addReason(setting, reasonWithoutCandidates);
+            for (const std::size_t display : m_candidates) {
+                const std::size_t row = m_rowOfDisplay[display];
+                Control& entry = control(row, setting);
+                const std::optional<std::string_view> reason = entry.capability
+                    ? rejectionOf(*entry.capability, *value, setting)
+                    : std::optional<std::string_view>("Control unavailable");
+                if (reason) {
+                    addReason(setting, *reason);
+                    entry.unavailableReason = reason;
+                } else if (!entry.isClaimed) {
+                    claim(entry, *value, ResolutionSource::rule(rule.id, rule.name));
+                    result.contributions.push_back(*entry.key);
                 }
             }
         }
         return result;
     }
 
-    /// Clears the control's reason; false, changing nothing, when the control is claimed already.
-    bool assignIfUnclaimed(const ControlKey& key, ResolvedAssignment assignment)
+    /// Gives the unclaimed control `value` and clears its reason.
+    void claim(Control& entry, const SettingValue& value, ResolutionSource source)
     {
-        if (!m_plan.assignments.try_emplace(key, std::move(assignment)).second)
-            return false;
-        m_plan.unavailable.erase(key);
-        return true;
+        m_plan.assignments.try_emplace(*entry.key, ResolvedAssignment{value, std::move(source)});
+        entry.isClaimed = true;
+        entry.unavailableReason.reset();
     }
 
     const RuntimeContext& m_context;
     const std::map<ControlKey, ControlCapability>& m_capabilities;
-    std::set<std::string> m_connected;
+    /// The connected display identifiers: a display's number is its row in the table.
+    Identifiers m_rows;
+    /// The Spaces active on the connected displays.
+    Identifiers m_spaces;
+    /// The row and the active Space of each of the context's displays, in their order.
+    std::vector<std::size_t> m_rowOfDisplay;
+    std::vector<std::optional<std::size_t>> m_spaceOfDisplay;
+    /// The row of the display with the focused window, when it is connected.
+    std::optional<std::size_t> m_focusedRow;
+    /// settingCount entries per row, in allSettingKeys order.
+    std::vector<Control> m_controls;
+    /// The displays still eligible for the rule being evaluated; kept to reuse its memory.
+    std::vector<std::size_t> m_candidates;
     ResolvedPlan m_plan;
 };
 

@@ -1,0 +1,308 @@
+// The settings file at 100 to 50,000 rules: encoding, decoding with validation, validation
+// alone, and the store's load and save. Each is timed beside nlohmann's own parse or dump of the
+// same text in the same iteration, and reports the ratio to it ("xParse", "xDump"), which the
+// noise of a busy machine disturbs far less than the times, and its allocations per rule.
+// Times are processor time of the running thread; the store's file writes count only as far as
+// the system calls take.
+
+#include "AllocationCounter.h"
+#include "Concurrency/ManualExecutor.h"
+#include "Concurrency/Spawn.h"
+#include "Concurrency/Task.h"
+#include "Foundation/Format.h"
+#include "Foundation/JSON.h"
+#include "QuorvaneCore/Configuration.h"
+#include "QuorvaneCore/SettingsCoding.h"
+#include "QuorvaneCore/SettingsStore.h"
+
+#include <benchmark/benchmark.h>
+#include <nlohmann/json.hpp>
+
+#include <cstddef>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <time.h>
+#include <unistd.h>
+#include <utility>
+
+using namespace quorvane;
+
+namespace {
+
+constexpr int displayCount = 8;
+constexpr int rulesPerProfile = 100;
+
+std::string displayID(int index)
+{
+    std::string digits = formatInteger(index);
+    return "6B1E54A2-0C4D-4F7A-9E3B-" + std::string(12 - digits.size(), '0') + digits;
+}
+
+std::string spaceID(int index)
+{
+    std::string digits = formatInteger(index);
+    return "c0ffee00-1234-4abc-8def-" + std::string(12 - digits.size(), '0') + digits;
+}
+
+RuleSettings fullSettings(int index)
+{
+    return {.brightness = 0.25 + 0.0001 * (index % 5000),
+        .hdr = index % 2 == 0,
+        .temperature
+        = index % 3 == 0 ? Temperature::neutral() : Temperature::kelvin(4000 + index % 3000),
+        .refreshRate = index % 5 == 0 ? RefreshPreference::adaptive()
+                                      : RefreshPreference::fixed(60'000 + index % 60'000),
+        .contrast = 0.5};
+}
+
+Rule ruleNumber(int index)
+{
+    const int display = index % displayCount;
+    RuleConditions conditions;
+    if (index % 2 == 0)
+        conditions.apps = {{.id = "com.example.editor", .name = "Editor"},
+            {.id = "com.example.browser" + formatInteger(index % 7), .name = "Browser"}};
+    if (index % 3 != 0)
+        conditions.screen = DisplayReference{.id = displayID(display), .name = "Studio Display"};
+    if (index % 4 == 1)
+        conditions.space = Desktop{.id = spaceID(display),
+            .name = "Space " + formatInteger(display + 1),
+            .displayID = displayID(display)};
+    return {.id = UUID::random(),
+        .name = "Rule number " + formatInteger(index),
+        .isEnabled = index % 10 != 0,
+        .conditions = std::move(conditions),
+        .settings = fullSettings(index)};
+}
+
+/// The Default profile with settings for every display, then profiles of 100 rules each.
+Configuration configurationWith(int ruleCount)
+{
+    Configuration configuration;
+    Profile& defaultProfile = configuration.profiles.front();
+    for (int display = 0; display < displayCount; ++display) {
+        defaultProfile.defaultSettings->displays[displayID(display)] = fullSettings(display);
+        defaultProfile.defaultSettings->initializedDisplayIDs.insert(displayID(display));
+        configuration.knownDisplays.push_back({.id = displayID(display), .name = "Display"});
+    }
+    for (int index = 0; index < ruleCount; ++index) {
+        if (index % rulesPerProfile == 0)
+            configuration.profiles.push_back({.id = UUID::random(),
+                .name = "Profile " + formatInteger(index / rulesPerProfile)});
+        configuration.profiles.back().rules.push_back(ruleNumber(index));
+    }
+    configuration.validate();
+    return configuration;
+}
+
+/// Times one call of `work` in seconds of this thread's processor time, which other programs
+/// on a busy machine disturb far less than the wall clock.
+template <typename Work> double secondsOf(Work&& work)
+{
+    const auto now = [] {
+        timespec time{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
+    };
+    const double start = now();
+    work();
+    return now() - start;
+}
+
+/// Runs `ours` and `baseline` in turn each iteration: ours is the iteration's time, and the
+/// ratio of the two totals and ours' allocations per rule become counters.
+template <typename Ours, typename Baseline>
+void measure(benchmark::State& state, const char* ratioName, Ours&& ours, Baseline&& baseline)
+{
+    double oursTotal = 0;
+    double baselineTotal = 0;
+    std::size_t allocations = 0;
+    for (auto _ : state) {
+        const std::size_t before = bench::allocationCount();
+        const double seconds = secondsOf(ours);
+        allocations += bench::allocationCount() - before;
+        baselineTotal += secondsOf(baseline);
+        oursTotal += seconds;
+        state.SetIterationTime(seconds);
+    }
+    const auto rules = static_cast<double>(state.range(0));
+    state.counters[ratioName] = oursTotal / baselineTotal;
+    state.counters["allocs/rule"]
+        = static_cast<double>(allocations) / (static_cast<double>(state.iterations()) * rules);
+    state.SetComplexityN(state.range(0));
+}
+
+struct Document {
+    Configuration configuration;
+    nlohmann::json tree;
+    std::string text;
+};
+
+Document documentWith(benchmark::State& state)
+{
+    Document document{.configuration = configurationWith(static_cast<int>(state.range(0))),
+        .tree = {},
+        .text = {}};
+    document.tree = encodeConfiguration(document.configuration);
+    document.text = serializeJSON(document.tree);
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(document.text.size()));
+    state.counters["MB"] = static_cast<double>(document.text.size()) / 1e6;
+    return document;
+}
+
+/// The encoded tree and its text, beside nlohmann's dump of the same tree.
+void encode(benchmark::State& state)
+{
+    const Document document = documentWith(state);
+    measure(
+        state, "xDump",
+        [&] {
+            benchmark::DoNotOptimize(serializeJSON(encodeConfiguration(document.configuration)));
+        },
+        [&] { benchmark::DoNotOptimize(document.tree.dump(2)); });
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(document.text.size()));
+}
+
+/// The tree alone, without writing it out.
+void encodeTree(benchmark::State& state)
+{
+    const Document document = documentWith(state);
+    measure(
+        state, "xDump",
+        [&] { benchmark::DoNotOptimize(encodeConfiguration(document.configuration)); },
+        [&] { benchmark::DoNotOptimize(document.tree.dump(2)); });
+}
+
+/// Decoding a parsed document and validating it, beside nlohmann's parse of its text.
+void decode(benchmark::State& state)
+{
+    const Document document = documentWith(state);
+    measure(
+        state, "xParse",
+        [&] {
+            Configuration configuration = decodeConfiguration(JSONValue(document.tree));
+            configuration.validate();
+            benchmark::DoNotOptimize(configuration);
+        },
+        [&] { benchmark::DoNotOptimize(nlohmann::json::parse(document.text)); });
+}
+
+/// parseJSON() and then the same, beside nlohmann's parse.
+void parseAndDecode(benchmark::State& state)
+{
+    const Document document = documentWith(state);
+    measure(
+        state, "xParse",
+        [&] {
+            const nlohmann::json tree = parseJSON(document.text);
+            Configuration configuration = decodeConfiguration(JSONValue(tree));
+            configuration.validate();
+            benchmark::DoNotOptimize(configuration);
+        },
+        [&] { benchmark::DoNotOptimize(nlohmann::json::parse(document.text)); });
+}
+
+void validate(benchmark::State& state)
+{
+    const Document document = documentWith(state);
+    measure(
+        state, "xParse", [&] { document.configuration.validate(); },
+        [&] { benchmark::DoNotOptimize(nlohmann::json::parse(document.text)); });
+}
+
+/// Runs `task` on an executor of its own until it ends, rethrowing what it throws.
+template <typename T> T finished(Task<T> task)
+{
+    std::optional<T> result;
+    std::exception_ptr error;
+    const auto record
+        = [](Task<T> task, std::optional<T>& result, std::exception_ptr& error) -> Task<void> {
+        try {
+            result.emplace(co_await std::move(task));
+        } catch (...) {
+            error = std::current_exception();
+        }
+    };
+    ManualExecutor executor;
+    spawn(executor, record(std::move(task), result, error));
+    executor.runUntilIdle();
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*result);
+}
+
+void finished(Task<void> task)
+{
+    std::exception_ptr error;
+    const auto record = [](Task<void> task, std::exception_ptr& error) -> Task<void> {
+        try {
+            co_await std::move(task);
+        } catch (...) {
+            error = std::current_exception();
+        }
+    };
+    ManualExecutor executor;
+    spawn(executor, record(std::move(task), error));
+    executor.runUntilIdle();
+    if (error)
+        std::rethrow_exception(error);
+}
+
+std::filesystem::path benchmarkFile()
+{
+    return std::filesystem::temp_directory_path()
+        / ("quorvane-bench-" + formatInteger(::getpid()) + "/Settings.json");
+}
+
+/// Reading the file, parsing, decoding and validating, beside nlohmann's parse of its text.
+void storeLoad(benchmark::State& state)
+{
+    const Document document = documentWith(state);
+    const std::filesystem::path file = benchmarkFile();
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << document.text;
+    if (document.text.size() > SettingsStore::maximumFileSize) {
+        state.SkipWithError("The store refuses files over 16 MiB.");
+        return;
+    }
+    SettingsStore store(file);
+    measure(
+        state, "xParse", [&] { benchmark::DoNotOptimize(finished(store.load())); },
+        [&] { benchmark::DoNotOptimize(nlohmann::json::parse(document.text)); });
+    std::filesystem::remove_all(file.parent_path());
+}
+
+/// Validating, encoding and writing the file atomically, beside nlohmann's dump of the tree.
+void storeSave(benchmark::State& state)
+{
+    const Document document = documentWith(state);
+    const std::filesystem::path file = benchmarkFile();
+    std::filesystem::remove_all(file.parent_path());
+    SettingsStore store(file);
+    (void)finished(store.load()); // No file yet: this unlocks the store.
+    measure(
+        state, "xDump", [&] { finished(store.save(document.configuration)); },
+        [&] { benchmark::DoNotOptimize(document.tree.dump(2)); });
+    std::filesystem::remove_all(file.parent_path());
+}
+
+void sizes(benchmark::internal::Benchmark* benchmark)
+{
+    for (const int rules : {100, 1'000, 10'000, 50'000})
+        benchmark->Arg(rules);
+    benchmark->UseManualTime()->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+}
+
+} // namespace
+
+BENCHMARK(encode)->Apply(sizes);
+BENCHMARK(encodeTree)->Apply(sizes);
+BENCHMARK(decode)->Apply(sizes);
+BENCHMARK(parseAndDecode)->Apply(sizes);
+BENCHMARK(validate)->Apply(sizes);
+BENCHMARK(storeLoad)->Apply(sizes);
+BENCHMARK(storeSave)->Apply(sizes);
+
+BENCHMARK_MAIN();
