@@ -113,6 +113,8 @@ GraphicsStatus SimulatedGraphics::setDisplayMode(DisplayNumber number, const Gra
         return illegalArgument;
     if (std::ranges::find(display->modes, mode.ioDisplayModeID, &GraphicsDisplayMode::ioDisplayModeID) == display->modes.end())
         return illegalArgument;
+    if (m_world.graphicsFaults.switchMode)
+        return m_world.graphicsFaults.switchMode(m_world, number, mode.ioDisplayModeID);
     display->currentModeID = mode.ioDisplayModeID;
     return 0;
 }

@@ -64,6 +64,10 @@ struct GraphicsFaults {
     /// Runs once, right after the next list call that succeeds: a display that sleeps, unplugs or
     /// is renumbered between listing and the calls about each display.
     std::function<void(SimulatedWorld&)> afterListCall{};
+    /// Takes over every mode switch that names an offered mode of an online display (see
+    /// SimulatedModes.h); the plain switch when unset.
+    std::function<GraphicsStatus(SimulatedWorld&, DisplayNumber, std::int32_t modeID)>
+        switchMode{};
 };
 
 struct SimulatedWorld {

@@ -1,0 +1,328 @@
+// Display-mode changes of MacControlBackend: HDR, resolution and refresh rate, each waited for and
+// read back; recovery records and their restore, and the restore at quit.
+#include "QuorvaneMac/MacControlBackend.h"
+
+#include "Concurrency/Cancellation.h"
+#include "Concurrency/Yield.h"
+#include "MacPlatform/Platform.h"
+#include "QuorvaneMac/DisplayError.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quorvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+/// How long a display takes to settle after an HDR switch, and after a mode switch.
+constexpr auto hdrSettlePause = 2s;
+constexpr auto modeSettlePause = 500ms;
+
+bool offersResolution(
+    const std::vector<GraphicsDisplayMode>& modes, const DisplayResolution& target)
+{
+    return std::ranges::any_of(
+        modes, [&](const GraphicsDisplayMode& mode) { return resolutionOf(mode) == target; });
+}
+
+/// An adaptive reading also satisfies a fixed request for its nominal rate: the display runs a
+/// variable mode whose ceiling is what was asked for.
+bool refreshMatches(const RefreshPreference& requested,
+    const std::optional<RefreshPreference>& reading, double nominalRate)
+{
+    if (!reading)
+        return false;
+    const auto* fixed = std::get_if<RefreshPreference::Fixed>(&requested.value);
+    if (!fixed)
+        return std::holds_alternative<RefreshPreference::Adaptive>(reading->value);
+    if (std::holds_alternative<RefreshPreference::Adaptive>(reading->value))
+        return std::round(nominalRate * 1000) == static_cast<double>(fixed->millihertz);
+    return *reading == requested;
+}
+
+} // namespace
+
+std::optional<bool> MacControlBackend::readHDR(const DisplayDevice& display)
+{
+    if (display.isBuiltIn)
+        return std::nullopt;
+    return m_hdr.read(display.runtimeID);
+}
+
+Task<UUID> MacControlBackend::captureRecovery(std::string displayID)
+{
+    const GateLock lock(co_await m_gate.lock());
+    const DisplayDevice display = checkedDevice(displayID);
+    const std::optional<GraphicsDisplayMode> current
+        = display.isMirrored ? std::nullopt : m_platform.graphics.currentMode(display.runtimeID);
+    if (!current)
+        throw DisplayError::unavailable("No recoverable display mode");
+    Recovery recovery{.displayID = displayID,
+        .mode = *current,
+        .hdr = readHDR(display),
+        .refreshRate = preference(*current, display),
+        .environment = environment(display)};
+    const UUID token = UUID::random();
+    // The mode to go back to at quit is the one from before the first change of the run.
+    m_originalModes.try_emplace(displayID, recovery);
+    m_recoveries.insert_or_assign(token, std::move(recovery));
+    co_return token;
+}
+
+Task<void> MacControlBackend::discardRecovery(UUID token)
+{
+    const GateLock lock(co_await m_gate.lock());
+    m_recoveries.erase(token);
+}
+
+Task<ModeConfiguration> MacControlBackend::applyMode(ModeConfiguration mode, std::string displayID,
+    std::optional<std::string> expectedEnvironment,
+    std::optional<DisplayResolution> expectedResolution)
+{
+    GateLock lock(co_await m_gate.lock());
+    DisplayDevice display = checkedDevice(displayID);
+    if (display.isMirrored)
+        throw DisplayError::unavailable("Mode changes are unavailable for mirrored displays");
+    const std::optional<GraphicsDisplayMode> current
+        = m_platform.graphics.currentMode(display.runtimeID);
+    if (!current)
+        throw DisplayError::unavailable("Current display mode unavailable");
+    const std::string startEnvironment = environment(display);
+    if (expectedEnvironment && *expectedEnvironment != startEnvironment)
+        throw DisplayError::unavailable(
+            "The display connection changed. Recheck and preview this combination again.");
+    if (expectedResolution && *expectedResolution != resolutionOf(*current))
+        throw DisplayError::unavailable(
+            "The display resolution changed. Recheck and preview this combination again.");
+    const DisplayResolution target = mode.resolution.value_or(resolutionOf(*current));
+    if (!target.isValid() || !offersResolution(availableModes(display), target))
+        throw DisplayError::unavailable("The saved resolution is unavailable on this screen. The "
+                                        "current resolution was kept.");
+
+    if (mode.hdr)
+        co_await applyHDR(*mode.hdr, displayID, display, lock);
+    if (environment(display) != startEnvironment)
+        throw DisplayError::unavailable("The display connection changed during the mode change");
+    if (mode.resolution || mode.refreshRate)
+        co_await switchToFittingMode(mode, target, display, lock);
+    checkCancellation();
+    co_await takeFreshInventory(displayID, lock);
+
+    ModeConfiguration result = readBackMode(mode, target, startEnvironment, displayID);
+    m_ownedModes.insert_or_assign(displayID, result);
+    co_return result;
+}
+
+Task<void> MacControlBackend::applyHDR(
+    bool enabled, const std::string& displayID, DisplayDevice& display, GateLock& lock)
+{
+    const std::optional<bool> state = m_hdr.read(display.runtimeID);
+    if (!state)
+        throw DisplayError::unavailable("HDR unavailable");
+    if (*state == enabled)
+        co_return;
+    if (enabled) {
+        // Software contrast and warmth would be wrong on top of HDR: the baseline goes back first.
+        const auto colour = m_gamma.find(displayID);
+        if (colour != m_gamma.end() && colour->second.applied) {
+            writeGamma(m_platform.graphics, colour->second.baseline, display.runtimeID);
+            m_gamma.erase(colour);
+        }
+    }
+    m_hdr.write(enabled, display.runtimeID);
+    co_await pauseOutsideGate(lock, hdrSettlePause);
+    checkCancellation();
+    display = checkedDevice(displayID);
+    if (m_hdr.read(display.runtimeID) != enabled)
+        throw DisplayError::unavailable("HDR change was not confirmed");
+}
+
+Task<void> MacControlBackend::switchToFittingMode(const ModeConfiguration& mode,
+    const DisplayResolution& target, const DisplayDevice& display, GateLock& lock)
+{
+    std::vector<GraphicsDisplayMode> candidates = availableModes(display);
+    std::erase_if(candidates, [&](const GraphicsDisplayMode& candidate) {
+        return resolutionOf(candidate) != target
+            || (mode.refreshRate && preference(candidate, display) != mode.refreshRate);
+    });
+    if (candidates.empty())
+        throw DisplayError::unavailable(
+            "This resolution, HDR, and refresh-rate combination is unavailable");
+
+    const std::optional<GraphicsDisplayMode> current
+        = m_platform.graphics.currentMode(display.runtimeID);
+    // Of several fitting modes the one on screen is kept; otherwise CoreGraphics' first.
+    if (current
+        && std::ranges::find(
+               candidates, current->ioDisplayModeID, &GraphicsDisplayMode::ioDisplayModeID)
+            != candidates.end())
+        co_return;
+    const GraphicsStatus status
+        = m_platform.graphics.setDisplayMode(display.runtimeID, candidates.front());
+    if (status != 0)
+        throw DisplayError::operation("display mode", status);
+    co_await pauseOutsideGate(lock, modeSettlePause);
+}
+
+Task<void> MacControlBackend::takeFreshInventory(const std::string& displayID, GateLock& lock)
+{
+    // The screen list is read on the main executor; other backend work may run meanwhile.
+    lock.reset();
+    co_await yield();
+    const std::vector<DisplayDevice> inventory = DisplayInventory::snapshot(m_platform);
+    lock.emplace(co_await m_gate.lock());
+    // A variable-refresh mode just entered is known from now on by its new identifier.
+    const auto fresh = std::ranges::find(inventory, displayID, &DisplayDevice::id);
+    if (fresh != inventory.end())
+        m_devices.insert_or_assign(displayID, *fresh);
+}
+
+ModeConfiguration MacControlBackend::readBackMode(const ModeConfiguration& mode,
+    const DisplayResolution& target, const std::string& startEnvironment,
+    const std::string& displayID)
+{
+    const DisplayDevice display = checkedDevice(displayID);
+    const std::optional<GraphicsDisplayMode> current
+        = m_platform.graphics.currentMode(display.runtimeID);
+    if (environment(display) != startEnvironment || !current || resolutionOf(*current) != target)
+        throw DisplayError::unavailable("Resolution or scaling readback did not match; reverting");
+    const std::optional<RefreshPreference> refresh = preference(*current, display);
+    rememberAdaptiveMode(display, *current);
+    if (mode.refreshRate && !refreshMatches(*mode.refreshRate, refresh, current->refreshRate))
+        throw DisplayError::unavailable("Refresh-rate readback did not match");
+    const std::optional<bool> hdr = readHDR(display);
+    if (mode.hdr && hdr != mode.hdr)
+        throw DisplayError::unavailable("HDR readback did not match; reverting");
+    return ModeConfiguration{
+        .refreshRate = refresh, .hdr = hdr, .resolution = resolutionOf(*current)};
+}
+
+Task<void> MacControlBackend::restore(UUID token)
+{
+    GateLock lock(co_await m_gate.lock());
+    co_await restoreToken(token, lock);
+}
+
+Task<void> MacControlBackend::restoreToken(UUID token, GateLock& lock)
+{
+    const auto found = m_recoveries.find(token);
+    if (found == m_recoveries.end())
+        co_return;
+    // A copy: the map may change while the restore waits.
+    const Recovery recovery = found->second;
+    co_await restoreRecovery(recovery, lock);
+    m_ownedModes.insert_or_assign(recovery.displayID,
+        ModeConfiguration{.refreshRate = recovery.refreshRate,
+            .hdr = recovery.hdr,
+            .resolution = resolutionOf(recovery.mode)});
+    m_recoveries.erase(token);
+}
+
+Task<void> MacControlBackend::restoreRecovery(Recovery recovery, GateLock& lock)
+{
+    DisplayDevice display = checkedDevice(recovery.displayID);
+    if (display.isMirrored || environment(display) != recovery.environment)
+        throw DisplayError::unavailable(
+            "The display connection changed; its previous mode cannot be restored safely");
+    if (recovery.hdr && m_hdr.read(display.runtimeID) != recovery.hdr) {
+        m_hdr.write(*recovery.hdr, display.runtimeID);
+        co_await pauseOutsideGate(lock, hdrSettlePause);
+        // The display may have been renumbered during the wait; its old number may now name
+        // another display.
+        display = checkedDevice(recovery.displayID);
+    }
+    if (environment(display) != recovery.environment)
+        throw DisplayError::unavailable("The display connection changed during recovery");
+    const std::optional<GraphicsDisplayMode> current
+        = m_platform.graphics.currentMode(display.runtimeID);
+    if (!current || current->ioDisplayModeID != recovery.mode.ioDisplayModeID) {
+        const GraphicsStatus status
+            = m_platform.graphics.setDisplayMode(display.runtimeID, recovery.mode);
+        if (status != 0)
+            throw DisplayError::operation("restore display mode", status);
+        co_await pauseOutsideGate(lock, modeSettlePause);
+    }
+
+    display = checkedDevice(recovery.displayID);
+    const std::optional<GraphicsDisplayMode> restored
+        = m_platform.graphics.currentMode(display.runtimeID);
+    const bool matches = environment(display) == recovery.environment && restored
+        && restored->ioDisplayModeID == recovery.mode.ioDisplayModeID
+        && resolutionOf(*restored) == resolutionOf(recovery.mode)
+        && (!recovery.hdr || m_hdr.read(display.runtimeID) == recovery.hdr);
+    if (!matches)
+        throw DisplayError::unavailable("Display recovery readback did not match");
+}
+
+Task<std::vector<std::string>> MacControlBackend::restoreSession()
+{
+    GateLock lock(co_await m_gate.lock());
+    std::vector<std::string> failures;
+    const auto collect = [&](const Error& error) { failures.emplace_back(error.what()); };
+
+    std::vector<UUID> tokens;
+    for (const auto& entry : m_recoveries)
+        tokens.push_back(entry.first);
+    for (const UUID& token : tokens) {
+        try {
+            co_await restoreToken(token, lock);
+        } catch (const CancellationError&) {
+            throw;
+        } catch (const Error& error) {
+            collect(error);
+        }
+    }
+
+    std::vector<std::string> displays;
+    for (const auto& entry : m_originalModes)
+        displays.push_back(entry.first);
+    for (const std::string& displayID : displays) {
+        try {
+            co_await restoreFirstModeIfStillOurs(displayID, lock);
+        } catch (const CancellationError&) {
+            throw;
+        } catch (const Error& error) {
+            collect(error);
+        }
+    }
+
+    for (const auto& entry : m_gamma) {
+        if (!entry.second.applied)
+            continue;
+        try {
+            restoreBaselineGammaIfStillOurs(entry.first);
+        } catch (const Error& error) {
+            collect(error);
+        }
+    }
+    co_return failures;
+}
+
+Task<void> MacControlBackend::restoreFirstModeIfStillOurs(
+    const std::string& displayID, GateLock& lock)
+{
+    const DisplayDevice display = checkedDevice(displayID);
+    const std::optional<GraphicsDisplayMode> current
+        = m_platform.graphics.currentMode(display.runtimeID);
+    const ModeConfiguration shown{
+        .refreshRate = current ? preference(*current, display) : std::nullopt,
+        .hdr = readHDR(display),
+        .resolution = current ? std::optional(resolutionOf(*current)) : std::nullopt};
+    // Someone else changed the mode since, or this backend never did: leave it alone.
+    const auto owned = m_ownedModes.find(displayID);
+    if (owned == m_ownedModes.end() || owned->second != shown)
+        co_return;
+    co_await restoreRecovery(m_originalModes.at(displayID), lock);
+}
+
+void MacControlBackend::restoreBaselineGammaIfStillOurs(const std::string& displayID)
+{
+    const DisplayDevice display = checkedDevice(displayID);
+    const SoftwareColorState& state = m_gamma.at(displayID);
+    if (SoftwareColorState::tablesEqual(
+            readGamma(m_platform.graphics, display.runtimeID), *state.applied))
+        writeGamma(m_platform.graphics, state.baseline, display.runtimeID);
+}
+
+} // namespace quorvane
