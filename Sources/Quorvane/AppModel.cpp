@@ -1,0 +1,333 @@
+#include "Quorvane/AppModel.h"
+
+#include "Concurrency/Cancellation.h"
+#include "Concurrency/Executor.h"
+#include "Foundation/Error.h"
+#include "MacPlatform/LaunchEnvironment.h"
+#include "MacPlatform/LoginItems.h"
+#include "MacPlatform/Platform.h"
+#include "MacPlatform/Workspace.h"
+#include "Quorvane/DisplayTestPresenter.h"
+#include "Quorvane/LaunchOptions.h"
+#include "Quorvane/WorkspaceEvents.h"
+#include "QuorvaneCore/SettingsStore.h"
+#include "QuorvaneMac/FocusedWindowProvider.h"
+#include "QuorvaneMac/MacControlBackend.h"
+#include "QuorvaneMac/SystemDisplayPreferences.h"
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+namespace quorvane {
+namespace {
+
+constexpr std::string_view savedScreenPrefix = "Saved screen · ";
+
+template <typename Key, typename Value> std::vector<Key> keysOf(const std::map<Key, Value>& map)
+{
+    std::vector<Key> keys;
+    keys.reserve(map.size());
+    for (const auto& entry : map)
+        keys.push_back(entry.first);
+    return keys;
+}
+
+} // namespace
+
+std::shared_ptr<AppModel> AppModel::create(AppEnvironment environment, Options options)
+{
+    const std::vector<std::string> arguments = environment.launch.arguments();
+    const bool demo = options.simulation.value_or(
+        launchesDemo(arguments, environment.platform.workspace.mainBundleIdentifier()));
+    std::filesystem::path location
+        = settingsLocation(options.settingsURL, arguments, demo, environment.launch);
+    const bool startAutomatically = options.startAutomatically;
+
+    auto model = std::make_shared<AppModel>(
+        Passkey(), environment, std::move(options), demo, std::move(location));
+    if (!startAutomatically)
+        return model;
+    model->connectCallbacks();
+    spawn(environment.executor, runStart(model));
+    return model;
+}
+
+AppModel::AppModel(Passkey, AppEnvironment environment, Options options, bool demo,
+    std::filesystem::path settingsLocation)
+    : now(environment.executor.wallNow())
+    , loginEnabled(environment.loginItems.status() == LoginItemStatus::enabled)
+    , loginNeedsApproval(environment.loginItems.status() == LoginItemStatus::requiresApproval)
+    , isDemo(demo)
+    , settingsURL(std::move(settingsLocation))
+    , injectedControlBackend(options.controlBackend)
+    , injectedSystemDisplayBackend(options.systemDisplayBackend)
+    , injectedHardwareDiscovery(std::move(options.hardwareDiscovery))
+    , m_executor(environment.executor)
+    , m_store(std::make_shared<SettingsStore>(settingsURL))
+    , m_hardware(std::make_unique<MacControlBackend>(environment.platform))
+    , m_systemDisplay(std::make_unique<SystemDisplayPreferences>(environment.platform))
+    , m_focus(std::make_unique<FocusedWindowProvider>(environment.platform))
+    , m_spaceProvider(std::make_unique<SpaceProvider>(environment.platform))
+    , m_events(std::make_unique<WorkspaceEvents>(environment.platform))
+    , m_brightnessKeys(std::make_unique<BrightnessKeyMonitor>(environment.platform))
+    , m_previewPresentation(preview.observe([this] { presentPreview(); }))
+{
+}
+
+AppModel::~AppModel() = default;
+
+void AppModel::connectCallbacks()
+{
+    const std::weak_ptr<AppModel> weakModel = weak_from_this();
+    m_events->changed = [weakModel](bool hardware) {
+        const auto model = weakModel.lock();
+        if (!model || model->isDemo)
+            return;
+        if (hardware) {
+            spawn(model->m_executor, refreshHardwareOf(weakModel));
+            return;
+        }
+        model->contextChanged();
+    };
+    m_events->suspended = [weakModel] {
+        if (const auto model = weakModel.lock())
+            model->suspend();
+    };
+    m_focus->changed = [weakModel] {
+        if (const auto model = weakModel.lock())
+            model->contextChanged();
+    };
+    m_brightnessKeys->pressed = [weakModel](BrightnessKeyDirection direction) {
+        const auto model = weakModel.lock();
+        return model && model->brightnessKeyPressed(direction);
+    };
+}
+
+void AppModel::presentPreview()
+{
+    if (displayTestPresenter)
+        displayTestPresenter->update(*this);
+}
+
+Task<void> AppModel::runStart(std::shared_ptr<AppModel> model) { co_await model->start(); }
+
+Task<void> AppModel::refreshHardwareOf(std::weak_ptr<AppModel> weakModel)
+{
+    if (const auto model = weakModel.lock())
+        co_await model->refreshHardware();
+}
+
+Task<void> AppModel::start()
+{
+    try {
+        configuration.set(co_await m_store->load());
+    } catch (const CancellationError&) {
+        throw;
+    } catch (const Error& error) {
+        // The default document stays, and the locked store never overwrites the file.
+        settingsError.set(error.what());
+    }
+    selectedProfileID.set(configuration->activeProfileID);
+    refreshApps();
+    if (isDemo)
+        co_await setupDemo();
+    else
+        co_await refreshHardware();
+    queueProfileResolutions(std::nullopt);
+    isLoaded.set(true);
+    // Every start writes the file, so the first run creates it.
+    if (!settingsError.get())
+        persist();
+    updateBrightnessKeys();
+    resolveAndApply(false);
+    pollingTask.set(spawn(m_executor, poll(weak_from_this())));
+}
+
+void AppModel::persist()
+{
+    if (settingsError.get())
+        return;
+    const std::optional<TaskHandle> previous = saveTask.get();
+    saveTask.set(spawn(m_executor, save(previous, m_store, configuration.get(), weak_from_this())));
+}
+
+Task<void> AppModel::save(std::optional<TaskHandle> previous, std::shared_ptr<SettingsStore> store,
+    Configuration copy, std::weak_ptr<AppModel> weakModel)
+{
+    if (previous)
+        co_await *previous;
+    try {
+        co_await store->save(std::move(copy));
+    } catch (const CancellationError&) {
+        throw;
+    } catch (const Error& error) {
+        if (const auto model = weakModel.lock())
+            model->settingsSaveFailed(error);
+    }
+}
+
+void AppModel::settingsSaveFailed(const Error& error)
+{
+    // Saves queued behind a failed one fail too, with the locked store's refusal; that text
+    // would hide the real reason.
+    if (!settingsError.get())
+        settingsError.set(error.what());
+    invalidateSystemDisplayRequest();
+    m_scheduler.cancel();
+    cancelKeyRead();
+    for (const ControlKey& key : keysOf(tasks.get()))
+        cancelCommand(key);
+    for (const std::string& displayID : keysOf(modeTasks.get()))
+        cancelModeCommand(displayID);
+    cancelPreview();
+    updateBrightnessKeys();
+}
+
+bool AppModel::canApplyAutomatically() const
+{
+    return isLoaded.get() && !settingsError.get() && configuration->automationEnabled
+        && !isSuspended.get() && !isQuitting.get() && !isRefreshing.get()
+        && pendingDefaultCaptureSaves.get() == 0;
+}
+
+Profile AppModel::selectedProfile() const
+{
+    const std::vector<Profile>& profiles = configuration->profiles;
+    const auto selected = std::ranges::find_if(
+        profiles, [&](const Profile& profile) { return selectedProfileID.get() == profile.id; });
+    if (selected != profiles.end())
+        return *selected;
+    return configuration->activeProfile();
+}
+
+std::vector<Desktop> AppModel::allSpaces() const
+{
+    std::vector<Desktop> spaces;
+    std::set<std::string> seen;
+    for (const DisplayDevice& display : displays.get()) {
+        const auto snapshot = spacesByDisplay->find(display.id);
+        if (snapshot == spacesByDisplay->end())
+            continue;
+        for (const Desktop& desktop : snapshot->second.desktops) {
+            if (seen.insert(desktop.id).second)
+                spaces.push_back(desktop);
+        }
+    }
+    return spaces;
+}
+
+std::vector<DisplayReference> AppModel::knownScreens() const
+{
+    std::vector<DisplayReference> screens = configuration->knownDisplays;
+    const auto isListed = [&](const std::string& id) {
+        return std::ranges::any_of(
+            screens, [&](const DisplayReference& screen) { return screen.id == id; });
+    };
+    // The map keeps its keys in ascending order.
+    for (const std::string& id : keysOf(configuration->defaultSettings().displays)) {
+        if (!isListed(id))
+            screens.push_back({.id = id, .name = std::string(savedScreenPrefix) + id});
+    }
+    if (const auto& names = configuration->displayNames) {
+        for (DisplayReference& screen : screens) {
+            if (const auto name = names->find(screen.id); name != names->end())
+                screen.name = name->second;
+        }
+    }
+    return screens;
+}
+
+std::optional<ControlKey> AppModel::builtinBrightnessKey() const
+{
+    const auto builtIn = std::ranges::find_if(
+        displays.get(), [](const DisplayDevice& display) { return display.isBuiltIn; });
+    if (builtIn == displays->end())
+        return std::nullopt;
+    return ControlKey{
+        .target = ControlTarget::display(builtIn->id), .setting = SettingKey::brightness};
+}
+
+// Operations that land with later work. Each is empty until then: none reports a result it
+// did not compute.
+
+Task<void> AppModel::refreshHardware()
+{
+    // Lands with the hardware refresh.
+    co_return;
+}
+
+Task<void> AppModel::setupDemo()
+{
+    // Lands with demo mode.
+    co_return;
+}
+
+Task<void> AppModel::poll(std::weak_ptr<AppModel>)
+{
+    // Lands with manual holds and hardware observation.
+    co_return;
+}
+
+void AppModel::contextChanged()
+{
+    // Lands with the context handling.
+}
+
+void AppModel::suspend()
+{
+    // Lands with the context handling.
+}
+
+void AppModel::refreshApps()
+{
+    // Lands with the installed applications.
+}
+
+void AppModel::queueProfileResolutions(const std::optional<std::vector<std::string>>&)
+{
+    // Lands with the profile resolutions.
+}
+
+void AppModel::updateBrightnessKeys()
+{
+    // Lands with the brightness keys.
+}
+
+void AppModel::resolveAndApply(bool)
+{
+    // Lands with resolve and apply.
+}
+
+bool AppModel::brightnessKeyPressed(BrightnessKeyDirection)
+{
+    // Lands with the brightness keys; until then no key is taken from the system.
+    return false;
+}
+
+void AppModel::invalidateSystemDisplayRequest()
+{
+    // Lands with the display preferences.
+}
+
+void AppModel::cancelKeyRead()
+{
+    // Lands with the brightness keys.
+}
+
+void AppModel::cancelCommand(const ControlKey&)
+{
+    // Lands with the control commands.
+}
+
+void AppModel::cancelModeCommand(const std::string&)
+{
+    // Lands with the display-mode commands.
+}
+
+void AppModel::cancelPreview()
+{
+    // Lands with the display-mode preview.
+}
+
+} // namespace quorvane

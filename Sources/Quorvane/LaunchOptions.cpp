@@ -1,0 +1,59 @@
+#include "Quorvane/LaunchOptions.h"
+
+#include "Foundation/UUID.h"
+#include "MacPlatform/LaunchEnvironment.h"
+
+#include <algorithm>
+
+namespace quorvane {
+namespace {
+
+constexpr std::string_view demoArgument = "--ui-demo";
+constexpr std::string_view settingsPathArgument = "--settings-path";
+
+std::optional<std::filesystem::path> absoluteFolder(const std::optional<std::string>& text)
+{
+    if (!text || text->empty())
+        return std::nullopt;
+    std::filesystem::path folder(*text);
+    // A relative value would depend on where the application was started from.
+    if (!folder.is_absolute())
+        return std::nullopt;
+    return folder;
+}
+
+} // namespace
+
+bool launchesDemo(
+    const std::vector<std::string>& arguments, const std::optional<std::string>& bundleIdentifier)
+{
+    if (std::ranges::find(arguments, demoArgument) != arguments.end())
+        return true;
+    return bundleIdentifier == previewBundleIdentifier;
+}
+
+std::filesystem::path settingsLocation(const std::optional<std::filesystem::path>& given,
+    const std::vector<std::string>& arguments, bool isDemo, LaunchEnvironment& environment)
+{
+    if (given)
+        return *given;
+    const auto option = std::ranges::find(arguments, settingsPathArgument);
+    if (option != arguments.end() && std::next(option) != arguments.end())
+        return std::filesystem::path(*std::next(option));
+    if (isDemo) {
+        const std::string folder = "Quorvane-demo-" + UUID::random().uuidString();
+        return environment.temporaryDirectory() / folder / "settings.json";
+    }
+    return environment.applicationSupportDirectory() / "Quorvane" / "settings.json";
+}
+
+std::optional<std::filesystem::path> userConfigurationFolder(const EnvironmentLookup& variable)
+{
+    if (const auto configurationHome = absoluteFolder(variable("XDG_CONFIG_HOME")))
+        return configurationHome;
+    if (const auto home = absoluteFolder(variable("HOME")))
+        return *home / ".config";
+    return std::nullopt;
+}
+
+} // namespace quorvane

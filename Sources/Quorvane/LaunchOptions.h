@@ -1,0 +1,40 @@
+// How a launch decides between the demo and the real displays, and which settings file it uses.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvane {
+
+class LaunchEnvironment;
+
+/// The bundle identifier of the preview build, which always runs the demo.
+inline constexpr std::string_view previewBundleIdentifier = "com.quorvane.Quorvane.preview";
+
+/// Demo mode when the caller did not decide it: "--ui-demo" as a whole argument anywhere, or
+/// the preview build's bundle identifier. False for a bundle without an identifier.
+[[nodiscard]] bool launchesDemo(
+    const std::vector<std::string>& arguments, const std::optional<std::string>& bundleIdentifier);
+
+/// The settings file, by the first rule that applies: `given`; the argument after the first
+/// "--settings-path" (ignored when it is the last argument); in the demo, "settings.json" in a
+/// new "Quorvane-demo-<UUID>" folder of the temporary folder; else "Quorvane/settings.json" in
+/// the Application Support folder. Creates no folder.
+[[nodiscard]] std::filesystem::path settingsLocation(
+    const std::optional<std::filesystem::path>& given, const std::vector<std::string>& arguments,
+    bool isDemo, LaunchEnvironment& environment);
+
+/// Looks up an environment variable; absent when it is not set.
+using EnvironmentLookup = std::function<std::optional<std::string>(std::string_view name)>;
+
+/// Where this system keeps per-user settings, standing in for Application Support:
+/// $XDG_CONFIG_HOME when it is an absolute path, else $HOME/.config when HOME is an absolute
+/// path; absent when neither is.
+[[nodiscard]] std::optional<std::filesystem::path> userConfigurationFolder(
+    const EnvironmentLookup& variable);
+
+} // namespace quorvane

@@ -1,0 +1,115 @@
+#include "Quorvane/LaunchOptions.h"
+
+#include "SimulatedMac/SimulatedApplication.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+const std::string program = "/Applications/Quorvane.app/Contents/MacOS/Quorvane";
+
+TEST(LaunchOptionsTest, DemoNeedsTheWholeSwitchOrThePreviewBuild)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::string> arguments;
+        std::optional<std::string> bundle;
+        bool isDemo;
+    };
+    const Case cases[] = {
+        {"plain launch", {program}, "com.quorvane.Quorvane", false},
+        {"switch last", {program, "--x", "--ui-demo"}, "com.quorvane.Quorvane", true},
+        {"switch first", {program, "--ui-demo", "--x"}, std::nullopt, true},
+        {"switch with a value", {program, "--ui-demo=1"}, std::nullopt, false},
+        {"switch in other case", {program, "--UI-DEMO"}, std::nullopt, false},
+        {"preview build", {program}, "com.quorvane.Quorvane.preview", true},
+        {"no bundle identifier", {program}, std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(launchesDemo(c.arguments, c.bundle), c.isDemo);
+    }
+}
+
+TEST(LaunchOptionsTest, SettingsFileFollowsTheFirstRuleThatApplies)
+{
+    SimulatedLaunchEnvironment environment;
+    environment.temporaryFolder = "/tmp/t";
+    environment.applicationSupportFolder = "/home/u/.config";
+    struct Case {
+        const char* what;
+        std::optional<std::filesystem::path> given;
+        std::vector<std::string> arguments;
+        bool isDemo;
+        std::filesystem::path expected;
+    };
+    const Case cases[] = {
+        {"default", std::nullopt, {program}, false, "/home/u/.config/Quorvane/settings.json"},
+        {"given wins", "/given.json", {program, "--settings-path", "/p.json"}, true, "/given.json"},
+        {"path option", std::nullopt, {program, "--settings-path", "/p.json"}, false, "/p.json"},
+        {"path option in the demo", std::nullopt,
+            {program, "--ui-demo", "--settings-path", "rel/p.json"}, true, "rel/p.json"},
+        {"first occurrence", std::nullopt,
+            {program, "--settings-path", "/a.json", "--settings-path", "/b.json"}, false,
+            "/a.json"},
+        {"option last is ignored", std::nullopt, {program, "--settings-path"}, false,
+            "/home/u/.config/Quorvane/settings.json"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(settingsLocation(c.given, c.arguments, c.isDemo, environment), c.expected);
+    }
+}
+
+TEST(LaunchOptionsTest, EveryDemoRunGetsANewTemporaryFolder)
+{
+    SimulatedLaunchEnvironment environment;
+    environment.temporaryFolder = "/tmp/t";
+    const auto first = settingsLocation(std::nullopt, {program}, true, environment);
+    const auto second = settingsLocation(std::nullopt, {program}, true, environment);
+
+    EXPECT_NE(first, second);
+    for (const auto& location : {first, second}) {
+        SCOPED_TRACE(location.string());
+        EXPECT_EQ(location.filename(), "settings.json");
+        EXPECT_EQ(location.parent_path().parent_path(), "/tmp/t");
+        const std::string folder = location.parent_path().filename().string();
+        ASSERT_EQ(folder.size(), std::string("Quorvane-demo-").size() + 36);
+        EXPECT_TRUE(folder.starts_with("Quorvane-demo-"));
+    }
+}
+
+TEST(LaunchOptionsTest, ConfigurationFolderFollowsTheBaseDirectoryRules)
+{
+    struct Case {
+        const char* what;
+        std::map<std::string, std::string> variables;
+        std::optional<std::filesystem::path> expected;
+    };
+    const Case cases[] = {
+        {"configuration home", {{"XDG_CONFIG_HOME", "/c"}, {"HOME", "/h"}}, "/c"},
+        {"empty configuration home", {{"XDG_CONFIG_HOME", ""}, {"HOME", "/h"}}, "/h/.config"},
+        {"relative configuration home", {{"XDG_CONFIG_HOME", "c"}, {"HOME", "/h"}}, "/h/.config"},
+        {"home only", {{"HOME", "/h"}}, "/h/.config"},
+        {"relative home", {{"HOME", "h"}}, std::nullopt},
+        {"nothing set", {}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto lookup = [&](std::string_view name) -> std::optional<std::string> {
+            const auto found = c.variables.find(std::string(name));
+            if (found == c.variables.end())
+                return std::nullopt;
+            return found->second;
+        };
+        EXPECT_EQ(userConfigurationFolder(lookup), c.expected);
+    }
+}
+
+} // namespace
+} // namespace quorvane
