@@ -14,22 +14,6 @@
 namespace quorvane {
 namespace {
 
-/// The online display numbers in the platform's order; empty when either call fails.
-std::vector<DisplayNumber> onlineDisplayNumbers(CoreGraphics& graphics)
-{
-    std::uint32_t count = 0;
-    if (graphics.onlineDisplayList(0, nullptr, &count) != 0 || count == 0)
-        return {};
-    std::vector<DisplayNumber> numbers(count, 0);
-    std::uint32_t filled = 0;
-    if (graphics.onlineDisplayList(count, numbers.data(), &filled) != 0)
-        return {};
-    // The list may have shrunk since the count; a platform that claims more than the buffer
-    // holds must not make us read past it.
-    numbers.resize(std::min(filled, count));
-    return numbers;
-}
-
 bool describesDisplay(const ScreenObject& screen, DisplayNumber number)
 {
     const auto found = screen.deviceDescription.find("NSScreenNumber");
@@ -127,6 +111,21 @@ std::vector<DisplayDevice> DisplayInventory::snapshot(Platform& platform)
         return std::tie(b.isBuiltIn, a.name, a.id) < std::tie(a.isBuiltIn, b.name, b.id);
     });
     return devices;
+}
+
+std::vector<DisplayNumber> onlineDisplayNumbers(CoreGraphics& graphics)
+{
+    std::uint32_t count = 0;
+    if (graphics.onlineDisplayList(0, nullptr, &count) != 0 || count == 0)
+        return {};
+    std::vector<DisplayNumber> numbers(count, 0);
+    std::uint32_t filled = 0;
+    if (graphics.onlineDisplayList(count, numbers.data(), &filled) != 0)
+        return {};
+    // The list may have shrunk since the count; a platform that claims more than the buffer
+    // holds must not make us read past it.
+    numbers.resize(std::min(filled, count));
+    return numbers;
 }
 
 } // namespace quorvane

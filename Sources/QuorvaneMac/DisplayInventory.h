@@ -14,6 +14,7 @@ namespace quorvane {
 
 struct DisplayReference; // QuorvaneCore/Rules.h; include it to call reference()
 struct Platform;
+class CoreGraphics;
 
 /// One online display at the time of a snapshot.
 struct DisplayDevice {
@@ -55,5 +56,9 @@ public:
     /// none. Reads screen objects, so call it on the main executor only.
     [[nodiscard]] static std::vector<DisplayDevice> snapshot(Platform& platform);
 };
+
+/// The online display numbers in the platform's order, asked for as count then list; empty when
+/// either call fails or none is online.
+[[nodiscard]] std::vector<std::uint32_t> onlineDisplayNumbers(CoreGraphics& graphics);
 
 } // namespace quorvane

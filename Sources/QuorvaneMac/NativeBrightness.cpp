@@ -5,6 +5,7 @@
 #include "MacPlatform/DynamicLoader.h"
 #include "MacPlatform/Platform.h"
 #include "QuorvaneMac/DisplayError.h"
+#include "QuorvaneMac/DisplayInventory.h"
 
 #include <cmath>
 #include <vector>
@@ -16,19 +17,6 @@ constexpr std::string_view displayServicesPath
     = "/System/Library/PrivateFrameworks/DisplayServices.framework/DisplayServices";
 
 bool isFraction(double value) { return std::isfinite(value) && value >= 0.0 && value <= 1.0; }
-
-std::vector<DisplayNumber> onlineDisplays(CoreGraphics& graphics)
-{
-    std::uint32_t count = 0;
-    if (graphics.onlineDisplayList(0, nullptr, &count) != 0 || count == 0)
-        return {};
-    std::vector<DisplayNumber> displays(count, 0);
-    std::uint32_t filled = 0;
-    if (graphics.onlineDisplayList(count, displays.data(), &filled) != 0)
-        return {};
-    displays.resize(std::min(filled, count));
-    return displays;
-}
 
 } // namespace
 
@@ -46,7 +34,7 @@ NativeBrightness::NativeBrightness(Platform& platform)
 std::optional<BuiltInDisplay> NativeBrightness::builtInDisplay() const
 {
     CoreGraphics& graphics = m_platform.graphics;
-    for (const DisplayNumber number : onlineDisplays(graphics)) {
+    for (const DisplayNumber number : onlineDisplayNumbers(graphics)) {
         if (!graphics.isBuiltin(number) || !graphics.isActive(number))
             continue;
         std::optional<std::string> uuid = graphics.uuidText(number);

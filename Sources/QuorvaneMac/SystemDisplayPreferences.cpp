@@ -8,6 +8,7 @@
 #include "MacPlatform/Platform.h"
 #include "MacPlatform/SkyLight.h"
 #include "QuorvaneMac/DisplayError.h"
+#include "QuorvaneMac/DisplayInventory.h"
 
 #include <algorithm>
 #include <array>
@@ -215,14 +216,7 @@ bool SystemDisplayPreferences::readAutomaticBrightness(DisplayNumber display)
 std::map<std::string, DisplayNumber> SystemDisplayPreferences::displays()
 {
     CoreGraphics& graphics = m_platform.graphics;
-    std::uint32_t count = 0;
-    if (graphics.onlineDisplayList(0, nullptr, &count) != 0 || count == 0)
-        return {};
-    std::vector<DisplayNumber> numbers(count, 0);
-    std::uint32_t filled = 0;
-    if (graphics.onlineDisplayList(count, numbers.data(), &filled) != 0)
-        return {};
-    numbers.resize(std::min(filled, count));
+    const std::vector<DisplayNumber> numbers = onlineDisplayNumbers(graphics);
 
     std::map<std::string, DisplayNumber> table;
     std::map<std::string, int> occurrences;
