@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
+#include <optional>
 
 namespace quorvane {
 namespace {
@@ -48,6 +50,28 @@ TEST(SimulatedMacTest, ScheduledEventsChangeTheWorldOnTheVirtualClock)
     executor.advance(std::chrono::milliseconds(1));
     EXPECT_FALSE(mac.platform().graphics.isActive(2));
     EXPECT_TRUE(mac.platform().graphics.isActive(7));
+}
+
+TEST(PlatformValueTest, ReadsNumberObjectsAsIntegersOnlyWithinRange)
+{
+    constexpr double twoToThe63 = 9223372036854775808.0;
+    const struct {
+        PlatformValue value;
+        std::optional<std::int64_t> expected;
+    } cases[] = {
+        {PlatformValue::integer(-7), -7},
+        {PlatformValue::real(2.9), 2},
+        {PlatformValue::real(-2.9), -2},
+        {PlatformValue::real(-twoToThe63), std::numeric_limits<std::int64_t>::min()},
+        {PlatformValue::real(twoToThe63), std::nullopt},
+        {PlatformValue::real(-twoToThe63 * 2), std::nullopt},
+        {PlatformValue::real(std::numeric_limits<double>::quiet_NaN()), std::nullopt},
+        {PlatformValue::real(std::numeric_limits<double>::infinity()), std::nullopt},
+        {PlatformValue::text("2"), std::nullopt},
+        {PlatformValue::boolean(true), std::nullopt},
+    };
+    for (const auto& [value, expected] : cases)
+        EXPECT_EQ(value.integerValue(), expected);
 }
 
 } // namespace
