@@ -1,4 +1,5 @@
 #include "Concurrency/ManualExecutor.h"
+#include "MacPlatform/SkyLight.h"
 #include "SimulatedMac/SimulatedMac.h"
 
 #include <gtest/gtest.h>
@@ -72,6 +73,17 @@ TEST(PlatformValueTest, ReadsNumberObjectsAsIntegersOnlyWithinRange)
     };
     for (const auto& [value, expected] : cases)
         EXPECT_EQ(value.integerValue(), expected);
+}
+
+TEST(PlatformValueTest, NestedPropertyListsCompareToTheirDepth)
+{
+    const auto topology = [](std::int64_t spaceNumber) {
+        return PropertyList::array({PropertyList::dictionary(
+            {{"Spaces", PropertyList::array({PropertyList::integer(spaceNumber)})}})});
+    };
+    EXPECT_EQ(topology(4), topology(4));
+    EXPECT_NE(topology(4), topology(5));
+    EXPECT_NE(topology(4), PropertyList::array({}));
 }
 
 } // namespace
