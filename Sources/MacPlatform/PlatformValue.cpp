@@ -5,6 +5,15 @@
 
 namespace quorvane {
 
+bool PlatformValue::Array::operator==(const Array& other) const { return items == other.items; }
+
+bool PlatformValue::Dictionary::operator==(const Dictionary& other) const
+{
+    return entries == other.entries;
+}
+
+bool PlatformValue::operator==(const PlatformValue& other) const { return value == other.value; }
+
 std::optional<std::int64_t> PlatformValue::integerValue() const
 {
     if (const auto* integer = std::get_if<Integer>(&value))

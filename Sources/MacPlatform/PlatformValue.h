@@ -1,6 +1,6 @@
-// PlatformValue.h: the loosely typed values that platform dictionaries and registry properties
-// hold (a number object, a string, data, an array), so callers must check the kind they expect.
-// A dictionary is a PlatformDictionary at the top level; nothing here nests one.
+// PlatformValue.h: the loosely typed values that platform dictionaries, registry properties and
+// the window server's property lists hold (a number object, a Boolean, a string, an array, a
+// dictionary, nested to any depth), so callers must check the kind they expect.
 #pragma once
 
 #include <cstdint>
@@ -29,19 +29,26 @@ struct PlatformValue {
         std::string value;
         bool operator==(const Text&) const = default;
     };
-    struct Data {
-        std::vector<std::uint8_t> bytes;
-        bool operator==(const Data&) const = default;
-    };
-    struct List {
+    // Compared out of line, by hand: the containers need PlatformValue complete, and clang 14
+    // recurses without end on defaulted comparisons of this recursive type.
+    struct Array {
         std::vector<PlatformValue> items;
-        bool operator==(const List&) const = default;
+        bool operator==(const Array&) const;
+    };
+    struct Dictionary {
+        std::map<std::string, PlatformValue> entries;
+        bool operator==(const Dictionary&) const;
     };
 
     static PlatformValue integer(std::int64_t value) { return {Integer{value}}; }
     static PlatformValue real(double value) { return {Real{value}}; }
     static PlatformValue boolean(bool value) { return {Boolean{value}}; }
     static PlatformValue text(std::string value) { return {Text{std::move(value)}}; }
+    static PlatformValue array(std::vector<PlatformValue> items) { return {Array{std::move(items)}}; }
+    static PlatformValue dictionary(std::map<std::string, PlatformValue> entries)
+    {
+        return {Dictionary{std::move(entries)}};
+    }
 
     /// The number a number object holds, as an integer; absent for any other kind. A real is
     /// truncated toward zero, as reading a number object as an integer does.
@@ -49,9 +56,9 @@ struct PlatformValue {
     /// The string; absent for any other kind.
     [[nodiscard]] const std::string* textValue() const;
 
-    bool operator==(const PlatformValue&) const = default;
+    bool operator==(const PlatformValue&) const;
 
-    std::variant<Integer, Real, Boolean, Text, Data, List> value;
+    std::variant<Integer, Real, Boolean, Text, Array, Dictionary> value;
 };
 
 using PlatformDictionary = std::map<std::string, PlatformValue>;

@@ -3,6 +3,8 @@
 // with a CGS-named fallback), Space-change notifications and the appearance theme.
 #pragma once
 
+#include "MacPlatform/PlatformValue.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -18,49 +20,8 @@ using WindowServerConnection = std::int32_t;
 using WindowServerStatus = std::int32_t;
 
 /// A property-list value as the window server hands it out (CFNumber, CFBoolean, CFString,
-/// CFArray, CFDictionary), nested to any depth, so readers must check every kind they expect.
-struct PropertyList {
-    struct Integer {
-        std::int64_t value;
-        bool operator==(const Integer&) const = default;
-    };
-    struct Real {
-        double value;
-        bool operator==(const Real&) const = default;
-    };
-    struct Boolean {
-        bool value;
-        bool operator==(const Boolean&) const = default;
-    };
-    struct Text {
-        std::string value;
-        bool operator==(const Text&) const = default;
-    };
-    // Compared out of line, by hand: the containers need PropertyList complete, and clang 14
-    // recurses without end on defaulted comparisons of this recursive type.
-    struct Array {
-        std::vector<PropertyList> items;
-        bool operator==(const Array&) const;
-    };
-    struct Dictionary {
-        std::map<std::string, PropertyList> entries;
-        bool operator==(const Dictionary&) const;
-    };
-
-    static PropertyList integer(std::int64_t value) { return {Integer{value}}; }
-    static PropertyList real(double value) { return {Real{value}}; }
-    static PropertyList boolean(bool value) { return {Boolean{value}}; }
-    static PropertyList text(std::string value) { return {Text{std::move(value)}}; }
-    static PropertyList array(std::vector<PropertyList> items) { return {Array{std::move(items)}}; }
-    static PropertyList dictionary(std::map<std::string, PropertyList> entries)
-    {
-        return {Dictionary{std::move(entries)}};
-    }
-
-    bool operator==(const PropertyList&) const;
-
-    std::variant<Integer, Real, Boolean, Text, Array, Dictionary> value;
-};
+/// CFArray, CFDictionary).
+using PropertyList = PlatformValue;
 
 /// The window server's notification callback (CGSNotifyProcPtr): event type, event data and its
 /// length, and the context given at registration.
