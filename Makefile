@@ -15,7 +15,7 @@ dependencies:
 	./scripts/install-dependencies
 
 run: build
-	@echo "The application itself is not there yet: only the libraries and their tests build."
+	build/$(PRESET)/Sources/Quorvane/Views/quorvane --ui-demo
 
 clean:
 	rm -rf build

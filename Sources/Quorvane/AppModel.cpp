@@ -9,6 +9,8 @@
 #include "MacPlatform/Workspace.h"
 #include "Quorvane/DisplayTestPresenter.h"
 #include "Quorvane/LaunchOptions.h"
+#include "Quorvane/SimulatedControls.h"
+#include "Quorvane/SimulatedSystemDisplayPreferences.h"
 #include "Quorvane/WorkspaceEvents.h"
 #include "QuorvaneCore/SettingsStore.h"
 #include "QuorvaneMac/FocusedWindowProvider.h"
@@ -64,12 +66,20 @@ AppModel::AppModel(Passkey, AppEnvironment environment, Options options, bool de
     , injectedSystemDisplayBackend(options.systemDisplayBackend)
     , injectedHardwareDiscovery(std::move(options.hardwareDiscovery))
     , m_executor(environment.executor)
+    , m_shell(environment.shell)
+    , m_platform(environment.platform)
+    , m_workspace(environment.platform.workspace)
+    , m_loginItems(environment.loginItems)
+    , m_applicationCatalog(environment.applicationCatalog)
+    , m_openPanel(environment.openPanel)
     , m_store(std::make_shared<SettingsStore>(settingsURL))
     , m_hardware(std::make_unique<MacControlBackend>(environment.platform))
     , m_systemDisplay(std::make_unique<SystemDisplayPreferences>(environment.platform))
+    , m_simulatedSystemDisplay(std::make_unique<SimulatedSystemDisplayPreferences>())
+    , m_simulated(std::make_unique<SimulatedControls>())
     , m_focus(std::make_unique<FocusedWindowProvider>(environment.platform))
     , m_spaceProvider(std::make_unique<SpaceProvider>(environment.platform))
-    , m_events(std::make_unique<WorkspaceEvents>(environment.platform))
+    , m_events(std::make_unique<WorkspaceEvents>(environment.platform, environment.executor))
     , m_brightnessKeys(std::make_unique<BrightnessKeyMonitor>(environment.platform))
     , m_previewPresentation(preview.observe([this] { presentPreview(); }))
 {
@@ -128,12 +138,17 @@ Task<void> AppModel::start()
         // The default document stays, and the locked store never overwrites the file.
         settingsError.set(error.what());
     }
+    // A quit during start-up owns the rest: nothing may start after its clean-up.
+    if (isQuitting.get())
+        co_return;
     selectedProfileID.set(configuration->activeProfileID);
     refreshApps();
     if (isDemo)
         co_await setupDemo();
     else
         co_await refreshHardware();
+    if (isQuitting.get())
+        co_return;
     queueProfileResolutions(std::nullopt);
     isLoaded.set(true);
     // Every start writes the file, so the first run creates it.
@@ -246,88 +261,6 @@ std::optional<ControlKey> AppModel::builtinBrightnessKey() const
         return std::nullopt;
     return ControlKey{
         .target = ControlTarget::display(builtIn->id), .setting = SettingKey::brightness};
-}
-
-// Operations that land with later work. Each is empty until then: none reports a result it
-// did not compute.
-
-Task<void> AppModel::refreshHardware()
-{
-    // Lands with the hardware refresh.
-    co_return;
-}
-
-Task<void> AppModel::setupDemo()
-{
-    // Lands with demo mode.
-    co_return;
-}
-
-Task<void> AppModel::poll(std::weak_ptr<AppModel>)
-{
-    // Lands with manual holds and hardware observation.
-    co_return;
-}
-
-void AppModel::contextChanged()
-{
-    // Lands with the context handling.
-}
-
-void AppModel::suspend()
-{
-    // Lands with the context handling.
-}
-
-void AppModel::refreshApps()
-{
-    // Lands with the installed applications.
-}
-
-void AppModel::queueProfileResolutions(const std::optional<std::vector<std::string>>&)
-{
-    // Lands with the profile resolutions.
-}
-
-void AppModel::updateBrightnessKeys()
-{
-    // Lands with the brightness keys.
-}
-
-void AppModel::resolveAndApply(bool)
-{
-    // Lands with resolve and apply.
-}
-
-bool AppModel::brightnessKeyPressed(BrightnessKeyDirection)
-{
-    // Lands with the brightness keys; until then no key is taken from the system.
-    return false;
-}
-
-void AppModel::invalidateSystemDisplayRequest()
-{
-    // Lands with the display preferences.
-}
-
-void AppModel::cancelKeyRead()
-{
-    // Lands with the brightness keys.
-}
-
-void AppModel::cancelCommand(const ControlKey&)
-{
-    // Lands with the control commands.
-}
-
-void AppModel::cancelModeCommand(const std::string&)
-{
-    // Lands with the display-mode commands.
-}
-
-void AppModel::cancelPreview()
-{
-    // Lands with the display-mode preview.
 }
 
 } // namespace quorvane

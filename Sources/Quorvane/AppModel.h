@@ -8,10 +8,13 @@
 #include "Foundation/UUID.h"
 #include "Quorvane/AppChoice.h"
 #include "Quorvane/ApplicationFeedback.h"
+#include "Quorvane/CurrentProfileState.h"
+#include "Quorvane/DefaultSettingsDraft.h"
 #include "Quorvane/DisplayPreview.h"
 #include "Quorvane/HardwareSnapshot.h"
 #include "Quorvane/LiveRuleEditing.h"
 #include "Quorvane/Observable.h"
+#include "Quorvane/RuleDraft.h"
 #include "QuorvaneCore/BrightnessKeys.h"
 #include "QuorvaneCore/Configuration.h"
 #include "QuorvaneCore/ContextRefreshScheduler.h"
@@ -31,10 +34,13 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvane {
 
+class ApplicationCatalog;
+class ApplicationShell;
 class DisplayTestPresenter;
 class Error;
 class Executor;
@@ -42,8 +48,12 @@ class FocusedWindowProvider;
 class LaunchEnvironment;
 class LoginItemService;
 class MacControlBackend;
+class OpenPanel;
 class SettingsStore;
+class SimulatedControls;
+class SimulatedSystemDisplayPreferences;
 class SystemDisplayBackend;
+class Workspace;
 class WorkspaceEvents;
 struct Platform;
 
@@ -54,6 +64,10 @@ struct AppEnvironment {
     Platform& platform;
     LaunchEnvironment& launch;
     LoginItemService& loginItems;
+    ApplicationShell& shell;
+    /// The installed application bundles, and the panel in which the user picks more.
+    ApplicationCatalog& applicationCatalog;
+    OpenPanel& openPanel;
 };
 
 /// Owned by a std::shared_ptr and kept for the life of the process. Its tasks and the monitors'
@@ -223,6 +237,12 @@ public:
     [[nodiscard]] FocusedWindowProvider& focus() { return *m_focus; }
     [[nodiscard]] BrightnessKeyMonitor& brightnessKeys() { return *m_brightnessKeys; }
     [[nodiscard]] ContextRefreshScheduler& scheduler() { return m_scheduler; }
+    /// The demo's control and display-preference backends; present in every mode.
+    [[nodiscard]] SimulatedControls& simulated() { return *m_simulated; }
+    [[nodiscard]] SimulatedSystemDisplayPreferences& simulatedSystemDisplay()
+    {
+        return *m_simulatedSystemDisplay;
+    }
 
     /// Loads the settings, takes the first picture of the hardware (or sets up the demo), saves,
     /// and starts automation and the polling task. Throws nothing; a settings file that cannot
@@ -237,25 +257,145 @@ public:
     /// stops all automatic work. The first failure's message stays.
     void settingsSaveFailed(const Error& error);
 
-    // Operations that land with later work; each is empty until then.
-    [[nodiscard]] Task<void> refreshHardware();
-    [[nodiscard]] Task<void> setupDemo();
-    void contextChanged();
-    void suspend();
-    void refreshApps();
-    void queueProfileResolutions(const std::optional<std::vector<std::string>>& displayIDs);
-    void updateBrightnessKeys();
+    // Resolve and apply, control commands (AppModelApply.cpp, AppModelCommands.cpp).
     void resolveAndApply(bool recheck);
+    void cancelAutomaticCommands();
+    void scheduleApply(const SettingValue& value, const ControlKey& key, bool manual);
+    void cancelCommand(const ControlKey& key);
+    void recordApplication(const ControlApplyReport& report, const ControlKey& key);
+    /// The injected backend, else the simulated controls in demo mode, else the hardware.
+    [[nodiscard]] ControlBackend& controlBackend();
+
+    // Display modes and display preferences (AppModelDisplayModes.cpp,
+    // AppModelDisplayPreferences.cpp).
+    [[nodiscard]] std::map<ControlKey, ControlCapability> capabilities(
+        const std::map<std::string, DisplayResolution>& resolutions) const;
+    [[nodiscard]] std::map<ControlKey, ControlCapability> capabilities(
+        const Profile& profile) const;
+    void queueProfileResolutions(const std::optional<std::vector<std::string>>& displayIDs);
+    void scheduleModes();
+    void cancelModeCommand(const std::string& displayID);
+    void cancelModeCommands(bool includeApplying);
+    void cancelPreview();
+    /// The cancelled tasks, for the caller to await.
+    [[nodiscard]] std::vector<TaskHandle> stopDisplayWrites(const std::string& displayID);
+    [[nodiscard]] Task<void> refreshAfterModeChange();
+    void recheckHardware();
+    void invalidateSystemDisplayRequest();
+    [[nodiscard]] bool applySystemDisplayPreferencesIfNeeded();
+    [[nodiscard]] Task<void> refreshSystemDisplayPreferences(bool capture);
+    [[nodiscard]] std::map<SystemDisplayControl, bool> systemDisplayRequests() const;
+    [[nodiscard]] bool automaticBrightnessOwns(const std::string& displayID) const;
+    void respectAutomaticBrightness();
+    [[nodiscard]] std::optional<ControlCapability> hdrCapability(
+        const std::string& displayID) const;
+    [[nodiscard]] bool isVerified(const ModeConfiguration& mode, const std::string& displayID) const;
+    /// The request with its missing parts taken from the display's current mode; absent when
+    /// the display's current mode is unknown.
+    [[nodiscard]] std::optional<ModeConfiguration> completeDisplayMode(
+        const ModeConfiguration& mode, const std::string& displayID) const;
+    /// The display-preference backend: injected, else simulated in demo mode, else the system's.
+    [[nodiscard]] SystemDisplayBackend& systemDisplayBackend();
+
+    // Workspace events and context changes, hardware refresh (AppModelContext.cpp,
+    // AppModelHardwareRefresh.cpp).
+    void contextChanged();
+    void refreshContext();
+    void suspend();
+    [[nodiscard]] Task<void> refreshHardware();
+    [[nodiscard]] Task<void> captureInitialDefaults(
+        HardwareSnapshot snapshot, std::vector<std::string> displayIDs);
+
+    // Manual holds and hardware observation (AppModelHolds.cpp).
+    [[nodiscard]] Task<void> observeHardware();
+    void observe(const SettingValue& value, const ControlKey& key, bool detectExternal,
+        bool confirmedExternal);
+    void rememberManualOriginal(const std::optional<SettingValue>& original, const ControlKey& key);
+    [[nodiscard]] ManualHold makeHold(const SettingValue& value, bool external) const;
+    void releaseManualHolds(const std::optional<ControlKey>& key);
+    void manual(const SettingValue& value, const ControlKey& key, bool fromKey);
+    void resume(const std::optional<ControlKey>& key);
+    void setAutomation(bool enabled);
+    [[nodiscard]] std::optional<std::string> holdLabel(const ControlKey& key) const;
+    [[nodiscard]] double value(const ControlKey& key) const;
+    [[nodiscard]] std::string source(const ControlKey& key) const;
+
+    // Brightness keys (AppModelBrightnessKeys.cpp).
     /// True when the press is consumed; false lets it pass to the system.
     [[nodiscard]] bool brightnessKeyPressed(BrightnessKeyDirection direction);
-    void invalidateSystemDisplayRequest();
+    void updateBrightnessKeys();
     void cancelKeyRead();
-    void cancelCommand(const ControlKey& key);
-    void cancelModeCommand(const std::string& displayID);
-    void cancelPreview();
+
+    // Demo mode and quitting (AppModelDemo.cpp, AppModelQuit.cpp).
+    [[nodiscard]] Task<void> setupDemo();
+    [[nodiscard]] HardwareSnapshot hardwareSnapshotForDemo() const;
+    void quit();
+
+    // Profile and rule actions, live rule editing (AppModelProfileActions.cpp,
+    // AppModelRuleActions.cpp, AppModelRuleCopy.cpp, AppModelLiveRuleEditing.cpp,
+    // AppModelSaveRequests.cpp). Refusals the user must see go to actionError; the rest are silent.
+    void createProfile(std::string_view name);
+    void renameProfile(UUID profileID, std::string_view name);
+    void deleteProfile(UUID profileID);
+    void selectProfile(UUID profileID);
+    /// Copies the value given, not the stored profile.
+    void duplicateProfile(const Profile& profile);
+    void activateProfile(UUID profileID);
+    void setProfileActive(UUID profileID, bool active);
+    /// True when the copy went to the save path; it is stored only once that path completes.
+    bool copyRule(UUID ruleID, UUID targetProfileID);
+    void toggleRule(UUID ruleID, UUID profileID);
+    /// Swaps the rule with the one `offset` places away; a place past either end does nothing.
+    void moveRule(UUID ruleID, UUID profileID, std::int64_t offset);
+    /// Puts the rule directly before `beforeID`, or last when no rule has that id.
+    void moveRule(UUID ruleID, UUID beforeID, UUID profileID);
+    void deleteRule(UUID ruleID, UUID profileID);
+    /// Replaces the stored rule (keeping its enabled flag) or appends a new one. False when
+    /// refused or invalid.
+    bool saveRule(Rule rule, UUID profileID, bool selectSavedRule);
+    bool saveDefaultSettings(const DefaultSettingsDraft& draft);
+    /// Checks the rule and saves it; `onSaved` runs only after a successful save.
+    void requestRuleSave(
+        const Rule& rule, UUID profileID, bool selectSavedRule, std::function<void()> onSaved);
+    void requestDefaultSave(const DefaultSettingsDraft& draft, std::function<void()> onSaved);
+    /// Shows the confirmation once the pending save has ended, if the copy still exists.
+    void confirmRuleCopy(const Rule& rule, UUID profileID);
+    /// Only the confirmation with this id goes away.
+    void dismissRuleCopyFeedback(UUID id);
+    [[nodiscard]] bool needsWindowAccess(const Profile& profile) const;
+    void previewRuleSettings(const RuleDraft& draft);
+    [[nodiscard]] ResolvedPlan resolveRuleEditing(ResolvedPlan saved);
+    void endRuleEditing(bool keepChanges);
+    void cancelRuleEditRestoration(const ControlKey& key);
+
+    // Installed applications, display names and launch at login (AppModelInstalledApps.cpp,
+    // AppModelDisplayNames.cpp).
+    void refreshApps();
+    /// The application bundle at `location` as a choice; absent without a bundle identifier.
+    [[nodiscard]] std::optional<AppChoice> appChoice(const std::filesystem::path& location) const;
+    /// Runs the modal panel; the picked applications, in the panel's order.
+    std::vector<AppChoice> chooseApplications();
+    void renameDisplay(const std::string& displayID, const std::string& name);
+    void setLogin(bool enabled);
+
+    // Capturing the display state and saving manual settings into profiles (AppModelCapture.cpp,
+    // AppModelManualProfiles.cpp). The caller keeps the model alive while a save runs; refusals
+    // are ConfigurationError (Invalid) with the sentence to show.
+    /// Why saving manual settings is not possible now; absent when it is.
+    [[nodiscard]] std::optional<std::string> profileCaptureUnavailableReason() const;
+    [[nodiscard]] Task<CurrentProfileState> captureCurrentProfileState(bool onlyManual);
+    void validateCapturedModes(
+        const Configuration& candidate, const std::set<ControlKey>& keys) const;
+    [[nodiscard]] Task<void> updateActiveProfileFromManualSettings();
+    /// The new profile's identifier; the profile is not activated.
+    [[nodiscard]] Task<UUID> saveCurrentStateAsProfile(std::string name);
 
 private:
     void connectCallbacks();
+    // AppModelManualProfiles.cpp: puts each captured value into the active profile's rules of
+    // `copy`.
+    void placeCapturedValues(
+        Configuration& copy, const std::map<ControlKey, SettingValue>& values) const;
     void presentPreview();
 
     static Task<void> runStart(std::shared_ptr<AppModel> model);
@@ -263,12 +403,64 @@ private:
     static Task<void> save(std::optional<TaskHandle> previous, std::shared_ptr<SettingsStore> store,
         Configuration copy, std::weak_ptr<AppModel> weakModel);
     static Task<void> poll(std::weak_ptr<AppModel> weakModel);
+    // AppModelQuit.cpp: waits for the work in flight, then terminates.
+    static Task<void> finishQuit(std::shared_ptr<AppModel> model, std::vector<TaskHandle> modeWork);
+
+    // AppModelHardwareRefresh.cpp.
+    /// The injected discovery, else the inventory's displays and what the backend reads of them.
+    [[nodiscard]] Task<DiscoveredHardware> discoverHardware();
+    /// What a refresh applies once no wait is left: the displays, the snapshot and what follows.
+    void adoptHardware(std::vector<DisplayDevice> devices, HardwareSnapshot snapshot,
+        std::vector<std::string> changed);
+
+    // Manual holds and brightness keys (AppModelHolds.cpp, AppModelBrightnessKeys.cpp).
+    void dropExpiredHolds();
+    [[nodiscard]] bool hasHoldInForce(const ControlKey& key) const;
+    [[nodiscard]] std::vector<ControlKey> readBackKeys() const;
+    [[nodiscard]] bool isReadBackBlocked(const ControlKey& key) const;
+    static Task<void> readKeyBrightness(
+        std::weak_ptr<AppModel> weakModel, ControlBackend& backend, ControlKey key);
+    void keyBrightnessRead(const ControlKey& key, const SettingValue& value);
+    void keyBrightnessReadFailed(const ControlKey& key, const std::string& message);
+
+    // Resolve and apply (AppModelApply.cpp): the steps of one pass.
+    void applyManualRecoveries();
+    [[nodiscard]] bool mayStartWrite(const ControlKey& key, const SettingValue& value, bool rewrite);
+    // Control commands (AppModelCommands.cpp): what a command task carries, and the task.
+    struct Command;
+    static Task<void> runCommand(std::weak_ptr<AppModel> weakModel, Command command);
+    [[nodiscard]] bool isCurrentCommand(const ControlKey& key, const UUID& commandID) const;
+    void commandSucceeded(const ControlApplyReport& report, const Command& command);
+    void commandInterrupted(const ControlKey& key);
+    void commandFailed(const Error& error, const Command& command);
+    // Display modes and preferences (AppModelDisplayModes.cpp, AppModelDisplayPreferences.cpp).
+    static Task<void> refreshAfterModeChangeOf(std::weak_ptr<AppModel> weakModel);
+    static Task<void> recheckHardwareOf(std::shared_ptr<AppModel> model);
+    struct SystemDisplayApply;
+    static Task<void> applySystemDisplayPreferences(
+        std::weak_ptr<AppModel> weakModel, SystemDisplayApply apply);
+    void finishSystemDisplayApply(const UUID& commandID);
+    void releaseOwnedBrightnessHolds();
+    // Live rule editing (AppModelLiveRuleEditing.cpp): puts back one control the preview wrote.
+    static Task<void> restoreRuleEditControl(std::weak_ptr<AppModel> weakModel,
+        LiveRuleEdit preview, ControlKey key, UUID restoreID, ControlBackend& backend,
+        SettingValue original);
 
     Executor& m_executor;
+    ApplicationShell& m_shell;
+    // For the hardware refresh's display inventory (AppModelHardwareRefresh.cpp).
+    Platform& m_platform;
+    // AppModelInstalledApps.cpp, AppModelDisplayNames.cpp.
+    Workspace& m_workspace;
+    LoginItemService& m_loginItems;
+    ApplicationCatalog& m_applicationCatalog;
+    OpenPanel& m_openPanel;
     // Shared with the save tasks: a save still writes after the model is gone.
     std::shared_ptr<SettingsStore> m_store;
     std::unique_ptr<MacControlBackend> m_hardware;
     std::unique_ptr<SystemDisplayBackend> m_systemDisplay;
+    std::unique_ptr<SimulatedSystemDisplayPreferences> m_simulatedSystemDisplay;
+    std::unique_ptr<SimulatedControls> m_simulated;
     ControlDriver m_driver;
     std::unique_ptr<FocusedWindowProvider> m_focus;
     std::unique_ptr<SpaceProvider> m_spaceProvider;

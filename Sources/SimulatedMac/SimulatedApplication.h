@@ -1,10 +1,12 @@
-// SimulatedApplication.h: the simulated application's own launch facts and login item.
+// SimulatedApplication.h: the simulated application's own launch facts, login item and shell.
 #pragma once
 
+#include "MacPlatform/ApplicationShell.h"
 #include "MacPlatform/LaunchEnvironment.h"
 #include "MacPlatform/LoginItems.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,12 +27,43 @@ public:
     }
 };
 
-/// A login item that was never registered, until a test says otherwise.
+/// A login item that was never registered, until a test says otherwise. A register moves it to
+/// `statusAfterRegister`, an unregister to not registered; with `failure` set both throw that
+/// text and change nothing.
 class SimulatedLoginItems final : public LoginItemService {
 public:
     LoginItemStatus currentStatus = LoginItemStatus::notRegistered;
+    LoginItemStatus statusAfterRegister = LoginItemStatus::enabled;
+    std::optional<std::string> failure;
+    int registrations = 0;
+    int unregistrations = 0;
 
     LoginItemStatus status() override { return currentStatus; }
+    void registerItem() override
+    {
+        ++registrations;
+        if (failure)
+            throw LoginItemError(*failure);
+        currentStatus = statusAfterRegister;
+    }
+    void unregisterItem() override
+    {
+        ++unregistrations;
+        if (failure)
+            throw LoginItemError(*failure);
+        currentStatus = LoginItemStatus::notRegistered;
+    }
+};
+
+/// Starts as an accessory application; counts the termination requests instead of ending.
+class SimulatedApplicationShell final : public ApplicationShell {
+public:
+    ActivationPolicy policy = ActivationPolicy::accessory;
+    int terminationRequests = 0;
+
+    ActivationPolicy activationPolicy() override { return policy; }
+    void setActivationPolicy(ActivationPolicy newPolicy) override { policy = newPolicy; }
+    void terminate() override { ++terminationRequests; }
 };
 
 } // namespace quorvane

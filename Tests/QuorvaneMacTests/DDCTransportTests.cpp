@@ -187,7 +187,12 @@ TEST(DDCTransportTest, RetriesOnlyTransferReplyAndServiceFailures)
         std::string failure;
         std::vector<std::string> wire;
         std::int64_t endedAt;
+        SettingKey setting = SettingKey::brightness;
+        DisplayDevice display = TransportWorld::external();
     };
+    // Display 99 does not exist: asking the provider would fail differently.
+    const DisplayDevice builtIn{
+        .id = "37d8832a-2d66-02ca-b9f7-8f30a301b230", .runtimeID = 99, .isBuiltIn = true};
     const Case cases[] = {
         {"bad replies",
             [](TransportWorld& t) {
@@ -233,13 +238,18 @@ TEST(DDCTransportTest, RetriesOnlyTransferReplyAndServiceFailures)
             {"w0", "r50", "w100", "r200"}, 200},
         {"one refused request", [](TransportWorld& t) { t.monitor().faults.nackedWrites = 1; },
             "done", {"w0!", "w50", "r150"}, 150},
+        {"a built-in display, before asking the provider", [](TransportWorld&) {},
+            "DDC requires an external monitor.", {}, 0, SettingKey::contrast, builtIn},
+        {"no valid contrast", [](TransportWorld& t) { t.monitor().features.erase(0x12); },
+            "The monitor did not return a valid DDC contrast value.", threeReads, 450,
+            SettingKey::contrast},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TransportWorld world; // a fresh world per case, on its own clock
         c.setUp(world);
         TaskOutcome<DDCFeatureValue> outcome;
-        world.read(outcome);
+        world.read(outcome, c.setting, c.display);
         world.executor.advance(2s);
         EXPECT_EQ(outcome.summary(), c.failure);
         EXPECT_EQ(timeline(world.monitor().wire), c.wire);
@@ -249,28 +259,6 @@ TEST(DDCTransportTest, RetriesOnlyTransferReplyAndServiceFailures)
         // A failed operation keeps no channel open.
         EXPECT_EQ(world.mac.registry.liveAVServices(), c.failure == "done" ? 1 : 0);
     }
-}
-
-TEST(DDCTransportTest, FailsForABuiltInDisplayBeforeAskingTheProvider)
-{
-    TransportWorld world;
-    // Display 99 does not exist: asking the provider would fail differently.
-    const DisplayDevice builtIn{
-        .id = "37d8832a-2d66-02ca-b9f7-8f30a301b230", .runtimeID = 99, .isBuiltIn = true};
-    TaskOutcome<DDCFeatureValue> outcome;
-    world.read(outcome, SettingKey::contrast, builtIn);
-    world.executor.runUntilIdle();
-    EXPECT_EQ(outcome.summary(), "DDC requires an external monitor.");
-}
-
-TEST(DDCTransportTest, InvalidReplyNamesTheSetting)
-{
-    TransportWorld world;
-    world.monitor().features.erase(0x12); // answered with an error result
-    TaskOutcome<DDCFeatureValue> outcome;
-    world.read(outcome, SettingKey::contrast);
-    world.executor.advance(1s);
-    EXPECT_EQ(outcome.summary(), "The monitor did not return a valid DDC contrast value.");
 }
 
 TEST(DDCTransportTest, KeepsTheChannelWhileTheIdentityHolds)

@@ -153,11 +153,16 @@ TEST(DisplayInventoryTest, DisplaysOfTheSameNameAreOrderedByLowerCaseID)
 
 TEST(DisplayInventoryTest, ReadsEachFieldFromTheDisplayAndItsScreen)
 {
-    const double boundary = 0.5 + 0.000001;
     struct Case {
         std::string_view name;
         std::function<void(SimulatedDisplay&)> setUp;
         std::function<void(DisplayDevice&)> expect; // changes to the plain display's device
+    };
+    // What is left when no screen answers for the display.
+    const auto withoutScreen = [](DisplayDevice& device) {
+        device.name = "Display 2";
+        device.hasExtendedRange = false;
+        device.maximumFramesPerSecond = 60;
     };
     const Case cases[] = {
         {"plain screen", [](SimulatedDisplay&) {}, [](DisplayDevice&) {}},
@@ -192,48 +197,6 @@ TEST(DisplayInventoryTest, ReadsEachFieldFromTheDisplayAndItsScreen)
                 display.currentModeID.reset();
             },
             [](DisplayDevice&) {}},
-        {"intervals one microsecond apart are not variable",
-            [&](SimulatedDisplay& display) {
-                display.screen->minimumRefreshInterval = 0.5;
-                display.screen->maximumRefreshInterval = boundary;
-            },
-            [](DisplayDevice&) {}},
-        {"intervals just over one microsecond apart are variable",
-            [&](SimulatedDisplay& display) {
-                display.screen->minimumRefreshInterval = 0.5;
-                display.screen->maximumRefreshInterval = std::nextafter(boundary, 1.0);
-            },
-            [](DisplayDevice& device) { device.adaptiveModeID = 42; }},
-        {"minimum interval zero",
-            [](SimulatedDisplay& display) {
-                display.screen->minimumRefreshInterval = 0;
-                display.screen->maximumRefreshInterval = 1.0 / 48;
-            },
-            [](DisplayDevice&) {}},
-        {"minimum interval negative",
-            [](SimulatedDisplay& display) {
-                display.screen->minimumRefreshInterval = -1.0 / 120;
-                display.screen->maximumRefreshInterval = 1.0 / 48;
-            },
-            [](DisplayDevice&) {}},
-        {"infinite maximum interval",
-            [](SimulatedDisplay& display) {
-                display.screen->minimumRefreshInterval = 1.0 / 120;
-                display.screen->maximumRefreshInterval = infinity;
-            },
-            [](DisplayDevice&) {}},
-        {"infinite minimum interval",
-            [](SimulatedDisplay& display) {
-                display.screen->minimumRefreshInterval = infinity;
-                display.screen->maximumRefreshInterval = infinity;
-            },
-            [](DisplayDevice&) {}},
-        {"not-a-number minimum interval",
-            [](SimulatedDisplay& display) {
-                display.screen->minimumRefreshInterval = std::nan("");
-                display.screen->maximumRefreshInterval = 1.0 / 48;
-            },
-            [](DisplayDevice&) {}},
         {"extended range of exactly 1.0",
             [](SimulatedDisplay& display) {
                 display.screen->maximumPotentialExtendedDynamicRangeColorComponentValue = 1.0;
@@ -250,28 +213,18 @@ TEST(DisplayInventoryTest, ReadsEachFieldFromTheDisplayAndItsScreen)
                 display.screen.reset();
                 display.isBuiltIn = true;
             },
-            [](DisplayDevice& device) {
-                device.name = "Display 2";
+            [&](DisplayDevice& device) {
+                withoutScreen(device);
                 device.isBuiltIn = true;
-                device.hasExtendedRange = false;
-                device.maximumFramesPerSecond = 60;
             }},
         {"screen number of another kind",
             [](SimulatedDisplay& display) {
                 display.screen->deviceDescription["NSScreenNumber"] = PlatformValue::text("2");
             },
-            [](DisplayDevice& device) {
-                device.name = "Display 2";
-                device.hasExtendedRange = false;
-                device.maximumFramesPerSecond = 60;
-            }},
+            withoutScreen},
         {"screen without a number",
             [](SimulatedDisplay& display) { display.screen->deviceDescription.clear(); },
-            [](DisplayDevice& device) {
-                device.name = "Display 2";
-                device.hasExtendedRange = false;
-                device.maximumFramesPerSecond = 60;
-            }},
+            withoutScreen},
         {"screen number as a real number object",
             [](SimulatedDisplay& display) {
                 display.screen->deviceDescription["NSScreenNumber"] = PlatformValue::real(2.0);
@@ -304,6 +257,24 @@ TEST(DisplayInventoryTest, ReadsEachFieldFromTheDisplayAndItsScreen)
         };
         c.expect(expected);
         EXPECT_EQ(world.snapshot(), std::vector<DisplayDevice>{expected});
+    }
+}
+
+TEST(DisplayInventoryTest, RefreshIsVariableOnlyForPositiveFiniteIntervalsOverAMicrosecondApart)
+{
+    const double boundary = 0.5 + 0.000001;
+    const double intervals[][3] = {// minimum, maximum, whether variable
+        {0.5, boundary, 0}, {0.5, std::nextafter(boundary, 1.0), 1}, {0, 1.0 / 48, 0},
+        {-1.0 / 120, 1.0 / 48, 0}, {1.0 / 120, infinity, 0}, {infinity, infinity, 0},
+        {std::nan(""), 1.0 / 48, 0}};
+    for (const auto& [minimum, maximum, isVariable] : intervals) {
+        SCOPED_TRACE(std::to_string(minimum) + " to " + std::to_string(maximum));
+        InventoryWorld world;
+        world.mac.world.displays = {display(2, "d1", "Wide")};
+        world.mac.world.displays[0].screen->minimumRefreshInterval = minimum;
+        world.mac.world.displays[0].screen->maximumRefreshInterval = maximum;
+        EXPECT_EQ(world.snapshot().at(0).adaptiveModeID,
+            isVariable ? std::optional<std::int32_t>(42) : std::nullopt);
     }
 }
 

@@ -305,6 +305,34 @@ TEST_F(DisplayModesTest, EachFailureHasItsText)
     }
 }
 
+TEST_F(DisplayModesTest, ACancelThatComesWithTheBackendAfterAPauseStopsTheApply)
+{
+    // A DDC/CI read holds the backend when the pause ends; the cancel comes with the hand-off.
+    struct Case {
+        const char* name;
+        ModeConfiguration mode;
+        std::chrono::milliseconds readAt;
+        std::size_t switches;
+    };
+    const Case cases[] = {
+        {"after the HDR pause, before the mode switch", modeOf(50, true, std::nullopt), 1990ms, 0},
+        {"after the mode pause", modeOf(50, std::nullopt, std::nullopt), 490ms, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto applying = startApply(c.mode);
+        const TaskHandle apply = *handle;
+        executor.advance(c.readAt);
+        const auto reading = start(backend->read(keyOf(externalID, SettingKey::brightness)));
+        mac.world.schedule(50ms, [apply](SimulatedWorld&) { apply.cancel(); });
+        executor.advance(3s);
+        EXPECT_EQ(reading->summary(), "done");
+        EXPECT_EQ(applying->summary(), "cancelled");
+        EXPECT_EQ(switching->calls.size(), c.switches);
+        resetWorld();
+    }
+}
+
 TEST_F(DisplayModesTest, AModeThatTookEffectLateOrRenumberedTheDisplayStillReadsBack)
 {
     switching->delay = 400ms;

@@ -40,19 +40,6 @@ TEST(SimulatedMacTest, SymbolsAndMethodsRefuseTheWrongSignature)
     EXPECT_THROW(objects.release(*client), PlatformMisuse);
 }
 
-TEST(SimulatedMacTest, ScheduledEventsChangeTheWorldOnTheVirtualClock)
-{
-    ManualExecutor executor;
-    SimulatedMac mac(executor);
-    addDefaultDisplays(mac.world);
-    mac.world.schedule(std::chrono::seconds(2), [](SimulatedWorld& world) { world.renumber(2, 7); });
-    executor.advance(std::chrono::milliseconds(1999));
-    EXPECT_TRUE(mac.platform().graphics.isActive(2));
-    executor.advance(std::chrono::milliseconds(1));
-    EXPECT_FALSE(mac.platform().graphics.isActive(2));
-    EXPECT_TRUE(mac.platform().graphics.isActive(7));
-}
-
 TEST(PlatformValueTest, ReadsNumberObjectsAsIntegersOnlyWithinRange)
 {
     constexpr double twoToThe63 = 9223372036854775808.0;

@@ -235,13 +235,5 @@ TEST_F(GammaIOTest, AFailedWriteIsAColorTransformOperationError)
         "its reference mode.");
 }
 
-TEST_F(GammaIOTest, ADisplayCanKeepSomethingElseThanWasWritten)
-{
-    offsetWrittenGamma(mac.world, 1, 0.01f);
-    const GammaTableSet written{{0, 0.5f}, {0, 0.5f}, {0, 0.5f}};
-    writeGamma(mac.graphics, written, 1);
-    EXPECT_FALSE(SoftwareColorState::tablesEqual(readGamma(mac.graphics, 1), written));
-}
-
 } // namespace
 } // namespace quorvane

@@ -100,42 +100,28 @@ std::vector<std::string> idsOf(const SpaceSnapshot& snapshot)
     return ids;
 }
 
-TEST(SpaceProviderTest, SeparateSpacesBelongToTheirDisplay)
+TEST(SpaceProviderTest, SeparateSpacesBelongToTheirDisplayAndSharedOnesMatchEveryDisplay)
 {
-    World world;
-    SpaceProvider provider(world.mac.platform());
-    const auto snapshots = provider.snapshots({builtInID, externalID});
-    const Desktop first{.id = spaceA, .name = "Space 1", .displayID = builtInID, .isShared = false};
-    const Desktop second{
-        .id = spaceB, .name = "Space 2", .displayID = builtInID, .isShared = false};
-    EXPECT_EQ(snapshots.at(builtInID),
-        (SpaceSnapshot{.current = second,
-            .desktops = {first, second},
-            .message = std::string(identifiedMessage)}));
-    const Desktop external{
-        .id = spaceC, .name = "Space 1", .displayID = externalID, .isShared = false};
-    EXPECT_EQ(snapshots.at(externalID),
-        (SpaceSnapshot{.current = external,
-            .desktops = {external},
-            .message = std::string(identifiedMessage)}));
-}
-
-TEST(SpaceProviderTest, SharedSpacesMatchEveryDisplay)
-{
-    World world;
-    world.mac.world.screensHaveSeparateSpaces = false;
-    SpaceProvider provider(world.mac.platform());
-    const auto snapshots = provider.snapshots({builtInID, externalID});
-    const Desktop first{
-        .id = spaceA, .name = "Space 1", .displayID = std::nullopt, .isShared = true};
-    const Desktop second{
-        .id = spaceB, .name = "Space 2", .displayID = std::nullopt, .isShared = true};
-    for (const std::string& id : {builtInID, externalID}) {
-        SCOPED_TRACE(id);
-        EXPECT_EQ(snapshots.at(id),
-            (SpaceSnapshot{.current = second,
-                .desktops = {first, second},
-                .message = std::string(identifiedMessage)}));
+    for (const bool separate : {true, false}) {
+        SCOPED_TRACE(separate ? "separate" : "shared");
+        World world;
+        world.mac.world.screensHaveSeparateSpaces = separate;
+        SpaceProvider provider(world.mac.platform());
+        const auto snapshots = provider.snapshots({builtInID, externalID});
+        const auto desktop = [&](std::string id, std::string name, const std::string& display) {
+            return Desktop{.id = std::move(id),
+                .name = std::move(name),
+                .displayID = separate ? std::optional(display) : std::nullopt,
+                .isShared = !separate};
+        };
+        const Desktop first = desktop(spaceA, "Space 1", builtInID);
+        const Desktop second = desktop(spaceB, "Space 2", builtInID);
+        const std::string message(identifiedMessage);
+        EXPECT_EQ(snapshots.at(builtInID),
+            (SpaceSnapshot{.current = second, .desktops = {first, second}, .message = message}));
+        const Desktop external = desktop(spaceC, "Space 1", externalID);
+        const SpaceSnapshot own{.current = external, .desktops = {external}, .message = message};
+        EXPECT_EQ(snapshots.at(externalID), separate ? own : snapshots.at(builtInID));
     }
 }
 
@@ -358,15 +344,7 @@ TEST(SpaceProviderTest, MessagesForUnreadableOrEmptyTopologies)
     }
 }
 
-TEST(SpaceProviderTest, OneDisplaySnapshotNeedsAnIdentifier)
-{
-    World world;
-    SpaceProvider provider(world.mac.platform());
-    EXPECT_EQ(provider.snapshot(std::nullopt).message, "Connect a screen to use Space rules.");
-    EXPECT_EQ(provider.snapshot(externalID).current->id, spaceC);
-}
-
-TEST(SpaceProviderTest, FallbackNamesAreUsedWhenTheFirstNamesAreMissing)
+TEST(SpaceProviderTest, OneDisplaySnapshotNeedsAnIdentifierAndFallbackNamesStandIn)
 {
     World world;
     auto& symbols = world.mac.loader.image(SimulatedSkyLight::imagePath).symbols;
@@ -374,6 +352,8 @@ TEST(SpaceProviderTest, FallbackNamesAreUsedWhenTheFirstNamesAreMissing)
         {"SLSMainConnectionID", "SLSCopyManagedDisplaySpaces", "SLSManagedDisplayGetCurrentSpace"})
         symbols.erase(name);
     SpaceProvider provider(world.mac.platform());
+    EXPECT_EQ(provider.snapshot(std::nullopt).message, "Connect a screen to use Space rules.");
+    EXPECT_EQ(provider.snapshot(externalID).current->id, spaceC);
     EXPECT_EQ(provider.snapshots({builtInID}).at(builtInID).current->id, spaceB);
     for (const std::string& call : world.skyLight->calls)
         EXPECT_TRUE(call.starts_with("CGS")) << call;

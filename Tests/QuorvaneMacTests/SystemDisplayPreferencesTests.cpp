@@ -44,9 +44,11 @@ struct World {
     std::shared_ptr<SimulatedAmbientLight> ambient;
     std::shared_ptr<SimulatedSkyLight> skyLight;
 
-    World()
+    explicit World(bool withPrivateInterfaces = true)
     {
         addDefaultDisplays(mac.world);
+        if (!withPrivateInterfaces)
+            return;
         coreBrightness = installCoreBrightnessDefaults(mac);
         ambient = installAmbientLightDefaults(mac);
         skyLight = installSkyLightDefaults(mac);
@@ -92,14 +94,9 @@ TEST(SystemDisplayPreferencesTest, DefaultMacListsEveryControlInExactlyOneMap)
 
 TEST(SystemDisplayPreferencesTest, WithoutAnyPrivateInterfaceEveryControlIsUnavailable)
 {
-    ManualExecutor executor;
-    SimulatedMac mac(executor);
-    addDefaultDisplays(mac.world);
+    World world(false);
     {
-        SystemDisplayPreferences preferences(mac.platform());
-        TaskOutcome<SystemDisplaySnapshot> outcome;
-        spawn(executor, recordOutcome(preferences.snapshot(), outcome));
-        executor.runUntilIdle();
+        SystemDisplayPreferences preferences(world.mac.platform());
         const SystemDisplaySnapshot expected{
             .values = {},
             .unavailable = {{SystemDisplayControl::trueTone(), std::string(trueToneUnavailable)},
@@ -108,10 +105,10 @@ TEST(SystemDisplayPreferencesTest, WithoutAnyPrivateInterfaceEveryControlIsUnava
                 {automaticBrightness(builtInID), std::string(ambientUnsupported)},
                 {automaticBrightness(externalID), std::string(ambientUnsupported)}},
         };
-        EXPECT_EQ(*outcome.value, expected);
+        EXPECT_EQ(world.snapshot(preferences), expected);
     }
-    EXPECT_EQ(mac.loader.openModes(),
-        std::vector<int>(mac.loader.openModes().size(), DynamicLoader::lazyLocal));
+    const std::vector<int> modes = world.mac.loader.openModes();
+    EXPECT_EQ(modes, std::vector<int>(modes.size(), DynamicLoader::lazyLocal));
 }
 
 TEST(SystemDisplayPreferencesTest, TrueToneIsReadOnlyThroughGettersOfTheExpectedShape)
@@ -161,15 +158,6 @@ TEST(SystemDisplayPreferencesTest, TrueToneIsReadOnlyThroughGettersOfTheExpected
     }
 }
 
-TEST(SystemDisplayPreferencesTest, BlueLightClassIsUsedEvenWhenTheLibraryDoesNotOpen)
-{
-    World world;
-    world.mac.loader.removeImage(SimulatedCoreBrightness::imagePath);
-    world.coreBrightness->nightShift.enabled = true;
-    SystemDisplayPreferences preferences(world.mac.platform());
-    EXPECT_TRUE(world.snapshot(preferences).values.at(SystemDisplayControl::nightShift()));
-}
-
 TEST(SystemDisplayPreferencesTest, NightShiftStatusIsReadOnlyInAKnownLayout)
 {
     using Layout = SimulatedCoreBrightness::StatusLayout;
@@ -185,6 +173,13 @@ TEST(SystemDisplayPreferencesTest, NightShiftStatusIsReadOnlyInAKnownLayout)
     };
     const Case cases[] = {
         {"long layout", Layout::longLayout, [](World&) {}, true, ""},
+        {"long layout, off", Layout::longLayout,
+            [](World& w) { w.coreBrightness->nightShift.enabled = false; }, false, ""},
+        {"short layout, off", Layout::shortLayout,
+            [](World& w) { w.coreBrightness->nightShift.enabled = false; }, false, ""},
+        {"the class without its library", Layout::longLayout,
+            [](World& w) { w.mac.loader.removeImage(SimulatedCoreBrightness::imagePath); }, true,
+            ""},
         {"short layout ignores availability", Layout::shortLayout,
             [](World& w) { w.coreBrightness->nightShift.availableInMode = false; }, true, ""},
         {"long layout unavailable in this mode", Layout::longLayout,
@@ -259,18 +254,6 @@ TEST(SystemDisplayPreferencesTest, NightShiftStatusIsReadOnlyInAKnownLayout)
     }
 }
 
-TEST(SystemDisplayPreferencesTest, NightShiftStateIsTheSecondStatusByte)
-{
-    for (const bool enabled : {false, true}) {
-        SCOPED_TRACE(enabled);
-        World world;
-        world.coreBrightness->nightShift.enabled = enabled;
-        SystemDisplayPreferences preferences(world.mac.platform());
-        EXPECT_EQ(
-            world.snapshot(preferences).values.at(SystemDisplayControl::nightShift()), enabled);
-    }
-}
-
 TEST(SystemDisplayPreferencesTest, SettersAreCheckedBeforeTheyAreCalled)
 {
     struct Case {
@@ -334,8 +317,9 @@ TEST(SystemDisplayPreferencesTest, WritesSetTheControlWithoutReadingItBack)
     EXPECT_EQ(world.write(preferences, true, SystemDisplayControl::darkMode()), "done");
     EXPECT_EQ(world.skyLight->calls, std::vector<std::string>{"SLSSetAppearanceThemeLegacy"});
     world.ambient->calls.clear();
+    world.mac.world.renumber(1, 9); // automatic brightness follows the display by its UUID
     EXPECT_EQ(world.write(preferences, false, automaticBrightness(builtInID)), "done");
-    EXPECT_EQ(world.ambient->calls.back(), "DisplayServicesEnableAmbientLightCompensation 1 off");
+    EXPECT_EQ(world.ambient->calls.back(), "DisplayServicesEnableAmbientLightCompensation 9 off");
 
     const SystemDisplaySnapshot expected{
         .values
@@ -414,24 +398,25 @@ TEST(SystemDisplayPreferencesTest, AutomaticBrightnessFailuresCarryTheirTexts)
     }
 }
 
-TEST(SystemDisplayPreferencesTest, ASingleDisplayIsListed)
+TEST(SystemDisplayPreferencesTest, OneDisplayOrTwinsOfTheOtherLeaveTheBuiltInListed)
 {
-    World world;
-    world.mac.world.displays.pop_back();
-    SystemDisplayPreferences preferences(world.mac.platform());
-    const SystemDisplaySnapshot snapshot = world.snapshot(preferences);
-    EXPECT_TRUE(snapshot.values.at(automaticBrightness(builtInID)));
-    EXPECT_FALSE(snapshot.unavailable.contains(automaticBrightness(externalID)));
-}
-
-TEST(SystemDisplayPreferencesTest, AutomaticBrightnessFollowsTheDisplayByUUID)
-{
-    World world;
-    SystemDisplayPreferences preferences(world.mac.platform());
-    world.mac.world.renumber(1, 9);
-    EXPECT_EQ(world.write(preferences, false, automaticBrightness(builtInID)), "done");
-    EXPECT_FALSE(world.ambient->panels.at(builtInID).isEnabled);
-    EXPECT_EQ(world.ambient->calls.back(), "DisplayServicesEnableAmbientLightCompensation 9 off");
+    const std::function<void(World&)> changes[] = {
+        [](World& w) { w.mac.world.displays.pop_back(); },
+        [](World& w) {
+            SimulatedDisplay twin = w.mac.world.displays.back();
+            twin.number = 6;
+            twin.uuid = "9C4E2F61-5B3A-4D7E-8F10-2A6B7C8D9E0F";
+            w.mac.world.displays.push_back(twin);
+        },
+    };
+    for (const auto& change : changes) {
+        World world;
+        change(world);
+        SystemDisplayPreferences preferences(world.mac.platform());
+        const SystemDisplaySnapshot snapshot = world.snapshot(preferences);
+        EXPECT_TRUE(snapshot.values.at(automaticBrightness(builtInID)));
+        EXPECT_FALSE(snapshot.unavailable.contains(automaticBrightness(externalID)));
+    }
 }
 
 TEST(SystemDisplayPreferencesTest, DisplaysThatAreGoneOrShareAUUIDAreNotListedOrWritten)
@@ -469,19 +454,6 @@ TEST(SystemDisplayPreferencesTest, DisplaysThatAreGoneOrShareAUUIDAreNotListedOr
         EXPECT_TRUE(world.ambient->calls.empty());
         EXPECT_TRUE(world.ambient->panels.at(builtInID).isEnabled);
     }
-}
-
-TEST(SystemDisplayPreferencesTest, SharedUUIDLeavesOtherDisplaysListed)
-{
-    World world;
-    SimulatedDisplay twin = world.mac.world.displays.back();
-    twin.number = 6;
-    twin.uuid = "9C4E2F61-5B3A-4D7E-8F10-2A6B7C8D9E0F";
-    world.mac.world.displays.push_back(twin);
-    SystemDisplayPreferences preferences(world.mac.platform());
-    const SystemDisplaySnapshot snapshot = world.snapshot(preferences);
-    EXPECT_TRUE(snapshot.values.at(automaticBrightness(builtInID)));
-    EXPECT_FALSE(snapshot.unavailable.contains(automaticBrightness(externalID)));
 }
 
 TEST(SystemDisplayPreferencesTest, CancelledWriteTouchesNothing)

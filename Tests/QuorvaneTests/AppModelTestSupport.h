@@ -5,6 +5,7 @@
 #include "QuorvaneCore/SettingsStore.h"
 #include "QuorvaneCoreTests/SettingsTestSupport.h"
 #include "SimulatedMac/SimulatedApplication.h"
+#include "SimulatedMac/SimulatedApplicationCatalog.h"
 #include "SimulatedMac/SimulatedMac.h"
 #include "TestSupport/RunToEnd.h"
 
@@ -23,6 +24,9 @@ struct ModelWorld {
     SimulatedMac mac{executor};
     SimulatedLaunchEnvironment launch;
     SimulatedLoginItems loginItems;
+    SimulatedApplicationShell shell;
+    SimulatedApplicationCatalog applicationCatalog;
+    SimulatedOpenPanel openPanel;
     TemporaryFolder home;
 
     ModelWorld()
@@ -36,7 +40,10 @@ struct ModelWorld {
         return {.executor = executor,
             .platform = mac.platform(),
             .launch = launch,
-            .loginItems = loginItems};
+            .loginItems = loginItems,
+            .shell = shell,
+            .applicationCatalog = applicationCatalog,
+            .openPanel = openPanel};
     }
 
     [[nodiscard]] std::filesystem::path defaultSettingsFile() const

@@ -1,11 +1,13 @@
 #include "Quorvane/AppModel.h"
 
 #include "AppModelTestSupport.h"
+#include "Concurrency/Sleep.h"
 #include "Quorvane/WorkspaceEvents.h"
 #include "QuorvaneMac/FocusedWindowProvider.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -168,6 +170,24 @@ TEST(StartupTest, CallbacksDoNothingOnceTheModelIsGone)
     suspended();
     focusChanged();
     world.executor.runUntilIdle();
+}
+
+TEST(StartupTest, QuitDuringTheFirstHardwareReadEndsStartUp)
+{
+    using namespace std::chrono_literals;
+    ModelWorld world;
+    const auto model = AppModel::create(world.environment(),
+        {.startAutomatically = true, .hardwareDiscovery = []() -> Task<DiscoveredHardware> {
+            co_await sleep(50ms);
+            co_return DiscoveredHardware{};
+        }});
+    world.executor.advance(10ms);
+    model->quit();
+    world.executor.advance(100ms);
+
+    EXPECT_FALSE(model->isLoaded.get());
+    EXPECT_FALSE(model->pollingTask.get());
+    EXPECT_EQ(world.shell.terminationRequests, 1);
 }
 
 } // namespace

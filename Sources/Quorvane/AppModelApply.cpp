@@ -1,0 +1,147 @@
+#include "Quorvane/AppModel.h"
+
+#include "Concurrency/Executor.h"
+#include "QuorvaneCore/RuleResolver.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+constexpr double alreadyThereTolerance = 1e-6;
+
+template <typename Key, typename Value> std::vector<Key> keysOf(const std::map<Key, Value>& map)
+{
+    std::vector<Key> keys;
+    keys.reserve(map.size());
+    for (const auto& entry : map)
+        keys.push_back(entry.first);
+    return keys;
+}
+
+template <typename Key, typename Value>
+const Value* find(const std::map<Key, Value>& map, const Key& key)
+{
+    const auto found = map.find(key);
+    return found == map.end() ? nullptr : &found->second;
+}
+
+/// Exact equality where two absent values are equal and one absent value differs.
+bool sameValue(const SettingValue* first, const SettingValue* second)
+{
+    if (!first || !second)
+        return first == second;
+    return *first == *second;
+}
+
+/// Only the user's own hold writes as a manual command; a hold found outside is automatic.
+bool isUserHold(const ResolutionSource& source)
+{
+    const auto* manual = std::get_if<ResolutionSource::Manual>(&source.value);
+    return manual && !manual->isExternal;
+}
+
+} // namespace
+
+void AppModel::resolveAndApply(bool recheck)
+{
+    const Configuration& document = configuration.get();
+    resolution.set(resolveRuleEditing(RuleResolver::resolve(document.activeProfile(),
+        document.defaultSettings(), context.get(), capabilities(pendingResolutions.get()),
+        holds.get(), m_executor.wallNow())));
+    applyManualRecoveries();
+    respectAutomaticBrightness();
+
+    if (!canApplyAutomatically()) {
+        cancelAutomaticCommands();
+        return;
+    }
+    if (m_scheduler.isWaiting())
+        return;
+    if (recheck) {
+        pendingControlRecheck.set(true);
+        invalidateSystemDisplayRequest();
+    }
+    if (applySystemDisplayPreferencesIfNeeded())
+        return;
+    const bool rewrite = recheck || pendingControlRecheck.get();
+    pendingControlRecheck.set(false);
+
+    for (const ControlKey& key : keysOf(tasks.get())) {
+        const auto* assignment = find(resolution->assignments, key);
+        if (!sameValue(assignment ? &assignment->value : nullptr, find(applying.get(), key)))
+            cancelCommand(key);
+    }
+    // The plan as it stands now; the loop changes the per-key maps, never the plan.
+    const std::map<ControlKey, ResolvedAssignment> assignments = resolution->assignments;
+    for (const auto& [key, assignment] : assignments) {
+        if (mayStartWrite(key, assignment.value, rewrite))
+            scheduleApply(assignment.value, key, isUserHold(assignment.source));
+    }
+    scheduleModes();
+}
+
+void AppModel::applyManualRecoveries()
+{
+    const std::map<ControlKey, SettingValue> recoveries = manualRecoveries.get();
+    for (const auto& recovery : recoveries) {
+        // Named copies: clang 14 lambdas cannot capture structured bindings.
+        const ControlKey& key = recovery.first;
+        const SettingValue& value = recovery.second;
+        if (resolution->assignments.contains(key)) {
+            manualRecoveries.modify([&](auto& map) { map.erase(key); });
+            continue;
+        }
+        const bool connected = std::ranges::any_of(context->displays,
+            [&](const DisplayContext& display) { return display.id == key.target.id(); });
+        if (!connected)
+            continue;
+        if (const auto* capability = find(hardwareSnapshot->capabilities, key);
+            capability && capability->rejection(value, key.setting))
+            continue;
+        resolution.modify([&](ResolvedPlan& plan) {
+            plan.assignments.insert_or_assign(key,
+                ResolvedAssignment{.value = value, .source = ResolutionSource::manualRecovery()});
+        });
+    }
+}
+
+bool AppModel::mayStartWrite(const ControlKey& key, const SettingValue& value, bool rewrite)
+{
+    if (isMode(key.setting) || modeBusy->contains(key.target.id())
+        || ruleEditRestorations->contains(key))
+        return false;
+    if (keyReadTask.get() && builtinBrightnessKey() == key)
+        return false;
+    if (const auto* current = find(applying.get(), key); current && *current == value)
+        return false;
+    if (const auto* failure = find(failed.get(), key); failure && *failure == value)
+        return false;
+    if (rewrite)
+        return true;
+    const auto* seen = find(observed.get(), key);
+    if (seen && seen->approximatelyEquals(value, alreadyThereTolerance)) {
+        manualRecoveries.modify([&](auto& map) { map.erase(key); });
+        return false;
+    }
+    // A display that settles a little off the request is not rewritten while it still shows what
+    // it showed after the last confirmed write of this value.
+    const auto* confirmed = find(confirmedApplications.get(), key);
+    return !(seen && confirmed && confirmed->requested == value
+        && confirmed->observed.approximatelyEquals(*seen, alreadyThereTolerance));
+}
+
+void AppModel::cancelAutomaticCommands()
+{
+    const Date now = m_executor.wallNow();
+    for (const ControlKey& key : keysOf(tasks.get())) {
+        const auto* hold = find(holds.get(), key);
+        if (!hold || !hold->isActive(now))
+            cancelCommand(key);
+    }
+    cancelModeCommands(false);
+}
+
+} // namespace quorvane

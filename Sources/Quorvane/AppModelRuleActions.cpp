@@ -1,0 +1,207 @@
+// Copying, switching, moving, deleting and saving rules, and saving the Default settings.
+#include "Quorvane/AppModel.h"
+
+#include "Foundation/Error.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+
+namespace quorvane {
+namespace {
+
+bool acceptsChanges(const AppModel& model)
+{
+    return model.isLoaded.get() && !model.settingsError.get();
+}
+
+bool acceptsDisplayChanges(const AppModel& model)
+{
+    return acceptsChanges(model) && !model.preview.get();
+}
+
+/// The first profile with the id; null when there is none.
+Profile* profileWithID(Configuration& configuration, const UUID& profileID)
+{
+    const auto found = std::ranges::find(configuration.profiles, profileID, &Profile::id);
+    return found == configuration.profiles.end() ? nullptr : &*found;
+}
+
+/// The first profile holding a rule with the id; null when none does.
+const Profile* profileHoldingRule(const Configuration& configuration, const UUID& ruleID)
+{
+    const auto found = std::ranges::find_if(configuration.profiles, [&](const Profile& profile) {
+        return std::ranges::find(profile.rules, ruleID, &Rule::id) != profile.rules.end();
+    });
+    return found == configuration.profiles.end() ? nullptr : &*found;
+}
+
+/// Checks a changed document; the refusal goes to actionError.
+bool isValidChange(AppModel& model, const Configuration& candidate)
+{
+    try {
+        candidate.validate();
+        return true;
+    } catch (const Error& error) {
+        model.actionError.set(std::string(error.what()));
+        return false;
+    }
+}
+
+/// Stores `rule` in the profile: in place of the first rule with its id, keeping that rule's
+/// enabled flag (only the switch in the list changes it), else appended.
+void storeRule(Profile& profile, const Rule& rule)
+{
+    const auto stored = std::ranges::find(profile.rules, rule.id, &Rule::id);
+    if (stored == profile.rules.end()) {
+        profile.rules.push_back(rule);
+        return;
+    }
+    const bool isEnabled = stored->isEnabled;
+    *stored = rule;
+    stored->isEnabled = isEnabled;
+}
+
+} // namespace
+
+bool AppModel::copyRule(UUID ruleID, UUID targetProfileID)
+{
+    if (!acceptsDisplayChanges(*this) || targetProfileID == configuration->defaultProfileID)
+        return false;
+    Configuration document = configuration.get();
+    const Profile* target = profileWithID(document, targetProfileID);
+    const Profile* source = profileHoldingRule(document, ruleID);
+    if (!target || !source || source->id == targetProfileID)
+        return false;
+    Rule copy = *std::ranges::find(source->rules, ruleID, &Rule::id);
+    copy.id = UUID::random();
+
+    // An older copy's confirmation must not appear once this one has started.
+    if (const std::optional<TaskHandle>& confirmation = ruleCopyConfirmationTask.get())
+        confirmation->cancel();
+    ruleCopyFeedback.set(std::nullopt);
+    const std::weak_ptr<AppModel> weakModel = weak_from_this();
+    requestRuleSave(copy, targetProfileID, false, [weakModel, copy, targetProfileID] {
+        if (const auto model = weakModel.lock())
+            model->confirmRuleCopy(copy, targetProfileID);
+    });
+    return true;
+}
+
+void AppModel::toggleRule(UUID ruleID, UUID profileID)
+{
+    if (!acceptsChanges(*this) || profileID == configuration->defaultProfileID)
+        return;
+    Configuration document = configuration.get();
+    Profile* profile = profileWithID(document, profileID);
+    if (!profile)
+        return;
+    const auto rule = std::ranges::find(profile->rules, ruleID, &Rule::id);
+    if (rule == profile->rules.end())
+        return;
+    rule->isEnabled = !rule->isEnabled;
+    configuration.set(std::move(document));
+    persist();
+    resolveAndApply(false);
+}
+
+void AppModel::moveRule(UUID ruleID, UUID profileID, std::int64_t offset)
+{
+    if (!acceptsChanges(*this) || profileID == configuration->defaultProfileID)
+        return;
+    Configuration document = configuration.get();
+    Profile* profile = profileWithID(document, profileID);
+    if (!profile)
+        return;
+    std::vector<Rule>& rules = profile->rules;
+    const auto rule = std::ranges::find(rules, ruleID, &Rule::id);
+    if (rule == rules.end())
+        return;
+    const auto index = static_cast<std::int64_t>(std::distance(rules.begin(), rule));
+    const auto count = static_cast<std::int64_t>(rules.size());
+    // Compared before adding: index + offset would overflow for an offset near either limit.
+    if (offset < -index || offset >= count - index)
+        return;
+    std::swap(*rule, rules[static_cast<std::size_t>(index + offset)]);
+    configuration.set(std::move(document));
+    persist();
+    resolveAndApply(false);
+}
+
+void AppModel::moveRule(UUID ruleID, UUID beforeID, UUID profileID)
+{
+    if (!acceptsChanges(*this) || profileID == configuration->defaultProfileID
+        || ruleID == beforeID)
+        return;
+    Configuration document = configuration.get();
+    Profile* profile = profileWithID(document, profileID);
+    if (!profile)
+        return;
+    std::vector<Rule>& rules = profile->rules;
+    const auto rule = std::ranges::find(rules, ruleID, &Rule::id);
+    if (rule == rules.end())
+        return;
+    Rule moved = std::move(*rule);
+    rules.erase(rule);
+    // Without the before rule, the moved rule goes last.
+    const auto before = std::ranges::find(rules, beforeID, &Rule::id);
+    rules.insert(before, std::move(moved));
+    configuration.set(std::move(document));
+    persist();
+    resolveAndApply(false);
+}
+
+void AppModel::deleteRule(UUID ruleID, UUID profileID)
+{
+    if (!acceptsChanges(*this) || profileID == configuration->defaultProfileID)
+        return;
+    Configuration document = configuration.get();
+    Profile* profile = profileWithID(document, profileID);
+    if (!profile)
+        return;
+    std::erase_if(profile->rules, [&](const Rule& rule) { return rule.id == ruleID; });
+    configuration.set(std::move(document));
+    if (selectedRuleID.get() == ruleID)
+        selectedRuleID.set(std::nullopt);
+    persist();
+    resolveAndApply(false);
+}
+
+bool AppModel::saveRule(Rule rule, UUID profileID, bool selectSavedRule)
+{
+    if (!acceptsDisplayChanges(*this) || profileID == configuration->defaultProfileID)
+        return false;
+    Configuration document = configuration.get();
+    Profile* profile = profileWithID(document, profileID);
+    if (!profile)
+        return false;
+    storeRule(*profile, rule);
+    if (!isValidChange(*this, document))
+        return false;
+    configuration.set(std::move(document));
+    // The saved rule now decides what the preview showed, so nothing is restored.
+    if (liveRuleEdit.get() && liveRuleEdit.get()->ruleID == rule.id
+        && liveRuleEdit.get()->profileID == profileID)
+        endRuleEditing(true);
+    if (selectSavedRule)
+        selectedRuleID.set(rule.id);
+    persist();
+    resolveAndApply(false);
+    return true;
+}
+
+bool AppModel::saveDefaultSettings(const DefaultSettingsDraft& draft)
+{
+    if (!acceptsDisplayChanges(*this))
+        return false;
+    Configuration document = configuration.get();
+    document.setDefaultSettings(draft.merged(document.defaultSettings()));
+    if (!isValidChange(*this, document))
+        return false;
+    configuration.set(std::move(document));
+    persist();
+    resolveAndApply(false);
+    return true;
+}
+
+} // namespace quorvane

@@ -1,0 +1,165 @@
+#include "Quorvane/Views/QuorvaneApplication.h"
+
+#include "Concurrency/Executor.h"
+#include "Quorvane/AppModel.h"
+#include "Quorvane/Views/MainWindow.h"
+#include "Quorvane/Views/MenuBarExtra.h"
+#include "Quorvane/Views/QtApplicationShell.h"
+#include "Quorvane/Views/QtExecutor.h"
+#include "Quorvane/Views/TerminationHandler.h"
+#include "SimulatedMac/SimulatedApplication.h"
+#include "SimulatedMac/SimulatedApplicationCatalog.h"
+#include "SimulatedMac/SimulatedMac.h"
+#include "SimulatedMac/WorldFile.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QObject>
+#include <QSocketNotifier>
+#if QT_CONFIG(sessionmanager)
+#include <QSessionManager>
+#endif
+
+#include <array>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace quorvane {
+
+namespace {
+
+constexpr std::array terminationSignals{SIGTERM, SIGINT, SIGHUP};
+
+// Written by the signal handler, read on the main thread: the only async-signal-safe hand-over.
+int s_signalPipe[2] = {-1, -1};
+
+extern "C" void forwardSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(s_signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+/// Turns every way the system asks the application to end into a request to the handler: the
+/// application's Quit event (which Qt sends for the session's end and for quit()), the session
+/// manager's request to save, and the termination signals.
+class TerminationRequests final : public QObject {
+public:
+    explicit TerminationRequests(TerminationHandler& handler)
+        : m_handler(handler)
+    {
+        qApp->installEventFilter(this);
+#if QT_CONFIG(sessionmanager)
+        connect(qApp, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager&) { m_handler.requestTermination(); });
+#endif
+        if (::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return; // without the pipe the signals keep their default: the process ends
+        m_signals = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, this);
+        connect(m_signals, &QSocketNotifier::activated, this, [this] { drainSignals(); });
+        for (const int signal : terminationSignals)
+            std::signal(signal, forwardSignal);
+    }
+
+    ~TerminationRequests() override
+    {
+        qApp->removeEventFilter(this);
+        if (!m_signals)
+            return;
+        for (const int signal : terminationSignals)
+            std::signal(signal, SIG_DFL);
+        ::close(s_signalPipe[0]);
+        ::close(s_signalPipe[1]);
+        s_signalPipe[0] = s_signalPipe[1] = -1;
+    }
+
+    // Qt's default answer to Quit would close every window and end the loop at once; the
+    // handler ends it itself once the model's quit is prepared.
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != qApp || event->type() != QEvent::Quit)
+            return false;
+        m_handler.requestTermination();
+        return true;
+    }
+
+private:
+    void drainSignals()
+    {
+        char bytes[16];
+        while (::read(s_signalPipe[0], bytes, sizeof bytes) > 0) { }
+        m_handler.requestTermination();
+    }
+
+    TerminationHandler& m_handler;
+    QSocketNotifier* m_signals = nullptr;
+};
+
+QuorvaneApplication::QuorvaneApplication(Launch launch)
+    : m_executor(std::make_unique<QtExecutor>())
+    , m_mac(std::make_unique<SimulatedMac>(*m_executor))
+    , m_launch(std::make_unique<SimulatedLaunchEnvironment>())
+    , m_loginItems(std::make_unique<SimulatedLoginItems>())
+    , m_applicationCatalog(std::make_unique<SimulatedApplicationCatalog>())
+    , m_openPanel(std::make_unique<SimulatedOpenPanel>())
+    , m_termination(std::make_unique<TerminationHandler>([] { QCoreApplication::exit(0); }))
+    , m_shell(std::make_unique<QtApplicationShell>(*m_termination))
+{
+    worldFromEnvironment(*m_mac);
+    m_launch->commandLine = std::move(launch.arguments);
+    m_launch->applicationSupportFolder = std::move(launch.configurationFolder);
+    m_launch->temporaryFolder = std::filesystem::temp_directory_path();
+
+    m_model = AppModel::create(AppEnvironment{.executor = *m_executor,
+                                   .platform = m_mac->platform(),
+                                   .launch = *m_launch,
+                                   .loginItems = *m_loginItems,
+                                   .shell = *m_shell,
+                                   .applicationCatalog = *m_applicationCatalog,
+                                   .openPanel = *m_openPanel},
+        AppModel::Options{.startAutomatically = true});
+    // At once, not when a window appears: a quit or log-out before that must still restore the
+    // displays and wait for the last save.
+    m_termination->setModel(m_model);
+    m_requests = std::make_unique<TerminationRequests>(*m_termination);
+
+    m_mainWindow = std::make_unique<MainWindow>(*m_model, *m_shell);
+    m_menuBarExtra = std::make_unique<MenuBarExtra>(*m_model);
+    m_mainWindow->show();
+}
+
+// The views let go of the model before it goes, and the model's tasks die with the executor
+// while the simulated Mac and the shell they use are still there.
+QuorvaneApplication::~QuorvaneApplication()
+{
+    m_menuBarExtra.reset();
+    m_mainWindow.reset();
+    m_requests.reset();
+    m_model.reset();
+    m_executor.reset();
+}
+
+ApplicationShell& QuorvaneApplication::shell() const { return *m_shell; }
+
+std::optional<std::string> missingDisplayMessage(const EnvironmentLookup& variable)
+{
+    if (variable("DISPLAY") || variable("WAYLAND_DISPLAY") || variable("QT_QPA_PLATFORM"))
+        return std::nullopt;
+    return "Quorvane needs a graphical display, and neither DISPLAY nor WAYLAND_DISPLAY is set; "
+           "to run it without one, use Xvfb: xvfb-run -a build/dev/Sources/Quorvane/Views/quorvane "
+           "--ui-demo";
+}
+
+std::optional<std::string> processVariable(std::string_view name)
+{
+    const char* value = std::getenv(std::string(name).c_str());
+    if (!value || *value == '\0')
+        return std::nullopt;
+    return std::string(value);
+}
+
+} // namespace quorvane

@@ -1,0 +1,81 @@
+// QuorvaneApplication.h: the application object: the one model on the simulated Mac, its
+// windows, and the requests to end it.
+#pragma once
+
+#include "Quorvane/LaunchOptions.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+class AppModel;
+class ApplicationShell;
+class MainWindow;
+class MenuBarExtra;
+class QtApplicationShell;
+class QtExecutor;
+class SimulatedApplicationCatalog;
+class SimulatedLaunchEnvironment;
+class SimulatedLoginItems;
+class SimulatedMac;
+class SimulatedOpenPanel;
+class TerminationHandler;
+class TerminationRequests;
+
+/// Owns the model for the life of the process. Outside demo mode the platform layer runs on a
+/// simulated Mac: the world file named by QUORVANE_SIMULATED_MAC, else a built-in display and one
+/// external monitor. Every request to end (Quit, the session, SIGTERM, SIGINT, SIGHUP) goes
+/// through the model's orderly quit; the event loop ends once it is prepared.
+///
+/// Build it on the main thread inside a running QApplication that does not quit when its last
+/// window closes.
+class QuorvaneApplication final {
+public:
+    struct Launch {
+        /// The command line, the program's own path first.
+        std::vector<std::string> arguments;
+        /// The folder that holds the "Quorvane" settings folder.
+        std::filesystem::path configurationFolder;
+    };
+
+    /// Starts the model and shows the main window and the menu-bar extra. Throws WorldFileError
+    /// when the world file cannot be used.
+    explicit QuorvaneApplication(Launch launch);
+    ~QuorvaneApplication();
+
+    // The model and the windows refer to the members by address.
+    QuorvaneApplication(const QuorvaneApplication&) = delete;
+    QuorvaneApplication& operator=(const QuorvaneApplication&) = delete;
+
+    [[nodiscard]] AppModel& model() const { return *m_model; }
+    [[nodiscard]] MainWindow& mainWindow() const { return *m_mainWindow; }
+    [[nodiscard]] MenuBarExtra& menuBarExtra() const { return *m_menuBarExtra; }
+    [[nodiscard]] ApplicationShell& shell() const;
+
+private:
+    std::unique_ptr<QtExecutor> m_executor;
+    std::unique_ptr<SimulatedMac> m_mac;
+    std::unique_ptr<SimulatedLaunchEnvironment> m_launch;
+    std::unique_ptr<SimulatedLoginItems> m_loginItems;
+    std::unique_ptr<SimulatedApplicationCatalog> m_applicationCatalog;
+    std::unique_ptr<SimulatedOpenPanel> m_openPanel;
+    std::unique_ptr<TerminationHandler> m_termination;
+    std::unique_ptr<QtApplicationShell> m_shell;
+    std::shared_ptr<AppModel> m_model;
+    std::unique_ptr<TerminationRequests> m_requests;
+    std::unique_ptr<MainWindow> m_mainWindow;
+    std::unique_ptr<MenuBarExtra> m_menuBarExtra;
+};
+
+/// Why no window can open, in one line with how to run under Xvfb: neither DISPLAY nor
+/// WAYLAND_DISPLAY names a display and QT_QPA_PLATFORM chooses no platform. Absent otherwise.
+[[nodiscard]] std::optional<std::string> missingDisplayMessage(const EnvironmentLookup& variable);
+
+/// The process's environment variables; an empty value counts as not set.
+[[nodiscard]] std::optional<std::string> processVariable(std::string_view name);
+
+} // namespace quorvane

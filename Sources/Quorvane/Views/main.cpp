@@ -1,0 +1,49 @@
+// main.cpp: the entry point: a Qt application that lives on in the menu bar with no window open.
+#include "Foundation/Error.h"
+#include "Quorvane/LaunchOptions.h"
+#include "Quorvane/Views/QuorvaneApplication.h"
+
+#include <QApplication>
+#include <QStringList>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace quorvane;
+
+namespace {
+
+void printLine(const std::string& text) { std::fputs((text + "\n").c_str(), stderr); }
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Qt would abort with a long message of its own; say what is missing and how to run anyway.
+    if (const std::optional<std::string> message = missingDisplayMessage(processVariable)) {
+        printLine(*message);
+        return 1;
+    }
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quorvane"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    std::vector<std::string> arguments;
+    for (const QString& argument : QCoreApplication::arguments())
+        arguments.push_back(argument.toStdString());
+    const std::optional<std::filesystem::path> folder = userConfigurationFolder(processVariable);
+    if (!folder && !launchesDemo(arguments, std::nullopt)) {
+        printLine("Quorvane cannot tell where to keep its settings: set HOME or XDG_CONFIG_HOME.");
+        return 1;
+    }
+
+    try {
+        QuorvaneApplication quorvane(QuorvaneApplication::Launch{.arguments = std::move(arguments),
+            .configurationFolder = folder.value_or(std::filesystem::temp_directory_path())});
+        return QApplication::exec();
+    } catch (const Error& error) {
+        printLine(error.what());
+        return 1;
+    }
+}

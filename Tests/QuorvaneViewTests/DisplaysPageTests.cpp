@@ -1,0 +1,165 @@
+#include "Quorvane/Views/DisplaysPage.h"
+
+#include "QuorvaneViewTests/ViewTestSupport.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+#include <cmath>
+
+namespace quorvane {
+namespace {
+
+ControlKey keyOf(const std::string& displayID, SettingKey setting)
+{
+    return {.target = ControlTarget::display(displayID), .setting = setting};
+}
+
+template <typename Widget>
+Widget& part(const DisplaysPage& page, const ControlKey& key, const char* name)
+{
+    QWidget* const row = page.rowOf(key);
+    if (!row)
+        throw std::runtime_error("no row for " + key.target.id());
+    auto* const widget = row->findChild<Widget*>(QString::fromLatin1(name));
+    if (!widget)
+        throw std::runtime_error(std::string("no ") + name);
+    return *widget;
+}
+
+/// Every available brightness or contrast control of the demo's displays.
+std::vector<ControlKey> slidingKeys(const AppModel& model)
+{
+    std::vector<ControlKey> keys;
+    for (const DisplayDevice& display : *model.displays)
+        for (const SettingKey setting : {SettingKey::brightness, SettingKey::contrast}) {
+            const ControlKey key = keyOf(display.id, setting);
+            const auto capability = model.hardwareSnapshot->capabilities.find(key);
+            if (capability != model.hardwareSnapshot->capabilities.end()
+                && capability->second.available)
+                keys.push_back(key);
+        }
+    return keys;
+}
+
+class DisplaysPageTest : public ::testing::Test {
+protected:
+    DisplaysPageTest() { page.show(); }
+
+    DemoWorld demo;
+    AppModel& model = *demo.model;
+    DisplaysPage page{model};
+};
+
+TEST_F(DisplaysPageTest, ShowsOneRowPerAvailableSlidingControlWithTheModelsReadOuts)
+{
+    const std::vector<ControlKey> keys = slidingKeys(model);
+    ASSERT_FALSE(keys.empty()) << "the demo offers no brightness or contrast control";
+    for (const ControlKey& key : keys) {
+        SCOPED_TRACE(key.target.id() + " " + std::string(rawValue(key.setting)));
+        EXPECT_EQ(part<QSlider>(page, key, "slider").value(),
+            static_cast<int>(std::lround(model.value(key) * 100)));
+        EXPECT_EQ(part<QLabel>(page, key, "value").text().toStdString(),
+            SettingValue::percent(model.value(key)).label());
+        EXPECT_EQ(part<QLabel>(page, key, "source").text().toStdString(), model.source(key));
+        EXPECT_FALSE(part<QPushButton>(page, key, "resume").isEnabled());
+    }
+    for (const SettingKey mode :
+        {SettingKey::hdr, SettingKey::refreshRate, SettingKey::temperature})
+        EXPECT_EQ(page.rowOf(keyOf(keys.front().target.id(), mode)), nullptr);
+    saveScreenshot(page, "displays-page");
+}
+
+TEST_F(DisplaysPageTest, SliderMoveHoldsTheControlAndResumeReleasesIt)
+{
+    struct Case {
+        const char* name;
+        Qt::Key key;
+        int step;
+    };
+    const Case cases[] = {
+        {"page up", Qt::Key_PageUp, 10},
+        {"page down", Qt::Key_PageDown, -10},
+        {"single step", Qt::Key_Right, 1},
+    };
+    const ControlKey key = slidingKeys(model).front();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QSlider& slider = part<QSlider>(page, key, "slider");
+        const int before = slider.value();
+        QTest::keyClick(&slider, c.key);
+
+        const int expected = std::clamp(before + c.step, 0, 100);
+        ASSERT_TRUE(model.holds->contains(key));
+        EXPECT_EQ(model.holds->at(key).value, SettingValue::percent(expected / 100.0));
+        EXPECT_EQ(slider.value(), expected);
+        const std::optional<std::string> hold = model.holdLabel(key);
+        ASSERT_TRUE(hold);
+        EXPECT_EQ(part<QLabel>(page, key, "hold").text().toStdString(), *hold);
+        QPushButton& resume = part<QPushButton>(page, key, "resume");
+        EXPECT_TRUE(resume.isEnabled());
+        demo.settle();
+
+        QTest::mouseClick(&resume, Qt::LeftButton);
+        EXPECT_FALSE(model.holds->contains(key));
+        EXPECT_TRUE(part<QLabel>(page, key, "hold").text().isEmpty());
+        EXPECT_FALSE(resume.isEnabled());
+        demo.settle();
+    }
+}
+
+TEST_F(DisplaysPageTest, ResumeAllReleasesEveryHold)
+{
+    const std::vector<ControlKey> keys = slidingKeys(model);
+    for (const ControlKey& key : keys)
+        QTest::keyClick(&part<QSlider>(page, key, "slider"), Qt::Key_PageDown);
+    ASSERT_EQ(model.holds->size(), keys.size());
+
+    QTest::mouseClick(page.findChild<QPushButton*>(QStringLiteral("resumeAll")), Qt::LeftButton);
+    EXPECT_TRUE(model.holds->empty());
+    for (const ControlKey& key : keys)
+        EXPECT_TRUE(part<QLabel>(page, key, "hold").text().isEmpty());
+    demo.settle();
+}
+
+TEST_F(DisplaysPageTest, RefusedAdjustmentPutsTheSliderBack)
+{
+    const ControlKey key = slidingKeys(model).front();
+    QSlider& slider = part<QSlider>(page, key, "slider");
+    const int before = slider.value();
+    model.settingsError.set("The settings file is damaged.");
+
+    QTest::keyClick(&slider, Qt::Key_PageUp);
+    EXPECT_TRUE(model.holds->empty());
+    EXPECT_EQ(slider.value(), before);
+}
+
+TEST_F(DisplaysPageTest, RowsFollowTheDisplaysAndTheirCapabilities)
+{
+    const ControlKey key = slidingKeys(model).front();
+    model.hardwareSnapshot.modify(
+        [&](HardwareSnapshot& snapshot) { snapshot.capabilities[key].available = false; });
+    EXPECT_EQ(page.rowOf(key), nullptr);
+
+    model.hardwareSnapshot.modify(
+        [&](HardwareSnapshot& snapshot) { snapshot.capabilities[key].available = true; });
+    EXPECT_NE(page.rowOf(key), nullptr);
+
+    model.displays.modify([&](std::vector<DisplayDevice>& displays) {
+        std::erase_if(displays, [&](const DisplayDevice& d) { return d.id == key.target.id(); });
+    });
+    EXPECT_EQ(page.rowOf(key), nullptr);
+
+    auto* const note = page.findChild<QLabel*>(QStringLiteral("emptyNote"));
+    ASSERT_NE(note, nullptr);
+    EXPECT_FALSE(note->isVisible());
+    model.displays.set({});
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_TRUE(page.findChildren<QSlider*>().isEmpty());
+}
+
+} // namespace
+} // namespace quorvane

@@ -1,0 +1,99 @@
+#include "Quorvane/Views/MenuView.h"
+
+#include "Quorvane/Views/DisplaysPage.h"
+#include "Quorvane/Views/MenuBarExtra.h"
+#include "QuorvaneViewTests/ViewTestSupport.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+namespace quorvane {
+namespace {
+
+class MenuViewTest : public ::testing::Test {
+protected:
+    MenuViewTest() { view.show(); }
+
+    QCheckBox& automation() const
+    {
+        return *view.findChild<QCheckBox*>(QStringLiteral("automation"));
+    }
+    QPushButton& button(const char* name) const
+    {
+        return *view.findChild<QPushButton*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+    }
+
+    DemoWorld demo;
+    AppModel& model = *demo.model;
+    MenuView view{model};
+};
+
+TEST_F(MenuViewTest, AutomationSwitchFollowsAndDrivesTheModel)
+{
+    ASSERT_TRUE(model.configuration->automationEnabled);
+    EXPECT_TRUE(automation().isChecked());
+    EXPECT_TRUE(automation().isEnabled());
+    const bool expected[] = {false, true, false};
+    for (const bool isOn : expected) {
+        QTest::mouseClick(&automation(), Qt::LeftButton);
+        EXPECT_EQ(model.configuration->automationEnabled, isOn);
+        EXPECT_EQ(automation().isChecked(), isOn);
+        demo.settle();
+    }
+}
+
+TEST_F(MenuViewTest, RefusedAutomationSwitchShowsTheModelsState)
+{
+    model.settingsError.set("The settings file is damaged.");
+    QTest::mouseClick(&automation(), Qt::LeftButton);
+    EXPECT_TRUE(model.configuration->automationEnabled);
+    EXPECT_TRUE(automation().isChecked());
+    EXPECT_EQ(view.findChild<QLabel*>(QStringLiteral("status"))->text().toStdString(),
+        "The settings file is damaged.");
+}
+
+TEST_F(MenuViewTest, ResumeReleasesEveryHold)
+{
+    for (QSlider* slider : view.displaysPage().findChildren<QSlider*>())
+        QTest::keyClick(slider, Qt::Key_PageDown);
+    ASSERT_FALSE(model.holds->empty());
+    QTest::mouseClick(&automation(), Qt::LeftButton); // off: the holds stay
+    ASSERT_FALSE(model.holds->empty());
+
+    QTest::mouseClick(&button("resumeAll"), Qt::LeftButton);
+    EXPECT_TRUE(model.holds->empty());
+    EXPECT_TRUE(model.configuration->automationEnabled);
+    EXPECT_TRUE(automation().isChecked());
+    demo.settle();
+}
+
+TEST_F(MenuViewTest, QuitStartsTheModelsQuitOnce)
+{
+    QTest::mouseClick(&button("quit"), Qt::LeftButton);
+    EXPECT_TRUE(*model.isQuitting);
+    EXPECT_FALSE(button("quit").isEnabled());
+    EXPECT_FALSE(automation().isEnabled());
+    demo.settle();
+    EXPECT_TRUE(*model.terminationPrepared);
+    EXPECT_EQ(demo.world.shell.terminationRequests, 1);
+}
+
+TEST(MenuBarExtraTest, WithoutASystemTrayThePopoverIsAnOrdinaryWindow)
+{
+    DemoWorld demo;
+    MenuBarExtra extra(*demo.model);
+    QWidget& popover = extra.popover();
+    // The offscreen platform has no tray.
+    EXPECT_TRUE(popover.isVisible());
+    EXPECT_TRUE(popover.isWindow());
+    EXPECT_FALSE(popover.windowFlags().testFlag(Qt::Popup));
+    EXPECT_EQ(popover.windowTitle(), QStringLiteral("Quorvane"));
+    EXPECT_FALSE(sunIcon().isNull());
+    saveScreenshot(popover, "popover");
+}
+
+} // namespace
+} // namespace quorvane

@@ -1,0 +1,95 @@
+#include "Quorvane/Views/QuorvaneApplication.h"
+
+#include "MacPlatform/ApplicationShell.h"
+#include "Quorvane/AppModel.h"
+#include "Quorvane/Views/MainWindow.h"
+#include "QuorvaneViewTests/ViewTestSupport.h"
+
+#include <QEvent>
+
+#include <map>
+#include <string>
+
+namespace quorvane {
+namespace {
+
+TEST(QuorvaneApplicationTest, MissingDisplayIsReportedOnlyWhenNothingCanShowAWindow)
+{
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> variables;
+        bool isMissing;
+    };
+    const Case cases[] = {
+        {"nothing set", {}, true},
+        {"X11", {{"DISPLAY", ":0"}}, false},
+        {"Wayland", {{"WAYLAND_DISPLAY", "wayland-0"}}, false},
+        {"chosen platform", {{"QT_QPA_PLATFORM", "offscreen"}}, false},
+        {"unrelated variable", {{"HOME", "/home/user"}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto lookup = [&](std::string_view name) -> std::optional<std::string> {
+            const auto found = c.variables.find(std::string(name));
+            if (found == c.variables.end())
+                return std::nullopt;
+            return found->second;
+        };
+        const std::optional<std::string> message = missingDisplayMessage(lookup);
+        EXPECT_EQ(message.has_value(), c.isMissing);
+        if (message) {
+            EXPECT_EQ(message->find('\n'), std::string::npos);
+            EXPECT_NE(message->find("xvfb-run -a"), std::string::npos);
+        }
+    }
+}
+
+class QuorvaneApplicationRunTest : public ::testing::Test {
+protected:
+    QuorvaneApplicationRunTest() { testApplication(); }
+
+    TemporaryFolder folder;
+    QuorvaneApplication application{
+        {.arguments = {"quorvane", "--ui-demo"}, .configurationFolder = folder.path()}};
+    AppModel& model = application.model();
+};
+
+TEST_F(QuorvaneApplicationRunTest, QuitRequestBeforeAnyWindowWorkIsStillAnOrderlyQuit)
+{
+    // The system's request arrives before the event loop has run anything.
+    QEvent quit(QEvent::Quit);
+    QCoreApplication::sendEvent(qApp, &quit);
+    EXPECT_TRUE(*model.isQuitting);
+    EXPECT_TRUE(application.mainWindow().isVisible()) << "deferred, not carried out at once";
+    EXPECT_TRUE(runEventLoopUntil([&] { return *model.terminationPrepared; }));
+}
+
+TEST_F(QuorvaneApplicationRunTest, ClosingTheMainWindowKeepsTheApplicationAsAnAccessory)
+{
+    ASSERT_TRUE(runEventLoopUntil([&] { return *model.isLoaded; }));
+    MainWindow& window = application.mainWindow();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Quorvane"));
+    EXPECT_EQ(window.size(), QSize(1034, 820));
+    saveScreenshot(window, "main-window");
+
+    struct Step {
+        const char* name;
+        bool show;
+        ActivationPolicy policy;
+    };
+    const Step steps[] = {{"close", false, ActivationPolicy::accessory},
+        {"open again", true, ActivationPolicy::regular},
+        {"close again", false, ActivationPolicy::accessory}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (step.show)
+            window.show();
+        else
+            EXPECT_TRUE(window.close());
+        EXPECT_EQ(model.isQuitting.get(), false);
+        EXPECT_EQ(application.shell().activationPolicy(), step.policy);
+    }
+}
+
+} // namespace
+} // namespace quorvane

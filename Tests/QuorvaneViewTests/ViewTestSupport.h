@@ -1,0 +1,68 @@
+// The view tests' offscreen Qt application, screenshots, and a demo model to show.
+#pragma once
+
+#include "QuorvaneTests/AppModelTestSupport.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QPixmap>
+#include <QString>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+namespace quorvane {
+
+/// One QApplication for the whole test program, on the offscreen platform so that no display is
+/// needed. Kept for the life of the process: Qt wants it to outlive every widget.
+inline QApplication& testApplication()
+{
+    static int argc = 1;
+    static char name[] = "QuorvaneViewTests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* const application = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        auto* created = new QApplication(argc, argv);
+        QApplication::setQuitOnLastWindowClosed(false);
+        return created;
+    }();
+    return *application;
+}
+
+/// Runs the real event loop until `done` holds or `limit` milliseconds have passed; true when it
+/// held. Only for what runs on real time: the Qt executor and the application object.
+inline bool runEventLoopUntil(const std::function<bool()>& done, int limit = 5000)
+{
+    const QDeadlineTimer deadline(limit);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    return done();
+}
+
+/// Writes what `widget` shows to <build>/Tests/QuorvaneViewTests/screenshots/<name>.png.
+inline void saveScreenshot(QWidget& widget, const std::string& name)
+{
+    const QString folder = QStringLiteral(QUORVANE_SCREENSHOT_FOLDER);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QPixmap picture = widget.grab();
+    ASSERT_FALSE(picture.isNull());
+    EXPECT_TRUE(picture.save(folder + "/" + QString::fromStdString(name) + ".png"));
+}
+
+/// A demo model that has finished starting, on virtual time.
+struct DemoWorld {
+    DemoWorld() { testApplication(); }
+
+    ModelWorld world;
+    std::shared_ptr<AppModel> model = world.startedModel({.simulation = true});
+
+    /// Lets the writes and reads in flight finish.
+    void settle() { world.executor.advance(std::chrono::seconds(5)); }
+};
+
+} // namespace quorvane
