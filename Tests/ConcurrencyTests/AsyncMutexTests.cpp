@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quorvane {
@@ -34,24 +35,22 @@ Task<void> useMutex(AsyncMutex& mutex, Journal& journal, std::string name,
 
 TEST(AsyncMutexTest, WaitersGetItInArrivalOrderAndACancelledWaiterNeverLosesIt)
 {
-    struct Case {
-        std::string_view name;
-        std::optional<std::chrono::milliseconds> cancelBAt;
-        Entries entries;
-    };
-    const Case cases[] = {
-        {"nobody cancelled", std::nullopt,
-            {"A locked at 0 ms", "B locked at 100 ms", "C locked at 110 ms", "D locked at 120 ms"}},
-        {"B cancelled while queued", 50ms,
-            {"A locked at 0 ms", "B cancelled at 50 ms", "C locked at 100 ms",
-                "D locked at 110 ms"}},
-        // The unlock has handed B the mutex but B has not resumed yet: B holds it.
-        {"B cancelled after the hand-off", 100ms,
-            {"A locked at 0 ms", "B locked at 100 ms", "B cancelled at 100 ms",
-                "C locked at 100 ms", "D locked at 110 ms"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    // When B is cancelled, if at all, and what happens.
+    const std::tuple<std::string_view, std::optional<std::chrono::milliseconds>, Entries> cases[]
+        = {
+            {"nobody cancelled", std::nullopt,
+                {"A locked at 0 ms", "B locked at 100 ms", "C locked at 110 ms",
+                    "D locked at 120 ms"}},
+            {"B cancelled while queued", 50ms,
+                {"A locked at 0 ms", "B cancelled at 50 ms", "C locked at 100 ms",
+                    "D locked at 110 ms"}},
+            // The unlock has handed B the mutex but B has not resumed yet: B holds it.
+            {"B cancelled after the hand-off", 100ms,
+                {"A locked at 0 ms", "B locked at 100 ms", "B cancelled at 100 ms",
+                    "C locked at 100 ms", "D locked at 110 ms"}},
+        };
+    for (const auto& [name, cancelBAt, entries] : cases) {
+        SCOPED_TRACE(name);
         ManualExecutor executor;
         Journal journal(executor);
         AsyncMutex mutex;
@@ -59,13 +58,13 @@ TEST(AsyncMutexTest, WaitersGetItInArrivalOrderAndACancelledWaiterNeverLosesIt)
         const TaskHandle b = spawn(useMutex(mutex, journal, "B", 10ms, 10ms));
         spawn(useMutex(mutex, journal, "C", 20ms, 10ms));
         executor.runUntilIdle();
-        if (c.cancelBAt)
-            executor.postAt(executor.now() + *c.cancelBAt, [&] { b.cancel(); });
+        if (cancelBAt)
+            executor.postAt(executor.now() + *cancelBAt, [&b] { b.cancel(); });
         executor.advance(1ms);
         // D's timer queues behind A's, so D asks after A's unlock, before the next holder resumes.
         spawn(useMutex(mutex, journal, "D", 99ms, 10ms));
         executor.advance(1h);
-        EXPECT_EQ(journal.entries, c.entries);
+        EXPECT_EQ(journal.entries, entries);
         EXPECT_FALSE(mutex.isLocked());
     }
 }
@@ -74,18 +73,14 @@ TEST(AsyncMutexTest, CancelledWaitersLeaveTheQueueWhereverTheyStand)
 {
     // A holds it until 100 ms; B, C and D queue at 10, 20 and 30 ms; the cancellations come at
     // 50 ms, and E queues at 60 ms behind whoever is left.
-    struct Case {
-        std::vector<std::string> cancelled;
-        Entries locked;
-    };
-    const Case cases[] = {
+    const std::pair<Entries, Entries> cases[] = {
         {{"C"}, {"A", "B", "D", "E"}},
         {{"D"}, {"A", "B", "C", "E"}},
         {{"B", "D"}, {"A", "C", "E"}},
         {{"D", "C", "B"}, {"A", "E"}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.cancelled));
+    for (const auto& [cancelled, expected] : cases) {
+        SCOPED_TRACE(testing::PrintToString(cancelled));
         ManualExecutor executor;
         Journal journal(executor);
         AsyncMutex mutex;
@@ -97,7 +92,7 @@ TEST(AsyncMutexTest, CancelledWaitersLeaveTheQueueWhereverTheyStand)
         }
         spawn(useMutex(mutex, journal, "E", 60ms, 100ms));
         executor.advance(50ms);
-        for (const std::string& name : c.cancelled)
+        for (const std::string& name : cancelled)
             tasks.at(name).cancel();
         executor.advance(1h);
         Entries locked;
@@ -105,7 +100,7 @@ TEST(AsyncMutexTest, CancelledWaitersLeaveTheQueueWhereverTheyStand)
             if (entry.find(" locked at ") != std::string::npos)
                 locked.push_back(entry.substr(0, 1));
         }
-        EXPECT_EQ(locked, c.locked);
+        EXPECT_EQ(locked, expected);
         EXPECT_FALSE(mutex.isLocked());
     }
 }
@@ -146,6 +141,7 @@ TEST(AsyncMutexTest, AssigningALockLetsGoOfTheMutexItHeld)
     EXPECT_FALSE(second.isLocked());
 }
 
+// A task cancelled before it starts still starts, and stops at its first check.
 TEST(AsyncMutexTest, ATaskCancelledBeforeItAsksDoesNotTakeAFreeMutex)
 {
     ManualExecutor executor;
@@ -155,6 +151,7 @@ TEST(AsyncMutexTest, ATaskCancelledBeforeItAsksDoesNotTakeAFreeMutex)
     spawn(useMutex(mutex, journal, "B", 0ms, 10ms));
     executor.runUntilIdle();
     EXPECT_EQ(journal.entries, (Entries{"A cancelled at 0 ms", "B locked at 0 ms"}));
+    EXPECT_FALSE(isCancelled()) << "code outside tasks is never cancelled";
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,24 +23,20 @@ using TimePoint = ContinuousClock::time_point;
 
 TEST(ExecutorTest, AnErrorOtherThanCancellationEndingASpawnedTaskIsReportedWhenItEnds)
 {
-    struct Case {
-        Ending ending;
-        Entries reported;
-    };
-    const Case cases[] = {
+    const std::pair<Ending, Entries> cases[] = {
         {Ending::value, {}},
         {Ending::cancellation, {}},
         {Ending::error, {"No answer."}},
         {Ending::foreignThrow, {"an exception that is not a std::exception"}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.ending));
+    for (const auto& [ending, reported] : cases) {
+        SCOPED_TRACE(static_cast<int>(ending));
         ManualExecutor executor;
-        spawn(endAfter(c.ending, 10ms));
+        spawn(endAfter(ending, 10ms));
         executor.advance(9ms);
         EXPECT_TRUE(executor.takeEscapedErrors().empty());
         executor.advance(1ms);
-        EXPECT_EQ(executor.takeEscapedErrors(), c.reported);
+        EXPECT_EQ(executor.takeEscapedErrors(), reported);
     }
 }
 
@@ -94,8 +89,8 @@ TEST(ExecutorTest, AnEventLoopIsWokenForTheEarliestWorkAndRunsOnePieceAtATime)
     EXPECT_TRUE(executor.runNextDue());
     EXPECT_TRUE(executor.runNextDue());
     EXPECT_EQ(ran, (Entries{"now", "at 20", "at 50"}));
-    EXPECT_EQ(wakeups,
-        (std::vector<TimePoint>{start + 20ms, start + 20ms, start + 50ms, start + 80ms}));
+    EXPECT_EQ(
+        wakeups, (std::vector<TimePoint>{start + 20ms, start + 20ms, start + 50ms, start + 80ms}));
     executor.loop().time = start + 90ms;
     EXPECT_TRUE(executor.runNextDue());
     EXPECT_FALSE(executor.runNextDue());
@@ -123,31 +118,6 @@ TEST(ExecutorTest, ATaskMayDestroyItsOwnExecutorAndItsFrameGoesOnceItSuspends)
     EXPECT_TRUE(destroyer.isFinished());
     other.runUntilIdle();
     EXPECT_EQ(journal.entries, (Entries{"went on at 0 ms", "the waiter resumed at 0 ms"}));
-}
-
-Task<void> keep(std::shared_ptr<int>) { co_return; }
-
-/// Spawns a task when its frame is destroyed, as a destructor that starts a clean-up might.
-struct SpawnsWhenDestroyed {
-    std::shared_ptr<int> token;
-    ~SpawnsWhenDestroyed() { spawn(keep(token)); }
-};
-
-Task<void> sleepThenSpawnWhenDestroyed(std::shared_ptr<int> token)
-{
-    const SpawnsWhenDestroyed guard{std::move(token)};
-    co_await sleep(1h);
-}
-
-TEST(ExecutorTest, ATaskSpawnedWhileTheExecutorIsDestroyedIsFreedWithoutRunning)
-{
-    const auto token = std::make_shared<int>(0);
-    {
-        ManualExecutor executor;
-        spawn(sleepThenSpawnWhenDestroyed(token));
-        executor.runUntilIdle();
-    }
-    EXPECT_EQ(token.use_count(), 1);
 }
 
 TEST(ExecutorTest, TheApplicationsHostWritesAnEscapedErrorToStandardError)

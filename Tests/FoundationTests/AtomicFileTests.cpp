@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace quorvane;
@@ -72,26 +73,29 @@ private:
 
 } // namespace
 
-TEST_F(AtomicFileTest, ReplacesTheWholeFileWithTheModeOfANewOne)
+TEST_F(AtomicFileTest, ReplacesTheWholeFileWithTheModeOfANewOneEvenWithStandardInputClosed)
 {
-    struct Case {
-        mode_t umask;
-        mode_t permissions;
-        std::string bytes;
-    };
-    const Case cases[] = {
+    // The umask, the permissions it leaves to a new file, and what is written.
+    const std::tuple<mode_t, mode_t, std::string> cases[] = {
         {022, 0644, std::string(1'000'000, 'x')},
         {077, 0600, std::string("{\0}", 3)},
         {002, 0664, ""},
         {0, 0666, "{}"},
     };
+    // A program started with standard input closed gets descriptor 0 for the next file it opens.
+    const int standardInput = ::dup(STDIN_FILENO);
+    ::close(STDIN_FILENO);
+    const ScopeExit restore{[standardInput] {
+        ::dup2(standardInput, STDIN_FILENO);
+        ::close(standardInput);
+    }};
     const fs::path target = pathOf("settings.json");
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.umask);
-        const ScopeExit restoreUmask{[previous = ::umask(c.umask)] { ::umask(previous); }};
-        writeFileAtomically(target, c.bytes);
-        EXPECT_EQ(readFile(target), c.bytes);
-        EXPECT_EQ(fs::status(target).permissions(), static_cast<fs::perms>(c.permissions));
+    for (const auto& [umask, permissions, bytes] : cases) {
+        SCOPED_TRACE(umask);
+        const ScopeExit restoreUmask{[previous = ::umask(umask)] { ::umask(previous); }};
+        writeFileAtomically(target, bytes);
+        EXPECT_EQ(readFile(target), bytes);
+        EXPECT_EQ(fs::status(target).permissions(), static_cast<fs::perms>(permissions));
         EXPECT_EQ(entryCount(), 1);
     }
 }
@@ -124,20 +128,6 @@ TEST_F(AtomicFileTest, FailureKeepsTheOldFileAndLeavesNoTemporaryOne)
         EXPECT_TRUE(fs::is_directory(pathOf("folder") / "kept"));
         EXPECT_EQ(entryCount(), 2);
     }
-}
-
-TEST_F(AtomicFileTest, WorksWhenStandardInputIsClosed)
-{
-    // A program started with standard input closed gets descriptor 0 for the next file it opens.
-    const int standardInput = ::dup(STDIN_FILENO);
-    ::close(STDIN_FILENO);
-    const ScopeExit restore{[standardInput] {
-        ::dup2(standardInput, STDIN_FILENO);
-        ::close(standardInput);
-    }};
-    writeFileAtomically(pathOf("settings.json"), "{}");
-    EXPECT_EQ(readFile(pathOf("settings.json")), "{}");
-    EXPECT_EQ(entryCount(), 1);
 }
 
 TEST_F(AtomicFileTest, RemovesOnlyTheTemporaryFilesOfWritesToTheSameFile)

@@ -59,11 +59,15 @@ TEST(JSONTest, ReadsEachKindStrictly)
     });
 }
 
+// The coding path of a decoding error is found only when the error is made, by looking for the
+// failing value in its document: it must name that very value, not an equal one elsewhere.
 TEST(JSONTest, ReadsObjectsArraysAndMapsAndNamesTheCodingPathOfAFault)
 {
     const Reader sample = reading(decodeSample);
     const Reader alternatingMap = reading(alternatingMapOf(decodeInteger, decodeBool));
     const Reader set = reading(setOf(decodeString));
+    const Reader strings = reading(arrayOf(decodeString));
+    const Reader nestedStrings = reading(mapOf(mapOf(arrayOf(decodeString))));
     expectOutcomes({
         {sample,
             R"({"name": "A", "brightness": 0.5, "unknown": 1,)"
@@ -90,7 +94,22 @@ TEST(JSONTest, ReadsObjectsArraysAndMapsAndNamesTheCodingPathOfAFault)
             "number of elements."},
         {alternatingMap, "[1, 1]", "typeMismatch: [1]: Expected a Bool but found an integer."},
         {set, R"(["B", "A", "B"])", R"(["A","B"])"}, // repeats collapse
+        // The path names the failing value itself, not an equal one before it; empty keys add
+        // nothing, not even a separator, while the path is still empty.
+        {reading([](const JSONValue& value) { return decodeString(value.elements().at(1)); }),
+            "[1, 1]", "typeMismatch: [1]: Expected a string but found an integer."},
+        {strings, R"(["a", "b", null])", "valueNotFound: [2]: Expected a string but found null."},
+        {reading(arrayOf(mapOf(decodeInteger))), R"([{"x": 1}, {"x": 1, "y": true}])",
+            "typeMismatch: [1].y: Expected an integer but found a Bool."},
+        {nestedStrings, R"({"": {"": [true]}})",
+            "typeMismatch: [0]: Expected a string but found a Bool."},
+        {nestedStrings, R"({"a": {"": [true]}})",
+            "typeMismatch: a.[0]: Expected a string but found a Bool."},
     });
+    // A value made the top of its own decoding counts from there.
+    const nlohmann::json document = parseJSON(R"({"outer": {"inner": [0, "x"]}})");
+    EXPECT_THAT([&] { (void)mapOf(arrayOf(decodeInteger))(JSONValue(document.at("outer"))); },
+        ThrowsMessage<JSONDecodingError>("inner[1]: Expected an integer but found a string."));
 }
 
 TEST(JSONTest, TaggedVariantNeedsExactlyOneCaseKey)
@@ -107,16 +126,6 @@ TEST(JSONTest, TaggedVariantNeedsExactlyOneCaseKey)
     });
 }
 
-TEST(JSONTest, WritesSortedKeysAtEveryLevelIndentedByTwoSpaces)
-{
-    const nlohmann::json document = encodeObject({
-        {"\u00E9", encodeBool(true)},
-        {"b", encodeObject({{"a", nlohmann::json::array()}, {"Z", encodeInteger(1)}})},
-    });
-    EXPECT_EQ(serializeJSON(document),
-        "{\n  \"b\": {\n    \"Z\": 1,\n    \"a\": []\n  },\n  \"\u00E9\": true\n}");
-}
-
 TEST(JSONTest, WritesDoublesThatReadBackBitForBit)
 {
     const double max = std::numeric_limits<double>::max();
@@ -129,21 +138,30 @@ TEST(JSONTest, WritesDoublesThatReadBackBitForBit)
     }
 }
 
-TEST(JSONTest, RefusesToWriteWhatJSONCannotHold)
+TEST(JSONTest, RefusesToWriteWhatJSONCannotHoldAndNamesWhere)
 {
-    const auto writing = [](const nlohmann::json& document) {
-        return [document] { (void)serializeJSON(document); };
-    };
     const nlohmann::json nan = encodeDouble(std::numeric_limits<double>::quiet_NaN());
     const nlohmann::json infinity = encodeDouble(std::numeric_limits<double>::infinity());
-    EXPECT_THAT(writing(encodeObject({{"settings", encodeObject({{"brightness", nan}})}})),
-        ThrowsMessage<JSONEncodingError>("settings.brightness: JSON cannot hold the number nan."));
-    EXPECT_THAT(writing(nlohmann::json::array({0.5, infinity})),
-        ThrowsMessage<JSONEncodingError>("[1]: JSON cannot hold the number inf."));
-    EXPECT_THAT(writing(nlohmann::json::array({infinity, 0.5})),
-        ThrowsMessage<JSONEncodingError>("[0]: JSON cannot hold the number inf."));
-    EXPECT_THAT(writing(encodeObject({{"name", encodeString("\xC3")}})),
-        ThrowsMessage<JSONEncodingError>("name: The text is not valid UTF-8."));
+    // Sorted keys at every level, indented by two spaces, text as it is.
+    nlohmann::json badKey = parseJSON(R"({"é": [1.5, {"b": "ok", "Z": []}], "c": {"d": 2}})");
+    EXPECT_EQ(serializeJSON(badKey),
+        "{\n  \"c\": {\n    \"d\": 2\n  },\n  \"é\": [\n    1.5,\n    {\n      \"Z\": [],\n"
+        "      \"b\": \"ok\"\n    }\n  ]\n}");
+    badKey["c"]["\xC3"] = 1;
+    const std::pair<nlohmann::json, std::string> cases[] = {
+        {encodeObject({{"settings", encodeObject({{"brightness", nan}})}}),
+            "settings.brightness: JSON cannot hold the number nan."},
+        {nlohmann::json::array({0.5, infinity}), "[1]: JSON cannot hold the number inf."},
+        {nlohmann::json::array({infinity, 0.5}), "[0]: JSON cannot hold the number inf."},
+        {{{"a", {1.5, {{"b", infinity}}}}}, "a[1].b: JSON cannot hold the number inf."},
+        {encodeObject({{"name", encodeString("\xC3")}}), "name: The text is not valid UTF-8."},
+        {badKey, "c: A key is not valid UTF-8."},
+    };
+    for (const auto& [document, message] : cases) {
+        SCOPED_TRACE(message);
+        EXPECT_THAT([&document = document] { (void)serializeJSON(document); },
+            ThrowsMessage<JSONEncodingError>(message));
+    }
 }
 
 TEST(JSONTest, ParsesOnlyUTF8JSONNestedAtMost512Levels)
@@ -157,11 +175,8 @@ TEST(JSONTest, ParsesOnlyUTF8JSONNestedAtMost512Levels)
     EXPECT_NO_THROW((void)parseJSON(std::string(511, '[') + "{}" + std::string(511, ']')));
     const std::string notJSON = "The data is not valid JSON: ";
     const std::string tooDeep = "The data nests arrays and objects deeper than 512 levels.";
-    struct Case {
-        std::string bytes;
-        std::string message; // the error's text, or how it starts
-    };
-    const Case cases[] = {
+    // The error's text, or how it starts.
+    const std::pair<std::string, std::string> cases[] = {
         {std::string(513, '[') + std::string(513, ']'), tooDeep},
         {std::string(512, '[') + "{}" + std::string(512, ']'), tooDeep},
         {std::string(100'000, '['), tooDeep},
@@ -173,10 +188,10 @@ TEST(JSONTest, ParsesOnlyUTF8JSONNestedAtMost512Levels)
         {"[-1e400]", notJSON + "number overflow parsing '-1e400'."},
         {"{\"a\": \"\xC3\"}", "The data is not valid UTF-8."},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.bytes.substr(0, 16)));
-        EXPECT_THAT([&c] { (void)parseJSON(c.bytes); },
-            ThrowsMessage<JSONDecodingError>(StartsWith(c.message)));
+    for (const auto& [bytes, message] : cases) {
+        SCOPED_TRACE(testing::PrintToString(bytes.substr(0, 16)));
+        EXPECT_THAT([&bytes = bytes] { (void)parseJSON(bytes); },
+            ThrowsMessage<JSONDecodingError>(StartsWith(message)));
     }
 }
 
@@ -188,11 +203,7 @@ TEST(JSONTest, ErrorTextsQuoteAtMost40WholeCharactersOfTheInput)
     const std::string invalid
         = ": syntax error while parsing value - invalid literal; last read: '";
     const std::string a38(38, 'a');
-    struct Case {
-        std::string bytes;
-        std::string message;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {std::string(100'000, '1') + "e999",
             "The data is not valid JSON: number overflow parsing '" + std::string(40, '1')
                 + "\u2026'."},
@@ -203,22 +214,17 @@ TEST(JSONTest, ErrorTextsQuoteAtMost40WholeCharactersOfTheInput)
         {"\u00E9", syntaxError + "1" + invalid + "\u00E9'."},
         {"[1, \U0001F600]", syntaxError + "5" + invalid + "1, \U0001F600'."},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message.substr(0, 80));
-        EXPECT_THAT(
-            [&c] { (void)parseJSON(c.bytes); }, ThrowsMessage<JSONDecodingError>(c.message));
+    for (const auto& [bytes, message] : cases) {
+        SCOPED_TRACE(message.substr(0, 80));
+        EXPECT_THAT([&bytes = bytes] { (void)parseJSON(bytes); },
+            ThrowsMessage<JSONDecodingError>(message));
     }
     // Only the bytes given are read, even where more follow in memory.
     EXPECT_THAT([] { (void)parseJSON(std::string_view("[x\xA9", 2)); },
         ThrowsMessage<JSONDecodingError>(syntaxError + "2" + invalid + "[x'."));
     // Keys in a coding path too; a document built in memory may hold bytes that are not UTF-8.
-    for (const auto& [key, path] :
-        {std::pair{std::string(41, 'k'), std::string(40, 'k') + "\u2026"},
-            std::pair{std::string("\xC3(\xFF"), std::string("\\xC3(\\xFF")}}) {
-        const nlohmann::json document = {{"settings", {{key, 1}}}};
-        EXPECT_THAT(
-            [&] { (void)JSONValue(document).object().required("settings", mapOf(decodeBool)); },
-            ThrowsMessage<JSONDecodingError>(
-                "settings." + path + ": Expected a Bool but found an integer."));
-    }
+    const nlohmann::json document = {{"settings", {{std::string("\xC3(\xFF"), 1}}}};
+    EXPECT_THAT([&] { (void)JSONValue(document).object().required("settings", mapOf(decodeBool)); },
+        ThrowsMessage<JSONDecodingError>(
+            "settings.\\xC3(\\xFF: Expected a Bool but found an integer."));
 }

@@ -9,11 +9,7 @@ using namespace quorvane;
 
 TEST(TextTest, TrimsUnicodeWhiteSpaceAtBothEndsOnly)
 {
-    struct Case {
-        std::string_view text;
-        std::string_view trimmed;
-    };
-    const Case cases[] = {
+    const std::pair<std::string_view, std::string_view> cases[] = {
         {"\t\r\n Work\r\n\t", "Work"},
         {"\v\f\u0085\u1680Work\x0B", "Work"},
         {"\u00A0\u2000Work\u200A\u00A0", "Work"}, // no-break space, the spaces U+2000...U+200A
@@ -24,11 +20,11 @@ TEST(TextTest, TrimsUnicodeWhiteSpaceAtBothEndsOnly)
         {" \u00A0\u3000\r\n", ""},
         {"", ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(trimmed(c.text), c.trimmed);
-        EXPECT_EQ(isBlank(c.text), c.trimmed.empty());
-        EXPECT_TRUE(isValidUTF8(c.text));
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(trimmed(text), expected);
+        EXPECT_EQ(isBlank(text), expected.empty());
+        EXPECT_TRUE(isValidUTF8(text));
     }
     EXPECT_EQ(trimmed(std::string_view("   ", 2)), ""); // only the bytes given are read
 }

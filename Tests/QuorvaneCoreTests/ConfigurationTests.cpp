@@ -1,5 +1,6 @@
 #include "ModelFixtures.h"
 #include "QuorvaneCore/Configuration.h"
+#include "QuorvaneCore/DisplayResolution.h"
 #include "QuorvaneCore/ResolvedPlan.h"
 
 #include <gtest/gtest.h>
@@ -157,6 +158,41 @@ TEST(ConfigurationTest, ValidateReportsTheFirstFailingCheck)
     }
 }
 
+TEST(ConfigurationTest, ValidateReportsTheFirstRuleThatRepeatsAnId)
+{
+    const auto numbered = [](std::uint8_t number) {
+        Rule copy = evening;
+        copy.id = uuidNumber(number);
+        return copy;
+    };
+    Rule foreign = numbered(50);
+    foreign.conditions.space = foreignSpace;
+    struct Case {
+        const char* name;
+        std::vector<std::vector<Rule>> profiles; // after the Default one; an empty one is unnamed
+        const char* message;
+    };
+    const Case cases[] = {
+        {"unique ids in any order", {{numbered(3), numbered(1)}, {numbered(2)}}, ""},
+        {"a repeat after a Space fault", {{numbered(1), foreign, numbered(1)}}, space},
+        {"a repeat before a Space fault", {{numbered(1), numbered(1), foreign}}, rule},
+        {"a repeat in a later profile", {{foreign}, {numbered(1)}, {numbered(1)}}, space},
+        {"a repeat across profiles", {{numbered(1)}, {numbered(2), numbered(1)}}, rule},
+        {"an invalid profile between a rule and its repeat", {{numbered(1)}, {}, {numbered(1)}},
+            profile},
+        {"the first of several repeats counts",
+            {{numbered(2), numbered(1)}, {numbered(1), foreign}, {numbered(2)}}, rule},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Configuration configuration;
+        for (const std::vector<Rule>& rules : c.profiles)
+            configuration.profiles.push_back(
+                {.id = UUID::random(), .name = rules.empty() ? " " : "Work", .rules = rules});
+        EXPECT_EQ(validationMessage(configuration), c.message);
+    }
+}
+
 TEST(ConfigurationTest, ActivateSwitchesOnlyToAKnownProfileAndEndsHolds)
 {
     Configuration configuration = validDocument();
@@ -252,4 +288,21 @@ TEST(ConfigurationTest, CaptureRecordsOnlyDisplayValuesReportedForTheFirstTimeIn
     EXPECT_FALSE(configuration.captureSystemDisplayDefaults({.values = {{trueTone, true}}}));
     EXPECT_FALSE(configuration.captureResolutionDefaults({{"D3", {.resolution = fullHD}}}));
     EXPECT_EQ(configuration, captured) << "an unknown default id captures nothing";
+}
+
+TEST(DisplayResolutionTest, IsValidFromOneTo65536WithNoFewerPixelsThanPoints)
+{
+    EXPECT_TRUE((DisplayResolution{65536, 1, 65536, 1}).isValid());
+    EXPECT_FALSE((DisplayResolution{0, 1080, 1920, 1080}).isValid());
+    EXPECT_FALSE((DisplayResolution{1920, 1080, 1920, 65537}).isValid());
+    EXPECT_FALSE((DisplayResolution{1920, 1080, 3840, 720}).isValid());
+    EXPECT_FALSE((DisplayResolution{1920, 1080, 1280, 2160}).isValid());
+}
+
+TEST(DisplayResolutionTest, LabelsMarkHiDPIOnEitherAxis)
+{
+    EXPECT_EQ((DisplayResolution{1920, 1080, 1920, 1080}).label(), "1920 × 1080");
+    EXPECT_EQ((DisplayResolution{1920, 1080, 1920, 1200}).label(), "1920 × 1080 · HiDPI");
+    EXPECT_EQ((DisplayResolution{1512, 982, 3024, 982}).label(), "1512 × 982 · HiDPI");
+    EXPECT_EQ((DisplayResolution{1512, 982, 3024, 1964}).pixelLabel(), "3024 × 1964 pixels");
 }

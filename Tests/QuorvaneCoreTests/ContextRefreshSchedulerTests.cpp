@@ -98,25 +98,22 @@ TEST(ContextRefreshSchedulerTest,
 
 TEST(ContextRefreshSchedulerTest, TheDefaultSleepWaitsEveryPositiveDelayWithoutOverflowing)
 {
-    struct Case {
-        std::int64_t delayMilliseconds;
-        ContinuousClock::duration before;
-    };
     // 10^13 ms is more nanoseconds than the clock counts: it must wait "forever", not wrap.
-    const Case cases[] = {{0, 0ms}, {1, 1ms}, {10'000'000'000'000, 100'000h}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.delayMilliseconds);
+    const std::pair<std::int64_t, ContinuousClock::duration> cases[]
+        = {{0, 0ms}, {1, 1ms}, {10'000'000'000'000, 100'000h}};
+    for (const auto& [delayMilliseconds, before] : cases) {
+        SCOPED_TRACE(delayMilliseconds);
         ManualExecutor executor;
         Journal journal(executor);
         ContextRefreshScheduler scheduler;
         scheduler.schedule(
-            {}, c.delayMilliseconds, false, [&journal] { return noteAfter(journal, "run", 0ms); });
-        if (c.before > 0ms)
-            executor.advance(c.before - 1ns);
+            {}, delayMilliseconds, false, [&journal] { return noteAfter(journal, "run", 0ms); });
+        if (before > 0ms)
+            executor.advance(before - 1ns);
         executor.runUntilIdle();
-        EXPECT_EQ(journal.entries.empty(), c.before > 0ms);
+        EXPECT_EQ(journal.entries.empty(), before > 0ms);
         executor.advance(1ns);
-        EXPECT_EQ(journal.entries.size(), c.delayMilliseconds < 1'000'000 ? 1u : 0u);
+        EXPECT_EQ(journal.entries.size(), delayMilliseconds < 1'000'000 ? 1u : 0u);
     }
 }
 

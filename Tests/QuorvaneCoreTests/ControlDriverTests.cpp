@@ -18,6 +18,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quorvane {
@@ -265,28 +266,23 @@ TYPED_TEST(DriverTest, RefusesAllButFractionsFromZeroToOneBeforeTouchingTheBacke
 
 TEST(ControlDriverTest, WritesOnlyValidNonModeCommandsAndEasesOnlyBrightnessReadAsAPercentage)
 {
-    struct Case {
-        SettingValue value;
-        SettingKey setting;
-        SettingValue current;
-        std::string log;
-    };
     const SettingValue from20 = SettingValue::percent(0.2);
     const std::string refused = "|" + ControlBench::refusal + " 0";
-    const Case cases[] = {
+    // The value applied, to which setting, the value read first, and the log.
+    const std::tuple<SettingValue, SettingKey, SettingValue, std::string> cases[] = {
         {SettingValue::toggle(true), hdr, from20, refused},
         {SettingValue::refresh(RefreshPreference::fixed(60'000)), refreshRate, from20, refused},
         {SettingValue::toggle(true), brightness, from20, refused},
         {SettingValue::percent(0.9), contrast, from20, logOfApply(1)},
         {SettingValue::percent(0.9), brightness, SettingValue::toggle(true), logOfApply(1)},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.value.label() + " for " + std::string(rawValue(c.setting)));
+    for (const auto& [value, setting, current, log] : cases) {
+        SCOPED_TRACE(value.label() + " for " + std::string(rawValue(setting)));
         ControlBench bench;
-        bench.backend.value = c.current;
-        bench.start(bench.driver.apply(c.value, controlOf("A", c.setting), true, bench.backend));
+        bench.backend.value = current;
+        bench.start(bench.driver.apply(value, controlOf("A", setting), true, bench.backend));
         bench.executor.advance(1s);
-        EXPECT_EQ(logAndEnding(bench), c.log);
+        EXPECT_EQ(logAndEnding(bench), log);
     }
 }
 
@@ -314,17 +310,17 @@ TEST(ControlDriverTest, CancelStopsTheControlItNamesOrEveryOneAppliedBefore)
 
 TEST(ControlDriverTest, ApplyReportsAreVerifiedWithinFifteenThousandths)
 {
-    const SettingValue half = SettingValue::percent(0.5);
-    EXPECT_TRUE((ControlApplyReport{half, SettingValue::percent(0.514)}).verified());
-    EXPECT_TRUE(
-        (ControlApplyReport{SettingValue::percent(0), SettingValue::percent(0.015)}).verified());
-    EXPECT_FALSE((ControlApplyReport{half, SettingValue::percent(0.516)}).verified());
-    EXPECT_FALSE((ControlApplyReport{half, SettingValue::percent(notANumber)}).verified());
-    EXPECT_FALSE((ControlApplyReport{half, SettingValue::toggle(true)}).verified());
-    EXPECT_TRUE((ApplyReport{.requested = 0.5, .observed = 0.486}).verified());
-    EXPECT_TRUE((ApplyReport{.requested = 0.0, .observed = 0.015}).verified()); // exactly at it
-    EXPECT_FALSE((ApplyReport{.requested = 0.5, .observed = 0.516}).verified());
-    EXPECT_FALSE((ApplyReport{.requested = 0.5, .observed = notANumber}).verified());
+    const std::tuple<double, double, bool> cases[] = {{0.5, 0.514, true}, {0.5, 0.486, true},
+        {0.0, 0.015, true}, {0.5, 0.516, false}, {0.5, notANumber, false}};
+    for (const auto& [requested, observed, verified] : cases) {
+        SCOPED_TRACE(observed);
+        const SettingValue asked = SettingValue::percent(requested);
+        EXPECT_EQ(
+            (ControlApplyReport{asked, SettingValue::percent(observed)}).verified(), verified);
+        EXPECT_EQ((ApplyReport{.requested = requested, .observed = observed}).verified(), verified);
+    }
+    EXPECT_FALSE(
+        (ControlApplyReport{SettingValue::percent(1), SettingValue::toggle(true)}).verified());
 }
 
 } // namespace

@@ -18,13 +18,21 @@ constexpr SettingKey contrast = SettingKey::contrast;
 const RefreshPreference sixtyHertz = RefreshPreference::fixed(60'000);
 const RefreshPreference adaptive = RefreshPreference::adaptive();
 
-/// Brightness on a, b and the disconnected z; contrast on a and b; on a, a refresh rate limited to
-/// 60 Hz. Nothing else has a capability.
+// Real identifiers: as long as a UUID and alike but for their last characters, which name them.
+const std::string first = "6B1E54A2-0C4D-4F7A-9E3B-000000000001";
+const std::string second = "6B1E54A2-0C4D-4F7A-9E3B-000000000002";
+const std::string third = "6B1E54A2-0C4D-4F7A-9E3B-000000000003";
+
+/// Brightness on a, b, the disconnected z and the three real identifiers; contrast on a and b; on
+/// a, a refresh rate limited to 60 Hz. Nothing else has a capability.
 const ControlCapability accepting{.available = true};
 const std::map<ControlKey, ControlCapability> capabilities{{controlOf("a", brightness), accepting},
     {controlOf("b", brightness), accepting}, {controlOf("z", brightness), accepting},
-    {controlOf("a", contrast), accepting}, {controlOf("b", contrast), accepting},
+    {controlOf(first, brightness), accepting}, {controlOf(second, brightness), accepting},
+    {controlOf(third, brightness), accepting}, {controlOf("a", contrast), accepting},
+    {controlOf("b", contrast), accepting},
     {controlOf("a", SettingKey::refreshRate), {true, "", {SettingValue::refresh(sixtyHertz)}}}};
+const RuleSettings thirty{.brightness = 0.3};
 
 /// Rule N has id uuidNumber(N) and is named "Rule N".
 Rule rule(std::uint8_t number, RuleSettings settings, RuleConditions conditions = {})
@@ -46,11 +54,11 @@ Desktop space(std::optional<std::string> owner, bool isShared = false)
 
 /// One line per assignment ("a.brightness = 30% · Rule 1"), per rule evaluation with its claims
 /// and reasons ("#1 matches, needs window +a.brightness (Contrast: Invalid value)") and per
-/// unavailable control ("a.contrast: Control unavailable").
+/// unavailable control ("a.contrast: Control unavailable"); displays by their last character.
 std::vector<std::string> linesOf(const ResolvedPlan& plan)
 {
     const auto describe = [](const ControlKey& key) {
-        return key.target.id() + "." + std::string(rawValue(key.setting));
+        return key.target.id().back() + ("." + std::string(rawValue(key.setting)));
     };
     std::vector<std::string> lines;
     for (const auto& [key, assignment] : plan.assignments)
@@ -80,11 +88,22 @@ struct Case {
     std::map<std::string, RuleSettings> defaults{};
 };
 
+void expectPlans(const std::vector<Case>& cases)
+{
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Profile profile{.id = uuidNumber(100), .name = "Work", .rules = c.rules};
+        const ResolvedPlan plan = RuleResolver::resolve(
+            profile, {.displays = c.defaults}, c.context, capabilities, c.holds, now);
+        EXPECT_EQ(linesOf(plan), c.plan);
+    }
+}
+
 } // namespace
 
 TEST(RuleResolverTest, HoldsThenRulesInOrderThenDefaultsDecideEachConnectedControl)
 {
-    const Case cases[] = {
+    expectPlans({
         {"holds come first while active and applicable, and leave no trace otherwise; the Default "
          "yields to holds and rules, or says why it cannot apply",
             {.displays = {{"a"}, {"b"}}}, {rule(1, {.brightness = 0.3, .contrast = 0.6})},
@@ -100,10 +119,6 @@ TEST(RuleResolverTest, HoldsThenRulesInOrderThenDefaultsDecideEachConnectedContr
                 {controlOf("a", SettingKey::hdr), {SettingValue::toggle(true)}}},
             {{"a", {.refreshRate = adaptive, .contrast = 0.8}}, {"b", {.brightness = 1.5}},
                 {"z", {.brightness = 0.7}}}},
-        {"a suspended context decides nothing", {.displays = {{"a"}}, .suspended = true},
-            {rule(1, {.contrast = 0.3})}, {},
-            {{controlOf("a", brightness), {SettingValue::percent(0.7)}}},
-            {{"a", {.brightness = 0.5}}}},
         {"applications, then screens",
             {.appBundleID = "editor", .focusedDisplayID = "b", .displays = {{"a"}, {"b"}}},
             {rule(1, {.brightness = 0.3}, {.apps = {app("Editor")}}),
@@ -131,8 +146,6 @@ TEST(RuleResolverTest, HoldsThenRulesInOrderThenDefaultsDecideEachConnectedContr
                 "b.brightness = 30% · Rule 3", "b.contrast = 30% · Rule 2",
                 "#1 matches +a.brightness", "#2 matches +a.contrast +b.contrast",
                 "#3 matches +b.brightness", "#4 fails (Space not active or unavailable)"}},
-        {"no display connected", {}, {rule(1, {.brightness = 0.3, .contrast = 0.5})},
-            {"#1 matches (Brightness: no connected screens) (Contrast: no connected screens)"}},
         {"key by key, then display by display in context order; the upper rule keeps the control",
             {.displays = {{"b"}, {"a"}}},
             {rule(1, {.brightness = 0.3, .contrast = 0.5}), rule(2, {.brightness = 0.6}),
@@ -158,16 +171,56 @@ TEST(RuleResolverTest, HoldsThenRulesInOrderThenDefaultsDecideEachConnectedContr
                 "a.brightness: Invalid value", "a.hdr: Control unavailable",
                 "a.refreshRate: Value unavailable in this display mode"},
             {}, {{"a", {.brightness = 0.5}}}},
-        {"a disabled rule claims nothing; a duplicate id replaces the evaluation, not the claims",
-            {.displays = {{"a"}}},
-            {rule(1, {.brightness = 0.3}), {uuidNumber(1), "Twin", false, {}, {.contrast = 0.5}}},
-            {"a.brightness = 30% · Rule 1", "#1 fails (Disabled)"}},
+    });
+}
+
+// The resolver looks display and Space identifiers up in sorted tables, without copies.
+TEST(RuleResolverTest, IdentifiersMatchExactlyAndRuleIdsKeepTheirLastEvaluation)
+{
+    const RuntimeContext both{.appBundleID = "app",
+        .focusedDisplayID = second,
+        .displays = {{first, "s1"}, {second, "s2"}}};
+    // Ids alike but for the top bit of the byte that leads each half.
+    const auto withByte = [](std::size_t index, std::uint8_t value) {
+        UUID::Bytes bytes{};
+        bytes[index] = value;
+        return Rule{.id = UUID(bytes), .name = "Rule", .isEnabled = false};
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Profile profile{.id = uuidNumber(100), .name = "Work", .rules = c.rules};
-        const ResolvedPlan plan = RuleResolver::resolve(
-            profile, {.displays = c.defaults}, c.context, capabilities, c.holds, now);
-        EXPECT_EQ(linesOf(plan), c.plan);
-    }
+    expectPlans({
+        {"a screen named by a prefix of a connected one is disconnected", both,
+            {rule(1, thirty, {.screen = screen(first.substr(0, 35))}),
+                rule(2, thirty, {.screen = screen(first)})},
+            {"1.brightness = 30% · Rule 2", "#1 fails (Screen disconnected)",
+                "#2 matches +1.brightness"}},
+        {"a display listed twice claims once and refuses twice", {.displays = {{first}, {first}}},
+            {rule(1, {.brightness = 1.5}), rule(2, thirty)},
+            {"1.brightness = 30% · Rule 2",
+                "#1 matches (Brightness: Invalid value) (Brightness: Invalid value)",
+                "#2 matches +1.brightness"}},
+        {"the focused screen of an app rule must be connected",
+            {.appBundleID = "app", .focusedDisplayID = third, .displays = {{first}, {second}}},
+            {rule(1, thirty, {.apps = {app("app")}})},
+            {"#1 matches, needs window (Brightness: focused screen unavailable · allow window "
+             "access)"}},
+        {"a Space owned by a screen not connected shows nowhere unless shared", both,
+            {rule(1, thirty, {.space = space(third)}),
+                rule(2, thirty, {.space = space(third, true)})},
+            {"1.brightness = 30% · Rule 2", "#1 fails (Space not active or unavailable)",
+                "#2 matches +1.brightness"}},
+        {"a display without an active Space shows none",
+            {.displays = {{first, std::nullopt}, {second, "s1"}}},
+            {rule(1, thirty, {.space = space({})})},
+            {"2.brightness = 30% · Rule 1", "#1 matches +2.brightness"}},
+        {"a disabled rule claims nothing; an id used three times keeps its last evaluation and its "
+         "first claims",
+            {.displays = {{first}, {second}}},
+            {rule(9, thirty, {.screen = screen(first)}), rule(3, thirty),
+                rule(9, {.brightness = 1.5}), {uuidNumber(9), "Twin", false}},
+            {"1.brightness = 30% · Rule 9", "2.brightness = 30% · Rule 3",
+                "#3 matches +2.brightness", "#9 fails (Disabled)", "1.brightness: Invalid value",
+                "2.brightness: Invalid value"}},
+        {"every bit of a rule id keeps its evaluation apart", {},
+            {withByte(0, 0x80), withByte(8, 0x80), withByte(0, 0)},
+            {"#0 fails (Disabled)", "#0 fails (Disabled)", "#0 fails (Disabled)"}},
+    });
 }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
 using namespace quorvane;
 
@@ -26,12 +27,8 @@ TEST(SettingKeyTest, ParsesOnlyExactRawValues)
 
 TEST(SettingValueTest, IsValidChecksTheCaseAndBothSidesOfEachBound)
 {
-    struct Case {
-        SettingValue invalid;
-        SettingValue valid; // just inside the bound the invalid value crosses
-        SettingKey key;
-    };
-    const Case cases[] = {
+    // An invalid value, a valid one just inside the bound it crosses, and the key.
+    const std::tuple<SettingValue, SettingValue, SettingKey> cases[] = {
         {percent(-0.0001), percent(0), SettingKey::contrast},
         {percent(1.0000001), percent(1), SettingKey::brightness},
         {percent(std::nan("")), percent(0.5), SettingKey::brightness},
@@ -45,10 +42,10 @@ TEST(SettingValueTest, IsValidChecksTheCaseAndBothSidesOfEachBound)
         {adaptive, neutral, SettingKey::temperature},
         {kelvin(5000), adaptive, SettingKey::refreshRate},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.invalid.label() + " against " + c.valid.label());
-        EXPECT_FALSE(c.invalid.isValid(c.key));
-        EXPECT_TRUE(c.valid.isValid(c.key));
+    for (const auto& [invalid, valid, key] : cases) {
+        SCOPED_TRACE(invalid.label() + " against " + valid.label());
+        EXPECT_FALSE(invalid.isValid(key));
+        EXPECT_TRUE(valid.isValid(key));
     }
 }
 

@@ -178,7 +178,6 @@ TEST(SettingsMigrationTest, RefusesOldFilesThatMakeNoSense)
         {2, "/profiles/0/defaults/displays/d", {{"brightness", 1.5}}, profile},
         {2, "/profiles/0/rules/0/settings/volume", 1.5, sound},
         {2, "/profiles/0/rules/0/settings/volume", true, sound},
-        {2, "/profiles/0/rules/0/settings/volume", "0.5", sound},
         {2, "/profiles/1/defaults/outputVolume", -0.1, sound},
         {3, "/profiles/0/defaultSettings/outputVolume", true, sound},
         {2, "/profiles/0/rules/0/settings", {{"volume", nullptr}}, invalidRule},
