@@ -17,94 +17,53 @@ DisplayDevice display(std::string id, bool isBuiltIn = false)
     return DisplayDevice{.id = std::move(id), .name = "Screen", .isBuiltIn = isBuiltIn};
 }
 
-Desktop space(std::string id) { return Desktop{.id = std::move(id), .name = "Space"}; }
-
-SpaceSnapshot spaces(std::vector<Desktop> desktops)
+SpaceSnapshot spaces(std::vector<std::string> ids)
 {
-    return SpaceSnapshot{.current = std::nullopt, .desktops = std::move(desktops), .message = ""};
+    SpaceSnapshot snapshot;
+    for (std::string& id : ids)
+        snapshot.desktops.push_back({.id = std::move(id), .name = "Space"});
+    return snapshot;
 }
 
-Profile profileNamed(std::string name)
-{
-    return Profile{.id = UUID::random(), .name = std::move(name)};
-}
-
-/// A loaded model with automation on: ready to apply.
-std::shared_ptr<AppModel> readyModel(ModelWorld& world)
-{
-    auto model = world.idleModel();
-    model->isLoaded.set(true);
-    model->configuration.modify([](Configuration& document) { document.automationEnabled = true; });
-    return model;
-}
-
-TEST(AppModelTest, FreshModelShowsItsStartingState)
-{
+class AppModelTest : public ::testing::Test {
+protected:
     ModelWorld world;
-    const auto model = world.idleModel();
+    std::shared_ptr<AppModel> model = world.idleModel();
+};
 
-    EXPECT_FALSE(model->canApplyAutomatically());
-    EXPECT_FALSE(model->isLoaded.get());
-    EXPECT_EQ(model->page.get(), AppPage::profiles);
-    EXPECT_EQ(model->currentAppName.get(), "No active app");
-    EXPECT_EQ(model->focusMessage.get(), "Checking window access…");
-    EXPECT_EQ(model->brightnessKeyStatus.get(), BrightnessKeyStatus::off);
+TEST_F(AppModelTest, FreshModelStartsIdleWithItsOwnCommandID)
+{
     EXPECT_EQ(model->now.get(), world.executor.wallNow());
     EXPECT_EQ(model->configuration->profiles.size(), 1U);
     EXPECT_EQ(model->selectedProfile().name, "Default");
     EXPECT_NE(model->systemDisplayCommandID.get(), world.idleModel()->systemDisplayCommandID.get());
 }
 
-TEST(AppModelTest, LoginFlagsFollowTheLoginItemStatus)
+TEST(LoginFlagsTest, LoginFlagsFollowTheLoginItemStatus)
 {
-    struct Case {
-        LoginItemStatus status;
-        bool enabled;
-        bool needsApproval;
-    };
-    const Case cases[] = {
-        {LoginItemStatus::notRegistered, false, false},
-        {LoginItemStatus::enabled, true, false},
-        {LoginItemStatus::requiresApproval, false, true},
-        {LoginItemStatus::notFound, false, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.status));
+    for (const auto& [status, enabled, needsApproval] :
+        {std::tuple{LoginItemStatus::enabled, true, false},
+            std::tuple{LoginItemStatus::requiresApproval, false, true}}) {
+        SCOPED_TRACE(static_cast<int>(status));
         ModelWorld world;
-        world.loginItems.currentStatus = c.status;
+        world.loginItems.currentStatus = status;
         const auto model = world.idleModel();
-        EXPECT_EQ(model->loginEnabled.get(), c.enabled);
-        EXPECT_EQ(model->loginNeedsApproval.get(), c.needsApproval);
+        EXPECT_EQ(model->loginEnabled.get(), enabled);
+        EXPECT_EQ(model->loginNeedsApproval.get(), needsApproval);
     }
 }
 
-TEST(AppModelTest, RewritingTheShownPageNotifiesNobody)
+TEST_F(AppModelTest, OnlyUncomparableFieldsNotifyWhenRewrittenUnchanged)
 {
-    ModelWorld world;
-    const auto model = world.idleModel();
     int notifications = 0;
-    const Subscription subscription = model->page.observe([&] { ++notifications; });
-    model->page.set(AppPage::profiles);
-    EXPECT_EQ(notifications, 0);
-    model->page.set(AppPage::settings);
-    EXPECT_EQ(notifications, 1);
-}
-
-TEST(AppModelTest, UncomparableFieldsNotifyOnEveryWrite)
-{
-    ModelWorld world;
-    const auto model = world.idleModel();
-    int notifications = 0;
-    std::vector<Subscription> subscriptions;
     const auto count = [&] { ++notifications; };
-    subscriptions.push_back(model->hardwareSnapshot.observe(count));
-    subscriptions.push_back(model->spacesByDisplay.observe(count));
-    subscriptions.push_back(model->modeStability.observe(count));
-    subscriptions.push_back(model->keyQueue.observe(count));
-    subscriptions.push_back(model->liveRuleEdit.observe(count));
-    subscriptions.push_back(model->preview.observe(count));
-    subscriptions.push_back(model->ruleCopyFeedback.observe(count));
+    const Subscription subscriptions[]
+        = {model->page.observe(count), model->hardwareSnapshot.observe(count),
+            model->spacesByDisplay.observe(count), model->modeStability.observe(count),
+            model->keyQueue.observe(count), model->liveRuleEdit.observe(count),
+            model->preview.observe(count), model->ruleCopyFeedback.observe(count)};
 
+    model->page.set(AppPage::profiles);
     model->hardwareSnapshot.set({});
     model->spacesByDisplay.set({});
     model->modeStability.set({});
@@ -125,142 +84,102 @@ public:
     std::vector<std::optional<DisplayPreview::Phase>> phases;
 };
 
-TEST(AppModelTest, EveryPreviewChangeReachesThePresenterWithTheNewValue)
+TEST_F(AppModelTest, EveryPreviewChangeReachesThePresenterWithTheNewValue)
 {
-    ModelWorld world;
-    const auto model = world.idleModel();
     model->preview.set(DisplayPreview{.id = UUID::random()}); // no presenter yet
     RecordingPresenter presenter;
     model->displayTestPresenter = &presenter;
 
-    model->preview.modify(
-        [](auto& preview) { preview->phase = DisplayPreview::Phase::confirming; });
+    using Phase = DisplayPreview::Phase;
+    model->preview.modify([](auto& preview) { preview->phase = Phase::confirming; });
     model->preview.modify([](auto&) {});
     model->preview.set(std::nullopt);
-
-    using Phase = DisplayPreview::Phase;
     EXPECT_EQ(presenter.phases,
         (std::vector<std::optional<Phase>>{Phase::confirming, Phase::confirming, std::nullopt}));
 }
 
-TEST(AppModelTest, AutomationWaitsForEveryConditionInTurn)
+TEST(AutomationTest, AutomationWaitsForEveryConditionInTurn)
 {
-    struct Case {
-        const char* what;
-        std::function<void(AppModel&)> spoil;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, std::function<void(AppModel&)>> spoilers[] = {
         {"not loaded", [](AppModel& m) { m.isLoaded.set(false); }},
         {"settings error", [](AppModel& m) { m.settingsError.set("Broken."); }},
         {"automation off",
             [](AppModel& m) {
-                m.configuration.modify(
-                    [](Configuration& document) { document.automationEnabled = false; });
+                m.configuration.modify([](auto& c) { c.automationEnabled = false; });
             }},
         {"suspended", [](AppModel& m) { m.isSuspended.set(true); }},
         {"quitting", [](AppModel& m) { m.isQuitting.set(true); }},
         {"refreshing", [](AppModel& m) { m.isRefreshing.set(true); }},
         {"capture still saving", [](AppModel& m) { m.pendingDefaultCaptureSaves.set(1); }},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, spoil] : spoilers) {
+        SCOPED_TRACE(what);
         ModelWorld world;
-        const auto model = readyModel(world);
+        const auto model = world.idleModel();
+        model->isLoaded.set(true);
+        model->configuration.modify([](Configuration& c) { c.automationEnabled = true; });
         ASSERT_TRUE(model->canApplyAutomatically());
-        c.spoil(*model);
+        spoil(*model);
         EXPECT_FALSE(model->canApplyAutomatically());
     }
 }
 
-TEST(AppModelTest, SelectedProfileFallsBackToTheActiveOne)
+TEST_F(AppModelTest, SelectedProfileFallsBackToTheActiveOne)
 {
-    ModelWorld world;
-    const auto model = world.idleModel();
-    const Profile work = profileNamed("Work");
-    const Profile play = profileNamed("Play");
+    const Profile work{.id = UUID::random(), .name = "Work"};
+    const Profile play{.id = UUID::random(), .name = "Play"};
     model->configuration.modify([&](Configuration& document) {
-        document.profiles.push_back(work);
-        document.profiles.push_back(play);
+        document.profiles.insert(document.profiles.end(), {work, play});
         document.activeProfileID = play.id;
     });
-    struct Case {
-        const char* what;
-        std::optional<UUID> selected;
-        std::string expected;
-    };
-    const Case cases[] = {
-        {"nothing selected", std::nullopt, "Play"},
-        {"selected", work.id, "Work"},
-        {"selected profile deleted", UUID::random(), "Play"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        model->selectedProfileID.set(c.selected);
-        EXPECT_EQ(model->selectedProfile().name, c.expected);
+    for (const auto& [selected, expected] :
+        {std::pair{std::optional<UUID>(), "Play"}, std::pair{std::optional(work.id), "Work"},
+            std::pair{std::optional(UUID::random()), "Play"}}) {
+        model->selectedProfileID.set(selected);
+        EXPECT_EQ(model->selectedProfile().name, expected);
     }
 }
 
-TEST(AppModelTest, AllSpacesListsEachSpaceOnceInDisplayOrder)
+TEST_F(AppModelTest, AllSpacesListsEachSpaceOnceInDisplayOrder)
 {
-    ModelWorld world;
-    const auto model = world.idleModel();
     model->displays.set({display("b"), display("a"), display("c")});
-    model->spacesByDisplay.set({
-        {"a", spaces({space("shared"), space("a1")})},
-        {"b", spaces({space("b1"), space("shared")})},
-        {"gone", spaces({space("gone1")})},
-    });
-
+    model->spacesByDisplay.set({{"a", spaces({"shared", "a1"})}, {"b", spaces({"b1", "shared"})},
+        {"gone", spaces({"g"})}});
     std::vector<std::string> ids;
     for (const Desktop& desktop : model->allSpaces())
         ids.push_back(desktop.id);
     EXPECT_EQ(ids, (std::vector<std::string>{"b1", "shared", "a1"}));
 }
 
-TEST(AppModelTest, KnownScreensAddSavedScreensAndUserNames)
+TEST_F(AppModelTest, KnownScreensAddSavedScreensAndUserNames)
 {
-    ModelWorld world;
-    const auto model = world.idleModel();
     model->configuration.modify([](Configuration& document) {
         document.knownDisplays = {{.id = "m", .name = "Monitor"}, {.id = "k", .name = "Known"}};
         DefaultSettings defaults;
-        defaults.displays["z"] = RuleSettings{};
-        defaults.displays["k"] = RuleSettings{};
-        defaults.displays["b"] = RuleSettings{};
+        for (const char* id : {"z", "k", "b"})
+            defaults.displays[id] = RuleSettings{};
         document.setDefaultSettings(defaults);
         document.displayNames = std::map<std::string, std::string>{{"z", "Desk"}, {"m", "Left"}};
     });
-
-    const std::vector<DisplayReference> expected{
-        {.id = "m", .name = "Left"},
-        {.id = "k", .name = "Known"},
-        {.id = "b", .name = "Saved screen · b"},
-        {.id = "z", .name = "Desk"},
-    };
-    EXPECT_EQ(model->knownScreens(), expected);
+    EXPECT_EQ(model->knownScreens(),
+        (std::vector<DisplayReference>{{.id = "m", .name = "Left"}, {.id = "k", .name = "Known"},
+            {.id = "b", .name = "Saved screen · b"}, {.id = "z", .name = "Desk"}}));
 }
 
-TEST(AppModelTest, BuiltinBrightnessKeyNeedsABuiltInDisplay)
+TEST_F(AppModelTest, BuiltinBrightnessKeyNeedsABuiltInDisplay)
 {
-    ModelWorld world;
-    const auto model = world.idleModel();
     model->displays.set({display("x1"), display("x2")});
     EXPECT_FALSE(model->builtinBrightnessKey());
-
     model->displays.set({display("x1"), display("in1", true), display("in2", true)});
     EXPECT_EQ(model->builtinBrightnessKey(),
         (ControlKey{.target = ControlTarget::display("in1"), .setting = SettingKey::brightness}));
 }
 
-TEST(AppModelTest, PagesRoundTripTheirRawValuesOnly)
+TEST(AppChoiceTest, PagesRoundTripTheirRawValuesAndHashTellsAnAbsentLocationFromAnEmptyOne)
 {
     for (const AppPage page : {AppPage::profiles, AppPage::displays, AppPage::settings})
         EXPECT_EQ(appPage(rawValue(page)), page);
     EXPECT_FALSE(appPage("Profiles"));
-}
-
-TEST(AppModelTest, AppChoiceHashTellsAnAbsentLocationFromAnEmptyOne)
-{
     const AppChoice bare{.id = "com.a", .name = "A"};
     AppChoice located = bare;
     located.url = std::filesystem::path();

@@ -7,6 +7,7 @@
 #include "SlowBackends.h"
 
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -17,6 +18,27 @@ inline ControlKey keyOf(const std::string& displayID, SettingKey setting)
     return {.target = ControlTarget::display(displayID), .setting = setting};
 }
 
+inline SettingValue percent(double value) { return SettingValue::percent(value); }
+
+/// The entry under `key`, if any: one comparison covers presence and value.
+template <class Map, class Key>
+std::optional<typename Map::mapped_type> lookup(const Map& map, const Key& key)
+{
+    const auto found = map.find(key);
+    return found == map.end() ? std::nullopt : std::optional(found->second);
+}
+
+/// The keys whose write task is not the one they had before.
+inline std::set<ControlKey> startedSince(
+    const std::map<ControlKey, TaskHandle>& after, const std::map<ControlKey, TaskHandle>& before = {})
+{
+    std::set<ControlKey> started;
+    for (const auto& [key, task] : after)
+        if (const auto old = lookup(before, key); !old || !(*old == task))
+            started.insert(key);
+    return started;
+}
+
 inline const std::string externalID = "ext";
 inline const std::string builtinID = "builtin";
 inline const ControlKey brightness = keyOf(externalID, SettingKey::brightness);
@@ -25,12 +47,11 @@ inline const ControlKey hdr = keyOf(externalID, SettingKey::hdr);
 inline const ControlKey builtinBrightness = keyOf(builtinID, SettingKey::brightness);
 inline const ControlKey builtinContrast = keyOf(builtinID, SettingKey::contrast);
 
-/// SlowControls whose reads can be made to report something else after a write, or to report
-/// cancellation once, as a backend that gave up on its own would.
+/// SlowControls whose reads can report something else after a write, or report cancellation
+/// once, as a backend that gave up on its own would.
 class SettlingControls final : public ControlBackend {
 public:
     SlowControls inner;
-    /// After a write, the control reports this instead of what was written.
     std::map<ControlKey, SettingValue> settlesAt;
     std::set<ControlKey> cancelNextRead;
     int writes = 0;
@@ -78,7 +99,7 @@ struct ApplyWorld {
         // The display preferences are settled: nothing to write before the controls.
         model->lastSystemDisplayRequests.set(std::map<SystemDisplayControl, bool>{});
         for (const ControlKey& key : {brightness, contrast, builtinBrightness, builtinContrast})
-            controls.inner.values[key] = SettingValue::percent(0.2);
+            controls.inner.values[key] = percent(0.2);
     }
 
     [[nodiscard]] ManualExecutor& executor() { return world.executor; }
@@ -101,10 +122,7 @@ struct ApplyWorld {
     void settle() { world.executor.advance(std::chrono::seconds(2)); }
 };
 
-/// A task that waits until cancelled, to stand in for work the model only keeps a handle of.
-inline Task<void> waitForever()
-{
-    co_await sleep(std::chrono::hours(1));
-}
+/// Stands in for work the model only keeps a handle of.
+inline Task<void> waitForever() { co_await sleep(std::chrono::hours(1)); }
 
 } // namespace quorvane::apply_support

@@ -25,144 +25,125 @@ constexpr std::string_view untestedMode
 const ControlKey brightnessA = controlOf("a", SettingKey::brightness);
 const ControlKey contrastA = controlOf("a", SettingKey::contrast);
 const ControlKey refreshA = controlOf("a", SettingKey::refreshRate);
+const ControlKey hdrA = controlOf("a", SettingKey::hdr);
 
 Task<void> nothing() { co_return; }
-Task<void> nothingOperation() { co_return; }
+TaskHandle idle(CaptureWorld& w) { return spawn(w.world.executor, nothing()); }
 
 using Change = std::function<void(CaptureWorld&)>;
 
-struct ReasonCase {
-    std::string_view name;
-    Change set;
-    Change clear;
-    std::optional<std::string> reason;
-};
-
-/// The conditions in the order they are tested; each one's reason.
-std::vector<ReasonCase> reasonCases()
+void setHoldExpiringIn(CaptureWorld& w, std::chrono::milliseconds lifetime)
 {
-    const auto wall = [](CaptureWorld& w) { return w.world.executor.wallNow(); };
-    return {
-        {"settings error", [](auto& w) { w.model->settingsError.set("The disk is full."); },
-            [](auto& w) { w.model->settingsError.set(std::nullopt); }, "The disk is full."},
-        {"not loaded", [](auto& w) { w.model->isLoaded.set(false); },
-            [](auto& w) { w.model->isLoaded.set(true); }, "Settings are not ready."},
-        {"suspended", [](auto& w) { w.model->isSuspended.set(true); },
-            [](auto& w) { w.model->isSuspended.set(false); }, std::string(displaysNotReady)},
-        {"quitting", [](auto& w) { w.model->isQuitting.set(true); },
-            [](auto& w) { w.model->isQuitting.set(false); }, std::string(displaysNotReady)},
-        {"refreshing", [](auto& w) { w.model->isRefreshing.set(true); },
-            [](auto& w) { w.model->isRefreshing.set(false); }, std::string(displaysNotReady)},
+    w.model->holds.set({{brightnessA,
+        ManualHold{.value = SettingValue::percent(0.4),
+            .expiresAt = w.world.executor.wallNow() + lifetime}}});
+}
+
+TEST(CaptureReasonTest, EachConditionGivesItsReasonAndOutranksTheLaterOnes)
+{
+    // In the order they are tested.
+    const std::tuple<std::string_view, Change, std::string_view> cases[] = {
+        {"settings error", [](auto& w) { w.model->settingsError.set("Disk full."); }, "Disk full."},
+        {"not loaded", [](auto& w) { w.model->isLoaded.set(false); }, "Settings are not ready."},
+        {"suspended", [](auto& w) { w.model->isSuspended.set(true); }, displaysNotReady},
+        {"quitting", [](auto& w) { w.model->isQuitting.set(true); }, displaysNotReady},
+        {"refreshing", [](auto& w) { w.model->isRefreshing.set(true); }, displaysNotReady},
         {"default capture saving", [](auto& w) { w.model->pendingDefaultCaptureSaves.set(1); },
-            [](auto& w) { w.model->pendingDefaultCaptureSaves.set(0); },
-            std::string(displaysNotReady)},
+            displaysNotReady},
         {"display test",
             [](auto& w) {
                 w.model->preview.set(DisplayPreview{.id = UUID::random(), .displayID = "a"});
             },
-            [](auto& w) { w.model->preview.set(std::nullopt); }, std::string(settingsChanging)},
-        {"mode busy", [](auto& w) { w.model->modeBusy.set({"a"}); },
-            [](auto& w) { w.model->modeBusy.set({}); }, std::string(settingsChanging)},
+            settingsChanging},
+        {"mode busy", [](auto& w) { w.model->modeBusy.set({"a"}); }, settingsChanging},
         {"mode task",
             [](auto& w) {
-                w.model->modeTasks.set({{"a", spawn(w.world.executor, nothing())}});
+                w.model->modeTasks.set({{"a", idle(w)}});
             },
-            [](auto& w) { w.model->modeTasks.set({}); }, std::string(settingsChanging)},
+            settingsChanging},
         {"control task",
             [](auto& w) {
-                w.model->tasks.set({{brightnessA, spawn(w.world.executor, nothing())}});
+                w.model->tasks.set({{brightnessA, idle(w)}});
             },
-            [](auto& w) { w.model->tasks.set({}); }, std::string(settingsChanging)},
-        {"key read", [](auto& w) { w.model->keyReadTask.set(spawn(w.world.executor, nothing())); },
-            [](auto& w) { w.model->keyReadTask.set(std::nullopt); }, std::string(settingsChanging)},
+            settingsChanging},
+        {"key read", [](auto& w) { w.model->keyReadTask.set(idle(w)); }, settingsChanging},
         {"display preferences applying", [](auto& w) { w.model->systemDisplayApplying.set(true); },
-            [](auto& w) { w.model->systemDisplayApplying.set(false); },
-            std::string(settingsChanging)},
+            settingsChanging},
         {"rule edit restoration",
             [](auto& w) {
-                w.model->ruleEditRestorations.set(
-                    {{brightnessA, spawn(w.world.executor, nothing())}});
+                w.model->ruleEditRestorations.set({{brightnessA, idle(w)}});
             },
-            [](auto& w) { w.model->ruleEditRestorations.set({}); }, std::string(settingsChanging)},
+            settingsChanging},
         {"context change waiting",
             [](auto& w) {
-                w.model->scheduler().schedule(RuntimeContext{.appBundleID = "com.example.Writer"},
-                    300, true, nothingOperation);
+                w.model->scheduler().schedule(
+                    RuntimeContext{.appBundleID = "com.example.Writer"}, 300, true, nothing);
             },
-            [](auto& w) { w.model->scheduler().cancel(); }, std::string(settingsChanging)},
+            settingsChanging},
         {"rule being edited", [](auto& w) { w.model->liveRuleEdit.set(LiveRuleEdit{}); },
-            [](auto& w) { w.model->liveRuleEdit.set(std::nullopt); },
             "Finish editing the rule before saving manual settings."},
-        {"only a hold that expires now",
-            [wall](auto& w) {
-                w.model->holds.set({{brightnessA,
-                    ManualHold{.value = SettingValue::percent(0.5), .expiresAt = wall(w)}}});
-            },
-            [wall](auto& w) {
-                w.model->holds.set({{brightnessA,
-                    ManualHold{.value = SettingValue::percent(0.5), .expiresAt = wall(w) + 1ms}}});
-            },
+        {"only a hold that expires now", [](auto& w) { setHoldExpiringIn(w, 0ms); },
             "There are no manual settings to save."},
     };
-}
-
-TEST(CaptureReasonTest, EachConditionAloneGivesItsReason)
-{
-    for (const ReasonCase& c : reasonCases()) {
-        SCOPED_TRACE(c.name);
+    for (std::size_t index = 0; index < std::size(cases); ++index) {
+        const auto& [name, set, reason] = cases[index];
+        SCOPED_TRACE(name);
         CaptureWorld w;
-        w.hold(contrastA, SettingValue::percent(0.5));
-        if (c.name == "only a hold that expires now")
-            w.model->holds.set({});
-        c.set(w);
-        EXPECT_EQ(w.model->profileCaptureUnavailableReason(), c.reason);
-        c.clear(w);
+        setHoldExpiringIn(w, 1ms);
         EXPECT_EQ(w.model->profileCaptureUnavailableReason(), std::nullopt);
+        set(w);
+        EXPECT_EQ(w.model->profileCaptureUnavailableReason(), reason);
+        for (std::size_t later = index + 1; later < std::size(cases); ++later)
+            std::get<Change>(cases[later])(w);
+        EXPECT_EQ(w.model->profileCaptureUnavailableReason(), reason);
     }
 }
 
-TEST(CaptureReasonTest, TheFirstConditionInOrderWins)
+TEST(CaptureTest, HeldControlMustBeReadAndHaveReachedItsValue)
 {
-    CaptureWorld w;
-    const std::vector<ReasonCase> cases = reasonCases();
-    for (const ReasonCase& c : cases)
-        c.set(w);
-    for (const ReasonCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(w.model->profileCaptureUnavailableReason(), c.reason);
-        c.clear(w);
-    }
-    EXPECT_EQ(w.model->profileCaptureUnavailableReason(), std::nullopt);
-}
-
-TEST(CaptureTest, HeldValueMustBeReachedWithinTolerance)
-{
-    struct Case {
-        std::string_view name;
-        double readBack;
-        bool lastCommandFailed;
-        std::string_view outcome;
+    const auto readBack = [](double value) {
+        return [=](CaptureWorld& w) {
+            w.controls.values.insert_or_assign(brightnessA, SettingValue::percent(value));
+        };
     };
-    const Case cases[] = {
-        {"exact", 0.50, false, "done"},
-        {"a little above", 0.51, false, "done"},
-        {"a little below", 0.49, false, "done"},
-        {"too far above", 0.52, false, notReached},
-        {"too far below", 0.48, false, notReached},
-        {"exact but the last command failed", 0.50, true, notReached},
+    const auto capability = [](auto change) {
+        return [=](CaptureWorld& w) {
+            w.model->hardwareSnapshot.modify([&](auto& s) { change(s.capabilities); });
+        };
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    // Brightness is held at 50 %.
+    const std::tuple<std::string_view, Change, std::string_view> cases[] = {
+        {"a little above", readBack(0.51), "done"},
+        {"a little below", readBack(0.49), "done"},
+        {"too far above", readBack(0.52), notReached},
+        {"too far below", readBack(0.48), notReached},
+        {"exact but the last command failed",
+            [](auto& w) {
+                w.model->failed.set({{brightnessA, SettingValue::percent(0.5)}});
+            },
+            notReached},
+        {"read fails", [](auto& w) { w.controls.readFailures.emplace(brightnessA, "No reply"); },
+            unavailable},
+        {"control unavailable", capability([](auto& c) { c[brightnessA].available = false; }),
+            unavailable},
+        {"no capability", capability([](auto& c) { c.erase(brightnessA); }), unavailable},
+        {"value rejected",
+            capability([](auto& c) { c[brightnessA].choices = {SettingValue::percent(0.2)}; }),
+            unavailable},
+        {"held display gone",
+            [](auto& w) { w.model->displays.modify([](auto& d) { d.erase(d.begin()); }); },
+            unavailable},
+    };
+    for (const auto& [name, change, expected] : cases) {
+        SCOPED_TRACE(name);
         CaptureWorld w;
         w.hold(brightnessA, SettingValue::percent(0.5));
-        w.controls.values.insert_or_assign(brightnessA, SettingValue::percent(c.readBack));
-        if (c.lastCommandFailed)
-            w.model->failed.set({{brightnessA, SettingValue::percent(0.5)}});
+        change(w);
         const auto outcome = w.run(w.model->captureCurrentProfileState(true));
-        ASSERT_EQ(refusalOf(outcome), c.outcome);
+        ASSERT_EQ(refusalOf(outcome), expected);
         if (!outcome.value)
             continue;
-        // The held value, not the one read; only the held control.
+        // The held value, not the one read; only the held control, and no preferences.
         EXPECT_EQ(outcome.value->values,
             (std::map<ControlKey, SettingValue>{{brightnessA, SettingValue::percent(0.5)}}));
         EXPECT_EQ(outcome.value->holds, w.model->holds.get());
@@ -171,158 +152,58 @@ TEST(CaptureTest, HeldValueMustBeReachedWithinTolerance)
     }
 }
 
-TEST(CaptureTest, HeldControlThatCannotBeCapturedIsRefused)
-{
-    struct Case {
-        std::string_view name;
-        Change change;
-        std::string_view outcome;
-    };
-    const Case cases[] = {
-        {"read fails", [](auto& w) { w.controls.readFailures.emplace(brightnessA, "No reply"); },
-            unavailable},
-        {"control unavailable",
-            [](auto& w) {
-                w.model->hardwareSnapshot.modify(
-                    [](auto& s) { s.capabilities[brightnessA].available = false; });
-            },
-            unavailable},
-        {"no capability",
-            [](auto& w) {
-                w.model->hardwareSnapshot.modify(
-                    [](auto& s) { s.capabilities.erase(brightnessA); });
-            },
-            unavailable},
-        {"value rejected",
-            [](auto& w) {
-                w.model->hardwareSnapshot.modify([](auto& s) {
-                    s.capabilities[brightnessA].choices = {SettingValue::percent(0.2)};
-                });
-            },
-            unavailable},
-        {"held display gone",
-            [](auto& w) { w.model->displays.set({externalDisplay("b", "Side")}); }, unavailable},
-        {"nothing wrong", [](auto&) {}, "done"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        CaptureWorld w;
-        w.hold(brightnessA, SettingValue::percent(0.5));
-        c.change(w);
-        for (const bool onlyManual : {true, false}) {
-            SCOPED_TRACE(onlyManual);
-            EXPECT_EQ(refusalOf(w.run(w.model->captureCurrentProfileState(onlyManual))), c.outcome);
-        }
-    }
-}
-
 TEST(CaptureTest, ModeReadBackMustMatchTheRecordedMode)
 {
-    struct Case {
-        std::string_view name;
-        bool holdRefresh;
-        std::optional<ModeConfiguration> recorded;
-        std::string_view outcome;
-    };
-    const auto at = [](std::int64_t millihertz) {
-        return ModeConfiguration{.refreshRate = RefreshPreference::fixed(millihertz)};
+    using Case
+        = std::tuple<std::string_view, std::optional<ModeConfiguration>, bool, std::string_view>;
+    const auto at = [](std::int64_t millihertz, std::optional<bool> hdr) {
+        return ModeConfiguration{.refreshRate = RefreshPreference::fixed(millihertz), .hdr = hdr};
     };
     const Case cases[] = {
-        {"same rate", false, at(60'000), "done"},
-        {"same rate, held", true, at(60'000), "done"},
-        {"other rate, not held", false, at(120'000), modeChanged},
-        {"other rate, held", true, at(120'000), modeChanged},
-        {"no recorded rate", false, ModeConfiguration{.hdr = false}, modeChanged},
-        {"no recorded mode", true, std::nullopt, modeChanged},
+        {"same", at(60'000, false), false, "done"},
+        {"same, HDR on", at(60'000, true), true, "done"},
+        {"other rate", at(120'000, false), false, modeChanged},
+        {"no recorded rate", ModeConfiguration{.hdr = false}, false, modeChanged},
+        {"no recorded mode", std::nullopt, false, modeChanged},
+        {"HDR on, recorded off", at(60'000, false), true, modeChanged},
+        {"HDR off, recorded on", at(60'000, true), false, modeChanged},
+        {"no recorded HDR", at(60'000, std::nullopt), false, modeChanged},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, recorded, hdrOn, outcome] : cases) {
+        SCOPED_TRACE(name);
         CaptureWorld w;
         w.hold(brightnessA, SettingValue::percent(0.5));
-        if (c.holdRefresh)
-            w.hold(refreshA, SettingValue::refresh(RefreshPreference::fixed(60'000)));
-        w.model->hardwareSnapshot.modify([&](auto& s) {
-            s.currentModes.erase("a");
-            if (c.recorded)
-                s.currentModes.emplace("a", *c.recorded);
-        });
-        EXPECT_EQ(refusalOf(w.run(w.model->captureCurrentProfileState(false))), c.outcome);
-    }
-}
-
-TEST(CaptureTest, HDRReadBackMustMatchTheRecordedMode)
-{
-    struct Case {
-        std::string_view name;
-        bool readBack;
-        std::optional<bool> recorded;
-        std::string_view outcome;
-    };
-    const Case cases[] = {
-        {"both off", false, false, "done"},
-        {"both on", true, true, "done"},
-        {"on, recorded off", true, false, modeChanged},
-        {"off, recorded on", false, true, modeChanged},
-        {"nothing recorded", false, std::nullopt, modeChanged},
-    };
-    const ControlKey hdrA = controlOf("a", SettingKey::hdr);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        CaptureWorld w;
-        w.hold(brightnessA, SettingValue::percent(0.5));
-        w.controls.values.insert_or_assign(hdrA, SettingValue::toggle(c.readBack));
-        w.model->hardwareSnapshot.modify([&](auto& s) {
-            s.capabilities[hdrA].available = true;
-            s.currentModes["a"].hdr = c.recorded;
-        });
-        EXPECT_EQ(refusalOf(w.run(w.model->captureCurrentProfileState(false))), c.outcome);
+        w.controls.values.insert_or_assign(hdrA, SettingValue::toggle(hdrOn));
+        HardwareSnapshot snapshot = w.model->hardwareSnapshot.get();
+        snapshot.capabilities[hdrA].available = true;
+        snapshot.currentModes.erase("a");
+        if (recorded)
+            snapshot.currentModes.emplace("a", *recorded);
+        w.model->hardwareSnapshot.set(snapshot);
+        EXPECT_EQ(refusalOf(w.run(w.model->captureCurrentProfileState(false))), outcome);
     }
 }
 
 TEST(CaptureTest, ChangeDuringTheReadsIsRefused)
 {
-    struct Case {
-        std::string_view name;
-        Change change;
+    const auto hardware = [](auto change) {
+        return [=](CaptureWorld& w) { w.model->hardwareSnapshot.modify(change); };
     };
-    const Case cases[] = {
+    const std::pair<std::string_view, Change> cases[] = {
         {"nothing changes", [](auto&) {}},
-        {"new manual adjustment",
-            [](auto& w) {
-                w.model->holds.modify([](auto& holds) {
-                    holds.insert_or_assign(
-                        contrastA, ManualHold{.value = SettingValue::percent(0.3)});
-                });
-            }},
         {"held value adjusted again",
-            [](auto& w) {
-                w.model->holds.set(
-                    {{brightnessA, ManualHold{.value = SettingValue::percent(0.6)}}});
-            }},
+            [](auto& w) { w.hold(brightnessA, SettingValue::percent(0.6)); }},
         {"settings edited",
             [](auto& w) { w.model->configuration.modify([](auto& c) { c.holdMinutes = 5; }); }},
         {"context changed",
-            [](auto& w) {
-                w.model->context.modify([](auto& c) { c.appBundleID = "com.example.Writer"; });
-            }},
+            [](auto& w) { w.model->context.modify([](auto& c) { c.appBundleID = "x"; }); }},
         {"display renamed",
             [](auto& w) { w.model->displays.modify([](auto& d) { d[1].name = "Left"; }); }},
-        {"display unplugged",
-            [](auto& w) { w.model->displays.modify([](auto& d) { d.pop_back(); }); }},
-        {"mode changed",
-            [](auto& w) {
-                w.model->hardwareSnapshot.modify([](auto& s) { s.currentModes["b"].hdr = true; });
-            }},
-        {"environment changed",
-            [](auto& w) {
-                w.model->hardwareSnapshot.modify([](auto& s) { s.environments["b"] = "other"; });
-            }},
-        {"capability changed",
-            [](auto& w) {
-                w.model->hardwareSnapshot.modify([](auto& s) {
-                    s.capabilities[controlOf("b", SettingKey::contrast)].reason = "DDC";
-                });
-            }},
+        {"mode changed", hardware([](auto& s) { s.currentModes["b"].hdr = true; })},
+        {"environment changed", hardware([](auto& s) { s.environments["b"] = "other"; })},
+        {"capability changed", hardware([](auto& s) {
+             s.capabilities[controlOf("b", SettingKey::contrast)].reason = "x";
+         })},
         {"hardware refreshed",
             [](auto& w) { w.model->refreshRevision.set(w.model->refreshRevision.get() + 1); }},
         {"control command issued",
@@ -336,8 +217,8 @@ TEST(CaptureTest, ChangeDuringTheReadsIsRefused)
                 w.model->preview.set(DisplayPreview{.id = UUID::random(), .displayID = "b"});
             }},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, change] : cases) {
+        SCOPED_TRACE(name);
         CaptureWorld w;
         w.hold(brightnessA, SettingValue::percent(0.5));
         TaskOutcome<CurrentProfileState> outcome;
@@ -345,31 +226,24 @@ TEST(CaptureTest, ChangeDuringTheReadsIsRefused)
         // Eight reads of 10 ms: the change lands during the last one.
         w.world.executor.advance(75ms);
         ASSERT_FALSE(outcome.hasEnded());
-        c.change(w);
+        change(w);
         w.world.executor.advance(1s);
-        EXPECT_EQ(refusalOf(outcome), c.name == "nothing changes" ? "done" : stateChanged);
+        EXPECT_EQ(refusalOf(outcome), name == "nothing changes" ? "done" : stateChanged);
     }
 }
 
 TEST(CaptureTest, HoldThatExpiresDuringTheReadsIsRefused)
 {
-    struct Case {
-        std::chrono::milliseconds lifetime;
-        std::string_view outcome;
-    };
-    // One read of 10 ms, then the display-preference snapshot of 10 ms.
-    const Case cases[] = {{20ms, stateChanged}, {21ms, "done"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lifetime.count());
+    // Only brightness is read (10 ms), then the display preferences (10 ms).
+    for (const auto& [lifetime, outcome] : {std::pair{20ms, stateChanged}, {21ms, "done"}}) {
+        SCOPED_TRACE(lifetime.count());
         CaptureWorld w;
-        w.model->holds.set({{brightnessA,
-            ManualHold{.value = SettingValue::percent(0.4),
-                .expiresAt = w.world.executor.wallNow() + c.lifetime}}});
+        setHoldExpiringIn(w, lifetime);
         w.model->hardwareSnapshot.modify([](auto& s) {
             for (auto& [key, capability] : s.capabilities)
                 capability.available = key == brightnessA;
         });
-        EXPECT_EQ(refusalOf(w.run(w.model->captureCurrentProfileState(false))), c.outcome);
+        EXPECT_EQ(refusalOf(w.run(w.model->captureCurrentProfileState(false))), outcome);
     }
 }
 
@@ -391,15 +265,16 @@ TEST(CaptureTest, FullCaptureReadsEveryAvailableControlAndTheDisplayPreferences)
     CaptureWorld w;
     w.hold(brightnessA, SettingValue::percent(0.7));
     w.controls.values.insert_or_assign(brightnessA, SettingValue::percent(0.71));
+    const auto automatic = SystemDisplayControl::automaticBrightness;
+    // "z" is not connected: its differing value does not count.
     w.systemDisplay.state.values
         = {{SystemDisplayControl::trueTone(), true}, {SystemDisplayControl::nightShift(), false},
-            {SystemDisplayControl::automaticBrightness("b"), true}};
+            {automatic("a"), true}, {automatic("b"), true}, {automatic("z"), false}};
     w.model->hardwareSnapshot.modify([](auto& s) { s.currentModes["b"].resolution.reset(); });
 
     const auto outcome = w.run(w.model->captureCurrentProfileState(false));
     ASSERT_EQ(refusalOf(outcome), "done");
-    std::map<ControlKey, SettingValue> expected = w.controls.values;
-    EXPECT_EQ(outcome.value->values, expected); // the value read, 71 %, not the held 70 %
+    EXPECT_EQ(outcome.value->values, w.controls.values); // 71 % as read, not the held 70 %
     EXPECT_EQ(outcome.value->holds, w.model->holds.get());
     EXPECT_EQ(outcome.value->displayPreferences,
         (ProfileDisplayPreferences{.trueTone = true,
@@ -411,41 +286,13 @@ TEST(CaptureTest, FullCaptureReadsEveryAvailableControlAndTheDisplayPreferences)
 
 TEST(CaptureTest, AutomaticBrightnessMustAgreeAcrossScreens)
 {
-    struct Case {
-        std::string_view name;
-        std::map<SystemDisplayControl, bool> values;
-        std::optional<bool> automaticBrightness;
-        std::string_view outcome;
-    };
-    const auto automatic = SystemDisplayControl::automaticBrightness;
-    const Case cases[] = {
-        {"none", {}, std::nullopt, "done"},
-        {"one screen", {{automatic("a"), false}}, false, "done"},
-        {"both on", {{automatic("a"), true}, {automatic("b"), true}}, true, "done"},
-        {"disagree", {{automatic("a"), true}, {automatic("b"), false}}, std::nullopt,
-            "Automatic brightness differs between screens. Choose the same setting before saving "
-            "a new profile."},
-        {"disconnected screen ignored", {{automatic("a"), true}, {automatic("z"), false}}, true,
-            "done"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        CaptureWorld w;
-        w.hold(brightnessA, SettingValue::percent(0.4));
-        w.systemDisplay.state.values = c.values;
-        w.model->hardwareSnapshot.modify([](auto& s) {
-            for (auto& [id, mode] : s.currentModes)
-                mode.resolution.reset();
-        });
-        const auto outcome = w.run(w.model->captureCurrentProfileState(false));
-        ASSERT_EQ(refusalOf(outcome), c.outcome);
-        if (!outcome.value)
-            continue;
-        EXPECT_EQ(outcome.value->displayPreferences.automaticBrightness, c.automaticBrightness);
-        // No current mode carries a resolution: the map is there, and empty.
-        EXPECT_EQ(outcome.value->displayPreferences.resolutions,
-            std::optional(std::map<std::string, DisplayResolution>{}));
-    }
+    CaptureWorld w;
+    w.hold(brightnessA, SettingValue::percent(0.4));
+    w.systemDisplay.state.values = {{SystemDisplayControl::automaticBrightness("a"), true},
+        {SystemDisplayControl::automaticBrightness("b"), false}};
+    EXPECT_EQ(refusalOf(w.run(w.model->captureCurrentProfileState(false))),
+        "Automatic brightness differs between screens. Choose the same setting before saving a "
+        "new profile.");
 }
 
 TEST(CaptureModeValidationTest, OnlyAConfirmedUnchangedModeMayBeSaved)
@@ -453,81 +300,55 @@ TEST(CaptureModeValidationTest, OnlyAConfirmedUnchangedModeMayBeSaved)
     const ModeConfiguration current{.refreshRate = RefreshPreference::fixed(60'000),
         .hdr = false,
         .resolution = CaptureWorld::resolution};
-    struct Case {
-        std::string_view name;
-        std::set<ControlKey> keys;
-        std::optional<RefreshPreference> planned;
-        bool verified;
-        bool recorded;
-        std::string_view outcome;
+    const auto rate = [](std::int64_t millihertz) {
+        return std::map<ControlKey, SettingValue>{
+            {refreshA, SettingValue::refresh(RefreshPreference::fixed(millihertz))}};
     };
+    const std::map<ControlKey, SettingValue> hdrOn{{hdrA, SettingValue::toggle(true)}};
+    // The keys saved, the values planned, whether the current mode was confirmed and recorded,
+    // whether "a" is the built-in display, the outcome.
+    using Case = std::tuple<std::string_view, std::set<ControlKey>,
+        std::map<ControlKey, SettingValue>, bool, bool, bool, std::string_view>;
     const Case cases[] = {
-        {"no mode key", {brightnessA, contrastA}, RefreshPreference::fixed(120'000), false, false,
-            "done"},
-        {"no recorded mode", {refreshA}, std::nullopt, true, false,
+        {"no mode key", {brightnessA, contrastA}, rate(120'000), false, false, false, "done"},
+        {"no recorded mode", {refreshA}, {}, true, false, false,
             "Recheck the screen before saving its display mode."},
-        {"unchanged and confirmed", {refreshA}, RefreshPreference::fixed(60'000), true, true,
-            "done"},
-        {"no value planned, confirmed", {refreshA}, std::nullopt, true, true, "done"},
-        {"unchanged, never confirmed", {refreshA}, RefreshPreference::fixed(60'000), false, true,
-            untestedMode},
-        {"other rate, confirmed", {refreshA}, RefreshPreference::fixed(120'000), true, true,
-            untestedMode},
+        {"unchanged and confirmed", {refreshA}, rate(60'000), true, true, false, "done"},
+        {"no value planned, confirmed", {refreshA}, {}, true, true, false, "done"},
+        {"unchanged, never confirmed", {refreshA}, rate(60'000), false, true, false, untestedMode},
+        {"other rate, confirmed", {refreshA}, rate(120'000), true, true, false, untestedMode},
+        {"HDR planned on", {hdrA}, hdrOn, true, true, false, untestedMode},
+        // The built-in display's HDR is never offered, whatever the hardware reported.
+        {"HDR planned on the built-in display", {hdrA}, hdrOn, true, true, true, "done"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, keys, planned, verified, recorded, builtIn, expected] : cases) {
+        SCOPED_TRACE(name);
         CaptureWorld w;
-        w.model->hardwareSnapshot.modify([&](auto& s) {
-            s.currentModes.clear();
-            if (c.recorded)
-                s.currentModes.emplace("a", current);
-        });
+        auto displays = w.model->displays.get();
+        displays[0].isBuiltIn = builtIn;
+        w.model->displays.set(displays);
+        HardwareSnapshot snapshot = w.model->hardwareSnapshot.get();
+        snapshot.capabilities[hdrA].available = true;
+        snapshot.currentModes.clear();
+        if (recorded)
+            snapshot.currentModes.emplace("a", current);
+        w.model->hardwareSnapshot.set(snapshot);
         Configuration candidate = w.model->configuration.get();
-        if (c.verified)
+        if (verified)
             candidate.verifiedModes.push_back(
                 {.displayID = "a", .environment = "env-a", .mode = current});
         w.model->configuration.set(candidate);
-        if (c.planned) {
-            DefaultSettings defaults = candidate.defaultSettings();
-            defaults.setExplicit(SettingValue::refresh(*c.planned), refreshA);
-            candidate.setDefaultSettings(defaults);
-        }
-        std::string outcome = "done";
-        try {
-            w.model->validateCapturedModes(candidate, c.keys);
-        } catch (const ConfigurationError& error) {
-            outcome = error.what();
-        }
-        EXPECT_EQ(outcome, c.outcome);
-    }
-}
-
-TEST(CaptureModeValidationTest, PlannedHDRCountsOnlyWhereTheModelOffersTheControl)
-{
-    const ControlKey hdrA = controlOf("a", SettingKey::hdr);
-    const ModeConfiguration current{.refreshRate = RefreshPreference::fixed(60'000),
-        .hdr = false,
-        .resolution = CaptureWorld::resolution};
-    // The built-in display's HDR is never offered, whatever the hardware reported.
-    for (const bool builtIn : {true, false}) {
-        SCOPED_TRACE(builtIn);
-        CaptureWorld w;
-        w.model->displays.modify([&](auto& d) { d[0].isBuiltIn = builtIn; });
-        w.model->hardwareSnapshot.modify([&](auto& s) { s.capabilities[hdrA].available = true; });
-        Configuration candidate = w.model->configuration.get();
-        candidate.verifiedModes.push_back(
-            {.displayID = "a", .environment = "env-a", .mode = current});
         DefaultSettings defaults = candidate.defaultSettings();
-        defaults.setExplicit(SettingValue::toggle(true), hdrA);
+        for (const auto& [key, value] : planned)
+            defaults.setExplicit(value, key);
         candidate.setDefaultSettings(defaults);
-        w.model->configuration.set(candidate);
         std::string outcome = "done";
         try {
-            w.model->validateCapturedModes(candidate, {hdrA});
+            w.model->validateCapturedModes(candidate, keys);
         } catch (const ConfigurationError& error) {
             outcome = error.what();
         }
-        EXPECT_EQ(outcome, builtIn ? "done" : untestedMode);
+        EXPECT_EQ(outcome, expected);
     }
 }
 

@@ -15,8 +15,6 @@ namespace {
 using namespace apply_support;
 using namespace std::chrono_literals;
 
-SettingValue percent(double value) { return SettingValue::percent(value); }
-
 TEST(ControlCommandTest, OutcomeDecidesStatusFailureAndConfirmation)
 {
     struct Case {
@@ -24,32 +22,29 @@ TEST(ControlCommandTest, OutcomeDecidesStatusFailureAndConfirmation)
         ControlKey key;
         std::function<void(SettlingControls&)> arrange;
         std::string status;
-        bool failed;
-        bool confirmed;
     };
     const Case cases[] = {
-        {"read back as written", brightness, [](SettlingControls&) {}, "Readback confirmed", false,
-            true},
+        {"read back as written", brightness, [](SettlingControls&) {}, "Readback confirmed"},
         {"read back within 0.015", brightness,
             [](SettlingControls& c) { c.settlesAt[brightness] = percent(0.39); },
-            "Readback confirmed", false, true},
+            "Readback confirmed"},
         {"read back further off", brightness,
             [](SettlingControls& c) { c.settlesAt[brightness] = percent(0.38); },
-            "Requested 40%; reported 38%", true, false},
+            "Requested 40%; reported 38%"},
         {"write refused", brightness,
-            [](SettlingControls& c) { c.inner.writeFailures[brightness] = "Monitor did not answer"; },
-            "Monitor did not answer", true, false},
+            [](SettlingControls& c) { c.inner.writeFailures[brightness] = "No answer"; },
+            "No answer"},
         {"read refused", brightness,
-            [](SettlingControls& c) { c.inner.readFailures[brightness] = "No reply"; }, "No reply",
-            true, false},
+            [](SettlingControls& c) { c.inner.readFailures[brightness] = "No reply"; }, "No reply"},
         {"a display mode", hdr, [](SettlingControls&) {},
-            "Invalid control command; display modes require the mode coordinator.", true, false},
+            "Invalid control command; display modes require the mode coordinator."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ApplyWorld w;
         c.arrange(w.controls);
         const SettingValue value = c.key == hdr ? SettingValue::toggle(true) : percent(0.4);
+        const bool confirmed = c.status == "Readback confirmed";
         w.model->failed.set({{c.key, percent(0.9)}});
 
         w.model->scheduleApply(value, c.key, false);
@@ -58,13 +53,10 @@ TEST(ControlCommandTest, OutcomeDecidesStatusFailureAndConfirmation)
         w.settle();
 
         EXPECT_EQ(w.model->controlStatus->at(c.key), c.status);
-        EXPECT_EQ(w.model->failed->contains(c.key), c.failed);
-        if (c.failed) {
-            EXPECT_EQ(w.model->failed->at(c.key), value);
-        }
-        EXPECT_EQ(w.model->confirmedApplications->contains(c.key), c.confirmed);
-        EXPECT_TRUE(w.model->tasks->empty());
-        EXPECT_TRUE(w.model->applying->empty());
+        EXPECT_EQ(
+            lookup(w.model->failed.get(), c.key), confirmed ? std::nullopt : std::optional(value));
+        EXPECT_EQ(w.model->confirmedApplications->contains(c.key), confirmed);
+        EXPECT_TRUE(w.model->tasks->empty() && w.model->applying->empty());
     }
 }
 
@@ -81,7 +73,6 @@ TEST(ControlCommandTest, SupersededCommandRecordsNothing)
     const UUID firstID = w.model->commandIDs->at(brightness);
 
     w.model->scheduleApply(percent(0.6), brightness, false);
-
     EXPECT_NE(w.model->commandIDs->at(brightness), firstID);
     EXPECT_FALSE(w.model->observed->contains(brightness));
     EXPECT_FALSE(w.model->confirmedApplications->contains(brightness));
@@ -98,39 +89,32 @@ TEST(ControlCommandTest, SupersededCommandRecordsNothing)
     EXPECT_EQ(w.model->observed->at(brightness), percent(0.6));
 }
 
-TEST(ControlCommandTest, CancelStopsTheCommandAndLeavesItsStatus)
+TEST(ControlCommandTest, CancelStopsTheRunningCommandOnly)
 {
     ApplyWorld w;
     w.model->scheduleApply(percent(0.4), brightness, false);
     w.executor().advance(5ms);
     const UUID id = w.model->commandIDs->at(brightness);
-
     w.model->cancelCommand(brightness);
     w.settle();
-
     EXPECT_NE(w.model->commandIDs->at(brightness), id);
     EXPECT_EQ(w.model->controlStatus->at(brightness), "Applying…");
-    EXPECT_TRUE(w.model->tasks->empty());
-    EXPECT_TRUE(w.model->applying->empty());
+    EXPECT_TRUE(w.model->tasks->empty() && w.model->applying->empty());
     EXPECT_TRUE(w.controls.inner.writes.empty());
     EXPECT_EQ(w.model->lastWrite->at(brightness), w.executor().wallNow() - 2s);
-}
 
-TEST(ControlCommandTest, CancelWithoutTaskKeepsWhatWasRead)
-{
-    ApplyWorld w;
-    w.observe(brightness, percent(0.3));
-    w.model->applying.set({{brightness, percent(0.3)}});
+    // Without a task, what was read stays.
+    ApplyWorld idle;
+    idle.observe(brightness, percent(0.3));
+    idle.model->applying.set({{brightness, percent(0.3)}});
     const ControlApplyReport report{.requested = percent(0.3), .observed = percent(0.3)};
-    w.model->confirmedApplications.set({{brightness, report}});
-
-    w.model->cancelCommand(brightness);
-
-    EXPECT_TRUE(w.model->commandIDs->contains(brightness));
-    EXPECT_FALSE(w.model->applying->contains(brightness));
-    EXPECT_EQ(w.model->observed->at(brightness), percent(0.3));
-    EXPECT_EQ(w.model->confirmedApplications->at(brightness), report);
-    EXPECT_FALSE(w.model->lastWrite->contains(brightness));
+    idle.model->confirmedApplications.set({{brightness, report}});
+    idle.model->cancelCommand(brightness);
+    EXPECT_TRUE(idle.model->commandIDs->contains(brightness));
+    EXPECT_FALSE(idle.model->applying->contains(brightness));
+    EXPECT_EQ(idle.model->observed->at(brightness), percent(0.3));
+    EXPECT_EQ(idle.model->confirmedApplications->at(brightness), report);
+    EXPECT_FALSE(idle.model->lastWrite->contains(brightness));
 }
 
 TEST(ControlCommandTest, CancellationTheCommandDidNotAskForResolvesAgain)
@@ -138,7 +122,6 @@ TEST(ControlCommandTest, CancellationTheCommandDidNotAskForResolvesAgain)
     ApplyWorld w;
     w.setDefault(brightness, percent(0.5));
     w.controls.cancelNextRead.insert(brightness);
-
     w.model->resolveAndApply(false);
     const TaskHandle first = w.model->tasks->at(brightness);
     w.executor().advance(10ms); // the backend gives up on the first read
@@ -169,18 +152,12 @@ TEST(ControlCommandTest, ManualCommandKeepsTheFirstOriginalOnly)
         ApplyWorld w;
         if (c.original)
             w.model->manualOriginals.set({{brightness, *c.original}});
-
         w.model->scheduleApply(percent(0.4), brightness, true);
         w.executor().advance(5ms);
         if (c.supersede)
             w.model->cancelCommand(brightness);
         w.settle();
-
-        const auto& originals = w.model->manualOriginals.get();
-        EXPECT_EQ(originals.contains(brightness), c.kept.has_value());
-        if (c.kept && originals.contains(brightness)) {
-            EXPECT_EQ(originals.at(brightness), *c.kept);
-        }
+        EXPECT_EQ(lookup(w.model->manualOriginals.get(), brightness), c.kept);
         EXPECT_EQ(w.controls.inner.reads, c.reads);
     }
 }
@@ -192,7 +169,7 @@ TEST(ControlCommandTest, OnlyAutomaticNativeOrDemoBrightnessIsEased)
         bool demo;
         ControlKey key;
         bool manual;
-        bool smoothPreference;
+        bool smooth;
         std::optional<std::string> reason;
         bool liveEdit;
         int writes;
@@ -203,16 +180,14 @@ TEST(ControlCommandTest, OnlyAutomaticNativeOrDemoBrightnessIsEased)
         {"preference off", true, brightness, false, false, std::nullopt, false, 1},
         {"contrast", true, contrast, false, true, std::nullopt, false, 1},
         {"live rule preview", true, brightness, false, true, std::nullopt, true, 1},
-        {"native brightness", false, brightness, false, true, "Native display brightness", false,
-            12},
+        {"native", false, brightness, false, true, "Native display brightness", false, 12},
         {"DDC brightness", false, brightness, false, true, "DDC/CI", false, 1},
         {"no capability", false, brightness, false, true, std::nullopt, false, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ApplyWorld w(c.demo);
-        w.model->configuration.modify(
-            [&](Configuration& d) { d.smoothTransitions = c.smoothPreference; });
+        w.model->configuration.modify([&](Configuration& d) { d.smoothTransitions = c.smooth; });
         w.model->hardwareSnapshot.modify([&](HardwareSnapshot& s) {
             if (c.reason)
                 s.capabilities[c.key].reason = *c.reason;
@@ -231,26 +206,28 @@ TEST(ControlCommandTest, OnlyAutomaticNativeOrDemoBrightnessIsEased)
 
         w.model->scheduleApply(percent(0.8), c.key, c.manual);
         w.settle();
-
         EXPECT_EQ(w.controls.writes, c.writes);
         EXPECT_EQ(w.model->controlStatus->at(c.key), "Readback confirmed");
     }
 }
 
+LiveRuleEdit previewOf(const UUID& id)
+{
+    return {.id = id, .profileID = UUID::random(), .ruleID = UUID::random(), .settings = {}};
+}
+
 TEST(ControlCommandTest, LivePreviewCommandIsBookedOnTheEdit)
 {
     ApplyWorld w;
-    const UUID editID = UUID::random();
-    w.model->liveRuleEdit.set(LiveRuleEdit{
-        .id = editID, .profileID = UUID::random(), .ruleID = UUID::random(), .settings = {}});
+    w.model->liveRuleEdit.set(previewOf(UUID::random()));
     w.model->liveRuleKeys.set({brightness});
-
     w.model->scheduleApply(percent(0.4), brightness, false);
     w.model->scheduleApply(percent(0.6), brightness, false);
     w.settle();
 
     const LiveRuleEdit& edit = *w.model->liveRuleEdit.get();
-    EXPECT_EQ(edit.requested.at(brightness), (std::vector<SettingValue>{percent(0.4), percent(0.6)}));
+    EXPECT_EQ(
+        edit.requested.at(brightness), (std::vector<SettingValue>{percent(0.4), percent(0.6)}));
     EXPECT_EQ(edit.commands.size(), 2U);
     EXPECT_EQ(edit.originals.at(brightness), percent(0.2)) << "the value before the preview";
     EXPECT_EQ(w.controls.inner.values.at(brightness), percent(0.6));
@@ -265,11 +242,7 @@ TEST(ControlCommandTest, LivePreviewCommandAbandonedWithItsPreview)
     };
     const Case cases[] = {
         {"another preview before it starts",
-            [](ApplyWorld& w) {
-                w.model->liveRuleEdit.modify(
-                    [](std::optional<LiveRuleEdit>& edit) { edit->id = UUID::random(); });
-            },
-            0},
+            [](ApplyWorld& w) { w.model->liveRuleEdit.set(previewOf(UUID::random())); }, 0},
         {"the preview ended before it starts",
             [](ApplyWorld& w) { w.model->liveRuleEdit.set(std::nullopt); }, 0},
         {"its task cancelled while reading the original",
@@ -282,10 +255,8 @@ TEST(ControlCommandTest, LivePreviewCommandAbandonedWithItsPreview)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ApplyWorld w;
-        w.model->liveRuleEdit.set(LiveRuleEdit{
-            .id = UUID::random(), .profileID = UUID::random(), .ruleID = UUID::random(), .settings = {}});
+        w.model->liveRuleEdit.set(previewOf(UUID::random()));
         w.model->liveRuleKeys.set({brightness});
-
         w.model->scheduleApply(percent(0.4), brightness, false);
         c.interrupt(w);
         w.settle();
@@ -305,89 +276,65 @@ TEST(ControlCommandTest, BuiltinBrightnessOutcomeReachesTheKeyQueue)
     struct Case {
         const char* what;
         ControlKey key;
-        std::optional<std::string> writeFailure;
+        bool writeFails;
         bool forgotten;
     };
     const Case cases[] = {
-        {"builtin write done", builtinBrightness, std::nullopt, true},
-        {"builtin write failed", builtinBrightness, "No reply", true},
-        {"another display", brightness, std::nullopt, false},
-        {"another display failed", brightness, "No reply", false},
+        {"builtin write done", builtinBrightness, false, true},
+        {"builtin write failed", builtinBrightness, true, true},
+        {"another display", brightness, false, false},
+        {"another display failed", brightness, true, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ApplyWorld w;
-        if (c.writeFailure)
-            w.controls.inner.writeFailures[c.key] = *c.writeFailure;
+        if (c.writeFails)
+            w.controls.inner.writeFailures[c.key] = "No reply";
         w.model->keyQueue.modify([](BrightnessKeyAdjustmentQueue& queue) {
             (void)queue.enqueue(BrightnessKeyDirection::up, BrightnessKeyStep::five);
             (void)queue.resolve(0.5);
         });
-        const double target = *w.model->keyQueue->target();
-
-        w.model->scheduleApply(percent(target), c.key, false);
+        w.model->scheduleApply(percent(*w.model->keyQueue->target()), c.key, false);
         w.settle();
-
         EXPECT_EQ(w.model->keyQueue->target().has_value(), !c.forgotten);
     }
 }
 
 TEST(ControlCommandTest, ReachedRecoveryIsDroppedOnlyWhenConfirmed)
 {
-    struct Case {
-        const char* what;
-        std::optional<SettingValue> settles;
-        bool kept;
-    };
-    const Case cases[] = {
-        {"confirmed", std::nullopt, false},
-        {"not confirmed", percent(0.1), true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const bool confirmed : {true, false}) {
+        SCOPED_TRACE(confirmed ? "confirmed" : "not confirmed");
         ApplyWorld w;
-        if (c.settles)
-            w.controls.settlesAt[contrast] = *c.settles;
+        if (!confirmed)
+            w.controls.settlesAt[contrast] = percent(0.1);
         w.model->manualRecoveries.set({{contrast, percent(0.4)}});
-
         w.model->resolveAndApply(false);
         w.settle();
-
-        EXPECT_EQ(w.model->manualRecoveries->contains(contrast), c.kept);
+        EXPECT_EQ(w.model->manualRecoveries->contains(contrast), !confirmed);
     }
 }
 
 TEST(ControlCommandTest, BackendChoice)
 {
-    struct Case {
-        const char* what;
-        bool demo;
-        bool injected;
-    };
-    const Case cases[] = {
-        {"injected wins in demo", true, true},
-        {"simulated in demo", true, false},
-        {"injected outside demo", false, true},
-        {"hardware otherwise", false, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        ModelWorld world;
-        SlowControls controls;
-        SlowSystemDisplay systemDisplay;
-        AppModel::Options options{.simulation = c.demo};
-        if (c.injected) {
-            options.controlBackend = &controls;
-            options.systemDisplayBackend = &systemDisplay;
+    for (const bool demo : {true, false}) {
+        for (const bool injected : {true, false}) {
+            SCOPED_TRACE(std::string(demo ? "demo" : "hardware") + (injected ? ", injected" : ""));
+            ModelWorld world;
+            SlowControls controls;
+            SlowSystemDisplay systemDisplay;
+            AppModel::Options options{.simulation = demo};
+            if (injected) {
+                options.controlBackend = &controls;
+                options.systemDisplayBackend = &systemDisplay;
+            }
+            const auto model = world.idleModel(std::move(options));
+            ControlBackend* const control = &model->controlBackend();
+            SystemDisplayBackend* const preferences = &model->systemDisplayBackend();
+            EXPECT_EQ(control == &controls, injected);
+            EXPECT_EQ(preferences == &systemDisplay, injected);
+            EXPECT_EQ(control == &model->simulated(), demo && !injected);
+            EXPECT_EQ(preferences == &model->simulatedSystemDisplay(), demo && !injected);
         }
-        const auto model = world.idleModel(std::move(options));
-        ControlBackend* const control = &model->controlBackend();
-        SystemDisplayBackend* const preferences = &model->systemDisplayBackend();
-
-        EXPECT_EQ(control == &controls, c.injected);
-        EXPECT_EQ(preferences == &systemDisplay, c.injected);
-        EXPECT_EQ(control == &model->simulated(), c.demo && !c.injected);
-        EXPECT_EQ(preferences == &model->simulatedSystemDisplay(), c.demo && !c.injected);
     }
 }
 

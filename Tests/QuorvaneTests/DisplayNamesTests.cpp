@@ -57,117 +57,78 @@ struct NamesWorld : CaptureWorld {
 TEST(DisplayNamesTest, RenameReachesEveryPlaceAndIsSaved)
 {
     using Names = std::vector<std::string>;
-    struct Case {
-        std::string_view name;
-        std::string id;
-        std::string newName;
-        Names names;
-        Names otherNames;
+    const std::tuple<std::string, std::string, Names> cases[] = {
+        {"a", "  Desk \n", {"device Desk", "known Desk", "rule Desk", "rule Desk"}},
+        {"old", "Attic", {"known Attic"}},
+        {"saved", "Spare", {}},
     };
-    const Case cases[] = {
-        {"connected screen", "a", "  Desk \n",
-            {"device Desk", "known Desk", "rule Desk", "rule Desk"},
-            {"device Side", "known Side", "rule Side"}},
-        {"remembered screen", "old", "Attic", {"known Attic"},
-            {"device Side", "known Side", "rule Side"}},
-        {"screen known from its Default settings", "saved", "Spare", {},
-            {"device Side", "known Side", "rule Side"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [id, newName, names] : cases) {
+        SCOPED_TRACE(id);
         NamesWorld w;
-        ASSERT_FALSE(w.model->configuration->displayNames);
-        w.model->renameDisplay(c.id, c.newName);
+        // Works during a display test; a later name replaces an earlier one.
+        w.model->preview.set(DisplayPreview{.id = UUID::random(), .displayID = "a"});
+        w.model->renameDisplay(id, "Interim");
+        w.model->renameDisplay(id, newName);
+        w.model->preview.set(std::nullopt);
         w.world.executor.advance(std::chrono::seconds(1));
-        const std::string trimmedName(trimmed(c.newName));
         EXPECT_EQ(w.model->configuration->displayNames,
-            (std::map<std::string, std::string>{{c.id, trimmedName}}));
-        EXPECT_EQ(w.namesOf(c.id), c.names);
-        EXPECT_EQ(w.namesOf("b"), c.otherNames);
-        EXPECT_EQ(w.model->settingsError.get(), std::nullopt);
+            (std::map<std::string, std::string>{{id, std::string(trimmed(newName))}}));
+        EXPECT_EQ(w.namesOf(id), names);
+        EXPECT_EQ(w.namesOf("b"), (Names{"device Side", "known Side", "rule Side"}));
         EXPECT_EQ(configurationIn(w.model->settingsURL), w.model->configuration.get());
     }
 }
 
 TEST(DisplayNamesTest, RenameThatMayNotHappenChangesNothing)
 {
-    struct Case {
-        std::string_view name;
-        std::function<void(NamesWorld&)> setUp;
-        std::string id;
-        std::string newName;
-    };
-    const Case cases[] = {
-        {"blank name", [](auto&) {}, "a", " \t\n"},
-        {"unknown screen", [](auto&) {}, "elsewhere", "Desk"},
-        {"not loaded", [](auto& w) { w.model->isLoaded.set(false); }, "a", "Desk"},
-        {"settings error", [](auto& w) { w.model->settingsError.set("Broken."); }, "a", "Desk"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    const std::tuple<std::string_view, std::function<void(NamesWorld&)>, std::string, std::string>
+        cases[] = {
+            {"blank name", [](auto&) {}, "a", " \t\n"},
+            {"unknown screen", [](auto&) {}, "elsewhere", "Desk"},
+            {"not loaded", [](auto& w) { w.model->isLoaded.set(false); }, "a", "Desk"},
+            {"settings error", [](auto& w) { w.model->settingsError.set("Broken."); }, "a", "Desk"},
+        };
+    for (const auto& [name, setUp, id, newName] : cases) {
+        SCOPED_TRACE(name);
         NamesWorld w;
-        c.setUp(w);
+        setUp(w);
         const Configuration before = w.model->configuration.get();
         const auto devices = w.model->displays.get();
         const auto lastSave = w.model->saveTask.get();
-        w.model->renameDisplay(c.id, c.newName);
+        w.model->renameDisplay(id, newName);
         EXPECT_EQ(w.model->configuration.get(), before);
         EXPECT_EQ(w.model->displays.get(), devices);
         EXPECT_EQ(w.model->saveTask.get(), lastSave);
     }
 }
 
-TEST(DisplayNamesTest, RenameWorksDuringADisplayTestAndReplacesAnEarlierName)
-{
-    NamesWorld w;
-    w.model->preview.set(DisplayPreview{.id = UUID::random(), .displayID = "a"});
-    w.model->renameDisplay("a", "Desk");
-    w.model->renameDisplay("a", "Bench");
-    EXPECT_EQ(
-        w.model->configuration->displayNames, (std::map<std::string, std::string>{{"a", "Bench"}}));
-    EXPECT_EQ(w.namesOf("a"),
-        (std::vector<std::string>{"device Bench", "known Bench", "rule Bench", "rule Bench"}));
-    w.model->preview.set(std::nullopt);
-}
-
 TEST(LaunchAtLoginTest, FlagsFollowTheStatusReadAfterTheChange)
 {
-    struct Case {
-        std::string_view name;
-        bool enable;
-        LoginItemStatus before;
-        LoginItemStatus afterRegister;
-        std::optional<std::string> failure;
-        bool loginEnabled;
-        bool needsApproval;
-    };
-    const Case cases[] = {
-        {"register", true, LoginItemStatus::notRegistered, LoginItemStatus::enabled, std::nullopt,
-            true, false},
-        {"register needing approval", true, LoginItemStatus::notRegistered,
-            LoginItemStatus::requiresApproval, std::nullopt, false, true},
-        {"register refused", true, LoginItemStatus::notRegistered, LoginItemStatus::enabled,
-            "Operation not permitted", false, false},
-        {"unregister", false, LoginItemStatus::enabled, LoginItemStatus::enabled, std::nullopt,
-            false, false},
-        {"unregister refused", false, LoginItemStatus::enabled, LoginItemStatus::enabled,
-            "Invalid argument", true, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    using enum LoginItemStatus;
+    // Enable, the status after registering, the failure; then enabled and needing approval.
+    const std::tuple<std::string_view, bool, LoginItemStatus, std::optional<std::string>,
+        std::pair<bool, bool>>
+        cases[] = {
+            {"register", true, enabled, std::nullopt, {true, false}},
+            {"register needing approval", true, requiresApproval, std::nullopt, {false, true}},
+            {"register refused", true, enabled, "Operation not permitted", {false, false}},
+            {"unregister", false, enabled, std::nullopt, {false, false}},
+            {"unregister refused", false, enabled, "Invalid argument", {true, false}},
+        };
+    for (const auto& [name, enable, afterRegister, failure, flags] : cases) {
+        SCOPED_TRACE(name);
         ModelWorld world;
-        world.loginItems.currentStatus = c.before;
-        world.loginItems.statusAfterRegister = c.afterRegister;
+        world.loginItems.currentStatus = enable ? notRegistered : enabled;
+        world.loginItems.statusAfterRegister = afterRegister;
         // Works before the settings are loaded.
         const auto model = world.idleModel();
         model->loginError.set("An earlier failure");
-        world.loginItems.failure = c.failure;
-        model->setLogin(c.enable);
-        EXPECT_EQ(world.loginItems.registrations, c.enable ? 1 : 0);
-        EXPECT_EQ(world.loginItems.unregistrations, c.enable ? 0 : 1);
-        EXPECT_EQ(model->loginError.get(), c.failure);
-        EXPECT_EQ(model->loginEnabled.get(), c.loginEnabled);
-        EXPECT_EQ(model->loginNeedsApproval.get(), c.needsApproval);
+        world.loginItems.failure = failure;
+        model->setLogin(enable);
+        EXPECT_EQ(std::pair(world.loginItems.registrations, world.loginItems.unregistrations),
+            std::pair(enable ? 1 : 0, enable ? 0 : 1));
+        EXPECT_EQ(model->loginError.get(), failure);
+        EXPECT_EQ(std::pair(model->loginEnabled.get(), model->loginNeedsApproval.get()), flags);
         EXPECT_FALSE(std::filesystem::exists(model->settingsURL));
     }
 }

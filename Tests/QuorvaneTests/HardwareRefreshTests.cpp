@@ -6,15 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <set>
-#include <string>
 #include <vector>
 
 namespace quorvane {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace workspaceNotification;
 
 const std::string displayA = "aaaaaaaa-0000-0000-0000-000000000001";
 const std::string displayB = "bbbbbbbb-0000-0000-0000-000000000002";
@@ -26,7 +25,7 @@ DisplayDevice device(const std::string& id, std::string name = "Monitor")
     return {.id = id, .runtimeID = 7, .name = std::move(name)};
 }
 
-ControlKey keyOf(const std::string& id, SettingKey setting)
+ControlKey keyOf(const std::string& id, SettingKey setting = SettingKey::brightness)
 {
     return {.target = ControlTarget::display(id), .setting = setting};
 }
@@ -43,12 +42,19 @@ DiscoveredHardware connected(
     return hardware;
 }
 
-std::vector<std::string> idsOf(const std::vector<DisplayDevice>& displays)
+/// The displays shown, by the first letter of their id, and the refresh flags that are set.
+std::string stateOf(const AppModel& model)
 {
-    std::vector<std::string> ids;
-    for (const DisplayDevice& display : displays)
-        ids.push_back(display.id);
-    return ids;
+    std::string line;
+    for (const DisplayDevice& display : model.displays.get())
+        line += display.id.front();
+    for (const auto& [set, name] : {std::pair{model.isRefreshing.get(), " refreshing"},
+             {model.isSuspended.get(), " suspended"},
+             {model.pendingHardwareRefresh.get(), " pending"}}) {
+        if (set)
+            line += name;
+    }
+    return line;
 }
 
 template <typename Key, typename Value> std::set<Key> keysOf(const std::map<Key, Value>& map)
@@ -59,157 +65,122 @@ template <typename Key, typename Value> std::set<Key> keysOf(const std::map<Key,
     return keys;
 }
 
-void post(SimulatedNotificationCenter& centre, std::string_view name)
+void markDefaultsTaken(AppModel& model, const std::string& displayID)
 {
-    centre.post({.name = std::string(name), .userInfo = {}});
+    model.configuration.modify([&](Configuration& document) {
+        DefaultSettings defaults = document.defaultSettings();
+        defaults.initializedDisplayIDs.insert(displayID);
+        document.setDefaultSettings(defaults);
+    });
 }
 
 /// The default simulated Mac, with display A discovered instantly.
 struct RefreshWorld : ContextWorld {
-    RefreshWorld() { discovery.hardware = connected({device(displayA)}); }
-
-    /// Starts a refresh of `model`; `outcome` must outlive it.
-    void refresh(AppModel& model, TaskOutcome<void>& outcome)
-    {
-        spawn(executor, recordOutcome(model.refreshHardware(), outcome));
-    }
+    RefreshWorld() { hardware = connected({device(displayA)}); }
 };
 
 TEST(HardwareRefreshTest, GuardsStopTheRefreshBeforeItTakesARevision)
 {
     struct Case {
         const char* what;
-        bool demo;
-        void (*prepare)(AppModel&);
-        bool pendingBefore;
-        bool pendingAfter;
+        bool demo, quitting, modeBusy, pendingBefore;
         int discoveries;
+        std::string state;
     };
     const Case cases[] = {
-        {"demo mode", true, [](AppModel&) {}, false, false, 0},
-        {"quitting", false, [](AppModel& model) { model.isQuitting.set(true); }, false, false, 0},
-        {"mode change running", false, [](AppModel& model) { model.modeBusy.set({displayA}); },
-            false, true, 0},
-        {"free to run", false, [](AppModel&) {}, true, false, 1},
+        {"demo mode", true, false, false, false, 0, ""},
+        {"quitting", false, true, false, false, 0, "a"},
+        {"mode change running", false, false, true, false, 0, "a pending"},
+        {"free to run", false, false, false, true, 1, "b"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         RefreshWorld world;
         const auto model = c.demo
-            ? world.idleModel({.simulation = true, .hardwareDiscovery = world.discovery.function()})
+            ? world.idleModel({.simulation = true, .hardwareDiscovery = world.discovery()})
             : world.start();
-        const int discoveriesBefore = world.discovery.calls;
+        const int discoveriesBefore = world.discoveries;
         const std::int64_t revisionBefore = model->refreshRevision.get();
-        world.discovery.hardware = connected({device(displayB)});
-        c.prepare(*model);
+        world.hardware = connected({device(displayB)});
+        model->isQuitting.set(c.quitting);
+        if (c.modeBusy)
+            model->modeBusy.set({displayA});
         model->pendingHardwareRefresh.set(c.pendingBefore);
-        TaskOutcome<void> refresh;
 
-        world.refresh(*model, refresh);
+        const auto& refresh = world.refresh(*model);
         world.executor.runUntilIdle();
 
         EXPECT_EQ(refresh.summary(), "done");
-        EXPECT_EQ(world.discovery.calls - discoveriesBefore, c.discoveries);
+        EXPECT_EQ(world.discoveries - discoveriesBefore, c.discoveries);
         EXPECT_EQ(model->refreshRevision.get() - revisionBefore, c.discoveries);
-        EXPECT_EQ(model->pendingHardwareRefresh.get(), c.pendingAfter);
-        EXPECT_EQ(model->displays->size() == 1 && model->displays->front().id == displayB,
-            c.discoveries == 1);
-        EXPECT_FALSE(model->isRefreshing.get());
+        EXPECT_EQ(stateOf(*model), c.state);
     }
 }
 
-TEST(HardwareRefreshTest, SleepDuringDiscoveryLeavesEverythingToTheWakeRefresh)
-{
-    RefreshWorld world;
-    const auto model = world.start();
-    const HardwareSnapshot before = model->hardwareSnapshot.get();
-    world.discovery.latency = 100ms;
-    world.discovery.hardware = connected({device(displayA), device(displayB)});
-
-    post(world.mac.notifications, workspaceNotification::didChangeScreenParameters);
-    world.executor.advance(50ms);
-    EXPECT_TRUE(model->isRefreshing.get());
-    post(world.mac.workspaceNotifications, workspaceNotification::willSleep);
-    EXPECT_FALSE(model->isRefreshing.get());
-    world.executor.advance(100ms);
-
-    EXPECT_EQ(idsOf(model->displays.get()), std::vector{displayA});
-    EXPECT_EQ(model->hardwareSnapshot.get(), before);
-    EXPECT_EQ(model->configuration->knownDisplays.size(), 1u);
-    EXPECT_TRUE(model->isSuspended.get());
-
-    post(world.mac.workspaceNotifications, workspaceNotification::didWake);
-    world.executor.advance(100ms);
-    EXPECT_EQ(idsOf(model->displays.get()), (std::vector{displayA, displayB}));
-    EXPECT_FALSE(model->isSuspended.get());
-    EXPECT_FALSE(model->isRefreshing.get());
-}
-
-TEST(HardwareRefreshTest, OverlappingRefreshesTheNewestWins)
-{
-    RefreshWorld world;
-    const auto model = world.start();
-    world.discovery.latency = 100ms;
-    world.discovery.hardware = connected({device(displayB, "Older")});
-    TaskOutcome<void> older;
-    world.refresh(*model, older);
-    world.executor.advance(10ms);
-    world.discovery.latency = 200ms;
-    world.discovery.hardware = connected({device(displayB, "Newer")});
-    TaskOutcome<void> newer;
-    world.refresh(*model, newer);
-
-    world.executor.advance(90ms);
-    EXPECT_EQ(older.summary(), "done");
-    EXPECT_EQ(idsOf(model->displays.get()), std::vector{displayA});
-    EXPECT_TRUE(model->isRefreshing.get()) << "the newer refresh still owns the flag";
-
-    world.executor.advance(120ms);
-    EXPECT_EQ(newer.summary(), "done");
-    ASSERT_EQ(model->displays->size(), 1u);
-    EXPECT_EQ(model->displays->front().name, "Newer");
-    EXPECT_FALSE(model->isRefreshing.get());
-    const auto& known = model->configuration->knownDisplays;
-    EXPECT_EQ(std::ranges::count(known, DisplayReference{displayB, "Newer"}), 1);
-    EXPECT_EQ(std::ranges::count(known, DisplayReference{displayB, "Older"}), 0);
-}
-
-TEST(HardwareRefreshTest, ModeChangeDuringDiscoveryDefersTheRefreshToItsEnd)
+TEST(HardwareRefreshTest, WhatHappensDuringTheWaitsStopsTheStaleRefresh)
 {
     struct Case {
         const char* what;
-        bool quitting;
-        bool pending;
+        bool duringCaptureSave;
+        void (*interrupt)(RefreshWorld&, AppModel&);
+        std::string stopped; // the state once the stale refresh ended
+        std::size_t known;
+        std::string resumed; // the state after the wake that follows
     };
-    const Case cases[]
-        = {{"mode change", false, true}, {"mode change while quitting", true, false}};
+    const auto sleepNow
+        = [](RefreshWorld& world, AppModel&) { post(world.mac.workspaceNotifications, willSleep); };
+    const auto modeChange = [](RefreshWorld&, AppModel& model) { model.modeBusy.set({displayA}); };
+    const Case cases[] = {
+        {"sleep during discovery", false, sleepNow, "a suspended", 1, "ab"},
+        {"sleep during the capture save", true, sleepNow, "a suspended", 2, "ab"},
+        {"mode change", false, modeChange, "a pending", 1, "a pending"},
+        {"mode change while quitting", false,
+            [](RefreshWorld&, AppModel& model) {
+                model.modeBusy.set({displayA});
+                model.isQuitting.set(true);
+            },
+            "a", 1, "a"},
+        // The newer refresh owns the flag; the wake overtakes it in turn.
+        {"newer refresh", false,
+            [](RefreshWorld& world, AppModel& model) {
+                world.latency = 200ms;
+                world.refresh(model);
+            },
+            "a refreshing", 1, "ab"},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         RefreshWorld world;
         const auto model = world.start();
-        world.discovery.latency = 100ms;
-        world.discovery.hardware = connected({device(displayB)});
-        TaskOutcome<void> refresh;
-        world.refresh(*model, refresh);
-        world.executor.advance(50ms);
-        model->modeBusy.set({displayA});
-        model->isQuitting.set(c.quitting);
-        world.executor.advance(50ms);
+        const HardwareSnapshot before = model->hardwareSnapshot.get();
+        const Subscription saving = model->pendingDefaultCaptureSaves.observe([&] {
+            if (c.duringCaptureSave && model->pendingDefaultCaptureSaves.get() == 1)
+                c.interrupt(world, *model);
+        });
+        world.latency = c.duringCaptureSave ? 0ms : 100ms;
+        world.hardware = connected({device(displayA), device(displayB, "Older")});
 
-        EXPECT_EQ(refresh.summary(), "done");
-        EXPECT_EQ(idsOf(model->displays.get()), std::vector{displayA});
-        EXPECT_FALSE(model->isRefreshing.get());
-        EXPECT_EQ(model->pendingHardwareRefresh.get(), c.pending);
-        if (c.quitting)
-            continue;
-
-        // What the end of the mode change does with the pending refresh.
-        model->modeBusy.set({});
-        TaskOutcome<void> deferred;
-        world.refresh(*model, deferred);
+        post(world.mac.notifications, didChangeScreenParameters);
+        world.executor.advance(50ms);
+        if (!c.duringCaptureSave) {
+            EXPECT_EQ(stateOf(*model), "a refreshing");
+            c.interrupt(world, *model);
+        }
         world.executor.advance(100ms);
-        EXPECT_EQ(idsOf(model->displays.get()), std::vector{displayB});
-        EXPECT_FALSE(model->pendingHardwareRefresh.get());
+        EXPECT_EQ(stateOf(*model), c.stopped);
+        EXPECT_EQ(model->hardwareSnapshot.get(), before);
+        // A display seen before the stop stays known.
+        EXPECT_EQ(model->configuration->knownDisplays.size(), c.known);
+        EXPECT_EQ(model->pendingDefaultCaptureSaves.get(), 0);
+
+        world.hardware = connected({device(displayA), device(displayB, "Newer")});
+        post(world.mac.workspaceNotifications, didWake);
+        world.executor.advance(1s);
+        EXPECT_EQ(stateOf(*model), c.resumed);
+        const auto& known = model->configuration->knownDisplays;
+        EXPECT_EQ(std::ranges::count(known, DisplayReference{displayB, "Older"}), 0);
+        EXPECT_EQ(std::ranges::count(known, DisplayReference{displayB, "Newer"}),
+            c.resumed == "ab" ? 1 : 0);
     }
 }
 
@@ -220,40 +191,39 @@ TEST(HardwareRefreshTest, RenameDuringTheWaitsWins)
     model->configuration.modify([](Configuration& document) {
         document.displayNames = std::map<std::string, std::string>{{displayB, "Desk"}};
     });
-    world.discovery.hardware = connected({device(displayB, "Raw")});
+    world.hardware = connected({device(displayB, "Raw")});
     // The first sight of B saves its Default settings: the user renames it meanwhile.
     const Subscription renaming = model->pendingDefaultCaptureSaves.observe([&] {
         model->configuration.modify(
             [](Configuration& document) { (*document.displayNames)[displayB] = "Studio"; });
     });
-    TaskOutcome<void> refresh;
-    world.refresh(*model, refresh);
+    world.refresh(*model);
     world.executor.runUntilIdle();
 
-    ASSERT_EQ(model->displays->size(), 1u);
+    ASSERT_EQ(stateOf(*model), "b");
     EXPECT_EQ(model->displays->front().name, "Studio");
-    EXPECT_EQ(std::ranges::count(model->configuration->knownDisplays,
-                  DisplayReference{.id = displayB, .name = "Desk"}),
-        1)
+    EXPECT_EQ(model->configuration->knownDisplays.back(), (DisplayReference{displayB, "Desk"}))
         << "known displays take the name the discovery was given";
-    const std::vector<DisplayContext> contexts{{.id = displayB}};
-    EXPECT_EQ(model->context->displays, contexts) << "no Space is known for the display";
+    EXPECT_EQ(model->context->displays, std::vector<DisplayContext>{{.id = displayB}})
+        << "no Space is known for the display";
 }
 
-TEST(HardwareRefreshTest, FirstSeenModeIsVerifiedOncePerEnvironment)
+TEST(HardwareRefreshTest, FirstSeenModeIsVerifiedOncePerEnvironmentAndSavedWhenLoaded)
 {
     struct Step {
-        const char* what;
         std::string environment;
         bool hdr;
+        std::size_t verified;
         bool recorded;
-        std::size_t verifiedModes;
+        bool loaded = true;
     };
     const Step steps[] = {
-        {"first sight", "dock", false, true, 2},
-        {"same environment, other mode", "dock", true, false, 2},
-        {"new environment", "direct", true, true, 3},
-        {"equal entry already stored", "stored", false, true, 3},
+        {"dock", false, 2, true},
+        {"dock", true, 2, false}, // same environment, other mode
+        {"direct", true, 3, true},
+        {"stored", false, 3, true}, // an equal entry is already there
+        // As during start-up, which saves after its own refresh.
+        {"late", false, 4, true, false},
     };
     RefreshWorld world;
     const auto model = world.start();
@@ -263,66 +233,38 @@ TEST(HardwareRefreshTest, FirstSeenModeIsVerifiedOncePerEnvironment)
     });
     model->initialModeEnvironments.set({});
     for (const Step& step : steps) {
-        SCOPED_TRACE(step.what);
-        DiscoveredHardware hardware = connected({device(displayA), device(displayB)});
-        hardware.snapshot.environments = {{displayA, step.environment}};
-        hardware.snapshot.currentModes[displayA] = {.hdr = step.hdr};
-        world.discovery.hardware = hardware;
-        TaskOutcome<void> refresh;
-
-        world.refresh(*model, refresh);
+        SCOPED_TRACE(step.environment + (step.hdr ? " hdr" : ""));
+        model->isLoaded.set(step.loaded);
+        world.hardware = connected({device(displayA), device(displayB)});
+        world.hardware.snapshot.environments = {{displayA, step.environment}};
+        world.hardware.snapshot.currentModes[displayA] = {.hdr = step.hdr};
+        world.refresh(*model);
         world.executor.runUntilIdle();
 
-        const auto& verified = model->configuration->verifiedModes;
-        EXPECT_EQ(verified.size(), step.verifiedModes);
         const VerifiedModeConfiguration seen{
             .displayID = displayA, .environment = step.environment, .mode = {.hdr = step.hdr}};
-        EXPECT_EQ(std::ranges::count(verified, seen), step.recorded ? 1 : 0);
-        EXPECT_TRUE(model->initialModeEnvironments->contains(displayA + "|" + step.environment));
+        EXPECT_EQ(model->configuration->verifiedModes.size(), step.verified);
+        EXPECT_EQ(std::ranges::count(model->configuration->verifiedModes, seen), step.recorded);
+        EXPECT_EQ(
+            std::ranges::count(configurationIn(world.defaultSettingsFile()).verifiedModes, seen),
+            step.recorded && step.loaded);
     }
-    EXPECT_EQ(model->initialModeEnvironments->size(), 3u) << "display B had no environment";
+    EXPECT_EQ(model->initialModeEnvironments->size(), 4u) << "display B had no environment";
 }
 
-TEST(HardwareRefreshTest, FirstSeenDisplayIsCapturedAndSavedOnce)
-{
-    RefreshWorld world;
-    const auto model = world.start();
-    std::vector<std::int64_t> pendingSaves;
-    const Subscription watching = model->pendingDefaultCaptureSaves.observe(
-        [&] { pendingSaves.push_back(model->pendingDefaultCaptureSaves.get()); });
-    const ControlKey brightness = keyOf(displayB, SettingKey::brightness);
-    DiscoveredHardware hardware = connected({device(displayA), device(displayB)});
-    hardware.snapshot.observed[brightness] = SettingValue::percent(0.6);
-    hardware.snapshot.capabilities[brightness] = {.available = true};
-    world.discovery.hardware = hardware;
-
-    for (const int round : {1, 2}) {
-        SCOPED_TRACE(round);
-        TaskOutcome<void> refresh;
-        world.refresh(*model, refresh);
-        world.executor.runUntilIdle();
-        EXPECT_EQ(pendingSaves, (std::vector<std::int64_t>{1, 0}));
-    }
-    const DefaultSettings defaults = model->configuration->defaultSettings();
-    EXPECT_TRUE(defaults.initializedDisplayIDs.contains(displayB));
-    EXPECT_EQ(defaults.value(brightness), SettingValue::percent(0.6));
-    EXPECT_EQ(configurationIn(world.defaultSettingsFile()).defaultSettings(), defaults);
-}
-
-TEST(HardwareRefreshTest, PendingCaptureSaveIsReleasedOnEveryPath)
+TEST(HardwareRefreshTest, CaptureSavesWhatIsNewAndAlwaysReleasesItsPendingSave)
 {
     struct Case {
         const char* what;
-        bool settingsError;
-        bool cancel;
-        bool settingsKnown;
+        bool settingsError, cancel, settingsKnown, newMode;
         std::vector<std::int64_t> pendingSaves;
     };
     const Case cases[] = {
-        {"saved", false, false, false, {1, 0}},
-        {"only the resolution is new", false, false, true, {1, 0}},
-        {"cancelled while saving", false, true, false, {1, 0}},
-        {"settings error", true, false, false, {}},
+        {"saved", false, false, false, true, {1, 0}},
+        {"only the resolution is new", false, false, true, true, {1, 0}},
+        {"nothing new", false, false, true, false, {}},
+        {"cancelled while saving", false, true, false, true, {1, 0}},
+        {"settings error", true, false, false, true, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -330,13 +272,8 @@ TEST(HardwareRefreshTest, PendingCaptureSaveIsReleasedOnEveryPath)
         const auto model = world.start();
         if (c.settingsError)
             model->settingsError.set("Broken");
-        if (c.settingsKnown) {
-            model->configuration.modify([](Configuration& document) {
-                DefaultSettings defaults = document.defaultSettings();
-                defaults.initializedDisplayIDs.insert(displayB);
-                document.setDefaultSettings(defaults);
-            });
-        }
+        if (c.settingsKnown)
+            markDefaultsTaken(*model, displayB);
         std::optional<TaskHandle> capture;
         std::vector<std::int64_t> pendingSaves;
         const Subscription watching = model->pendingDefaultCaptureSaves.observe([&] {
@@ -344,8 +281,10 @@ TEST(HardwareRefreshTest, PendingCaptureSaveIsReleasedOnEveryPath)
             if (c.cancel && capture)
                 capture->cancel();
         });
-        HardwareSnapshot snapshot;
-        snapshot.currentModes[displayB] = {.resolution = fullHD};
+        HardwareSnapshot snapshot{.capabilities = {{keyOf(displayB), {.available = true}}},
+            .observed = {{keyOf(displayB), SettingValue::percent(0.6)}}};
+        if (c.newMode)
+            snapshot.currentModes[displayB] = {.resolution = fullHD};
         TaskOutcome<void> outcome;
 
         capture = spawn(world.executor,
@@ -354,86 +293,19 @@ TEST(HardwareRefreshTest, PendingCaptureSaveIsReleasedOnEveryPath)
 
         EXPECT_TRUE(outcome.hasEnded());
         EXPECT_EQ(pendingSaves, c.pendingSaves);
-        EXPECT_EQ(model->configuration
-                      ->displayResolution(model->configuration->defaultProfile(), displayB)
-                      .has_value(),
-            !c.settingsError);
+        const Configuration& document = model->configuration.get();
+        EXPECT_EQ(document.displayResolution(document.defaultProfile(), displayB).has_value(),
+            !pendingSaves.empty());
+        const DefaultSettings defaults = document.defaultSettings();
+        EXPECT_EQ(defaults.value(keyOf(displayB)) == SettingValue::percent(0.6),
+            !c.settingsKnown && !c.settingsError);
+        if (!c.cancel && !pendingSaves.empty()) {
+            EXPECT_EQ(configurationIn(world.defaultSettingsFile()).defaultSettings(), defaults);
+        }
     }
 }
 
-TEST(HardwareRefreshTest, OnlyALoadedModelSavesWhenTheRefreshEnds)
-{
-    for (const bool loaded : {false, true}) {
-        SCOPED_TRACE(loaded);
-        RefreshWorld world;
-        const auto model = world.start();
-        // As during start-up, which saves and resolves after its own refresh.
-        model->isLoaded.set(loaded);
-        // Nothing to capture, so only the end of the refresh may save.
-        model->configuration.modify([](Configuration& document) {
-            DefaultSettings defaults = document.defaultSettings();
-            defaults.initializedDisplayIDs.insert(displayB);
-            document.setDefaultSettings(defaults);
-        });
-        DiscoveredHardware hardware = connected({device(displayB)}, "dock");
-        hardware.snapshot.currentModes[displayB] = {.hdr = true};
-        world.discovery.hardware = hardware;
-        TaskOutcome<void> refresh;
-
-        world.refresh(*model, refresh);
-        world.executor.runUntilIdle();
-
-        const VerifiedModeConfiguration seen{
-            .displayID = displayB, .environment = "dock", .mode = {.hdr = true}};
-        EXPECT_EQ(std::ranges::count(model->configuration->verifiedModes, seen), 1);
-        EXPECT_EQ(
-            std::ranges::count(configurationIn(world.defaultSettingsFile()).verifiedModes, seen),
-            loaded ? 1 : 0);
-    }
-}
-
-TEST(HardwareRefreshTest, SleepDuringTheCaptureSaveKeepsOnlyTheKnownDisplays)
-{
-    RefreshWorld world;
-    const auto model = world.start();
-    world.discovery.hardware = connected({device(displayA), device(displayB)});
-    const Subscription sleeping = model->pendingDefaultCaptureSaves.observe([&] {
-        if (model->pendingDefaultCaptureSaves.get() == 1)
-            model->suspend();
-    });
-    TaskOutcome<void> refresh;
-    world.refresh(*model, refresh);
-    world.executor.runUntilIdle();
-
-    EXPECT_EQ(idsOf(model->displays.get()), std::vector{displayA});
-    EXPECT_TRUE(model->isSuspended.get());
-    EXPECT_EQ(model->pendingDefaultCaptureSaves.get(), 0);
-    EXPECT_EQ(model->configuration->knownDisplays.size(), 2u);
-}
-
-TEST(HardwareRefreshTest, ObservedValuesFollowTheAvailableControls)
-{
-    RefreshWorld world;
-    const auto model = world.start();
-    const ControlKey kept = keyOf(displayA, SettingKey::brightness);
-    const ControlKey unavailable = keyOf(displayA, SettingKey::contrast);
-    const ControlKey unknown = keyOf(displayB, SettingKey::brightness);
-    const SettingValue half = SettingValue::percent(0.5);
-    const ControlApplyReport report{.requested = half, .observed = half, .didWrite = true};
-    model->observed.set({{kept, half}, {unavailable, half}, {unknown, half}});
-    model->confirmedApplications.set({{kept, report}, {unavailable, report}, {unknown, report}});
-    world.discovery.hardware.snapshot.capabilities
-        = {{kept, {.available = true}}, {unavailable, {.available = false}}};
-    TaskOutcome<void> refresh;
-
-    world.refresh(*model, refresh);
-    world.executor.runUntilIdle();
-
-    EXPECT_EQ(keysOf(model->observed.get()), std::set{kept});
-    EXPECT_EQ(keysOf(model->confirmedApplications.get()), std::set{kept});
-}
-
-TEST(HardwareRefreshTest, ResolutionsAreQueuedAgainOnlyWhereTheEnvironmentChanged)
+TEST(HardwareRefreshTest, AdoptsOnlyControlsStillAvailableAndRequeuesChangedEnvironments)
 {
     struct Case {
         const char* what;
@@ -449,35 +321,41 @@ TEST(HardwareRefreshTest, ResolutionsAreQueuedAgainOnlyWhereTheEnvironmentChange
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         RefreshWorld world;
-        world.discovery.hardware = connected({device(displayA), device(displayB)});
+        world.hardware = connected({device(displayA), device(displayB)});
         const auto model = world.start();
         if (c.suspended)
             model->suspend();
         model->pendingResolutions.set({{"gone", fullHD}});
-        world.discovery.hardware.snapshot.environments[displayB] = c.environmentOfB;
-        TaskOutcome<void> refresh;
-
-        world.refresh(*model, refresh);
+        const ControlKey kept = keyOf(displayA), unavailable = keyOf(displayB),
+                         unknown = keyOf(displayB, SettingKey::contrast);
+        const SettingValue half = SettingValue::percent(0.5);
+        const ControlApplyReport report{.requested = half, .observed = half, .didWrite = true};
+        model->observed.set({{kept, half}, {unavailable, half}, {unknown, half}});
+        model->confirmedApplications.set(
+            {{kept, report}, {unavailable, report}, {unknown, report}});
+        world.hardware.snapshot.capabilities
+            = {{kept, {.available = true}}, {unavailable, {.available = false}}};
+        world.hardware.snapshot.environments[displayB] = c.environmentOfB;
+        world.refresh(*model);
         world.executor.runUntilIdle();
 
         EXPECT_EQ(keysOf(model->pendingResolutions.get()), c.queued);
+        EXPECT_EQ(keysOf(model->observed.get()), std::set{kept});
+        EXPECT_EQ(keysOf(model->confirmedApplications.get()), std::set{kept});
     }
 }
 
 TEST(HardwareRefreshTest, RefreshAcknowledgesTheContextItRebuilds)
 {
-    RefreshWorld world;
-    world.discovery.hardware.displays = DisplayInventory::snapshot(world.mac.platform());
+    ContextWorld world;
     const auto model = world.start();
-    world.discovery.latency = 100ms;
-    TaskOutcome<void> refresh;
-    world.refresh(*model, refresh);
+    world.latency = 100ms;
+    const auto& refresh = world.refresh(*model);
     world.executor.advance(10ms);
     world.mac.workspace.frontmostProcess = 202;
     model->contextChanged();
     ASSERT_TRUE(model->scheduler().isWaiting());
-    model->failed.set(
-        {{keyOf(defaultBuiltInID, SettingKey::brightness), SettingValue::percent(0.2)}});
+    model->failed.set({{keyOf(defaultBuiltInID), SettingValue::percent(0.2)}});
 
     world.executor.advance(90ms);
 
@@ -496,7 +374,7 @@ TEST(HardwareRefreshTest, WithoutAnInjectedDiscoveryThePlatformIsRead)
     world.executor.advance(10s);
 
     ASSERT_TRUE(model->isLoaded.get());
-    EXPECT_EQ(idsOf(model->displays.get()), (std::vector{defaultBuiltInID, defaultExternalID}));
+    EXPECT_EQ(stateOf(*model), "39");
     EXPECT_EQ(keysOf(model->hardwareSnapshot->environments),
         (std::set{defaultBuiltInID, defaultExternalID}));
     EXPECT_FALSE(model->hardwareSnapshot->capabilities.empty());

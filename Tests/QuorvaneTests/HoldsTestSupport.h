@@ -5,11 +5,9 @@
 #include "AppModelTestSupport.h"
 #include "SlowBackends.h"
 
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 // Apart from the other fixtures' names: inline variables of the same name would be one variable.
 namespace quorvane::holdsfixture {
@@ -29,6 +27,7 @@ inline const ControlKey externalBrightness = keyOf(externalID, SettingKey::brigh
 inline const ControlKey externalTemperature = keyOf(externalID, SettingKey::temperature);
 inline const ControlKey externalContrast = keyOf(externalID, SettingKey::contrast);
 
+[[nodiscard]] inline SettingValue percent(double value) { return SettingValue::percent(value); }
 [[nodiscard]] inline SettingValue kelvin(std::int64_t value)
 {
     return SettingValue::temperature(Temperature::kelvin(value));
@@ -42,42 +41,32 @@ inline const ControlKey externalContrast = keyOf(externalID, SettingKey::contras
             DisplayDevice{.id = externalID, .name = "Monitor", .isBuiltIn = false}},
         .snapshot = {}};
     for (const std::string& displayID : {builtinID, externalID}) {
-        for (const SettingKey setting : allSettingKeys) {
-            hardware.snapshot.capabilities.insert_or_assign(keyOf(displayID, setting),
-                ControlCapability{.available = !isMode(setting),
-                    .reason = displayID == builtinID && setting == SettingKey::brightness
-                        ? "Native display brightness"
-                        : "DDC/CI"});
-        }
+        for (const SettingKey setting : allSettingKeys)
+            hardware.snapshot.capabilities.insert_or_assign(
+                keyOf(displayID, setting), ControlCapability{.available = !isMode(setting)});
     }
     return hardware;
 }
-
-inline Task<DiscoveredHardware> discoverHoldsHardware() { co_return holdsHardware(); }
 
 /// The backends outlive the model: they are declared before the world that owns the executor.
 struct HoldsWorld {
     SlowControls controls;
     SlowSystemDisplay systemDisplay;
     ModelWorld world;
+    std::optional<ContinuousClock::time_point> pollingStarted;
 
     HoldsWorld()
     {
-        controls.values = {
-            {builtinBrightness, SettingValue::percent(0.40)},
-            {builtinTemperature, kelvin(6500)},
-            {builtinContrast, SettingValue::percent(0.5)},
-            {externalBrightness, SettingValue::percent(0.7)},
-            {externalTemperature, kelvin(6500)},
-            {externalContrast, SettingValue::percent(0.5)},
-        };
+        controls.values = {{builtinBrightness, percent(0.40)}, {builtinTemperature, kelvin(6500)},
+            {builtinContrast, percent(0.5)}, {externalBrightness, percent(0.7)},
+            {externalTemperature, kelvin(6500)}, {externalContrast, percent(0.5)}};
     }
 
     [[nodiscard]] AppModel::Options options()
     {
         return {.systemDisplayBackend = &systemDisplay,
             .controlBackend = &controls,
-            .hardwareDiscovery = [] { return discoverHoldsHardware(); }};
+            .hardwareDiscovery = []() -> Task<DiscoveredHardware> { co_return holdsHardware(); }};
     }
 
     /// Started with instant backends, so that start-up ends at once and the polling ticks fall
@@ -86,8 +75,7 @@ struct HoldsWorld {
     [[nodiscard]] std::shared_ptr<AppModel> loadedModel(bool instant = false)
     {
         const auto slowLatency = controls.latency;
-        controls.latency = std::chrono::milliseconds(0);
-        systemDisplay.latency = std::chrono::milliseconds(0);
+        controls.latency = systemDisplay.latency = std::chrono::milliseconds(0);
         AppModel::Options started = options();
         started.startAutomatically = true;
         auto model = AppModel::create(world.environment(), std::move(started));
@@ -99,20 +87,15 @@ struct HoldsWorld {
         model->displays.set(hardware.displays);
         model->hardwareSnapshot.set(hardware.snapshot);
         model->configuration.modify([](Configuration& document) {
-            document.automationEnabled = true;
-            document.brightnessKeysEnabled = true;
+            document.automationEnabled = document.brightnessKeysEnabled = true;
         });
         // Lets the first automatic pass settle, display preferences included.
         model->resolveAndApply(false);
         world.executor.advance(std::chrono::milliseconds(100));
-        if (!instant) {
-            controls.latency = slowLatency;
-            systemDisplay.latency = slowLatency;
-        }
+        if (!instant)
+            controls.latency = systemDisplay.latency = slowLatency;
         return model;
     }
-
-    std::optional<ContinuousClock::time_point> pollingStarted;
 };
 
 } // namespace quorvane::holdsfixture

@@ -5,7 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <string>
+#include <functional>
+#include <map>
+#include <ranges>
+#include <set>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace quorvane {
@@ -14,12 +19,18 @@ namespace {
 using namespace std::chrono_literals;
 using namespace holdsfixture;
 
+using Arrange = std::function<void(AppModel&)>;
+using Values = std::map<ControlKey, SettingValue>;
+constexpr auto up = BrightnessKeyDirection::up;
+
 Task<void> idle() { co_await sleep(1h); }
 
-Task<DiscoveredHardware> slowDiscovery()
+template <typename Map> std::set<ControlKey> keysOf(const Map& map)
 {
-    co_await sleep(1s);
-    co_return holdsHardware();
+    std::set<ControlKey> keys;
+    for (const auto& entry : map)
+        keys.insert(entry.first);
+    return keys;
 }
 
 TEST(HoldsTest, OnlyARealChangeFromOutsideBecomesAHold)
@@ -27,20 +38,16 @@ TEST(HoldsTest, OnlyARealChangeFromOutsideBecomesAHold)
     struct Case {
         const char* what;
         ControlKey key = externalContrast;
-        std::optional<SettingValue> previous = SettingValue::percent(0.1);
-        SettingValue value = SettingValue::percent(0.126);
+        std::optional<SettingValue> previous = percent(0.1);
+        SettingValue value = percent(0.126);
         std::optional<std::chrono::milliseconds> sinceOwnWrite{};
-        bool detectExternal = true;
-        bool confirmedExternal = false;
-        bool automation = true;
-        bool applying = false;
-        bool modeBusy = false;
-        bool becomesHold = true;
+        std::optional<SettingValue> heldSince{};
+        bool detectExternal = true, confirmedExternal = false, automation = true;
+        bool applying = false, modeBusy = false, becomesHold = true;
     };
     const Case cases[] = {
-        {.what = "more than the tolerance up"},
-        {.what = "more than the tolerance down", .value = SettingValue::percent(0.074)},
-        {.what = "within the tolerance", .value = SettingValue::percent(0.125), .becomesHold = false},
+        {.what = "more than the tolerance"},
+        {.what = "within the tolerance", .value = percent(0.125), .becomesHold = false},
         {.what = "first read", .previous = std::nullopt, .becomesHold = false},
         {.what = "just after our write", .sinceOwnWrite = 1500ms, .becomesHold = false},
         {.what = "well after our write", .sinceOwnWrite = 1501ms},
@@ -48,18 +55,18 @@ TEST(HoldsTest, OnlyARealChangeFromOutsideBecomesAHold)
         {.what = "not looking for outside changes", .detectExternal = false, .becomesHold = false},
         {.what = "our write running", .applying = true, .becomesHold = false},
         {.what = "mode change running", .modeBusy = true, .becomesHold = false},
-        {.what = "confirmed without a change", .previous = std::nullopt,
-            .confirmedExternal = true},
-        {.what = "other temperature", .key = externalTemperature, .previous = kelvin(6500),
+        {.what = "confirmed without a change", .previous = std::nullopt, .confirmedExternal = true},
+        {.what = "held already", .heldSince = percent(0.2)},
+        {.what = "temperature",
+            .key = externalTemperature,
+            .previous = kelvin(6500),
             .value = kelvin(6490)},
-        {.what = "same temperature", .key = externalTemperature, .previous = kelvin(6500),
-            .value = kelvin(6500), .becomesHold = false},
         {.what = "built-in brightness", .key = builtinBrightness},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        HoldsWorld holdsWorld;
-        const auto model = holdsWorld.loadedModel();
+        HoldsWorld w;
+        const auto model = w.loadedModel();
         model->configuration.modify([&](Configuration& document) {
             document.automationEnabled = c.automation;
             document.holdMinutes = 0;
@@ -67,65 +74,60 @@ TEST(HoldsTest, OnlyARealChangeFromOutsideBecomesAHold)
         if (c.previous)
             model->observed.set({{c.key, *c.previous}});
         if (c.sinceOwnWrite)
-            model->lastWrite.set({{c.key, holdsWorld.world.executor.wallNow() - *c.sinceOwnWrite}});
+            model->lastWrite.set({{c.key, w.world.executor.wallNow() - *c.sinceOwnWrite}});
         if (c.applying)
             model->applying.set({{c.key, c.value}});
         if (c.modeBusy)
             model->modeBusy.set({c.key.target.id()});
-        model->manualRecoveries.set({{c.key, SettingValue::percent(0.9)}});
+        if (c.heldSince) {
+            model->holds.set({{c.key, ManualHold{.value = *c.previous}}});
+            model->manualOriginals.set({{c.key, *c.heldSince}});
+        }
+        model->manualRecoveries.set({{c.key, percent(0.9)}});
+        // Confirmed as written: a read-back that does not match drops the confirmation.
+        const SettingValue confirmed = c.previous.value_or(percent(0.1260001));
+        model->confirmedApplications.set(
+            {{c.key, {.requested = confirmed, .observed = confirmed}}});
 
         model->observe(c.value, c.key, c.detectExternal, c.confirmedExternal);
 
         EXPECT_EQ(model->observed->at(c.key), c.value);
+        EXPECT_EQ(model->confirmedApplications->contains(c.key), !c.previous);
         EXPECT_EQ(model->holds->contains(c.key), c.becomesHold);
         if (!c.becomesHold)
             continue;
         EXPECT_EQ(model->holds->at(c.key), (ManualHold{.value = c.value, .isExternal = true}));
         EXPECT_EQ(model->controlStatus->at(c.key), "Changed outside QuorVane");
-        EXPECT_EQ(model->manualOriginals->contains(c.key), c.previous.has_value());
-        if (c.previous) {
-            EXPECT_EQ(model->manualOriginals->at(c.key), *c.previous);
-        }
+        const auto original = c.heldSince ? c.heldSince : c.previous;
+        EXPECT_EQ(model->manualOriginals.get(), (original ? Values{{c.key, *original}} : Values{}));
         EXPECT_TRUE(model->manualRecoveries->empty()) << "a new hold makes the recovery stale";
     }
 }
 
-TEST(HoldsTest, SecondChangeKeepsTheOriginalAndAMismatchDropsTheConfirmation)
+TEST(HoldsTest, PollingReadsBackEveryThirdTickAndEndsHoldsOnTime)
 {
-    HoldsWorld holdsWorld;
-    const auto model = holdsWorld.loadedModel();
-    const auto report = [](double observed) {
-        return ControlApplyReport{.requested = SettingValue::percent(observed),
-            .observed = SettingValue::percent(observed),
-            .didWrite = true};
-    };
-    model->observed.set({{externalContrast, SettingValue::percent(0.2)}});
-    model->confirmedApplications.set(
-        {{externalContrast, report(0.2)}, {builtinContrast, report(0.6)}});
-
-    model->observe(SettingValue::percent(0.6), externalContrast, true, false);
-    model->observe(SettingValue::percent(0.8), externalContrast, true, false);
-    model->observe(SettingValue::percent(0.6000001), builtinContrast, false, false);
-
-    EXPECT_EQ(model->manualOriginals->at(externalContrast), SettingValue::percent(0.2));
-    EXPECT_EQ(model->holds->at(externalContrast).value, SettingValue::percent(0.8));
-    EXPECT_FALSE(model->confirmedApplications->contains(externalContrast));
-    EXPECT_TRUE(model->confirmedApplications->contains(builtinContrast));
-}
-
-TEST(HoldsTest, ManualHoldIsShownAndExpiresAtTheTickThatReachesItsEnd)
-{
-    HoldsWorld holdsWorld;
-    const auto model = holdsWorld.loadedModel(true);
-    const auto started = holdsWorld.pollingStarted.value();
-    ManualExecutor& executor = holdsWorld.world.executor;
+    HoldsWorld w;
+    const auto model = w.loadedModel(true);
+    ManualExecutor& executor = w.world.executor;
+    const int readsAtStart = w.controls.reads;
     model->configuration.modify([](Configuration& document) { document.holdMinutes = 5; });
-    executor.advance(started + 10s - executor.now());
+    w.world.mac.accessibility.trusted = false;
 
-    model->manual(SettingValue::percent(0.3), externalContrast, false);
-    model->manualOriginals.set({{externalContrast, SettingValue::percent(0.5)}});
+    executor.advance(w.pollingStarted.value() + 2s - executor.now());
+    EXPECT_EQ(w.controls.reads, readsAtStart);
+    EXPECT_TRUE(model->hasWindowAccess.get());
+    executor.advance(1s);
+    EXPECT_EQ(w.controls.reads, readsAtStart + 4) << "built-in controls, temperatures";
+    EXPECT_FALSE(model->hasWindowAccess.get()) << "the read-back rebuilds the context";
+    w.controls.values[externalTemperature] = kelvin(5000);
+    executor.advance(3s);
+    EXPECT_TRUE(model->holds->at(externalTemperature).isExternal);
+    EXPECT_EQ(model->manualOriginals.get(), (Values{{externalTemperature, kelvin(6500)}}));
 
-    ASSERT_TRUE(model->holds->contains(externalContrast));
+    executor.advance(4s);
+    model->manual(percent(0.3), externalContrast, false);
+    model->manualOriginals.modify(
+        [](Values& originals) { originals[externalContrast] = percent(0.5); });
     EXPECT_FALSE(model->holds->at(externalContrast).isExternal);
     EXPECT_EQ(model->source(externalContrast), "Manual hold");
     const std::time_t expiry = std::chrono::system_clock::to_time_t(executor.wallNow() + 5min);
@@ -135,114 +137,94 @@ TEST(HoldsTest, ManualHoldIsShownAndExpiresAtTheTickThatReachesItsEnd)
     std::strftime(expected, sizeof expected, "Held until %H:%M", &local);
     EXPECT_EQ(model->holdLabel(externalContrast), expected);
     executor.advance(299s);
-    EXPECT_TRUE(model->holds->contains(externalContrast)) << "one tick before its expiry";
+    EXPECT_EQ(keysOf(model->holds.get()), std::set{externalContrast}) << "a tick before its end";
     executor.advance(1s);
-    EXPECT_FALSE(model->holds->contains(externalContrast)) << "the tick at its expiry";
-    EXPECT_FALSE(model->holdLabel(externalContrast));
+    EXPECT_FALSE(model->holdLabel(externalContrast)) << "the tick at its end";
     EXPECT_EQ(model->source(externalContrast), "Unmanaged") << "the plan follows at once";
-    EXPECT_TRUE(model->manualOriginals->empty());
-    EXPECT_TRUE(model->manualRecoveries->empty()) << "an expired hold leaves no recovery";
+    EXPECT_TRUE(model->manualOriginals->empty() && model->manualRecoveries->empty());
     EXPECT_EQ(model->now.get(), executor.wallNow());
-}
-
-TEST(HoldsTest, PollingReadsBackEveryThirdTickAndHoldsAnOutsideChange)
-{
-    HoldsWorld holdsWorld;
-    const auto model = holdsWorld.loadedModel(true);
-    const auto started = holdsWorld.pollingStarted.value();
-    ManualExecutor& executor = holdsWorld.world.executor;
-    const int readsAtStart = holdsWorld.controls.reads;
-
-    executor.advance(started + 2s - executor.now());
-    EXPECT_EQ(holdsWorld.controls.reads, readsAtStart);
-    executor.advance(1s);
-    EXPECT_EQ(holdsWorld.controls.reads, readsAtStart + 4) << "built-in controls, temperatures";
-    model->configuration.modify([](Configuration& document) { document.automationEnabled = true; });
-    holdsWorld.controls.values[externalTemperature] = kelvin(5000);
-    executor.advance(3s);
-
-    ASSERT_TRUE(model->holds->contains(externalTemperature));
-    EXPECT_TRUE(model->holds->at(externalTemperature).isExternal);
-    EXPECT_EQ(model->manualOriginals->at(externalTemperature), kelvin(6500));
-    EXPECT_EQ(model->observed->at(externalTemperature), kelvin(5000));
 }
 
 TEST(HoldsTest, ReadBackDropsAValueThatAWriteOrSuspensionOverlapped)
 {
     struct Case {
         const char* what;
-        std::function<void(AppModel&)> duringRead;
-        int reads = 4;
-        bool builtinTemperatureRead = true;
-        bool externalTemperatureRead = true;
-        std::function<void(AppModel&)> before = [](AppModel&) {};
+        int reads;
+        std::set<ControlKey> observed;
+        Arrange arrange;
+        bool beforePass = false;
     };
+    const auto applying = [](AppModel& m) { m.applying.set({{builtinBrightness, percent(0.2)}}); };
+    const std::set<ControlKey> both{builtinTemperature, externalTemperature};
+    // External brightness and contrast are never read back; the built-in contrast read fails.
     const Case cases[] = {
-        {"nothing", [](AppModel&) {}},
-        {"a write started", [](AppModel& m) { m.commandIDs.set({{builtinBrightness, UUID::random()}}); }},
-        {"a write is applying", [](AppModel& m) { m.applying.set({{builtinBrightness, SettingValue::percent(0.2)}}); }},
-        {"a restoration started", [](AppModel& m) { m.ruleEditRestorations.set({{builtinBrightness, spawn(idle())}}); }},
-        {"a mode change started", [](AppModel& m) { m.modeBusy.set({builtinID}); }, 2, false},
-        {"suspended", [](AppModel& m) { m.isSuspended.set(true); }, 1, false, false},
-        {"applying before the pass", [](AppModel&) {}, 3, true, true,
-            [](AppModel& m) { m.applying.set({{builtinBrightness, SettingValue::percent(0.2)}}); }},
+        {"nothing", 4, {builtinBrightness, builtinTemperature, externalTemperature}, [](auto&) {}},
+        {"write started", 4, both,
+            [](AppModel& m) {
+                m.commandIDs.set({{builtinBrightness, UUID::random()}});
+            }},
+        {"write applying", 4, both, applying},
+        {"restoration", 4, both,
+            [](AppModel& m) {
+                m.ruleEditRestorations.set({{builtinBrightness, spawn(idle())}});
+            }},
+        {"mode change", 2, {externalTemperature}, [](AppModel& m) { m.modeBusy.set({builtinID}); }},
+        {"suspended", 1, {}, [](AppModel& m) { m.isSuspended.set(true); }},
+        {"applying before the pass", 3, both, applying, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        HoldsWorld holdsWorld;
-        const auto model = holdsWorld.loadedModel();
+        HoldsWorld w;
+        const auto model = w.loadedModel();
         model->systemDisplayApplying.set(true); // reads start at once
         model->observed.set({});
-        holdsWorld.controls.readFailures[builtinContrast] = "No reply";
-        c.before(*model);
-        const int readsBefore = holdsWorld.controls.reads;
-        const TaskHandle pass = spawn(holdsWorld.world.executor, model->observeHardware());
-        holdsWorld.world.executor.advance(5ms);
-        c.duringRead(*model);
-        holdsWorld.world.executor.advance(1s);
+        w.controls.readFailures[builtinContrast] = "No reply";
+        if (c.beforePass)
+            c.arrange(*model);
+        const int readsBefore = w.controls.reads;
+        const TaskHandle pass = spawn(w.world.executor, model->observeHardware());
+        w.world.executor.advance(5ms);
+        if (!c.beforePass)
+            c.arrange(*model);
+        w.world.executor.advance(1s);
 
         EXPECT_TRUE(pass.isFinished());
-        EXPECT_EQ(holdsWorld.controls.reads - readsBefore, c.reads);
-        EXPECT_EQ(model->observed->contains(builtinBrightness), std::string(c.what) == "nothing");
-        EXPECT_FALSE(model->observed->contains(builtinContrast)) << "a failed read is skipped";
-        EXPECT_FALSE(model->controlStatus->contains(builtinContrast));
-        EXPECT_FALSE(model->observed->contains(externalBrightness)) << "external DDC is not read";
-        EXPECT_FALSE(model->observed->contains(externalContrast));
-        EXPECT_EQ(model->observed->contains(builtinTemperature), c.builtinTemperatureRead);
-        EXPECT_EQ(model->observed->contains(externalTemperature), c.externalTemperatureRead);
+        EXPECT_EQ(w.controls.reads - readsBefore, c.reads);
+        EXPECT_EQ(keysOf(model->observed.get()), c.observed);
     }
 }
 
-TEST(HoldsTest, ResumeReleasesOneOrAllHoldsAndSwitchesAutomationOn)
+TEST(HoldsTest, ResumeAndAutomationOnReleaseHoldsIntoRecoveries)
 {
-    for (const bool all : {false, true}) {
-        SCOPED_TRACE(all ? "all" : "one");
-        HoldsWorld holdsWorld;
-        const auto model = holdsWorld.loadedModel();
-        model->configuration.modify([](Configuration& document) {
-            document.automationEnabled = false;
-        });
-        model->holds.set({{externalContrast, ManualHold{.value = SettingValue::percent(0.3)}},
+    const std::tuple<const char*, std::function<void(AppModel&)>, bool> cases[] = {
+        {"resume one", [](AppModel& m) { m.resume(externalContrast); }, false},
+        {"resume all", [](AppModel& m) { m.resume(std::nullopt); }, true},
+        {"automation on", [](AppModel& m) { m.setAutomation(true); }, true},
+    };
+    for (const auto& [what, release, all] : cases) {
+        SCOPED_TRACE(what);
+        HoldsWorld w;
+        const auto model = w.loadedModel();
+        model->configuration.modify(
+            [](Configuration& document) { document.automationEnabled = false; });
+        model->holds.set({{externalContrast, ManualHold{.value = percent(0.3)}},
             {externalTemperature, ManualHold{.value = kelvin(5000), .isExternal = true}}});
-        model->manualOriginals.set({{externalContrast, SettingValue::percent(0.5)}});
-        model->failed.set({{builtinContrast, SettingValue::percent(0.1)}});
-        holdsWorld.controls.values[externalContrast] = SettingValue::percent(0.3);
-        model->keyQueue.modify([](BrightnessKeyAdjustmentQueue& queue) {
-            (void)queue.enqueue(BrightnessKeyDirection::up, BrightnessKeyStep::five);
-        });
+        model->manualOriginals.set({{externalContrast, percent(0.5)}});
+        model->failed.set({{builtinContrast, percent(0.1)}});
+        w.controls.values[externalContrast] = percent(0.3);
+        model->keyQueue.modify(
+            [](auto& queue) { (void)queue.enqueue(up, BrightnessKeyStep::five); });
 
-        model->resume(all ? std::nullopt : std::optional(externalContrast));
+        release(*model);
 
-        EXPECT_EQ(model->holds->contains(externalTemperature), !all);
-        EXPECT_FALSE(model->holds->contains(externalContrast));
-        EXPECT_EQ(model->manualRecoveries.get(),
-            (std::map<ControlKey, SettingValue>{{externalContrast, SettingValue::percent(0.5)}}))
+        EXPECT_EQ(keysOf(model->holds.get()),
+            all ? std::set<ControlKey>{} : std::set{externalTemperature});
+        EXPECT_EQ(model->manualRecoveries.get(), (Values{{externalContrast, percent(0.5)}}))
             << "a hold without an original leaves no recovery";
-        EXPECT_TRUE(model->manualOriginals->empty());
-        EXPECT_TRUE(model->failed->empty());
-        EXPECT_EQ(model->keyQueue->pending().empty(), all) << "only Resume of all stops the keys";
-        holdsWorld.world.executor.advance(1s);
-        EXPECT_EQ(holdsWorld.controls.values.at(externalContrast), SettingValue::percent(0.5))
+        EXPECT_TRUE(model->manualOriginals->empty() && model->failed->empty());
+        EXPECT_EQ(model->keyQueue->pending().empty(), all) << "releasing one hold leaves the keys";
+        w.world.executor.advance(1s);
+        EXPECT_EQ(w.controls.values.at(externalContrast), percent(0.5))
             << "the control goes back to where it was before the hold";
         EXPECT_TRUE(configurationIn(model->settingsURL).automationEnabled);
     }
@@ -250,112 +232,89 @@ TEST(HoldsTest, ResumeReleasesOneOrAllHoldsAndSwitchesAutomationOn)
 
 TEST(HoldsTest, ResumeBeforeLoadingLeavesTheUsersFileAlone)
 {
-    HoldsWorld holdsWorld;
-    Configuration written;
-    written.holdMinutes = 5;
-    {
-        SettingsStore store(holdsWorld.world.defaultSettingsFile());
-        (void)runToEnd(store.load());
-        runToEnd(store.save(written));
-    }
-    AppModel::Options options = holdsWorld.options();
-    options.startAutomatically = true;
-    options.hardwareDiscovery = [] { return slowDiscovery(); };
-    const auto model = AppModel::create(holdsWorld.world.environment(), std::move(options));
-    model->holds.set({{externalContrast, ManualHold{.value = SettingValue::percent(0.3)}}});
+    HoldsWorld w;
+    const auto model = w.world.idleModel(w.options());
+    model->holds.set({{externalContrast, ManualHold{.value = percent(0.3)}}});
 
     model->resume(std::nullopt);
-    EXPECT_TRUE(model->holds->empty());
-    holdsWorld.world.executor.advance(500ms);
-    EXPECT_EQ(configurationIn(holdsWorld.world.defaultSettingsFile()), written)
-        << "the file is read, and not yet written, while start-up waits for the hardware";
-    holdsWorld.world.executor.advance(2s);
+    w.world.executor.advance(1s);
 
-    ASSERT_TRUE(model->isLoaded.get());
-    const Configuration inFile = configurationIn(holdsWorld.world.defaultSettingsFile());
-    for (const Configuration& document : {model->configuration.get(), inFile}) {
-        EXPECT_EQ(document.holdMinutes, 5);
-        EXPECT_FALSE(document.automationEnabled);
-    }
+    EXPECT_TRUE(model->holds->empty());
+    EXPECT_FALSE(model->configuration->automationEnabled) << "the default document is kept as is";
+    EXPECT_FALSE(contentsOf(w.world.defaultSettingsFile())) << "and not written over the user's";
 }
 
-TEST(HoldsTest, AutomationOffKeepsHeldWritesRunningAndOnReleasesTheHolds)
+TEST(HoldsTest, AutomationOffKeepsHeldWritesRunning)
 {
-    HoldsWorld holdsWorld;
-    const auto model = holdsWorld.loadedModel();
-    model->manual(SettingValue::percent(0.3), externalContrast, false);
+    HoldsWorld w;
+    const auto model = w.loadedModel();
+    model->manual(percent(0.3), externalContrast, false);
     model->scheduleApply(kelvin(5000), externalTemperature, false);
     ASSERT_TRUE(model->tasks->contains(externalContrast));
 
     model->setAutomation(false);
-    EXPECT_TRUE(model->tasks->contains(externalContrast)) << "the held write goes on";
-    EXPECT_FALSE(model->tasks->contains(externalTemperature));
-    holdsWorld.world.executor.advance(1s);
-    EXPECT_EQ(holdsWorld.controls.values.at(externalContrast), SettingValue::percent(0.3));
-    EXPECT_EQ(holdsWorld.controls.values.at(externalTemperature), kelvin(6500));
+    EXPECT_EQ(keysOf(model->tasks.get()), std::set{externalContrast}) << "the held write goes on";
+    w.world.executor.advance(1s);
+    EXPECT_EQ(w.controls.values.at(externalContrast), percent(0.3));
+    EXPECT_EQ(w.controls.values.at(externalTemperature), kelvin(6500));
     EXPECT_TRUE(model->holds->contains(externalContrast));
     EXPECT_FALSE(configurationIn(model->settingsURL).automationEnabled);
-
-    model->failed.set({{builtinContrast, SettingValue::percent(0.1)}});
-    model->setAutomation(true);
-    EXPECT_TRUE(model->holds->empty());
-    EXPECT_EQ(model->manualRecoveries->at(externalContrast), SettingValue::percent(0.5));
-    EXPECT_TRUE(model->failed->empty());
-    holdsWorld.world.executor.advance(1s);
-    EXPECT_TRUE(configurationIn(model->settingsURL).automationEnabled);
 }
 
-TEST(HoldsTest, ManualAndAutomationSwitchRefuseSilently)
+TEST(HoldsTest, SliderAutomationSwitchAndBrightnessKeysFollowTheModelsState)
 {
-    struct Case {
-        const char* what;
-        std::function<void(AppModel&)> arrange;
-        ControlKey key = externalContrast;
-        SettingValue value = SettingValue::percent(0.3);
-        bool automationRefused = true;
+    using enum BrightnessKeyStatus;
+    const auto snapshot = [](std::function<void(HardwareSnapshot&)> change) {
+        return [change](AppModel& m) { m.hardwareSnapshot.modify(change); };
     };
-    const Case cases[] = {
-        {"not loaded", [](AppModel& m) { m.isLoaded.set(false); }},
-        {"settings error", [](AppModel& m) { m.settingsError.set("Broken"); }},
-        {"display test", [](AppModel& m) { m.preview.set(DisplayPreview{.id = UUID::random()}); }},
-        {"suspended", [](AppModel& m) { m.isSuspended.set(true); }, externalContrast,
-            SettingValue::percent(0.3), false},
-        {"mode key",
+    const ControlKey hdr = keyOf(builtinID, SettingKey::hdr);
+    static constexpr auto keysOff = [](Configuration& d) { d.brightnessKeysEnabled = false; };
+    // What each row lets through: the Slider, the Automation switch, the brightness Key.
+    const std::tuple<const char*, std::string_view, BrightnessKeyStatus, Arrange> cases[] = {
+        {"not loaded", "", off, [](AppModel& m) { m.isLoaded.set(false); }},
+        {"settings error", "", off, [](AppModel& m) { m.settingsError.set("Broken"); }},
+        {"display test", "", active, [](AppModel& m) { m.preview.set(DisplayPreview{}); }},
+        {"suspended", "A", unavailable, [](AppModel& m) { m.isSuspended.set(true); }},
+        {"mode change", "A", active, [](AppModel& m) { m.modeBusy.set({builtinID}); }},
+        {"mode key", "AK", active, snapshot([&](auto& s) { s.capabilities.erase(hdr); })},
+        {"rejected value", "AK", active, [](AppModel&) {}},
+        {"no permission", "SAK", needsPermission, [](AppModel&) {}},
+        {"keys off", "SA", off, [](AppModel& m) { m.configuration.modify(keysOff); }},
+        {"no built-in display", "SA", unavailable,
+            [](AppModel& m) { m.displays.set({holdsHardware().displays[1]}); }},
+        {"brightness unavailable", "SA", unavailable,
+            snapshot([](auto& s) { s.capabilities[builtinBrightness].available = false; })},
+        {"no brightness capability", "SA", unavailable,
+            snapshot([](auto& s) { s.capabilities.erase(builtinBrightness); })},
+        {"failed", "SA", active,
             [](AppModel& m) {
-                m.hardwareSnapshot.modify([](HardwareSnapshot& snapshot) {
-                    snapshot.capabilities.erase(keyOf(externalID, SettingKey::hdr));
-                });
-            },
-            keyOf(externalID, SettingKey::hdr),
-            SettingValue::toggle(true), false},
-        {"mode change", [](AppModel& m) { m.modeBusy.set({externalID}); }, externalContrast,
-            SettingValue::percent(0.3), false},
-        {"rejected value", [](AppModel&) {}, externalContrast, SettingValue::percent(1.5), false},
+                m.failed.set({{builtinBrightness, percent(0.4)}});
+            }},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        HoldsWorld holdsWorld;
-        const auto model = holdsWorld.loadedModel();
-        c.arrange(*model);
-        model->manual(c.value, c.key, false);
+    for (const auto& [what, accepted, status, arrange] : cases) {
+        SCOPED_TRACE(what);
+        const std::string_view row = what, allowed = accepted;
+        const auto lets = [allowed](char c) { return allowed.find(c) != std::string_view::npos; };
+        const ControlKey key = row == "mode key" ? hdr : builtinContrast;
+        HoldsWorld w;
+        const auto model = w.loadedModel();
+        w.world.mac.accessibility.trusted = row != "no permission";
+        arrange(*model);
+        model->keyQueue.modify(
+            [](auto& queue) { (void)queue.enqueue(up, BrightnessKeyStep::five); });
+
+        model->updateBrightnessKeys();
+        EXPECT_EQ(model->brightnessKeyStatus.get(), status);
+        EXPECT_EQ(model->brightnessKeys().status() == active, status == active);
+        EXPECT_EQ(model->keyQueue->pending().empty(), status == off) << "keys off drop the presses";
+        EXPECT_EQ(model->brightnessKeyPressed(up), lets('K'));
+        model->manual(row == "mode key" ? SettingValue::toggle(true)
+                                        : percent(row == "rejected value" ? 1.5 : 0.3),
+            key, false);
+        EXPECT_EQ(model->holds->contains(key), lets('S'));
         model->setAutomation(false);
-        EXPECT_TRUE(model->holds->empty());
-        EXPECT_EQ(model->configuration->automationEnabled, c.automationRefused);
+        EXPECT_EQ(model->configuration->automationEnabled, !lets('A'));
     }
-}
-
-TEST(HoldsTest, ReadBackRebuildsTheContextWhenWindowAccessChanged)
-{
-    HoldsWorld holdsWorld;
-    const auto model = holdsWorld.loadedModel();
-    ASSERT_TRUE(model->hasWindowAccess.get());
-    holdsWorld.world.mac.accessibility.trusted = false;
-
-    const TaskHandle pass = spawn(holdsWorld.world.executor, model->observeHardware());
-    holdsWorld.world.executor.advance(1s);
-
-    EXPECT_TRUE(pass.isFinished());
-    EXPECT_FALSE(model->hasWindowAccess.get());
 }
 
 } // namespace

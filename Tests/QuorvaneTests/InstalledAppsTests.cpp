@@ -7,6 +7,12 @@
 namespace quorvane {
 namespace {
 
+/// Applications' identifiers are "com.example." and their file name.
+AppChoice installed(const std::string& name, const std::filesystem::path& url)
+{
+    return {.id = "com.example." + url.stem().string(), .name = name, .url = url};
+}
+
 struct AppsWorld {
     ModelWorld world;
     std::shared_ptr<AppModel> model = world.idleModel();
@@ -21,6 +27,13 @@ struct AppsWorld {
             catalog.addFolder(folder);
     }
 
+    /// Adds applications by location and name.
+    void add(const std::map<std::filesystem::path, std::string>& apps)
+    {
+        for (const auto& [location, name] : apps)
+            catalog.addApplication(location, "com.example." + location.stem().string(), name);
+    }
+
     void addRule(std::vector<ApplicationReference> apps)
     {
         model->configuration.modify([&](Configuration& c) {
@@ -32,169 +45,96 @@ struct AppsWorld {
     }
 };
 
-AppChoice installed(std::string id, std::string name, std::filesystem::path url)
-{
-    return {.id = std::move(id), .name = std::move(name), .url = std::move(url)};
-}
-
 TEST(InstalledAppsTest, ListBuildsFromFoldersRunningApplicationsAndRules)
 {
-    struct Case {
-        std::string_view name;
-        std::function<void(AppsWorld&)> setUp;
-        std::vector<AppChoice> expected;
-    };
+    using Case
+        = std::tuple<std::string_view, std::function<void(AppsWorld&)>, std::vector<AppChoice>>;
     const Case cases[] = {
-        {"nothing anywhere", [](auto&) {}, {}},
-        {"every folder, one level deep, hidden and non-app entries skipped",
+        {"every folder, one level deep, hidden and non-app entries skipped, the user's wins",
             [](auto& w) {
-                w.catalog.addApplication(
-                    "/Applications/Editor.app", "com.example.Editor", "Editor");
-                w.catalog.addApplication(
-                    "/System/Applications/Notes.app", "com.example.Notes", "Notes");
-                w.catalog.addApplication(
-                    "/System/Applications/Utilities/Console.app", "com.example.Console", "Console");
-                w.catalog.addApplication(
-                    "/Users/user/Applications/Mine.app", "com.example.Mine", "Mine");
-                w.catalog.addApplication(
-                    "/Applications/Tools/Deep.app", "com.example.Deep", "Deep");
-                w.catalog.addApplication(
-                    "/Applications/.Hidden.app", "com.example.Hidden", "Hidden");
-                w.catalog.addApplication("/Applications/Upper.APP", "com.example.Upper", "Upper");
-                w.catalog.addApplication(
-                    "/Applications/Plugin.bundle", "com.example.Plugin", "Plugin");
+                w.add({{"/Applications/Editor.app", "Editor"},
+                    {"/System/Applications/Notes.app", "Notes"},
+                    {"/System/Applications/Utilities/Console.app", "Console"},
+                    {"/Users/user/Applications/Mine.app", "Mine"},
+                    {"/Applications/Tools/Deep.app", "Deep"},
+                    {"/Applications/.Hidden.app", "Hidden"}, {"/Applications/Upper.APP", "Upper"},
+                    {"/Applications/Plugin.bundle", "Plugin"},
+                    {"/Users/user/Applications/Editor.app", "My Editor"}});
                 w.catalog.addFolder("/Applications/Empty.app");
                 w.catalog.addBundle("/Applications/Anonymous.app", {});
             },
-            {installed(
-                 "com.example.Console", "Console", "/System/Applications/Utilities/Console.app"),
-                installed("com.example.Editor", "Editor", "/Applications/Editor.app"),
-                installed("com.example.Mine", "Mine", "/Users/user/Applications/Mine.app"),
-                installed("com.example.Notes", "Notes", "/System/Applications/Notes.app")}},
-        {"the user's folder wins over /Applications",
-            [](auto& w) {
-                w.catalog.addApplication(
-                    "/Users/user/Applications/Editor.app", "com.example.Editor", "My Editor");
-                w.catalog.addApplication(
-                    "/Applications/Editor.app", "com.example.Editor", "Editor");
-            },
-            {installed("com.example.Editor", "My Editor", "/Users/user/Applications/Editor.app")}},
+            {installed("Console", "/System/Applications/Utilities/Console.app"),
+                installed("Mine", "/Users/user/Applications/Mine.app"),
+                installed("My Editor", "/Users/user/Applications/Editor.app"),
+                installed("Notes", "/System/Applications/Notes.app")}},
         {"an unreadable folder is skipped",
             [](auto& w) {
-                w.catalog.addApplication(
-                    "/Applications/Editor.app", "com.example.Editor", "Editor");
-                w.catalog.addApplication(
-                    "/System/Applications/Notes.app", "com.example.Notes", "Notes");
+                w.add({{"/Applications/Editor.app", "Editor"},
+                    {"/System/Applications/Notes.app", "Notes"}});
                 w.catalog.unreadableFolders.insert("/Applications");
             },
-            {installed("com.example.Notes", "Notes", "/System/Applications/Notes.app")}},
-        {"a running regular application wins over the installed one",
+            {installed("Notes", "/System/Applications/Notes.app")}},
+        {"running: regular ones with an identifier win over the installed ones",
             [](auto& w) {
-                w.catalog.addApplication(
-                    "/Applications/Editor.app", "com.example.Editor", "Editor");
-                w.workspace.applications = {{.processIdentifier = 7,
-                    .bundleIdentifier = "com.example.Editor",
-                    .localizedName = "Editor Pro",
-                    .bundlePath = "/Volumes/Work/Editor.app"}};
-            },
-            {installed("com.example.Editor", "Editor Pro", "/Volumes/Work/Editor.app")}},
-        {"running: background ones and those without identifier are left out",
-            [](auto& w) {
+                w.add({{"/Applications/Editor.app", "Editor"}});
                 w.workspace.applications = {
-                    {.processIdentifier = 7,
-                        .bundleIdentifier = "com.example.Agent",
-                        .localizedName = "Agent",
+                    {.bundleIdentifier = "com.example.Editor",
+                        .localizedName = "Editor Pro",
+                        .bundlePath = "/Volumes/Work/Editor.app"},
+                    {.bundleIdentifier = "com.example.Agent",
                         .activationPolicy = ActivationPolicy::accessory},
-                    {.processIdentifier = 8,
-                        .bundleIdentifier = "com.example.Daemon",
-                        .localizedName = "Daemon",
+                    {.bundleIdentifier = "com.example.Daemon",
                         .activationPolicy = ActivationPolicy::prohibited},
-                    {.processIdentifier = 9, .localizedName = "Script"},
-                    {.processIdentifier = 10, .bundleIdentifier = "com.example.Bare"},
+                    {.localizedName = "Script"},
+                    {.bundleIdentifier = "com.example.Bare"},
                 };
             },
-            {{.id = "com.example.Bare", .name = "com.example.Bare"}}},
+            {{.id = "com.example.Bare", .name = "com.example.Bare"},
+                installed("Editor Pro", "/Volumes/Work/Editor.app")}},
         {"rules add what is missing and never rename",
             [](auto& w) {
-                w.catalog.addApplication(
-                    "/Applications/Editor.app", "com.example.Editor", "Editor");
+                w.add({{"/Applications/Editor.app", "Editor"}});
                 w.addRule({{.id = "com.example.Editor", .name = "Old Editor"},
                     {.id = "com.example.Gone", .name = "Gone"}});
                 w.addRule({{.id = "com.example.Gone", .name = "Gone later"}});
             },
-            {installed("com.example.Editor", "Editor", "/Applications/Editor.app"),
+            {installed("Editor", "/Applications/Editor.app"),
                 {.id = "com.example.Gone", .name = "Gone"}}},
         {"our own application is never listed",
             [](auto& w) {
-                w.catalog.addApplication(
-                    "/Applications/Quorvane.app", "com.example.Own", "Quorvane");
-                w.workspace.ownBundleIdentifier = "com.example.Own";
-                w.workspace.applications = {{.processIdentifier = 100,
-                    .bundleIdentifier = "com.example.Own",
-                    .localizedName = "Quorvane"}};
-                w.addRule({{.id = "com.example.Own", .name = "Quorvane"}});
+                w.add({{"/Applications/Quorvane.app", "Own"}});
+                w.workspace.ownBundleIdentifier = "com.example.Quorvane";
+                w.workspace.applications = {{.bundleIdentifier = "com.example.Quorvane"}};
+                w.addRule({{.id = "com.example.Quorvane", .name = "Own"}});
             },
             {}},
         {"without a main bundle identifier the built-in one is left out",
             [](auto& w) {
-                w.catalog.addApplication(
-                    "/Applications/Quorvane.app", "com.quorvane.Quorvane", "Quorvane");
+                w.catalog.addApplication("/Applications/Quorvane.app", "com.quorvane.Quorvane");
                 w.workspace.ownBundleIdentifier = std::nullopt;
             },
             {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, setUp, expected] : cases) {
+        SCOPED_TRACE(name);
         AppsWorld w;
-        c.setUp(w);
+        setUp(w);
         w.model->refreshApps();
-        EXPECT_EQ(w.model->apps.get(), c.expected);
+        EXPECT_EQ(w.model->apps.get(), expected);
     }
-}
-
-TEST(InstalledAppsTest, NamesDifferingOnlyInCaseSortTogether)
-{
-    AppsWorld w;
-    w.catalog.addApplication("/Applications/1.app", "id.1", "editor");
-    w.catalog.addApplication("/Applications/2.app", "id.2", "Filer");
-    w.catalog.addApplication("/Applications/3.app", "id.3", "EDITOR");
-    w.catalog.addApplication("/Applications/4.app", "id.4", "Éditor");
-    w.model->refreshApps();
-    std::vector<std::string> names;
-    for (const AppChoice& app : w.model->apps.get())
-        names.push_back(app.name);
-    ASSERT_EQ(names.size(), 4U);
-    EXPECT_EQ(std::set<std::string>(names.begin(), names.begin() + 2),
-        (std::set<std::string>{"editor", "EDITOR"}));
-    EXPECT_EQ(names[2], "Éditor");
-    EXPECT_EQ(names[3], "Filer");
 }
 
 TEST(InstalledAppsTest, SortIgnoresCaseAndWeighsAccentsBelowLetters)
 {
-    // In the expected order; each neighbouring pair would swap if a case or accent were
-    // compared by its code alone.
-    const std::vector<std::string> names{
-        "apple",
-        "Àpricot", // À is a, before b
-        "Azure", // A is a, after apple
-        "bad\xC3", // not UTF-8: kept, and compared as it is
-        "beta",
-        "resume",
-        "résumé", // the same letters: the accent comes second
-        "zebra",
-        "Zulu", // Z is z, after zebra
-        "×", // the multiplication sign has no case
-        "þistle",
-        "Þorn", // Þ is þ, after þistle
-        "中文",
-    };
+    // In the expected order; each neighbouring pair would swap if a case or accent were compared
+    // by its code alone. À and A are a, Z is z, Þ is þ; "bad\xC3" is not UTF-8 and is compared as
+    // it is; résumé has the letters of resume, so its accents come second; × has no case.
+    const std::vector<std::string> names{"apple", "Àpricot", "Azure", "bad\xC3", "beta", "resume",
+        "résumé", "zebra", "Zulu", "×", "þistle", "Þorn", "中文"};
     AppsWorld w;
-    for (std::size_t index = 0; index < names.size(); ++index) {
-        // Identifiers in reverse, so the scan meets the names out of order.
-        w.catalog.addApplication("/Applications/" + std::to_string(index) + ".app",
-            "id." + std::to_string(names.size() - index), names[index]);
-    }
+    // Identifiers in reverse, so the scan meets the names out of order.
+    for (std::size_t index = 0; index < names.size(); ++index)
+        w.add({{"/Applications/" + std::to_string(names.size() - index) + ".app", names[index]}});
     w.model->refreshApps();
     std::vector<std::string> sorted;
     for (const AppChoice& app : w.model->apps.get())
@@ -204,50 +144,38 @@ TEST(InstalledAppsTest, SortIgnoresCaseAndWeighsAccentsBelowLetters)
 
 TEST(InstalledAppsTest, ChoiceNameComesFromTheInfoDictionary)
 {
-    struct Case {
-        std::string_view name;
-        PlatformDictionary info;
-        std::string expected;
-    };
-    const Case cases[] = {
+    const auto text = PlatformValue::text;
+    const std::tuple<std::string_view, PlatformDictionary, std::string> cases[] = {
         {"display name first",
-            {{"CFBundleDisplayName", PlatformValue::text("Shown")},
-                {"CFBundleName", PlatformValue::text("Bundle")}},
-            "Shown"},
+            {{"CFBundleDisplayName", text("Shown")}, {"CFBundleName", text("Bundle")}}, "Shown"},
         {"an empty display name is used as it is",
-            {{"CFBundleDisplayName", PlatformValue::text("")},
-                {"CFBundleName", PlatformValue::text("Bundle")}},
-            ""},
+            {{"CFBundleDisplayName", text("")}, {"CFBundleName", text("Bundle")}}, ""},
         {"a display name that is not text is passed over",
-            {{"CFBundleDisplayName", PlatformValue::integer(3)},
-                {"CFBundleName", PlatformValue::text("Bundle")}},
+            {{"CFBundleDisplayName", PlatformValue::integer(3)}, {"CFBundleName", text("Bundle")}},
             "Bundle"},
         {"the file name without its extension last",
             {{"CFBundleName", PlatformValue::boolean(true)}}, "My Tool.v2"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, info, expected] : cases) {
+        SCOPED_TRACE(name);
         AppsWorld w;
         w.catalog.addBundle(
-            "/Apps/My Tool.v2.app", {.bundleIdentifier = "com.example.Tool", .info = c.info});
+            "/Apps/My Tool.v2.app", {.bundleIdentifier = "com.example.My Tool.v2", .info = info});
         EXPECT_EQ(w.model->appChoice("/Apps/My Tool.v2.app"),
-            installed("com.example.Tool", c.expected, "/Apps/My Tool.v2.app"));
+            installed(expected, "/Apps/My Tool.v2.app"));
     }
     AppsWorld w;
     w.catalog.addBundle("/Apps/Anonymous.app", {});
     w.catalog.addFolder("/Apps/Folder.app");
-    EXPECT_EQ(w.model->appChoice("/Apps/Anonymous.app"), std::nullopt);
-    EXPECT_EQ(w.model->appChoice("/Apps/Folder.app"), std::nullopt);
-    EXPECT_EQ(w.model->appChoice("/Apps/Missing.app"), std::nullopt);
+    for (const char* location : {"/Apps/Anonymous.app", "/Apps/Folder.app", "/Apps/Missing.app"})
+        EXPECT_EQ(w.model->appChoice(location), std::nullopt) << location;
 }
 
 TEST(InstalledAppsTest, ChosenApplicationsJoinTheListOnce)
 {
     AppsWorld w;
-    w.catalog.addApplication("/Applications/Editor.app", "com.example.Editor", "Editor");
-    w.catalog.addApplication("/Volumes/Work/Editor.app", "com.example.Editor", "Other Editor");
-    w.catalog.addApplication("/Volumes/Work/Zed.app", "com.example.Zed", "Zed");
-    w.catalog.addApplication("/Volumes/Work/Alpha.app", "com.example.Alpha", "alpha");
+    w.add({{"/Applications/Editor.app", "Editor"}, {"/Volumes/Work/Editor.app", "Other Editor"},
+        {"/Volumes/Work/Zed.app", "Zed"}, {"/Volumes/Work/Alpha.app", "alpha"}});
     w.model->refreshApps();
 
     w.world.openPanel.answer
@@ -259,13 +187,13 @@ TEST(InstalledAppsTest, ChosenApplicationsJoinTheListOnce)
         .selection = {"/Volumes/Work/Zed.app", "/Volumes/Work/Editor.app", "/Volumes/None.app",
             "/Volumes/Work/Alpha.app"}};
     EXPECT_EQ(w.model->chooseApplications(),
-        (std::vector<AppChoice>{installed("com.example.Zed", "Zed", "/Volumes/Work/Zed.app"),
-            installed("com.example.Editor", "Other Editor", "/Volumes/Work/Editor.app"),
-            installed("com.example.Alpha", "alpha", "/Volumes/Work/Alpha.app")}));
+        (std::vector<AppChoice>{installed("Zed", "/Volumes/Work/Zed.app"),
+            installed("Other Editor", "/Volumes/Work/Editor.app"),
+            installed("alpha", "/Volumes/Work/Alpha.app")}));
     EXPECT_EQ(w.model->apps.get(),
-        (std::vector<AppChoice>{installed("com.example.Alpha", "alpha", "/Volumes/Work/Alpha.app"),
-            installed("com.example.Editor", "Editor", "/Applications/Editor.app"),
-            installed("com.example.Zed", "Zed", "/Volumes/Work/Zed.app")}));
+        (std::vector<AppChoice>{installed("alpha", "/Volumes/Work/Alpha.app"),
+            installed("Editor", "/Applications/Editor.app"),
+            installed("Zed", "/Volumes/Work/Zed.app")}));
     const OpenPanelRequest expected{.title = "Choose applications",
         .directory = "/Applications",
         .canChooseDirectories = false,

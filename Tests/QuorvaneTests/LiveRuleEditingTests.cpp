@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quorvane {
@@ -69,12 +71,31 @@ struct LiveWorld {
             .requested = {{key, std::move(requested)}}});
     }
 
+    /// Automation off, so that only the restoration touches the control, and a preview that
+    /// wrote 70 % over 40 %.
+    void quietPreview()
+    {
+        model->configuration.modify(
+            [](Configuration& document) { document.automationEnabled = false; });
+        controls.values[key] = percent(0.7);
+        previewed(percent(0.4), {percent(0.7)});
+    }
+
     [[nodiscard]] std::optional<std::string> status() const
     {
         const auto found = model->controlStatus->find(key);
         if (found == model->controlStatus->end())
             return std::nullopt;
         return found->second;
+    }
+
+    /// The control's status ("-" for none), then each value written.
+    [[nodiscard]] std::string outcome() const
+    {
+        std::string shown = status().value_or("-");
+        for (const SettingValue& value : written())
+            shown += " wrote " + value.label();
+        return shown;
     }
 
     [[nodiscard]] std::vector<SettingValue> written() const
@@ -88,84 +109,60 @@ struct LiveWorld {
     }
 };
 
-TEST(LiveRuleEditingTest, PreviewWritesAndEndingWithoutSavingPutsTheValueBack)
+TEST(LiveRuleEditingTest, PreviewWritesAndEndingPutsTheValueBackUnlessTheRuleIsSaved)
 {
-    LiveWorld live;
-    live.model->previewRuleSettings(live.draft(RuleSettings{.brightness = 0.7}));
-    live.world.executor.advance(1s);
-    ASSERT_EQ(live.written(), std::vector{percent(0.7)});
-    EXPECT_EQ(live.model->liveRuleKeys.get(), std::set{live.key});
-    EXPECT_EQ(live.model->liveRuleEdit.get()->originals.at(live.key), percent(0.4));
+    for (const bool saves : {false, true}) {
+        SCOPED_TRACE(saves ? "saved" : "ended without saving");
+        LiveWorld live;
+        const RuleDraft draft = live.draft(RuleSettings{.brightness = 0.7});
+        live.model->previewRuleSettings(draft);
+        live.world.executor.advance(1s);
+        ASSERT_EQ(live.written(), std::vector{percent(0.7)});
+        EXPECT_EQ(live.model->liveRuleKeys.get(), std::set{live.key});
+        EXPECT_EQ(live.model->liveRuleEdit.get()->originals.at(live.key), percent(0.4));
 
-    live.model->endRuleEditing(false);
-    EXPECT_FALSE(live.model->liveRuleEdit->has_value());
-    EXPECT_TRUE(live.model->liveRuleKeys->empty());
-    live.world.executor.advance(1s);
+        if (saves)
+            ASSERT_TRUE(live.model->saveRule(draft.rule, live.work, true));
+        else
+            live.model->endRuleEditing(false);
+        EXPECT_FALSE(live.model->liveRuleEdit->has_value());
+        EXPECT_TRUE(live.model->liveRuleKeys->empty());
+        live.world.executor.advance(1s);
+        live.model->endRuleEditing(false); // a second end does nothing
+        live.world.executor.advance(1s);
 
-    EXPECT_EQ(live.written(), (std::vector{percent(0.7), percent(0.4)}));
-    EXPECT_EQ(live.status(), "Previous setting restored");
-    EXPECT_TRUE(live.model->ruleEditRestorations->empty());
-    EXPECT_TRUE(live.model->ruleEditRestoreIDs->empty());
-
-    live.model->endRuleEditing(false); // a second end does nothing
-    live.world.executor.advance(1s);
-    EXPECT_EQ(live.written().size(), 2U);
-}
-
-TEST(LiveRuleEditingTest, SavingTheRuleKeepsThePreviewedValue)
-{
-    LiveWorld live;
-    const RuleDraft draft = live.draft(RuleSettings{.brightness = 0.7});
-    live.model->previewRuleSettings(draft);
-    live.world.executor.advance(1s);
-
-    ASSERT_TRUE(live.model->saveRule(draft.rule, live.work, true));
-    live.world.executor.advance(1s);
-
-    EXPECT_EQ(live.written(), std::vector{percent(0.7)});
-    EXPECT_TRUE(live.model->ruleEditRestorations->empty());
-    EXPECT_FALSE(live.model->liveRuleEdit->has_value());
+        EXPECT_EQ(live.outcome(),
+            saves ? "Readback confirmed wrote 70%"
+                  : "Previous setting restored wrote 70% wrote 40%");
+        EXPECT_TRUE(live.model->ruleEditRestorations->empty());
+        EXPECT_TRUE(live.model->ruleEditRestoreIDs->empty());
+    }
 }
 
 TEST(LiveRuleEditingTest, DraftsThatAreNotPreviewed)
 {
-    struct Case {
-        std::string_view name;
-        std::function<RuleDraft(const LiveWorld&)> draft;
-        bool createsPreview;
+    // Rule "L" is one the profile lacks; "F" is Evening's rule, of a profile that is not active.
+    const std::tuple<std::string_view, RuleSettings, bool, char, bool> cases[] = {
+        {"a new rule", {.brightness = 0.7}, true, 'W', false},
+        {"invalid settings", {.brightness = 1.7}, false, 'W', false},
+        {"a rule the profile lacks", {.brightness = 0.7}, false, 'L', false},
+        {"only the HDR changes", {.brightness = 0.4, .hdr = true}, false, 'W', true},
+        {"a rule of an inactive profile", {.brightness = 0.9}, false, 'F', true},
     };
-    const Case cases[] = {
-        {"a new rule", [](const LiveWorld& live) { return live.draft({.brightness = 0.7}, true); },
-            false},
-        {"invalid settings", [](const LiveWorld& live) { return live.draft({.brightness = 1.7}); },
-            false},
-        {"a rule the profile lacks",
-            [](const LiveWorld& live) {
-                RuleDraft draft = live.draft({.brightness = 0.7});
-                draft.rule.id = UUID::random();
-                return draft;
-            },
-            false},
-        {"only the HDR changes",
-            [](const LiveWorld& live) { return live.draft({.brightness = 0.4, .hdr = true}); },
-            true},
-        {"a rule of an inactive profile",
-            [](const LiveWorld& live) {
-                const Profile& evening = *findProfile(*live.model, live.evening);
-                return RuleDraft{.profileID = evening.id,
-                    .rule = {.id = evening.rules.front().id,
-                        .name = "Film",
-                        .settings = {.brightness = 0.9}}};
-            },
-            true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, settings, isNew, rule, createsPreview] : cases) {
+        SCOPED_TRACE(name);
         LiveWorld live;
-        live.model->previewRuleSettings(c.draft(live));
+        RuleDraft draft = live.draft(settings, isNew);
+        if (rule == 'L')
+            draft.rule.id = UUID::random();
+        if (rule == 'F') {
+            draft.profileID = live.evening;
+            draft.rule.id = findProfile(*live.model, live.evening)->rules.front().id;
+        }
+        live.model->previewRuleSettings(draft);
         live.world.executor.advance(1s);
 
-        EXPECT_EQ(live.model->liveRuleEdit->has_value(), c.createsPreview);
+        EXPECT_EQ(live.model->liveRuleEdit->has_value(), createsPreview);
         EXPECT_TRUE(live.model->liveRuleKeys->empty());
         EXPECT_TRUE(live.written().empty());
         EXPECT_EQ(live.model->resolution->assignments.at(live.key).value, percent(0.4));
@@ -187,63 +184,39 @@ TEST(LiveRuleEditingTest, ANewDraftLeavesARunningPreviewAsItIs)
 
 TEST(LiveRuleEditingTest, PlanOverlay)
 {
+    const auto narrowed = [](LiveWorld& live) {
+        live.model->hardwareSnapshot.modify([&](HardwareSnapshot& snapshot) {
+            snapshot.capabilities[live.key].choices = {percent(0.4)};
+        });
+    };
+    const auto disconnected = [](LiveWorld& live) { live.model->context.set(RuntimeContext{}); };
+    const auto held = [](LiveWorld& live) {
+        live.model->holds.set({{live.key, ManualHold{.value = percent(0.9)}}});
+    };
+    const auto inactive = [](LiveWorld& live) {
+        live.model->configuration.modify(
+            [&](Configuration& document) { document.activeProfileID = live.evening; });
+    };
     struct Case {
         std::string_view name;
         RuleSettings settings;
-        std::optional<SettingValue> original{};
-        std::function<void(LiveWorld&)> setup{};
-        /// The brightness assignment, and whether it is the "Default" stand-in.
-        std::optional<SettingValue> value{};
-        bool isDefaultSource = false;
-        bool isLiveKey = true;
+        std::optional<double> original;
+        std::function<void(LiveWorld&)> setup;
+        /// The brightness assignment ("-" for none), " default" when the "Default" stands in,
+        /// " live" when the key counts as previewed.
+        std::string_view expected;
     };
     const Case cases[] = {
-        {.name = "changed value", .settings = {.brightness = 0.7}, .value = percent(0.7)},
-        {.name = "same value",
-            .settings = {.brightness = 0.4},
-            .value = percent(0.4),
-            .isLiveKey = false},
-        {.name = "same value after a write",
-            .settings = {.brightness = 0.4},
-            .original = percent(0.2),
-            .value = percent(0.4)},
-        {.name = "removed setting falls back to the original",
-            .settings = {.contrast = 0.5},
-            .original = percent(0.2),
-            .value = percent(0.2),
-            .isDefaultSource = true},
-        {.name = "removed setting never written", .settings = {.contrast = 0.5}},
-        {.name = "removed setting the control no longer accepts",
-            .settings = {.contrast = 0.5},
-            .original = percent(0.2),
-            .setup =
-                [](LiveWorld& live) {
-                    live.model->hardwareSnapshot.modify([&](HardwareSnapshot& snapshot) {
-                        snapshot.capabilities[live.key].choices = {percent(0.4)};
-                    });
-                }},
-        {.name = "removed setting of a disconnected display",
-            .settings = {.contrast = 0.5},
-            .original = percent(0.2),
-            .setup = [](LiveWorld& live) { live.model->context.set(RuntimeContext{}); }},
-        {.name = "held control",
-            .settings = {.brightness = 0.7},
-            .original = percent(0.2),
-            .setup =
-                [](LiveWorld& live) {
-                    live.model->holds.set({{live.key, ManualHold{.value = percent(0.9)}}});
-                },
-            .value = percent(0.9),
-            .isLiveKey = false},
-        {.name = "inactive profile",
-            .settings = {.brightness = 0.7},
-            .setup =
-                [](LiveWorld& live) {
-                    live.model->configuration.modify(
-                        [&](Configuration& document) { document.activeProfileID = live.evening; });
-                },
-            .value = percent(0.4),
-            .isLiveKey = false},
+        {"changed value", {.brightness = 0.7}, {}, {}, "70% live"},
+        {"same value", {.brightness = 0.4}, {}, {}, "40%"},
+        {"same value after a write", {.brightness = 0.4}, 0.2, {}, "40% live"},
+        {"removed setting falls back to the original", {.contrast = 0.5}, 0.2, {},
+            "20% default live"},
+        {"removed setting never written", {.contrast = 0.5}, {}, {}, "- live"},
+        {"removed setting no longer accepted", {.contrast = 0.5}, 0.2, narrowed, "- live"},
+        {"removed setting of a gone display", {.contrast = 0.5}, 0.2, disconnected, "- live"},
+        {"held control", {.brightness = 0.7}, 0.2, held, "90%"},
+        {"inactive profile", {.brightness = 0.7}, {}, inactive, "40%"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -255,7 +228,7 @@ TEST(LiveRuleEditingTest, PlanOverlay)
             .ruleID = live.rule.id,
             .settings = c.settings};
         if (c.original)
-            edit.originals.emplace(live.key, *c.original);
+            edit.originals.emplace(live.key, percent(*c.original));
         live.model->liveRuleEdit.set(edit);
         const ResolvedPlan saved{
             .assignments = {{live.key,
@@ -265,43 +238,39 @@ TEST(LiveRuleEditingTest, PlanOverlay)
         const ResolvedPlan plan = live.model->resolveRuleEditing(saved);
 
         const auto assignment = plan.assignments.find(live.key);
-        const auto value = assignment == plan.assignments.end()
-            ? std::nullopt
-            : std::optional(assignment->second.value);
-        EXPECT_EQ(value, c.value);
-        if (assignment != plan.assignments.end()) {
-            EXPECT_EQ(
-                assignment->second.source == ResolutionSource::profileDefault(), c.isDefaultSource);
-        }
-        EXPECT_EQ(live.model->liveRuleKeys->contains(live.key), c.isLiveKey);
+        std::string shown
+            = assignment == plan.assignments.end() ? "-" : assignment->second.value.label();
+        if (assignment != plan.assignments.end()
+            && assignment->second.source == ResolutionSource::profileDefault())
+            shown += " default";
+        if (live.model->liveRuleKeys->contains(live.key))
+            shown += " live";
+        EXPECT_EQ(shown, c.expected);
         EXPECT_FALSE(plan.assignments.contains(keyOf("display-a", SettingKey::hdr)));
     }
 }
 
 TEST(LiveRuleEditingTest, RestorationOutcomes)
 {
+    /// The preview wrote 60 % and then 70 % over 40 %.
     struct Case {
         std::string_view name;
-        SettingValue current;
+        double current;
         std::optional<std::string> readFailure;
-        std::optional<std::string> status;
-        std::vector<SettingValue> written;
-        bool heldFromOutside = false;
+        /// The status, then what was written back, and " held" for an outside hold.
+        std::string_view expected;
     };
     const Case cases[] = {
-        {"still the earlier value", percent(0.4 + 5e-7), std::nullopt, "Previous setting unchanged",
-            {}},
-        {"shows the last request", percent(0.7), std::nullopt, "Previous setting restored",
-            {percent(0.4)}},
-        {"near an earlier request", percent(0.612), std::nullopt, "Previous setting restored",
-            {percent(0.4)}},
-        {"changed outside", percent(0.65), std::nullopt, "Changed outside QuorVane", {}, true},
-        {"read fails", percent(0.7), "Monitor asleep", "Monitor asleep", {}},
+        {"still the earlier value", 0.4 + 5e-7, {}, "Previous setting unchanged"},
+        {"shows the last request", 0.7, {}, "Previous setting restored wrote 40%"},
+        {"near an earlier request", 0.612, {}, "Previous setting restored wrote 40%"},
+        {"changed outside", 0.65, {}, "Changed outside QuorVane held"},
+        {"read fails", 0.7, "Monitor asleep", "Monitor asleep"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LiveWorld live;
-        live.controls.values[live.key] = c.current;
+        live.controls.values[live.key] = percent(c.current);
         if (c.readFailure)
             live.controls.readFailures[live.key] = *c.readFailure;
         live.previewed(percent(0.4), {percent(0.6), percent(0.7)});
@@ -310,10 +279,9 @@ TEST(LiveRuleEditingTest, RestorationOutcomes)
         ASSERT_TRUE(live.model->ruleEditRestorations->contains(live.key));
         live.world.executor.advance(2s);
 
-        EXPECT_EQ(live.status(), c.status);
-        EXPECT_EQ(live.written(), c.written);
         const auto hold = live.model->holds->find(live.key);
-        EXPECT_EQ(hold != live.model->holds->end() && hold->second.isExternal, c.heldFromOutside);
+        const bool held = hold != live.model->holds->end() && hold->second.isExternal;
+        EXPECT_EQ(live.outcome() + (held ? " held" : ""), c.expected);
         EXPECT_TRUE(live.model->ruleEditRestorations->empty());
         EXPECT_TRUE(live.model->ruleEditRestoreIDs->empty());
     }
@@ -321,147 +289,113 @@ TEST(LiveRuleEditingTest, RestorationOutcomes)
 
 TEST(LiveRuleEditingTest, RestorationGivesWay)
 {
-    struct Case {
-        std::string_view name;
-        std::function<void(LiveWorld&)> setup;
-        bool restores;
+    // Each row names what stands in the way.
+    const std::pair<std::string_view, bool> cases[] = {
+        {"nothing", true},
+        {"manual hold", false},
+        {"expired hold", true},
+        {"display changing mode", false},
+        {"suspended", false},
+        {"suspended quitting", true},
+        {"suspended quitting asleep", false},
     };
-    const Case cases[] = {
-        {"nothing in the way", [](LiveWorld&) {}, true},
-        {"manual hold",
-            [](LiveWorld& live) {
-                live.model->holds.set({{live.key, ManualHold{.value = percent(0.7)}}});
-            },
-            false},
-        {"expired hold",
-            [](LiveWorld& live) {
-                live.model->holds.set({{live.key,
-                    ManualHold{
-                        .value = percent(0.7), .expiresAt = live.world.executor.wallNow() - 1s}}});
-            },
-            true},
-        {"display changing mode", [](LiveWorld& live) { live.model->modeBusy.set({"display-a"}); },
-            false},
-        {"suspended", [](LiveWorld& live) { live.model->isSuspended.set(true); }, false},
-        {"quitting while suspended",
-            [](LiveWorld& live) {
-                live.model->isSuspended.set(true);
-                live.model->isQuitting.set(true);
-            },
-            true},
-        {"quitting after sleep",
-            [](LiveWorld& live) {
-                live.model->isSuspended.set(true);
-                live.model->isQuitting.set(true);
-                live.model->context.modify(
-                    [](RuntimeContext& context) { context.suspended = true; });
-            },
-            false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, restores] : cases) {
+        SCOPED_TRACE(name);
+        const auto has
+            = [label = std::string_view(name)](
+                  std::string_view word) { return label.find(word) != std::string_view::npos; };
         LiveWorld live;
-        // Automation off: only the restoration touches the control.
-        live.model->configuration.modify(
-            [](Configuration& document) { document.automationEnabled = false; });
-        live.controls.values[live.key] = percent(0.7);
-        live.previewed(percent(0.4), {percent(0.7)});
-        c.setup(live);
+        live.quietPreview();
+        if (has("hold")) {
+            live.model->holds.set({{live.key, ManualHold{.value = percent(0.7)}}});
+            if (has("expired"))
+                live.model->holds.modify([&](auto& holds) {
+                    holds.at(live.key).expiresAt = live.world.executor.wallNow() - 1s;
+                });
+        }
+        if (has("mode"))
+            live.model->modeBusy.set({"display-a"});
+        live.model->isSuspended.set(has("suspended"));
+        live.model->isQuitting.set(has("quitting"));
+        if (has("asleep"))
+            live.model->context.modify([](RuntimeContext& context) { context.suspended = true; });
 
         live.model->endRuleEditing(false);
         live.world.executor.advance(2s);
 
-        EXPECT_EQ(live.controls.reads > 0, c.restores);
-        EXPECT_EQ(
-            live.written(), c.restores ? std::vector{percent(0.4)} : std::vector<SettingValue>{});
+        EXPECT_EQ(live.controls.reads > 0, restores);
+        EXPECT_EQ(live.outcome(), restores ? "Previous setting restored wrote 40%" : "-");
         EXPECT_TRUE(live.model->ruleEditRestorations->empty());
     }
 }
 
-TEST(LiveRuleEditingTest, AValueChangedDuringTheRestoreIsReportedAsMismatch)
+TEST(LiveRuleEditingTest, WhatHappensDuringTheRestoreDecidesItsEnd)
 {
-    LiveWorld live;
-    live.model->configuration.modify(
-        [](Configuration& document) { document.automationEnabled = false; });
-    live.controls.values[live.key] = percent(0.7);
-    live.previewed(percent(0.4), {percent(0.7)});
-
-    live.model->endRuleEditing(false);
-    // Read 10 ms, then the driver reads, writes and settles for 100 ms before reading back.
-    live.world.executor.advance(80ms);
-    ASSERT_EQ(live.written(), std::vector{percent(0.4)});
-    live.controls.values[live.key] = percent(0.9);
-    live.world.executor.advance(2s);
-
-    EXPECT_EQ(live.status(), "Restoration readback did not match");
-}
-
-TEST(LiveRuleEditingTest, ACancelledOrReplacedRestorationChangesNothingAfterItsWait)
-{
-    for (const bool replaced : {false, true}) {
-        SCOPED_TRACE(replaced ? "replaced" : "cancelled");
+    // The restore reads for 10 ms, then the driver reads, writes and settles for 100 ms before
+    // reading back.
+    struct Case {
+        std::string_view name;
+        std::chrono::milliseconds after;
+        std::function<void(LiveWorld&)> meanwhile;
+        std::string_view expected;
+    };
+    const Case cases[] = {
+        {"cancelled during the first read", 5ms,
+            [](LiveWorld& live) { live.model->cancelRuleEditRestoration(live.key); }, "-"},
+        {"replaced during the first read", 5ms,
+            [](LiveWorld& live) {
+                live.previewed(percent(0.3), {percent(0.7)});
+                live.model->endRuleEditing(false);
+            },
+            "Previous setting restored wrote 30%"},
+        {"changed before the readback", 80ms,
+            [](LiveWorld& live) { live.controls.values[live.key] = percent(0.9); },
+            "Restoration readback did not match wrote 40%"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         LiveWorld live;
-        live.model->configuration.modify(
-            [](Configuration& document) { document.automationEnabled = false; });
-        live.controls.values[live.key] = percent(0.7);
-        live.previewed(percent(0.4), {percent(0.7)});
+        live.quietPreview();
         live.model->endRuleEditing(false);
-        live.world.executor.advance(5ms); // the first read is under way
-
-        if (replaced) {
-            live.previewed(percent(0.3), {percent(0.7)});
-            live.model->endRuleEditing(false);
-        } else {
-            live.model->cancelRuleEditRestoration(live.key);
-            EXPECT_TRUE(live.model->ruleEditRestorations->empty());
-        }
+        live.world.executor.advance(c.after);
+        c.meanwhile(live);
         live.world.executor.advance(2s);
 
-        EXPECT_EQ(
-            live.written(), replaced ? std::vector{percent(0.3)} : std::vector<SettingValue>{});
-        EXPECT_EQ(live.status(),
-            replaced ? std::optional<std::string>("Previous setting restored") : std::nullopt);
+        EXPECT_EQ(live.outcome(), c.expected);
+        EXPECT_TRUE(live.model->ruleEditRestorations->empty());
         EXPECT_TRUE(live.model->ruleEditRestoreIDs->empty());
     }
 }
 
 TEST(LiveRuleEditingTest, OpeningAnotherRuleEndsThePreviewAndRestoresIt)
 {
-    struct Case {
-        std::string_view name;
-        bool sameRule;
-        bool sameProfile;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string_view, bool, bool> cases[] = {
         {"the same rule again", true, true},
         {"another rule of the profile", false, true},
         {"a rule of another profile", false, false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, sameRule, sameProfile] : cases) {
+        SCOPED_TRACE(name);
         LiveWorld live;
         live.model->configuration.modify([&](Configuration& document) {
-            document.automationEnabled = false;
-            for (Profile& profile : document.profiles) {
-                if (profile.id == live.work)
-                    profile.rules.push_back(brightnessRule("Other", 0.3));
-            }
+            std::ranges::find(document.profiles, live.work, &Profile::id)
+                ->rules.push_back(brightnessRule("Other", 0.3));
         });
-        live.previewed(percent(0.4), {percent(0.7)});
+        live.quietPreview();
         const UUID previewID = live.model->liveRuleEdit.get()->id;
-        const Profile& target = *findProfile(*live.model, c.sameProfile ? live.work : live.evening);
-        Rule opened = c.sameRule ? live.rule : target.rules.back();
+        const Profile& target = *findProfile(*live.model, sameProfile ? live.work : live.evening);
+        Rule opened = sameRule ? live.rule : target.rules.back();
         opened.settings = RuleSettings{.brightness = 0.6};
 
         live.model->previewRuleSettings(RuleDraft{.profileID = target.id, .rule = opened});
 
         ASSERT_TRUE(live.model->liveRuleEdit->has_value());
         const LiveRuleEdit& edit = *live.model->liveRuleEdit.get();
-        EXPECT_EQ(edit.id == previewID, c.sameRule);
+        EXPECT_EQ(edit.id == previewID, sameRule);
         EXPECT_EQ(edit.ruleID, opened.id);
         EXPECT_EQ(edit.settings.brightness, 0.6);
-        EXPECT_EQ(edit.originals.contains(live.key), c.sameRule);
-        EXPECT_EQ(live.model->ruleEditRestorations->contains(live.key), !c.sameRule);
+        EXPECT_EQ(edit.originals.contains(live.key), sameRule);
+        EXPECT_EQ(live.model->ruleEditRestorations->contains(live.key), !sameRule);
     }
 }
 

@@ -7,13 +7,12 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 namespace quorvane {
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr std::string_view invalidTiming = "Invalid automation timing preferences.";
 
 Task<void> sleepFor(ContinuousClock::duration duration) { co_await sleep(duration); }
 
@@ -23,9 +22,11 @@ Task<void> markRun(bool& ran)
     co_return;
 }
 
-void setHoldMinutes(AppModel& model, std::int64_t minutes)
+// 7 minutes is refused by the store.
+void persistHold(AppModel& model, std::int64_t minutes)
 {
     model.configuration.modify([&](Configuration& document) { document.holdMinutes = minutes; });
+    model.persist();
 }
 
 std::int64_t savedHoldMinutes(const ModelWorld& world)
@@ -33,17 +34,15 @@ std::int64_t savedHoldMinutes(const ModelWorld& world)
     return configurationIn(world.defaultSettingsFile()).holdMinutes;
 }
 
-TEST(PersistenceTest, SavesWriteInTheOrderRequested)
+TEST(PersistenceTest, SavesWriteInTheOrderRequestedEvenAfterTheModelIsGone)
 {
     ModelWorld world;
-    const auto model = world.startedModel();
-    for (const std::int64_t minutes : {5, 15, 60}) {
-        setHoldMinutes(*model, minutes);
-        model->persist();
-    }
+    auto model = world.startedModel();
+    for (const std::int64_t minutes : {5, 15, 60, 7}) // the last fails with nobody to report to
+        persistHold(*model, minutes);
+    model.reset();
     world.executor.runUntilIdle();
     EXPECT_EQ(savedHoldMinutes(world), 60);
-    EXPECT_FALSE(model->settingsError.get());
 }
 
 TEST(PersistenceTest, SaveWaitsForThePreviousOneWhateverItsOutcome)
@@ -54,38 +53,43 @@ TEST(PersistenceTest, SaveWaitsForThePreviousOneWhateverItsOutcome)
         const auto model = world.startedModel();
         const TaskHandle previous = spawn(world.executor, sleepFor(1s));
         model->saveTask.set(previous);
-        setHoldMinutes(*model, 5);
-        model->persist();
-        setHoldMinutes(*model, 15); // not asked to be saved: the save keeps its copy
+        persistHold(*model, 5);
+        model->configuration.modify([](Configuration& document) { document.holdMinutes = 15; });
 
-        world.executor.advance(500ms);
+        world.executor.advance(999ms);
         EXPECT_EQ(savedHoldMinutes(world), 30);
-        if (cancelPrevious) {
+        if (cancelPrevious)
             previous.cancel();
-            world.executor.runUntilIdle();
-            EXPECT_EQ(savedHoldMinutes(world), 5);
-            continue;
-        }
-        world.executor.advance(499ms);
-        EXPECT_EQ(savedHoldMinutes(world), 30);
-        world.executor.advance(1ms);
-        EXPECT_EQ(savedHoldMinutes(world), 5);
+        world.executor.advance(cancelPrevious ? 0ms : 1ms);
+        EXPECT_EQ(savedHoldMinutes(world), 5) << "the save keeps its own copy";
     }
 }
 
-TEST(PersistenceTest, FirstFailureKeepsItsMessageOverTheQueuedRefusals)
+TEST(PersistenceTest, FailedSaveKeepsTheFirstMessageAndDropsTheWaitingResolution)
 {
-    ModelWorld world;
-    const auto model = world.startedModel();
-    const auto before = contentsOf(world.defaultSettingsFile());
-    setHoldMinutes(*model, 7);
-    model->persist();
-    setHoldMinutes(*model, 5);
-    model->persist();
-    world.executor.runUntilIdle();
-
-    EXPECT_EQ(model->settingsError.get(), std::string(invalidTiming));
-    EXPECT_EQ(contentsOf(world.defaultSettingsFile()), before);
+    struct Case {
+        std::vector<std::int64_t> holds;
+        std::optional<std::string> error;
+        std::int64_t saved;
+    };
+    const Case cases[] = {
+        {{5}, std::nullopt, 5},
+        {{7, 5}, "Invalid automation timing preferences.", 30}, // the second is the refusal
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.holds.size());
+        ModelWorld world;
+        const auto model = world.startedModel();
+        bool ran = false;
+        ASSERT_TRUE(model->scheduler().schedule(
+            RuntimeContext{.appBundleID = "com.a"}, 300, false, [&ran] { return markRun(ran); }));
+        for (const std::int64_t minutes : c.holds)
+            persistHold(*model, minutes);
+        world.executor.advance(1s);
+        EXPECT_EQ(ran, !c.error);
+        EXPECT_EQ(model->settingsError.get(), c.error);
+        EXPECT_EQ(savedHoldMinutes(world), c.saved);
+    }
 }
 
 TEST(PersistenceTest, AfterAFailedSaveNothingIsSavedEvenWhenTheDiskRecovers)
@@ -108,42 +112,10 @@ TEST(PersistenceTest, AfterAFailedSaveNothingIsSavedEvenWhenTheDiskRecovers)
     std::filesystem::remove(folder);
     std::filesystem::create_directories(folder);
     const auto failedSave = model->saveTask.get();
-    setHoldMinutes(*model, 5);
-    model->persist();
+    persistHold(*model, 5);
     world.executor.runUntilIdle();
     EXPECT_EQ(model->saveTask.get(), failedSave);
     EXPECT_FALSE(std::filesystem::exists(world.defaultSettingsFile()));
-    EXPECT_FALSE(model->canApplyAutomatically());
-}
-
-TEST(PersistenceTest, SaveStillWritesAfterTheModelIsGone)
-{
-    ModelWorld world;
-    auto model = world.startedModel();
-    setHoldMinutes(*model, 60);
-    model->persist();
-    setHoldMinutes(*model, 7); // would fail; its report has nobody to go to
-    model->persist();
-    model.reset();
-    world.executor.runUntilIdle();
-    EXPECT_EQ(savedHoldMinutes(world), 60);
-}
-
-TEST(PersistenceTest, FailedSaveDropsTheWaitingResolution)
-{
-    for (const bool saveFails : {false, true}) {
-        SCOPED_TRACE(saveFails ? "save fails" : "save succeeds");
-        ModelWorld world;
-        const auto model = world.startedModel();
-        bool ran = false;
-        ASSERT_TRUE(model->scheduler().schedule(
-            RuntimeContext{.appBundleID = "com.a"}, 300, false, [&ran] { return markRun(ran); }));
-        setHoldMinutes(*model, saveFails ? 7 : 5);
-        model->persist();
-        world.executor.advance(1s);
-        EXPECT_EQ(ran, !saveFails);
-        EXPECT_EQ(model->settingsError->has_value(), saveFails);
-    }
 }
 
 } // namespace

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,9 +16,6 @@ namespace quorvane {
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr std::string_view reservedName = "Default is reserved for the permanent fallback profile.";
-constexpr std::string_view permanentDefault = "The permanent Default cannot be deleted.";
 
 /// Default, Work (active, automation off, with one rule) and Evening, with a hold and the
 /// bookkeeping an activation must clear.
@@ -51,173 +48,87 @@ std::string nameOf(const AppModel& model, const std::optional<UUID>& id)
     return profile ? profile->name : "";
 }
 
+/// Runs "verb profile [name]": profiles W(ork), E(vening), D(efault) or ? (missing); the name
+/// is the rest of the command, "|" marking its ends.
+void run(AppModel& model, const Seeded& s, std::string_view command)
+{
+    const std::string verb(command.substr(0, command.find(' ')));
+    const std::map<char, UUID> profiles{{'W', s.work}, {'E', s.evening}, {'D', s.defaultID}};
+    const char which = command.size() > verb.size() + 1 ? command[verb.size() + 1] : '?';
+    const UUID profile = profiles.contains(which) ? profiles.at(which) : UUID::random();
+    const auto bar = command.find('|');
+    const std::string name(
+        bar == std::string_view::npos ? "" : command.substr(bar + 1, command.rfind('|') - bar - 1));
+    if (verb == "create")
+        model.createProfile(name);
+    else if (verb == "rename")
+        model.renameProfile(profile, name);
+    else if (verb == "delete")
+        model.deleteProfile(profile);
+    else if (verb == "duplicate")
+        model.duplicateProfile(*findProfile(model, profile));
+    else if (verb == "activate")
+        model.activateProfile(profile);
+    else
+        model.setProfileActive(profile, verb == "on");
+}
+
 TEST(ProfileActionsTest, GuardsRefusalsAndEffects)
 {
-    using Action = std::function<void(AppModel&, const Seeded&)>;
     struct Case {
-        std::string_view name;
-        Guard guard = Guard::none;
-        Action action;
-        std::vector<std::string> profiles{"Default", "Work", "Evening"};
-        std::string active = "Work";
-        std::string selected = "Default";
-        /// Activation: automation on and every hold and failure dropped.
-        bool activates = false;
-        std::optional<std::string_view> error{};
-        bool saves = true;
+        Guard guard;
+        std::string_view command;
+        /// "profiles|active|selected", then " auto" when automation is on, " cleared" when every
+        /// hold and failure was dropped, " saved" and " error" when they happen.
+        std::string_view expected;
     };
-    const auto create = [](std::string name) {
-        return [name](AppModel& model, const Seeded&) { model.createProfile(name); };
-    };
-    const auto renameWork = [](std::string name) {
-        return [name](AppModel& model, const Seeded& ids) { model.renameProfile(ids.work, name); };
-    };
-    const auto renameDefault = [](std::string name) {
-        return [name](AppModel& model, const Seeded& ids) {
-            model.renameProfile(ids.defaultID, name);
-        };
-    };
-    const Action deleteEvening
-        = [](AppModel& model, const Seeded& ids) { model.deleteProfile(ids.evening); };
-    const Action deleteDefault
-        = [](AppModel& model, const Seeded& ids) { model.deleteProfile(ids.defaultID); };
-    const Action activateEvening
-        = [](AppModel& model, const Seeded& ids) { model.activateProfile(ids.evening); };
-    const Action duplicateEvening = [](AppModel& model, const Seeded& ids) {
-        model.duplicateProfile(*findProfile(model, ids.evening));
-    };
-    const std::vector<std::string> added{"Default", "Work", "Evening", "Night"};
+    const std::string_view same = "Default Work Evening|Work|Default";
+    const std::string_view night = "Default Work Evening Night|Work|Night saved";
+    const std::string_view evening = "Default Work Evening|Evening|Default auto cleared saved";
+    const std::string_view fallback = "Default Work Evening|Default|Default auto cleared saved";
     const Case cases[] = {
-        {.name = "create trims",
-            .action = create("  Night \n"),
-            .profiles = added,
-            .selected = "Night"},
-        {.name = "create blank", .action = create(" \t "), .saves = false},
-        {.name = "create reserved",
-            .action = create(" dEfAuLt "),
-            .error = reservedName,
-            .saves = false},
-        {.name = "create Default copy",
-            .action = create("Default copy"),
-            .profiles = {"Default", "Work", "Evening", "Default copy"},
-            .selected = "Default copy"},
-        {.name = "create Defaults",
-            .action = create("Defaults"),
-            .profiles = {"Default", "Work", "Evening", "Defaults"},
-            .selected = "Defaults"},
-        {.name = "create same name twice",
-            .action = create("Work"),
-            .profiles = {"Default", "Work", "Evening", "Work"},
-            .selected = "Work"},
-        {.name = "create", .guard = Guard::notLoaded, .action = create("Night"), .saves = false},
-        {.name = "create",
-            .guard = Guard::settingsError,
-            .action = create("Night"),
-            .saves = false},
-        {.name = "create",
-            .guard = Guard::displayTest,
-            .action = create("Night"),
-            .profiles = added,
-            .selected = "Night"},
-        {.name = "rename trims",
-            .action = renameWork(" Office "),
-            .profiles = {"Default", "Office", "Evening"},
-            .active = "Office"},
-        {.name = "rename reserved",
-            .action = renameWork("DEFAULT"),
-            .error = reservedName,
-            .saves = false},
-        {.name = "rename blank", .action = renameWork("  "), .saves = false},
-        {.name = "rename Default", .action = renameDefault("Main"), .saves = false},
-        {.name = "rename Default to reserved", .action = renameDefault("default"), .saves = false},
-        {.name = "rename unknown",
-            .action
-            = [](AppModel& model, const Seeded&) { model.renameProfile(UUID::random(), "X"); },
-            .saves = false},
-        {.name = "rename",
-            .guard = Guard::notLoaded,
-            .action = renameWork("Office"),
-            .saves = false},
-        {.name = "rename",
-            .guard = Guard::displayTest,
-            .action = renameWork("Office"),
-            .profiles = {"Default", "Office", "Evening"},
-            .active = "Office"},
-        {.name = "delete inactive",
-            .action = deleteEvening,
-            .profiles = {"Default", "Work"},
-            .selected = "Work"},
-        {.name = "delete active falls back to Default",
-            .action = [](AppModel& model, const Seeded& ids) { model.deleteProfile(ids.work); },
-            .profiles = {"Default", "Evening"},
-            .active = "Default",
-            .activates = true},
-        {.name = "delete Default",
-            .action = deleteDefault,
-            .error = permanentDefault,
-            .saves = false},
-        {.name = "delete Default",
-            .guard = Guard::notLoaded,
-            .action = deleteDefault,
-            .saves = false},
-        {.name = "delete unknown",
-            .action = [](AppModel& model, const Seeded&) { model.deleteProfile(UUID::random()); },
-            .saves = false},
-        {.name = "delete", .guard = Guard::displayTest, .action = deleteEvening, .saves = false},
-        {.name = "delete", .guard = Guard::settingsError, .action = deleteEvening, .saves = false},
-        {.name = "duplicate",
-            .action = duplicateEvening,
-            .profiles = {"Default", "Work", "Evening", "Evening copy"},
-            .selected = "Evening copy"},
-        {.name = "duplicate Default",
-            .action =
-                [](AppModel& model, const Seeded& ids) {
-                    model.duplicateProfile(*findProfile(model, ids.defaultID));
-                },
-            .saves = false},
-        {.name = "duplicate",
-            .guard = Guard::displayTest,
-            .action = duplicateEvening,
-            .profiles = {"Default", "Work", "Evening", "Evening copy"},
-            .selected = "Evening copy"},
-        {.name = "duplicate",
-            .guard = Guard::settingsError,
-            .action = duplicateEvening,
-            .saves = false},
-        {.name = "activate", .action = activateEvening, .active = "Evening", .activates = true},
-        {.name = "activate the active one again",
-            .action = [](AppModel& model, const Seeded& ids) { model.activateProfile(ids.work); },
-            .activates = true},
-        {.name = "activate unknown",
-            .action = [](AppModel& model, const Seeded&) { model.activateProfile(UUID::random()); },
-            .saves = false},
-        {.name = "activate",
-            .guard = Guard::displayTest,
-            .action = activateEvening,
-            .saves = false},
-        {.name = "activate", .guard = Guard::notLoaded, .action = activateEvening, .saves = false},
-        {.name = "switch on",
-            .action
-            = [](AppModel& model, const Seeded& ids) { model.setProfileActive(ids.evening, true); },
-            .active = "Evening",
-            .activates = true},
-        {.name = "switch off an inactive one",
-            .action = [](AppModel& model,
-                          const Seeded& ids) { model.setProfileActive(ids.evening, false); },
-            .saves = false},
-        {.name = "switch off the active one",
-            .action
-            = [](AppModel& model, const Seeded& ids) { model.setProfileActive(ids.work, false); },
-            .active = "Default",
-            .activates = true},
-        {.name = "switch on",
-            .guard = Guard::displayTest,
-            .action
-            = [](AppModel& model, const Seeded& ids) { model.setProfileActive(ids.evening, true); },
-            .saves = false},
+        {Guard::none, "create - |  Night \n|", night},
+        {Guard::none, "create - | \t |", same},
+        {Guard::none, "create - | dEfAuLt |", "Default Work Evening|Work|Default error"},
+        {Guard::none, "create - |Defaults|", "Default Work Evening Defaults|Work|Defaults saved"},
+        {Guard::none, "create - |Work|", "Default Work Evening Work|Work|Work saved"},
+        {Guard::notLoaded, "create - |Night|", same},
+        {Guard::settingsError, "create - |Night|", same},
+        {Guard::displayTest, "create - |Night|", night},
+        {Guard::none, "rename W | Office |", "Default Office Evening|Office|Default saved"},
+        {Guard::none, "rename W |DEFAULT|", "Default Work Evening|Work|Default error"},
+        {Guard::none, "rename W |  |", same},
+        {Guard::none, "rename D |Main|", same},
+        {Guard::none, "rename D |default|", same}, // the Default is refused before its name
+        {Guard::none, "rename ? |X|", same},
+        {Guard::notLoaded, "rename W |Office|", same},
+        {Guard::displayTest, "rename W |Office|", "Default Office Evening|Office|Default saved"},
+        {Guard::none, "delete E", "Default Work|Work|Work saved"},
+        {Guard::none, "delete W", "Default Evening|Default|Default auto cleared saved"},
+        {Guard::none, "delete D", "Default Work Evening|Work|Default error"},
+        {Guard::notLoaded, "delete D", same},
+        {Guard::none, "delete ?", same},
+        {Guard::displayTest, "delete E", same},
+        {Guard::settingsError, "delete E", same},
+        {Guard::none, "duplicate E", "Default Work Evening Evening copy|Work|Evening copy saved"},
+        {Guard::none, "duplicate D", same},
+        {Guard::displayTest, "duplicate E",
+            "Default Work Evening Evening copy|Work|Evening copy saved"},
+        {Guard::settingsError, "duplicate E", same},
+        {Guard::none, "activate E", evening},
+        {Guard::none, "activate W", "Default Work Evening|Work|Default auto cleared saved"},
+        {Guard::none, "activate ?", same},
+        {Guard::displayTest, "activate E", same},
+        {Guard::notLoaded, "activate E", same},
+        {Guard::none, "on E", evening},
+        {Guard::none, "off E", same},
+        {Guard::none, "off W", fallback},
+        // The Default stays active when switched off; only automation stops.
+        {Guard::none, "activate D; off D", "Default Work Evening|Default|Default cleared saved"},
+        {Guard::displayTest, "on E", same},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.name) + ", " + std::string(guardName(c.guard)));
+        SCOPED_TRACE(std::string(c.command) + " " + std::to_string(static_cast<int>(c.guard)));
         ModelWorld world;
         const auto model = world.startedModel();
         const Seeded ids = seed(*model);
@@ -227,24 +138,29 @@ TEST(ProfileActionsTest, GuardsRefusalsAndEffects)
         const auto holdsBefore = model->holds.get();
         trip(*model, c.guard);
 
-        c.action(*model, ids);
+        for (std::string_view rest = c.command; !rest.empty();) {
+            run(*model, ids, rest.substr(0, rest.find("; ")));
+            rest
+                = rest.find("; ") == std::string_view::npos ? "" : rest.substr(rest.find("; ") + 2);
+        }
         world.executor.runUntilIdle();
 
-        EXPECT_EQ(profileNames(model->configuration.get()), c.profiles);
-        EXPECT_EQ(nameOf(*model, model->configuration->activeProfileID), c.active);
-        EXPECT_EQ(nameOf(*model, model->selectedProfileID.get()), c.selected);
-        EXPECT_EQ(model->configuration->automationEnabled, c.activates);
-        EXPECT_EQ(model->holds->empty(), c.activates);
-        EXPECT_EQ(model->manualOriginals->empty(), c.activates);
-        EXPECT_EQ(model->failed->empty(), c.activates);
-        EXPECT_EQ(model->failedModes->empty(), c.activates);
-        if (!c.activates) {
-            EXPECT_EQ(model->holds.get(), holdsBefore);
-        }
-        EXPECT_EQ(model->actionError.get(),
-            c.error ? std::optional<std::string>(*c.error) : std::nullopt);
-        EXPECT_EQ(model->saveTask.get() != saveBefore, c.saves);
-        if (c.saves) {
+        std::string shown;
+        for (const Profile& profile : model->configuration->profiles)
+            shown += (shown.empty() ? "" : " ") + profile.name;
+        shown += "|" + nameOf(*model, model->configuration->activeProfileID) + "|"
+            + nameOf(*model, model->selectedProfileID.get());
+        const bool cleared = model->holds->empty() && model->manualOriginals->empty()
+            && model->failed->empty() && model->failedModes->empty();
+        const bool kept = model->holds.get() == holdsBefore && !model->manualOriginals->empty()
+            && !model->failed->empty() && !model->failedModes->empty();
+        const bool saved = model->saveTask.get() != saveBefore;
+        const std::string_view holdsState = cleared ? " cleared" : kept ? "" : " partly";
+        shown += std::string(model->configuration->automationEnabled ? " auto" : "")
+            + std::string(holdsState) + (saved ? " saved" : "")
+            + (model->actionError->has_value() ? " error" : "");
+        EXPECT_EQ(shown, c.expected);
+        if (saved) {
             EXPECT_EQ(configurationIn(world.defaultSettingsFile()), model->configuration.get());
         }
     }
@@ -264,16 +180,14 @@ TEST(ProfileActionsTest, ADuplicateIsBuiltFromTheValueGivenWithNewIdentifiers)
 
     const std::vector<Profile>& profiles = model->configuration->profiles;
     ASSERT_EQ(profiles.size(), 5U);
-    const Profile& copy = profiles[3];
-    EXPECT_EQ(copy.name, "Evening copy");
-    EXPECT_EQ(profiles[4].name, "Evening copy copy");
+    EXPECT_EQ(profiles[3].name + "|" + profiles[4].name, "Evening copy|Evening copy copy");
     EXPECT_EQ(model->selectedProfileID.get(), profiles[4].id);
     EXPECT_FALSE(model->selectedRuleID.get());
-    ASSERT_EQ(copy.rules.size(), 2U);
-    for (std::size_t index = 0; index < copy.rules.size(); ++index) {
-        EXPECT_EQ(copy.rules[index].name, shown.rules[index].name);
-        EXPECT_NE(copy.rules[index].id, shown.rules[index].id);
-    }
+    Profile copy = profiles[3];
+    for (std::size_t index = 0; index < copy.rules.size() && index < shown.rules.size(); ++index)
+        EXPECT_NE(
+            std::exchange(copy.rules[index].id, shown.rules[index].id), shown.rules[index].id);
+    EXPECT_EQ(copy.rules, shown.rules);
 }
 
 TEST(ProfileActionsTest, DeletingThePreviewedProfileEndsThePreviewFirst)
@@ -294,20 +208,6 @@ TEST(ProfileActionsTest, DeletingThePreviewedProfileEndsThePreviewFirst)
         EXPECT_EQ(model->liveRuleEdit->has_value(), !previewsDeleted);
         EXPECT_FALSE(findProfile(*model, ids.evening));
     }
-}
-
-TEST(ProfileActionsTest, SwitchingOffTheActiveDefaultStopsAutomationAndKeepsItActive)
-{
-    ModelWorld world;
-    const auto model = world.startedModel();
-    const Seeded ids = seed(*model);
-    model->activateProfile(ids.defaultID);
-    ASSERT_TRUE(model->configuration->automationEnabled);
-
-    model->setProfileActive(ids.defaultID, false);
-
-    EXPECT_EQ(model->configuration->activeProfileID, ids.defaultID);
-    EXPECT_FALSE(model->configuration->automationEnabled);
 }
 
 Task<void> sleepFor(ContinuousClock::duration duration) { co_await sleep(duration); }
@@ -333,13 +233,11 @@ TEST(ProfileActionsTest, ActivationStopsEverythingStartedForTheOldProfile)
     model->activateProfile(ids.evening);
     world.executor.runUntilIdle();
 
-    EXPECT_TRUE(write.isFinished());
-    EXPECT_TRUE(modeChange.isFinished());
-    EXPECT_TRUE(keyRead.isFinished());
-    EXPECT_FALSE(model->scheduler().isWaiting());
+    EXPECT_EQ(
+        std::vector({write.isFinished(), modeChange.isFinished(), keyRead.isFinished(),
+            !model->scheduler().isWaiting(), model->tasks->empty(), model->modeTasks->empty()}),
+        std::vector<bool>(6, true));
     EXPECT_NE(model->systemDisplayCommandID.get(), displayRequest);
-    EXPECT_TRUE(model->tasks->empty());
-    EXPECT_TRUE(model->modeTasks->empty());
 }
 
 } // namespace

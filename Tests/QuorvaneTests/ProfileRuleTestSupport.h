@@ -5,7 +5,6 @@
 #include "Quorvane/AppModel.h"
 
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -18,21 +17,6 @@ enum class Guard {
     settingsError,
     displayTest,
 };
-
-[[nodiscard]] inline std::string_view guardName(Guard guard)
-{
-    switch (guard) {
-    case Guard::none:
-        return "no guard";
-    case Guard::notLoaded:
-        return "not loaded";
-    case Guard::settingsError:
-        return "settings error";
-    case Guard::displayTest:
-        return "display test running";
-    }
-    return "?";
-}
 
 /// Trips `guard` on a loaded model.
 inline void trip(AppModel& model, Guard guard)
@@ -81,24 +65,6 @@ inline UUID addProfile(AppModel& model, std::string name, std::vector<Rule> rule
             return &profile;
     }
     return nullptr;
-}
-
-[[nodiscard]] inline std::vector<std::string> ruleNames(const AppModel& model, const UUID& id)
-{
-    std::vector<std::string> names;
-    if (const Profile* profile = findProfile(model, id)) {
-        for (const Rule& rule : profile->rules)
-            names.push_back(rule.name);
-    }
-    return names;
-}
-
-[[nodiscard]] inline std::vector<std::string> profileNames(const Configuration& configuration)
-{
-    std::vector<std::string> names;
-    for (const Profile& profile : configuration.profiles)
-        names.push_back(profile.name);
-    return names;
 }
 
 } // namespace quorvane

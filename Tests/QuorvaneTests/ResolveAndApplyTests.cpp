@@ -14,95 +14,62 @@ namespace {
 using namespace apply_support;
 using namespace std::chrono_literals;
 
-SettingValue percent(double value) { return SettingValue::percent(value); }
-
-/// The keys whose write task is not the one they had before.
-std::set<ControlKey> startedSince(
-    const std::map<ControlKey, TaskHandle>& before, const std::map<ControlKey, TaskHandle>& after)
-{
-    std::set<ControlKey> started;
-    for (const auto& [key, task] : after) {
-        const auto old = before.find(key);
-        if (old == before.end() || !(old->second == task))
-            started.insert(key);
-    }
-    return started;
-}
-
 TEST(ResolveAndApplyTest, EachSkipRuleInItsOrder)
 {
+    using Arrange = std::function<void(ApplyWorld&)>;
     struct Case {
         const char* what;
-        std::function<void(ApplyWorld&)> arrange;
-        bool recheck;
-        std::set<ControlKey> started;
+        Arrange arrange;
+        bool recheck = false;
+        std::set<ControlKey> started = {};
     };
-    const auto confirmed = [](ApplyWorld& w, double requested, double seen) {
-        w.model->confirmedApplications.modify([&](auto& map) {
-            map[brightness] = {.requested = percent(requested), .observed = percent(seen)};
-        });
+    const auto seen = [](double observed, double requested) {
+        return [=](ApplyWorld& w) {
+            w.observe(brightness, percent(observed));
+            w.model->confirmedApplications.set(
+                {{brightness, {.requested = percent(requested), .observed = percent(0.498)}}});
+        };
+    };
+    const auto failedAt = [](double value) {
+        return [=](ApplyWorld& w) { w.model->failed.set({{brightness, percent(value)}}); };
     };
     const Case cases[] = {
         {"nothing known yet", [](ApplyWorld&) {}, false, {brightness}},
         {"a mode key is left to the mode scheduler",
             [](ApplyWorld& w) { w.setDefault(hdr, SettingValue::toggle(true)); }, false,
             {brightness}},
-        {"a display changing mode",
-            [](ApplyWorld& w) { w.model->modeBusy.set({externalID}); }, false, {}},
+        {"a display changing mode", [](ApplyWorld& w) { w.model->modeBusy.set({externalID}); }},
         {"a rule-edit restoration running",
             [](ApplyWorld& w) {
                 w.model->ruleEditRestorations.set(
                     {{brightness, spawn(w.executor(), waitForever())}});
-            },
-            false, {}},
-        {"the same value already applying",
-            [](ApplyWorld& w) { w.model->resolveAndApply(false); }, false, {}},
+            }},
+        {"the same value already applying", [](ApplyWorld& w) { w.model->resolveAndApply(false); }},
         {"a different value applying",
-            [](ApplyWorld& w) {
-                w.model->scheduleApply(percent(0.4), brightness, false);
-            },
-            false, {brightness}},
-        {"the same value failed", [](ApplyWorld& w) { w.model->failed.set({{brightness, percent(0.5)}}); },
-            true, {}},
-        {"another value failed", [](ApplyWorld& w) { w.model->failed.set({{brightness, percent(0.4)}}); },
-            false, {brightness}},
-        {"observed within 1e-6", [](ApplyWorld& w) { w.observe(brightness, percent(0.5000005)); },
-            false, {}},
+            [](ApplyWorld& w) { w.model->scheduleApply(percent(0.4), brightness, false); }, false,
+            {brightness}},
+        {"the same value failed", failedAt(0.5), true},
+        {"another value failed", failedAt(0.4), false, {brightness}},
+        {"observed within 1e-6", [](ApplyWorld& w) { w.observe(brightness, percent(0.5000005)); }},
         {"observed 0.01 away", [](ApplyWorld& w) { w.observe(brightness, percent(0.51)); }, false,
             {brightness}},
         {"observed equal but rechecked", [](ApplyWorld& w) { w.observe(brightness, percent(0.5)); },
             true, {brightness}},
-        {"still showing what a confirmed write left",
-            [&](ApplyWorld& w) {
-                w.observe(brightness, percent(0.498));
-                confirmed(w, 0.5, 0.498);
-            },
-            false, {}},
-        {"moved since the confirmed write",
-            [&](ApplyWorld& w) {
-                w.observe(brightness, percent(0.3));
-                confirmed(w, 0.5, 0.498);
-            },
-            false, {brightness}},
-        {"confirmed for another value",
-            [&](ApplyWorld& w) {
-                w.observe(brightness, percent(0.498));
-                confirmed(w, 0.6, 0.498);
-            },
-            false, {brightness}},
-        {"automation off", [](ApplyWorld& w) {
-             w.model->configuration.modify([](Configuration& c) { c.automationEnabled = false; });
-         },
-            false, {}},
+        {"still showing what a confirmed write left", seen(0.498, 0.5)},
+        {"moved since the confirmed write", seen(0.3, 0.5), false, {brightness}},
+        {"confirmed for another value", seen(0.498, 0.6), false, {brightness}},
+        {"automation off",
+            [](ApplyWorld& w) {
+                w.model->configuration.modify(
+                    [](Configuration& c) { c.automationEnabled = false; });
+            }},
         {"a context change waiting",
             [](ApplyWorld& w) {
                 (void)w.model->scheduler().schedule(
                     RuntimeContext{.appBundleID = "app"}, 300, true, [] { return waitForever(); });
-            },
-            false, {}},
+            }},
         {"display preferences to apply first",
-            [](ApplyWorld& w) { w.model->lastSystemDisplayRequests.set(std::nullopt); }, false,
-            {}},
+            [](ApplyWorld& w) { w.model->lastSystemDisplayRequests.set(std::nullopt); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -110,70 +77,47 @@ TEST(ResolveAndApplyTest, EachSkipRuleInItsOrder)
         w.setDefault(brightness, percent(0.5));
         c.arrange(w);
         const auto before = w.model->tasks.get();
-
         w.model->resolveAndApply(c.recheck);
         if (c.recheck)
             w.executor().advance(25ms); // a recheck writes the display preferences first
 
-        EXPECT_EQ(startedSince(before, w.model->tasks.get()), c.started);
+        EXPECT_EQ(startedSince(w.model->tasks.get(), before), c.started);
         for (const ControlKey& key : c.started)
             EXPECT_EQ(w.model->applying->at(key), percent(0.5));
     }
 }
 
-TEST(ResolveAndApplyTest, BrightnessKeyReadBlocksOnlyTheBuiltinBrightness)
+TEST(ResolveAndApplyTest, StaleWritesStopAndAKeyReadBlocksOnlyTheBuiltinBrightness)
 {
     ApplyWorld w;
     for (const ControlKey& key : {brightness, builtinBrightness, builtinContrast})
-        w.setDefault(key, SettingValue::percent(0.5));
+        w.setDefault(key, percent(0.5));
+    w.model->scheduleApply(percent(0.9), contrast, false);
+    w.model->scheduleApply(percent(0.3), brightness, false);
+    const TaskHandle unplanned = w.model->tasks->at(contrast);
     w.model->keyReadTask.set(spawn(w.executor(), waitForever()));
 
     w.model->resolveAndApply(false);
-
-    EXPECT_EQ(startedSince({}, w.model->tasks.get()),
-        (std::set<ControlKey>{brightness, builtinContrast}));
-}
-
-TEST(ResolveAndApplyTest, StaleWritesAreCancelledBeforeNewOnesStart)
-{
-    ApplyWorld w;
-    w.setDefault(brightness, SettingValue::percent(0.5));
-    w.model->scheduleApply(SettingValue::percent(0.9), contrast, false);
-    w.model->scheduleApply(SettingValue::percent(0.3), brightness, false);
-    const TaskHandle unplanned = w.model->tasks->at(contrast);
-
-    w.model->resolveAndApply(false);
+    EXPECT_EQ(
+        startedSince(w.model->tasks.get()), (std::set<ControlKey>{brightness, builtinContrast}));
     w.settle();
-
-    EXPECT_FALSE(w.model->tasks->contains(contrast));
     EXPECT_TRUE(unplanned.isFinished());
-    EXPECT_EQ(w.controls.inner.values.at(contrast), SettingValue::percent(0.2));
-    EXPECT_EQ(w.controls.inner.values.at(brightness), SettingValue::percent(0.5));
+    EXPECT_EQ(w.controls.inner.values.at(contrast), percent(0.2));
+    EXPECT_EQ(w.controls.inner.values.at(brightness), percent(0.5));
     EXPECT_EQ(w.model->controlStatus->at(brightness), "Readback confirmed");
 }
 
 TEST(ResolveAndApplyTest, HeldKeysWriteAsTheirHoldSays)
 {
-    struct Case {
-        const char* what;
-        bool external;
-        bool readsOriginal;
-    };
-    const Case cases[] = {
-        {"the user's hold is a manual write", false, true},
-        {"a hold found outside is automatic", true, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const bool external : {false, true}) {
+        SCOPED_TRACE(external ? "a hold found outside is automatic" : "the user's is manual");
         ApplyWorld w;
-        w.model->holds.set({{brightness,
-            ManualHold{.value = SettingValue::percent(0.7), .isExternal = c.external}}});
-
+        w.model->holds.set(
+            {{brightness, ManualHold{.value = percent(0.7), .isExternal = external}}});
         w.model->resolveAndApply(false);
         w.settle();
-
-        EXPECT_EQ(w.model->manualOriginals->contains(brightness), c.readsOriginal);
-        EXPECT_EQ(w.controls.inner.values.at(brightness), SettingValue::percent(0.7));
+        EXPECT_EQ(w.model->manualOriginals->contains(brightness), !external);
+        EXPECT_EQ(w.controls.inner.values.at(brightness), percent(0.7));
     }
 }
 
@@ -187,9 +131,8 @@ TEST(ResolveAndApplyTest, RecoveryWaitsForItsDisplayAndGivesWayToThePlan)
     };
     const Case cases[] = {
         {"nothing decides the key", [](ApplyWorld&) {}, true, true},
-        {"a Default now decides it",
-            [](ApplyWorld& w) { w.setDefault(contrast, SettingValue::percent(0.6)); }, false,
-            false},
+        {"a Default now decides it", [](ApplyWorld& w) { w.setDefault(contrast, percent(0.6)); },
+            false, false},
         {"its display is gone",
             [](ApplyWorld& w) { w.model->context.set({.displays = {{.id = builtinID}}}); }, false,
             true},
@@ -199,22 +142,19 @@ TEST(ResolveAndApplyTest, RecoveryWaitsForItsDisplayAndGivesWayToThePlan)
                     [](HardwareSnapshot& s) { s.capabilities[contrast].available = false; });
             },
             false, true},
-        {"the hardware already shows it",
-            [](ApplyWorld& w) { w.observe(contrast, SettingValue::percent(0.4)); }, true, false},
+        {"the hardware already shows it", [](ApplyWorld& w) { w.observe(contrast, percent(0.4)); },
+            true, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ApplyWorld w;
-        w.model->manualRecoveries.set({{contrast, SettingValue::percent(0.4)}});
+        w.model->manualRecoveries.set({{contrast, percent(0.4)}});
         c.arrange(w);
-
         w.model->resolveAndApply(false);
 
-        const auto& assignments = w.model->resolution->assignments;
-        const auto assignment = assignments.find(contrast);
-        const bool fromRecovery = assignment != assignments.end()
-            && assignment->second.source == ResolutionSource::manualRecovery();
-        EXPECT_EQ(fromRecovery, c.assigned);
+        const auto assignment = lookup(w.model->resolution->assignments, contrast);
+        EXPECT_EQ(
+            assignment && assignment->source == ResolutionSource::manualRecovery(), c.assigned);
         EXPECT_EQ(w.model->manualRecoveries->contains(contrast), c.kept);
     }
 }
@@ -222,19 +162,15 @@ TEST(ResolveAndApplyTest, RecoveryWaitsForItsDisplayAndGivesWayToThePlan)
 TEST(ResolveAndApplyTest, RecheckSurvivesADisplayPreferenceApply)
 {
     ApplyWorld w;
-    w.setDefault(brightness, SettingValue::percent(0.5));
-    w.observe(brightness, SettingValue::percent(0.5));
+    w.setDefault(brightness, percent(0.5));
+    w.observe(brightness, percent(0.5));
     w.model->resolveAndApply(true);
-    EXPECT_TRUE(w.model->pendingControlRecheck.get());
-    EXPECT_TRUE(w.model->systemDisplayApplying.get());
-    EXPECT_TRUE(w.model->tasks->empty());
-
+    EXPECT_TRUE(w.model->pendingControlRecheck.get() && w.model->systemDisplayApplying.get());
     w.model->resolveAndApply(false); // a pass while the preferences are written
     EXPECT_TRUE(w.model->tasks->empty());
-    w.executor().advance(25ms); // both snapshots of the empty request
 
-    EXPECT_FALSE(w.model->systemDisplayApplying.get());
-    EXPECT_FALSE(w.model->pendingControlRecheck.get());
+    w.executor().advance(25ms); // both snapshots of the empty request
+    EXPECT_FALSE(w.model->systemDisplayApplying.get() || w.model->pendingControlRecheck.get());
     EXPECT_TRUE(w.model->tasks->contains(brightness)) << "the recheck rewrites an equal value";
 }
 
@@ -248,22 +184,18 @@ TEST(ResolveAndApplyTest, CancelAutomaticCommandsKeepsActiveHoldsOnly)
     const Date now = ManualExecutor::defaultWallStart;
     const Case cases[] = {
         {"no hold", std::nullopt, false},
-        {"held until Resume", ManualHold{.value = SettingValue::percent(0.3)}, true},
-        {"hold expires later", ManualHold{.value = SettingValue::percent(0.3), .expiresAt = now + 1s},
-            true},
-        {"hold just expired", ManualHold{.value = SettingValue::percent(0.3), .expiresAt = now},
-            false},
+        {"held until Resume", ManualHold{.value = percent(0.3)}, true},
+        {"hold expires later", ManualHold{.value = percent(0.3), .expiresAt = now + 1s}, true},
+        {"hold just expired", ManualHold{.value = percent(0.3), .expiresAt = now}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ApplyWorld w;
         if (c.hold)
             w.model->holds.set({{brightness, *c.hold}});
-        w.model->scheduleApply(SettingValue::percent(0.3), brightness, false);
+        w.model->scheduleApply(percent(0.3), brightness, false);
         w.model->modeTasks.set({{externalID, spawn(w.executor(), waitForever())}});
-
         w.model->cancelAutomaticCommands();
-
         EXPECT_EQ(w.model->tasks->contains(brightness), c.kept);
         EXPECT_TRUE(w.model->modeTasks->empty());
     }

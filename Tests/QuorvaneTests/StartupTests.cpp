@@ -178,9 +178,9 @@ TEST(StartupTest, QuitDuringTheFirstHardwareReadEndsStartUp)
     ModelWorld world;
     const auto model = AppModel::create(world.environment(),
         {.startAutomatically = true, .hardwareDiscovery = []() -> Task<DiscoveredHardware> {
-            co_await sleep(50ms);
-            co_return DiscoveredHardware{};
-        }});
+             co_await sleep(50ms);
+             co_return DiscoveredHardware{};
+         }});
     world.executor.advance(10ms);
     model->quit();
     world.executor.advance(100ms);

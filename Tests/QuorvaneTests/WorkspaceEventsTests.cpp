@@ -9,92 +9,77 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace quorvane {
 namespace {
+
+using namespace workspaceNotification;
+
+void post(SimulatedNotificationCenter& centre, std::string_view name)
+{
+    centre.post({.name = std::string(name), .userInfo = {}});
+}
 
 struct EventsWorld {
     ManualExecutor executor;
     SimulatedMac mac{executor};
     std::shared_ptr<SimulatedSkyLight> skyLight = installSkyLightDefaults(mac);
     std::optional<WorkspaceEvents> events{std::in_place, mac.platform(), executor};
-    std::vector<std::string> reactions;
+    std::string reactions;
 
     EventsWorld()
     {
-        events->changed
-            = [this](bool hardware) { reactions.push_back(hardware ? "hardware" : "context"); };
-        events->suspended = [this] { reactions.push_back("suspend"); };
+        events->changed = [this](bool hardware) { reactions += hardware ? "hardware" : "context"; };
+        events->suspended = [this] { reactions += "suspend"; };
     }
 };
 
-TEST(WorkspaceEventsTest, EachNotificationLeadsToItsReaction)
+TEST(WorkspaceEventsTest, EachNotificationLeadsToItsReactionUntilDestroyed)
 {
-    enum class Centre { workspace, application };
-    struct Case {
-        Centre centre;
-        std::string_view name;
-        std::vector<std::string> reactions;
+    // Each centre carries only its own notifications.
+    const std::tuple<bool, std::string_view, std::string> cases[] = {
+        {true, didActivateApplication, "context"},
+        {true, activeSpaceDidChange, "context"},
+        {true, didWake, "hardware"},
+        {true, screensDidWake, "hardware"},
+        {true, sessionDidBecomeActive, "hardware"},
+        {true, willSleep, "suspend"},
+        {true, screensDidSleep, "suspend"},
+        {true, sessionDidResignActive, "suspend"},
+        {false, didChangeScreenParameters, "hardware"},
+        {false, SpaceChangeMonitor::didChange, "context"},
+        {false, didWake, ""},
+        {true, didChangeScreenParameters, ""},
     };
-    using namespace workspaceNotification;
-    const Case cases[] = {
-        {Centre::workspace, didActivateApplication, {"context"}},
-        {Centre::workspace, activeSpaceDidChange, {"context"}},
-        {Centre::workspace, didWake, {"hardware"}},
-        {Centre::workspace, screensDidWake, {"hardware"}},
-        {Centre::workspace, sessionDidBecomeActive, {"hardware"}},
-        {Centre::workspace, willSleep, {"suspend"}},
-        {Centre::workspace, screensDidSleep, {"suspend"}},
-        {Centre::workspace, sessionDidResignActive, {"suspend"}},
-        {Centre::application, didChangeScreenParameters, {"hardware"}},
-        {Centre::application, SpaceChangeMonitor::didChange, {"context"}},
-        // Each centre carries only its own notifications.
-        {Centre::application, didWake, {}},
-        {Centre::workspace, didChangeScreenParameters, {}},
-        {Centre::workspace, "NSWorkspaceDidLaunchApplicationNotification", {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [onWorkspace, name, reaction] : cases) {
+        SCOPED_TRACE(name);
         EventsWorld world;
-        auto& centre = c.centre == Centre::workspace ? world.mac.workspaceNotifications
-                                                     : world.mac.notifications;
-        centre.post({.name = std::string(c.name), .userInfo = {}});
-        EXPECT_EQ(world.reactions, c.reactions);
+        auto& centre = onWorkspace ? world.mac.workspaceNotifications : world.mac.notifications;
+        post(centre, name);
+        EXPECT_EQ(world.reactions, reaction);
+        // Without callbacks the notification is dropped.
+        world.events->changed = nullptr;
+        world.events->suspended = nullptr;
+        post(centre, name);
+
+        world.events.reset();
+        EXPECT_EQ(world.mac.workspaceNotifications.observerCount(), 0u);
+        EXPECT_EQ(world.mac.notifications.observerCount(), 0u);
+        EXPECT_TRUE(world.skyLight->registrations.empty());
+        // Nothing is left to call into the freed object.
+        post(centre, name);
+        world.skyLight->fireSpaceChange();
+        world.executor.runUntilIdle();
     }
 }
 
-TEST(WorkspaceEventsTest, WindowServerSpaceChangeArrivesAsAContextChange)
+TEST(WorkspaceEventsTest, WindowServerSpaceChangeArrivesOnTheMainExecutor)
 {
     EventsWorld world;
     world.skyLight->fireSpaceChange();
-    EXPECT_TRUE(world.reactions.empty()) << "posted from the main executor, not the callback";
+    EXPECT_EQ(world.reactions, "");
     world.executor.runUntilIdle();
-    EXPECT_EQ(world.reactions, std::vector<std::string>{"context"});
-}
-
-TEST(WorkspaceEventsTest, DropsNotificationsWithoutCallbacksAndUnregistersWhenDestroyed)
-{
-    EventsWorld world;
-    world.events->changed = nullptr;
-    world.events->suspended = nullptr;
-    world.mac.workspaceNotifications.post(
-        {.name = std::string(workspaceNotification::didWake), .userInfo = {}});
-    world.mac.workspaceNotifications.post(
-        {.name = std::string(workspaceNotification::willSleep), .userInfo = {}});
-    EXPECT_EQ(world.mac.workspaceNotifications.observerCount(), 8u);
-    EXPECT_EQ(world.mac.notifications.observerCount(), 2u);
-
-    world.events.reset();
-    EXPECT_EQ(world.mac.workspaceNotifications.observerCount(), 0u);
-    EXPECT_EQ(world.mac.notifications.observerCount(), 0u);
-    EXPECT_TRUE(world.skyLight->registrations.empty());
-    // Nothing is left to call into the freed object.
-    world.mac.workspaceNotifications.post(
-        {.name = std::string(workspaceNotification::didWake), .userInfo = {}});
-    world.skyLight->fireSpaceChange();
-    world.executor.runUntilIdle();
-    EXPECT_TRUE(world.reactions.empty());
+    EXPECT_EQ(world.reactions, "context");
 }
 
 } // namespace
