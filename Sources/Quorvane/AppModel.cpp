@@ -1,4 +1,5 @@
 #include "Quorvane/AppModel.h"
+#include "Quorvane/MapKeys.h"
 
 #include "Concurrency/Cancellation.h"
 #include "Concurrency/Executor.h"
@@ -25,15 +26,6 @@ namespace quorvane {
 namespace {
 
 constexpr std::string_view savedScreenPrefix = "Saved screen · ";
-
-template <typename Key, typename Value> std::vector<Key> keysOf(const std::map<Key, Value>& map)
-{
-    std::vector<Key> keys;
-    keys.reserve(map.size());
-    for (const auto& entry : map)
-        keys.push_back(entry.first);
-    return keys;
-}
 
 } // namespace
 

@@ -1,4 +1,5 @@
 #include "Quorvane/AppModel.h"
+#include "Quorvane/MapKeys.h"
 
 #include "Concurrency/Executor.h"
 #include "QuorvaneCore/RuleResolver.h"
@@ -11,15 +12,6 @@ namespace quorvane {
 namespace {
 
 constexpr double alreadyThereTolerance = 1e-6;
-
-template <typename Key, typename Value> std::vector<Key> keysOf(const std::map<Key, Value>& map)
-{
-    std::vector<Key> keys;
-    keys.reserve(map.size());
-    for (const auto& entry : map)
-        keys.push_back(entry.first);
-    return keys;
-}
 
 template <typename Key, typename Value>
 const Value* find(const std::map<Key, Value>& map, const Key& key)

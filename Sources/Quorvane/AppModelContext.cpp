@@ -1,4 +1,5 @@
 #include "Quorvane/AppModel.h"
+#include "Quorvane/MapKeys.h"
 
 #include "QuorvaneMac/FocusedWindowProvider.h"
 
@@ -6,15 +7,6 @@
 
 namespace quorvane {
 namespace {
-
-template <typename Key, typename Value> std::vector<Key> keysOf(const std::map<Key, Value>& map)
-{
-    std::vector<Key> keys;
-    keys.reserve(map.size());
-    for (const auto& entry : map)
-        keys.push_back(entry.first);
-    return keys;
-}
 
 std::vector<std::string> identifiersOf(const std::vector<DisplayDevice>& displays)
 {

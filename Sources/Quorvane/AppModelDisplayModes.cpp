@@ -1,4 +1,5 @@
 #include "Quorvane/AppModel.h"
+#include "Quorvane/MapKeys.h"
 
 #include "Concurrency/Executor.h"
 
@@ -12,15 +13,6 @@ constexpr std::string_view ratesAtResolutionReason
     = "Refresh rates at the profile's resolution · preview required";
 constexpr std::string_view noRatesAtResolutionReason
     = "Refresh rate unavailable at the selected resolution";
-
-template <typename Key, typename Value> std::vector<Key> keysOf(const std::map<Key, Value>& map)
-{
-    std::vector<Key> keys;
-    keys.reserve(map.size());
-    for (const auto& entry : map)
-        keys.push_back(entry.first);
-    return keys;
-}
 
 ControlKey refreshRateOf(const std::string& displayID)
 {

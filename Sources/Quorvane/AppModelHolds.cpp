@@ -1,4 +1,5 @@
 #include "Quorvane/AppModel.h"
+#include "Quorvane/MapKeys.h"
 
 #include "Concurrency/Cancellation.h"
 #include "Concurrency/Executor.h"
@@ -29,15 +30,6 @@ constexpr std::chrono::milliseconds ownWriteSettling{1500};
 constexpr double confirmationTolerance = 0.000001;
 constexpr double unknownSliderValue = 0.5;
 constexpr std::string_view changedOutside = "Changed outside QuorVane";
-
-template <typename Key, typename Value> std::vector<Key> keysOf(const std::map<Key, Value>& map)
-{
-    std::vector<Key> keys;
-    keys.reserve(map.size());
-    for (const auto& entry : map)
-        keys.push_back(entry.first);
-    return keys;
-}
 
 template <typename Value>
 std::optional<Value> lookup(const std::map<ControlKey, Value>& map, const ControlKey& key)

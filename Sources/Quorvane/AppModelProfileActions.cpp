@@ -1,5 +1,6 @@
 // Creating, renaming, deleting, selecting, duplicating and activating profiles.
 #include "Quorvane/AppModel.h"
+#include "Quorvane/MapKeys.h"
 
 #include "Foundation/Text.h"
 
@@ -32,15 +33,6 @@ bool hasProfile(const Configuration& configuration, const UUID& profileID)
 {
     return std::ranges::any_of(
         configuration.profiles, [&](const Profile& profile) { return profile.id == profileID; });
-}
-
-template <typename Key, typename Value> std::vector<Key> keysOf(const std::map<Key, Value>& map)
-{
-    std::vector<Key> keys;
-    keys.reserve(map.size());
-    std::ranges::transform(
-        map, std::back_inserter(keys), [](const auto& entry) { return entry.first; });
-    return keys;
 }
 
 } // namespace
