@@ -36,6 +36,14 @@ const Profile* profileHoldingRule(const Configuration& configuration, const UUID
     return found == configuration.profiles.end() ? nullptr : &*found;
 }
 
+/// Makes the changed document the model's, saves it and applies what it now says.
+void adoptChange(AppModel& model, Configuration document)
+{
+    model.configuration.set(std::move(document));
+    model.persist();
+    model.resolveAndApply(false);
+}
+
 /// Checks a changed document; the refusal goes to actionError.
 bool isValidChange(AppModel& model, const Configuration& candidate)
 {
@@ -100,9 +108,7 @@ void AppModel::toggleRule(UUID ruleID, UUID profileID)
     if (rule == profile->rules.end())
         return;
     rule->isEnabled = !rule->isEnabled;
-    configuration.set(std::move(document));
-    persist();
-    resolveAndApply(false);
+    adoptChange(*this, std::move(document));
 }
 
 void AppModel::moveRule(UUID ruleID, UUID profileID, std::int64_t offset)
@@ -123,9 +129,7 @@ void AppModel::moveRule(UUID ruleID, UUID profileID, std::int64_t offset)
     if (offset < -index || offset >= count - index)
         return;
     std::swap(*rule, rules[static_cast<std::size_t>(index + offset)]);
-    configuration.set(std::move(document));
-    persist();
-    resolveAndApply(false);
+    adoptChange(*this, std::move(document));
 }
 
 void AppModel::moveRule(UUID ruleID, UUID beforeID, UUID profileID)
@@ -146,9 +150,7 @@ void AppModel::moveRule(UUID ruleID, UUID beforeID, UUID profileID)
     // Without the before rule, the moved rule goes last.
     const auto before = std::ranges::find(rules, beforeID, &Rule::id);
     rules.insert(before, std::move(moved));
-    configuration.set(std::move(document));
-    persist();
-    resolveAndApply(false);
+    adoptChange(*this, std::move(document));
 }
 
 void AppModel::deleteRule(UUID ruleID, UUID profileID)
@@ -198,9 +200,7 @@ bool AppModel::saveDefaultSettings(const DefaultSettingsDraft& draft)
     document.setDefaultSettings(draft.merged(document.defaultSettings()));
     if (!isValidChange(*this, document))
         return false;
-    configuration.set(std::move(document));
-    persist();
-    resolveAndApply(false);
+    adoptChange(*this, std::move(document));
     return true;
 }
 
