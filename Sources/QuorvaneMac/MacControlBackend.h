@@ -149,6 +149,9 @@ private:
     template <typename T> Task<T> outsideGate(GateLock& lock, Task<T> task);
     /// Lets the gate go for a cancellable pause, then takes it again.
     Task<void> pauseOutsideGate(GateLock& lock, std::chrono::nanoseconds duration);
+    /// Takes the gate again even when the task was cancelled meanwhile: a platform call made
+    /// before is reported with its outcome, not as cancelled.
+    Task<void> retakeGate(GateLock& lock);
 
     Task<SettingValue> readBrightness(const DisplayDevice& display, GateLock& lock);
     Task<void> writeBrightness(double value, const DisplayDevice& display, GateLock& lock);
@@ -175,6 +178,13 @@ private:
 
     /// Absent for the built-in display.
     std::optional<bool> readHDR(const DisplayDevice& display);
+    /// Puts the baseline tables back where ours are applied and forgets our state, which is
+    /// returned; absent when none of ours was applied.
+    std::optional<SoftwareColorState> dropSoftwareColor(
+        const std::string& displayID, const DisplayDevice& display);
+    /// Applies `previous` again after an HDR change that did not happen, unless a newer colour
+    /// write or another program changed the tables since it was dropped. Never fails.
+    void reinstateSoftwareColor(const SoftwareColorState& previous, const DisplayDevice& display);
     Task<void> applyHDR(
         bool enabled, const std::string& displayID, DisplayDevice& display, GateLock& lock);
     /// Switches to the fitting mode unless the display already shows it.
@@ -209,6 +219,8 @@ private:
     std::unordered_set<std::string> m_nativeBrightness;
     const std::string m_sessionID = UUID::random().uuidString();
     std::map<std::string, SoftwareColorState> m_gamma;
+    /// Counts discoveries, so that a mode change can tell one ran while it was away.
+    std::uint64_t m_discoveries = 0;
     std::map<UUID, Recovery> m_recoveries;
     std::map<std::string, Recovery> m_originalModes;
     std::map<std::string, ModeConfiguration> m_ownedModes;

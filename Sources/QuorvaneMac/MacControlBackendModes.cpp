@@ -122,20 +122,62 @@ Task<void> MacControlBackend::applyHDR(
         throw DisplayError::unavailable("HDR unavailable");
     if (*state == enabled)
         co_return;
-    if (enabled) {
-        // Software contrast and warmth would be wrong on top of HDR: the baseline goes back first.
-        const auto colour = m_gamma.find(displayID);
-        if (colour != m_gamma.end() && colour->second.applied) {
-            writeGamma(m_platform.graphics, colour->second.baseline, display.runtimeID);
-            m_gamma.erase(colour);
-        }
+    // Software contrast and warmth would be wrong on top of HDR: the baseline goes back first.
+    std::optional<SoftwareColorState> previous;
+    if (enabled)
+        previous = dropSoftwareColor(displayID, display);
+    try {
+        m_hdr.write(enabled, display.runtimeID);
+    } catch (const DisplayError&) {
+        if (previous)
+            reinstateSoftwareColor(*previous, display);
+        throw;
     }
-    m_hdr.write(enabled, display.runtimeID);
     co_await pauseOutsideGate(lock, hdrSettlePause);
     checkCancellation();
     display = checkedDevice(displayID);
-    if (m_hdr.read(display.runtimeID) != enabled)
+    const std::optional<bool> shown = m_hdr.read(display.runtimeID);
+    // Tables written while HDR was still coming on would now sit on top of it.
+    if (shown == true)
+        (void)dropSoftwareColor(displayID, display);
+    if (shown != enabled) {
+        if (previous)
+            reinstateSoftwareColor(*previous, display);
         throw DisplayError::unavailable("HDR change was not confirmed");
+    }
+}
+
+std::optional<SoftwareColorState> MacControlBackend::dropSoftwareColor(
+    const std::string& displayID, const DisplayDevice& display)
+{
+    const auto colour = m_gamma.find(displayID);
+    if (colour == m_gamma.end() || !colour->second.applied)
+        return std::nullopt;
+    writeGamma(m_platform.graphics, colour->second.baseline, display.runtimeID);
+    SoftwareColorState dropped = std::move(colour->second);
+    m_gamma.erase(colour);
+    return dropped;
+}
+
+void MacControlBackend::reinstateSoftwareColor(
+    const SoftwareColorState& previous, const DisplayDevice& display)
+{
+    const auto stored = m_gamma.find(display.id);
+    if (stored != m_gamma.end() && stored->second.applied)
+        return;
+    try {
+        if (!SoftwareColorState::tablesEqual(
+                readGamma(m_platform.graphics, display.runtimeID), previous.baseline))
+            return;
+        // From the baseline now on the display, so that a failed readback leaves it there.
+        applyColorState(SoftwareColorState{.baseline = previous.baseline,
+                            .applied = std::nullopt,
+                            .temperature = previous.temperature,
+                            .contrast = previous.contrast},
+            display);
+    } catch (const DisplayError&) {
+        // The HDR failure being reported is the one that matters to the user.
+    }
 }
 
 Task<void> MacControlBackend::switchToFittingMode(const ModeConfiguration& mode,

@@ -144,6 +144,80 @@ TEST_F(DisplayModesTest, TurningHDROnPutsTheBaselineGammaBackFirst)
     EXPECT_TRUE(display(2).gamma.red.empty());
 }
 
+/// The panel lets go of HDR a second after it was turned on.
+void dropsBack(DisplayModesTest& t)
+{
+    t.mac.world.schedule(
+        1s, [hdr = t.hdr](SimulatedWorld&) { hdr->displays.at(1)->prefersHDR = false; });
+}
+
+TEST_F(DisplayModesTest, OurWarmthFollowsWhetherHDRReallyCameOn)
+{
+    const auto warmth = [](std::int64_t kelvin) {
+        return SettingValue::temperature(Temperature::kelvin(kelvin));
+    };
+    const std::string unverified
+        = "Warmth is unverified on external HDR or extended-range displays";
+    ASSERT_EQ(writeOutcome(externalID, SettingKey::temperature, warmth(5000)), "done");
+    const GammaTable warm5000 = display(2).gamma;
+    ASSERT_EQ(writeOutcome(externalID, SettingKey::temperature, warmth(3000)), "done");
+    const GammaTable warm3000 = display(2).gamma;
+    struct Case {
+        const char* name;
+        void (*change)(DisplayModesTest&);
+        /// Written half a second into the HDR wait, while HDR still reads off.
+        std::optional<Temperature> warmthDuringWait;
+        std::string outcome;
+        GammaTable tables;
+        std::string temperature;
+    };
+    const Case cases[] = {
+        {"warmth written while HDR was coming on",
+            [](DisplayModesTest& t) { t.hdr->switchDelay = 1s; }, Temperature::kelvin(5000), "done",
+            identityGammaTable(1024), unverified},
+        {"HDR write refused", [](DisplayModesTest& t) { t.hdr->isLockedByAnotherClient = true; },
+            std::nullopt, "HDR control is unavailable or busy.", warm3000, "3000 K"},
+        {"HDR dropped back during the wait", dropsBack, std::nullopt,
+            "HDR change was not confirmed", warm3000, "3000 K"},
+        {"HDR dropped back and another program wrote its tables",
+            [](DisplayModesTest& t) {
+                dropsBack(t);
+                t.mac.world.schedule(1s, [](SimulatedWorld& world) {
+                    writeGammaFromAnotherProgram(world, externalID, identityGammaTable(16));
+                });
+            },
+            std::nullopt, "HDR change was not confirmed", identityGammaTable(16), "Neutral"},
+        // HDR comes on 1 ms after the wait; the warmth written meanwhile stays.
+        {"too slow, with a newer warmth written meanwhile",
+            [](DisplayModesTest& t) { t.hdr->switchDelay = 2001ms; }, Temperature::kelvin(5000),
+            "HDR change was not confirmed", warm5000, unverified},
+        {"too slow, with neutral warmth written meanwhile",
+            [](DisplayModesTest& t) { t.hdr->switchDelay = 2001ms; }, Temperature::neutral(),
+            "HDR change was not confirmed", identityGammaTable(1024), unverified},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(writeOutcome(externalID, SettingKey::temperature, warmth(3000)), "done");
+        c.change(*this);
+        const auto outcome = startApply(modeOf(std::nullopt, true, std::nullopt));
+        executor.advance(500ms);
+        if (c.warmthDuringWait) {
+            const auto writing
+                = start(backend->write(SettingValue::temperature(*c.warmthDuringWait),
+                    keyOf(externalID, SettingKey::temperature)));
+            EXPECT_EQ(writing->summary(), "done");
+        }
+        executor.advance(1500ms);
+        executor.runUntilIdle();
+        EXPECT_EQ(outcome->summary(), c.outcome);
+        EXPECT_EQ(display(2).gamma, c.tables);
+        executor.advance(1ms);
+        EXPECT_EQ(readOutcome(externalID, SettingKey::temperature), c.temperature);
+        hdr->isLockedByAnotherClient = false;
+        resetWorld();
+    }
+}
+
 TEST_F(DisplayModesTest, SwitchesTheModeAndReadsItBackHalfASecondLater)
 {
     const auto begin = executor.now();
