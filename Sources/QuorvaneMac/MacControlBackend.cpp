@@ -126,11 +126,14 @@ Task<void> MacControlBackend::write(SettingValue value, ControlKey key)
     throw DisplayError::unavailable("Display mode changes require a verified preview");
 }
 
+// A native call is the operation's last step: the gate is not taken again after it, so that a
+// cancellation arriving meanwhile cannot hide the outcome of a call that happened.
 Task<SettingValue> MacControlBackend::readBrightness(const DisplayDevice& display, GateLock& lock)
 {
-    if (m_nativeBrightness.contains(display.id))
-        co_return SettingValue::percent(
-            co_await outsideGate(lock, m_native.read(nativeDisplay(display))));
+    if (m_nativeBrightness.contains(display.id)) {
+        lock.reset();
+        co_return SettingValue::percent(co_await m_native.read(nativeDisplay(display)));
+    }
     co_return SettingValue::percent(
         (co_await m_ddc->read(SettingKey::brightness, display)).fraction);
 }
@@ -139,7 +142,8 @@ Task<void> MacControlBackend::writeBrightness(
     double value, const DisplayDevice& display, GateLock& lock)
 {
     if (m_nativeBrightness.contains(display.id)) {
-        co_await outsideGate(lock, m_native.write(value, nativeDisplay(display)));
+        lock.reset();
+        co_await m_native.write(value, nativeDisplay(display));
         co_return;
     }
     co_await m_ddc->write(value, SettingKey::brightness, display);

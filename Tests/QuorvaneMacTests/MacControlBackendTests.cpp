@@ -286,5 +286,43 @@ TEST_F(MacControlBackendTest, OnlyNativeBrightnessLetsOtherOperationsIn)
     EXPECT_GE(monitors->bus().back().time, start + 50ms);
 }
 
+TEST_F(MacControlBackendTest, ANativeCallThatHappenedIsReportedThoughTheTaskWasCancelled)
+{
+    // DDC/CI reads hold the backend before and while the native call runs; the cancel comes
+    // after the call, while the task would wait for the backend again.
+    struct Case {
+        const char* name;
+        std::optional<SettingValue> written;
+        std::string outcome;
+    };
+    const Case cases[] = {
+        {"read", std::nullopt, "75%"},
+        {"write", SettingValue::percent(0.25), "done"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        executor.advance(1s); // the DDC/CI gap since earlier transfers is over
+        const auto before = start(backend->read(keyOf(externalID, SettingKey::brightness)));
+        const ControlKey key = keyOf(builtInID, SettingKey::brightness);
+        std::shared_ptr<TaskOutcome<void>> writing;
+        std::shared_ptr<TaskOutcome<SettingValue>> reading;
+        if (c.written)
+            writing = start(backend->write(*c.written, key));
+        else
+            reading = start(backend->read(key));
+        const TaskHandle native = *handle;
+        const auto after = start(backend->read(keyOf(externalID, SettingKey::contrast)));
+        executor.advance(60ms);
+        native.cancel();
+        executor.advance(1s);
+        const std::string outcome = writing ? writing->summary()
+            : reading->value                ? reading->value->label()
+                                            : reading->summary();
+        EXPECT_EQ(outcome, c.outcome);
+        EXPECT_EQ(
+            panels->calls.back().value, c.written ? std::optional<float>(0.25f) : std::nullopt);
+    }
+}
+
 } // namespace
 } // namespace quorvane::testing
