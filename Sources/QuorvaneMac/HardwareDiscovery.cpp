@@ -105,6 +105,7 @@ void MacControlBackend::pruneForDiscovery(const std::vector<DisplayDevice>& devi
             ++entry;
     }
     m_ddc->forgetConnections();
+    ++m_discoveries;
     m_devices.clear();
     for (const DisplayDevice& device : devices)
         m_devices.insert_or_assign(device.id, device);

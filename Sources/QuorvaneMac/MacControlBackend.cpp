@@ -1,6 +1,7 @@
 #include "QuorvaneMac/MacControlBackend.h"
 
 #include "Concurrency/Sleep.h"
+#include "Concurrency/Spawn.h"
 #include "Foundation/Format.h"
 #include "Foundation/Text.h"
 #include "MacPlatform/Platform.h"
@@ -28,6 +29,11 @@ const char* const mirroredWarmth = "Warmth is unavailable on mirrored displays";
 BuiltInDisplay nativeDisplay(const DisplayDevice& display)
 {
     return BuiltInDisplay{.id = display.runtimeID, .uuid = display.id};
+}
+
+Task<void> takeGate(AsyncMutex& gate, std::shared_ptr<std::optional<AsyncMutex::ScopedLock>> slot)
+{
+    slot->emplace(co_await gate.lock());
 }
 
 double percentOf(const SettingValue& value)
@@ -228,7 +234,15 @@ Task<void> MacControlBackend::pauseOutsideGate(GateLock& lock, std::chrono::nano
 {
     lock.reset();
     co_await sleep(duration);
-    lock.emplace(co_await m_gate.lock());
+    co_await retakeGate(lock);
+}
+
+Task<void> MacControlBackend::retakeGate(GateLock& lock)
+{
+    // A task of its own waits for the gate: the caller's cancellation does not reach it.
+    auto slot = std::make_shared<GateLock>();
+    co_await spawn(takeGate(m_gate, slot));
+    lock = std::move(*slot);
 }
 
 DisplayDevice MacControlBackend::checkedDevice(const std::string& id)

@@ -210,10 +210,14 @@ Task<void> MacControlBackend::switchToFittingMode(const ModeConfiguration& mode,
 Task<void> MacControlBackend::takeFreshInventory(const std::string& displayID, GateLock& lock)
 {
     // The screen list is read on the main executor; other backend work may run meanwhile.
+    const std::uint64_t discoveries = m_discoveries;
     lock.reset();
     co_await yield();
     const std::vector<DisplayDevice> inventory = DisplayInventory::snapshot(m_platform);
-    lock.emplace(co_await m_gate.lock());
+    co_await retakeGate(lock);
+    // A discovery that ran meanwhile set devices at least as new as this picture.
+    if (m_discoveries != discoveries)
+        co_return;
     // A variable-refresh mode just entered is known from now on by its new identifier.
     const auto fresh = std::ranges::find(inventory, displayID, &DisplayDevice::id);
     if (fresh != inventory.end())

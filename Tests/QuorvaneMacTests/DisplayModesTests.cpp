@@ -407,6 +407,49 @@ TEST_F(DisplayModesTest, ACancelThatComesWithTheBackendAfterAPauseStopsTheApply)
     }
 }
 
+TEST_F(DisplayModesTest, AnApplyWhoseModeIsOnReadsBackWhateverComesDuringItsInventory)
+{
+    // A DDC/CI read holds the backend when the mode pause ends; the apply gets it after that
+    // read and lets it go again for the inventory, to what queued behind it meanwhile.
+    std::vector<DisplayDevice> seenExtended = DisplayInventory::snapshot(mac.platform());
+    for (DisplayDevice& device : seenExtended)
+        device.hasExtendedRange = device.id == externalID;
+    struct Case {
+        const char* name;
+        bool cancelsTheApply;
+        std::string temperature;
+    };
+    const Case cases[] = {
+        {"the apply is cancelled while a write holds the backend", true, "Neutral"},
+        // Its devices are newer than the picture the apply took before it ran.
+        {"a discovery runs", false,
+            "Warmth is unverified on external HDR or extended-range displays"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto applying = startApply(modeOf(50, std::nullopt, std::nullopt));
+        const TaskHandle apply = *handle;
+        executor.advance(480ms);
+        const auto holding = start(backend->read(keyOf(externalID, SettingKey::brightness)));
+        executor.advance(30ms);
+        std::shared_ptr<TaskOutcome<void>> writing;
+        std::shared_ptr<TaskOutcome<HardwareSnapshot>> discovering;
+        if (c.cancelsTheApply)
+            writing = start(backend->write(
+                SettingValue::percent(0.6), keyOf(externalID, SettingKey::contrast)));
+        else
+            discovering = start(backend->discover(seenExtended));
+        executor.advance(50ms);
+        if (c.cancelsTheApply)
+            apply.cancel();
+        executor.advance(1s);
+        EXPECT_EQ(applying->summary(), "done");
+        EXPECT_EQ(applying->value, modeOf(50, false, external1440));
+        EXPECT_EQ(readOutcome(externalID, SettingKey::temperature), c.temperature);
+        resetWorld();
+    }
+}
+
 TEST_F(DisplayModesTest, AModeThatTookEffectLateOrRenumberedTheDisplayStillReadsBack)
 {
     switching->delay = 400ms;
@@ -475,6 +518,25 @@ TEST_F(DisplayModesTest, RestoreFindsADisplayRenumberedDuringItsHDRWait)
     EXPECT_EQ(switching->calls.back().display, 7u);
     EXPECT_EQ(currentModeOf(7), 20);
     EXPECT_FALSE(externalPrefersHDR());
+}
+
+TEST_F(DisplayModesTest, ARestoreWhoseModeIsOnReadsBackThoughCancelledWhileWaitingForTheBackend)
+{
+    const UUID token = capture(externalID);
+    ASSERT_EQ(apply(modeOf(50, std::nullopt, std::nullopt)).summary(), "done");
+    const auto restoring = start(backend->restore(token));
+    const TaskHandle restore = *handle;
+    executor.advance(480ms);
+    const auto holding = start(backend->read(keyOf(externalID, SettingKey::brightness)));
+    executor.advance(30ms);
+    restore.cancel();
+    executor.advance(1s);
+    EXPECT_EQ(restoring->summary(), "done");
+    EXPECT_EQ(currentModeOf(2), 20);
+    // The token is used up: the mode another test leaves stays.
+    ASSERT_EQ(apply(modeOf(50, std::nullopt, std::nullopt)).summary(), "done");
+    EXPECT_EQ(finish(backend->restore(token)).summary(), "done");
+    EXPECT_EQ(currentModeOf(2), 21);
 }
 
 TEST_F(DisplayModesTest, AFailedRestoreKeepsItsToken)
