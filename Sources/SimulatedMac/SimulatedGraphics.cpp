@@ -25,6 +25,17 @@ GammaTable identityRamp(std::uint32_t size)
     return table;
 }
 
+/// A mode at one pixel per point whose size a HiDPI mode of the display also offers.
+bool isLowResolutionDuplicate(const GraphicsDisplayMode& mode, const std::vector<GraphicsDisplayMode>& modes)
+{
+    if (mode.pixelWidth != mode.width || mode.pixelHeight != mode.height)
+        return false;
+    return std::ranges::any_of(modes, [&](const GraphicsDisplayMode& other) {
+        return other.width == mode.width && other.height == mode.height && other.pixelWidth > mode.pixelWidth
+            && other.pixelHeight > mode.pixelHeight;
+    });
+}
+
 } // namespace
 
 GraphicsStatus SimulatedGraphics::onlineDisplayList(
@@ -98,12 +109,16 @@ std::optional<GraphicsDisplayMode> SimulatedGraphics::currentMode(DisplayNumber 
     return found == display->modes.end() ? std::nullopt : std::optional(*found);
 }
 
-std::optional<std::vector<GraphicsDisplayMode>> SimulatedGraphics::allModes(DisplayNumber number, bool)
+std::optional<std::vector<GraphicsDisplayMode>> SimulatedGraphics::allModes(
+    DisplayNumber number, bool includeLowResolutionDuplicates)
 {
     const SimulatedDisplay* display = m_world.display(number);
     if (!display || m_world.graphicsFaults.allModesUnanswered)
         return std::nullopt;
-    return display->modes;
+    std::vector<GraphicsDisplayMode> modes = display->modes;
+    if (!includeLowResolutionDuplicates)
+        std::erase_if(modes, [&](const GraphicsDisplayMode& mode) { return isLowResolutionDuplicate(mode, display->modes); });
+    return modes;
 }
 
 GraphicsStatus SimulatedGraphics::setDisplayMode(DisplayNumber number, const GraphicsDisplayMode& mode)

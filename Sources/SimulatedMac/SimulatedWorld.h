@@ -41,6 +41,8 @@ struct SimulatedDisplay {
     /// Absent while no screen object matches the display (for example during reconfiguration).
     std::optional<ScreenObject> screen{};
 
+    /// A mode at one pixel per point whose size a HiDPI mode also has is a low-resolution
+    /// duplicate: the all-modes call lists it only when asked to.
     std::vector<GraphicsDisplayMode> modes{};
     /// The IO display mode identifier of the current mode; absent when there is none.
     std::optional<std::int32_t> currentModeID{};

@@ -218,6 +218,15 @@ TEST_F(MacControlBackendStateTest, ListsUsableModesWithValidResolutionsInTheirOr
 
     mac.world.graphicsFaults.allModesUnanswered = true;
     EXPECT_TRUE(backend.availableModes(external).empty());
+    mac.world.graphicsFaults.allModesUnanswered = false;
+
+    // The built-in panel's size at one pixel per point is offered too.
+    GraphicsDisplayMode lowResolution = mac.world.display(1)->modes.front();
+    lowResolution.pixelWidth = lowResolution.width;
+    lowResolution.pixelHeight = lowResolution.height;
+    lowResolution.ioDisplayModeID = 12;
+    mac.world.display(1)->modes.push_back(lowResolution);
+    EXPECT_EQ(backend.availableModes(builtIn).back(), lowResolution);
 }
 
 TEST_F(MacControlBackendStateTest, RefreshPreferenceOfAMode)

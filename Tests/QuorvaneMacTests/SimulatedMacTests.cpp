@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -38,6 +39,34 @@ TEST(SimulatedMacTest, SymbolsAndMethodsRefuseTheWrongSignature)
     objects.release(*client);
     EXPECT_EQ(mac.objects.liveCreatedInstances(), 0);
     EXPECT_THROW(objects.release(*client), PlatformMisuse);
+}
+
+TEST(SimulatedMacTest, LowResolutionDuplicatesAreListedOnlyWhenAskedFor)
+{
+    ManualExecutor executor;
+    SimulatedMac mac(executor);
+    addDefaultDisplays(mac.world);
+    const auto mode = [](std::int32_t id, std::int64_t width, std::int64_t pixelWidth) {
+        return GraphicsDisplayMode{.width = width,
+            .height = width / 2,
+            .pixelWidth = pixelWidth,
+            .pixelHeight = pixelWidth / 2,
+            .ioDisplayModeID = id,
+            .refreshRate = 60};
+    };
+    // 1600 points also at 3200 pixels; 1280 only at one pixel per point; 1024 also at fewer.
+    mac.world.display(1)->modes = {mode(1, 1600, 3200), mode(2, 1600, 1600), mode(3, 1280, 1280),
+        mode(4, 1024, 1024), mode(5, 1024, 800)};
+    const auto listed = [&](bool includeLowResolutionDuplicates) {
+        const std::optional<std::vector<GraphicsDisplayMode>> modes
+            = mac.platform().graphics.allModes(1, includeLowResolutionDuplicates);
+        std::vector<std::int32_t> ids;
+        for (const GraphicsDisplayMode& listed : modes.value())
+            ids.push_back(listed.ioDisplayModeID);
+        return ids;
+    };
+    EXPECT_EQ(listed(false), (std::vector<std::int32_t>{1, 3, 4, 5}));
+    EXPECT_EQ(listed(true), (std::vector<std::int32_t>{1, 2, 3, 4, 5}));
 }
 
 TEST(PlatformValueTest, ReadsNumberObjectsAsIntegersOnlyWithinRange)
