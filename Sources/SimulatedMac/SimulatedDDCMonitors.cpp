@@ -172,8 +172,15 @@ std::int32_t SimulatedDDCMonitors::writeI2C(AVServiceObject service, std::uint32
         .bytes = std::vector<std::uint8_t>(buffer, buffer + length),
     };
     SimulatedDDCMonitor* monitor = reachableMonitor(service);
-    packet.status = monitor ? refusal(*monitor, chipAddress, monitor->faults.nackedWrites)
-                            : DDCMonitorFaults().nackStatus;
+    if (monitor) {
+        const bool isSetRequest = length > 1 && buffer[1] == setFeature;
+        DDCMonitorFaults& faults = monitor->faults;
+        packet.status = refusal(*monitor, chipAddress,
+            isSetRequest && faults.nackedSetRequests > 0 ? faults.nackedSetRequests
+                                                         : faults.nackedWrites);
+    } else {
+        packet.status = DDCMonitorFaults().nackStatus;
+    }
     record(monitor, packet);
     if (monitor && packet.status == 0)
         handleRequest(*monitor, dataAddress, packet.bytes);

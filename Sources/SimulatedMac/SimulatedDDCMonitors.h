@@ -51,6 +51,8 @@ struct DDCMonitorFaults {
     /// The next this many writes, or reads, are refused.
     int nackedWrites = 0;
     int nackedReads = 0;
+    /// The next this many Set VCP Feature requests are refused; other writes go through.
+    int nackedSetRequests = 0;
     /// Time from a Get request until its reply is ready. A read before then gets the DDC/CI
     /// null message, as from a monitor still busy.
     std::chrono::nanoseconds replyDelay = std::chrono::milliseconds(40);

@@ -26,13 +26,14 @@ GammaTable identityRamp(std::uint32_t size)
 }
 
 /// A mode at one pixel per point whose size a HiDPI mode of the display also offers.
-bool isLowResolutionDuplicate(const GraphicsDisplayMode& mode, const std::vector<GraphicsDisplayMode>& modes)
+bool isLowResolutionDuplicate(
+    const GraphicsDisplayMode& mode, const std::vector<GraphicsDisplayMode>& modes)
 {
     if (mode.pixelWidth != mode.width || mode.pixelHeight != mode.height)
         return false;
     return std::ranges::any_of(modes, [&](const GraphicsDisplayMode& other) {
-        return other.width == mode.width && other.height == mode.height && other.pixelWidth > mode.pixelWidth
-            && other.pixelHeight > mode.pixelHeight;
+        return other.width == mode.width && other.height == mode.height
+            && other.pixelWidth > mode.pixelWidth && other.pixelHeight > mode.pixelHeight;
     });
 }
 
@@ -117,7 +118,9 @@ std::optional<std::vector<GraphicsDisplayMode>> SimulatedGraphics::allModes(
         return std::nullopt;
     std::vector<GraphicsDisplayMode> modes = display->modes;
     if (!includeLowResolutionDuplicates)
-        std::erase_if(modes, [&](const GraphicsDisplayMode& mode) { return isLowResolutionDuplicate(mode, display->modes); });
+        std::erase_if(modes, [&](const GraphicsDisplayMode& mode) {
+            return isLowResolutionDuplicate(mode, display->modes);
+        });
     return modes;
 }
 

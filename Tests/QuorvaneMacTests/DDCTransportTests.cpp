@@ -261,6 +261,39 @@ TEST(DDCTransportTest, RetriesOnlyTransferReplyAndServiceFailures)
     }
 }
 
+TEST(DDCTransportTest, ARefusedSetRequestRepeatsTheWholeWriteAfterItsPause)
+{
+    const std::string refused
+        = "DDC request failed (-536870163). Check the monitor's DDC/CI setting and connection.";
+    struct Case {
+        int refusedSets;
+        std::string outcome;
+        std::vector<std::string> wire;
+        std::int64_t endedAt;
+        std::uint16_t contrast;
+    };
+    // Each attempt: the request, the reply after its wait, the Set after the gap.
+    const Case cases[] = {
+        {1, "done", {"w0", "r50", "w100!", "w150", "r250", "w300"}, 300, 25},
+        {3, refused, {"w0", "r50", "w100!", "w150", "r250", "w300!", "w400", "r550", "w600!"}, 600,
+            70},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.refusedSets);
+        TransportWorld world;
+        world.monitor().faults.nackedSetRequests = c.refusedSets;
+        TaskOutcome<void> outcome;
+        world.write(outcome, 0.25, SettingKey::contrast);
+        world.executor.advance(2s);
+        EXPECT_EQ(outcome.summary(), c.outcome);
+        EXPECT_EQ(timeline(world.monitor().wire), c.wire);
+        ASSERT_TRUE(outcome.hasEnded());
+        EXPECT_EQ(endedAt(outcome), c.endedAt);
+        EXPECT_EQ(world.monitor().features[0x12].current, c.contrast);
+        EXPECT_EQ(world.mac.registry.liveAVServices(), c.outcome == "done" ? 1 : 0);
+    }
+}
+
 TEST(DDCTransportTest, KeepsTheChannelWhileTheIdentityHolds)
 {
     TransportWorld world;
