@@ -539,6 +539,41 @@ TEST_F(DisplayModesTest, ARestoreWhoseModeIsOnReadsBackThoughCancelledWhileWaiti
     EXPECT_EQ(currentModeOf(2), 21);
 }
 
+TEST_F(DisplayModesTest, AConnectionThatChangesDuringTheHDRWaitStopsBeforeTheModeSwitch)
+{
+    struct Case {
+        const char* name;
+        bool restores;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"mode change", false, "The display connection changed during the mode change"},
+        {"recovery", true, "The display connection changed during recovery"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const UUID token = capture(externalID);
+        if (c.restores) {
+            ASSERT_EQ(apply(modeOf(50, true, std::nullopt)).summary(), "done");
+        }
+        const std::size_t switches = switching->calls.size();
+        std::shared_ptr<TaskOutcome<void>> restoring;
+        std::shared_ptr<TaskOutcome<ModeConfiguration>> applying;
+        if (c.restores)
+            restoring = start(backend->restore(token));
+        else
+            applying = startApply(modeOf(50, true, std::nullopt));
+        // The display's connection information goes, so its environment names this run.
+        auto information = monitors->displayInformation.extract(externalID);
+        executor.advance(2s);
+        executor.runUntilIdle();
+        EXPECT_EQ(restoring ? restoring->summary() : applying->summary(), c.error);
+        EXPECT_EQ(switching->calls.size(), switches);
+        monitors->displayInformation.insert(std::move(information));
+        resetWorld();
+    }
+}
+
 TEST_F(DisplayModesTest, AFailedRestoreKeepsItsToken)
 {
     const UUID token = capture(externalID);
