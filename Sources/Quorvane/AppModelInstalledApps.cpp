@@ -38,8 +38,8 @@ using Collator = std::unique_ptr<UCollator, CollatorCloser>;
 Collator caseInsensitiveCollator()
 {
     UErrorCode status = U_ZERO_ERROR;
-    const std::string_view locale = uloc_getDefault();
-    const bool isPOSIX = locale == "en_US_POSIX" || locale == "c" || locale == "posix";
+    // ICU names the C and POSIX locales so.
+    const bool isPOSIX = std::string_view(uloc_getDefault()) == "en_US_POSIX";
     Collator collator(ucol_open(isPOSIX ? "" : nullptr, &status));
     if (U_FAILURE(status))
         return nullptr;
@@ -55,9 +55,9 @@ void sortByName(std::vector<AppChoice>& choices)
         if (!collator)
             return a.name < b.name;
         UErrorCode status = U_ZERO_ERROR;
-        const UCollationResult order
-            = ucol_strcollUTF8(collator.get(), a.name.data(), static_cast<int32_t>(a.name.size()),
-                b.name.data(), static_cast<int32_t>(b.name.size()), &status);
+        const UCollationResult order = ucol_strcollUTF8(collator.get(), a.name.data(),
+            static_cast<std::int32_t>(a.name.size()), b.name.data(),
+            static_cast<std::int32_t>(b.name.size()), &status);
         return U_SUCCESS(status) && order == UCOL_LESS;
     };
     std::ranges::stable_sort(choices, comesBefore);
