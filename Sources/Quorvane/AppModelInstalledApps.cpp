@@ -4,8 +4,13 @@
 #include "MacPlatform/OpenPanel.h"
 #include "MacPlatform/Workspace.h"
 
+#include <unicode/ucol.h>
+#include <unicode/uloc.h>
+
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -22,82 +27,49 @@ std::array<std::filesystem::path, 4> applicationFolders(const std::filesystem::p
         home / "Applications"};
 }
 
-/// Lower case for ASCII and the Latin-1 letters.
-char32_t folded(char32_t point)
-{
-    const bool upperLatin1 = point >= 0xC0 && point <= 0xDE && point != 0xD7;
-    if ((point >= 'A' && point <= 'Z') || upperLatin1)
-        return point + 0x20;
-    return point;
-}
-
-/// The base letter of a lower-case Latin-1 letter, so that accents weigh less than letters.
-char32_t withoutAccent(char32_t point)
-{
-    // From U+00E0 to U+00FF; '\0' keeps the letter as it is. The length is given: the text
-    // holds zeros.
-    constexpr std::u32string_view bases(U"aaaaaa\0ceeeeiiii\0nooooo\0ouuuuy\0y", 32);
-    if (point < 0xE0 || point > 0xFF || bases[point - 0xE0] == U'\0')
-        return point;
-    return bases[point - 0xE0];
-}
-
-/// U+0000 to U+00FF as UTF-8.
-void appendLatin1(std::string& text, char32_t point)
-{
-    if (point < 0x80) {
-        text.push_back(static_cast<char>(point));
-        return;
-    }
-    text.push_back(static_cast<char>(0xC0 | (point >> 6)));
-    text.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-}
-
-/// Byte strings that compare like the names: UTF-8 orders as its code points do, so only the
-/// letters of ASCII and Latin-1 (U+00C0 to U+00FF, lead byte 0xC3) need rewriting, and bytes
-/// that are not valid UTF-8 simply stay as they are.
-struct CollationKey {
-    std::string letters;
-    std::string accented;
+struct CollatorCloser {
+    void operator()(UCollator* collator) const noexcept { ucol_close(collator); }
 };
+using Collator = std::unique_ptr<UCollator, CollatorCloser>;
 
-CollationKey collationKey(std::string_view text)
+/// The user's collation, comparing letters and accents but not case. The C locale names no
+/// language, and its collation would order every capital before every small letter, so it gets
+/// the root order. Absent when the collation data cannot be loaded.
+Collator caseInsensitiveCollator()
 {
-    CollationKey key;
-    for (std::size_t index = 0; index < text.size(); ++index) {
-        const auto byte = static_cast<unsigned char>(text[index]);
-        const bool latin1 = byte == 0xC3 && index + 1 < text.size()
-            && (static_cast<unsigned char>(text[index + 1]) & 0xC0) == 0x80;
-        if (!latin1 && byte >= 0x80) {
-            key.letters.push_back(text[index]);
-            key.accented.push_back(text[index]);
-            continue;
-        }
-        char32_t point = byte;
-        if (latin1)
-            point = 0xC0 + (static_cast<unsigned char>(text[++index]) & 0x3F);
-        point = folded(point);
-        appendLatin1(key.letters, withoutAccent(point));
-        appendLatin1(key.accented, point);
-    }
-    return key;
+    UErrorCode status = U_ZERO_ERROR;
+    // ICU names the C and POSIX locales so.
+    const bool isPOSIX = std::string_view(uloc_getDefault()) == "en_US_POSIX";
+    Collator collator(ucol_open(isPOSIX ? "" : nullptr, &status));
+    if (U_FAILURE(status))
+        return nullptr;
+    ucol_setStrength(collator.get(), UCOL_SECONDARY);
+    return collator;
 }
 
-/// A localized, case-insensitive order: letters first, accents only between equal letters, and
-/// names that differ only in case are equal.
-bool comesBefore(const std::string& first, const std::string& second)
-{
-    const CollationKey a = collationKey(first);
-    const CollationKey b = collationKey(second);
-    if (a.letters != b.letters)
-        return a.letters < b.letters;
-    return a.accented < b.accented;
-}
-
+/// A localized, case-insensitive order by name; byte order when no collation is available.
 void sortByName(std::vector<AppChoice>& choices)
 {
-    std::ranges::stable_sort(choices,
-        [](const AppChoice& a, const AppChoice& b) { return comesBefore(a.name, b.name); });
+    const Collator collator = caseInsensitiveCollator();
+    const auto comesBefore = [&collator](const AppChoice& a, const AppChoice& b) {
+        if (!collator)
+            return a.name < b.name;
+        UErrorCode status = U_ZERO_ERROR;
+        const UCollationResult order = ucol_strcollUTF8(collator.get(), a.name.data(),
+            static_cast<std::int32_t>(a.name.size()), b.name.data(),
+            static_cast<std::int32_t>(b.name.size()), &status);
+        return U_SUCCESS(status) && order == UCOL_LESS;
+    };
+    std::ranges::stable_sort(choices, comesBefore);
+}
+
+/// The bundle's file name without its extension, also for a folder path that ends in a separator.
+std::string bundleStem(const std::filesystem::path& location)
+{
+    std::string text = location.string();
+    while (!text.empty() && text.back() == '/')
+        text.pop_back();
+    return std::filesystem::path(text).stem().string();
 }
 
 std::string infoText(const ApplicationBundle& bundle, const std::string& key)
@@ -121,7 +93,7 @@ std::optional<AppChoice> AppModel::appChoice(const std::filesystem::path& locati
     const std::optional<ApplicationBundle> bundle = m_applicationCatalog.bundle(location);
     if (!bundle || !bundle->bundleIdentifier)
         return std::nullopt;
-    std::string name = location.stem().string();
+    std::string name = bundleStem(location);
     if (hasInfoText(*bundle, "CFBundleDisplayName"))
         name = infoText(*bundle, "CFBundleDisplayName");
     else if (hasInfoText(*bundle, "CFBundleName"))

@@ -22,6 +22,15 @@ std::optional<std::filesystem::path> absoluteFolder(const std::optional<std::str
     return folder;
 }
 
+/// The argument after the first "--settings-path"; absent when the option is missing or last.
+std::optional<std::filesystem::path> settingsPathOption(const std::vector<std::string>& arguments)
+{
+    const auto option = std::ranges::find(arguments, settingsPathArgument);
+    if (option == arguments.end() || std::next(option) == arguments.end())
+        return std::nullopt;
+    return std::filesystem::path(*std::next(option));
+}
+
 } // namespace
 
 bool launchesDemo(
@@ -37,9 +46,8 @@ std::filesystem::path settingsLocation(const std::optional<std::filesystem::path
 {
     if (given)
         return *given;
-    const auto option = std::ranges::find(arguments, settingsPathArgument);
-    if (option != arguments.end() && std::next(option) != arguments.end())
-        return std::filesystem::path(*std::next(option));
+    if (std::optional<std::filesystem::path> option = settingsPathOption(arguments))
+        return *option;
     if (isDemo) {
         const std::string folder = "Quorvane-demo-" + UUID::random().uuidString();
         return environment.temporaryDirectory() / folder / "settings.json";
@@ -54,6 +62,16 @@ std::optional<std::filesystem::path> userConfigurationFolder(const EnvironmentLo
     if (const auto home = absoluteFolder(variable("HOME")))
         return *home / ".config";
     return std::nullopt;
+}
+
+std::optional<std::string> missingSettingsFolderMessage(
+    const std::vector<std::string>& arguments, const EnvironmentLookup& variable)
+{
+    if (settingsPathOption(arguments) || launchesDemo(arguments, std::nullopt)
+        || userConfigurationFolder(variable))
+        return std::nullopt;
+    return "Quorvane cannot tell where to keep its settings: set HOME or XDG_CONFIG_HOME, or name "
+           "the file with --settings-path.";
 }
 
 } // namespace quorvane

@@ -37,4 +37,9 @@ using EnvironmentLookup = std::function<std::optional<std::string>(std::string_v
 [[nodiscard]] std::optional<std::filesystem::path> userConfigurationFolder(
     const EnvironmentLookup& variable);
 
+/// Why the launch cannot start: it names no settings file with "--settings-path", is no demo
+/// (by its switch) and finds no user configuration folder. Absent when it can start.
+[[nodiscard]] std::optional<std::string> missingSettingsFolderMessage(
+    const std::vector<std::string>& arguments, const EnvironmentLookup& variable);
+
 } // namespace quorvane

@@ -126,20 +126,39 @@ TEST(InstalledAppsTest, ListBuildsFromFoldersRunningApplicationsAndRules)
 
 TEST(InstalledAppsTest, SortIgnoresCaseAndWeighsAccentsBelowLetters)
 {
-    // In the expected order; each neighbouring pair would swap if a case or accent were compared
-    // by its code alone. À and A are a, Z is z, Þ is þ; "bad\xC3" is not UTF-8 and is compared as
-    // it is; résumé has the letters of resume, so its accents come second; × has no case.
-    const std::vector<std::string> names{"apple", "Àpricot", "Azure", "bad\xC3", "beta", "resume",
-        "résumé", "zebra", "Zulu", "×", "þistle", "Þorn", "中文"};
+    // Each list in the expected order; neighbours would swap if a case or accent were compared by
+    // its code alone. Symbols come before letters; "bad\xC3" is not UTF-8; résumé has the letters
+    // of resume, so its accents come second. Every order holds in the root collation and in the
+    // usual locales.
+    const std::pair<std::string_view, std::vector<std::string>> cases[] = {
+        {"Latin-1",
+            {"×", "apple", "Àpricot", "Azure", "bad\xC3", "beta", "resume", "résumé", "zebra",
+                "Zulu", "þistle", "Þorn", "中文"}},
+        {"Cyrillic", {"банан", "Вишня", "груша", "Яблоко"}},
+        {"Greek", {"άλφα", "Βήτα", "γάμμα", "Ωμέγα"}},
+        {"Latin Extended", {"łódź", "Łukasz", "œuvre", "Œvre"}},
+    };
+    for (const auto& [script, names] : cases) {
+        SCOPED_TRACE(script);
+        AppsWorld w;
+        // Identifiers in reverse, so the scan meets the names out of order.
+        for (std::size_t index = 0; index < names.size(); ++index)
+            w.add(
+                {{"/Applications/" + std::to_string(names.size() - index) + ".app", names[index]}});
+        w.model->refreshApps();
+        std::vector<std::string> sorted;
+        for (const AppChoice& app : w.model->apps.get())
+            sorted.push_back(app.name);
+        EXPECT_EQ(sorted, names);
+    }
+}
+
+TEST(InstalledAppsTest, ChoiceOfAFolderPathEndingInASeparatorIsNamedByItsLastComponent)
+{
     AppsWorld w;
-    // Identifiers in reverse, so the scan meets the names out of order.
-    for (std::size_t index = 0; index < names.size(); ++index)
-        w.add({{"/Applications/" + std::to_string(names.size() - index) + ".app", names[index]}});
-    w.model->refreshApps();
-    std::vector<std::string> sorted;
-    for (const AppChoice& app : w.model->apps.get())
-        sorted.push_back(app.name);
-    EXPECT_EQ(sorted, names);
+    w.catalog.addBundle("/Apps/Tool.app/", {.bundleIdentifier = "com.example.Tool"});
+    EXPECT_EQ(w.model->appChoice("/Apps/Tool.app/"),
+        (AppChoice{.id = "com.example.Tool", .name = "Tool", .url = "/Apps/Tool.app/"}));
 }
 
 TEST(InstalledAppsTest, ChoiceNameComesFromTheInfoDictionary)

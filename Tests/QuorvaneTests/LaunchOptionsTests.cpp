@@ -13,6 +13,19 @@ namespace {
 
 const std::string program = "/Applications/Quorvane.app/Contents/MacOS/Quorvane";
 
+using Variables = std::map<std::string, std::string>;
+
+/// Looks the names up in `variables`, which must outlive the lookup.
+EnvironmentLookup lookupIn(const Variables& variables)
+{
+    return [&variables](std::string_view name) -> std::optional<std::string> {
+        const auto found = variables.find(std::string(name));
+        if (found == variables.end())
+            return std::nullopt;
+        return found->second;
+    };
+}
+
 TEST(LaunchOptionsTest, DemoNeedsTheWholeSwitchOrThePreviewBuild)
 {
     struct Case {
@@ -88,7 +101,7 @@ TEST(LaunchOptionsTest, ConfigurationFolderFollowsTheBaseDirectoryRules)
 {
     struct Case {
         const char* what;
-        std::map<std::string, std::string> variables;
+        Variables variables;
         std::optional<std::filesystem::path> expected;
     };
     const Case cases[] = {
@@ -101,13 +114,35 @@ TEST(LaunchOptionsTest, ConfigurationFolderFollowsTheBaseDirectoryRules)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const auto lookup = [&](std::string_view name) -> std::optional<std::string> {
-            const auto found = c.variables.find(std::string(name));
-            if (found == c.variables.end())
-                return std::nullopt;
-            return found->second;
-        };
-        EXPECT_EQ(userConfigurationFolder(lookup), c.expected);
+        EXPECT_EQ(userConfigurationFolder(lookupIn(c.variables)), c.expected);
+    }
+}
+
+TEST(LaunchOptionsTest, OnlyALaunchWithNowhereToKeepItsSettingsIsStopped)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::string> arguments;
+        Variables variables;
+        bool isStopped;
+    };
+    const Case cases[] = {
+        {"home set", {program}, {{"HOME", "/h"}}, false},
+        {"configuration home set", {program}, {{"XDG_CONFIG_HOME", "/c"}}, false},
+        {"nothing set", {program}, {}, true},
+        {"relative home only", {program}, {{"HOME", "h"}}, true},
+        {"settings path named", {program, "--settings-path", "/s.json"}, {}, false},
+        {"settings path without its value", {program, "--settings-path"}, {}, true},
+        {"demo", {program, "--ui-demo"}, {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::optional<std::string> message
+            = missingSettingsFolderMessage(c.arguments, lookupIn(c.variables));
+        EXPECT_EQ(message.has_value(), c.isStopped);
+        if (message) {
+            EXPECT_NE(message->find("--settings-path"), std::string::npos);
+        }
     }
 }
 

@@ -6,6 +6,8 @@
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
 #include <QEvent>
+#include <QGuiApplication>
+#include <QSessionManager>
 
 #include <map>
 #include <string>
@@ -46,8 +48,8 @@ TEST(QuorvaneApplicationTest, MissingDisplayIsReportedOnlyWhenNothingCanShowAWin
 
 class QuorvaneApplicationRunTest : public ::testing::Test {
 protected:
-    QuorvaneApplicationRunTest() { testApplication(); }
-
+    // First, so that Qt runs before the application object is made.
+    QApplication& qt = testApplication();
     TemporaryFolder folder;
     QuorvaneApplication application{
         {.arguments = {"quorvane", "--ui-demo"}, .configurationFolder = folder.path()}};
@@ -62,6 +64,19 @@ TEST_F(QuorvaneApplicationRunTest, QuitRequestBeforeAnyWindowWorkIsStillAnOrderl
     EXPECT_TRUE(*model.isQuitting);
     EXPECT_TRUE(application.mainWindow().isVisible()) << "deferred, not carried out at once";
     EXPECT_TRUE(runEventLoopUntil([&] { return *model.terminationPrepared; }));
+}
+
+TEST_F(QuorvaneApplicationRunTest, SessionCheckpointsLeaveTheApplicationRunning)
+{
+    ASSERT_TRUE(runEventLoopUntil([&] { return *model.isLoaded; }));
+    // The application's own session manager; Qt makes one whenever sessions are supported.
+    auto* session = qApp->findChild<QSessionManager*>();
+    ASSERT_NE(session, nullptr);
+    emit qGuiApp->commitDataRequest(*session);
+    emit qGuiApp->saveStateRequest(*session);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(*model.isQuitting);
+    EXPECT_TRUE(application.mainWindow().isVisible());
 }
 
 TEST_F(QuorvaneApplicationRunTest, ClosingTheMainWindowKeepsTheApplicationAsAnAccessory)

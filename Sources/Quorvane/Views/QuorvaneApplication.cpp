@@ -14,12 +14,8 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QGuiApplication>
 #include <QObject>
 #include <QSocketNotifier>
-#if QT_CONFIG(sessionmanager)
-#include <QSessionManager>
-#endif
 
 #include <array>
 #include <csignal>
@@ -45,18 +41,16 @@ extern "C" void forwardSignal(int)
 } // namespace
 
 /// Turns every way the system asks the application to end into a request to the handler: the
-/// application's Quit event (which Qt sends for the session's end and for quit()), the session
-/// manager's request to save, and the termination signals.
+/// application's Quit event (which Qt sends for the session's end and for quit()) and the
+/// termination signals. The session manager's requests to commit data or save state are
+/// checkpoints as often as the session's end, so they end nothing: the settings are saved as
+/// they change.
 class TerminationRequests final : public QObject {
 public:
     explicit TerminationRequests(TerminationHandler& handler)
         : m_handler(handler)
     {
         qApp->installEventFilter(this);
-#if QT_CONFIG(sessionmanager)
-        connect(qApp, &QGuiApplication::commitDataRequest, this,
-            [this](QSessionManager&) { m_handler.requestTermination(); });
-#endif
         if (::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
             return; // without the pipe the signals keep their default: the process ends
         m_signals = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, this);

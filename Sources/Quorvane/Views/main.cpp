@@ -32,11 +32,13 @@ int main(int argc, char** argv)
     std::vector<std::string> arguments;
     for (const QString& argument : QCoreApplication::arguments())
         arguments.push_back(argument.toStdString());
-    const std::optional<std::filesystem::path> folder = userConfigurationFolder(processVariable);
-    if (!folder && !launchesDemo(arguments, std::nullopt)) {
-        printLine("Quorvane cannot tell where to keep its settings: set HOME or XDG_CONFIG_HOME.");
+    if (const std::optional<std::string> message
+        = missingSettingsFolderMessage(arguments, processVariable)) {
+        printLine(*message);
         return 1;
     }
+    // Unused when the command line names the settings file or runs the demo.
+    const std::optional<std::filesystem::path> folder = userConfigurationFolder(processVariable);
 
     try {
         QuorvaneApplication quorvane(QuorvaneApplication::Launch{.arguments = std::move(arguments),
