@@ -3,10 +3,12 @@
 #include "MacPlatform/ApplicationShell.h"
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/MainWindow.h"
+#include "Quorvane/Views/TerminationHandler.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
 #include <QEvent>
 
+#include <csignal>
 #include <map>
 #include <string>
 
@@ -46,8 +48,8 @@ TEST(QuorvaneApplicationTest, MissingDisplayIsReportedOnlyWhenNothingCanShowAWin
 
 class QuorvaneApplicationRunTest : public ::testing::Test {
 protected:
-    QuorvaneApplicationRunTest() { testApplication(); }
-
+    // A member, not the constructor's body: the application below needs it first.
+    QApplication& qt = testApplication();
     TemporaryFolder folder;
     QuorvaneApplication application{
         {.arguments = {"quorvane", "--ui-demo"}, .configurationFolder = folder.path()}};
@@ -62,6 +64,22 @@ TEST_F(QuorvaneApplicationRunTest, QuitRequestBeforeAnyWindowWorkIsStillAnOrderl
     EXPECT_TRUE(*model.isQuitting);
     EXPECT_TRUE(application.mainWindow().isVisible()) << "deferred, not carried out at once";
     EXPECT_TRUE(runEventLoopUntil([&] { return *model.terminationPrepared; }));
+}
+
+TEST(QuorvaneApplicationSignalTest, SignalDuringStartUpQuitsInOrderOnceTheModelExists)
+{
+    testApplication();
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        // As main does first; without it the signal would end this test program.
+        ASSERT_TRUE(catchTerminationSignals());
+        ASSERT_EQ(std::raise(signal), 0);
+        const TemporaryFolder folder;
+        const QuorvaneApplication application{
+            {.arguments = {"quorvane", "--ui-demo"}, .configurationFolder = folder.path()}};
+        EXPECT_FALSE(*application.model().isQuitting) << "the event loop hands the signal over";
+        EXPECT_TRUE(runEventLoopUntil([&] { return *application.model().terminationPrepared; }));
+    }
 }
 
 TEST_F(QuorvaneApplicationRunTest, ClosingTheMainWindowKeepsTheApplicationAsAnAccessory)

@@ -21,28 +21,10 @@
 #include <QSessionManager>
 #endif
 
-#include <array>
-#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace quorvane {
-
-namespace {
-
-constexpr std::array terminationSignals{SIGTERM, SIGINT, SIGHUP};
-
-// Written by the signal handler, read on the main thread: the only async-signal-safe hand-over.
-int s_signalPipe[2] = {-1, -1};
-
-extern "C" void forwardSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(s_signalPipe[1], &byte, 1);
-}
-
-} // namespace
 
 /// Turns every way the system asks the application to end into a request to the handler: the
 /// application's Quit event (which Qt sends for the session's end and for quit()), the session
@@ -57,24 +39,19 @@ public:
         connect(qApp, &QGuiApplication::commitDataRequest, this,
             [this](QSessionManager&) { m_handler.requestTermination(); });
 #endif
-        if (::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        // Usually caught since main began; a signal that came meanwhile waits in the pipe.
+        const std::optional<int> signalPipe = catchTerminationSignals();
+        if (!signalPipe)
             return; // without the pipe the signals keep their default: the process ends
-        m_signals = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, this);
+        m_signals = new QSocketNotifier(*signalPipe, QSocketNotifier::Read, this);
         connect(m_signals, &QSocketNotifier::activated, this, [this] { drainSignals(); });
-        for (const int signal : terminationSignals)
-            std::signal(signal, forwardSignal);
     }
 
     ~TerminationRequests() override
     {
         qApp->removeEventFilter(this);
-        if (!m_signals)
-            return;
-        for (const int signal : terminationSignals)
-            std::signal(signal, SIG_DFL);
-        ::close(s_signalPipe[0]);
-        ::close(s_signalPipe[1]);
-        s_signalPipe[0] = s_signalPipe[1] = -1;
+        if (m_signals)
+            releaseTerminationSignals();
     }
 
     // Qt's default answer to Quit would close every window and end the loop at once; the
@@ -91,7 +68,7 @@ private:
     void drainSignals()
     {
         char bytes[16];
-        while (::read(s_signalPipe[0], bytes, sizeof bytes) > 0) { }
+        while (::read(m_signals->socket(), bytes, sizeof bytes) > 0) { }
         m_handler.requestTermination();
     }
 
