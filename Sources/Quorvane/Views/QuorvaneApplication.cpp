@@ -6,6 +6,7 @@
 #include "Quorvane/Views/MenuBarExtra.h"
 #include "Quorvane/Views/QtApplicationShell.h"
 #include "Quorvane/Views/QtExecutor.h"
+#include "Quorvane/Views/SettingsErrorReport.h"
 #include "Quorvane/Views/TerminationHandler.h"
 #include "SimulatedMac/SimulatedApplication.h"
 #include "SimulatedMac/SimulatedApplicationCatalog.h"
@@ -21,6 +22,7 @@
 #include <QSessionManager>
 #endif
 
+#include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -102,6 +104,8 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
     // At once, not when a window appears: a quit or log-out before that must still restore the
     // displays and wait for the last save.
     m_termination->setModel(m_model);
+    m_settingsErrors = std::make_unique<SettingsErrorLog>(
+        *m_model, [](const std::string& text) { std::fputs((text + "\n").c_str(), stderr); });
     m_requests = std::make_unique<TerminationRequests>(*m_termination);
 
     m_mainWindow = std::make_unique<MainWindow>(*m_model, *m_shell);
@@ -116,6 +120,7 @@ QuorvaneApplication::~QuorvaneApplication()
     m_menuBarExtra.reset();
     m_mainWindow.reset();
     m_requests.reset();
+    m_settingsErrors.reset();
     m_model.reset();
     m_executor.reset();
 }
