@@ -168,11 +168,6 @@ TEST(QuitTest, OutsideTheDemoTheDisplaysAreRestoredBeforeTerminating)
     EXPECT_EQ(temperatureNow(), "Neutral");
 }
 
-} // namespace
-} // namespace quorvane
-
-namespace quorvane {
-namespace {
 
 void refreshNow(ModelWorld& world, AppModel& model)
 {
