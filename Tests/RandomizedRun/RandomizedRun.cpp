@@ -33,7 +33,7 @@ using namespace std::chrono_literals;
 
 struct Options {
     std::uint64_t firstSeed = 1;
-    std::uint64_t lastSeed = 150;
+    std::uint64_t lastSeed = 300;
     bool trace = false;
 };
 
