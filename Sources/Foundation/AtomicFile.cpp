@@ -1,6 +1,7 @@
 #include "Foundation/AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,32 @@ namespace quorvane {
 namespace {
 
 std::error_code lastSystemError() { return {errno, std::generic_category()}; }
+
+/// Problems with a file that the system reports as success.
+class FileProblemCategory final : public std::error_category {
+public:
+    [[nodiscard]] const char* name() const noexcept override { return "file"; }
+    [[nodiscard]] std::string message(int) const override { return "not a regular file"; }
+};
+
+/// Where a chain of symbolic links at `path` ends; `path` itself when it is no link (or
+/// nothing at all). Throws FileError about `path` when the chain loops or cannot be read.
+std::filesystem::path linkTarget(const std::filesystem::path& path)
+{
+    std::filesystem::path target = path;
+    // The kernel's own limit on links followed while resolving one path.
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat status { };
+        if (::lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
+            return target;
+        std::error_code error;
+        const std::filesystem::path link = std::filesystem::read_symlink(target, error);
+        if (error)
+            throw FileError::writing(path, error);
+        target = link.is_absolute() ? link : target.parent_path() / link;
+    }
+    throw FileError::writing(path, std::make_error_code(std::errc::too_many_symbolic_link_levels));
+}
 
 /// An open file descriptor, closed on destruction.
 class FileDescriptor final {
@@ -98,31 +125,21 @@ std::filesystem::path temporarySibling(const std::filesystem::path& target)
 /// A new file next to the target that is removed again unless it was renamed into place.
 class TemporaryFile final {
 public:
-    /// Throws FileError about `target` when no file can be created in its folder.
-    explicit TemporaryFile(const std::filesystem::path& target)
+    /// Throws FileError about `path` when no file can be created in the folder of `target`,
+    /// or when it cannot be given the mode of the file it is to replace.
+    TemporaryFile(const std::filesystem::path& target, const std::filesystem::path& path)
         : m_target(target)
+        , m_path(path)
         , m_descriptor(-1)
     {
-        // O_EXCL rather than mkstemp: mkstemp's files are 0600, and the kernel applies the umask
-        // to the 0666 given here, as for any new file.
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            m_path = temporarySibling(target);
-            const int descriptor
-                = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (descriptor >= 0) {
-                m_descriptor = FileDescriptor(descriptor);
-                return;
-            }
-            if (errno != EEXIST)
-                break;
-        }
-        throw FileError::writing(m_target, lastSystemError());
+        create();
+        takeModeOfTarget();
     }
 
     ~TemporaryFile()
     {
-        if (!m_isInPlace)
-            ::unlink(m_path.c_str());
+        if (!m_isInPlace && !m_temporaryPath.empty())
+            ::unlink(m_temporaryPath.c_str());
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -131,19 +148,52 @@ public:
     {
         if (!writeAll(m_descriptor.get(), bytes) || ::fsync(m_descriptor.get()) != 0
             || !m_descriptor.close())
-            throw FileError::writing(m_target, lastSystemError());
+            throw FileError::writing(m_path, lastSystemError());
     }
 
     void renameOverTarget()
     {
-        if (::rename(m_path.c_str(), m_target.c_str()) != 0)
-            throw FileError::writing(m_target, lastSystemError());
+        if (::rename(m_temporaryPath.c_str(), m_target.c_str()) != 0)
+            throw FileError::writing(m_path, lastSystemError());
         m_isInPlace = true;
     }
 
 private:
+    void create()
+    {
+        // O_EXCL rather than mkstemp: mkstemp's files are 0600, and the kernel applies the umask
+        // to the 0666 given here, as for any new file.
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::filesystem::path candidate = temporarySibling(m_target);
+            const int descriptor
+                = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (descriptor >= 0) {
+                m_temporaryPath = candidate;
+                m_descriptor = FileDescriptor(descriptor);
+                return;
+            }
+            if (errno != EEXIST)
+                break;
+        }
+        throw FileError::writing(m_path, lastSystemError());
+    }
+
+    /// A file kept private stays private. The owner goes first, because changing it clears the
+    /// set-user-ID bits; only a privileged process may give a file away, so that may fail.
+    void takeModeOfTarget()
+    {
+        struct stat status { };
+        if (::stat(m_target.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+            return; // a new file
+        [[maybe_unused]] const int ownerChanged
+            = ::fchown(m_descriptor.get(), status.st_uid, status.st_gid);
+        if (::fchmod(m_descriptor.get(), status.st_mode & 07777) != 0)
+            throw FileError::writing(m_path, lastSystemError());
+    }
+
     std::filesystem::path m_target;
-    std::filesystem::path m_path;
+    std::filesystem::path m_path; // as the caller named it, for messages
+    std::filesystem::path m_temporaryPath;
     FileDescriptor m_descriptor;
     bool m_isInPlace = false;
 };
@@ -185,40 +235,65 @@ FileError FileError::writing(std::filesystem::path path, std::error_code reason)
     return FileError(std::move(message), std::move(path), reason);
 }
 
-std::string readFile(const std::filesystem::path& path)
+std::error_code notARegularFile()
 {
-    const FileDescriptor descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    static const FileProblemCategory category;
+    return {1, category};
+}
+
+std::string readFile(const std::filesystem::path& path, std::uintmax_t maximumSize)
+{
+    // Non-blocking, because opening a FIFO waits for a writer that may never come.
+    const FileDescriptor descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!descriptor.isOpen())
         throw FileError::reading(path, lastSystemError());
+    struct stat status { };
+    if (::fstat(descriptor.get(), &status) != 0)
+        throw FileError::reading(path, lastSystemError());
+    if (!S_ISREG(status.st_mode))
+        throw FileError::reading(path, notARegularFile());
+    // The size stated by the file system is not trusted: the file may grow while it is read.
     std::string bytes;
     std::array<char, 65536> chunk;
     for (;;) {
-        const ssize_t count = ::read(descriptor.get(), chunk.data(), chunk.size());
+        const std::uintmax_t room = maximumSize - bytes.size();
+        const std::size_t wanted
+            = room < chunk.size() ? static_cast<std::size_t>(room) + 1 : chunk.size();
+        const ssize_t count = ::read(descriptor.get(), chunk.data(), wanted);
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
             throw FileError::reading(path, lastSystemError());
         if (count == 0)
             return bytes;
+        if (static_cast<std::uintmax_t>(count) > room)
+            throw FileError::reading(path, std::make_error_code(std::errc::file_too_large));
         bytes.append(chunk.data(), static_cast<std::size_t>(count));
     }
 }
 
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes)
 {
-    TemporaryFile file(path);
+    const std::filesystem::path target = linkTarget(path);
+    TemporaryFile file(target, path);
     file.writeAndSync(bytes);
     file.renameOverTarget();
-    syncFolder(folderOf(path));
+    syncFolder(folderOf(target));
 }
 
 void removeAbandonedTemporaryFiles(const std::filesystem::path& path)
 {
+    std::filesystem::path target;
+    try {
+        target = linkTarget(path);
+    } catch (const FileError&) {
+        return; // nothing was written there
+    }
     std::error_code error;
-    std::filesystem::directory_iterator entry(folderOf(path), error);
+    std::filesystem::directory_iterator entry(folderOf(target), error);
     for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
         std::error_code ignored;
-        if (isTemporarySiblingName(entry->path().filename().string(), path)
+        if (isTemporarySiblingName(entry->path().filename().string(), target)
             && entry->symlink_status(ignored).type() == std::filesystem::file_type::regular)
             ::unlink(entry->path().c_str());
     }

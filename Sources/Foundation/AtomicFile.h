@@ -3,6 +3,7 @@
 
 #include "Foundation/Error.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -26,19 +27,30 @@ private:
     std::error_code m_reason;
 };
 
-/// Every byte of the file at `path`. Throws FileError (for instance no_such_file_or_directory).
-[[nodiscard]] std::string readFile(const std::filesystem::path& path);
+/// The reason given when the path names something other than a regular file (a device, a FIFO,
+/// a folder): its message is "not a regular file".
+[[nodiscard]] std::error_code notARegularFile();
 
-/// Replaces the file at `path` with `bytes`: they go to a new file in the same folder, which is
-/// synced to disk and then renamed over the target. The result has the mode of any new file
-/// (0666 without the umask's bits). On failure throws FileError and leaves the old file as it
-/// was, with no temporary file behind. The folder must exist: creating it is the caller's job.
+/// Every byte of the regular file at `path` (symbolic links followed), at most `maximumSize`
+/// of them. Throws FileError: for instance no_such_file_or_directory, notARegularFile() for a
+/// device or a FIFO (whose opening never blocks), or file_too_large once more than
+/// `maximumSize` bytes arrive, whatever size the file claims.
+[[nodiscard]] std::string readFile(
+    const std::filesystem::path& path, std::uintmax_t maximumSize = UINTMAX_MAX);
+
+/// Replaces the file at `path` with `bytes`: they go to a new file in the target's folder, which
+/// is synced to disk and then renamed over the target. A symbolic link at `path` (dangling or
+/// not) is followed, so that its target is replaced and the link stays. The result keeps the
+/// mode of the file it replaces, and its owner where the system permits; a new file gets the
+/// mode of any new file (0666 without the umask's bits). On failure throws FileError and leaves
+/// the old file as it was, with no temporary file behind. The folder must exist: creating it is
+/// the caller's job.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
-/// Removes the temporary files that writes to `path` left in its folder when they were killed
-/// before renaming: the regular files named as writeFileAtomically() names them, and nothing
-/// else. A write to `path` under way at the same time would fail, so only the file's one writer
-/// may call this. What cannot be removed stays, unreported: it harms nothing but space.
+/// Removes the temporary files that writes to `path` left in its target's folder when they were
+/// killed before renaming: the regular files named as writeFileAtomically() names them, and
+/// nothing else. A write to `path` under way at the same time would fail, so only the file's one
+/// writer may call this. What cannot be removed stays, unreported: it harms nothing but space.
 void removeAbandonedTemporaryFiles(const std::filesystem::path& path);
 
 } // namespace quorvane

@@ -25,16 +25,6 @@ bool fileExists(const std::filesystem::path& path)
     return exists;
 }
 
-std::string readSettingsFile(const std::filesystem::path& path)
-{
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    // Without a size (a folder, say) the read itself reports what is wrong.
-    if (!error && size > SettingsStore::maximumFileSize)
-        throw FileError::reading(path, std::make_error_code(std::errc::file_too_large));
-    return readFile(path);
-}
-
 /// The kit's error, said about the settings file, with the place in it where decoding failed.
 JSONDecodingError aboutSettingsFile(const JSONDecodingError& error)
 {
@@ -89,7 +79,7 @@ Configuration SettingsStore::readConfiguration() const
 {
     if (!fileExists(m_url))
         return Configuration();
-    const std::string bytes = readSettingsFile(m_url);
+    const std::string bytes = readFile(m_url, maximumFileSize);
     try {
         return configurationFrom(bytes);
     } catch (const JSONDecodingError& error) {

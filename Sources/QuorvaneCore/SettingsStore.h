@@ -42,14 +42,15 @@ public:
 
     /// The document to use: the default one when there is no file (nothing is written until the
     /// first save); a file of version 2, 3 or 4 migrated and rewritten; a version-5 file decoded
-    /// and validated, and not rewritten. Throws FileError when the file cannot be read or is
-    /// larger than maximumFileSize, JSONDecodingError when it is not a settings document, and
-    /// ConfigurationError for another version or an invalid document; the store is then locked
-    /// and the file is left as it was.
+    /// and validated, and not rewritten. Throws FileError when the file cannot be read, is no
+    /// regular file (a device, a FIFO) or is larger than maximumFileSize, JSONDecodingError when it
+    /// is not a settings document, and ConfigurationError for another version or an invalid
+    /// document; the store is then locked and the file is left as it was.
     [[nodiscard]] Task<Configuration> load();
 
     /// Validates the document and replaces the file with it atomically, pretty-printed with
-    /// sorted keys, creating missing folders. Throws ConfigurationError (readOnly) while locked,
+    /// sorted keys, creating missing folders. A symbolic link at the path is saved through, and
+    /// the file keeps its mode. Throws ConfigurationError (readOnly) while locked,
     /// without writing; any other failure (validation, encoding, folders, the write) locks the
     /// store and leaves the file as it was.
     [[nodiscard]] Task<void> save(Configuration configuration);

@@ -111,7 +111,9 @@ void MacControlBackend::pruneForDiscovery(const std::vector<DisplayDevice>& devi
         m_devices.insert_or_assign(device.id, device);
     std::erase_if(
         m_nativeBrightness, [&](const std::string& id) { return !m_devices.contains(id); });
-    std::erase_if(m_gamma, [&](const auto& entry) { return !m_devices.contains(entry.first); });
+    // The colour states stay until quit, whatever this list says: a display missing from it
+    // for a moment (a failed call, a renumbering, sleep) still carries our tables, and only its
+    // record knows the tables to put back.
 }
 
 Task<void> MacControlBackend::discoverDisplay(

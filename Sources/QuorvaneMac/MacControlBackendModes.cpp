@@ -4,8 +4,10 @@
 
 #include "Concurrency/Cancellation.h"
 #include "Concurrency/Yield.h"
+#include "Foundation/Text.h"
 #include "MacPlatform/Platform.h"
 #include "QuorvaneMac/DisplayError.h"
+#include "QuorvaneMac/DisplayInventory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -39,6 +41,18 @@ bool refreshMatches(const RefreshPreference& requested,
     if (std::holds_alternative<RefreshPreference::Adaptive>(reading->value))
         return std::round(nominalRate * 1000) == static_cast<double>(fixed->millihertz);
     return *reading == requested;
+}
+
+/// The online display with that UUID (lower case), asleep or in another session's hands too:
+/// it keeps the tables set on it until it shows again.
+std::optional<DisplayNumber> onlineDisplayNamed(CoreGraphics& graphics, const std::string& id)
+{
+    for (const DisplayNumber number : onlineDisplayNumbers(graphics)) {
+        const std::optional<std::string> uuid = graphics.uuidText(number);
+        if (uuid && asciiLowercased(*uuid) == id)
+            return number;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -364,11 +378,13 @@ Task<void> MacControlBackend::restoreFirstModeIfStillOurs(
 
 void MacControlBackend::restoreBaselineGammaIfStillOurs(const std::string& displayID)
 {
-    const DisplayDevice display = checkedDevice(displayID);
+    // Not checkedDevice(): a display that sleeps is not active, and its tables still count.
+    const std::optional<DisplayNumber> number = onlineDisplayNamed(m_platform.graphics, displayID);
+    if (!number)
+        throw DisplayError::unavailable("Display identity changed or disconnected");
     const SoftwareColorState& state = m_gamma.at(displayID);
-    if (SoftwareColorState::tablesEqual(
-            readGamma(m_platform.graphics, display.runtimeID), *state.applied))
-        writeGamma(m_platform.graphics, state.baseline, display.runtimeID);
+    if (SoftwareColorState::tablesEqual(readGamma(m_platform.graphics, *number), *state.applied))
+        writeGamma(m_platform.graphics, state.baseline, *number);
 }
 
 } // namespace quorvane

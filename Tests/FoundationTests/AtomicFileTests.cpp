@@ -13,6 +13,7 @@
 #include <iterator>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 using namespace quorvane;
@@ -73,7 +74,7 @@ private:
 
 } // namespace
 
-TEST_F(AtomicFileTest, ReplacesTheWholeFileWithTheModeOfANewOneEvenWithStandardInputClosed)
+TEST_F(AtomicFileTest, WritesTheWholeFileWithTheModeOfANewOneEvenWithStandardInputClosed)
 {
     // The umask, the permissions it leaves to a new file, and what is written.
     const std::tuple<mode_t, mode_t, std::string> cases[] = {
@@ -93,6 +94,7 @@ TEST_F(AtomicFileTest, ReplacesTheWholeFileWithTheModeOfANewOneEvenWithStandardI
     for (const auto& [umask, permissions, bytes] : cases) {
         SCOPED_TRACE(umask);
         const ScopeExit restoreUmask{[previous = ::umask(umask)] { ::umask(previous); }};
+        fs::remove(target); // a file that exists keeps its mode
         writeFileAtomically(target, bytes);
         EXPECT_EQ(readFile(target), bytes);
         EXPECT_EQ(fs::status(target).permissions(), static_cast<fs::perms>(permissions));
@@ -155,4 +157,110 @@ TEST_F(AtomicFileTest, RemovesOnlyTheTemporaryFilesOfWritesToTheSameFile)
     EXPECT_EQ(entryCount(), 1 + 2 + static_cast<long>(kept.size()));
     EXPECT_TRUE(fs::is_directory(pathOf(".settings.json.abc.tmp")));
     EXPECT_TRUE(fs::is_symlink(pathOf(".settings.json.abd.tmp")));
+}
+
+TEST_F(AtomicFileTest, ReplacedFileKeepsItsModeWhateverTheUmask)
+{
+    const fs::path target = pathOf("settings.json");
+    const ScopeExit restoreUmask{[previous = ::umask(022)] { ::umask(previous); }};
+    // Only a privileged process may give a file away; others keep their own.
+    const bool mayChangeOwner = ::geteuid() == 0;
+    const uid_t owner = mayChangeOwner ? 4321 : ::geteuid();
+    const gid_t group = mayChangeOwner ? 4322 : ::getegid();
+    for (const mode_t mode : {0600, 0640, 0444, 02755}) {
+        SCOPED_TRACE(mode);
+        writeFileAtomically(target, "old");
+        ASSERT_EQ(::chown(target.c_str(), owner, group), 0);
+        fs::permissions(target, static_cast<fs::perms>(mode));
+        writeFileAtomically(target, "new");
+        EXPECT_EQ(readFile(target), "new");
+        EXPECT_EQ(fs::status(target).permissions(), static_cast<fs::perms>(mode));
+        struct stat status { };
+        ASSERT_EQ(::stat(target.c_str(), &status), 0);
+        EXPECT_EQ(status.st_uid, owner);
+        EXPECT_EQ(status.st_gid, group);
+        EXPECT_EQ(entryCount(), 1);
+    }
+}
+
+TEST_F(AtomicFileTest, SymbolicLinksAreWrittenThroughAndStayLinks)
+{
+    fs::create_directory(pathOf("dotfiles"));
+    const fs::path stored = pathOf("dotfiles") / "settings.json";
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, fs::path>> links; // name in the folder, where to
+        bool targetExists;
+    };
+    const Case cases[] = {
+        {"relative link", {{"settings.json", "dotfiles/settings.json"}}, true},
+        {"absolute link", {{"settings.json", stored}}, true},
+        {"dangling link", {{"settings.json", stored}}, false},
+        {"chain of links", {{"settings.json", "middle.json"}, {"middle.json", stored}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(stored);
+        if (c.targetExists)
+            writeFileAtomically(stored, "old");
+        for (const auto& [name, to] : c.links)
+            fs::create_symlink(to, pathOf(name));
+        writeFileAtomically(pathOf("settings.json"), "new");
+        removeAbandonedTemporaryFiles(pathOf("settings.json"));
+        EXPECT_EQ(readFile(stored), "new");
+        for (const auto& [name, to] : c.links) {
+            EXPECT_TRUE(fs::is_symlink(pathOf(name))) << name;
+            fs::remove(pathOf(name));
+        }
+        EXPECT_EQ(entryCount(), 1);
+        EXPECT_EQ(std::distance(fs::directory_iterator(pathOf("dotfiles")), {}), 1);
+    }
+}
+
+TEST_F(AtomicFileTest, LinkLoopIsRefusedWithoutWriting)
+{
+    fs::create_symlink("b", pathOf("a"));
+    fs::create_symlink("a", pathOf("b"));
+    EXPECT_THAT([&] { writeFileAtomically(pathOf("a"), "{}"); },
+        ThrowsMessage<FileError>("Could not save the file \"" + pathOf("a").string() + "\": "
+            + std::make_error_code(std::errc::too_many_symbolic_link_levels).message() + "."));
+    removeAbandonedTemporaryFiles(pathOf("a"));
+    EXPECT_EQ(entryCount(), 2);
+}
+
+TEST_F(AtomicFileTest, ReadsOnlyRegularFilesAndNeverMoreThanTheLimit)
+{
+    ASSERT_EQ(::mkfifo(pathOf("fifo").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", pathOf("zero"));
+    fs::create_directory(pathOf("folder"));
+    writeFileAtomically(pathOf("ten"), std::string(10, 'x'));
+    fs::create_symlink("ten", pathOf("link"));
+    const std::string notRegular = notARegularFile().message() + ".";
+    const std::string tooLarge = std::make_error_code(std::errc::file_too_large).message() + ".";
+    struct Case {
+        const char* name;
+        std::uintmax_t limit;
+        std::string reason; // empty when the file is read
+    };
+    const Case cases[] = {
+        {"fifo", 1000, notRegular},
+        {"zero", 1000, notRegular},
+        {"folder", 1000, notRegular},
+        {"ten", 9, tooLarge},
+        {"ten", 10, ""},
+        {"link", 10, ""},
+        {"ten", 0, tooLarge},
+        {"missing", 10, std::make_error_code(std::errc::no_such_file_or_directory).message() + "."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.limit));
+        const fs::path path = pathOf(c.name);
+        if (c.reason.empty()) {
+            EXPECT_EQ(readFile(path, c.limit), std::string(10, 'x'));
+            continue;
+        }
+        EXPECT_THAT([&] { return readFile(path, c.limit); },
+            ThrowsMessage<FileError>(
+                "Could not read the file \"" + path.string() + "\": " + c.reason));
+    }
 }

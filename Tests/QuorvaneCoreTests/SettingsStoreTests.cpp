@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <tuple>
@@ -115,4 +117,48 @@ TEST(SettingsStoreTest, AFailedSaveLocksTheStoreUntilALoadSucceeds)
     EXPECT_EQ(runToEnd(store.load()), configuration);
     EXPECT_EQ(failureOf(store.save(configuration)), "done");
     EXPECT_THAT(folderContents(folder.path()), ElementsAre("settings.json"));
+}
+
+TEST(SettingsStoreTest, LinkedFileIsSavedThroughItsLinkAndWhatIsNoFileIsRefusedUnread)
+{
+    const TemporaryFolder folder;
+    const std::filesystem::path path = folder.path() / "settings.json";
+    const std::filesystem::path stored = folder.path() / "dotfiles.json";
+    const std::string notRegular
+        = "Could not read the file \"" + path.string() + "\": " + notARegularFile().message() + ".";
+    // What stands at the path, and the error of the load ("done" when it loads).
+    const std::tuple<const char*, std::string> cases[] = {
+        {"link", "done"},
+        {"dangling link", "done"},
+        {"fifo", notRegular},
+        {"device", notRegular},
+    };
+    for (const auto& [situation, outcome] : cases) {
+        SCOPED_TRACE(situation);
+        std::filesystem::remove(path);
+        std::filesystem::remove(stored);
+        const std::string_view what = situation;
+        if (what == "link")
+            writeFileAtomically(stored, serializeJSON(encodeConfiguration(Configuration())));
+        if (what.ends_with("link"))
+            std::filesystem::create_symlink("dotfiles.json", path);
+        if (what == "fifo") {
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        }
+        if (what == "device")
+            std::filesystem::create_symlink("/dev/zero", path);
+
+        SettingsStore store(path);
+        EXPECT_EQ(failureOf(store.load()), outcome);
+        Configuration changed;
+        changed.holdMinutes = 30;
+        const std::string saved = failureOf(store.save(changed));
+        if (outcome != "done") {
+            EXPECT_EQ(saved, locked);
+            continue;
+        }
+        EXPECT_EQ(saved, "done");
+        EXPECT_TRUE(std::filesystem::is_symlink(path));
+        EXPECT_EQ(runToEnd(SettingsStore(stored).load()), changed);
+    }
 }

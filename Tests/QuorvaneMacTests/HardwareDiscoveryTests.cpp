@@ -176,14 +176,16 @@ TEST_F(HardwareDiscoveryTest, SetsUpTheBackendForLaterReadsAndWrites)
         "done");
     EXPECT_EQ(monitors->servicesCreated(), 1);
 
-    // An empty list forgets every display, its colour state and the DDC/CI channels.
+    // An empty list forgets every display and the DDC/CI channels, but not the colour states:
+    // the tables left on the display are still ours, over the baseline first found.
     EXPECT_EQ(*finish(backend->discover({})).value, HardwareSnapshot{});
     EXPECT_EQ(readOutcome(externalID, SettingKey::contrast), "Display disconnected");
     const HardwareSnapshot again = discover();
     EXPECT_EQ(monitors->servicesCreated(), 2);
-    // The tables left on the display are now its baseline.
     EXPECT_EQ(again.observed.at(keyOf(builtInID, SettingKey::temperature)),
-        SettingValue::temperature(Temperature::neutral()));
+        SettingValue::temperature(Temperature::kelvin(4000)));
+    ASSERT_EQ(finish(backend->restoreSession()).value, std::vector<std::string>{});
+    EXPECT_EQ(readOutcome(builtInID, SettingKey::temperature), "Neutral");
 
     // Tables another program wrote are adopted at discovery too.
     ASSERT_EQ(writeOutcome(builtInID, SettingKey::contrast, SettingValue::percent(0.9)), "done");

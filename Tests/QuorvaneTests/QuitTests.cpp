@@ -2,11 +2,13 @@
 
 #include "AppModelTestSupport.h"
 #include "Concurrency/Sleep.h"
+#include "SimulatedMac/SimulatedGamma.h"
 #include "SimulatedMac/WorldFile.h"
 #include "SlowBackends.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <ranges>
@@ -164,6 +166,84 @@ TEST(QuitTest, OutsideTheDemoTheDisplaysAreRestoredBeforeTerminating)
 
     EXPECT_EQ(world.shell.terminationRequests, 1);
     EXPECT_EQ(temperatureNow(), "Neutral");
+}
+
+
+void refreshNow(ModelWorld& world, AppModel& model)
+{
+    spawn(world.executor, model.refreshHardware());
+    world.executor.advance(10s);
+}
+
+bool isIdentity(const SimulatedDisplay& display)
+{
+    return display.gamma.red.empty() || display.gamma == identityGammaTable(display.gammaCapacity);
+}
+
+TEST(QuitTest, SoftwareColourIsTakenOffEveryDisplayWhateverTheModelsState)
+{
+    struct Case {
+        const char* name;
+        std::function<void(ModelWorld&, AppModel&)> before;
+    };
+    const Case cases[] = {
+        {"running", [](ModelWorld&, AppModel&) {}},
+        {"suspended", [](ModelWorld&, AppModel& model) { model.suspend(); }},
+        {"displays asleep",
+            [](ModelWorld& world, AppModel& model) {
+                for (SimulatedDisplay& display : world.mac.world.displays)
+                    world.mac.world.sleep(display.number);
+                model.suspend();
+            }},
+        {"displays asleep after a refresh that no longer lists them",
+            [](ModelWorld& world, AppModel& model) {
+                for (SimulatedDisplay& display : world.mac.world.displays)
+                    world.mac.world.sleep(display.number);
+                refreshNow(world, model);
+                model.suspend();
+            }},
+        {"display list failing for one refresh",
+            [](ModelWorld& world, AppModel& model) {
+                world.mac.world.graphicsFaults.listCallStatus = 1001;
+                refreshNow(world, model);
+                world.mac.world.graphicsFaults.listCallStatus = 0;
+                refreshNow(world, model);
+            }},
+        {"external display renumbered",
+            [](ModelWorld& world, AppModel& model) {
+                world.mac.world.graphicsFaults.displaysLostBetweenCalls = 1;
+                refreshNow(world, model);
+                world.mac.world.graphicsFaults.displaysLostBetweenCalls = 0;
+                world.mac.world.renumber(2, 7);
+                refreshNow(world, model);
+            }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelWorld world;
+        installDefaultWorld(world.mac);
+        const auto model = world.startedModel({.simulation = false});
+        world.executor.advance(10s);
+        for (const DisplayDevice& display : model->displays.get()) {
+            for (const auto& [setting, value] :
+                {std::pair{
+                     SettingKey::temperature, SettingValue::temperature(Temperature::kelvin(3000))},
+                    std::pair{SettingKey::contrast, SettingValue::percent(0.8)}})
+                spawn(world.executor,
+                    model->controlBackend().write(value,
+                        ControlKey{
+                            .target = ControlTarget::display(display.id), .setting = setting}));
+            world.executor.advance(1s);
+        }
+        ASSERT_FALSE(std::ranges::all_of(world.mac.world.displays, isIdentity));
+        c.before(world, *model);
+        world.executor.advance(1s);
+        model->quit();
+        world.executor.advance(10s);
+        EXPECT_EQ(world.shell.terminationRequests, 1);
+        for (const SimulatedDisplay& display : world.mac.world.displays)
+            EXPECT_TRUE(isIdentity(display)) << display.number;
+    }
 }
 
 } // namespace

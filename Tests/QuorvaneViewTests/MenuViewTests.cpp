@@ -2,13 +2,19 @@
 
 #include "Quorvane/Views/DisplaysPage.h"
 #include "Quorvane/Views/MenuBarExtra.h"
+#include "Quorvane/Views/SettingsErrorReport.h"
+#include "QuorvaneCore/ConfigurationError.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
+
+#include <string>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -50,9 +56,47 @@ TEST_F(MenuViewTest, RefusedAutomationSwitchShowsTheModelsState)
     model.settingsError.set("The settings file is damaged.");
     QTest::mouseClick(&automation(), Qt::LeftButton);
     EXPECT_TRUE(model.configuration->automationEnabled);
-    EXPECT_TRUE(automation().isChecked());
+    // Nothing runs while the error stands, whatever the document says.
+    EXPECT_FALSE(automation().isChecked());
+    EXPECT_FALSE(automation().isEnabled());
     EXPECT_EQ(view.findChild<QLabel*>(QStringLiteral("status"))->text().toStdString(),
-        "The settings file is damaged.");
+        "The settings file is damaged.\nSettings file: " + model.settingsURL.string());
+}
+
+TEST_F(MenuViewTest, SaveFailureShowsTheWholeMessageWithItsFileAndAutomationOff)
+{
+    ASSERT_TRUE(automation().isChecked());
+    const int width = view.width();
+    const std::string message = "The settings file could not be read. The data is not valid "
+                                "JSON: [json.exception.parse_error.101] parse error at line 1, "
+                                "column 2: syntax error while parsing object key <p>";
+    model.settingsSaveFailed(ConfigurationError(ConfigurationError::Invalid{message}));
+    const QLabel& status = *view.findChild<QLabel*>(QStringLiteral("status"));
+    EXPECT_EQ(
+        status.text().toStdString(), message + "\nSettings file: " + model.settingsURL.string());
+    EXPECT_TRUE(status.isVisible());
+    EXPECT_TRUE(status.wordWrap());
+    EXPECT_EQ(status.textFormat(), Qt::PlainText);
+    // Wrapped inside the popover: neither widened nor cut off at its edge.
+    EXPECT_EQ(view.width(), width);
+    EXPECT_GE(status.height(), status.heightForWidth(status.width()));
+    EXPECT_FALSE(automation().isChecked());
+    EXPECT_TRUE(model.configuration->automationEnabled);
+    demo.settle();
+}
+
+TEST(SettingsErrorLogTest, EachMessageIsPrintedOnceWithItsFile)
+{
+    DemoWorld demo;
+    AppModel& model = *demo.model;
+    model.settingsError.set("first");
+    std::vector<std::string> printed;
+    const SettingsErrorLog log(model, [&](const std::string& text) { printed.push_back(text); });
+    for (const char* message : {"first", "second", "first", "second", "third"})
+        model.settingsError.set(message);
+    model.settingsError.set(std::nullopt);
+    const std::string file = "\nSettings file: " + model.settingsURL.string();
+    EXPECT_EQ(printed, (std::vector<std::string>{"first" + file, "second" + file, "third" + file}));
 }
 
 TEST_F(MenuViewTest, ResumeReleasesEveryHold)

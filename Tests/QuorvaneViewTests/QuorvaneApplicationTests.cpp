@@ -3,12 +3,14 @@
 #include "MacPlatform/ApplicationShell.h"
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/MainWindow.h"
+#include "Quorvane/Views/TerminationHandler.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
 #include <QEvent>
 #include <QGuiApplication>
 #include <QSessionManager>
 
+#include <csignal>
 #include <map>
 #include <string>
 
@@ -77,6 +79,22 @@ TEST_F(QuorvaneApplicationRunTest, SessionCheckpointsLeaveTheApplicationRunning)
     QCoreApplication::processEvents();
     EXPECT_FALSE(*model.isQuitting);
     EXPECT_TRUE(application.mainWindow().isVisible());
+}
+
+TEST(QuorvaneApplicationSignalTest, SignalDuringStartUpQuitsInOrderOnceTheModelExists)
+{
+    testApplication();
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        // As main does first; without it the signal would end this test program.
+        ASSERT_TRUE(catchTerminationSignals());
+        ASSERT_EQ(std::raise(signal), 0);
+        const TemporaryFolder folder;
+        const QuorvaneApplication application{
+            {.arguments = {"quorvane", "--ui-demo"}, .configurationFolder = folder.path()}};
+        EXPECT_FALSE(*application.model().isQuitting) << "the event loop hands the signal over";
+        EXPECT_TRUE(runEventLoopUntil([&] { return *application.model().terminationPrepared; }));
+    }
 }
 
 TEST_F(QuorvaneApplicationRunTest, ClosingTheMainWindowKeepsTheApplicationAsAnAccessory)

@@ -2,6 +2,7 @@
 
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/DisplaysPage.h"
+#include "Quorvane/Views/SettingsErrorReport.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -24,6 +25,11 @@ MenuView::MenuView(AppModel& model, QWidget* parent)
     m_automation->setObjectName(QStringLiteral("automation"));
     m_resume->setObjectName(QStringLiteral("resumeAll"));
     m_quit->setObjectName(QStringLiteral("quit"));
+    // A settings error is shown whole, as plain text (a message may hold "<"), and its file's
+    // path can be copied.
+    m_status->setWordWrap(true);
+    m_status->setTextFormat(Qt::PlainText);
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* layout = new QVBoxLayout(this);
     auto* header = new QHBoxLayout;
     header->addWidget(new QLabel(QStringLiteral("Quorvane"), this));
@@ -59,13 +65,16 @@ MenuView::~MenuView() { m_subscriptions.clear(); }
 
 void MenuView::refresh()
 {
-    m_automation->setChecked(m_model.configuration->automationEnabled);
-    m_automation->setEnabled(*m_model.isLoaded && !*m_model.isQuitting);
+    // A settings error stops all automatic work and refuses the switch.
+    const bool hasSettingsError = m_model.settingsError->has_value();
+    m_automation->setChecked(m_model.configuration->automationEnabled && !hasSettingsError);
+    m_automation->setEnabled(*m_model.isLoaded && !*m_model.isQuitting && !hasSettingsError);
     m_quit->setEnabled(!*m_model.isQuitting);
     if (*m_model.isQuitting)
         m_status->setText(QStringLiteral("Quitting…"));
-    else if (*m_model.settingsError)
-        m_status->setText(QString::fromStdString(**m_model.settingsError));
+    else if (hasSettingsError)
+        m_status->setText(QString::fromStdString(
+            settingsErrorText(**m_model.settingsError, m_model.settingsURL)));
     else if (!*m_model.isLoaded)
         m_status->setText(QStringLiteral("Starting…"));
     else

@@ -6,6 +6,7 @@
 #include "Quorvane/Views/MenuBarExtra.h"
 #include "Quorvane/Views/QtApplicationShell.h"
 #include "Quorvane/Views/QtExecutor.h"
+#include "Quorvane/Views/SettingsErrorReport.h"
 #include "Quorvane/Views/TerminationHandler.h"
 #include "SimulatedMac/SimulatedApplication.h"
 #include "SimulatedMac/SimulatedApplicationCatalog.h"
@@ -17,28 +18,11 @@
 #include <QObject>
 #include <QSocketNotifier>
 
-#include <array>
-#include <csignal>
+#include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace quorvane {
-
-namespace {
-
-constexpr std::array terminationSignals{SIGTERM, SIGINT, SIGHUP};
-
-// Written by the signal handler, read on the main thread: the only async-signal-safe hand-over.
-int s_signalPipe[2] = {-1, -1};
-
-extern "C" void forwardSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(s_signalPipe[1], &byte, 1);
-}
-
-} // namespace
 
 /// Turns every way the system asks the application to end into a request to the handler: the
 /// application's Quit event (which Qt sends for the session's end and for quit()) and the
@@ -51,24 +35,19 @@ public:
         : m_handler(handler)
     {
         qApp->installEventFilter(this);
-        if (::pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        // Usually caught since main began; a signal that came meanwhile waits in the pipe.
+        const std::optional<int> signalPipe = catchTerminationSignals();
+        if (!signalPipe)
             return; // without the pipe the signals keep their default: the process ends
-        m_signals = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, this);
+        m_signals = new QSocketNotifier(*signalPipe, QSocketNotifier::Read, this);
         connect(m_signals, &QSocketNotifier::activated, this, [this] { drainSignals(); });
-        for (const int signal : terminationSignals)
-            std::signal(signal, forwardSignal);
     }
 
     ~TerminationRequests() override
     {
         qApp->removeEventFilter(this);
-        if (!m_signals)
-            return;
-        for (const int signal : terminationSignals)
-            std::signal(signal, SIG_DFL);
-        ::close(s_signalPipe[0]);
-        ::close(s_signalPipe[1]);
-        s_signalPipe[0] = s_signalPipe[1] = -1;
+        if (m_signals)
+            releaseTerminationSignals();
     }
 
     // Qt's default answer to Quit would close every window and end the loop at once; the
@@ -85,7 +64,7 @@ private:
     void drainSignals()
     {
         char bytes[16];
-        while (::read(s_signalPipe[0], bytes, sizeof bytes) > 0) { }
+        while (::read(m_signals->socket(), bytes, sizeof bytes) > 0) { }
         m_handler.requestTermination();
     }
 
@@ -119,6 +98,8 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
     // At once, not when a window appears: a quit or log-out before that must still restore the
     // displays and wait for the last save.
     m_termination->setModel(m_model);
+    m_settingsErrors = std::make_unique<SettingsErrorLog>(
+        *m_model, [](const std::string& text) { std::fputs((text + "\n").c_str(), stderr); });
     m_requests = std::make_unique<TerminationRequests>(*m_termination);
 
     m_mainWindow = std::make_unique<MainWindow>(*m_model, *m_shell);
@@ -133,6 +114,7 @@ QuorvaneApplication::~QuorvaneApplication()
     m_menuBarExtra.reset();
     m_mainWindow.reset();
     m_requests.reset();
+    m_settingsErrors.reset();
     m_model.reset();
     m_executor.reset();
 }

@@ -23,6 +23,7 @@ class SimulatedLaunchEnvironment;
 class SimulatedLoginItems;
 class SimulatedMac;
 class SimulatedOpenPanel;
+class SettingsErrorLog;
 class TerminationHandler;
 class TerminationRequests;
 
@@ -66,6 +67,7 @@ private:
     std::unique_ptr<TerminationHandler> m_termination;
     std::unique_ptr<QtApplicationShell> m_shell;
     std::shared_ptr<AppModel> m_model;
+    std::unique_ptr<SettingsErrorLog> m_settingsErrors;
     std::unique_ptr<TerminationRequests> m_requests;
     std::unique_ptr<MainWindow> m_mainWindow;
     std::unique_ptr<MenuBarExtra> m_menuBarExtra;

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace quorvane {
 
@@ -50,5 +51,15 @@ private:
     bool m_hasTerminated = false;
     Subscription m_preparedSubscription;
 };
+
+/// From now on SIGTERM, SIGINT and SIGHUP no longer end the process: each one puts a byte into a
+/// pipe, kept there until the application reads the returned descriptor and quits in order.
+/// Called first thing in main, before anything that can take time, so that a signal sent while
+/// the application starts is not lost. Later calls return the same descriptor. Absent when no
+/// pipe can be made; the signals then keep their default action.
+[[nodiscard]] std::optional<int> catchTerminationSignals();
+
+/// Gives the termination signals their default action back and closes the pipe.
+void releaseTerminationSignals();
 
 } // namespace quorvane

@@ -2,6 +2,7 @@
 #include "Foundation/Error.h"
 #include "Quorvane/LaunchOptions.h"
 #include "Quorvane/Views/QuorvaneApplication.h"
+#include "Quorvane/Views/TerminationHandler.h"
 
 #include <QApplication>
 #include <QStringList>
@@ -20,6 +21,9 @@ void printLine(const std::string& text) { std::fputs((text + "\n").c_str(), stde
 
 int main(int argc, char** argv)
 {
+    // Before anything that can take time (Qt's connection to the display, the world file, the
+    // settings), so that a signal sent during start-up still ends in an orderly quit.
+    [[maybe_unused]] const std::optional<int> signalPipe = catchTerminationSignals();
     // Qt would abort with a long message of its own; say what is missing and how to run anyway.
     if (const std::optional<std::string> message = missingDisplayMessage(processVariable)) {
         printLine(*message);
