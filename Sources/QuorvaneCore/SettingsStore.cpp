@@ -127,7 +127,7 @@ Configuration SettingsStore::rewritten(Configuration configuration) const
 void SettingsStore::write(const Configuration& configuration) const
 {
     configuration.validate();
-    const std::string bytes = serializeJSON(encodeConfiguration(configuration));
+    const std::string bytes = encodeConfigurationText(configuration);
     createFolderOf(m_url);
     writeFileAtomically(m_url, bytes);
     // Saves killed before their rename leave their temporary files; only this store writes here.
