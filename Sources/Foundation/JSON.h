@@ -234,8 +234,10 @@ struct JSONTaggedCase {
 template <typename Decode> [[nodiscard]] auto arrayOf(Decode decodeElement)
 {
     return [decodeElement](const JSONValue& value) {
+        const std::vector<JSONValue> elements = value.elements();
         std::vector<DecodedType<Decode>> result;
-        for (const JSONValue& element : value.elements())
+        result.reserve(elements.size()); // no spare capacity outlives the load
+        for (const JSONValue& element : elements)
             result.push_back(std::invoke(decodeElement, element));
         return result;
     };
