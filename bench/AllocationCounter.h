@@ -1,5 +1,5 @@
-// Counts heap allocations made through operator new in a benchmark program, so that benchmarks
-// can report allocations per item beside their times.
+// Counts heap allocations made through operator new in a benchmark program, and the bytes they
+// hold, so that benchmarks can report allocations per item and the live heap beside their times.
 #pragma once
 
 #include <cstddef>
@@ -8,5 +8,8 @@ namespace quorvane::bench {
 
 /// Allocations made since the program started.
 [[nodiscard]] std::size_t allocationCount() noexcept;
+
+/// Bytes allocated through operator new and not yet freed, as the allocator sized the blocks.
+[[nodiscard]] std::size_t liveHeapBytes() noexcept;
 
 } // namespace quorvane::bench

@@ -152,8 +152,20 @@ Document documentWith(benchmark::State& state)
     return document;
 }
 
-/// The encoded tree and its text, beside nlohmann's dump of the same tree.
+/// The text written straight from the document, as the store writes it, beside nlohmann's dump
+/// of the same tree.
 void encode(benchmark::State& state)
+{
+    const Document document = documentWith(state);
+    measure(
+        state, "xDump",
+        [&] { benchmark::DoNotOptimize(encodeConfigurationText(document.configuration)); },
+        [&] { benchmark::DoNotOptimize(document.tree.dump(2)); });
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(document.text.size()));
+}
+
+/// The encoded tree and then its text.
+void encodeThroughTree(benchmark::State& state)
 {
     const Document document = documentWith(state);
     measure(
@@ -162,7 +174,6 @@ void encode(benchmark::State& state)
             benchmark::DoNotOptimize(serializeJSON(encodeConfiguration(document.configuration)));
         },
         [&] { benchmark::DoNotOptimize(document.tree.dump(2)); });
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(document.text.size()));
 }
 
 /// The tree alone, without writing it out.
@@ -274,6 +285,34 @@ void storeLoad(benchmark::State& state)
     std::filesystem::remove_all(file.parent_path());
 }
 
+/// The live heap a loaded document holds ("xFile": times the file's size), and what the load
+/// left beyond the document ("leftMB": the live heap after the load less a copy of the document,
+/// 0 when none of the parse tree outlives the load); and the load's peak over that copy.
+void storeLoadMemory(benchmark::State& state)
+{
+    const Document document = documentWith(state);
+    const std::filesystem::path file = benchmarkFile();
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << document.text;
+    SettingsStore store(file);
+    double live = 0;
+    double left = 0;
+    for (auto _ : state) {
+        const std::size_t before = bench::liveHeapBytes();
+        const Configuration loaded = finished(store.load());
+        const std::size_t afterLoad = bench::liveHeapBytes();
+        const Configuration copy = loaded;
+        const double copyBytes = static_cast<double>(bench::liveHeapBytes() - afterLoad);
+        live = static_cast<double>(afterLoad - before);
+        left = live - copyBytes;
+    }
+    const auto fileBytes = static_cast<double>(document.text.size());
+    state.counters["liveMB"] = live / 1e6;
+    state.counters["xFile"] = live / fileBytes;
+    state.counters["leftMB"] = left / 1e6;
+    std::filesystem::remove_all(file.parent_path());
+}
+
 /// Validating, encoding and writing the file atomically, beside nlohmann's dump of the tree.
 void storeSave(benchmark::State& state)
 {
@@ -298,11 +337,18 @@ void sizes(benchmark::internal::Benchmark* benchmark)
 } // namespace
 
 BENCHMARK(encode)->Apply(sizes);
+BENCHMARK(encodeThroughTree)->Apply(sizes);
 BENCHMARK(encodeTree)->Apply(sizes);
 BENCHMARK(decode)->Apply(sizes);
 BENCHMARK(parseAndDecode)->Apply(sizes);
 BENCHMARK(validate)->Apply(sizes);
 BENCHMARK(storeLoad)->Apply(sizes);
+BENCHMARK(storeLoadMemory)
+    ->Arg(10)
+    ->Arg(1'000)
+    ->Arg(10'000)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(storeSave)->Apply(sizes);
 
 BENCHMARK_MAIN();

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cassert>
+#include <charconv>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <utility>
@@ -109,6 +111,43 @@ JSONDecodingError nestedTooDeep()
             + " levels.");
 }
 
+/// A tree built one value at a time, depth first: each value goes to its place, either the
+/// document itself, the next element of the innermost open array, or the member of the innermost
+/// open object under the last key.
+class TreeBuilder final {
+public:
+    using JSON = nlohmann::json;
+
+    [[nodiscard]] JSON take() { return std::move(m_document); }
+    [[nodiscard]] std::size_t depth() const noexcept { return m_open.size(); }
+
+    void add(JSON value) { place(std::move(value)); }
+    void setKey(std::string_view key) { m_key.assign(key); }
+    void open(JSON container)
+    {
+        // Only the innermost open container grows, so the addresses of the others hold.
+        m_open.push_back(&place(std::move(container)));
+    }
+    void close() { m_open.pop_back(); }
+
+private:
+    JSON& place(JSON&& value)
+    {
+        if (m_open.empty())
+            return m_document = std::move(value);
+        JSON& container = *m_open.back();
+        if (container.is_array()) {
+            container.push_back(std::move(value));
+            return container.back();
+        }
+        return container[m_key] = std::move(value); // A repeated key replaces, as in parse().
+    }
+
+    JSON m_document;
+    std::vector<JSON*> m_open;
+    JSON::string_t m_key;
+};
+
 /// Builds the document as the parser reads it, refusing each container that opens too deep.
 /// The parser itself does not recurse, so this keeps any input from exhausting the stack, here
 /// or in whoever walks the tree later. (nlohmann's parse callback can check the depth too, but
@@ -124,7 +163,7 @@ public:
     }
 
     /// The document; only after nlohmann::json::sax_parse() returned true.
-    [[nodiscard]] JSON take() { return std::move(m_document); }
+    [[nodiscard]] JSON take() { return m_tree.take(); }
     /// Why nlohmann::json::sax_parse() returned false.
     [[nodiscard]] JSONDecodingError error() const
     {
@@ -145,7 +184,7 @@ public:
     bool end_array() { return close(); }
     bool key(JSON::string_t& key)
     {
-        m_key = std::move(key);
+        m_tree.setKey(key);
         return true;
     }
     bool parse_error(std::size_t position, const std::string& token, const JSON::exception& error)
@@ -155,40 +194,25 @@ public:
     }
 
 private:
-    /// Puts `value` in its place: the document itself, the next element of the innermost open
-    /// array, or the member of the innermost open object under the last key.
-    JSON& place(JSON&& value)
-    {
-        if (m_open.empty())
-            return m_document = std::move(value);
-        JSON& container = *m_open.back();
-        if (container.is_array()) {
-            container.push_back(std::move(value));
-            return container.back();
-        }
-        return container[m_key] = std::move(value); // A repeated key replaces, as in parse().
-    }
-
     bool add(JSON value)
     {
-        place(std::move(value));
+        m_tree.add(std::move(value));
         return true;
     }
 
     bool open(JSON container)
     {
-        if (m_open.size() >= static_cast<std::size_t>(maximumJSONNesting)) {
+        if (m_tree.depth() >= static_cast<std::size_t>(maximumJSONNesting)) {
             m_isTooDeep = true;
             return false;
         }
-        // Only the innermost open container grows, so the addresses of the others hold.
-        m_open.push_back(&place(std::move(container)));
+        m_tree.open(std::move(container));
         return true;
     }
 
     bool close()
     {
-        m_open.pop_back();
+        m_tree.close();
         return true;
     }
 
@@ -218,11 +242,209 @@ private:
     }
 
     std::string_view m_bytes;
-    JSON m_document;
-    std::vector<JSON*> m_open;
-    JSON::string_t m_key;
+    TreeBuilder m_tree;
     bool m_isTooDeep = false;
     std::string m_reason;
+};
+
+class TreeWriter final : public JSONWriter {
+public:
+    [[nodiscard]] nlohmann::json take() { return m_tree.take(); }
+
+    void beginObject() override { m_tree.open(nlohmann::json::object()); }
+    void key(std::string_view key) override { m_tree.setKey(key); }
+    void endObject() override { m_tree.close(); }
+    void beginArray() override { m_tree.open(nlohmann::json::array()); }
+    void endArray() override { m_tree.close(); }
+    void boolean(bool value) override { m_tree.add(value); }
+    void integer(std::int64_t value) override { m_tree.add(value); }
+    void number(double value) override { m_tree.add(value); }
+    void string(std::string_view value) override { m_tree.add(value); }
+
+private:
+    TreeBuilder m_tree;
+};
+
+/// Writes the text as nlohmann's dump(2) writes the tree: two spaces per level, "key": value,
+/// "{}" and "[]" when empty, doubles by its shortest form, and only the characters JSON must
+/// escape escaped.
+class TextWriter final : public JSONWriter {
+public:
+    [[nodiscard]] std::string take()
+    {
+        assert(m_depth == 0 && "every container was closed");
+        return std::move(m_text);
+    }
+
+    void beginObject() override { open(Container::object); }
+    void endObject() override { close('}'); }
+    void beginArray() override { open(Container::array); }
+    void endArray() override { close(']'); }
+
+    void key(std::string_view key) override
+    {
+        Frame& frame = m_frames[m_depth - 1];
+        assert(frame.container == Container::object && "keys belong to objects");
+        assert((frame.count == 0 || frame.key < key) && "keys come in byte order, each once");
+        frame.key.assign(key);
+        startEntry(frame);
+        m_text += '"';
+        if (!appendEscaped(key))
+            throw JSONEncodingError(pathOf(m_depth - 1), "A key is not valid UTF-8.");
+        m_text += "\": ";
+    }
+
+    void boolean(bool value) override
+    {
+        startValue();
+        m_text += value ? "true" : "false";
+    }
+
+    void integer(std::int64_t value) override
+    {
+        startValue();
+        char digits[24];
+        char* end = std::to_chars(std::begin(digits), std::end(digits), value).ptr;
+        m_text.append(std::begin(digits), end);
+    }
+
+    void number(double value) override
+    {
+        startValue();
+        if (!std::isfinite(value))
+            throw JSONEncodingError(
+                pathOf(m_depth), "JSON cannot hold the number " + formatFixed(value, 0) + ".");
+        char digits[64];
+        // nlohmann's own shortest form, so that the text is the one its dump() writes.
+        char* end = nlohmann::detail::to_chars(std::begin(digits), std::end(digits), value);
+        m_text.append(std::begin(digits), end);
+    }
+
+    void string(std::string_view value) override
+    {
+        startValue();
+        m_text += '"';
+        if (!appendEscaped(value))
+            throw JSONEncodingError(pathOf(m_depth), "The text is not valid UTF-8.");
+        m_text += '"';
+    }
+
+private:
+    enum class Container { object, array };
+
+    /// An open container. The key and count say where the writing is, for error paths.
+    struct Frame {
+        Container container = Container::object;
+        std::size_t count = 0;
+        std::string key;
+    };
+
+    void open(Container container)
+    {
+        startValue();
+        m_text += container == Container::object ? '{' : '[';
+        if (m_depth == m_frames.size())
+            m_frames.emplace_back();
+        // The frame keeps its key's storage from earlier use, so short of a longer key nothing
+        // is allocated.
+        m_frames[m_depth].container = container;
+        m_frames[m_depth].count = 0;
+        ++m_depth;
+    }
+
+    void close(char bracket)
+    {
+        assert(m_depth > 0 && "a container is open");
+        --m_depth;
+        if (m_frames[m_depth].count > 0) {
+            m_text += '\n';
+            m_text.append(2 * m_depth, ' ');
+        }
+        m_text += bracket;
+    }
+
+    /// Starts a member of an object or an element of an array.
+    void startEntry(Frame& frame)
+    {
+        m_text += frame.count == 0 ? "\n" : ",\n";
+        ++frame.count;
+        m_text.append(2 * m_depth, ' ');
+    }
+
+    /// An element of an array starts a line; a member's value follows its key.
+    void startValue()
+    {
+        if (m_depth > 0 && m_frames[m_depth - 1].container == Container::array)
+            startEntry(m_frames[m_depth - 1]);
+    }
+
+    /// Appends `text` escaped; false when it is not UTF-8.
+    bool appendEscaped(std::string_view text)
+    {
+        bool isASCII = true;
+        std::size_t runStart = 0;
+        for (std::size_t index = 0; index < text.size(); ++index) {
+            const auto byte = static_cast<unsigned char>(text[index]);
+            isASCII = isASCII && byte < 0x80;
+            if (byte >= 0x20 && byte != '"' && byte != '\\')
+                continue;
+            m_text.append(text.substr(runStart, index - runStart));
+            appendEscape(byte);
+            runStart = index + 1;
+        }
+        m_text.append(text.substr(runStart));
+        return isASCII || isValidUTF8(text);
+    }
+
+    void appendEscape(unsigned char byte)
+    {
+        switch (byte) {
+        case '"':
+            m_text += "\\\"";
+            return;
+        case '\\':
+            m_text += "\\\\";
+            return;
+        case '\b':
+            m_text += "\\b";
+            return;
+        case '\f':
+            m_text += "\\f";
+            return;
+        case '\n':
+            m_text += "\\n";
+            return;
+        case '\r':
+            m_text += "\\r";
+            return;
+        case '\t':
+            m_text += "\\t";
+            return;
+        default:
+            constexpr std::string_view digits = "0123456789abcdef";
+            m_text += "\\u00";
+            m_text += digits[byte >> 4];
+            m_text += digits[byte & 0xF];
+        }
+    }
+
+    /// The coding path of what is being written within the first `depth` open containers.
+    [[nodiscard]] std::string pathOf(std::size_t depth) const
+    {
+        std::string path;
+        for (std::size_t index = 0; index < depth; ++index) {
+            const Frame& frame = m_frames[index];
+            if (frame.container == Container::array)
+                path = elementPath(path, frame.count - 1);
+            else
+                path = memberPath(path, frame.key);
+        }
+        return path;
+    }
+
+    std::string m_text;
+    std::vector<Frame> m_frames;
+    std::size_t m_depth = 0;
 };
 
 /// Appends to `path` the way from `node` down to `target`; false, leaving `path` as it was, when
@@ -336,6 +558,20 @@ nlohmann::json parseJSON(std::string_view bytes)
     if (!nlohmann::json::sax_parse(bytes.begin(), bytes.end(), &builder))
         throw builder.error();
     return builder.take();
+}
+
+nlohmann::json jsonTree(const std::function<void(JSONWriter&)>& write)
+{
+    TreeWriter writer;
+    write(writer);
+    return writer.take();
+}
+
+std::string jsonText(const std::function<void(JSONWriter&)>& write)
+{
+    TextWriter writer;
+    write(writer);
+    return writer.take();
 }
 
 std::string serializeJSON(const nlohmann::json& document)

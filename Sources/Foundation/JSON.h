@@ -77,6 +77,33 @@ private:
 /// Throws JSONEncodingError for a number that is not finite or a text that is not UTF-8.
 [[nodiscard]] std::string serializeJSON(const nlohmann::json& document);
 
+/// Receives a document one value at a time, depth first, so that an encoder written once can
+/// make a tree (jsonTree()) or the text itself (jsonText()) without the tree in between. The
+/// keys of one object must come in byte order, each once: that is the order the text is in.
+class JSONWriter {
+public:
+    virtual ~JSONWriter() = default;
+
+    virtual void beginObject() = 0;
+    /// The key of the next member; the member's value follows.
+    virtual void key(std::string_view key) = 0;
+    virtual void endObject() = 0;
+    virtual void beginArray() = 0;
+    virtual void endArray() = 0;
+    virtual void boolean(bool value) = 0;
+    virtual void integer(std::int64_t value) = 0;
+    virtual void number(double value) = 0;
+    virtual void string(std::string_view value) = 0;
+};
+
+/// The document that `write` writes, as a tree.
+[[nodiscard]] nlohmann::json jsonTree(const std::function<void(JSONWriter&)>& write);
+
+/// The document that `write` writes, as the bytes serializeJSON() makes of its tree, and with
+/// the same JSONEncodingError for a number that is not finite or a text that is not UTF-8. It
+/// never builds the tree, so it runs in about the time of writing the text out.
+[[nodiscard]] std::string jsonText(const std::function<void(JSONWriter&)>& write);
+
 class JSONValue;
 class JSONObject;
 struct JSONTaggedCase;
@@ -207,8 +234,10 @@ struct JSONTaggedCase {
 template <typename Decode> [[nodiscard]] auto arrayOf(Decode decodeElement)
 {
     return [decodeElement](const JSONValue& value) {
+        const std::vector<JSONValue> elements = value.elements();
         std::vector<DecodedType<Decode>> result;
-        for (const JSONValue& element : value.elements())
+        result.reserve(elements.size()); // no spare capacity outlives the load
+        for (const JSONValue& element : elements)
             result.push_back(std::invoke(decodeElement, element));
         return result;
     };

@@ -155,15 +155,26 @@ void AppModel::persist()
 {
     if (settingsError.get())
         return;
+    if (m_waitingSave && m_waitingSave->document) {
+        m_waitingSave->document = configuration.get();
+        return;
+    }
+    auto pending = std::make_shared<PendingSave>(PendingSave{.document = configuration.get()});
     const std::optional<TaskHandle> previous = saveTask.get();
-    saveTask.set(spawn(m_executor, save(previous, m_store, configuration.get(), weak_from_this())));
+    // Only a save that waits behind another takes the documents requested after it; the first
+    // one writes its own, so that its failure is reported as its own.
+    m_waitingSave = previous && !previous->isFinished() ? pending : nullptr;
+    saveTask.set(spawn(m_executor, save(previous, m_store, std::move(pending), weak_from_this())));
 }
 
 Task<void> AppModel::save(std::optional<TaskHandle> previous, std::shared_ptr<SettingsStore> store,
-    Configuration copy, std::weak_ptr<AppModel> weakModel)
+    std::shared_ptr<PendingSave> pending, std::weak_ptr<AppModel> weakModel)
 {
     if (previous)
         co_await *previous;
+    // Taken now, so that the saves requested while this one waited are written as one.
+    Configuration copy = std::move(*pending->document);
+    pending->document.reset();
     try {
         co_await store->save(std::move(copy));
     } catch (const CancellationError&) {

@@ -250,9 +250,13 @@ public:
     /// document. Called once, by the task create() starts.
     [[nodiscard]] Task<void> start();
 
-    /// Saves a copy of the document as it is now, after every save requested before it. Does
-    /// nothing while settingsError stands.
+    /// Saves a copy of the document as it is now, after every save requested before it. Saves
+    /// requested while one waits behind a running save collapse into the waiting one, which
+    /// then writes the newest document.
+    /// Does nothing while settingsError stands.
     void persist();
+    /// The settings file's owner, for its count of writes.
+    [[nodiscard]] const SettingsStore& settingsStore() const { return *m_store; }
     /// Puts the model into its lasting error state after a failed save: shows the message and
     /// stops all automatic work. The first failure's message stays.
     void settingsSaveFailed(const Error& error);
@@ -289,7 +293,8 @@ public:
     void respectAutomaticBrightness();
     [[nodiscard]] std::optional<ControlCapability> hdrCapability(
         const std::string& displayID) const;
-    [[nodiscard]] bool isVerified(const ModeConfiguration& mode, const std::string& displayID) const;
+    [[nodiscard]] bool isVerified(
+        const ModeConfiguration& mode, const std::string& displayID) const;
     /// The request with its missing parts taken from the display's current mode; absent when
     /// the display's current mode is unknown.
     [[nodiscard]] std::optional<ModeConfiguration> completeDisplayMode(
@@ -400,8 +405,13 @@ private:
 
     static Task<void> runStart(std::shared_ptr<AppModel> model);
     static Task<void> refreshHardwareOf(std::weak_ptr<AppModel> weakModel);
+    /// The document a save task will write, taken when its turn comes; until then a newer one may
+    /// replace it.
+    struct PendingSave {
+        std::optional<Configuration> document;
+    };
     static Task<void> save(std::optional<TaskHandle> previous, std::shared_ptr<SettingsStore> store,
-        Configuration copy, std::weak_ptr<AppModel> weakModel);
+        std::shared_ptr<PendingSave> pending, std::weak_ptr<AppModel> weakModel);
     static Task<void> poll(std::weak_ptr<AppModel> weakModel);
     // AppModelQuit.cpp: waits for the work in flight, then terminates.
     static Task<void> finishQuit(std::shared_ptr<AppModel> model, std::vector<TaskHandle> modeWork);
@@ -425,7 +435,8 @@ private:
 
     // Resolve and apply (AppModelApply.cpp): the steps of one pass.
     void applyManualRecoveries();
-    [[nodiscard]] bool mayStartWrite(const ControlKey& key, const SettingValue& value, bool rewrite);
+    [[nodiscard]] bool mayStartWrite(
+        const ControlKey& key, const SettingValue& value, bool rewrite);
     // Control commands (AppModelCommands.cpp): what a command task carries, and the task.
     struct Command;
     static Task<void> runCommand(std::weak_ptr<AppModel> weakModel, Command command);
@@ -457,6 +468,8 @@ private:
     OpenPanel& m_openPanel;
     // Shared with the save tasks: a save still writes after the model is gone.
     std::shared_ptr<SettingsStore> m_store;
+    // The save waiting behind a running one, while it has not taken its document yet.
+    std::shared_ptr<PendingSave> m_waitingSave;
     std::unique_ptr<MacControlBackend> m_hardware;
     std::unique_ptr<SystemDisplayBackend> m_systemDisplay;
     std::unique_ptr<SimulatedSystemDisplayPreferences> m_simulatedSystemDisplay;

@@ -14,7 +14,424 @@
 
 namespace quorvane {
 
-nlohmann::json encodeSettingKey(SettingKey key) { return encodeString(rawValue(key)); }
+namespace {
+
+// The writers behind the encoders: each writes its value's members in byte order of their keys,
+// leaving absent optional members out.
+
+void writeBool(JSONWriter& out, bool value) { out.boolean(value); }
+void writeInteger(JSONWriter& out, std::int64_t value) { out.integer(value); }
+void writeDouble(JSONWriter& out, double value) { out.number(value); }
+void writeString(JSONWriter& out, std::string_view value) { out.string(value); }
+void writeUUID(JSONWriter& out, const UUID& value) { out.string(value.uuidString()); }
+
+template <typename T, typename Write>
+void writeMember(JSONWriter& out, std::string_view key, const T& value, Write write)
+{
+    out.key(key);
+    write(out, value);
+}
+
+template <typename T, typename Write>
+void writeOptionalMember(
+    JSONWriter& out, std::string_view key, const std::optional<T>& value, Write write)
+{
+    if (value)
+        writeMember(out, key, *value, write);
+}
+
+template <typename Range, typename Write>
+void writeArray(JSONWriter& out, const Range& elements, Write write)
+{
+    out.beginArray();
+    for (const auto& element : elements)
+        write(out, element);
+    out.endArray();
+}
+
+/// An object keyed by the map's text keys, which it holds in byte order.
+template <typename Map, typename Write> void writeMap(JSONWriter& out, const Map& map, Write write)
+{
+    out.beginObject();
+    for (const auto& [key, value] : map)
+        writeMember(out, key, value, write);
+    out.endObject();
+}
+
+/// A tagged variant's case without payload: {"caseName": {}}.
+void writeTaggedCase(JSONWriter& out, std::string_view caseName)
+{
+    out.beginObject();
+    out.key(caseName);
+    out.beginObject();
+    out.endObject();
+    out.endObject();
+}
+
+/// A tagged variant's case with its one member: {"caseName": {"key": value}}.
+template <typename T, typename Write>
+void writeTaggedCase(
+    JSONWriter& out, std::string_view caseName, std::string_view key, const T& value, Write write)
+{
+    out.beginObject();
+    out.key(caseName);
+    out.beginObject();
+    writeMember(out, key, value, write);
+    out.endObject();
+    out.endObject();
+}
+
+void writeSettingKey(JSONWriter& out, SettingKey key) { out.string(rawValue(key)); }
+
+void writeTemperature(JSONWriter& out, const Temperature& temperature)
+{
+    const auto writeCase = Overloaded{
+        [&](const Temperature::Neutral&) { writeTaggedCase(out, "neutral"); },
+        [&](const Temperature::Kelvin& kelvin) {
+            writeTaggedCase(out, "kelvin", "_0", kelvin.value, writeInteger);
+        },
+    };
+    std::visit(writeCase, temperature.value);
+}
+
+void writeRefreshPreference(JSONWriter& out, const RefreshPreference& preference)
+{
+    const auto writeCase = Overloaded{
+        [&](const RefreshPreference::Fixed& fixed) {
+            writeTaggedCase(out, "fixed", "millihertz", fixed.millihertz, writeInteger);
+        },
+        [&](const RefreshPreference::Adaptive&) { writeTaggedCase(out, "adaptive"); },
+    };
+    std::visit(writeCase, preference.value);
+}
+
+void writeSettingValue(JSONWriter& out, const SettingValue& value)
+{
+    const auto writeCase = Overloaded{
+        [&](const SettingValue::Percent& percent) {
+            writeTaggedCase(out, "percent", "_0", percent.value, writeDouble);
+        },
+        [&](const SettingValue::Toggle& toggle) {
+            writeTaggedCase(out, "toggle", "_0", toggle.value, writeBool);
+        },
+        [&](const SettingValue::TemperatureCase& temperature) {
+            writeTaggedCase(out, "temperature", "_0", temperature.value, writeTemperature);
+        },
+        [&](const SettingValue::Refresh& refresh) {
+            writeTaggedCase(out, "refresh", "_0", refresh.value, writeRefreshPreference);
+        },
+    };
+    std::visit(writeCase, value.value);
+}
+
+void writeControlTarget(JSONWriter& out, const ControlTarget& target)
+{
+    const auto writeCase = Overloaded{
+        [&](const ControlTarget::Display& display) {
+            writeTaggedCase(out, "display", "_0", display.id, writeString);
+        },
+    };
+    std::visit(writeCase, target.value);
+}
+
+void writeControlKey(JSONWriter& out, const ControlKey& key)
+{
+    out.beginObject();
+    writeMember(out, "setting", key.setting, writeSettingKey);
+    writeMember(out, "target", key.target, writeControlTarget);
+    out.endObject();
+}
+
+void writeDesktop(JSONWriter& out, const Desktop& desktop)
+{
+    out.beginObject();
+    writeOptionalMember(out, "displayID", desktop.displayID, writeString);
+    writeMember(out, "id", desktop.id, writeString);
+    writeMember(out, "isShared", desktop.isShared, writeBool);
+    writeMember(out, "name", desktop.name, writeString);
+    out.endObject();
+}
+
+void writeIdentifierAndName(JSONWriter& out, std::string_view id, std::string_view name)
+{
+    out.beginObject();
+    writeMember(out, "id", id, writeString);
+    writeMember(out, "name", name, writeString);
+    out.endObject();
+}
+
+void writeDisplayReference(JSONWriter& out, const DisplayReference& display)
+{
+    writeIdentifierAndName(out, display.id, display.name);
+}
+
+void writeApplicationReference(JSONWriter& out, const ApplicationReference& application)
+{
+    writeIdentifierAndName(out, application.id, application.name);
+}
+
+void writeRuleSettings(JSONWriter& out, const RuleSettings& settings)
+{
+    out.beginObject();
+    writeOptionalMember(out, "brightness", settings.brightness, writeDouble);
+    writeOptionalMember(out, "contrast", settings.contrast, writeDouble);
+    writeOptionalMember(out, "hdr", settings.hdr, writeBool);
+    writeOptionalMember(out, "refreshRate", settings.refreshRate, writeRefreshPreference);
+    writeOptionalMember(out, "temperature", settings.temperature, writeTemperature);
+    out.endObject();
+}
+
+void writeApplications(JSONWriter& out, const std::vector<ApplicationReference>& applications)
+{
+    writeArray(out, applications, writeApplicationReference);
+}
+
+void writeRuleConditions(JSONWriter& out, const RuleConditions& conditions)
+{
+    out.beginObject();
+    writeMember(out, "apps", conditions.apps, writeApplications);
+    writeOptionalMember(out, "screen", conditions.screen, writeDisplayReference);
+    writeOptionalMember(out, "space", conditions.space, writeDesktop);
+    out.endObject();
+}
+
+void writeRule(JSONWriter& out, const Rule& rule)
+{
+    out.beginObject();
+    writeMember(out, "conditions", rule.conditions, writeRuleConditions);
+    writeMember(out, "id", rule.id, writeUUID);
+    writeMember(out, "isEnabled", rule.isEnabled, writeBool);
+    writeMember(out, "name", rule.name, writeString);
+    writeMember(out, "settings", rule.settings, writeRuleSettings);
+    out.endObject();
+}
+
+void writeDefaultSettings(JSONWriter& out, const DefaultSettings& settings)
+{
+    out.beginObject();
+    out.key("displays");
+    writeMap(out, settings.displays, writeRuleSettings);
+    out.key("initializedDisplayIDs");
+    writeArray(out, settings.initializedDisplayIDs, writeString);
+    out.endObject();
+}
+
+void writeSystemDisplayControl(JSONWriter& out, const SystemDisplayControl& control)
+{
+    const auto writeCase = Overloaded{
+        [&](const SystemDisplayControl::TrueTone&) { writeTaggedCase(out, "trueTone"); },
+        [&](const SystemDisplayControl::DarkMode&) { writeTaggedCase(out, "darkMode"); },
+        [&](const SystemDisplayControl::NightShift&) { writeTaggedCase(out, "nightShift"); },
+        [&](const SystemDisplayControl::AutomaticBrightness& automatic) {
+            writeTaggedCase(out, "automaticBrightness", "_0", automatic.displayID, writeString);
+        },
+    };
+    std::visit(writeCase, control.value);
+}
+
+void writeDisplayResolution(JSONWriter& out, const DisplayResolution& resolution)
+{
+    out.beginObject();
+    writeMember(out, "height", resolution.height, writeInteger);
+    writeMember(out, "pixelHeight", resolution.pixelHeight, writeInteger);
+    writeMember(out, "pixelWidth", resolution.pixelWidth, writeInteger);
+    writeMember(out, "width", resolution.width, writeInteger);
+    out.endObject();
+}
+
+void writeResolutions(JSONWriter& out, const std::map<std::string, DisplayResolution>& resolutions)
+{
+    writeMap(out, resolutions, writeDisplayResolution);
+}
+
+void writeProfileDisplayPreferences(JSONWriter& out, const ProfileDisplayPreferences& preferences)
+{
+    out.beginObject();
+    writeOptionalMember(out, "automaticBrightness", preferences.automaticBrightness, writeBool);
+    writeOptionalMember(out, "darkMode", preferences.darkMode, writeBool);
+    writeOptionalMember(out, "nightShift", preferences.nightShift, writeBool);
+    writeOptionalMember(out, "resolutions", preferences.resolutions, writeResolutions);
+    writeOptionalMember(out, "trueTone", preferences.trueTone, writeBool);
+    out.endObject();
+}
+
+void writeModeConfiguration(JSONWriter& out, const ModeConfiguration& mode)
+{
+    out.beginObject();
+    writeOptionalMember(out, "hdr", mode.hdr, writeBool);
+    writeOptionalMember(out, "refreshRate", mode.refreshRate, writeRefreshPreference);
+    writeOptionalMember(out, "resolution", mode.resolution, writeDisplayResolution);
+    out.endObject();
+}
+
+void writeVerifiedModeConfiguration(JSONWriter& out, const VerifiedModeConfiguration& verified)
+{
+    out.beginObject();
+    writeMember(out, "displayID", verified.displayID, writeString);
+    writeMember(out, "environment", verified.environment, writeString);
+    writeMember(out, "mode", verified.mode, writeModeConfiguration);
+    out.endObject();
+}
+
+/// The alternating array [control, Bool, control, Bool, ...].
+void writeCaptured(JSONWriter& out, const std::map<SystemDisplayControl, bool>& captured)
+{
+    out.beginArray();
+    for (const auto& [control, value] : captured) {
+        writeSystemDisplayControl(out, control);
+        out.boolean(value);
+    }
+    out.endArray();
+}
+
+void writeRules(JSONWriter& out, const std::vector<Rule>& rules)
+{
+    writeArray(out, rules, writeRule);
+}
+
+void writeProfile(JSONWriter& out, const Profile& profile)
+{
+    out.beginObject();
+    writeOptionalMember(
+        out, "capturedDisplayPreferences", profile.capturedDisplayPreferences, writeCaptured);
+    writeOptionalMember(out, "defaultSettings", profile.defaultSettings, writeDefaultSettings);
+    writeOptionalMember(
+        out, "displayPreferences", profile.displayPreferences, writeProfileDisplayPreferences);
+    writeMember(out, "id", profile.id, writeUUID);
+    writeMember(out, "name", profile.name, writeString);
+    writeMember(out, "rules", profile.rules, writeRules);
+    out.endObject();
+}
+
+void writeNames(JSONWriter& out, const std::map<std::string, std::string>& names)
+{
+    writeMap(out, names, writeString);
+}
+
+void writeConfiguration(JSONWriter& out, const Configuration& configuration)
+{
+    out.beginObject();
+    writeMember(out, "activeProfileID", configuration.activeProfileID, writeUUID);
+    writeMember(out, "automationEnabled", configuration.automationEnabled, writeBool);
+    writeMember(out, "brightnessKeyStep", rawValue(configuration.brightnessKeyStep), writeInteger);
+    writeMember(out, "brightnessKeysEnabled", configuration.brightnessKeysEnabled, writeBool);
+    writeMember(out, "debounceMilliseconds", configuration.debounceMilliseconds, writeInteger);
+    writeMember(out, "defaultProfileID", configuration.defaultProfileID, writeUUID);
+    writeOptionalMember(out, "displayNames", configuration.displayNames, writeNames);
+    writeMember(out, "holdMinutes", configuration.holdMinutes, writeInteger);
+    out.key("knownDisplays");
+    writeArray(out, configuration.knownDisplays, writeDisplayReference);
+    out.key("profiles");
+    writeArray(out, configuration.profiles, writeProfile);
+    writeMember(out, "schemaVersion", configuration.schemaVersion, writeInteger);
+    writeMember(out, "smoothTransitions", configuration.smoothTransitions, writeBool);
+    out.key("verifiedModes");
+    writeArray(out, configuration.verifiedModes, writeVerifiedModeConfiguration);
+    out.endObject();
+}
+
+/// `value` as a tree, by `write`.
+template <typename T, typename Write> nlohmann::json treeOf(const T& value, Write write)
+{
+    return jsonTree([&](JSONWriter& out) { write(out, value); });
+}
+
+} // namespace
+
+nlohmann::json encodeSettingKey(SettingKey key) { return treeOf(key, writeSettingKey); }
+
+nlohmann::json encodeTemperature(const Temperature& temperature)
+{
+    return treeOf(temperature, writeTemperature);
+}
+
+nlohmann::json encodeRefreshPreference(const RefreshPreference& preference)
+{
+    return treeOf(preference, writeRefreshPreference);
+}
+
+nlohmann::json encodeSettingValue(const SettingValue& value)
+{
+    return treeOf(value, writeSettingValue);
+}
+
+nlohmann::json encodeControlTarget(const ControlTarget& target)
+{
+    return treeOf(target, writeControlTarget);
+}
+
+nlohmann::json encodeControlKey(const ControlKey& key) { return treeOf(key, writeControlKey); }
+
+nlohmann::json encodeDesktop(const Desktop& desktop) { return treeOf(desktop, writeDesktop); }
+
+nlohmann::json encodeDisplayReference(const DisplayReference& display)
+{
+    return treeOf(display, writeDisplayReference);
+}
+
+nlohmann::json encodeApplicationReference(const ApplicationReference& application)
+{
+    return treeOf(application, writeApplicationReference);
+}
+
+nlohmann::json encodeRuleSettings(const RuleSettings& settings)
+{
+    return treeOf(settings, writeRuleSettings);
+}
+
+nlohmann::json encodeRuleConditions(const RuleConditions& conditions)
+{
+    return treeOf(conditions, writeRuleConditions);
+}
+
+nlohmann::json encodeRule(const Rule& rule) { return treeOf(rule, writeRule); }
+
+nlohmann::json encodeDefaultSettings(const DefaultSettings& settings)
+{
+    return treeOf(settings, writeDefaultSettings);
+}
+
+nlohmann::json encodeSystemDisplayControl(const SystemDisplayControl& control)
+{
+    return treeOf(control, writeSystemDisplayControl);
+}
+
+nlohmann::json encodeProfileDisplayPreferences(const ProfileDisplayPreferences& preferences)
+{
+    return treeOf(preferences, writeProfileDisplayPreferences);
+}
+
+nlohmann::json encodeDisplayResolution(const DisplayResolution& resolution)
+{
+    return treeOf(resolution, writeDisplayResolution);
+}
+
+nlohmann::json encodeModeConfiguration(const ModeConfiguration& mode)
+{
+    return treeOf(mode, writeModeConfiguration);
+}
+
+nlohmann::json encodeVerifiedModeConfiguration(const VerifiedModeConfiguration& verified)
+{
+    return treeOf(verified, writeVerifiedModeConfiguration);
+}
+
+nlohmann::json encodeProfile(const Profile& profile) { return treeOf(profile, writeProfile); }
+
+nlohmann::json encodeConfiguration(const Configuration& configuration)
+{
+    return treeOf(configuration, writeConfiguration);
+}
+
+nlohmann::json encodeBrightnessKeyStep(BrightnessKeyStep step)
+{
+    return encodeInteger(rawValue(step));
+}
+
+std::string encodeConfigurationText(const Configuration& configuration)
+{
+    return jsonText([&](JSONWriter& out) { writeConfiguration(out, configuration); });
+}
 
 SettingKey decodeSettingKey(const JSONValue& value)
 {
@@ -22,11 +439,6 @@ SettingKey decodeSettingKey(const JSONValue& value)
     if (const std::optional<SettingKey> key = settingKey(raw))
         return *key;
     throw value.dataCorrupted("\"" + raw + "\" is not a display setting.");
-}
-
-nlohmann::json encodeBrightnessKeyStep(BrightnessKeyStep step)
-{
-    return encodeInteger(rawValue(step));
 }
 
 BrightnessKeyStep decodeBrightnessKeyStep(const JSONValue& value)
@@ -38,17 +450,6 @@ BrightnessKeyStep decodeBrightnessKeyStep(const JSONValue& value)
         "The brightness-key step must be 1, 2, 3, 5 or 10, not " + formatInteger(raw) + ".");
 }
 
-nlohmann::json encodeTemperature(const Temperature& temperature)
-{
-    const auto encodeCase = Overloaded{
-        [](const Temperature::Neutral&) { return encodeTaggedCase("neutral"); },
-        [](const Temperature::Kelvin& kelvin) {
-            return encodeTaggedCase("kelvin", {{"_0", encodeInteger(kelvin.value)}});
-        },
-    };
-    return std::visit(encodeCase, temperature.value);
-}
-
 Temperature decodeTemperature(const JSONValue& value)
 {
     const JSONTaggedCase tagged = value.taggedCase({"neutral", "kelvin"});
@@ -57,42 +458,12 @@ Temperature decodeTemperature(const JSONValue& value)
     return Temperature::neutral();
 }
 
-nlohmann::json encodeRefreshPreference(const RefreshPreference& preference)
-{
-    const auto encodeCase = Overloaded{
-        [](const RefreshPreference::Fixed& fixed) {
-            return encodeTaggedCase("fixed", {{"millihertz", encodeInteger(fixed.millihertz)}});
-        },
-        [](const RefreshPreference::Adaptive&) { return encodeTaggedCase("adaptive"); },
-    };
-    return std::visit(encodeCase, preference.value);
-}
-
 RefreshPreference decodeRefreshPreference(const JSONValue& value)
 {
     const JSONTaggedCase tagged = value.taggedCase({"fixed", "adaptive"});
     if (tagged.name == "fixed")
         return RefreshPreference::fixed(tagged.payload.required("millihertz", decodeInteger));
     return RefreshPreference::adaptive();
-}
-
-nlohmann::json encodeSettingValue(const SettingValue& value)
-{
-    const auto encodeCase = Overloaded{
-        [](const SettingValue::Percent& percent) {
-            return encodeTaggedCase("percent", {{"_0", encodeDouble(percent.value)}});
-        },
-        [](const SettingValue::Toggle& toggle) {
-            return encodeTaggedCase("toggle", {{"_0", encodeBool(toggle.value)}});
-        },
-        [](const SettingValue::TemperatureCase& temperature) {
-            return encodeTaggedCase("temperature", {{"_0", encodeTemperature(temperature.value)}});
-        },
-        [](const SettingValue::Refresh& refresh) {
-            return encodeTaggedCase("refresh", {{"_0", encodeRefreshPreference(refresh.value)}});
-        },
-    };
-    return std::visit(encodeCase, value.value);
 }
 
 SettingValue decodeSettingValue(const JSONValue& value)
@@ -108,28 +479,10 @@ SettingValue decodeSettingValue(const JSONValue& value)
     return SettingValue::refresh(payload.required("_0", decodeRefreshPreference));
 }
 
-nlohmann::json encodeControlTarget(const ControlTarget& target)
-{
-    const auto encodeCase = Overloaded{
-        [](const ControlTarget::Display& display) {
-            return encodeTaggedCase("display", {{"_0", encodeString(display.id)}});
-        },
-    };
-    return std::visit(encodeCase, target.value);
-}
-
 ControlTarget decodeControlTarget(const JSONValue& value)
 {
     const JSONTaggedCase tagged = value.taggedCase({"display"});
     return ControlTarget::display(tagged.payload.required("_0", decodeString));
-}
-
-nlohmann::json encodeControlKey(const ControlKey& key)
-{
-    return encodeObject({
-        {"target", encodeControlTarget(key.target)},
-        {"setting", encodeSettingKey(key.setting)},
-    });
 }
 
 ControlKey decodeControlKey(const JSONValue& value)
@@ -139,16 +492,6 @@ ControlKey decodeControlKey(const JSONValue& value)
         .target = object.required("target", decodeControlTarget),
         .setting = object.required("setting", decodeSettingKey),
     };
-}
-
-nlohmann::json encodeDesktop(const Desktop& desktop)
-{
-    return encodeObject({
-        {"id", encodeString(desktop.id)},
-        {"name", encodeString(desktop.name)},
-        {"displayID", encodeOptional(desktop.displayID, encodeString)},
-        {"isShared", encodeBool(desktop.isShared)},
-    });
 }
 
 Desktop decodeDesktop(const JSONValue& value)
@@ -162,11 +505,6 @@ Desktop decodeDesktop(const JSONValue& value)
     };
 }
 
-nlohmann::json encodeDisplayReference(const DisplayReference& display)
-{
-    return encodeObject({{"id", encodeString(display.id)}, {"name", encodeString(display.name)}});
-}
-
 DisplayReference decodeDisplayReference(const JSONValue& value)
 {
     const JSONObject object = value.object();
@@ -176,12 +514,6 @@ DisplayReference decodeDisplayReference(const JSONValue& value)
     };
 }
 
-nlohmann::json encodeApplicationReference(const ApplicationReference& application)
-{
-    return encodeObject(
-        {{"id", encodeString(application.id)}, {"name", encodeString(application.name)}});
-}
-
 ApplicationReference decodeApplicationReference(const JSONValue& value)
 {
     const JSONObject object = value.object();
@@ -189,17 +521,6 @@ ApplicationReference decodeApplicationReference(const JSONValue& value)
         .id = object.required("id", decodeString),
         .name = object.required("name", decodeString),
     };
-}
-
-nlohmann::json encodeRuleSettings(const RuleSettings& settings)
-{
-    return encodeObject({
-        {"brightness", encodeOptional(settings.brightness, encodeDouble)},
-        {"hdr", encodeOptional(settings.hdr, encodeBool)},
-        {"temperature", encodeOptional(settings.temperature, encodeTemperature)},
-        {"refreshRate", encodeOptional(settings.refreshRate, encodeRefreshPreference)},
-        {"contrast", encodeOptional(settings.contrast, encodeDouble)},
-    });
 }
 
 RuleSettings decodeRuleSettings(const JSONValue& value)
@@ -212,15 +533,6 @@ RuleSettings decodeRuleSettings(const JSONValue& value)
         .refreshRate = object.optional("refreshRate", decodeRefreshPreference),
         .contrast = object.optional("contrast", decodeDouble),
     };
-}
-
-nlohmann::json encodeRuleConditions(const RuleConditions& conditions)
-{
-    return encodeObject({
-        {"apps", encodeArray(conditions.apps, encodeApplicationReference)},
-        {"screen", encodeOptional(conditions.screen, encodeDisplayReference)},
-        {"space", encodeOptional(conditions.space, encodeDesktop)},
-    });
 }
 
 RuleConditions decodeRuleConditions(const JSONValue& value)
@@ -242,17 +554,6 @@ RuleConditions decodeRuleConditions(const JSONValue& value)
         object.optional("screen", decodeDisplayReference), object.optional("space", decodeDesktop));
 }
 
-nlohmann::json encodeRule(const Rule& rule)
-{
-    return encodeObject({
-        {"id", encodeUUID(rule.id)},
-        {"name", encodeString(rule.name)},
-        {"isEnabled", encodeBool(rule.isEnabled)},
-        {"conditions", encodeRuleConditions(rule.conditions)},
-        {"settings", encodeRuleSettings(rule.settings)},
-    });
-}
-
 Rule decodeRule(const JSONValue& value)
 {
     const JSONObject object = value.object();
@@ -265,14 +566,6 @@ Rule decodeRule(const JSONValue& value)
     };
 }
 
-nlohmann::json encodeDefaultSettings(const DefaultSettings& settings)
-{
-    return encodeObject({
-        {"displays", encodeMap(settings.displays, encodeRuleSettings)},
-        {"initializedDisplayIDs", encodeArray(settings.initializedDisplayIDs, encodeString)},
-    });
-}
-
 DefaultSettings decodeDefaultSettings(const JSONValue& value)
 {
     const JSONObject object = value.object();
@@ -280,20 +573,6 @@ DefaultSettings decodeDefaultSettings(const JSONValue& value)
         .displays = object.required("displays", mapOf(decodeRuleSettings)),
         .initializedDisplayIDs = object.required("initializedDisplayIDs", setOf(decodeString)),
     };
-}
-
-nlohmann::json encodeSystemDisplayControl(const SystemDisplayControl& control)
-{
-    const auto encodeCase = Overloaded{
-        [](const SystemDisplayControl::TrueTone&) { return encodeTaggedCase("trueTone"); },
-        [](const SystemDisplayControl::DarkMode&) { return encodeTaggedCase("darkMode"); },
-        [](const SystemDisplayControl::NightShift&) { return encodeTaggedCase("nightShift"); },
-        [](const SystemDisplayControl::AutomaticBrightness& automatic) {
-            return encodeTaggedCase(
-                "automaticBrightness", {{"_0", encodeString(automatic.displayID)}});
-        },
-    };
-    return std::visit(encodeCase, control.value);
 }
 
 SystemDisplayControl decodeSystemDisplayControl(const JSONValue& value)
@@ -309,20 +588,6 @@ SystemDisplayControl decodeSystemDisplayControl(const JSONValue& value)
     return SystemDisplayControl::automaticBrightness(tagged.payload.required("_0", decodeString));
 }
 
-nlohmann::json encodeProfileDisplayPreferences(const ProfileDisplayPreferences& preferences)
-{
-    const auto encodeResolutions = [](const std::map<std::string, DisplayResolution>& resolutions) {
-        return encodeMap(resolutions, encodeDisplayResolution);
-    };
-    return encodeObject({
-        {"trueTone", encodeOptional(preferences.trueTone, encodeBool)},
-        {"darkMode", encodeOptional(preferences.darkMode, encodeBool)},
-        {"nightShift", encodeOptional(preferences.nightShift, encodeBool)},
-        {"automaticBrightness", encodeOptional(preferences.automaticBrightness, encodeBool)},
-        {"resolutions", encodeOptional(preferences.resolutions, encodeResolutions)},
-    });
-}
-
 ProfileDisplayPreferences decodeProfileDisplayPreferences(const JSONValue& value)
 {
     const JSONObject object = value.object();
@@ -333,16 +598,6 @@ ProfileDisplayPreferences decodeProfileDisplayPreferences(const JSONValue& value
         .automaticBrightness = object.optional("automaticBrightness", decodeBool),
         .resolutions = object.optional("resolutions", mapOf(decodeDisplayResolution)),
     };
-}
-
-nlohmann::json encodeDisplayResolution(const DisplayResolution& resolution)
-{
-    return encodeObject({
-        {"width", encodeInteger(resolution.width)},
-        {"height", encodeInteger(resolution.height)},
-        {"pixelWidth", encodeInteger(resolution.pixelWidth)},
-        {"pixelHeight", encodeInteger(resolution.pixelHeight)},
-    });
 }
 
 DisplayResolution decodeDisplayResolution(const JSONValue& value)
@@ -356,15 +611,6 @@ DisplayResolution decodeDisplayResolution(const JSONValue& value)
     };
 }
 
-nlohmann::json encodeModeConfiguration(const ModeConfiguration& mode)
-{
-    return encodeObject({
-        {"refreshRate", encodeOptional(mode.refreshRate, encodeRefreshPreference)},
-        {"hdr", encodeOptional(mode.hdr, encodeBool)},
-        {"resolution", encodeOptional(mode.resolution, encodeDisplayResolution)},
-    });
-}
-
 ModeConfiguration decodeModeConfiguration(const JSONValue& value)
 {
     const JSONObject object = value.object();
@@ -375,15 +621,6 @@ ModeConfiguration decodeModeConfiguration(const JSONValue& value)
     };
 }
 
-nlohmann::json encodeVerifiedModeConfiguration(const VerifiedModeConfiguration& verified)
-{
-    return encodeObject({
-        {"displayID", encodeString(verified.displayID)},
-        {"environment", encodeString(verified.environment)},
-        {"mode", encodeModeConfiguration(verified.mode)},
-    });
-}
-
 VerifiedModeConfiguration decodeVerifiedModeConfiguration(const JSONValue& value)
 {
     const JSONObject object = value.object();
@@ -392,23 +629,6 @@ VerifiedModeConfiguration decodeVerifiedModeConfiguration(const JSONValue& value
         .environment = object.required("environment", decodeString),
         .mode = object.required("mode", decodeModeConfiguration),
     };
-}
-
-nlohmann::json encodeProfile(const Profile& profile)
-{
-    const auto encodeCaptured = [](const std::map<SystemDisplayControl, bool>& captured) {
-        return encodeAlternatingMap(captured, encodeSystemDisplayControl, encodeBool);
-    };
-    return encodeObject({
-        {"id", encodeUUID(profile.id)},
-        {"name", encodeString(profile.name)},
-        {"defaultSettings", encodeOptional(profile.defaultSettings, encodeDefaultSettings)},
-        {"rules", encodeArray(profile.rules, encodeRule)},
-        {"displayPreferences",
-            encodeOptional(profile.displayPreferences, encodeProfileDisplayPreferences)},
-        {"capturedDisplayPreferences",
-            encodeOptional(profile.capturedDisplayPreferences, encodeCaptured)},
-    });
 }
 
 Profile decodeProfile(const JSONValue& value)
@@ -424,29 +644,6 @@ Profile decodeProfile(const JSONValue& value)
         .capturedDisplayPreferences = object.optional(
             "capturedDisplayPreferences", alternatingMapOf(decodeSystemDisplayControl, decodeBool)),
     };
-}
-
-nlohmann::json encodeConfiguration(const Configuration& configuration)
-{
-    const auto encodeNames = [](const std::map<std::string, std::string>& names) {
-        return encodeMap(names, encodeString);
-    };
-    return encodeObject({
-        {"schemaVersion", encodeInteger(configuration.schemaVersion)},
-        {"profiles", encodeArray(configuration.profiles, encodeProfile)},
-        {"activeProfileID", encodeUUID(configuration.activeProfileID)},
-        {"defaultProfileID", encodeUUID(configuration.defaultProfileID)},
-        {"knownDisplays", encodeArray(configuration.knownDisplays, encodeDisplayReference)},
-        {"displayNames", encodeOptional(configuration.displayNames, encodeNames)},
-        {"verifiedModes",
-            encodeArray(configuration.verifiedModes, encodeVerifiedModeConfiguration)},
-        {"automationEnabled", encodeBool(configuration.automationEnabled)},
-        {"holdMinutes", encodeInteger(configuration.holdMinutes)},
-        {"smoothTransitions", encodeBool(configuration.smoothTransitions)},
-        {"debounceMilliseconds", encodeInteger(configuration.debounceMilliseconds)},
-        {"brightnessKeysEnabled", encodeBool(configuration.brightnessKeysEnabled)},
-        {"brightnessKeyStep", encodeBrightnessKeyStep(configuration.brightnessKeyStep)},
-    });
 }
 
 Configuration decodeConfiguration(const JSONValue& value)

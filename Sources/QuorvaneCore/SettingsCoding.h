@@ -9,6 +9,8 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <string>
+
 namespace quorvane {
 
 struct ApplicationReference;
@@ -112,5 +114,9 @@ struct VerifiedModeConfiguration;
 /// The whole settings document. Decoding does not validate it: call validate() before use.
 [[nodiscard]] nlohmann::json encodeConfiguration(const Configuration& configuration);
 [[nodiscard]] Configuration decodeConfiguration(const JSONValue& value);
+
+/// The text of serializeJSON(encodeConfiguration(configuration)), written straight from the
+/// document without the tree, and with the same JSONEncodingError.
+[[nodiscard]] std::string encodeConfigurationText(const Configuration& configuration);
 
 } // namespace quorvane

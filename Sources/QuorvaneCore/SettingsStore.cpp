@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -50,6 +51,20 @@ void createFolderOf(const std::filesystem::path& file)
         throw FileError::writing(file, error);
 }
 
+/// Whether the file at `path` holds exactly `bytes`, so that writing them would change nothing.
+/// A file that cannot be read is written over, and that write reports what is wrong.
+bool holds(const std::filesystem::path& path, std::string_view bytes)
+{
+    std::error_code error;
+    if (std::filesystem::file_size(path, error) != bytes.size() || error)
+        return false;
+    try {
+        return readFile(path) == bytes;
+    } catch (const FileError&) {
+        return false;
+    }
+}
+
 } // namespace
 
 SettingsStore::SettingsStore(std::filesystem::path url)
@@ -75,7 +90,7 @@ Task<void> SettingsStore::save(Configuration configuration)
     co_return;
 }
 
-Configuration SettingsStore::readConfiguration() const
+Configuration SettingsStore::readConfiguration()
 {
     if (!fileExists(m_url))
         return Configuration();
@@ -87,7 +102,7 @@ Configuration SettingsStore::readConfiguration() const
     }
 }
 
-Configuration SettingsStore::configurationFrom(std::string_view bytes) const
+Configuration SettingsStore::configurationFrom(std::string_view bytes)
 {
     nlohmann::json document = parseJSON(bytes);
     const JSONValue root(document);
@@ -108,18 +123,21 @@ Configuration SettingsStore::configurationFrom(std::string_view bytes) const
     }
 }
 
-Configuration SettingsStore::rewritten(Configuration configuration) const
+Configuration SettingsStore::rewritten(Configuration configuration)
 {
     write(configuration);
     return configuration;
 }
 
-void SettingsStore::write(const Configuration& configuration) const
+void SettingsStore::write(const Configuration& configuration)
 {
     configuration.validate();
-    const std::string bytes = serializeJSON(encodeConfiguration(configuration));
-    createFolderOf(m_url);
-    writeFileAtomically(m_url, bytes);
+    const std::string bytes = encodeConfigurationText(configuration);
+    if (!holds(m_url, bytes)) {
+        createFolderOf(m_url);
+        writeFileAtomically(m_url, bytes);
+        ++m_writeCount;
+    }
     // Saves killed before their rename leave their temporary files; only this store writes here.
     removeAbandonedTemporaryFiles(m_url);
 }

@@ -5,6 +5,7 @@
 #include "Concurrency/Task.h"
 #include "QuorvaneCore/Configuration.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string_view>
@@ -49,21 +50,26 @@ public:
     [[nodiscard]] Task<Configuration> load();
 
     /// Validates the document and replaces the file with it atomically, pretty-printed with
-    /// sorted keys, creating missing folders. A symbolic link at the path is saved through, and
-    /// the file keeps its mode. Throws ConfigurationError (readOnly) while locked,
-    /// without writing; any other failure (validation, encoding, folders, the write) locks the
-    /// store and leaves the file as it was.
+    /// sorted keys, creating missing folders; when the file already holds exactly those bytes,
+    /// it is left alone. A symbolic link at the path is saved through, and the file keeps its
+    /// mode. Throws ConfigurationError (readOnly) while locked, without writing; any other
+    /// failure (validation, encoding, folders, the write) locks the store and leaves the file as
+    /// it was.
     [[nodiscard]] Task<void> save(Configuration configuration);
 
+    /// How many times this store has replaced the file, migrations included.
+    [[nodiscard]] std::size_t writeCount() const noexcept { return m_writeCount; }
+
 private:
-    [[nodiscard]] Configuration readConfiguration() const;
-    [[nodiscard]] Configuration configurationFrom(std::string_view bytes) const;
+    [[nodiscard]] Configuration readConfiguration();
+    [[nodiscard]] Configuration configurationFrom(std::string_view bytes);
     /// `configuration` after writing it over the file it was migrated from.
-    [[nodiscard]] Configuration rewritten(Configuration configuration) const;
-    void write(const Configuration& configuration) const;
+    [[nodiscard]] Configuration rewritten(Configuration configuration);
+    void write(const Configuration& configuration);
 
     std::filesystem::path m_url;
     bool m_isWritable = false;
+    std::size_t m_writeCount = 0;
 };
 
 } // namespace quorvane

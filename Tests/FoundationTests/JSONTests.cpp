@@ -36,6 +36,54 @@ nlohmann::json decodeSample(const JSONValue& value)
     });
 }
 
+/// Writes `tree` into `out` value by value, as an encoder would.
+void replay(const nlohmann::json& tree, JSONWriter& out)
+{
+    switch (tree.type()) {
+    case nlohmann::json::value_t::object:
+        out.beginObject();
+        for (const auto& [key, value] : tree.items()) {
+            out.key(key);
+            replay(value, out);
+        }
+        out.endObject();
+        return;
+    case nlohmann::json::value_t::array:
+        out.beginArray();
+        for (const nlohmann::json& element : tree)
+            replay(element, out);
+        out.endArray();
+        return;
+    case nlohmann::json::value_t::boolean:
+        return out.boolean(tree.get_ref<const bool&>());
+    case nlohmann::json::value_t::number_integer:
+        return out.integer(tree.get_ref<const std::int64_t&>());
+    case nlohmann::json::value_t::number_unsigned:
+        return out.integer(static_cast<std::int64_t>(tree.get_ref<const std::uint64_t&>()));
+    case nlohmann::json::value_t::number_float:
+        return out.number(tree.get_ref<const double&>());
+    case nlohmann::json::value_t::string:
+        return out.string(tree.get_ref<const std::string&>());
+    default:
+        FAIL() << "the writer has no " << tree.type_name();
+    }
+}
+
+std::string textOf(const nlohmann::json& tree)
+{
+    return jsonText([&tree](JSONWriter& out) { replay(tree, out); });
+}
+
+/// What `write` ends in: its text, or the message of the JSONEncodingError it throws.
+template <typename Write> std::string outcomeOf(Write write)
+{
+    try {
+        return write();
+    } catch (const JSONEncodingError& error) {
+        return std::string("error: ") + error.what();
+    }
+}
+
 } // namespace
 
 TEST(JSONTest, ReadsEachKindStrictly)
@@ -161,6 +209,39 @@ TEST(JSONTest, RefusesToWriteWhatJSONCannotHoldAndNamesWhere)
         SCOPED_TRACE(message);
         EXPECT_THAT([&document = document] { (void)serializeJSON(document); },
             ThrowsMessage<JSONEncodingError>(message));
+    }
+}
+
+// The text writer must give the very bytes of the tree's text, or the file changes on every save
+// after an update; and it must refuse what serializeJSON() refuses, naming the same place.
+TEST(JSONTest, TextWriterWritesTheBytesOfTheTreeAndRefusesTheSame)
+{
+    const double max = std::numeric_limits<double>::max();
+    const double infinity = std::numeric_limits<double>::infinity();
+    nlohmann::json badKey = parseJSON(R"({"a": [{"b": {}}], "c": {"d": 2}})");
+    badKey["a"][0]["b"]["\xC3"] = 1;
+    const nlohmann::json documents[] = {
+        parseJSON(R"({"é": [1.5, {"b": "ok", "Z": []}], "c": {"d": 2}, "e": {}, "f": [[], {}]})"),
+        parseJSON(R"([{}, [], [[]], {"a": {}}, "", 0, -1, true, false])"),
+        parseJSON(R"("\u0000\u0001\b\t\n\u000b\f\r\u001f \" \\ / \u007f é € 😀")"),
+        parseJSON(R"({"\n\"k\"\u0001": "v", "ü": "\t"})"),
+        nlohmann::json::array({0.1, 1.0 / 3.0, 59.94, -0.0, 0.0, 1.0, 1e-5, 1e-4, 1e15, 1e16, 1e17,
+            123456789.125, 5e-324, 2.2250738585072014e-308, max, -max, 9007199254740993.0}),
+        nlohmann::json::array({std::numeric_limits<std::int64_t>::min(),
+            std::numeric_limits<std::int64_t>::max(), 0, 7}),
+        nlohmann::json(true),
+        nlohmann::json::object(),
+        {{"settings", {{"brightness", std::numeric_limits<double>::quiet_NaN()}}}},
+        nlohmann::json::array({0.5, infinity}),
+        nlohmann::json::array({-infinity, 0.5}),
+        {{"a", {1.5, {{"b", infinity}}}}},
+        {{"list", {"ok", "\xC3"}}},
+        badKey,
+    };
+    for (const nlohmann::json& document : documents) {
+        const std::string expected = outcomeOf([&] { return serializeJSON(document); });
+        SCOPED_TRACE(expected);
+        EXPECT_EQ(outcomeOf([&] { return textOf(document); }), expected);
     }
 }
 

@@ -155,3 +155,28 @@ TEST(SettingsCodingTest, ConditionsWithoutAppsReadTheOlderSingleApplicationKeys)
         {conditions, R"({"appName": "E"})", R"({"apps":[]})"},
     });
 }
+
+// The store writes the text straight from the document: it must be the tree's text byte for byte,
+// for every optional member, escaped characters, odd numbers and empty containers alike.
+TEST(SettingsCodingTest, TheDocumentsTextIsItsTreesText)
+{
+    json odd = everyOptionalValueJSON;
+    odd["profiles"][1]["name"] = "Tab\there \"quoted\" \\ \u0001 é 😀";
+    odd["profiles"][1]["rules"][0]["settings"]["brightness"] = 1e-05;
+    odd["profiles"][1]["rules"][0]["settings"]["contrast"] = 0.1 + 0.2;
+    odd["displayNames"] = {{"d1", ""}, {"D1", "\n"}, {"é", "x"}};
+    odd["holdMinutes"] = -9223372036854775807LL;
+    json empty = everyOptionalValueJSON;
+    empty["knownDisplays"] = json::array();
+    empty["verifiedModes"][0]["mode"] = json::object();
+    empty["displayNames"] = json::object();
+    empty["profiles"][0]["defaultSettings"] = {{"displays", {{"d1", json::object()}}},
+        {"initializedDisplayIDs", json::array()}};
+    empty["profiles"][1]["rules"][0]["conditions"] = {{"apps", json::array()}};
+    for (const json& document : {everyOptionalValueJSON, odd, empty}) {
+        const Configuration decoded = decodeConfiguration(JSONValue(document));
+        EXPECT_EQ(encodeConfigurationText(decoded), serializeJSON(encodeConfiguration(decoded)));
+    }
+    const Configuration fresh;
+    EXPECT_EQ(encodeConfigurationText(fresh), serializeJSON(encodeConfiguration(fresh)));
+}

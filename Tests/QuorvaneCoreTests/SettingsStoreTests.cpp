@@ -10,7 +10,9 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -161,4 +163,48 @@ TEST(SettingsStoreTest, LinkedFileIsSavedThroughItsLinkAndWhatIsNoFileIsRefusedU
         EXPECT_TRUE(std::filesystem::is_symlink(path));
         EXPECT_EQ(runToEnd(SettingsStore(stored).load()), changed);
     }
+}
+
+// A save writes only when the file's bytes would change: whatever the file holds now, not what the
+// store last wrote, decides.
+TEST(SettingsStoreTest, ASaveThatChangesNoByteWritesNothing)
+{
+    const TemporaryFolder folder;
+    const std::filesystem::path path = folder.path() / "settings.json";
+    SettingsStore store(path);
+    const Configuration original = runToEnd(store.load());
+    Configuration changed = original;
+    changed.holdMinutes = 15; // "30" and "15": the same length
+    const std::string originalText = encodeConfigurationText(original);
+    // Before each save: what happens to the file; then the document saved and the writes so far.
+    const std::tuple<const char*, std::function<void()>, const Configuration*, std::size_t> steps[]
+        = {
+            {"no file yet", [] {}, &original, 1},
+            {"the same document", [] {}, &original, 1},
+            {"a changed document", [] {}, &changed, 2},
+            {"changed back", [] {}, &original, 3},
+            {"the file removed", [&] { std::filesystem::remove(path); }, &original, 4},
+            {"a byte changed outside",
+                [&] {
+                    std::string text = originalText;
+                    text.back() = ' ';
+                    writeFileAtomically(path, text);
+                },
+                &original, 5},
+            {"a longer file", [&] { writeFileAtomically(path, originalText + "\n"); }, &original,
+                6},
+            {"the same bytes written outside", [&] { writeFileAtomically(path, originalText); },
+                &original, 6},
+        };
+    for (const auto& [situation, change, document, writes] : steps) {
+        SCOPED_TRACE(situation);
+        change();
+        EXPECT_EQ(failureOf(store.save(*document)), "done");
+        EXPECT_EQ(store.writeCount(), writes);
+        EXPECT_EQ(readFile(path), encodeConfigurationText(*document));
+    }
+    Configuration invalid = original;
+    invalid.holdMinutes = 10;
+    EXPECT_EQ(failureOf(store.save(invalid)), "Invalid automation timing preferences.");
+    EXPECT_EQ(store.writeCount(), 6u);
 }

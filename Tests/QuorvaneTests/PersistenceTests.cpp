@@ -2,11 +2,13 @@
 
 #include "AppModelTestSupport.h"
 #include "Concurrency/Sleep.h"
+#include "SimulatedMac/WorldFile.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvane {
@@ -34,15 +36,49 @@ std::int64_t savedHoldMinutes(const ModelWorld& world)
     return configurationIn(world.defaultSettingsFile()).holdMinutes;
 }
 
+// Saves requested behind the first collapse into one save of the newest document: with 7 last,
+// that save fails (with nobody to report to) and the file keeps the first one's 5.
 TEST(PersistenceTest, SavesWriteInTheOrderRequestedEvenAfterTheModelIsGone)
 {
+    const std::pair<std::vector<std::int64_t>, std::int64_t> cases[] = {
+        {{5, 15, 60}, 60},
+        {{5, 15, 60, 7}, 5},
+    };
+    for (const auto& [holds, saved] : cases) {
+        SCOPED_TRACE(holds.size());
+        ModelWorld world;
+        auto model = world.startedModel();
+        const std::size_t writesBefore = model->settingsStore().writeCount();
+        const SettingsStore* store = &model->settingsStore();
+        for (const std::int64_t minutes : holds)
+            persistHold(*model, minutes);
+        model.reset();
+        world.executor.runUntilIdle();
+        EXPECT_EQ(savedHoldMinutes(world), saved);
+        EXPECT_EQ(store->writeCount() - writesBefore, saved == 5 ? 1u : 2u);
+    }
+}
+
+// A start asks for saves (the first one captures defaults, and every start saves); over a file
+// that holds the document already, none of them writes.
+TEST(PersistenceTest, AStartOverAFileThatNeedsNoChangeLeavesItAlone)
+{
     ModelWorld world;
-    auto model = world.startedModel();
-    for (const std::int64_t minutes : {5, 15, 60, 7}) // the last fails with nobody to report to
-        persistHold(*model, minutes);
-    model.reset();
-    world.executor.runUntilIdle();
-    EXPECT_EQ(savedHoldMinutes(world), 60);
+    installDefaultWorld(world.mac);
+    {
+        const auto first = world.startedModel({.simulation = false});
+        world.executor.advance(10s); // discovery talks to the monitor
+        first->configuration.modify([](Configuration& document) { document.holdMinutes = 15; });
+        first->persist();
+        world.executor.advance(10s);
+        EXPECT_GE(first->settingsStore().writeCount(), 2u) << "the first start creates the file";
+    }
+    const std::string before = *contentsOf(world.defaultSettingsFile());
+    const auto model = world.startedModel({.simulation = false});
+    world.executor.advance(10s);
+    EXPECT_EQ(model->settingsStore().writeCount(), 0u) << "the file holds the document already";
+    EXPECT_EQ(contentsOf(world.defaultSettingsFile()), before);
+    EXPECT_EQ(model->configuration->holdMinutes, 15);
 }
 
 TEST(PersistenceTest, SaveWaitsForThePreviousOneWhateverItsOutcome)
@@ -63,6 +99,31 @@ TEST(PersistenceTest, SaveWaitsForThePreviousOneWhateverItsOutcome)
         world.executor.advance(cancelPrevious ? 0ms : 1ms);
         EXPECT_EQ(savedHoldMinutes(world), 5) << "the save keeps its own copy";
     }
+}
+
+// While a save runs, the ones requested behind it become one save of the newest document, taken
+// when its turn comes; a request after that turn starts a save of its own.
+TEST(PersistenceTest, SavesWaitingBehindARunningOneCollapseIntoTheNewest)
+{
+    ModelWorld world;
+    const auto model = world.startedModel();
+    const std::size_t writesBefore = model->settingsStore().writeCount();
+    model->saveTask.set(spawn(world.executor, sleepFor(1s)));
+    for (const std::int64_t minutes : {5, 15, 60})
+        persistHold(*model, minutes);
+    const auto waiting = model->saveTask.get();
+    world.executor.advance(999ms);
+    EXPECT_EQ(savedHoldMinutes(world), 30);
+    world.executor.advance(1ms);
+    EXPECT_EQ(savedHoldMinutes(world), 60);
+    EXPECT_EQ(model->settingsStore().writeCount() - writesBefore, 1u);
+    EXPECT_EQ(model->saveTask.get(), waiting) << "the collapsed requests made no tasks";
+
+    persistHold(*model, 15);
+    EXPECT_NE(model->saveTask.get(), waiting);
+    world.executor.runUntilIdle();
+    EXPECT_EQ(savedHoldMinutes(world), 15);
+    EXPECT_EQ(model->settingsStore().writeCount() - writesBefore, 2u);
 }
 
 TEST(PersistenceTest, FailedSaveKeepsTheFirstMessageAndDropsTheWaitingResolution)
