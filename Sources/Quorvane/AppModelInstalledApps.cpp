@@ -72,18 +72,13 @@ std::string bundleStem(const std::filesystem::path& location)
     return std::filesystem::path(text).stem().string();
 }
 
-std::string infoText(const ApplicationBundle& bundle, const std::string& key)
+/// The Info dictionary's text under `key`; absent when the key is missing or holds no text.
+std::optional<std::string> infoText(const ApplicationBundle& bundle, const std::string& key)
 {
     const auto found = bundle.info.find(key);
     if (found == bundle.info.end() || !found->second.textValue())
-        return {};
+        return std::nullopt;
     return *found->second.textValue();
-}
-
-bool hasInfoText(const ApplicationBundle& bundle, const std::string& key)
-{
-    const auto found = bundle.info.find(key);
-    return found != bundle.info.end() && found->second.textValue();
 }
 
 } // namespace
@@ -93,12 +88,12 @@ std::optional<AppChoice> AppModel::appChoice(const std::filesystem::path& locati
     const std::optional<ApplicationBundle> bundle = m_applicationCatalog.bundle(location);
     if (!bundle || !bundle->bundleIdentifier)
         return std::nullopt;
-    std::string name = bundleStem(location);
-    if (hasInfoText(*bundle, "CFBundleDisplayName"))
-        name = infoText(*bundle, "CFBundleDisplayName");
-    else if (hasInfoText(*bundle, "CFBundleName"))
+    std::optional<std::string> name = infoText(*bundle, "CFBundleDisplayName");
+    if (!name)
         name = infoText(*bundle, "CFBundleName");
-    return AppChoice{.id = *bundle->bundleIdentifier, .name = std::move(name), .url = location};
+    return AppChoice{.id = *bundle->bundleIdentifier,
+        .name = name.value_or(bundleStem(location)),
+        .url = location};
 }
 
 void AppModel::refreshApps()
