@@ -108,9 +108,11 @@ public:
 
     /// Switches HDR first (then waits 2 s), then resolution and refresh rate (then waits 0.5 s),
     /// and returns the mode as read back, complete in every part the display can tell, which
-    /// becomes the mode this backend owns on the display. Nothing is undone on failure: that is
-    /// the caller's restore(). Throws DisplayError (or checkedDevice()'s, HDRControl's and the
-    /// gamma calls' errors) and, when the task is cancelled at a wait, CancellationError.
+    /// becomes the mode this backend owns on the display. Only our warmth and contrast come back
+    /// when HDR did not come on; nothing else is undone on failure: that is the caller's
+    /// restore(). Throws DisplayError (or checkedDevice()'s, HDRControl's and the gamma calls'
+    /// errors) and CancellationError when the task is cancelled at a wait or by the check after
+    /// it; from the inventory on, the read-back is reported whatever the cancellation.
     [[nodiscard]] Task<ModeConfiguration> applyMode(ModeConfiguration mode, std::string displayID,
         std::optional<std::string> expectedEnvironment,
         std::optional<DisplayResolution> expectedResolution);

@@ -170,6 +170,7 @@ TEST_F(DisplayModesTest, OurWarmthFollowsWhetherHDRReallyCameOn)
         std::string outcome;
         GammaTable tables;
         std::string temperature;
+        bool readsDuringWait = false;
     };
     const Case cases[] = {
         {"warmth written while HDR was coming on",
@@ -194,6 +195,9 @@ TEST_F(DisplayModesTest, OurWarmthFollowsWhetherHDRReallyCameOn)
         {"too slow, with neutral warmth written meanwhile",
             [](DisplayModesTest& t) { t.hdr->switchDelay = 2001ms; }, Temperature::neutral(),
             "HDR change was not confirmed", identityGammaTable(1024), unverified},
+        {"too slow, with the warmth only read meanwhile",
+            [](DisplayModesTest& t) { t.hdr->switchDelay = 2001ms; }, std::nullopt,
+            "HDR change was not confirmed", warm3000, unverified, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -206,6 +210,9 @@ TEST_F(DisplayModesTest, OurWarmthFollowsWhetherHDRReallyCameOn)
                 = start(backend->write(SettingValue::temperature(*c.warmthDuringWait),
                     keyOf(externalID, SettingKey::temperature)));
             EXPECT_EQ(writing->summary(), "done");
+        }
+        if (c.readsDuringWait) {
+            EXPECT_EQ(readOutcome(externalID, SettingKey::temperature), "Neutral");
         }
         executor.advance(1500ms);
         executor.runUntilIdle();
@@ -583,6 +590,8 @@ TEST_F(DisplayModesTest, AFailedRestoreKeepsItsToken)
         DisplayError::operation("restore display mode", 1000).what());
     switching->status = 0;
     switching->landsOn[20] = 22;
+    EXPECT_EQ(finish(backend->restore(token)).summary(), "Display recovery readback did not match");
+    switching->landsOn[20] = 21; // the recorded resolution, at another rate
     EXPECT_EQ(finish(backend->restore(token)).summary(), "Display recovery readback did not match");
     switching->landsOn.clear();
     display(2).isMirrored = true;
