@@ -262,8 +262,9 @@ TEST(ProfileDisplayPreferencesTest, SavingStoresKeepsResolutionsAndReappliesWher
     EXPECT_EQ(p.model->configuration->defaultProfile().displayPreferences,
         ProfileDisplayPreferences{.darkMode = true})
         << "no resolutions before, none after";
+    const std::optional<TaskHandle> earlierSave = p.model->saveTask.get();
     p.save({}, UUID::random());
-    EXPECT_EQ(p.model->configuration->profiles.size(), 1U);
+    EXPECT_EQ(p.model->saveTask.get(), earlierSave) << "an unknown profile saves nothing";
 }
 
 TEST(ProfileDisplayPreferencesTest, WhetherAutomaticBrightnessManagesAProfilesSettings)
@@ -333,7 +334,7 @@ TEST(ProfileDisplayPreferencesTest, CaptureSavesCountDownHoweverTheWaitEnds)
     }
 }
 
-TEST(ProfileDisplayPreferencesTest, ADemoApplyOutlivingItsModelTouchesNothing)
+TEST(ProfileDisplayPreferencesTest, AnApplyOutlivingItsModelEndsUntouched)
 {
     // The demo's backend belongs to the model and goes with it.
     for (const auto releasedAfter : {0ms, 100ms}) {
@@ -355,6 +356,28 @@ TEST(ProfileDisplayPreferencesTest, ADemoApplyOutlivingItsModelTouchesNothing)
         world.executor.advance(1s);
         EXPECT_TRUE(apply.isFinished());
     }
+    // A backend of its own may wait inside a call; the task ends as soon as that call returns.
+    PreferencesWorld p({{nightShift, false}});
+    p.save({.nightShift = true});
+    const TaskHandle apply = *p.model->systemDisplayTask.get();
+    p.world.executor.advance(15ms); // writing
+    p.model.reset();
+    p.world.executor.advance(5ms);
+    EXPECT_TRUE(apply.isFinished());
+    EXPECT_EQ(p.macOS.calls.size(), 2U);
+}
+
+TEST(ProfileDisplayPreferencesTest, AWriteThatFailsAfterTheRequestChangedEndsTheApply)
+{
+    PreferencesWorld p({{nightShift, false}});
+    p.macOS.inner.writeFailures[nightShift] = "Refused";
+    p.save({.nightShift = true});
+    p.world.executor.advance(15ms); // writing
+    p.model->invalidateSystemDisplayRequest();
+    p.settle();
+    EXPECT_EQ(p.callsSince(p.macOS.calls.front().first),
+        (std::vector<std::string>{"0 snapshot", "10 Night Shift on"}));
+    EXPECT_TRUE(p.model->systemDisplayErrors->empty());
 }
 
 TEST(SimulatedSystemDisplayPreferencesTest, StartsEmptyAndRefusesAsAnInvalidConfiguration)
