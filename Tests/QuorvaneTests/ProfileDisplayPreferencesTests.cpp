@@ -198,6 +198,26 @@ TEST(ProfileDisplayPreferencesTest, AutomaticBrightnessTakesBrightnessFromTheRul
     EXPECT_EQ(p.controls.writes, (Writes{{contrast, percent(0.6)}, {brightness, percent(0.4)}}));
 }
 
+TEST(ProfileDisplayPreferencesTest, AHardwareRefreshWritesAgainAndAutomationOffOpensTheRequest)
+{
+    PreferencesWorld p({{nightShift, false}});
+    p.save({.nightShift = true});
+    p.settle();
+    p.macOS.inner.state.values[nightShift] = false; // reset by macOS, say during sleep
+    spawn(p.world.executor, p.model->refreshHardware());
+    p.settle();
+    EXPECT_EQ(p.macOS.inner.state.values.at(nightShift), true) << "the same request, written again";
+
+    p.macOS.inner.state.values[nightShift] = false;
+    p.model->invalidateSystemDisplayRequest();
+    p.model->resolveAndApply(false);
+    p.world.executor.advance(5ms); // reading macOS
+    p.model->setAutomation(false);
+    EXPECT_FALSE(p.model->systemDisplayApplying.get() || p.model->lastSystemDisplayRequests.get());
+    p.settle();
+    EXPECT_EQ(p.macOS.inner.state.values.at(nightShift), false);
+}
+
 TEST(ProfileDisplayPreferencesTest, SavingStoresKeepsResolutionsAndReappliesWhereItCounts)
 {
     const std::map<std::string, DisplayResolution> kept{
