@@ -218,6 +218,21 @@ TEST(ProfileDisplayPreferencesTest, AHardwareRefreshWritesAgainAndAutomationOffO
     EXPECT_EQ(p.macOS.inner.state.values.at(nightShift), false);
 }
 
+TEST(ProfileDisplayPreferencesTest, TheReadBackWritesTheRequestToANewlySeenControl)
+{
+    PreferencesWorld p({{nightShift, false}});
+    p.save({.automaticBrightness = true});
+    p.settle();
+    p.macOS.inner.state.values[externalAuto] = false; // a screen with automatic brightness came
+    spawn(p.world.executor, p.model->observeHardware());
+    p.settle();
+    EXPECT_EQ(p.macOS.inner.state.values,
+        (std::map<SystemDisplayControl, bool>{{nightShift, false}, {externalAuto, true}}));
+    EXPECT_EQ(p.model->configuration->defaultProfile().capturedDisplayPreferences->at(externalAuto),
+        false)
+        << "what it was when first seen";
+}
+
 TEST(ProfileDisplayPreferencesTest, SavingStoresKeepsResolutionsAndReappliesWhereItCounts)
 {
     const std::map<std::string, DisplayResolution> kept{
