@@ -290,6 +290,16 @@ public:
     [[nodiscard]] Task<void> refreshSystemDisplayPreferences(bool capture);
     [[nodiscard]] std::map<SystemDisplayControl, bool> systemDisplayRequests() const;
     [[nodiscard]] bool automaticBrightnessOwns(const std::string& displayID) const;
+    /// Whether macOS automatic brightness takes brightness away from the profile's settings, on
+    /// the display given or on any display. For the active profile: what macOS does now or an
+    /// apply is turning on; for another: what that profile would ask for. A display that
+    /// reports automatic brightness unavailable never counts; an unknown profile gives false.
+    [[nodiscard]] bool automaticBrightnessManagesSettings(
+        const UUID& profileID, const std::optional<std::string>& displayID) const;
+    /// Stores the four preference switches of `preferences` into the profile, keeping its own
+    /// resolutions, saves, and applies again when the active or the Default profile changed.
+    /// Silently refused while unloaded, after a settings error or while a display test runs.
+    void saveDisplayPreferences(ProfileDisplayPreferences preferences, UUID profileID);
     void respectAutomaticBrightness();
     [[nodiscard]] std::optional<ControlCapability> hdrCapability(
         const std::string& displayID) const;
@@ -448,8 +458,7 @@ private:
     static Task<void> refreshAfterModeChangeOf(std::weak_ptr<AppModel> weakModel);
     static Task<void> recheckHardwareOf(std::shared_ptr<AppModel> model);
     struct SystemDisplayApply;
-    static Task<void> applySystemDisplayPreferences(
-        std::weak_ptr<AppModel> weakModel, SystemDisplayApply apply);
+    static Task<void> applySystemDisplayPreferences(SystemDisplayApply apply);
     void finishSystemDisplayApply(const UUID& commandID);
     void releaseOwnedBrightnessHolds();
     // Live rule editing (AppModelLiveRuleEditing.cpp): puts back one control the preview wrote.

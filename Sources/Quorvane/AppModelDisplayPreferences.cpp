@@ -1,4 +1,8 @@
+// The macOS display preferences of the active profile: what it asks for, writing and verifying
+// them, the picture of what macOS reports, and automatic brightness taking brightness over.
 #include "Quorvane/AppModel.h"
+#include "Quorvane/MapKeys.h"
+#include "Quorvane/PendingCaptureSave.h"
 
 #include "Concurrency/Cancellation.h"
 #include "Concurrency/Executor.h"
@@ -27,26 +31,47 @@ constexpr auto preferenceSettlePause = 150ms;
 
 template <typename Key, typename Value> std::set<Key> keySet(const std::map<Key, Value>& map)
 {
-    std::set<Key> keys;
-    for (const auto& entry : map)
-        keys.insert(entry.first);
-    return keys;
+    const std::vector<Key> keys = keysOf(map);
+    return {keys.begin(), keys.end()};
 }
 
-std::optional<bool> valueIn(const SystemDisplaySnapshot& snapshot, const SystemDisplayControl& control)
+/// Every control the snapshot knows of, readable or not.
+std::set<SystemDisplayControl> controlsOf(const SystemDisplaySnapshot& snapshot)
 {
-    const auto found = snapshot.values.find(control);
-    if (found == snapshot.values.end())
+    std::set<SystemDisplayControl> controls = keySet(snapshot.values);
+    controls.merge(keySet(snapshot.unavailable));
+    return controls;
+}
+
+std::optional<bool> valueIn(
+    const std::map<SystemDisplayControl, bool>& values, const SystemDisplayControl& control)
+{
+    const auto found = values.find(control);
+    if (found == values.end())
         return std::nullopt;
     return found->second;
 }
 
-std::string unavailableReason(const SystemDisplaySnapshot& snapshot, const SystemDisplayControl& control)
+std::string unavailableReason(
+    const SystemDisplaySnapshot& snapshot, const SystemDisplayControl& control)
 {
     const auto reason = snapshot.unavailable.find(control);
     if (reason == snapshot.unavailable.end())
         return std::string(unavailablePreference);
     return reason->second;
+}
+
+/// The display whose automatic brightness `control` is; null for the system-wide controls.
+const std::string* automaticBrightnessDisplay(const SystemDisplayControl& control)
+{
+    const auto* automatic = std::get_if<SystemDisplayControl::AutomaticBrightness>(&control.value);
+    return automatic ? &automatic->displayID : nullptr;
+}
+
+void recordError(AppModel& model, const SystemDisplayControl& control, const std::string& message)
+{
+    model.systemDisplayErrors.modify(
+        [&](auto& errors) { errors.insert_or_assign(control, message); });
 }
 
 bool isUserHold(const ResolvedAssignment& assignment)
@@ -55,17 +80,41 @@ bool isUserHold(const ResolvedAssignment& assignment)
     return manual && !manual->isExternal;
 }
 
+/// Whether a step of the apply still needs automatic application to be allowed.
+enum class Automation { required, notRequired };
+
 } // namespace
 
-/// What one apply task works from, fixed when it starts.
+/// What one apply task works from, fixed when it starts, and the steps that need the model.
 struct AppModel::SystemDisplayApply {
+    /// Held weakly: the task never keeps the model alive.
+    std::weak_ptr<AppModel> owner;
     std::optional<TaskHandle> previous;
     /// Rule-edit restorations, then the cancelled control writes.
     std::vector<TaskHandle> writes;
     std::optional<TaskHandle> save;
     UUID id;
+    /// May be one of the model's own backends: reached only through liveBackend().
     SystemDisplayBackend* backend = nullptr;
     std::map<SystemDisplayControl, bool> requests;
+
+    /// Every task this apply must not overlap. Never throws.
+    [[nodiscard]] Task<void> waitForEarlierWork() const;
+    /// The model while this apply is neither cancelled nor superseded (and may still apply
+    /// automatically, when required). Otherwise null, after handing the flags back when the
+    /// model is still there.
+    [[nodiscard]] std::shared_ptr<AppModel> current(Automation automation) const;
+    /// Throws CancellationError once the model is gone: nothing it owned may be touched then.
+    void checkOwner() const;
+    /// The backend, only while the model lives. The model's own backends never wait inside a
+    /// call, so a call that starts while the model lives also ends before it can be released.
+    [[nodiscard]] SystemDisplayBackend& liveBackend() const;
+    /// Brings one control to `wanted` and verifies it; false ends the apply.
+    [[nodiscard]] Task<bool> applyControl(
+        const SystemDisplayControl& control, bool wanted, SystemDisplaySnapshot& working) const;
+    /// Writes, waits and reads back into `working`; throws the control's failure.
+    [[nodiscard]] Task<void> writeAndVerify(
+        const SystemDisplayControl& control, bool wanted, SystemDisplaySnapshot& working) const;
 };
 
 SystemDisplayBackend& AppModel::systemDisplayBackend()
@@ -79,22 +128,65 @@ SystemDisplayBackend& AppModel::systemDisplayBackend()
 
 std::map<SystemDisplayControl, bool> AppModel::systemDisplayRequests() const
 {
-    std::set<SystemDisplayControl> controls = keySet(systemDisplaySnapshot->values);
-    controls.merge(keySet(systemDisplaySnapshot->unavailable));
-    return configuration->systemDisplayRequests(configuration->activeProfile(), controls);
+    return configuration->systemDisplayRequests(
+        configuration->activeProfile(), controlsOf(systemDisplaySnapshot.get()));
 }
 
 bool AppModel::automaticBrightnessOwns(const std::string& displayID) const
 {
     const SystemDisplayControl control = SystemDisplayControl::automaticBrightness(displayID);
-    if (valueIn(systemDisplaySnapshot.get(), control) == true)
+    if (valueIn(systemDisplaySnapshot->values, control) == true)
         return true;
     if (!systemDisplayApplying.get())
         return false;
     // An apply that is switching it on owns the brightness already.
-    const auto requests = systemDisplayRequests();
-    const auto requested = requests.find(control);
-    return requested != requests.end() && requested->second;
+    return valueIn(systemDisplayRequests(), control) == true;
+}
+
+bool AppModel::automaticBrightnessManagesSettings(
+    const UUID& profileID, const std::optional<std::string>& displayID) const
+{
+    const std::vector<Profile>& profiles = configuration->profiles;
+    const auto profile = std::ranges::find(profiles, profileID, &Profile::id);
+    if (profile == profiles.end())
+        return false;
+    const std::map<SystemDisplayControl, bool> requests
+        = configuration->systemDisplayRequests(*profile, controlsOf(systemDisplaySnapshot.get()));
+    const bool isActive = configuration->activeProfile().id == profileID;
+    // Only displays that can report automatic brightness count.
+    for (const SystemDisplayControl& control : keysOf(systemDisplaySnapshot->values)) {
+        const std::string* id = automaticBrightnessDisplay(control);
+        if (!id || (displayID && *displayID != *id))
+            continue;
+        if (isActive ? automaticBrightnessOwns(*id) : valueIn(requests, control) == true)
+            return true;
+    }
+    return false;
+}
+
+void AppModel::saveDisplayPreferences(ProfileDisplayPreferences preferences, UUID profileID)
+{
+    if (!isLoaded.get() || settingsError.get() || preview.get() || !modeBusy->empty())
+        return;
+    const std::vector<Profile>& profiles = configuration->profiles;
+    const auto stored = std::ranges::find(profiles, profileID, &Profile::id);
+    if (stored == profiles.end())
+        return;
+    // Resolutions change only through their own save, which tests them on the screen first.
+    preferences.resolutions.reset();
+    if (stored->displayPreferences)
+        preferences.resolutions = stored->displayPreferences->resolutions;
+    const auto index = static_cast<std::size_t>(std::distance(profiles.begin(), stored));
+    configuration.modify([&](Configuration& document) {
+        document.profiles[index].displayPreferences = std::move(preferences);
+    });
+    persist();
+    // Every other profile inherits what the Default profile sets.
+    if (profileID == configuration->activeProfile().id
+        || profileID == configuration->defaultProfileID) {
+        invalidateSystemDisplayRequest();
+        resolveAndApply(false);
+    }
 }
 
 void AppModel::respectAutomaticBrightness()
@@ -159,18 +251,18 @@ bool AppModel::applySystemDisplayPreferencesIfNeeded()
         writes.push_back(task);
     for (const auto& [key, task] : tasks.get())
         writes.push_back(task);
-    for (const ControlKey& key : keySet(tasks.get()))
+    for (const ControlKey& key : keysOf(tasks.get()))
         cancelCommand(key);
     cancelModeCommands(false);
 
-    SystemDisplayApply apply{.previous = previous,
+    SystemDisplayApply apply{.owner = weak_from_this(),
+        .previous = previous,
         .writes = std::move(writes),
         .save = saveTask.get(),
         .id = id,
         .backend = &systemDisplayBackend(),
         .requests = std::move(requests)};
-    systemDisplayTask.set(
-        spawn(m_executor, applySystemDisplayPreferences(weak_from_this(), std::move(apply))));
+    systemDisplayTask.set(spawn(m_executor, applySystemDisplayPreferences(std::move(apply))));
     return true;
 }
 
@@ -183,99 +275,109 @@ void AppModel::finishSystemDisplayApply(const UUID& commandID)
     systemDisplayTask.set(std::nullopt);
 }
 
-namespace {
-
-/// Neither cancelled nor superseded: the apply task may still change the model.
-bool isCurrentApply(const AppModel& model, const UUID& id)
+Task<void> AppModel::SystemDisplayApply::waitForEarlierWork() const
 {
-    return !isCancelled() && model.systemDisplayCommandID.get() == id;
+    if (previous)
+        co_await *previous;
+    for (const TaskHandle& write : writes)
+        co_await write;
+    if (save)
+        co_await *save;
 }
 
-} // namespace
-
-Task<void> AppModel::applySystemDisplayPreferences(
-    std::weak_ptr<AppModel> weakModel, SystemDisplayApply apply)
+std::shared_ptr<AppModel> AppModel::SystemDisplayApply::current(Automation automation) const
 {
-    if (apply.previous)
-        co_await *apply.previous;
-    for (const TaskHandle& write : apply.writes)
-        co_await write;
-    if (apply.save)
-        co_await *apply.save;
+    std::shared_ptr<AppModel> model = owner.lock();
+    if (!model)
+        return nullptr;
+    const bool wanted = !isCancelled() && model->systemDisplayCommandID.get() == id
+        && (automation == Automation::notRequired || model->canApplyAutomatically());
+    if (wanted)
+        return model;
+    model->finishSystemDisplayApply(id);
+    return nullptr;
+}
+
+void AppModel::SystemDisplayApply::checkOwner() const
+{
+    if (owner.expired())
+        throw CancellationError();
+}
+
+SystemDisplayBackend& AppModel::SystemDisplayApply::liveBackend() const
+{
+    checkOwner();
+    return *backend;
+}
+
+Task<void> AppModel::SystemDisplayApply::writeAndVerify(
+    const SystemDisplayControl& control, bool wanted, SystemDisplaySnapshot& working) const
+{
+    co_await liveBackend().write(wanted, control);
+    checkOwner();
+    co_await sleep(preferenceSettlePause);
+    checkCancellation();
+    working = co_await liveBackend().snapshot();
+    if (valueIn(working.values, control) != wanted)
+        throw ConfigurationError(ConfigurationError::Invalid{std::string(unconfirmedPreference)});
+}
+
+Task<bool> AppModel::SystemDisplayApply::applyControl(
+    const SystemDisplayControl& control, bool wanted, SystemDisplaySnapshot& working) const
+{
+    {
+        const auto model = current(Automation::required);
+        if (!model)
+            co_return false;
+        const std::optional<bool> value = valueIn(working.values, control);
+        if (!value) {
+            // Never written: macOS cannot even read it.
+            recordError(*model, control, unavailableReason(working, control));
+            co_return true;
+        }
+        if (*value == wanted)
+            co_return true;
+    }
+    std::optional<std::string> failure;
     try {
-        {
-            const auto model = weakModel.lock();
-            if (!model)
+        co_await writeAndVerify(control, wanted, working);
+    } catch (const CancellationError&) {
+        throw;
+    } catch (const Error& error) {
+        failure = error.what();
+    }
+    if (!failure)
+        co_return true;
+    // The others are still written; there is no automatic retry.
+    const auto model = current(Automation::notRequired);
+    if (!model)
+        co_return false;
+    recordError(*model, control, *failure);
+    co_return true;
+}
+
+Task<void> AppModel::applySystemDisplayPreferences(SystemDisplayApply apply)
+{
+    co_await apply.waitForEarlierWork();
+    try {
+        if (!apply.current(Automation::required))
+            co_return;
+        SystemDisplaySnapshot working = co_await apply.liveBackend().snapshot();
+        for (const auto& [control, wanted] : apply.requests) {
+            if (!co_await apply.applyControl(control, wanted, working))
                 co_return;
-            if (!isCurrentApply(*model, apply.id) || !model->canApplyAutomatically()) {
-                model->finishSystemDisplayApply(apply.id);
-                co_return;
-            }
         }
-        SystemDisplaySnapshot working = co_await apply.backend->snapshot();
-        for (const auto& request : apply.requests) {
-            // Named copies: clang 14 lambdas cannot capture structured bindings.
-            const SystemDisplayControl& control = request.first;
-            const bool wanted = request.second;
-            {
-                const auto model = weakModel.lock();
-                if (!model)
-                    co_return;
-                if (!isCurrentApply(*model, apply.id) || !model->canApplyAutomatically()) {
-                    model->finishSystemDisplayApply(apply.id);
-                    co_return;
-                }
-                const std::optional<bool> current = valueIn(working, control);
-                if (!current) {
-                    model->systemDisplayErrors.modify([&](auto& errors) {
-                        errors.insert_or_assign(control, unavailableReason(working, control));
-                    });
-                    continue;
-                }
-                if (*current == wanted)
-                    continue;
-            }
-            std::optional<std::string> failure;
-            try {
-                co_await apply.backend->write(wanted, control);
-                co_await sleep(preferenceSettlePause);
-                checkCancellation();
-                working = co_await apply.backend->snapshot();
-                if (valueIn(working, control) != wanted)
-                    throw ConfigurationError(
-                        ConfigurationError::Invalid{std::string(unconfirmedPreference)});
-            } catch (const CancellationError&) {
-                throw;
-            } catch (const Error& error) {
-                failure = error.what();
-            }
-            if (!failure)
-                continue;
-            const auto model = weakModel.lock();
-            if (!model)
-                co_return;
-            if (!isCurrentApply(*model, apply.id)) {
-                model->finishSystemDisplayApply(apply.id);
-                co_return;
-            }
-            model->systemDisplayErrors.modify(
-                [&](auto& errors) { errors.insert_or_assign(control, *failure); });
-        }
-        SystemDisplaySnapshot final = co_await apply.backend->snapshot();
-        const auto model = weakModel.lock();
+        SystemDisplaySnapshot final = co_await apply.liveBackend().snapshot();
+        const auto model = apply.current(Automation::notRequired);
         if (!model)
             co_return;
-        if (!isCurrentApply(*model, apply.id)) {
-            model->finishSystemDisplayApply(apply.id);
-            co_return;
-        }
         model->systemDisplaySnapshot.set(std::move(final));
         model->releaseOwnedBrightnessHolds();
         model->systemDisplayApplying.set(false);
         model->systemDisplayTask.set(std::nullopt);
         model->resolveAndApply(false);
     } catch (const CancellationError&) {
-        if (const auto model = weakModel.lock())
+        if (const auto model = apply.owner.lock())
             model->finishSystemDisplayApply(apply.id);
     }
 }
@@ -310,12 +412,10 @@ Task<void> AppModel::refreshSystemDisplayPreferences(bool capture)
         [&](Configuration& document) { added = document.captureSystemDisplayDefaults(snapshot); });
     if (!added)
         co_return;
-    // Nothing applies automatically until the captured values are on disk.
-    pendingDefaultCaptureSaves.set(pendingDefaultCaptureSaves.get() + 1);
+    const PendingCaptureSave pending(*this);
     persist();
     if (const std::optional<TaskHandle> save = saveTask.get())
         co_await *save;
-    pendingDefaultCaptureSaves.set(pendingDefaultCaptureSaves.get() - 1);
 }
 
 } // namespace quorvane

@@ -1,4 +1,5 @@
 #include "Quorvane/AppModel.h"
+#include "Quorvane/PendingCaptureSave.h"
 
 #include "Concurrency/Cancellation.h"
 #include "QuorvaneMac/MacControlBackend.h"
@@ -33,26 +34,6 @@ public:
 private:
     AppModel& m_model;
     std::int64_t m_revision;
-};
-
-/// Lowers pendingDefaultCaptureSaves however the capture ends, cancellation included: a count
-/// left raised would stop automation for good.
-class PendingCaptureSave final {
-public:
-    explicit PendingCaptureSave(AppModel& model)
-        : m_model(model)
-    {
-        m_model.pendingDefaultCaptureSaves.set(m_model.pendingDefaultCaptureSaves.get() + 1);
-    }
-    ~PendingCaptureSave()
-    {
-        m_model.pendingDefaultCaptureSaves.set(m_model.pendingDefaultCaptureSaves.get() - 1);
-    }
-    PendingCaptureSave(const PendingCaptureSave&) = delete;
-    PendingCaptureSave& operator=(const PendingCaptureSave&) = delete;
-
-private:
-    AppModel& m_model;
 };
 
 /// Work that became stale during a wait must not be applied.
