@@ -162,9 +162,12 @@ std::vector<DisplayResolution> AppModel::resolutionChoices(const std::string& di
         return std::tuple{
             resolution.width, resolution.height, resolution.pixelWidth, resolution.pixelHeight};
     };
-    std::ranges::sort(resolutions, {}, order);
-    const auto duplicates = std::ranges::unique(resolutions);
-    resolutions.erase(duplicates.begin(), duplicates.end());
+    std::sort(resolutions.begin(), resolutions.end(),
+        [&](const DisplayResolution& first, const DisplayResolution& second) {
+            return order(first) < order(second);
+        });
+    // Not std::ranges::unique: clang 14 cannot build its result with this standard library.
+    resolutions.erase(std::unique(resolutions.begin(), resolutions.end()), resolutions.end());
     return resolutions;
 }
 
