@@ -233,6 +233,8 @@ public:
     /// The brightness control of the first built-in display; absent without one.
     [[nodiscard]] std::optional<ControlKey> builtinBrightnessKey() const;
 
+    /// Where every field changes and every task runs; views read the time from it too.
+    [[nodiscard]] Executor& executor() const { return m_executor; }
     [[nodiscard]] WorkspaceEvents& events() { return *m_events; }
     [[nodiscard]] FocusedWindowProvider& focus() { return *m_focus; }
     [[nodiscard]] BrightnessKeyMonitor& brightnessKeys() { return *m_brightnessKeys; }
@@ -289,7 +291,8 @@ public:
     void respectAutomaticBrightness();
     [[nodiscard]] std::optional<ControlCapability> hdrCapability(
         const std::string& displayID) const;
-    [[nodiscard]] bool isVerified(const ModeConfiguration& mode, const std::string& displayID) const;
+    [[nodiscard]] bool isVerified(
+        const ModeConfiguration& mode, const std::string& displayID) const;
     /// The request with its missing parts taken from the display's current mode; absent when
     /// the display's current mode is unknown.
     [[nodiscard]] std::optional<ModeConfiguration> completeDisplayMode(
@@ -425,7 +428,8 @@ private:
 
     // Resolve and apply (AppModelApply.cpp): the steps of one pass.
     void applyManualRecoveries();
-    [[nodiscard]] bool mayStartWrite(const ControlKey& key, const SettingValue& value, bool rewrite);
+    [[nodiscard]] bool mayStartWrite(
+        const ControlKey& key, const SettingValue& value, bool rewrite);
     // Control commands (AppModelCommands.cpp): what a command task carries, and the task.
     struct Command;
     static Task<void> runCommand(std::weak_ptr<AppModel> weakModel, Command command);

@@ -2,6 +2,7 @@
 
 #include "MacPlatform/ApplicationShell.h"
 #include "Quorvane/AppModel.h"
+#include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -24,6 +25,7 @@ MainWindow::MainWindow(AppModel& model, ApplicationShell& shell, QWidget* parent
     auto* placeholder = new QLabel(QStringLiteral("Quorvane"), this);
     placeholder->setAlignment(Qt::AlignCenter);
     setCentralWidget(placeholder);
+    new DisplayTestPresentation(model, *this, false);
 
     // There is no New command; Quit is the model's orderly quit, not an immediate exit.
     auto* quit = new QAction(QStringLiteral("Quit Quorvane"), this);
