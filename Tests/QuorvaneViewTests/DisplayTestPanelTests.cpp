@@ -159,8 +159,9 @@ TEST_F(DisplayTestPanelTest, EachPhaseShowsItsTextAndButtons)
         EXPECT_EQ(button("revert").isVisibleTo(&panel()), c.confirms);
         EXPECT_EQ(button("cancel").isVisibleTo(&panel()), c.cancels);
         EXPECT_EQ(label("phase").isVisibleTo(&panel()), !c.confirms);
-        if (!c.confirms)
+        if (!c.confirms) {
             EXPECT_EQ(label("phase").text().toStdString(), c.text);
+        }
         saveScreenshot(panel(), "display-test-" + std::to_string(static_cast<int>(c.phase)));
     }
     EXPECT_EQ(button("keep").text(), QStringLiteral("Keep these settings"));

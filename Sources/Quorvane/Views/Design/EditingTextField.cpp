@@ -36,25 +36,19 @@ void EditingTextField::showModelText(const QString& text)
 
 void EditingTextField::keyPressEvent(QKeyEvent* event)
 {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        event->accept();
-        if (!event->isAutoRepeat() && !m_isFinished) {
-            m_isFinished = true;
-            emit submitted();
-        }
-        return;
-    case Qt::Key_Escape:
-        event->accept();
-        if (!event->isAutoRepeat() && !m_isFinished) {
-            m_isFinished = true;
-            emit cancelled();
-        }
-        return;
-    default:
+    const bool submits = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!submits && event->key() != Qt::Key_Escape) {
         QLineEdit::keyPressEvent(event);
+        return;
     }
+    event->accept();
+    if (event->isAutoRepeat() || m_isFinished)
+        return;
+    m_isFinished = true;
+    if (submits)
+        emit submitted();
+    else
+        emit cancelled();
 }
 
 void EditingTextField::focusInEvent(QFocusEvent* event)

@@ -1,10 +1,10 @@
 #include "Quorvane/Views/Design/Notice.h"
 
 #include "Quorvane/Views/Design/QuorStyle.h"
+#include "Quorvane/Views/Design/SymbolIcon.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QStyle>
 
 namespace quorvane {
 
@@ -17,11 +17,10 @@ Notice::Notice(const QString& message, std::string_view symbol, QWidget* parent)
     m_message->setWordWrap(true);
     m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    const QStyle::StandardPixmap picture = symbol == "exclamationmark.triangle"
-        ? QStyle::SP_MessageBoxWarning
-        : QStyle::SP_MessageBoxInformation;
+    const bool warns = symbol == "exclamationmark.triangle";
     auto* icon = new QLabel(this);
-    icon->setPixmap(style()->standardIcon(picture).pixmap(18, 18));
+    icon->setPixmap(
+        symbolIcon(symbol, warns ? QuorStyle::amber() : QuorStyle::secondaryText()).pixmap(18, 18));
     icon->setAlignment(Qt::AlignTop);
 
     auto* layout = new QHBoxLayout(this);

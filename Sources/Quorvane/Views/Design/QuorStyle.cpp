@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPalette>
 #include <QString>
+#include <QStyle>
 #include <QStyleFactory>
 #include <QVariant>
 #include <QWidget>
@@ -12,6 +13,7 @@ namespace quorvane {
 namespace {
 
 constexpr const char* roleProperty = "quorRole";
+constexpr const char* stateProperty = "quorState";
 
 const char* roleName(QuorRole role)
 {
@@ -38,6 +40,26 @@ const char* roleName(QuorRole role)
         return "prominent";
     case QuorRole::editingHeading:
         return "editingHeading";
+    case QuorRole::divider:
+        return "divider";
+    case QuorRole::copyCard:
+        return "copyCard";
+    case QuorRole::dialogTitle:
+        return "dialogTitle";
+    case QuorRole::sidebar:
+        return "sidebar";
+    case QuorRole::brand:
+        return "brand";
+    case QuorRole::profileRow:
+        return "profileRow";
+    case QuorRole::navButton:
+        return "navButton";
+    case QuorRole::footer:
+        return "footer";
+    case QuorRole::activeDot:
+        return "activeDot";
+    case QuorRole::plain:
+        return "plain";
     }
     return "";
 }
@@ -66,8 +88,26 @@ QPushButton[quorRole="prominent"] { background: %2; color: white; border: none;
     border-radius: 6px; padding: 6px 16px; font-weight: 600; }
 QPushButton[quorRole="prominent"]:disabled { background: rgba(232, 163, 61, 110); }
 [quorRole="editingHeading"] { font-size: 26px; font-weight: 600; }
+[quorRole="divider"] { background: rgba(0, 0, 0, 28); }
+[quorRole="copyCard"] { background: %4; border: 1px solid rgba(255, 255, 255, 51);
+    border-radius: 12px; }
+[quorRole="copyCard"] QLabel { color: white; font-size: 13px; font-weight: 500; }
+[quorRole="copyCard"] QToolButton { border: none; background: transparent; }
+[quorRole="dialogTitle"] { font-size: 15px; font-weight: 600; }
+[quorRole="sidebar"] { background: rgba(255, 255, 255, 110); }
+[quorRole="brand"] { font-size: 18px; font-weight: 600; }
+[quorRole="profileRow"] { border-radius: 9px; background: transparent; }
+[quorRole="profileRow"] QLabel { font-size: 13px; font-weight: 500; }
+[quorRole="profileRow"][quorState="selected"] { background: rgba(232, 163, 61, 36); }
+[quorRole="profileRow"][quorState="dropTarget"] { background: rgba(47, 158, 92, 41); }
+QPushButton[quorRole="navButton"] { text-align: left; border: none; border-radius: 9px;
+    padding: 10px; background: transparent; font-weight: 500; }
+QPushButton[quorRole="navButton"][quorState="selected"] { background: rgba(0, 0, 0, 18); }
+[quorRole="footer"] { font-size: 9px; font-weight: 500; color: %1; }
+[quorRole="activeDot"] { background: %4; border-radius: 3px; }
+QToolButton[quorRole="plain"] { border: none; background: transparent; }
 )")
-        .arg(secondary, amber, QuorStyle::card().name());
+        .arg(secondary, amber, QuorStyle::card().name(), QuorStyle::green().name());
 }
 
 } // namespace
@@ -99,6 +139,17 @@ void apply(QApplication& application)
 }
 
 void setRole(QWidget& widget, QuorRole role) { widget.setProperty(roleProperty, roleName(role)); }
+
+void setState(QWidget& widget, const char* state)
+{
+    if (widget.property(stateProperty).toString() == QLatin1String(state))
+        return;
+    widget.setProperty(stateProperty, state);
+    // The style sheet matches properties only when it polishes the widget.
+    widget.style()->unpolish(&widget);
+    widget.style()->polish(&widget);
+    widget.update();
+}
 
 } // namespace QuorStyle
 

@@ -22,6 +22,16 @@ enum class QuorRole {
     disclosure,
     prominent,
     editingHeading,
+    divider,
+    copyCard,
+    dialogTitle,
+    sidebar,
+    brand,
+    profileRow,
+    navButton,
+    footer,
+    activeDot,
+    plain,
 };
 
 namespace QuorStyle {
@@ -41,6 +51,10 @@ void apply(QApplication& application);
 
 /// Marks `widget` with its role; call before the widget is first shown.
 void setRole(QWidget& widget, QuorRole role);
+
+/// Sets the state the style sheet draws a role in ("selected", "dropTarget", or "" for none)
+/// and redraws the widget when it changed.
+void setState(QWidget& widget, const char* state);
 
 } // namespace QuorStyle
 
