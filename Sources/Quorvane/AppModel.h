@@ -235,6 +235,8 @@ public:
 
     /// Where every field changes and every task runs; views read the time from it too.
     [[nodiscard]] Executor& executor() const { return m_executor; }
+    /// The platform the services run on; views ask it for system names such as privacy panes.
+    [[nodiscard]] Platform& platform() const { return m_platform; }
     [[nodiscard]] WorkspaceEvents& events() { return *m_events; }
     [[nodiscard]] FocusedWindowProvider& focus() { return *m_focus; }
     [[nodiscard]] BrightnessKeyMonitor& brightnessKeys() { return *m_brightnessKeys; }

@@ -60,6 +60,22 @@ const char* roleName(QuorRole role)
         return "activeDot";
     case QuorRole::plain:
         return "plain";
+    case QuorRole::cell:
+        return "cell";
+    case QuorRole::cellValue:
+        return "cellValue";
+    case QuorRole::ruleRow:
+        return "ruleRow";
+    case QuorRole::ruleName:
+        return "ruleName";
+    case QuorRole::tableHeader:
+        return "tableHeader";
+    case QuorRole::rulesCard:
+        return "rulesCard";
+    case QuorRole::emptyState:
+        return "emptyState";
+    case QuorRole::noticeTitle:
+        return "noticeTitle";
     }
     return "";
 }
@@ -106,6 +122,17 @@ QPushButton[quorRole="navButton"][quorState="selected"] { background: rgba(0, 0,
 [quorRole="footer"] { font-size: 9px; font-weight: 500; color: %1; }
 [quorRole="activeDot"] { background: %4; border-radius: 3px; }
 QToolButton[quorRole="plain"] { border: none; background: transparent; }
+QToolButton[quorRole="plain"]::menu-indicator { image: none; width: 0; }
+QPushButton[quorRole="cell"] { border: none; background: transparent; padding: 0; text-align: left; }
+[quorRole="cellValue"] { font-size: 11px; }
+[quorRole="cellValue"][quorState="unset"] { color: rgba(110, 110, 115, 166); }
+[quorRole="ruleRow"] { background: transparent; }
+[quorRole="ruleRow"][quorState="editing"] { background: rgba(232, 163, 61, 18); }
+[quorRole="ruleName"] { font-size: 12px; font-weight: 600; }
+[quorRole="tableHeader"] { font-size: 10px; font-weight: 600; color: %1; }
+[quorRole="rulesCard"] { background: %3; border: 1px solid rgba(0, 0, 0, 15); border-radius: 14px; }
+[quorRole="emptyState"] { background: %3; border-radius: 16px; }
+[quorRole="noticeTitle"] { font-size: 13px; font-weight: 600; }
 )")
         .arg(secondary, amber, QuorStyle::card().name(), QuorStyle::green().name());
 }

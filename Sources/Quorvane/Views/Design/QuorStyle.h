@@ -32,6 +32,14 @@ enum class QuorRole {
     footer,
     activeDot,
     plain,
+    cell,
+    cellValue,
+    ruleRow,
+    ruleName,
+    tableHeader,
+    rulesCard,
+    emptyState,
+    noticeTitle,
 };
 
 namespace QuorStyle {

@@ -138,6 +138,16 @@ void ContentView::setDraft(std::optional<RuleDraft> draft)
     scheduleRefresh();
 }
 
+void ContentView::edit(const Rule& rule)
+{
+    m_model.endRuleEditing(false);
+    m_model.selectedRuleID.set(rule.id);
+    setDraft(RuleDraft{.profileID = m_model.selectedProfile().id,
+        .rule = rule,
+        .isNew = false,
+        .selectsApps = rule.conditions.hasAppCondition()});
+}
+
 void ContentView::setEditorFactory(EditorFactory factory) { m_editorFactory = std::move(factory); }
 
 void ContentView::openNewProfileDialog()

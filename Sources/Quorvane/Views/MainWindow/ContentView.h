@@ -66,6 +66,8 @@ public:
     // The rule open in the editor.
     [[nodiscard]] const std::optional<RuleDraft>& draft() const { return m_draft; }
     void setDraft(std::optional<RuleDraft> draft);
+    /// Opens the stored rule in the editor, ending any live edit first.
+    void edit(const Rule& rule);
     /// Replaces the editor column's builder; the next editor is built with it.
     void setEditorFactory(EditorFactory factory);
 
