@@ -57,6 +57,14 @@ QScrollArea* scrolling(QWidget* page, QWidget* parent)
     return area;
 }
 
+/// Closes `dialog` when it is no longer wanted; true when a wanted one must first be made.
+template <typename Dialog> bool mustOpen(bool isWanted, const QPointer<Dialog>& dialog)
+{
+    if (!isWanted && dialog)
+        dialog->close();
+    return isWanted && !dialog;
+}
+
 QWidget* placeholderEditor(
     AppModel& model, const RuleDraft& draft, std::function<void()> close, QWidget* parent)
 {
@@ -163,15 +171,21 @@ void ContentView::confirmDeletion(const Profile& profile)
     scheduleRefresh();
 }
 
+const Profile* ContentView::profileWithID(const UUID& profileID) const
+{
+    const std::vector<Profile>& profiles = m_model.configuration->profiles;
+    const auto profile = std::ranges::find(profiles, profileID, &Profile::id);
+    return profile == profiles.end() ? nullptr : &*profile;
+}
+
 bool ContentView::acceptsActions() const { return *m_model.isLoaded && !*m_model.settingsError; }
 
 void ContentView::beginProfileRename(ProfileRenameTarget target)
 {
     if (!acceptsActions() || target.profileID == m_model.configuration->defaultProfileID)
         return;
-    const std::vector<Profile>& profiles = m_model.configuration->profiles;
-    const auto profile = std::ranges::find(profiles, target.profileID, &Profile::id);
-    if (profile == profiles.end())
+    const Profile* profile = profileWithID(target.profileID);
+    if (!profile)
         return;
     m_renameText = text(profile->name);
     m_renameTarget = target;
@@ -417,12 +431,7 @@ void ContentView::refreshDialogs()
 
 void ContentView::refreshNewProfileDialog()
 {
-    if (!m_isNaming) {
-        if (m_newProfileDialog)
-            m_newProfileDialog->close();
-        return;
-    }
-    if (m_newProfileDialog)
+    if (!mustOpen(m_isNaming, m_newProfileDialog))
         return;
     auto* dialog = new QDialog(this);
     m_newProfileDialog = dialog;
@@ -470,12 +479,7 @@ void ContentView::refreshNewProfileDialog()
 
 void ContentView::refreshDeleteDialog()
 {
-    if (!m_deleting) {
-        if (m_deleteDialog)
-            m_deleteDialog->close();
-        return;
-    }
-    if (m_deleteDialog)
+    if (!mustOpen(m_deleting.has_value(), m_deleteDialog))
         return;
     auto* dialog = new QMessageBox(this);
     m_deleteDialog = dialog;
@@ -501,12 +505,7 @@ void ContentView::refreshDeleteDialog()
 void ContentView::refreshErrorAlert()
 {
     const std::optional<std::string>& error = *m_model.actionError;
-    if (!error) {
-        if (m_errorAlert)
-            m_errorAlert->close();
-        return;
-    }
-    if (!m_errorAlert) {
+    if (mustOpen(error.has_value(), m_errorAlert)) {
         auto* alert = new QMessageBox(this);
         m_errorAlert = alert;
         alert->setAttribute(Qt::WA_DeleteOnClose);
@@ -517,6 +516,8 @@ void ContentView::refreshErrorAlert()
         connect(alert, &QDialog::finished, this, [this] { m_model.actionError.set(std::nullopt); });
         alert->open();
     }
+    if (!error || !m_errorAlert)
+        return;
     m_errorAlert->setText(QStringLiteral("QuorVane"));
     m_errorAlert->setInformativeText(text(*error));
 }

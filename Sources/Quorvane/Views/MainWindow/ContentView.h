@@ -100,6 +100,8 @@ public:
     /// A drag hovering (true) or leaving (false) the profile's row.
     void setDropTarget(const UUID& profileID, bool isHovering);
 
+    /// The stored profile with that identifier; null when there is none.
+    [[nodiscard]] const Profile* profileWithID(const UUID& profileID) const;
     /// Whether the model takes user actions now: loaded and no settings error.
     [[nodiscard]] bool acceptsActions() const;
 

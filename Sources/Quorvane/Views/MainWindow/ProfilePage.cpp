@@ -266,9 +266,8 @@ bool ProfilePage::eventFilter(QObject* watched, QEvent* event)
 void ProfilePage::refresh()
 {
     AppModel& model = m_content.model();
-    const std::vector<Profile>& profiles = model.configuration->profiles;
-    const auto profile = std::ranges::find(profiles, m_profileID, &Profile::id);
-    if (profile == profiles.end())
+    const Profile* profile = m_content.profileWithID(m_profileID);
+    if (!profile)
         return;
     refreshHeading(*profile);
     m_accessNotice->setVisible(model.needsWindowAccess(*profile));

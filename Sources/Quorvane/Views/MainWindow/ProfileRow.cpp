@@ -50,9 +50,8 @@ bool ProfileRow::isDefault() const
 void ProfileRow::refresh()
 {
     AppModel& model = m_content.model();
-    const std::vector<Profile>& profiles = model.configuration->profiles;
-    const auto profile = std::ranges::find(profiles, m_profileID, &Profile::id);
-    if (profile == profiles.end())
+    const Profile* profile = m_content.profileWithID(m_profileID);
+    if (!profile)
         return;
     const bool isRenaming = m_content.renameTarget()
         == ProfileRenameTarget{ProfileRenameTarget::Site::sidebar, m_profileID};
@@ -119,17 +118,12 @@ QMenu* ProfileRow::contextMenu()
         m_content.beginProfileRename({ProfileRenameTarget::Site::sidebar, m_profileID});
     });
     menu->addAction(QStringLiteral("Duplicate"), this, [this] {
-        AppModel& model = m_content.model();
-        const std::vector<Profile>& profiles = model.configuration->profiles;
-        const auto profile = std::ranges::find(profiles, m_profileID, &Profile::id);
-        if (profile != profiles.end())
-            model.duplicateProfile(*profile);
+        if (const Profile* profile = m_content.profileWithID(m_profileID))
+            m_content.model().duplicateProfile(*profile);
     });
     menu->addSeparator();
     QAction* remove = menu->addAction(QStringLiteral("Delete profile…"), this, [this] {
-        const std::vector<Profile>& profiles = m_content.model().configuration->profiles;
-        const auto profile = std::ranges::find(profiles, m_profileID, &Profile::id);
-        if (profile != profiles.end())
+        if (const Profile* profile = m_content.profileWithID(m_profileID))
             m_content.confirmDeletion(*profile);
     });
     remove->setEnabled(!m_content.model().preview.get());

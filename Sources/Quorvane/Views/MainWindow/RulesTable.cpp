@@ -87,10 +87,8 @@ RuleRow* RulesTable::rowOf(const UUID& ruleID) const
 
 void RulesTable::refresh()
 {
-    const std::vector<Profile>& profiles = m_content.model().configuration->profiles;
-    const auto profile = std::ranges::find(profiles, m_profileID, &Profile::id);
-    const std::vector<Rule> rules
-        = profile == profiles.end() ? std::vector<Rule>{} : profile->rules;
+    const Profile* profile = m_content.profileWithID(m_profileID);
+    const std::vector<Rule> rules = profile ? profile->rules : std::vector<Rule>{};
 
     if (!std::ranges::equal(rules, m_rows, {}, &Rule::id, &RuleRow::ruleID)) {
         std::vector<RuleRow*> rows;
