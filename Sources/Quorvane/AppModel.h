@@ -7,6 +7,7 @@
 #include "Foundation/Date.h"
 #include "Foundation/UUID.h"
 #include "Quorvane/AppChoice.h"
+#include "Quorvane/AppPreferences.h"
 #include "Quorvane/ApplicationFeedback.h"
 #include "Quorvane/CurrentProfileState.h"
 #include "Quorvane/DefaultSettingsDraft.h"
@@ -455,6 +456,9 @@ public:
     std::vector<AppChoice> chooseApplications();
     void renameDisplay(const std::string& displayID, const std::string& name);
     void setLogin(bool enabled);
+    /// Stores the preferences and saves; the brightness keys follow at once. Silently refused
+    /// while unloaded, after a settings error, and for a value the document cannot hold.
+    void savePreferences(const AppPreferences& preferences);
 
     // Capturing the display state and saving manual settings into profiles (AppModelCapture.cpp,
     // AppModelManualProfiles.cpp). The caller keeps the model alive while a save runs; refusals

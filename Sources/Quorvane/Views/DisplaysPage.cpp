@@ -1,14 +1,18 @@
 #include "Quorvane/Views/DisplaysPage.h"
 
 #include "Quorvane/AppModel.h"
+#include "Quorvane/Views/Design/EditingTextField.h"
+#include "Quorvane/Views/Design/QuorStyle.h"
+#include "Quorvane/Views/DisplayModeRow.h"
 #include "QuorvaneCore/SettingValue.h"
 
+#include <QFrame>
 #include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -19,31 +23,63 @@ namespace quorvane {
 
 namespace {
 
-// The settings a slider adjusts: a percentage, written directly. Modes go through their own tests.
-constexpr SettingKey slidingSettings[] = {SettingKey::brightness, SettingKey::contrast};
+// The settings a slider adjusts, written directly. Modes go through their own tests.
+constexpr SettingKey slidingSettings[]
+    = {SettingKey::brightness, SettingKey::contrast, SettingKey::temperature};
 
-constexpr int sliderSteps = 100;
+constexpr int percentSteps = 100;
+// The temperature slider moves in steps of 100 K over the range a white point may take.
+constexpr std::int64_t kelvinPerStep = 100;
+constexpr int lowestKelvinStep = 25;
+constexpr int highestKelvinStep = 100;
+// Where a neutral (unchanged) white point sits on the slider: daylight.
+constexpr int neutralKelvinStep = 65;
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
+/// What the control is being set to, else what was read from it.
+std::optional<SettingValue> shownValue(const AppModel& model, const ControlKey& key)
+{
+    if (const auto writing = model.applying->find(key); writing != model.applying->end())
+        return writing->second;
+    if (const auto read = model.observed->find(key); read != model.observed->end())
+        return read->second;
+    return std::nullopt;
+}
+
+int temperatureStep(const std::optional<SettingValue>& value)
+{
+    const auto* temperature
+        = value ? std::get_if<SettingValue::TemperatureCase>(&value->value) : nullptr;
+    const auto* kelvin
+        = temperature ? std::get_if<Temperature::Kelvin>(&temperature->value.value) : nullptr;
+    if (!kelvin)
+        return neutralKelvinStep;
+    return static_cast<int>(std::lround(static_cast<double>(kelvin->value) / kelvinPerStep));
+}
+
 } // namespace
 
-DisplaysPage::DisplaysPage(AppModel& model, QWidget* parent)
+DisplaysPage::DisplaysPage(AppModel& model, QWidget* parent, DisplayNaming naming)
     : QWidget(parent)
     , m_model(model)
+    , m_naming(naming)
     , m_resumeAll(new QPushButton(QStringLiteral("Resume all"), this))
     , m_displaysLayout(new QVBoxLayout)
     , m_emptyNote(new QLabel(QStringLiteral("No display offers adjustable controls."), this))
 {
     m_resumeAll->setObjectName(QStringLiteral("resumeAll"));
     m_emptyNote->setObjectName(QStringLiteral("emptyNote"));
+    QuorStyle::setRole(*m_emptyNote, QuorRole::secondary);
     auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
     auto* header = new QHBoxLayout;
     header->addWidget(new QLabel(QStringLiteral("Displays"), this));
     header->addStretch();
     header->addWidget(m_resumeAll);
     layout->addLayout(header);
     layout->addWidget(m_emptyNote);
+    m_displaysLayout->setSpacing(10);
     layout->addLayout(m_displaysLayout);
     layout->addStretch();
 
@@ -75,48 +111,101 @@ QWidget* DisplaysPage::rowOf(const ControlKey& key) const
     return row == m_rows.end() ? nullptr : row->widget;
 }
 
-std::vector<DisplaysPage::Shown> DisplaysPage::shownControls() const
+QWidget* DisplaysPage::cardOf(const std::string& displayID) const
+{
+    const auto card = std::ranges::find(m_cards, displayID, &Card::displayID);
+    return card == m_cards.end() ? nullptr : card->frame;
+}
+
+std::vector<DisplaysPage::Shown> DisplaysPage::shownDisplays() const
 {
     std::vector<Shown> shown;
     const auto& capabilities = m_model.hardwareSnapshot->capabilities;
     for (const DisplayDevice& display : *m_model.displays) {
+        Shown entry{.displayID = display.id,
+            .displayName = display.name,
+            .settings = {},
+            .hasModes = DisplayModeRow::offersModes(m_model, display.id)};
         for (const SettingKey setting : slidingSettings) {
             const ControlKey key{.target = ControlTarget::display(display.id), .setting = setting};
             const auto capability = capabilities.find(key);
             if (capability != capabilities.end() && capability->second.available)
-                shown.push_back({.displayName = display.name, .key = key});
+                entry.settings.push_back(setting);
         }
+        if (!entry.settings.empty() || entry.hasModes)
+            shown.push_back(std::move(entry));
     }
     return shown;
 }
 
 void DisplaysPage::rebuildIfNeeded()
 {
-    std::vector<Shown> shown = shownControls();
+    std::vector<Shown> shown = shownDisplays();
     if (shown == m_shown)
         return;
     m_shown = std::move(shown);
     m_rows.clear();
     // Later, not now: the slider whose adjustment led here may still be inside its signal.
-    for (QGroupBox* group : m_groups) {
-        group->hide();
-        group->deleteLater();
+    for (const Card& card : m_cards) {
+        card.frame->hide();
+        card.frame->deleteLater();
     }
-    m_groups.clear();
+    m_cards.clear();
+    if (m_renamingDisplayID
+        && std::ranges::find(m_shown, *m_renamingDisplayID, &Shown::displayID) == m_shown.end())
+        m_renamingDisplayID.reset();
 
-    const std::string* groupDisplay = nullptr;
-    for (const Shown& control : m_shown) {
-        if (!groupDisplay || *groupDisplay != control.key.target.id()) {
-            groupDisplay = &control.key.target.id();
-            auto* group = new QGroupBox(text(control.displayName), this);
-            group->setLayout(new QVBoxLayout);
-            m_displaysLayout->addWidget(group);
-            m_groups.push_back(group);
+    for (const Shown& display : m_shown) {
+        m_cards.push_back(makeCard(display));
+        QFrame* frame = m_cards.back().frame;
+        for (const SettingKey setting : display.settings) {
+            m_rows.push_back(makeRow(
+                {.target = ControlTarget::display(display.displayID), .setting = setting}, frame));
+            frame->layout()->addWidget(m_rows.back().widget);
         }
-        m_rows.push_back(makeRow(control.key, m_groups.back()));
-        m_groups.back()->layout()->addWidget(m_rows.back().widget);
+        if (display.hasModes)
+            frame->layout()->addWidget(new DisplayModeRow(m_model, display.displayID, frame));
+        m_displaysLayout->addWidget(frame);
     }
-    m_emptyNote->setVisible(m_rows.empty());
+    m_emptyNote->setVisible(m_cards.empty());
+}
+
+DisplaysPage::Card DisplaysPage::makeCard(const Shown& display)
+{
+    auto* frame = new QFrame(this);
+    QuorStyle::setRole(*frame, QuorRole::card);
+    Card card{.displayID = display.displayID,
+        .frame = frame,
+        .name = new QLabel(text(display.displayName), frame),
+        .rename = new QToolButton(frame),
+        .nameField = new EditingTextField(
+            QStringLiteral("Display name"), EditingTextField::Size::body, frame)};
+    card.name->setObjectName(QStringLiteral("displayName"));
+    QuorStyle::setRole(*card.name, QuorRole::subtitle);
+    card.rename->setObjectName(QStringLiteral("rename"));
+    card.rename->setText(QStringLiteral("Rename…"));
+    card.rename->setAccessibleName(QStringLiteral("Rename display"));
+    card.rename->setAutoRaise(true);
+    card.rename->setVisible(m_naming == DisplayNaming::editable);
+    card.nameField->setObjectName(QStringLiteral("nameField"));
+    card.nameField->hide();
+
+    auto* layout = new QVBoxLayout(frame);
+    layout->setContentsMargins(14, 12, 14, 12);
+    auto* header = new QHBoxLayout;
+    header->addWidget(card.name);
+    header->addWidget(card.nameField, 1);
+    header->addWidget(card.rename);
+    header->addStretch();
+    layout->addLayout(header);
+
+    const std::string displayID = display.displayID;
+    connect(
+        card.rename, &QToolButton::clicked, this, [this, displayID] { beginRename(displayID); });
+    connect(card.nameField, &EditingTextField::submitted, this, [this] { endRename(true); });
+    connect(card.nameField, &EditingTextField::cancelled, this, [this] { endRename(false); });
+    connect(card.nameField, &EditingTextField::blurred, this, [this] { endRename(false); });
+    return card;
 }
 
 DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
@@ -134,16 +223,24 @@ DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
     row.source->setObjectName(QStringLiteral("source"));
     row.hold->setObjectName(QStringLiteral("hold"));
     row.resume->setObjectName(QStringLiteral("resume"));
-    row.slider->setRange(0, sliderSteps);
+    QuorStyle::setRole(*row.source, QuorRole::secondary);
+    QuorStyle::setRole(*row.hold, QuorRole::secondary);
+    if (key.setting == SettingKey::temperature)
+        row.slider->setRange(lowestKelvinStep, highestKelvinStep);
+    else
+        row.slider->setRange(0, percentSteps);
     row.slider->setAccessibleName(text(std::string(title(key.setting))));
+    row.value->setMinimumWidth(52);
+    row.value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     auto* layout = new QGridLayout(widget);
+    layout->setContentsMargins(0, 4, 0, 4);
     layout->addWidget(new QLabel(text(std::string(title(key.setting))), widget), 0, 0);
     layout->addWidget(row.slider, 0, 1);
     layout->addWidget(row.value, 0, 2);
     layout->addWidget(row.resume, 0, 3);
     layout->addWidget(row.source, 1, 1);
-    layout->addWidget(row.hold, 1, 2, 1, 2);
+    layout->addWidget(row.hold, 1, 2, 1, 2, Qt::AlignRight);
     layout->setColumnMinimumWidth(0, 80);
     layout->setColumnStretch(1, 1);
 
@@ -160,26 +257,78 @@ void DisplaysPage::refresh()
 {
     for (const Row& row : m_rows)
         refreshRow(row);
+    for (const Card& card : m_cards)
+        refreshCard(card);
 }
 
 void DisplaysPage::refreshRow(const Row& row)
 {
-    const double value = m_model.value(row.key);
-    if (!row.slider->isSliderDown())
-        row.slider->setValue(static_cast<int>(std::lround(value * sliderSteps)));
-    row.value->setText(text(SettingValue::percent(value).label()));
+    if (row.key.setting == SettingKey::temperature) {
+        const std::optional<SettingValue> value = shownValue(m_model, row.key);
+        if (!row.slider->isSliderDown())
+            row.slider->setValue(temperatureStep(value));
+        row.value->setText(value ? text(value->label()) : QStringLiteral("–"));
+    } else {
+        const double value = m_model.value(row.key);
+        if (!row.slider->isSliderDown())
+            row.slider->setValue(static_cast<int>(std::lround(value * percentSteps)));
+        row.value->setText(text(SettingValue::percent(value).label()));
+    }
     row.source->setText(text(m_model.source(row.key)));
     const std::optional<std::string> hold = m_model.holdLabel(row.key);
     row.hold->setText(hold ? text(*hold) : QString());
     row.resume->setEnabled(hold.has_value());
 }
 
+void DisplaysPage::refreshCard(const Card& card)
+{
+    const bool isRenaming = m_renamingDisplayID == card.displayID;
+    card.name->setVisible(!isRenaming);
+    card.nameField->setVisible(isRenaming);
+    card.rename->setEnabled(*m_model.isLoaded && !m_model.settingsError->has_value());
+}
+
 void DisplaysPage::adjust(const ControlKey& key, int position)
 {
-    const int clamped = std::clamp(position, 0, sliderSteps);
-    m_model.manual(SettingValue::percent(static_cast<double>(clamped) / sliderSteps), key, false);
+    if (key.setting == SettingKey::temperature) {
+        const int step = std::clamp(position, lowestKelvinStep, highestKelvinStep);
+        m_model.manual(
+            SettingValue::temperature(Temperature::kelvin(step * kelvinPerStep)), key, false);
+    } else {
+        const int clamped = std::clamp(position, 0, percentSteps);
+        m_model.manual(
+            SettingValue::percent(static_cast<double>(clamped) / percentSteps), key, false);
+    }
     // A refused adjustment changes nothing in the model, so put the slider back by hand.
     refresh();
+}
+
+void DisplaysPage::beginRename(const std::string& displayID)
+{
+    const auto card = std::ranges::find(m_cards, displayID, &Card::displayID);
+    if (m_naming != DisplayNaming::editable || card == m_cards.end())
+        return;
+    m_renamingDisplayID = displayID;
+    card->nameField->setText(card->name->text());
+    refresh();
+    card->nameField->setFocus();
+    card->nameField->selectAll();
+}
+
+void DisplaysPage::endRename(bool commit)
+{
+    if (!m_renamingDisplayID)
+        return;
+    const std::string displayID = *std::exchange(m_renamingDisplayID, std::nullopt);
+    const auto card = std::ranges::find(m_cards, displayID, &Card::displayID);
+    const std::string name
+        = card == m_cards.end() ? std::string() : card->nameField->text().toStdString();
+    if (card != m_cards.end())
+        card->nameField->clear();
+    refresh();
+    // The model trims, and refuses an empty name; a changed name rebuilds the cards.
+    if (commit)
+        m_model.renameDisplay(displayID, name);
 }
 
 } // namespace quorvane

@@ -1,46 +1,106 @@
 #include "Quorvane/Views/MenuView.h"
 
+#include "Concurrency/Cancellation.h"
+#include "Concurrency/Spawn.h"
+#include "Foundation/Error.h"
+#include "Foundation/Text.h"
 #include "Quorvane/AppModel.h"
+#include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/DisplaysPage.h"
 #include "Quorvane/Views/SettingsErrorReport.h"
+#include "QuorvaneMac/FocusedWindowProvider.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <memory>
+
 namespace quorvane {
+
+namespace {
+
+QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+QLabel* secondary(const QString& content, QWidget* parent)
+{
+    auto* label = new QLabel(content, parent);
+    QuorStyle::setRole(*label, QuorRole::secondary);
+    label->setWordWrap(true);
+    return label;
+}
+
+/// Saves the held adjustments into the active profile, or into a new profile when a name is
+/// given, and tells the view how it went if the view is still there. Holds the model: the save
+/// must not lose it half-way.
+Task<void> saveManualSettings(std::shared_ptr<AppModel> model,
+    std::optional<std::string> newProfileName, QPointer<MenuView> view)
+{
+    std::optional<std::string> failure;
+    try {
+        if (newProfileName)
+            (void)co_await model->saveCurrentStateAsProfile(*newProfileName);
+        else
+            co_await model->updateActiveProfileFromManualSettings();
+    } catch (const CancellationError&) {
+        throw;
+    } catch (const Error& error) {
+        failure = error.what();
+    }
+    if (view)
+        view->saveEnded(failure);
+}
+
+} // namespace
 
 MenuView::MenuView(AppModel& model, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
     , m_status(new QLabel(this))
     , m_automation(new QCheckBox(QStringLiteral("Automation"), this))
+    , m_activeProfile(new QComboBox(this))
+    , m_accessNotice(nullptr)
     , m_displays(new DisplaysPage(model, this))
+    , m_openWindow(new QPushButton(QStringLiteral("Open QuorVane…"), this))
     , m_resume(new QPushButton(QStringLiteral("Resume"), this))
     , m_quit(new QPushButton(QStringLiteral("Quit"), this))
 {
     m_status->setObjectName(QStringLiteral("status"));
     m_automation->setObjectName(QStringLiteral("automation"));
+    m_openWindow->setObjectName(QStringLiteral("openMainWindow"));
     m_resume->setObjectName(QStringLiteral("resumeAll"));
+    m_resume->setToolTip(QStringLiteral("Release every manual adjustment"));
     m_quit->setObjectName(QStringLiteral("quit"));
     // A settings error is shown whole, as plain text (a message may hold "<"), and its file's
     // path can be copied.
     m_status->setWordWrap(true);
     m_status->setTextFormat(Qt::PlainText);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QuorStyle::setRole(*m_status, QuorRole::secondary);
     auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(10);
     auto* header = new QHBoxLayout;
-    header->addWidget(new QLabel(QStringLiteral("Quorvane"), this));
+    auto* title = new QLabel(QStringLiteral("Quorvane"), this);
+    QuorStyle::setRole(*title, QuorRole::subtitle);
+    header->addWidget(title);
     header->addStretch();
     header->addWidget(m_automation);
     layout->addLayout(header);
     layout->addWidget(m_status);
+    layout->addWidget(buildProfileRow());
+    layout->addWidget(buildAccessNotice());
     layout->addWidget(m_displays);
+    layout->addWidget(buildSaveSection());
     auto* footer = new QHBoxLayout;
-    footer->addWidget(m_resume);
+    footer->addWidget(m_openWindow);
     footer->addStretch();
+    footer->addWidget(m_resume);
     footer->addWidget(m_quit);
     layout->addLayout(footer);
 
@@ -49,6 +109,9 @@ MenuView::MenuView(AppModel& model, QWidget* parent)
         m_model.setAutomation(checked);
         refresh(); // a refused switch leaves the model as it was
     });
+    connect(
+        m_activeProfile, &QComboBox::activated, this, [this](int index) { activatePicked(index); });
+    connect(m_openWindow, &QPushButton::clicked, this, &MenuView::mainWindowRequested);
     connect(m_resume, &QPushButton::clicked, this, [this] { m_model.resume(std::nullopt); });
     connect(m_quit, &QPushButton::clicked, this, [this] { m_model.quit(); });
 
@@ -57,11 +120,144 @@ MenuView::MenuView(AppModel& model, QWidget* parent)
     m_subscriptions.push_back(m_model.isLoaded.observe(redraw));
     m_subscriptions.push_back(m_model.settingsError.observe(redraw));
     m_subscriptions.push_back(m_model.isQuitting.observe(redraw));
+    m_subscriptions.push_back(m_model.hasWindowAccess.observe(redraw));
+    m_subscriptions.push_back(m_model.currentAppName.observe(redraw));
+    m_subscriptions.push_back(m_model.isSavingManualProfile.observe(redraw));
+    m_subscriptions.push_back(m_model.holds.observe(redraw));
+    m_subscriptions.push_back(m_model.tasks.observe(redraw));
+    m_subscriptions.push_back(m_model.modeBusy.observe(redraw));
+    m_subscriptions.push_back(m_model.preview.observe(redraw));
+    m_subscriptions.push_back(m_model.isRefreshing.observe(redraw));
+    m_subscriptions.push_back(m_model.systemDisplayApplying.observe(redraw));
+    m_subscriptions.push_back(m_model.now.observe(redraw));
     refresh();
 }
 
 // The subscriptions end before QWidget deletes the children that refresh() touches.
 MenuView::~MenuView() { m_subscriptions.clear(); }
+
+QWidget* MenuView::buildProfileRow()
+{
+    auto* row = new QWidget(this);
+    m_activeProfile->setObjectName(QStringLiteral("activeProfile"));
+    m_activeProfile->setAccessibleName(QStringLiteral("Active profile"));
+    m_activeProfile->setParent(row);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new QLabel(QStringLiteral("Active profile"), row));
+    layout->addWidget(m_activeProfile, 1);
+    return row;
+}
+
+QWidget* MenuView::buildAccessNotice()
+{
+    m_accessNotice = new QFrame(this);
+    m_accessNotice->setObjectName(QStringLiteral("windowAccess"));
+    QuorStyle::setRole(*m_accessNotice, QuorRole::notice);
+    auto* explanation = secondary(
+        QStringLiteral("This profile has app screen settings; they apply once QuorVane may see "
+                       "which window is in front."),
+        m_accessNotice);
+    auto* allow = new QPushButton(QStringLiteral("Allow window access…"), m_accessNotice);
+    allow->setObjectName(QStringLiteral("allowWindowAccess"));
+    connect(allow, &QPushButton::clicked, this, [this] {
+        m_model.focus().requestPermission();
+        // A permission granted at once shows without waiting for the next event.
+        m_model.contextChanged();
+    });
+    auto* layout = new QVBoxLayout(m_accessNotice);
+    layout->setContentsMargins(12, 10, 12, 10);
+    layout->addWidget(explanation);
+    layout->addWidget(allow, 0, Qt::AlignLeft);
+    return m_accessNotice;
+}
+
+QWidget* MenuView::buildSaveSection()
+{
+    auto* section = new QFrame(this);
+    QuorStyle::setRole(*section, QuorRole::card);
+    auto* title = new QLabel(QStringLiteral("Save manual settings"), section);
+    QuorStyle::setRole(*title, QuorRole::subtitle);
+    m_saveReason = secondary(QString(), section);
+    m_saveReason->setObjectName(QStringLiteral("saveUnavailable"));
+    m_updateProfile = new QPushButton(QStringLiteral("Update active profile"), section);
+    m_updateProfile->setObjectName(QStringLiteral("updateProfile"));
+    m_saveNewProfile = new QPushButton(QStringLiteral("Save as new profile…"), section);
+    m_saveNewProfile->setObjectName(QStringLiteral("saveNewProfile"));
+    m_nameRow = new QWidget(section);
+    m_newProfileName = new QLineEdit(m_nameRow);
+    m_newProfileName->setObjectName(QStringLiteral("newProfileName"));
+    m_newProfileName->setPlaceholderText(QStringLiteral("Profile name"));
+    m_saveName = new QPushButton(QStringLiteral("Save"), m_nameRow);
+    m_saveName->setObjectName(QStringLiteral("saveName"));
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), m_nameRow);
+    auto* nameLayout = new QHBoxLayout(m_nameRow);
+    nameLayout->setContentsMargins(0, 0, 0, 0);
+    nameLayout->addWidget(m_newProfileName, 1);
+    nameLayout->addWidget(cancel);
+    nameLayout->addWidget(m_saveName);
+    m_nameRow->hide();
+    m_saveResult = secondary(QString(), section);
+    m_saveResult->setObjectName(QStringLiteral("saveResult"));
+    m_saveResult->setTextFormat(Qt::PlainText);
+    m_saveResult->hide();
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_updateProfile);
+    buttons->addWidget(m_saveNewProfile);
+    buttons->addStretch();
+    auto* layout = new QVBoxLayout(section);
+    layout->setContentsMargins(12, 10, 12, 10);
+    layout->addWidget(title);
+    layout->addWidget(m_saveReason);
+    layout->addLayout(buttons);
+    layout->addWidget(m_nameRow);
+    layout->addWidget(m_saveResult);
+
+    connect(m_updateProfile, &QPushButton::clicked, this, [this] { startSave(std::nullopt); });
+    connect(m_saveNewProfile, &QPushButton::clicked, this, [this] {
+        m_newProfileName->clear();
+        m_nameRow->show();
+        m_newProfileName->setFocus();
+        refresh();
+    });
+    connect(cancel, &QPushButton::clicked, this, [this] {
+        m_nameRow->hide();
+        refresh();
+    });
+    const auto submitName = [this] {
+        if (!isBlank(m_newProfileName->text().toStdString()))
+            startSave(m_newProfileName->text().toStdString());
+    };
+    connect(m_saveName, &QPushButton::clicked, this, submitName);
+    connect(m_newProfileName, &QLineEdit::returnPressed, this, submitName);
+    connect(m_newProfileName, &QLineEdit::textEdited, this, [this] { refresh(); });
+    return section;
+}
+
+void MenuView::activatePicked(int index)
+{
+    const std::vector<Profile> profiles = m_model.configuration->orderedProfiles();
+    if (index >= 0 && static_cast<std::size_t>(index) < profiles.size())
+        m_model.activateProfile(profiles[static_cast<std::size_t>(index)].id);
+    refresh(); // a refused activation shows the active profile again
+}
+
+void MenuView::startSave(std::optional<std::string> newProfileName)
+{
+    m_saveResult->hide();
+    spawn(m_model.executor(),
+        saveManualSettings(m_model.shared_from_this(), std::move(newProfileName), this));
+}
+
+void MenuView::saveEnded(const std::optional<std::string>& failure)
+{
+    if (!failure)
+        m_nameRow->hide();
+    m_saveResult->setText(failure ? text(*failure) : QStringLiteral("Saved."));
+    m_saveResult->show();
+    refresh();
+}
 
 void MenuView::refresh()
 {
@@ -70,16 +266,78 @@ void MenuView::refresh()
     m_automation->setChecked(m_model.configuration->automationEnabled && !hasSettingsError);
     m_automation->setEnabled(*m_model.isLoaded && !*m_model.isQuitting && !hasSettingsError);
     m_quit->setEnabled(!*m_model.isQuitting);
+    refreshStatus();
+    refreshProfiles();
+    refreshSaveSection();
+}
+
+void MenuView::refreshStatus()
+{
+    const bool isOn = m_model.configuration->automationEnabled;
+    const QString previous = m_status->text();
     if (*m_model.isQuitting)
         m_status->setText(QStringLiteral("Quitting…"));
-    else if (hasSettingsError)
+    else if (m_model.settingsError->has_value())
         m_status->setText(QString::fromStdString(
             settingsErrorText(**m_model.settingsError, m_model.settingsURL)));
     else if (!*m_model.isLoaded)
         m_status->setText(QStringLiteral("Starting…"));
+    else if (!isOn)
+        m_status->setText(QStringLiteral("Automation is off: the displays keep their settings."));
     else
-        m_status->clear();
+        m_status->setText(QStringLiteral("Following the rules · ") + text(*m_model.currentAppName));
     m_status->setVisible(!m_status->text().isEmpty());
+    if (m_status->text() != previous) {
+        // Lay out now, not at the next event: a long message must get its height at once.
+        for (QWidget* widget = this; widget; widget = widget->parentWidget()) {
+            if (QLayout* layout = widget->layout())
+                layout->activate();
+        }
+    }
+}
+
+void MenuView::refreshProfiles()
+{
+    const Configuration& configuration = *m_model.configuration;
+    const std::vector<Profile> profiles = configuration.orderedProfiles();
+    QStringList names;
+    int current = -1;
+    for (const Profile& profile : profiles) {
+        if (profile.id == configuration.activeProfileID)
+            current = static_cast<int>(names.size());
+        names.push_back(text(profile.name));
+    }
+    QStringList shown;
+    for (int index = 0; index < m_activeProfile->count(); ++index)
+        shown.push_back(m_activeProfile->itemText(index));
+    if (shown != names) {
+        m_activeProfile->clear();
+        m_activeProfile->addItems(names);
+    }
+    m_activeProfile->setCurrentIndex(current);
+    m_activeProfile->setEnabled(
+        *m_model.isLoaded && !m_model.settingsError->has_value() && !*m_model.isQuitting);
+    const bool needsAccess = !profiles.empty() && *m_model.isLoaded
+        && m_model.needsWindowAccess(configuration.activeProfile());
+    m_accessNotice->setVisible(needsAccess);
+}
+
+void MenuView::refreshSaveSection()
+{
+    const bool isSaving = *m_model.isSavingManualProfile;
+    const std::optional<std::string> reason = m_model.profileCaptureUnavailableReason();
+    // The flag's own text stands in for the reason while a save runs.
+    m_saveReason->setText(reason && !isSaving ? text(*reason) : QString());
+    m_saveReason->setVisible(!m_saveReason->text().isEmpty());
+    const bool maySave = !reason && !isSaving;
+    const bool isNaming = m_nameRow->isVisibleTo(this);
+    m_updateProfile->setText(isSaving && !isNaming ? QStringLiteral("Saving profile…")
+                                                   : QStringLiteral("Update active profile"));
+    m_saveName->setText(
+        isSaving && isNaming ? QStringLiteral("Saving profile…") : QStringLiteral("Save"));
+    m_updateProfile->setEnabled(maySave && !isNaming);
+    m_saveNewProfile->setEnabled(maySave && !isNaming);
+    m_saveName->setEnabled(maySave && !isBlank(m_newProfileName->text().toStdString()));
 }
 
 } // namespace quorvane

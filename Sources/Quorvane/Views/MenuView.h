@@ -1,15 +1,20 @@
-// MenuView.h: the menu-bar popover's content: the automation switch, the display controls,
-// Resume and Quit.
+// MenuView.h: the menu-bar popover's content: the status line, the active profile and the
+// automation switch, the display controls, saving manual settings, and the way to the window.
 #pragma once
 
 #include "Quorvane/Observable.h"
 
 #include <QWidget>
 
+#include <optional>
+#include <string>
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
+class QFrame;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 
 namespace quorvane {
@@ -19,6 +24,8 @@ class DisplaysPage;
 
 /// Reads the model and calls its operations; never writes a field.
 class MenuView final : public QWidget {
+    Q_OBJECT
+
 public:
     /// `model` must outlive the view.
     explicit MenuView(AppModel& model, QWidget* parent = nullptr);
@@ -26,13 +33,38 @@ public:
 
     [[nodiscard]] DisplaysPage& displaysPage() const { return *m_displays; }
 
+    /// Shows how a save of manual settings ended: absent on success, else why it failed.
+    void saveEnded(const std::optional<std::string>& failure);
+
+signals:
+    /// The user asked for the main window.
+    void mainWindowRequested();
+
 private:
+    QWidget* buildProfileRow();
+    QWidget* buildAccessNotice();
+    QWidget* buildSaveSection();
+    void activatePicked(int index);
+    void startSave(std::optional<std::string> newProfileName);
     void refresh();
+    void refreshStatus();
+    void refreshProfiles();
+    void refreshSaveSection();
 
     AppModel& m_model;
     QLabel* m_status;
     QCheckBox* m_automation;
+    QComboBox* m_activeProfile;
+    QFrame* m_accessNotice;
     DisplaysPage* m_displays;
+    QLabel* m_saveReason;
+    QPushButton* m_updateProfile;
+    QPushButton* m_saveNewProfile;
+    QWidget* m_nameRow;
+    QLineEdit* m_newProfileName;
+    QPushButton* m_saveName;
+    QLabel* m_saveResult;
+    QPushButton* m_openWindow;
     QPushButton* m_resume;
     QPushButton* m_quit;
     std::vector<Subscription> m_subscriptions;

@@ -4,6 +4,7 @@
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/MainWindow.h"
 #include "Quorvane/Views/MenuBarExtra.h"
+#include "Quorvane/Views/MenuView.h"
 #include "Quorvane/Views/QtApplicationShell.h"
 #include "Quorvane/Views/QtExecutor.h"
 #include "Quorvane/Views/SettingsErrorReport.h"
@@ -104,6 +105,12 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
 
     m_mainWindow = std::make_unique<MainWindow>(*m_model, *m_shell);
     m_menuBarExtra = std::make_unique<MenuBarExtra>(*m_model);
+    MainWindow* window = m_mainWindow.get();
+    QObject::connect(&m_menuBarExtra->menuView(), &MenuView::mainWindowRequested, window, [window] {
+        window->show();
+        window->raise();
+        window->activateWindow();
+    });
     m_mainWindow->show();
 }
 

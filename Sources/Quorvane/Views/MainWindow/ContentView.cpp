@@ -8,12 +8,12 @@
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/Design/SymbolIcon.h"
 #include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
-#include "Quorvane/Views/DisplaysPage.h"
 #include "Quorvane/Views/MainWindow/DefaultProfileView.h"
+#include "Quorvane/Views/MainWindow/DisplaysView.h"
 #include "Quorvane/Views/MainWindow/ProfilePage.h"
 #include "Quorvane/Views/MainWindow/ProfileSidebar.h"
 #include "Quorvane/Views/MainWindow/RuleEditorPlaceholder.h"
-#include "Quorvane/Views/MainWindow/SettingsPage.h"
+#include "Quorvane/Views/MainWindow/SettingsView.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -83,8 +83,8 @@ ContentView::ContentView(AppModel& model, QWidget* parent)
     , m_pages(new QStackedWidget(this))
     , m_profilePageArea(scrolling(new QWidget, m_pages))
     , m_defaultProfilePage(new DefaultProfileView(model, m_pages))
-    , m_displaysPage(scrolling(new DisplaysPage(model), m_pages))
-    , m_settingsPage(new SettingsPage(model, m_pages))
+    , m_displaysPage(scrolling(new DisplaysView(model), m_pages))
+    , m_settingsPage(scrolling(new SettingsView(model), m_pages))
     , m_editorDivider(divider(this))
     , m_columns(new QHBoxLayout(this))
     , m_copyCard(buildCopyCard())

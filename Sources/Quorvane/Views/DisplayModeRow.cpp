@@ -1,0 +1,191 @@
+#include "Quorvane/Views/DisplayModeRow.h"
+
+#include "Quorvane/AppModel.h"
+#include "Quorvane/Views/Design/QuorStyle.h"
+#include "Quorvane/Views/Design/SwitchButton.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+
+#include <optional>
+
+namespace quorvane {
+
+namespace {
+
+QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+ControlKey refreshKeyOf(const std::string& displayID)
+{
+    return {.target = ControlTarget::display(displayID), .setting = SettingKey::refreshRate};
+}
+
+/// The rates the display offers in its current mode; empty when it offers no choice.
+std::vector<RefreshPreference> refreshChoices(const AppModel& model, const std::string& displayID)
+{
+    const auto& capabilities = model.hardwareSnapshot->capabilities;
+    const auto capability = capabilities.find(refreshKeyOf(displayID));
+    std::vector<RefreshPreference> rates;
+    if (capability == capabilities.end() || !capability->second.available)
+        return rates;
+    for (const SettingValue& choice : capability->second.choices) {
+        if (const auto* rate = std::get_if<SettingValue::Refresh>(&choice.value))
+            rates.push_back(rate->value);
+    }
+    return rates;
+}
+
+std::optional<ModeConfiguration> currentMode(const AppModel& model, const std::string& displayID)
+{
+    const auto& modes = model.hardwareSnapshot->currentModes;
+    const auto mode = modes.find(displayID);
+    return mode == modes.end() ? std::nullopt : std::optional(mode->second);
+}
+
+/// Rebuilds the items only when they changed, so that an open menu keeps its place.
+void showItems(QComboBox& box, const QStringList& items, int current)
+{
+    QStringList shown;
+    for (int index = 0; index < box.count(); ++index)
+        shown.push_back(box.itemText(index));
+    if (shown != items) {
+        box.clear();
+        box.addItems(items);
+    }
+    box.setCurrentIndex(current);
+}
+
+} // namespace
+
+DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_displayID(std::move(displayID))
+    , m_refreshRate(new QComboBox(this))
+    , m_hdr(new SwitchButton(QStringLiteral("HDR"), this))
+    , m_resolution(new QComboBox(this))
+    , m_status(new QLabel(this))
+{
+    setObjectName(QStringLiteral("mode"));
+    m_refreshRate->setObjectName(QStringLiteral("refreshRate"));
+    m_refreshRate->setAccessibleName(QStringLiteral("Refresh rate"));
+    m_hdr->setObjectName(QStringLiteral("hdr"));
+    m_resolution->setObjectName(QStringLiteral("resolution"));
+    m_resolution->setAccessibleName(QStringLiteral("Resolution"));
+    m_status->setObjectName(QStringLiteral("modeStatus"));
+    m_status->setWordWrap(true);
+    QuorStyle::setRole(*m_status, QuorRole::secondary);
+
+    auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new QLabel(QStringLiteral("Refresh rate"), this), 0, 0);
+    layout->addWidget(m_refreshRate, 0, 1);
+    layout->addWidget(m_hdr, 0, 2);
+    layout->addWidget(new QLabel(QStringLiteral("Resolution"), this), 1, 0);
+    layout->addWidget(m_resolution, 1, 1, 1, 2);
+    layout->addWidget(m_status, 2, 1, 1, 2);
+    layout->setColumnMinimumWidth(0, 80);
+    layout->setColumnStretch(1, 1);
+
+    // activated and clicked, not the change signals: refresh() sets the same state.
+    connect(
+        m_refreshRate, &QComboBox::activated, this, [this](int index) { pickRefreshRate(index); });
+    connect(m_hdr, &SwitchButton::clicked, this, [this](bool isOn) { pickHDR(isOn); });
+    connect(
+        m_resolution, &QComboBox::activated, this, [this](int index) { pickResolution(index); });
+
+    const auto redraw = [this] { refresh(); };
+    m_subscriptions.push_back(m_model.hardwareSnapshot.observe(redraw));
+    m_subscriptions.push_back(m_model.resolutionStatus.observe(redraw));
+    m_subscriptions.push_back(m_model.modeBusy.observe(redraw));
+    m_subscriptions.push_back(m_model.preview.observe(redraw));
+    m_subscriptions.push_back(m_model.isLoaded.observe(redraw));
+    m_subscriptions.push_back(m_model.settingsError.observe(redraw));
+    refresh();
+}
+
+DisplayModeRow::~DisplayModeRow() { m_subscriptions.clear(); }
+
+bool DisplayModeRow::offersModes(const AppModel& model, const std::string& displayID)
+{
+    return !refreshChoices(model, displayID).empty() || model.hdrCapability(displayID)
+        || !model.resolutionChoices(displayID).empty();
+}
+
+void DisplayModeRow::refresh()
+{
+    // One test at a time, and none on a display that is already changing.
+    const bool mayChange = *m_model.isLoaded && !m_model.settingsError->has_value()
+        && !m_model.preview->has_value() && m_model.modeBusy->empty();
+    refreshRefreshRates();
+    refreshResolutions();
+    const std::optional<ControlCapability> hdr = m_model.hdrCapability(m_displayID);
+    const std::optional<ModeConfiguration> mode = currentMode(m_model, m_displayID);
+    m_hdr->setVisible(hdr.has_value());
+    m_hdr->setChecked(mode && mode->hdr.value_or(false));
+    m_hdr->setEnabled(mayChange && hdr && hdr->available);
+    m_hdr->setToolTip(hdr && !hdr->available ? text(hdr->reason) : QString());
+    m_refreshRate->setEnabled(mayChange && m_refreshRate->count() > 1);
+    m_resolution->setEnabled(mayChange && m_resolution->count() > 0);
+
+    const auto status = m_model.resolutionStatus->find(m_displayID);
+    m_status->setText(status == m_model.resolutionStatus->end() ? QString() : text(status->second));
+    m_status->setVisible(!m_status->text().isEmpty());
+}
+
+void DisplayModeRow::refreshRefreshRates()
+{
+    const std::vector<RefreshPreference> rates = refreshChoices(m_model, m_displayID);
+    const std::optional<ModeConfiguration> mode = currentMode(m_model, m_displayID);
+    QStringList items;
+    int current = -1;
+    for (const RefreshPreference& rate : rates) {
+        if (mode && mode->refreshRate == rate)
+            current = static_cast<int>(items.size());
+        items.push_back(text(rate.label()));
+    }
+    showItems(*m_refreshRate, items, current);
+}
+
+void DisplayModeRow::refreshResolutions()
+{
+    const std::vector<DisplayResolution> resolutions = m_model.resolutionChoices(m_displayID);
+    const std::optional<ModeConfiguration> mode = currentMode(m_model, m_displayID);
+    QStringList items;
+    int current = -1;
+    for (const DisplayResolution& resolution : resolutions) {
+        if (mode && mode->resolution == resolution)
+            current = static_cast<int>(items.size());
+        items.push_back(text(resolution.label()));
+    }
+    showItems(*m_resolution, items, current);
+}
+
+void DisplayModeRow::pickRefreshRate(int index)
+{
+    const std::vector<RefreshPreference> rates = refreshChoices(m_model, m_displayID);
+    if (index < 0 || static_cast<std::size_t>(index) >= rates.size())
+        return;
+    m_model.previewMode(ModeConfiguration{.refreshRate = rates[static_cast<std::size_t>(index)]},
+        m_displayID, true, false, keepTitle, {});
+    refresh(); // a refused test leaves the display's rate shown
+}
+
+void DisplayModeRow::pickHDR(bool isOn)
+{
+    m_model.previewMode(ModeConfiguration{.hdr = isOn}, m_displayID, true, false, keepTitle, {});
+    refresh();
+}
+
+void DisplayModeRow::pickResolution(int index)
+{
+    const std::vector<DisplayResolution> resolutions = m_model.resolutionChoices(m_displayID);
+    if (index < 0 || static_cast<std::size_t>(index) >= resolutions.size())
+        return;
+    // FIXME: save the pick as the active profile's resolution through requestResolutionSave once
+    // the model offers it; until then the menu only shows the display's resolution.
+    refresh();
+}
+
+} // namespace quorvane

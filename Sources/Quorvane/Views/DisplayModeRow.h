@@ -1,0 +1,51 @@
+// DisplayModeRow.h: one display's mode: its refresh rate and HDR, changed through the Keep/Revert
+// test, and its resolution menu.
+#pragma once
+
+#include "Quorvane/Observable.h"
+
+#include <QWidget>
+
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+
+namespace quorvane {
+
+class AppModel;
+class SwitchButton;
+
+/// A refresh rate or HDR picked here is never simply applied: it starts the display's
+/// Keep/Revert test with "Keep this combination". Hidden while the display offers none of the
+/// three. Reads the model and calls its operations.
+class DisplayModeRow final : public QWidget {
+public:
+    static constexpr const char* keepTitle = "Keep this combination";
+
+    /// `model` must outlive the row.
+    DisplayModeRow(AppModel& model, std::string displayID, QWidget* parent = nullptr);
+    ~DisplayModeRow() override;
+
+    /// Whether the display offers a refresh rate, HDR or a resolution to pick.
+    [[nodiscard]] static bool offersModes(const AppModel& model, const std::string& displayID);
+
+private:
+    void refresh();
+    void refreshRefreshRates();
+    void refreshResolutions();
+    void pickRefreshRate(int index);
+    void pickHDR(bool isOn);
+    void pickResolution(int index);
+
+    AppModel& m_model;
+    std::string m_displayID;
+    QComboBox* m_refreshRate;
+    SwitchButton* m_hdr;
+    QComboBox* m_resolution;
+    QLabel* m_status;
+    std::vector<Subscription> m_subscriptions;
+};
+
+} // namespace quorvane
