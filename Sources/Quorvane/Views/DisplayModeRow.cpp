@@ -85,7 +85,7 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
     layout->addWidget(new QLabel(QStringLiteral("Resolution"), this), 1, 0);
     layout->addWidget(m_resolution, 1, 1, 1, 2);
     layout->addWidget(m_status, 2, 1, 1, 2);
-    layout->setColumnMinimumWidth(0, 80);
+    layout->setColumnMinimumWidth(0, 96); // as wide as the sliders' titles
     layout->setColumnStretch(1, 1);
 
     // activated and clicked, not the change signals: refresh() sets the same state.

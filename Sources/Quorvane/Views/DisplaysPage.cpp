@@ -28,6 +28,8 @@ constexpr SettingKey slidingSettings[]
     = {SettingKey::brightness, SettingKey::contrast, SettingKey::temperature};
 
 constexpr int percentSteps = 100;
+// Wide enough for the longest control title, so that every slider starts at the same place.
+constexpr int labelWidth = 96;
 // The temperature slider moves in steps of 100 K over the range a white point may take.
 constexpr std::int64_t kelvinPerStep = 100;
 constexpr int lowestKelvinStep = 25;
@@ -74,7 +76,9 @@ DisplaysPage::DisplaysPage(AppModel& model, QWidget* parent, DisplayNaming namin
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* header = new QHBoxLayout;
-    header->addWidget(new QLabel(QStringLiteral("Displays"), this));
+    // The Displays page has its own heading.
+    if (naming == DisplayNaming::fixed)
+        header->addWidget(new QLabel(QStringLiteral("Displays"), this));
     header->addStretch();
     header->addWidget(m_resumeAll);
     layout->addLayout(header);
@@ -241,7 +245,7 @@ DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
     layout->addWidget(row.resume, 0, 3);
     layout->addWidget(row.source, 1, 1);
     layout->addWidget(row.hold, 1, 2, 1, 2, Qt::AlignRight);
-    layout->setColumnMinimumWidth(0, 80);
+    layout->setColumnMinimumWidth(0, labelWidth);
     layout->setColumnStretch(1, 1);
 
     // actionTriggered, not valueChanged: refresh() moves the slider too, and that must not

@@ -16,6 +16,7 @@ DisplaysView::DisplaysView(AppModel& model, QWidget* parent)
     , m_recheck(new QPushButton(QStringLiteral("Recheck"), this))
     , m_controls(new DisplaysPage(model, this, DisplayNaming::editable))
 {
+    setObjectName(QStringLiteral("displaysView"));
     m_recheck->setObjectName(QStringLiteral("recheck"));
     m_recheck->setToolTip(QStringLiteral("Read the connected displays and their controls again"));
     auto* layout = new QVBoxLayout(this);

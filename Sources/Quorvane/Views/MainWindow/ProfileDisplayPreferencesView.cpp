@@ -55,8 +55,7 @@ ProfileDisplayPreferencesView::ProfileDisplayPreferencesView(
     : QWidget(parent)
     , m_model(model)
     , m_profileID(std::move(profileID))
-    , m_header(new QuorDisclosureHeader(QStringLiteral("Display preferences"), true,
-          QStringLiteral("macOS settings and screen resolutions this profile sets"), this))
+    , m_header(new QuorDisclosureHeader(QStringLiteral("Display preferences"), true))
     , m_body(new QFrame(this))
     , m_resolutionsLayout(new QGridLayout)
     , m_noResolutions(secondary(QStringLiteral("No connected display offers a choice of "

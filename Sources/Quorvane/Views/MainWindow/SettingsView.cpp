@@ -88,6 +88,7 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
 {
+    setObjectName(QStringLiteral("settingsView"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(26, 26, 26, 26);
     layout->setSpacing(16);
