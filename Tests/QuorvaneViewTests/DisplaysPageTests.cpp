@@ -1,6 +1,9 @@
 #include "Quorvane/Views/DisplaysPage.h"
 
+#include "Quorvane/Views/Design/SwitchButton.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
+
+#include <QComboBox>
 
 #include <QLabel>
 #include <QPushButton>
@@ -158,6 +161,68 @@ TEST_F(DisplaysPageTest, RowsFollowTheDisplaysAndTheirCapabilities)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(note->isVisible());
     EXPECT_TRUE(page.findChildren<QSlider*>().isEmpty());
+}
+
+TEST_F(DisplaysPageTest, TemperatureMovesInHundredsOfKelvinWithinTheWhitePointsRange)
+{
+    const ControlKey external = keyOf("demo-external", SettingKey::temperature);
+    const ControlKey builtIn = keyOf("demo-builtin", SettingKey::temperature);
+    EXPECT_EQ(part<QLabel>(page, builtIn, "value").text(), QStringLiteral("Neutral"));
+    EXPECT_EQ(part<QSlider>(page, builtIn, "slider").value(), 65);
+    QSlider& slider = part<QSlider>(page, external, "slider");
+    ASSERT_EQ(slider.value(), 56) << "the rule's 5600 K";
+    struct Case {
+        Qt::Key key;
+        std::int64_t kelvin;
+        const char* label;
+    };
+    const Case cases[] = {
+        {Qt::Key_PageDown, 4600, "4600 K"},
+        {Qt::Key_Home, 2500, "2500 K"},
+        {Qt::Key_Left, 2500, "2500 K"},
+        {Qt::Key_End, 10000, "10000 K"},
+        {Qt::Key_Right, 10000, "10000 K"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        QTest::keyClick(&slider, c.key);
+        ASSERT_TRUE(model.holds->contains(external));
+        EXPECT_EQ(model.holds->at(external).value,
+            SettingValue::temperature(Temperature::kelvin(c.kelvin)));
+        demo.settle();
+        EXPECT_EQ(part<QLabel>(page, external, "value").text(), QString::fromUtf8(c.label));
+    }
+}
+
+TEST_F(DisplaysPageTest, ARefreshRatePickedStartsTheDisplaysTestAndTheResolutionMenuOnlyShows)
+{
+    QWidget& external = *page.cardOf("demo-external");
+    auto& rates = *external.findChild<QComboBox*>(QStringLiteral("refreshRate"));
+    auto& resolutions = *external.findChild<QComboBox*>(QStringLiteral("resolution"));
+    EXPECT_EQ(rates.currentText(), QStringLiteral("60 Hz"));
+    EXPECT_EQ(resolutions.currentText(), QStringLiteral("2560 × 1440 · HiDPI"));
+    auto& builtInHDR = *page.cardOf("demo-builtin")->findChild<SwitchButton*>("hdr");
+    EXPECT_FALSE(builtInHDR.isEnabled()) << "macOS keeps the built-in display's HDR";
+
+    const Configuration before = *model.configuration;
+    emit resolutions.activated(0);
+    EXPECT_FALSE(model.preview.get());
+    EXPECT_EQ(*model.configuration, before);
+    EXPECT_EQ(resolutions.currentText(), QStringLiteral("2560 × 1440 · HiDPI"));
+
+    const int fast = rates.findText(QStringLiteral("140 Hz"));
+    ASSERT_GE(fast, 0);
+    emit rates.activated(fast);
+    ASSERT_TRUE(model.preview.get());
+    EXPECT_EQ(model.preview.get()->confirmationTitle, "Keep this combination");
+    EXPECT_EQ(model.preview.get()->displayID, "demo-external");
+    EXPECT_FALSE(rates.isEnabled());
+    EXPECT_FALSE(resolutions.isEnabled());
+    model.cancelPreview();
+    demo.settle();
+    EXPECT_FALSE(model.preview.get());
+    EXPECT_EQ(rates.currentText(), QStringLiteral("60 Hz"));
+    EXPECT_TRUE(rates.isEnabled());
 }
 
 } // namespace

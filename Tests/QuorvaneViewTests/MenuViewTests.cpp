@@ -7,9 +7,12 @@
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
 
@@ -123,6 +126,75 @@ TEST_F(MenuViewTest, QuitStartsTheModelsQuitOnce)
     demo.settle();
     EXPECT_TRUE(*model.terminationPrepared);
     EXPECT_EQ(demo.world.shell.terminationRequests, 1);
+}
+
+TEST_F(MenuViewTest, SavesHeldSettingsIntoTheActiveProfileOrANewOneAndSaysSoWhileSaving)
+{
+    QLabel& reason = *view.findChild<QLabel*>(QStringLiteral("saveUnavailable"));
+    QPushButton& update = *view.findChild<QPushButton*>(QStringLiteral("updateProfile"));
+    QPushButton& saveNew = *view.findChild<QPushButton*>(QStringLiteral("saveNewProfile"));
+    QLabel& result = *view.findChild<QLabel*>(QStringLiteral("saveResult"));
+    demo.settle();
+    EXPECT_EQ(reason.text(), QStringLiteral("There are no manual settings to save."));
+    EXPECT_FALSE(update.isEnabled());
+    EXPECT_FALSE(saveNew.isEnabled());
+
+    QSlider* slider = view.displaysPage().findChild<QSlider*>(QStringLiteral("slider"));
+    QTest::keyClick(slider, Qt::Key_PageDown);
+    demo.settle();
+    ASSERT_TRUE(update.isEnabled()) << reason.text().toStdString();
+    EXPECT_FALSE(reason.isVisibleTo(&view));
+
+    model.isSavingManualProfile.set(true); // as while another save runs
+    EXPECT_EQ(update.text(), QStringLiteral("Saving profile…"));
+    EXPECT_FALSE(update.isEnabled());
+    EXPECT_FALSE(saveNew.isEnabled());
+    model.isSavingManualProfile.set(false);
+    EXPECT_EQ(update.text(), QStringLiteral("Update active profile"));
+
+    QTest::mouseClick(&update, Qt::LeftButton);
+    demo.settle();
+    EXPECT_FALSE(*model.isSavingManualProfile);
+    EXPECT_EQ(update.text(), QStringLiteral("Update active profile"));
+    EXPECT_EQ(result.text(), QStringLiteral("Saved.")) << result.text().toStdString();
+
+    QTest::keyClick(slider, Qt::Key_PageDown);
+    demo.settle();
+    QTest::mouseClick(&saveNew, Qt::LeftButton);
+    QLineEdit& name = *view.findChild<QLineEdit*>(QStringLiteral("newProfileName"));
+    QPushButton& save = *view.findChild<QPushButton*>(QStringLiteral("saveName"));
+    EXPECT_TRUE(name.isVisibleTo(&view));
+    EXPECT_FALSE(save.isEnabled()) << "no name yet";
+    QTest::keyClicks(&name, QStringLiteral("  Late desk "));
+    EXPECT_TRUE(save.isEnabled());
+    QTest::mouseClick(&save, Qt::LeftButton);
+    demo.settle();
+    const std::vector<Profile>& profiles = model.configuration->profiles;
+    EXPECT_EQ(std::ranges::count(profiles, "Late desk", &Profile::name), 1);
+    EXPECT_FALSE(name.isVisibleTo(&view));
+    EXPECT_EQ(result.text(), QStringLiteral("Saved."));
+    EXPECT_NE(
+        view.findChild<QComboBox*>(QStringLiteral("activeProfile"))->findText("Late desk"), -1);
+}
+
+TEST_F(MenuViewTest, ARefusedSaveShowsWhyAndTheOpenButtonAsksForTheWindow)
+{
+    QSlider* slider = view.displaysPage().findChild<QSlider*>(QStringLiteral("slider"));
+    QTest::keyClick(slider, Qt::Key_PageDown);
+    demo.settle();
+    QPushButton& update = *view.findChild<QPushButton*>(QStringLiteral("updateProfile"));
+    ASSERT_TRUE(update.isEnabled());
+    QTest::mouseClick(&update, Qt::LeftButton);
+    // The file fails before the save's turn comes: the save refuses with the reason.
+    model.settingsError.set("The settings file is damaged.");
+    demo.settle();
+    EXPECT_EQ(view.findChild<QLabel*>(QStringLiteral("saveResult"))->text(),
+        QStringLiteral("The settings file is damaged."));
+    EXPECT_FALSE(update.isEnabled());
+
+    QSignalSpy requests(&view, &MenuView::mainWindowRequested);
+    QTest::mouseClick(&button("openMainWindow"), Qt::LeftButton);
+    EXPECT_EQ(requests.count(), 1);
 }
 
 TEST(MenuBarExtraTest, WithoutASystemTrayThePopoverIsAnOrdinaryWindow)
