@@ -197,6 +197,29 @@ TEST_F(MenuViewTest, ARefusedSaveShowsWhyAndTheOpenButtonAsksForTheWindow)
     EXPECT_EQ(requests.count(), 1);
 }
 
+TEST_F(MenuViewTest, WindowAccessNoticeFollowsTheActiveProfilesRulesAndAsksForAccess)
+{
+    const QWidget& notice = *view.findChild<QWidget*>(QStringLiteral("windowAccess"));
+    auto& profiles = *view.findChild<QComboBox*>(QStringLiteral("activeProfile"));
+    model.hasWindowAccess.set(false);
+    struct Case {
+        const char* profile;
+        bool needsAccess;
+    };
+    // Work's rules pick a screen by the window in front; Evening's apply everywhere.
+    for (const Case c : {Case{"Work · sample", true}, Case{"Evening · sample", false}}) {
+        SCOPED_TRACE(c.profile);
+        emit profiles.activated(profiles.findText(QString::fromUtf8(c.profile)));
+        EXPECT_EQ(model.configuration->activeProfile().name, c.profile);
+        EXPECT_EQ(notice.isVisibleTo(&view), c.needsAccess);
+        demo.settle();
+    }
+    model.hasWindowAccess.set(true);
+    emit profiles.activated(profiles.findText(QStringLiteral("Work · sample")));
+    EXPECT_FALSE(notice.isVisibleTo(&view));
+    demo.settle();
+}
+
 TEST(MenuBarExtraTest, WithoutASystemTrayThePopoverIsAnOrdinaryWindow)
 {
     DemoWorld demo;
