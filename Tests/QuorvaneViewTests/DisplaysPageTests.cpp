@@ -163,6 +163,37 @@ TEST_F(DisplaysPageTest, RowsFollowTheDisplaysAndTheirCapabilities)
     EXPECT_TRUE(page.findChildren<QSlider*>().isEmpty());
 }
 
+TEST_F(DisplaysPageTest, ModeMenusWaitForAnyModeChangeAndStayWhileOneControlIsOffered)
+{
+    QWidget& external = *page.cardOf("demo-external");
+    auto& rates = *external.findChild<QComboBox*>(QStringLiteral("refreshRate"));
+    auto& hdr = *external.findChild<SwitchButton*>(QStringLiteral("hdr"));
+    ASSERT_TRUE(rates.isEnabled());
+    model.modeBusy.set({"demo-builtin"}); // an automatic change elsewhere, no preview
+    EXPECT_FALSE(rates.isEnabled());
+    EXPECT_FALSE(hdr.isEnabled());
+    model.modeBusy.set({});
+    EXPECT_TRUE(rates.isEnabled());
+
+    // Without refresh-rate choices the display still offers HDR and resolutions.
+    const ControlKey refresh = keyOf("demo-external", SettingKey::refreshRate);
+    model.hardwareSnapshot.modify(
+        [&](HardwareSnapshot& snapshot) { snapshot.capabilities[refresh].available = false; });
+    QWidget* mode = page.cardOf("demo-external")->findChild<QWidget*>(QStringLiteral("mode"));
+    ASSERT_NE(mode, nullptr);
+    EXPECT_FALSE(mode->findChild<QComboBox*>(QStringLiteral("refreshRate"))->isEnabled());
+    EXPECT_TRUE(mode->findChild<SwitchButton*>(QStringLiteral("hdr"))->isEnabled());
+
+    // Nor HDR: the resolution menu alone keeps the row.
+    model.hardwareSnapshot.modify([&](HardwareSnapshot& snapshot) {
+        snapshot.capabilities.erase(keyOf("demo-external", SettingKey::hdr));
+    });
+    ASSERT_FALSE(model.hdrCapability("demo-external"));
+    mode = page.cardOf("demo-external")->findChild<QWidget*>(QStringLiteral("mode"));
+    ASSERT_NE(mode, nullptr);
+    EXPECT_TRUE(mode->findChild<QComboBox*>(QStringLiteral("resolution"))->isEnabled());
+}
+
 TEST_F(DisplaysPageTest, TemperatureMovesInHundredsOfKelvinWithinTheWhitePointsRange)
 {
     const ControlKey external = keyOf("demo-external", SettingKey::temperature);

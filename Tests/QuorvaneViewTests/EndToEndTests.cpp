@@ -298,6 +298,22 @@ TEST_F(EndToEndWindowTest, DisplaysPageRenamesADisplayInPlace)
     demo.settle();
     EXPECT_EQ(settingsOnDisk(model).at("displayNames").at(id), "Desk");
 
+    // A rebuild that keeps the display keeps its name field open; losing the display closes it.
+    page.beginRename(id);
+    const ControlKey contrast{.target = ControlTarget::display(model.displays->back().id),
+        .setting = SettingKey::contrast};
+    model.hardwareSnapshot.modify(
+        [&](HardwareSnapshot& snapshot) { snapshot.capabilities[contrast].available = false; });
+    EXPECT_EQ(page.renamingDisplayID(), id);
+    const std::vector<DisplayDevice> connected = *model.displays;
+    model.displays.modify([&](std::vector<DisplayDevice>& displays) {
+        std::erase_if(displays, [&](const DisplayDevice& d) { return d.id == id; });
+    });
+    EXPECT_FALSE(page.renamingDisplayID());
+    model.displays.set(connected);
+    turn();
+    ASSERT_NE(page.cardOf(id), nullptr);
+
     // Escape keeps the name.
     page.beginRename(id);
     auto& again = partOf<EditingTextField>(*page.cardOf(id), "nameField");
@@ -341,6 +357,20 @@ TEST_F(EndToEndWindowTest, AProfilesDisplayPreferenceIsSavedAndTheSystemFollows)
     demo.settle();
     EXPECT_EQ(profileNamed("Evening · sample").displayPreferences->darkMode, true);
     EXPECT_EQ(partOf<QLabel>(evening, "Dark ModeState").text(), QStringLiteral("Now off"));
+
+    // A profile's own resolution is the one its menu shows; otherwise the Default profile's.
+    auto& resolution = *evening.findChildren<QComboBox*>(QStringLiteral("resolution")).back();
+    EXPECT_TRUE(resolution.currentText().startsWith(QStringLiteral("Default (")));
+    const std::string displayID = model.displays->back().id;
+    const DisplayResolution own = model.resolutionChoices(displayID).front();
+    model.configuration.modify([&](Configuration& document) {
+        for (Profile& profile : document.profiles) {
+            if (profile.id == eveningID)
+                profile.displayPreferences->resolutions
+                    = std::map<std::string, DisplayResolution>{{displayID, own}};
+        }
+    });
+    EXPECT_EQ(resolution.currentText(), QString::fromStdString(own.label()));
 
     model.preview.set(DisplayPreview{.id = UUID::random()}); // nothing changes during a test
     EXPECT_FALSE(partOf<QComboBox>(evening, "Dark Mode").isEnabled());

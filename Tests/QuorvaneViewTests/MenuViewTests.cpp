@@ -214,6 +214,8 @@ TEST_F(MenuViewTest, WindowAccessNoticeFollowsTheActiveProfilesRulesAndAsksForAc
         EXPECT_EQ(notice.isVisibleTo(&view), c.needsAccess);
         demo.settle();
     }
+    emit profiles.activated(profiles.count()); // past the end: nothing
+    EXPECT_EQ(model.configuration->activeProfile().name, "Evening · sample");
     model.hasWindowAccess.set(true);
     emit profiles.activated(profiles.findText(QStringLiteral("Work · sample")));
     EXPECT_FALSE(notice.isVisibleTo(&view));

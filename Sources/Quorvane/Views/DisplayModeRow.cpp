@@ -178,11 +178,8 @@ void DisplayModeRow::pickHDR(bool isOn)
     refresh();
 }
 
-void DisplayModeRow::pickResolution(int index)
+void DisplayModeRow::pickResolution(int)
 {
-    const std::vector<DisplayResolution> resolutions = m_model.resolutionChoices(m_displayID);
-    if (index < 0 || static_cast<std::size_t>(index) >= resolutions.size())
-        return;
     // FIXME: save the pick as the active profile's resolution through requestResolutionSave once
     // the model offers it; until then the menu only shows the display's resolution.
     refresh();

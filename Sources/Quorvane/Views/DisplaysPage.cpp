@@ -243,8 +243,13 @@ DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
     layout->addWidget(row.slider, 0, 1);
     layout->addWidget(row.value, 0, 2);
     layout->addWidget(row.resume, 0, 3);
-    layout->addWidget(row.source, 1, 1);
-    layout->addWidget(row.hold, 1, 2, 1, 2, Qt::AlignRight);
+    // Where the value comes from and its hold share the line under the slider: the popover is
+    // too narrow for the hold under the value.
+    auto* origin = new QHBoxLayout;
+    origin->addWidget(row.source);
+    origin->addStretch();
+    origin->addWidget(row.hold);
+    layout->addLayout(origin, 1, 1, 1, 3);
     layout->setColumnMinimumWidth(0, labelWidth);
     layout->setColumnStretch(1, 1);
 
