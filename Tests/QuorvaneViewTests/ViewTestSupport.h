@@ -54,6 +54,8 @@ inline void saveScreenshot(QWidget& widget, const std::string& name)
 {
     const QString folder = QStringLiteral(QUORVANE_SCREENSHOT_FOLDER);
     ASSERT_TRUE(QDir().mkpath(folder));
+    // Lay out what changed since the last event, as the event loop would before painting.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     const QPixmap picture = widget.grab();
     ASSERT_FALSE(picture.isNull());
     EXPECT_TRUE(picture.save(folder + "/" + QString::fromStdString(name) + ".png"));
