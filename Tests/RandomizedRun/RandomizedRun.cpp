@@ -7,7 +7,14 @@
 //   RandomizedRun --seed 1234 --trace one seed, printing each step
 #include "Quorvane/WorkspaceEvents.h"
 #include "QuorvaneTests/AppModelTestSupport.h"
+#include "SimulatedMac/SimulatedAmbientLight.h"
+#include "SimulatedMac/SimulatedCoreBrightness.h"
+#include "SimulatedMac/SimulatedDDCMonitors.h"
+#include "SimulatedMac/SimulatedDisplayServices.h"
 #include "SimulatedMac/SimulatedGamma.h"
+#include "SimulatedMac/SimulatedMonitorPanel.h"
+#include "SimulatedMac/SimulatedSkyLight.h"
+#include "SimulatedMac/SimulatedWorkspace.h"
 #include "SimulatedMac/WorldFile.h"
 
 #include <gtest/gtest.h>
@@ -54,7 +61,16 @@ public:
     explicit Run(std::uint64_t seed)
         : m_random(seed)
     {
-        installDefaultWorld(m_world.mac);
+        // The default world, keeping hold of the DDC/CI monitors to disturb them.
+        SimulatedMac& mac = m_world.mac;
+        addDefaultDisplays(mac.world);
+        m_monitors = installDDCMonitorDefaults(mac);
+        installDisplayServicesDefaults(mac);
+        installMonitorPanelDefaults(mac);
+        installAmbientLightDefaults(mac);
+        installCoreBrightnessDefaults(mac);
+        installSkyLightDefaults(mac);
+        installWorkspaceDefaults(mac);
         for (const SimulatedDisplay& display : m_world.mac.world.displays)
             m_baselines[*display.uuid] = identityGammaTable(display.gammaCapacity);
     }
@@ -93,11 +109,11 @@ private:
     std::string takeRandomStep()
     {
         using Step = std::string (Run::*)();
-        static constexpr std::array<Step, 14> steps = {&Run::adjustControl, &Run::adjustControl,
+        static constexpr std::array<Step, 15> steps = {&Run::adjustControl, &Run::adjustControl,
             &Run::adjustControl, &Run::switchAutomation, &Run::resumeAll, &Run::pressBrightnessKey,
             &Run::changeProfiles, &Run::changeContext, &Run::refreshHardware, &Run::sleepAndWake,
             &Run::reconnectExternal, &Run::renumberExternal, &Run::failDisplayList,
-            &Run::writeGammaElsewhere};
+            &Run::writeGammaElsewhere, &Run::disturbMonitor};
         // Rare: after a failed save nothing is saved or applied any more.
         if (chance(0.01))
             return blockSettingsFolder();
@@ -259,6 +275,34 @@ private:
 
     // Faults.
 
+    std::string disturbMonitor()
+    {
+        SimulatedDDCMonitor* monitor = nullptr;
+        for (const auto& [uuid, baseline] : m_baselines)
+            monitor = monitor ? monitor : m_monitors->monitor(uuid);
+        if (!monitor)
+            return "disturb: no monitor";
+        DDCMonitorFaults& faults = monitor->faults;
+        switch (pick(0, 3)) {
+        case 0:
+            faults.nackedReads = pick(1, 6);
+            return "the monitor refuses the next reads";
+        case 1:
+            faults.nackedWrites = pick(1, 6);
+            return "the monitor refuses the next writes";
+        case 2: {
+            static constexpr std::array defects{DDCReplyDefect::badChecksum,
+                DDCReplyDefect::errorResult, DDCReplyDefect::wrongCode, DDCReplyDefect::shortReply};
+            for (int count = pick(1, 4); count > 0; --count)
+                faults.replyDefects.push_back(pickFrom(defects));
+            return "the monitor's next replies are damaged";
+        }
+        default:
+            faults.isDDCEnabled = !faults.isDDCEnabled;
+            return faults.isDDCEnabled ? "DDC/CI switched on" : "DDC/CI switched off";
+        }
+    }
+
     /// A file where the settings folder should be makes the saves of one step fail.
     std::string blockSettingsFolder()
     {
@@ -324,6 +368,7 @@ private:
     std::mt19937_64 m_random;
     ModelWorld m_world;
     std::shared_ptr<AppModel> m_model;
+    std::shared_ptr<SimulatedDDCMonitors> m_monitors;
     /// By display UUID: the tables found on it, or those another program wrote last.
     std::map<std::string, GammaTable> m_baselines;
 };
