@@ -382,7 +382,7 @@ std::optional<Finding> playSeed(std::uint64_t seed)
     }
 }
 
-TEST(RandomizedRun, EverySeedKeepsTheSettingsAndLeavesTheDisplaysAsFound)
+TEST(RandomizedRunTest, EverySeedKeepsTheSettingsAndLeavesTheDisplaysAsFound)
 {
     int failures = 0;
     for (std::uint64_t seed = s_options.firstSeed; seed <= s_options.lastSeed; ++seed) {
