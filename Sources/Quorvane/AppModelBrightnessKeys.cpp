@@ -54,9 +54,9 @@ Task<void> AppModel::readKeyBrightness(
     try {
         checkCancellation();
         value = co_await backend->read(key);
-    } catch (const CancellationError&) {
-        co_return;
     } catch (const Error& error) {
+        // A cancellation this task did not ask for (the backend gave up) is a failed read like
+        // any other; left unhandled, the burst would wait for it forever.
         failure = error.what();
     }
     const auto model = weakModel.lock();
