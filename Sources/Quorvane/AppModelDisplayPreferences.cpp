@@ -94,8 +94,9 @@ struct AppModel::SystemDisplayApply {
     std::vector<TaskHandle> writes;
     std::optional<TaskHandle> save;
     UUID id;
-    /// May be one of the model's own backends: reached only through liveBackend().
-    SystemDisplayBackend* backend = nullptr;
+    /// Kept alive across the waits; reached only through liveBackend(), so nothing is written
+    /// once the model is gone.
+    std::shared_ptr<SystemDisplayBackend> backend;
     std::map<SystemDisplayControl, bool> requests;
 
     /// Every task this apply must not overlap. Never throws.
@@ -106,8 +107,7 @@ struct AppModel::SystemDisplayApply {
     [[nodiscard]] std::shared_ptr<AppModel> current(Automation automation) const;
     /// Throws CancellationError once the model is gone: nothing it owned may be touched then.
     void checkOwner() const;
-    /// The backend, only while the model lives. The model's own backends never wait inside a
-    /// call, so a call that starts while the model lives also ends before it can be released.
+    /// The backend, only while the model lives.
     [[nodiscard]] SystemDisplayBackend& liveBackend() const;
     /// Brings one control to `wanted` and verifies it; false ends the apply.
     [[nodiscard]] Task<bool> applyControl(
@@ -247,7 +247,7 @@ bool AppModel::applySystemDisplayPreferencesIfNeeded()
         .writes = std::move(writes),
         .save = saveTask.get(),
         .id = id,
-        .backend = &systemDisplayBackend(),
+        .backend = sharedSystemDisplayBackend(),
         .requests = std::move(requests)};
     systemDisplayTask.set(spawn(m_executor, applySystemDisplayPreferences(std::move(apply))));
     return true;
