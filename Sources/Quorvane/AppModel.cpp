@@ -74,6 +74,7 @@ AppModel::AppModel(Passkey, AppEnvironment environment, Options options, bool de
     , m_events(std::make_unique<WorkspaceEvents>(environment.platform, environment.executor))
     , m_brightnessKeys(std::make_unique<BrightnessKeyMonitor>(environment.platform))
     , m_previewPresentation(preview.observe([this] { presentPreview(); }))
+    , m_configurationRevisions(configuration.observe([this] { ++m_configurationRevision; }))
 {
 }
 

@@ -434,6 +434,22 @@ private:
     void keyBrightnessReadFailed(const ControlKey& key, const std::string& message);
 
     // Resolve and apply (AppModelApply.cpp): the steps of one pass.
+    /// Everything the plan in `resolution` is worked out from: equal inputs give the equal plan,
+    /// so a pass over unchanged inputs skips the work.
+    struct ResolutionInputs {
+        std::uint64_t configurationRevision = 0;
+        RuntimeContext context;
+        std::map<ControlKey, ControlCapability> capabilities;
+        std::map<ControlKey, ManualHold> holds;
+        std::vector<bool> activeHolds;
+        std::map<ControlKey, SettingValue> manualRecoveries;
+        std::map<ControlKey, ControlCapability> hardwareCapabilities;
+        std::set<std::string> automaticBrightnessDisplays;
+        bool operator==(const ResolutionInputs&) const = default;
+    };
+    /// Absent while a live rule edit previews, whose plan is always worked out anew.
+    [[nodiscard]] std::optional<ResolutionInputs> resolutionInputs() const;
+    void updateResolution();
     void applyManualRecoveries();
     [[nodiscard]] bool mayStartWrite(
         const ControlKey& key, const SettingValue& value, bool rewrite);
@@ -481,6 +497,11 @@ private:
     std::unique_ptr<BrightnessKeyMonitor> m_brightnessKeys;
     ContextRefreshScheduler m_scheduler;
     Subscription m_previewPresentation;
+    // Counts the document's changes, so that a pass can tell an unchanged one without comparing.
+    std::uint64_t m_configurationRevision = 0;
+    Subscription m_configurationRevisions;
+    // What the plan in `resolution` was last worked out from (AppModelApply.cpp).
+    std::optional<ResolutionInputs> m_resolvedFrom;
 };
 
 } // namespace quorvane
