@@ -248,17 +248,61 @@ void storeLoadMemory(benchmark::State& state)
     std::filesystem::remove_all(file.parent_path());
 }
 
-/// Validating, encoding and writing the file atomically, beside nlohmann's dump of the tree.
+/// Runs one save per iteration of a document copied beforehand (a save takes its document by
+/// value), beside nlohmann's dump of the tree.
+template <typename Pick>
+void measureSaves(
+    benchmark::State& state, const Document& document, SettingsStore& store, Pick pick)
+{
+    double oursTotal = 0;
+    double baselineTotal = 0;
+    std::size_t allocations = 0;
+    for (auto _ : state) {
+        Configuration copy = pick();
+        const std::size_t before = bench::allocationCount();
+        const double seconds = secondsOf([&] { finished(store.save(std::move(copy))); });
+        allocations += bench::allocationCount() - before;
+        baselineTotal += secondsOf([&] { benchmark::DoNotOptimize(document.tree.dump(2)); });
+        oursTotal += seconds;
+        state.SetIterationTime(seconds);
+    }
+    state.counters["xDump"] = oursTotal / baselineTotal;
+    state.counters["allocs/rule"] = static_cast<double>(allocations)
+        / (static_cast<double>(state.iterations()) * static_cast<double>(state.range(0)));
+    state.counters["writes"] = static_cast<double>(store.writeCount());
+    state.SetComplexityN(state.range(0));
+}
+
+/// Validating, encoding and writing the file atomically. The saves alternate between two
+/// documents of the same length, so that each one also reads the file to see whether it changed,
+/// and then writes.
 void storeSave(benchmark::State& state)
+{
+    const Document document = documentWith(state);
+    Configuration other = document.configuration;
+    other.holdMinutes = document.configuration.holdMinutes == 15 ? 30 : 15;
+    const std::filesystem::path file = benchmarkFile();
+    std::filesystem::remove_all(file.parent_path());
+    SettingsStore store(file);
+    (void)finished(store.load()); // No file yet: this unlocks the store.
+    bool isOther = false;
+    measureSaves(state, document, store, [&] {
+        isOther = !isOther;
+        return isOther ? other : document.configuration;
+    });
+    std::filesystem::remove_all(file.parent_path());
+}
+
+/// A save of the document the file holds already: validated and encoded, compared, not written.
+void storeSaveUnchanged(benchmark::State& state)
 {
     const Document document = documentWith(state);
     const std::filesystem::path file = benchmarkFile();
     std::filesystem::remove_all(file.parent_path());
     SettingsStore store(file);
-    (void)finished(store.load()); // No file yet: this unlocks the store.
-    measure(
-        state, "xDump", [&] { finished(store.save(document.configuration)); },
-        [&] { benchmark::DoNotOptimize(document.tree.dump(2)); });
+    (void)finished(store.load());
+    finished(store.save(document.configuration));
+    measureSaves(state, document, store, [&] { return document.configuration; });
     std::filesystem::remove_all(file.parent_path());
 }
 
@@ -285,5 +329,6 @@ BENCHMARK(storeLoadMemory)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(storeSave)->Apply(sizes);
+BENCHMARK(storeSaveUnchanged)->Apply(sizes);
 
 BENCHMARK_MAIN();
