@@ -252,8 +252,7 @@ public:
 
     /// Saves a copy of the document as it is now, after every save requested before it. Saves
     /// requested while one waits behind a running save collapse into the waiting one, which
-    /// then writes the newest document.
-    /// Does nothing while settingsError stands.
+    /// then writes the newest document. Does nothing while settingsError stands.
     void persist();
     /// The settings file's owner, for its count of writes.
     [[nodiscard]] const SettingsStore& settingsStore() const { return *m_store; }
@@ -293,8 +292,7 @@ public:
     void respectAutomaticBrightness();
     [[nodiscard]] std::optional<ControlCapability> hdrCapability(
         const std::string& displayID) const;
-    [[nodiscard]] bool isVerified(
-        const ModeConfiguration& mode, const std::string& displayID) const;
+    [[nodiscard]] bool isVerified(const ModeConfiguration& mode, const std::string& displayID) const;
     /// The request with its missing parts taken from the display's current mode; absent when
     /// the display's current mode is unknown.
     [[nodiscard]] std::optional<ModeConfiguration> completeDisplayMode(
@@ -451,8 +449,7 @@ private:
     [[nodiscard]] std::optional<ResolutionInputs> resolutionInputs() const;
     void updateResolution();
     void applyManualRecoveries();
-    [[nodiscard]] bool mayStartWrite(
-        const ControlKey& key, const SettingValue& value, bool rewrite);
+    [[nodiscard]] bool mayStartWrite(const ControlKey& key, const SettingValue& value, bool rewrite);
     // Control commands (AppModelCommands.cpp): what a command task carries, and the task.
     struct Command;
     static Task<void> runCommand(std::weak_ptr<AppModel> weakModel, Command command);
