@@ -75,6 +75,7 @@ AppModel::AppModel(Passkey, AppEnvironment environment, Options options, bool de
     , m_spaceProvider(std::make_unique<SpaceProvider>(environment.platform))
     , m_events(std::make_unique<WorkspaceEvents>(environment.platform, environment.executor))
     , m_brightnessKeys(std::make_unique<BrightnessKeyMonitor>(environment.platform))
+    , m_configurationRevisions(configuration.observe([this] { ++m_configurationRevision; }))
 {
 }
 

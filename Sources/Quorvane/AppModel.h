@@ -265,8 +265,7 @@ public:
 
     /// Saves a copy of the document as it is now, after every save requested before it. Saves
     /// requested while one waits behind a running save collapse into the waiting one, which
-    /// then writes the newest document.
-    /// Does nothing while settingsError stands.
+    /// then writes the newest document. Does nothing while settingsError stands.
     void persist();
     /// The settings file's owner, for its count of writes.
     [[nodiscard]] const SettingsStore& settingsStore() const { return *m_store; }
@@ -530,9 +529,24 @@ private:
     void keyBrightnessReadFailed(const ControlKey& key, const std::string& message);
 
     // Resolve and apply (AppModelApply.cpp): the steps of one pass.
+    /// Everything the plan in `resolution` is worked out from: equal inputs give the equal plan,
+    /// so a pass over unchanged inputs skips the work.
+    struct ResolutionInputs {
+        std::uint64_t configurationRevision = 0;
+        RuntimeContext context;
+        std::map<ControlKey, ControlCapability> capabilities;
+        std::map<ControlKey, ManualHold> holds;
+        std::vector<bool> activeHolds;
+        std::map<ControlKey, SettingValue> manualRecoveries;
+        std::map<ControlKey, ControlCapability> hardwareCapabilities;
+        std::set<std::string> automaticBrightnessDisplays;
+        bool operator==(const ResolutionInputs&) const = default;
+    };
+    /// Absent while a live rule edit previews, whose plan is always worked out anew.
+    [[nodiscard]] std::optional<ResolutionInputs> resolutionInputs() const;
+    void updateResolution();
     void applyManualRecoveries();
-    [[nodiscard]] bool mayStartWrite(
-        const ControlKey& key, const SettingValue& value, bool rewrite);
+    [[nodiscard]] bool mayStartWrite(const ControlKey& key, const SettingValue& value, bool rewrite);
     // Control commands (AppModelCommands.cpp): what a command task carries, and the task.
     struct Command;
     static Task<void> runCommand(std::weak_ptr<AppModel> weakModel, Command command);
@@ -603,6 +617,11 @@ private:
     std::unique_ptr<WorkspaceEvents> m_events;
     std::unique_ptr<BrightnessKeyMonitor> m_brightnessKeys;
     ContextRefreshScheduler m_scheduler;
+    // Counts the document's changes, so that a pass can tell an unchanged one without comparing.
+    std::uint64_t m_configurationRevision = 0;
+    Subscription m_configurationRevisions;
+    // What the plan in `resolution` was last worked out from (AppModelApply.cpp).
+    std::optional<ResolutionInputs> m_resolvedFrom;
 };
 
 } // namespace quorvane

@@ -394,6 +394,8 @@ Task<void> AppModel::refreshSystemDisplayPreferences(bool capture)
     systemDisplaySnapshot.set(snapshot);
     if (!capture || settingsError.get())
         co_return;
+    if (!configuration->capturesSystemDisplayDefaults(snapshot))
+        co_return; // Nothing new: the document is not copied.
     bool added = false;
     configuration.modify(
         [&](Configuration& document) { added = document.captureSystemDisplayDefaults(snapshot); });
