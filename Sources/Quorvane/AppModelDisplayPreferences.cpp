@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <utility>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -191,11 +192,17 @@ void AppModel::saveDisplayPreferences(ProfileDisplayPreferences preferences, UUI
 
 void AppModel::respectAutomaticBrightness()
 {
-    ResolvedPlan plan = resolution.get();
+    // Most passes own nothing: find the keys first, so that the plan is copied only when needed.
+    std::vector<ControlKey> owned;
     for (const auto& [key, assignment] : resolution->assignments) {
-        if (key.setting != SettingKey::brightness || isUserHold(assignment)
-            || !automaticBrightnessOwns(key.target.id()))
-            continue;
+        if (key.setting == SettingKey::brightness && !isUserHold(assignment)
+            && automaticBrightnessOwns(key.target.id()))
+            owned.push_back(key);
+    }
+    if (owned.empty())
+        return;
+    ResolvedPlan plan = resolution.get();
+    for (const ControlKey& key : owned) {
         plan.assignments.erase(key);
         plan.unavailable.insert_or_assign(key, std::string(managedBrightnessReason));
         for (auto& [ruleID, evaluation] : plan.rules) {
