@@ -233,6 +233,10 @@ public:
     /// The brightness control of the first built-in display; absent without one.
     [[nodiscard]] std::optional<ControlKey> builtinBrightnessKey() const;
 
+    /// Where every field changes and every task runs; views read the time from it too.
+    [[nodiscard]] Executor& executor() const { return m_executor; }
+    /// The platform the services run on; views ask it for system names such as privacy panes.
+    [[nodiscard]] Platform& platform() const { return m_platform; }
     [[nodiscard]] WorkspaceEvents& events() { return *m_events; }
     [[nodiscard]] FocusedWindowProvider& focus() { return *m_focus; }
     [[nodiscard]] BrightnessKeyMonitor& brightnessKeys() { return *m_brightnessKeys; }

@@ -1,6 +1,7 @@
 // The view tests' offscreen Qt application, screenshots, and a demo model to show.
 #pragma once
 
+#include "Quorvane/Views/Design/QuorStyle.h"
 #include "QuorvaneTests/AppModelTestSupport.h"
 
 #include <QApplication>
@@ -18,17 +19,21 @@
 
 namespace quorvane {
 
-/// One QApplication for the whole test program, on the offscreen platform so that no display is
-/// needed. Kept for the life of the process: Qt wants it to outlive every widget.
+/// One QApplication for the whole test program, with the application's style. It runs on the
+/// platform QT_QPA_PLATFORM names (CI runs the tests once more under Xvfb with "xcb"), else
+/// offscreen so that no display is needed. Kept for the life of the process: Qt wants it to
+/// outlive every widget.
 inline QApplication& testApplication()
 {
     static int argc = 1;
     static char name[] = "QuorvaneViewTests";
     static char* argv[] = {name, nullptr};
     static QApplication* const application = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
         auto* created = new QApplication(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
+        QuorStyle::apply(*created);
         return created;
     }();
     return *application;

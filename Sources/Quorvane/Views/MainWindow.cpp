@@ -2,12 +2,12 @@
 
 #include "MacPlatform/ApplicationShell.h"
 #include "Quorvane/AppModel.h"
+#include "Quorvane/Views/MainWindow/ContentView.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QEvent>
 #include <QKeySequence>
-#include <QLabel>
 #include <QMenuBar>
 
 namespace quorvane {
@@ -18,12 +18,9 @@ MainWindow::MainWindow(AppModel& model, ApplicationShell& shell, QWidget* parent
     , m_shell(shell)
 {
     setWindowTitle(QStringLiteral("Quorvane"));
-    resize(1034, 820);
-
-    // The window's own content comes later; until then a plain placeholder.
-    auto* placeholder = new QLabel(QStringLiteral("Quorvane"), this);
-    placeholder->setAlignment(Qt::AlignCenter);
-    setCentralWidget(placeholder);
+    m_content = new ContentView(model, this);
+    setCentralWidget(m_content);
+    resize(ContentView::narrowWidth, 820);
 
     // There is no New command; Quit is the model's orderly quit, not an immediate exit.
     auto* quit = new QAction(QStringLiteral("Quit Quorvane"), this);

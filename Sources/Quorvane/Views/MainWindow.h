@@ -8,6 +8,7 @@ namespace quorvane {
 
 class AppModel;
 class ApplicationShell;
+class ContentView;
 
 /// Titled "Quorvane", 1034 by 820 at first. Closing it only hides it: the application lives on
 /// in the menu bar. While it is open or active the application is a regular one; once it closes,
@@ -16,6 +17,8 @@ class MainWindow final : public QMainWindow {
 public:
     /// `model` and `shell` must outlive the window.
     MainWindow(AppModel& model, ApplicationShell& shell, QWidget* parent = nullptr);
+
+    [[nodiscard]] ContentView& content() const { return *m_content; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -27,6 +30,7 @@ private:
 
     AppModel& m_model;
     ApplicationShell& m_shell;
+    ContentView* m_content;
 };
 
 } // namespace quorvane

@@ -1,5 +1,6 @@
 #include "Quorvane/Views/MenuBarExtra.h"
 
+#include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
 #include "Quorvane/Views/MenuView.h"
 
 #include <QCursor>
@@ -73,6 +74,7 @@ MenuBarExtra::MenuBarExtra(AppModel& model, QObject* parent)
     m_menuView = new MenuView(model, m_popover.get());
     layout->addWidget(m_menuView);
     m_popover->setFixedWidth(popoverWidth);
+    new DisplayTestPresentation(model, *m_popover, true);
 
     if (!inTray) {
         m_popover->show();

@@ -1,6 +1,7 @@
 // main.cpp: the entry point: a Qt application that lives on in the menu bar with no window open.
 #include "Foundation/Error.h"
 #include "Quorvane/LaunchOptions.h"
+#include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/QuorvaneApplication.h"
 #include "Quorvane/Views/TerminationHandler.h"
 
@@ -32,6 +33,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvane"));
     QApplication::setQuitOnLastWindowClosed(false);
+    QuorStyle::apply(application);
 
     std::vector<std::string> arguments;
     for (const QString& argument : QCoreApplication::arguments())

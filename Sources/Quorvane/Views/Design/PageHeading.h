@@ -1,0 +1,28 @@
+// The heading at the top of a page or panel: a small eyebrow line, the title and an optional
+// subtitle.
+#pragma once
+
+#include <QWidget>
+
+#include <optional>
+
+class QLabel;
+
+namespace quorvane {
+
+class PageHeading final : public QWidget {
+public:
+    PageHeading(const QString& eyebrow, const QString& title,
+        const std::optional<QString>& subtitle, QWidget* parent = nullptr);
+
+    void setTitle(const QString& title);
+    /// Hides the subtitle line when absent.
+    void setSubtitle(const std::optional<QString>& subtitle);
+
+private:
+    QLabel* m_eyebrow;
+    QLabel* m_title;
+    QLabel* m_subtitle;
+};
+
+} // namespace quorvane

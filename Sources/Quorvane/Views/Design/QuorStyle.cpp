@@ -1,0 +1,183 @@
+#include "Quorvane/Views/Design/QuorStyle.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <QString>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QVariant>
+#include <QWidget>
+
+namespace quorvane {
+
+namespace {
+
+constexpr const char* roleProperty = "quorRole";
+constexpr const char* stateProperty = "quorState";
+
+const char* roleName(QuorRole role)
+{
+    switch (role) {
+    case QuorRole::eyebrow:
+        return "eyebrow";
+    case QuorRole::pageTitle:
+        return "pageTitle";
+    case QuorRole::subtitle:
+        return "subtitle";
+    case QuorRole::callout:
+        return "callout";
+    case QuorRole::countdown:
+        return "countdown";
+    case QuorRole::secondary:
+        return "secondary";
+    case QuorRole::notice:
+        return "notice";
+    case QuorRole::card:
+        return "card";
+    case QuorRole::disclosure:
+        return "disclosure";
+    case QuorRole::prominent:
+        return "prominent";
+    case QuorRole::editingHeading:
+        return "editingHeading";
+    case QuorRole::divider:
+        return "divider";
+    case QuorRole::copyCard:
+        return "copyCard";
+    case QuorRole::dialogTitle:
+        return "dialogTitle";
+    case QuorRole::sidebar:
+        return "sidebar";
+    case QuorRole::brand:
+        return "brand";
+    case QuorRole::profileRow:
+        return "profileRow";
+    case QuorRole::navButton:
+        return "navButton";
+    case QuorRole::footer:
+        return "footer";
+    case QuorRole::activeDot:
+        return "activeDot";
+    case QuorRole::plain:
+        return "plain";
+    case QuorRole::cell:
+        return "cell";
+    case QuorRole::cellValue:
+        return "cellValue";
+    case QuorRole::ruleRow:
+        return "ruleRow";
+    case QuorRole::ruleName:
+        return "ruleName";
+    case QuorRole::tableHeader:
+        return "tableHeader";
+    case QuorRole::rulesCard:
+        return "rulesCard";
+    case QuorRole::emptyState:
+        return "emptyState";
+    case QuorRole::noticeTitle:
+        return "noticeTitle";
+    }
+    return "";
+}
+
+QString styleSheet()
+{
+    const QString secondary = QuorStyle::secondaryText().name();
+    const QString amber = QuorStyle::amber().name();
+    return QStringLiteral(R"(
+QWidget { font-size: 13px; }
+QPushButton { background: white; border: 1px solid rgba(0, 0, 0, 40); border-radius: 6px;
+    padding: 5px 14px; }
+QPushButton:hover { background: #FAF8F4; }
+QPushButton:pressed { background: #ECE9E3; }
+QPushButton:disabled { color: #A8A8AD; }
+[quorRole="eyebrow"] { font-size: 10px; font-weight: 600; color: %1; }
+[quorRole="pageTitle"] { font-size: 26px; font-weight: 600; }
+[quorRole="subtitle"] { font-size: 13px; color: %1; }
+[quorRole="callout"] { font-size: 14px; }
+[quorRole="countdown"] { font-size: 16px; font-weight: 500; }
+[quorRole="secondary"] { font-size: 11px; color: %1; }
+[quorRole="notice"] { background: rgba(232, 163, 61, 26); border-radius: 12px; }
+[quorRole="card"] { background: %3; border-radius: 14px; }
+[quorRole="disclosure"] { font-size: 17px; font-weight: 600; border: none; background: transparent; }
+QPushButton[quorRole="prominent"] { background: %2; color: white; border: none;
+    border-radius: 6px; padding: 6px 16px; font-weight: 600; }
+QPushButton[quorRole="prominent"]:disabled { background: rgba(232, 163, 61, 110); }
+[quorRole="editingHeading"] { font-size: 26px; font-weight: 600; }
+[quorRole="divider"] { background: rgba(0, 0, 0, 28); }
+[quorRole="copyCard"] { background: %4; border: 1px solid rgba(255, 255, 255, 51);
+    border-radius: 12px; }
+[quorRole="copyCard"] QLabel { color: white; font-size: 13px; font-weight: 500; }
+[quorRole="copyCard"] QToolButton { border: none; background: transparent; }
+[quorRole="dialogTitle"] { font-size: 15px; font-weight: 600; }
+[quorRole="sidebar"] { background: rgba(255, 255, 255, 110); }
+[quorRole="brand"] { font-size: 18px; font-weight: 600; }
+[quorRole="profileRow"] { border-radius: 9px; background: transparent; }
+[quorRole="profileRow"] QLabel { font-size: 13px; font-weight: 500; }
+[quorRole="profileRow"][quorState="selected"] { background: rgba(232, 163, 61, 36); }
+[quorRole="profileRow"][quorState="dropTarget"] { background: rgba(47, 158, 92, 41); }
+QPushButton[quorRole="navButton"] { text-align: left; border: none; border-radius: 9px;
+    padding: 10px; background: transparent; font-weight: 500; }
+QPushButton[quorRole="navButton"][quorState="selected"] { background: rgba(0, 0, 0, 18); }
+[quorRole="footer"] { font-size: 9px; font-weight: 500; color: %1; }
+[quorRole="activeDot"] { background: %4; border-radius: 3px; }
+QToolButton[quorRole="plain"] { border: none; background: transparent; }
+QToolButton[quorRole="plain"]::menu-indicator { image: none; width: 0; }
+QPushButton[quorRole="cell"] { border: none; background: transparent; padding: 0; text-align: left; }
+[quorRole="cellValue"] { font-size: 11px; }
+[quorRole="cellValue"][quorState="unset"] { color: rgba(110, 110, 115, 166); }
+[quorRole="ruleRow"] { background: transparent; }
+[quorRole="ruleRow"][quorState="editing"] { background: rgba(232, 163, 61, 18); }
+[quorRole="ruleName"] { font-size: 12px; font-weight: 600; }
+[quorRole="tableHeader"] { font-size: 10px; font-weight: 600; color: %1; }
+[quorRole="rulesCard"] { background: %3; border: 1px solid rgba(0, 0, 0, 15); border-radius: 14px; }
+[quorRole="emptyState"] { background: %3; border-radius: 16px; }
+[quorRole="noticeTitle"] { font-size: 13px; font-weight: 600; }
+)")
+        .arg(secondary, amber, QuorStyle::card().name(), QuorStyle::green().name());
+}
+
+} // namespace
+
+namespace QuorStyle {
+
+QColor canvas() { return {0xF4, 0xF2, 0xEE}; }
+QColor card() { return {0xFF, 0xFF, 0xFF}; }
+QColor primaryText() { return {0x1D, 0x1D, 0x1F}; }
+QColor secondaryText() { return {0x6E, 0x6E, 0x73}; }
+QColor amber() { return {0xE8, 0xA3, 0x3D}; }
+QColor green() { return {0x2F, 0x9E, 0x5C}; }
+
+void apply(QApplication& application)
+{
+    // One widget style everywhere, so that the windows look the same on every desktop.
+    if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion")))
+        QApplication::setStyle(style);
+    QPalette palette = QApplication::palette();
+    palette.setColor(QPalette::Window, canvas());
+    palette.setColor(QPalette::Base, card());
+    palette.setColor(QPalette::WindowText, primaryText());
+    palette.setColor(QPalette::Text, primaryText());
+    palette.setColor(QPalette::ButtonText, primaryText());
+    palette.setColor(QPalette::PlaceholderText, secondaryText());
+    palette.setColor(QPalette::Highlight, amber());
+    QApplication::setPalette(palette);
+    application.setStyleSheet(styleSheet());
+}
+
+void setRole(QWidget& widget, QuorRole role) { widget.setProperty(roleProperty, roleName(role)); }
+
+void setState(QWidget& widget, const char* state)
+{
+    if (widget.property(stateProperty).toString() == QLatin1String(state))
+        return;
+    widget.setProperty(stateProperty, state);
+    // The style sheet matches properties only when it polishes the widget.
+    widget.style()->unpolish(&widget);
+    widget.style()->polish(&widget);
+    widget.update();
+}
+
+} // namespace QuorStyle
+
+} // namespace quorvane

@@ -1,0 +1,149 @@
+#include "Quorvane/Views/MainWindow/ProfileSidebar.h"
+
+#include "Quorvane/AppModel.h"
+#include "Quorvane/Views/Design/QuorMark.h"
+#include "Quorvane/Views/Design/QuorStyle.h"
+#include "Quorvane/Views/Design/SymbolIcon.h"
+#include "Quorvane/Views/MainWindow/ContentView.h"
+#include "Quorvane/Views/MainWindow/ProfileRow.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace quorvane {
+
+namespace {
+
+QLabel* label(const QString& text, QuorRole role, QWidget* parent)
+{
+    auto* made = new QLabel(text, parent);
+    QuorStyle::setRole(*made, role);
+    return made;
+}
+
+} // namespace
+
+ProfileSidebar::ProfileSidebar(ContentView& content, QWidget* parent)
+    : QWidget(parent)
+    , m_content(content)
+    , m_create(new QToolButton(this))
+    , m_rowsLayout(new QVBoxLayout)
+    , m_displays(new QPushButton(
+          symbolIcon("display.2", QuorStyle::primaryText()), QStringLiteral("Displays"), this))
+    , m_settings(new QPushButton(symbolIcon("slider.horizontal.3", QuorStyle::primaryText()),
+          QStringLiteral("Settings"), this))
+{
+    QuorStyle::setRole(*this, QuorRole::sidebar);
+    setAttribute(Qt::WA_StyledBackground);
+
+    auto* brand = new QHBoxLayout;
+    brand->setSpacing(10);
+    brand->setContentsMargins(0, 20, 0, 0);
+    brand->addWidget(new QuorMark(36, this));
+    brand->addWidget(label(QStringLiteral("QuorVane"), QuorRole::brand, this));
+    brand->addStretch();
+
+    m_create->setObjectName(QStringLiteral("createProfile"));
+    m_create->setIcon(symbolIcon("plus", QuorStyle::secondaryText()));
+    m_create->setToolTip(QStringLiteral("Create profile"));
+    m_create->setAccessibleName(QStringLiteral("Create profile"));
+    QuorStyle::setRole(*m_create, QuorRole::plain);
+    auto* profilesHeader = new QHBoxLayout;
+    profilesHeader->setContentsMargins(8, 0, 8, 0);
+    profilesHeader->addWidget(label(QStringLiteral("PROFILES"), QuorRole::eyebrow, this));
+    profilesHeader->addStretch();
+    profilesHeader->addWidget(m_create);
+    auto* profiles = new QVBoxLayout;
+    profiles->setSpacing(8);
+    profiles->addLayout(profilesHeader);
+    m_rowsLayout->setSpacing(2);
+    profiles->addLayout(m_rowsLayout);
+
+    for (QPushButton* nav : {m_displays, m_settings}) {
+        QuorStyle::setRole(*nav, QuorRole::navButton);
+        nav->setCursor(Qt::PointingHandCursor);
+    }
+    m_displays->setObjectName(QStringLiteral("displays"));
+    m_settings->setObjectName(QStringLiteral("settings"));
+    auto* navigation = new QVBoxLayout;
+    navigation->setSpacing(6);
+    navigation->addWidget(m_displays);
+    navigation->addWidget(m_settings);
+
+    auto* divider = new QWidget(this);
+    QuorStyle::setRole(*divider, QuorRole::divider);
+    divider->setFixedHeight(1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 16, 16, 16);
+    layout->setSpacing(24);
+    layout->addLayout(brand);
+    layout->addLayout(profiles);
+    layout->addWidget(divider);
+    layout->addLayout(navigation);
+    layout->addStretch(1);
+    layout->addWidget(label(QStringLiteral("YOUR DISPLAYS. YOUR RULES."), QuorRole::footer, this));
+
+    connect(m_create, &QToolButton::clicked, this, [this] { m_content.openNewProfileDialog(); });
+    connect(m_displays, &QPushButton::clicked, this,
+        [this] { m_content.model().page.set(AppPage::displays); });
+    connect(m_settings, &QPushButton::clicked, this,
+        [this] { m_content.model().page.set(AppPage::settings); });
+}
+
+ProfileRow* ProfileSidebar::rowOf(const UUID& profileID) const
+{
+    const auto row = std::ranges::find(m_rows, profileID, &ProfileRow::profileID);
+    return row == m_rows.end() ? nullptr : *row;
+}
+
+QPushButton& ProfileSidebar::navButton(AppPage page) const
+{
+    return page == AppPage::settings ? *m_settings : *m_displays;
+}
+
+void ProfileSidebar::refresh()
+{
+    syncRows();
+    for (ProfileRow* row : m_rows)
+        row->refresh();
+    m_create->setEnabled(m_content.acceptsActions());
+    const AppPage page = *m_content.model().page;
+    QuorStyle::setState(*m_displays, page == AppPage::displays ? "selected" : "");
+    QuorStyle::setState(*m_settings, page == AppPage::settings ? "selected" : "");
+}
+
+void ProfileSidebar::syncRows()
+{
+    std::vector<UUID> ordered;
+    for (const Profile& profile : m_content.model().configuration->orderedProfiles())
+        ordered.push_back(profile.id);
+    if (std::ranges::equal(ordered, m_rows, {}, {}, &ProfileRow::profileID))
+        return;
+    std::vector<ProfileRow*> rows;
+    for (const UUID& profileID : ordered) {
+        ProfileRow* row = rowOf(profileID);
+        rows.push_back(row ? row : new ProfileRow(m_content, profileID, this));
+    }
+    for (ProfileRow* row : m_rows) {
+        if (std::ranges::find(rows, row) == rows.end()) {
+            // Later: the row may be the one whose event led here.
+            row->hide();
+            row->deleteLater();
+        }
+    }
+    for (ProfileRow* row : rows)
+        m_rowsLayout->removeWidget(row);
+    for (ProfileRow* row : rows) {
+        m_rowsLayout->addWidget(row);
+        row->show();
+    }
+    m_rows = std::move(rows);
+}
+
+} // namespace quorvane

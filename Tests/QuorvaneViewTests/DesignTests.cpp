@@ -1,0 +1,254 @@
+#include "Quorvane/Views/Design/EditingTextField.h"
+#include "Quorvane/Views/Design/Notice.h"
+#include "Quorvane/Views/Design/PageHeading.h"
+#include "Quorvane/Views/Design/ProfileActivationToggle.h"
+#include "Quorvane/Views/Design/QuorDisclosureHeader.h"
+#include "Quorvane/Views/Design/QuorMark.h"
+#include "Quorvane/Views/Design/SwitchButton.h"
+#include "Quorvane/Views/Design/ViewRefresh.h"
+#include "QuorvaneViewTests/ViewTestSupport.h"
+
+#include <QFocusEvent>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <string>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+TEST(ViewRefreshTest, CoalescesTheChangesOfOneTurnIntoOneLaterRefresh)
+{
+    ManualExecutor executor;
+    Observable<int> first{0};
+    Observable<std::string> second;
+    int refreshes = 0;
+    ViewRefresh refresh(executor, [&] { ++refreshes; });
+    refresh.watch(first, second);
+
+    first.set(1);
+    second.set("a");
+    first.set(2);
+    EXPECT_EQ(refreshes, 0); // never in the middle of the writer's work
+    executor.runUntilIdle();
+    EXPECT_EQ(refreshes, 1);
+    first.set(2); // unchanged: no notification
+    executor.runUntilIdle();
+    EXPECT_EQ(refreshes, 1);
+    second.set("b");
+    executor.runUntilIdle();
+    EXPECT_EQ(refreshes, 2);
+}
+
+TEST(ViewRefreshTest, ARefreshQueuedForAViewThatIsGoneDoesNothing)
+{
+    ManualExecutor executor;
+    Observable<int> field{0};
+    int refreshes = 0;
+    auto refresh = std::make_unique<ViewRefresh>(executor, [&] { ++refreshes; });
+    refresh->watch(field);
+    field.set(1);
+    refresh.reset();
+    field.set(2);
+    executor.runUntilIdle();
+    EXPECT_EQ(refreshes, 0);
+}
+
+class EditingTextFieldTest : public ::testing::Test {
+public:
+    EditingTextFieldTest()
+    {
+        (new QVBoxLayout(&window))->addWidget(field);
+        window.layout()->addWidget(elsewhere);
+        window.show();
+        window.activateWindow();
+        field->setFocus();
+    }
+
+    /// What the field reported since the last call.
+    std::vector<std::string> reports()
+    {
+        std::vector<std::string> taken;
+        for (const auto& [name, spy] : spies)
+            for (int count = spy->count(); count > 0; --count)
+                taken.push_back(name);
+        for (const auto& [name, spy] : spies)
+            spy->clear();
+        return taken;
+    }
+
+    QApplication& application = testApplication();
+    QWidget window;
+    EditingTextField* field = new EditingTextField(
+        QStringLiteral("Profile name"), EditingTextField::Size::body, &window);
+    QLineEdit* elsewhere = new QLineEdit(&window);
+    std::vector<std::pair<std::string, std::unique_ptr<QSignalSpy>>> spies = [this] {
+        std::vector<std::pair<std::string, std::unique_ptr<QSignalSpy>>> made;
+        made.emplace_back(
+            "submit", std::make_unique<QSignalSpy>(field, &EditingTextField::submitted));
+        made.emplace_back(
+            "cancel", std::make_unique<QSignalSpy>(field, &EditingTextField::cancelled));
+        made.emplace_back("blur", std::make_unique<QSignalSpy>(field, &EditingTextField::blurred));
+        return made;
+    }();
+};
+
+TEST_F(EditingTextFieldTest, ReturnEnterEscapeAndARealFocusLossEndTheEditOnce)
+{
+    struct Case {
+        std::string_view name;
+        std::function<void(EditingTextFieldTest&)> act;
+        std::vector<std::string> reported;
+    };
+    const auto key = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        return [key, modifiers](
+                   EditingTextFieldTest& test) { QTest::keyClick(test.field, key, modifiers); };
+    };
+    const auto focusOut = [](Qt::FocusReason reason) {
+        return [reason](EditingTextFieldTest& test) {
+            QFocusEvent event(QEvent::FocusOut, reason);
+            QApplication::sendEvent(test.field, &event);
+        };
+    };
+    const Case cases[] = {
+        {"Return", key(Qt::Key_Return), {"submit"}},
+        {"keypad Enter", key(Qt::Key_Enter, Qt::KeypadModifier), {"submit"}},
+        {"Escape", key(Qt::Key_Escape), {"cancel"}},
+        {"click elsewhere", focusOut(Qt::MouseFocusReason), {"blur"}},
+        {"Tab", focusOut(Qt::TabFocusReason), {"blur"}},
+        {"a menu opens", focusOut(Qt::PopupFocusReason), {}},
+        {"the window deactivates", focusOut(Qt::ActiveWindowFocusReason), {}},
+        {"the menu bar", focusOut(Qt::MenuBarFocusReason), {}},
+        {"Return, then the field closes",
+            [](EditingTextFieldTest& test) {
+                QTest::keyClick(test.field, Qt::Key_Return);
+                test.elsewhere->setFocus(Qt::OtherFocusReason);
+                QTest::keyClick(test.field, Qt::Key_Escape);
+            },
+            {"submit"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name));
+        QFocusEvent focusIn(QEvent::FocusIn, Qt::MouseFocusReason);
+        QApplication::sendEvent(field, &focusIn);
+        reports();
+        c.act(*this);
+        EXPECT_EQ(reports(), c.reported);
+    }
+}
+
+TEST_F(EditingTextFieldTest, HalfTypedTextSurvivesAModelRefresh)
+{
+    DemoWorld demo;
+    AppModel& model = *demo.model;
+    model.createProfile("Work");
+    const UUID profileID = model.configuration->orderedProfiles().back().id;
+    const auto nameOf = [&] {
+        return QString::fromStdString(model.configuration->orderedProfiles().back().name);
+    };
+    ViewRefresh refresh(model.executor(), [&] { field->showModelText(nameOf()); });
+    refresh.watch(model.configuration);
+    field->clearFocus();
+    field->showModelText(nameOf());
+    EXPECT_EQ(field->text(), QStringLiteral("Work"));
+
+    field->setFocus();
+    QTest::keyClicks(field, QStringLiteral(" at home"));
+    model.renameProfile(profileID, "Office"); // renamed elsewhere while the user types
+    demo.world.executor.runUntilIdle();
+    EXPECT_EQ(field->text(), QStringLiteral("Work at home"));
+    field->clearFocus(); // typed text stays even without the keyboard
+    field->showModelText(nameOf());
+    EXPECT_EQ(field->text(), QStringLiteral("Work at home"));
+    demo.settle();
+}
+
+class ProfileActivationToggleTest : public ::testing::Test {
+protected:
+    SwitchButton& active() const
+    {
+        return *toggle.findChild<SwitchButton*>(QStringLiteral("active"));
+    }
+
+    DemoWorld demo;
+    AppModel& model = *demo.model;
+    UUID activeID = model.configuration->activeProfileID;
+    ProfileActivationToggle toggle{model, activeID};
+};
+
+TEST_F(ProfileActivationToggleTest, FlipsThroughTheModelAndSnapsBackWhenRefused)
+{
+    toggle.show();
+    ASSERT_TRUE(active().isChecked());
+    QTest::mouseClick(&active(), Qt::LeftButton); // off: the Default profile takes over
+    EXPECT_EQ(model.configuration->activeProfileID, model.configuration->defaultProfileID);
+    EXPECT_FALSE(active().isChecked());
+    demo.settle();
+
+    model.preview.set(DisplayPreview{.id = UUID::random()}); // a display test refuses the flip
+    QTest::mouseClick(&active(), Qt::LeftButton);
+    EXPECT_EQ(model.configuration->activeProfileID, model.configuration->defaultProfileID);
+    EXPECT_FALSE(active().isChecked());
+    model.preview.set(std::nullopt);
+
+    model.activateProfile(activeID); // a change elsewhere shows on the next turn
+    EXPECT_FALSE(active().isChecked());
+    demo.world.executor.runUntilIdle();
+    EXPECT_TRUE(active().isChecked());
+    model.setAutomation(false);
+    demo.world.executor.runUntilIdle();
+    EXPECT_FALSE(active().isChecked());
+    demo.settle();
+}
+
+TEST(QuorDisclosureHeaderTest, AClickTogglesAndReportsWhileSettingOnlyShows)
+{
+    testApplication();
+    QuorDisclosureHeader header(QStringLiteral("Rules"), true);
+    QSignalSpy changes(&header, &QuorDisclosureHeader::expandedChanged);
+    const bool expected[] = {false, true};
+    for (const bool isExpanded : expected) {
+        QTest::mouseClick(&header, Qt::LeftButton);
+        EXPECT_EQ(header.isExpanded(), isExpanded);
+        EXPECT_EQ(header.arrowType(), isExpanded ? Qt::DownArrow : Qt::RightArrow);
+        ASSERT_FALSE(changes.isEmpty());
+        EXPECT_EQ(changes.takeFirst().at(0).toBool(), isExpanded);
+    }
+    header.setExpanded(false);
+    EXPECT_EQ(header.arrowType(), Qt::RightArrow);
+    EXPECT_TRUE(changes.isEmpty());
+}
+
+TEST(DesignTest, PiecesTogether)
+{
+    testApplication();
+    QWidget sampler;
+    sampler.setFixedWidth(420);
+    auto* layout = new QVBoxLayout(&sampler);
+    layout->addWidget(new QuorMark(36, &sampler));
+    auto* heading = new PageHeading(QStringLiteral("Profile"), QStringLiteral("Work"),
+        QStringLiteral("Rules for the office"), &sampler);
+    layout->addWidget(heading);
+    layout->addWidget(new Notice(QStringLiteral("The settings file could not be read."),
+        "exclamationmark.triangle", &sampler));
+    layout->addWidget(
+        new QuorDisclosureHeader(QStringLiteral("Rules"), false, std::nullopt, &sampler));
+    auto* on = new SwitchButton(QStringLiteral("Active"), &sampler);
+    on->setChecked(true);
+    layout->addWidget(on);
+    layout->addWidget(new SwitchButton(QStringLiteral("Off"), &sampler));
+    layout->addWidget(new EditingTextField(
+        QStringLiteral("Profile name"), EditingTextField::Size::heading, &sampler));
+    sampler.show();
+    heading->setSubtitle(std::nullopt);
+    EXPECT_FALSE(heading->findChild<QLabel*>(QStringLiteral("subtitle"))->isVisible());
+    EXPECT_EQ(
+        heading->findChild<QLabel*>(QStringLiteral("eyebrow"))->text(), QStringLiteral("PROFILE"));
+    saveScreenshot(sampler, "design-pieces");
+}
+
+} // namespace
+} // namespace quorvane

@@ -1,0 +1,328 @@
+#include "Quorvane/Views/MainWindow.h"
+
+#include "Quorvane/Views/Design/EditingTextField.h"
+#include "Quorvane/Views/MainWindow/ContentView.h"
+#include "Quorvane/Views/MainWindow/ProfileRow.h"
+#include "Quorvane/Views/MainWindow/ProfileSidebar.h"
+#include "QuorvaneViewTests/MainWindowTestSupport.h"
+
+#include <QDialog>
+#include <QDragEnterEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include <string>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+class MainWindowTest : public MainWindowFixture { };
+
+TEST_F(MainWindowTest, TheEditorColumnWidensTheWindowAndLeavingTheProfilesPageClosesIt)
+{
+    EXPECT_EQ(window.width(), 1034);
+    EXPECT_GE(window.height(), 680);
+    EXPECT_EQ(content.editor(), nullptr);
+    saveScreenshot(window, "main-window-1034");
+
+    const RuleDraft draft = draftOf(profileNamed("Work · sample"), 1);
+    model.previewRuleSettings(draft);
+    ASSERT_TRUE(model.liveRuleEdit.get());
+    content.setDraft(draft);
+    turn();
+    ASSERT_NE(content.editor(), nullptr);
+    EXPECT_EQ(window.width(), 1370);
+    EXPECT_EQ(content.editor()->width(), 1370 - 1034 - 1);
+    saveScreenshot(window, "main-window-1370");
+
+    model.page.set(AppPage::displays);
+    turn();
+    EXPECT_EQ(content.editor(), nullptr);
+    EXPECT_FALSE(content.draft());
+    EXPECT_FALSE(model.liveRuleEdit.get());
+    EXPECT_EQ(window.width(), 1034);
+    model.page.set(AppPage::profiles); // coming back opens nothing again
+    turn();
+    EXPECT_EQ(content.editor(), nullptr);
+}
+
+TEST_F(MainWindowTest, AnEditorGoingAwayEndsItsLiveEditBeforeTheNextEditorStarts)
+{
+    std::vector<bool> liveWhenBuilt;
+    content.setEditorFactory(
+        [&](AppModel& shown, const RuleDraft&, std::function<void()> close, QWidget* parent) {
+            liveWhenBuilt.push_back(shown.liveRuleEdit.get().has_value());
+            auto* closeButton = new QPushButton(QStringLiteral("Close"), parent);
+            QObject::connect(closeButton, &QPushButton::clicked, closeButton, close);
+            return closeButton;
+        });
+    const Profile work = profileNamed("Work · sample");
+    content.setDraft(draftOf(work, 0));
+    turn();
+    model.previewRuleSettings(draftOf(work, 0));
+    content.setDraft(draftOf(work, 1)); // another rule: a fresh editor
+    turn();
+    EXPECT_EQ(liveWhenBuilt, (std::vector<bool>{false, false}));
+
+    model.previewRuleSettings(draftOf(work, 1));
+    QTest::mouseClick(static_cast<QPushButton*>(content.editor()), Qt::LeftButton);
+    EXPECT_FALSE(model.liveRuleEdit.get());
+    EXPECT_FALSE(content.draft());
+    turn();
+    EXPECT_EQ(content.editor(), nullptr);
+    EXPECT_EQ(window.width(), 1034);
+}
+
+TEST_F(MainWindowTest, SelectingAnotherProfileClosesTheEditorAndAbandonsOtherRenames)
+{
+    content.setDraft(draftOf(profileNamed("Work · sample"), 0));
+    content.setShowsRules(false);
+    content.beginProfileRename({ProfileRenameTarget::Site::sidebar, workID});
+    turn();
+    ASSERT_NE(row("Work · sample").nameField(), nullptr);
+
+    model.selectProfile(eveningID);
+    turn();
+    EXPECT_EQ(content.editor(), nullptr);
+    EXPECT_TRUE(content.showsRules());
+    EXPECT_FALSE(content.renameTarget());
+    EXPECT_EQ(row("Work · sample").nameField(), nullptr);
+
+    // A rename of the profile being selected stays open.
+    content.beginProfileRename({ProfileRenameTarget::Site::sidebar, workID});
+    model.selectProfile(workID);
+    turn();
+    EXPECT_NE(row("Work · sample").nameField(), nullptr);
+}
+
+TEST_F(MainWindowTest, SidebarListsDefaultFirstAndSelectsWithAClick)
+{
+    const std::vector<Profile> ordered = model.configuration->orderedProfiles();
+    ASSERT_EQ(ordered.front().id, model.configuration->defaultProfileID);
+    for (const Profile& profile : ordered) {
+        SCOPED_TRACE(profile.name);
+        ProfileRow& shown = *content.sidebar().rowOf(profile.id);
+        EXPECT_EQ(
+            shown.findChild<QLabel*>(QStringLiteral("name"))->text().toStdString(), profile.name);
+        EXPECT_EQ(shown.findChild<QWidget*>(QStringLiteral("activeDot"))->isVisible(),
+            profile.id == model.configuration->activeProfileID);
+    }
+    QTest::mouseClick(&row("Evening · sample"), Qt::LeftButton);
+    EXPECT_EQ(*model.selectedProfileID, eveningID);
+    turn();
+    EXPECT_EQ(rowState("Evening · sample"), QStringLiteral("selected"));
+    EXPECT_EQ(rowState("Work · sample"), QString());
+
+    QTest::mouseClick(&content.sidebar().navButton(AppPage::settings), Qt::LeftButton);
+    turn();
+    EXPECT_EQ(*model.page, AppPage::settings);
+    EXPECT_EQ(rowState("Evening · sample"), QString()); // no selection shown off the page
+    QTest::mouseClick(&row("Default"), Qt::LeftButton);
+    turn();
+    EXPECT_EQ(*model.page, AppPage::profiles);
+}
+
+TEST_F(MainWindowTest, InlineRenameCommitsOnReturnAndDiscardsOtherwise)
+{
+    struct Case {
+        std::string_view name;
+        QString typed;
+        std::function<void(EditingTextField&)> end;
+        std::string_view resultingName;
+    };
+    const Case cases[] = {
+        {"Return", QStringLiteral("  Office  "),
+            [](EditingTextField& field) { QTest::keyClick(&field, Qt::Key_Return); }, "Office"},
+        {"Escape", QStringLiteral("Lab"),
+            [](EditingTextField& field) { QTest::keyClick(&field, Qt::Key_Escape); }, "Office"},
+        {"focus loss", QStringLiteral("Lab"), [](EditingTextField& field) { field.clearFocus(); },
+            "Office"},
+        {"blank", QStringLiteral("   "),
+            [](EditingTextField& field) { QTest::keyClick(&field, Qt::Key_Return); }, "Office"},
+        {"reserved", QStringLiteral("default"),
+            [](EditingTextField& field) { QTest::keyClick(&field, Qt::Key_Return); }, "Office"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name));
+        QTest::mouseDClick(content.sidebar().rowOf(workID), Qt::LeftButton);
+        turn();
+        EditingTextField* field = content.sidebar().rowOf(workID)->nameField();
+        ASSERT_NE(field, nullptr);
+        EXPECT_TRUE(field->hasFocus());
+        QTest::keyClicks(field, c.typed);
+        c.end(*field);
+        turn();
+        EXPECT_EQ(content.sidebar().rowOf(workID)->nameField(), nullptr);
+        EXPECT_FALSE(content.renameTarget());
+        const auto work = std::ranges::find(model.configuration->profiles, workID, &Profile::id);
+        EXPECT_EQ(work->name, c.resultingName);
+    }
+    // The refused name comes back from the model in the error alert.
+    ASSERT_NE(content.errorAlert(), nullptr);
+    EXPECT_EQ(content.errorAlert()->windowTitle(), QStringLiteral("QuorVane"));
+    EXPECT_EQ(content.errorAlert()->informativeText().toStdString(), *model.actionError.get());
+    QTest::mouseClick(content.errorAlert()->button(QMessageBox::Ok), Qt::LeftButton);
+    EXPECT_FALSE(model.actionError.get());
+
+    QTest::mouseDClick(&row("Default"), Qt::LeftButton); // the Default keeps its name
+    turn();
+    EXPECT_EQ(row("Default").nameField(), nullptr);
+    EXPECT_EQ(row("Default").contextMenu(), nullptr);
+}
+
+TEST_F(MainWindowTest, TheCopyCardLeavesThreeSecondsAfterEachNewCopy)
+{
+    const auto feedback = [](std::string rule) {
+        return RuleCopyFeedback{.id = UUID::random(), .ruleName = rule, .profileName = "Evening"};
+    };
+    model.ruleCopyFeedback.set(feedback("Coding"));
+    turn();
+    ASSERT_TRUE(content.copyCard()->isVisible());
+    EXPECT_EQ(content.copyCard()->findChild<QLabel*>(QStringLiteral("copyText"))->text(),
+        QStringLiteral("Copied “Coding” to “Evening”"));
+    demo.world.executor.advance(2s);
+    model.ruleCopyFeedback.set(feedback("Browsing")); // restarts the wait
+    turn();
+    demo.world.executor.advance(2999ms);
+    EXPECT_TRUE(content.copyCard()->isVisible());
+    ASSERT_TRUE(model.ruleCopyFeedback.get());
+    EXPECT_EQ(model.ruleCopyFeedback.get()->ruleName, "Browsing");
+    demo.world.executor.advance(1ms);
+    turn();
+    EXPECT_FALSE(model.ruleCopyFeedback.get());
+    EXPECT_FALSE(content.copyCard()->isVisible());
+
+    model.ruleCopyFeedback.set(feedback("Coding"));
+    turn();
+    auto* dismiss = content.copyCard()->findChild<QToolButton*>(QStringLiteral("dismissCopy"));
+    EXPECT_EQ(dismiss->accessibleName(), QStringLiteral("Dismiss copy confirmation"));
+    QTest::mouseClick(dismiss, Qt::LeftButton);
+    EXPECT_FALSE(model.ruleCopyFeedback.get());
+}
+
+TEST_F(MainWindowTest, ARuleDroppedOnAnotherProfileIsCopiedThere)
+{
+    const Rule coding = profileNamed("Work · sample").rules.at(1);
+    const QString identifier = QString::fromStdString(coding.id.uuidString());
+    ASSERT_EQ(identifier, identifier.toUpper());
+    struct Case {
+        std::string_view name;
+        std::string_view row;
+        QString text;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"other text", "Evening · sample", QStringLiteral("Coding"), false},
+        {"on the Default", "Default", identifier, false},
+        {"on the profile shown", "Work · sample", identifier, false},
+        {"a rule identifier", "Evening · sample", identifier, true},
+    };
+    model.selectProfile(workID);
+    turn();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name));
+        const bool accepted = dragAndDrop(row(c.row), c.text, [&] {
+            turn();
+            const bool mayHighlight = c.row == "Evening · sample";
+            EXPECT_EQ(rowState(c.row) == QStringLiteral("dropTarget"), mayHighlight);
+        });
+        EXPECT_EQ(accepted, c.accepted);
+        turn();
+        EXPECT_FALSE(content.dropTargetProfileID());
+    }
+    for (int step = 0; step < 50 && !model.ruleCopyFeedback.get(); ++step)
+        demo.world.executor.advance(100ms); // the copy is saved first
+    turn();
+    const std::vector<Rule>& copied = profileNamed("Evening · sample").rules;
+    ASSERT_EQ(std::ranges::count(copied, coding.name, &Rule::name), 1);
+    EXPECT_TRUE(content.copyCard()->isVisible());
+
+    model.preview.set(DisplayPreview{.id = UUID::random()}); // no drops during a display test
+    EXPECT_FALSE(row("Evening · sample").drop(identifier));
+    model.preview.set(std::nullopt);
+}
+
+TEST_F(MainWindowTest, DeletingAProfileGoesThroughTheDialog)
+{
+    const auto deleteEntry = [&](std::string_view profile) {
+        QMenu* menu = row(profile).contextMenu();
+        const QList<QAction*> actions = menu->actions();
+        QAction* entry = actions.back();
+        EXPECT_EQ(entry->text(), QStringLiteral("Delete profile…"));
+        return std::pair{menu, entry};
+    };
+    model.preview.set(DisplayPreview{.id = UUID::random()});
+    auto [blockedMenu, blocked] = deleteEntry("Evening · sample");
+    EXPECT_FALSE(blocked->isEnabled());
+    delete blockedMenu;
+    model.preview.set(std::nullopt);
+
+    const bool confirms[] = {false, true};
+    for (const bool confirm : confirms) {
+        SCOPED_TRACE(confirm);
+        auto [menu, entry] = deleteEntry("Evening · sample");
+        entry->trigger();
+        delete menu;
+        turn();
+        QMessageBox* dialog = content.deleteDialog();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->text(), QStringLiteral("Delete Evening · sample?"));
+        QAbstractButton* answer = confirm
+            ? dialog->findChild<QPushButton*>(QStringLiteral("deleteProfile"))
+            : dialog->button(QMessageBox::Cancel);
+        QTest::mouseClick(answer, Qt::LeftButton);
+        turn();
+        EXPECT_EQ(content.deleteDialog(), nullptr);
+        EXPECT_EQ(std::ranges::count(model.configuration->profiles, eveningID, &Profile::id),
+            confirm ? 0 : 1);
+    }
+    EXPECT_EQ(content.sidebar().rowOf(eveningID), nullptr);
+}
+
+TEST_F(MainWindowTest, TheNewProfileDialogSavesOnlyANameWithText)
+{
+    QTest::mouseClick(&content.sidebar().createButton(), Qt::LeftButton);
+    turn();
+    QDialog* dialog = content.newProfileDialog();
+    ASSERT_NE(dialog, nullptr);
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("name"));
+    auto* save = dialog->findChild<QPushButton*>(QStringLiteral("save"));
+    EXPECT_FALSE(save->isEnabled());
+    QTest::keyClicks(name, QStringLiteral("   "));
+    EXPECT_FALSE(save->isEnabled());
+    QTest::keyClicks(name, QStringLiteral("Home "));
+    ASSERT_TRUE(save->isEnabled());
+    QTest::mouseClick(save, Qt::LeftButton);
+    turn();
+    EXPECT_EQ(content.newProfileDialog(), nullptr);
+    EXPECT_EQ(model.configuration->orderedProfiles().back().name, "Home");
+    EXPECT_NE(content.sidebar().rowOf(profileNamed("Home").id), nullptr);
+}
+
+TEST_F(MainWindowTest, ASettingsErrorShowsANoticeAndStopsEditingProfiles)
+{
+    const Rule coding = profileNamed("Work · sample").rules.at(1);
+    model.settingsError.set("The settings file is damaged.");
+    turn();
+    auto* notice = content.findChild<QWidget*>(QStringLiteral("settingsError"));
+    EXPECT_TRUE(notice->isVisible());
+    EXPECT_EQ(notice->findChild<QLabel*>(QStringLiteral("message"))->text(),
+        QStringLiteral("The settings file is damaged."));
+    EXPECT_FALSE(content.sidebar().createButton().isEnabled());
+    EXPECT_FALSE(row("Evening · sample").isEnabled());
+    content.beginProfileRename({ProfileRenameTarget::Site::sidebar, eveningID});
+    EXPECT_FALSE(content.renameTarget());
+    EXPECT_FALSE(row("Evening · sample").drop(QString::fromStdString(coding.id.uuidString())));
+    EXPECT_NE(content.currentPage(), nullptr); // the pages stay
+}
+
+} // namespace
+} // namespace quorvane
