@@ -13,8 +13,7 @@ public:
     {
     }
 
-    // FIXME: call the model's keep operation once the mode preview offers one.
-    void keep() override { }
+    void keep() override { m_model.keepPreview(); }
     void revert() override { m_model.cancelPreview(); }
 
 private:
