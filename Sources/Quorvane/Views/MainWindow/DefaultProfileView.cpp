@@ -94,6 +94,11 @@ void DefaultProfileView::refresh()
     for (const auto& [displayID, card] : m_cards)
         refreshCard(displayID, card);
     m_emptyState->setVisible(screens.empty());
+    refreshSave();
+}
+
+void DefaultProfileView::refreshSave()
+{
     m_save->setEnabled(*m_model.isLoaded && !*m_model.settingsError && !m_model.preview.get()
         && !m_draft.editedKeys.empty());
 }
@@ -107,6 +112,7 @@ void DefaultProfileView::rebuildCards(const std::vector<DisplayReference>& scree
     for (const DisplayReference& screen : screens) {
         const ScreenCard card = buildCard(screen);
         m_cardsLayout->addWidget(card.card);
+        card.card->show(); // a widget added to a shown page stays hidden until shown
         m_cards.emplace(screen.id, card);
     }
 }
@@ -185,7 +191,7 @@ void DefaultProfileView::edit(const ControlKey& key, std::optional<SettingValue>
 {
     m_draft.settings.setValue(value, key);
     m_draft.editedKeys.insert(key);
-    m_refresh.schedule();
+    refreshSave();
 }
 
 void DefaultProfileView::save()

@@ -44,6 +44,7 @@ private:
     void rebuildCards(const std::vector<DisplayReference>& screens);
     [[nodiscard]] ScreenCard buildCard(const DisplayReference& screen);
     void refreshCard(const std::string& displayID, const ScreenCard& card);
+    void refreshSave();
     void edit(const ControlKey& key, std::optional<SettingValue> value);
     void save();
     void startFreshDraft();

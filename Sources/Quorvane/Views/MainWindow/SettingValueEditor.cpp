@@ -162,8 +162,10 @@ void SettingValueEditor::showValue(
         showChoice(offer);
     else
         showSlider(offer);
+    // How a working slider works is no news; why a control cannot work, and which modes a
+    // choice offers, are.
     m_reason->setText(text(offer.reason));
-    m_reason->setVisible(!offer.reason.empty());
+    m_reason->setVisible(!offer.reason.empty() && (isChoice() || !offer.isAvailable));
 }
 
 void SettingValueEditor::setNote(const std::optional<QString>& note)
@@ -183,8 +185,9 @@ void SettingValueEditor::showSlider(const SettingOffer& offer)
     // An unavailable control keeps the value it has, but the only edit left is clearing it.
     m_switch->setEnabled(offer.isAvailable || m_value);
     const bool isAdjustable = offer.isAvailable && m_value;
-    m_slider->setVisible(m_value.has_value());
-    m_slider->setEnabled(isAdjustable && !(m_neutral && m_neutral->isChecked()));
+    // A neutral temperature has no kelvin to slide.
+    m_slider->setVisible(m_value && !(m_neutral && m_neutral->isChecked()));
+    m_slider->setEnabled(isAdjustable);
     if (m_neutral) {
         m_neutral->setVisible(m_value.has_value());
         m_neutral->setEnabled(isAdjustable);
