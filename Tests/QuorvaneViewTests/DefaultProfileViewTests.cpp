@@ -2,6 +2,7 @@
 
 #include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
 #include "Quorvane/Views/MainWindow/SettingValueEditor.h"
+#include "QuorvaneViewTests/ChoiceTestSupport.h"
 #include "QuorvaneViewTests/MainWindowTestSupport.h"
 
 #include <QComboBox>
@@ -48,21 +49,6 @@ protected:
                     .findChild<SettingValueEditor*>(QString::fromUtf8(rawValue(key).data()))
                     ->findChild<Widget*>(QString::fromLatin1(name));
     }
-    QStringList items(QComboBox& box) const
-    {
-        QStringList texts;
-        for (int index = 0; index < box.count(); ++index)
-            texts.push_back(box.itemText(index));
-        return texts;
-    }
-    void pick(QComboBox& box, const QString& text)
-    {
-        const int index = box.findText(text);
-        ASSERT_GE(index, 0) << text.toStdString();
-        QTest::keyClick(&box, Qt::Key_Home);
-        for (int step = 0; step < index; ++step)
-            QTest::keyClick(&box, Qt::Key_Down);
-    }
     QPushButton& save() const { return *page().findChild<QPushButton*>(QStringLiteral("save")); }
     std::optional<SettingValue> stored(const std::string& displayID, SettingKey setting) const
     {
@@ -99,10 +85,10 @@ TEST_F(DefaultProfileViewTest, ShowsEachScreensDefaultsWithWhatItsControlsTake)
         EXPECT_EQ(card(c.displayID).findChild<QLabel*>(QStringLiteral("status"))->text(), c.status);
         EXPECT_EQ(
             partOf<QLabel>(c.displayID, SettingKey::brightness, "value").text(), c.brightness);
-        EXPECT_EQ(items(partOf<QComboBox>(c.displayID, SettingKey::hdr, "choice")),
+        EXPECT_EQ(itemTexts(partOf<QComboBox>(c.displayID, SettingKey::hdr, "choice")),
             QStringList{"Not set"} + c.hdr);
         EXPECT_EQ(partOf<QLabel>(c.displayID, SettingKey::hdr, "reason").text(), c.hdrReason);
-        EXPECT_EQ(items(partOf<QComboBox>(c.displayID, SettingKey::refreshRate, "choice")),
+        EXPECT_EQ(itemTexts(partOf<QComboBox>(c.displayID, SettingKey::refreshRate, "choice")),
             QStringList{"Not set"} + c.refreshRates);
     }
     EXPECT_EQ(card("gone").findChild<QLabel*>(QStringLiteral("screenName"))->text(),

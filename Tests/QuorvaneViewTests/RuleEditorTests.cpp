@@ -4,6 +4,7 @@
 #include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
 #include "Quorvane/Views/MainWindow/RuleAppSelection.h"
 #include "Quorvane/Views/MainWindow/SettingValueEditor.h"
+#include "QuorvaneViewTests/ChoiceTestSupport.h"
 #include "QuorvaneViewTests/MainWindowTestSupport.h"
 
 #include <QCheckBox>
@@ -64,23 +65,6 @@ protected:
         return *editor()
                     .findChild<SettingValueEditor*>(QString::fromUtf8(rawValue(key).data()))
                     ->findChild<Widget*>(QString::fromLatin1(name));
-    }
-    QStringList items(QComboBox& box) const
-    {
-        QStringList texts;
-        for (int index = 0; index < box.count(); ++index)
-            texts.push_back(box.itemText(index));
-        return texts;
-    }
-    /// Moves to the entry with the keyboard, as a user would.
-    void pick(QComboBox& box, const QString& text)
-    {
-        const int index = box.findText(text);
-        ASSERT_GE(index, 0) << text.toStdString();
-        QTest::keyClick(&box, Qt::Key_Home);
-        for (int step = 0; step < index; ++step)
-            QTest::keyClick(&box, Qt::Key_Down);
-        ASSERT_EQ(box.currentText(), text);
     }
     void clickApp(const QString& name)
     {
@@ -151,6 +135,7 @@ TEST_F(RuleEditorTest, ANewRuleNeedsANameAndIsAddedLast)
     EXPECT_TRUE(save.isEnabled());
     click(partOf<SwitchButton>(SettingKey::brightness, "set"));
     EXPECT_FALSE(model.liveRuleEdit.get()); // a rule never saved is not previewed
+    saveScreenshot(window, "rule-editor-new");
     click(save);
     turn();
     const Rule added = profileNamed("Work · sample").rules.back();
@@ -215,8 +200,8 @@ TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.screen.toStdString());
         pick(part<QComboBox>("screen"), c.screen);
-        EXPECT_EQ(items(refresh), c.refreshRates);
-        EXPECT_EQ(items(hdr), c.hdrChoices);
+        EXPECT_EQ(itemTexts(refresh), c.refreshRates);
+        EXPECT_EQ(itemTexts(hdr), c.hdrChoices);
         EXPECT_EQ(hdr.isEnabled(), c.hdrChoices.size() > 1);
         EXPECT_EQ(partOf<QLabel>(SettingKey::hdr, "reason").text(), c.hdrReason);
     }
@@ -226,7 +211,7 @@ TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
     model.configuration.modify(
         [&](Configuration& document) { document.profiles.at(1).rules.at(2) = odd; });
     open("External screen");
-    EXPECT_EQ(items(partOf<QComboBox>(SettingKey::refreshRate, "choice")),
+    EXPECT_EQ(itemTexts(partOf<QComboBox>(SettingKey::refreshRate, "choice")),
         (QStringList{"Default", "60 Hz", "140 Hz", "Adaptive / ProMotion", "75 Hz"}));
     EXPECT_EQ(partOf<QComboBox>(SettingKey::refreshRate, "choice").currentText(),
         QStringLiteral("75 Hz"));

@@ -294,7 +294,8 @@ std::optional<std::string> RuleEditor::targetDisplayID() const
 
 QString RuleEditor::shownName() const
 {
-    return isBlank(m_draft.rule.name) ? QStringLiteral("New rule") : text(m_draft.rule.name);
+    return isBlank(m_draft.rule.name) ? QStringLiteral("New rule")
+                                      : text(std::string(trimmed(m_draft.rule.name)));
 }
 
 } // namespace quorvane

@@ -180,7 +180,6 @@ void SettingValueEditor::showSlider(const SettingOffer& offer)
         m_lastSet = *m_value;
     placeSlider(m_lastSet);
     m_valueText->setText(m_value ? text(m_value->label()) : m_unsetText);
-    QuorStyle::setState(*m_valueText, m_value ? "" : "unset");
     m_switch->setChecked(m_value.has_value());
     // An unavailable control keeps the value it has, but the only edit left is clearing it.
     m_switch->setEnabled(offer.isAvailable || m_value);
