@@ -142,6 +142,26 @@ TEST_F(DefaultProfileViewTest, EditsOutliveModelChangesAndASaveStartsAFreshDraft
         QStringLiteral("Not set"));
 }
 
+TEST_F(DefaultProfileViewTest, AControlThatCannotWorkTakesNoNewValueButLetsItsValueGo)
+{
+    const ControlKey contrast = keyOf("demo-builtin", SettingKey::contrast);
+    model.hardwareSnapshot.modify([&](HardwareSnapshot& snapshot) {
+        snapshot.capabilities[contrast] = {.available = false, .reason = "Contrast unavailable"};
+    });
+    turn();
+    auto& set = partOf<QWidget>("demo-builtin", SettingKey::contrast, "set");
+    auto& slider = partOf<QSlider>("demo-builtin", SettingKey::contrast, "slider");
+    EXPECT_EQ(partOf<QLabel>("demo-builtin", SettingKey::contrast, "reason").text(),
+        QStringLiteral("Contrast unavailable"));
+    EXPECT_TRUE(set.isEnabled());
+    EXPECT_FALSE(slider.isEnabled());
+    QTest::mouseClick(&set, Qt::LeftButton);
+    EXPECT_EQ(page().draft().settings.value(contrast), std::nullopt);
+    EXPECT_FALSE(set.isEnabled());
+    EXPECT_FALSE(slider.isVisible());
+    EXPECT_FALSE(partOf<QWidget>("demo-builtin", SettingKey::brightness, "reason").isVisible());
+}
+
 // FIXME: enable once the save path runs the display tests of changed modes; until then it saves
 // at once.
 TEST_F(DefaultProfileViewTest, DISABLED_AChangedHDRDefaultIsSavedOnlyThroughItsTest)

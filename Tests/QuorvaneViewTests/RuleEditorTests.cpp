@@ -144,11 +144,43 @@ TEST_F(RuleEditorTest, ANewRuleNeedsANameAndIsAddedLast)
     EXPECT_EQ(content.editor(), nullptr);
 }
 
+TEST_F(RuleEditorTest, SaveRuleIsOfferedOnlyWhileTheModelTakesASave)
+{
+    open("Coding");
+    auto& save = part<QPushButton>("saveRule");
+    struct Case {
+        std::string_view state;
+        std::function<void()> enter;
+        std::function<void()> leave;
+    };
+    const Case cases[] = {
+        {"a display test runs", [&] { model.preview.set(DisplayPreview{.id = UUID::random()}); },
+            [&] { model.preview.set(std::nullopt); }},
+        {"a settings error stands", [&] { model.settingsError.set("The file is damaged."); },
+            [&] { model.settingsError.set(std::nullopt); }},
+        {"the settings are not loaded", [&] { model.isLoaded.set(false); },
+            [&] { model.isLoaded.set(true); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.state));
+        EXPECT_TRUE(save.isEnabled());
+        c.enter();
+        turn();
+        EXPECT_FALSE(save.isEnabled());
+        c.leave();
+        turn();
+    }
+    EXPECT_TRUE(save.isEnabled());
+}
+
 TEST_F(RuleEditorTest, AppsComeFromTheListAndThePanelAndAllAppsKeepsThePicks)
 {
     demo.world.applicationCatalog.addApplication(
         "/Users/user/Tools/Notes.app", "com.example.notes", "Notes");
-    open("Coding");
+    // A rule that names applications opens with them picked, whatever the draft says.
+    content.setDraft(draftOf(profileNamed("Work · sample"), 1));
+    turn();
+    ASSERT_FALSE(content.draft()->selectsApps);
     EXPECT_TRUE(part<QRadioButton>("selectedApps").isChecked());
     auto& panel = demo.world.openPanel;
     panel.answer
