@@ -11,6 +11,7 @@
 #include <QSlider>
 
 #include <string>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -88,6 +89,9 @@ TEST_F(DefaultProfileViewTest, ShowsEachScreensDefaultsWithWhatItsControlsTake)
         EXPECT_EQ(itemTexts(partOf<QComboBox>(c.displayID, SettingKey::hdr, "choice")),
             QStringList{"Not set"} + c.hdr);
         EXPECT_EQ(partOf<QLabel>(c.displayID, SettingKey::hdr, "reason").text(), c.hdrReason);
+        EXPECT_EQ(partOf<QComboBox>(c.displayID, SettingKey::hdr, "choice").isEnabled(),
+            !c.hdr.isEmpty());
+        EXPECT_FALSE(partOf<QWidget>(c.displayID, SettingKey::brightness, "note").isVisible());
         EXPECT_EQ(itemTexts(partOf<QComboBox>(c.displayID, SettingKey::refreshRate, "choice")),
             QStringList{"Not set"} + c.refreshRates);
     }
@@ -97,6 +101,21 @@ TEST_F(DefaultProfileViewTest, ShowsEachScreensDefaultsWithWhatItsControlsTake)
         QStringLiteral("Off"));
     EXPECT_FALSE(save().isEnabled());
     QCoreApplication::processEvents(); // lays out the new card
+    for (const Case& c : cases) {
+        // Without a meta-object of its own an editor is found as any widget, so sift.
+        std::vector<const SettingValueEditor*> editors;
+        for (const QWidget* child : card(c.displayID).findChildren<QWidget*>()) {
+            if (const auto* editor = dynamic_cast<const SettingValueEditor*>(child))
+                editors.push_back(editor);
+        }
+        EXPECT_EQ(editors.size(), allSettingKeys.size());
+        for (const SettingValueEditor* one : editors) {
+            for (const SettingValueEditor* other : editors)
+                EXPECT_TRUE(one == other || !one->geometry().intersects(other->geometry()))
+                    << c.displayID << ": " << rawValue(one->key()) << " and "
+                    << rawValue(other->key());
+        }
+    }
     saveScreenshot(window, "default-profile");
 }
 

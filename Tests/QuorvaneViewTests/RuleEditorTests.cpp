@@ -96,7 +96,14 @@ TEST_F(RuleEditorTest, SavesEveryEditedFieldAndCloses)
     click(partOf<SwitchButton>(SettingKey::contrast, "set"));
     QTest::keyClick(&partOf<QSlider>(SettingKey::contrast, "slider"), Qt::Key_End);
     click(partOf<SwitchButton>(SettingKey::temperature, "set"));
+    auto& temperature = partOf<QLabel>(SettingKey::temperature, "value");
+    EXPECT_EQ(temperature.text(), QStringLiteral("6500 K"));
+    QTest::keyClick(&partOf<QSlider>(SettingKey::temperature, "slider"), Qt::Key_PageUp);
+    EXPECT_EQ(temperature.text(), QStringLiteral("7000 K"));
+    QTest::keyClick(&partOf<QSlider>(SettingKey::temperature, "slider"), Qt::Key_Right);
+    EXPECT_EQ(temperature.text(), QStringLiteral("7100 K"));
     click(partOf<QCheckBox>(SettingKey::temperature, "neutral"));
+    EXPECT_FALSE(partOf<QWidget>(SettingKey::brightness, "note").isVisible());
     EXPECT_EQ(part<QLabel>("title").text(), QStringLiteral("Evening code"));
     EXPECT_EQ(partOf<QLabel>(SettingKey::contrast, "value").text(), QStringLiteral("100%"));
     saveScreenshot(window, "rule-editor");
@@ -189,6 +196,8 @@ TEST_F(RuleEditorTest, AppsComeFromTheListAndThePanelAndAllAppsKeepsThePicks)
     EXPECT_EQ(editor().draft().rule.conditions.apps.size(), 1U);
     panel.answer.response = ModalResponse::ok;
     click(part<QPushButton>("chooseApps"));
+    EXPECT_EQ(editor().draft().rule.conditions.apps.back(),
+        (ApplicationReference{"com.example.notes", "Notes"}));
     ASSERT_EQ(panel.requests.size(), 2U);
     EXPECT_EQ(panel.requests.back().title, "Choose applications");
     turn();
@@ -248,6 +257,45 @@ TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
     EXPECT_EQ(partOf<QComboBox>(SettingKey::refreshRate, "choice").currentText(),
         QStringLiteral("75 Hz"));
     EXPECT_EQ(editor().draft().rule, odd);
+}
+
+TEST_F(RuleEditorTest, RefreshRatesAreThoseAtTheResolutionOfTheRulesOwnProfile)
+{
+    const DisplayResolution unoffered{
+        .width = 800, .height = 600, .pixelWidth = 800, .pixelHeight = 600};
+    model.configuration.modify([&](Configuration& document) {
+        document.profiles.at(2).displayPreferences = ProfileDisplayPreferences{
+            .resolutions = std::map<std::string, DisplayResolution>{
+                {"demo-builtin", unoffered}, {"demo-external", unoffered}}};
+    });
+    ASSERT_EQ(*model.selectedProfileID, workID);
+    const Profile evening = profileNamed("Evening · sample");
+    RuleEditor shown(model, draftOf(evening, 0), [] {});
+    auto& refresh = *shown.findChild<SettingValueEditor*>(QStringLiteral("refreshRate"));
+    EXPECT_EQ(itemTexts(*refresh.findChild<QComboBox*>(QStringLiteral("choice"))),
+        QStringList{"Default"});
+    EXPECT_EQ(refresh.findChild<QLabel*>(QStringLiteral("reason"))->text(),
+        QStringLiteral("No refresh rates available. Connect an adjustable screen or choose "
+                       "another resolution."));
+}
+
+TEST_F(RuleEditorTest, AnEditorGoingAwayEndsOnlyItsOwnPreview)
+{
+    const Profile work = profileNamed("Work · sample");
+    struct Case {
+        std::string_view previewed;
+        bool endsPreview;
+    };
+    const Case cases[] = {{"Coding", true}, {"Browsing", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.previewed));
+        auto shown = std::make_unique<RuleEditor>(model, draftOf(work, 1), [] {});
+        model.previewRuleSettings({.profileID = work.id, .rule = rule(c.previewed)});
+        ASSERT_TRUE(model.liveRuleEdit.get());
+        shown.reset();
+        EXPECT_EQ(model.liveRuleEdit.get().has_value(), !c.endsPreview);
+        model.endRuleEditing(false);
+    }
 }
 
 TEST_F(RuleEditorTest, ARefusedSaveShowsTheModelsMessageAndKeepsTheDraft)

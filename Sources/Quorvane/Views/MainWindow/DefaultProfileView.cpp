@@ -106,8 +106,12 @@ void DefaultProfileView::refreshSave()
 void DefaultProfileView::rebuildCards(const std::vector<DisplayReference>& screens)
 {
     m_shownScreens = screens;
-    for (const auto& [displayID, card] : m_cards)
+    for (const auto& [displayID, card] : m_cards) {
+        // Out of the page at once, so that nothing finds it before it is deleted.
+        card.card->hide();
+        card.card->setParent(nullptr);
         card.card->deleteLater();
+    }
     m_cards.clear();
     for (const DisplayReference& screen : screens) {
         const ScreenCard card = buildCard(screen);
