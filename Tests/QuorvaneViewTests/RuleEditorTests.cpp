@@ -245,6 +245,7 @@ TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
         EXPECT_EQ(itemTexts(hdr), c.hdrChoices);
         EXPECT_EQ(hdr.isEnabled(), c.hdrChoices.size() > 1);
         EXPECT_EQ(partOf<QLabel>(SettingKey::hdr, "reason").text(), c.hdrReason);
+        EXPECT_TRUE(partOf<QLabel>(SettingKey::hdr, "reason").isVisible());
     }
     // A value the screens no longer offer stays, so that opening the rule changes nothing.
     Rule odd = rule("External screen");
