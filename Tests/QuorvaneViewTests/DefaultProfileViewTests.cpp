@@ -1,5 +1,6 @@
 #include "Quorvane/Views/MainWindow/DefaultProfileView.h"
 
+#include "Quorvane/Views/Design/Notice.h"
 #include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
 #include "Quorvane/Views/MainWindow/SettingValueEditor.h"
 #include "QuorvaneViewTests/ChoiceTestSupport.h"
@@ -214,6 +215,22 @@ TEST_F(DefaultProfileViewTest, DISABLED_AChangedHDRDefaultIsSavedOnlyThroughItsT
         EXPECT_EQ(page().draft().editedKeys.empty(), c.isSaved);
         EXPECT_EQ(hdr.currentText(), QStringLiteral("On"));
     }
+}
+
+TEST_F(DefaultProfileViewTest, BrightnessShowsWhenMacOSAutomaticBrightnessManagesIt)
+{
+    const auto noteShown = [&](const char* displayID) {
+        return !partOf<Notice>(displayID, SettingKey::brightness, "note").isHidden();
+    };
+    EXPECT_FALSE(noteShown("demo-builtin"));
+    model.saveDisplayPreferences(
+        {.automaticBrightness = true}, model.configuration->defaultProfileID);
+    demo.world.executor.advance(1s);
+    turn();
+    ASSERT_TRUE(model.automaticBrightnessManagesSettings(
+        model.configuration->defaultProfileID, std::string("demo-builtin")));
+    EXPECT_TRUE(noteShown("demo-builtin"));
+    EXPECT_FALSE(partOf<Notice>("demo-builtin", SettingKey::contrast, "note").isVisible());
 }
 
 } // namespace
