@@ -1,9 +1,11 @@
 #include "Quorvane/Views/MainWindow.h"
 
 #include "Quorvane/Views/Design/EditingTextField.h"
+#include "Quorvane/Views/DisplaysPage.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
 #include "Quorvane/Views/MainWindow/ProfileRow.h"
 #include "Quorvane/Views/MainWindow/ProfileSidebar.h"
+#include "Quorvane/Views/MainWindow/SettingsPage.h"
 #include "QuorvaneViewTests/MainWindowTestSupport.h"
 
 #include <QDialog>
@@ -121,9 +123,14 @@ TEST_F(MainWindowTest, SidebarListsDefaultFirstAndSelectsWithAClick)
     EXPECT_EQ(rowState("Evening · sample"), QStringLiteral("selected"));
     EXPECT_EQ(rowState("Work · sample"), QString());
 
+    QTest::mouseClick(&content.sidebar().navButton(AppPage::displays), Qt::LeftButton);
+    turn();
+    EXPECT_EQ(*model.page, AppPage::displays);
+    EXPECT_NE(content.currentPage()->findChild<DisplaysPage*>(), nullptr);
     QTest::mouseClick(&content.sidebar().navButton(AppPage::settings), Qt::LeftButton);
     turn();
     EXPECT_EQ(*model.page, AppPage::settings);
+    EXPECT_NE(dynamic_cast<SettingsPage*>(content.currentPage()), nullptr);
     EXPECT_EQ(rowState("Evening · sample"), QString()); // no selection shown off the page
     QTest::mouseClick(&row("Default"), Qt::LeftButton);
     turn();
@@ -171,6 +178,16 @@ TEST_F(MainWindowTest, InlineRenameCommitsOnReturnAndDiscardsOtherwise)
     EXPECT_EQ(content.errorAlert()->informativeText().toStdString(), *model.actionError.get());
     QTest::mouseClick(content.errorAlert()->button(QMessageBox::Ok), Qt::LeftButton);
     EXPECT_FALSE(model.actionError.get());
+    model.actionError.set("First"); // cleared elsewhere, the alert goes; a new message comes back
+    turn();
+    model.actionError.set(std::nullopt);
+    turn();
+    EXPECT_EQ(content.errorAlert(), nullptr);
+    model.actionError.set("Second");
+    turn();
+    ASSERT_NE(content.errorAlert(), nullptr);
+    EXPECT_EQ(content.errorAlert()->informativeText(), QStringLiteral("Second"));
+    QTest::mouseClick(content.errorAlert()->button(QMessageBox::Ok), Qt::LeftButton);
 
     QTest::mouseDClick(&row("Default"), Qt::LeftButton); // the Default keeps its name
     turn();
