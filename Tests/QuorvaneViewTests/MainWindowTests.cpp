@@ -1,6 +1,8 @@
 #include "Quorvane/Views/MainWindow.h"
 
 #include "Quorvane/Views/Design/EditingTextField.h"
+#include "Quorvane/Views/Design/QuorStyle.h"
+#include "Quorvane/Views/Design/SymbolIcon.h"
 #include "Quorvane/Views/DisplaysPage.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
 #include "Quorvane/Views/MainWindow/ProfileRow.h"
@@ -27,6 +29,16 @@ namespace {
 using namespace std::chrono_literals;
 
 class MainWindowTest : public MainWindowFixture { };
+
+QImage iconOf(const ProfileRow& row)
+{
+    return row.findChild<QLabel*>(QStringLiteral("icon"))->pixmap().toImage();
+}
+
+QImage symbolPicture(std::string_view symbol)
+{
+    return symbolIcon(symbol, QuorStyle::secondaryText()).pixmap(16, 16).toImage();
+}
 
 TEST_F(MainWindowTest, TheEditorColumnWidensTheWindowAndLeavingTheProfilesPageClosesIt)
 {
@@ -116,6 +128,9 @@ TEST_F(MainWindowTest, SidebarListsDefaultFirstAndSelectsWithAClick)
             shown.findChild<QLabel*>(QStringLiteral("name"))->text().toStdString(), profile.name);
         EXPECT_EQ(shown.findChild<QWidget*>(QStringLiteral("activeDot"))->isVisible(),
             profile.id == model.configuration->activeProfileID);
+        const bool isDefault = profile.id == model.configuration->defaultProfileID;
+        EXPECT_EQ(
+            iconOf(shown), symbolPicture(isDefault ? "lock.rectangle.stack" : "rectangle.stack"));
     }
     QTest::mouseClick(&row("Evening · sample"), Qt::LeftButton);
     EXPECT_EQ(*model.selectedProfileID, eveningID);
@@ -189,6 +204,10 @@ TEST_F(MainWindowTest, InlineRenameCommitsOnReturnAndDiscardsOtherwise)
     EXPECT_EQ(content.errorAlert()->informativeText(), QStringLiteral("Second"));
     QTest::mouseClick(content.errorAlert()->button(QMessageBox::Ok), Qt::LeftButton);
 
+    content.beginProfileRename({ProfileRenameTarget::Site::sidebar, eveningID});
+    turn();
+    EXPECT_EQ(iconOf(row("Evening · sample")), symbolPicture("rectangle.stack"));
+    content.cancelProfileRename();
     QTest::mouseDClick(&row("Default"), Qt::LeftButton); // the Default keeps its name
     turn();
     EXPECT_EQ(row("Default").nameField(), nullptr);
@@ -246,9 +265,10 @@ TEST_F(MainWindowTest, ARuleDroppedOnAnotherProfileIsCopiedThere)
     turn();
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name));
-        const bool accepted = dragAndDrop(row(c.row), c.text, [&] {
+        const bool accepted = dragAndDrop(row(c.row), c.text, [&](bool entered) {
             turn();
             const bool mayHighlight = c.row == "Evening · sample";
+            EXPECT_EQ(entered, mayHighlight); // refused rows refuse as the drag arrives
             EXPECT_EQ(rowState(c.row) == QStringLiteral("dropTarget"), mayHighlight);
         });
         EXPECT_EQ(accepted, c.accepted);

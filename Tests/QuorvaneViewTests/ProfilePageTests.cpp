@@ -73,7 +73,7 @@ TEST_F(ProfilePageTest, RowsDroppedOnOtherRowsMoveBeforeThem)
         const QString text = c.dragged.empty()
             ? QStringLiteral("Deep focus")
             : QString::fromStdString(ruleRow(c.dragged).ruleID().uuidString());
-        EXPECT_EQ(dragAndDrop(ruleRow(c.target), text, [] {}), c.accepted);
+        EXPECT_EQ(dragAndDrop(ruleRow(c.target), text, [](bool) {}), c.accepted);
         turn();
         EXPECT_EQ(ruleNames(), c.order);
     }
