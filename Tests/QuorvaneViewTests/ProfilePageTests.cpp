@@ -214,6 +214,23 @@ TEST_F(ProfilePageTest, AnEmptyProfileInvitesItsFirstRuleAndCollapsingHidesIt)
     EXPECT_FALSE(content.draft()->selectsApps);
 }
 
+TEST_F(ProfilePageTest, EveryCellStandsUnderItsColumnHeading)
+{
+    RulesTable& table = page().rulesTable();
+    RuleRow& first = ruleRow("Deep focus");
+    const auto left = [&](const QWidget& widget) { return widget.mapTo(&table, QPoint()).x(); };
+    for (const SettingKey key : allSettingKeys) {
+        const QString name = QString::fromLatin1(rawValue(key).data());
+        SCOPED_TRACE(name.toStdString());
+        const auto* heading = table.findChild<QLabel*>(name + QStringLiteral("Header"));
+        const auto* cell = first.findChild<QLabel*>(name);
+        ASSERT_TRUE(heading && cell);
+        EXPECT_EQ(left(*heading), left(*cell));
+    }
+    EXPECT_EQ(left(*first.findChild<QWidget*>(QStringLiteral("handle"))), 22);
+    EXPECT_EQ(table.width(), 776);
+}
+
 TEST_F(ProfilePageTest, TheRulesAreaGrowsWithTheRulesUpToItsLimit)
 {
     const std::pair<std::size_t, int> heights[]
