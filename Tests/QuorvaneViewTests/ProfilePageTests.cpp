@@ -73,7 +73,7 @@ TEST_F(ProfilePageTest, RowsDroppedOnOtherRowsMoveBeforeThem)
         const QString text = c.dragged.empty()
             ? QStringLiteral("Deep focus")
             : QString::fromStdString(ruleRow(c.dragged).ruleID().uuidString());
-        EXPECT_EQ(dragAndDrop(ruleRow(c.target), text, [] {}), c.accepted);
+        EXPECT_EQ(dragAndDrop(ruleRow(c.target), text, [](bool) {}), c.accepted);
         turn();
         EXPECT_EQ(ruleNames(), c.order);
     }
@@ -212,6 +212,23 @@ TEST_F(ProfilePageTest, AnEmptyProfileInvitesItsFirstRuleAndCollapsingHidesIt)
     EXPECT_TRUE(content.draft()->rule.isEnabled);
     EXPECT_TRUE(content.draft()->rule.settings.isEmpty());
     EXPECT_FALSE(content.draft()->selectsApps);
+}
+
+TEST_F(ProfilePageTest, EveryCellStandsUnderItsColumnHeading)
+{
+    RulesTable& table = page().rulesTable();
+    RuleRow& first = ruleRow("Deep focus");
+    const auto left = [&](const QWidget& widget) { return widget.mapTo(&table, QPoint()).x(); };
+    for (const SettingKey key : allSettingKeys) {
+        const QString name = QString::fromLatin1(rawValue(key).data());
+        SCOPED_TRACE(name.toStdString());
+        const auto* heading = table.findChild<QLabel*>(name + QStringLiteral("Header"));
+        const auto* cell = first.findChild<QLabel*>(name);
+        ASSERT_TRUE(heading && cell);
+        EXPECT_EQ(left(*heading), left(*cell));
+    }
+    EXPECT_EQ(left(*first.findChild<QWidget*>(QStringLiteral("handle"))), 22);
+    EXPECT_EQ(table.width(), 776);
 }
 
 TEST_F(ProfilePageTest, TheRulesAreaGrowsWithTheRulesUpToItsLimit)

@@ -234,8 +234,8 @@ void ContentView::commitProfileRename()
 
 void ContentView::cancelProfileRename()
 {
+    // The typed text goes with the field; the next rename starts from the profile's name.
     m_renameTarget.reset();
-    m_renameText.clear();
     scheduleRefresh();
 }
 
@@ -289,7 +289,6 @@ void ContentView::applyResets()
     }
     if (std::exchange(m_hasLeftProfilesPage, false) && *m_model.page != AppPage::profiles) {
         m_renameTarget.reset();
-        m_renameText.clear();
         m_model.endRuleEditing(false);
         m_draft.reset();
     }
