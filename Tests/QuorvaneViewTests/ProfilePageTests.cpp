@@ -185,6 +185,29 @@ TEST_F(ProfilePageTest, CellsShowSetValuesAndDimTheRest)
         QStringLiteral("On"));
 }
 
+TEST_F(ProfilePageTest, TheHDRCellSaysWhenTheRuleCannotSetHDR)
+{
+    const auto hdrCell = [&] {
+        return ruleRow("Coding").findChild<QLabel*>(QStringLiteral("hdr"))->text();
+    };
+    const auto setCodingScreen = [&](std::optional<DisplayReference> screen) {
+        model.configuration.modify([&](Configuration& document) {
+            for (Profile& profile : document.profiles)
+                for (Rule& rule : profile.rules)
+                    if (rule.name == "Coding") {
+                        rule.conditions.screen = screen;
+                        rule.settings.hdr = true;
+                    }
+        });
+        turn();
+    };
+    setCodingScreen(DisplayReference{.id = "demo-external", .name = "External"});
+    EXPECT_EQ(hdrCell(), QStringLiteral("On"));
+    // The built-in screen leaves HDR to macOS.
+    setCodingScreen(DisplayReference{.id = "demo-builtin", .name = "Built-in"});
+    EXPECT_EQ(hdrCell(), QStringLiteral("macOS"));
+}
+
 TEST_F(ProfilePageTest, AnEmptyProfileInvitesItsFirstRuleAndCollapsingHidesIt)
 {
     model.createProfile("Home");
