@@ -14,6 +14,7 @@
 #include "QuorvaneCore/Configuration.h"
 #include "QuorvaneCore/SettingsCoding.h"
 #include "QuorvaneCore/SettingsStore.h"
+#include "SettingsDocuments.h"
 
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
@@ -30,72 +31,6 @@
 using namespace quorvane;
 
 namespace {
-
-constexpr int displayCount = 8;
-constexpr int rulesPerProfile = 100;
-
-std::string displayID(int index)
-{
-    std::string digits = formatInteger(index);
-    return "6B1E54A2-0C4D-4F7A-9E3B-" + std::string(12 - digits.size(), '0') + digits;
-}
-
-std::string spaceID(int index)
-{
-    std::string digits = formatInteger(index);
-    return "c0ffee00-1234-4abc-8def-" + std::string(12 - digits.size(), '0') + digits;
-}
-
-RuleSettings fullSettings(int index)
-{
-    return {.brightness = 0.25 + 0.0001 * (index % 5000),
-        .hdr = index % 2 == 0,
-        .temperature
-        = index % 3 == 0 ? Temperature::neutral() : Temperature::kelvin(4000 + index % 3000),
-        .refreshRate = index % 5 == 0 ? RefreshPreference::adaptive()
-                                      : RefreshPreference::fixed(60'000 + index % 60'000),
-        .contrast = 0.5};
-}
-
-Rule ruleNumber(int index)
-{
-    const int display = index % displayCount;
-    RuleConditions conditions;
-    if (index % 2 == 0)
-        conditions.apps = {{.id = "com.example.editor", .name = "Editor"},
-            {.id = "com.example.browser" + formatInteger(index % 7), .name = "Browser"}};
-    if (index % 3 != 0)
-        conditions.screen = DisplayReference{.id = displayID(display), .name = "Studio Display"};
-    if (index % 4 == 1)
-        conditions.space = Desktop{.id = spaceID(display),
-            .name = "Space " + formatInteger(display + 1),
-            .displayID = displayID(display)};
-    return {.id = UUID::random(),
-        .name = "Rule number " + formatInteger(index),
-        .isEnabled = index % 10 != 0,
-        .conditions = std::move(conditions),
-        .settings = fullSettings(index)};
-}
-
-/// The Default profile with settings for every display, then profiles of 100 rules each.
-Configuration configurationWith(int ruleCount)
-{
-    Configuration configuration;
-    Profile& defaultProfile = configuration.profiles.front();
-    for (int display = 0; display < displayCount; ++display) {
-        defaultProfile.defaultSettings->displays[displayID(display)] = fullSettings(display);
-        defaultProfile.defaultSettings->initializedDisplayIDs.insert(displayID(display));
-        configuration.knownDisplays.push_back({.id = displayID(display), .name = "Display"});
-    }
-    for (int index = 0; index < ruleCount; ++index) {
-        if (index % rulesPerProfile == 0)
-            configuration.profiles.push_back({.id = UUID::random(),
-                .name = "Profile " + formatInteger(index / rulesPerProfile)});
-        configuration.profiles.back().rules.push_back(ruleNumber(index));
-    }
-    configuration.validate();
-    return configuration;
-}
 
 /// Times one call of `work` in seconds of this thread's processor time, which other programs
 /// on a busy machine disturb far less than the wall clock.
@@ -142,7 +77,7 @@ struct Document {
 
 Document documentWith(benchmark::State& state)
 {
-    Document document{.configuration = configurationWith(static_cast<int>(state.range(0))),
+    Document document{.configuration = bench::configurationWith(static_cast<int>(state.range(0))),
         .tree = {},
         .text = {}};
     document.tree = encodeConfiguration(document.configuration);
@@ -313,17 +248,61 @@ void storeLoadMemory(benchmark::State& state)
     std::filesystem::remove_all(file.parent_path());
 }
 
-/// Validating, encoding and writing the file atomically, beside nlohmann's dump of the tree.
+/// Runs one save per iteration of a document copied beforehand (a save takes its document by
+/// value), beside nlohmann's dump of the tree.
+template <typename Pick>
+void measureSaves(
+    benchmark::State& state, const Document& document, SettingsStore& store, Pick pick)
+{
+    double oursTotal = 0;
+    double baselineTotal = 0;
+    std::size_t allocations = 0;
+    for (auto _ : state) {
+        Configuration copy = pick();
+        const std::size_t before = bench::allocationCount();
+        const double seconds = secondsOf([&] { finished(store.save(std::move(copy))); });
+        allocations += bench::allocationCount() - before;
+        baselineTotal += secondsOf([&] { benchmark::DoNotOptimize(document.tree.dump(2)); });
+        oursTotal += seconds;
+        state.SetIterationTime(seconds);
+    }
+    state.counters["xDump"] = oursTotal / baselineTotal;
+    state.counters["allocs/rule"] = static_cast<double>(allocations)
+        / (static_cast<double>(state.iterations()) * static_cast<double>(state.range(0)));
+    state.counters["writes"] = static_cast<double>(store.writeCount());
+    state.SetComplexityN(state.range(0));
+}
+
+/// Validating, encoding and writing the file atomically. The saves alternate between two
+/// documents of the same length, so that each one also reads the file to see whether it changed,
+/// and then writes.
 void storeSave(benchmark::State& state)
+{
+    const Document document = documentWith(state);
+    Configuration other = document.configuration;
+    other.holdMinutes = document.configuration.holdMinutes == 15 ? 30 : 15;
+    const std::filesystem::path file = benchmarkFile();
+    std::filesystem::remove_all(file.parent_path());
+    SettingsStore store(file);
+    (void)finished(store.load()); // No file yet: this unlocks the store.
+    bool isOther = false;
+    measureSaves(state, document, store, [&] {
+        isOther = !isOther;
+        return isOther ? other : document.configuration;
+    });
+    std::filesystem::remove_all(file.parent_path());
+}
+
+/// A save of the document the file holds already: validated and encoded, compared, not written.
+void storeSaveUnchanged(benchmark::State& state)
 {
     const Document document = documentWith(state);
     const std::filesystem::path file = benchmarkFile();
     std::filesystem::remove_all(file.parent_path());
     SettingsStore store(file);
-    (void)finished(store.load()); // No file yet: this unlocks the store.
-    measure(
-        state, "xDump", [&] { finished(store.save(document.configuration)); },
-        [&] { benchmark::DoNotOptimize(document.tree.dump(2)); });
+    (void)finished(store.load());
+    finished(store.save(document.configuration));
+    measureSaves(state, document, store, [&] { return document.configuration; });
     std::filesystem::remove_all(file.parent_path());
 }
 
@@ -350,5 +329,6 @@ BENCHMARK(storeLoadMemory)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(storeSave)->Apply(sizes);
+BENCHMARK(storeSaveUnchanged)->Apply(sizes);
 
 BENCHMARK_MAIN();

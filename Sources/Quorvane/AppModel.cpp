@@ -66,18 +66,50 @@ AppModel::AppModel(Passkey, AppEnvironment environment, Options options, bool de
     , m_applicationCatalog(environment.applicationCatalog)
     , m_openPanel(environment.openPanel)
     , m_store(std::make_shared<SettingsStore>(settingsURL))
-    , m_hardware(std::make_unique<MacControlBackend>(environment.platform))
-    , m_systemDisplay(std::make_unique<SystemDisplayPreferences>(environment.platform))
-    , m_simulatedSystemDisplay(std::make_unique<SimulatedSystemDisplayPreferences>())
-    , m_simulated(std::make_unique<SimulatedControls>())
+    , m_hardware(std::make_shared<MacControlBackend>(environment.platform))
+    , m_systemDisplay(std::make_shared<SystemDisplayPreferences>(environment.platform))
+    , m_simulatedSystemDisplay(std::make_shared<SimulatedSystemDisplayPreferences>())
+    , m_simulated(std::make_shared<SimulatedControls>())
+    , m_driver(std::make_shared<ControlDriver>())
     , m_focus(std::make_unique<FocusedWindowProvider>(environment.platform))
     , m_spaceProvider(std::make_unique<SpaceProvider>(environment.platform))
     , m_events(std::make_unique<WorkspaceEvents>(environment.platform, environment.executor))
     , m_brightnessKeys(std::make_unique<BrightnessKeyMonitor>(environment.platform))
+    , m_configurationRevisions(configuration.observe([this] { ++m_configurationRevision; }))
 {
 }
 
-AppModel::~AppModel() = default;
+AppModel::~AppModel() { cancelTrackedTasks(); }
+
+void AppModel::cancelTrackedTasks() noexcept
+{
+    std::vector<TaskHandle> running;
+    const auto collect = [&](const auto& handles) {
+        for (const auto& entry : handles)
+            running.push_back(entry.second);
+    };
+    collect(tasks.get());
+    collect(modeTasks.get());
+    collect(ruleEditRestorations.get());
+    if (const auto& edit = liveRuleEdit.get())
+        running.insert(running.end(), edit->commands.begin(), edit->commands.end());
+    for (const auto* handle : {&keyReadTask.get(), &previewTask.get(), &previewTimer.get(),
+             &systemDisplayTask.get(), &ruleCopyConfirmationTask.get(), &pollingTask.get()}) {
+        if (*handle)
+            running.push_back(**handle);
+    }
+    for (const TaskHandle& task : running)
+        task.cancel();
+}
+
+std::shared_ptr<SystemDisplayBackend> AppModel::sharedSystemDisplayBackend()
+{
+    if (injectedSystemDisplayBackend)
+        return {std::shared_ptr<SystemDisplayBackend>(), injectedSystemDisplayBackend};
+    if (isDemo)
+        return m_simulatedSystemDisplay;
+    return m_systemDisplay;
+}
 
 void AppModel::connectCallbacks()
 {

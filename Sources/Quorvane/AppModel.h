@@ -73,7 +73,16 @@ struct AppEnvironment {
 
 /// Owned by a std::shared_ptr and kept for the life of the process. Its tasks and the monitors'
 /// callbacks hold it weakly and look it up again after every wait; only the start-up task keeps
-/// it alive, until start() returns.
+/// it alive, until start() returns, and the operations a caller awaits (the capture and the
+/// manual saves) keep it until they end.
+///
+/// A task may still outlive the model, and then it must end at its next resumption without
+/// effect. Two rules make that so. What a task uses across a wait is shared with it, never
+/// borrowed: the control and display-preference backends (sharedControlBackend(),
+/// sharedSystemDisplayBackend()) and the control driver, so a backend or the driver resuming
+/// inside the task still finds itself. And the destructor cancels every task the model tracks
+/// in its fields (settings saves aside: they must still write), so a task's next sleep or
+/// cancellation check throws, and its weak look-up of the model finds nothing.
 ///
 /// Observable fields are public: views read them and subscribe to the ones they show, and call
 /// the operations; they never write a field themselves. Fields marked plain are not tracked.
@@ -257,8 +266,7 @@ public:
 
     /// Saves a copy of the document as it is now, after every save requested before it. Saves
     /// requested while one waits behind a running save collapse into the waiting one, which
-    /// then writes the newest document.
-    /// Does nothing while settingsError stands.
+    /// then writes the newest document. Does nothing while settingsError stands.
     void persist();
     /// The settings file's owner, for its count of writes.
     [[nodiscard]] const SettingsStore& settingsStore() const { return *m_store; }
@@ -267,13 +275,19 @@ public:
     void settingsSaveFailed(const Error& error);
 
     // Resolve and apply, control commands (AppModelApply.cpp, AppModelCommands.cpp).
+    //
+    // Operations that change a per-control map or the document take ids and values by value: a
+    // caller may pass one that lives in the very map the operation replaces.
     void resolveAndApply(bool recheck);
     void cancelAutomaticCommands();
-    void scheduleApply(const SettingValue& value, const ControlKey& key, bool manual);
-    void cancelCommand(const ControlKey& key);
-    void recordApplication(const ControlApplyReport& report, const ControlKey& key);
+    void scheduleApply(SettingValue value, ControlKey key, bool manual);
+    void cancelCommand(ControlKey key);
+    void recordApplication(const ControlApplyReport& report, ControlKey key);
     /// The injected backend, else the simulated controls in demo mode, else the hardware.
     [[nodiscard]] ControlBackend& controlBackend();
+    /// controlBackend() for a task to keep across its waits. An injected backend is not owned:
+    /// it must outlive every task of the model.
+    [[nodiscard]] std::shared_ptr<ControlBackend> sharedControlBackend();
 
     // Display-mode changes: applying and recovering, the Keep/Revert preview and automatic
     // scheduling (ModeActions.cpp, ModePreview.cpp, ModeScheduling.cpp).
@@ -375,6 +389,9 @@ public:
     void respectAutomaticBrightness();
     /// The display-preference backend: injected, else simulated in demo mode, else the system's.
     [[nodiscard]] SystemDisplayBackend& systemDisplayBackend();
+    /// systemDisplayBackend() for a task to keep across its waits; an injected backend is not
+    /// owned.
+    [[nodiscard]] std::shared_ptr<SystemDisplayBackend> sharedSystemDisplayBackend();
 
     // Workspace events and context changes, hardware refresh (AppModelContext.cpp,
     // AppModelHardwareRefresh.cpp).
@@ -387,13 +404,12 @@ public:
 
     // Manual holds and hardware observation (AppModelHolds.cpp).
     [[nodiscard]] Task<void> observeHardware();
-    void observe(const SettingValue& value, const ControlKey& key, bool detectExternal,
-        bool confirmedExternal);
-    void rememberManualOriginal(const std::optional<SettingValue>& original, const ControlKey& key);
+    void observe(SettingValue value, ControlKey key, bool detectExternal, bool confirmedExternal);
+    void rememberManualOriginal(std::optional<SettingValue> original, ControlKey key);
     [[nodiscard]] ManualHold makeHold(const SettingValue& value, bool external) const;
-    void releaseManualHolds(const std::optional<ControlKey>& key);
-    void manual(const SettingValue& value, const ControlKey& key, bool fromKey);
-    void resume(const std::optional<ControlKey>& key);
+    void releaseManualHolds(std::optional<ControlKey> key);
+    void manual(SettingValue value, ControlKey key, bool fromKey);
+    void resume(std::optional<ControlKey> key);
     void setAutomation(bool enabled);
     [[nodiscard]] std::optional<std::string> holdLabel(const ControlKey& key) const;
     [[nodiscard]] double value(const ControlKey& key) const;
@@ -418,7 +434,7 @@ public:
     void deleteProfile(UUID profileID);
     void selectProfile(UUID profileID);
     /// Copies the value given, not the stored profile.
-    void duplicateProfile(const Profile& profile);
+    void duplicateProfile(Profile profile);
     void activateProfile(UUID profileID);
     void setProfileActive(UUID profileID, bool active);
     /// True when the copy went to the save path; it is stored only once that path completes.
@@ -445,7 +461,7 @@ public:
     void previewRuleSettings(const RuleDraft& draft);
     [[nodiscard]] ResolvedPlan resolveRuleEditing(ResolvedPlan saved);
     void endRuleEditing(bool keepChanges);
-    void cancelRuleEditRestoration(const ControlKey& key);
+    void cancelRuleEditRestoration(ControlKey key);
 
     // Installed applications, display names and launch at login (AppModelInstalledApps.cpp,
     // AppModelDisplayNames.cpp).
@@ -454,15 +470,15 @@ public:
     [[nodiscard]] std::optional<AppChoice> appChoice(const std::filesystem::path& location) const;
     /// Runs the modal panel; the picked applications, in the panel's order.
     std::vector<AppChoice> chooseApplications();
-    void renameDisplay(const std::string& displayID, const std::string& name);
+    void renameDisplay(std::string displayID, std::string name);
     void setLogin(bool enabled);
     /// Stores the preferences and saves; the brightness keys follow at once. Silently refused
     /// while unloaded, after a settings error, and for a value the document cannot hold.
     void savePreferences(const AppPreferences& preferences);
 
     // Capturing the display state and saving manual settings into profiles (AppModelCapture.cpp,
-    // AppModelManualProfiles.cpp). The caller keeps the model alive while a save runs; refusals
-    // are ConfigurationError (Invalid) with the sentence to show.
+    // AppModelManualProfiles.cpp). Each keeps the model alive until it ends, from the call on;
+    // refusals are ConfigurationError (Invalid) with the sentence to show.
     /// Why saving manual settings is not possible now; absent when it is.
     [[nodiscard]] std::optional<std::string> profileCaptureUnavailableReason() const;
     [[nodiscard]] Task<CurrentProfileState> captureCurrentProfileState(bool onlyManual);
@@ -474,6 +490,12 @@ public:
 
 private:
     void connectCallbacks();
+    /// The destructor's part: see the class comment.
+    void cancelTrackedTasks() noexcept;
+    // The bodies of the capture and the manual saves, run while their callers hold the model.
+    [[nodiscard]] Task<CurrentProfileState> captureState(bool onlyManual);
+    [[nodiscard]] Task<void> updateActiveProfile();
+    [[nodiscard]] Task<UUID> saveStateAsProfile(std::string name);
     // AppModelManualProfiles.cpp: puts each captured value into the active profile's rules of
     // `copy`.
     void placeCapturedValues(
@@ -506,14 +528,29 @@ private:
     [[nodiscard]] std::vector<ControlKey> readBackKeys() const;
     [[nodiscard]] bool isReadBackBlocked(const ControlKey& key) const;
     static Task<void> readKeyBrightness(
-        std::weak_ptr<AppModel> weakModel, ControlBackend& backend, ControlKey key);
+        std::weak_ptr<AppModel> weakModel, std::shared_ptr<ControlBackend> backend, ControlKey key);
     void keyBrightnessRead(const ControlKey& key, const SettingValue& value);
     void keyBrightnessReadFailed(const ControlKey& key, const std::string& message);
 
     // Resolve and apply (AppModelApply.cpp): the steps of one pass.
+    /// Everything the plan in `resolution` is worked out from: equal inputs give the equal plan,
+    /// so a pass over unchanged inputs skips the work.
+    struct ResolutionInputs {
+        std::uint64_t configurationRevision = 0;
+        RuntimeContext context;
+        std::map<ControlKey, ControlCapability> capabilities;
+        std::map<ControlKey, ManualHold> holds;
+        std::vector<bool> activeHolds;
+        std::map<ControlKey, SettingValue> manualRecoveries;
+        std::map<ControlKey, ControlCapability> hardwareCapabilities;
+        std::set<std::string> automaticBrightnessDisplays;
+        bool operator==(const ResolutionInputs&) const = default;
+    };
+    /// Absent while a live rule edit previews, whose plan is always worked out anew.
+    [[nodiscard]] std::optional<ResolutionInputs> resolutionInputs() const;
+    void updateResolution();
     void applyManualRecoveries();
-    [[nodiscard]] bool mayStartWrite(
-        const ControlKey& key, const SettingValue& value, bool rewrite);
+    [[nodiscard]] bool mayStartWrite(const ControlKey& key, const SettingValue& value, bool rewrite);
     // Control commands (AppModelCommands.cpp): what a command task carries, and the task.
     struct Command;
     static Task<void> runCommand(std::weak_ptr<AppModel> weakModel, Command command);
@@ -557,8 +594,8 @@ private:
     void releaseOwnedBrightnessHolds();
     // Live rule editing (AppModelLiveRuleEditing.cpp): puts back one control the preview wrote.
     static Task<void> restoreRuleEditControl(std::weak_ptr<AppModel> weakModel,
-        LiveRuleEdit preview, ControlKey key, UUID restoreID, ControlBackend& backend,
-        SettingValue original);
+        LiveRuleEdit preview, ControlKey key, UUID restoreID,
+        std::shared_ptr<ControlBackend> backend, SettingValue original);
 
     Executor& m_executor;
     ApplicationShell& m_shell;
@@ -573,16 +610,22 @@ private:
     std::shared_ptr<SettingsStore> m_store;
     // The save waiting behind a running one, while it has not taken its document yet.
     std::shared_ptr<PendingSave> m_waitingSave;
-    std::unique_ptr<MacControlBackend> m_hardware;
-    std::unique_ptr<SystemDisplayBackend> m_systemDisplay;
-    std::unique_ptr<SimulatedSystemDisplayPreferences> m_simulatedSystemDisplay;
-    std::unique_ptr<SimulatedControls> m_simulated;
-    ControlDriver m_driver;
+    // Shared with the tasks that use them across a wait (see the class comment).
+    std::shared_ptr<MacControlBackend> m_hardware;
+    std::shared_ptr<SystemDisplayBackend> m_systemDisplay;
+    std::shared_ptr<SimulatedSystemDisplayPreferences> m_simulatedSystemDisplay;
+    std::shared_ptr<SimulatedControls> m_simulated;
+    std::shared_ptr<ControlDriver> m_driver;
     std::unique_ptr<FocusedWindowProvider> m_focus;
     std::unique_ptr<SpaceProvider> m_spaceProvider;
     std::unique_ptr<WorkspaceEvents> m_events;
     std::unique_ptr<BrightnessKeyMonitor> m_brightnessKeys;
     ContextRefreshScheduler m_scheduler;
+    // Counts the document's changes, so that a pass can tell an unchanged one without comparing.
+    std::uint64_t m_configurationRevision = 0;
+    Subscription m_configurationRevisions;
+    // What the plan in `resolution` was last worked out from (AppModelApply.cpp).
+    std::optional<ResolutionInputs> m_resolvedFrom;
 };
 
 } // namespace quorvane

@@ -39,12 +39,7 @@ bool isUserHold(const ResolutionSource& source)
 
 void AppModel::resolveAndApply(bool recheck)
 {
-    const Configuration& document = configuration.get();
-    resolution.set(resolveRuleEditing(RuleResolver::resolve(document.activeProfile(),
-        document.defaultSettings(), context.get(), capabilities(pendingResolutions.get()),
-        holds.get(), m_executor.wallNow())));
-    applyManualRecoveries();
-    respectAutomaticBrightness();
+    updateResolution();
 
     if (!canApplyAutomatically()) {
         cancelAutomaticCommands();
@@ -73,6 +68,49 @@ void AppModel::resolveAndApply(bool recheck)
             scheduleApply(assignment.value, key, isUserHold(assignment.source));
     }
     scheduleModes();
+}
+
+std::optional<AppModel::ResolutionInputs> AppModel::resolutionInputs() const
+{
+    if (liveRuleEdit.get())
+        return std::nullopt;
+    ResolutionInputs inputs{.configurationRevision = m_configurationRevision,
+        .context = context.get(),
+        .capabilities = capabilities(pendingResolutions.get()),
+        .holds = holds.get(),
+        .activeHolds = {},
+        .manualRecoveries = manualRecoveries.get(),
+        .hardwareCapabilities = hardwareSnapshot->capabilities,
+        .automaticBrightnessDisplays = {}};
+    const Date now = m_executor.wallNow();
+    for (const auto& entry : inputs.holds)
+        inputs.activeHolds.push_back(entry.second.isActive(now));
+    // Only these controls can be assigned: the capable ones and the recovering ones.
+    const auto noteAutomaticBrightness = [&](const ControlKey& key) {
+        if (key.setting == SettingKey::brightness && automaticBrightnessOwns(key.target.id()))
+            inputs.automaticBrightnessDisplays.insert(key.target.id());
+    };
+    for (const auto& entry : inputs.capabilities)
+        noteAutomaticBrightness(entry.first);
+    for (const auto& entry : inputs.manualRecoveries)
+        noteAutomaticBrightness(entry.first);
+    return inputs;
+}
+
+void AppModel::updateResolution()
+{
+    // The steps below change nothing they read but the recoveries they use up, so inputs equal
+    // to those after the last pass give that pass's plan again.
+    std::optional<ResolutionInputs> inputs = resolutionInputs();
+    if (inputs && inputs == m_resolvedFrom)
+        return;
+    const Configuration& document = configuration.get();
+    resolution.set(resolveRuleEditing(
+        RuleResolver::resolve(document.activeProfile(), document.defaultSettings(), context.get(),
+            capabilities(pendingResolutions.get()), holds.get(), m_executor.wallNow())));
+    applyManualRecoveries();
+    respectAutomaticBrightness();
+    m_resolvedFrom = resolutionInputs();
 }
 
 void AppModel::applyManualRecoveries()

@@ -37,8 +37,8 @@ bool AppModel::brightnessKeyPressed(BrightnessKeyDirection direction)
             // One read per burst; the presses arriving meanwhile fold onto its value.
             m_scheduler.cancel();
             cancelCommand(*key);
-            keyReadTask.set(
-                spawn(m_executor, readKeyBrightness(weak_from_this(), controlBackend(), *key)));
+            keyReadTask.set(spawn(
+                m_executor, readKeyBrightness(weak_from_this(), sharedControlBackend(), *key)));
         },
         [](const BrightnessKeyAdjustmentQueue::Action::Queued&) {},
     };
@@ -47,15 +47,16 @@ bool AppModel::brightnessKeyPressed(BrightnessKeyDirection direction)
 }
 
 Task<void> AppModel::readKeyBrightness(
-    std::weak_ptr<AppModel> weakModel, ControlBackend& backend, ControlKey key)
+    std::weak_ptr<AppModel> weakModel, std::shared_ptr<ControlBackend> backend, ControlKey key)
 {
     std::optional<SettingValue> value;
     std::optional<std::string> failure;
     try {
-        value = co_await backend.read(key);
-    } catch (const CancellationError&) {
-        co_return;
+        checkCancellation();
+        value = co_await backend->read(key);
     } catch (const Error& error) {
+        // A cancellation this task did not ask for (the backend gave up) is a failed read like
+        // any other; left unhandled, the burst would wait for it forever.
         failure = error.what();
     }
     const auto model = weakModel.lock();

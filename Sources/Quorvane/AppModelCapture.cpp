@@ -1,4 +1,5 @@
 #include "Quorvane/AppModel.h"
+#include "Quorvane/KeepingAlive.h"
 
 #include "Concurrency/Cancellation.h"
 #include "Concurrency/Executor.h"
@@ -186,6 +187,11 @@ std::optional<std::string> AppModel::profileCaptureUnavailableReason() const
 }
 
 Task<CurrentProfileState> AppModel::captureCurrentProfileState(bool onlyManual)
+{
+    return keepingAlive(shared_from_this(), captureState(onlyManual));
+}
+
+Task<CurrentProfileState> AppModel::captureState(bool onlyManual)
 {
     const CaptureStart start = captureStart(*this, m_executor.wallNow());
 

@@ -36,8 +36,8 @@ std::string unconfirmedStatus(const SettingValue& requested, const SettingValue&
 
 } // namespace
 
-/// Fixed when the command starts; the backend and driver belong to the model, which lives for
-/// the process.
+/// Fixed when the command starts. The task shares the backend and the driver with the model, so
+/// both are still there when it resumes after the model has gone.
 struct AppModel::Command {
     SettingValue value;
     ControlKey key;
@@ -45,20 +45,22 @@ struct AppModel::Command {
     UUID id;
     std::optional<UUID> liveEditID;
     bool smooth = false;
-    ControlBackend* backend = nullptr;
-    ControlDriver* driver = nullptr;
+    std::shared_ptr<ControlBackend> backend;
+    std::shared_ptr<ControlDriver> driver;
 };
 
-ControlBackend& AppModel::controlBackend()
+ControlBackend& AppModel::controlBackend() { return *sharedControlBackend(); }
+
+std::shared_ptr<ControlBackend> AppModel::sharedControlBackend()
 {
     if (injectedControlBackend)
-        return *injectedControlBackend;
+        return {std::shared_ptr<ControlBackend>(), injectedControlBackend};
     if (isDemo)
-        return *m_simulated;
-    return *m_hardware;
+        return m_simulated;
+    return m_hardware;
 }
 
-void AppModel::cancelCommand(const ControlKey& key)
+void AppModel::cancelCommand(ControlKey key)
 {
     const auto running = tasks->find(key);
     if (running != tasks->end()) {
@@ -73,7 +75,7 @@ void AppModel::cancelCommand(const ControlKey& key)
     erase(applying, key);
 }
 
-void AppModel::recordApplication(const ControlApplyReport& report, const ControlKey& key)
+void AppModel::recordApplication(const ControlApplyReport& report, ControlKey key)
 {
     assign(observed, key, report.observed);
     assign(lastWrite, key, m_executor.wallNow());
@@ -83,7 +85,7 @@ void AppModel::recordApplication(const ControlApplyReport& report, const Control
         erase(confirmedApplications, key);
 }
 
-void AppModel::scheduleApply(const SettingValue& value, const ControlKey& key, bool manual)
+void AppModel::scheduleApply(SettingValue value, ControlKey key, bool manual)
 {
     cancelCommand(key);
     erase(confirmedApplications, key);
@@ -116,8 +118,8 @@ void AppModel::scheduleApply(const SettingValue& value, const ControlKey& key, b
         .id = commandID,
         .liveEditID = liveEditID,
         .smooth = smooth,
-        .backend = &controlBackend(),
-        .driver = &m_driver};
+        .backend = sharedControlBackend(),
+        .driver = m_driver};
     const TaskHandle task = spawn(m_executor, runCommand(weak_from_this(), std::move(command)));
     assign(tasks, key, task);
     if (liveEditID)

@@ -7,7 +7,7 @@
 
 namespace quorvane {
 
-void AppModel::renameDisplay(const std::string& displayID, const std::string& name)
+void AppModel::renameDisplay(std::string displayID, std::string name)
 {
     const std::string trimmedName(trimmed(name));
     if (!isLoaded.get() || settingsError.get() || trimmedName.empty())

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <utility>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -94,8 +95,9 @@ struct AppModel::SystemDisplayApply {
     std::vector<TaskHandle> writes;
     std::optional<TaskHandle> save;
     UUID id;
-    /// May be one of the model's own backends: reached only through liveBackend().
-    SystemDisplayBackend* backend = nullptr;
+    /// Kept alive across the waits; reached only through liveBackend(), so nothing is written
+    /// once the model is gone.
+    std::shared_ptr<SystemDisplayBackend> backend;
     std::map<SystemDisplayControl, bool> requests;
 
     /// Every task this apply must not overlap. Never throws.
@@ -106,8 +108,7 @@ struct AppModel::SystemDisplayApply {
     [[nodiscard]] std::shared_ptr<AppModel> current(Automation automation) const;
     /// Throws CancellationError once the model is gone: nothing it owned may be touched then.
     void checkOwner() const;
-    /// The backend, only while the model lives. The model's own backends never wait inside a
-    /// call, so a call that starts while the model lives also ends before it can be released.
+    /// The backend, only while the model lives.
     [[nodiscard]] SystemDisplayBackend& liveBackend() const;
     /// Brings one control to `wanted` and verifies it; false ends the apply.
     [[nodiscard]] Task<bool> applyControl(
@@ -191,11 +192,17 @@ void AppModel::saveDisplayPreferences(ProfileDisplayPreferences preferences, UUI
 
 void AppModel::respectAutomaticBrightness()
 {
-    ResolvedPlan plan = resolution.get();
+    // Most passes own nothing: find the keys first, so that the plan is copied only when needed.
+    std::vector<ControlKey> owned;
     for (const auto& [key, assignment] : resolution->assignments) {
-        if (key.setting != SettingKey::brightness || isUserHold(assignment)
-            || !automaticBrightnessOwns(key.target.id()))
-            continue;
+        if (key.setting == SettingKey::brightness && !isUserHold(assignment)
+            && automaticBrightnessOwns(key.target.id()))
+            owned.push_back(key);
+    }
+    if (owned.empty())
+        return;
+    ResolvedPlan plan = resolution.get();
+    for (const ControlKey& key : owned) {
         plan.assignments.erase(key);
         plan.unavailable.insert_or_assign(key, std::string(managedBrightnessReason));
         for (auto& [ruleID, evaluation] : plan.rules) {
@@ -247,7 +254,7 @@ bool AppModel::applySystemDisplayPreferencesIfNeeded()
         .writes = std::move(writes),
         .save = saveTask.get(),
         .id = id,
-        .backend = &systemDisplayBackend(),
+        .backend = sharedSystemDisplayBackend(),
         .requests = std::move(requests)};
     systemDisplayTask.set(spawn(m_executor, applySystemDisplayPreferences(std::move(apply))));
     return true;
@@ -394,6 +401,8 @@ Task<void> AppModel::refreshSystemDisplayPreferences(bool capture)
     systemDisplaySnapshot.set(snapshot);
     if (!capture || settingsError.get())
         co_return;
+    if (!configuration->capturesSystemDisplayDefaults(snapshot))
+        co_return; // Nothing new: the document is not copied.
     bool added = false;
     configuration.modify(
         [&](Configuration& document) { added = document.captureSystemDisplayDefaults(snapshot); });

@@ -214,8 +214,8 @@ Task<void> AppModel::observeHardware()
     resolveAndApply(false);
 }
 
-void AppModel::observe(const SettingValue& value, const ControlKey& key, bool detectExternal,
-    bool confirmedExternal)
+void AppModel::observe(
+    SettingValue value, ControlKey key, bool detectExternal, bool confirmedExternal)
 {
     const std::optional<SettingValue> previous = lookup(observed.get(), key);
     const bool changed = previous && !previous->approximatelyEquals(value, externalChangeTolerance);
@@ -246,8 +246,7 @@ void AppModel::observe(const SettingValue& value, const ControlKey& key, bool de
     }
 }
 
-void AppModel::rememberManualOriginal(
-    const std::optional<SettingValue>& original, const ControlKey& key)
+void AppModel::rememberManualOriginal(std::optional<SettingValue> original, ControlKey key)
 {
     // A running hold keeps the original from before it began.
     if (!hasHoldInForce(key))
@@ -263,7 +262,7 @@ ManualHold AppModel::makeHold(const SettingValue& value, bool external) const
     return hold;
 }
 
-void AppModel::releaseManualHolds(const std::optional<ControlKey>& key)
+void AppModel::releaseManualHolds(std::optional<ControlKey> key)
 {
     const std::vector<ControlKey> keys
         = key ? std::vector<ControlKey>{*key} : keysOf(holds.get());
@@ -276,7 +275,7 @@ void AppModel::releaseManualHolds(const std::optional<ControlKey>& key)
     }
 }
 
-void AppModel::manual(const SettingValue& value, const ControlKey& key, bool fromKey)
+void AppModel::manual(SettingValue value, ControlKey key, bool fromKey)
 {
     if (!isLoaded.get() || settingsError.get() || isSuspended.get() || preview.get())
         return;
@@ -296,7 +295,7 @@ void AppModel::manual(const SettingValue& value, const ControlKey& key, bool fro
     resolveAndApply(false);
 }
 
-void AppModel::resume(const std::optional<ControlKey>& key)
+void AppModel::resume(std::optional<ControlKey> key)
 {
     if (!key || key == builtinBrightnessKey())
         cancelKeyRead();

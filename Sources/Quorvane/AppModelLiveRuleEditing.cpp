@@ -170,14 +170,14 @@ void AppModel::endRuleEditing(bool keepChanges)
         ruleEditRestoreIDs.modify([&](std::map<ControlKey, UUID>& ids) { ids[key] = restoreID; });
         const TaskHandle task = spawn(m_executor,
             restoreRuleEditControl(
-                weak_from_this(), preview, key, restoreID, controlBackend(), original));
+                weak_from_this(), preview, key, restoreID, sharedControlBackend(), original));
         ruleEditRestorations.modify(
             [&](std::map<ControlKey, TaskHandle>& tasks) { tasks.insert_or_assign(key, task); });
     }
     resolveAndApply(false);
 }
 
-void AppModel::cancelRuleEditRestoration(const ControlKey& key)
+void AppModel::cancelRuleEditRestoration(ControlKey key)
 {
     if (const auto task = ruleEditRestorations->find(key); task != ruleEditRestorations->end())
         task->second.cancel();
@@ -186,7 +186,7 @@ void AppModel::cancelRuleEditRestoration(const ControlKey& key)
 }
 
 Task<void> AppModel::restoreRuleEditControl(std::weak_ptr<AppModel> weakModel, LiveRuleEdit preview,
-    ControlKey key, UUID restoreID, ControlBackend& backend, SettingValue original)
+    ControlKey key, UUID restoreID, std::shared_ptr<ControlBackend> backend, SettingValue original)
 {
     for (const TaskHandle& command : preview.commands)
         co_await command;
@@ -201,7 +201,7 @@ Task<void> AppModel::restoreRuleEditControl(std::weak_ptr<AppModel> weakModel, L
 
     try {
         if (!restorationMustWait(*model, key, model->m_executor.wallNow())) {
-            const SettingValue current = co_await backend.read(key);
+            const SettingValue current = co_await backend->read(key);
             if (!isStale()) {
                 const std::vector<SettingValue> requested = preview.requested[key];
                 const bool showsPreview
@@ -213,7 +213,7 @@ Task<void> AppModel::restoreRuleEditControl(std::weak_ptr<AppModel> weakModel, L
                     setStatus(*model, key, "Previous setting unchanged");
                 } else if (showsPreview) {
                     const ControlApplyReport report
-                        = co_await model->m_driver.apply(original, key, false, backend);
+                        = co_await model->m_driver->apply(original, key, false, *backend);
                     if (!isCancelled() && isCurrentRestoration(*model, key, restoreID)) {
                         model->recordApplication(report, key);
                         setStatus(*model, key,

@@ -1,4 +1,5 @@
 #include "Quorvane/AppModel.h"
+#include "Quorvane/KeepingAlive.h"
 
 #include "Concurrency/Executor.h"
 #include "Foundation/Text.h"
@@ -130,13 +131,18 @@ void AppModel::placeCapturedValues(
 
 Task<void> AppModel::updateActiveProfileFromManualSettings()
 {
+    return keepingAlive(shared_from_this(), updateActiveProfile());
+}
+
+Task<void> AppModel::updateActiveProfile()
+{
     if (isSavingManualProfile.get())
         refuse(savingProfile);
     if (const auto reason = profileCaptureUnavailableReason())
         refuse(*reason);
     const SavingManualProfile saving(isSavingManualProfile);
 
-    const CurrentProfileState captured = co_await captureCurrentProfileState(true);
+    const CurrentProfileState captured = co_await captureState(true);
     Configuration copy = configuration.get();
     if (copy.activeProfileID == copy.defaultProfileID) {
         DefaultSettings defaults = copy.defaultSettings();
@@ -170,6 +176,11 @@ Task<void> AppModel::updateActiveProfileFromManualSettings()
 
 Task<UUID> AppModel::saveCurrentStateAsProfile(std::string name)
 {
+    return keepingAlive(shared_from_this(), saveStateAsProfile(std::move(name)));
+}
+
+Task<UUID> AppModel::saveStateAsProfile(std::string name)
+{
     const std::string trimmedName(trimmed(name));
     if (trimmedName.empty())
         refuse("Enter a profile name.");
@@ -181,7 +192,7 @@ Task<UUID> AppModel::saveCurrentStateAsProfile(std::string name)
         refuse(*reason);
     const SavingManualProfile saving(isSavingManualProfile);
 
-    const CurrentProfileState captured = co_await captureCurrentProfileState(false);
+    const CurrentProfileState captured = co_await captureState(false);
     Profile profile{.id = UUID::random(),
         .name = trimmedName,
         .displayPreferences = captured.displayPreferences};

@@ -102,7 +102,7 @@ void AppModel::selectProfile(UUID profileID)
     page.set(AppPage::profiles);
 }
 
-void AppModel::duplicateProfile(const Profile& profile)
+void AppModel::duplicateProfile(Profile profile)
 {
     if (!acceptsChanges(*this) || profile.id == configuration->defaultProfileID)
         return;

@@ -351,6 +351,16 @@ std::map<SystemDisplayControl, bool> Configuration::systemDisplayRequests(
     return requests;
 }
 
+bool Configuration::capturesSystemDisplayDefaults(const SystemDisplaySnapshot& snapshot) const
+{
+    const auto profile = std::ranges::find_if(profiles, hasID(defaultProfileID));
+    if (profile == profiles.end())
+        return false;
+    const auto& captured = profile->capturedDisplayPreferences;
+    return std::ranges::any_of(snapshot.values,
+        [&](const auto& entry) { return !captured || !captured->contains(entry.first); });
+}
+
 bool Configuration::captureSystemDisplayDefaults(const SystemDisplaySnapshot& snapshot)
 {
     Profile* profile = profileWithDefaultID();

@@ -113,6 +113,9 @@ struct Configuration {
     /// a captured state is never replaced. Returns whether the document changed (never without a
     /// profile whose id is defaultProfileID).
     [[nodiscard]] bool captureSystemDisplayDefaults(const SystemDisplaySnapshot& snapshot);
+    /// Whether captureSystemDisplayDefaults(snapshot) would change the document, found without
+    /// changing (or copying) it.
+    [[nodiscard]] bool capturesSystemDisplayDefaults(const SystemDisplaySnapshot& snapshot) const;
 
     bool operator==(const Configuration&) const = default;
 

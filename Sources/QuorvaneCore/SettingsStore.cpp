@@ -7,10 +7,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -52,17 +54,24 @@ void createFolderOf(const std::filesystem::path& file)
 }
 
 /// Whether the file at `path` holds exactly `bytes`, so that writing them would change nothing.
-/// A file that cannot be read is written over, and that write reports what is wrong.
+/// It reads only as far as the first difference. A file that cannot be read is written over, and
+/// that write reports what is wrong.
 bool holds(const std::filesystem::path& path, std::string_view bytes)
 {
     std::error_code error;
     if (std::filesystem::file_size(path, error) != bytes.size() || error)
         return false;
-    try {
-        return readFile(path) == bytes;
-    } catch (const FileError&) {
-        return false;
+    std::ifstream file(path, std::ios::binary);
+    std::vector<char> buffer(64 * 1024);
+    std::size_t compared = 0;
+    while (compared < bytes.size()) {
+        file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const auto count = static_cast<std::size_t>(file.gcount());
+        if (count == 0 || bytes.substr(compared, count) != std::string_view(buffer.data(), count))
+            return false;
+        compared += count;
     }
+    return true;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "SimulatedMac/SimulatedAmbientLight.h"
 
+#include "SimulatedMac/CallLog.h"
 #include "SimulatedMac/SimulatedMac.h"
 
 #include <algorithm>
@@ -41,14 +42,14 @@ std::shared_ptr<SimulatedAmbientLight> installAmbientLight(
     mac.loader.image(SimulatedAmbientLight::imagePath)
         .define<bool(DisplayNumber)>("DisplayServicesHasAmbientLightCompensation",
             [state, world](DisplayNumber number) {
-                state->calls.push_back(
-                    callText("DisplayServicesHasAmbientLightCompensation", number));
+                logCall(
+                    state->calls, callText("DisplayServicesHasAmbientLightCompensation", number));
                 return panelOf(*state, *world, number) != nullptr;
             })
         .define<std::int32_t(DisplayNumber, bool*)>(
             "DisplayServicesAmbientLightCompensationEnabled",
             [state, world](DisplayNumber number, bool* isEnabled) -> std::int32_t {
-                state->calls.push_back(
+                logCall(state->calls,
                     callText("DisplayServicesAmbientLightCompensationEnabled", number));
                 SimulatedAmbientLight::Panel* panel = panelOf(*state, *world, number);
                 if (!panel)
@@ -59,9 +60,9 @@ std::shared_ptr<SimulatedAmbientLight> installAmbientLight(
             })
         .define<std::int32_t(DisplayNumber, bool)>("DisplayServicesEnableAmbientLightCompensation",
             [state, world](DisplayNumber number, bool isEnabled) -> std::int32_t {
-                state->calls.push_back(
+                logCall(state->calls,
                     callText("DisplayServicesEnableAmbientLightCompensation", number)
-                    + (isEnabled ? " on" : " off"));
+                        + (isEnabled ? " on" : " off"));
                 SimulatedAmbientLight::Panel* panel = panelOf(*state, *world, number);
                 if (!panel)
                     return -1;

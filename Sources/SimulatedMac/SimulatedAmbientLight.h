@@ -29,7 +29,7 @@ struct SimulatedAmbientLight {
     /// By lower-case display UUID; displays not listed have no compensation. The functions find
     /// the display by its current number in the world, so renumbering keeps the panel.
     std::map<std::string, Panel> panels;
-    /// Every call, as the function's name and the display number, then " on" or " off" for the
+    /// The latest calls (see logCall()), as the function's name and the display number, then " on" or " off" for the
     /// enable call.
     std::vector<std::string> calls;
 };

@@ -1,5 +1,6 @@
 #include "SimulatedMac/SimulatedCoreBrightness.h"
 
+#include "SimulatedMac/CallLog.h"
 #include "SimulatedMac/SimulatedMac.h"
 
 #include <cstdint>
@@ -36,7 +37,7 @@ void defineTrueTone(SimulatedMac& mac, const std::shared_ptr<SimulatedCoreBright
         = [&client, state](std::string selector, bool SimulatedCoreBrightness::TrueTone::*field) {
               client.define<bool(ObjectInstance)>(
                   selector, getterShape, [state, selector, field](ObjectInstance) {
-                      state->calls.push_back("CBTrueToneClient " + selector);
+                      logCall(state->calls, "CBTrueToneClient " + selector);
                       return state->trueTone.*field;
                   });
           };
@@ -45,7 +46,7 @@ void defineTrueTone(SimulatedMac& mac, const std::shared_ptr<SimulatedCoreBright
     getter("enabled", &SimulatedCoreBrightness::TrueTone::enabled);
     client.define<bool(ObjectInstance, bool)>(
         "setEnabled:", setterShape, [state](ObjectInstance, bool value) {
-            state->calls.push_back(
+            logCall(state->calls,
                 std::string("CBTrueToneClient setEnabled: ") + (value ? "on" : "off"));
             if (!state->trueTone.acceptsChanges)
                 return false;
@@ -58,12 +59,12 @@ void defineBlueLight(SimulatedMac& mac, const std::shared_ptr<SimulatedCoreBrigh
 {
     auto& client = mac.objects.defineClass("CBBlueLightClient");
     client.define<bool(ObjectInstance)>("supported", getterShape, [state](ObjectInstance) {
-        state->calls.push_back("CBBlueLightClient supported");
+        logCall(state->calls, "CBBlueLightClient supported");
         return state->nightShift.supported;
     });
     client.define<bool(ObjectInstance, bool)>(
         "setEnabled:", setterShape, [state](ObjectInstance, bool value) {
-            state->calls.push_back(
+            logCall(state->calls,
                 std::string("CBBlueLightClient setEnabled: ") + (value ? "on" : "off"));
             if (!state->nightShift.acceptsChanges)
                 return false;
@@ -75,7 +76,7 @@ void defineBlueLight(SimulatedMac& mac, const std::shared_ptr<SimulatedCoreBrigh
         .argumentTypes = {"@", ":", blueLightStatusEncoding(state->nightShift.layout)}};
     client.define<bool(ObjectInstance, void*)>(
         "getBlueLightStatus:", statusShape, [state](ObjectInstance, void* status) {
-            state->calls.push_back("CBBlueLightClient getBlueLightStatus:");
+            logCall(state->calls, "CBBlueLightClient getBlueLightStatus:");
             if (!state->nightShift.answersStatus)
                 return false;
             fillStatus(state->nightShift, static_cast<std::uint8_t*>(status));

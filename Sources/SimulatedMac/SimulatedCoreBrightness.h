@@ -39,7 +39,7 @@ struct SimulatedCoreBrightness {
 
     TrueTone trueTone;
     NightShift nightShift;
-    /// Every method called, as "Class selector" with " on" or " off" after a setter.
+    /// The latest methods called (see logCall()), as "Class selector" with " on" or " off" after a setter.
     std::vector<std::string> calls;
 };
 

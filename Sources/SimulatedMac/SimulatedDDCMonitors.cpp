@@ -1,6 +1,7 @@
 #include "SimulatedMac/SimulatedDDCMonitors.h"
 
 #include "Foundation/Text.h"
+#include "SimulatedMac/CallLog.h"
 #include "SimulatedMac/SimulatedMac.h"
 
 #include <algorithm>
@@ -251,9 +252,9 @@ std::int32_t SimulatedDDCMonitors::refusal(
 
 void SimulatedDDCMonitors::record(SimulatedDDCMonitor* monitor, DDCWirePacket packet)
 {
-    m_bus.push_back(packet);
+    logCall(m_bus, packet);
     if (monitor)
-        monitor->wire.push_back(std::move(packet));
+        logCall(monitor->wire, std::move(packet));
 }
 
 void SimulatedDDCMonitors::handleRequest(

@@ -87,7 +87,7 @@ struct SimulatedDDCMonitor {
     /// Codes it does not list are answered with an error result.
     std::map<std::uint8_t, VCPFeature> features;
     DDCMonitorFaults faults;
-    /// Every transfer addressed to this monitor's service, in order.
+    /// The latest transfers addressed to this monitor's service (see logCall()), in order.
     std::vector<DDCWirePacket> wire;
 
     struct PendingReply {
@@ -136,7 +136,7 @@ public:
 
     /// The monitor of that display, or null.
     [[nodiscard]] SimulatedDDCMonitor* monitor(std::string_view displayUUID);
-    /// Every transfer on any monitor, in order.
+    /// The latest transfers on any monitor (see logCall()), in order.
     [[nodiscard]] const std::vector<DDCWirePacket>& bus() const { return m_bus; }
     /// Times IOAVServiceCreateWithService was called.
     [[nodiscard]] int servicesCreated() const { return m_servicesCreated; }

@@ -1,6 +1,7 @@
 #include "SimulatedMac/SimulatedDisplayServices.h"
 
 #include "Foundation/Text.h"
+#include "SimulatedMac/CallLog.h"
 #include "SimulatedMac/SimulatedMac.h"
 
 #include <functional>
@@ -27,7 +28,7 @@ std::shared_ptr<SimulatedDisplayServices> installDisplayServices(SimulatedMac& m
     mac.loader.image(displayServicesImagePath)
         .define<std::int32_t(std::uint32_t, float*)>("DisplayServicesGetBrightness",
             [services, &world](std::uint32_t number, float* level) {
-                services->calls.push_back({world.executor.now(), number, std::nullopt});
+                logCall(services->calls, {world.executor.now(), number, std::nullopt});
                 if (services->readStatus != 0)
                     return services->readStatus;
                 const float* panel = panelLevel(world, *services, number);
@@ -38,7 +39,7 @@ std::shared_ptr<SimulatedDisplayServices> installDisplayServices(SimulatedMac& m
             })
         .define<std::int32_t(std::uint32_t, float)>(
             "DisplayServicesSetBrightness", [services, &world](std::uint32_t number, float level) {
-                services->calls.push_back({world.executor.now(), number, level});
+                logCall(services->calls, {world.executor.now(), number, level});
                 if (services->writeStatus != 0)
                     return services->writeStatus;
                 float* panel = panelLevel(world, *services, number);

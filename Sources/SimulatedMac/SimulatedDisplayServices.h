@@ -40,6 +40,7 @@ struct SimulatedDisplayServices {
     std::int32_t writeStatus = 0;
     /// What reads report in place of the panel's level (a value out of range, NaN).
     std::optional<float> reportedBrightness;
+    /// The latest reads and writes (see logCall()).
     std::vector<Call> calls;
 };
 

@@ -1,5 +1,6 @@
 #include "SimulatedMac/SimulatedModes.h"
 
+#include "SimulatedMac/CallLog.h"
 #include "SimulatedMac/SimulatedMac.h"
 #include "SimulatedMac/SimulatedWorld.h"
 
@@ -23,7 +24,7 @@ void takeEffect(SimulatedWorld& world, const std::string& uuid, std::int32_t mod
 GraphicsStatus switchMode(const std::shared_ptr<SimulatedModeSwitching>& switching,
     SimulatedWorld& world, DisplayNumber number, std::int32_t modeID)
 {
-    switching->calls.push_back({.time = world.executor.now(), .display = number, .modeID = modeID});
+    logCall(switching->calls, {.time = world.executor.now(), .display = number, .modeID = modeID});
     if (switching->status != 0)
         return switching->status;
     const SimulatedDisplay* display = world.display(number);

@@ -39,7 +39,7 @@ struct SimulatedModeSwitching {
     std::chrono::nanoseconds delay{0};
     /// The display reconnects under this number once the mode took effect.
     std::optional<DisplayNumber> renumbersTo;
-    /// Every switch asked for, refused ones included.
+    /// The latest switches asked for (see logCall()), refused ones included.
     std::vector<Call> calls;
 };
 

@@ -1,8 +1,11 @@
 #include "SimulatedMac/SimulatedMonitorPanel.h"
 
+#include "SimulatedMac/CallLog.h"
 #include "SimulatedMac/SimulatedMac.h"
 
 #include <functional>
+#include <map>
+#include <memory>
 
 namespace quorvane {
 namespace {
@@ -21,24 +24,33 @@ MethodShape getter(std::string returnType)
 void defineManager(SimulatedMac& mac, const std::shared_ptr<SimulatedMonitorPanel>& panel)
 {
     SimulatedObjectRuntime::Class& manager = mac.objects.defineClass(managerClass);
-    manager.performable["displays"] = [panel, &mac](ObjectInstance) {
+    // The manager keeps one object per display, as the framework's does, rather than making new
+    // ones on every call that nobody releases.
+    auto objects = std::make_shared<std::map<DisplayState, ObjectInstance>>();
+    manager.performable["displays"] = [panel, objects, &mac](ObjectInstance) {
         MessageResult::Objects listed;
-        for (const DisplayState& display : panel->displays)
-            if (mac.world.displayWithUUID(display->uuid))
-                listed.objects.push_back(mac.objects.makeInstance(displayClass, display));
+        for (const DisplayState& display : panel->displays) {
+            if (!mac.world.displayWithUUID(display->uuid))
+                continue;
+            auto object = objects->find(display);
+            if (object == objects->end())
+                object = objects->emplace(display, mac.objects.makeInstance(displayClass, display))
+                             .first;
+            listed.objects.push_back(object->second);
+        }
         return MessageResult{listed};
     };
     manager
         .define<bool(ObjectInstance)>("tryLockAccess", getter("B"),
             [panel](ObjectInstance) {
-                panel->messages.emplace_back("tryLockAccess");
+                logCall(panel->messages, "tryLockAccess");
                 if (panel->isLocked || panel->isLockedByAnotherClient)
                     return false;
                 panel->isLocked = true;
                 return true;
             })
         .define<void(ObjectInstance)>("unlockAccess", getter("v"), [panel](ObjectInstance) {
-            panel->messages.emplace_back("unlockAccess");
+            logCall(panel->messages, "unlockAccess");
             panel->isLocked = false;
         });
 }
@@ -65,8 +77,8 @@ void defineDisplay(SimulatedMac& mac, const std::shared_ptr<SimulatedMonitorPane
         .define<void(ObjectInstance, bool)>("setPreferHDRModes:",
             MethodShape{.argumentCount = 3, .returnType = "v", .argumentTypes = {"@", ":", "B"}},
             [&objects, &world, panel](ObjectInstance self, bool enabled) {
-                panel->messages.push_back(
-                    std::string("setPreferHDRModes: ") + (enabled ? "YES" : "NO"));
+                logCall(
+                    panel->messages, std::string("setPreferHDRModes: ") + (enabled ? "YES" : "NO"));
                 DisplayState display = objects.state<DisplayState>(self);
                 if (panel->switchDelay <= std::chrono::nanoseconds::zero()) {
                     display->prefersHDR = enabled;

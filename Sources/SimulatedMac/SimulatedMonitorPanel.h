@@ -37,7 +37,8 @@ struct SimulatedMonitorPanel {
     bool isLocked = false;
     /// How long a display takes to follow "setPreferHDRModes:" on the world's clock.
     std::chrono::nanoseconds switchDelay{0};
-    /// "tryLockAccess", "unlockAccess", and "setPreferHDRModes: " with "YES" or "NO", in order.
+    /// The latest "tryLockAccess", "unlockAccess", and "setPreferHDRModes: " with "YES" or "NO",
+    /// in order (see logCall()).
     std::vector<std::string> messages;
 
     /// Adds a display the manager lists; the entry can be changed later.

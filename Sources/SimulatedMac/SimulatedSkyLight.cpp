@@ -1,5 +1,6 @@
 #include "SimulatedMac/SimulatedSkyLight.h"
 
+#include "SimulatedMac/CallLog.h"
 #include "SimulatedMac/SimulatedMac.h"
 
 #include <algorithm>
@@ -67,7 +68,7 @@ void defineBoth(SimulatedLoader::Image& image, const std::string& role, Function
     for (const std::string prefix : {"SLS", "CGS"}) {
         const std::string name = prefix + role;
         image.define<Signature>(name, [state, name, function](auto... arguments) {
-            state->calls.push_back(name);
+            logCall(state->calls, name);
             return function(arguments...);
         });
     }
@@ -124,11 +125,11 @@ void defineAppearanceFunctions(
     SimulatedLoader::Image& image, const std::shared_ptr<SimulatedSkyLight>& state)
 {
     image.define<skylight::GetAppearanceTheme>("SLSGetAppearanceThemeLegacy", [state] {
-        state->calls.emplace_back("SLSGetAppearanceThemeLegacy");
+        logCall(state->calls, "SLSGetAppearanceThemeLegacy");
         return state->darkMode;
     });
     image.define<skylight::SetAppearanceTheme>("SLSSetAppearanceThemeLegacy", [state](bool isDark) {
-        state->calls.emplace_back("SLSSetAppearanceThemeLegacy");
+        logCall(state->calls, "SLSSetAppearanceThemeLegacy");
         state->darkMode = isDark;
     });
 }

@@ -58,7 +58,7 @@ struct SimulatedSkyLight {
         void* context;
     };
     std::vector<Registration> registrations;
-    /// The name of every function called, in order.
+    /// The names of the latest functions called (see logCall()), in order.
     std::vector<std::string> calls;
 
     /// Calls every callback registered for event 1401, as the window server does when the

@@ -181,6 +181,11 @@ TEST_F(AtomicFileTest, ReplacedFileKeepsItsModeWhateverTheUmask)
         EXPECT_EQ(status.st_gid, group);
         EXPECT_EQ(entryCount(), 1);
     }
+    // What replaces something other than a file is a new file.
+    fs::remove(target);
+    ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+    writeFileAtomically(target, "new");
+    EXPECT_EQ(fs::status(target).permissions(), static_cast<fs::perms>(0644));
 }
 
 TEST_F(AtomicFileTest, SymbolicLinksAreWrittenThroughAndStayLinks)

@@ -236,6 +236,7 @@ TEST(JSONTest, TextWriterWritesTheBytesOfTheTreeAndRefusesTheSame)
         nlohmann::json::array({-infinity, 0.5}),
         {{"a", {1.5, {{"b", infinity}}}}},
         {{"list", {"ok", "\xC3"}}},
+        {{"lone continuation byte", "\x80"}},
         badKey,
     };
     for (const nlohmann::json& document : documents) {

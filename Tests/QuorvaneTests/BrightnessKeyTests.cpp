@@ -95,6 +95,22 @@ TEST(BrightnessKeyTest, InterruptedOrFailedReadEndsTheBurst)
     }
 }
 
+TEST(BrightnessKeyTest, ReadTheBackendGaveUpIsAFailedRead)
+{
+    HoldsWorld w;
+    const auto model = w.loadedModel();
+    model->observed.set({{builtinBrightness, percent(0.35)}});
+    w.controls.givenUpReads.insert(builtinBrightness);
+    ASSERT_TRUE(model->brightnessKeyPressed(up));
+    w.world.executor.advance(10ms);
+
+    EXPECT_FALSE(model->keyReadTask.get()) << "a read left pending blocks automatic writes";
+    EXPECT_EQ(model->failed->at(builtinBrightness), percent(0.35));
+    EXPECT_EQ(model->controlStatus->at(builtinBrightness), "The operation was cancelled.");
+    EXPECT_TRUE(model->keyQueue->pending().empty());
+    EXPECT_FALSE(model->brightnessKeyPressed(up)) << "the press is not swallowed";
+}
+
 TEST(BrightnessKeyTest, DemoLeavesTheKeysToTheSystem)
 {
     HoldsWorld w;

@@ -129,6 +129,18 @@ TEST(ContextTest, ChangesAreIgnoredWhileSuspendedUntilTheWakeRefresh)
     EXPECT_TRUE(model->scheduler().isWaiting());
 }
 
+TEST(ContextTest, HardwareEventLeavesTheContextToTheRefresh)
+{
+    ContextWorld world;
+    const auto model = world.start();
+    world.mac.workspace.frontmostProcess = viewerProcess;
+
+    model->events().changed(true);
+
+    EXPECT_FALSE(model->scheduler().isWaiting()) << "the refresh rebuilds the context itself";
+    EXPECT_EQ(model->context->appBundleID, "com.example.Writer");
+}
+
 TEST(ContextTest, SuspendStopsAutomaticWorkAndDemoModeKeepsItsContext)
 {
     for (const bool demo : {false, true}) {

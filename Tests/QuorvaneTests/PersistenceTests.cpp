@@ -48,14 +48,11 @@ TEST(PersistenceTest, SavesWriteInTheOrderRequestedEvenAfterTheModelIsGone)
         SCOPED_TRACE(holds.size());
         ModelWorld world;
         auto model = world.startedModel();
-        const std::size_t writesBefore = model->settingsStore().writeCount();
-        const SettingsStore* store = &model->settingsStore();
         for (const std::int64_t minutes : holds)
             persistHold(*model, minutes);
         model.reset();
         world.executor.runUntilIdle();
         EXPECT_EQ(savedHoldMinutes(world), saved);
-        EXPECT_EQ(store->writeCount() - writesBefore, saved == 5 ? 1u : 2u);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 
 namespace quorvane {
@@ -172,6 +173,64 @@ TEST(ResolveAndApplyTest, RecheckSurvivesADisplayPreferenceApply)
     w.executor().advance(25ms); // both snapshots of the empty request
     EXPECT_FALSE(w.model->systemDisplayApplying.get() || w.model->pendingControlRecheck.get());
     EXPECT_TRUE(w.model->tasks->contains(brightness)) << "the recheck rewrites an equal value";
+}
+
+// A pass over unchanged inputs keeps the plan without working it out again, so each input the
+// plan comes from must make a new one. The oracle is a pass after an unrelated change of the
+// document, which always works the plan out anew.
+TEST(ResolveAndApplyTest, ThePlanFollowsEveryInputItComesFrom)
+{
+    using Step = std::function<void(ApplyWorld&)>;
+    struct Case {
+        const char* input;
+        Step arrange;
+        Step change;
+    };
+    const auto holdFor = [](std::optional<std::chrono::seconds> duration) {
+        return [=](ApplyWorld& w) {
+            ManualHold hold{.value = percent(0.9)};
+            if (duration)
+                hold.expiresAt = w.executor().wallNow() + *duration;
+            w.model->holds.set({{brightness, hold}});
+        };
+    };
+    const Step nothing = [](ApplyWorld&) {};
+    const Case cases[] = {
+        {"the document", nothing, [](ApplyWorld& w) { w.setDefault(brightness, percent(0.7)); }},
+        {"the context", nothing,
+            [](ApplyWorld& w) { w.model->context.set({.displays = {{.id = builtinID}}}); }},
+        {"the capabilities", nothing,
+            [](ApplyWorld& w) {
+                w.model->hardwareSnapshot.modify(
+                    [](HardwareSnapshot& snapshot) { snapshot.capabilities.erase(brightness); });
+            }},
+        {"a hold", nothing, holdFor(std::nullopt)},
+        {"a hold running out", holdFor(1s), [](ApplyWorld& w) { w.executor().advance(1s); }},
+        {"a recovery", nothing,
+            [](ApplyWorld& w) {
+                w.model->manualRecoveries.set({{contrast, percent(0.3)}});
+            }},
+        {"automatic brightness", nothing,
+            [](ApplyWorld& w) {
+                w.model->systemDisplaySnapshot.set(
+                    {.values = {{SystemDisplayControl::automaticBrightness(externalID), true}}});
+            }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        ApplyWorld w;
+        w.setDefault(brightness, percent(0.5));
+        c.arrange(w);
+        w.model->resolveAndApply(false);
+        const ResolvedPlan before = w.model->resolution.get();
+        c.change(w);
+        w.model->resolveAndApply(false);
+        const ResolvedPlan after = w.model->resolution.get();
+        EXPECT_NE(after, before);
+        w.model->configuration.modify([](Configuration& document) { document.holdMinutes = 15; });
+        w.model->resolveAndApply(false);
+        EXPECT_EQ(w.model->resolution.get(), after);
+    }
 }
 
 TEST(ResolveAndApplyTest, CancelAutomaticCommandsKeepsActiveHoldsOnly)

@@ -2,6 +2,7 @@
 // the virtual clock, so that the model's checks after each wait are exercised.
 #pragma once
 
+#include "Concurrency/Cancellation.h"
 #include "Concurrency/Executor.h"
 #include "Concurrency/Sleep.h"
 #include "Concurrency/Spawn.h"
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,14 +29,16 @@ inline Task<void> transfer(ContinuousClock::duration latency)
 } // namespace slow
 
 /// Values per control. A read or write takes `latency`; a write lands at its end. A key listed in
-/// `readFailures` or `writeFailures` throws that text at the end of the call; a read of a key
-/// without a value throws "No value".
+/// `readFailures` or `writeFailures` throws that text at the end of the call, one in
+/// `givenUpReads` a CancellationError the caller never asked for; a read of a key without a
+/// value throws "No value".
 class SlowControls final : public ControlBackend {
 public:
     std::chrono::milliseconds latency{10};
     std::map<ControlKey, SettingValue> values;
     std::map<ControlKey, std::string> readFailures;
     std::map<ControlKey, std::string> writeFailures;
+    std::set<ControlKey> givenUpReads;
     /// Every completed write, in order.
     std::vector<std::pair<ControlKey, SettingValue>> writes;
     int reads = 0;
@@ -45,6 +49,8 @@ public:
         co_await slow::transfer(latency);
         if (const auto failure = readFailures.find(key); failure != readFailures.end())
             throw Error(failure->second);
+        if (givenUpReads.contains(key))
+            throw CancellationError();
         const auto found = values.find(key);
         if (found == values.end())
             throw Error("No value");

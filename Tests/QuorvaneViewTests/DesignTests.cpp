@@ -122,6 +122,12 @@ TEST_F(EditingTextFieldTest, ReturnEnterEscapeAndARealFocusLossEndTheEditOnce)
         {"a menu opens", focusOut(Qt::PopupFocusReason), {}},
         {"the window deactivates", focusOut(Qt::ActiveWindowFocusReason), {}},
         {"the menu bar", focusOut(Qt::MenuBarFocusReason), {}},
+        {"a blur, then Return",
+            [&](EditingTextFieldTest& test) {
+                focusOut(Qt::MouseFocusReason)(test);
+                QTest::keyClick(test.field, Qt::Key_Return);
+            },
+            {"blur"}},
         {"Return, then the field closes",
             [](EditingTextFieldTest& test) {
                 QTest::keyClick(test.field, Qt::Key_Return);
@@ -247,6 +253,10 @@ TEST(DesignTest, PiecesTogether)
     EXPECT_FALSE(heading->findChild<QLabel*>(QStringLiteral("subtitle"))->isVisible());
     EXPECT_EQ(
         heading->findChild<QLabel*>(QStringLiteral("eyebrow"))->text(), QStringLiteral("PROFILE"));
+    for (auto* field : sampler.findChildren<EditingTextField*>())
+        EXPECT_EQ(field->property("quorRole").toString(), QStringLiteral("editingHeading"));
+    EXPECT_FALSE(
+        EditingTextField(QString(), EditingTextField::Size::body).property("quorRole").isValid());
     saveScreenshot(sampler, "design-pieces");
 }
 

@@ -98,7 +98,8 @@ protected:
 
 TEST_F(DisplayTestPanelTest, CountsDownOnTheExecutorsClockAndStopsAtZero)
 {
-    start(Phase::confirming);
+    start(Phase::applying);
+    enter(Phase::confirming); // the deadline is already set: 15 s from now
     for (int shown = 15; shown > 0; --shown) {
         SCOPED_TRACE(shown);
         EXPECT_EQ(countdown(), "Reverting automatically in " + std::to_string(shown) + " seconds");
@@ -297,6 +298,12 @@ TEST_F(DisplayTestPanelTest, ThePanelAnswersKeysWhileItHasTheKeyboard)
     EXPECT_EQ(presenter->panel(), nullptr);
 }
 
+void sendKey(QWidget& receiver, Qt::Key key)
+{
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(&receiver, &event);
+}
+
 /// The popover with a text field that has the keyboard.
 struct Popover {
     Popover()
@@ -333,10 +340,29 @@ TEST_F(DisplayTestPanelTest, OverTheOpenPopoverThePanelLeavesItTheKeyboardAndAns
     EXPECT_EQ(popover.field->text(), QStringLiteral("ab"));
     EXPECT_EQ(log, (std::vector<std::string>{"keep"}));
 
+    // Keys typed into another window, or while the panel is hidden, pass untouched.
+    QLineEdit elsewhere;
+    elsewhere.show();
+    sendKey(elsewhere, Qt::Key_Escape);
+    panel().hide();
+    sendKey(*popover.field, Qt::Key_Escape);
+    QTest::keyClick(popover.field, Qt::Key_C);
+    EXPECT_EQ(popover.field->text(), QStringLiteral("abc"));
+    panel().show();
+    EXPECT_EQ(log, (std::vector<std::string>{"keep"}));
+
     popover.window.hide();
     EXPECT_TRUE(panel().canBecomeKey());
-    QTest::keyClick(popover.field, Qt::Key_Escape); // the hidden popover no longer answers
+    sendKey(*popover.field, Qt::Key_Escape); // the hidden popover no longer answers
     EXPECT_EQ(log, (std::vector<std::string>{"keep"}));
+}
+
+TEST_F(DisplayTestPanelTest, WithoutThePopoverThePanelTakesTheKeyboard)
+{
+    start(Phase::confirming);
+    EXPECT_TRUE(panel().canBecomeKey());
+    EXPECT_FALSE(panel().testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&panel()));
 }
 
 TEST(DisplayTestPresentationTest, HostsShareOnePresenterThatLeavesWithTheLastHost)

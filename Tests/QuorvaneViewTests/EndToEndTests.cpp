@@ -264,7 +264,7 @@ TEST_F(EndToEndWindowTest, ARuleDraggedToAnotherProfileIsSavedThereAndAppliesWhe
     model.selectProfile(workID);
     turn();
     ASSERT_TRUE(dragAndDrop(
-        row("Evening · sample"), QString::fromStdString(coding.id.uuidString()), [] {}));
+        row("Evening · sample"), QString::fromStdString(coding.id.uuidString()), [](bool) {}));
     for (int step = 0; step < 50 && !model.ruleCopyFeedback.get(); ++step)
         demo.world.executor.advance(100ms);
     const std::vector<Rule>& copied = profileNamed("Evening · sample").rules;

@@ -67,16 +67,17 @@ protected:
     UUID eveningID = profileNamed("Evening · sample").id;
 };
 
-/// Drags `text` over `target` and drops it; whether the drop was accepted.
+/// Drags `text` over `target` and drops it; whether the drop was accepted. `whileHovering` learns
+/// whether the target took the drag as it entered.
 inline bool dragAndDrop(
-    QWidget& target, const QString& text, const std::function<void()>& whileHovering)
+    QWidget& target, const QString& text, const std::function<void(bool)>& whileHovering)
 {
     QMimeData data;
     data.setText(text);
     const QPoint centre = target.rect().center();
     QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&target, &enter);
-    whileHovering();
+    whileHovering(enter.isAccepted());
     if (!enter.isAccepted())
         return false;
     QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);

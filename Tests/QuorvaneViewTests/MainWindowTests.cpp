@@ -1,9 +1,12 @@
 #include "Quorvane/Views/MainWindow.h"
 
 #include "Quorvane/Views/Design/EditingTextField.h"
+#include "Quorvane/Views/Design/QuorStyle.h"
+#include "Quorvane/Views/Design/SymbolIcon.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
 #include "Quorvane/Views/MainWindow/ProfileRow.h"
 #include "Quorvane/Views/MainWindow/ProfileSidebar.h"
+#include "Quorvane/Views/MainWindow/SettingsView.h"
 #include "QuorvaneViewTests/MainWindowTestSupport.h"
 
 #include <QDialog>
@@ -25,6 +28,16 @@ namespace {
 using namespace std::chrono_literals;
 
 class MainWindowTest : public MainWindowFixture { };
+
+QImage iconOf(const ProfileRow& row)
+{
+    return row.findChild<QLabel*>(QStringLiteral("icon"))->pixmap().toImage();
+}
+
+QImage symbolPicture(std::string_view symbol)
+{
+    return symbolIcon(symbol, QuorStyle::secondaryText()).pixmap(16, 16).toImage();
+}
 
 TEST_F(MainWindowTest, TheEditorColumnWidensTheWindowAndLeavingTheProfilesPageClosesIt)
 {
@@ -114,6 +127,9 @@ TEST_F(MainWindowTest, SidebarListsDefaultFirstAndSelectsWithAClick)
             shown.findChild<QLabel*>(QStringLiteral("name"))->text().toStdString(), profile.name);
         EXPECT_EQ(shown.findChild<QWidget*>(QStringLiteral("activeDot"))->isVisible(),
             profile.id == model.configuration->activeProfileID);
+        const bool isDefault = profile.id == model.configuration->defaultProfileID;
+        EXPECT_EQ(
+            iconOf(shown), symbolPicture(isDefault ? "lock.rectangle.stack" : "rectangle.stack"));
     }
     QTest::mouseClick(&row("Evening · sample"), Qt::LeftButton);
     EXPECT_EQ(*model.selectedProfileID, eveningID);
@@ -121,9 +137,15 @@ TEST_F(MainWindowTest, SidebarListsDefaultFirstAndSelectsWithAClick)
     EXPECT_EQ(rowState("Evening · sample"), QStringLiteral("selected"));
     EXPECT_EQ(rowState("Work · sample"), QString());
 
+    QTest::mouseClick(&content.sidebar().navButton(AppPage::displays), Qt::LeftButton);
+    turn();
+    EXPECT_EQ(*model.page, AppPage::displays);
+    // The displays page's own Resume all (DisplaysPage has no meta-object to find it by).
+    EXPECT_NE(content.currentPage()->findChild<QPushButton*>(QStringLiteral("resumeAll")), nullptr);
     QTest::mouseClick(&content.sidebar().navButton(AppPage::settings), Qt::LeftButton);
     turn();
     EXPECT_EQ(*model.page, AppPage::settings);
+    EXPECT_NE(dynamic_cast<SettingsView*>(content.currentPage()), nullptr);
     EXPECT_EQ(rowState("Evening · sample"), QString()); // no selection shown off the page
     QTest::mouseClick(&row("Default"), Qt::LeftButton);
     turn();
@@ -171,7 +193,21 @@ TEST_F(MainWindowTest, InlineRenameCommitsOnReturnAndDiscardsOtherwise)
     EXPECT_EQ(content.errorAlert()->informativeText().toStdString(), *model.actionError.get());
     QTest::mouseClick(content.errorAlert()->button(QMessageBox::Ok), Qt::LeftButton);
     EXPECT_FALSE(model.actionError.get());
+    model.actionError.set("First"); // cleared elsewhere, the alert goes; a new message comes back
+    turn();
+    model.actionError.set(std::nullopt);
+    turn();
+    EXPECT_EQ(content.errorAlert(), nullptr);
+    model.actionError.set("Second");
+    turn();
+    ASSERT_NE(content.errorAlert(), nullptr);
+    EXPECT_EQ(content.errorAlert()->informativeText(), QStringLiteral("Second"));
+    QTest::mouseClick(content.errorAlert()->button(QMessageBox::Ok), Qt::LeftButton);
 
+    content.beginProfileRename({ProfileRenameTarget::Site::sidebar, eveningID});
+    turn();
+    EXPECT_EQ(iconOf(row("Evening · sample")), symbolPicture("rectangle.stack"));
+    content.cancelProfileRename();
     QTest::mouseDClick(&row("Default"), Qt::LeftButton); // the Default keeps its name
     turn();
     EXPECT_EQ(row("Default").nameField(), nullptr);
@@ -229,9 +265,10 @@ TEST_F(MainWindowTest, ARuleDroppedOnAnotherProfileIsCopiedThere)
     turn();
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name));
-        const bool accepted = dragAndDrop(row(c.row), c.text, [&] {
+        const bool accepted = dragAndDrop(row(c.row), c.text, [&](bool entered) {
             turn();
             const bool mayHighlight = c.row == "Evening · sample";
+            EXPECT_EQ(entered, mayHighlight); // refused rows refuse as the drag arrives
             EXPECT_EQ(rowState(c.row) == QStringLiteral("dropTarget"), mayHighlight);
         });
         EXPECT_EQ(accepted, c.accepted);

@@ -73,7 +73,7 @@ TEST_F(ProfilePageTest, RowsDroppedOnOtherRowsMoveBeforeThem)
         const QString text = c.dragged.empty()
             ? QStringLiteral("Deep focus")
             : QString::fromStdString(ruleRow(c.dragged).ruleID().uuidString());
-        EXPECT_EQ(dragAndDrop(ruleRow(c.target), text, [] {}), c.accepted);
+        EXPECT_EQ(dragAndDrop(ruleRow(c.target), text, [](bool) {}), c.accepted);
         turn();
         EXPECT_EQ(ruleNames(), c.order);
     }
@@ -185,6 +185,29 @@ TEST_F(ProfilePageTest, CellsShowSetValuesAndDimTheRest)
         QStringLiteral("On"));
 }
 
+TEST_F(ProfilePageTest, TheHDRCellSaysWhenTheRuleCannotSetHDR)
+{
+    const auto hdrCell = [&] {
+        return ruleRow("Coding").findChild<QLabel*>(QStringLiteral("hdr"))->text();
+    };
+    const auto setCodingScreen = [&](std::optional<DisplayReference> screen) {
+        model.configuration.modify([&](Configuration& document) {
+            for (Profile& profile : document.profiles)
+                for (Rule& rule : profile.rules)
+                    if (rule.name == "Coding") {
+                        rule.conditions.screen = screen;
+                        rule.settings.hdr = true;
+                    }
+        });
+        turn();
+    };
+    setCodingScreen(DisplayReference{.id = "demo-external", .name = "External"});
+    EXPECT_EQ(hdrCell(), QStringLiteral("On"));
+    // The built-in screen leaves HDR to macOS.
+    setCodingScreen(DisplayReference{.id = "demo-builtin", .name = "Built-in"});
+    EXPECT_EQ(hdrCell(), QStringLiteral("macOS"));
+}
+
 TEST_F(ProfilePageTest, AnEmptyProfileInvitesItsFirstRuleAndCollapsingHidesIt)
 {
     model.createProfile("Home");
@@ -212,6 +235,23 @@ TEST_F(ProfilePageTest, AnEmptyProfileInvitesItsFirstRuleAndCollapsingHidesIt)
     EXPECT_TRUE(content.draft()->rule.isEnabled);
     EXPECT_TRUE(content.draft()->rule.settings.isEmpty());
     EXPECT_FALSE(content.draft()->selectsApps);
+}
+
+TEST_F(ProfilePageTest, EveryCellStandsUnderItsColumnHeading)
+{
+    RulesTable& table = page().rulesTable();
+    RuleRow& first = ruleRow("Deep focus");
+    const auto left = [&](const QWidget& widget) { return widget.mapTo(&table, QPoint()).x(); };
+    for (const SettingKey key : allSettingKeys) {
+        const QString name = QString::fromLatin1(rawValue(key).data());
+        SCOPED_TRACE(name.toStdString());
+        const auto* heading = table.findChild<QLabel*>(name + QStringLiteral("Header"));
+        const auto* cell = first.findChild<QLabel*>(name);
+        ASSERT_TRUE(heading && cell);
+        EXPECT_EQ(left(*heading), left(*cell));
+    }
+    EXPECT_EQ(left(*first.findChild<QWidget*>(QStringLiteral("handle"))), 22);
+    EXPECT_EQ(table.width(), 776);
 }
 
 TEST_F(ProfilePageTest, TheRulesAreaGrowsWithTheRulesUpToItsLimit)

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <array>
+#include <csignal>
+
 namespace quorvane {
 namespace {
 
@@ -106,6 +111,19 @@ TEST(TerminationHandlerTest, SessionRequestRunsTheWholeQuitBeforeEnding)
     ASSERT_TRUE(model->saveTask.get());
     EXPECT_TRUE(model->saveTask.get()->isFinished());
     EXPECT_TRUE(contentsOf(model->settingsURL));
+}
+
+TEST(TerminationSignalsTest, EachSignalLeavesOneByteUntilTheDefaultIsBack)
+{
+    const std::optional<int> pipe = catchTerminationSignals();
+    ASSERT_TRUE(pipe);
+    EXPECT_EQ(catchTerminationSignals(), pipe) << "caught once, however often asked";
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        ASSERT_EQ(std::raise(signal), 0);
+    std::array<char, 16> bytes{};
+    EXPECT_EQ(::read(*pipe, bytes.data(), bytes.size()), 3);
+    releaseTerminationSignals();
+    EXPECT_EXIT(std::raise(SIGTERM), testing::KilledBySignal(SIGTERM), "");
 }
 
 } // namespace

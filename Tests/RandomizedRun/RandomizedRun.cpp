@@ -7,7 +7,14 @@
 //   RandomizedRun --seed 1234 --trace one seed, printing each step
 #include "Quorvane/WorkspaceEvents.h"
 #include "QuorvaneTests/AppModelTestSupport.h"
+#include "SimulatedMac/SimulatedAmbientLight.h"
+#include "SimulatedMac/SimulatedCoreBrightness.h"
+#include "SimulatedMac/SimulatedDDCMonitors.h"
+#include "SimulatedMac/SimulatedDisplayServices.h"
 #include "SimulatedMac/SimulatedGamma.h"
+#include "SimulatedMac/SimulatedMonitorPanel.h"
+#include "SimulatedMac/SimulatedSkyLight.h"
+#include "SimulatedMac/SimulatedWorkspace.h"
 #include "SimulatedMac/WorldFile.h"
 
 #include <gtest/gtest.h>
@@ -33,7 +40,7 @@ using namespace std::chrono_literals;
 
 struct Options {
     std::uint64_t firstSeed = 1;
-    std::uint64_t lastSeed = 300;
+    std::uint64_t lastSeed = 200;
     bool trace = false;
 };
 
@@ -54,7 +61,16 @@ public:
     explicit Run(std::uint64_t seed)
         : m_random(seed)
     {
-        installDefaultWorld(m_world.mac);
+        // The default world, keeping hold of the DDC/CI monitors to disturb them.
+        SimulatedMac& mac = m_world.mac;
+        addDefaultDisplays(mac.world);
+        m_monitors = installDDCMonitorDefaults(mac);
+        installDisplayServicesDefaults(mac);
+        installMonitorPanelDefaults(mac);
+        installAmbientLightDefaults(mac);
+        installCoreBrightnessDefaults(mac);
+        installSkyLightDefaults(mac);
+        installWorkspaceDefaults(mac);
         for (const SimulatedDisplay& display : m_world.mac.world.displays)
             m_baselines[*display.uuid] = identityGammaTable(display.gammaCapacity);
     }
@@ -93,11 +109,11 @@ private:
     std::string takeRandomStep()
     {
         using Step = std::string (Run::*)();
-        static constexpr std::array<Step, 14> steps = {&Run::adjustControl, &Run::adjustControl,
+        static constexpr std::array<Step, 15> steps = {&Run::adjustControl, &Run::adjustControl,
             &Run::adjustControl, &Run::switchAutomation, &Run::resumeAll, &Run::pressBrightnessKey,
             &Run::changeProfiles, &Run::changeContext, &Run::refreshHardware, &Run::sleepAndWake,
             &Run::reconnectExternal, &Run::renumberExternal, &Run::failDisplayList,
-            &Run::writeGammaElsewhere};
+            &Run::writeGammaElsewhere, &Run::disturbMonitor};
         // Rare: after a failed save nothing is saved or applied any more.
         if (chance(0.01))
             return blockSettingsFolder();
@@ -118,9 +134,8 @@ private:
         const SettingValue value = setting == SettingKey::temperature
             ? SettingValue::temperature(Temperature::kelvin(pick(25, 100) * 100))
             : SettingValue::percent(pick(0, 100) / 100.0);
-        m_model->manual(
-            value, ControlKey{.target = ControlTarget::display(display.id), .setting = setting},
-            false);
+        m_model->manual(value,
+            ControlKey{.target = ControlTarget::display(display.id), .setting = setting}, false);
         return "adjust " + display.id + " " + std::string(rawValue(setting)) + " to "
             + value.label();
     }
@@ -196,8 +211,8 @@ private:
     std::string reconnectExternal()
     {
         SimulatedWorld& world = m_world.mac.world;
-        const auto external = std::ranges::find_if(world.displays,
-            [](const SimulatedDisplay& display) { return !display.isBuiltIn; });
+        const auto external = std::ranges::find_if(
+            world.displays, [](const SimulatedDisplay& display) { return !display.isBuiltIn; });
         if (external != world.displays.end()) {
             world.unplug(external->number);
             m_model->events().changed(true);
@@ -220,8 +235,8 @@ private:
     std::string renumberExternal()
     {
         SimulatedWorld& world = m_world.mac.world;
-        const auto external = std::ranges::find_if(world.displays,
-            [](const SimulatedDisplay& display) { return !display.isBuiltIn; });
+        const auto external = std::ranges::find_if(
+            world.displays, [](const SimulatedDisplay& display) { return !display.isBuiltIn; });
         if (external == world.displays.end())
             return "renumber: no external display";
         const DisplayNumber to = external->number == 2 ? 7 : 2;
@@ -259,6 +274,34 @@ private:
     }
 
     // Faults.
+
+    std::string disturbMonitor()
+    {
+        SimulatedDDCMonitor* monitor = nullptr;
+        for (const auto& [uuid, baseline] : m_baselines)
+            monitor = monitor ? monitor : m_monitors->monitor(uuid);
+        if (!monitor)
+            return "disturb: no monitor";
+        DDCMonitorFaults& faults = monitor->faults;
+        switch (pick(0, 3)) {
+        case 0:
+            faults.nackedReads = pick(1, 6);
+            return "the monitor refuses the next reads";
+        case 1:
+            faults.nackedWrites = pick(1, 6);
+            return "the monitor refuses the next writes";
+        case 2: {
+            static constexpr std::array defects{DDCReplyDefect::badChecksum,
+                DDCReplyDefect::errorResult, DDCReplyDefect::wrongCode, DDCReplyDefect::shortReply};
+            for (int count = pick(1, 4); count > 0; --count)
+                faults.replyDefects.push_back(pickFrom(defects));
+            return "the monitor's next replies are damaged";
+        }
+        default:
+            faults.isDDCEnabled = !faults.isDDCEnabled;
+            return faults.isDDCEnabled ? "DDC/CI switched on" : "DDC/CI switched off";
+        }
+    }
 
     /// A file where the settings folder should be makes the saves of one step fail.
     std::string blockSettingsFolder()
@@ -312,8 +355,9 @@ private:
             return std::string("the settings file does not load: ") + error.what();
         }
         for (const SimulatedDisplay& display : m_world.mac.world.displays) {
-            const GammaTable shown
-                = display.gamma.red.empty() ? identityGammaTable(display.gammaCapacity) : display.gamma;
+            const GammaTable shown = display.gamma.red.empty()
+                ? identityGammaTable(display.gammaCapacity)
+                : display.gamma;
             if (shown != m_baselines.at(*display.uuid))
                 return "display " + std::to_string(display.number)
                     + " does not show its baseline gamma tables";
@@ -324,6 +368,7 @@ private:
     std::mt19937_64 m_random;
     ModelWorld m_world;
     std::shared_ptr<AppModel> m_model;
+    std::shared_ptr<SimulatedDDCMonitors> m_monitors;
     /// By display UUID: the tables found on it, or those another program wrote last.
     std::map<std::string, GammaTable> m_baselines;
 };
@@ -337,7 +382,7 @@ std::optional<Finding> playSeed(std::uint64_t seed)
     }
 }
 
-TEST(RandomizedRun, EverySeedKeepsTheSettingsAndLeavesTheDisplaysAsFound)
+TEST(RandomizedRunTest, EverySeedKeepsTheSettingsAndLeavesTheDisplaysAsFound)
 {
     int failures = 0;
     for (std::uint64_t seed = s_options.firstSeed; seed <= s_options.lastSeed; ++seed) {
@@ -346,9 +391,8 @@ TEST(RandomizedRun, EverySeedKeepsTheSettingsAndLeavesTheDisplaysAsFound)
         const std::optional<Finding> finding = playSeed(seed);
         if (!finding)
             continue;
-        ADD_FAILURE() << "seed " << seed << ", step " << finding->step << ": "
-                      << finding->problem << "\n  reproduce: RandomizedRun --seed " << seed
-                      << " --trace";
+        ADD_FAILURE() << "seed " << seed << ", step " << finding->step << ": " << finding->problem
+                      << "\n  reproduce: RandomizedRun --seed " << seed << " --trace";
         if (++failures == 5)
             return;
     }

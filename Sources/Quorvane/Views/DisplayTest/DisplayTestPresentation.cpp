@@ -62,12 +62,11 @@ void DisplayTestPanelPresenter::update(AppModel& model)
         openPanel();
     m_panel->content().refresh();
     m_panel->refit();
+    // The same test in another phase keeps its place: refit() only followed the content's size.
     if (m_previewID != preview->id) {
         m_previewID = preview->id;
         centreAndPresent();
-        return;
     }
-    // The same test in another phase keeps its place: refit() only followed the content's size.
 }
 
 void DisplayTestPanelPresenter::openPanel()

@@ -12,7 +12,7 @@
 #include "Quorvane/Views/MainWindow/DisplaysView.h"
 #include "Quorvane/Views/MainWindow/ProfilePage.h"
 #include "Quorvane/Views/MainWindow/ProfileSidebar.h"
-#include "Quorvane/Views/MainWindow/RuleEditorPlaceholder.h"
+#include "Quorvane/Views/MainWindow/RuleEditor.h"
 #include "Quorvane/Views/MainWindow/SettingsView.h"
 
 #include <QDialog>
@@ -65,10 +65,10 @@ template <typename Dialog> bool mustOpen(bool isWanted, const QPointer<Dialog>& 
     return isWanted && !dialog;
 }
 
-QWidget* placeholderEditor(
+QWidget* ruleEditor(
     AppModel& model, const RuleDraft& draft, std::function<void()> close, QWidget* parent)
 {
-    return new RuleEditorPlaceholder(model, draft, std::move(close), parent);
+    return new RuleEditor(model, draft, std::move(close), parent);
 }
 
 } // namespace
@@ -76,15 +76,15 @@ QWidget* placeholderEditor(
 ContentView::ContentView(AppModel& model, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
-    , m_editorFactory(placeholderEditor)
+    , m_editorFactory(ruleEditor)
     , m_shownSelection(*model.selectedProfileID)
     , m_sidebar(new ProfileSidebar(*this, this))
     , m_settingsError(new Notice(QString(), "exclamationmark.triangle", this))
     , m_pages(new QStackedWidget(this))
     , m_profilePageArea(scrolling(new QWidget, m_pages))
-    , m_defaultProfilePage(new DefaultProfileView(model, m_pages))
+    , m_defaultProfilePage(scrolling(new DefaultProfileView(model), m_pages))
     , m_displaysPage(scrolling(new DisplaysView(model), m_pages))
-    , m_settingsPage(scrolling(new SettingsView(model), m_pages))
+    , m_settingsPage(new SettingsView(model, m_pages))
     , m_editorDivider(divider(this))
     , m_columns(new QHBoxLayout(this))
     , m_copyCard(buildCopyCard())
@@ -234,8 +234,8 @@ void ContentView::commitProfileRename()
 
 void ContentView::cancelProfileRename()
 {
+    // The typed text goes with the field; the next rename starts from the profile's name.
     m_renameTarget.reset();
-    m_renameText.clear();
     scheduleRefresh();
 }
 
@@ -259,6 +259,8 @@ void ContentView::setDropTarget(const UUID& profileID, bool isHovering)
 QWidget* ContentView::currentPage() const
 {
     QWidget* shown = m_pages->currentWidget();
+    if (shown == m_defaultProfilePage)
+        return static_cast<QScrollArea*>(shown)->widget();
     return shown == m_profilePageArea ? m_profilePage : shown;
 }
 
@@ -287,7 +289,6 @@ void ContentView::applyResets()
     }
     if (std::exchange(m_hasLeftProfilesPage, false) && *m_model.page != AppPage::profiles) {
         m_renameTarget.reset();
-        m_renameText.clear();
         m_model.endRuleEditing(false);
         m_draft.reset();
     }

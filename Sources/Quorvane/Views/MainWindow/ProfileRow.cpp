@@ -27,6 +27,7 @@ ProfileRow::ProfileRow(ContentView& content, UUID profileID, QWidget* parent)
 {
     QuorStyle::setRole(*this, QuorRole::profileRow);
     QuorStyle::setRole(*m_activeDot, QuorRole::activeDot);
+    m_icon->setObjectName(QStringLiteral("icon"));
     m_name->setObjectName(QStringLiteral("name"));
     m_activeDot->setObjectName(QStringLiteral("activeDot"));
     m_activeDot->setFixedSize(7, 7);

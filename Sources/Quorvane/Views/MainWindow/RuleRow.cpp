@@ -176,7 +176,7 @@ void RuleRow::showRule(const Rule& rule, std::size_t index, std::size_t count)
     m_conditions->setText(text(rule.conditions.compactLabel()));
     m_conditions->setToolTip(text(rule.conditions.label()));
     for (const auto& [key, value] : m_values) {
-        value->setText(text(key == SettingKey::hdr ? hdrRuleLabel(m_content.model(), rule)
+        value->setText(text(key == SettingKey::hdr ? m_content.model().hdrRuleLabel(rule)
                                                    : settingCellText(rule, key)));
         QuorStyle::setState(*value, rule.settings.value(key) ? "" : "unset");
     }

@@ -43,9 +43,13 @@ QWidget* headerRow(QWidget* parent)
         headerLabel(QStringLiteral("RULE / ALL CONDITIONS"), 220, Qt::AlignLeft, header));
     for (const SettingKey key : allSettingKeys) {
         const std::string_view shown = title(key);
-        layout->addWidget(
-            headerLabel(QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size())), 88,
-                Qt::AlignLeft, header));
+        QLabel* label
+            = headerLabel(QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size())), 88,
+                Qt::AlignLeft, header);
+        label->setObjectName(
+            QString::fromLatin1(rawValue(key).data(), static_cast<qsizetype>(rawValue(key).size()))
+            + QStringLiteral("Header"));
+        layout->addWidget(label);
     }
     layout->addWidget(headerLabel(QStringLiteral("ORDER"), 72, Qt::AlignHCenter, header));
     header->setFixedHeight(RulesTable::headerHeight - 1);

@@ -1,0 +1,80 @@
+// The rule editor column of the main window: a rule's name, the applications, screen and Space
+// it applies to, and its five settings, each a value or Default; "Save rule" saves it after any
+// display test its modes need.
+#pragma once
+
+#include "Quorvane/RuleDraft.h"
+#include "Quorvane/Views/Design/ViewRefresh.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+namespace quorvane {
+
+class AppModel;
+class PageHeading;
+class RuleAppSelection;
+class SettingValueEditor;
+struct SettingOffer;
+
+/// Keeps its own copy of the draft: a model change redraws the choices around it but never
+/// changes what the user entered. Every change of the settings is previewed live; the editor
+/// ends the preview when it goes away.
+class RuleEditor final : public QWidget {
+public:
+    /// `model` must outlive the editor. `close` ends the edit and removes the column.
+    RuleEditor(
+        AppModel& model, RuleDraft draft, std::function<void()> close, QWidget* parent = nullptr);
+    ~RuleEditor() override;
+
+    RuleEditor(const RuleEditor&) = delete;
+    RuleEditor& operator=(const RuleEditor&) = delete;
+
+    [[nodiscard]] const RuleDraft& draft() const { return m_draft; }
+
+    /// Re-reads the choices and capabilities from the model.
+    void refresh();
+
+private:
+    QWidget* buildForm();
+    QWidget* buildFooter();
+    QWidget* section(const QString& title, QWidget* parent);
+    void editName(const QString& name);
+    void editApps(std::vector<ApplicationReference> apps);
+    void editScreen(int index);
+    void editSpace(int index);
+    void editSetting(SettingKey key, std::optional<SettingValue> value);
+    void save();
+    void refreshScreens();
+    void refreshSpaces();
+    void refreshSettings();
+    [[nodiscard]] SettingOffer offer(SettingKey key) const;
+    /// The one display the conditions act on; absent: every display.
+    [[nodiscard]] std::optional<std::string> targetDisplayID() const;
+    [[nodiscard]] QString shownName() const;
+
+    AppModel& m_model;
+    RuleDraft m_draft;
+    std::function<void()> m_close;
+    PageHeading* m_heading = nullptr;
+    QLineEdit* m_name = nullptr;
+    RuleAppSelection* m_apps = nullptr;
+    QComboBox* m_screen = nullptr;
+    std::vector<std::optional<DisplayReference>> m_screens;
+    QComboBox* m_space = nullptr;
+    std::vector<std::optional<Desktop>> m_spaces;
+    std::map<SettingKey, SettingValueEditor*> m_settings;
+    QPushButton* m_save = nullptr;
+    ViewRefresh m_refresh;
+};
+
+} // namespace quorvane

@@ -1,0 +1,237 @@
+#include "Quorvane/Views/MainWindow/DefaultProfileView.h"
+
+#include "Quorvane/Views/Design/Notice.h"
+#include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
+#include "Quorvane/Views/MainWindow/SettingValueEditor.h"
+#include "QuorvaneViewTests/ChoiceTestSupport.h"
+#include "QuorvaneViewTests/MainWindowTestSupport.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+
+#include <string>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+ControlKey keyOf(const std::string& displayID, SettingKey setting)
+{
+    return {.target = ControlTarget::display(displayID), .setting = setting};
+}
+
+class DefaultProfileViewTest : public MainWindowFixture {
+protected:
+    DefaultProfileViewTest()
+    {
+        model.selectProfile(model.configuration->defaultProfileID);
+        turn();
+    }
+
+    DefaultProfileView& page() const
+    {
+        auto* shown = dynamic_cast<DefaultProfileView*>(content.currentPage());
+        EXPECT_NE(shown, nullptr);
+        return *shown;
+    }
+    QWidget& card(const char* displayID) const
+    {
+        auto* found = page().findChild<QWidget*>(QString::fromLatin1(displayID));
+        EXPECT_NE(found, nullptr) << displayID;
+        return *found;
+    }
+    template <typename Widget>
+    Widget& partOf(const char* displayID, SettingKey key, const char* name) const
+    {
+        return *card(displayID)
+                    .findChild<SettingValueEditor*>(QString::fromUtf8(rawValue(key).data()))
+                    ->findChild<Widget*>(QString::fromLatin1(name));
+    }
+    QPushButton& save() const { return *page().findChild<QPushButton*>(QStringLiteral("save")); }
+    std::optional<SettingValue> stored(const std::string& displayID, SettingKey setting) const
+    {
+        return model.configuration->defaultSettings().value(keyOf(displayID, setting));
+    }
+};
+
+TEST_F(DefaultProfileViewTest, ShowsEachScreensDefaultsWithWhatItsControlsTake)
+{
+    model.configuration.modify([](Configuration& document) {
+        DefaultSettings defaults = document.defaultSettings();
+        defaults.setExplicit(SettingValue::refresh(RefreshPreference::fixed(75'000)),
+            keyOf("gone", SettingKey::refreshRate));
+        document.setDefaultSettings(defaults);
+    });
+    turn();
+    struct Case {
+        const char* displayID;
+        QString status;
+        QString brightness;
+        QStringList hdr;
+        QString hdrReason;
+        QStringList refreshRates;
+    };
+    const Case cases[] = {
+        {"demo-builtin", "Connected", "55%", {"Off"}, "HDR managed by macOS",
+            {"60 Hz", "140 Hz", "Adaptive / ProMotion"}},
+        {"demo-external", "Connected", "55%", {"On", "Off"}, "Simulated device",
+            {"60 Hz", "140 Hz", "Adaptive / ProMotion"}},
+        {"gone", "Not connected", "Not set", {}, "Control unavailable", {"75 Hz"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.displayID);
+        EXPECT_EQ(card(c.displayID).findChild<QLabel*>(QStringLiteral("status"))->text(), c.status);
+        EXPECT_EQ(
+            partOf<QLabel>(c.displayID, SettingKey::brightness, "value").text(), c.brightness);
+        EXPECT_EQ(itemTexts(partOf<QComboBox>(c.displayID, SettingKey::hdr, "choice")),
+            QStringList{"Not set"} + c.hdr);
+        EXPECT_EQ(partOf<QLabel>(c.displayID, SettingKey::hdr, "reason").text(), c.hdrReason);
+        EXPECT_EQ(partOf<QComboBox>(c.displayID, SettingKey::hdr, "choice").isEnabled(),
+            !c.hdr.isEmpty());
+        EXPECT_FALSE(partOf<QWidget>(c.displayID, SettingKey::brightness, "note").isVisible());
+        EXPECT_EQ(itemTexts(partOf<QComboBox>(c.displayID, SettingKey::refreshRate, "choice")),
+            QStringList{"Not set"} + c.refreshRates);
+    }
+    EXPECT_EQ(card("gone").findChild<QLabel*>(QStringLiteral("screenName"))->text(),
+        QStringLiteral("Saved screen · gone"));
+    EXPECT_EQ(partOf<QComboBox>("demo-external", SettingKey::hdr, "choice").currentText(),
+        QStringLiteral("Off"));
+    EXPECT_FALSE(save().isEnabled());
+    QCoreApplication::processEvents(); // lays out the new card
+    for (const Case& c : cases) {
+        // Without a meta-object of its own an editor is found as any widget, so sift.
+        std::vector<const SettingValueEditor*> editors;
+        for (const QWidget* child : card(c.displayID).findChildren<QWidget*>()) {
+            if (const auto* editor = dynamic_cast<const SettingValueEditor*>(child))
+                editors.push_back(editor);
+        }
+        EXPECT_EQ(editors.size(), allSettingKeys.size());
+        for (const SettingValueEditor* one : editors) {
+            for (const SettingValueEditor* other : editors)
+                EXPECT_TRUE(one == other || !one->geometry().intersects(other->geometry()))
+                    << c.displayID << ": " << rawValue(one->key()) << " and "
+                    << rawValue(other->key());
+        }
+    }
+    saveScreenshot(window, "default-profile");
+}
+
+TEST_F(DefaultProfileViewTest, EditsOutliveModelChangesAndASaveStartsAFreshDraft)
+{
+    QTest::keyClick(
+        &partOf<QSlider>("demo-external", SettingKey::brightness, "slider"), Qt::Key_PageUp);
+    EXPECT_TRUE(save().isEnabled());
+    model.configuration.modify([](Configuration& document) {
+        DefaultSettings defaults = document.defaultSettings();
+        defaults.setExplicit(
+            SettingValue::percent(0.3), keyOf("demo-external", SettingKey::brightness));
+        defaults.setExplicit(
+            SettingValue::percent(0.4), keyOf("demo-builtin", SettingKey::brightness));
+        document.setDefaultSettings(defaults);
+    });
+    turn();
+    EXPECT_EQ(partOf<QLabel>("demo-external", SettingKey::brightness, "value").text(),
+        QStringLiteral("65%"));
+    EXPECT_EQ(partOf<QLabel>("demo-builtin", SettingKey::brightness, "value").text(),
+        QStringLiteral("40%"));
+
+    model.settingsError.set("The settings file is damaged.");
+    turn();
+    EXPECT_FALSE(save().isEnabled());
+    model.settingsError.set(std::nullopt);
+    turn();
+    QTest::mouseClick(&save(), Qt::LeftButton);
+    turn();
+    EXPECT_EQ(stored("demo-external", SettingKey::brightness), SettingValue::percent(0.65));
+    EXPECT_EQ(stored("demo-builtin", SettingKey::brightness), SettingValue::percent(0.4));
+    EXPECT_TRUE(page().draft().editedKeys.empty());
+    EXPECT_EQ(page().draft().settings, model.configuration->defaultSettings());
+    EXPECT_FALSE(save().isEnabled());
+
+    // Clearing a value is an edit too: the screen is then left as it is.
+    QTest::mouseClick(
+        &partOf<QWidget>("demo-builtin", SettingKey::brightness, "set"), Qt::LeftButton);
+    QTest::mouseClick(&save(), Qt::LeftButton);
+    turn();
+    EXPECT_EQ(stored("demo-builtin", SettingKey::brightness), std::nullopt);
+    EXPECT_EQ(partOf<QLabel>("demo-builtin", SettingKey::brightness, "value").text(),
+        QStringLiteral("Not set"));
+}
+
+TEST_F(DefaultProfileViewTest, AControlThatCannotWorkTakesNoNewValueButLetsItsValueGo)
+{
+    const ControlKey contrast = keyOf("demo-builtin", SettingKey::contrast);
+    model.hardwareSnapshot.modify([&](HardwareSnapshot& snapshot) {
+        snapshot.capabilities[contrast] = {.available = false, .reason = "Contrast unavailable"};
+    });
+    turn();
+    auto& set = partOf<QWidget>("demo-builtin", SettingKey::contrast, "set");
+    auto& slider = partOf<QSlider>("demo-builtin", SettingKey::contrast, "slider");
+    EXPECT_EQ(partOf<QLabel>("demo-builtin", SettingKey::contrast, "reason").text(),
+        QStringLiteral("Contrast unavailable"));
+    EXPECT_TRUE(set.isEnabled());
+    EXPECT_FALSE(slider.isEnabled());
+    QTest::mouseClick(&set, Qt::LeftButton);
+    EXPECT_EQ(page().draft().settings.value(contrast), std::nullopt);
+    EXPECT_FALSE(set.isEnabled());
+    EXPECT_FALSE(slider.isVisible());
+    EXPECT_FALSE(partOf<QWidget>("demo-builtin", SettingKey::brightness, "reason").isVisible());
+}
+
+// FIXME: enable once the save path runs the display tests of changed modes; until then it saves
+// at once.
+TEST_F(DefaultProfileViewTest, DISABLED_AChangedHDRDefaultIsSavedOnlyThroughItsTest)
+{
+    auto& hdr = partOf<QComboBox>("demo-external", SettingKey::hdr, "choice");
+    const auto button = [&](const char* name) {
+        DisplayTestPanel* panel = DisplayTestPanelPresenter::of(model)->panel();
+        EXPECT_NE(panel, nullptr);
+        return panel->findChild<QPushButton*>(QString::fromLatin1(name));
+    };
+    struct Case {
+        std::string_view answer;
+        const char* button;
+        bool isSaved;
+    };
+    const Case cases[] = {{"revert", "revert", false}, {"keep", "keep", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.answer));
+        pick(hdr, QStringLiteral("On"));
+        QTest::mouseClick(&save(), Qt::LeftButton);
+        turn();
+        ASSERT_TRUE(model.preview.get());
+        EXPECT_FALSE(save().isEnabled());
+        EXPECT_EQ(stored("demo-external", SettingKey::hdr), SettingValue::toggle(false));
+        demo.world.executor.advance(2s);
+        QTest::mouseClick(button(c.button), Qt::LeftButton);
+        demo.settle();
+        turn();
+        EXPECT_FALSE(model.preview.get());
+        EXPECT_EQ(stored("demo-external", SettingKey::hdr), SettingValue::toggle(c.isSaved));
+        EXPECT_EQ(page().draft().editedKeys.empty(), c.isSaved);
+        EXPECT_EQ(hdr.currentText(), QStringLiteral("On"));
+    }
+}
+
+TEST_F(DefaultProfileViewTest, BrightnessShowsWhenMacOSAutomaticBrightnessManagesIt)
+{
+    const auto noteShown = [&](const char* displayID) {
+        return !partOf<Notice>(displayID, SettingKey::brightness, "note").isHidden();
+    };
+    EXPECT_FALSE(noteShown("demo-builtin"));
+    model.saveDisplayPreferences(
+        {.automaticBrightness = true}, model.configuration->defaultProfileID);
+    demo.world.executor.advance(1s);
+    turn();
+    ASSERT_TRUE(model.automaticBrightnessManagesSettings(
+        model.configuration->defaultProfileID, std::string("demo-builtin")));
+    EXPECT_TRUE(noteShown("demo-builtin"));
+    EXPECT_FALSE(partOf<Notice>("demo-builtin", SettingKey::contrast, "note").isVisible());
+}
+
+} // namespace
+} // namespace quorvane

@@ -1,0 +1,426 @@
+#include "Quorvane/Views/MainWindow/RuleEditor.h"
+
+#include "Quorvane/Views/Design/SwitchButton.h"
+#include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
+#include "Quorvane/Views/MainWindow/RuleAppSelection.h"
+#include "Quorvane/Views/MainWindow/SettingValueEditor.h"
+#include "QuorvaneViewTests/ChoiceTestSupport.h"
+#include "QuorvaneViewTests/MainWindowTestSupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+
+#include <string>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+const ControlKey externalBrightness{
+    .target = ControlTarget::display("demo-external"), .setting = SettingKey::brightness};
+
+class RuleEditorTest : public MainWindowFixture {
+protected:
+    RuleEditorTest()
+    {
+        model.selectProfile(workID);
+        turn();
+    }
+
+    Rule rule(std::string_view name) const
+    {
+        const std::vector<Rule>& rules = profileNamed("Work · sample").rules;
+        const auto found = std::ranges::find(rules, name, &Rule::name);
+        EXPECT_NE(found, rules.end()) << name;
+        return *found;
+    }
+    RuleEditor& open(std::string_view name)
+    {
+        content.edit(rule(name));
+        turn();
+        return editor();
+    }
+    RuleEditor& editor() const
+    {
+        EXPECT_NE(content.editor(), nullptr);
+        return *static_cast<RuleEditor*>(content.editor());
+    }
+    template <typename Widget> Widget& part(const char* name) const
+    {
+        auto* found = editor().findChild<Widget*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return *found;
+    }
+    template <typename Widget> Widget& partOf(SettingKey key, const char* name) const
+    {
+        return *editor()
+                    .findChild<SettingValueEditor*>(QString::fromUtf8(rawValue(key).data()))
+                    ->findChild<Widget*>(QString::fromLatin1(name));
+    }
+    void clickApp(const QString& name)
+    {
+        auto& list = part<QListWidget>("appList");
+        const QList<QListWidgetItem*> found = list.findItems(name, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1) << name.toStdString();
+        QTest::mouseClick(
+            list.viewport(), Qt::LeftButton, {}, list.visualItemRect(found.front()).center());
+    }
+    void click(QWidget& widget) { QTest::mouseClick(&widget, Qt::LeftButton); }
+    QPushButton& panelButton(const char* name) const
+    {
+        DisplayTestPanel* panel = DisplayTestPanelPresenter::of(model)->panel();
+        EXPECT_NE(panel, nullptr);
+        return *panel->findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+};
+
+TEST_F(RuleEditorTest, SavesEveryEditedFieldAndCloses)
+{
+    open("Coding");
+    auto& name = part<QLineEdit>("name");
+    name.selectAll();
+    QTest::keyClicks(&name, QStringLiteral("Evening code"));
+    clickApp(QStringLiteral("Safari"));
+    pick(part<QComboBox>("screen"), QStringLiteral("External screen 1"));
+    pick(part<QComboBox>("space"), QStringLiteral("Space 3"));
+    QTest::keyClick(&partOf<QSlider>(SettingKey::brightness, "slider"), Qt::Key_PageDown);
+    click(partOf<SwitchButton>(SettingKey::contrast, "set"));
+    QTest::keyClick(&partOf<QSlider>(SettingKey::contrast, "slider"), Qt::Key_End);
+    click(partOf<SwitchButton>(SettingKey::temperature, "set"));
+    auto& temperature = partOf<QLabel>(SettingKey::temperature, "value");
+    EXPECT_EQ(temperature.text(), QStringLiteral("6500 K"));
+    QTest::keyClick(&partOf<QSlider>(SettingKey::temperature, "slider"), Qt::Key_PageUp);
+    EXPECT_EQ(temperature.text(), QStringLiteral("7000 K"));
+    QTest::keyClick(&partOf<QSlider>(SettingKey::temperature, "slider"), Qt::Key_Right);
+    EXPECT_EQ(temperature.text(), QStringLiteral("7100 K"));
+    click(partOf<QCheckBox>(SettingKey::temperature, "neutral"));
+    EXPECT_FALSE(partOf<QWidget>(SettingKey::brightness, "note").isVisible());
+    EXPECT_EQ(part<QLabel>("title").text(), QStringLiteral("Evening code"));
+    EXPECT_EQ(partOf<QLabel>(SettingKey::contrast, "value").text(), QStringLiteral("100%"));
+    saveScreenshot(window, "rule-editor");
+
+    click(part<QPushButton>("saveRule"));
+    turn();
+    const Rule saved = profileNamed("Work · sample").rules.at(1);
+    EXPECT_EQ(saved.name, "Evening code");
+    EXPECT_EQ(saved.conditions.apps,
+        (std::vector<ApplicationReference>{
+            {"com.apple.dt.Xcode", "Xcode"}, {"com.apple.Safari", "Safari"}}));
+    EXPECT_EQ(saved.conditions.screen, (DisplayReference{"demo-external", "External screen 1"}));
+    ASSERT_TRUE(saved.conditions.space);
+    EXPECT_EQ(saved.conditions.space->id, "demo-space-3");
+    EXPECT_EQ(saved.settings,
+        (RuleSettings{.brightness = 0.6, .temperature = Temperature::neutral(), .contrast = 1.0}));
+    EXPECT_EQ(*model.selectedRuleID, saved.id);
+    EXPECT_EQ(content.editor(), nullptr);
+    EXPECT_FALSE(content.draft());
+}
+
+TEST_F(RuleEditorTest, ANewRuleNeedsANameAndIsAddedLast)
+{
+    QTest::mouseClick(
+        content.currentPage()->findChild<QPushButton*>(QStringLiteral("addRule")), Qt::LeftButton);
+    turn();
+    EXPECT_EQ(part<QLabel>("eyebrow").text(), QStringLiteral("NEW RULE"));
+    EXPECT_EQ(part<QLabel>("title").text(), QStringLiteral("New rule"));
+    EXPECT_TRUE(part<QRadioButton>("allApps").isChecked());
+    EXPECT_FALSE(part<QWidget>("appList").isVisible());
+    auto& save = part<QPushButton>("saveRule");
+    EXPECT_FALSE(save.isEnabled());
+    QTest::keyClicks(&part<QLineEdit>("name"), QStringLiteral("   "));
+    EXPECT_FALSE(save.isEnabled());
+    QTest::keyClicks(&part<QLineEdit>("name"), QStringLiteral("Late"));
+    EXPECT_TRUE(save.isEnabled());
+    click(partOf<SwitchButton>(SettingKey::brightness, "set"));
+    EXPECT_FALSE(model.liveRuleEdit.get()); // a rule never saved is not previewed
+    saveScreenshot(window, "rule-editor-new");
+    click(save);
+    turn();
+    const Rule added = profileNamed("Work · sample").rules.back();
+    EXPECT_EQ(added.name, "   Late");
+    EXPECT_EQ(added.settings, (RuleSettings{.brightness = 0.5}));
+    EXPECT_EQ(content.editor(), nullptr);
+}
+
+TEST_F(RuleEditorTest, SaveRuleIsOfferedOnlyWhileTheModelTakesASave)
+{
+    open("Coding");
+    auto& save = part<QPushButton>("saveRule");
+    struct Case {
+        std::string_view state;
+        std::function<void()> enter;
+        std::function<void()> leave;
+    };
+    const Case cases[] = {
+        {"a display test runs", [&] { model.preview.set(DisplayPreview{.id = UUID::random()}); },
+            [&] { model.preview.set(std::nullopt); }},
+        {"a settings error stands", [&] { model.settingsError.set("The file is damaged."); },
+            [&] { model.settingsError.set(std::nullopt); }},
+        {"the settings are not loaded", [&] { model.isLoaded.set(false); },
+            [&] { model.isLoaded.set(true); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.state));
+        EXPECT_TRUE(save.isEnabled());
+        c.enter();
+        turn();
+        EXPECT_FALSE(save.isEnabled());
+        c.leave();
+        turn();
+    }
+    EXPECT_TRUE(save.isEnabled());
+}
+
+TEST_F(RuleEditorTest, AppsComeFromTheListAndThePanelAndAllAppsKeepsThePicks)
+{
+    demo.world.applicationCatalog.addApplication(
+        "/Users/user/Tools/Notes.app", "com.example.notes", "Notes");
+    // A rule that names applications opens with them picked, whatever the draft says.
+    content.setDraft(draftOf(profileNamed("Work · sample"), 1));
+    turn();
+    ASSERT_FALSE(content.draft()->selectsApps);
+    EXPECT_TRUE(part<QRadioButton>("selectedApps").isChecked());
+    auto& panel = demo.world.openPanel;
+    panel.answer
+        = {.response = ModalResponse::cancel, .selection = {"/Users/user/Tools/Notes.app"}};
+    click(part<QPushButton>("chooseApps"));
+    EXPECT_EQ(editor().draft().rule.conditions.apps.size(), 1U);
+    panel.answer.response = ModalResponse::ok;
+    click(part<QPushButton>("chooseApps"));
+    EXPECT_EQ(editor().draft().rule.conditions.apps.back(),
+        (ApplicationReference{"com.example.notes", "Notes"}));
+    ASSERT_EQ(panel.requests.size(), 2U);
+    EXPECT_EQ(panel.requests.back().title, "Choose applications");
+    turn();
+    EXPECT_EQ(part<QLabel>("appCount").text(), QStringLiteral("2 selected"));
+    auto& list = part<QListWidget>("appList");
+    EXPECT_EQ(list.findItems(QStringLiteral("Notes"), Qt::MatchExactly).front()->checkState(),
+        Qt::Checked);
+
+    QTest::keyClicks(&part<QLineEdit>("searchApps"), QStringLiteral("APPLE"));
+    EXPECT_FALSE(list.findItems(QStringLiteral("Xcode"), Qt::MatchExactly).front()->isHidden());
+    EXPECT_TRUE(list.findItems(QStringLiteral("Notes"), Qt::MatchExactly).front()->isHidden());
+    EXPECT_FALSE(list.findItems(QStringLiteral("Safari"), Qt::MatchExactly).front()->isHidden());
+    clickApp(QStringLiteral("Xcode")); // both found by their bundle identifiers
+    EXPECT_EQ(editor().draft().rule.conditions.apps,
+        (std::vector<ApplicationReference>{{"com.example.notes", "Notes"}}));
+
+    click(part<QRadioButton>("allApps"));
+    EXPECT_TRUE(editor().draft().rule.conditions.apps.empty());
+    EXPECT_FALSE(list.isVisible());
+    click(part<QRadioButton>("selectedApps"));
+    EXPECT_EQ(editor().draft().rule.conditions.apps.size(), 1U);
+}
+
+TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
+{
+    open("Coding");
+    auto& refresh = partOf<QComboBox>(SettingKey::refreshRate, "choice");
+    auto& hdr = partOf<QComboBox>(SettingKey::hdr, "choice");
+    struct Case {
+        QString screen;
+        QStringList refreshRates;
+        QStringList hdrChoices;
+        QString hdrReason;
+    };
+    const Case cases[] = {
+        {QStringLiteral("All screens"), {"Default", "60 Hz", "140 Hz", "Adaptive / ProMotion"},
+            {"Default", "On", "Off"}, QStringLiteral("Simulated device")},
+        {QStringLiteral("MacBook display"), {"Default", "60 Hz", "140 Hz", "Adaptive / ProMotion"},
+            {"Default"}, QStringLiteral("HDR managed by macOS")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.screen.toStdString());
+        pick(part<QComboBox>("screen"), c.screen);
+        EXPECT_EQ(itemTexts(refresh), c.refreshRates);
+        EXPECT_EQ(itemTexts(hdr), c.hdrChoices);
+        EXPECT_EQ(hdr.isEnabled(), c.hdrChoices.size() > 1);
+        EXPECT_EQ(partOf<QLabel>(SettingKey::hdr, "reason").text(), c.hdrReason);
+        EXPECT_TRUE(partOf<QLabel>(SettingKey::hdr, "reason").isVisible());
+    }
+    // A value the screens no longer offer stays, so that opening the rule changes nothing.
+    Rule odd = rule("External screen");
+    odd.settings.refreshRate = RefreshPreference::fixed(75'000);
+    model.configuration.modify(
+        [&](Configuration& document) { document.profiles.at(1).rules.at(2) = odd; });
+    open("External screen");
+    EXPECT_EQ(itemTexts(partOf<QComboBox>(SettingKey::refreshRate, "choice")),
+        (QStringList{"Default", "60 Hz", "140 Hz", "Adaptive / ProMotion", "75 Hz"}));
+    EXPECT_EQ(partOf<QComboBox>(SettingKey::refreshRate, "choice").currentText(),
+        QStringLiteral("75 Hz"));
+    EXPECT_EQ(editor().draft().rule, odd);
+}
+
+TEST_F(RuleEditorTest, RefreshRatesAreThoseAtTheResolutionOfTheRulesOwnProfile)
+{
+    const DisplayResolution unoffered{
+        .width = 800, .height = 600, .pixelWidth = 800, .pixelHeight = 600};
+    model.configuration.modify([&](Configuration& document) {
+        document.profiles.at(2).displayPreferences = ProfileDisplayPreferences{
+            .resolutions = std::map<std::string, DisplayResolution>{
+                {"demo-builtin", unoffered}, {"demo-external", unoffered}}};
+    });
+    ASSERT_EQ(*model.selectedProfileID, workID);
+    const Profile evening = profileNamed("Evening · sample");
+    RuleEditor shown(model, draftOf(evening, 0), [] {});
+    auto& refresh = *shown.findChild<SettingValueEditor*>(QStringLiteral("refreshRate"));
+    EXPECT_EQ(itemTexts(*refresh.findChild<QComboBox*>(QStringLiteral("choice"))),
+        QStringList{"Default"});
+    EXPECT_EQ(refresh.findChild<QLabel*>(QStringLiteral("reason"))->text(),
+        QStringLiteral("No refresh rates available. Connect an adjustable screen or choose "
+                       "another resolution."));
+}
+
+TEST_F(RuleEditorTest, AnEditorGoingAwayEndsOnlyItsOwnPreview)
+{
+    const Profile work = profileNamed("Work · sample");
+    struct Case {
+        std::string_view previewed;
+        bool endsPreview;
+    };
+    const Case cases[] = {{"Coding", true}, {"Browsing", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.previewed));
+        auto shown = std::make_unique<RuleEditor>(model, draftOf(work, 1), [] {});
+        model.previewRuleSettings({.profileID = work.id, .rule = rule(c.previewed)});
+        ASSERT_TRUE(model.liveRuleEdit.get());
+        shown.reset();
+        EXPECT_EQ(model.liveRuleEdit.get().has_value(), !c.endsPreview);
+        model.endRuleEditing(false);
+    }
+}
+
+TEST_F(RuleEditorTest, ARefusedSaveShowsTheModelsMessageAndKeepsTheDraft)
+{
+    open("Coding");
+    pick(part<QComboBox>("screen"), QStringLiteral("MacBook display"));
+    pick(part<QComboBox>("space"), QStringLiteral("Space 3"));
+    QTest::keyClick(&partOf<QSlider>(SettingKey::brightness, "slider"), Qt::Key_Home);
+    const RuleDraft entered = editor().draft();
+    click(part<QPushButton>("saveRule"));
+    turn();
+    EXPECT_EQ(*model.actionError, "The selected Space belongs to another screen.");
+    ASSERT_NE(content.errorAlert(), nullptr);
+    EXPECT_EQ(content.errorAlert()->informativeText(),
+        QStringLiteral("The selected Space belongs to another screen."));
+    EXPECT_EQ(rule("Coding").conditions.screen, std::nullopt);
+    EXPECT_EQ(editor().draft(), entered);
+    EXPECT_EQ(partOf<QLabel>(SettingKey::brightness, "value").text(), QStringLiteral("0%"));
+}
+
+TEST_F(RuleEditorTest, AModelRefreshKeepsWhatTheUserEntered)
+{
+    open("Coding");
+    auto& name = part<QLineEdit>("name");
+    name.selectAll();
+    QTest::keyClicks(&name, QStringLiteral("Typed"));
+    demo.world.applicationCatalog.addApplication(
+        "/Users/user/Tools/Notes.app", "com.example.notes", "Notes");
+    demo.world.openPanel.answer
+        = {.response = ModalResponse::ok, .selection = {"/Users/user/Tools/Notes.app"}};
+    click(part<QPushButton>("chooseApps"));
+    QTest::keyClick(&partOf<QSlider>(SettingKey::brightness, "slider"), Qt::Key_PageUp);
+    const RuleDraft entered = editor().draft();
+
+    model.refreshApps(); // Notes lies outside the scanned folders: the model forgets it
+    model.configuration.modify([](Configuration& document) {
+        document.profiles.at(1).rules.at(1).name = "Renamed elsewhere";
+        document.profiles.at(1).rules.at(1).settings.brightness = 0.2;
+    });
+    model.displays.set({model.displays->front()});
+    turn();
+    EXPECT_EQ(editor().draft(), entered);
+    EXPECT_EQ(name.text(), QStringLiteral("Typed"));
+    EXPECT_EQ(partOf<QLabel>(SettingKey::brightness, "value").text(), QStringLiteral("80%"));
+    EXPECT_EQ(partOf<QSlider>(SettingKey::brightness, "slider").value(), 80);
+    auto& list = part<QListWidget>("appList");
+    ASSERT_EQ(list.findItems(QStringLiteral("Notes"), Qt::MatchExactly).size(), 1);
+    EXPECT_EQ(list.findItems(QStringLiteral("Notes"), Qt::MatchExactly).front()->checkState(),
+        Qt::Checked);
+}
+
+TEST_F(RuleEditorTest, TheLivePreviewStartsWithAChangeAndEndsWithTheEditor)
+{
+    struct Case {
+        std::string_view ending;
+        std::function<void()> end;
+    };
+    const Case cases[] = {
+        {"cancel", [&] { click(part<QPushButton>("cancel")); }},
+        {"another rule", [&] { open("Browsing"); }},
+        {"another page", [&] { model.page.set(AppPage::displays); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.ending));
+        model.page.set(AppPage::profiles);
+        demo.settle();
+        ASSERT_EQ(model.observed->at(externalBrightness), SettingValue::percent(0.6));
+        open("Deep focus");
+        EXPECT_FALSE(model.liveRuleEdit.get());
+        QTest::keyClick(&partOf<QSlider>(SettingKey::brightness, "slider"), Qt::Key_PageDown);
+        ASSERT_TRUE(model.liveRuleEdit.get());
+        EXPECT_EQ(model.liveRuleEdit.get()->settings.brightness, 0.5);
+        demo.settle();
+        EXPECT_EQ(model.observed->at(externalBrightness), SettingValue::percent(0.5));
+
+        c.end();
+        turn();
+        EXPECT_FALSE(model.liveRuleEdit.get());
+        demo.settle();
+        EXPECT_EQ(model.observed->at(externalBrightness), SettingValue::percent(0.6));
+        EXPECT_EQ(model.controlStatus->at(externalBrightness), "Previous setting restored");
+        EXPECT_EQ(rule("Deep focus").settings.brightness, 0.6);
+    }
+}
+
+// FIXME: enable once the save path runs the display tests of changed modes; until then it saves
+// at once.
+TEST_F(RuleEditorTest, DISABLED_ANewRefreshRateIsSavedOnlyOnceItsTestIsKept)
+{
+    struct Case {
+        std::string_view ending;
+        std::function<void()> end;
+        bool isSaved;
+    };
+    const Case cases[] = {
+        {"revert", [&] { click(panelButton("revert")); }, false},
+        {"no answer within 15 seconds", [&] { demo.world.executor.advance(15s); }, false},
+        {"keep", [&] { click(panelButton("keep")); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.ending));
+        if (!content.editor())
+            open("External screen");
+        pick(partOf<QComboBox>(SettingKey::refreshRate, "choice"), QStringLiteral("60 Hz"));
+        click(part<QPushButton>("saveRule"));
+        turn();
+        ASSERT_TRUE(model.preview.get());
+        EXPECT_FALSE(part<QPushButton>("saveRule").isEnabled());
+        demo.world.executor.advance(14s);
+        EXPECT_EQ(rule("External screen").settings.refreshRate, RefreshPreference::fixed(140'000));
+
+        c.end();
+        demo.settle();
+        turn();
+        EXPECT_FALSE(model.preview.get());
+        EXPECT_EQ(rule("External screen").settings.refreshRate,
+            RefreshPreference::fixed(c.isSaved ? 60'000 : 140'000));
+        EXPECT_EQ(content.editor() == nullptr, c.isSaved);
+        if (!c.isSaved) {
+            EXPECT_EQ(editor().draft().rule.settings.refreshRate, RefreshPreference::fixed(60'000));
+            EXPECT_TRUE(part<QPushButton>("saveRule").isEnabled());
+        }
+    }
+}
+
+} // namespace
+} // namespace quorvane
