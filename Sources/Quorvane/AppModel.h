@@ -463,8 +463,8 @@ public:
     void endRuleEditing(bool keepChanges);
     void cancelRuleEditRestoration(ControlKey key);
 
-    // Installed applications, display names and launch at login (AppModelInstalledApps.cpp,
-    // AppModelDisplayNames.cpp).
+    // Installed applications, display names, launch at login and the application's preferences
+    // (AppModelInstalledApps.cpp, AppModelDisplayNames.cpp, AppModelPreferences.cpp).
     void refreshApps();
     /// The application bundle at `location` as a choice; absent without a bundle identifier.
     [[nodiscard]] std::optional<AppChoice> appChoice(const std::filesystem::path& location) const;
