@@ -52,6 +52,8 @@ public:
         escapedErrors.emplace_back(text);
     }
 
+    void shiftWallClock(std::chrono::system_clock::duration offset) { m_wallStart += offset; }
+
     ContinuousClock::time_point time;
     std::optional<ContinuousClock::time_point> wakeup;
     std::vector<std::string> escapedErrors;
@@ -77,6 +79,11 @@ void ManualExecutor::advance(ContinuousClock::duration duration)
 }
 
 void ManualExecutor::runUntilIdle() { runDueBy(now()); }
+
+void ManualExecutor::shiftWallClock(std::chrono::system_clock::duration offset)
+{
+    virtualHost().shiftWallClock(offset);
+}
 
 std::vector<std::string> ManualExecutor::takeEscapedErrors()
 {

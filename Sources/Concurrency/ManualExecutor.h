@@ -37,6 +37,9 @@ public:
     /// Runs everything due now, including work posted meanwhile, without moving time. Does not
     /// return while tasks keep yielding to each other.
     void runUntilIdle();
+    /// Sets the calendar clock forward or back by `offset`, as a user or a time server would; the
+    /// continuous clock and the work queued on it are not touched.
+    void shiftWallClock(std::chrono::system_clock::duration offset);
 
     /// The texts of the errors that ended spawned tasks since the last call, oldest first.
     [[nodiscard]] std::vector<std::string> takeEscapedErrors();

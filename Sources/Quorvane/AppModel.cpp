@@ -50,6 +50,7 @@ std::shared_ptr<AppModel> AppModel::create(AppEnvironment environment, Options o
 AppModel::AppModel(Passkey, AppEnvironment environment, Options options, bool demo,
     std::filesystem::path settingsLocation)
     : now(environment.executor.wallNow())
+    , preview([this] { presentPreview(); })
     , loginEnabled(environment.loginItems.status() == LoginItemStatus::enabled)
     , loginNeedsApproval(environment.loginItems.status() == LoginItemStatus::requiresApproval)
     , isDemo(demo)
@@ -73,7 +74,6 @@ AppModel::AppModel(Passkey, AppEnvironment environment, Options options, bool de
     , m_spaceProvider(std::make_unique<SpaceProvider>(environment.platform))
     , m_events(std::make_unique<WorkspaceEvents>(environment.platform, environment.executor))
     , m_brightnessKeys(std::make_unique<BrightnessKeyMonitor>(environment.platform))
-    , m_previewPresentation(preview.observe([this] { presentPreview(); }))
 {
 }
 

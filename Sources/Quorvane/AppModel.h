@@ -161,8 +161,8 @@ public:
     Observable<std::map<std::string, ModeConfiguration>> failedModes;
     Observable<std::map<std::string, DisplayResolution>> pendingResolutions;
     Observable<std::map<std::string, std::string>> resolutionStatus;
-    /// Every change also goes to displayTestPresenter.
-    EveryWriteObservable<std::optional<DisplayPreview>> preview;
+    /// Every write goes to displayTestPresenter first, then to the observers.
+    PreviewField preview;
     Observable<std::optional<TaskHandle>> previewTask;
     Observable<std::optional<TaskHandle>> previewTimer;
 
@@ -270,35 +270,94 @@ public:
     /// The injected backend, else the simulated controls in demo mode, else the hardware.
     [[nodiscard]] ControlBackend& controlBackend();
 
-    // Display modes and display preferences (AppModelDisplayModes.cpp,
-    // AppModelDisplayPreferences.cpp).
-    [[nodiscard]] std::map<ControlKey, ControlCapability> capabilities(
-        const std::map<std::string, DisplayResolution>& resolutions) const;
-    [[nodiscard]] std::map<ControlKey, ControlCapability> capabilities(
-        const Profile& profile) const;
-    void queueProfileResolutions(const std::optional<std::vector<std::string>>& displayIDs);
-    void scheduleModes();
+    // Display-mode changes: applying and recovering, the Keep/Revert preview and automatic
+    // scheduling (ModeActions.cpp, ModePreview.cpp, ModeScheduling.cpp).
+    /// Switches the display (the simulation in demo mode) and returns the mode read back; changes
+    /// no field. Throws the platform's error unchanged, or in demo mode ConfigurationError with
+    /// the reason a resolution is unavailable.
+    [[nodiscard]] Task<ModeConfiguration> applyDisplayMode(
+        ModeConfiguration mode, std::string displayID);
+    /// Takes `mode` as the display's current one, with its HDR and refresh values.
+    void recordMode(const ModeConfiguration& mode, const std::string& displayID);
+    /// Puts `original` back (through the token outside demo mode) and records it. Runs as a task
+    /// of its own, so a cancelled caller still gets a finished restore. Absent on success, else
+    /// the text to show; never throws.
+    [[nodiscard]] Task<std::optional<std::string>> restoreDisplay(
+        std::optional<UUID> token, ModeConfiguration original, std::string displayID);
+    /// The status of the display's HDR and refresh-rate controls, and of its resolution while one
+    /// is at stake.
+    void modeStatus(const std::string& message, const std::string& displayID);
     void cancelModeCommand(const std::string& displayID);
     void cancelModeCommands(bool includeApplying);
-    void cancelPreview();
     /// The cancelled tasks, for the caller to await.
     [[nodiscard]] std::vector<TaskHandle> stopDisplayWrites(const std::string& displayID);
+    /// Runs as a task of its own that holds the model weakly; a cancelled caller does not stop it.
     [[nodiscard]] Task<void> refreshAfterModeChange();
     void recheckHardware();
+    /// Starts the Keep/Revert test of `mode` on the display. False when it cannot start: then
+    /// nothing changed but perhaps actionError, and `completion` is never called; otherwise it is
+    /// called once at the end, with true when the mode was kept.
+    bool previewMode(const ModeConfiguration& mode, const std::string& displayID, bool manual,
+        bool restoreResolutionAfterKeep, std::string confirmationTitle,
+        std::function<void(bool)> completion);
+    /// Keep; after the deadline it reverts instead.
+    void keepPreview();
+    /// Revert; does nothing while already reverting.
+    void cancelPreview();
+    /// Ends whatever preview is current: completion first, then the deferred hardware refresh.
+    [[nodiscard]] Task<void> finishPreview(std::string displayID, bool kept);
+    /// Starts, keeps or cancels the automatic mode change of every display; nothing while a
+    /// preview runs.
+    void scheduleModes();
+    /// The plan's HDR and refresh rate with the pending resolution, completed from the display's
+    /// current mode when it has one.
+    [[nodiscard]] ModeConfiguration desiredMode(const std::string& displayID) const;
+    /// Confirmed for the display on its current connection.
+    [[nodiscard]] bool isVerified(
+        const ModeConfiguration& mode, const std::string& displayID) const;
+    /// Offers the HDR and refresh values from before the user's manual mode changes, one display
+    /// at a time.
+    void previewManualModeRecovery();
+    /// Forgets the display's task and request while `requestID` is still its identifier.
+    void finishModeRequest(const std::string& displayID, const UUID& requestID);
+
+    // Profile resolutions and the choices of rules (ProfileResolution.cpp, HDRPresentation.cpp).
+    /// The snapshot's capabilities with the refresh rates offered at the given resolutions.
+    [[nodiscard]] std::map<ControlKey, ControlCapability> capabilities(
+        const std::map<std::string, DisplayResolution>& resolutions) const;
+    /// capabilities() at the profile's effective resolutions.
+    [[nodiscard]] std::map<ControlKey, ControlCapability> capabilities(
+        const Profile& profile) const;
+    /// Absent: every connected display, replacing all pending entries.
+    void queueProfileResolutions(const std::optional<std::vector<std::string>>& displayIDs);
+    /// Each resolution the display offers once, ascending.
+    [[nodiscard]] std::vector<DisplayResolution> resolutionChoices(
+        const std::string& displayID) const;
+    /// The request with its missing parts taken from the display's current mode; absent when
+    /// the display's current mode is unknown.
+    [[nodiscard]] std::optional<ModeConfiguration> completeDisplayMode(
+        const ModeConfiguration& mode, const std::string& displayID) const;
+    /// Why the resolution cannot be set on the display; absent when it can.
+    [[nodiscard]] std::optional<std::string> resolutionUnavailableReason(
+        const DisplayResolution& resolution, const std::string& displayID) const;
+    /// The rates every screen the conditions can act on offers at the profile's resolutions.
+    [[nodiscard]] ControlCapability refreshRateCapability(
+        const RuleConditions& conditions, const Profile& profile) const;
+    /// Absent when the display has no HDR control; built-in displays leave HDR to macOS.
+    [[nodiscard]] std::optional<ControlCapability> hdrCapability(
+        const std::string& displayID) const;
+    [[nodiscard]] std::optional<ControlCapability> hdrCapability(
+        const RuleConditions& conditions) const;
+    /// "macOS", "Unavailable", the rule's HDR label, or "Default".
+    [[nodiscard]] std::string hdrRuleLabel(const Rule& rule) const;
+
+    // Display preferences (AppModelDisplayPreferences.cpp).
     void invalidateSystemDisplayRequest();
     [[nodiscard]] bool applySystemDisplayPreferencesIfNeeded();
     [[nodiscard]] Task<void> refreshSystemDisplayPreferences(bool capture);
     [[nodiscard]] std::map<SystemDisplayControl, bool> systemDisplayRequests() const;
     [[nodiscard]] bool automaticBrightnessOwns(const std::string& displayID) const;
     void respectAutomaticBrightness();
-    [[nodiscard]] std::optional<ControlCapability> hdrCapability(
-        const std::string& displayID) const;
-    [[nodiscard]] bool isVerified(
-        const ModeConfiguration& mode, const std::string& displayID) const;
-    /// The request with its missing parts taken from the display's current mode; absent when
-    /// the display's current mode is unknown.
-    [[nodiscard]] std::optional<ModeConfiguration> completeDisplayMode(
-        const ModeConfiguration& mode, const std::string& displayID) const;
     /// The display-preference backend: injected, else simulated in demo mode, else the system's.
     [[nodiscard]] SystemDisplayBackend& systemDisplayBackend();
 
@@ -444,9 +503,36 @@ private:
     void commandSucceeded(const ControlApplyReport& report, const Command& command);
     void commandInterrupted(const ControlKey& key);
     void commandFailed(const Error& error, const Command& command);
-    // Display modes and preferences (AppModelDisplayModes.cpp, AppModelDisplayPreferences.cpp).
+    // Display-mode changes (ModeActions.cpp, ModePreview.cpp, ModeScheduling.cpp).
     static Task<void> refreshAfterModeChangeOf(std::weak_ptr<AppModel> weakModel);
     static Task<void> recheckHardwareOf(std::shared_ptr<AppModel> model);
+    static Task<void> restoreDisplayOf(std::shared_ptr<AppModel> model, std::optional<UUID> token,
+        ModeConfiguration original, std::string displayID,
+        std::shared_ptr<std::optional<std::string>> failure);
+    /// Forgets a recovery token in a task of its own, so a cancelled caller still forgets it.
+    [[nodiscard]] Task<void> discardRecovery(UUID token);
+    [[nodiscard]] bool isCurrentPreview(const UUID& previewID) const;
+    static Task<void> applyPreview(std::weak_ptr<AppModel> weakModel, DisplayPreview started,
+        std::vector<TaskHandle> stoppedWrites);
+    /// Until the preview is confirming; throws where the apply fails or is cancelled. `token`
+    /// gets the recovery token as soon as there is one.
+    [[nodiscard]] Task<void> applyPreviewMode(DisplayPreview started, std::optional<UUID>& token);
+    static Task<void> expirePreview(std::weak_ptr<AppModel> weakModel);
+    static Task<void> verifyPreview(std::shared_ptr<AppModel> model, DisplayPreview kept);
+    /// The checks of a Keep, and the restore it asks for; throws where the Keep fails.
+    [[nodiscard]] Task<void> confirmKeptPreview(DisplayPreview kept);
+    void approvePreview(const DisplayPreview& kept);
+    static Task<void> revertPreview(std::shared_ptr<AppModel> model, DisplayPreview reverted);
+    /// Whether the pass goes on to the next display.
+    bool scheduleMode(const std::string& displayID);
+    void startModeTask(const std::string& displayID, const ModeConfiguration& desired);
+    static Task<void> runModeTask(std::weak_ptr<AppModel> weakModel, std::string displayID,
+        UUID requestID, double delaySeconds, ModeConfiguration desired);
+    [[nodiscard]] bool isModeRequestCurrent(const std::string& displayID, const UUID& requestID,
+        const ModeConfiguration& desired) const;
+    [[nodiscard]] Task<void> applyScheduledMode(
+        std::string displayID, UUID requestID, ModeConfiguration desired);
+    // Display preferences (AppModelDisplayPreferences.cpp).
     struct SystemDisplayApply;
     static Task<void> applySystemDisplayPreferences(
         std::weak_ptr<AppModel> weakModel, SystemDisplayApply apply);
@@ -480,7 +566,6 @@ private:
     std::unique_ptr<WorkspaceEvents> m_events;
     std::unique_ptr<BrightnessKeyMonitor> m_brightnessKeys;
     ContextRefreshScheduler m_scheduler;
-    Subscription m_previewPresentation;
 };
 
 } // namespace quorvane

@@ -114,19 +114,6 @@ void AppModel::respectAutomaticBrightness()
     resolution.set(std::move(plan));
 }
 
-std::optional<ControlCapability> AppModel::hdrCapability(const std::string& displayID) const
-{
-    const auto builtIn = std::ranges::find_if(displays.get(),
-        [&](const DisplayDevice& display) { return display.id == displayID && display.isBuiltIn; });
-    if (builtIn != displays->end())
-        return ControlCapability{.available = false, .reason = builtIn->builtInHDRDescription()};
-    const auto capability = hardwareSnapshot->capabilities.find(
-        {.target = ControlTarget::display(displayID), .setting = SettingKey::hdr});
-    if (capability == hardwareSnapshot->capabilities.end())
-        return std::nullopt;
-    return capability->second;
-}
-
 void AppModel::invalidateSystemDisplayRequest()
 {
     if (const auto& task = systemDisplayTask.get())

@@ -314,6 +314,7 @@ void AppModel::resume(const std::optional<ControlKey>& key)
         persist();
     refreshContext();
     resolveAndApply(true);
+    previewManualModeRecovery();
 }
 
 void AppModel::setAutomation(bool enabled)

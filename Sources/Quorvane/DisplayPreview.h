@@ -4,12 +4,14 @@
 
 #include "Foundation/Date.h"
 #include "Foundation/UUID.h"
+#include "Quorvane/Observable.h"
 #include "QuorvaneCore/DisplayResolution.h"
 #include "QuorvaneCore/SettingValue.h"
 
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvane {
@@ -48,6 +50,62 @@ struct DisplayPreview {
     std::string confirmationTitle{};
     /// Called once when the test ends: true when kept.
     std::function<void(bool)> completion{};
+};
+
+/// The model's one preview. Every write, a new value or a change of one field, stores the value
+/// and then hands it to the display-test panel before any other observer hears of it, so the
+/// panel can never show a preview the model no longer has.
+class PreviewField final {
+public:
+    /// `present` shows the stored value in the panel; it runs after every write.
+    explicit PreviewField(std::function<void()> present)
+        : m_present(std::move(present))
+    {
+    }
+
+    // The panel callback refers to the owner of this field.
+    PreviewField(const PreviewField&) = delete;
+    PreviewField& operator=(const PreviewField&) = delete;
+
+    [[nodiscard]] const std::optional<DisplayPreview>& get() const noexcept { return m_value; }
+    [[nodiscard]] const std::optional<DisplayPreview>* operator->() const noexcept
+    {
+        return &m_value;
+    }
+    [[nodiscard]] const std::optional<DisplayPreview>& operator*() const noexcept
+    {
+        return m_value;
+    }
+
+    void set(std::optional<DisplayPreview> value)
+    {
+        m_value = std::move(value);
+        stored();
+    }
+
+    /// Changes the value in place through `change(std::optional<DisplayPreview>&)`.
+    template <typename Change> void modify(Change&& change)
+    {
+        std::forward<Change>(change)(m_value);
+        stored();
+    }
+
+    /// Called after every write, once the panel has been updated.
+    [[nodiscard]] Subscription observe(std::function<void()> observer) const
+    {
+        return m_signal.observe(std::move(observer));
+    }
+
+private:
+    void stored()
+    {
+        m_present();
+        m_signal.notify();
+    }
+
+    std::optional<DisplayPreview> m_value;
+    std::function<void()> m_present;
+    ChangeSignal m_signal;
 };
 
 } // namespace quorvane

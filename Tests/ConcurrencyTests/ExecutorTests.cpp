@@ -156,5 +156,29 @@ TEST(ExecutorTest, TimeSaturatesAtTheEndsOfTheClock)
     EXPECT_EQ(journal.entries.size(), 1u);
 }
 
+Task<void> sleepThenNote(ContinuousClock::duration wait, bool& woke)
+{
+    co_await sleep(wait);
+    woke = true;
+}
+
+TEST(ExecutorTest, SettingTheCalendarClockLeavesTheContinuousClockAndItsSleepers)
+{
+    ManualExecutor executor;
+    bool woke = false;
+    spawn(executor, sleepThenNote(15s, woke));
+    executor.advance(1s);
+    const TimePoint continuous = executor.now();
+    const auto wall = executor.wallNow();
+    executor.shiftWallClock(-1h);
+    EXPECT_EQ(executor.wallNow(), wall - 1h);
+    EXPECT_EQ(executor.now(), continuous);
+    executor.advance(14s - 1ns);
+    EXPECT_FALSE(woke);
+    executor.advance(1ns);
+    EXPECT_TRUE(woke);
+    EXPECT_EQ(executor.wallNow(), wall - 1h + 14s);
+}
+
 } // namespace
 } // namespace quorvane

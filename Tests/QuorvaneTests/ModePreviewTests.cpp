@@ -1,0 +1,309 @@
+#include "Quorvane/AppModel.h"
+
+#include "ModeTestSupport.h"
+#include "Quorvane/MapKeys.h"
+#include "Quorvane/SimulatedControls.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+using namespace std::chrono_literals;
+using mode_support::DemoModes;
+using mode_support::ModeWorld;
+using Phase = DisplayPreview::Phase;
+
+const std::string externalID = mode_support::externalID;
+const RefreshPreference hz50 = mode_support::hz50;
+const RefreshPreference hz60 = mode_support::hz60;
+using mode_support::demoBuiltInID;
+using mode_support::demoExternalID;
+using mode_support::hz140;
+const ControlKey demoExternalHDR = mode_support::modeKeyOf(demoExternalID, SettingKey::hdr);
+const ControlKey demoExternalRate
+    = mode_support::modeKeyOf(demoExternalID, SettingKey::refreshRate);
+const std::string screenChanged
+    = "The screen changed during the preview. This combination was not approved.";
+
+/// Starts a preview of 50 Hz on the external monitor; `ended` gets the completion's answer.
+void preview50(ModeWorld& w, std::optional<bool>& ended)
+{
+    ASSERT_TRUE(w.model->previewMode({.refreshRate = hz50}, externalID, false, false, "Keep",
+        [&ended](bool kept) { ended = kept; }));
+}
+
+/// Sets the calendar clock to `offset` before (negative) or after the preview's deadline without
+/// moving the continuous clock, so the expiry has not fired.
+void jumpToDeadline(
+    ManualExecutor& executor, const AppModel& model, std::chrono::milliseconds offset)
+{
+    executor.shiftWallClock(*model.preview.get()->deadline - executor.wallNow() + offset);
+}
+
+bool isVerifiedAt50(const ModeWorld& w)
+{
+    const ModeConfiguration mode{
+        .refreshRate = hz50, .hdr = false, .resolution = mode_support::external1440};
+    return w.model->isVerified(mode, externalID);
+}
+
+TEST(ModePreviewTest, AKeepWhoseFreshReadOutlastsTheDeadlineExpires)
+{
+    for (const bool late : {false, true}) {
+        SCOPED_TRACE(late ? "a millisecond before the deadline" : "early");
+        ModeWorld w;
+        std::optional<bool> ended;
+        preview50(w, ended);
+        w.executor.advance(600ms); // the switch and its half-second settle
+        ASSERT_EQ(w.model->preview.get()->phase, Phase::confirming);
+        if (late)
+            jumpToDeadline(w.executor, *w.model, -1ms);
+        w.model->keepPreview();
+        EXPECT_EQ(w.model->preview.get()->phase, Phase::verifying);
+        w.settle();
+        EXPECT_EQ(ended, !late);
+        EXPECT_EQ(isVerifiedAt50(w), !late);
+        EXPECT_EQ(w.externalMode().refreshRate, late ? hz60 : hz50);
+        EXPECT_EQ(w.model->actionError.get(),
+            late ? std::optional<std::string>("The preview expired before confirmation completed.")
+                 : std::nullopt);
+        EXPECT_TRUE(w.model->modeBusy->empty() && !w.model->preview.get());
+    }
+}
+
+TEST(ModePreviewTest, ExpiryFollowsTheContinuousClockWhateverTheCalendarDoes)
+{
+    for (const auto jump : {-1h, 1h}) {
+        SCOPED_TRACE(jump.count());
+        ModeWorld w;
+        std::optional<bool> ended;
+        preview50(w, ended);
+        w.executor.advance(600ms);
+        const auto confirmingSince = w.executor.now() - 100ms;
+        w.executor.shiftWallClock(jump);
+        w.executor.advance(confirmingSince + 15s - 1ms - w.executor.now());
+        EXPECT_EQ(w.model->preview.get()->phase, Phase::confirming);
+        w.executor.advance(1ms);
+        EXPECT_EQ(w.model->preview.get()->phase, Phase::reverting);
+        w.settle();
+        EXPECT_EQ(ended, false);
+        EXPECT_EQ(w.externalMode().refreshRate, hz60);
+    }
+}
+
+TEST(ModePreviewTest, AKeepOnAChangedScreenIsNotApproved)
+{
+    const struct {
+        const char* what;
+        std::function<void(ModeWorld&)> change;
+    } cases[] = {
+        {"the user picked another mode",
+            [](ModeWorld& w) { changeModeByUser(w.mac.world, externalID, 22); }},
+        {"another connection",
+            [](ModeWorld& w) {
+                w.model->hardwareSnapshot.modify(
+                    [](HardwareSnapshot& s) { s.environments[externalID] = "elsewhere"; });
+            }},
+        {"the display went from the list",
+            [](ModeWorld& w) { w.model->displays.set({w.model->displays->front()}); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ModeWorld w;
+        std::optional<bool> ended;
+        preview50(w, ended);
+        w.executor.advance(1s);
+        c.change(w);
+        w.model->keepPreview();
+        w.settle();
+        EXPECT_EQ(w.model->actionError.get(), screenChanged);
+        EXPECT_EQ(ended, false);
+        EXPECT_FALSE(isVerifiedAt50(w));
+        EXPECT_FALSE(w.model->failedModes->contains(externalID))
+            << "a failed Keep is no failed mode";
+    }
+}
+
+TEST(ModePreviewTest, AFailedOrCancelledApplyRestoresAndMarksTheMode)
+{
+    const struct {
+        const char* what;
+        std::function<void(ModeWorld&)> fault;
+        std::optional<std::string> error;
+    } cases[] = {
+        {"refused", [](ModeWorld& w) { w.switching->status = -1; },
+            "Brightness display mode failed (-1). Try again after waking the display or changing "
+            "its reference mode."},
+        {"landing on another mode", [](ModeWorld& w) { w.switching->landsOn[21] = 20; },
+            "Refresh-rate readback did not match"},
+        {"reverted while switching",
+            [](ModeWorld& w) {
+                w.executor.advance(200ms);
+                w.model->cancelPreview();
+            },
+            std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ModeWorld w;
+        std::optional<bool> ended;
+        preview50(w, ended);
+        c.fault(w);
+        w.settle();
+        EXPECT_EQ(w.model->actionError.get(), c.error);
+        EXPECT_EQ(ended, false);
+        EXPECT_EQ(w.externalMode().refreshRate, hz60);
+        EXPECT_EQ(w.mac.world.displayWithUUID(externalID)->currentModeID, 20);
+        EXPECT_EQ(entryOf(w.model->failedModes.get(), externalID)
+                      .value_or(ModeConfiguration{})
+                      .refreshRate,
+            hz50);
+    }
+}
+
+TEST(ModePreviewTest, KeepCountsOnlyBeforeTheDeadline)
+{
+    for (const auto offset : {-1ms, 0ms, 1ms}) {
+        SCOPED_TRACE(offset.count());
+        DemoModes w;
+        ASSERT_TRUE(w.start({.hdr = true}));
+        w.executor().runUntilIdle();
+        jumpToDeadline(w.executor(), *w.model, offset);
+        w.model->keepPreview();
+        EXPECT_EQ(
+            w.model->preview.get()->phase, offset < 0ms ? Phase::verifying : Phase::reverting);
+        w.executor().runUntilIdle();
+        EXPECT_EQ(w.ended, offset < 0ms);
+        EXPECT_EQ(w.simulated(demoExternalID, SettingKey::hdr), SettingValue::toggle(offset < 0ms));
+        EXPECT_EQ(w.model->actionError.get(), std::nullopt);
+    }
+}
+
+TEST(ModePreviewTest, StartingChecksInOrder)
+{
+    const struct {
+        const char* what;
+        std::function<void(AppModel&)> spoil;
+        ModeConfiguration mode;
+        std::optional<std::string> error;
+    } cases[] = {
+        {"not loaded", [](AppModel& m) { m.isLoaded.set(false); }, {.hdr = true}, std::nullopt},
+        {"suspended", [](AppModel& m) { m.isSuspended.set(true); }, {.hdr = true}, std::nullopt},
+        {"another display busy", [](AppModel& m) { m.modeBusy.set({demoBuiltInID}); },
+            {.hdr = true}, std::nullopt},
+        {"no environment known",
+            [](AppModel& m) {
+                m.hardwareSnapshot.modify([](HardwareSnapshot& s) { s.environments.clear(); });
+            },
+            {.hdr = true}, std::nullopt},
+        {"no current mode",
+            [](AppModel& m) {
+                m.hardwareSnapshot.modify([](HardwareSnapshot& s) { s.currentModes.clear(); });
+            },
+            {.hdr = true}, std::nullopt},
+        {"a resolution not offered", [](AppModel&) {}, {.resolution = mode_support::external1080},
+            "The saved resolution is unavailable on this connection. The current resolution is "
+            "kept."},
+        {"HDR refused before the rate",
+            [](AppModel& m) {
+                m.hardwareSnapshot.modify([](HardwareSnapshot& s) {
+                    s.capabilities[demoExternalHDR] = {.available = false, .reason = "No HDR"};
+                });
+            },
+            {.refreshRate = RefreshPreference::fixed(0), .hdr = true}, "No HDR"},
+        {"a rate the resolution lacks", [](AppModel&) {},
+            {.refreshRate = RefreshPreference::fixed(75'000)},
+            "Value unavailable in this display mode"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DemoModes w;
+        c.spoil(*w.model);
+        EXPECT_FALSE(w.start(c.mode));
+        EXPECT_EQ(w.model->actionError.get(), c.error);
+        EXPECT_FALSE(w.model->preview.get());
+    }
+}
+
+TEST(ModePreviewTest, AKeptManualPreviewHoldsItsKeysFromTheirOriginals)
+{
+    DemoModes w;
+    ASSERT_TRUE(w.start({.refreshRate = hz140, .hdr = true}, true));
+    EXPECT_EQ(w.model->preview.get()->manualKeys,
+        (std::vector<SettingKey>{SettingKey::hdr, SettingKey::refreshRate}));
+    w.executor().runUntilIdle();
+    const Date keptAt = w.executor().wallNow();
+    w.model->keepPreview();
+    w.executor().advance(1s);
+    EXPECT_EQ(w.ended, true);
+    EXPECT_EQ(w.model->manualOriginals.get(),
+        (std::map<ControlKey, SettingValue>{{demoExternalHDR, SettingValue::toggle(false)},
+            {demoExternalRate, SettingValue::refresh(hz60)}}));
+    EXPECT_EQ(w.model->holds->at(demoExternalHDR).value, SettingValue::toggle(true));
+    EXPECT_EQ(w.model->holds->at(demoExternalRate).value, SettingValue::refresh(hz140));
+    EXPECT_EQ(w.model->modeStability->at(demoExternalID).appliedAt, keptAt);
+    EXPECT_EQ(w.model->controlStatus->at(demoExternalHDR), "Kept and verified");
+    EXPECT_FALSE(w.model->settingsError.get());
+}
+
+TEST(ModePreviewTest, AReadBackTheDocumentRefusesFailsTheKeep)
+{
+    DemoModes w;
+    // A display that lists no modes: nothing tells the request is out of range.
+    w.model->hardwareSnapshot.modify([](HardwareSnapshot& s) {
+        s.modeChoices.erase(demoBuiltInID);
+        s.capabilities.erase(mode_support::modeKeyOf(demoBuiltInID, SettingKey::refreshRate));
+        s.currentModes[demoBuiltInID].resolution.reset();
+    });
+    const std::size_t verifiedBefore = w.model->configuration->verifiedModes.size();
+    ASSERT_TRUE(w.start({.refreshRate = RefreshPreference::fixed(0)}, false, demoBuiltInID));
+    w.executor().runUntilIdle();
+    w.model->keepPreview();
+    w.executor().advance(1s);
+    EXPECT_EQ(w.ended, false);
+    EXPECT_EQ(w.model->actionError.get(), "Invalid verified display configuration.");
+    EXPECT_EQ(w.model->configuration->verifiedModes.size(), verifiedBefore);
+    EXPECT_EQ(w.simulated(demoBuiltInID, SettingKey::refreshRate), SettingValue::refresh(hz60))
+        << "restored";
+    EXPECT_FALSE(w.model->settingsError.get());
+}
+
+TEST(ModePreviewTest, RevertInEachPhase)
+{
+    const struct {
+        const char* what;
+        std::function<void(DemoModes&)> reach;
+        bool marksFailed;
+    } cases[] = {
+        {"applying", [](DemoModes&) {}, true},
+        {"confirming", [](DemoModes& w) { w.executor().runUntilIdle(); }, false},
+        {"verifying",
+            [](DemoModes& w) {
+                w.executor().runUntilIdle();
+                w.model->keepPreview();
+            },
+            false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DemoModes w;
+        ASSERT_TRUE(w.start({.hdr = true}));
+        c.reach(w);
+        w.model->cancelPreview();
+        EXPECT_EQ(w.model->preview.get()->phase, Phase::reverting);
+        w.model->cancelPreview(); // a second Revert changes nothing
+        w.executor().advance(1s);
+        EXPECT_EQ(w.ended, false);
+        EXPECT_EQ(w.model->failedModes->contains(demoExternalID), c.marksFailed);
+        EXPECT_EQ(w.model->actionError.get(), std::nullopt);
+        EXPECT_EQ(w.simulated(demoExternalID, SettingKey::hdr), SettingValue::toggle(false));
+    }
+}
+
+} // namespace
+} // namespace quorvane
