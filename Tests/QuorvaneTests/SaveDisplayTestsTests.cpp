@@ -137,12 +137,6 @@ TEST(SaveDisplayTestsTest, AValueTheTestProfileCannotOfferStopsBeforeAnyTest)
         {"HDR on where the HDR control is unavailable", {.hdr = true}, std::nullopt,
             ControlCapability{.available = false, .reason = "HDR unavailable"}, std::nullopt,
             "saved"},
-        // The rejection is of the value the rule sets, before the fallback of its resolution.
-        {"HDR refused, then 50 Hz refused", {.hdr = true, .refreshRate = hz50}, external1080,
-            ControlCapability{.available = true,
-                .reason = "No HDR here",
-                .choices = {SettingValue::toggle(false)}},
-            unavailableValue, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
