@@ -108,8 +108,9 @@ TEST(SaveDisplayTestsTest, TheChainSavesOnlyOnTheLastKeep)
         EXPECT_EQ(onSavedRuns, c.saved ? 1 : 0);
         EXPECT_EQ(w.model->actionError.get(), c.error);
         EXPECT_FALSE(w.model->preview.get());
-        if (c.isRule)
+        if (c.isRule) {
             EXPECT_EQ(w.model->selectedRuleID.get() == rule.id, c.saved);
+        }
     }
 }
 
@@ -159,8 +160,7 @@ TEST(SaveDisplayTestsTest, AValueTheTestProfileCannotOfferStopsBeforeAnyTest)
 
 TEST(SaveDisplayTestsTest, OnlyAChangedOrUnverifiedRuleIsTested)
 {
-    const VerifiedModeConfiguration verified50{.displayID = externalID,
-        .mode = {.refreshRate = hz50, .hdr = false, .resolution = external1440}};
+    const ModeConfiguration at50{.refreshRate = hz50, .hdr = false, .resolution = external1440};
     const struct {
         const char* what;
         RuleSettings stored;
@@ -196,9 +196,9 @@ TEST(SaveDisplayTestsTest, OnlyAChangedOrUnverifiedRuleIsTested)
         const UUID work = addWork(*w.model, {rule}, c.resolution);
         if (c.verify50)
             w.model->configuration.modify([&](Configuration& document) {
-                VerifiedModeConfiguration entry = verified50;
-                entry.environment = w.model->hardwareSnapshot->environments.at(externalID);
-                document.verifiedModes.push_back(entry);
+                document.verifiedModes.push_back({.displayID = externalID,
+                    .environment = w.model->hardwareSnapshot->environments.at(externalID),
+                    .mode = at50});
             });
         c.edit(rule);
 
