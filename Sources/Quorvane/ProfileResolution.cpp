@@ -2,13 +2,13 @@
 // refresh rates offered at a resolution, the resolutions a display offers, completing a mode
 // request, why a resolution cannot be used, and saving one behind a Keep/Revert test.
 #include "Quorvane/AppModel.h"
+#include "Quorvane/CandidateValidation.h"
 
 #include "Quorvane/HDRPresentation.h"
 #include "Quorvane/MapKeys.h"
 #include "Quorvane/PlannedMode.h"
 
 #include "Concurrency/Executor.h"
-#include "Foundation/Error.h"
 #include "QuorvaneCore/RuleResolver.h"
 
 #include <algorithm>
@@ -312,12 +312,8 @@ void AppModel::requestResolutionSave(const std::optional<DisplayResolution>& res
     Configuration candidate = configuration.get();
     writeResolution(
         *std::ranges::find(candidate.profiles, profileID, &Profile::id), displayID, resolution);
-    try {
-        candidate.validate();
-    } catch (const Error& error) {
-        actionError.set(std::string(error.what()));
+    if (!isValidCandidate(*this, candidate))
         return;
-    }
     const std::optional<DisplayResolution> target
         = candidate.displayResolution(candidate.activeProfile(), displayID);
     const bool changesEffective

@@ -2,13 +2,13 @@
 // onto a connected screen passes its Keep/Revert test first, one screen after another, and only
 // the last Keep saves.
 #include "Quorvane/AppModel.h"
+#include "Quorvane/CandidateValidation.h"
 #include "Quorvane/HDRPresentation.h"
 #include "Quorvane/MapKeys.h"
 #include "Quorvane/ModeKeys.h"
 #include "Quorvane/PlannedMode.h"
 
 #include "Concurrency/Executor.h"
-#include "Foundation/Error.h"
 #include "QuorvaneCore/RuleResolver.h"
 
 #include <algorithm>
@@ -34,18 +34,6 @@ struct SaveDisplayTest {
 bool acceptsSave(const AppModel& model)
 {
     return model.isLoaded.get() && !model.settingsError.get() && !model.preview.get();
-}
-
-/// Validates the candidate; the refusal goes to actionError.
-bool isValidCandidate(AppModel& model, const Configuration& candidate)
-{
-    try {
-        candidate.validate();
-        return true;
-    } catch (const Error& error) {
-        model.actionError.set(std::string(error.what()));
-        return false;
-    }
 }
 
 /// The HDR value as the display can take it: dropped where its HDR control exists but cannot be
