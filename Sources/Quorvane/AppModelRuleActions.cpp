@@ -2,7 +2,6 @@
 #include "Quorvane/AppModel.h"
 #include "Quorvane/CandidateValidation.h"
 
-
 #include <algorithm>
 #include <cstdint>
 #include <iterator>

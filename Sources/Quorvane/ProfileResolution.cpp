@@ -111,16 +111,18 @@ constexpr std::string_view previewUnavailableText
 void writeResolution(Profile& profile, const std::string& displayID,
     const std::optional<DisplayResolution>& resolution)
 {
-    ProfileDisplayPreferences& preferences = profile.displayPreferences.emplace(
-        profile.displayPreferences.value_or(ProfileDisplayPreferences{}));
-    auto& resolutions = preferences.resolutions.emplace(
-        preferences.resolutions.value_or(std::map<std::string, DisplayResolution>{}));
+    if (!profile.displayPreferences)
+        profile.displayPreferences.emplace();
+    std::optional<std::map<std::string, DisplayResolution>>& resolutions
+        = profile.displayPreferences->resolutions;
+    if (!resolutions)
+        resolutions.emplace();
     if (resolution)
-        resolutions.insert_or_assign(displayID, *resolution);
+        resolutions->insert_or_assign(displayID, *resolution);
     else
-        resolutions.erase(displayID);
-    if (resolutions.empty())
-        preferences.resolutions.reset();
+        resolutions->erase(displayID);
+    if (resolutions->empty())
+        resolutions.reset();
 }
 
 /// The save a request ends in, now or after a kept test; it checks the model again.
