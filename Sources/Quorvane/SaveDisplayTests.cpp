@@ -85,6 +85,22 @@ void runSaveDisplayTests(AppModel& model, std::vector<SaveDisplayTest> tests, st
         model.actionError.set(std::string(screenUnavailableText));
 }
 
+/// Why an available HDR or refresh-rate control of the display refuses the value the settings
+/// set; HDR is asked first. Absent when nothing is refused.
+std::optional<std::string> rejectedModeValue(const RuleSettings& settings,
+    const std::map<ControlKey, ControlCapability>& capabilities, const std::string& displayID)
+{
+    for (const SettingKey setting : {SettingKey::hdr, SettingKey::refreshRate}) {
+        const std::optional<SettingValue> value = settings.value(setting);
+        const auto capability = capabilities.find(modeKey(displayID, setting));
+        if (!value || capability == capabilities.end() || !capability->second.available)
+            continue;
+        if (auto reason = capability->second.rejection(*value, setting))
+            return reason;
+    }
+    return std::nullopt;
+}
+
 /// How a rule being saved relates to the rule it replaces.
 struct RuleChange {
     std::optional<Rule> stored;
@@ -157,6 +173,7 @@ void AppModel::requestRuleSave(
     testProfile.rules.front().isEnabled = true;
 
     const std::optional<std::string> target = targetDisplay(rule.conditions);
+    const std::map<ControlKey, ControlCapability> atTestResolutions = capabilities(testProfile);
     std::vector<SaveDisplayTest> tests;
     for (const DisplayDevice& display : displays.get()) {
         if (target && display.id != *target)
@@ -178,21 +195,15 @@ void AppModel::requestRuleSave(
                 continue;
         }
 
-        std::map<ControlKey, ControlCapability> offered = capabilities(testProfile);
+        std::map<ControlKey, ControlCapability> offered = atTestResolutions;
         const ControlKey hdrKey = modeKey(display.id, SettingKey::hdr);
         if (std::optional<ControlCapability> hdr = hdrCapability(display.id))
             offered.insert_or_assign(hdrKey, std::move(*hdr));
         else
             offered.erase(hdrKey);
-        for (const SettingKey setting : {SettingKey::hdr, SettingKey::refreshRate}) {
-            const std::optional<SettingValue> value = rule.settings.value(setting);
-            const auto capability = offered.find(modeKey(display.id, setting));
-            if (!value || capability == offered.end() || !capability->second.available)
-                continue;
-            if (auto reason = capability->second.rejection(*value, setting)) {
-                actionError.set(std::move(reason));
-                return;
-            }
+        if (auto reason = rejectedModeValue(rule.settings, offered, display.id)) {
+            actionError.set(std::move(reason));
+            return;
         }
 
         const ResolvedPlan plan
