@@ -218,8 +218,8 @@ std::vector<DisplayResolution> AppModel::resolutionChoices(const std::string& di
             resolution.width, resolution.height, resolution.pixelWidth, resolution.pixelHeight};
     };
     std::ranges::sort(resolutions, {}, order);
-    const auto duplicates = std::ranges::unique(resolutions);
-    resolutions.erase(duplicates.begin(), duplicates.end());
+    // Not std::ranges::unique: clang 14 cannot instantiate the subrange it returns.
+    resolutions.erase(std::unique(resolutions.begin(), resolutions.end()), resolutions.end());
     return resolutions;
 }
 

@@ -17,6 +17,8 @@ using namespace save_support;
 
 const std::string changingText = "Display settings are changing or unavailable. Try saving again.";
 const std::string unavailableValue = "Value unavailable in this display mode";
+const std::string unavailableSettingsText
+    = "Display settings are unavailable. Recheck the screen and try saving again.";
 const DisplayResolution unoffered{
     .width = 1280, .height = 720, .pixelWidth = 1280, .pixelHeight = 720};
 const DisplayReference external{.id = externalID, .name = "Studio Monitor"};
@@ -41,6 +43,10 @@ TEST(SaveDisplayTestsTest, TheChainSavesOnlyOnTheLastKeep)
 {
     using Prepare = std::function<void(AppModel&)>;
     const Prepare nothing = [](AppModel&) {};
+    const Prepare withoutCurrentMode = [](AppModel& m) {
+        m.hardwareSnapshot.modify([](HardwareSnapshot& s) { s.currentModes.erase(externalID); });
+    };
+    const Prepare settingsBreak = [](AppModel& m) { m.settingsError.set("The file broke."); };
     const struct {
         const char* what;
         Prepare prepare;
@@ -52,6 +58,10 @@ TEST(SaveDisplayTestsTest, TheChainSavesOnlyOnTheLastKeep)
         std::string titles;
         bool saved;
         std::optional<std::string> error;
+        /// Runs while the first test waits for its answer.
+        Prepare meanwhile = nullptr;
+        /// The draft also clears the external monitor's HDR and refresh-rate defaults.
+        bool clearsModes = false;
     } cases[] = {
         {"a brightness rule", nothing, true, {.brightness = 0.5}, {}, "", true, std::nullopt},
         {"HDR reaches only the screen whose HDR is not macOS's", nothing, true, {.hdr = true},
@@ -75,6 +85,16 @@ TEST(SaveDisplayTestsTest, TheChainSavesOnlyOnTheLastKeep)
             "Keep and save", false, std::nullopt},
         {"a 50 Hz default while suspended", [](AppModel& m) { m.isSuspended.set(true); }, false,
             {.refreshRate = hz50}, {}, "", false, changingText},
+        {"HDR and rate defaults cleared", nothing, false, {.brightness = 0.5}, {}, "", true,
+            std::nullopt, nullptr, true},
+        {"a rule for a screen without a current mode", withoutCurrentMode, true, {.hdr = true}, {},
+            "", false, unavailableSettingsText},
+        {"a default for a screen without a current mode", withoutCurrentMode, false, {.hdr = true},
+            {}, "", false, unavailableSettingsText},
+        {"the final rule save refused", nothing, true, {.hdr = true}, {Answer::keep},
+            "Keep and save rule", false, std::nullopt, settingsBreak},
+        {"the final default save refused", nothing, false, {.hdr = true}, {Answer::keep},
+            "Keep and save", false, std::nullopt, settingsBreak},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -90,6 +110,12 @@ TEST(SaveDisplayTestsTest, TheChainSavesOnlyOnTheLastKeep)
                 draft.editedKeys.insert(modeKeyOf(externalID, setting));
             }
         }
+        for (const SettingKey setting : {SettingKey::hdr, SettingKey::refreshRate}) {
+            if (c.clearsModes) {
+                draft.settings.setExplicit(std::nullopt, modeKeyOf(externalID, setting));
+                draft.editedKeys.insert(modeKeyOf(externalID, setting));
+            }
+        }
         const auto savedNow = [&] {
             return c.isRule ? holds(*w.model, work, rule)
                             : w.model->configuration->defaultSettings() == draft.settings;
@@ -102,6 +128,8 @@ TEST(SaveDisplayTestsTest, TheChainSavesOnlyOnTheLastKeep)
             w.model->requestDefaultSave(draft, [&] { ++onSavedRuns; });
         EXPECT_EQ(savedNow(), c.saved && c.titles.empty())
             << "only a save without tests is at once";
+        if (c.meanwhile)
+            c.meanwhile(*w.model);
 
         EXPECT_EQ(answerTests(w, c.answers), c.titles);
         EXPECT_EQ(savedNow(), c.saved);
@@ -138,6 +166,10 @@ TEST(SaveDisplayTestsTest, AValueTheTestProfileCannotOfferStopsBeforeAnyTest)
         {"HDR on where the HDR control is unavailable", {.hdr = true}, std::nullopt,
             ControlCapability{.available = false, .reason = "HDR unavailable"}, std::nullopt,
             "saved"},
+        {"HDR on where the HDR control is unavailable, with 50 Hz",
+            {.hdr = true, .refreshRate = hz50}, std::nullopt,
+            ControlCapability{.available = false, .reason = "HDR unavailable"}, std::nullopt,
+            "test"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
