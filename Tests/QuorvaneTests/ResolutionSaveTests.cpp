@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -110,6 +111,52 @@ TEST(ResolutionSaveTest, ASaveThatChangesTheScreenWaitsForItsKeep)
         EXPECT_EQ(w.model->actionError.get(), c.error);
         EXPECT_EQ(entryOf(w.model->resolutionStatus.get(), externalID), c.status);
         EXPECT_EQ(configurationIn(w.defaultSettingsFile()), w.model->configuration.get());
+    }
+}
+
+TEST(ResolutionSaveTest, GuardsAndWhatChangedDuringTheTestSaveNothing)
+{
+    using Change = std::function<void(AppModel&)>;
+    const struct {
+        const char* what;
+        /// Before the request: it ends without a test, a message or a save.
+        Change guard;
+        /// While the test of the active profile's new resolution waits for its Keep.
+        Change meanwhile;
+    } cases[] = {
+        {"not loaded", [](AppModel& m) { m.isLoaded.set(false); }, nullptr},
+        {"a settings error", [](AppModel& m) { trip(m, Guard::settingsError); }, nullptr},
+        {"a test running", [](AppModel& m) { trip(m, Guard::displayTest); }, nullptr},
+        {"a mode change in flight", [](AppModel& m) { m.modeBusy.set({builtInID}); }, nullptr},
+        {"unloaded during the test", nullptr, [](AppModel& m) { m.isLoaded.set(false); }},
+        {"a settings error during the test", nullptr,
+            [](AppModel& m) { trip(m, Guard::settingsError); }},
+        {"the profile deleted during the test", nullptr,
+            [](AppModel& m) {
+                m.configuration.modify([](Configuration& document) {
+                    document.activeProfileID = document.defaultProfileID;
+                    document.profiles.pop_back();
+                });
+            }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ModeWorld w;
+        const UUID work = addWork(*w.model);
+        w.model->configuration.modify(
+            [](Configuration& document) { document.automationEnabled = true; });
+        if (c.guard)
+            c.guard(*w.model);
+
+        w.model->requestResolutionSave(external1080, externalID, work);
+        if (c.meanwhile) {
+            ASSERT_TRUE(w.model->preview.get());
+            c.meanwhile(*w.model);
+        }
+        answerTests(w, {Answer::keep});
+
+        EXPECT_EQ(ownResolution(*w.model, work), std::nullopt);
+        EXPECT_EQ(w.model->actionError.get(), std::nullopt);
     }
 }
 
