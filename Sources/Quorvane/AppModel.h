@@ -369,6 +369,11 @@ public:
         const RuleConditions& conditions) const;
     /// "macOS", "Unavailable", the rule's HDR label, or "Default".
     [[nodiscard]] std::string hdrRuleLabel(const Rule& rule) const;
+    /// Stores the profile's resolution for the display, or removes its own entry when absent;
+    /// behind a Keep/Revert test when the screen would change now. Returns at once; the save
+    /// follows a kept test later.
+    void requestResolutionSave(const std::optional<DisplayResolution>& resolution,
+        const std::string& displayID, UUID profileID);
 
     // Display preferences (AppModelDisplayPreferences.cpp).
     void invalidateSystemDisplayRequest();
@@ -428,7 +433,7 @@ public:
 
     // Profile and rule actions, live rule editing (AppModelProfileActions.cpp,
     // AppModelRuleActions.cpp, AppModelRuleCopy.cpp, AppModelLiveRuleEditing.cpp,
-    // AppModelSaveRequests.cpp). Refusals the user must see go to actionError; the rest are silent.
+    // SaveDisplayTests.cpp). Refusals the user must see go to actionError; the rest are silent.
     void createProfile(std::string_view name);
     void renameProfile(UUID profileID, std::string_view name);
     void deleteProfile(UUID profileID);
@@ -449,9 +454,12 @@ public:
     /// refused or invalid.
     bool saveRule(Rule rule, UUID profileID, bool selectSavedRule);
     bool saveDefaultSettings(const DefaultSettingsDraft& draft);
-    /// Checks the rule and saves it; `onSaved` runs only after a successful save.
+    /// Checks the rule and saves it once the user kept a Keep/Revert test of every display mode
+    /// it brings onto a connected screen; returns at once. `onSaved` runs at most once, only after
+    /// a successful save; a test not kept saves nothing.
     void requestRuleSave(
         const Rule& rule, UUID profileID, bool selectSavedRule, std::function<void()> onSaved);
+    /// As requestRuleSave(), testing every changed HDR or refresh default of a connected screen.
     void requestDefaultSave(const DefaultSettingsDraft& draft, std::function<void()> onSaved);
     /// Shows the confirmation once the pending save has ended, if the copy still exists.
     void confirmRuleCopy(const Rule& rule, UUID profileID);

@@ -1,7 +1,6 @@
 // Copying, switching, moving, deleting and saving rules, and saving the Default settings.
 #include "Quorvane/AppModel.h"
-
-#include "Foundation/Error.h"
+#include "Quorvane/CandidateValidation.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -42,18 +41,6 @@ void adoptChange(AppModel& model, Configuration document)
     model.configuration.set(std::move(document));
     model.persist();
     model.resolveAndApply(false);
-}
-
-/// Checks a changed document; the refusal goes to actionError.
-bool isValidChange(AppModel& model, const Configuration& candidate)
-{
-    try {
-        candidate.validate();
-        return true;
-    } catch (const Error& error) {
-        model.actionError.set(std::string(error.what()));
-        return false;
-    }
 }
 
 /// Stores `rule` in the profile: in place of the first rule with its id, keeping that rule's
@@ -178,7 +165,7 @@ bool AppModel::saveRule(Rule rule, UUID profileID, bool selectSavedRule)
     if (!profile)
         return false;
     storeRule(*profile, rule);
-    if (!isValidChange(*this, document))
+    if (!isValidCandidate(*this, document))
         return false;
     configuration.set(std::move(document));
     // The saved rule now decides what the preview showed, so nothing is restored.
@@ -198,7 +185,7 @@ bool AppModel::saveDefaultSettings(const DefaultSettingsDraft& draft)
         return false;
     Configuration document = configuration.get();
     document.setDefaultSettings(draft.merged(document.defaultSettings()));
-    if (!isValidChange(*this, document))
+    if (!isValidCandidate(*this, document))
         return false;
     adoptChange(*this, std::move(document));
     return true;

@@ -1,9 +1,15 @@
 // A profile's resolutions as work for the mode scheduler and as choices for the views: the
 // refresh rates offered at a resolution, the resolutions a display offers, completing a mode
-// request, and why a resolution cannot be used.
+// request, why a resolution cannot be used, and saving one behind a Keep/Revert test.
 #include "Quorvane/AppModel.h"
+#include "Quorvane/CandidateValidation.h"
 
 #include "Quorvane/HDRPresentation.h"
+#include "Quorvane/MapKeys.h"
+#include "Quorvane/PlannedMode.h"
+
+#include "Concurrency/Executor.h"
+#include "QuorvaneCore/RuleResolver.h"
 
 #include <algorithm>
 #include <set>
@@ -97,6 +103,55 @@ std::optional<RateSet> offeredRates(
     }
     return rates;
 }
+
+constexpr std::string_view previewUnavailableText
+    = "The display is unavailable. Recheck it and try choosing a resolution again.";
+
+/// Sets or removes the profile's own resolution for the display; an emptied map is dropped.
+void writeResolution(Profile& profile, const std::string& displayID,
+    const std::optional<DisplayResolution>& resolution)
+{
+    if (!profile.displayPreferences)
+        profile.displayPreferences.emplace();
+    std::optional<std::map<std::string, DisplayResolution>>& resolutions
+        = profile.displayPreferences->resolutions;
+    if (!resolutions)
+        resolutions.emplace();
+    if (resolution)
+        resolutions->insert_or_assign(displayID, *resolution);
+    else
+        resolutions->erase(displayID);
+    if (resolutions->empty())
+        resolutions.reset();
+}
+
+/// The save a request ends in, now or after a kept test; it checks the model again.
+struct ResolutionSave {
+    std::weak_ptr<AppModel> weakModel;
+    UUID profileID;
+    std::string displayID;
+    std::optional<DisplayResolution> resolution;
+    /// The active profile's effective resolution changes with it.
+    bool changesEffective = false;
+
+    void operator()() const
+    {
+        const auto model = weakModel.lock();
+        if (!model || !model->isLoaded.get() || model->settingsError.get())
+            return;
+        const auto& profiles = model->configuration->profiles;
+        if (std::ranges::find(profiles, profileID, &Profile::id) == profiles.end())
+            return;
+        model->configuration.modify([&](Configuration& document) {
+            writeResolution(*std::ranges::find(document.profiles, profileID, &Profile::id),
+                displayID, resolution);
+        });
+        if (changesEffective)
+            model->queueProfileResolutions(std::vector{displayID});
+        model->persist();
+        model->resolveAndApply(false);
+    }
+};
 
 } // namespace
 
@@ -238,6 +293,81 @@ ControlCapability AppModel::refreshRateCapability(
         return {.available = false, .reason = std::string(noRuleRatesReason)};
     return refreshCapability(std::vector<RefreshPreference>(common->begin(), common->end()),
         ruleRatesReason, noCommonRatesReason);
+}
+
+void AppModel::requestResolutionSave(const std::optional<DisplayResolution>& resolution,
+    const std::string& displayID, UUID profileID)
+{
+    if (!isLoaded.get() || settingsError.get() || preview.get() || !modeBusy->empty())
+        return;
+    const auto profile = std::ranges::find(configuration->profiles, profileID, &Profile::id);
+    if (profile == configuration->profiles.end() || (resolution && !resolution->isValid()))
+        return;
+    // The Default profile's resolutions are the fallback of every other profile: replaced, never
+    // removed.
+    if (!resolution && profileID == configuration->defaultProfileID)
+        return;
+    const std::optional<DisplayResolution> own
+        = profile->displayPreferences && profile->displayPreferences->resolutions
+        ? entryOf(*profile->displayPreferences->resolutions, displayID)
+        : std::nullopt;
+    if (own == resolution)
+        return;
+
+    Configuration candidate = configuration.get();
+    writeResolution(
+        *std::ranges::find(candidate.profiles, profileID, &Profile::id), displayID, resolution);
+    if (!isValidCandidate(*this, candidate))
+        return;
+    const std::optional<DisplayResolution> target
+        = candidate.displayResolution(candidate.activeProfile(), displayID);
+    const bool changesEffective
+        = configuration->displayResolution(configuration->activeProfile(), displayID) != target;
+    const ResolutionSave save{.weakModel = weak_from_this(),
+        .profileID = profileID,
+        .displayID = displayID,
+        .resolution = resolution,
+        .changesEffective = changesEffective};
+
+    const auto current = entryOf(hardwareSnapshot->currentModes, displayID);
+    if (!changesEffective || !configuration->automationEnabled || isSuspended.get() || !target
+        || !current) {
+        save();
+        return;
+    }
+    if (auto reason = resolutionUnavailableReason(*target, displayID)) {
+        if (resolution) {
+            actionError.set(std::move(reason));
+            return;
+        }
+        save();
+        resolutionStatus.modify(
+            [&](auto& statuses) { statuses.insert_or_assign(displayID, std::move(*reason)); });
+        return;
+    }
+
+    // The HDR and refresh rate the profile would ask for at the new resolution.
+    const ResolvedPlan plan
+        = RuleResolver::resolve(candidate.activeProfile(), candidate.defaultSettings(),
+            context.get(), capabilities({{displayID, *target}}), holds.get(), m_executor.wallNow());
+    ModeConfiguration mode = plannedMode(plan, displayID);
+    mode.resolution = target;
+    const std::optional<ModeConfiguration> completed = completeDisplayMode(mode, displayID);
+    if (!completed)
+        return;
+    if (*completed == *current) {
+        save();
+        return;
+    }
+    // A message left by an earlier action must not hide this refusal.
+    const std::optional<std::string> earlierError = actionError.get();
+    if (!previewMode(*completed, displayID, false, false, "Keep and save resolution",
+            [save](bool kept) {
+                if (kept)
+                    save();
+            })
+        && actionError.get() == earlierError)
+        actionError.set(std::string(previewUnavailableText));
 }
 
 } // namespace quorvane
