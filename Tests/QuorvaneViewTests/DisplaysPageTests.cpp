@@ -225,7 +225,7 @@ TEST_F(DisplaysPageTest, TemperatureMovesInHundredsOfKelvinWithinTheWhitePointsR
     }
 }
 
-TEST_F(DisplaysPageTest, ARefreshRatePickedStartsTheDisplaysTestAndTheResolutionMenuOnlyShows)
+TEST_F(DisplaysPageTest, ARefreshRateOrResolutionPickedStartsTheDisplaysTest)
 {
     QWidget& external = *page.cardOf("demo-external");
     auto& rates = *external.findChild<QComboBox*>(QStringLiteral("refreshRate"));
@@ -235,8 +235,15 @@ TEST_F(DisplaysPageTest, ARefreshRatePickedStartsTheDisplaysTestAndTheResolution
     auto& builtInHDR = *page.cardOf("demo-builtin")->findChild<SwitchButton*>("hdr");
     EXPECT_FALSE(builtInHDR.isEnabled()) << "macOS keeps the built-in display's HDR";
 
+    // Another resolution is tested before it becomes the active profile's; reverted, nothing
+    // is saved.
     const Configuration before = *model.configuration;
-    emit resolutions.activated(0);
+    ASSERT_GT(resolutions.count(), 1);
+    emit resolutions.activated(resolutions.currentIndex() == 0 ? 1 : 0);
+    ASSERT_TRUE(model.preview.get());
+    EXPECT_EQ(model.preview.get()->confirmationTitle, "Keep and save resolution");
+    model.cancelPreview();
+    demo.settle();
     EXPECT_FALSE(model.preview.get());
     EXPECT_EQ(*model.configuration, before);
     EXPECT_EQ(resolutions.currentText(), QStringLiteral("2560 × 1440 · HiDPI"));

@@ -372,6 +372,21 @@ TEST_F(EndToEndWindowTest, AProfilesDisplayPreferenceIsSavedAndTheSystemFollows)
     });
     EXPECT_EQ(resolution.currentText(), QString::fromStdString(own.label()));
 
+    // Picked for a profile that is not active, a resolution is saved without a test; "Default"
+    // drops the profile's own one.
+    const auto ownResolutions = [&] {
+        const auto& preferences = profileNamed("Evening · sample").displayPreferences;
+        return preferences && preferences->resolutions ? preferences->resolutions->size() : 0;
+    };
+    emit resolution.activated(0);
+    demo.settle();
+    EXPECT_FALSE(model.preview.get());
+    EXPECT_EQ(ownResolutions(), 0u);
+    emit resolution.activated(1);
+    demo.settle();
+    EXPECT_EQ(ownResolutions(), 1u);
+    EXPECT_EQ(resolution.currentIndex(), 1);
+
     model.preview.set(DisplayPreview{.id = UUID::random()}); // nothing changes during a test
     EXPECT_FALSE(partOf<QComboBox>(evening, "Dark Mode").isEnabled());
     model.preview.set(std::nullopt);

@@ -178,11 +178,14 @@ void DisplayModeRow::pickHDR(bool isOn)
     refresh();
 }
 
-void DisplayModeRow::pickResolution(int)
+void DisplayModeRow::pickResolution(int index)
 {
-    // FIXME: save the pick as the active profile's resolution through requestResolutionSave once
-    // the model offers it; until then the menu only shows the display's resolution.
-    refresh();
+    // The pick becomes the active profile's resolution, tested first when the screen would change.
+    const std::vector<DisplayResolution> resolutions = m_model.resolutionChoices(m_displayID);
+    if (index >= 0 && static_cast<std::size_t>(index) < resolutions.size())
+        m_model.requestResolutionSave(resolutions[static_cast<std::size_t>(index)], m_displayID,
+            m_model.configuration->activeProfileID);
+    refresh(); // until a test keeps it, the menu shows the display's resolution
 }
 
 } // namespace quorvane

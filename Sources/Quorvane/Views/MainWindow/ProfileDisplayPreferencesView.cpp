@@ -195,11 +195,15 @@ void ProfileDisplayPreferencesView::pick(const Preference& preference, int index
 
 void ProfileDisplayPreferencesView::pickResolution(const std::string& displayID, int index)
 {
-    (void)displayID;
-    (void)index;
-    // FIXME: store the pick (index 0: the Default profile's) through requestResolutionSave once
-    // the model offers it; until then the menu only shows the profile's resolution.
-    refresh();
+    // Entry 0 drops the profile's own resolution, so the Default profile's applies.
+    const std::vector<DisplayResolution> resolutions = m_model.resolutionChoices(displayID);
+    if (index < 0 || static_cast<std::size_t>(index) > resolutions.size())
+        return;
+    const std::optional<DisplayResolution> picked = index == 0
+        ? std::nullopt
+        : std::optional(resolutions[static_cast<std::size_t>(index) - 1]);
+    m_model.requestResolutionSave(picked, displayID, m_profileID);
+    refresh(); // a refused or pending save shows the stored choice until it lands
 }
 
 void ProfileDisplayPreferencesView::rebuildResolutionsIfNeeded()
