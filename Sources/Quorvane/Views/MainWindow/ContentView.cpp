@@ -189,6 +189,11 @@ void ContentView::beginProfileRename(ProfileRenameTarget target)
         return;
     m_renameText = text(profile->name);
     m_renameTarget = target;
+    // The same target keeps its field: what was typed there is abandoned all the same.
+    if (m_renameField) {
+        m_renameField->setText(m_renameText);
+        m_renameField->selectAll();
+    }
     scheduleRefresh();
 }
 
@@ -201,6 +206,7 @@ EditingTextField* ContentView::profileNameField(ProfileRenameTarget target, QWid
     field->setObjectName(QStringLiteral("profileNameField"));
     field->setText(m_renameText);
     field->selectAll();
+    m_renameField = field;
     // The field belongs to its target: a later target's callbacks must not reach this one.
     const auto isCurrent = [this, target] { return m_renameTarget == target; };
     connect(field, &QLineEdit::textEdited, this, [this, isCurrent](const QString& typed) {
@@ -236,6 +242,7 @@ void ContentView::cancelProfileRename()
 {
     // The typed text goes with the field; the next rename starts from the profile's name.
     m_renameTarget.reset();
+    m_renameText.clear();
     scheduleRefresh();
 }
 
@@ -289,6 +296,7 @@ void ContentView::applyResets()
     }
     if (std::exchange(m_hasLeftProfilesPage, false) && *m_model.page != AppPage::profiles) {
         m_renameTarget.reset();
+        m_renameText.clear();
         m_model.endRuleEditing(false);
         m_draft.reset();
     }
