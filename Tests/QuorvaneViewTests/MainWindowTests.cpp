@@ -4,8 +4,11 @@
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/Design/SymbolIcon.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
+#include "Quorvane/Views/MainWindow/ProfilePage.h"
 #include "Quorvane/Views/MainWindow/ProfileRow.h"
 #include "Quorvane/Views/MainWindow/ProfileSidebar.h"
+#include "Quorvane/Views/MainWindow/RuleRow.h"
+#include "Quorvane/Views/MainWindow/RulesTable.h"
 #include "Quorvane/Views/MainWindow/SettingsPage.h"
 #include "QuorvaneViewTests/MainWindowTestSupport.h"
 
@@ -359,6 +362,61 @@ TEST_F(MainWindowTest, ASettingsErrorShowsANoticeAndStopsEditingProfiles)
     EXPECT_FALSE(content.renameTarget());
     EXPECT_FALSE(row("Evening · sample").drop(QString::fromStdString(coding.id.uuidString())));
     EXPECT_NE(content.currentPage(), nullptr); // the pages stay
+}
+
+// Shown as typed: a label that would take the text for markup shows something else.
+bool showsAsTyped(const QLabel& label, const QString& typed)
+{
+    return label.text() == typed
+        && (label.textFormat() == Qt::PlainText
+            || (label.textFormat() == Qt::AutoText && !Qt::mightBeRichText(typed)));
+}
+
+TEST_F(MainWindowTest, NamesThatLookLikeMarkupAreShownAsTyped)
+{
+    const std::string profileName = "<b>Lab</b>";
+    const std::string ruleName = "<i>Late</i> & <u>dark</u>";
+    model.renameProfile(workID, profileName);
+    model.configuration.modify(
+        [&](Configuration& document) { document.profiles.at(1).rules.at(0).name = ruleName; });
+    ASSERT_EQ(model.configuration->profiles.at(1).id, workID);
+    model.selectProfile(workID);
+    model.ruleCopyFeedback.set(
+        RuleCopyFeedback{.id = UUID::random(), .ruleName = ruleName, .profileName = profileName});
+    model.actionError.set("Rule “" + ruleName + "” is invalid.");
+    turn();
+    const QString shownProfile = QString::fromStdString(profileName);
+    const QString shownRule = QString::fromStdString(ruleName);
+    auto& page = *static_cast<ProfilePage*>(content.currentPage());
+    const RuleRow& ruleRow = *page.rulesTable().rowOf(profileNamed(profileName).rules.front().id);
+    struct Case {
+        std::string_view where;
+        const QLabel* label;
+        QString typed;
+    };
+    const Case cases[] = {
+        {"sidebar", row(profileName).findChild<QLabel*>(QStringLiteral("name")), shownProfile},
+        {"heading", page.findChild<QLabel*>(QStringLiteral("profileName")), shownProfile},
+        {"rule name", ruleRow.findChild<QLabel*>(QStringLiteral("name")), shownRule},
+        {"copy card", content.copyCard()->findChild<QLabel*>(QStringLiteral("copyText")),
+            QStringLiteral("Copied “") + shownRule + QStringLiteral("” to “") + shownProfile
+                + QStringLiteral("”")},
+        {"error alert",
+            content.errorAlert()->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")),
+            content.errorAlert()->informativeText()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.where));
+        ASSERT_NE(c.label, nullptr);
+        EXPECT_TRUE(showsAsTyped(*c.label, c.typed)) << c.label->text().toStdString();
+    }
+    QTest::mouseClick(content.errorAlert()->button(QMessageBox::Ok), Qt::LeftButton);
+
+    content.confirmDeletion(profileNamed(profileName));
+    turn();
+    ASSERT_NE(content.deleteDialog(), nullptr);
+    EXPECT_EQ(content.deleteDialog()->text(), QStringLiteral("Delete ") + shownProfile + "?");
+    EXPECT_EQ(content.deleteDialog()->textFormat(), Qt::PlainText);
 }
 
 } // namespace

@@ -376,6 +376,7 @@ QWidget* ContentView::buildCopyCard()
     check->setPixmap(symbolIcon("checkmark.circle.fill", Qt::white).pixmap(16, 16));
     m_copyText = new QLabel(card);
     m_copyText->setObjectName(QStringLiteral("copyText"));
+    m_copyText->setTextFormat(Qt::PlainText);
     auto* dismiss = new QToolButton(card);
     dismiss->setObjectName(QStringLiteral("dismissCopy"));
     dismiss->setIcon(symbolIcon("xmark", Qt::white));
@@ -494,6 +495,7 @@ void ContentView::refreshDeleteDialog()
     m_deleteDialog = dialog;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowTitle(QStringLiteral("QuorVane"));
+    dialog->setTextFormat(Qt::PlainText);
     dialog->setText(QStringLiteral("Delete ") + text(m_deleting->name) + QStringLiteral("?"));
     QPushButton* remove
         = dialog->addButton(QStringLiteral("Delete profile"), QMessageBox::DestructiveRole);
@@ -529,6 +531,9 @@ void ContentView::refreshErrorAlert()
         return;
     m_errorAlert->setText(QStringLiteral("QuorVane"));
     m_errorAlert->setInformativeText(text(*error));
+    // Messages quote names as typed; the box would take markup in them for formatting.
+    for (auto* label : m_errorAlert->findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
 }
 
 } // namespace quorvane

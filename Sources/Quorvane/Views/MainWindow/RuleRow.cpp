@@ -80,6 +80,9 @@ RuleRow::RuleRow(ContentView& content, UUID profileID, Rule rule, QWidget* paren
     m_down->setObjectName(QStringLiteral("down"));
     m_name->setObjectName(QStringLiteral("name"));
     m_conditions->setObjectName(QStringLiteral("conditions"));
+    // Rule, app and screen names are shown as typed, never as markup.
+    m_name->setTextFormat(Qt::PlainText);
+    m_conditions->setTextFormat(Qt::PlainText);
     QuorStyle::setRole(*m_name, QuorRole::ruleName);
     QuorStyle::setRole(*m_conditions, QuorRole::secondary);
     m_conditions->setWordWrap(true);
