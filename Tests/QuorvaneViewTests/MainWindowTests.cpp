@@ -4,6 +4,7 @@
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/Design/SymbolIcon.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
+#include "Quorvane/Views/MainWindow/DefaultProfileView.h"
 #include "Quorvane/Views/MainWindow/ProfilePage.h"
 #include "Quorvane/Views/MainWindow/ProfileRow.h"
 #include "Quorvane/Views/MainWindow/ProfileSidebar.h"
@@ -19,6 +20,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSlider>
 #include <QTest>
 #include <QToolButton>
 
@@ -417,6 +419,43 @@ TEST_F(MainWindowTest, NamesThatLookLikeMarkupAreShownAsTyped)
     ASSERT_NE(content.deleteDialog(), nullptr);
     EXPECT_EQ(content.deleteDialog()->text(), QStringLiteral("Delete ") + shownProfile + "?");
     EXPECT_EQ(content.deleteDialog()->textFormat(), Qt::PlainText);
+}
+
+TEST_F(MainWindowTest, TheDefaultPageDropsUnsavedEditsWhenLeft)
+{
+    const auto defaultPage
+        = [&] { return dynamic_cast<DefaultProfileView*>(content.currentPage()); };
+    const auto edit = [&] {
+        auto* slider = defaultPage()->findChild<QSlider*>(QStringLiteral("slider"));
+        ASSERT_NE(slider, nullptr);
+        QTest::keyClick(slider, Qt::Key_PageUp);
+        turn();
+        EXPECT_FALSE(defaultPage()->draft().editedKeys.empty());
+    };
+    const std::function<void()> leaveAndReturn[] = {
+        [&] {
+            model.selectProfile(workID);
+            turn();
+            model.selectProfile(model.configuration->defaultProfileID);
+        },
+        [&] {
+            model.page.set(AppPage::displays);
+            turn();
+            model.page.set(AppPage::profiles);
+        },
+    };
+    for (const std::function<void()>& visit : leaveAndReturn) {
+        model.selectProfile(model.configuration->defaultProfileID);
+        turn();
+        ASSERT_NE(defaultPage(), nullptr);
+        edit();
+        turn(); // a redraw on the same page keeps the edit
+        EXPECT_FALSE(defaultPage()->draft().editedKeys.empty());
+        visit();
+        turn();
+        ASSERT_NE(defaultPage(), nullptr);
+        EXPECT_TRUE(defaultPage()->draft().editedKeys.empty());
+    }
 }
 
 } // namespace

@@ -316,6 +316,12 @@ void ContentView::refreshPage()
     }
     const Profile profile = m_model.selectedProfile();
     if (profile.id == m_model.configuration->defaultProfileID) {
+        // Each visit starts from the stored settings: edits left unsaved went with the last one.
+        if (m_pages->currentWidget() != m_defaultProfilePage) {
+            auto* area = static_cast<QScrollArea*>(m_defaultProfilePage);
+            area->takeWidget()->deleteLater();
+            area->setWidget(new DefaultProfileView(m_model));
+        }
         m_pages->setCurrentWidget(m_defaultProfilePage);
         return;
     }
