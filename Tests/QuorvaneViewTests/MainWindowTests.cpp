@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
 
 #include <string>
@@ -413,6 +414,23 @@ TEST_F(MainWindowTest, NamesThatLookLikeMarkupAreShownAsTyped)
         EXPECT_TRUE(showsAsTyped(*c.label, c.typed)) << c.label->text().toStdString();
     }
     QTest::mouseClick(content.errorAlert()->button(QMessageBox::Ok), Qt::LeftButton);
+
+    // The conditions' tip, shown as the tip would show it.
+    const std::string screenName = "<b>Desk</b> & co";
+    model.configuration.modify([&](Configuration& document) {
+        document.profiles.at(1).rules.at(0).conditions.screen
+            = DisplayReference{.id = "demo-external", .name = screenName};
+    });
+    turn();
+    const QString tip = ruleRow.findChild<QLabel*>(QStringLiteral("conditions"))->toolTip();
+    QTextDocument tipShown;
+    if (Qt::mightBeRichText(tip))
+        tipShown.setHtml(tip);
+    else
+        tipShown.setPlainText(tip);
+    EXPECT_EQ(tipShown.toPlainText().toStdString(),
+        profileNamed(profileName).rules.front().conditions.label());
+    EXPECT_NE(tipShown.toPlainText().indexOf(QString::fromStdString(screenName)), -1);
 
     content.confirmDeletion(profileNamed(profileName));
     turn();
