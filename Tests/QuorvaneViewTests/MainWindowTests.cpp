@@ -71,6 +71,19 @@ TEST_F(MainWindowTest, TheEditorColumnWidensTheWindowAndLeavingTheProfilesPageCl
     model.page.set(AppPage::profiles); // coming back opens nothing again
     turn();
     EXPECT_EQ(content.editor(), nullptr);
+
+    // Off the profiles page a sidebar rename stays open until the page changes again.
+    model.page.set(AppPage::displays);
+    turn();
+    QMenu* menu = row("Evening · sample").contextMenu();
+    menu->actions().front()->trigger();
+    delete menu;
+    turn();
+    turn();
+    EXPECT_NE(row("Evening · sample").nameField(), nullptr);
+    model.page.set(AppPage::settings);
+    turn();
+    EXPECT_EQ(row("Evening · sample").nameField(), nullptr);
 }
 
 TEST_F(MainWindowTest, AnEditorGoingAwayEndsItsLiveEditBeforeTheNextEditorStarts)

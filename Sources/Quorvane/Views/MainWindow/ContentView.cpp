@@ -120,8 +120,8 @@ ContentView::ContentView(AppModel& model, QWidget* parent)
     setFixedWidth(narrowWidth);
     new DisplayTestPresentation(model, *this, false);
 
-    // Seen as they happen, acted on at the next redraw: a page left and re-entered within one
-    // turn still resets what leaving resets.
+    // Seen as they happen, acted on at the next redraw: a move from one other page to another
+    // resets too; a page that is back on profiles by then resets nothing.
     m_changeMarks.push_back(model.page.observe([this] {
         if (*m_model.page != AppPage::profiles)
             m_hasLeftProfilesPage = true;
