@@ -365,5 +365,44 @@ TEST_F(ProfilePageTest, RenamingAgainStartsOverFromTheProfilesName)
     }
 }
 
+TEST_F(ProfilePageTest, OnlyALeftClickThatEndsInsideOpensOrSelects)
+{
+    QWidget& cell = *ruleRow("Coding").findChild<QWidget*>(QStringLiteral("ruleButton"));
+    ProfileRow& evening = row("Evening · sample");
+    const QPoint outside(-4, -4);
+    struct Case {
+        std::string_view name;
+        std::function<void()> gesture;
+        bool opensRule;
+        bool selectsEvening;
+        bool renamesEvening;
+    };
+    const Case cases[] = {
+        {"right click on a cell", [&] { QTest::mouseClick(&cell, Qt::RightButton); }, false, false,
+            false},
+        {"left press dragged off the cell",
+            [&] {
+                QTest::mousePress(&cell, Qt::LeftButton);
+                QTest::mouseRelease(&cell, Qt::LeftButton, {}, outside);
+            },
+            false, false, false},
+        {"right press on a row", [&] { QTest::mousePress(&evening, Qt::RightButton); }, false,
+            false, false},
+        {"right double click on a row", [&] { QTest::mouseDClick(&evening, Qt::RightButton); },
+            false, false, false},
+        {"left click on a cell", [&] { QTest::mouseClick(&cell, Qt::LeftButton); }, true, false,
+            false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name));
+        c.gesture();
+        QTest::mouseRelease(&evening, Qt::RightButton); // ends any press left open
+        turn();
+        EXPECT_EQ(content.draft().has_value(), c.opensRule);
+        EXPECT_EQ(*model.selectedProfileID == eveningID, c.selectsEvening);
+        EXPECT_EQ(content.renameTarget().has_value(), c.renamesEvening);
+    }
+}
+
 } // namespace
 } // namespace quorvane
