@@ -4,8 +4,12 @@
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/Design/SymbolIcon.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
+#include "Quorvane/Views/MainWindow/DefaultProfileView.h"
+#include "Quorvane/Views/MainWindow/ProfilePage.h"
 #include "Quorvane/Views/MainWindow/ProfileRow.h"
 #include "Quorvane/Views/MainWindow/ProfileSidebar.h"
+#include "Quorvane/Views/MainWindow/RuleRow.h"
+#include "Quorvane/Views/MainWindow/RulesTable.h"
 #include "Quorvane/Views/MainWindow/SettingsView.h"
 #include "QuorvaneViewTests/MainWindowTestSupport.h"
 
@@ -16,7 +20,9 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSlider>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
 
 #include <string>
@@ -65,6 +71,19 @@ TEST_F(MainWindowTest, TheEditorColumnWidensTheWindowAndLeavingTheProfilesPageCl
     model.page.set(AppPage::profiles); // coming back opens nothing again
     turn();
     EXPECT_EQ(content.editor(), nullptr);
+
+    // Off the profiles page a sidebar rename stays open until the page changes again.
+    model.page.set(AppPage::displays);
+    turn();
+    QMenu* menu = row("Evening · sample").contextMenu();
+    menu->actions().front()->trigger();
+    delete menu;
+    turn();
+    turn();
+    EXPECT_NE(row("Evening · sample").nameField(), nullptr);
+    model.page.set(AppPage::settings);
+    turn();
+    EXPECT_EQ(row("Evening · sample").nameField(), nullptr);
 }
 
 TEST_F(MainWindowTest, AnEditorGoingAwayEndsItsLiveEditBeforeTheNextEditorStarts)
@@ -359,6 +378,115 @@ TEST_F(MainWindowTest, ASettingsErrorShowsANoticeAndStopsEditingProfiles)
     EXPECT_FALSE(content.renameTarget());
     EXPECT_FALSE(row("Evening · sample").drop(QString::fromStdString(coding.id.uuidString())));
     EXPECT_NE(content.currentPage(), nullptr); // the pages stay
+}
+
+// Shown as typed: a label that would take the text for markup shows something else.
+bool showsAsTyped(const QLabel& label, const QString& typed)
+{
+    return label.text() == typed
+        && (label.textFormat() == Qt::PlainText
+            || (label.textFormat() == Qt::AutoText && !Qt::mightBeRichText(typed)));
+}
+
+TEST_F(MainWindowTest, NamesThatLookLikeMarkupAreShownAsTyped)
+{
+    const std::string profileName = "<b>Lab</b>";
+    const std::string ruleName = "<i>Late</i> & <u>dark</u>";
+    model.renameProfile(workID, profileName);
+    model.configuration.modify(
+        [&](Configuration& document) { document.profiles.at(1).rules.at(0).name = ruleName; });
+    ASSERT_EQ(model.configuration->profiles.at(1).id, workID);
+    model.selectProfile(workID);
+    model.ruleCopyFeedback.set(
+        RuleCopyFeedback{.id = UUID::random(), .ruleName = ruleName, .profileName = profileName});
+    model.actionError.set("Rule “" + ruleName + "” is invalid.");
+    turn();
+    const QString shownProfile = QString::fromStdString(profileName);
+    const QString shownRule = QString::fromStdString(ruleName);
+    auto& page = *static_cast<ProfilePage*>(content.currentPage());
+    const RuleRow& ruleRow = *page.rulesTable().rowOf(profileNamed(profileName).rules.front().id);
+    struct Case {
+        std::string_view where;
+        const QLabel* label;
+        QString typed;
+    };
+    const Case cases[] = {
+        {"sidebar", row(profileName).findChild<QLabel*>(QStringLiteral("name")), shownProfile},
+        {"heading", page.findChild<QLabel*>(QStringLiteral("profileName")), shownProfile},
+        {"rule name", ruleRow.findChild<QLabel*>(QStringLiteral("name")), shownRule},
+        {"copy card", content.copyCard()->findChild<QLabel*>(QStringLiteral("copyText")),
+            QStringLiteral("Copied “") + shownRule + QStringLiteral("” to “") + shownProfile
+                + QStringLiteral("”")},
+        {"error alert",
+            content.errorAlert()->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")),
+            content.errorAlert()->informativeText()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.where));
+        ASSERT_NE(c.label, nullptr);
+        EXPECT_TRUE(showsAsTyped(*c.label, c.typed)) << c.label->text().toStdString();
+    }
+    QTest::mouseClick(content.errorAlert()->button(QMessageBox::Ok), Qt::LeftButton);
+
+    // The conditions' tip, shown as the tip would show it.
+    const std::string screenName = "<b>Desk</b> & co";
+    model.configuration.modify([&](Configuration& document) {
+        document.profiles.at(1).rules.at(0).conditions.screen
+            = DisplayReference{.id = "demo-external", .name = screenName};
+    });
+    turn();
+    const QString tip = ruleRow.findChild<QLabel*>(QStringLiteral("conditions"))->toolTip();
+    QTextDocument tipShown;
+    if (Qt::mightBeRichText(tip))
+        tipShown.setHtml(tip);
+    else
+        tipShown.setPlainText(tip);
+    EXPECT_EQ(tipShown.toPlainText().toStdString(),
+        profileNamed(profileName).rules.front().conditions.label());
+    EXPECT_NE(tipShown.toPlainText().indexOf(QString::fromStdString(screenName)), -1);
+
+    content.confirmDeletion(profileNamed(profileName));
+    turn();
+    ASSERT_NE(content.deleteDialog(), nullptr);
+    EXPECT_EQ(content.deleteDialog()->text(), QStringLiteral("Delete ") + shownProfile + "?");
+    EXPECT_EQ(content.deleteDialog()->textFormat(), Qt::PlainText);
+}
+
+TEST_F(MainWindowTest, TheDefaultPageDropsUnsavedEditsWhenLeft)
+{
+    const auto defaultPage
+        = [&] { return dynamic_cast<DefaultProfileView*>(content.currentPage()); };
+    const auto edit = [&] {
+        auto* slider = defaultPage()->findChild<QSlider*>(QStringLiteral("slider"));
+        ASSERT_NE(slider, nullptr);
+        QTest::keyClick(slider, Qt::Key_PageUp);
+        turn();
+        EXPECT_FALSE(defaultPage()->draft().editedKeys.empty());
+    };
+    const std::function<void()> leaveAndReturn[] = {
+        [&] {
+            model.selectProfile(workID);
+            turn();
+            model.selectProfile(model.configuration->defaultProfileID);
+        },
+        [&] {
+            model.page.set(AppPage::displays);
+            turn();
+            model.page.set(AppPage::profiles);
+        },
+    };
+    for (const std::function<void()>& visit : leaveAndReturn) {
+        model.selectProfile(model.configuration->defaultProfileID);
+        turn();
+        ASSERT_NE(defaultPage(), nullptr);
+        edit();
+        turn(); // a redraw on the same page keeps the edit
+        EXPECT_FALSE(defaultPage()->draft().editedKeys.empty());
+        visit();
+        turn();
+        ASSERT_NE(defaultPage(), nullptr);
+        EXPECT_TRUE(defaultPage()->draft().editedKeys.empty());
+    }
 }
 
 } // namespace

@@ -187,9 +187,8 @@ TEST_F(ProfilePageTest, CellsShowSetValuesAndDimTheRest)
 
 TEST_F(ProfilePageTest, TheHDRCellSaysWhenTheRuleCannotSetHDR)
 {
-    const auto hdrCell = [&] {
-        return ruleRow("Coding").findChild<QLabel*>(QStringLiteral("hdr"))->text();
-    };
+    const auto hdrCell
+        = [&] { return ruleRow("Coding").findChild<QLabel*>(QStringLiteral("hdr"))->text(); };
     const auto setCodingScreen = [&](std::optional<DisplayReference> screen) {
         model.configuration.modify([&](Configuration& document) {
             for (Profile& profile : document.profiles)
@@ -324,6 +323,85 @@ TEST_F(ProfilePageTest, DoubleClickingTheNameRenamesInTheHeadingOnly)
     turn();
     EXPECT_EQ(part<QLabel>("profileName").text(), QStringLiteral("Office"));
     EXPECT_TRUE(part<QLabel>("profileName").isVisible());
+}
+
+TEST_F(ProfilePageTest, RenamingAgainStartsOverFromTheProfilesName)
+{
+    QMenu& menu = *part<QToolButton>("profileMenu").menu();
+    struct Case {
+        std::string_view name;
+        ProfileRenameTarget::Site site;
+    };
+    const Case cases[] = {
+        {"heading", ProfileRenameTarget::Site::heading},
+        {"sidebar", ProfileRenameTarget::Site::sidebar},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name));
+        const auto field = [&] {
+            return c.site == ProfileRenameTarget::Site::heading
+                ? page().findChild<EditingTextField*>()
+                : row("Work · sample").nameField();
+        };
+        content.beginProfileRename({c.site, workID});
+        turn();
+        ASSERT_NE(field(), nullptr);
+        QTest::keyClicks(field(), QStringLiteral("Lab"));
+        // "Rename…" again on the open field: what was typed is abandoned, not kept on screen
+        // while the old name is what Return would save.
+        if (c.site == ProfileRenameTarget::Site::heading)
+            menuEntry(menu, QStringLiteral("Rename…")).trigger();
+        else
+            content.beginProfileRename({c.site, workID});
+        turn();
+        ASSERT_NE(field(), nullptr);
+        EXPECT_EQ(field()->text(), QStringLiteral("Work · sample"));
+        QTest::keyClicks(field(), QStringLiteral("Office"));
+        QTest::keyClick(field(), Qt::Key_Return);
+        turn();
+        EXPECT_EQ(content.profileWithID(workID)->name, "Office");
+        model.renameProfile(workID, "Work · sample");
+        turn();
+    }
+}
+
+TEST_F(ProfilePageTest, OnlyALeftClickThatEndsInsideOpensOrSelects)
+{
+    QWidget& cell = *ruleRow("Coding").findChild<QWidget*>(QStringLiteral("ruleButton"));
+    ProfileRow& evening = row("Evening · sample");
+    const QPoint outside(-4, -4);
+    struct Case {
+        std::string_view name;
+        std::function<void()> gesture;
+        bool opensRule;
+        bool selectsEvening;
+        bool renamesEvening;
+    };
+    const Case cases[] = {
+        {"right click on a cell", [&] { QTest::mouseClick(&cell, Qt::RightButton); }, false, false,
+            false},
+        {"left press dragged off the cell",
+            [&] {
+                QTest::mousePress(&cell, Qt::LeftButton);
+                QTest::mouseRelease(&cell, Qt::LeftButton, {}, outside);
+            },
+            false, false, false},
+        {"right press on a row", [&] { QTest::mousePress(&evening, Qt::RightButton); }, false,
+            false, false},
+        {"right double click on a row", [&] { QTest::mouseDClick(&evening, Qt::RightButton); },
+            false, false, false},
+        {"left click on a cell", [&] { QTest::mouseClick(&cell, Qt::LeftButton); }, true, false,
+            false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name));
+        c.gesture();
+        QTest::mouseRelease(&evening, Qt::RightButton); // ends any press left open
+        turn();
+        EXPECT_EQ(content.draft().has_value(), c.opensRule);
+        EXPECT_EQ(*model.selectedProfileID == eveningID, c.selectsEvening);
+        EXPECT_EQ(content.renameTarget().has_value(), c.renamesEvening);
+    }
 }
 
 } // namespace

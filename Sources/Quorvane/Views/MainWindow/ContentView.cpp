@@ -120,8 +120,8 @@ ContentView::ContentView(AppModel& model, QWidget* parent)
     setFixedWidth(narrowWidth);
     new DisplayTestPresentation(model, *this, false);
 
-    // Seen as they happen, acted on at the next redraw: a page left and re-entered within one
-    // turn still resets what leaving resets.
+    // Seen as they happen, acted on at the next redraw: a move from one other page to another
+    // resets too; a page that is back on profiles by then resets nothing.
     m_changeMarks.push_back(model.page.observe([this] {
         if (*m_model.page != AppPage::profiles)
             m_hasLeftProfilesPage = true;
@@ -189,6 +189,11 @@ void ContentView::beginProfileRename(ProfileRenameTarget target)
         return;
     m_renameText = text(profile->name);
     m_renameTarget = target;
+    // The same target keeps its field: what was typed there is abandoned all the same.
+    if (m_renameField) {
+        m_renameField->setText(m_renameText);
+        m_renameField->selectAll();
+    }
     scheduleRefresh();
 }
 
@@ -201,6 +206,7 @@ EditingTextField* ContentView::profileNameField(ProfileRenameTarget target, QWid
     field->setObjectName(QStringLiteral("profileNameField"));
     field->setText(m_renameText);
     field->selectAll();
+    m_renameField = field;
     // The field belongs to its target: a later target's callbacks must not reach this one.
     const auto isCurrent = [this, target] { return m_renameTarget == target; };
     connect(field, &QLineEdit::textEdited, this, [this, isCurrent](const QString& typed) {
@@ -236,6 +242,7 @@ void ContentView::cancelProfileRename()
 {
     // The typed text goes with the field; the next rename starts from the profile's name.
     m_renameTarget.reset();
+    m_renameText.clear();
     scheduleRefresh();
 }
 
@@ -289,6 +296,7 @@ void ContentView::applyResets()
     }
     if (std::exchange(m_hasLeftProfilesPage, false) && *m_model.page != AppPage::profiles) {
         m_renameTarget.reset();
+        m_renameText.clear();
         m_model.endRuleEditing(false);
         m_draft.reset();
     }
@@ -308,6 +316,12 @@ void ContentView::refreshPage()
     }
     const Profile profile = m_model.selectedProfile();
     if (profile.id == m_model.configuration->defaultProfileID) {
+        // Each visit starts from the stored settings: edits left unsaved went with the last one.
+        if (m_pages->currentWidget() != m_defaultProfilePage) {
+            auto* area = static_cast<QScrollArea*>(m_defaultProfilePage);
+            area->takeWidget()->deleteLater();
+            area->setWidget(new DefaultProfileView(m_model));
+        }
         m_pages->setCurrentWidget(m_defaultProfilePage);
         return;
     }
@@ -368,6 +382,7 @@ QWidget* ContentView::buildCopyCard()
     check->setPixmap(symbolIcon("checkmark.circle.fill", Qt::white).pixmap(16, 16));
     m_copyText = new QLabel(card);
     m_copyText->setObjectName(QStringLiteral("copyText"));
+    m_copyText->setTextFormat(Qt::PlainText);
     auto* dismiss = new QToolButton(card);
     dismiss->setObjectName(QStringLiteral("dismissCopy"));
     dismiss->setIcon(symbolIcon("xmark", Qt::white));
@@ -486,6 +501,7 @@ void ContentView::refreshDeleteDialog()
     m_deleteDialog = dialog;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowTitle(QStringLiteral("QuorVane"));
+    dialog->setTextFormat(Qt::PlainText);
     dialog->setText(QStringLiteral("Delete ") + text(m_deleting->name) + QStringLiteral("?"));
     QPushButton* remove
         = dialog->addButton(QStringLiteral("Delete profile"), QMessageBox::DestructiveRole);
@@ -521,6 +537,9 @@ void ContentView::refreshErrorAlert()
         return;
     m_errorAlert->setText(QStringLiteral("QuorVane"));
     m_errorAlert->setInformativeText(text(*error));
+    // Messages quote names as typed; the box would take markup in them for formatting.
+    for (auto* label : m_errorAlert->findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
 }
 
 } // namespace quorvane

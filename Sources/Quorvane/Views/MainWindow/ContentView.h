@@ -145,6 +145,7 @@ private:
     std::optional<Profile> m_deleting;
     std::optional<ProfileRenameTarget> m_renameTarget;
     QString m_renameText;
+    QPointer<EditingTextField> m_renameField;
     bool m_showsRules = true;
     std::optional<UUID> m_dropTargetProfileID;
 

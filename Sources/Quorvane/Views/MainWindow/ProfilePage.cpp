@@ -112,6 +112,7 @@ QWidget* ProfilePage::buildHeading()
     left->addWidget(label(QStringLiteral("PROFILE"), QuorRole::eyebrow, m_nameColumn));
     m_name = label(QString(), QuorRole::pageTitle, m_nameColumn);
     m_name->setObjectName(QStringLiteral("profileName"));
+    m_name->setTextFormat(Qt::PlainText); // a name is shown as typed, never as markup
     m_name->installEventFilter(this);
     left->addWidget(m_name);
 

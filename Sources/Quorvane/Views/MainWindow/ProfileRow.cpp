@@ -29,6 +29,7 @@ ProfileRow::ProfileRow(ContentView& content, UUID profileID, QWidget* parent)
     QuorStyle::setRole(*m_activeDot, QuorRole::activeDot);
     m_icon->setObjectName(QStringLiteral("icon"));
     m_name->setObjectName(QStringLiteral("name"));
+    m_name->setTextFormat(Qt::PlainText); // a name is shown as typed, never as markup
     m_activeDot->setObjectName(QStringLiteral("activeDot"));
     m_activeDot->setFixedSize(7, 7);
     m_activeDot->setToolTip(QStringLiteral("Active profile"));

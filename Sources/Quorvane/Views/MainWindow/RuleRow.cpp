@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -26,6 +27,15 @@ namespace quorvane {
 namespace {
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+/// A tip that shows `shown` as typed: a tip that looks like markup is taken for markup.
+QString plainToolTip(const QString& shown)
+{
+    if (!Qt::mightBeRichText(shown))
+        return shown;
+    return QStringLiteral("<p style='white-space:pre-wrap'>") + shown.toHtmlEscaped()
+        + QStringLiteral("</p>");
+}
 
 /// A cell that opens the rule when clicked; unlike a button it lets its wrapped texts take the
 /// height they need.
@@ -80,6 +90,9 @@ RuleRow::RuleRow(ContentView& content, UUID profileID, Rule rule, QWidget* paren
     m_down->setObjectName(QStringLiteral("down"));
     m_name->setObjectName(QStringLiteral("name"));
     m_conditions->setObjectName(QStringLiteral("conditions"));
+    // Rule, app and screen names are shown as typed, never as markup.
+    m_name->setTextFormat(Qt::PlainText);
+    m_conditions->setTextFormat(Qt::PlainText);
     QuorStyle::setRole(*m_name, QuorRole::ruleName);
     QuorStyle::setRole(*m_conditions, QuorRole::secondary);
     m_conditions->setWordWrap(true);
@@ -174,7 +187,7 @@ void RuleRow::showRule(const Rule& rule, std::size_t index, std::size_t count)
     m_enabled->setEnabled(m_content.acceptsActions());
     m_name->setText(name);
     m_conditions->setText(text(rule.conditions.compactLabel()));
-    m_conditions->setToolTip(text(rule.conditions.label()));
+    m_conditions->setToolTip(plainToolTip(text(rule.conditions.label())));
     for (const auto& [key, value] : m_values) {
         value->setText(text(key == SettingKey::hdr ? m_content.model().hdrRuleLabel(rule)
                                                    : settingCellText(rule, key)));
