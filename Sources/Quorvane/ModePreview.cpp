@@ -135,11 +135,8 @@ bool AppModel::isCurrentPreview(const UUID& previewID) const
 Task<void> AppModel::applyPreview(std::weak_ptr<AppModel> weakModel, DisplayPreview started,
     std::vector<TaskHandle> stoppedWrites)
 {
-    for (const TaskHandle& write : stoppedWrites) {
-        if (weakModel.expired())
-            co_return;
+    for (const TaskHandle& write : stoppedWrites)
         co_await write;
-    }
     // Held from here on: the hardware calls below belong to the model.
     const auto model = weakModel.lock();
     if (!model)

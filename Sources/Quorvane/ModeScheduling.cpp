@@ -170,11 +170,10 @@ bool AppModel::scheduleMode(const std::string& displayID)
 
 void AppModel::startModeTask(const std::string& displayID, const ModeConfiguration& desired)
 {
-    double wait = 0;
-    modeStability.modify([&](auto& map) {
-        wait = map[displayID].delay(desired, m_executor.wallNow(),
-            configuration->debounceMilliseconds > 0 ? modeDebounceMilliseconds : 0);
-    });
+    ModeStability stability = entryOf(modeStability.get(), displayID).value_or(ModeStability{});
+    const double wait = stability.delay(desired, m_executor.wallNow(),
+        configuration->debounceMilliseconds > 0 ? modeDebounceMilliseconds : 0);
+    modeStability.modify([&](auto& map) { map.insert_or_assign(displayID, stability); });
     const UUID requestID = UUID::random();
     modeIDs.modify([&](auto& map) { map.insert_or_assign(displayID, requestID); });
     modeRequests.modify([&](auto& map) { map.insert_or_assign(displayID, desired); });
@@ -204,12 +203,9 @@ Task<void> AppModel::runModeTask(std::weak_ptr<AppModel> weakModel, std::string 
     UUID requestID, double delaySeconds, ModeConfiguration desired)
 {
     const ModeRequestCleanup cleanup(weakModel, displayID, requestID);
-    try {
-        co_await sleep(std::chrono::duration_cast<ContinuousClock::duration>(
-            std::chrono::duration<double>(delaySeconds)));
-    } catch (const CancellationError&) {
-        co_return;
-    }
+    // A cancelled sleep ends the task with nothing but the clean-up.
+    co_await sleep(std::chrono::duration_cast<ContinuousClock::duration>(
+        std::chrono::duration<double>(delaySeconds)));
     const auto model = weakModel.lock();
     if (!model || isCancelled() || !model->isModeRequestCurrent(displayID, requestID, desired))
         co_return;
@@ -243,8 +239,7 @@ Task<void> AppModel::applyScheduledMode(
             throw ConfigurationError(
                 ConfigurationError::Invalid{std::string(readBackMismatchText)});
         recordMode(applied, displayID);
-        if (const auto pending = entryOf(pendingResolutions.get(), displayID);
-            pending && pending == applied.resolution)
+        if (entryOf(pendingResolutions.get(), displayID) == applied.resolution)
             pendingResolutions.modify([&](auto& map) { map.erase(displayID); });
         modeStability.modify([&](auto& map) { map[displayID].didApply(m_executor.wallNow()); });
         modeStatus(std::string(confirmedText), displayID);

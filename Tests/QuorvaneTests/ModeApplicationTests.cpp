@@ -219,6 +219,71 @@ TEST(ModeApplicationTest, StatusReachesTheResolutionOnlyWhileOneIsAtStake)
     }
 }
 
+TEST(ModeApplicationTest, OnlyTheDemoTakesItsRefreshChoicesFromARecordedResolution)
+{
+    const DisplayResolution smaller{
+        .width = 1280, .height = 800, .pixelWidth = 2560, .pixelHeight = 1600};
+    mode_support::DemoModes demo;
+    const ControlKey demoRate
+        = mode_support::modeKeyOf(mode_support::demoExternalID, SettingKey::refreshRate);
+    demo.model->recordMode(
+        {.refreshRate = hz60, .hdr = false, .resolution = smaller}, mode_support::demoExternalID);
+    EXPECT_EQ(demo.model->hardwareSnapshot->capabilities.at(demoRate).reason,
+        "Refresh rates at the profile's resolution · preview required");
+
+    ModeWorld w;
+    const ControlCapability before = w.model->hardwareSnapshot->capabilities.at(externalRate);
+    w.model->recordMode(
+        {.refreshRate = hz50, .hdr = false, .resolution = mode_support::external1080}, externalID);
+    EXPECT_EQ(w.model->hardwareSnapshot->capabilities.at(externalRate), before);
+}
+
+Task<DiscoveredHardware> discoveredAfter(int* count, std::chrono::milliseconds wait)
+{
+    ++*count;
+    co_await sleep(wait);
+    co_return DiscoveredHardware{};
+}
+
+TEST(ModeApplicationTest, TheRefreshAfterAChangeReResolvesOnlyWhenAwake)
+{
+    const ResolvedPlan stale{.unavailable = {{externalRate, "Stale"}}};
+    const struct {
+        const char* what;
+        bool quitting;
+        bool suspended;
+        bool pending;
+        bool suspendedDuringTheRead;
+        int discoveries;
+        bool resolved;
+    } cases[] = {
+        {"awake", false, false, false, false, 1, true},
+        {"quitting", true, false, true, false, 0, false},
+        {"suspended, nothing deferred", false, true, false, false, 0, false},
+        {"suspended with a deferred refresh", false, true, true, false, 1, true},
+        {"suspended again during the read", false, false, false, true, 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ModelWorld world;
+        int discoveries = 0;
+        const auto model = world.idleModel(
+            {.hardwareDiscovery = [&discoveries] { return discoveredAfter(&discoveries, 100ms); }});
+        model->isQuitting.set(c.quitting);
+        model->isSuspended.set(c.suspended);
+        model->pendingHardwareRefresh.set(c.pending);
+        model->resolution.set(stale);
+        const TaskHandle refresh = spawn(world.executor, model->refreshAfterModeChange());
+        world.executor.advance(50ms);
+        if (c.suspendedDuringTheRead)
+            model->suspend();
+        world.executor.advance(1s);
+        EXPECT_TRUE(refresh.isFinished());
+        EXPECT_EQ(discoveries, c.discoveries);
+        EXPECT_EQ(model->resolution.get() != stale, c.resolved);
+    }
+}
+
 class PhasePanel final : public DisplayTestPresenter {
 public:
     explicit PhasePanel(std::vector<std::string>& heard)

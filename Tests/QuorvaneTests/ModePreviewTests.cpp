@@ -101,6 +101,7 @@ TEST(ModePreviewTest, AKeepOnAChangedScreenIsNotApproved)
     const struct {
         const char* what;
         std::function<void(ModeWorld&)> change;
+        std::string error = screenChanged;
     } cases[] = {
         {"the user picked another mode",
             [](ModeWorld& w) { changeModeByUser(w.mac.world, externalID, 22); }},
@@ -109,6 +110,13 @@ TEST(ModePreviewTest, AKeepOnAChangedScreenIsNotApproved)
                 w.model->hardwareSnapshot.modify(
                     [](HardwareSnapshot& s) { s.environments[externalID] = "elsewhere"; });
             }},
+        // The platform will not restore on another connection either; its text wins.
+        {"the system was updated, so the fresh read sees another connection",
+            [](ModeWorld& w) {
+                w.mac.world.operatingSystemVersionString = "Version 15.2 (Build 24C101)";
+            },
+            "Recovery could not be confirmed: The display connection changed; its previous mode "
+            "cannot be restored safely. Reconnect this screen and recheck it."},
         {"the display went from the list",
             [](ModeWorld& w) { w.model->displays.set({w.model->displays->front()}); }},
     };
@@ -121,9 +129,11 @@ TEST(ModePreviewTest, AKeepOnAChangedScreenIsNotApproved)
         c.change(w);
         w.model->keepPreview();
         w.settle();
-        EXPECT_EQ(w.model->actionError.get(), screenChanged);
+        EXPECT_EQ(w.model->actionError.get(), c.error);
         EXPECT_EQ(ended, false);
-        EXPECT_FALSE(isVerifiedAt50(w));
+        EXPECT_EQ(
+            w.model->configuration->verifiedModes.size(), w.model->initialModeEnvironments->size())
+            << "only the modes first seen in each connection";
         EXPECT_FALSE(w.model->failedModes->contains(externalID))
             << "a failed Keep is no failed mode";
     }
@@ -135,12 +145,27 @@ TEST(ModePreviewTest, AFailedOrCancelledApplyRestoresAndMarksTheMode)
         const char* what;
         std::function<void(ModeWorld&)> fault;
         std::optional<std::string> error;
+        bool staysFailed = true;
     } cases[] = {
         {"refused", [](ModeWorld& w) { w.switching->status = -1; },
             "Brightness display mode failed (-1). Try again after waking the display or changing "
             "its reference mode."},
         {"landing on another mode", [](ModeWorld& w) { w.switching->landsOn[21] = 20; },
             "Refresh-rate readback did not match"},
+        {"the connection changed since the snapshot",
+            [](ModeWorld& w) {
+                w.model->hardwareSnapshot.modify(
+                    [](HardwareSnapshot& s) { s.environments[externalID] = "elsewhere"; });
+            },
+            "The display connection changed. Recheck and preview this combination again.",
+            false}, // the refresh after it finds another connection and clears the failure
+        {"the resolution changed since the snapshot",
+            [](ModeWorld& w) {
+                w.model->hardwareSnapshot.modify([](HardwareSnapshot& s) {
+                    s.currentModes[externalID].resolution = mode_support::external1080;
+                });
+            },
+            "The display resolution changed. Recheck and preview this combination again."},
         {"reverted while switching",
             [](ModeWorld& w) {
                 w.executor.advance(200ms);
@@ -162,7 +187,7 @@ TEST(ModePreviewTest, AFailedOrCancelledApplyRestoresAndMarksTheMode)
         EXPECT_EQ(entryOf(w.model->failedModes.get(), externalID)
                       .value_or(ModeConfiguration{})
                       .refreshRate,
-            hz50);
+            c.staysFailed ? std::optional(hz50) : std::nullopt);
     }
 }
 
@@ -193,6 +218,8 @@ TEST(ModePreviewTest, StartingChecksInOrder)
         std::optional<std::string> error;
     } cases[] = {
         {"not loaded", [](AppModel& m) { m.isLoaded.set(false); }, {.hdr = true}, std::nullopt},
+        {"a settings error", [](AppModel& m) { m.settingsError.set("Broken."); }, {.hdr = true},
+            std::nullopt},
         {"suspended", [](AppModel& m) { m.isSuspended.set(true); }, {.hdr = true}, std::nullopt},
         {"another display busy", [](AppModel& m) { m.modeBusy.set({demoBuiltInID}); },
             {.hdr = true}, std::nullopt},
@@ -251,6 +278,56 @@ TEST(ModePreviewTest, AKeptManualPreviewHoldsItsKeysFromTheirOriginals)
     EXPECT_FALSE(w.model->settingsError.get());
 }
 
+TEST(ModePreviewTest, AKeyTheOriginalLackedHasNoOriginalToReturnTo)
+{
+    DemoModes w;
+    w.model->hardwareSnapshot.modify(
+        [](HardwareSnapshot& s) { s.currentModes[demoBuiltInID].hdr.reset(); });
+    ASSERT_TRUE(w.start({.hdr = true}, true, demoBuiltInID));
+    w.executor().runUntilIdle();
+    w.model->keepPreview();
+    w.executor().runUntilIdle();
+    const ControlKey builtInHDR = mode_support::modeKeyOf(demoBuiltInID, SettingKey::hdr);
+    EXPECT_EQ(w.ended, true);
+    EXPECT_FALSE(w.model->manualOriginals->contains(builtInHDR));
+    EXPECT_EQ(w.model->holds->at(builtInHDR).value, SettingValue::toggle(true));
+    EXPECT_FALSE(
+        w.model->holds->contains(mode_support::modeKeyOf(demoBuiltInID, SettingKey::refreshRate)));
+}
+
+TEST(ModePreviewTest, AnApprovedResolutionCanGoBackAfterKeep)
+{
+    for (const bool revertMeanwhile : {false, true}) {
+        SCOPED_TRACE(revertMeanwhile ? "reverted while restoring" : "kept");
+        ModeWorld w;
+        std::optional<bool> ended;
+        ASSERT_TRUE(w.model->previewMode({.resolution = mode_support::external1080}, externalID,
+            false, true, "Keep", [&ended](bool kept) { ended = kept; }));
+        EXPECT_TRUE(w.model->preview.get()->restoreAfterKeep);
+        w.executor.advance(1s);
+        EXPECT_EQ(w.externalMode().resolution, mode_support::external1080);
+        w.model->keepPreview();
+        if (revertMeanwhile) {
+            // Once the restore has switched back, a Revert only ends the test.
+            const std::size_t switches = w.switching->calls.size();
+            while (w.switching->calls.size() == switches)
+                w.executor.advance(10ms);
+            w.model->cancelPreview();
+        }
+        w.settle();
+        EXPECT_EQ(ended, !revertMeanwhile);
+        EXPECT_EQ(w.externalMode().resolution, mode_support::external1440);
+        EXPECT_EQ(w.model->isVerified({.resolution = mode_support::external1080}, externalID),
+            !revertMeanwhile);
+        EXPECT_EQ(w.model->actionError.get(), std::nullopt);
+        if (!revertMeanwhile) {
+            EXPECT_EQ(entryOf(w.model->controlStatus.get(),
+                          mode_support::modeKeyOf(externalID, SettingKey::hdr)),
+                "Verified; previous resolution restored");
+        }
+    }
+}
+
 TEST(ModePreviewTest, AReadBackTheDocumentRefusesFailsTheKeep)
 {
     DemoModes w;
@@ -275,26 +352,32 @@ TEST(ModePreviewTest, AReadBackTheDocumentRefusesFailsTheKeep)
 
 TEST(ModePreviewTest, RevertInEachPhase)
 {
+    const auto confirming = [](DemoModes& w) { w.executor().runUntilIdle(); };
+    const auto verifying = [](DemoModes& w) {
+        w.executor().runUntilIdle();
+        w.model->keepPreview();
+    };
     const struct {
         const char* what;
         std::function<void(DemoModes&)> reach;
+        bool byKeep;
         bool marksFailed;
     } cases[] = {
-        {"applying", [](DemoModes&) {}, true},
-        {"confirming", [](DemoModes& w) { w.executor().runUntilIdle(); }, false},
-        {"verifying",
-            [](DemoModes& w) {
-                w.executor().runUntilIdle();
-                w.model->keepPreview();
-            },
-            false},
+        {"applying", [](DemoModes&) {}, false, true},
+        {"confirming", confirming, false, false},
+        {"verifying", verifying, false, false},
+        {"Keep while applying", [](DemoModes&) {}, true, true},
+        {"a second Keep while verifying", verifying, true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DemoModes w;
         ASSERT_TRUE(w.start({.hdr = true}));
         c.reach(w);
-        w.model->cancelPreview();
+        if (c.byKeep)
+            w.model->keepPreview();
+        else
+            w.model->cancelPreview();
         EXPECT_EQ(w.model->preview.get()->phase, Phase::reverting);
         w.model->cancelPreview(); // a second Revert changes nothing
         w.executor().advance(1s);
@@ -302,6 +385,28 @@ TEST(ModePreviewTest, RevertInEachPhase)
         EXPECT_EQ(w.model->failedModes->contains(demoExternalID), c.marksFailed);
         EXPECT_EQ(w.model->actionError.get(), std::nullopt);
         EXPECT_EQ(w.simulated(demoExternalID, SettingKey::hdr), SettingValue::toggle(false));
+    }
+}
+
+TEST(ModePreviewTest, AKeptResolutionIsNoLongerPending)
+{
+    for (const bool reached : {true, false}) {
+        SCOPED_TRACE(reached ? "the pending resolution" : "another one");
+        DemoModes w;
+        const DisplayResolution pending = reached ? DisplayResolution{.width = 1280,
+                                              .height = 800,
+                                              .pixelWidth = 2560,
+                                              .pixelHeight = 1600}
+                                                  : mode_support::external1440;
+        w.model->pendingResolutions.set({{demoExternalID, pending}});
+        ASSERT_TRUE(
+            w.start({.resolution = DisplayResolution{
+                         .width = 1280, .height = 800, .pixelWidth = 2560, .pixelHeight = 1600}}));
+        w.executor().runUntilIdle();
+        w.model->keepPreview();
+        w.executor().runUntilIdle();
+        EXPECT_EQ(w.ended, true);
+        EXPECT_EQ(w.model->pendingResolutions->contains(demoExternalID), !reached);
     }
 }
 

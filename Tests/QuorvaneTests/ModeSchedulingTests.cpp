@@ -36,12 +36,12 @@ struct SchedulingWorld : ModeWorld {
         settle();
     }
 
-    void verify(const ModeConfiguration& mode)
+    void verify(const ModeConfiguration& mode, const std::string& displayID = externalID)
     {
-        const std::string environment = model->hardwareSnapshot->environments.at(externalID);
+        const std::string environment = model->hardwareSnapshot->environments.at(displayID);
         model->configuration.modify([&](Configuration& document) {
             document.verifiedModes.push_back(
-                {.displayID = externalID, .environment = environment, .mode = mode});
+                {.displayID = displayID, .environment = environment, .mode = mode});
         });
     }
     /// The Default settings ask the external monitor for `mode`'s rate and HDR.
@@ -167,6 +167,79 @@ TEST(ModeSchedulingTest, AFailedChangeIsRestoredWithItsReason)
         if (c.failed) {
             w.model->resolveAndApply(false);
             EXPECT_TRUE(w.model->modeTasks->empty()) << "a failed mode is not tried again";
+        }
+    }
+}
+
+TEST(ModeSchedulingTest, ADisplayAlreadyThereIsLeftAloneAndItsRecoveriesEnd)
+{
+    SchedulingWorld w;
+    w.want({.refreshRate = hz60, .hdr = false});
+    w.model->manualRecoveries.set(
+        {{externalHDR, SettingValue::toggle(false)}, {externalRate, SettingValue::refresh(hz60)}});
+    w.model->pendingResolutions.set({{externalID, mode_support::external1440}});
+    const Date applied = w.executor.wallNow() - 1min;
+    w.model->modeStability.set(
+        {{externalID, ModeStability{.desired = at50, .changedAt = applied, .appliedAt = applied}}});
+    const auto statuses = w.model->controlStatus.get();
+    w.model->scheduleModes();
+    EXPECT_TRUE(w.model->manualRecoveries->empty());
+    EXPECT_TRUE(w.model->pendingResolutions->empty());
+    EXPECT_EQ(w.model->modeStability->at(externalID), ModeStability{.appliedAt = applied});
+    EXPECT_TRUE(w.model->modeTasks->empty());
+    EXPECT_EQ(w.model->controlStatus.get(), statuses);
+}
+
+TEST(ModeSchedulingTest, OneDisplayNeverHoldsUpTheNextInAPass)
+{
+    const DisplayResolution larger{
+        .width = 1800, .height = 1169, .pixelWidth = 3600, .pixelHeight = 2338};
+    const struct {
+        const char* what;
+        DisplayResolution pending;
+        bool verified;
+        bool failedBefore;
+        std::string status;
+    } cases[] = {
+        {"a resolution the built-in display cannot show",
+            {.width = 800, .height = 600, .pixelWidth = 800, .pixelHeight = 600}, false, false,
+            "The saved resolution is unavailable on this connection. The current resolution is "
+            "kept."},
+        {"a confirmed resolution", larger, true, false, "Display mode confirmed"},
+        {"an unconfirmed resolution that failed before", larger, false, true,
+            "Preview and keep this combination before automation can use it"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SchedulingWorld w;
+        w.model->pendingResolutions.set({{builtInID, c.pending}});
+        const ModeConfiguration builtIn = w.model->desiredMode(builtInID);
+        if (c.verified)
+            w.verify(builtIn, builtInID);
+        if (c.failedBefore)
+            w.model->failedModes.set({{builtInID, builtIn}});
+        // When the change is confirmed, the pending resolution is already gone.
+        std::optional<bool> pendingAtConfirmation;
+        const Subscription subscription = w.model->controlStatus.observe([&] {
+            if (entryOf(w.model->controlStatus.get(),
+                    mode_support::modeKeyOf(builtInID, SettingKey::refreshRate))
+                    == "Display mode confirmed"
+                && !pendingAtConfirmation)
+                pendingAtConfirmation = w.model->pendingResolutions->contains(builtInID);
+        });
+        w.verify(at50);
+        w.want(at50);
+        EXPECT_TRUE(w.model->modeTasks->contains(externalID));
+        w.settle();
+        EXPECT_EQ(w.externalMode(), at50);
+        const auto builtInStatus = c.verified ? entryOf(w.model->controlStatus.get(),
+                                       mode_support::modeKeyOf(builtInID, SettingKey::refreshRate))
+                                              : entryOf(w.model->resolutionStatus.get(), builtInID);
+        EXPECT_EQ(builtInStatus, c.status);
+        EXPECT_FALSE(w.model->preview.get());
+        if (c.verified) {
+            EXPECT_EQ(w.model->hardwareSnapshot->currentModes.at(builtInID).resolution, larger);
+            EXPECT_EQ(pendingAtConfirmation, false);
         }
     }
 }
