@@ -1,3 +1,4 @@
+#include "Quorvane/Views/Design/EveryDesktop.h"
 #include "Quorvane/Views/DisplayTest/DisplayTestPanel.h"
 
 #include "Quorvane/Views/DisplayTest/DisplayTestActions.h"
@@ -216,6 +217,8 @@ TEST_F(DisplayTestPanelTest, OpensCentredPerTestRefitsWithinOneAndClosesWithIt)
     EXPECT_TRUE(first->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_EQ(first->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
     EXPECT_FALSE(first->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    // Only a real window system has desktops to follow the user to.
+    EXPECT_EQ(isAskedOntoEveryDesktop(*first), QGuiApplication::platformName() == "xcb");
 
     first->move(7, 9); // the user moves it; a phase change keeps it there and re-fits its size
     const int applyingHeight = first->height();

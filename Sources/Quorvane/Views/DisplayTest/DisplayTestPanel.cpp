@@ -1,6 +1,7 @@
 #include "Quorvane/Views/DisplayTest/DisplayTestPanel.h"
 
 #include "Quorvane/AppModel.h"
+#include "Quorvane/Views/Design/EveryDesktop.h"
 #include "Quorvane/Views/DisplayTest/DisplayTestActions.h"
 #include "Quorvane/Views/DisplayTest/ModePreviewView.h"
 
@@ -23,6 +24,8 @@ DisplayTestPanel::DisplayTestPanel(AppModel& model, DisplayTestActions& actions)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(m_content);
+    // Set before the panel is first shown: the window manager reads it when the window maps.
+    showOnEveryDesktop(*this);
 }
 
 bool DisplayTestPanel::canBecomeKey() const { return !m_menuWindow || !m_menuWindow->isVisible(); }
