@@ -140,6 +140,17 @@ TEST_F(DisplaysPageTest, RefusedAdjustmentPutsTheSliderBack)
     EXPECT_EQ(slider.value(), before);
 }
 
+TEST_F(DisplaysPageTest, RedrawsOnceTheModelsWorkIsDoneNotInsideIt)
+{
+    const ControlKey key = slidingKeys(model).front();
+    QWidget* const row = page.rowOf(key);
+    model.hardwareSnapshot.modify(
+        [&](HardwareSnapshot& snapshot) { snapshot.capabilities[key].available = false; });
+    EXPECT_EQ(page.rowOf(key), row) << "the write itself leaves the rows alone";
+    demo.turn();
+    EXPECT_EQ(page.rowOf(key), nullptr);
+}
+
 TEST_F(DisplaysPageTest, RowsFollowTheDisplaysAndTheirCapabilities)
 {
     const ControlKey key = slidingKeys(model).front();
