@@ -106,6 +106,7 @@ TEST_F(DisplaysPageTest, SliderMoveHoldsTheControlAndResumeReleasesIt)
 
         QTest::mouseClick(&resume, Qt::LeftButton);
         EXPECT_FALSE(model.holds->contains(key));
+        demo.turn();
         EXPECT_TRUE(part<QLabel>(page, key, "hold").text().isEmpty());
         EXPECT_FALSE(resume.isEnabled());
         demo.settle();
@@ -121,6 +122,7 @@ TEST_F(DisplaysPageTest, ResumeAllReleasesEveryHold)
 
     QTest::mouseClick(page.findChild<QPushButton*>(QStringLiteral("resumeAll")), Qt::LeftButton);
     EXPECT_TRUE(model.holds->empty());
+    demo.turn();
     for (const ControlKey& key : keys)
         EXPECT_TRUE(part<QLabel>(page, key, "hold").text().isEmpty());
     demo.settle();
@@ -138,26 +140,41 @@ TEST_F(DisplaysPageTest, RefusedAdjustmentPutsTheSliderBack)
     EXPECT_EQ(slider.value(), before);
 }
 
+TEST_F(DisplaysPageTest, RedrawsOnceTheModelsWorkIsDoneNotInsideIt)
+{
+    const ControlKey key = slidingKeys(model).front();
+    QWidget* const row = page.rowOf(key);
+    model.hardwareSnapshot.modify(
+        [&](HardwareSnapshot& snapshot) { snapshot.capabilities[key].available = false; });
+    EXPECT_EQ(page.rowOf(key), row) << "the write itself leaves the rows alone";
+    demo.turn();
+    EXPECT_EQ(page.rowOf(key), nullptr);
+}
+
 TEST_F(DisplaysPageTest, RowsFollowTheDisplaysAndTheirCapabilities)
 {
     const ControlKey key = slidingKeys(model).front();
     model.hardwareSnapshot.modify(
         [&](HardwareSnapshot& snapshot) { snapshot.capabilities[key].available = false; });
+    demo.turn();
     EXPECT_EQ(page.rowOf(key), nullptr);
 
     model.hardwareSnapshot.modify(
         [&](HardwareSnapshot& snapshot) { snapshot.capabilities[key].available = true; });
+    demo.turn();
     EXPECT_NE(page.rowOf(key), nullptr);
 
     model.displays.modify([&](std::vector<DisplayDevice>& displays) {
         std::erase_if(displays, [&](const DisplayDevice& d) { return d.id == key.target.id(); });
     });
+    demo.turn();
     EXPECT_EQ(page.rowOf(key), nullptr);
 
     auto* const note = page.findChild<QLabel*>(QStringLiteral("emptyNote"));
     ASSERT_NE(note, nullptr);
     EXPECT_FALSE(note->isVisible());
     model.displays.set({});
+    demo.turn();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(note->isVisible());
     EXPECT_TRUE(page.findChildren<QSlider*>().isEmpty());
@@ -170,15 +187,18 @@ TEST_F(DisplaysPageTest, ModeMenusWaitForAnyModeChangeAndStayWhileOneControlIsOf
     auto& hdr = *external.findChild<SwitchButton*>(QStringLiteral("hdr"));
     ASSERT_TRUE(rates.isEnabled());
     model.modeBusy.set({"demo-builtin"}); // an automatic change elsewhere, no preview
+    demo.turn();
     EXPECT_FALSE(rates.isEnabled());
     EXPECT_FALSE(hdr.isEnabled());
     model.modeBusy.set({});
+    demo.turn();
     EXPECT_TRUE(rates.isEnabled());
 
     // Without refresh-rate choices the display still offers HDR and resolutions.
     const ControlKey refresh = keyOf("demo-external", SettingKey::refreshRate);
     model.hardwareSnapshot.modify(
         [&](HardwareSnapshot& snapshot) { snapshot.capabilities[refresh].available = false; });
+    demo.turn();
     QWidget* mode = page.cardOf("demo-external")->findChild<QWidget*>(QStringLiteral("mode"));
     ASSERT_NE(mode, nullptr);
     EXPECT_FALSE(mode->findChild<QComboBox*>(QStringLiteral("refreshRate"))->isEnabled());
@@ -189,6 +209,7 @@ TEST_F(DisplaysPageTest, ModeMenusWaitForAnyModeChangeAndStayWhileOneControlIsOf
         snapshot.capabilities.erase(keyOf("demo-external", SettingKey::hdr));
     });
     ASSERT_FALSE(model.hdrCapability("demo-external"));
+    demo.turn();
     mode = page.cardOf("demo-external")->findChild<QWidget*>(QStringLiteral("mode"));
     ASSERT_NE(mode, nullptr);
     EXPECT_TRUE(mode->findChild<QComboBox*>(QStringLiteral("resolution"))->isEnabled());

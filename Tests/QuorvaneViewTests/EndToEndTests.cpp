@@ -304,11 +304,13 @@ TEST_F(EndToEndWindowTest, DisplaysPageRenamesADisplayInPlace)
         .setting = SettingKey::contrast};
     model.hardwareSnapshot.modify(
         [&](HardwareSnapshot& snapshot) { snapshot.capabilities[contrast].available = false; });
+    turn();
     EXPECT_EQ(page.renamingDisplayID(), id);
     const std::vector<DisplayDevice> connected = *model.displays;
     model.displays.modify([&](std::vector<DisplayDevice>& displays) {
         std::erase_if(displays, [&](const DisplayDevice& d) { return d.id == id; });
     });
+    turn();
     EXPECT_FALSE(page.renamingDisplayID());
     model.displays.set(connected);
     turn();
@@ -338,6 +340,7 @@ TEST_F(EndToEndWindowTest, AProfilesDisplayPreferenceIsSavedAndTheSystemFollows)
     emit trueTone.activated(1);
     EXPECT_EQ(profileNamed("Work · sample").displayPreferences->trueTone, true);
     model.systemDisplayApplying.set(true);
+    turn();
     EXPECT_EQ(state.text(), QStringLiteral("Applying…"));
     model.systemDisplayApplying.set(false);
     demo.settle();
@@ -370,6 +373,7 @@ TEST_F(EndToEndWindowTest, AProfilesDisplayPreferenceIsSavedAndTheSystemFollows)
                     = std::map<std::string, DisplayResolution>{{displayID, own}};
         }
     });
+    turn();
     EXPECT_EQ(resolution.currentText(), QString::fromStdString(own.label()));
 
     // Picked for a profile that is not active, a resolution is saved without a test; "Default"
@@ -388,6 +392,7 @@ TEST_F(EndToEndWindowTest, AProfilesDisplayPreferenceIsSavedAndTheSystemFollows)
     EXPECT_EQ(resolution.currentIndex(), 1);
 
     model.preview.set(DisplayPreview{.id = UUID::random()}); // nothing changes during a test
+    turn();
     EXPECT_FALSE(partOf<QComboBox>(evening, "Dark Mode").isEnabled());
     model.preview.set(std::nullopt);
     saveScreenshot(evening, "profile-display-preferences");

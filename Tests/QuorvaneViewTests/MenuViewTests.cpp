@@ -74,6 +74,7 @@ TEST_F(MenuViewTest, SaveFailureShowsTheWholeMessageWithItsFileAndAutomationOff)
                                 "JSON: [json.exception.parse_error.101] parse error at line 1, "
                                 "column 2: syntax error while parsing object key <p>";
     model.settingsSaveFailed(ConfigurationError(ConfigurationError::Invalid{message}));
+    demo.turn();
     const QLabel& status = *view.findChild<QLabel*>(QStringLiteral("status"));
     EXPECT_EQ(
         status.text().toStdString(), message + "\nSettings file: " + model.settingsURL.string());
@@ -113,6 +114,7 @@ TEST_F(MenuViewTest, ResumeReleasesEveryHold)
     QTest::mouseClick(&button("resumeAll"), Qt::LeftButton);
     EXPECT_TRUE(model.holds->empty());
     EXPECT_TRUE(model.configuration->automationEnabled);
+    demo.turn();
     EXPECT_TRUE(automation().isChecked());
     demo.settle();
 }
@@ -121,6 +123,7 @@ TEST_F(MenuViewTest, QuitStartsTheModelsQuitOnce)
 {
     QTest::mouseClick(&button("quit"), Qt::LeftButton);
     EXPECT_TRUE(*model.isQuitting);
+    demo.turn();
     EXPECT_FALSE(button("quit").isEnabled());
     EXPECT_FALSE(automation().isEnabled());
     demo.settle();
@@ -146,10 +149,12 @@ TEST_F(MenuViewTest, SavesHeldSettingsIntoTheActiveProfileOrANewOneAndSaysSoWhil
     EXPECT_FALSE(reason.isVisibleTo(&view));
 
     model.isSavingManualProfile.set(true); // as while another save runs
+    demo.turn();
     EXPECT_EQ(update.text(), QStringLiteral("Saving profile…"));
     EXPECT_FALSE(update.isEnabled());
     EXPECT_FALSE(saveNew.isEnabled());
     model.isSavingManualProfile.set(false);
+    demo.turn();
     EXPECT_EQ(update.text(), QStringLiteral("Update active profile"));
 
     QTest::mouseClick(&update, Qt::LeftButton);

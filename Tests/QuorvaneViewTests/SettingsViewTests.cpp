@@ -51,8 +51,10 @@ TEST_F(SettingsViewTest, LaunchAtLoginShowsTheSystemsAnswer)
         demo.world.loginItems.statusAfterRegister = c.afterRegister;
         demo.world.loginItems.failure = c.failure;
         model.setLogin(false);
+        demo.turn();
         ASSERT_FALSE(login.isChecked());
         QTest::mouseClick(&login, Qt::LeftButton);
+        demo.turn();
         EXPECT_EQ(login.isChecked(), c.checked);
         EXPECT_EQ(part<QLabel>("loginState").text(), c.state);
         const QLabel& error = part<QLabel>("loginError");
@@ -70,15 +72,19 @@ TEST_F(SettingsViewTest, ControlsFollowTheDocumentAndAreLockedBySettingsErrors)
     EXPECT_FALSE(step.isEnabled()) << "the step waits for the keys";
     QTest::mouseClick(&keys, Qt::LeftButton);
     EXPECT_TRUE(model.configuration->brightnessKeysEnabled);
+    demo.turn();
     EXPECT_TRUE(step.isEnabled());
     emit step.activated(4);
     EXPECT_EQ(model.configuration->brightnessKeyStep, BrightnessKeyStep::ten);
+    demo.turn();
     EXPECT_EQ(step.currentText(), QStringLiteral("10 %"));
 
     model.configuration.modify([](Configuration& c) { c.holdMinutes = 15; });
+    demo.turn();
     EXPECT_EQ(hold.currentText(), QStringLiteral("15 minutes"));
 
     model.settingsError.set("The settings file is damaged.");
+    demo.turn();
     for (QWidget* control :
         {static_cast<QWidget*>(&hold), static_cast<QWidget*>(&step), static_cast<QWidget*>(&keys),
             view.findChild<QWidget*>("smoothTransitions"), view.findChild<QWidget*>("debounce")}) {
@@ -95,11 +101,14 @@ TEST_F(SettingsViewTest, KeyStatusExplainsWhatTheKeysDoNow)
     const QLabel& status = part<QLabel>("brightnessKeyStatus");
     EXPECT_FALSE(status.isVisibleTo(&view));
     model.brightnessKeyStatus.set(BrightnessKeyStatus::needsPermission);
+    demo.turn();
     EXPECT_TRUE(status.text().startsWith(QStringLiteral("Waiting for access")));
     EXPECT_TRUE(status.isVisibleTo(&view));
     model.brightnessKeyStatus.set(BrightnessKeyStatus::active);
+    demo.turn();
     EXPECT_EQ(status.text(), QStringLiteral("The brightness keys adjust the built-in display."));
     model.brightnessKeyStatus.set(BrightnessKeyStatus::off);
+    demo.turn();
     EXPECT_FALSE(status.isVisibleTo(&view));
 }
 

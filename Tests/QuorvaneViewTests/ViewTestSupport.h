@@ -70,6 +70,9 @@ struct DemoWorld {
 
     /// Lets the writes and reads in flight finish.
     void settle() { world.executor.advance(std::chrono::seconds(5)); }
+
+    /// Runs what is ready now, such as the views' queued refreshes, without moving the clock.
+    void turn() { world.executor.runUntilIdle(); }
 };
 
 } // namespace quorvane

@@ -66,6 +66,7 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
     , m_hdr(new SwitchButton(QStringLiteral("HDR"), this))
     , m_resolution(new QComboBox(this))
     , m_status(new QLabel(this))
+    , m_refresh(model.executor(), [this] { refresh(); })
 {
     setObjectName(QStringLiteral("mode"));
     m_refreshRate->setObjectName(QStringLiteral("refreshRate"));
@@ -95,17 +96,12 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
     connect(
         m_resolution, &QComboBox::activated, this, [this](int index) { pickResolution(index); });
 
-    const auto redraw = [this] { refresh(); };
-    m_subscriptions.push_back(m_model.hardwareSnapshot.observe(redraw));
-    m_subscriptions.push_back(m_model.resolutionStatus.observe(redraw));
-    m_subscriptions.push_back(m_model.modeBusy.observe(redraw));
-    m_subscriptions.push_back(m_model.preview.observe(redraw));
-    m_subscriptions.push_back(m_model.isLoaded.observe(redraw));
-    m_subscriptions.push_back(m_model.settingsError.observe(redraw));
+    m_refresh.watch(m_model.hardwareSnapshot, m_model.resolutionStatus, m_model.modeBusy,
+        m_model.preview, m_model.isLoaded, m_model.settingsError);
     refresh();
 }
 
-DisplayModeRow::~DisplayModeRow() { m_subscriptions.clear(); }
+DisplayModeRow::~DisplayModeRow() = default;
 
 bool DisplayModeRow::offersModes(const AppModel& model, const std::string& displayID)
 {

@@ -2,7 +2,7 @@
 // test, and its resolution menu.
 #pragma once
 
-#include "Quorvane/Observable.h"
+#include "Quorvane/Views/Design/ViewRefresh.h"
 
 #include <QWidget>
 
@@ -45,7 +45,7 @@ private:
     SwitchButton* m_hdr;
     QComboBox* m_resolution;
     QLabel* m_status;
-    std::vector<Subscription> m_subscriptions;
+    ViewRefresh m_refresh;
 };
 
 } // namespace quorvane

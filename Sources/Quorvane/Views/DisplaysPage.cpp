@@ -69,6 +69,10 @@ DisplaysPage::DisplaysPage(AppModel& model, QWidget* parent, DisplayNaming namin
     , m_resumeAll(new QPushButton(QStringLiteral("Resume all"), this))
     , m_displaysLayout(new QVBoxLayout)
     , m_emptyNote(new QLabel(QStringLiteral("No display offers adjustable controls."), this))
+    , m_refresh(model.executor(), [this] {
+        rebuildIfNeeded();
+        refresh();
+    })
 {
     m_resumeAll->setObjectName(QStringLiteral("resumeAll"));
     m_emptyNote->setObjectName(QStringLiteral("emptyNote"));
@@ -89,25 +93,14 @@ DisplaysPage::DisplaysPage(AppModel& model, QWidget* parent, DisplayNaming namin
 
     connect(m_resumeAll, &QPushButton::clicked, this, [this] { m_model.resume(std::nullopt); });
 
-    const auto rebuildAndRefresh = [this] {
-        rebuildIfNeeded();
-        refresh();
-    };
-    const auto redraw = [this] { refresh(); };
-    m_subscriptions.push_back(m_model.displays.observe(rebuildAndRefresh));
-    m_subscriptions.push_back(m_model.hardwareSnapshot.observe(rebuildAndRefresh));
-    m_subscriptions.push_back(m_model.holds.observe(redraw));
-    m_subscriptions.push_back(m_model.observed.observe(redraw));
-    m_subscriptions.push_back(m_model.applying.observe(redraw));
-    m_subscriptions.push_back(m_model.resolution.observe(redraw));
-    m_subscriptions.push_back(m_model.systemDisplaySnapshot.observe(redraw));
-    m_subscriptions.push_back(m_model.configuration.observe(redraw));
-    m_subscriptions.push_back(m_model.now.observe(redraw));
-    rebuildAndRefresh();
+    m_refresh.watch(m_model.displays, m_model.hardwareSnapshot, m_model.holds, m_model.observed,
+        m_model.applying, m_model.resolution, m_model.systemDisplaySnapshot, m_model.configuration,
+        m_model.now);
+    rebuildIfNeeded();
+    refresh();
 }
 
-// The subscriptions end before QWidget deletes the rows that refresh() touches.
-DisplaysPage::~DisplaysPage() { m_subscriptions.clear(); }
+DisplaysPage::~DisplaysPage() = default;
 
 QWidget* DisplaysPage::rowOf(const ControlKey& key) const
 {

@@ -2,7 +2,7 @@
 // their holds and Resume, and the display's mode.
 #pragma once
 
-#include "Quorvane/Observable.h"
+#include "Quorvane/Views/Design/ViewRefresh.h"
 #include "QuorvaneCore/ControlKey.h"
 
 #include <QWidget>
@@ -101,7 +101,7 @@ private:
     std::vector<Row> m_rows;
     std::vector<Shown> m_shown;
     std::optional<std::string> m_renamingDisplayID;
-    std::vector<Subscription> m_subscriptions;
+    ViewRefresh m_refresh;
 };
 
 } // namespace quorvane

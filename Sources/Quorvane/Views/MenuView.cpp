@@ -70,6 +70,7 @@ MenuView::MenuView(AppModel& model, QWidget* parent)
     , m_openWindow(new QPushButton(QStringLiteral("Open QuorVane…"), this))
     , m_resume(new QPushButton(QStringLiteral("Resume"), this))
     , m_quit(new QPushButton(QStringLiteral("Quit"), this))
+    , m_refresh(model.executor(), [this] { refresh(); })
 {
     m_status->setObjectName(QStringLiteral("status"));
     m_automation->setObjectName(QStringLiteral("automation"));
@@ -115,26 +116,14 @@ MenuView::MenuView(AppModel& model, QWidget* parent)
     connect(m_resume, &QPushButton::clicked, this, [this] { m_model.resume(std::nullopt); });
     connect(m_quit, &QPushButton::clicked, this, [this] { m_model.quit(); });
 
-    const auto redraw = [this] { refresh(); };
-    m_subscriptions.push_back(m_model.configuration.observe(redraw));
-    m_subscriptions.push_back(m_model.isLoaded.observe(redraw));
-    m_subscriptions.push_back(m_model.settingsError.observe(redraw));
-    m_subscriptions.push_back(m_model.isQuitting.observe(redraw));
-    m_subscriptions.push_back(m_model.hasWindowAccess.observe(redraw));
-    m_subscriptions.push_back(m_model.currentAppName.observe(redraw));
-    m_subscriptions.push_back(m_model.isSavingManualProfile.observe(redraw));
-    m_subscriptions.push_back(m_model.holds.observe(redraw));
-    m_subscriptions.push_back(m_model.tasks.observe(redraw));
-    m_subscriptions.push_back(m_model.modeBusy.observe(redraw));
-    m_subscriptions.push_back(m_model.preview.observe(redraw));
-    m_subscriptions.push_back(m_model.isRefreshing.observe(redraw));
-    m_subscriptions.push_back(m_model.systemDisplayApplying.observe(redraw));
-    m_subscriptions.push_back(m_model.now.observe(redraw));
+    m_refresh.watch(m_model.configuration, m_model.isLoaded, m_model.settingsError,
+        m_model.isQuitting, m_model.hasWindowAccess, m_model.currentAppName,
+        m_model.isSavingManualProfile, m_model.holds, m_model.tasks, m_model.modeBusy,
+        m_model.preview, m_model.isRefreshing, m_model.systemDisplayApplying, m_model.now);
     refresh();
 }
 
-// The subscriptions end before QWidget deletes the children that refresh() touches.
-MenuView::~MenuView() { m_subscriptions.clear(); }
+MenuView::~MenuView() = default;
 
 QWidget* MenuView::buildProfileRow()
 {

@@ -2,7 +2,7 @@
 // automation switch, the display controls, saving manual settings, and the way to the window.
 #pragma once
 
-#include "Quorvane/Observable.h"
+#include "Quorvane/Views/Design/ViewRefresh.h"
 
 #include <QWidget>
 
@@ -67,7 +67,7 @@ private:
     QPushButton* m_openWindow;
     QPushButton* m_resume;
     QPushButton* m_quit;
-    std::vector<Subscription> m_subscriptions;
+    ViewRefresh m_refresh;
 };
 
 } // namespace quorvane

@@ -15,6 +15,7 @@ DisplaysView::DisplaysView(AppModel& model, QWidget* parent)
     , m_model(model)
     , m_recheck(new QPushButton(QStringLiteral("Recheck"), this))
     , m_controls(new DisplaysPage(model, this, DisplayNaming::editable))
+    , m_refresh(model.executor(), [this] { refresh(); })
 {
     setObjectName(QStringLiteral("displaysView"));
     m_recheck->setObjectName(QStringLiteral("recheck"));
@@ -34,13 +35,11 @@ DisplaysView::DisplaysView(AppModel& model, QWidget* parent)
     layout->addStretch();
 
     connect(m_recheck, &QPushButton::clicked, this, [this] { m_model.recheckHardware(); });
-    const auto redraw = [this] { refresh(); };
-    m_subscriptions.push_back(m_model.isRefreshing.observe(redraw));
-    m_subscriptions.push_back(m_model.isLoaded.observe(redraw));
+    m_refresh.watch(m_model.isRefreshing, m_model.isLoaded);
     refresh();
 }
 
-DisplaysView::~DisplaysView() { m_subscriptions.clear(); }
+DisplaysView::~DisplaysView() = default;
 
 void DisplaysView::refresh()
 {

@@ -2,7 +2,7 @@
 // name, and a recheck of the hardware.
 #pragma once
 
-#include "Quorvane/Observable.h"
+#include "Quorvane/Views/Design/ViewRefresh.h"
 
 #include <QWidget>
 
@@ -30,7 +30,7 @@ private:
     AppModel& m_model;
     QPushButton* m_recheck;
     DisplaysPage* m_controls;
-    std::vector<Subscription> m_subscriptions;
+    ViewRefresh m_refresh;
 };
 
 } // namespace quorvane

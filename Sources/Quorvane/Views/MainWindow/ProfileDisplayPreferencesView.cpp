@@ -61,6 +61,7 @@ ProfileDisplayPreferencesView::ProfileDisplayPreferencesView(
     , m_noResolutions(secondary(QStringLiteral("No connected display offers a choice of "
                                                "resolutions."),
           m_body))
+    , m_refresh(model.executor(), [this] { refresh(); })
 {
     m_header->setObjectName(QStringLiteral("displayPreferences"));
     m_body->setObjectName(QStringLiteral("displayPreferencesBody"));
@@ -110,20 +111,13 @@ ProfileDisplayPreferencesView::ProfileDisplayPreferencesView(
     body->addWidget(m_noResolutions);
 
     connect(m_header, &QuorDisclosureHeader::expandedChanged, m_body, &QWidget::setVisible);
-    const auto redraw = [this] { refresh(); };
-    m_subscriptions.push_back(m_model.configuration.observe(redraw));
-    m_subscriptions.push_back(m_model.displays.observe(redraw));
-    m_subscriptions.push_back(m_model.hardwareSnapshot.observe(redraw));
-    m_subscriptions.push_back(m_model.systemDisplaySnapshot.observe(redraw));
-    m_subscriptions.push_back(m_model.systemDisplayErrors.observe(redraw));
-    m_subscriptions.push_back(m_model.systemDisplayApplying.observe(redraw));
-    m_subscriptions.push_back(m_model.isLoaded.observe(redraw));
-    m_subscriptions.push_back(m_model.settingsError.observe(redraw));
-    m_subscriptions.push_back(m_model.preview.observe(redraw));
+    m_refresh.watch(m_model.configuration, m_model.displays, m_model.hardwareSnapshot,
+        m_model.systemDisplaySnapshot, m_model.systemDisplayErrors, m_model.systemDisplayApplying,
+        m_model.isLoaded, m_model.settingsError, m_model.preview);
     refresh();
 }
 
-ProfileDisplayPreferencesView::~ProfileDisplayPreferencesView() { m_subscriptions.clear(); }
+ProfileDisplayPreferencesView::~ProfileDisplayPreferencesView() = default;
 
 const Profile* ProfileDisplayPreferencesView::profile() const
 {

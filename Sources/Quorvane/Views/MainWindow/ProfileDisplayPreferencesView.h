@@ -3,7 +3,7 @@
 #pragma once
 
 #include "Foundation/UUID.h"
-#include "Quorvane/Observable.h"
+#include "Quorvane/Views/Design/ViewRefresh.h"
 #include "QuorvaneCore/ProfileDisplayPreferences.h"
 
 #include <QWidget>
@@ -61,7 +61,7 @@ private:
     QLabel* m_noResolutions;
     std::vector<std::string> m_resolutionDisplays;
     std::vector<ResolutionRow> m_resolutionRows;
-    std::vector<Subscription> m_subscriptions;
+    ViewRefresh m_refresh;
 };
 
 } // namespace quorvane

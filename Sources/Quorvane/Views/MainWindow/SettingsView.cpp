@@ -87,6 +87,7 @@ QString keyStatusText(BrightnessKeyStatus status, Platform& platform)
 SettingsView::SettingsView(AppModel& model, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
+    , m_refresh(model.executor(), [this] { refresh(); })
 {
     setObjectName(QStringLiteral("settingsView"));
     auto* layout = new QVBoxLayout(this);
@@ -99,17 +100,13 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
     layout->addWidget(buildLoginCard());
     layout->addStretch();
 
-    const auto redraw = [this] { refresh(); };
-    for (auto* field : {&m_model.isLoaded, &m_model.loginEnabled, &m_model.loginNeedsApproval})
-        m_subscriptions.push_back(field->observe(redraw));
-    m_subscriptions.push_back(m_model.configuration.observe(redraw));
-    m_subscriptions.push_back(m_model.settingsError.observe(redraw));
-    m_subscriptions.push_back(m_model.brightnessKeyStatus.observe(redraw));
-    m_subscriptions.push_back(m_model.loginError.observe(redraw));
+    m_refresh.watch(m_model.isLoaded, m_model.loginEnabled, m_model.loginNeedsApproval,
+        m_model.configuration, m_model.settingsError, m_model.brightnessKeyStatus,
+        m_model.loginError);
     refresh();
 }
 
-SettingsView::~SettingsView() { m_subscriptions.clear(); }
+SettingsView::~SettingsView() = default;
 
 QWidget* SettingsView::buildAutomationCard()
 {

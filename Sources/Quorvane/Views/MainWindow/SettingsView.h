@@ -3,7 +3,7 @@
 #pragma once
 
 #include "Quorvane/AppPreferences.h"
-#include "Quorvane/Observable.h"
+#include "Quorvane/Views/Design/ViewRefresh.h"
 
 #include <QWidget>
 
@@ -44,7 +44,7 @@ private:
     SwitchButton* m_login = nullptr;
     QLabel* m_loginState = nullptr;
     QLabel* m_loginError = nullptr;
-    std::vector<Subscription> m_subscriptions;
+    ViewRefresh m_refresh;
 };
 
 } // namespace quorvane
