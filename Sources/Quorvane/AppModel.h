@@ -306,10 +306,10 @@ public:
     /// The status of the display's HDR and refresh-rate controls, and of its resolution while one
     /// is at stake.
     void modeStatus(const std::string& message, const std::string& displayID);
-    void cancelModeCommand(const std::string& displayID);
+    void cancelModeCommand(std::string displayID);
     void cancelModeCommands(bool includeApplying);
     /// The cancelled tasks, for the caller to await.
-    [[nodiscard]] std::vector<TaskHandle> stopDisplayWrites(const std::string& displayID);
+    [[nodiscard]] std::vector<TaskHandle> stopDisplayWrites(std::string displayID);
     /// Runs as a task of its own that holds the model weakly; a cancelled caller does not stop it.
     [[nodiscard]] Task<void> refreshAfterModeChange();
     void recheckHardware();

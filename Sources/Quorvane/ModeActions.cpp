@@ -132,7 +132,7 @@ void AppModel::modeStatus(const std::string& message, const std::string& display
         resolutionStatus.modify([&](auto& map) { map.insert_or_assign(displayID, message); });
 }
 
-void AppModel::cancelModeCommand(const std::string& displayID)
+void AppModel::cancelModeCommand(std::string displayID)
 {
     if (const auto task = modeTasks->find(displayID); task != modeTasks->end())
         task->second.cancel();
@@ -154,7 +154,7 @@ void AppModel::cancelModeCommands(bool includeApplying)
     }
 }
 
-std::vector<TaskHandle> AppModel::stopDisplayWrites(const std::string& displayID)
+std::vector<TaskHandle> AppModel::stopDisplayWrites(std::string displayID)
 {
     const auto onDisplay = [&](const ControlKey& key) { return key.target.id() == displayID; };
     std::vector<ControlKey> writes;

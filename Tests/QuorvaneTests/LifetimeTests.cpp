@@ -185,6 +185,14 @@ TEST(LifetimeTest, OperationsTakeIdsAndValuesFromTheModelsOwnState)
                 m.observe(percent(0.9), m.observed->begin()->first, true, true);
             },
             [](const AppModel& m) { return m.holds->at(externalContrast).isExternal; }},
+        {"cancel an idle display's mode command",
+            [](AppModel& m) {
+                const std::string id = externalContrast.target.id();
+                m.modeRequests.set({{id, ModeConfiguration{.hdr = true}}});
+                m.modeIDs.set({{id, UUID::random()}});
+                m.cancelModeCommand(m.modeRequests->begin()->first);
+            },
+            [](const AppModel& m) { return m.modeRequests->empty() && m.modeIDs->empty(); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
