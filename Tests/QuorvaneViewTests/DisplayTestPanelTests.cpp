@@ -219,6 +219,9 @@ TEST_F(DisplayTestPanelTest, OpensCentredPerTestRefitsWithinOneAndClosesWithIt)
     EXPECT_FALSE(first->windowFlags().testFlag(Qt::WindowCloseButtonHint));
     // Only a real window system has desktops to follow the user to.
     EXPECT_EQ(isAskedOntoEveryDesktop(*first), QGuiApplication::platformName() == "xcb");
+    QWidget ordinary;
+    ordinary.show();
+    EXPECT_FALSE(isAskedOntoEveryDesktop(ordinary)) << "only the panel asks for every desktop";
 
     first->move(7, 9); // the user moves it; a phase change keeps it there and re-fits its size
     const int applyingHeight = first->height();

@@ -10,7 +10,8 @@ namespace quorvane {
 /// does nothing. Creates the native window if it does not exist yet.
 void showOnEveryDesktop(QWidget& window);
 
-/// Whether `window` asks the window manager for every desktop; false without X11.
+/// Whether `window` asks the window manager for every desktop (the desktop property and the
+/// sticky state); false without X11.
 [[nodiscard]] bool isAskedOntoEveryDesktop(QWidget& window);
 
 } // namespace quorvane
