@@ -117,9 +117,10 @@ void ProfileRowDelegate::paint(
     painter->restore();
 }
 
-QSize ProfileRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const
+QSize ProfileRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const
 {
-    return {option.rect.width(), rowHeight + gap};
+    // No width of its own: a row is as wide as the list shows, scroll bar or not.
+    return {0, rowHeight + gap};
 }
 
 bool ProfileRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
