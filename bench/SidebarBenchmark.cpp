@@ -4,7 +4,8 @@
 // one thread, including the model's work, its save and the redraws, beside the same figure for
 // 10 profiles measured in the same iteration ("x10Profiles"); the operations also report the
 // windows' share, measured against the same model without a window, and opening the heap it adds
-// ("heapMB", "extraMB" over 10 profiles). Run by hand:
+// ("heapMB", "extraMB" over 10 profiles). Last, a minute at rest of the popover alone over 10,000
+// rules against 10. Run by hand:
 //     build/dev/bench/quorvane_bench_sidebar
 
 #include "ModelWorld.h"
@@ -16,6 +17,7 @@
 #include "Quorvane/Views/MainWindow/ContentView.h"
 #include "Quorvane/Views/MainWindow/ProfileList.h"
 #include "Quorvane/Views/MainWindow/ProfileSidebar.h"
+#include "Quorvane/Views/MenuView.h"
 
 #include <QApplication>
 #include <QScrollBar>
@@ -45,11 +47,20 @@ double heapBytes()
     return static_cast<double>(info.uordblks + info.hblkhd);
 }
 
-/// `profiles` profiles besides the Default, the last one active, with automation on.
-Configuration documentWith(int profiles)
+/// A virtual minute, second by second, with Qt's events after each.
+void restForAMinute(ManualExecutor& executor)
 {
-    Configuration configuration
-        = bench::configurationWith(profiles * rulesPerProfile, rulesPerProfile);
+    for (int second = 0; second < 60; ++second) {
+        executor.advance(1s);
+        QCoreApplication::processEvents();
+    }
+}
+
+/// `profiles` profiles of `rules` rules each besides the Default, the last one active, with
+/// automation on.
+Configuration documentWith(int profiles, int rules = rulesPerProfile)
+{
+    Configuration configuration = bench::configurationWith(profiles * rules, rules);
     configuration.activeProfileID = configuration.profiles.back().id;
     configuration.automationEnabled = true;
     configuration.validate();
@@ -86,14 +97,7 @@ public:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
     }
-    /// A virtual minute, second by second, with Qt's events after each.
-    void restAMinute()
-    {
-        for (int second = 0; second < 60; ++second) {
-            m_world.executor.advance(1s);
-            QCoreApplication::processEvents();
-        }
-    }
+    void restAMinute() { restForAMinute(m_world.executor); }
 
     [[nodiscard]] AppModel& model() const { return *m_world.model; }
     [[nodiscard]] const Profile& selected() const { return model().selectedProfile(); }
@@ -245,6 +249,32 @@ void minuteAtRest(benchmark::State& state)
     state.counters["x10Profiles"] = seconds / baseline;
 }
 
+/// A virtual minute at rest with the popover open and no main window, over one profile of as
+/// many rules as asked, beside one of 10 rules ("x10Rules").
+void popoverMinuteAtRest(benchmark::State& state)
+{
+    ModelWorld large(documentWith(1, static_cast<int>(state.range(0))));
+    ModelWorld small(documentWith(1, 10));
+    large.start();
+    small.start();
+    MenuView largePopover(*large.model);
+    MenuView smallPopover(*small.model);
+    largePopover.show();
+    smallPopover.show();
+    restForAMinute(large.executor);
+    restForAMinute(small.executor);
+    double seconds = 0;
+    double baseline = 0;
+    for (auto _ : state) {
+        const double iteration = secondsOf([&] { restForAMinute(large.executor); });
+        baseline += secondsOf([&] { restForAMinute(small.executor); });
+        seconds += iteration;
+        state.SetIterationTime(iteration);
+    }
+    state.counters["msPerMinute"] = 1e3 * seconds / static_cast<double>(state.iterations());
+    state.counters["x10Rules"] = seconds / baseline;
+}
+
 } // namespace
 
 BENCHMARK(open)->Arg(1'000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -262,6 +292,12 @@ BENCHMARK(deleteProfile)
 BENCHMARK(minuteAtRest)
     ->Args({1'000, 1})
     ->Args({1'000, 0})
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(popoverMinuteAtRest)
+    ->Arg(10'000)
     ->Iterations(3)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

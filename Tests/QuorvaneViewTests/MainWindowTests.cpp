@@ -166,6 +166,7 @@ TEST_F(MainWindowTest, SidebarListsDefaultFirstAndSelectsWithAClick)
     row("Default").click();
     turn();
     EXPECT_EQ(*model.page, AppPage::profiles);
+    EXPECT_EQ(rowState("Default"), QStringLiteral("selected"));
 }
 
 TEST_F(MainWindowTest, InlineRenameCommitsOnReturnAndDiscardsOtherwise)

@@ -9,7 +9,10 @@
 #include "QuorvaneCore/SettingsCoding.h"
 #include "QuorvaneViewTests/MainWindowTestSupport.h"
 
+#include <QAccessible>
+#include <QContextMenuEvent>
 #include <QHelpEvent>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -160,6 +163,78 @@ TEST_F(ProfileSidebarTest, TheKeyboardMovesTheSelectionAndAClickLeavesTheKeyboar
     EXPECT_EQ(*model.selectedProfileID, workID);
     turn();
     EXPECT_EQ(rowState("Work · sample"), QStringLiteral("selected"));
+
+    model.settingsError.set("The settings file is damaged."); // rows take no action then
+    turn();
+    QTest::keyClick(&list(), Qt::Key_Down);
+    EXPECT_EQ(*model.selectedProfileID, workID);
+}
+
+TEST_F(ProfileSidebarTest, TheContextMenuActsOnTheRowClickedOrTheCurrentOne)
+{
+    model.selectProfile(workID);
+    turn();
+    const auto renameFromMenu = [&](QContextMenuEvent::Reason reason, const SidebarRow& under) {
+        QContextMenuEvent event(
+            reason, under.centre(), list().viewport()->mapToGlobal(under.centre()));
+        QApplication::sendEvent(list().viewport(), &event);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return false;
+        menu->actions().front()->trigger(); // "Rename…"
+        menu->close();
+        turn();
+        return true;
+    };
+    ASSERT_TRUE(renameFromMenu(QContextMenuEvent::Mouse, row("Evening · sample")));
+    EXPECT_EQ(content.renameTarget(),
+        (ProfileRenameTarget{ProfileRenameTarget::Site::sidebar, eveningID}));
+    content.cancelProfileRename();
+    // From the keyboard, the current row: the selected profile's.
+    ASSERT_TRUE(renameFromMenu(QContextMenuEvent::Keyboard, row("Evening · sample")));
+    EXPECT_EQ(
+        content.renameTarget(), (ProfileRenameTarget{ProfileRenameTarget::Site::sidebar, workID}));
+    content.cancelProfileRename();
+
+    model.settingsError.set("The settings file is damaged.");
+    turn();
+    EXPECT_FALSE(renameFromMenu(QContextMenuEvent::Mouse, row("Evening · sample")));
+}
+
+TEST_F(ProfileSidebarTest, TheSelectedRowIsAmberAndTheDropTargetGreen)
+{
+    model.selectProfile(workID);
+    content.setDropTarget(eveningID, true);
+    turn();
+    const QImage shown = list().viewport()->grab().toImage();
+    const auto backgroundOf = [&](const UUID& profileID) {
+        const QRect row = list().rowRect(profileID);
+        return shown.pixelColor(row.left() + 4, row.center().y());
+    };
+    const QColor selected = backgroundOf(workID);
+    const QColor dropTarget = backgroundOf(eveningID);
+    EXPECT_GT(selected.red(), selected.green());
+    EXPECT_GT(selected.green(), selected.blue());
+    EXPECT_GT(dropTarget.green(), dropTarget.red());
+    EXPECT_GT(dropTarget.green(), dropTarget.blue());
+    content.setDropTarget(eveningID, false);
+}
+
+TEST_F(ProfileSidebarTest, EachRowIsNamedForAssistiveTechnology)
+{
+    QAccessibleInterface* profiles = QAccessible::queryAccessibleInterface(&list());
+    ASSERT_NE(profiles, nullptr);
+    EXPECT_EQ(profiles->text(QAccessible::Name), QStringLiteral("Profiles"));
+    const std::vector<Profile> ordered = model.configuration->orderedProfiles();
+    ASSERT_EQ(profiles->childCount(), static_cast<int>(ordered.size()));
+    for (std::size_t index = 0; index < ordered.size(); ++index) {
+        SCOPED_TRACE(ordered[index].name);
+        QAccessibleInterface* shown = profiles->child(static_cast<int>(index));
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(shown->text(QAccessible::Name).toStdString(), ordered[index].name);
+        EXPECT_EQ(shown->text(QAccessible::Description).isEmpty(),
+            ordered[index].id != model.configuration->activeProfileID);
+    }
 }
 
 TEST_F(ProfileSidebarTest, LongNamesAreElidedWithTheWholeNameInATip)

@@ -72,12 +72,12 @@ EditingTextField* ProfileList::nameField(const UUID& profileID) const
 
 QSize ProfileList::sizeHint() const
 {
-    return {QListView::sizeHint().width(), m_rows->rowCount() * cellHeight + 2 * frameWidth()};
+    return {QListView::sizeHint().width(), m_rows->rowCount() * cellHeight};
 }
 
 QSize ProfileList::minimumSizeHint() const
 {
-    return {0, std::min(m_rows->rowCount(), 1) * cellHeight + 2 * frameWidth()};
+    return {0, std::min(m_rows->rowCount(), 1) * cellHeight};
 }
 
 std::optional<UUID> ProfileList::profileAt(const QPoint& position) const
@@ -94,21 +94,27 @@ bool ProfileList::isDefault(const UUID& profileID) const
     return profileID == m_content.model().configuration->defaultProfileID;
 }
 
+std::optional<UUID> ProfileList::clickedProfile(const QMouseEvent& event) const
+{
+    const std::optional<UUID> profileID = profileAt(event.position().toPoint());
+    // A row whose name field is open leaves the clicks to the field.
+    if (event.button() != Qt::LeftButton || !profileID || !m_content.acceptsActions()
+        || m_fieldProfileID == profileID)
+        return std::nullopt;
+    return profileID;
+}
+
 void ProfileList::mousePressEvent(QMouseEvent* event)
 {
     // Not the list's own handling: a click selects the profile, not an item of the list.
-    const std::optional<UUID> profileID = profileAt(event->position().toPoint());
-    if (event->button() != Qt::LeftButton || !profileID || !m_content.acceptsActions()
-        || m_fieldProfileID == profileID)
-        return;
-    m_content.model().selectProfile(*profileID);
+    if (const std::optional<UUID> profileID = clickedProfile(*event))
+        m_content.model().selectProfile(*profileID);
 }
 
 void ProfileList::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    const std::optional<UUID> profileID = profileAt(event->position().toPoint());
-    if (event->button() != Qt::LeftButton || !profileID || !m_content.acceptsActions()
-        || m_fieldProfileID == profileID)
+    const std::optional<UUID> profileID = clickedProfile(*event);
+    if (!profileID)
         return;
     m_content.model().selectProfile(*profileID);
     m_content.beginProfileRename({ProfileRenameTarget::Site::sidebar, *profileID});

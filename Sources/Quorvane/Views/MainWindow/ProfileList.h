@@ -38,7 +38,8 @@ public:
     /// Rename, Duplicate and Delete; null for the Default profile, which offers none.
     [[nodiscard]] QMenu* contextMenu(const UUID& profileID);
 
-    /// As tall as every row, so that the sidebar gives the list no more room than it fills.
+    /// As tall as every row, so that the sidebar gives the list no more room than it fills;
+    /// the list has no frame.
     [[nodiscard]] QSize sizeHint() const override;
     [[nodiscard]] QSize minimumSizeHint() const override;
 
@@ -57,6 +58,8 @@ protected:
 private:
     /// The profile whose row's background holds `position`; absent between rows and below them.
     [[nodiscard]] std::optional<UUID> profileAt(const QPoint& position) const;
+    /// The profile a left click on a row may act on now; absent for any other click.
+    [[nodiscard]] std::optional<UUID> clickedProfile(const QMouseEvent& event) const;
     [[nodiscard]] bool isDefault(const UUID& profileID) const;
     void answerDrag(QDragMoveEvent* event);
     void hover(std::optional<UUID> profileID);
