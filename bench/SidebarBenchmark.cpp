@@ -3,7 +3,8 @@
 // virtual minute at rest with the window open and closed. Each figure is processor time of the
 // one thread, including the model's work, its save and the redraws, beside the same figure for
 // 10 profiles measured in the same iteration ("x10Profiles"); the operations also report the
-// windows' share, measured against the same model without a window, and opening the heap it adds
+// windows' share, measured against the same model without a window, as does a whole redraw of the
+// window ("redraw", no model work); opening reports the heap it adds
 // ("heapMB", "extraMB" over 10 profiles). Last, a minute at rest of the popover alone over 10,000
 // rules against 10. Run by hand:
 //     build/dev/bench/quorvane_bench_sidebar
@@ -224,6 +225,18 @@ void deleteProfile(benchmark::State& state)
                 }});
 }
 
+/// The window's whole redraw, as after any change of the document, without the model's work.
+void redraw(benchmark::State& state)
+{
+    compare(state,
+        {.prepare = [](WindowWorld&) {},
+            .run =
+                [](WindowWorld& world) {
+                    if (world.window)
+                        world.window->content().refresh();
+                }});
+}
+
 /// A virtual minute at rest; the second argument is 1 with the window open, 0 with it closed.
 void minuteAtRest(benchmark::State& state)
 {
@@ -289,6 +302,7 @@ BENCHMARK(deleteProfile)
     ->Iterations(20)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(redraw)->Arg(1'000)->Iterations(50)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(minuteAtRest)
     ->Args({1'000, 1})
     ->Args({1'000, 0})

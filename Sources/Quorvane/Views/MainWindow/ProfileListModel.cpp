@@ -5,6 +5,7 @@
 #include "Quorvane/Views/Design/SymbolIcon.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace quorvane {
@@ -84,7 +85,10 @@ std::optional<int> ProfileListModel::rowOf(const UUID& profileID) const
 void ProfileListModel::refresh()
 {
     const std::vector<Row> wanted = shownRows();
-    if (m_rows.empty() || !syncProfiles(wanted)) {
+    // Most changes leave the profiles as they were: only the rows' looks are compared then.
+    const bool hasSameProfiles
+        = std::ranges::equal(m_rows, wanted, {}, &Row::profileID, &Row::profileID);
+    if (m_rows.empty() || (!hasSameProfiles && !syncProfiles(wanted))) {
         beginResetModel();
         m_rows = wanted;
         endResetModel();
