@@ -241,7 +241,7 @@ bool AppModel::canApplyAutomatically() const
         && pendingDefaultCaptureSaves.get() == 0;
 }
 
-Profile AppModel::selectedProfile() const
+const Profile& AppModel::selectedProfile() const
 {
     const std::vector<Profile>& profiles = configuration->profiles;
     const auto selected = std::ranges::find_if(

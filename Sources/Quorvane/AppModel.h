@@ -233,8 +233,9 @@ public:
     /// Loaded, no settings error, automation on, not suspended, quitting or refreshing, and no
     /// capture of Default settings still saving.
     [[nodiscard]] bool canApplyAutomatically() const;
-    /// The profile selectedProfileID names, else the active profile.
-    [[nodiscard]] Profile selectedProfile() const;
+    /// The profile selectedProfileID names, else the active profile. The reference lasts until
+    /// the configuration next changes.
+    [[nodiscard]] const Profile& selectedProfile() const;
     /// The Spaces of every connected display in display order, each identifier once.
     [[nodiscard]] std::vector<Desktop> allSpaces() const;
     /// The screens offered to rule conditions and Default settings: the known displays, then

@@ -233,12 +233,20 @@ Profile* Configuration::profileWithDefaultID()
 
 std::vector<Profile> Configuration::orderedProfiles() const
 {
+    const std::vector<std::reference_wrapper<const Profile>> references
+        = orderedProfileReferences();
+    return {references.begin(), references.end()};
+}
+
+std::vector<std::reference_wrapper<const Profile>> Configuration::orderedProfileReferences() const
+{
     const Profile* first = defaultProfileOrFirst();
     if (!first)
         return {};
     // Exclude the profile actually placed first: without a Default profile that is the first
     // one, which must not appear twice.
-    std::vector<Profile> ordered{*first};
+    std::vector<std::reference_wrapper<const Profile>> ordered{*first};
+    ordered.reserve(profiles.size());
     std::ranges::copy_if(profiles, std::back_inserter(ordered),
         [first](const Profile& profile) { return profile.id != first->id; });
     return ordered;

@@ -11,6 +11,7 @@
 #include "QuorvaneCore/Rules.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -75,6 +76,9 @@ struct Configuration {
     [[nodiscard]] const Profile& defaultProfile() const;
     /// The profiles as the user sees them: defaultProfile() first, then the others in order.
     [[nodiscard]] std::vector<Profile> orderedProfiles() const;
+    /// The same order without copying the profiles; the references last until `profiles` changes.
+    [[nodiscard]] std::vector<std::reference_wrapper<const Profile>>
+    orderedProfileReferences() const;
 
     /// The Default profile's Default settings; empty ones when it has none.
     [[nodiscard]] DefaultSettings defaultSettings() const;

@@ -3,7 +3,8 @@
 
 #include "Quorvane/Views/MainWindow.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
-#include "Quorvane/Views/MainWindow/ProfileRow.h"
+#include "Quorvane/Views/MainWindow/ProfileList.h"
+#include "Quorvane/Views/MainWindow/ProfileListModel.h"
 #include "Quorvane/Views/MainWindow/ProfileSidebar.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
@@ -17,6 +18,41 @@
 #include <string_view>
 
 namespace quorvane {
+
+/// One profile's row of the sidebar list, as a user would reach it.
+struct SidebarRow {
+    ProfileList& list;
+    UUID profileID;
+
+    [[nodiscard]] QWidget* widget() const { return list.viewport(); }
+    [[nodiscard]] QPoint centre() const { return list.rowRect(profileID).center(); }
+    [[nodiscard]] QModelIndex index() const
+    {
+        return list.rows().index(*list.rows().rowOf(profileID));
+    }
+    [[nodiscard]] QVariant data(int role) const { return index().data(role); }
+
+    [[nodiscard]] QString name() const { return data(Qt::DisplayRole).toString(); }
+    /// "selected", "dropTarget" or "".
+    [[nodiscard]] QString state() const { return data(ProfileListModel::stateRole).toString(); }
+    [[nodiscard]] bool showsActiveMark() const
+    {
+        return data(ProfileListModel::isActiveRole).toBool();
+    }
+    [[nodiscard]] bool isEnabled() const { return index().flags().testFlag(Qt::ItemIsEnabled); }
+    [[nodiscard]] EditingTextField* nameField() const { return list.nameField(profileID); }
+    [[nodiscard]] QMenu* contextMenu() const { return list.contextMenu(profileID); }
+    bool drop(const QString& text) const { return list.drop(profileID, text); }
+
+    void click(Qt::MouseButton button = Qt::LeftButton) const
+    {
+        QTest::mouseClick(widget(), button, {}, centre());
+    }
+    void doubleClick(Qt::MouseButton button = Qt::LeftButton) const
+    {
+        QTest::mouseDClick(widget(), button, {}, centre());
+    }
+};
 
 class MainWindowFixture : public ::testing::Test {
 protected:
@@ -50,14 +86,16 @@ protected:
     {
         return {.profileID = profile.id, .rule = profile.rules.at(index)};
     }
-    ProfileRow& row(std::string_view name) const
+    SidebarRow row(std::string_view name) const { return rowOf(profileNamed(name).id); }
+    SidebarRow rowOf(const UUID& profileID) const
     {
-        return *content.sidebar().rowOf(profileNamed(name).id);
+        return {content.sidebar().profiles(), profileID};
     }
-    QString rowState(std::string_view name) const
+    bool hasRow(const UUID& profileID) const
     {
-        return row(name).property("quorState").toString();
+        return content.sidebar().profiles().rows().rowOf(profileID).has_value();
     }
+    QString rowState(std::string_view name) const { return row(name).state(); }
 
     DemoWorld demo;
     AppModel& model = *demo.model;
@@ -69,12 +107,11 @@ protected:
 
 /// Drags `text` over `target` and drops it; whether the drop was accepted. `whileHovering` learns
 /// whether the target took the drag as it entered.
-inline bool dragAndDrop(
-    QWidget& target, const QString& text, const std::function<void(bool)>& whileHovering)
+inline bool dragAndDrop(QWidget& target, const QPoint& centre, const QString& text,
+    const std::function<void(bool)>& whileHovering)
 {
     QMimeData data;
     data.setText(text);
-    const QPoint centre = target.rect().center();
     QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&target, &enter);
     whileHovering(enter.isAccepted());
@@ -83,6 +120,19 @@ inline bool dragAndDrop(
     QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&target, &drop);
     return drop.isAccepted();
+}
+
+inline bool dragAndDrop(
+    QWidget& target, const QString& text, const std::function<void(bool)>& whileHovering)
+{
+    return dragAndDrop(target, target.rect().center(), text, whileHovering);
+}
+
+/// The same onto a profile's row in the sidebar.
+inline bool dragAndDrop(
+    const SidebarRow& row, const QString& text, const std::function<void(bool)>& whileHovering)
+{
+    return dragAndDrop(*row.widget(), row.centre(), text, whileHovering);
 }
 
 } // namespace quorvane

@@ -119,6 +119,27 @@ TEST_F(MenuViewTest, ResumeReleasesEveryHold)
     demo.settle();
 }
 
+TEST_F(MenuViewTest, APollingTickThatChangesNothingShownRedrawsNothing)
+{
+    demo.settle();
+    // Texts a redraw would put back: the popover's status line and a display's value.
+    auto& status = *view.findChild<QLabel*>(QStringLiteral("status"));
+    auto& value = *view.displaysPage().findChild<QLabel*>(QStringLiteral("value"));
+    status.setText(QStringLiteral("as left"));
+    value.setText(QStringLiteral("as left"));
+    const Date before = *model.now;
+    demo.world.executor.advance(std::chrono::seconds(3)); // three ticks and a read-back
+    demo.turn();
+    ASSERT_GT(*model.now, before);
+    EXPECT_EQ(status.text(), QStringLiteral("as left"));
+    EXPECT_EQ(value.text(), QStringLiteral("as left"));
+
+    model.setAutomation(false); // a field the popover shows still redraws it
+    demo.turn();
+    EXPECT_NE(status.text(), QStringLiteral("as left"));
+    demo.settle();
+}
+
 TEST_F(MenuViewTest, QuitStartsTheModelsQuitOnce)
 {
     QTest::mouseClick(&button("quit"), Qt::LeftButton);

@@ -368,7 +368,7 @@ TEST_F(ProfilePageTest, RenamingAgainStartsOverFromTheProfilesName)
 TEST_F(ProfilePageTest, OnlyALeftClickThatEndsInsideOpensOrSelects)
 {
     QWidget& cell = *ruleRow("Coding").findChild<QWidget*>(QStringLiteral("ruleButton"));
-    ProfileRow& evening = row("Evening · sample");
+    const SidebarRow evening = row("Evening · sample");
     const QPoint outside(-4, -4);
     struct Case {
         std::string_view name;
@@ -386,17 +386,19 @@ TEST_F(ProfilePageTest, OnlyALeftClickThatEndsInsideOpensOrSelects)
                 QTest::mouseRelease(&cell, Qt::LeftButton, {}, outside);
             },
             false, false, false},
-        {"right press on a row", [&] { QTest::mousePress(&evening, Qt::RightButton); }, false,
-            false, false},
-        {"right double click on a row", [&] { QTest::mouseDClick(&evening, Qt::RightButton); },
+        {"right press on a row",
+            [&] { QTest::mousePress(evening.widget(), Qt::RightButton, {}, evening.centre()); },
             false, false, false},
+        {"right double click on a row", [&] { evening.doubleClick(Qt::RightButton); }, false, false,
+            false},
         {"left click on a cell", [&] { QTest::mouseClick(&cell, Qt::LeftButton); }, true, false,
             false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name));
         c.gesture();
-        QTest::mouseRelease(&evening, Qt::RightButton); // ends any press left open
+        // Ends any press left open.
+        QTest::mouseRelease(evening.widget(), Qt::RightButton, {}, evening.centre());
         turn();
         EXPECT_EQ(content.draft().has_value(), c.opensRule);
         EXPECT_EQ(*model.selectedProfileID == eveningID, c.selectsEvening);

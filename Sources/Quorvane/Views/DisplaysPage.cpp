@@ -94,8 +94,7 @@ DisplaysPage::DisplaysPage(AppModel& model, QWidget* parent, DisplayNaming namin
     connect(m_resumeAll, &QPushButton::clicked, this, [this] { m_model.resume(std::nullopt); });
 
     m_refresh.watch(m_model.displays, m_model.hardwareSnapshot, m_model.holds, m_model.observed,
-        m_model.applying, m_model.resolution, m_model.systemDisplaySnapshot, m_model.configuration,
-        m_model.now);
+        m_model.applying, m_model.resolution, m_model.systemDisplaySnapshot, m_model.configuration);
     rebuildIfNeeded();
     refresh();
 }

@@ -119,7 +119,7 @@ MenuView::MenuView(AppModel& model, QWidget* parent)
     m_refresh.watch(m_model.configuration, m_model.isLoaded, m_model.settingsError,
         m_model.isQuitting, m_model.hasWindowAccess, m_model.currentAppName,
         m_model.isSavingManualProfile, m_model.holds, m_model.tasks, m_model.modeBusy,
-        m_model.preview, m_model.isRefreshing, m_model.systemDisplayApplying, m_model.now);
+        m_model.preview, m_model.isRefreshing, m_model.systemDisplayApplying);
     refresh();
 }
 
@@ -226,9 +226,9 @@ QWidget* MenuView::buildSaveSection()
 
 void MenuView::activatePicked(int index)
 {
-    const std::vector<Profile> profiles = m_model.configuration->orderedProfiles();
+    const auto profiles = m_model.configuration->orderedProfileReferences();
     if (index >= 0 && static_cast<std::size_t>(index) < profiles.size())
-        m_model.activateProfile(profiles[static_cast<std::size_t>(index)].id);
+        m_model.activateProfile(profiles[static_cast<std::size_t>(index)].get().id);
     refresh(); // a refused activation shows the active profile again
 }
 
@@ -288,7 +288,7 @@ void MenuView::refreshStatus()
 void MenuView::refreshProfiles()
 {
     const Configuration& configuration = *m_model.configuration;
-    const std::vector<Profile> profiles = configuration.orderedProfiles();
+    const auto profiles = configuration.orderedProfileReferences();
     QStringList names;
     int current = -1;
     for (const Profile& profile : profiles) {

@@ -314,8 +314,8 @@ void ContentView::refreshPage()
     case AppPage::profiles:
         break;
     }
-    const Profile profile = m_model.selectedProfile();
-    if (profile.id == m_model.configuration->defaultProfileID) {
+    const UUID profileID = m_model.selectedProfile().id;
+    if (profileID == m_model.configuration->defaultProfileID) {
         // Each visit starts from the stored settings: edits left unsaved went with the last one.
         if (m_pages->currentWidget() != m_defaultProfilePage) {
             auto* area = static_cast<QScrollArea*>(m_defaultProfilePage);
@@ -325,10 +325,14 @@ void ContentView::refreshPage()
         m_pages->setCurrentWidget(m_defaultProfilePage);
         return;
     }
+    // Start-up may still replace the document and the selection (the demo does): a page is
+    // built only for the profile it settles on.
+    if (!m_profilePage && !*m_model.isLoaded)
+        return;
     // One page per profile, so that another profile's page starts from the top.
-    if (m_profilePageID != profile.id) {
-        m_profilePageID = profile.id;
-        m_profilePage = new ProfilePage(*this, profile.id);
+    if (m_profilePageID != profileID) {
+        m_profilePageID = profileID;
+        m_profilePage = new ProfilePage(*this, profileID);
         delete m_profilePageArea->takeWidget();
         m_profilePageArea->setWidget(m_profilePage);
     }

@@ -5,15 +5,14 @@
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/Design/SymbolIcon.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
-#include "Quorvane/Views/MainWindow/ProfileRow.h"
+#include "Quorvane/Views/MainWindow/ProfileList.h"
+#include "Quorvane/Views/MainWindow/ProfileRowDelegate.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-#include <algorithm>
 
 namespace quorvane {
 
@@ -32,7 +31,7 @@ ProfileSidebar::ProfileSidebar(ContentView& content, QWidget* parent)
     : QWidget(parent)
     , m_content(content)
     , m_create(new QToolButton(this))
-    , m_rowsLayout(new QVBoxLayout)
+    , m_profiles(new ProfileList(content, this))
     , m_displays(new QPushButton(
           symbolIcon("display.2", QuorStyle::primaryText()), QStringLiteral("Displays"), this))
     , m_settings(new QPushButton(symbolIcon("slider.horizontal.3", QuorStyle::primaryText()),
@@ -58,11 +57,14 @@ ProfileSidebar::ProfileSidebar(ContentView& content, QWidget* parent)
     profilesHeader->addWidget(label(QStringLiteral("PROFILES"), QuorRole::eyebrow, this));
     profilesHeader->addStretch();
     profilesHeader->addWidget(m_create);
+    // Each row keeps half the gap between rows above and below it; the section's spacing and
+    // its foot give that back.
+    constexpr int halfGap = ProfileRowDelegate::gap / 2;
     auto* profiles = new QVBoxLayout;
-    profiles->setSpacing(8);
+    profiles->setSpacing(8 - halfGap);
+    profiles->setContentsMargins(0, 0, 0, -halfGap);
     profiles->addLayout(profilesHeader);
-    m_rowsLayout->setSpacing(2);
-    profiles->addLayout(m_rowsLayout);
+    profiles->addWidget(m_profiles);
 
     for (QPushButton* nav : {m_displays, m_settings}) {
         QuorStyle::setRole(*nav, QuorRole::navButton);
@@ -96,12 +98,6 @@ ProfileSidebar::ProfileSidebar(ContentView& content, QWidget* parent)
         [this] { m_content.model().page.set(AppPage::settings); });
 }
 
-ProfileRow* ProfileSidebar::rowOf(const UUID& profileID) const
-{
-    const auto row = std::ranges::find(m_rows, profileID, &ProfileRow::profileID);
-    return row == m_rows.end() ? nullptr : *row;
-}
-
 QPushButton& ProfileSidebar::navButton(AppPage page) const
 {
     return page == AppPage::settings ? *m_settings : *m_displays;
@@ -109,41 +105,11 @@ QPushButton& ProfileSidebar::navButton(AppPage page) const
 
 void ProfileSidebar::refresh()
 {
-    syncRows();
-    for (ProfileRow* row : m_rows)
-        row->refresh();
+    m_profiles->refresh();
     m_create->setEnabled(m_content.acceptsActions());
     const AppPage page = *m_content.model().page;
     QuorStyle::setState(*m_displays, page == AppPage::displays ? "selected" : "");
     QuorStyle::setState(*m_settings, page == AppPage::settings ? "selected" : "");
-}
-
-void ProfileSidebar::syncRows()
-{
-    std::vector<UUID> ordered;
-    for (const Profile& profile : m_content.model().configuration->orderedProfiles())
-        ordered.push_back(profile.id);
-    if (std::ranges::equal(ordered, m_rows, {}, {}, &ProfileRow::profileID))
-        return;
-    std::vector<ProfileRow*> rows;
-    for (const UUID& profileID : ordered) {
-        ProfileRow* row = rowOf(profileID);
-        rows.push_back(row ? row : new ProfileRow(m_content, profileID, this));
-    }
-    for (ProfileRow* row : m_rows) {
-        if (std::ranges::find(rows, row) == rows.end()) {
-            // Later: the row may be the one whose event led here.
-            row->hide();
-            row->deleteLater();
-        }
-    }
-    for (ProfileRow* row : rows)
-        m_rowsLayout->removeWidget(row);
-    for (ProfileRow* row : rows) {
-        m_rowsLayout->addWidget(row);
-        row->show();
-    }
-    m_rows = std::move(rows);
 }
 
 } // namespace quorvane

@@ -2,21 +2,17 @@
 // the Displays and Settings pages, and a drop target on each profile for copying rules.
 #pragma once
 
-#include "Foundation/UUID.h"
 #include "Quorvane/AppChoice.h"
 
 #include <QWidget>
 
-#include <vector>
-
 class QPushButton;
 class QToolButton;
-class QVBoxLayout;
 
 namespace quorvane {
 
 class ContentView;
-class ProfileRow;
+class ProfileList;
 
 class ProfileSidebar final : public QWidget {
 public:
@@ -26,18 +22,14 @@ public:
     /// Shows the model's profiles and the window's state now.
     void refresh();
 
-    /// The row of one profile; null when none is shown.
-    [[nodiscard]] ProfileRow* rowOf(const UUID& profileID) const;
+    [[nodiscard]] ProfileList& profiles() const { return *m_profiles; }
     [[nodiscard]] QToolButton& createButton() const { return *m_create; }
     [[nodiscard]] QPushButton& navButton(AppPage page) const;
 
 private:
-    void syncRows();
-
     ContentView& m_content;
     QToolButton* m_create;
-    QVBoxLayout* m_rowsLayout;
-    std::vector<ProfileRow*> m_rows;
+    ProfileList* m_profiles;
     QPushButton* m_displays;
     QPushButton* m_settings;
 };

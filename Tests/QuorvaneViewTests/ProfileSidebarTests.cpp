@@ -1,0 +1,342 @@
+#include "Quorvane/Views/MainWindow/ProfileSidebar.h"
+
+#include "Foundation/Format.h"
+#include "Quorvane/Views/Design/EditingTextField.h"
+#include "Quorvane/Views/MainWindow/ProfileList.h"
+#include "Quorvane/Views/MainWindow/ProfileListModel.h"
+#include "Quorvane/Views/MainWindow/ProfilePage.h"
+#include "Quorvane/Views/MainWindow/ProfileRowDelegate.h"
+#include "QuorvaneCore/SettingsCoding.h"
+#include "QuorvaneViewTests/MainWindowTestSupport.h"
+
+#include <QAccessible>
+#include <QContextMenuEvent>
+#include <QHelpEvent>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextDocument>
+#include <QToolTip>
+
+#include <string>
+
+namespace quorvane {
+namespace {
+
+class ProfileSidebarTest : public MainWindowFixture {
+protected:
+    ProfileList& list() const { return content.sidebar().profiles(); }
+
+    /// Adds profiles "Profile 1" to "Profile <count>" after the samples.
+    void addProfiles(int count)
+    {
+        model.configuration.modify([&](Configuration& document) {
+            for (int number = 1; number <= count; ++number)
+                document.profiles.push_back(
+                    {.id = UUID::random(), .name = "Profile " + formatInteger(number)});
+        });
+        turn();
+    }
+    /// Scrolls the list as the user would; std::nullopt for its end.
+    void scrollTo(std::optional<int> position)
+    {
+        // The list lays out its rows when the event loop comes by.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+        QScrollBar& scrollBar = *list().verticalScrollBar();
+        scrollBar.setValue(position.value_or(scrollBar.maximum()));
+        turn();
+    }
+    /// Whether the row stands wholly inside the list's visible part.
+    bool isInSight(const SidebarRow& row) const
+    {
+        return list().viewport()->rect().contains(list().rowRect(row.profileID));
+    }
+};
+
+TEST_F(ProfileSidebarTest, ManyProfilesScrollAndEveryOneCanBeReachedAndSelected)
+{
+    addProfiles(60);
+    saveScreenshot(window, "sidebar-many-profiles-top");
+    QScrollBar& scrollBar = *list().verticalScrollBar();
+    ASSERT_GT(scrollBar.maximum(), 0);
+    // The list ends above the navigation, which stays in the window.
+    QWidget& displays = content.sidebar().navButton(AppPage::displays);
+    EXPECT_LT(list().mapTo(&window, QPoint(0, list().height())).y(),
+        displays.mapTo(&window, QPoint(0, 0)).y());
+    EXPECT_LE(displays.mapTo(&window, QPoint(0, displays.height())).y(), window.height());
+
+    const SidebarRow first = row("Default");
+    const SidebarRow second = rowOf(model.configuration->profiles.at(1).id);
+    EXPECT_EQ(list().rowRect(first.profileID).height(), ProfileRowDelegate::rowHeight);
+    EXPECT_EQ(list().rowRect(second.profileID).top() - list().rowRect(first.profileID).bottom() - 1,
+        8); // rows stand 8 apart
+
+    const SidebarRow last = row("Profile 60");
+    EXPECT_FALSE(isInSight(last));
+    scrollTo(std::nullopt);
+    ASSERT_TRUE(isInSight(last));
+    last.click();
+    EXPECT_EQ(*model.selectedProfileID, last.profileID);
+    turn();
+    EXPECT_EQ(last.state(), QStringLiteral("selected"));
+    saveScreenshot(window, "sidebar-many-profiles-bottom");
+
+    // A profile selected elsewhere comes into sight.
+    model.selectProfile(eveningID);
+    turn();
+    EXPECT_TRUE(isInSight(row("Evening · sample")));
+}
+
+TEST_F(ProfileSidebarTest, ARowScrolledAwayAndBackKeepsItsHighlightAndItsRename)
+{
+    addProfiles(40);
+    const SidebarRow evening = row("Evening · sample");
+    evening.doubleClick();
+    turn();
+    ASSERT_NE(evening.nameField(), nullptr);
+    QTest::keyClicks(evening.nameField(), QStringLiteral("Late"));
+
+    scrollTo(std::nullopt);
+    EXPECT_FALSE(isInSight(evening));
+    ASSERT_NE(evening.nameField(), nullptr);
+    EXPECT_TRUE(evening.nameField()->hasFocus());
+    EXPECT_EQ(evening.state(), QStringLiteral("selected"));
+
+    scrollTo(0);
+    EditingTextField* field = evening.nameField();
+    ASSERT_NE(field, nullptr);
+    EXPECT_TRUE(list().rowRect(evening.profileID).contains(field->geometry().center()));
+    EXPECT_EQ(field->text(), QStringLiteral("Late"));
+    QTest::keyClick(field, Qt::Key_Return);
+    turn();
+    EXPECT_EQ(content.profileWithID(eveningID)->name, "Late");
+    EXPECT_EQ(evening.nameField(), nullptr);
+}
+
+TEST_F(ProfileSidebarTest, ARowScrolledIntoViewRenamesInItsOwnPlace)
+{
+    addProfiles(40);
+    scrollTo(std::nullopt);
+    const SidebarRow last = row("Profile 40");
+    ASSERT_TRUE(isInSight(last));
+    last.doubleClick();
+    turn();
+    EditingTextField* field = last.nameField();
+    ASSERT_NE(field, nullptr);
+    EXPECT_TRUE(field->isVisible());
+    EXPECT_TRUE(field->hasFocus());
+    EXPECT_TRUE(list().rowRect(last.profileID).contains(field->geometry().center()));
+    saveScreenshot(window, "sidebar-rename-scrolled");
+    QTest::keyClick(field, Qt::Key_End);
+    QTest::keyClicks(field, QStringLiteral(" B"));
+    QTest::keyClick(field, Qt::Key_Return);
+    turn();
+    EXPECT_EQ(content.profileWithID(last.profileID)->name, "Profile 40 B");
+}
+
+TEST_F(ProfileSidebarTest, TheKeyboardMovesTheSelectionAndAClickLeavesTheKeyboardWhereItWas)
+{
+    model.selectProfile(workID);
+    turn();
+    // A click selects without taking the keyboard, so an open name field in the heading stays.
+    content.beginProfileRename({ProfileRenameTarget::Site::heading, workID});
+    turn();
+    auto* heading = content.currentPage()->findChild<EditingTextField*>();
+    ASSERT_NE(heading, nullptr);
+    ASSERT_TRUE(heading->hasFocus());
+    row("Work · sample").click();
+    turn();
+    EXPECT_TRUE(heading->hasFocus());
+    EXPECT_TRUE(content.renameTarget());
+    content.cancelProfileRename();
+    turn();
+
+    EXPECT_FALSE(list().focusPolicy() & Qt::ClickFocus);
+    list().setFocus(Qt::TabFocusReason);
+    QTest::keyClick(&list(), Qt::Key_Down);
+    EXPECT_EQ(*model.selectedProfileID, eveningID);
+    turn();
+    QTest::keyClick(&list(), Qt::Key_Up);
+    EXPECT_EQ(*model.selectedProfileID, workID);
+    turn();
+    EXPECT_EQ(rowState("Work · sample"), QStringLiteral("selected"));
+
+    model.settingsError.set("The settings file is damaged."); // rows take no action then
+    turn();
+    QTest::keyClick(&list(), Qt::Key_Down);
+    EXPECT_EQ(*model.selectedProfileID, workID);
+}
+
+TEST_F(ProfileSidebarTest, TheContextMenuActsOnTheRowClickedOrTheCurrentOne)
+{
+    model.selectProfile(workID);
+    turn();
+    const auto renameFromMenu = [&](QContextMenuEvent::Reason reason, const SidebarRow& under) {
+        QContextMenuEvent event(
+            reason, under.centre(), list().viewport()->mapToGlobal(under.centre()));
+        QApplication::sendEvent(list().viewport(), &event);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return false;
+        menu->actions().front()->trigger(); // "Rename…"
+        menu->close();
+        turn();
+        return true;
+    };
+    ASSERT_TRUE(renameFromMenu(QContextMenuEvent::Mouse, row("Evening · sample")));
+    EXPECT_EQ(content.renameTarget(),
+        (ProfileRenameTarget{ProfileRenameTarget::Site::sidebar, eveningID}));
+    content.cancelProfileRename();
+    // From the keyboard, the current row: the selected profile's.
+    ASSERT_TRUE(renameFromMenu(QContextMenuEvent::Keyboard, row("Evening · sample")));
+    EXPECT_EQ(
+        content.renameTarget(), (ProfileRenameTarget{ProfileRenameTarget::Site::sidebar, workID}));
+    content.cancelProfileRename();
+
+    model.settingsError.set("The settings file is damaged.");
+    turn();
+    EXPECT_FALSE(renameFromMenu(QContextMenuEvent::Mouse, row("Evening · sample")));
+}
+
+TEST_F(ProfileSidebarTest, TheSelectedRowIsAmberAndTheDropTargetGreen)
+{
+    model.selectProfile(workID);
+    content.setDropTarget(eveningID, true);
+    turn();
+    const QImage shown = list().viewport()->grab().toImage();
+    const auto backgroundOf = [&](const UUID& profileID) {
+        const QRect row = list().rowRect(profileID);
+        return shown.pixelColor(row.left() + 4, row.center().y());
+    };
+    const QColor selected = backgroundOf(workID);
+    const QColor dropTarget = backgroundOf(eveningID);
+    EXPECT_GT(selected.red(), selected.green());
+    EXPECT_GT(selected.green(), selected.blue());
+    EXPECT_GT(dropTarget.green(), dropTarget.red());
+    EXPECT_GT(dropTarget.green(), dropTarget.blue());
+    content.setDropTarget(eveningID, false);
+}
+
+TEST_F(ProfileSidebarTest, EachRowIsNamedForAssistiveTechnology)
+{
+    QAccessibleInterface* profiles = QAccessible::queryAccessibleInterface(&list());
+    ASSERT_NE(profiles, nullptr);
+    EXPECT_EQ(profiles->text(QAccessible::Name), QStringLiteral("Profiles"));
+    const std::vector<Profile> ordered = model.configuration->orderedProfiles();
+    ASSERT_EQ(profiles->childCount(), static_cast<int>(ordered.size()));
+    for (std::size_t index = 0; index < ordered.size(); ++index) {
+        SCOPED_TRACE(ordered[index].name);
+        QAccessibleInterface* shown = profiles->child(static_cast<int>(index));
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(shown->text(QAccessible::Name).toStdString(), ordered[index].name);
+        EXPECT_EQ(shown->text(QAccessible::Description).isEmpty(),
+            ordered[index].id != model.configuration->activeProfileID);
+    }
+}
+
+TEST_F(ProfileSidebarTest, LongNamesAreElidedWithTheWholeNameInATip)
+{
+    const std::string longName = "A profile for the long evenings <b>in</b> the studio";
+    model.renameProfile(eveningID, longName);
+    model.renameProfile(workID, "Work");
+    turn();
+    saveScreenshot(content.sidebar(), "sidebar-long-name");
+    const auto tipOver = [&](const QPoint& where) {
+        QToolTip::hideText();
+        QHelpEvent help(QEvent::ToolTip, where, list().viewport()->mapToGlobal(where));
+        QApplication::sendEvent(list().viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    struct Case {
+        std::string_view name;
+        SidebarRow row;
+        bool isElided;
+    };
+    const Case cases[] = {
+        {"short", row("Work"), false}, // first: a tip once shown lingers a moment
+        {"long", row(longName), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name));
+        QStyleOptionViewItem option;
+        option.initFrom(list().viewport());
+        option.font = list().font();
+        option.rect = list().visualRect(c.row.index());
+        const QString shown = ProfileRowDelegate::shownName(option, c.row.index());
+        EXPECT_EQ(shown.endsWith(QStringLiteral("…")), c.isElided);
+        EXPECT_EQ(shown == c.row.name(), !c.isElided);
+        const QPoint overName = list().rowRect(c.row.profileID).topLeft() + QPoint(40, 18);
+        const QString tip = tipOver(overName);
+        QTextDocument tipShown;
+        tipShown.setHtml(tip);
+        EXPECT_EQ(tipShown.toPlainText(), c.isElided ? c.row.name() : QString());
+    }
+    // The active mark explains itself.
+    const QRect active = list().rowRect(workID);
+    EXPECT_EQ(tipOver(QPoint(active.right() - 12, active.center().y())),
+        QStringLiteral("Active profile"));
+    QToolTip::hideText();
+}
+
+TEST_F(ProfileSidebarTest, AChangeToOneProfileRedrawsItsRowOnly)
+{
+    addProfiles(40);
+    ProfileListModel& rows = list().rows();
+    scrollTo(200);
+    const int scrolled = list().verticalScrollBar()->value();
+    QSignalSpy changed(&rows, &QAbstractItemModel::dataChanged);
+    QSignalSpy reset(&rows, &QAbstractItemModel::modelReset);
+    QSignalSpy removed(&rows, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy inserted(&rows, &QAbstractItemModel::rowsInserted);
+
+    const UUID renamed = row("Profile 20").profileID;
+    model.renameProfile(renamed, "Studio");
+    turn();
+    ASSERT_EQ(changed.size(), 1);
+    EXPECT_EQ(changed.front().front().value<QModelIndex>().row(), *rows.rowOf(renamed));
+
+    model.deleteProfile(row("Profile 30").profileID);
+    turn();
+    EXPECT_EQ(removed.size(), 1);
+    EXPECT_EQ(list().verticalScrollBar()->value(), scrolled); // the list keeps its place
+    model.createProfile("Home");
+    turn();
+    EXPECT_EQ(inserted.size(), 1);
+    EXPECT_EQ(reset.size(), 0);
+    EXPECT_EQ(rows.rowCount(), static_cast<int>(model.configuration->profiles.size()));
+    EXPECT_EQ(row("Home").name(), QStringLiteral("Home"));
+}
+
+TEST_F(ProfileSidebarTest, ADemoStartBuildsOnlyThePageOfTheProfileItSelects)
+{
+    ModelWorld world;
+    const auto path = world.home.path() / "demo.json";
+    Configuration written;
+    written.profiles.push_back({.id = UUID::random(),
+        .name = "Office",
+        .rules = {{.id = UUID::random(), .name = "Bright", .settings = {.brightness = 0.8}}}});
+    written.activeProfileID = written.profiles.back().id;
+    writeFile(path, encodeConfigurationText(written));
+    const auto started = AppModel::create(
+        world.environment(), {.simulation = true, .settingsURL = path, .startAutomatically = true});
+    MainWindow shown(*started, world.shell);
+    std::vector<bool> hadPageWhenSelected;
+    const Subscription selection = started->selectedProfileID.observe([&] {
+        hadPageWhenSelected.push_back(
+            dynamic_cast<ProfilePage*>(shown.content().currentPage()) != nullptr);
+    });
+    world.executor.runUntilIdle();
+    ASSERT_TRUE(*started->isLoaded);
+    // The file's active profile, then the demo's own.
+    EXPECT_EQ(hadPageWhenSelected, (std::vector<bool>{false, false}));
+    auto* page = dynamic_cast<ProfilePage*>(shown.content().currentPage());
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(started->selectedProfile().name, "Work · sample");
+    world.executor.advance(std::chrono::seconds(5));
+}
+
+} // namespace
+} // namespace quorvane
