@@ -8,12 +8,14 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
+#include <QImage>
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -59,6 +61,35 @@ inline void saveScreenshot(QWidget& widget, const std::string& name)
     const QPixmap picture = widget.grab();
     ASSERT_FALSE(picture.isNull());
     EXPECT_TRUE(picture.save(folder + "/" + QString::fromStdString(name) + ".png"));
+}
+
+/// The grey level of the darkest pixel `widget` draws: its text, unless the text is lighter
+/// than its frame.
+inline int darkestGrey(QWidget& widget)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QImage picture = widget.grab().toImage();
+    int darkest = 255;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x)
+            darkest = std::min(darkest, qGray(picture.pixel(x, y)));
+    }
+    return darkest;
+}
+
+/// Whether `widget` draws anything in a clear red, such as a destructive title or a red cross.
+inline bool drawsRed(QWidget& widget)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QImage picture = widget.grab().toImage();
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QColor colour = picture.pixelColor(x, y);
+            if (colour.red() > 150 && colour.green() < 110 && colour.blue() < 110)
+                return true;
+        }
+    }
+    return false;
 }
 
 /// A demo model that has finished starting, on virtual time.

@@ -17,6 +17,7 @@ namespace quorvane {
 
 class ContentView;
 class EditingTextField;
+class ElidedLabel;
 class QuorDisclosureHeader;
 class RulesTable;
 struct Profile;
@@ -46,7 +47,7 @@ private:
 
     ContentView& m_content;
     UUID m_profileID;
-    QLabel* m_name = nullptr;
+    ElidedLabel* m_name = nullptr;
     QWidget* m_nameColumn = nullptr;
     QPointer<QWidget> m_nameField;
     QAction* m_deleteAction = nullptr;
