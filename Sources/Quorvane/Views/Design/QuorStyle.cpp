@@ -99,6 +99,7 @@ public:
     int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
         QStyleHintReturn* returnData) const override
     {
+        // A red cross on Cancel reads as a warning about cancelling.
         if (hint == SH_DialogButtonBox_ButtonsHaveIcons)
             return 0;
         return QProxyStyle::styleHint(hint, option, widget, returnData);

@@ -54,8 +54,9 @@ namespace QuorStyle {
 [[nodiscard]] QColor secondaryText();
 [[nodiscard]] QColor amber();
 [[nodiscard]] QColor green();
-/// Text of what cannot be used now, and of actions that destroy something.
+/// Text of what cannot be used now.
 [[nodiscard]] QColor disabledText();
+/// Titles of actions that destroy something.
 [[nodiscard]] QColor destructive();
 
 /// Gives the application the palette, the widget style and the style sheet of the roles. Call

@@ -10,12 +10,12 @@
 #include <QObject>
 #include <QPointer>
 
-class QKeyEvent;
-class QMouseEvent;
-
 #include <functional>
 #include <memory>
 #include <optional>
+
+class QKeyEvent;
+class QMouseEvent;
 
 namespace quorvane {
 

@@ -9,7 +9,6 @@
 #include <QWidget>
 
 class QAction;
-class QLabel;
 class QPushButton;
 class QScrollArea;
 

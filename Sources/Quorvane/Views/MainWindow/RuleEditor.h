@@ -1,6 +1,7 @@
 // The rule editor column of the main window: a rule's name, the applications, screen and Space
 // it applies to, and its five settings, each a value or Default; "Save rule" saves it after any
-// display test its modes need, and says what is missing while it cannot be saved.
+// display test its modes need. While the rule lacks a name or a setting, a line under the button
+// says which.
 #pragma once
 
 #include "Quorvane/RuleDraft.h"
