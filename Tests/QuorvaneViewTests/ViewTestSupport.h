@@ -63,28 +63,30 @@ inline void saveScreenshot(QWidget& widget, const std::string& name)
     EXPECT_TRUE(picture.save(folder + "/" + QString::fromStdString(name) + ".png"));
 }
 
-/// The grey level of the darkest pixel `widget` draws: its text, unless the text is lighter
-/// than its frame.
-inline int darkestGrey(QWidget& widget)
+/// What `widget` shows now, laid out as the event loop would lay it out before painting.
+inline QImage picture(QWidget& widget)
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    const QImage picture = widget.grab().toImage();
+    return widget.grab().toImage();
+}
+
+/// The grey level of the darkest pixel: the text's, unless the text is lighter than its frame.
+inline int darkestGrey(const QImage& image)
+{
     int darkest = 255;
-    for (int y = 0; y < picture.height(); ++y) {
-        for (int x = 0; x < picture.width(); ++x)
-            darkest = std::min(darkest, qGray(picture.pixel(x, y)));
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            darkest = std::min(darkest, qGray(image.pixel(x, y)));
     }
     return darkest;
 }
 
-/// Whether `widget` draws anything in a clear red, such as a destructive title or a red cross.
-inline bool drawsRed(QWidget& widget)
+/// Whether anything is drawn in a clear red, such as a destructive title or a red cross.
+inline bool drawsRed(const QImage& image)
 {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    const QImage picture = widget.grab().toImage();
-    for (int y = 0; y < picture.height(); ++y) {
-        for (int x = 0; x < picture.width(); ++x) {
-            const QColor colour = picture.pixelColor(x, y);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor colour = image.pixelColor(x, y);
             if (colour.red() > 150 && colour.green() < 110 && colour.blue() < 110)
                 return true;
         }
