@@ -1,5 +1,6 @@
 #include "Quorvane/Views/Design/EditingTextField.h"
 #include "Quorvane/Views/Design/ElidedLabel.h"
+#include "Quorvane/Views/Design/MonospacedDigitsLabel.h"
 #include "Quorvane/Views/Design/Notice.h"
 #include "Quorvane/Views/Design/PageHeading.h"
 #include "Quorvane/Views/Design/ProfileActivationToggle.h"
@@ -295,10 +296,10 @@ TEST(QuorStyleTest, DisabledTextAndControlsTakeTheDisabledLook)
         SCOPED_TRACE(std::string(c.kind));
         const std::unique_ptr<QWidget> widget = c.make();
         widget->resize(widget->sizeHint());
-        const int enabledInk = darkestGrey(picture(*widget));
+        const int enabledInk = qGray(ink(picture(*widget)).rgb());
         EXPECT_LT(enabledInk, 80);
         widget->setEnabled(false);
-        EXPECT_GT(darkestGrey(picture(*widget)), enabledInk + 80);
+        EXPECT_GT(qGray(ink(picture(*widget)).rgb()), enabledInk + 80);
     }
 }
 
@@ -319,6 +320,40 @@ TEST(QuorStyleTest, DestructiveMenuEntriesAreRedWhileTheyCanBeChosen)
     remove->setEnabled(false);
     EXPECT_FALSE(isRed(remove));
     menu.close();
+
+    QPushButton button(QStringLiteral("Delete profile"));
+    QuorStyle::setRole(button, QuorRole::destructive);
+    EXPECT_TRUE(drawsRed(picture(button)));
+    button.setEnabled(false);
+    EXPECT_FALSE(drawsRed(picture(button)));
+}
+
+TEST(QuorStyleTest, TextRolesTakeTheirColours)
+{
+    testApplication();
+    struct Case {
+        QuorRole role;
+        QColor colour;
+    };
+    const Case cases[] = {
+        {QuorRole::pageTitle, QuorStyle::primaryText()},
+        {QuorRole::secondary, QuorStyle::secondaryText()},
+        {QuorRole::eyebrow, QuorStyle::secondaryText()},
+        {QuorRole::subtitle, QuorStyle::secondaryText()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.colour.name().toStdString());
+        QLabel label(QStringLiteral("MWH"));
+        QuorStyle::setRole(label, c.role);
+        label.ensurePolished();
+        label.resize(label.sizeHint());
+        const QColor drawn = ink(picture(label));
+        EXPECT_LE(std::abs(drawn.red() - c.colour.red())
+                + std::abs(drawn.green() - c.colour.green())
+                + std::abs(drawn.blue() - c.colour.blue()),
+            30)
+            << drawn.name().toStdString();
+    }
 }
 
 TEST(ElidedLabelTest, ALongTextEndsWithAnEllipsisAndBecomesTheTooltip)
@@ -340,7 +375,14 @@ TEST(ElidedLabelTest, ALongTextEndsWithAnEllipsisAndBecomesTheTooltip)
     label.resize(label.sizeHint());
     EXPECT_FALSE(label.isElided());
     EXPECT_EQ(label.toolTip(), QString());
+    label.resize(label.fontMetrics().horizontalAdvance(name), label.height());
+    EXPECT_EQ(label.toolTip(), QString()) << "exactly wide enough";
     label.resize(label.fontMetrics().horizontalAdvance(name) - 1, label.height());
+    EXPECT_EQ(label.toolTip(), name);
+    label.resize(label.fontMetrics().horizontalAdvance(name), label.height());
+    QFont larger = label.font();
+    larger.setPixelSize(QFontInfo(larger).pixelSize() + 4);
+    label.setFont(larger); // the same width no longer holds the name
     EXPECT_EQ(label.toolTip(), name);
     saveScreenshot(label, "elided-label");
 }
@@ -354,6 +396,8 @@ public:
     }
     [[nodiscard]] QPaintEngine* paintEngine() const override { return &m_engine; }
     [[nodiscard]] const QStringList& texts() const { return m_engine.texts; }
+    /// Where each text starts, in the order of texts().
+    [[nodiscard]] const std::vector<int>& lefts() const { return m_engine.lefts; }
 
 protected:
     [[nodiscard]] int metric(PaintDeviceMetric metric) const override
@@ -389,12 +433,14 @@ private:
         void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override { }
         void drawPolygon(const QPointF*, int, PolygonDrawMode) override { }
         void drawPath(const QPainterPath&) override { }
-        void drawTextItem(const QPointF&, const QTextItem& item) override
+        void drawTextItem(const QPointF& origin, const QTextItem& item) override
         {
             texts.push_back(item.text());
+            lefts.push_back(qRound(state->transform().map(origin).x()));
         }
         Type type() const override { return User; }
         QStringList texts;
+        std::vector<int> lefts;
     };
     QSize m_size;
     mutable Engine m_engine;
@@ -425,6 +471,28 @@ TEST(QuorStyleTest, ATooNarrowDropDownEndsItsEntryWithAnEllipsis)
         if (c.isCut)
             saveScreenshot(box, "elided-drop-down");
     }
+}
+
+TEST(MonospacedDigitsLabelTest, EachDigitTakesACellAsWideAsTheWidestDigit)
+{
+    testApplication();
+    MonospacedDigitsLabel label;
+    label.setText(QStringLiteral("in 15 s"));
+    label.show();
+    const QFontMetrics metrics = label.fontMetrics();
+    int widest = 0;
+    for (const QChar digit : QStringLiteral("0123456789"))
+        widest = std::max(widest, metrics.horizontalAdvance(digit));
+    const int prefix = metrics.horizontalAdvance(QStringLiteral("in "));
+    EXPECT_EQ(label.sizeHint().width(),
+        prefix + 2 * widest + metrics.horizontalAdvance(QStringLiteral(" s")));
+    label.resize(label.sizeHint());
+    TextRecorder recorder(label.size());
+    label.render(&recorder);
+    EXPECT_EQ(recorder.texts(), (QStringList{"in ", "1", "5", " s"}));
+    ASSERT_EQ(recorder.lefts().size(), 4U);
+    EXPECT_EQ(recorder.lefts().front(), 0);
+    EXPECT_EQ(recorder.lefts().back(), prefix + 2 * widest);
 }
 
 } // namespace

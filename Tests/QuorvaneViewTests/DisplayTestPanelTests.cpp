@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -416,6 +417,21 @@ TEST_F(DisplayTestPanelTest, AClickOnThePanelCountsWhileThePopoverIsOpenInTheTra
         EXPECT_EQ(log, (std::vector<std::string>{c.answer}));
         EXPECT_EQ(QApplication::activePopupWidget(), &popover) << "the popover stays open";
     }
+
+    // A press in the popover that ends over the panel stays the popover's, and so do its clicks.
+    log.clear();
+    start(Phase::confirming);
+    auto* resume = new QPushButton(QStringLiteral("Resume"), &popover);
+    resume->setGeometry(10, 10, 100, 30);
+    resume->show();
+    QSignalSpy resumed(resume, &QPushButton::clicked);
+    QWindow* panelWindow = panel().windowHandle();
+    QTest::mousePress(popover.windowHandle(), Qt::LeftButton, {}, resume->geometry().center());
+    QTest::mouseRelease(panelWindow, Qt::LeftButton, {},
+        button("keep").mapTo(&panel(), button("keep").rect().center()));
+    clickAsTheUserDoes(*resume);
+    EXPECT_EQ(resumed.count(), 1);
+    EXPECT_TRUE(log.empty());
     popover.hide();
     start(Phase::confirming);
     clickAsTheUserDoes(button("keep"));

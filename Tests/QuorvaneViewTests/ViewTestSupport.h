@@ -15,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -70,15 +69,17 @@ inline QImage picture(QWidget& widget)
     return widget.grab().toImage();
 }
 
-/// The grey level of the darkest pixel: the text's, unless the text is lighter than its frame.
-inline int darkestGrey(const QImage& image)
+/// The colour of the darkest pixel: the text's, unless the text is lighter than its frame.
+inline QColor ink(const QImage& image)
 {
-    int darkest = 255;
+    QRgb darkest = qRgb(255, 255, 255);
     for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            darkest = std::min(darkest, qGray(image.pixel(x, y)));
+        for (int x = 0; x < image.width(); ++x) {
+            if (qGray(image.pixel(x, y)) < qGray(darkest))
+                darkest = image.pixel(x, y);
+        }
     }
-    return darkest;
+    return QColor::fromRgb(darkest);
 }
 
 /// Whether anything is drawn in a clear red, such as a destructive title or a red cross.

@@ -28,9 +28,8 @@ void MonospacedDigitsLabel::paintEvent(QPaintEvent*)
         palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
     const QRect area = contentsRect();
     layOut([&](const QString& piece, int left, int width) {
-        const bool isDigit = piece.size() == 1 && piece.front().isDigit();
-        painter.drawText(QRect(area.left() + left, area.top(), width, area.height()),
-            Qt::AlignVCenter | (isDigit ? Qt::AlignHCenter : Qt::AlignLeft), piece);
+        painter.drawText(
+            QRect(area.left() + left, area.top(), width, area.height()), Qt::AlignCenter, piece);
     });
 }
 
@@ -41,21 +40,26 @@ int MonospacedDigitsLabel::layOut(
     int digitWidth = 0;
     for (char digit = '0'; digit <= '9'; ++digit)
         digitWidth = std::max(digitWidth, metrics.horizontalAdvance(QChar(digit)));
-    const QString shown = text();
     int left = 0;
-    qsizetype start = 0;
-    while (start < shown.size()) {
-        qsizetype end = start + 1;
-        if (!shown[start].isDigit()) {
-            while (end < shown.size() && !shown[end].isDigit())
-                ++end;
-        }
-        const QString piece = shown.mid(start, end - start);
-        const int width = shown[start].isDigit() ? digitWidth : metrics.horizontalAdvance(piece);
-        place(piece, left, width);
+    QString run;
+    const auto placeRun = [&] {
+        if (run.isEmpty())
+            return;
+        const int width = metrics.horizontalAdvance(run);
+        place(run, left, width);
         left += width;
-        start = end;
+        run.clear();
+    };
+    for (const QChar character : text()) {
+        if (!character.isDigit()) {
+            run += character;
+            continue;
+        }
+        placeRun();
+        place(QString(character), left, digitWidth);
+        left += digitWidth;
     }
+    placeRun();
     return left;
 }
 
