@@ -429,6 +429,7 @@ TEST_F(DisplayTestPanelTest, AClickOnThePanelCountsWhileThePopoverIsOpenInTheTra
     QTest::mousePress(popover.windowHandle(), Qt::LeftButton, {}, resume->geometry().center());
     QTest::mouseRelease(panelWindow, Qt::LeftButton, {},
         button("keep").mapTo(&panel(), button("keep").rect().center()));
+    EXPECT_FALSE(resume->isDown()) << "the release went elsewhere";
     clickAsTheUserDoes(*resume);
     EXPECT_EQ(resumed.count(), 1);
     EXPECT_TRUE(log.empty());
