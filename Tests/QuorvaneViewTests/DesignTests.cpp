@@ -326,6 +326,7 @@ TEST(QuorStyleTest, DestructiveMenuEntriesAreRedWhileTheyCanBeChosen)
     EXPECT_TRUE(drawsRed(picture(button)));
     button.setEnabled(false);
     EXPECT_FALSE(drawsRed(picture(button)));
+    EXPECT_EQ(ink(picture(button)), QuorStyle::disabledText());
 }
 
 TEST(QuorStyleTest, TextRolesTakeTheirColours)
