@@ -1,4 +1,6 @@
 #include "Quorvane/Views/Design/EditingTextField.h"
+#include "Quorvane/Views/Design/ElidedLabel.h"
+#include "Quorvane/Views/Design/MonospacedDigitsLabel.h"
 #include "Quorvane/Views/Design/Notice.h"
 #include "Quorvane/Views/Design/PageHeading.h"
 #include "Quorvane/Views/Design/ProfileActivationToggle.h"
@@ -8,12 +10,21 @@
 #include "Quorvane/Views/Design/ViewRefresh.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFocusEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPaintDevice>
+#include <QPaintEngine>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -258,6 +269,231 @@ TEST(DesignTest, PiecesTogether)
     EXPECT_FALSE(
         EditingTextField(QString(), EditingTextField::Size::body).property("quorRole").isValid());
     saveScreenshot(sampler, "design-pieces");
+}
+
+TEST(QuorStyleTest, DisabledTextAndControlsTakeTheDisabledLook)
+{
+    testApplication();
+    struct Case {
+        std::string_view kind;
+        std::function<std::unique_ptr<QWidget>()> make;
+    };
+    const QString text = QStringLiteral("Night Shift");
+    const Case cases[] = {
+        {"label", [&] { return std::make_unique<QLabel>(text); }},
+        {"button", [&] { return std::make_unique<QPushButton>(text); }},
+        {"check box", [&] { return std::make_unique<QCheckBox>(text); }},
+        {"switch", [&] { return std::make_unique<SwitchButton>(text); }},
+        {"field", [&] { return std::make_unique<QLineEdit>(text); }},
+        {"drop-down",
+            [&] {
+                auto box = std::make_unique<QComboBox>();
+                box->addItem(text);
+                return box;
+            }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.kind));
+        const std::unique_ptr<QWidget> widget = c.make();
+        widget->resize(widget->sizeHint());
+        const int enabledInk = qGray(ink(picture(*widget)).rgb());
+        EXPECT_LT(enabledInk, 80);
+        widget->setEnabled(false);
+        EXPECT_GT(qGray(ink(picture(*widget)).rgb()), enabledInk + 80);
+    }
+}
+
+TEST(QuorStyleTest, DestructiveMenuEntriesAreRedWhileTheyCanBeChosen)
+{
+    testApplication();
+    QMenu menu;
+    QAction* keep = menu.addAction(QStringLiteral("Duplicate"));
+    QAction* remove = menu.addAction(QStringLiteral("Delete rule"));
+    QuorStyle::markDestructive(*remove);
+    menu.popup(QPoint(0, 0));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    const auto isRed
+        = [&](QAction* entry) { return drawsRed(menu.grab(menu.actionGeometry(entry)).toImage()); };
+    EXPECT_TRUE(isRed(remove));
+    EXPECT_FALSE(isRed(keep));
+    saveScreenshot(menu, "destructive-menu");
+    remove->setEnabled(false);
+    EXPECT_FALSE(isRed(remove));
+    menu.close();
+
+    QPushButton button(QStringLiteral("Delete profile"));
+    QuorStyle::setRole(button, QuorRole::destructive);
+    EXPECT_TRUE(drawsRed(picture(button)));
+    button.setEnabled(false);
+    EXPECT_FALSE(drawsRed(picture(button)));
+    EXPECT_EQ(ink(picture(button)), QuorStyle::disabledText());
+}
+
+TEST(QuorStyleTest, TextRolesTakeTheirColours)
+{
+    testApplication();
+    struct Case {
+        QuorRole role;
+        QColor colour;
+    };
+    const Case cases[] = {
+        {QuorRole::pageTitle, QuorStyle::primaryText()},
+        {QuorRole::secondary, QuorStyle::secondaryText()},
+        {QuorRole::eyebrow, QuorStyle::secondaryText()},
+        {QuorRole::subtitle, QuorStyle::secondaryText()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.colour.name().toStdString());
+        QLabel label(QStringLiteral("MWH"));
+        QuorStyle::setRole(label, c.role);
+        label.ensurePolished();
+        label.resize(label.sizeHint());
+        const QColor drawn = ink(picture(label));
+        EXPECT_LE(std::abs(drawn.red() - c.colour.red())
+                + std::abs(drawn.green() - c.colour.green())
+                + std::abs(drawn.blue() - c.colour.blue()),
+            30)
+            << drawn.name().toStdString();
+    }
+}
+
+TEST(ElidedLabelTest, ALongTextEndsWithAnEllipsisAndBecomesTheTooltip)
+{
+    testApplication();
+    ElidedLabel label;
+    label.setText(QStringLiteral("Evening"));
+    label.show();
+    label.resize(label.sizeHint());
+    EXPECT_FALSE(label.isElided());
+    EXPECT_EQ(label.toolTip(), QString());
+    EXPECT_LT(label.minimumSizeHint().width(), label.sizeHint().width());
+
+    const QString name = QStringLiteral("Evening with the big external display");
+    label.setText(name);
+    EXPECT_TRUE(label.isElided());
+    EXPECT_EQ(label.toolTip(), name);
+    EXPECT_EQ(label.text(), name);
+    label.resize(label.sizeHint());
+    EXPECT_FALSE(label.isElided());
+    EXPECT_EQ(label.toolTip(), QString());
+    label.resize(label.fontMetrics().horizontalAdvance(name), label.height());
+    EXPECT_EQ(label.toolTip(), QString()) << "exactly wide enough";
+    label.resize(label.fontMetrics().horizontalAdvance(name) - 1, label.height());
+    EXPECT_EQ(label.toolTip(), name);
+    label.resize(label.fontMetrics().horizontalAdvance(name), label.height());
+    QFont larger = label.font();
+    larger.setPixelSize(QFontInfo(larger).pixelSize() + 4);
+    label.setFont(larger); // the same width no longer holds the name
+    EXPECT_EQ(label.toolTip(), name);
+    saveScreenshot(label, "elided-label");
+}
+
+/// A paint device that keeps the texts drawn on it and draws nothing else.
+class TextRecorder final : public QPaintDevice {
+public:
+    explicit TextRecorder(QSize size)
+        : m_size(size)
+    {
+    }
+    [[nodiscard]] QPaintEngine* paintEngine() const override { return &m_engine; }
+    [[nodiscard]] const QStringList& texts() const { return m_engine.texts; }
+    /// Where each text starts, in the order of texts().
+    [[nodiscard]] const std::vector<int>& lefts() const { return m_engine.lefts; }
+
+protected:
+    [[nodiscard]] int metric(PaintDeviceMetric metric) const override
+    {
+        switch (metric) {
+        case PdmWidth:
+            return m_size.width();
+        case PdmHeight:
+            return m_size.height();
+        case PdmDepth:
+            return 32;
+        case PdmDpiX:
+        case PdmDpiY:
+        case PdmPhysicalDpiX:
+        case PdmPhysicalDpiY:
+            return 96;
+        case PdmDevicePixelRatioScaled:
+            return static_cast<int>(devicePixelRatioFScale());
+        default:
+            return 1;
+        }
+    }
+
+private:
+    struct Engine final : QPaintEngine {
+        Engine()
+            : QPaintEngine(AllFeatures)
+        {
+        }
+        bool begin(QPaintDevice*) override { return true; }
+        bool end() override { return true; }
+        void updateState(const QPaintEngineState&) override { }
+        void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override { }
+        void drawPolygon(const QPointF*, int, PolygonDrawMode) override { }
+        void drawPath(const QPainterPath&) override { }
+        void drawTextItem(const QPointF& origin, const QTextItem& item) override
+        {
+            texts.push_back(item.text());
+            lefts.push_back(qRound(state->transform().map(origin).x()));
+        }
+        Type type() const override { return User; }
+        QStringList texts;
+        std::vector<int> lefts;
+    };
+    QSize m_size;
+    mutable Engine m_engine;
+};
+
+TEST(QuorStyleTest, ATooNarrowDropDownEndsItsEntryWithAnEllipsis)
+{
+    testApplication();
+    const QString name = QStringLiteral("Studio evening colour grading");
+    QComboBox box;
+    box.addItem(name);
+    box.show();
+    struct Case {
+        std::string_view width;
+        int narrowedBy;
+        bool isCut;
+    };
+    const Case cases[] = {{"room enough", 0, false}, {"half as wide", 2, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.width));
+        box.setFixedWidth(
+            c.narrowedBy ? box.sizeHint().width() / c.narrowedBy : box.sizeHint().width());
+        TextRecorder recorder(box.size());
+        box.render(&recorder);
+        const QString drawn = recorder.texts().join(QString());
+        EXPECT_EQ(drawn.endsWith(QStringLiteral("…")), c.isCut) << drawn.toStdString();
+        EXPECT_TRUE(name.startsWith(drawn.chopped(c.isCut ? 1 : 0))) << drawn.toStdString();
+        if (c.isCut)
+            saveScreenshot(box, "elided-drop-down");
+    }
+}
+
+TEST(MonospacedDigitsLabelTest, EachDigitTakesACellAsWideAsTheWidestDigit)
+{
+    testApplication();
+    MonospacedDigitsLabel label;
+    label.setText(QStringLiteral("in 15 s"));
+    label.show();
+    const QFontMetrics metrics = label.fontMetrics();
+    int widest = 0;
+    for (const QChar digit : QStringLiteral("0123456789"))
+        widest = std::max(widest, metrics.horizontalAdvance(digit));
+    const int prefix = metrics.horizontalAdvance(QStringLiteral("in "));
+    EXPECT_EQ(label.sizeHint().width(),
+        prefix + 2 * widest + metrics.horizontalAdvance(QStringLiteral(" s")));
+    label.resize(label.sizeHint());
+    TextRecorder recorder(label.size());
+    label.render(&recorder);
+    EXPECT_EQ(recorder.texts(), (QStringList{"in ", "1", "5", " s"}));
+    ASSERT_EQ(recorder.lefts().size(), 4U);
+    EXPECT_EQ(recorder.lefts().front(), 0);
+    EXPECT_EQ(recorder.lefts().back(), prefix + 2 * widest);
 }
 
 } // namespace

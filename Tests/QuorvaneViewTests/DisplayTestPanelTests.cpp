@@ -4,14 +4,17 @@
 #include "Quorvane/Views/DisplayTest/DisplayTestActions.h"
 #include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
 #include "Quorvane/Views/DisplayTest/ModePreviewView.h"
+#include "Quorvane/Views/MenuBarExtra.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <string>
 #include <vector>
@@ -136,6 +139,21 @@ TEST_F(DisplayTestPanelTest, CountdownRoundsUpAndNeverGoesNegative)
         model.preview.set(running);
         EXPECT_EQ(countdown(), "Reverting automatically in " + std::string(c.shown) + " seconds");
     }
+}
+
+TEST_F(DisplayTestPanelTest, TheCountdownsWordsKeepTheirPlaceAsTheSecondsChange)
+{
+    start(Phase::confirming);
+    QLabel& countdown = label("countdown");
+    const int shownWidth = countdown.sizeHint().width();
+    for (int second = 14; second >= 10; --second) {
+        SCOPED_TRACE(second);
+        advance(1s);
+        ASSERT_EQ(countdown.text().toStdString(),
+            "Reverting automatically in " + std::to_string(second) + " seconds");
+        EXPECT_EQ(countdown.sizeHint().width(), shownWidth);
+    }
+    saveScreenshot(panel(), "display-test-countdown");
 }
 
 TEST_F(DisplayTestPanelTest, EachPhaseShowsItsTextAndButtons)
@@ -361,6 +379,82 @@ TEST_F(DisplayTestPanelTest, OverTheOpenPopoverThePanelLeavesItTheKeyboardAndAns
     EXPECT_TRUE(panel().canBecomeKey());
     sendKey(*popover.field, Qt::Key_Escape); // the hidden popover no longer answers
     EXPECT_EQ(log, (std::vector<std::string>{"keep"}));
+}
+
+/// Clicks `target` as the window system would: into the window under the pointer, where an open
+/// pop-up sees the click first.
+void clickAsTheUserDoes(QWidget& target)
+{
+    QWindow* window = target.window()->windowHandle();
+    ASSERT_NE(window, nullptr);
+    const QPoint centre = target.mapTo(target.window(), target.rect().center());
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre);
+}
+
+TEST_F(DisplayTestPanelTest, AClickOnThePanelCountsWhileThePopoverIsOpenInTheTray)
+{
+    QWidget popover(nullptr, Qt::Popup);
+    popover.resize(240, 120);
+    popover.move(0, 0);
+    new DisplayTestPresentation(model, popover, true);
+    popover.show();
+    ASSERT_EQ(QApplication::activePopupWidget(), &popover);
+    struct Case {
+        const char* button;
+        Phase phase;
+        std::string answer;
+    };
+    const Case cases[] = {
+        {"keep", Phase::confirming, "keep"},
+        {"revert", Phase::confirming, "revert"},
+        {"cancel", Phase::applying, "revert"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.button);
+        log.clear();
+        start(c.phase);
+        clickAsTheUserDoes(button(c.button));
+        EXPECT_EQ(log, (std::vector<std::string>{c.answer}));
+        EXPECT_EQ(QApplication::activePopupWidget(), &popover) << "the popover stays open";
+    }
+
+    // A press in the popover that ends over the panel stays the popover's, and so do its clicks.
+    log.clear();
+    start(Phase::confirming);
+    auto* resume = new QPushButton(QStringLiteral("Resume"), &popover);
+    resume->setGeometry(10, 10, 100, 30);
+    resume->show();
+    QSignalSpy resumed(resume, &QPushButton::clicked);
+    QWindow* panelWindow = panel().windowHandle();
+    QTest::mousePress(popover.windowHandle(), Qt::LeftButton, {}, resume->geometry().center());
+    QTest::mouseRelease(panelWindow, Qt::LeftButton, {},
+        button("keep").mapTo(&panel(), button("keep").rect().center()));
+    EXPECT_FALSE(resume->isDown()) << "the release went elsewhere";
+    clickAsTheUserDoes(*resume);
+    EXPECT_EQ(resumed.count(), 1);
+    EXPECT_TRUE(log.empty());
+    popover.hide();
+    start(Phase::confirming);
+    clickAsTheUserDoes(button("keep"));
+    EXPECT_EQ(log.back(), "keep");
+}
+
+TEST_F(DisplayTestPanelTest, ThePopoverHostsThePanelWithoutGivingItTheKeyboard)
+{
+    MenuBarExtra extra(model);
+    QWidget& popover = extra.popover();
+    popover.show();
+    popover.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&popover));
+    start(Phase::confirming);
+    EXPECT_FALSE(panel().canBecomeKey());
+    EXPECT_TRUE(popover.isActiveWindow());
+    QWidget* typedInto = popover.focusWidget() ? popover.focusWidget() : &popover;
+    QTest::keyClick(typedInto, Qt::Key_Return);
+    EXPECT_EQ(log, (std::vector<std::string>{"keep"}));
+    QTest::keyClick(typedInto, Qt::Key_Escape);
+    EXPECT_EQ(log, (std::vector<std::string>{"keep", "revert"}));
+    EXPECT_EQ(presenter->panel(), nullptr);
 }
 
 TEST_F(DisplayTestPanelTest, WithoutThePopoverThePanelTakesTheKeyboard)

@@ -139,8 +139,9 @@ TEST_F(RuleEditorTest, ANewRuleNeedsANameAndIsAddedLast)
     QTest::keyClicks(&part<QLineEdit>("name"), QStringLiteral("   "));
     EXPECT_FALSE(save.isEnabled());
     QTest::keyClicks(&part<QLineEdit>("name"), QStringLiteral("Late"));
-    EXPECT_TRUE(save.isEnabled());
+    EXPECT_FALSE(save.isEnabled()); // it sets nothing yet
     click(partOf<SwitchButton>(SettingKey::brightness, "set"));
+    EXPECT_TRUE(save.isEnabled());
     EXPECT_FALSE(model.liveRuleEdit.get()); // a rule never saved is not previewed
     saveScreenshot(window, "rule-editor-new");
     click(save);
@@ -149,6 +150,52 @@ TEST_F(RuleEditorTest, ANewRuleNeedsANameAndIsAddedLast)
     EXPECT_EQ(added.name, "   Late");
     EXPECT_EQ(added.settings, (RuleSettings{.brightness = 0.5}));
     EXPECT_EQ(content.editor(), nullptr);
+}
+
+TEST_F(RuleEditorTest, SaveWaitsForWhatEveryRuleNeedsAndSaysWhatIsMissing)
+{
+    QTest::mouseClick(
+        content.currentPage()->findChild<QPushButton*>(QStringLiteral("addRule")), Qt::LeftButton);
+    turn();
+    auto& save = part<QPushButton>("saveRule");
+    auto& missing = part<QLabel>("missing");
+    auto& name = part<QLineEdit>("name");
+    auto& brightness = partOf<SwitchButton>(SettingKey::brightness, "set");
+    struct Step {
+        std::string_view what;
+        std::function<void()> take;
+        std::optional<QString> missing; // absent: Save is offered
+    };
+    const Step steps[] = {
+        {"a new rule", [] {}, QStringLiteral("Name the rule and choose at least one setting.")},
+        {"named", [&] { QTest::keyClicks(&name, QStringLiteral("Late")); },
+            QStringLiteral("Choose at least one setting.")},
+        {"a setting chosen", [&] { click(brightness); }, std::nullopt},
+        {"the name erased",
+            [&] {
+                name.selectAll();
+                QTest::keyClick(&name, Qt::Key_Backspace);
+            },
+            QStringLiteral("Name the rule.")},
+        {"named again", [&] { QTest::keyClicks(&name, QStringLiteral("Late")); }, std::nullopt},
+        {"the setting taken away", [&] { click(brightness); },
+            QStringLiteral("Choose at least one setting.")},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::string(step.what));
+        step.take();
+        turn();
+        EXPECT_EQ(save.isEnabled(), !step.missing);
+        EXPECT_EQ(missing.isVisible(), step.missing.has_value());
+        if (step.missing) {
+            EXPECT_EQ(missing.text(), *step.missing);
+        }
+    }
+    saveScreenshot(window, "rule-editor-missing-setting");
+    click(save); // disabled: nothing is saved and no message comes
+    turn();
+    EXPECT_FALSE(model.actionError->has_value());
+    EXPECT_NE(content.editor(), nullptr);
 }
 
 TEST_F(RuleEditorTest, SaveRuleIsOfferedOnlyWhileTheModelTakesASave)

@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
+#include <QImage>
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
@@ -59,6 +60,39 @@ inline void saveScreenshot(QWidget& widget, const std::string& name)
     const QPixmap picture = widget.grab();
     ASSERT_FALSE(picture.isNull());
     EXPECT_TRUE(picture.save(folder + "/" + QString::fromStdString(name) + ".png"));
+}
+
+/// What `widget` shows now, laid out as the event loop would lay it out before painting.
+inline QImage picture(QWidget& widget)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    return widget.grab().toImage();
+}
+
+/// The colour of the darkest pixel: the text's, unless the text is lighter than its frame.
+inline QColor ink(const QImage& image)
+{
+    QRgb darkest = qRgb(255, 255, 255);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qGray(image.pixel(x, y)) < qGray(darkest))
+                darkest = image.pixel(x, y);
+        }
+    }
+    return QColor::fromRgb(darkest);
+}
+
+/// Whether anything is drawn in a clear red, such as a destructive title or a red cross.
+inline bool drawsRed(const QImage& image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor colour = image.pixelColor(x, y);
+            if (colour.red() > 150 && colour.green() < 110 && colour.blue() < 110)
+                return true;
+        }
+    }
+    return false;
 }
 
 /// A demo model that has finished starting, on virtual time.

@@ -2,6 +2,7 @@
 
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/Design/EditingTextField.h"
+#include "Quorvane/Views/Design/ElidedLabel.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/DisplayModeRow.h"
 #include "QuorvaneCore/SettingValue.h"
@@ -211,7 +212,7 @@ DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
         .widget = widget,
         .slider = new QSlider(Qt::Horizontal, widget),
         .value = new QLabel(widget),
-        .source = new QLabel(widget),
+        .source = new ElidedLabel(widget),
         .hold = new QLabel(widget),
         .resume = new QPushButton(QStringLiteral("Resume"), widget)};
     row.slider->setObjectName(QStringLiteral("slider"));
@@ -237,9 +238,9 @@ DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
     layout->addWidget(row.resume, 0, 3);
     // Where the value comes from and its hold share the line under the slider: the popover is
     // too narrow for the hold under the value.
+    // A rule's or profile's name in the source ends with "…" rather than widening the popover.
     auto* origin = new QHBoxLayout;
-    origin->addWidget(row.source);
-    origin->addStretch();
+    origin->addWidget(row.source, 1);
     origin->addWidget(row.hold);
     layout->addLayout(origin, 1, 1, 1, 3);
     layout->setColumnMinimumWidth(0, labelWidth);

@@ -22,6 +22,7 @@ namespace quorvane {
 
 class AppModel;
 class EditingTextField;
+class ElidedLabel;
 
 /// Whether each display's name can be changed in place.
 enum class DisplayNaming {
@@ -59,7 +60,7 @@ private:
         QWidget* widget;
         QSlider* slider;
         QLabel* value;
-        QLabel* source;
+        ElidedLabel* source;
         QLabel* hold;
         QPushButton* resume;
     };

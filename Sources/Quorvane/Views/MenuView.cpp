@@ -131,6 +131,9 @@ QWidget* MenuView::buildProfileRow()
     m_activeProfile->setObjectName(QStringLiteral("activeProfile"));
     m_activeProfile->setAccessibleName(QStringLiteral("Active profile"));
     m_activeProfile->setParent(row);
+    // The popover keeps its width: a long name ends with "…" and shows whole as the tooltip.
+    m_activeProfile->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_activeProfile->setMinimumContentsLength(8);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(new QLabel(QStringLiteral("Active profile"), row));
@@ -304,6 +307,7 @@ void MenuView::refreshProfiles()
         m_activeProfile->addItems(names);
     }
     m_activeProfile->setCurrentIndex(current);
+    m_activeProfile->setToolTip(m_activeProfile->currentText());
     m_activeProfile->setEnabled(
         *m_model.isLoaded && !m_model.settingsError->has_value() && !*m_model.isQuitting);
     const bool needsAccess = !profiles.empty() && *m_model.isLoaded

@@ -1,5 +1,6 @@
 #include "Quorvane/Views/Design/PageHeading.h"
 
+#include "Quorvane/Views/Design/ElidedLabel.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 
 #include <QLabel>
@@ -11,7 +12,7 @@ PageHeading::PageHeading(const QString& eyebrow, const QString& title,
     const std::optional<QString>& subtitle, QWidget* parent)
     : QWidget(parent)
     , m_eyebrow(new QLabel(eyebrow.toUpper(), this))
-    , m_title(new QLabel(title, this))
+    , m_title(new ElidedLabel(this))
     , m_subtitle(new QLabel(this))
 {
     m_eyebrow->setObjectName(QStringLiteral("eyebrow"));
@@ -20,7 +21,7 @@ PageHeading::PageHeading(const QString& eyebrow, const QString& title,
     QuorStyle::setRole(*m_eyebrow, QuorRole::eyebrow);
     QuorStyle::setRole(*m_title, QuorRole::pageTitle);
     QuorStyle::setRole(*m_subtitle, QuorRole::subtitle);
-    m_title->setWordWrap(true);
+    m_title->setText(title);
     m_subtitle->setWordWrap(true);
 
     auto* layout = new QVBoxLayout(this);

@@ -1,5 +1,5 @@
-// The heading at the top of a page or panel: a small eyebrow line, the title and an optional
-// subtitle.
+// The heading at the top of a page or panel: a small eyebrow line, the title on one line (a
+// long one ends with "…") and an optional subtitle.
 #pragma once
 
 #include <QWidget>
@@ -9,6 +9,8 @@
 class QLabel;
 
 namespace quorvane {
+
+class ElidedLabel;
 
 class PageHeading final : public QWidget {
 public:
@@ -21,7 +23,7 @@ public:
 
 private:
     QLabel* m_eyebrow;
-    QLabel* m_title;
+    ElidedLabel* m_title;
     QLabel* m_subtitle;
 };
 

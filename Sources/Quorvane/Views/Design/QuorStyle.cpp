@@ -1,10 +1,15 @@
 #include "Quorvane/Views/Design/QuorStyle.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QMenu>
 #include <QPalette>
+#include <QProxyStyle>
 #include <QString>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QStyleOption>
 #include <QVariant>
 #include <QWidget>
 
@@ -14,6 +19,7 @@ namespace {
 
 constexpr const char* roleProperty = "quorRole";
 constexpr const char* stateProperty = "quorState";
+constexpr const char* destructiveProperty = "quorDestructive";
 
 const char* roleName(QuorRole role)
 {
@@ -76,9 +82,92 @@ const char* roleName(QuorRole role)
         return "emptyState";
     case QuorRole::noticeTitle:
         return "noticeTitle";
+    case QuorRole::destructive:
+        return "destructive";
     }
     return "";
 }
+
+/// Fusion with the habits every window shares.
+class QuorProxyStyle final : public QProxyStyle {
+public:
+    QuorProxyStyle()
+        : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion")))
+    {
+    }
+
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+        QStyleHintReturn* returnData) const override
+    {
+        // A red cross on Cancel reads as a warning about cancelling.
+        if (hint == SH_DialogButtonBox_ButtonsHaveIcons)
+            return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+
+    using QProxyStyle::polish;
+    void polish(QWidget* widget) override
+    {
+        QProxyStyle::polish(widget);
+        if (!qobject_cast<QComboBox*>(widget))
+            return;
+        // Otherwise the wheel itself would focus the drop-down on its way to changing it.
+        widget->setFocusPolicy(Qt::StrongFocus);
+        widget->installEventFilter(this);
+    }
+
+    using QProxyStyle::unpolish;
+    void unpolish(QWidget* widget) override
+    {
+        widget->removeEventFilter(this);
+        QProxyStyle::unpolish(widget);
+    }
+
+    /// A wheel turned over a closed drop-down without the keyboard is meant for the page under
+    /// it: ignored here, it goes on to the drop-down's parents. An open drop-down gets the wheel
+    /// in its list, which is another window.
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Wheel || static_cast<QWidget*>(watched)->hasFocus())
+            return false;
+        event->ignore();
+        return true;
+    }
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+        const QWidget* widget) const override
+    {
+        if (element == CE_MenuItem && isDestructiveEntry(*option, widget)) {
+            QStyleOptionMenuItem entry = *qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+            entry.palette.setColor(QPalette::Text, QuorStyle::destructive());
+            entry.palette.setColor(QPalette::ButtonText, QuorStyle::destructive());
+            QProxyStyle::drawControl(element, &entry, painter, widget);
+            return;
+        }
+        if (element == CE_ComboBoxLabel) {
+            if (const auto* box = qstyleoption_cast<const QStyleOptionComboBox*>(option)) {
+                QStyleOptionComboBox elided = *box;
+                const QRect field = subControlRect(CC_ComboBox, box, SC_ComboBoxEditField, widget);
+                const int iconWidth = box->currentIcon.isNull() ? 0 : box->iconSize.width() + 4;
+                elided.currentText = box->fontMetrics.elidedText(
+                    box->currentText, Qt::ElideRight, field.width() - iconWidth - 2);
+                QProxyStyle::drawControl(element, &elided, painter, widget);
+                return;
+            }
+        }
+        QProxyStyle::drawControl(element, option, painter, widget);
+    }
+
+private:
+    static bool isDestructiveEntry(const QStyleOption& option, const QWidget* widget)
+    {
+        const auto* menu = qobject_cast<const QMenu*>(widget);
+        if (!menu || !(option.state & State_Enabled))
+            return false;
+        const QAction* action = menu->actionAt(option.rect.center());
+        return action && action->property(destructiveProperty).toBool();
+    }
+};
 
 QString styleSheet()
 {
@@ -90,9 +179,9 @@ QPushButton { background: white; border: 1px solid rgba(0, 0, 0, 40); border-rad
     padding: 5px 14px; }
 QPushButton:hover { background: #FAF8F4; }
 QPushButton:pressed { background: #ECE9E3; }
-QPushButton:disabled { color: #A8A8AD; }
+QPushButton:disabled { color: %6; }
 [quorRole="eyebrow"] { font-size: 10px; font-weight: 600; color: %1; }
-[quorRole="pageTitle"] { font-size: 26px; font-weight: 600; }
+[quorRole="pageTitle"] { font-size: 29px; font-weight: 600; }
 [quorRole="subtitle"] { font-size: 13px; color: %1; }
 [quorRole="callout"] { font-size: 14px; }
 [quorRole="countdown"] { font-size: 16px; font-weight: 500; }
@@ -103,7 +192,7 @@ QPushButton:disabled { color: #A8A8AD; }
 QPushButton[quorRole="prominent"] { background: %2; color: white; border: none;
     border-radius: 6px; padding: 6px 16px; font-weight: 600; }
 QPushButton[quorRole="prominent"]:disabled { background: rgba(232, 163, 61, 110); }
-[quorRole="editingHeading"] { font-size: 26px; font-weight: 600; }
+[quorRole="editingHeading"] { font-size: 29px; font-weight: 600; }
 [quorRole="divider"] { background: rgba(0, 0, 0, 28); }
 [quorRole="copyCard"] { background: %4; border: 1px solid rgba(255, 255, 255, 51);
     border-radius: 12px; }
@@ -133,8 +222,11 @@ QPushButton[quorRole="cell"] { border: none; background: transparent; padding: 0
 [quorRole="rulesCard"] { background: %3; border: 1px solid rgba(0, 0, 0, 15); border-radius: 14px; }
 [quorRole="emptyState"] { background: %3; border-radius: 16px; }
 [quorRole="noticeTitle"] { font-size: 13px; font-weight: 600; }
+QPushButton[quorRole="destructive"] { color: %5; }
+QPushButton[quorRole="destructive"]:disabled { color: %6; }
 )")
-        .arg(secondary, amber, QuorStyle::card().name(), QuorStyle::green().name());
+        .arg(secondary, amber, QuorStyle::card().name(), QuorStyle::green().name(),
+            QuorStyle::destructive().name(), QuorStyle::disabledText().name());
 }
 
 } // namespace
@@ -147,25 +239,43 @@ QColor primaryText() { return {0x1D, 0x1D, 0x1F}; }
 QColor secondaryText() { return {0x6E, 0x6E, 0x73}; }
 QColor amber() { return {0xE8, 0xA3, 0x3D}; }
 QColor green() { return {0x2F, 0x9E, 0x5C}; }
+QColor disabledText() { return {0xA8, 0xA8, 0xAD}; }
+QColor destructive() { return {0xD7, 0x30, 0x28}; }
 
 void apply(QApplication& application)
 {
     // One widget style everywhere, so that the windows look the same on every desktop.
-    if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion")))
-        QApplication::setStyle(style);
+    QApplication::setStyle(new QuorProxyStyle);
     QPalette palette = QApplication::palette();
     palette.setColor(QPalette::Window, canvas());
     palette.setColor(QPalette::Base, card());
-    palette.setColor(QPalette::WindowText, primaryText());
-    palette.setColor(QPalette::Text, primaryText());
-    palette.setColor(QPalette::ButtonText, primaryText());
     palette.setColor(QPalette::PlaceholderText, secondaryText());
     palette.setColor(QPalette::Highlight, amber());
+    // Text in the active and inactive windows only: disabled text keeps a look of its own.
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        for (const QPalette::ColorRole role :
+            {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            palette.setColor(group, role, primaryText());
+    }
+    for (const QPalette::ColorRole role :
+        {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, disabledText());
+    palette.setColor(QPalette::Disabled, QPalette::Base, canvas());
     QApplication::setPalette(palette);
     application.setStyleSheet(styleSheet());
 }
 
-void setRole(QWidget& widget, QuorRole role) { widget.setProperty(roleProperty, roleName(role)); }
+void markDestructive(QAction& action) { action.setProperty(destructiveProperty, true); }
+
+void setRole(QWidget& widget, QuorRole role)
+{
+    widget.setProperty(roleProperty, roleName(role));
+    // A widget that some container has shown or laid out already is polished: match it again.
+    if (widget.testAttribute(Qt::WA_WState_Polished)) {
+        widget.style()->unpolish(&widget);
+        widget.style()->polish(&widget);
+    }
+}
 
 void setState(QWidget& widget, const char* state)
 {

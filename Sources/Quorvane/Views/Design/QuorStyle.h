@@ -4,6 +4,7 @@
 
 #include <QColor>
 
+class QAction;
 class QApplication;
 class QWidget;
 
@@ -40,6 +41,7 @@ enum class QuorRole {
     rulesCard,
     emptyState,
     noticeTitle,
+    destructive,
 };
 
 namespace QuorStyle {
@@ -52,12 +54,22 @@ namespace QuorStyle {
 [[nodiscard]] QColor secondaryText();
 [[nodiscard]] QColor amber();
 [[nodiscard]] QColor green();
+/// Text of what cannot be used now.
+[[nodiscard]] QColor disabledText();
+/// Titles of actions that destroy something.
+[[nodiscard]] QColor destructive();
 
 /// Gives the application the palette, the widget style and the style sheet of the roles. Call
-/// once, before the first window is shown.
+/// once, before the first window is shown. The widget style is Fusion, where a drop-down that is
+/// neither open nor focused leaves the mouse wheel to the page under it, a drop-down too narrow
+/// for its entry ends it with "…", dialog buttons carry no pictures, and menu entries marked
+/// destructive are drawn in that colour. Disabled text and controls take the disabled colours.
 void apply(QApplication& application);
 
-/// Marks `widget` with its role; call before the widget is first shown.
+/// Draws the menu entry in the destructive colour while it is enabled.
+void markDestructive(QAction& action);
+
+/// Marks `widget` with its role.
 void setRole(QWidget& widget, QuorRole role);
 
 /// Sets the state the style sheet draws a role in ("selected", "dropTarget", or "" for none)

@@ -7,7 +7,10 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QScreen>
+
+#include <utility>
 
 namespace quorvane {
 
@@ -111,18 +114,60 @@ void DisplayTestPanelPresenter::presentPanel(DisplayTestPanel& panel)
 
 bool DisplayTestPanelPresenter::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+    if (!watched->isWidgetType() || !m_panel || !m_panel->isVisible())
         return false;
-    const QWidget* receiver = static_cast<QWidget*>(watched);
+    const QWidget& receiver = *static_cast<QWidget*>(watched);
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        return answerPopoverKey(receiver, static_cast<const QKeyEvent&>(*event));
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease:
+        return passClickToPanel(receiver, static_cast<const QMouseEvent&>(*event));
+    default:
+        return false;
+    }
+}
+
+bool DisplayTestPanelPresenter::answerPopoverKey(const QWidget& receiver, const QKeyEvent& event)
+{
     if (!m_menuWindow || !m_menuWindow->isVisible() || !m_menuWindow->isActiveWindow()
-        || receiver->window() != m_menuWindow)
-        return false;
-    if (!m_panel || !m_panel->isVisible())
+        || receiver.window() != m_menuWindow)
         return false;
     const std::optional<DisplayPreview>& preview = *m_model.preview;
     if (!preview)
         return false;
-    return answerTestKey(static_cast<const QKeyEvent&>(*event), *preview, *m_actions);
+    return answerTestKey(event, *preview, *m_actions);
+}
+
+bool DisplayTestPanelPresenter::passClickToPanel(const QWidget& receiver, const QMouseEvent& event)
+{
+    const bool isRelease = event.type() == QEvent::MouseButtonRelease;
+    if (isRelease && m_pressedInPanel) {
+        // The release goes where the press went, wherever the pointer is by now.
+        QPointer<QWidget> target = std::exchange(m_pressedInPanel, nullptr);
+        sendMouseEvent(*target, event);
+        return true;
+    }
+    // An open pop-up gets every click, and one outside it only closes it: a click on the panel
+    // would be lost, so the panel gets it instead and the pop-up stays open.
+    const QWidget* popup = QApplication::activePopupWidget();
+    const QPoint global = event.globalPosition().toPoint();
+    if (isRelease || !popup || receiver.window() != popup
+        || !m_panel->frameGeometry().contains(global))
+        return false;
+    QWidget* target = m_panel->childAt(m_panel->mapFromGlobal(global));
+    m_pressedInPanel = target ? target : m_panel.data();
+    sendMouseEvent(*m_pressedInPanel, event);
+    return true;
+}
+
+void DisplayTestPanelPresenter::sendMouseEvent(QWidget& target, const QMouseEvent& event)
+{
+    const QPointF global = event.globalPosition();
+    QMouseEvent passed(event.type(), target.mapFromGlobal(global), global, event.button(),
+        event.buttons(), event.modifiers(), event.pointingDevice());
+    QApplication::sendEvent(&target, &passed);
 }
 
 DisplayTestPresentation::DisplayTestPresentation(AppModel& model, QWidget& host, bool isMenuPopover)

@@ -14,13 +14,17 @@
 #include <memory>
 #include <optional>
 
+class QKeyEvent;
+class QMouseEvent;
+
 namespace quorvane {
 
 class DisplayTestActions;
 
 /// Installed in the model while some host keeps it; removes itself from the model when the
 /// last host lets go. While a panel is open it also answers Return, Enter and Escape typed into
-/// the popover, which keeps the keyboard while it is open.
+/// the popover, which keeps the keyboard while it is open, and hands the panel the clicks that
+/// an open pop-up (the popover in the tray) receives for it.
 class DisplayTestPanelPresenter final
     : public QObject
     , public DisplayTestPresenter
@@ -55,6 +59,11 @@ private:
     void openPanel();
     void closePanel();
     void centreAndPresent();
+    /// Return, Enter and Escape typed into the visible, active popover answer the test.
+    bool answerPopoverKey(const QWidget& receiver, const QKeyEvent& event);
+    /// Hands the panel a click that an open pop-up received for it.
+    bool passClickToPanel(const QWidget& receiver, const QMouseEvent& event);
+    static void sendMouseEvent(QWidget& target, const QMouseEvent& event);
     /// Over the visible popover the panel comes to the front without the keyboard; otherwise
     /// it becomes the active window.
     static void presentPanel(DisplayTestPanel& panel);
@@ -64,6 +73,8 @@ private:
     QPointer<DisplayTestPanel> m_panel;
     QPointer<QWidget> m_menuWindow;
     std::optional<UUID> m_previewID;
+    /// Where a press handed to the panel went; its release follows it there.
+    QPointer<QWidget> m_pressedInPanel;
 };
 
 /// Attaches the shared panel to one window's content: the main window's (`isMenuPopover`

@@ -3,6 +3,7 @@
 #include "Concurrency/Executor.h"
 #include "Foundation/Format.h"
 #include "Quorvane/AppModel.h"
+#include "Quorvane/Views/Design/MonospacedDigitsLabel.h"
 #include "Quorvane/Views/Design/PageHeading.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/DisplayTest/DisplayTestActions.h"
@@ -77,7 +78,7 @@ ModePreviewView::ModePreviewView(AppModel& model, DisplayTestActions& actions, Q
     , m_refreshLine(makeLabel(QuorRole::callout, "refreshRate", this))
     , m_hdrLine(makeLabel(QuorRole::callout, "hdr", this))
     , m_restoreNote(makeLabel(QuorRole::callout, "restoreNote", this))
-    , m_countdown(makeLabel(QuorRole::countdown, "countdown", this))
+    , m_countdown(new MonospacedDigitsLabel(this))
     , m_confirmRow(new QWidget(this))
     , m_revert(new QPushButton(QStringLiteral("Revert now"), m_confirmRow))
     , m_keep(new QPushButton(m_confirmRow))
@@ -87,6 +88,9 @@ ModePreviewView::ModePreviewView(AppModel& model, DisplayTestActions& actions, Q
     , m_cancel(new QPushButton(QStringLiteral("Cancel preview"), this))
 {
     m_heading->setObjectName(QStringLiteral("heading"));
+    // The seconds change under the user's eyes: the words after them must not move.
+    m_countdown->setObjectName(QStringLiteral("countdown"));
+    QuorStyle::setRole(*m_countdown, QuorRole::countdown);
     m_revert->setObjectName(QStringLiteral("revert"));
     m_keep->setObjectName(QStringLiteral("keep"));
     m_cancel->setObjectName(QStringLiteral("cancel"));

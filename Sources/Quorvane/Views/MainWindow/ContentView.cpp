@@ -36,8 +36,16 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto copyCardLifetime = 3s;
+constexpr int errorMessageWidth = 400;
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+/// A name cut to the room a message gives it, ending with "…" when cut.
+QString elidedName(const QString& name, const QFont& font)
+{
+    constexpr int longestName = 300;
+    return QFontMetrics(font).elidedText(name, Qt::ElideRight, longestName);
+}
 
 QWidget* divider(QWidget* parent)
 {
@@ -101,10 +109,12 @@ ContentView::ContentView(AppModel& model, QWidget* parent)
     auto* detailLayout = new QVBoxLayout(detail);
     detailLayout->setContentsMargins(0, 0, 0, 0);
     detailLayout->setSpacing(0);
-    auto* noticeMargin = new QVBoxLayout;
+    // The margins go with the notice: a layout's margins would take room while it is hidden.
+    m_settingsErrorArea = new QWidget(detail);
+    auto* noticeMargin = new QVBoxLayout(m_settingsErrorArea);
     noticeMargin->setContentsMargins(16, 16, 16, 16);
     noticeMargin->addWidget(m_settingsError);
-    detailLayout->addLayout(noticeMargin);
+    detailLayout->addWidget(m_settingsErrorArea);
     detailLayout->addWidget(m_pages, 1);
 
     m_sidebar->setFixedWidth(sidebarWidth);
@@ -276,7 +286,7 @@ void ContentView::refresh()
     applyResets();
     const std::optional<std::string>& settingsError = *m_model.settingsError;
     m_settingsError->setMessage(text(settingsError.value_or("")));
-    m_settingsError->setVisible(settingsError.has_value());
+    m_settingsErrorArea->setVisible(settingsError.has_value());
     m_sidebar->refresh();
     refreshPage();
     refreshEditor();
@@ -415,8 +425,18 @@ void ContentView::refreshCopyCard()
         m_copyCard->hide();
         return;
     }
-    m_copyText->setText(QStringLiteral("Copied “") + text(feedback->ruleName)
-        + QStringLiteral("” to “") + text(feedback->profileName) + QStringLiteral("”"));
+    m_copyText->ensurePolished(); // the style sheet gives the label its font
+    const auto copyText = [](const QString& ruleName, const QString& profileName) {
+        return QStringLiteral("Copied “") + ruleName + QStringLiteral("” to “") + profileName
+            + QStringLiteral("”");
+    };
+    const QString ruleName = text(feedback->ruleName);
+    const QString profileName = text(feedback->profileName);
+    const QString shown = copyText(
+        elidedName(ruleName, m_copyText->font()), elidedName(profileName, m_copyText->font()));
+    m_copyText->setText(shown);
+    const QString whole = copyText(ruleName, profileName);
+    m_copyText->setToolTip(shown == whole ? QString() : whole);
     if (m_copyCardID != feedback->id) {
         // Each confirmation gets its own full wait; the one it replaced dismisses nothing.
         m_copyCardID = feedback->id;
@@ -506,10 +526,15 @@ void ContentView::refreshDeleteDialog()
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowTitle(QStringLiteral("QuorVane"));
     dialog->setTextFormat(Qt::PlainText);
-    dialog->setText(QStringLiteral("Delete ") + text(m_deleting->name) + QStringLiteral("?"));
+    const QString name = text(m_deleting->name);
+    const QString shownName = elidedName(name, dialog->font());
+    dialog->setText(QStringLiteral("Delete ") + shownName + QStringLiteral("?"));
+    if (shownName != name)
+        dialog->setToolTip(name);
     QPushButton* remove
         = dialog->addButton(QStringLiteral("Delete profile"), QMessageBox::DestructiveRole);
     remove->setObjectName(QStringLiteral("deleteProfile"));
+    QuorStyle::setRole(*remove, QuorRole::destructive);
     dialog->addButton(QMessageBox::Cancel);
     dialog->setDefaultButton(QMessageBox::Cancel);
     connect(dialog, &QMessageBox::buttonClicked, this, [this, remove](QAbstractButton* clicked) {
@@ -544,6 +569,10 @@ void ContentView::refreshErrorAlert()
     // Messages quote names as typed; the box would take markup in them for formatting.
     for (auto* label : m_errorAlert->findChildren<QLabel*>())
         label->setTextFormat(Qt::PlainText);
+    // The box sizes itself to its short title and would wrap the message after a few words.
+    if (auto* message
+        = m_errorAlert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        message->setMinimumWidth(errorMessageWidth);
 }
 
 } // namespace quorvane

@@ -155,6 +155,7 @@ private:
 
     ProfileSidebar* m_sidebar;
     Notice* m_settingsError;
+    QWidget* m_settingsErrorArea;
     QStackedWidget* m_pages;
     QScrollArea* m_profilePageArea;
     QWidget* m_defaultProfilePage;

@@ -2,6 +2,7 @@
 
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/Design/EditingTextField.h"
+#include "Quorvane/Views/Design/ElidedLabel.h"
 #include "Quorvane/Views/Design/ProfileActivationToggle.h"
 #include "Quorvane/Views/Design/QuorDisclosureHeader.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
@@ -110,9 +111,9 @@ QWidget* ProfilePage::buildHeading()
     left->setContentsMargins(0, 0, 0, 0);
     left->setSpacing(8);
     left->addWidget(label(QStringLiteral("PROFILE"), QuorRole::eyebrow, m_nameColumn));
-    m_name = label(QString(), QuorRole::pageTitle, m_nameColumn);
+    m_name = new ElidedLabel(m_nameColumn);
     m_name->setObjectName(QStringLiteral("profileName"));
-    m_name->setTextFormat(Qt::PlainText); // a name is shown as typed, never as markup
+    QuorStyle::setRole(*m_name, QuorRole::pageTitle);
     m_name->installEventFilter(this);
     left->addWidget(m_name);
 
@@ -132,6 +133,7 @@ QWidget* ProfilePage::buildHeading()
     menu->addSeparator();
     m_deleteAction = menu->addAction(QStringLiteral("Delete…"), this,
         [this] { m_content.confirmDeletion(m_content.model().selectedProfile()); });
+    QuorStyle::markDestructive(*m_deleteAction);
     menuButton->setMenu(menu);
 
     auto* right = new QVBoxLayout;
@@ -295,6 +297,8 @@ void ProfilePage::refreshHeading(const Profile& profile)
     if (isRenaming && !m_nameField) {
         EditingTextField* field = m_content.profileNameField(
             {ProfileRenameTarget::Site::heading, m_profileID}, m_nameColumn);
+        // As tall as the name it replaces, so that the heading does not move as it opens.
+        field->setFixedHeight(m_name->sizeHint().height());
         m_nameColumn->layout()->addWidget(field);
         field->show();
         field->setFocus(Qt::OtherFocusReason);

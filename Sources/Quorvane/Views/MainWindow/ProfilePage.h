@@ -9,7 +9,6 @@
 #include <QWidget>
 
 class QAction;
-class QLabel;
 class QPushButton;
 class QScrollArea;
 
@@ -17,6 +16,7 @@ namespace quorvane {
 
 class ContentView;
 class EditingTextField;
+class ElidedLabel;
 class QuorDisclosureHeader;
 class RulesTable;
 struct Profile;
@@ -46,7 +46,7 @@ private:
 
     ContentView& m_content;
     UUID m_profileID;
-    QLabel* m_name = nullptr;
+    ElidedLabel* m_name = nullptr;
     QWidget* m_nameColumn = nullptr;
     QPointer<QWidget> m_nameField;
     QAction* m_deleteAction = nullptr;

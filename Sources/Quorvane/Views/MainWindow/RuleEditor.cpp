@@ -57,6 +57,21 @@ void showEntries(QComboBox& box, std::vector<std::optional<Value>>& shown,
     box.setCurrentIndex(static_cast<int>(current - shown.begin()));
 }
 
+/// What the rule lacks that every saved rule has; absent when it has it all. Whatever else the
+/// model refuses, it says why itself.
+std::optional<QString> missingForSave(const Rule& rule)
+{
+    const bool lacksName = isBlank(rule.name);
+    const bool lacksSetting = rule.settings.isEmpty();
+    if (lacksName && lacksSetting)
+        return QStringLiteral("Name the rule and choose at least one setting.");
+    if (lacksName)
+        return QStringLiteral("Name the rule.");
+    if (lacksSetting)
+        return QStringLiteral("Choose at least one setting.");
+    return std::nullopt;
+}
+
 const std::string& screenID(const DisplayReference& screen) { return screen.id; }
 const std::string& spaceID(const Desktop& space) { return space.id; }
 
@@ -176,11 +191,20 @@ QWidget* RuleEditor::buildFooter()
     m_save->setObjectName(QStringLiteral("saveRule"));
     QuorStyle::setRole(*m_save, QuorRole::prominent);
     m_save->setDefault(true);
-    auto* layout = new QHBoxLayout(footer);
+    m_missing = new QLabel(footer);
+    m_missing->setObjectName(QStringLiteral("missing"));
+    QuorStyle::setRole(*m_missing, QuorRole::secondary);
+    m_missing->setAlignment(Qt::AlignRight);
+    m_missing->setWordWrap(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(cancel);
+    buttons->addStretch();
+    buttons->addWidget(m_save);
+    auto* layout = new QVBoxLayout(footer);
     layout->setContentsMargins(24, 14, 24, 18);
-    layout->addWidget(cancel);
-    layout->addStretch();
-    layout->addWidget(m_save);
+    layout->setSpacing(8);
+    layout->addLayout(buttons);
+    layout->addWidget(m_missing);
     connect(cancel, &QPushButton::clicked, this, [this] { m_close(); });
     connect(m_save, &QPushButton::clicked, this, [this] { save(); });
     return footer;
@@ -218,6 +242,7 @@ void RuleEditor::editSpace(int index)
 void RuleEditor::editSetting(SettingKey key, std::optional<SettingValue> value)
 {
     m_draft.rule.settings.setValue(value, key);
+    refreshSave();
     m_model.previewRuleSettings(m_draft);
 }
 
@@ -237,8 +262,16 @@ void RuleEditor::refresh()
     refreshScreens();
     refreshSpaces();
     refreshSettings();
-    m_save->setEnabled(*m_model.isLoaded && !*m_model.settingsError && !m_model.preview.get()
-        && !isBlank(m_draft.rule.name));
+    refreshSave();
+}
+
+void RuleEditor::refreshSave()
+{
+    const std::optional<QString> missing = missingForSave(m_draft.rule);
+    m_missing->setText(missing.value_or(QString()));
+    m_missing->setVisible(missing.has_value());
+    m_save->setEnabled(
+        *m_model.isLoaded && !*m_model.settingsError && !m_model.preview.get() && !missing);
 }
 
 void RuleEditor::refreshScreens()

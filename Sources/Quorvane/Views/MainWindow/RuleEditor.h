@@ -1,6 +1,7 @@
 // The rule editor column of the main window: a rule's name, the applications, screen and Space
 // it applies to, and its five settings, each a value or Default; "Save rule" saves it after any
-// display test its modes need.
+// display test its modes need. While the rule lacks a name or a setting, a line under the button
+// says which.
 #pragma once
 
 #include "Quorvane/RuleDraft.h"
@@ -15,6 +16,7 @@
 #include <vector>
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -57,6 +59,7 @@ private:
     void refreshScreens();
     void refreshSpaces();
     void refreshSettings();
+    void refreshSave();
     [[nodiscard]] SettingOffer offer(SettingKey key) const;
     /// The one display the conditions act on; absent: every display.
     [[nodiscard]] std::optional<std::string> targetDisplayID() const;
@@ -74,6 +77,8 @@ private:
     std::vector<std::optional<Desktop>> m_spaces;
     std::map<SettingKey, SettingValueEditor*> m_settings;
     QPushButton* m_save = nullptr;
+    /// Under "Save rule": what the rule needs before it can be saved.
+    QLabel* m_missing = nullptr;
     ViewRefresh m_refresh;
 };
 

@@ -23,6 +23,8 @@ namespace {
 constexpr int lowestKelvin = 2500;
 constexpr int highestKelvin = 10000;
 constexpr int firstKelvin = 6500;
+/// Room for the longest entry ("Adaptive / ProMotion") beside its title in the rule editor.
+constexpr int choiceWidth = 168;
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
@@ -135,7 +137,8 @@ void SettingValueEditor::buildChoice()
     m_choice = new QComboBox(this);
     m_choice->setObjectName(QStringLiteral("choice"));
     m_choice->setAccessibleName(name(m_key));
-    m_choice->setMinimumWidth(150);
+    // One width for every choice, so that the drop-downs of a page line up under each other.
+    m_choice->setFixedWidth(choiceWidth);
     auto* header = new QHBoxLayout;
     header->setSpacing(10);
     header->addWidget(m_title);
