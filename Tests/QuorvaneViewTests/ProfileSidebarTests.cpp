@@ -20,6 +20,7 @@
 #include <QTextDocument>
 #include <QToolTip>
 
+#include <algorithm>
 #include <string>
 
 namespace quorvane {
@@ -199,6 +200,27 @@ TEST_F(ProfileSidebarTest, TheContextMenuActsOnTheRowClickedOrTheCurrentOne)
     model.settingsError.set("The settings file is damaged.");
     turn();
     EXPECT_FALSE(renameFromMenu(QContextMenuEvent::Mouse, row("Evening · sample")));
+}
+
+TEST_F(ProfileSidebarTest, DeleteInTheContextMenuLooksDestructive)
+{
+    const SidebarRow under = row("Evening · sample");
+    QContextMenuEvent event(
+        QContextMenuEvent::Mouse, under.centre(), list().viewport()->mapToGlobal(under.centre()));
+    QApplication::sendEvent(list().viewport(), &event);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+    const QList<QAction*> entries = menu->actions();
+    const auto entry = [&](const QString& text) {
+        return *std::ranges::find(entries, text, &QAction::text);
+    };
+    const auto isRed = [&](QAction* action) {
+        return drawsRed(menu->grab(menu->actionGeometry(action)).toImage());
+    };
+    EXPECT_TRUE(isRed(entry(QStringLiteral("Delete profile…"))));
+    EXPECT_FALSE(isRed(entry(QStringLiteral("Duplicate"))));
+    menu->close();
 }
 
 TEST_F(ProfileSidebarTest, TheSelectedRowIsAmberAndTheDropTargetGreen)

@@ -2,6 +2,7 @@
 
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/Design/EditingTextField.h"
+#include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
 #include "Quorvane/Views/MainWindow/ProfileListModel.h"
 #include "Quorvane/Views/MainWindow/ProfileRowDelegate.h"
@@ -147,6 +148,7 @@ QMenu* ProfileList::contextMenu(const UUID& profileID)
         if (const Profile* profile = m_content.profileWithID(profileID))
             m_content.confirmDeletion(*profile);
     });
+    QuorStyle::markDestructive(*remove);
     remove->setEnabled(!m_content.model().preview.get());
     return menu;
 }
