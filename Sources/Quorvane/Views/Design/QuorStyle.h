@@ -37,7 +37,7 @@ enum class QuorRole {
     ruleRow,
     ruleName,
     tableHeader,
-    rulesCard,
+    ruleConditions,
     emptyState,
     noticeTitle,
 };
