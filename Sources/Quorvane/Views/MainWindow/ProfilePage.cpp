@@ -252,8 +252,9 @@ void ProfilePage::refresh()
     m_emptyState->setVisible(showsRules && isEmpty);
     m_table->setVisible(showsRules && !isEmpty);
     m_orderNote->setVisible(showsRules);
-    m_table->refresh();
+    // Sized first: a new rule scrolls into the area as it will be.
     m_table->setFixedHeight(rulesAreaHeight(profile->rules.size()));
+    m_table->refresh();
 }
 
 void ProfilePage::refreshHeading(const Profile& profile)
