@@ -150,7 +150,7 @@ void ContentView::edit(const Rule& rule)
 {
     m_model.endRuleEditing(false);
     m_model.selectedRuleID.set(rule.id);
-    setDraft(RuleDraft{.profileID = m_model.selectedProfile().id,
+    setDraft(RuleDraft{.profileID = selectedProfile().id,
         .rule = rule,
         .isNew = false,
         .selectsApps = rule.conditions.hasAppCondition()});
@@ -176,6 +176,13 @@ const Profile* ContentView::profileWithID(const UUID& profileID) const
     const std::vector<Profile>& profiles = m_model.configuration->profiles;
     const auto profile = std::ranges::find(profiles, profileID, &Profile::id);
     return profile == profiles.end() ? nullptr : &*profile;
+}
+
+const Profile& ContentView::selectedProfile() const
+{
+    const std::optional<UUID>& selectedID = *m_model.selectedProfileID;
+    const Profile* selected = selectedID ? profileWithID(*selectedID) : nullptr;
+    return selected ? *selected : m_model.configuration->activeProfile();
 }
 
 bool ContentView::acceptsActions() const { return *m_model.isLoaded && !*m_model.settingsError; }
@@ -314,8 +321,8 @@ void ContentView::refreshPage()
     case AppPage::profiles:
         break;
     }
-    const Profile profile = m_model.selectedProfile();
-    if (profile.id == m_model.configuration->defaultProfileID) {
+    const UUID profileID = selectedProfile().id;
+    if (profileID == m_model.configuration->defaultProfileID) {
         // Each visit starts from the stored settings: edits left unsaved went with the last one.
         if (m_pages->currentWidget() != m_defaultProfilePage) {
             auto* area = static_cast<QScrollArea*>(m_defaultProfilePage);
@@ -326,9 +333,9 @@ void ContentView::refreshPage()
         return;
     }
     // One page per profile, so that another profile's page starts from the top.
-    if (m_profilePageID != profile.id) {
-        m_profilePageID = profile.id;
-        m_profilePage = new ProfilePage(*this, profile.id);
+    if (m_profilePageID != profileID) {
+        m_profilePageID = profileID;
+        m_profilePage = new ProfilePage(*this, profileID);
         delete m_profilePageArea->takeWidget();
         m_profilePageArea->setWidget(m_profilePage);
     }

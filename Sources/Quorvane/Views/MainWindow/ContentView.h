@@ -123,6 +123,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    /// AppModel::selectedProfile(), without copying a profile of any size.
+    [[nodiscard]] const Profile& selectedProfile() const;
     void applyResets();
     void refreshPage();
     void refreshEditor();
