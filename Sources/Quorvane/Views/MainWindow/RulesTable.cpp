@@ -230,6 +230,18 @@ void RulesTable::updateScrollRanges()
 void RulesTable::layoutRows(Reshow reshow)
 {
     m_rules->refresh(); // what follows reads rows, and must read them as the document has them
+    const std::map<int, RuleRow*> placed = assignRows(reshow);
+    const QPoint origin(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
+    m_header->move(origin);
+    for (const auto& [index, row] : placed) {
+        row->move(origin + QPoint(0, headerHeight + index * rowHeight));
+        row->show();
+    }
+    orderFocusChain(placed);
+}
+
+std::map<int, RuleRow*> RulesTable::assignRows(Reshow reshow)
+{
     const auto [first, end] = placedRows();
     const std::optional<int> focused = focusedRow();
     // The focused row stays even off screen, so that the focus stays with its rule.
@@ -246,24 +258,23 @@ void RulesTable::layoutRows(Reshow reshow)
             row->showRule(*m_rules, *shown);
         placed.emplace(*shown, row);
     }
+    const auto takeSpare = [&] {
+        if (spare.empty())
+            return addRow();
+        RuleRow* row = spare.back();
+        spare.pop_back();
+        return row;
+    };
     for (int index = first; index < end; ++index) {
         if (placed.contains(index))
             continue;
-        RuleRow* row = spare.empty() ? addRow() : spare.back();
-        if (!spare.empty())
-            spare.pop_back();
+        RuleRow* row = takeSpare();
         row->showRule(*m_rules, index);
         placed.emplace(index, row);
     }
     for (RuleRow* row : spare)
         row->hide();
-    const QPoint origin(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
-    m_header->move(origin);
-    for (const auto& [index, row] : placed) {
-        row->move(origin + QPoint(0, headerHeight + index * rowHeight));
-        row->show();
-    }
-    orderFocusChain(placed);
+    return placed;
 }
 
 RuleRow* RulesTable::addRow()

@@ -55,6 +55,8 @@ private:
 
     void updateScrollRanges();
     void layoutRows(Reshow reshow);
+    /// The row widget for each row to lay out, the others hidden.
+    [[nodiscard]] std::map<int, RuleRow*> assignRows(Reshow reshow);
     void placeOverlays();
     RuleRow* addRow();
     /// The rows to lay out: those on screen and one more on each side, so that the tab key

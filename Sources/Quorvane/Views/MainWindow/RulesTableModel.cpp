@@ -191,7 +191,28 @@ void RulesTableModel::refresh()
 
 void RulesTableModel::restructure(const std::vector<Rule>& rules)
 {
-    // Every change the table makes is one insertion, removal or move; anything else resets.
+    // Every change the table itself asks for is one insertion, removal or move.
+    const Span span = differingSpan(rules);
+    if (span.ruleEnd == span.start && span.rowEnd == span.start)
+        return;
+    if (span.rowEnd == span.start) {
+        beginInsertRows({}, static_cast<int>(span.start), static_cast<int>(span.ruleEnd) - 1);
+        const std::vector<Row> inserted = rowsOf(rules, span.start, span.ruleEnd);
+        m_rows.insert(rowAt(span.start), inserted.begin(), inserted.end());
+        endInsertRows();
+    } else if (span.ruleEnd == span.start) {
+        beginRemoveRows({}, static_cast<int>(span.start), static_cast<int>(span.rowEnd) - 1);
+        m_rows.erase(rowAt(span.start), rowAt(span.rowEnd));
+        endRemoveRows();
+    } else if (!moveOneRow(rules, span)) {
+        beginResetModel();
+        m_rows = rowsOf(rules, 0, rules.size());
+        endResetModel();
+    }
+}
+
+RulesTableModel::Span RulesTableModel::differingSpan(const std::vector<Rule>& rules) const
+{
     const std::size_t shorter = std::min(rules.size(), m_rows.size());
     std::size_t start = 0;
     while (start < shorter && rules[start].id == m_rows[start].ruleID)
@@ -200,50 +221,45 @@ void RulesTableModel::restructure(const std::vector<Rule>& rules)
     while (tail < shorter - start
         && rules[rules.size() - 1 - tail].id == m_rows[m_rows.size() - 1 - tail].ruleID)
         ++tail;
-    const std::size_t ruleEnd = rules.size() - tail;
-    const std::size_t rowEnd = m_rows.size() - tail;
-    const auto rowsOf = [&](std::size_t from, std::size_t to) {
-        std::vector<Row> made;
-        for (std::size_t index = from; index < to; ++index)
-            made.push_back({.ruleID = rules[index].id, .fingerprint = fingerprint(rules[index])});
-        return made;
-    };
+    return {.start = start, .ruleEnd = rules.size() - tail, .rowEnd = m_rows.size() - tail};
+}
+
+bool RulesTableModel::moveOneRow(const std::vector<Rule>& rules, const Span& span)
+{
+    const auto [start, ruleEnd, rowEnd] = span;
+    if (ruleEnd != rowEnd)
+        return false;
     const auto first = static_cast<int>(start);
-    const auto at
-        = [&](std::size_t index) { return m_rows.begin() + static_cast<std::ptrdiff_t>(index); };
-    if (ruleEnd == start && rowEnd == start)
-        return;
-    if (rowEnd == start) {
-        beginInsertRows({}, first, static_cast<int>(ruleEnd) - 1);
-        const std::vector<Row> inserted = rowsOf(start, ruleEnd);
-        m_rows.insert(at(start), inserted.begin(), inserted.end());
-        endInsertRows();
-        return;
-    }
-    if (ruleEnd == start) {
-        beginRemoveRows({}, first, static_cast<int>(rowEnd) - 1);
-        m_rows.erase(at(start), at(rowEnd));
-        endRemoveRows();
-        return;
-    }
     const auto last = static_cast<int>(rowEnd) - 1;
-    if (ruleEnd == rowEnd && rules[start].id == m_rows[rowEnd - 1].ruleID
+    if (rules[start].id == m_rows[rowEnd - 1].ruleID
         && sameIDs(rules, start + 1, ruleEnd, m_rows, start)) {
-        beginMoveRows({}, last, last, {}, first); // the last of the span moved up to its start
-        std::rotate(at(start), at(rowEnd - 1), at(rowEnd));
+        beginMoveRows({}, last, last, {}, first); // the span's last row moved up to its start
+        std::rotate(rowAt(start), rowAt(rowEnd - 1), rowAt(rowEnd));
         endMoveRows();
-        return;
+        return true;
     }
-    if (ruleEnd == rowEnd && rules[ruleEnd - 1].id == m_rows[start].ruleID
+    if (rules[ruleEnd - 1].id == m_rows[start].ruleID
         && sameIDs(rules, start, ruleEnd - 1, m_rows, start + 1)) {
         beginMoveRows({}, first, first, {}, last + 1); // the first moved down to the span's end
-        std::rotate(at(start), at(start + 1), at(rowEnd));
+        std::rotate(rowAt(start), rowAt(start + 1), rowAt(rowEnd));
         endMoveRows();
-        return;
+        return true;
     }
-    beginResetModel();
-    m_rows = rowsOf(0, rules.size());
-    endResetModel();
+    return false;
+}
+
+std::vector<RulesTableModel::Row> RulesTableModel::rowsOf(
+    const std::vector<Rule>& rules, std::size_t from, std::size_t to)
+{
+    std::vector<Row> made;
+    for (std::size_t index = from; index < to; ++index)
+        made.push_back({.ruleID = rules[index].id, .fingerprint = fingerprint(rules[index])});
+    return made;
+}
+
+std::vector<RulesTableModel::Row>::iterator RulesTableModel::rowAt(std::size_t index)
+{
+    return m_rows.begin() + static_cast<std::ptrdiff_t>(index);
 }
 
 void RulesTableModel::announceChangedRows(const std::vector<Rule>& rules)

@@ -58,13 +58,26 @@ private:
         UUID ruleID;
         std::size_t fingerprint;
     };
+    /// Where the document's rules and the rows differ: [start, ruleEnd) of the rules stands in
+    /// place of [start, rowEnd) of the rows.
+    struct Span {
+        std::size_t start;
+        std::size_t ruleEnd;
+        std::size_t rowEnd;
+    };
 
     [[nodiscard]] const std::vector<Rule>& storedRules() const;
     /// The rule at `row`, found by its identifier; null once the document no longer holds it.
     [[nodiscard]] const Rule* findRule(int row) const;
-    /// Announces the inserted, removed or moved rows; afterwards m_rows lists the stored rules'
-    /// identifiers in order, each with the fingerprint it had before.
+    /// Announces the inserted, removed or moved rows, or a reset for any other change; afterwards
+    /// m_rows lists the stored rules' identifiers in order, a kept row with its old fingerprint.
     void restructure(const std::vector<Rule>& rules);
+    [[nodiscard]] Span differingSpan(const std::vector<Rule>& rules) const;
+    /// Announces the span as one row moved from its one end to the other; false when it is not.
+    bool moveOneRow(const std::vector<Rule>& rules, const Span& span);
+    [[nodiscard]] static std::vector<Row> rowsOf(
+        const std::vector<Rule>& rules, std::size_t from, std::size_t to);
+    [[nodiscard]] std::vector<Row>::iterator rowAt(std::size_t index);
     void announceChangedRows(const std::vector<Rule>& rules);
     /// Whether the row's fingerprint changed.
     bool updateFingerprint(std::size_t row, const Rule& rule);
