@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <optional>
 #include <string>
@@ -215,9 +216,42 @@ TEST_F(RulesTableTest, TheCardHoldsItsRulesWithoutAScrollBarUntilTheyOverflow)
     }
     saveScreenshot(table(), "rules-table-one-rule");
     const QImage shown = table().grab().toImage();
-    EXPECT_EQ(QColor(shown.pixel(RulesTable::tableWidth - 4, RulesTable::headerHeight + 8)),
-        QuorStyle::card());
-    EXPECT_EQ(QColor(shown.pixel(0, 0)), QuorStyle::canvas()) << "the card's corners are round";
+    const QColor card = QuorStyle::card();
+    const auto pixel = [&](int x, int y) { return QColor(shown.pixel(x, y)); };
+    const int rowMiddle = RulesTable::headerHeight + RulesTable::rowHeight / 2;
+    EXPECT_EQ(pixel(RulesTable::tableWidth - 4, rowMiddle), card);
+    EXPECT_EQ(pixel(0, 0), QuorStyle::canvas()) << "the card's corners are round";
+    EXPECT_NE(pixel(0, rowMiddle), card) << "the hairline border";
+    EXPECT_EQ(pixel(1, rowMiddle), card) << "one pixel wide";
+    // The divider under the header, and the one under the row, which the border covers here.
+    EXPECT_NE(pixel(300, RulesTable::headerHeight - 1), card);
+    EXPECT_EQ(pixel(300, RulesTable::headerHeight - 2), card);
+}
+
+TEST_F(RulesTableTest, EachRowEndsInADividerUnderItsCells)
+{
+    const QImage shown = table().grab().toImage();
+    for (int row = 0; row < 3; ++row) {
+        SCOPED_TRACE(row);
+        const int bottom = RulesTable::headerHeight + (row + 1) * RulesTable::rowHeight - 1;
+        EXPECT_NE(QColor(shown.pixel(300, bottom)), QuorStyle::card());
+        EXPECT_EQ(QColor(shown.pixel(300, bottom - 1)), QuorStyle::card());
+    }
+    const QList<QLabel*> labels = table().findChildren<QLabel*>();
+    const auto heading
+        = [&](const QString& text) { return *std::ranges::find(labels, text, &QLabel::text); };
+    EXPECT_TRUE(heading(QStringLiteral("ORDER"))->alignment() & Qt::AlignHCenter);
+    EXPECT_TRUE(heading(QStringLiteral("Brightness"))->alignment() & Qt::AlignLeft);
+}
+
+TEST_F(RulesTableTest, ANotchOfTheWheelScrollsOneRow)
+{
+    fillUpTo(20);
+    const QPointF inside(300, 200);
+    QWheelEvent notch(inside, table().viewport()->mapToGlobal(inside), QPoint(), QPoint(0, -120),
+        Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(table().viewport(), &notch);
+    EXPECT_EQ(table().verticalScrollBar()->value(), RulesTable::rowHeight);
 }
 
 TEST_F(RulesTableTest, ANarrowerCardScrollsSidewaysWithTheHeader)
@@ -271,6 +305,7 @@ TEST_F(RulesTableTest, ARowScrolledOutOfViewAndBackKeepsItsState)
         partOf<SwitchButton>("Deep focus", "enabled").toolTip(), QStringLiteral("Enable rule"));
     EXPECT_EQ(partOf<QLabel>("Deep focus", "name").text(), QStringLiteral("Deep focus"));
     EXPECT_EQ(rowOf("Rule 39"), nullptr);
+    saveScreenshot(table(), "rules-table-back-at-top");
 }
 
 TEST_F(RulesTableTest, TheOrderButtonsOfTheFirstAndLastRuleFollowAMove)

@@ -242,7 +242,10 @@ void RulesTable::layoutRows(Reshow reshow)
 
 std::map<int, RuleRow*> RulesTable::assignRows(Reshow reshow)
 {
-    const auto [first, end] = placedRows();
+    // Plain names, not a structured binding: clang 14 lets no lambda capture one.
+    const std::pair<int, int> range = placedRows();
+    const int first = range.first;
+    const int end = range.second;
     const std::optional<int> focused = focusedRow();
     // The focused row stays even off screen, so that the focus stays with its rule.
     const auto isWanted = [&](int row) { return (row >= first && row < end) || row == focused; };
