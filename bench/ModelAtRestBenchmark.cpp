@@ -5,115 +5,23 @@
 // time of the running thread; virtual time costs nothing but the work it triggers.
 
 #include "AllocationCounter.h"
+#include "ModelOnSimulatedMac.h"
+#include "ProcessorTime.h"
 #include "SettingsDocuments.h"
 
-#include "Concurrency/ManualExecutor.h"
-#include "Foundation/AtomicFile.h"
-#include "Foundation/Format.h"
-#include "Quorvane/AppModel.h"
-#include "QuorvaneCore/SettingsCoding.h"
 #include "QuorvaneCore/SettingsStore.h"
-#include "SimulatedMac/SimulatedApplication.h"
-#include "SimulatedMac/SimulatedApplicationCatalog.h"
-#include "SimulatedMac/SimulatedMac.h"
-#include "SimulatedMac/WorldFile.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
-#include <memory>
-#include <string>
-#include <time.h>
-#include <unistd.h>
 
 using namespace quorvane;
+using namespace quorvane::bench;
 using namespace std::chrono_literals;
 
 namespace {
-
-double threadSeconds()
-{
-    timespec time{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
-    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
-}
-
-template <typename Work> double secondsOf(Work&& work)
-{
-    const double start = threadSeconds();
-    work();
-    return threadSeconds() - start;
-}
-
-/// Every rule in one profile, the active one, with automation on.
-Configuration documentWith(int ruleCount)
-{
-    Configuration configuration = bench::configurationWith(ruleCount, ruleCount);
-    if (configuration.profiles.size() > 1)
-        configuration.activeProfileID = configuration.profiles.back().id;
-    configuration.automationEnabled = true;
-    configuration.validate();
-    return configuration;
-}
-
-/// The simulated Mac and a settings file in a folder of its own.
-class World final {
-public:
-    explicit World(int ruleCount)
-        : m_home(std::filesystem::temp_directory_path()
-            / ("quorvane-model-bench-" + formatInteger(::getpid()) + "-"
-                + formatInteger(++s_count)))
-    {
-        installDefaultWorld(mac);
-        launch.temporaryFolder = m_home / "tmp";
-        launch.applicationSupportFolder = m_home / "support";
-        std::filesystem::create_directories(settingsFile().parent_path());
-        writeFileAtomically(settingsFile(), encodeConfigurationText(documentWith(ruleCount)));
-    }
-    ~World()
-    {
-        model.reset();
-        std::filesystem::remove_all(m_home);
-    }
-
-    World(const World&) = delete;
-    World& operator=(const World&) = delete;
-
-    [[nodiscard]] std::filesystem::path settingsFile() const
-    {
-        return m_home / "support" / "Quorvane" / "settings.json";
-    }
-
-    /// Builds and starts the model, and lets the hardware discovery end.
-    void start()
-    {
-        model = AppModel::create(AppEnvironment{.executor = executor,
-                                     .platform = mac.platform(),
-                                     .launch = launch,
-                                     .loginItems = loginItems,
-                                     .shell = shell,
-                                     .applicationCatalog = applicationCatalog,
-                                     .openPanel = openPanel},
-            {.simulation = false, .startAutomatically = true});
-        executor.runUntilIdle();
-        executor.advance(10s);
-    }
-
-    ManualExecutor executor;
-    SimulatedMac mac{executor};
-    SimulatedLaunchEnvironment launch;
-    SimulatedLoginItems loginItems;
-    SimulatedApplicationShell shell;
-    SimulatedApplicationCatalog applicationCatalog;
-    SimulatedOpenPanel openPanel;
-    std::shared_ptr<AppModel> model;
-
-private:
-    static inline int s_count = 0;
-    std::filesystem::path m_home;
-};
 
 /// A start over a settings file that needs no change: its processor time, the store's writes
 /// during it, and the live heap it leaves ("xFile": times the settings file's size).
@@ -126,8 +34,8 @@ void start(benchmark::State& state)
     double writes = 0;
     double fileBytes = 0;
     for (auto _ : state) {
-        World world(rules);
-        World small(10);
+        ModelOnSimulatedMac world(activeProfileWith(rules));
+        ModelOnSimulatedMac small(activeProfileWith(10));
         // A first start brings the file up to date with the simulated displays.
         world.start();
         small.start();
@@ -151,8 +59,8 @@ void start(benchmark::State& state)
 /// One virtual minute at rest, after a minute of settling.
 void minuteAtRest(benchmark::State& state)
 {
-    World world(static_cast<int>(state.range(0)));
-    World small(10);
+    ModelOnSimulatedMac world(activeProfileWith(static_cast<int>(state.range(0))));
+    ModelOnSimulatedMac small(activeProfileWith(10));
     world.start();
     small.start();
     world.executor.advance(1min);
@@ -176,7 +84,7 @@ void twoHoursAtRest(benchmark::State& state)
     double firstHour = 0;
     double secondHour = 0;
     for (auto _ : state) {
-        World world(static_cast<int>(state.range(0)));
+        ModelOnSimulatedMac world(activeProfileWith(static_cast<int>(state.range(0))));
         world.start();
         world.executor.advance(10min); // the simulated parts' call logs fill up
         const std::size_t settled = bench::liveHeapBytes();

@@ -6,51 +6,25 @@
 // model's own share; "viewX10Rules" compares what the window adds. The open page's heap (every
 // malloc, Qt's own included) is compared with the 10-rule page's ("pageMBOver10").
 
+#include "ModelOnSimulatedMac.h"
+#include "ProcessorTime.h"
 #include "SettingsDocuments.h"
 
-#include "Concurrency/ManualExecutor.h"
-#include "Foundation/AtomicFile.h"
-#include "Foundation/Format.h"
-#include "Quorvane/AppModel.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/MainWindow.h"
-#include "QuorvaneCore/SettingsCoding.h"
-#include "SimulatedMac/SimulatedApplication.h"
-#include "SimulatedMac/SimulatedApplicationCatalog.h"
-#include "SimulatedMac/SimulatedMac.h"
-#include "SimulatedMac/WorldFile.h"
 
 #include <QApplication>
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
-#include <filesystem>
 #include <functional>
 #include <malloc.h>
 #include <memory>
-#include <string>
-#include <time.h>
-#include <unistd.h>
 
 using namespace quorvane;
-using namespace std::chrono_literals;
+using namespace quorvane::bench;
 
 namespace {
-
-double threadSeconds()
-{
-    timespec time{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
-    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
-}
-
-template <typename Work> double secondsOf(Work&& work)
-{
-    const double start = threadSeconds();
-    work();
-    return threadSeconds() - start;
-}
 
 /// Every byte malloc hands out now, operator new's and Qt's alike.
 double mallocBytes()
@@ -59,50 +33,22 @@ double mallocBytes()
     return static_cast<double>(info.uordblks + info.hblkhd);
 }
 
-/// One profile of `ruleCount` rules besides Default, active, with automation on.
-Configuration documentWith(int ruleCount)
-{
-    Configuration configuration = bench::configurationWith(ruleCount, ruleCount);
-    configuration.activeProfileID = configuration.profiles.back().id;
-    configuration.automationEnabled = true;
-    configuration.validate();
-    return configuration;
-}
-
-/// The simulated Mac, a settings file in a folder of its own, and the model started over it with
-/// the rules' profile selected; the window only when asked for.
+/// The model started over a settings file of one profile of `ruleCount` rules, with that profile
+/// selected; the window only when asked for.
 class World final {
 public:
     World(int ruleCount, bool hasWindow)
-        : m_home(std::filesystem::temp_directory_path()
-            / ("quorvane-rules-bench-" + formatInteger(::getpid()) + "-"
-                + formatInteger(++s_count)))
+        : m_world(activeProfileWith(ruleCount))
         , m_hasWindow(hasWindow)
     {
-        installDefaultWorld(mac);
-        launch.temporaryFolder = m_home / "tmp";
-        launch.applicationSupportFolder = m_home / "support";
-        const std::filesystem::path file = m_home / "support" / "Quorvane" / "settings.json";
-        std::filesystem::create_directories(file.parent_path());
-        writeFileAtomically(file, encodeConfigurationText(documentWith(ruleCount)));
-        model = AppModel::create(AppEnvironment{.executor = executor,
-                                     .platform = mac.platform(),
-                                     .launch = launch,
-                                     .loginItems = loginItems,
-                                     .shell = shell,
-                                     .applicationCatalog = applicationCatalog,
-                                     .openPanel = openPanel},
-            {.simulation = false, .startAutomatically = true});
-        executor.advance(10s);
-        model->selectProfile(profile().id);
+        m_world.start();
+        model().selectProfile(profile().id);
         turn();
     }
     ~World()
     {
-        window.reset();
+        m_window.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        model.reset();
-        std::filesystem::remove_all(m_home);
     }
 
     World(const World&) = delete;
@@ -113,43 +59,33 @@ public:
     {
         if (!m_hasWindow)
             return;
-        window = std::make_unique<MainWindow>(*model, shell);
-        window->show();
+        m_window = std::make_unique<MainWindow>(model(), m_world.shell);
+        m_window->show();
         turn();
-        window->repaint();
     }
 
     /// Lets the model and the window catch up: the executor's work, Qt's events, a redraw.
     void turn()
     {
-        executor.runUntilIdle();
+        m_world.executor.runUntilIdle();
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        if (window)
-            window->repaint();
+        if (m_window)
+            m_window->repaint();
     }
 
-    [[nodiscard]] const Profile& profile() const { return model->configuration->profiles.back(); }
+    [[nodiscard]] AppModel& model() const { return *m_world.model; }
+    [[nodiscard]] const Profile& profile() const { return model().configuration->profiles.back(); }
     /// The rule in the middle of the profile.
     [[nodiscard]] const Rule& middleRule() const
     {
         return profile().rules.at(profile().rules.size() / 2);
     }
 
-    ManualExecutor executor;
-    SimulatedMac mac{executor};
-    SimulatedLaunchEnvironment launch;
-    SimulatedLoginItems loginItems;
-    SimulatedApplicationShell shell;
-    SimulatedApplicationCatalog applicationCatalog;
-    SimulatedOpenPanel openPanel;
-    std::shared_ptr<AppModel> model;
-    std::unique_ptr<MainWindow> window;
-
 private:
-    static inline int s_count = 0;
-    std::filesystem::path m_home;
+    ModelOnSimulatedMac m_world;
     bool m_hasWindow;
+    std::unique_ptr<MainWindow> m_window;
 };
 
 /// Opening the window on the page, from nothing: its time, and the heap the open window holds
@@ -184,9 +120,9 @@ void reopenPage(benchmark::State& state)
     world.open();
     small.open();
     const auto reopen = [](World& shown) {
-        shown.model->selectProfile(shown.model->configuration->defaultProfileID);
+        shown.model().selectProfile(shown.model().configuration->defaultProfileID);
         shown.turn();
-        shown.model->selectProfile(shown.profile().id);
+        shown.model().selectProfile(shown.profile().id);
         shown.turn();
     };
     double seconds = 0;
@@ -240,14 +176,15 @@ void timeChange(benchmark::State& state, const Change& change)
 
 void moveRule(benchmark::State& state)
 {
-    timeChange(state,
-        [](World& world) { world.model->moveRule(world.middleRule().id, world.profile().id, -1); });
+    timeChange(state, [](World& world) {
+        world.model().moveRule(world.middleRule().id, world.profile().id, -1);
+    });
 }
 
 void toggleRule(benchmark::State& state)
 {
     timeChange(state,
-        [](World& world) { world.model->toggleRule(world.middleRule().id, world.profile().id); });
+        [](World& world) { world.model().toggleRule(world.middleRule().id, world.profile().id); });
 }
 
 void editRule(benchmark::State& state)
@@ -255,14 +192,14 @@ void editRule(benchmark::State& state)
     timeChange(state, [](World& world) {
         Rule edited = world.middleRule();
         edited.settings.brightness = edited.settings.brightness == 0.4 ? 0.6 : 0.4;
-        world.model->saveRule(edited, world.profile().id, false);
+        world.model().saveRule(edited, world.profile().id, false);
     });
 }
 
 void deleteRule(benchmark::State& state)
 {
     timeChange(state,
-        [](World& world) { world.model->deleteRule(world.middleRule().id, world.profile().id); });
+        [](World& world) { world.model().deleteRule(world.middleRule().id, world.profile().id); });
 }
 
 void sizes(benchmark::internal::Benchmark* benchmark)

@@ -424,6 +424,10 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
     AppModel& model = *demo.model;
     const auto work = [&]() -> const Profile& { return model.configuration->profiles.at(1); };
     const auto ruleID = [&](std::size_t index) { return work().rules.at(index).id; };
+    const auto editFirst = [&](const std::function<void(Rule&)>& edit) {
+        model.configuration.modify(
+            [&](Configuration& document) { edit(document.profiles.at(1).rules.at(0)); });
+    };
     RulesTableModel rules(model, work().id);
     QAbstractItemModelTester tester(&rules, QAbstractItemModelTester::FailureReportingMode::Fatal);
     Announcements announced(rules);
@@ -457,6 +461,38 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
                 Rule edited = work().rules.at(0);
                 edited.settings.brightness = 0.2;
                 model.saveRule(edited, work().id, false);
+            },
+            {"changed 0-0"}},
+        {"another temperature",
+            [&] {
+                editFirst(
+                    [](Rule& rule) { rule.settings.temperature = Temperature::kelvin(4100); });
+            },
+            {"changed 0-0"}},
+        {"a neutral temperature",
+            [&] {
+                editFirst([](Rule& rule) { rule.settings.temperature = Temperature::neutral(); });
+            },
+            {"changed 0-0"}},
+        {"another refresh rate",
+            [&] {
+                editFirst([](Rule& rule) {
+                    rule.settings.refreshRate = RefreshPreference::fixed(60'000);
+                });
+            },
+            {"changed 0-0"}},
+        {"an adaptive refresh rate",
+            [&] {
+                editFirst(
+                    [](Rule& rule) { rule.settings.refreshRate = RefreshPreference::adaptive(); });
+            },
+            {"changed 0-0"}},
+        {"another screen",
+            [&] {
+                editFirst([](Rule& rule) {
+                    rule.conditions.screen
+                        = DisplayReference{.id = "demo-builtin", .name = "Built-in"};
+                });
             },
             {"changed 0-0"}},
         {"two rules swapped with another edited",

@@ -1,7 +1,6 @@
 #include "Quorvane/Views/MainWindow/RulesTableModel.h"
 
 #include "Foundation/Hash.h"
-#include "Foundation/Overloaded.h"
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/MainWindow/RuleCellLabels.h"
 
@@ -21,30 +20,16 @@ template <typename Number> std::size_t hashOf(const std::optional<Number>& numbe
     return number ? hashCombine(1, std::hash<Number>{}(*number)) : 0;
 }
 
-std::size_t hashOf(const std::optional<Temperature>& temperature)
+/// For a value of two cases, one of them carrying a number: 0 when absent, else its case and
+/// its number.
+template <typename Tagged, typename Numbered>
+std::size_t hashOf(const std::optional<Tagged>& tagged, std::int64_t Numbered::*number)
 {
-    if (!temperature)
+    if (!tagged)
         return 0;
-    return std::visit(Overloaded{
-                          [](const Temperature::Neutral&) -> std::size_t { return 1; },
-                          [](const Temperature::Kelvin& kelvin) {
-                              return hashCombine(2, std::hash<std::int64_t>{}(kelvin.value));
-                          },
-                      },
-        temperature->value);
-}
-
-std::size_t hashOf(const std::optional<RefreshPreference>& refresh)
-{
-    if (!refresh)
-        return 0;
-    return std::visit(Overloaded{
-                          [](const RefreshPreference::Adaptive&) -> std::size_t { return 1; },
-                          [](const RefreshPreference::Fixed& fixed) {
-                              return hashCombine(2, std::hash<std::int64_t>{}(fixed.millihertz));
-                          },
-                      },
-        refresh->value);
+    const Numbered* numbered = std::get_if<Numbered>(&tagged->value);
+    return hashCombine(
+        tagged->value.index() + 1, numbered ? std::hash<std::int64_t>{}(numbered->*number) : 0);
 }
 
 std::size_t hashOf(const RuleConditions& conditions)
@@ -65,8 +50,10 @@ std::size_t fingerprint(const Rule& rule)
 {
     const RuleSettings& settings = rule.settings;
     return hashCombine(hashOf(rule.name), rule.isEnabled, hashOf(rule.conditions),
-        hashOf(settings.brightness), hashOf(settings.hdr), hashOf(settings.temperature),
-        hashOf(settings.refreshRate), hashOf(settings.contrast));
+        hashOf(settings.brightness), hashOf(settings.hdr),
+        hashOf(settings.temperature, &Temperature::Kelvin::value),
+        hashOf(settings.refreshRate, &RefreshPreference::Fixed::millihertz),
+        hashOf(settings.contrast));
 }
 
 bool sameIDs(const std::vector<Rule>& rules, std::size_t ruleStart, std::size_t ruleEnd,
