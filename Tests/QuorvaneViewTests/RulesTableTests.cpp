@@ -504,10 +504,19 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
                 });
             },
             {"reset"}},
+        {"one rule swapped for two new ones",
+            [&] {
+                model.configuration.modify([&](Configuration& document) {
+                    std::vector<Rule>& changed = document.profiles.at(1).rules;
+                    changed.erase(changed.begin() + 1);
+                    for (const char* name : {"New", "Newer"})
+                        changed.push_back({.id = UUID::random(), .name = name});
+                });
+            },
+            {"reset"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name));
-        const std::vector<Rule> before = work().rules;
         c.change();
         rules.refresh();
         EXPECT_EQ(announced.take(), c.announced);
@@ -523,6 +532,24 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
     EXPECT_EQ(announced.changed.front().at(0).value<QModelIndex>(), rules.index(0, hdr));
     EXPECT_EQ(announced.changed.front().at(1).value<QModelIndex>(),
         rules.index(rules.rowCount() - 1, hdr));
+}
+
+TEST(RulesTableModelTest, RowsReadBeforeTheRefreshAreTheOldRowsFoundByTheirRules)
+{
+    DemoWorld demo;
+    AppModel& model = *demo.model;
+    const Profile work = model.configuration->profiles.at(1);
+    RulesTableModel rules(model, work.id);
+    model.deleteRule(work.rules.at(1).id, work.id);
+    const auto name = [&](int row) { return rules.data(rules.index(row, 0), Qt::DisplayRole); };
+    ASSERT_EQ(rules.rowCount(), 4);
+    EXPECT_FALSE(name(1).isValid()) << "its rule is gone";
+    for (const int row : {0, 2, 3})
+        EXPECT_EQ(
+            name(row).toString().toStdString(), work.rules.at(static_cast<std::size_t>(row)).name);
+    rules.refresh();
+    EXPECT_EQ(rules.rowCount(), 3);
+    EXPECT_EQ(name(2).toString().toStdString(), work.rules.at(3).name);
 }
 
 TEST(RulesTableModelTest, CellsShowTheSettingsAndTheHeaderTheColumns)
@@ -550,6 +577,8 @@ TEST(RulesTableModelTest, CellsShowTheSettingsAndTheHeaderTheColumns)
         QStringLiteral("Brightness"), QStringLiteral("HDR"), QStringLiteral("Temperature"),
         QStringLiteral("Refresh rate"), QStringLiteral("Contrast"), QStringLiteral("ORDER")};
     ASSERT_EQ(rules.columnCount(), 7);
+    EXPECT_EQ(rules.rowCount(rules.index(0, 0)), 0) << "a table: no cell has children";
+    EXPECT_EQ(rules.columnCount(rules.index(0, 0)), 0);
     for (int column = 0; column < rules.columnCount(); ++column)
         EXPECT_EQ(rules.headerData(column, Qt::Horizontal, Qt::DisplayRole), headers[column]);
 }
