@@ -46,7 +46,7 @@ public:
     [[nodiscard]] const Rule& rule(int row) const;
     /// The identifier of the rule at `row` as last announced.
     [[nodiscard]] const UUID& ruleID(int row) const;
-    /// The row of the rule; absent when the profile holds no such rule.
+    /// The row of the rule as last announced; absent when no row holds it.
     [[nodiscard]] std::optional<int> rowOf(const UUID& ruleID) const;
     [[nodiscard]] static int columnOf(SettingKey key);
 
