@@ -5,7 +5,8 @@
 // time of the running thread; virtual time costs nothing but the work it triggers.
 
 #include "AllocationCounter.h"
-#include "ModelWorld.h"
+#include "ModelOnSimulatedMac.h"
+#include "ProcessorTime.h"
 #include "SettingsDocuments.h"
 
 #include "QuorvaneCore/SettingsStore.h"
@@ -22,17 +23,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-/// Every rule in one profile, the active one, with automation on.
-Configuration documentWith(int ruleCount)
-{
-    Configuration configuration = bench::configurationWith(ruleCount, ruleCount);
-    if (configuration.profiles.size() > 1)
-        configuration.activeProfileID = configuration.profiles.back().id;
-    configuration.automationEnabled = true;
-    configuration.validate();
-    return configuration;
-}
-
 /// A start over a settings file that needs no change: its processor time, the store's writes
 /// during it, and the live heap it leaves ("xFile": times the settings file's size).
 void start(benchmark::State& state)
@@ -44,8 +34,8 @@ void start(benchmark::State& state)
     double writes = 0;
     double fileBytes = 0;
     for (auto _ : state) {
-        ModelWorld world(documentWith(rules));
-        ModelWorld small(documentWith(10));
+        ModelOnSimulatedMac world(activeProfileWith(rules));
+        ModelOnSimulatedMac small(activeProfileWith(10));
         // A first start brings the file up to date with the simulated displays.
         world.start();
         small.start();
@@ -69,8 +59,8 @@ void start(benchmark::State& state)
 /// One virtual minute at rest, after a minute of settling.
 void minuteAtRest(benchmark::State& state)
 {
-    ModelWorld world(documentWith(static_cast<int>(state.range(0))));
-    ModelWorld small(documentWith(10));
+    ModelOnSimulatedMac world(activeProfileWith(static_cast<int>(state.range(0))));
+    ModelOnSimulatedMac small(activeProfileWith(10));
     world.start();
     small.start();
     world.executor.advance(1min);
@@ -94,7 +84,7 @@ void twoHoursAtRest(benchmark::State& state)
     double firstHour = 0;
     double secondHour = 0;
     for (auto _ : state) {
-        ModelWorld world(documentWith(static_cast<int>(state.range(0))));
+        ModelOnSimulatedMac world(activeProfileWith(static_cast<int>(state.range(0))));
         world.start();
         world.executor.advance(10min); // the simulated parts' call logs fill up
         const std::size_t settled = bench::liveHeapBytes();

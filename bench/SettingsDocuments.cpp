@@ -76,4 +76,14 @@ Configuration configurationWith(int ruleCount, int rulesPerProfile)
     return configuration;
 }
 
+Configuration activeProfileWith(int ruleCount)
+{
+    Configuration configuration = configurationWith(ruleCount, ruleCount);
+    if (configuration.profiles.size() > 1)
+        configuration.activeProfileID = configuration.profiles.back().id;
+    configuration.automationEnabled = true;
+    configuration.validate();
+    return configuration;
+}
+
 } // namespace quorvane::bench

@@ -10,4 +10,7 @@ namespace quorvane::bench {
 /// `rulesPerProfile` rules each, `ruleCount` in all. The Default profile stays active.
 [[nodiscard]] Configuration configurationWith(int ruleCount, int rulesPerProfile = 100);
 
+/// Every rule in one profile besides Default, the active one, with automation on.
+[[nodiscard]] Configuration activeProfileWith(int ruleCount);
+
 } // namespace quorvane::bench

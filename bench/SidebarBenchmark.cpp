@@ -9,7 +9,8 @@
 // rules against 10. Run by hand:
 //     build/dev/bench/quorvane_bench_sidebar
 
-#include "ModelWorld.h"
+#include "ModelOnSimulatedMac.h"
+#include "ProcessorTime.h"
 #include "SettingsDocuments.h"
 
 #include "Foundation/Format.h"
@@ -114,7 +115,7 @@ public:
     std::unique_ptr<MainWindow> window;
 
 private:
-    ModelWorld m_world;
+    ModelOnSimulatedMac m_world;
 };
 
 /// One operation on both worlds: `prepare` is not timed, `run` is, with the work it leaves.
@@ -266,8 +267,8 @@ void minuteAtRest(benchmark::State& state)
 /// many rules as asked, beside one of 10 rules ("x10Rules").
 void popoverMinuteAtRest(benchmark::State& state)
 {
-    ModelWorld large(documentWith(1, static_cast<int>(state.range(0))));
-    ModelWorld small(documentWith(1, 10));
+    ModelOnSimulatedMac large(documentWith(1, static_cast<int>(state.range(0))));
+    ModelOnSimulatedMac small(documentWith(1, 10));
     large.start();
     small.start();
     MenuView largePopover(*large.model);

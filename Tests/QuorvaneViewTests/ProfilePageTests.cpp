@@ -9,7 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
-#include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 
 #include <string>
@@ -215,7 +215,7 @@ TEST_F(ProfilePageTest, AnEmptyProfileInvitesItsFirstRuleAndCollapsingHidesIt)
     turn();
     EXPECT_TRUE(part<QWidget>("emptyState").isVisible());
     EXPECT_TRUE(part<QWidget>("orderNote").isVisible());
-    EXPECT_FALSE(part<QScrollArea>("rulesArea").isVisible());
+    EXPECT_FALSE(part<RulesTable>("rulesArea").isVisible());
     saveScreenshot(window, "profile-page-empty");
 
     QTest::mouseClick(&part<QToolButton>("rulesHeader"), Qt::LeftButton);
@@ -261,9 +261,11 @@ TEST_F(ProfilePageTest, TheRulesAreaGrowsWithTheRulesUpToItsLimit)
         SCOPED_TRACE(count);
         EXPECT_EQ(ProfilePage::rulesAreaHeight(count), height);
     }
-    EXPECT_EQ(part<QScrollArea>("rulesArea").height(), 360);
-    EXPECT_EQ(part<QScrollArea>("rulesArea").width(), RulesTable::tableWidth);
-    EXPECT_EQ(page().rulesTable().height(), RulesTable::headerHeight + 4 * RulesTable::rowHeight);
+    EXPECT_EQ(part<RulesTable>("rulesArea").height(), 360);
+    EXPECT_EQ(part<RulesTable>("rulesArea").width(), RulesTable::tableWidth);
+    const RulesTable& table = page().rulesTable();
+    EXPECT_EQ(table.verticalScrollBar()->maximum() + table.viewport()->height(),
+        RulesTable::headerHeight + 4 * RulesTable::rowHeight);
 }
 
 TEST_F(ProfilePageTest, TheWindowAccessNoticeAsksForThePermission)

@@ -76,8 +76,8 @@ const char* roleName(QuorRole role)
         return "ruleName";
     case QuorRole::tableHeader:
         return "tableHeader";
-    case QuorRole::rulesCard:
-        return "rulesCard";
+    case QuorRole::ruleConditions:
+        return "ruleConditions";
     case QuorRole::emptyState:
         return "emptyState";
     case QuorRole::noticeTitle:
@@ -219,7 +219,7 @@ QPushButton[quorRole="cell"] { border: none; background: transparent; padding: 0
 [quorRole="ruleRow"][quorState="editing"] { background: rgba(232, 163, 61, 18); }
 [quorRole="ruleName"] { font-size: 12px; font-weight: 600; }
 [quorRole="tableHeader"] { font-size: 10px; font-weight: 600; color: %1; }
-[quorRole="rulesCard"] { background: %3; border: 1px solid rgba(0, 0, 0, 15); border-radius: 14px; }
+[quorRole="ruleConditions"] { font-size: 10px; color: %1; }
 [quorRole="emptyState"] { background: %3; border-radius: 16px; }
 [quorRole="noticeTitle"] { font-size: 13px; font-weight: 600; }
 QPushButton[quorRole="destructive"] { color: %5; }

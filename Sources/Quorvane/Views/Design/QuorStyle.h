@@ -38,7 +38,7 @@ enum class QuorRole {
     ruleRow,
     ruleName,
     tableHeader,
-    rulesCard,
+    ruleConditions,
     emptyState,
     noticeTitle,
     destructive,

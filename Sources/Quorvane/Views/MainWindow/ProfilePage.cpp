@@ -18,8 +18,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -46,28 +44,6 @@ QLabel* symbol(std::string_view name, const QColor& colour, QWidget* parent)
     return picture;
 }
 
-/// The table is exactly as wide as its area, so a scroll bar beside it would cover the order
-/// buttons or push the table sideways: the bar floats over the table's right padding instead.
-void addOverlayScrollBar(QScrollArea& area)
-{
-    area.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    area.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    QScrollBar* hidden = area.verticalScrollBar();
-    auto* overlay = new QScrollBar(Qt::Vertical, &area);
-    overlay->setObjectName(QStringLiteral("rulesScrollBar"));
-    overlay->setFixedWidth(8);
-    QObject::connect(
-        hidden, &QScrollBar::rangeChanged, overlay, [&area, overlay](int low, int high) {
-            overlay->setRange(low, high);
-            overlay->setPageStep(area.verticalScrollBar()->pageStep());
-            overlay->setGeometry(area.width() - 10, 2, 8, area.height() - 4);
-            overlay->setVisible(high > low);
-        });
-    QObject::connect(hidden, &QScrollBar::valueChanged, overlay, &QScrollBar::setValue);
-    QObject::connect(overlay, &QScrollBar::valueChanged, hidden, &QScrollBar::setValue);
-    overlay->hide();
-}
-
 } // namespace
 
 ProfilePage::ProfilePage(ContentView& content, UUID profileID, QWidget* parent)
@@ -82,15 +58,10 @@ ProfilePage::ProfilePage(ContentView& content, UUID profileID, QWidget* parent)
     layout->addWidget(buildAccessNotice());
     layout->addWidget(buildRulesHeader());
     layout->addWidget(buildEmptyState());
-    m_table = new RulesTable(content, m_profileID);
-    m_rulesArea = new QScrollArea(this);
-    m_rulesArea->setObjectName(QStringLiteral("rulesArea"));
-    QuorStyle::setRole(*m_rulesArea, QuorRole::rulesCard);
-    m_rulesArea->setFixedWidth(RulesTable::tableWidth);
-    m_rulesArea->setWidget(m_table);
-    m_rulesArea->setWidgetResizable(false);
-    addOverlayScrollBar(*m_rulesArea);
-    layout->addWidget(m_rulesArea);
+    m_table = new RulesTable(content, m_profileID, this);
+    m_table->setObjectName(QStringLiteral("rulesArea"));
+    m_table->setFixedWidth(RulesTable::tableWidth);
+    layout->addWidget(m_table);
     layout->addWidget(buildOrderNote());
     layout->addWidget(new ProfileDisplayPreferencesView(content.model(), m_profileID, this));
     layout->addStretch();
@@ -281,11 +252,11 @@ void ProfilePage::refresh()
     const bool showsRules = m_content.showsRules();
     const bool isEmpty = profile->rules.empty();
     m_emptyState->setVisible(showsRules && isEmpty);
-    m_rulesArea->setVisible(showsRules && !isEmpty);
+    m_table->setVisible(showsRules && !isEmpty);
     m_orderNote->setVisible(showsRules);
+    // Sized first: a new rule scrolls into the area as it will be.
+    m_table->setFixedHeight(rulesAreaHeight(profile->rules.size()));
     m_table->refresh();
-    m_table->adjustSize();
-    m_rulesArea->setFixedHeight(rulesAreaHeight(profile->rules.size()));
 }
 
 void ProfilePage::refreshHeading(const Profile& profile)

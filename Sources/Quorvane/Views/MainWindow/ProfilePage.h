@@ -10,7 +10,6 @@
 
 class QAction;
 class QPushButton;
-class QScrollArea;
 
 namespace quorvane {
 
@@ -54,7 +53,6 @@ private:
     QuorDisclosureHeader* m_rulesHeader = nullptr;
     QPushButton* m_addRule = nullptr;
     QWidget* m_emptyState = nullptr;
-    QScrollArea* m_rulesArea = nullptr;
     RulesTable* m_table = nullptr;
     QWidget* m_orderNote = nullptr;
 };

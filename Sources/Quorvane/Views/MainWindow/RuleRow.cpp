@@ -5,8 +5,8 @@
 #include "Quorvane/Views/Design/SwitchButton.h"
 #include "Quorvane/Views/Design/SymbolIcon.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
-#include "Quorvane/Views/MainWindow/RuleCellLabels.h"
 #include "Quorvane/Views/MainWindow/RulesTable.h"
+#include "Quorvane/Views/MainWindow/RulesTableModel.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -16,6 +16,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
 #include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -25,6 +27,9 @@
 namespace quorvane {
 
 namespace {
+
+/// The rule column's width once the handle, the switch and the gaps between them are taken.
+constexpr int nameWidth = 220 - 12 - 8 - 36 - 8;
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
@@ -37,8 +42,45 @@ QString plainToolTip(const QString& shown)
         + QStringLiteral("</p>");
 }
 
-/// A cell that opens the rule when clicked; unlike a button it lets its wrapped texts take the
-/// height they need.
+/// One line that ends in "…" where it does not fit, with the whole text as its tip then.
+class ElidedLabel final : public QLabel {
+public:
+    explicit ElidedLabel(QWidget* parent = nullptr)
+        : QLabel(parent)
+    {
+        setTextFormat(Qt::PlainText); // names are shown as typed, never as markup
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+
+    void showText(const QString& shown)
+    {
+        setText(shown);
+        updateToolTip();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        updateToolTip();
+    }
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        style()->drawItemText(&painter, contentsRect(), Qt::AlignLeft | Qt::AlignVCenter, palette(),
+            isEnabled(), elided(), foregroundRole());
+    }
+
+private:
+    [[nodiscard]] QString elided() const
+    {
+        return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
+    }
+    void updateToolTip() { setToolTip(elided() == text() ? QString() : plainToolTip(text())); }
+};
+
+/// A cell that opens the rule when clicked. It lets the row see the press and the moves, so
+/// that a drag may start on it as on the rest of the row.
 class ClickableCell final : public QWidget {
 public:
     ClickableCell(std::function<void()> action, QWidget* parent)
@@ -49,15 +91,32 @@ public:
     }
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override { event->accept(); }
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        if (event->button() == Qt::LeftButton)
+            m_pressedAt = event->position().toPoint();
+        event->ignore();
+    }
+    void mouseMoveEvent(QMouseEvent* event) override
+    {
+        // As far as the row takes it for a drag, it is no click.
+        if (m_pressedAt
+            && (event->position().toPoint() - *m_pressedAt).manhattanLength()
+                >= QApplication::startDragDistance())
+            m_pressedAt.reset();
+        event->ignore();
+    }
     void mouseReleaseEvent(QMouseEvent* event) override
     {
-        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        const bool isClick = std::exchange(m_pressedAt, std::nullopt)
+            && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+        if (isClick)
             m_action();
     }
 
 private:
     std::function<void()> m_action;
+    std::optional<QPoint> m_pressedAt;
 };
 
 QToolButton* orderButton(std::string_view symbol, QWidget* parent)
@@ -69,15 +128,34 @@ QToolButton* orderButton(std::string_view symbol, QWidget* parent)
     return button;
 }
 
+/// What a dragged rule shows under the pointer: its name on a small card, not the whole row.
+QPixmap dragImage(const QString& name, const QFont& font, qreal pixelRatio)
+{
+    const QFontMetrics metrics(font);
+    const QString shown = metrics.elidedText(name, Qt::ElideRight, nameWidth);
+    const QSize size(metrics.horizontalAdvance(shown) + 24, metrics.height() + 12);
+    QPixmap image(size * pixelRatio);
+    image.setDevicePixelRatio(pixelRatio);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QColor(0, 0, 0, 40));
+    painter.setBrush(QuorStyle::card());
+    painter.drawRoundedRect(QRectF(0.5, 0.5, size.width() - 1, size.height() - 1), 8, 8);
+    painter.setPen(QuorStyle::primaryText());
+    painter.setFont(font);
+    painter.drawText(QRect(QPoint(), size), Qt::AlignCenter, shown);
+    return image;
+}
+
 } // namespace
 
-RuleRow::RuleRow(ContentView& content, UUID profileID, Rule rule, QWidget* parent)
+RuleRow::RuleRow(ContentView& content, UUID profileID, QWidget* parent)
     : QFrame(parent)
     , m_content(content)
     , m_profileID(std::move(profileID))
-    , m_rule(std::move(rule))
     , m_enabled(new SwitchButton(QString(), this))
-    , m_name(new QLabel)
+    , m_name(new ElidedLabel)
     , m_conditions(new QLabel)
     , m_up(orderButton("chevron.up", this))
     , m_down(orderButton("chevron.down", this))
@@ -85,17 +163,18 @@ RuleRow::RuleRow(ContentView& content, UUID profileID, Rule rule, QWidget* paren
     QuorStyle::setRole(*this, QuorRole::ruleRow);
     setAttribute(Qt::WA_StyledBackground);
     setAcceptDrops(true);
+    setFixedSize(RulesTable::tableWidth, RulesTable::rowHeight);
     m_enabled->setObjectName(QStringLiteral("enabled"));
     m_up->setObjectName(QStringLiteral("up"));
     m_down->setObjectName(QStringLiteral("down"));
     m_name->setObjectName(QStringLiteral("name"));
     m_conditions->setObjectName(QStringLiteral("conditions"));
-    // Rule, app and screen names are shown as typed, never as markup.
-    m_name->setTextFormat(Qt::PlainText);
+    // App and screen names are shown as typed, never as markup.
     m_conditions->setTextFormat(Qt::PlainText);
     QuorStyle::setRole(*m_name, QuorRole::ruleName);
-    QuorStyle::setRole(*m_conditions, QuorRole::secondary);
+    QuorStyle::setRole(*m_conditions, QuorRole::ruleConditions);
     m_conditions->setWordWrap(true);
+    m_conditions->ensurePolished();
     m_conditions->setMaximumHeight(2 * m_conditions->fontMetrics().lineSpacing() + 2);
 
     auto* handle = new QLabel(this);
@@ -117,7 +196,6 @@ RuleRow::RuleRow(ContentView& content, UUID profileID, Rule rule, QWidget* paren
     QWidget* ruleButton = makeCell(nameAndConditions, 0);
     ruleButton->setObjectName(QStringLiteral("ruleButton"));
     ruleButton->setMinimumHeight(32);
-    ruleButton->setToolTip(QString());
 
     auto* ruleColumn = new QWidget(this);
     ruleColumn->setFixedWidth(220);
@@ -128,12 +206,14 @@ RuleRow::RuleRow(ContentView& content, UUID profileID, Rule rule, QWidget* paren
     ruleLayout->addWidget(m_enabled);
     ruleLayout->addWidget(ruleButton, 1);
 
+    // The divider under the row belongs to it, so that it moves with the row.
+    auto* divider = new QWidget(this);
+    QuorStyle::setRole(*divider, QuorRole::divider);
+    divider->setGeometry(0, RulesTable::rowHeight - 1, RulesTable::tableWidth, 1);
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(22, 16, 22, 16);
+    layout->setContentsMargins(22, 16, 22, 16 + 1);
     layout->setSpacing(0);
     layout->addWidget(ruleColumn);
-    // Every row as tall as the rules area counts on, whatever its texts.
-    setMinimumHeight(RulesTable::rowHeight - 1);
     for (const SettingKey key : allSettingKeys) {
         auto* value = new QLabel;
         value->setObjectName(QString::fromLatin1(rawValue(key).data(), rawValue(key).size()));
@@ -176,30 +256,38 @@ QWidget* RuleRow::makeCell(QWidget* content, int width)
     return cell;
 }
 
-void RuleRow::showRule(const Rule& rule, std::size_t index, std::size_t count)
+void RuleRow::showRule(const RulesTableModel& rules, int row)
 {
-    m_rule = rule;
-    const QString name = text(rule.name);
-    m_enabled->setChecked(rule.isEnabled);
+    m_row = row;
+    m_rule = rules.rule(row);
+    const QString name = text(m_rule.name);
     m_enabled->setAccessibleName(QStringLiteral("Enable ") + name);
-    m_enabled->setToolTip(
-        rule.isEnabled ? QStringLiteral("Disable rule") : QStringLiteral("Enable rule"));
-    m_enabled->setEnabled(m_content.acceptsActions());
-    m_name->setText(name);
-    m_conditions->setText(text(rule.conditions.compactLabel()));
-    m_conditions->setToolTip(plainToolTip(text(rule.conditions.label())));
+    static_cast<ElidedLabel*>(m_name)->showText(name);
+    m_conditions->setText(text(m_rule.conditions.compactLabel()));
+    m_conditions->setToolTip(plainToolTip(text(m_rule.conditions.label())));
     for (const auto& [key, value] : m_values) {
-        value->setText(text(key == SettingKey::hdr ? m_content.model().hdrRuleLabel(rule)
-                                                   : settingCellText(rule, key)));
-        QuorStyle::setState(*value, rule.settings.value(key) ? "" : "unset");
+        const QModelIndex cell = rules.index(row, RulesTableModel::columnOf(key));
+        value->setText(cell.data().toString());
+        QuorStyle::setState(*value, cell.data(RulesTableModel::isSetRole).toBool() ? "" : "unset");
     }
-    m_up->setEnabled(index > 0);
-    m_down->setEnabled(index + 1 < count);
+    m_up->setEnabled(row > 0);
+    m_down->setEnabled(row + 1 < rules.rowCount());
     m_up->setAccessibleName(QStringLiteral("Move ") + name + QStringLiteral(" up"));
     m_down->setAccessibleName(QStringLiteral("Move ") + name + QStringLiteral(" down"));
-    const std::optional<RuleDraft>& draft = m_content.draft();
-    QuorStyle::setState(*this, draft && draft->rule.id == rule.id ? "editing" : "");
+    showState();
 }
+
+void RuleRow::showState()
+{
+    m_enabled->setChecked(m_rule.isEnabled);
+    m_enabled->setToolTip(
+        m_rule.isEnabled ? QStringLiteral("Disable rule") : QStringLiteral("Enable rule"));
+    m_enabled->setEnabled(m_content.acceptsActions());
+    const std::optional<RuleDraft>& draft = m_content.draft();
+    QuorStyle::setState(*this, draft && draft->rule.id == m_rule.id ? "editing" : "");
+}
+
+std::array<QWidget*, 3> RuleRow::focusableControls() const { return {m_enabled, m_up, m_down}; }
 
 bool RuleRow::drop(const QString& text)
 {
@@ -214,15 +302,18 @@ QMenu* RuleRow::contextMenu()
 {
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(QStringLiteral("Edit rule"), this, [this] { m_content.edit(m_rule); });
-    menu->addAction(QStringLiteral("Duplicate rule"), this, [this] { duplicate(); });
-    menu->addAction(QStringLiteral("Delete rule"), this, [this] { remove(); });
+    // The menu keeps the rule it opened on, whatever the row shows once the table scrolls.
+    menu->addAction(
+        QStringLiteral("Edit rule"), this, [this, rule = m_rule] { m_content.edit(rule); });
+    menu->addAction(
+        QStringLiteral("Duplicate rule"), this, [this, rule = m_rule] { duplicate(rule); });
+    menu->addAction(
+        QStringLiteral("Delete rule"), this, [this, ruleID = m_rule.id] { remove(ruleID); });
     return menu;
 }
 
-void RuleRow::duplicate()
+void RuleRow::duplicate(Rule copy)
 {
-    Rule copy = m_rule;
     copy.id = UUID::random();
     copy.name += " copy";
     const bool selectsApps = copy.conditions.hasAppCondition();
@@ -232,13 +323,11 @@ void RuleRow::duplicate()
         .selectsApps = selectsApps});
 }
 
-void RuleRow::remove()
+void RuleRow::remove(const UUID& ruleID)
 {
-    const UUID ruleID = m_rule.id;
-    ContentView& content = m_content; // the redraw may delete this row
-    content.model().deleteRule(ruleID, m_profileID);
-    if (content.draft() && content.draft()->rule.id == ruleID)
-        content.setDraft(std::nullopt);
+    m_content.model().deleteRule(ruleID, m_profileID);
+    if (m_content.draft() && m_content.draft()->rule.id == ruleID)
+        m_content.setDraft(std::nullopt);
 }
 
 void RuleRow::contextMenuEvent(QContextMenuEvent* event)
@@ -263,7 +352,9 @@ void RuleRow::mouseMoveEvent(QMouseEvent* event)
     m_pressedAt.reset();
     auto* drag = new QDrag(this);
     drag->setMimeData(ruleDragData(m_rule));
-    drag->setPixmap(grab());
+    const QPixmap image = dragImage(text(m_rule.name), m_name->font(), devicePixelRatio());
+    drag->setPixmap(image);
+    drag->setHotSpot(QPoint(12, static_cast<int>(image.deviceIndependentSize().height() / 2)));
     drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
 }
 

@@ -1,4 +1,4 @@
-// One rule in the rules table.
+// One row of the rules table, shown for whichever rule the table gives it as it scrolls.
 #pragma once
 
 #include "Foundation/UUID.h"
@@ -7,7 +7,9 @@
 #include <QFrame>
 #include <QPoint>
 
+#include <array>
 #include <map>
+#include <optional>
 
 class QLabel;
 class QMenu;
@@ -16,15 +18,24 @@ class QToolButton;
 namespace quorvane {
 
 class ContentView;
+class RulesTableModel;
 class SwitchButton;
 
 class RuleRow final : public QFrame {
 public:
-    RuleRow(ContentView& content, UUID profileID, Rule rule, QWidget* parent = nullptr);
+    RuleRow(ContentView& content, UUID profileID, QWidget* parent = nullptr);
 
+    /// The rule last shown; meaningful once showRule() was called.
     [[nodiscard]] const UUID& ruleID() const { return m_rule.id; }
-    /// Shows `rule`, which has this row's identifier, at `index` of `count` rules.
-    void showRule(const Rule& rule, std::size_t index, std::size_t count);
+    /// The table row last shown.
+    [[nodiscard]] int shownRow() const { return m_row; }
+    /// Shows the rule at `row` of `rules`, then showState().
+    void showRule(const RulesTableModel& rules, int row);
+    /// Shows what the window decides: the highlight of the rule open in the editor, whether the
+    /// switch takes clicks, and the switch at the rule's stored state.
+    void showState();
+    /// The controls that take the keyboard focus, in tab order.
+    [[nodiscard]] std::array<QWidget*, 3> focusableControls() const;
 
     /// Moves the rule whose identifier `text` holds before this row's rule; false when the text
     /// names no rule identifier.
@@ -41,12 +52,13 @@ protected:
 
 private:
     QWidget* makeCell(QWidget* content, int width);
-    void duplicate();
-    void remove();
+    void duplicate(Rule copy);
+    void remove(const UUID& ruleID);
 
     ContentView& m_content;
     UUID m_profileID;
     Rule m_rule;
+    int m_row = -1;
     SwitchButton* m_enabled;
     QLabel* m_name;
     QLabel* m_conditions;

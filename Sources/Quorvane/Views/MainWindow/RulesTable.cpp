@@ -4,10 +4,14 @@
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
 #include "Quorvane/Views/MainWindow/RuleRow.h"
+#include "Quorvane/Views/MainWindow/RulesTableModel.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -15,6 +19,8 @@
 namespace quorvane {
 
 namespace {
+
+constexpr int cornerRadius = 14;
 
 QWidget* divider(QWidget* parent)
 {
@@ -24,37 +30,88 @@ QWidget* divider(QWidget* parent)
     return line;
 }
 
-QLabel* headerLabel(const QString& text, int width, Qt::Alignment alignment, QWidget* parent)
+QLabel* headerLabel(const RulesTableModel& rules, int column, int width, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
+    auto* label
+        = new QLabel(rules.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString(), parent);
     QuorStyle::setRole(*label, QuorRole::tableHeader);
     label->setFixedWidth(width);
-    label->setAlignment(alignment | Qt::AlignVCenter);
+    const bool isOrder = column == RulesTableModel::orderColumn;
+    label->setAlignment((isOrder ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter);
     return label;
 }
 
-QWidget* headerRow(QWidget* parent)
+QWidget* headerRow(const RulesTableModel& rules, QWidget* parent)
 {
     auto* header = new QWidget(parent);
-    auto* layout = new QHBoxLayout(header);
-    layout->setContentsMargins(22, 12, 22, 12);
-    layout->setSpacing(0);
-    layout->addWidget(
-        headerLabel(QStringLiteral("RULE / ALL CONDITIONS"), 220, Qt::AlignLeft, header));
+    auto* labels = new QHBoxLayout;
+    labels->setContentsMargins(22, 12, 22, 12);
+    labels->setSpacing(0);
+    labels->addWidget(headerLabel(rules, RulesTableModel::ruleColumn, 220, header));
     for (const SettingKey key : allSettingKeys) {
-        const std::string_view shown = title(key);
-        QLabel* label
-            = headerLabel(QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size())), 88,
-                Qt::AlignLeft, header);
+        QLabel* label = headerLabel(rules, RulesTableModel::columnOf(key), 88, header);
         label->setObjectName(
             QString::fromLatin1(rawValue(key).data(), static_cast<qsizetype>(rawValue(key).size()))
             + QStringLiteral("Header"));
-        layout->addWidget(label);
+        labels->addWidget(label);
     }
-    layout->addWidget(headerLabel(QStringLiteral("ORDER"), 72, Qt::AlignHCenter, header));
-    header->setFixedHeight(RulesTable::headerHeight - 1);
+    labels->addWidget(headerLabel(rules, RulesTableModel::orderColumn, 72, header));
+    auto* layout = new QVBoxLayout(header);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addLayout(labels, 1);
+    layout->addWidget(divider(header));
+    header->setFixedSize(RulesTable::tableWidth, RulesTable::headerHeight);
     return header;
 }
+
+/// A scroll bar drawn over the table's edge, mirroring the area's own hidden one: the table is
+/// exactly as wide and, while the rules fit, as high as its area, so a bar beside it would cover
+/// the order buttons or push the table aside.
+QScrollBar* overlayBar(QScrollBar& hidden, QWidget& area)
+{
+    auto* overlay = new QScrollBar(hidden.orientation(), &area);
+    overlay->setFocusPolicy(Qt::NoFocus);
+    QObject::connect(
+        &hidden, &QScrollBar::rangeChanged, overlay, [&hidden, overlay](int low, int high) {
+            overlay->setPageStep(hidden.pageStep());
+            overlay->setRange(low, high);
+            overlay->setVisible(high > low);
+        });
+    QObject::connect(&hidden, &QScrollBar::valueChanged, overlay, &QScrollBar::setValue);
+    QObject::connect(overlay, &QScrollBar::valueChanged, &hidden, &QScrollBar::setValue);
+    overlay->hide();
+    return overlay;
+}
+
+/// The card's rounded corners and hairline border, drawn over the rows that scroll beneath.
+class CardOutline final : public QWidget {
+public:
+    explicit CardOutline(QWidget* parent)
+        : QWidget(parent)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF bounds(rect());
+        QPainterPath card;
+        card.addRoundedRect(bounds, cornerRadius, cornerRadius);
+        QPainterPath outside;
+        outside.addRect(bounds);
+        painter.fillPath(outside.subtracted(card), palette().window());
+        QColor border = QuorStyle::primaryText();
+        border.setAlphaF(0.06f);
+        painter.setPen(QPen(border, 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(
+            bounds.adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius - 0.5, cornerRadius - 0.5);
+    }
+};
 
 } // namespace
 
@@ -66,63 +123,213 @@ QMimeData* ruleDragData(const Rule& rule)
 }
 
 RulesTable::RulesTable(ContentView& content, UUID profileID, QWidget* parent)
-    : QWidget(parent)
+    : QAbstractScrollArea(parent)
     , m_content(content)
     , m_profileID(std::move(profileID))
-    , m_rowsLayout(new QVBoxLayout)
+    , m_rules(new RulesTableModel(content.model(), m_profileID, this))
+    , m_header(headerRow(*m_rules, viewport()))
+    , m_verticalBar(overlayBar(*verticalScrollBar(), *this))
+    , m_horizontalBar(overlayBar(*horizontalScrollBar(), *this))
+    , m_outline(new CardOutline(this))
 {
-    setFixedWidth(tableWidth);
-    m_rowsLayout->setSpacing(0);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(headerRow(this));
-    layout->addWidget(divider(this));
-    layout->addLayout(m_rowsLayout);
-    layout->addStretch();
-    refresh();
-}
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A notch of the wheel scrolls by one row.
+    verticalScrollBar()->setSingleStep(rowHeight / 3);
+    horizontalScrollBar()->setSingleStep(rowHeight / 3);
+    m_outline->raise();
+    m_verticalBar->raise();
+    m_horizontalBar->raise();
 
-RuleRow* RulesTable::rowOf(const UUID& ruleID) const
-{
-    const auto row = std::ranges::find(m_rows, ruleID, &RuleRow::ruleID);
-    return row == m_rows.end() ? nullptr : *row;
+    connect(m_rules, &QAbstractItemModel::dataChanged, this,
+        [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+            for (RuleRow* row : m_rows) {
+                if (!row->isHidden() && row->shownRow() >= topLeft.row()
+                    && row->shownRow() <= bottomRight.row())
+                    row->showRule(*m_rules, row->shownRow());
+            }
+        });
+    const auto relayout = [this] {
+        updateScrollRanges();
+        layoutRows(Reshow::all);
+    };
+    connect(m_rules, &QAbstractItemModel::rowsRemoved, this, relayout);
+    connect(m_rules, &QAbstractItemModel::rowsMoved, this, relayout);
+    connect(m_rules, &QAbstractItemModel::modelReset, this, relayout);
+    connect(m_rules, &QAbstractItemModel::rowsInserted, this,
+        [this, relayout](const QModelIndex&, int, int last) {
+            relayout();
+            scrollToRow(last); // a new rule shows at once, however long the table
+        });
+    relayout();
 }
 
 void RulesTable::refresh()
 {
-    const Profile* profile = m_content.profileWithID(m_profileID);
-    const std::vector<Rule> rules = profile ? profile->rules : std::vector<Rule>{};
-
-    if (!std::ranges::equal(rules, m_rows, {}, &Rule::id, &RuleRow::ruleID)) {
-        std::vector<RuleRow*> rows;
-        for (const Rule& rule : rules) {
-            RuleRow* row = rowOf(rule.id);
-            rows.push_back(row ? row : new RuleRow(m_content, m_profileID, rule, this));
-        }
-        for (RuleRow* row : m_rows) {
-            if (std::ranges::find(rows, row) == rows.end()) {
-                // Later: the row may be the one whose button or drop led here.
-                row->hide();
-                row->deleteLater();
-            }
-        }
-        for (QWidget* line : m_dividers)
-            delete line;
-        m_dividers.clear();
-        for (RuleRow* row : rows)
-            m_rowsLayout->removeWidget(row);
-        for (RuleRow* row : rows) {
-            m_rowsLayout->addWidget(row);
-            m_dividers.push_back(divider(this));
-            m_rowsLayout->addWidget(m_dividers.back());
-            row->show();
-            m_dividers.back()->show();
-        }
-        m_rows = std::move(rows);
+    m_rules->refresh();
+    for (RuleRow* row : m_rows) {
+        if (!row->isHidden())
+            row->showState();
     }
-    for (std::size_t index = 0; index < m_rows.size(); ++index)
-        m_rows[index]->showRule(rules[index], index, rules.size());
+}
+
+RuleRow* RulesTable::rowOf(const UUID& ruleID) const
+{
+    const auto row = std::ranges::find_if(
+        m_rows, [&](const RuleRow* row) { return !row->isHidden() && row->ruleID() == ruleID; });
+    return row == m_rows.end() ? nullptr : *row;
+}
+
+void RulesTable::scrollToRow(int row)
+{
+    // The first row brings the header along.
+    const int top = row == 0 ? 0 : headerHeight + row * rowHeight;
+    const int bottom = headerHeight + (row + 1) * rowHeight;
+    QScrollBar* bar = verticalScrollBar();
+    if (top < bar->value())
+        bar->setValue(top);
+    else if (bottom > bar->value() + viewport()->height())
+        bar->setValue(bottom - viewport()->height());
+}
+
+void RulesTable::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollRanges();
+    layoutRows(Reshow::newlyPlaced);
+    placeOverlays();
+}
+
+void RulesTable::scrollContentsBy(int, int) { layoutRows(Reshow::newlyPlaced); }
+
+bool RulesTable::focusNextPrevChild(bool next)
+{
+    // A focused row scrolled out of view brings its neighbours back first, so that the focus
+    // moves on to them.
+    if (const std::optional<int> row = focusedRow())
+        scrollToRow(*row);
+    const bool moved = QAbstractScrollArea::focusNextPrevChild(next);
+    if (const std::optional<int> row = focusedRow())
+        scrollToRow(*row);
+    return moved;
+}
+
+void RulesTable::updateScrollRanges()
+{
+    const QSize shown = viewport()->size();
+    QScrollBar* vertical = verticalScrollBar();
+    vertical->setPageStep(shown.height());
+    vertical->setRange(
+        0, std::max(0, headerHeight + rowHeight * m_rules->rowCount() - shown.height()));
+    QScrollBar* horizontal = horizontalScrollBar();
+    horizontal->setPageStep(shown.width());
+    horizontal->setRange(0, std::max(0, tableWidth - shown.width()));
+}
+
+void RulesTable::layoutRows(Reshow reshow)
+{
+    m_rules->refresh(); // what follows reads rows, and must read them as the document has them
+    const std::map<int, RuleRow*> placed = assignRows(reshow);
+    const QPoint origin(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
+    m_header->move(origin);
+    for (const auto& [index, row] : placed) {
+        row->move(origin + QPoint(0, headerHeight + index * rowHeight));
+        row->show();
+    }
+    orderFocusChain(placed);
+}
+
+std::map<int, RuleRow*> RulesTable::assignRows(Reshow reshow)
+{
+    // Plain names, not a structured binding: clang 14 lets no lambda capture one.
+    const std::pair<int, int> range = placedRows();
+    const int first = range.first;
+    const int end = range.second;
+    const std::optional<int> focused = focusedRow();
+    // The focused row stays even off screen, so that the focus stays with its rule.
+    const auto isWanted = [&](int row) { return (row >= first && row < end) || row == focused; };
+    std::map<int, RuleRow*> placed;
+    std::vector<RuleRow*> spare;
+    for (RuleRow* row : m_rows) {
+        const std::optional<int> shown = tableRowOf(*row);
+        if (!shown || !isWanted(*shown) || placed.contains(*shown)) {
+            spare.push_back(row);
+            continue;
+        }
+        if (reshow == Reshow::all || *shown != row->shownRow())
+            row->showRule(*m_rules, *shown);
+        placed.emplace(*shown, row);
+    }
+    const auto takeSpare = [&] {
+        if (spare.empty())
+            return addRow();
+        RuleRow* row = spare.back();
+        spare.pop_back();
+        return row;
+    };
+    for (int index = first; index < end; ++index) {
+        if (placed.contains(index))
+            continue;
+        RuleRow* row = takeSpare();
+        row->showRule(*m_rules, index);
+        placed.emplace(index, row);
+    }
+    for (RuleRow* row : spare)
+        row->hide();
+    return placed;
+}
+
+RuleRow* RulesTable::addRow()
+{
+    auto* row = new RuleRow(m_content, m_profileID, viewport());
+    m_rows.push_back(row);
+    return row;
+}
+
+void RulesTable::placeOverlays()
+{
+    m_outline->setGeometry(rect());
+    m_verticalBar->setGeometry(width() - 10, 2, 8, height() - 4);
+    m_horizontalBar->setGeometry(2, height() - 10, width() - 4, 8);
+}
+
+std::pair<int, int> RulesTable::placedRows() const
+{
+    const int top = verticalScrollBar()->value() - headerHeight;
+    const int firstShown = top < 0 ? 0 : top / rowHeight;
+    const int endShown = (top + viewport()->height() + rowHeight - 1) / rowHeight;
+    return {std::max(0, firstShown - 1), std::min(m_rules->rowCount(), endShown + 1)};
+}
+
+std::optional<int> RulesTable::tableRowOf(const RuleRow& row) const
+{
+    if (row.isHidden())
+        return std::nullopt;
+    const int shown = row.shownRow();
+    if (shown < m_rules->rowCount() && m_rules->ruleID(shown) == row.ruleID())
+        return shown;
+    return m_rules->rowOf(row.ruleID());
+}
+
+std::optional<int> RulesTable::focusedRow() const
+{
+    const QWidget* focus = window()->focusWidget();
+    const auto row = std::ranges::find_if(
+        m_rows, [&](const RuleRow* row) { return !row->isHidden() && row->isAncestorOf(focus); });
+    return row == m_rows.end() ? std::nullopt : tableRowOf(**row);
+}
+
+void RulesTable::orderFocusChain(const std::map<int, RuleRow*>& placed)
+{
+    // Spare widgets come back in any order: the tab key follows the rules, not the widgets.
+    QWidget* previous = this;
+    for (const auto& [index, row] : placed) {
+        for (QWidget* control : row->focusableControls()) {
+            QWidget::setTabOrder(previous, control);
+            previous = control;
+        }
+    }
 }
 
 } // namespace quorvane

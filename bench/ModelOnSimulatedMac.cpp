@@ -1,4 +1,4 @@
-#include "ModelWorld.h"
+#include "ModelOnSimulatedMac.h"
 
 #include "Foundation/AtomicFile.h"
 #include "Foundation/Format.h"
@@ -7,25 +7,26 @@
 
 #include <chrono>
 #include <string>
-#include <time.h>
 #include <unistd.h>
 
 namespace quorvane::bench {
 
+namespace {
+
 using namespace std::chrono_literals;
 
-double threadSeconds()
-{
-    timespec time{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
-    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
-}
-
-ModelWorld::ModelWorld(const Configuration& document)
+std::filesystem::path newHome()
 {
     static int count = 0;
-    m_home = std::filesystem::temp_directory_path()
-        / ("quorvane-model-bench-" + formatInteger(::getpid()) + "-" + formatInteger(++count));
+    return std::filesystem::temp_directory_path()
+        / ("quorvane-bench-" + formatInteger(::getpid()) + "-" + formatInteger(++count));
+}
+
+} // namespace
+
+ModelOnSimulatedMac::ModelOnSimulatedMac(const Configuration& document)
+    : m_home(newHome())
+{
     installDefaultWorld(mac);
     launch.temporaryFolder = m_home / "tmp";
     launch.applicationSupportFolder = m_home / "support";
@@ -33,18 +34,18 @@ ModelWorld::ModelWorld(const Configuration& document)
     writeFileAtomically(settingsFile(), encodeConfigurationText(document));
 }
 
-ModelWorld::~ModelWorld()
+ModelOnSimulatedMac::~ModelOnSimulatedMac()
 {
     model.reset();
     std::filesystem::remove_all(m_home);
 }
 
-std::filesystem::path ModelWorld::settingsFile() const
+std::filesystem::path ModelOnSimulatedMac::settingsFile() const
 {
     return m_home / "support" / "Quorvane" / "settings.json";
 }
 
-void ModelWorld::start()
+void ModelOnSimulatedMac::start()
 {
     model = AppModel::create(AppEnvironment{.executor = executor,
                                  .platform = mac.platform(),

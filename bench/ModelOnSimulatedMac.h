@@ -1,10 +1,9 @@
-// An application model over the simulated Mac's default world, with its settings file in a
-// folder of its own, on virtual time: what the benchmarks run the model and the windows on.
+// The simulated Mac's default world with a settings file in a folder of its own, and the
+// application model over them, for the benchmarks that run the model.
 #pragma once
 
 #include "Concurrency/ManualExecutor.h"
 #include "Quorvane/AppModel.h"
-#include "QuorvaneCore/Configuration.h"
 #include "SimulatedMac/SimulatedApplication.h"
 #include "SimulatedMac/SimulatedApplicationCatalog.h"
 #include "SimulatedMac/SimulatedMac.h"
@@ -14,25 +13,16 @@
 
 namespace quorvane::bench {
 
-/// Processor time of the calling thread, in seconds.
-[[nodiscard]] double threadSeconds();
-
-/// The processor time `work` takes on the calling thread, in seconds.
-template <typename Work> double secondsOf(Work&& work)
-{
-    const double start = threadSeconds();
-    work();
-    return threadSeconds() - start;
-}
-
-class ModelWorld final {
+class ModelOnSimulatedMac final {
 public:
     /// Writes `document` as the settings file; the model is made by start().
-    explicit ModelWorld(const Configuration& document);
-    ~ModelWorld();
+    explicit ModelOnSimulatedMac(const Configuration& document);
+    /// Ends the model, then removes the folder.
+    ~ModelOnSimulatedMac();
 
-    ModelWorld(const ModelWorld&) = delete;
-    ModelWorld& operator=(const ModelWorld&) = delete;
+    // The folder is this world's alone.
+    ModelOnSimulatedMac(const ModelOnSimulatedMac&) = delete;
+    ModelOnSimulatedMac& operator=(const ModelOnSimulatedMac&) = delete;
 
     [[nodiscard]] std::filesystem::path settingsFile() const;
 

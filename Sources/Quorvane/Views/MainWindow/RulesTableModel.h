@@ -1,0 +1,94 @@
+// The rules of one profile as a Qt table model: a row per rule in the order they apply, a column
+// per cell of the rules table, with the texts the cells show.
+#pragma once
+
+#include "Foundation/UUID.h"
+#include "Quorvane/Observable.h"
+#include "Quorvane/Views/Design/ViewRefresh.h"
+#include "QuorvaneCore/Rules.h"
+
+#include <QAbstractTableModel>
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+namespace quorvane {
+
+class AppModel;
+
+/// Holds no copy of the rules, only each row's identifier and a fingerprint of its content, so
+/// that a profile of any size costs a few bytes a rule. refresh() announces what changed in the
+/// document since the last one: inserted, removed or moved rows, and dataChanged for exactly the
+/// rows whose rule changed. The HDR column also follows the displays and their capabilities.
+class RulesTableModel final : public QAbstractTableModel {
+public:
+    enum Column : int {
+        ruleColumn = 0,
+        firstSettingColumn = 1,
+        orderColumn = firstSettingColumn + static_cast<int>(allSettingKeys.size()),
+        columnTotal,
+    };
+    /// Whether the rule sets the cell's setting (a bool); an unset cell is shown dimmed.
+    static constexpr int isSetRole = Qt::UserRole;
+
+    /// `model` must outlive this object.
+    RulesTableModel(AppModel& model, UUID profileID, QObject* parent = nullptr);
+
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override;
+    /// Display: the rule's name, or a setting cell's text. isSetRole: for setting cells.
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
+    [[nodiscard]] QVariant headerData(
+        int section, Qt::Orientation orientation, int role) const override;
+
+    /// The rule at `row`, which must be a row of this model whose rule is in the document.
+    [[nodiscard]] const Rule& rule(int row) const;
+    /// The identifier of the rule at `row` as last announced.
+    [[nodiscard]] const UUID& ruleID(int row) const;
+    /// The row of the rule as last announced; absent when no row holds it.
+    [[nodiscard]] std::optional<int> rowOf(const UUID& ruleID) const;
+    [[nodiscard]] static int columnOf(SettingKey key);
+
+    /// Catches up with the document; does nothing when it has not changed since the last call.
+    void refresh();
+
+private:
+    struct Row {
+        UUID ruleID;
+        std::size_t fingerprint;
+    };
+    /// Where the document's rules and the rows differ: [start, ruleEnd) of the rules stands in
+    /// place of [start, rowEnd) of the rows.
+    struct Span {
+        std::size_t start;
+        std::size_t ruleEnd;
+        std::size_t rowEnd;
+    };
+
+    [[nodiscard]] const std::vector<Rule>& storedRules() const;
+    /// The rule at `row`, found by its identifier; null once the document no longer holds it.
+    [[nodiscard]] const Rule* findRule(int row) const;
+    /// Announces the inserted, removed or moved rows, or a reset for any other change; afterwards
+    /// m_rows lists the stored rules' identifiers in order, a kept row with its old fingerprint.
+    void restructure(const std::vector<Rule>& rules);
+    [[nodiscard]] Span differingSpan(const std::vector<Rule>& rules) const;
+    /// Announces the span as one row moved from its one end to the other; false when it is not.
+    bool moveOneRow(const std::vector<Rule>& rules, const Span& span);
+    [[nodiscard]] static std::vector<Row> rowsOf(
+        const std::vector<Rule>& rules, std::size_t from, std::size_t to);
+    [[nodiscard]] std::vector<Row>::iterator rowAt(std::size_t index);
+    void announceChangedRows(const std::vector<Rule>& rules);
+    /// Whether the row's fingerprint changed.
+    bool updateFingerprint(std::size_t row, const Rule& rule);
+    void announceHDRChanges();
+
+    AppModel& m_model;
+    UUID m_profileID;
+    std::vector<Row> m_rows;
+    bool m_isStale = true;
+    Subscription m_documentChanges;
+    ViewRefresh m_hardwareRefresh;
+};
+
+} // namespace quorvane

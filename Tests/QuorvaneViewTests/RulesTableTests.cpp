@@ -1,0 +1,587 @@
+#include "Quorvane/Views/MainWindow/RulesTable.h"
+
+#include "Foundation/Format.h"
+#include "Quorvane/Views/Design/SwitchButton.h"
+#include "Quorvane/Views/MainWindow/ProfilePage.h"
+#include "Quorvane/Views/MainWindow/RuleRow.h"
+#include "Quorvane/Views/MainWindow/RulesTableModel.h"
+#include "QuorvaneViewTests/MainWindowTestSupport.h"
+
+#include <QAbstractItemModelTester>
+#include <QDrag>
+#include <QLabel>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QToolButton>
+#include <QWheelEvent>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+class RulesTableTest : public MainWindowFixture {
+protected:
+    RulesTableTest()
+    {
+        model.selectProfile(workID);
+        turn();
+    }
+
+    RulesTable& table() const
+    {
+        return static_cast<ProfilePage*>(content.currentPage())->rulesTable();
+    }
+    const std::vector<Rule>& rules() const { return profileNamed("Work · sample").rules; }
+    const Rule& rule(std::string_view name) const
+    {
+        return *std::ranges::find(rules(), name, &Rule::name);
+    }
+    /// The row showing the named rule; null when it is not on screen.
+    RuleRow* rowOf(std::string_view name) const { return table().rowOf(rule(name).id); }
+    template <typename Widget> Widget& partOf(std::string_view rowName, const char* name) const
+    {
+        return *rowOf(rowName)->findChild<Widget*>(QString::fromLatin1(name));
+    }
+    bool isWhollyShown(std::string_view name) const
+    {
+        const RuleRow* row = rowOf(name);
+        return row && table().viewport()->rect().contains(row->geometry());
+    }
+    /// Adds rules named "Rule 4", "Rule 5"… until the profile holds `count`.
+    void fillUpTo(std::size_t count)
+    {
+        model.configuration.modify([&](Configuration& document) {
+            std::vector<Rule>& work
+                = std::ranges::find(document.profiles, workID, &Profile::id)->rules;
+            while (work.size() < count)
+                work.push_back({.id = UUID::random(),
+                    .name = "Rule " + formatInteger(static_cast<std::int64_t>(work.size())),
+                    .settings = {.brightness = 0.5}});
+        });
+        turn();
+        scrollTo(0); // new rules scroll into view
+    }
+    void scrollTo(int value)
+    {
+        table().verticalScrollBar()->setValue(value);
+        turn();
+    }
+    /// The row widgets the table holds, shown or spare.
+    [[nodiscard]] std::size_t rowWidgets() const
+    {
+        const QObjectList children = table().viewport()->children();
+        return static_cast<std::size_t>(std::ranges::count_if(
+            children, [](const QObject* child) { return dynamic_cast<const RuleRow*>(child); }));
+    }
+
+    struct CapturedDrag {
+        QString text;
+        QPixmap image;
+    };
+    /// Presses on `start`, moves the pointer far enough for a drag and lets go; the drag that
+    /// started, cancelled once looked at.
+    std::optional<CapturedDrag> dragFrom(QWidget& start)
+    {
+        std::optional<CapturedDrag> captured;
+        const auto capture = [&] {
+            auto* drag = window.findChild<QDrag*>();
+            if (captured || !drag)
+                return;
+            captured = CapturedDrag{drag->mimeData()->text(), drag->pixmap()};
+            QDrag::cancel();
+        };
+        // Where the platform runs the drag in a loop of its own (X11), it is looked at there.
+        QTimer inside;
+        inside.setSingleShot(true);
+        QObject::connect(&inside, &QTimer::timeout, capture);
+        inside.start(0);
+        const QPoint from = start.rect().center();
+        const QPoint to = from + QPoint(QApplication::startDragDistance() + 4, 0);
+        QTest::mousePress(&start, Qt::LeftButton, {}, from);
+        QTest::mouseMove(&start, to);
+        capture();
+        QTest::mouseRelease(&start, Qt::LeftButton, {}, to);
+        turn();
+        return captured;
+    }
+};
+
+TEST_F(RulesTableTest, ADragStartsOnTheRowOrAnyCellAndShowsOnlyTheRulesName)
+{
+    const char* const starts[] = {"handle", "name", "conditions", "brightness", "hdr", "contrast"};
+    for (const char* start : starts) {
+        SCOPED_TRACE(start);
+        const std::optional<CapturedDrag> drag = dragFrom(partOf<QWidget>("Coding", start));
+        ASSERT_TRUE(drag);
+        EXPECT_EQ(drag->text.toStdString(), rule("Coding").id.uuidString());
+        const QSize size = drag->image.deviceIndependentSize().toSize();
+        EXPECT_GT(size.width(),
+            QFontMetrics(partOf<QLabel>("Coding", "name").font())
+                .horizontalAdvance(QStringLiteral("Coding")));
+        EXPECT_LT(size.width(), 220);
+        EXPECT_LT(size.height(), 40);
+        EXPECT_FALSE(content.draft()) << "a drag is no click";
+    }
+    const std::optional<CapturedDrag> drag = dragFrom(partOf<QWidget>("Coding", "brightness"));
+    ASSERT_TRUE(drag);
+    QWidget frame;
+    auto* image = new QLabel(&frame);
+    image->setPixmap(drag->image);
+    frame.resize(drag->image.deviceIndependentSize().toSize() + QSize(16, 16));
+    image->move(8, 8);
+    saveScreenshot(frame, "rules-drag-image");
+}
+
+TEST_F(RulesTableTest, TheHDRCellFollowsTheDisplaysAsWellAsTheDocument)
+{
+    model.configuration.modify([&](Configuration& document) {
+        Rule& coding = std::ranges::find(document.profiles, workID, &Profile::id)->rules.at(1);
+        coding.conditions.screen = DisplayReference{.id = "demo-external", .name = "External"};
+        coding.settings.hdr = true;
+    });
+    turn();
+    ASSERT_EQ(partOf<QLabel>("Coding", "hdr").text(), QStringLiteral("On"));
+    const ControlKey hdr{
+        .target = ControlTarget::display("demo-external"), .setting = SettingKey::hdr};
+    struct Case {
+        std::string_view name;
+        std::function<void()> change;
+        QString shown;
+    };
+    const Case cases[] = {
+        {"the capability is lost",
+            [&] {
+                model.hardwareSnapshot.modify([&](HardwareSnapshot& snapshot) {
+                    snapshot.capabilities[hdr] = {.available = false, .reason = "No HDR mode"};
+                });
+            },
+            QStringLiteral("Unavailable")},
+        {"the capability is back",
+            [&] {
+                model.hardwareSnapshot.modify([&](HardwareSnapshot& snapshot) {
+                    snapshot.capabilities[hdr] = {.available = true};
+                });
+            },
+            QStringLiteral("On")},
+        {"the screen counts as built in",
+            [&] {
+                std::vector<DisplayDevice> displays = model.displays.get();
+                for (DisplayDevice& display : displays)
+                    display.isBuiltIn = display.id == "demo-external";
+                model.displays.set(std::move(displays));
+            },
+            QStringLiteral("macOS")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name));
+        c.change();
+        turn();
+        EXPECT_EQ(partOf<QLabel>("Coding", "hdr").text(), c.shown);
+        EXPECT_EQ(partOf<QLabel>("Coding", "hdr").property("quorState").toString(), QString());
+    }
+}
+
+TEST_F(RulesTableTest, ANewlySavedRuleIsScrolledIntoView)
+{
+    fillUpTo(20);
+    ASSERT_EQ(table().verticalScrollBar()->value(), 0);
+    const Rule added{.id = UUID::random(), .name = "Late", .settings = {.brightness = 0.3}};
+    ASSERT_TRUE(model.saveRule(added, workID, true));
+    turn();
+    EXPECT_TRUE(isWhollyShown("Late"));
+    EXPECT_EQ(table().verticalScrollBar()->value(), table().verticalScrollBar()->maximum());
+}
+
+TEST_F(RulesTableTest, TheCardHoldsItsRulesWithoutAScrollBarUntilTheyOverflow)
+{
+    const auto hasScrollBar = [&] {
+        const QList<QScrollBar*> bars = table().findChildren<QScrollBar*>();
+        return std::ranges::any_of(bars, &QScrollBar::isVisible);
+    };
+    for (const std::size_t count : {4U, 3U, 2U, 1U}) {
+        SCOPED_TRACE(count);
+        model.configuration.modify([&](Configuration& document) {
+            std::ranges::find(document.profiles, workID, &Profile::id)->rules.resize(count);
+        });
+        turn();
+        EXPECT_EQ(hasScrollBar(), count == 4);
+        if (count < 4) {
+            EXPECT_EQ(table().viewport()->height(),
+                RulesTable::headerHeight + static_cast<int>(count) * RulesTable::rowHeight);
+        }
+    }
+    saveScreenshot(table(), "rules-table-one-rule");
+    const QImage shown = table().grab().toImage();
+    const QColor card = QuorStyle::card();
+    const auto pixel = [&](int x, int y) { return QColor(shown.pixel(x, y)); };
+    const int rowMiddle = RulesTable::headerHeight + RulesTable::rowHeight / 2;
+    EXPECT_EQ(pixel(RulesTable::tableWidth - 4, rowMiddle), card);
+    EXPECT_EQ(pixel(0, 0), QuorStyle::canvas()) << "the card's corners are round";
+    EXPECT_NE(pixel(0, rowMiddle), card) << "the hairline border";
+    EXPECT_EQ(pixel(1, rowMiddle), card) << "one pixel wide";
+    // The divider under the header, and the one under the row, which the border covers here.
+    EXPECT_NE(pixel(300, RulesTable::headerHeight - 1), card);
+    EXPECT_EQ(pixel(300, RulesTable::headerHeight - 2), card);
+}
+
+TEST_F(RulesTableTest, EachRowEndsInADividerUnderItsCells)
+{
+    const QImage shown = table().grab().toImage();
+    for (int row = 0; row < 3; ++row) {
+        SCOPED_TRACE(row);
+        const int bottom = RulesTable::headerHeight + (row + 1) * RulesTable::rowHeight - 1;
+        EXPECT_NE(QColor(shown.pixel(300, bottom)), QuorStyle::card());
+        EXPECT_EQ(QColor(shown.pixel(300, bottom - 1)), QuorStyle::card());
+    }
+    const QList<QLabel*> labels = table().findChildren<QLabel*>();
+    const auto heading
+        = [&](const QString& text) { return *std::ranges::find(labels, text, &QLabel::text); };
+    EXPECT_TRUE(heading(QStringLiteral("ORDER"))->alignment() & Qt::AlignHCenter);
+    EXPECT_TRUE(heading(QStringLiteral("Brightness"))->alignment() & Qt::AlignLeft);
+}
+
+TEST_F(RulesTableTest, ANotchOfTheWheelScrollsOneRow)
+{
+    fillUpTo(20);
+    const QPointF inside(300, 200);
+    QWheelEvent notch(inside, table().viewport()->mapToGlobal(inside), QPoint(), QPoint(0, -120),
+        Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(table().viewport(), &notch);
+    EXPECT_EQ(table().verticalScrollBar()->value(), RulesTable::rowHeight);
+}
+
+TEST_F(RulesTableTest, ANarrowerCardScrollsSidewaysWithTheHeader)
+{
+    table().setFixedWidth(RulesTable::tableWidth - 200);
+    turn();
+    QScrollBar& sideways = *table().horizontalScrollBar();
+    EXPECT_EQ(sideways.maximum(), 200);
+    sideways.setValue(sideways.maximum());
+    const auto left = [&](const QWidget& widget) { return widget.mapTo(&table(), QPoint()).x(); };
+    const QWidget& heading = *table().findChild<QLabel*>(QStringLiteral("contrastHeader"));
+    const QWidget& cell = partOf<QLabel>("Coding", "contrast");
+    EXPECT_EQ(left(heading), left(cell));
+    EXPECT_EQ(left(partOf<QWidget>("Coding", "handle")), 22 - 200);
+}
+
+TEST_F(RulesTableTest, LongNamesEndInAnEllipsisWithTheWholeNameAsTip)
+{
+    const std::string longName = "Evening reading in the study with the big external display";
+    model.configuration.modify([&](Configuration& document) {
+        std::ranges::find(document.profiles, workID, &Profile::id)->rules.at(1).name = longName;
+    });
+    turn();
+    const auto& name = *table().rowOf(rules().at(1).id)->findChild<QLabel*>(QStringLiteral("name"));
+    EXPECT_EQ(name.text().toStdString(), longName);
+    EXPECT_EQ(name.toolTip().toStdString(), longName);
+    EXPECT_EQ(partOf<QLabel>("Deep focus", "name").toolTip(), QString()) << "it fits";
+    EXPECT_EQ(partOf<QLabel>("Deep focus", "conditions").font().pixelSize(), 10);
+    saveScreenshot(table(), "rules-table-long-name");
+}
+
+TEST_F(RulesTableTest, ARowScrolledOutOfViewAndBackKeepsItsState)
+{
+    fillUpTo(40);
+    QTest::mouseClick(&partOf<QWidget>("Coding", "ruleButton"), Qt::LeftButton);
+    QTest::mouseClick(&partOf<SwitchButton>("Deep focus", "enabled"), Qt::LeftButton);
+    turn();
+    ASSERT_FALSE(rule("Deep focus").isEnabled);
+
+    scrollTo(table().verticalScrollBar()->maximum());
+    EXPECT_EQ(rowOf("Coding"), nullptr);
+    EXPECT_TRUE(isWhollyShown("Rule 39"));
+    saveScreenshot(table(), "rules-table-scrolled");
+    // Widgets for what is on screen, not for every rule.
+    EXPECT_LE(rowWidgets(), 8U);
+
+    scrollTo(0);
+    EXPECT_EQ(rowOf("Coding")->property("quorState").toString(), QStringLiteral("editing"));
+    EXPECT_FALSE(partOf<SwitchButton>("Deep focus", "enabled").isChecked());
+    EXPECT_EQ(
+        partOf<SwitchButton>("Deep focus", "enabled").toolTip(), QStringLiteral("Enable rule"));
+    EXPECT_EQ(partOf<QLabel>("Deep focus", "name").text(), QStringLiteral("Deep focus"));
+    EXPECT_EQ(rowOf("Rule 39"), nullptr);
+    saveScreenshot(table(), "rules-table-back-at-top");
+}
+
+TEST_F(RulesTableTest, TheOrderButtonsOfTheFirstAndLastRuleFollowAMove)
+{
+    fillUpTo(30);
+    scrollTo(table().verticalScrollBar()->maximum());
+    QTest::mouseClick(&partOf<QToolButton>("Rule 29", "up"), Qt::LeftButton);
+    turn();
+    EXPECT_EQ(rules().back().name, "Rule 28");
+    EXPECT_FALSE(partOf<QToolButton>("Rule 28", "down").isEnabled());
+    EXPECT_TRUE(partOf<QToolButton>("Rule 29", "down").isEnabled());
+    EXPECT_EQ(partOf<QToolButton>("Rule 28", "down").accessibleName(),
+        QStringLiteral("Move Rule 28 down"));
+
+    scrollTo(0);
+    QTest::mouseClick(&partOf<QToolButton>("Deep focus", "down"), Qt::LeftButton);
+    turn();
+    EXPECT_EQ(rules().front().name, "Coding");
+    EXPECT_FALSE(partOf<QToolButton>("Coding", "up").isEnabled());
+    EXPECT_TRUE(partOf<QToolButton>("Deep focus", "up").isEnabled());
+}
+
+TEST_F(RulesTableTest, TheTabKeyWalksTheRulesInOrderAndScrollsThemIntoView)
+{
+    fillUpTo(30);
+    partOf<SwitchButton>("Deep focus", "enabled").setFocus(Qt::TabFocusReason);
+    // The rule whose switch the tab key reaches next, and whether its row is wholly shown.
+    const auto nextSwitch = [&](bool forward) -> std::optional<std::string> {
+        for (int press = 0; press < 4; ++press) {
+            QTest::keyClick(QApplication::focusWidget(), forward ? Qt::Key_Tab : Qt::Key_Backtab);
+            turn();
+            auto* focused = dynamic_cast<SwitchButton*>(QApplication::focusWidget());
+            if (!focused)
+                continue;
+            const auto* row = static_cast<const RuleRow*>(focused->parentWidget()->parentWidget());
+            const auto shown = std::ranges::find(rules(), row->ruleID(), &Rule::id);
+            EXPECT_TRUE(isWhollyShown(shown->name)) << shown->name;
+            return shown->name;
+        }
+        return std::nullopt;
+    };
+    for (int index = 1; index < 12; ++index) {
+        SCOPED_TRACE(index);
+        EXPECT_EQ(nextSwitch(true), rules().at(static_cast<std::size_t>(index)).name);
+    }
+    for (int index = 10; index >= 0; --index) {
+        SCOPED_TRACE(index);
+        EXPECT_EQ(nextSwitch(false), rules().at(static_cast<std::size_t>(index)).name);
+    }
+}
+
+TEST_F(RulesTableTest, TheFocusedRowKeepsTheFocusWhileScrolledAway)
+{
+    fillUpTo(30);
+    SwitchButton& coding = partOf<SwitchButton>("Coding", "enabled");
+    coding.setFocus(Qt::TabFocusReason);
+    scrollTo(table().verticalScrollBar()->maximum());
+    EXPECT_EQ(QApplication::focusWidget(), &coding);
+    EXPECT_FALSE(isWhollyShown("Coding"));
+    QTest::keyClick(&coding, Qt::Key_Space);
+    turn();
+    EXPECT_FALSE(rule("Coding").isEnabled);
+    // The next tab brings the focused rule's neighbours back.
+    QTest::keyClick(&coding, Qt::Key_Tab);
+    turn();
+    EXPECT_EQ(QApplication::focusWidget(), &partOf<QToolButton>("Coding", "up"));
+    EXPECT_TRUE(isWhollyShown("Coding"));
+}
+
+/// Records every announcement of the table model.
+struct Announcements {
+    explicit Announcements(RulesTableModel& rules)
+        : changed(&rules, &QAbstractItemModel::dataChanged)
+        , inserted(&rules, &QAbstractItemModel::rowsInserted)
+        , removed(&rules, &QAbstractItemModel::rowsRemoved)
+        , moved(&rules, &QAbstractItemModel::rowsMoved)
+        , reset(&rules, &QAbstractItemModel::modelReset)
+    {
+    }
+    /// Each signal as "changed 2-2" (rows), "inserted 4-4", "moved 3 to 0"; then clears them.
+    std::vector<std::string> take()
+    {
+        std::vector<std::string> seen;
+        const auto rows = [](const QList<QVariant>& arguments, int first, int last) {
+            return formatInteger(arguments.at(first).value<QModelIndex>().row()) + "-"
+                + formatInteger(arguments.at(last).value<QModelIndex>().row());
+        };
+        for (const QList<QVariant>& signal : changed)
+            seen.push_back("changed " + rows(signal, 0, 1));
+        for (const QList<QVariant>& signal : inserted)
+            seen.push_back("inserted " + formatInteger(signal.at(1).toInt()) + "-"
+                + formatInteger(signal.at(2).toInt()));
+        for (const QList<QVariant>& signal : removed)
+            seen.push_back("removed " + formatInteger(signal.at(1).toInt()) + "-"
+                + formatInteger(signal.at(2).toInt()));
+        for (const QList<QVariant>& signal : moved)
+            seen.push_back("moved " + formatInteger(signal.at(1).toInt()) + " to "
+                + formatInteger(signal.at(4).toInt()));
+        if (!reset.isEmpty())
+            seen.emplace_back("reset");
+        for (QSignalSpy* spy : {&changed, &inserted, &removed, &moved, &reset})
+            spy->clear();
+        return seen;
+    }
+
+    QSignalSpy changed;
+    QSignalSpy inserted;
+    QSignalSpy removed;
+    QSignalSpy moved;
+    QSignalSpy reset;
+};
+
+TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
+{
+    DemoWorld demo;
+    AppModel& model = *demo.model;
+    const auto work = [&]() -> const Profile& { return model.configuration->profiles.at(1); };
+    const auto ruleID = [&](std::size_t index) { return work().rules.at(index).id; };
+    const auto editFirst = [&](const std::function<void(Rule&)>& edit) {
+        model.configuration.modify(
+            [&](Configuration& document) { edit(document.profiles.at(1).rules.at(0)); });
+    };
+    RulesTableModel rules(model, work().id);
+    QAbstractItemModelTester tester(&rules, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    Announcements announced(rules);
+    ASSERT_EQ(rules.rowCount(), 4);
+
+    struct Case {
+        std::string_view name;
+        std::function<void()> change;
+        std::vector<std::string> announced;
+    };
+    const Case cases[] = {
+        {"nothing", [] {}, {}},
+        {"a toggle", [&] { model.toggleRule(ruleID(2), work().id); }, {"changed 2-2"}},
+        // A swap reads as the lower rule moving up.
+        {"a move down", [&] { model.moveRule(ruleID(0), work().id, 1); }, {"moved 1 to 0"}},
+        {"a move up", [&] { model.moveRule(ruleID(3), work().id, -1); }, {"moved 3 to 2"}},
+        {"a drop two rows up", [&] { model.moveRule(ruleID(3), ruleID(1), work().id); },
+            {"moved 3 to 1"}},
+        {"a drop two rows down", [&] { model.moveRule(ruleID(0), ruleID(3), work().id); },
+            {"moved 0 to 3"}},
+        {"a deletion", [&] { model.deleteRule(ruleID(1), work().id); }, {"removed 1-1"}},
+        {"a new rule",
+            [&] {
+                model.saveRule(
+                    {.id = UUID::random(), .name = "Late", .settings = {.contrast = 0.4}},
+                    work().id, false);
+            },
+            {"inserted 3-3"}},
+        {"an edit",
+            [&] {
+                Rule edited = work().rules.at(0);
+                edited.settings.brightness = 0.2;
+                model.saveRule(edited, work().id, false);
+            },
+            {"changed 0-0"}},
+        {"another temperature",
+            [&] {
+                editFirst(
+                    [](Rule& rule) { rule.settings.temperature = Temperature::kelvin(4100); });
+            },
+            {"changed 0-0"}},
+        {"a neutral temperature",
+            [&] {
+                editFirst([](Rule& rule) { rule.settings.temperature = Temperature::neutral(); });
+            },
+            {"changed 0-0"}},
+        {"another refresh rate",
+            [&] {
+                editFirst([](Rule& rule) {
+                    rule.settings.refreshRate = RefreshPreference::fixed(60'000);
+                });
+            },
+            {"changed 0-0"}},
+        {"an adaptive refresh rate",
+            [&] {
+                editFirst(
+                    [](Rule& rule) { rule.settings.refreshRate = RefreshPreference::adaptive(); });
+            },
+            {"changed 0-0"}},
+        {"another screen",
+            [&] {
+                editFirst([](Rule& rule) {
+                    rule.conditions.screen
+                        = DisplayReference{.id = "demo-builtin", .name = "Built-in"};
+                });
+            },
+            {"changed 0-0"}},
+        {"two rules swapped with another edited",
+            [&] {
+                model.configuration.modify([&](Configuration& document) {
+                    std::vector<Rule>& changed = document.profiles.at(1).rules;
+                    std::swap(changed.at(0), changed.at(2));
+                    changed.at(1).name = "Renamed";
+                });
+            },
+            {"reset"}},
+        {"one rule swapped for two new ones",
+            [&] {
+                model.configuration.modify([&](Configuration& document) {
+                    std::vector<Rule>& changed = document.profiles.at(1).rules;
+                    changed.erase(changed.begin() + 1);
+                    for (const char* name : {"New", "Newer"})
+                        changed.push_back({.id = UUID::random(), .name = name});
+                });
+            },
+            {"reset"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name));
+        c.change();
+        rules.refresh();
+        EXPECT_EQ(announced.take(), c.announced);
+        ASSERT_EQ(rules.rowCount(), static_cast<int>(work().rules.size()));
+        for (int row = 0; row < rules.rowCount(); ++row)
+            EXPECT_EQ(rules.rule(row), work().rules.at(static_cast<std::size_t>(row)));
+    }
+
+    model.hardwareSnapshot.modify([](HardwareSnapshot&) {});
+    demo.turn();
+    const int hdr = RulesTableModel::columnOf(SettingKey::hdr);
+    ASSERT_EQ(announced.changed.size(), 1);
+    EXPECT_EQ(announced.changed.front().at(0).value<QModelIndex>(), rules.index(0, hdr));
+    EXPECT_EQ(announced.changed.front().at(1).value<QModelIndex>(),
+        rules.index(rules.rowCount() - 1, hdr));
+}
+
+TEST(RulesTableModelTest, RowsReadBeforeTheRefreshAreTheOldRowsFoundByTheirRules)
+{
+    DemoWorld demo;
+    AppModel& model = *demo.model;
+    const Profile work = model.configuration->profiles.at(1);
+    RulesTableModel rules(model, work.id);
+    model.deleteRule(work.rules.at(1).id, work.id);
+    const auto name = [&](int row) { return rules.data(rules.index(row, 0), Qt::DisplayRole); };
+    ASSERT_EQ(rules.rowCount(), 4);
+    EXPECT_FALSE(name(1).isValid()) << "its rule is gone";
+    for (const int row : {0, 2, 3})
+        EXPECT_EQ(
+            name(row).toString().toStdString(), work.rules.at(static_cast<std::size_t>(row)).name);
+    rules.refresh();
+    EXPECT_EQ(rules.rowCount(), 3);
+    EXPECT_EQ(name(2).toString().toStdString(), work.rules.at(3).name);
+}
+
+TEST(RulesTableModelTest, CellsShowTheSettingsAndTheHeaderTheColumns)
+{
+    DemoWorld demo;
+    AppModel& model = *demo.model;
+    const Profile& work = model.configuration->profiles.at(1);
+    RulesTableModel rules(model, work.id);
+    const auto cell = [&](int row, SettingKey key, int role = Qt::DisplayRole) {
+        return rules.data(rules.index(row, RulesTableModel::columnOf(key)), role);
+    };
+    ASSERT_EQ(work.rules.at(1).name, "Coding");
+    EXPECT_EQ(rules.data(rules.index(1, RulesTableModel::ruleColumn), Qt::DisplayRole),
+        QStringLiteral("Coding"));
+    EXPECT_EQ(cell(1, SettingKey::brightness), QStringLiteral("70%"));
+    EXPECT_TRUE(cell(1, SettingKey::brightness, RulesTableModel::isSetRole).toBool());
+    EXPECT_EQ(cell(1, SettingKey::contrast), QStringLiteral("Default"));
+    EXPECT_FALSE(cell(1, SettingKey::contrast, RulesTableModel::isSetRole).toBool());
+    EXPECT_EQ(
+        cell(1, SettingKey::hdr), QString::fromStdString(model.hdrRuleLabel(work.rules.at(1))));
+    EXPECT_FALSE(
+        rules.data(rules.index(1, RulesTableModel::orderColumn), Qt::DisplayRole).isValid());
+
+    const QString headers[] = {QStringLiteral("RULE / ALL CONDITIONS"),
+        QStringLiteral("Brightness"), QStringLiteral("HDR"), QStringLiteral("Temperature"),
+        QStringLiteral("Refresh rate"), QStringLiteral("Contrast"), QStringLiteral("ORDER")};
+    ASSERT_EQ(rules.columnCount(), 7);
+    EXPECT_EQ(rules.rowCount(rules.index(0, 0)), 0) << "a table: no cell has children";
+    EXPECT_EQ(rules.columnCount(rules.index(0, 0)), 0);
+    for (int column = 0; column < rules.columnCount(); ++column)
+        EXPECT_EQ(rules.headerData(column, Qt::Horizontal, Qt::DisplayRole), headers[column]);
+}
+
+} // namespace
+} // namespace quorvane
