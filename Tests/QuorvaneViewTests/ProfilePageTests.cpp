@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QToolButton>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,19 @@ TEST_F(ProfilePageTest, DeletingTheEditedRuleClosesItsEditorOnly)
         EXPECT_EQ(content.editor() != nullptr, name != "Coding");
     }
     EXPECT_FALSE(content.draft());
+}
+
+TEST_F(ProfilePageTest, DeleteRuleInTheContextMenuLooksDestructive)
+{
+    std::unique_ptr<QMenu> menu(ruleRow("Coding").contextMenu());
+    menu->popup(QPoint(0, 0));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu.get()));
+    const auto isRed = [&](const QString& entry) {
+        return drawsRed(menu->grab(menu->actionGeometry(&menuEntry(*menu, entry))).toImage());
+    };
+    EXPECT_TRUE(isRed(QStringLiteral("Delete rule")));
+    EXPECT_FALSE(isRed(QStringLiteral("Duplicate rule")));
+    menu->close();
 }
 
 TEST_F(ProfilePageTest, TheSwitchTogglesAndSavesTheRule)

@@ -307,8 +307,8 @@ QMenu* RuleRow::contextMenu()
         QStringLiteral("Edit rule"), this, [this, rule = m_rule] { m_content.edit(rule); });
     menu->addAction(
         QStringLiteral("Duplicate rule"), this, [this, rule = m_rule] { duplicate(rule); });
-    menu->addAction(
-        QStringLiteral("Delete rule"), this, [this, ruleID = m_rule.id] { remove(ruleID); });
+    QuorStyle::markDestructive(*menu->addAction(
+        QStringLiteral("Delete rule"), this, [this, ruleID = m_rule.id] { remove(ruleID); }));
     return menu;
 }
 
