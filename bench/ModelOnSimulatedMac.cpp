@@ -37,6 +37,8 @@ ModelOnSimulatedMac::ModelOnSimulatedMac(const Configuration& document)
 ModelOnSimulatedMac::~ModelOnSimulatedMac()
 {
     model.reset();
+    // The model cancels its tasks; they end now, while the simulated Mac they use still exists.
+    executor.runUntilIdle();
     std::filesystem::remove_all(m_home);
 }
 
