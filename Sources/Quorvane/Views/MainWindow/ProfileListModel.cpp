@@ -136,7 +136,7 @@ bool ProfileListModel::syncProfiles(const std::vector<Row>& wanted)
         int first = last;
         while (first > 0 && !wantedIDs.contains(profileID(first - 1)))
             --first;
-        removeRows(first, last);
+        dropShownRows(first, last);
         last = first;
     }
     std::unordered_set<UUID> shownIDs;
@@ -155,21 +155,21 @@ bool ProfileListModel::syncProfiles(const std::vector<Row>& wanted)
         const auto newEnd = std::find_if(
             next, wanted.end(), [&](const Row& row) { return shownIDs.contains(row.profileID); });
         const auto count = static_cast<std::size_t>(newEnd - next);
-        insertRows(static_cast<int>(shown), next, count);
+        addShownRows(static_cast<int>(shown), next, count);
         shown += count;
         next = newEnd;
     }
     return true;
 }
 
-void ProfileListModel::removeRows(int first, int last)
+void ProfileListModel::dropShownRows(int first, int last)
 {
     beginRemoveRows({}, first, last);
     m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
     endRemoveRows();
 }
 
-void ProfileListModel::insertRows(int at, std::vector<Row>::const_iterator first, std::size_t count)
+void ProfileListModel::addShownRows(int at, std::vector<Row>::const_iterator first, std::size_t count)
 {
     beginInsertRows({}, at, at + static_cast<int>(count) - 1);
     m_rows.insert(m_rows.begin() + at, first, first + static_cast<std::ptrdiff_t>(count));

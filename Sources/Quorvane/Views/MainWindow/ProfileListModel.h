@@ -66,8 +66,8 @@ private:
     [[nodiscard]] std::vector<Row> shownRows() const;
     /// Removes and inserts rows until they are the wanted profiles; false when a profile moved.
     bool syncProfiles(const std::vector<Row>& wanted);
-    void removeRows(int first, int last);
-    void insertRows(int at, std::vector<Row>::const_iterator first, std::size_t count);
+    void dropShownRows(int first, int last);
+    void addShownRows(int at, std::vector<Row>::const_iterator first, std::size_t count);
     void reportChangedRows(const std::vector<Row>& wanted);
 
     ContentView& m_content;
