@@ -164,7 +164,7 @@ bool AppModel::scheduleMode(const std::string& displayID)
         return true;
     const std::weak_ptr<AppModel> weakModel = weak_from_this();
     // A display whose test cannot start must not hold up the displays after it.
-    return !previewMode(desired, displayID, false, false, "Keep profile resolution",
+    return !previewMode(desired, displayID, false, false, std::string(keepProfileResolutionTitle),
         [weakModel, displayID](bool kept) { resolutionTestEnded(weakModel, displayID, kept); });
 }
 
