@@ -319,6 +319,17 @@ public:
     bool previewMode(const ModeConfiguration& mode, const std::string& displayID, bool manual,
         bool restoreResolutionAfterKeep, std::string confirmationTitle,
         std::function<void(bool)> completion);
+    enum class PreviewStart {
+        started,
+        refused,
+        /// The reason is in actionError.
+        refusedWithReason,
+    };
+    /// previewMode(), telling a refusal with a reason from a silent one, even when actionError
+    /// already showed that reason.
+    PreviewStart startPreview(const ModeConfiguration& mode, const std::string& displayID,
+        bool manual, bool restoreResolutionAfterKeep, std::string confirmationTitle,
+        std::function<void(bool)> completion);
     /// Keep; after the deadline it reverts instead.
     void keepPreview();
     /// Revert; does nothing while already reverting.

@@ -78,29 +78,38 @@ bool AppModel::previewMode(const ModeConfiguration& mode, const std::string& dis
     bool restoreResolutionAfterKeep, std::string confirmationTitle,
     std::function<void(bool)> completion)
 {
+    return startPreview(mode, displayID, manual, restoreResolutionAfterKeep,
+               std::move(confirmationTitle), std::move(completion))
+        == PreviewStart::started;
+}
+
+AppModel::PreviewStart AppModel::startPreview(const ModeConfiguration& mode,
+    const std::string& displayID, bool manual, bool restoreResolutionAfterKeep,
+    std::string confirmationTitle, std::function<void(bool)> completion)
+{
     if (!isLoaded.get() || settingsError.get() || preview.get() || isSuspended.get()
         || !modeBusy->empty())
-        return false;
+        return PreviewStart::refused;
     const auto display = std::ranges::find(displays.get(), displayID, &DisplayDevice::id);
     const auto environment = hardwareSnapshot->environments.find(displayID);
     if (display == displays->end() || environment == hardwareSnapshot->environments.end())
-        return false;
+        return PreviewStart::refused;
     const ModeConfiguration original
         = entryOf(hardwareSnapshot->currentModes, displayID).value_or(ModeConfiguration{});
     const std::optional<ModeConfiguration> requested = completeDisplayMode(mode, displayID);
     if (!requested)
-        return false;
+        return PreviewStart::refused;
     std::map<std::string, DisplayResolution> resolutions;
     if (requested->resolution) {
         if (auto reason = resolutionUnavailableReason(*requested->resolution, displayID)) {
             actionError.set(std::move(reason));
-            return false;
+            return PreviewStart::refusedWithReason;
         }
         resolutions.emplace(displayID, *requested->resolution);
     }
     if (auto reason = rejectedModeValue(mode, capabilities(resolutions), displayID)) {
         actionError.set(std::move(reason));
-        return false;
+        return PreviewStart::refusedWithReason;
     }
 
     cancelKeyRead();
@@ -124,7 +133,7 @@ bool AppModel::previewMode(const ModeConfiguration& mode, const std::string& dis
     preview.set(started);
     previewTask.set(spawn(
         m_executor, applyPreview(weak_from_this(), std::move(started), std::move(stoppedWrites))));
-    return true;
+    return PreviewStart::started;
 }
 
 bool AppModel::isCurrentPreview(const UUID& previewID) const

@@ -259,6 +259,12 @@ TEST(SaveDisplayTestsTest, AnEarlierMessageDoesNotHideATestThatCannotStart)
         {"the test's own reason", earlier, true,
             "The saved resolution is unavailable on this connection. The current resolution is "
             "kept."},
+        {"the test's own reason, shown before",
+            "The saved resolution is unavailable on this connection. The current resolution is "
+            "kept.",
+            true,
+            "The saved resolution is unavailable on this connection. The current resolution is "
+            "kept."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
