@@ -269,6 +269,8 @@ Task<void> AppModel::confirmKeptPreview(DisplayPreview kept)
         DiscoveredHardware discovered = co_await discoverHardware();
         fresh = std::move(discovered.snapshot);
     }
+    // A cancelled read may be partial: it proves nothing about the screen.
+    checkCancellation();
     const auto freshEnvironment = fresh.environments.find(kept.displayID);
     const auto freshMode = fresh.currentModes.find(kept.displayID);
     if ((!isDemo
@@ -276,7 +278,6 @@ Task<void> AppModel::confirmKeptPreview(DisplayPreview kept)
                 || freshEnvironment->second != kept.environment))
         || freshMode == fresh.currentModes.end() || freshMode->second != kept.requested)
         refuse(screenChangedText);
-    checkCancellation();
     if (*kept.deadline <= m_executor.wallNow())
         refuse(expiredText);
     if (kept.restoreAfterKeep) {
