@@ -250,8 +250,12 @@ Task<void> AppModel::verifyPreview(std::shared_ptr<AppModel> model, DisplayPrevi
         co_await model->finishPreview(kept.displayID, false);
         co_return;
     }
-    if (!kept.restoreAfterKeep && kept.recovery)
-        co_await model->discardRecovery(*kept.recovery);
+    if (!kept.restoreAfterKeep) {
+        if (kept.recovery)
+            co_await model->discardRecovery(*kept.recovery);
+        // The user approved what the display shows now; an older restore would undo it.
+        co_await model->dropPendingRestore(kept.displayID);
+    }
     co_await model->finishPreview(kept.displayID, true);
 }
 
