@@ -306,9 +306,11 @@ void AppModel::approvePreview(const DisplayPreview& kept)
     if (entryOf(pendingResolutions.get(), kept.displayID)
         == (current ? current->resolution : std::nullopt))
         pendingResolutions.modify([&](auto& map) { map.erase(kept.displayID); });
-    modeStatus(
-        kept.restoreAfterKeep ? "Verified; previous resolution restored" : "Kept and verified",
-        kept.displayID);
+    // Put back after Keep, a display a failed restore left unapproved keeps showing why.
+    if (!kept.restoreAfterKeep)
+        modeStatus("Kept and verified", kept.displayID);
+    else if (!pendingRestores->contains(kept.displayID))
+        modeStatus("Verified; previous resolution restored", kept.displayID);
     if (kept.manual) {
         for (const SettingKey key : kept.manualKeys)
             rememberManualOriginal(modeValue(kept.original, key), modeKey(kept.displayID, key));

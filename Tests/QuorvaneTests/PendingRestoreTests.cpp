@@ -124,30 +124,49 @@ TEST(PendingRestoreTest, AFailedRestoreStaysPendingUntilARefreshFindsTheDisplay)
     }
 }
 
-TEST(PendingRestoreTest, QuitRestoresAPendingDisplayAndAKeepOnScreenEndsIt)
+TEST(PendingRestoreTest, AKeepOnScreenEndsItAndAKeepPutBackDoesNot)
 {
-    for (const bool keepsHDR : {false, true}) {
-        SCOPED_TRACE(keepsHDR ? "HDR kept over it" : "quit");
+    for (const bool putBack : {false, true}) {
+        SCOPED_TRACE(putBack ? "a resolution approved and put back" : "HDR kept");
         FailedRestoreWorld w(false, false);
         w.switching->status = 0;
-        if (keepsHDR) {
-            ASSERT_TRUE(w.model->previewMode({.hdr = true}, externalID, false, false, "Keep", {}));
+        if (putBack) {
+            std::set<std::optional<std::string>> shown{w.status()};
+            const Subscription statuses
+                = w.model->controlStatus.observe([&] { shown.insert(w.status()); });
+            ASSERT_TRUE(w.model->previewMode(
+                {.resolution = mode_support::external1080}, externalID, false, true, "Keep", {}));
             w.executor.advance(3s);
             w.model->keepPreview();
             w.settle();
-            EXPECT_FALSE(w.model->pendingRestores->contains(externalID));
-            w.model->recheckHardware();
-            w.settle();
-            EXPECT_EQ(shownMode(w), 21) << "the kept combination stays";
-            EXPECT_TRUE(w.externalShowsHDR());
+            EXPECT_TRUE(
+                w.model->isVerified({.resolution = mode_support::external1080}, externalID));
+            EXPECT_EQ(shown, (std::set<std::optional<std::string>>{refusedText, std::nullopt}))
+                << "the failure shows until the refresh after the test restores the display";
+            EXPECT_EQ(shownMode(w), 20);
             continue;
         }
-        w.model->quit();
+        ASSERT_TRUE(w.model->previewMode({.hdr = true}, externalID, false, false, "Keep", {}));
+        w.executor.advance(3s);
+        w.model->keepPreview();
         w.settle();
-        EXPECT_EQ(w.shell.terminationRequests, 1);
-        EXPECT_EQ(shownMode(w), 20);
-        EXPECT_TRUE(w.model->pendingRestores->empty());
+        EXPECT_FALSE(w.model->pendingRestores->contains(externalID));
+        w.model->recheckHardware();
+        w.settle();
+        EXPECT_EQ(shownMode(w), 21) << "the kept combination stays";
+        EXPECT_TRUE(w.externalShowsHDR());
     }
+}
+
+TEST(PendingRestoreTest, QuitRestoresAPendingDisplay)
+{
+    FailedRestoreWorld w(false, false);
+    w.switching->status = 0;
+    w.model->quit();
+    w.settle();
+    EXPECT_EQ(w.shell.terminationRequests, 1);
+    EXPECT_EQ(shownMode(w), 20);
+    EXPECT_TRUE(w.model->pendingRestores->empty());
 }
 
 TEST(PendingRestoreTest, NoManualRecoveryIsOfferedOnAPendingDisplay)
