@@ -176,6 +176,9 @@ public:
     /// refresh that finds such a display idle and reachable tries again, and so does quitting;
     /// meanwhile no automatic mode change starts on it.
     Observable<std::map<std::string, PendingRestore>> pendingRestores;
+    /// The retries of pending restores in flight; each holds its display in modeBusy while it
+    /// restores.
+    Observable<std::map<std::string, TaskHandle>> restoreTasks;
     /// Every write goes to displayTestPresenter first, then to the observers.
     PreviewField preview;
     Observable<std::optional<TaskHandle>> previewTask;
@@ -593,7 +596,8 @@ private:
     [[nodiscard]] Task<void> discardRecovery(UUID token);
     /// Starts the retry of every pending restore whose display is listed.
     void retryPendingRestores();
-    static Task<void> retryPendingRestore(std::weak_ptr<AppModel> weakModel, std::string displayID);
+    static Task<void> retryPendingRestore(
+        std::weak_ptr<AppModel> weakModel, std::string displayID, PendingRestore pending);
     /// Forgets the display's pending restore and its recovery token: the display shows a mode
     /// the user kept.
     [[nodiscard]] Task<void> dropPendingRestore(std::string displayID);

@@ -147,32 +147,39 @@ Task<void> AppModel::discardRecovery(UUID token)
 
 void AppModel::retryPendingRestores()
 {
-    for (const std::string& displayID : keysOf(pendingRestores.get())) {
-        if (std::ranges::find(displays.get(), displayID, &DisplayDevice::id) != displays->end())
-            spawn(m_executor, retryPendingRestore(weak_from_this(), displayID));
+    for (const auto& [displayID, pending] : pendingRestores.get()) {
+        const bool listed
+            = std::ranges::find(displays.get(), displayID, &DisplayDevice::id) != displays->end();
+        if (listed && !restoreTasks->contains(displayID))
+            restoreTasks.modify([&](auto& map) {
+                map.emplace(displayID,
+                    spawn(m_executor, retryPendingRestore(weak_from_this(), displayID, pending)));
+            });
     }
 }
 
-Task<void> AppModel::retryPendingRestore(std::weak_ptr<AppModel> weakModel, std::string displayID)
+Task<void> AppModel::retryPendingRestore(
+    std::weak_ptr<AppModel> weakModel, std::string displayID, PendingRestore pending)
 {
     const auto model = weakModel.lock();
-    if (!model || model->isSuspended.get() || model->isQuitting.get()
-        || model->modeBusy->contains(displayID))
+    if (!model)
         co_return;
-    const std::optional<PendingRestore> pending = entryOf(model->pendingRestores.get(), displayID);
-    if (!pending)
+    // A test started on the display meanwhile: the refresh after it tries again.
+    if (model->modeBusy->contains(displayID)) {
+        model->restoreTasks.modify([&](auto& map) { map.erase(displayID); });
         co_return;
+    }
     model->modeBusy.modify([&](auto& busy) { busy.insert(displayID); });
     const std::optional<std::string> failure
-        = co_await model->restoreDisplay(pending->token, pending->original, displayID);
+        = co_await model->restoreDisplay(pending.token, pending.original, displayID);
     model->modeBusy.modify([&](auto& busy) { busy.erase(displayID); });
-    // A refresh after a failure would only try again: only one asked for meanwhile runs.
+    model->restoreTasks.modify([&](auto& map) { map.erase(displayID); });
+    // A refresh after a failure would only try again at once: only one asked for meanwhile runs.
     if (!failure || model->pendingHardwareRefresh.get()) {
         co_await model->refreshAfterModeChange();
         co_return;
     }
-    if (!model->isSuspended.get() && !model->isQuitting.get())
-        model->resolveAndApply(false);
+    model->resolveAndApply(false);
 }
 
 Task<void> AppModel::dropPendingRestore(std::string displayID)

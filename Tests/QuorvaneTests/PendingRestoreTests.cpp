@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <set>
@@ -104,11 +105,14 @@ TEST(PendingRestoreTest, AFailedRestoreStaysPendingUntilARefreshFindsTheDisplay)
         std::set<std::optional<std::string>> shown{w.status()};
         const Subscription statuses
             = w.model->controlStatus.observe([&] { shown.insert(w.status()); });
+        const std::int64_t revision = w.model->refreshRevision.get();
         c.refresh(w);
         w.settle();
         EXPECT_EQ(shown, std::set<std::optional<std::string>>{c.text})
             << "the scheduler leaves the display alone";
         EXPECT_EQ(w.model->pendingRestores->at(externalID), pending);
+        EXPECT_EQ(w.model->refreshRevision.get(), revision + 1)
+            << "a failed retry refreshes no more";
         if (!c.unplugged) {
             EXPECT_EQ(shownMode(w), 21);
         }
@@ -120,7 +124,11 @@ TEST(PendingRestoreTest, AFailedRestoreStaysPendingUntilARefreshFindsTheDisplay)
         EXPECT_EQ(w.model->hardwareSnapshot->currentModes.at(externalID), pending.original);
         EXPECT_FALSE(w.model->pendingRestores->contains(externalID));
         EXPECT_EQ(w.status(), std::nullopt) << "the failure no longer holds";
-        EXPECT_TRUE(w.model->modeBusy->empty());
+        EXPECT_FALSE(
+            w.model->controlStatus->contains(mode_support::modeKeyOf(externalID, SettingKey::hdr)));
+        EXPECT_EQ(w.model->refreshRevision.get(), revision + 3)
+            << "a restore ends with a refresh of its own";
+        EXPECT_TRUE(w.model->modeBusy->empty() && w.model->restoreTasks->empty());
     }
 }
 
@@ -156,6 +164,38 @@ TEST(PendingRestoreTest, AKeepOnScreenEndsItAndAKeepPutBackDoesNot)
         EXPECT_EQ(shownMode(w), 21) << "the kept combination stays";
         EXPECT_TRUE(w.externalShowsHDR());
     }
+}
+
+TEST(PendingRestoreTest, ARetryWaitsForATestOnItsDisplayAndRunsARefreshAskedForMeanwhile)
+{
+    FailedRestoreWorld w(false, false);
+    std::optional<std::size_t> switchesAtStart;
+    // The preview starts as the refresh takes its reading, before the retry's turn.
+    const Subscription adopted = w.model->hardwareSnapshot.observe([&] {
+        if (!switchesAtStart
+            && w.model->previewMode({.hdr = true}, externalID, false, false, "Keep", {}))
+            switchesAtStart = w.switching->calls.size();
+    });
+    w.model->recheckHardware();
+    w.executor.advance(3s);
+    ASSERT_TRUE(switchesAtStart);
+    EXPECT_EQ(w.switching->calls.size(), *switchesAtStart) << "no retry during the test";
+    EXPECT_TRUE(w.model->restoreTasks->empty());
+    EXPECT_TRUE(w.externalShowsHDR());
+
+    // Reverted, the test's end refreshes and retries; a wake during that retry is not lost.
+    bool woken = false;
+    const Subscription busy = w.model->modeBusy.observe([&] {
+        if (!woken && !w.model->preview.get() && w.model->modeBusy->contains(externalID)) {
+            woken = true;
+            post(w.mac.workspaceNotifications, didWake);
+        }
+    });
+    const std::int64_t revision = w.model->refreshRevision.get();
+    w.model->cancelPreview();
+    w.settle();
+    EXPECT_EQ(w.model->refreshRevision.get(), revision + 2);
+    EXPECT_TRUE(w.model->pendingRestores->contains(externalID));
 }
 
 TEST(PendingRestoreTest, QuitRestoresAPendingDisplay)
