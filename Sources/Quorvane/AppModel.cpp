@@ -90,6 +90,7 @@ void AppModel::cancelTrackedTasks() noexcept
     };
     collect(tasks.get());
     collect(modeTasks.get());
+    collect(restoreTasks.get());
     collect(ruleEditRestorations.get());
     if (const auto& edit = liveRuleEdit.get())
         running.insert(running.end(), edit->commands.begin(), edit->commands.end());

@@ -15,6 +15,7 @@
 #include "Quorvane/HardwareSnapshot.h"
 #include "Quorvane/LiveRuleEditing.h"
 #include "Quorvane/Observable.h"
+#include "Quorvane/PendingRestore.h"
 #include "Quorvane/RuleDraft.h"
 #include "QuorvaneCore/BrightnessKeys.h"
 #include "QuorvaneCore/Configuration.h"
@@ -171,6 +172,13 @@ public:
     Observable<std::map<std::string, ModeConfiguration>> failedModes;
     Observable<std::map<std::string, DisplayResolution>> pendingResolutions;
     Observable<std::map<std::string, std::string>> resolutionStatus;
+    /// Displays whose restore failed, its text shown in their mode status. The next hardware
+    /// refresh that finds such a display idle and reachable tries again, and so does quitting;
+    /// meanwhile no automatic mode change starts on it.
+    Observable<std::map<std::string, PendingRestore>> pendingRestores;
+    /// The retries of pending restores in flight; each holds its display in modeBusy while it
+    /// restores.
+    Observable<std::map<std::string, TaskHandle>> restoreTasks;
     /// Every write goes to displayTestPresenter first, then to the observers.
     PreviewField preview;
     Observable<std::optional<TaskHandle>> previewTask;
@@ -301,7 +309,8 @@ public:
     void recordMode(const ModeConfiguration& mode, const std::string& displayID);
     /// Puts `original` back (through the token outside demo mode) and records it. Runs as a task
     /// of its own, so a cancelled caller still gets a finished restore. Absent on success, else
-    /// the text to show; never throws.
+    /// the text to show; never throws. A failure leaves a pending restore of the display unless
+    /// one stands already; the success of that very restore ends it.
     [[nodiscard]] Task<std::optional<std::string>> restoreDisplay(
         std::optional<UUID> token, ModeConfiguration original, std::string displayID);
     /// The status of the display's HDR and refresh-rate controls, and of its resolution while one
@@ -319,6 +328,17 @@ public:
     /// called once at the end, with true when the mode was kept.
     bool previewMode(const ModeConfiguration& mode, const std::string& displayID, bool manual,
         bool restoreResolutionAfterKeep, std::string confirmationTitle,
+        std::function<void(bool)> completion);
+    enum class PreviewStart {
+        started,
+        refused,
+        /// The reason is in actionError.
+        refusedWithReason,
+    };
+    /// previewMode(), telling a refusal with a reason from a silent one, even when actionError
+    /// already showed that reason.
+    PreviewStart startPreview(const ModeConfiguration& mode, const std::string& displayID,
+        bool manual, bool restoreResolutionAfterKeep, std::string confirmationTitle,
         std::function<void(bool)> completion);
     /// Keep; after the deadline it reverts instead.
     void keepPreview();
@@ -575,6 +595,13 @@ private:
         std::shared_ptr<std::optional<std::string>> failure);
     /// Forgets a recovery token in a task of its own, so a cancelled caller still forgets it.
     [[nodiscard]] Task<void> discardRecovery(UUID token);
+    /// Starts the retry of every pending restore whose display is listed.
+    void retryPendingRestores();
+    static Task<void> retryPendingRestore(
+        std::weak_ptr<AppModel> weakModel, std::string displayID, PendingRestore pending);
+    /// Forgets the display's pending restore and its recovery token: the display shows a mode
+    /// the user kept.
+    [[nodiscard]] Task<void> dropPendingRestore(std::string displayID);
     [[nodiscard]] bool isCurrentPreview(const UUID& previewID) const;
     static Task<void> applyPreview(std::weak_ptr<AppModel> weakModel, DisplayPreview started,
         std::vector<TaskHandle> stoppedWrites);

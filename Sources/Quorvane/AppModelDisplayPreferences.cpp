@@ -167,7 +167,8 @@ bool AppModel::automaticBrightnessManagesSettings(
 
 void AppModel::saveDisplayPreferences(ProfileDisplayPreferences preferences, UUID profileID)
 {
-    if (!isLoaded.get() || settingsError.get() || preview.get() || !modeBusy->empty())
+    // A mode change in flight does not refuse: the write to macOS waits for it.
+    if (!isLoaded.get() || settingsError.get() || preview.get())
         return;
     const std::vector<Profile>& profiles = configuration->profiles;
     const auto stored = std::ranges::find(profiles, profileID, &Profile::id);

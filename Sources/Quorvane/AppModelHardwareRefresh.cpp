@@ -219,6 +219,7 @@ void AppModel::adoptHardware(
         return;
     persist();
     resolveAndApply(false);
+    retryPendingRestores();
 }
 
 Task<DiscoveredHardware> AppModel::discoverHardware()

@@ -3,6 +3,7 @@
 #include "MacPlatform/ApplicationShell.h"
 #include "QuorvaneMac/MacControlBackend.h"
 
+#include <map>
 #include <utility>
 
 namespace quorvane {
@@ -62,6 +63,10 @@ Task<void> AppModel::finishQuit(std::shared_ptr<AppModel> model, std::vector<Tas
         co_await task;
     if (const std::optional<TaskHandle> preview = model->previewTask.get())
         co_await *preview;
+    for (const TaskHandle& retry : valuesOf(model->restoreTasks.get()))
+        co_await retry;
+    for (const auto& [displayID, pending] : std::map(model->pendingRestores.get()))
+        (void)co_await model->restoreDisplay(pending.token, pending.original, displayID);
     // The failures are not shown: the application is ending.
     if (!model->isDemo)
         (void)co_await model->m_hardware->restoreSession();

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -51,6 +52,19 @@ struct DisplayPreview {
     /// Called once when the test ends: true when kept.
     std::function<void(bool)> completion{};
 };
+
+/// The keep titles of the tests the model starts on its own to put a display right; their Keep
+/// saves nothing.
+inline constexpr std::string_view keepProfileResolutionTitle = "Keep profile resolution";
+inline constexpr std::string_view restorePreviousSettingsTitle = "Restore previous settings";
+
+/// Whether a Keep leads to a save: the caller waits for the test, and the model did not start it
+/// on its own.
+[[nodiscard]] inline bool keepSaves(const DisplayPreview& preview)
+{
+    return preview.completion && preview.confirmationTitle != keepProfileResolutionTitle
+        && preview.confirmationTitle != restorePreviousSettingsTitle;
+}
 
 /// The model's one preview. Every write, a new value or a change of one field, stores the value
 /// and then hands it to the display-test panel before any other observer hears of it, so the

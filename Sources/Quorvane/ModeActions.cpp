@@ -10,6 +10,7 @@
 #include "QuorvaneCore/ConfigurationError.h"
 #include "QuorvaneMac/MacControlBackend.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace quorvane {
@@ -19,6 +20,15 @@ namespace {
 bool changesResolution(const DisplayPreview& preview)
 {
     return preview.requested.resolution != preview.original.resolution;
+}
+
+std::string recoveryFailureText(std::string_view description)
+{
+    std::string text = "Recovery could not be confirmed: " + std::string(description);
+    // The platform's descriptions are sentences or phrases; a sentence brings its own full stop.
+    if (!text.ends_with('.'))
+        text += '.';
+    return text + " Reconnect this screen and recheck it.";
 }
 
 } // namespace
@@ -100,6 +110,7 @@ Task<void> AppModel::restoreDisplayOf(std::shared_ptr<AppModel> model, std::opti
     ModeConfiguration original, std::string displayID,
     std::shared_ptr<std::optional<std::string>> failure)
 {
+    const PendingRestore restore{.token = token, .original = original};
     try {
         if (model->isDemo)
             (void)co_await model->applyDisplayMode(original, displayID);
@@ -108,14 +119,77 @@ Task<void> AppModel::restoreDisplayOf(std::shared_ptr<AppModel> model, std::opti
         // Without a token nothing reached the display yet: only the model goes back.
         model->recordMode(original, displayID);
     } catch (const Error& error) {
-        *failure = "Recovery could not be confirmed: " + std::string(error.what())
-            + ". Reconnect this screen and recheck it.";
+        *failure = recoveryFailureText(error.what());
     }
+    if (*failure) {
+        // The first failure's original is the mode the display had before anything unapproved.
+        if (!model->pendingRestores->contains(displayID))
+            model->pendingRestores.modify(
+                [&](auto& pending) { pending.insert_or_assign(displayID, restore); });
+        model->modeStatus(**failure, displayID);
+        co_return;
+    }
+    if (entryOf(model->pendingRestores.get(), displayID) != restore)
+        co_return;
+    model->pendingRestores.modify([&](auto& pending) { pending.erase(displayID); });
+    // Its failure text no longer holds; the next pass publishes whatever is due.
+    model->controlStatus.modify([&](auto& statuses) {
+        statuses.erase(modeKey(displayID, SettingKey::hdr));
+        statuses.erase(modeKey(displayID, SettingKey::refreshRate));
+    });
+    model->resolutionStatus.modify([&](auto& statuses) { statuses.erase(displayID); });
 }
 
 Task<void> AppModel::discardRecovery(UUID token)
 {
     co_await spawn(m_executor, m_hardware->discardRecovery(token));
+}
+
+void AppModel::retryPendingRestores()
+{
+    for (const auto& [displayID, pending] : pendingRestores.get()) {
+        const bool listed
+            = std::ranges::find(displays.get(), displayID, &DisplayDevice::id) != displays->end();
+        if (listed && !restoreTasks->contains(displayID))
+            restoreTasks.modify([&](auto& map) {
+                map.emplace(displayID,
+                    spawn(m_executor, retryPendingRestore(weak_from_this(), displayID, pending)));
+            });
+    }
+}
+
+Task<void> AppModel::retryPendingRestore(
+    std::weak_ptr<AppModel> weakModel, std::string displayID, PendingRestore pending)
+{
+    const auto model = weakModel.lock();
+    if (!model)
+        co_return;
+    // A test started on the display meanwhile: the refresh after it tries again.
+    if (model->modeBusy->contains(displayID)) {
+        model->restoreTasks.modify([&](auto& map) { map.erase(displayID); });
+        co_return;
+    }
+    model->modeBusy.modify([&](auto& busy) { busy.insert(displayID); });
+    const std::optional<std::string> failure
+        = co_await model->restoreDisplay(pending.token, pending.original, displayID);
+    model->modeBusy.modify([&](auto& busy) { busy.erase(displayID); });
+    model->restoreTasks.modify([&](auto& map) { map.erase(displayID); });
+    // A refresh after a failure would only try again at once: only one asked for meanwhile runs.
+    if (!failure || model->pendingHardwareRefresh.get()) {
+        co_await model->refreshAfterModeChange();
+        co_return;
+    }
+    model->resolveAndApply(false);
+}
+
+Task<void> AppModel::dropPendingRestore(std::string displayID)
+{
+    const std::optional<PendingRestore> pending = entryOf(pendingRestores.get(), displayID);
+    if (!pending)
+        co_return;
+    pendingRestores.modify([&](auto& map) { map.erase(displayID); });
+    if (pending->token)
+        co_await discardRecovery(*pending->token);
 }
 
 void AppModel::modeStatus(const std::string& message, const std::string& displayID)

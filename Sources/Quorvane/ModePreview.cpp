@@ -78,29 +78,38 @@ bool AppModel::previewMode(const ModeConfiguration& mode, const std::string& dis
     bool restoreResolutionAfterKeep, std::string confirmationTitle,
     std::function<void(bool)> completion)
 {
+    return startPreview(mode, displayID, manual, restoreResolutionAfterKeep,
+               std::move(confirmationTitle), std::move(completion))
+        == PreviewStart::started;
+}
+
+AppModel::PreviewStart AppModel::startPreview(const ModeConfiguration& mode,
+    const std::string& displayID, bool manual, bool restoreResolutionAfterKeep,
+    std::string confirmationTitle, std::function<void(bool)> completion)
+{
     if (!isLoaded.get() || settingsError.get() || preview.get() || isSuspended.get()
         || !modeBusy->empty())
-        return false;
+        return PreviewStart::refused;
     const auto display = std::ranges::find(displays.get(), displayID, &DisplayDevice::id);
     const auto environment = hardwareSnapshot->environments.find(displayID);
     if (display == displays->end() || environment == hardwareSnapshot->environments.end())
-        return false;
+        return PreviewStart::refused;
     const ModeConfiguration original
         = entryOf(hardwareSnapshot->currentModes, displayID).value_or(ModeConfiguration{});
     const std::optional<ModeConfiguration> requested = completeDisplayMode(mode, displayID);
     if (!requested)
-        return false;
+        return PreviewStart::refused;
     std::map<std::string, DisplayResolution> resolutions;
     if (requested->resolution) {
         if (auto reason = resolutionUnavailableReason(*requested->resolution, displayID)) {
             actionError.set(std::move(reason));
-            return false;
+            return PreviewStart::refusedWithReason;
         }
         resolutions.emplace(displayID, *requested->resolution);
     }
     if (auto reason = rejectedModeValue(mode, capabilities(resolutions), displayID)) {
         actionError.set(std::move(reason));
-        return false;
+        return PreviewStart::refusedWithReason;
     }
 
     cancelKeyRead();
@@ -124,7 +133,7 @@ bool AppModel::previewMode(const ModeConfiguration& mode, const std::string& dis
     preview.set(started);
     previewTask.set(spawn(
         m_executor, applyPreview(weak_from_this(), std::move(started), std::move(stoppedWrites))));
-    return true;
+    return PreviewStart::started;
 }
 
 bool AppModel::isCurrentPreview(const UUID& previewID) const
@@ -241,8 +250,12 @@ Task<void> AppModel::verifyPreview(std::shared_ptr<AppModel> model, DisplayPrevi
         co_await model->finishPreview(kept.displayID, false);
         co_return;
     }
-    if (!kept.restoreAfterKeep && kept.recovery)
-        co_await model->discardRecovery(*kept.recovery);
+    if (!kept.restoreAfterKeep) {
+        if (kept.recovery)
+            co_await model->discardRecovery(*kept.recovery);
+        // The user approved what the display shows now; an older restore would undo it.
+        co_await model->dropPendingRestore(kept.displayID);
+    }
     co_await model->finishPreview(kept.displayID, true);
 }
 
@@ -260,6 +273,8 @@ Task<void> AppModel::confirmKeptPreview(DisplayPreview kept)
         DiscoveredHardware discovered = co_await discoverHardware();
         fresh = std::move(discovered.snapshot);
     }
+    // A cancelled read may be partial: it proves nothing about the screen.
+    checkCancellation();
     const auto freshEnvironment = fresh.environments.find(kept.displayID);
     const auto freshMode = fresh.currentModes.find(kept.displayID);
     if ((!isDemo
@@ -267,7 +282,6 @@ Task<void> AppModel::confirmKeptPreview(DisplayPreview kept)
                 || freshEnvironment->second != kept.environment))
         || freshMode == fresh.currentModes.end() || freshMode->second != kept.requested)
         refuse(screenChangedText);
-    checkCancellation();
     if (*kept.deadline <= m_executor.wallNow())
         refuse(expiredText);
     if (kept.restoreAfterKeep) {
@@ -292,9 +306,11 @@ void AppModel::approvePreview(const DisplayPreview& kept)
     if (entryOf(pendingResolutions.get(), kept.displayID)
         == (current ? current->resolution : std::nullopt))
         pendingResolutions.modify([&](auto& map) { map.erase(kept.displayID); });
-    modeStatus(
-        kept.restoreAfterKeep ? "Verified; previous resolution restored" : "Kept and verified",
-        kept.displayID);
+    // Put back after Keep, a display a failed restore left unapproved keeps showing why.
+    if (!kept.restoreAfterKeep)
+        modeStatus("Kept and verified", kept.displayID);
+    else if (!pendingRestores->contains(kept.displayID))
+        modeStatus("Verified; previous resolution restored", kept.displayID);
     if (kept.manual) {
         for (const SettingKey key : kept.manualKeys)
             rememberManualOriginal(modeValue(kept.original, key), modeKey(kept.displayID, key));

@@ -67,7 +67,8 @@ void resolutionTestEnded(
     if (!model)
         return;
     model->pendingResolutions.modify([&](auto& pending) { pending.erase(displayID); });
-    if (!kept)
+    // A restore that failed left the tested resolution on screen; its text stays.
+    if (!kept && !model->pendingRestores->contains(displayID))
         model->resolutionStatus.modify([&](auto& statuses) {
             statuses.insert_or_assign(displayID, std::string(notKeptText));
         });
@@ -123,6 +124,9 @@ void AppModel::scheduleModes()
 
 bool AppModel::scheduleMode(const std::string& displayID)
 {
+    // Only the restore may change the mode of a display a failed restore left unapproved.
+    if (pendingRestores->contains(displayID))
+        return true;
     const std::optional<ModeConfiguration> current
         = entryOf(hardwareSnapshot->currentModes, displayID);
     if (const auto pending = entryOf(pendingResolutions.get(), displayID);
@@ -164,7 +168,7 @@ bool AppModel::scheduleMode(const std::string& displayID)
         return true;
     const std::weak_ptr<AppModel> weakModel = weak_from_this();
     // A display whose test cannot start must not hold up the displays after it.
-    return !previewMode(desired, displayID, false, false, "Keep profile resolution",
+    return !previewMode(desired, displayID, false, false, std::string(keepProfileResolutionTitle),
         [weakModel, displayID](bool kept) { resolutionTestEnded(weakModel, displayID, kept); });
 }
 
@@ -278,9 +282,9 @@ void AppModel::previewManualModeRecovery()
         const auto hdr = entryOf(manualRecoveries.get(), modeKey(display.id, SettingKey::hdr));
         if (const auto* toggle = hdr ? std::get_if<SettingValue::Toggle>(&hdr->value) : nullptr)
             mode.hdr = toggle->value;
-        if (mode == ModeConfiguration{})
+        if (mode == ModeConfiguration{} || pendingRestores->contains(display.id))
             continue;
-        if (previewMode(mode, display.id, false, false, "Restore previous settings",
+        if (previewMode(mode, display.id, false, false, std::string(restorePreviousSettingsTitle),
                 [weakModel](bool kept) { recoveryTestEnded(weakModel, kept); }))
             return;
     }

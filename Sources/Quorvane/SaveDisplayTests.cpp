@@ -77,11 +77,10 @@ void runSaveDisplayTests(AppModel& model, std::vector<SaveDisplayTest> tests, st
         if (model && kept)
             runSaveDisplayTests(*model, std::move(rest), std::move(saveTitle), std::move(onKept));
     };
-    // A message left by an earlier action must not hide this refusal.
-    const std::optional<std::string> earlierError = model.actionError.get();
-    if (!model.previewMode(
+    // A message left by an earlier action must not hide a refusal without a reason.
+    if (model.startPreview(
             test.mode, test.displayID, false, true, std::move(title), std::move(next))
-        && model.actionError.get() == earlierError)
+        == AppModel::PreviewStart::refused)
         model.actionError.set(std::string(screenUnavailableText));
 }
 

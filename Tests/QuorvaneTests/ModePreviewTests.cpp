@@ -388,6 +388,55 @@ TEST(ModePreviewTest, RevertInEachPhase)
     }
 }
 
+TEST(ModePreviewTest, AnInterruptedFreshReadAtKeepShowsNoText)
+{
+    const struct {
+        const char* what;
+        std::function<void(AppModel&)> interrupt;
+    } cases[] = {
+        {"Revert", [](AppModel& m) { m.cancelPreview(); }},
+        {"a second Keep", [](AppModel& m) { m.keepPreview(); }},
+        {"suspension", [](AppModel& m) { m.suspend(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ModeWorld w;
+        std::optional<bool> ended;
+        preview50(w, ended);
+        w.executor.advance(1s);
+        w.model->keepPreview();
+        w.executor.advance(1ms); // inside the fresh read, which a cancellation cuts short
+        c.interrupt(*w.model);
+        w.settle();
+        EXPECT_EQ(ended, false);
+        EXPECT_EQ(w.model->actionError.get(), std::nullopt);
+        EXPECT_EQ(w.mac.world.displayWithUUID(externalID)->currentModeID, 20);
+        EXPECT_FALSE(isVerifiedAt50(w));
+    }
+}
+
+TEST(ModePreviewTest, KeepStopsTheExpiryOfItsTest)
+{
+    DemoModes w;
+    std::optional<bool> nextStarted;
+    ASSERT_TRUE(
+        w.model->previewMode({.hdr = true}, demoExternalID, false, false, "Keep", [&](bool kept) {
+            nextStarted = kept
+                && w.model->previewMode(
+                    {.refreshRate = hz140}, demoExternalID, false, false, "Keep", {});
+        }));
+    w.executor().runUntilIdle();
+    const auto confirmingSince = w.executor().now();
+    w.executor().advance(14s);
+    w.model->keepPreview();
+    w.executor().runUntilIdle();
+    ASSERT_EQ(nextStarted, true);
+    w.executor().advance(confirmingSince + 15s + 1ms - w.executor().now());
+    ASSERT_TRUE(w.model->preview.get());
+    EXPECT_EQ(w.model->preview.get()->phase, Phase::confirming) << "the next test still waits";
+    EXPECT_EQ(w.simulated(demoExternalID, SettingKey::hdr), SettingValue::toggle(true));
+}
+
 TEST(ModePreviewTest, AKeptResolutionIsNoLongerPending)
 {
     for (const bool reached : {true, false}) {

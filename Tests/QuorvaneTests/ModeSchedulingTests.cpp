@@ -171,6 +171,31 @@ TEST(ModeSchedulingTest, AFailedChangeIsRestoredWithItsReason)
     }
 }
 
+TEST(ModeSchedulingTest, AReadBackOtherThanTheApprovedCombinationIsRestored)
+{
+    SchedulingWorld w;
+    // HDR was unknown when 50 Hz was approved; the switch's read-back reports it off.
+    w.model->hardwareSnapshot.modify(
+        [](HardwareSnapshot& s) { s.currentModes.at(externalID).hdr.reset(); });
+    const ModeConfiguration approved{.refreshRate = hz50, .resolution = mode_support::external1440};
+    w.verify(approved);
+    std::vector<std::string> statuses;
+    const Subscription heard
+        = w.model->controlStatus.observe([&] { statuses.push_back(w.status()); });
+    w.model->configuration.modify([](Configuration& document) {
+        DefaultSettings defaults = document.defaultSettings();
+        defaults.setValue(SettingValue::refresh(hz50), externalRate);
+        defaults.setValue(std::nullopt, externalHDR);
+        document.setDefaultSettings(defaults);
+    });
+    w.model->resolveAndApply(false);
+    w.settle();
+    EXPECT_EQ(statuses.at(0), "Waiting for a stable context…");
+    EXPECT_EQ(statuses.at(1), "Display readback did not match the approved combination; reverting");
+    EXPECT_EQ(w.mac.world.displayWithUUID(externalID)->currentModeID, 20);
+    EXPECT_EQ(entryOf(w.model->failedModes.get(), externalID), approved);
+}
+
 TEST(ModeSchedulingTest, ADisplayAlreadyThereIsLeftAloneAndItsRecoveriesEnd)
 {
     SchedulingWorld w;

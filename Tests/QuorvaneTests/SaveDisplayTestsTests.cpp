@@ -242,6 +242,38 @@ TEST(SaveDisplayTestsTest, OnlyAChangedOrUnverifiedRuleIsTested)
     }
 }
 
+TEST(SaveDisplayTestsTest, ATestAtTheCurrentResolutionLeavesTheKeptModeOnScreen)
+{
+    ModeWorld w;
+    const UUID work = addWork(*w.model);
+    const Rule rule = modeRule({.refreshRate = hz50}, external);
+    w.model->requestRuleSave(rule, work, true, [] {});
+    ASSERT_TRUE(w.model->preview.get());
+    EXPECT_FALSE(w.model->preview.get()->restoreAfterKeep);
+    EXPECT_EQ(answerTests(w, {Answer::keep}), "Keep and save rule");
+    EXPECT_TRUE(holds(*w.model, work, rule));
+    EXPECT_EQ(w.mac.world.displayWithUUID(externalID)->currentModeID, 21) << "50 Hz stays";
+    EXPECT_EQ(entryOf(w.model->controlStatus.get(), modeKeyOf(externalID, SettingKey::refreshRate)),
+        "Kept and verified");
+}
+
+TEST(SaveDisplayTestsTest, AChangedDefaultIsTestedThoughItsCombinationIsVerified)
+{
+    ModeWorld w;
+    w.model->configuration.modify([&](Configuration& document) {
+        document.verifiedModes.push_back({.displayID = externalID,
+            .environment = w.model->hardwareSnapshot->environments.at(externalID),
+            .mode = {.refreshRate = hz50, .hdr = false, .resolution = external1440}});
+    });
+    const ControlKey rate = modeKeyOf(externalID, SettingKey::refreshRate);
+    DefaultSettingsDraft draft{.settings = w.model->configuration->defaultSettings()};
+    draft.settings.setExplicit(SettingValue::refresh(hz50), rate);
+    draft.editedKeys.insert(rate);
+    w.model->requestDefaultSave(draft, [] {});
+    ASSERT_TRUE(w.model->preview.get());
+    EXPECT_EQ(w.model->preview.get()->displayID, externalID);
+}
+
 TEST(SaveDisplayTestsTest, AnEarlierMessageDoesNotHideATestThatCannotStart)
 {
     const std::string earlier = "An earlier action failed.";
@@ -257,6 +289,12 @@ TEST(SaveDisplayTestsTest, AnEarlierMessageDoesNotHideATestThatCannotStart)
         {"no earlier message", std::nullopt, false,
             "This screen is unavailable. Reconnect it and try saving again."},
         {"the test's own reason", earlier, true,
+            "The saved resolution is unavailable on this connection. The current resolution is "
+            "kept."},
+        {"the test's own reason, shown before",
+            "The saved resolution is unavailable on this connection. The current resolution is "
+            "kept.",
+            true,
             "The saved resolution is unavailable on this connection. The current resolution is "
             "kept."},
     };

@@ -209,6 +209,15 @@ TEST_F(DisplayTestPanelTest, ShowsOnlyTheRequestedPartsAndTheRightSubtitle)
     EXPECT_TRUE(label("subtitle").text().endsWith(QStringLiteral("Revert cancels saving.")));
     EXPECT_TRUE(label("restoreNote").isVisibleTo(&panel()));
     saveScreenshot(panel(), "display-test-saving");
+
+    // The tests the model starts on its own wait for their answer but save nothing.
+    for (const char* title : {"Keep profile resolution", "Restore previous settings"}) {
+        running.confirmationTitle = title;
+        model.preview.set(running);
+        EXPECT_TRUE(
+            label("subtitle").text().endsWith(QStringLiteral("before keeping these settings.")))
+            << title;
+    }
 }
 
 TEST_F(DisplayTestPanelTest, ButtonsKeepAndRevert)

@@ -26,7 +26,7 @@ QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
 QString subtitleOf(const DisplayPreview& preview)
 {
-    if (preview.completion)
+    if (keepSaves(preview))
         return QStringLiteral("Display mode changes need confirmation. Check the picture before "
                               "saving; Revert cancels saving.");
     return QStringLiteral(
