@@ -49,7 +49,7 @@ using namespace std::chrono_literals;
 
 struct Options {
     std::uint64_t firstSeed = 1;
-    std::uint64_t lastSeed = 150;
+    std::uint64_t lastSeed = 120;
     bool trace = false;
 };
 
@@ -73,15 +73,12 @@ bool hasPendingRestore(const AppModel& /*model*/, const std::string& /*displayID
     return false;
 }
 
-std::string describe(const std::optional<SettingValue>& value)
-{
-    return value ? value->label() : "nothing";
-}
-
 /// One seed's run: the world, the model, and what the displays must show after quit.
-class Run {
+class SeedRun {
+    using Check = std::optional<std::string> (SeedRun::*)() const;
+
 public:
-    explicit Run(std::uint64_t seed)
+    explicit SeedRun(std::uint64_t seed)
         : m_random(seed)
     {
         // The default world, keeping hold of the parts the run disturbs.
@@ -103,22 +100,19 @@ public:
 
     // A run that stopped early leaves tasks that may hold the model, and the model's end touches
     // the simulated Mac: let them end while the world still stands.
-    ~Run()
+    ~SeedRun()
     {
         m_watch.reset();
         m_model.reset();
         settle(1min);
     }
 
-    Run(const Run&) = delete;
-    Run& operator=(const Run&) = delete;
+    SeedRun(const SeedRun&) = delete;
+    SeedRun& operator=(const SeedRun&) = delete;
 
     std::optional<Finding> play()
     {
-        m_model = m_world.startedModel({.simulation = false});
-        m_watch.emplace(*m_model);
-        settle(10s);
-        if (std::optional<std::string> problem = check())
+        if (std::optional<std::string> problem = start())
             return Finding{0, *problem};
         for (int step = 1; step <= stepsPerRun; ++step) {
             const std::string action = takeRandomStep();
@@ -130,13 +124,45 @@ public:
             if (std::optional<std::string> problem = check())
                 return Finding{step, action + ": " + *problem};
         }
-        calmModeSwitches();
-        m_model->quit();
-        settle(30s);
-        if (std::optional<std::string> problem = checkAfterQuit())
+        if (std::optional<std::string> problem = quit())
             return Finding{stepsPerRun + 1, "quit: " + *problem};
         return std::nullopt;
     }
+
+    /// Starts the model and lets it settle; what the checks find then.
+    std::optional<std::string> start()
+    {
+        m_model = m_world.startedModel({.simulation = false});
+        m_watch.emplace(*m_model);
+        settle(10s);
+        return check();
+    }
+
+    /// The first thing the checks after a step find wrong.
+    std::optional<std::string> check()
+    {
+        if (std::optional<std::string> problem = escapedErrors())
+            return problem;
+        for (const Check check : {&SeedRun::settingsFileDiffers, &SeedRun::testOverstaysAPhase,
+                 &SeedRun::busyDisplayWithoutTask, &SeedRun::displayInUnapprovedMode}) {
+            if (std::optional<std::string> problem = (this->*check)())
+                return problem;
+        }
+        return std::nullopt;
+    }
+
+    /// Calms the world, quits and lets the quit end; what the checks after quit find wrong.
+    std::optional<std::string> quit()
+    {
+        calmModeSwitches();
+        m_model->quit();
+        settle(30s);
+        return checkAfterQuit();
+    }
+
+    [[nodiscard]] ModelWorld& world() { return m_world; }
+    [[nodiscard]] AppModel& model() { return *m_model; }
+    void settle(std::chrono::milliseconds duration) { m_world.executor.advance(duration); }
 
 private:
     int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(m_random); }
@@ -146,44 +172,42 @@ private:
     }
     bool chance(double probability) { return std::bernoulli_distribution(probability)(m_random); }
 
-    void settle(std::chrono::milliseconds duration) { m_world.executor.advance(duration); }
-
     std::string takeRandomStep()
     {
         struct Action {
             int weight;
-            std::string (Run::*take)();
+            std::string (SeedRun::*take)();
         };
         static constexpr std::array actions = std::to_array<Action>({
             // The user.
-            {3, &Run::adjustControl},
-            {1, &Run::switchAutomation},
-            {1, &Run::resumeAll},
-            {1, &Run::pressBrightnessKey},
-            {1, &Run::changeProfiles},
-            {1, &Run::changeContext},
+            {3, &SeedRun::adjustControl},
+            {1, &SeedRun::switchAutomation},
+            {1, &SeedRun::resumeAll},
+            {1, &SeedRun::pressBrightnessKey},
+            {1, &SeedRun::changeProfiles},
+            {1, &SeedRun::changeContext},
             // The user and display modes.
-            {2, &Run::pickRefreshRate},
-            {2, &Run::switchHDR},
-            {1, &Run::pickResolution},
-            {1, &Run::saveProfileResolution},
-            {1, &Run::saveModeRule},
-            {1, &Run::saveModeDefaults},
-            {3, &Run::keep},
-            {1, &Run::keepTwice},
-            {2, &Run::revert},
-            {1, &Run::waitOutTheTest},
-            {1, &Run::recheck},
+            {2, &SeedRun::pickRefreshRate},
+            {2, &SeedRun::switchHDR},
+            {1, &SeedRun::pickResolution},
+            {1, &SeedRun::saveProfileResolution},
+            {1, &SeedRun::saveModeRule},
+            {1, &SeedRun::saveModeDefaults},
+            {3, &SeedRun::keep},
+            {1, &SeedRun::keepTwice},
+            {2, &SeedRun::revert},
+            {1, &SeedRun::waitOutTheTest},
+            {1, &SeedRun::recheck},
             // The world.
-            {1, &Run::refreshHardware},
-            {1, &Run::sleepAndWake},
-            {1, &Run::reconnectExternal},
-            {1, &Run::renumberExternal},
-            {1, &Run::failDisplayList},
-            {1, &Run::writeGammaElsewhere},
+            {1, &SeedRun::refreshHardware},
+            {1, &SeedRun::sleepAndWake},
+            {1, &SeedRun::reconnectExternal},
+            {1, &SeedRun::renumberExternal},
+            {1, &SeedRun::failDisplayList},
+            {1, &SeedRun::writeGammaElsewhere},
             // Faults.
-            {1, &Run::disturbMonitor},
-            {2, &Run::disturbModeSwitches},
+            {1, &SeedRun::disturbMonitor},
+            {2, &SeedRun::disturbModeSwitches},
         });
         static constexpr int totalWeight = [] {
             int total = 0;
@@ -394,17 +418,24 @@ private:
         const bool isHDR = chance(0.5);
         const ControlKey key{.target = ControlTarget::display(display->id),
             .setting = isHDR ? SettingKey::hdr : SettingKey::refreshRate};
-        std::optional<SettingValue> value;
-        if (const std::optional<bool> hdr = randomHDR(); isHDR && hdr)
-            value = SettingValue::toggle(*hdr);
-        if (const std::optional<RefreshPreference> rate = randomRate(); !isHDR && rate)
-            value = SettingValue::refresh(*rate);
+        const std::optional<SettingValue> value = randomModeValue(key.setting);
         DefaultSettingsDraft draft{.settings = m_model->configuration->defaultSettings()};
         draft.settings.setValue(value, key);
         draft.editedKeys.insert(key);
         m_model->requestDefaultSave(draft, {});
-        return "save Default " + std::string(rawValue(key.setting)) + " " + describe(value) + " on "
-            + display->id;
+        return "save Default " + std::string(rawValue(key.setting)) + " "
+            + (value ? value->label() : "nothing") + " on " + display->id;
+    }
+
+    /// An HDR or refresh-rate value for the setting, or none.
+    std::optional<SettingValue> randomModeValue(SettingKey setting)
+    {
+        if (setting == SettingKey::hdr) {
+            const std::optional<bool> hdr = randomHDR();
+            return hdr ? std::optional(SettingValue::toggle(*hdr)) : std::nullopt;
+        }
+        const std::optional<RefreshPreference> rate = randomRate();
+        return rate ? std::optional(SettingValue::refresh(*rate)) : std::nullopt;
     }
 
     std::string keep()
@@ -652,26 +683,12 @@ private:
 
     // Checks.
 
-    using Check = std::optional<std::string> (Run::*)() const;
-
-    std::optional<std::string> check()
-    {
-        if (std::optional<std::string> problem = escapedErrors())
-            return problem;
-        for (const Check check : {&Run::settingsFileDiffers, &Run::testOverstaysAPhase,
-                 &Run::busyDisplayWithoutTask, &Run::displayInUnapprovedMode}) {
-            if (std::optional<std::string> problem = (this->*check)())
-                return problem;
-        }
-        return std::nullopt;
-    }
-
     std::optional<std::string> checkAfterQuit()
     {
         if (std::optional<std::string> problem = escapedErrors())
             return problem;
-        for (const Check check : {&Run::quitUnfinished, &Run::settingsFileUnreadable,
-                 &Run::displayWithoutBaselineGamma, &Run::displayNotInStartingMode}) {
+        for (const Check check : {&SeedRun::quitUnfinished, &SeedRun::settingsFileUnreadable,
+                 &SeedRun::displayWithoutBaselineGamma, &SeedRun::displayNotInStartingMode}) {
             if (std::optional<std::string> problem = (this->*check)())
                 return problem;
         }
@@ -835,10 +852,70 @@ private:
     bool m_isCalm = false;
 };
 
+const std::string externalUUID = "9C4E2F61-5B3A-4D7E-8F10-2A6B7C8D9E0F";
+const std::string externalID = "9c4e2f61-5b3a-4d7e-8f10-2a6b7c8d9e0f";
+/// The external display's 50 Hz mode.
+constexpr std::int32_t externalAt50 = 21;
+
+void approve(SeedRun& run, const std::string& displayID, const ModeConfiguration& mode)
+{
+    run.model().configuration.modify([&](Configuration& document) {
+        document.verifiedModes.push_back(
+            {.displayID = displayID, .environment = "display-mode-v2|test", .mode = mode});
+    });
+    run.model().persist();
+    run.settle(1s);
+}
+
+TEST(RunChecksTest, ADisplayInAModeNobodyApprovedIsFoundWhenIdleAndReachable)
+{
+    SeedRun run(1);
+    ASSERT_EQ(run.start(), std::nullopt);
+    SimulatedWorld& world = run.world().mac.world;
+    changeModeByUser(world, externalUUID, externalAt50);
+    const ModeConfiguration at50{.refreshRate = RefreshPreference::fixed(50'000),
+        .hdr = false,
+        .resolution = DisplayResolution{
+            .width = 2560, .height = 1440, .pixelWidth = 2560, .pixelHeight = 1440}};
+    const std::string unapproved = "display 2 shows 2560 × 1440 · 50 Hz · HDR off, neither its "
+                                   "starting mode nor an approved one, with no restore pending";
+    EXPECT_EQ(run.check(), unapproved);
+
+    world.sleep(externalNumber);
+    EXPECT_EQ(run.check(), std::nullopt);
+    world.wake(externalNumber);
+    run.model().modeBusy.set({externalID});
+    EXPECT_EQ(run.check(), "display " + externalID + " is busy without a task changing its mode");
+    run.model().modeBusy.set({});
+
+    approve(run, "37d8832a-2d66-02ca-b9f7-8f30a301b230", at50);
+    EXPECT_EQ(run.check(), unapproved);
+    approve(run, externalID, at50);
+    EXPECT_EQ(run.check(), std::nullopt);
+}
+
+TEST(RunChecksTest, AQuitThatLeavesAnAwakeDisplayInAnotherModeIsFound)
+{
+    for (const bool asleep : {false, true}) {
+        SCOPED_TRACE(asleep ? "asleep" : "awake");
+        SeedRun run(1);
+        ASSERT_EQ(run.start(), std::nullopt);
+        // Not a mode the application set: quitting leaves it.
+        changeModeByUser(run.world().mac.world, externalUUID, externalAt50);
+        if (asleep)
+            run.world().mac.world.sleep(externalNumber);
+        EXPECT_EQ(run.quit(),
+            asleep ? std::nullopt
+                   : std::optional<std::string>("display 2 shows 2560 × 1440 · 50 Hz · HDR off, "
+                                                "not its starting mode 2560 × 1440 · 60 Hz · HDR "
+                                                "off"));
+    }
+}
+
 std::optional<Finding> playSeed(std::uint64_t seed)
 {
     try {
-        return Run(seed).play();
+        return SeedRun(seed).play();
     } catch (const std::exception& error) {
         return Finding{-1, std::string("threw: ") + error.what()};
     }
