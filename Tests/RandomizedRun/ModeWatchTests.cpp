@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -61,30 +62,38 @@ TEST(ModeWatchTest, ReportsAPhaseThatOutlastsItsWaits)
     }
 }
 
-TEST(ModeWatchTest, AChangeWithinThePhaseDoesNotStartItsClockAgain)
+TEST(ModeWatchTest, OnlyANewPhaseOrTestStartsThePhaseClockAgain)
 {
-    ModelWorld world;
-    const auto model = world.idleModel();
-    const ModeWatch watch(*model);
-    model->preview.set(previewOn("a", Phase::applying));
-    world.executor.advance(5s);
-    model->preview.modify([](auto& preview) { preview->recovery = UUID::random(); });
-    world.executor.advance(5s);
-    EXPECT_EQ(watch.overstayedPhase(), "the display test was applying for 10000 ms");
-}
-
-TEST(ModeWatchTest, ANewPhaseOrTestStartsTheClockAgain)
-{
-    ModelWorld world;
-    const auto model = world.idleModel();
-    const ModeWatch watch(*model);
-    model->preview.set(previewOn("a", Phase::applying));
-    world.executor.advance(5s);
-    model->preview.modify([](auto& preview) { preview->phase = Phase::verifying; });
-    world.executor.advance(5s);
-    model->preview.set(previewOn("a", Phase::verifying));
-    world.executor.advance(5s);
-    EXPECT_EQ(watch.overstayedPhase(), std::nullopt);
+    const struct {
+        const char* what;
+        std::function<void(AppModel&)> change;
+        std::optional<std::string> problem;
+    } cases[] = {
+        {"another field",
+            [](AppModel& model) {
+                model.preview.modify([](auto& preview) { preview->recovery = UUID::random(); });
+            },
+            "the display test was applying for 10000 ms"},
+        {"the next phase",
+            [](AppModel& model) {
+                model.preview.modify([](auto& preview) { preview->phase = Phase::verifying; });
+            },
+            std::nullopt},
+        {"the next test",
+            [](AppModel& model) { model.preview.set(previewOn("a", Phase::applying)); },
+            std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ModelWorld world;
+        const auto model = world.idleModel();
+        const ModeWatch watch(*model);
+        model->preview.set(previewOn("a", Phase::applying));
+        world.executor.advance(5s);
+        c.change(*model);
+        world.executor.advance(5s);
+        EXPECT_EQ(watch.overstayedPhase(), c.problem);
+    }
 }
 
 TEST(ModeWatchTest, NamesTheDisplaysWhoseRestoreFailed)

@@ -32,6 +32,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -141,14 +142,8 @@ public:
     /// The first thing the checks after a step find wrong.
     std::optional<std::string> check()
     {
-        if (std::optional<std::string> problem = escapedErrors())
-            return problem;
-        for (const Check check : {&SeedRun::settingsFileDiffers, &SeedRun::testOverstaysAPhase,
-                 &SeedRun::busyDisplayWithoutTask, &SeedRun::displayInUnapprovedMode}) {
-            if (std::optional<std::string> problem = (this->*check)())
-                return problem;
-        }
-        return std::nullopt;
+        return firstProblem({&SeedRun::settingsFileDiffers, &SeedRun::testOverstaysAPhase,
+            &SeedRun::busyDisplayWithoutTask, &SeedRun::displayInUnapprovedMode});
     }
 
     /// Calms the world, quits and lets the quit end; what the checks after quit find wrong.
@@ -645,15 +640,15 @@ private:
         m_world.mac.world.schedule(start + length, [turn](SimulatedWorld&) { turn(false); });
     }
 
-    /// Every mode of a display with several lands on the display's next one.
+    /// Every mode of a display lands on the display's next one.
     std::map<std::int32_t, std::int32_t> misdirections() const
     {
         std::map<std::int32_t, std::int32_t> landsOn;
         for (const SimulatedDisplay& display : m_world.mac.world.displays) {
-            for (std::size_t index = 0; display.modes.size() > 1 && index < display.modes.size();
-                 ++index)
-                landsOn[display.modes[index].ioDisplayModeID]
-                    = display.modes[(index + 1) % display.modes.size()].ioDisplayModeID;
+            const std::vector<GraphicsDisplayMode>& modes = display.modes;
+            for (std::size_t index = 0; index < modes.size(); ++index)
+                landsOn[modes[index].ioDisplayModeID]
+                    = modes[(index + 1) % modes.size()].ioDisplayModeID;
         }
         return landsOn;
     }
@@ -685,10 +680,16 @@ private:
 
     std::optional<std::string> checkAfterQuit()
     {
+        return firstProblem({&SeedRun::quitUnfinished, &SeedRun::settingsFileUnreadable,
+            &SeedRun::displayWithoutBaselineGamma, &SeedRun::displayNotInStartingMode});
+    }
+
+    /// An escaped task error, else the first problem of `checks`.
+    std::optional<std::string> firstProblem(std::initializer_list<Check> checks)
+    {
         if (std::optional<std::string> problem = escapedErrors())
             return problem;
-        for (const Check check : {&SeedRun::quitUnfinished, &SeedRun::settingsFileUnreadable,
-                 &SeedRun::displayWithoutBaselineGamma, &SeedRun::displayNotInStartingMode}) {
+        for (const Check check : checks) {
             if (std::optional<std::string> problem = (this->*check)())
                 return problem;
         }
@@ -854,6 +855,7 @@ private:
 
 const std::string externalUUID = "9C4E2F61-5B3A-4D7E-8F10-2A6B7C8D9E0F";
 const std::string externalID = "9c4e2f61-5b3a-4d7e-8f10-2a6b7c8d9e0f";
+const std::string builtInID = "37d8832a-2d66-02ca-b9f7-8f30a301b230";
 /// The external display's 50 Hz mode.
 constexpr std::int32_t externalAt50 = 21;
 
@@ -885,13 +887,25 @@ TEST(RunChecksTest, ADisplayInAModeNobodyApprovedIsFoundWhenIdleAndReachable)
     EXPECT_EQ(run.check(), std::nullopt);
     world.wake(externalNumber);
     run.model().modeBusy.set({externalID});
-    EXPECT_EQ(run.check(), "display " + externalID + " is busy without a task changing its mode");
+    EXPECT_NE(run.check(), unapproved);
     run.model().modeBusy.set({});
 
-    approve(run, "37d8832a-2d66-02ca-b9f7-8f30a301b230", at50);
+    approve(run, builtInID, at50);
     EXPECT_EQ(run.check(), unapproved);
     approve(run, externalID, at50);
     EXPECT_EQ(run.check(), std::nullopt);
+}
+
+TEST(RunChecksTest, ABusyDisplayNeedsATaskOfItsOwn)
+{
+    SeedRun run(1);
+    ASSERT_EQ(run.start(), std::nullopt);
+    ASSERT_TRUE(run.model().previewMode({.refreshRate = RefreshPreference::fixed(60'000)},
+        builtInID, true, false, "Keep this combination", {}));
+    run.settle(1s);
+    EXPECT_EQ(run.check(), std::nullopt);
+    run.model().modeBusy.modify([](auto& busy) { busy.insert(externalID); });
+    EXPECT_EQ(run.check(), "display " + externalID + " is busy without a task changing its mode");
 }
 
 TEST(RunChecksTest, AQuitThatLeavesAnAwakeDisplayInAnotherModeIsFound)

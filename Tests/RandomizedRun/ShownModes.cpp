@@ -1,27 +1,17 @@
 #include "ShownModes.h"
 
+#include "Foundation/Text.h"
 #include "SimulatedMac/SimulatedMonitorPanel.h"
 #include "SimulatedMac/SimulatedWorld.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 
 namespace quorvane {
-namespace {
-
-std::string lowercased(std::string text)
-{
-    std::ranges::transform(
-        text, text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-} // namespace
 
 std::string displayIDOf(const SimulatedDisplay& display)
 {
-    return lowercased(display.uuid.value_or(""));
+    return asciiLowercased(display.uuid.value_or(""));
 }
 
 std::optional<ModeConfiguration> shownMode(
@@ -40,7 +30,7 @@ std::optional<ModeConfiguration> shownMode(
             .pixelWidth = current->pixelWidth,
             .pixelHeight = current->pixelHeight}};
     const auto entry = std::ranges::find_if(panel.displays, [&](const auto& panelDisplay) {
-        return lowercased(panelDisplay->uuid) == displayIDOf(display);
+        return asciiLowercased(panelDisplay->uuid) == displayIDOf(display);
     });
     // The hardware layer leaves a built-in display's HDR to macOS and reads none.
     if (!display.isBuiltIn && entry != panel.displays.end())
