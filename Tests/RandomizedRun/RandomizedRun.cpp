@@ -793,7 +793,8 @@ private:
             && !(preview && preview->displayID == displayID);
     }
 
-    /// Kept by the user on the display. Connection environments do not change in this world.
+    /// Verified for the display (kept in a test, or its mode when first seen) on any connection:
+    /// whether anybody approved what it shows, not whether automation may apply it now.
     bool isApproved(const ModeConfiguration& mode, const std::string& displayID) const
     {
         return std::ranges::any_of(
