@@ -30,6 +30,10 @@ function(quorvane_library target)
     target_link_libraries(${target} PUBLIC quorvane_options ${ARG_DEPENDS})
 endfunction()
 
+# The exit status of a test program that ran nothing (every test skipped, or no cases, seeds or
+# X server), which CTest shows as skipped rather than passed.
+set(QUORVANE_SKIP_EXIT_CODE 77)
+
 # quorvane_tests(<name> DEPENDS <targets>...): one GoogleTest executable of every source in the
 # calling folder, registered with CTest under <name>.
 function(quorvane_tests name)
@@ -37,6 +41,18 @@ function(quorvane_tests name)
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
     add_executable(${name} ${sources})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/Tests)
-    target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gmock GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gmock quorvane_test_main)
     add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE ${QUORVANE_SKIP_EXIT_CODE})
+endfunction()
+
+# quorvane_expect_skip(<name> <program> <arguments>...): a test that passes when the program,
+# given nothing to run, reports the skip code instead of passing.
+function(quorvane_expect_skip name program)
+    if(TARGET ${program})
+        set(program $<TARGET_FILE:${program}>)
+    endif()
+    add_test(NAME ${name}
+        COMMAND sh -c "\"$0\" \"$@\"; status=$?; [ $status -eq ${QUORVANE_SKIP_EXIT_CODE} ] || { echo \"exit status $status instead of the skip code\"; exit 1; }"
+            ${program} ${ARGN})
 endfunction()

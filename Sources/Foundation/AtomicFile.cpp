@@ -1,6 +1,7 @@
 #include "Foundation/AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,25 +25,6 @@ public:
     [[nodiscard]] const char* name() const noexcept override { return "file"; }
     [[nodiscard]] std::string message(int) const override { return "not a regular file"; }
 };
-
-/// Where a chain of symbolic links at `path` ends; `path` itself when it is no link (or
-/// nothing at all). Throws FileError about `path` when the chain loops or cannot be read.
-std::filesystem::path linkTarget(const std::filesystem::path& path)
-{
-    std::filesystem::path target = path;
-    // The kernel's own limit on links followed while resolving one path.
-    for (int hop = 0; hop < 40; ++hop) {
-        struct stat status { };
-        if (::lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
-            return target;
-        std::error_code error;
-        const std::filesystem::path link = std::filesystem::read_symlink(target, error);
-        if (error)
-            throw FileError::writing(path, error);
-        target = link.is_absolute() ? link : target.parent_path() / link;
-    }
-    throw FileError::writing(path, std::make_error_code(std::errc::too_many_symbolic_link_levels));
-}
 
 /// An open file descriptor, closed on destruction.
 class FileDescriptor final {
@@ -122,7 +104,19 @@ std::filesystem::path temporarySibling(const std::filesystem::path& target)
     return target.parent_path() / name;
 }
 
-/// A new file next to the target that is removed again unless it was renamed into place.
+/// Whether `path` still names the file open at `descriptor`, and not another file or nothing.
+bool namesOpenFile(const std::filesystem::path& path, int descriptor)
+{
+    struct stat named { };
+    struct stat opened { };
+    return ::lstat(path.c_str(), &named) == 0 && ::fstat(descriptor, &opened) == 0
+        && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
+/// A new file next to the target that is removed again unless it was renamed into place. From
+/// its creation until it is in place or removed it is locked (flock), so that another process
+/// cleaning up abandoned temporary files can tell it from those of writers that were killed: the
+/// kernel releases the lock of a process that dies.
 class TemporaryFile final {
 public:
     /// Throws FileError about `path` when no file can be created in the folder of `target`,
@@ -131,6 +125,7 @@ public:
         : m_target(target)
         , m_path(path)
         , m_descriptor(-1)
+        , m_lock(-1)
     {
         create();
         takeModeOfTarget();
@@ -165,15 +160,31 @@ private:
         // to the 0666 given here, as for any new file.
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::filesystem::path candidate = temporarySibling(m_target);
-            const int descriptor
-                = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (descriptor >= 0) {
-                m_temporaryPath = candidate;
-                m_descriptor = FileDescriptor(descriptor);
-                return;
-            }
-            if (errno != EEXIST)
+            FileDescriptor descriptor(
+                ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+            if (!descriptor.isOpen() && errno == EEXIST)
+                continue;
+            if (!descriptor.isOpen())
                 break;
+            // The lock lives on in a copy of the descriptor, so that closing the written one
+            // (which reports late write errors) leaves the file locked until it is in place.
+            FileDescriptor lock(::fcntl(descriptor.get(), F_DUPFD_CLOEXEC, 0));
+            if (!lock.isOpen()) {
+                const std::error_code reason = lastSystemError();
+                ::unlink(candidate.c_str());
+                throw FileError::writing(m_path, reason);
+            }
+            // Between the creation and the lock another process may have taken the new file for
+            // abandoned; it removes it, so this write takes another name. A file system without
+            // locks still gets its write.
+            const bool isTaken
+                = ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+            if (isTaken || !namesOpenFile(candidate, lock.get()))
+                continue;
+            m_temporaryPath = candidate;
+            m_descriptor = std::move(descriptor);
+            m_lock = std::move(lock);
+            return;
         }
         throw FileError::writing(m_path, lastSystemError());
     }
@@ -195,6 +206,7 @@ private:
     std::filesystem::path m_path; // as the caller named it, for messages
     std::filesystem::path m_temporaryPath;
     FileDescriptor m_descriptor;
+    FileDescriptor m_lock; // the same open file, locked
     bool m_isInPlace = false;
 };
 
@@ -210,6 +222,20 @@ void syncFolder(const std::filesystem::path& folder)
     const FileDescriptor descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (descriptor.isOpen())
         ::fsync(descriptor.get());
+}
+
+/// Removes the regular file at `path` unless a living writer holds its lock. The lock is held
+/// while the file is removed, so that its name cannot change hands meanwhile.
+void removeIfAbandoned(const std::filesystem::path& path)
+{
+    const FileDescriptor descriptor(
+        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status { };
+    if (!descriptor.isOpen() || ::fstat(descriptor.get(), &status) != 0 || !S_ISREG(status.st_mode))
+        return;
+    // Renamed into place meanwhile, the file's lock is free but it is no longer temporary.
+    if (::flock(descriptor.get(), LOCK_EX | LOCK_NB) == 0 && namesOpenFile(path, descriptor.get()))
+        ::unlink(path.c_str());
 }
 
 } // namespace
@@ -233,6 +259,23 @@ FileError FileError::writing(std::filesystem::path path, std::error_code reason)
     std::string message
         = "Could not save the file \"" + path.string() + "\": " + reason.message() + ".";
     return FileError(std::move(message), std::move(path), reason);
+}
+
+std::filesystem::path linkTarget(const std::filesystem::path& path)
+{
+    std::filesystem::path target = path;
+    // The kernel's own limit on links followed while resolving one path.
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat status { };
+        if (::lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
+            return target;
+        std::error_code error;
+        const std::filesystem::path link = std::filesystem::read_symlink(target, error);
+        if (error)
+            throw FileError::writing(path, error);
+        target = link.is_absolute() ? link : target.parent_path() / link;
+    }
+    throw FileError::writing(path, std::make_error_code(std::errc::too_many_symbolic_link_levels));
 }
 
 std::error_code notARegularFile()
@@ -292,10 +335,8 @@ void removeAbandonedTemporaryFiles(const std::filesystem::path& path)
     std::error_code error;
     std::filesystem::directory_iterator entry(folderOf(target), error);
     for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
-        std::error_code ignored;
-        if (isTemporarySiblingName(entry->path().filename().string(), target)
-            && entry->symlink_status(ignored).type() == std::filesystem::file_type::regular)
-            ::unlink(entry->path().c_str());
+        if (isTemporarySiblingName(entry->path().filename().string(), target))
+            removeIfAbandoned(entry->path());
     }
 }
 

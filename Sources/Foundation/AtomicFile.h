@@ -48,9 +48,15 @@ private:
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 /// Removes the temporary files that writes to `path` left in its target's folder when they were
-/// killed before renaming: the regular files named as writeFileAtomically() names them, and
-/// nothing else. A write to `path` under way at the same time would fail, so only the file's one
-/// writer may call this. What cannot be removed stays, unreported: it harms nothing but space.
+/// killed before renaming: the regular files named as writeFileAtomically() names them whose
+/// writer no longer runs, and nothing else. A write under way, in this process or another, keeps
+/// its file locked until it is in place, so any number of writers may call this at any time.
+/// What cannot be removed stays, unreported: it harms nothing but space.
 void removeAbandonedTemporaryFiles(const std::filesystem::path& path);
+
+/// Where the chain of symbolic links at `path` ends: what a write to `path` replaces. `path`
+/// itself when it is no link (or nothing at all). Throws FileError about `path` when the chain
+/// loops or cannot be read.
+[[nodiscard]] std::filesystem::path linkTarget(const std::filesystem::path& path);
 
 } // namespace quorvane

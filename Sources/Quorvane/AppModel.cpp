@@ -34,12 +34,16 @@ std::shared_ptr<AppModel> AppModel::create(AppEnvironment environment, Options o
     const std::vector<std::string> arguments = environment.launch.arguments();
     const bool demo = options.simulation.value_or(
         launchesDemo(arguments, environment.platform.workspace.mainBundleIdentifier()));
+    const bool isTemporary
+        = !lastingSettingsLocation(options.settingsURL, arguments, demo, environment.launch);
     std::filesystem::path location
         = settingsLocation(options.settingsURL, arguments, demo, environment.launch);
     const bool startAutomatically = options.startAutomatically;
 
     auto model = std::make_shared<AppModel>(
         Passkey(), environment, std::move(options), demo, std::move(location));
+    if (isTemporary)
+        model->m_temporarySettingsFolder = model->settingsURL.parent_path();
     if (!startAutomatically)
         return model;
     model->connectCallbacks();

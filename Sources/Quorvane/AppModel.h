@@ -644,6 +644,8 @@ private:
     OpenPanel& m_openPanel;
     // Shared with the save tasks: a save still writes after the model is gone.
     std::shared_ptr<SettingsStore> m_store;
+    // The demo's own new folder of the settings file, removed when the application quits.
+    std::optional<std::filesystem::path> m_temporarySettingsFolder;
     // The save waiting behind a running one, while it has not taken its document yet.
     std::shared_ptr<PendingSave> m_waitingSave;
     // Shared with the tasks that use them across a wait (see the class comment).

@@ -3,6 +3,7 @@
 #include "Quorvane/SimulatedControls.h"
 #include "Quorvane/SimulatedSystemDisplayPreferences.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 #include <utility>
@@ -14,6 +15,8 @@ constexpr std::string_view builtInID = "demo-builtin";
 constexpr std::string_view externalID = "demo-external";
 constexpr std::string_view demoEnvironment = "simulation";
 constexpr std::string_view xcodeBundleID = "com.apple.dt.Xcode";
+constexpr std::string_view workSampleName = "Work · sample";
+constexpr std::string_view eveningSampleName = "Evening · sample";
 
 constexpr std::int64_t sixtyHertz = 60'000;
 constexpr std::int64_t fastHertz = 140'000;
@@ -150,7 +153,7 @@ Profile workSample(const DisplayReference& external)
     const ApplicationReference xcode{.id = std::string(xcodeBundleID), .name = "Xcode"};
     const ApplicationReference safari{.id = "com.apple.Safari", .name = "Safari"};
     return {.id = UUID::random(),
-        .name = "Work · sample",
+        .name = std::string(workSampleName),
         .rules = {
             sampleRule("Deep focus",
                 {.apps = {xcode}, .screen = external, .space = demoSpace(externalID)},
@@ -170,14 +173,24 @@ Profile workSample(const DisplayReference& external)
 Profile eveningSample()
 {
     return {.id = UUID::random(),
-        .name = "Evening · sample",
+        .name = std::string(eveningSampleName),
         .rules = {sampleRule("Evening settings", {},
             {.brightness = 0.35, .temperature = Temperature::kelvin(4300)})}};
 }
 
-// Added on every set-up: a demo started on a settings path the user keeps gets them again.
+// A demo started again on a settings file it wrote before finds its samples there, and the
+// profile and automation the user left on.
+bool hasSamples(const Configuration& document)
+{
+    return std::ranges::any_of(document.profiles, [](const Profile& profile) {
+        return profile.name == workSampleName || profile.name == eveningSampleName;
+    });
+}
+
 void addSamples(Configuration& document, Profile work)
 {
+    if (hasSamples(document))
+        return;
     document.activeProfileID = work.id;
     document.automationEnabled = true;
     document.profiles.push_back(std::move(work));
@@ -192,9 +205,11 @@ void verifyCurrentModes(Configuration& document, const std::vector<DisplayDevice
         const auto mode = snapshot.currentModes.find(display.id);
         if (mode == snapshot.currentModes.end())
             continue;
-        document.verifiedModes.push_back({.displayID = display.id,
+        const VerifiedModeConfiguration verified{.displayID = display.id,
             .environment = std::string(demoEnvironment),
-            .mode = mode->second});
+            .mode = mode->second};
+        if (std::ranges::find(document.verifiedModes, verified) == document.verifiedModes.end())
+            document.verifiedModes.push_back(verified);
     }
 }
 
@@ -246,13 +261,11 @@ Task<void> AppModel::setupDemo()
 
     co_await captureInitialDefaults(hardwareSnapshotForDemo(), displayIDs);
 
-    Profile work = workSample(references.back());
-    const UUID workID = work.id;
     configuration.modify([&](Configuration& document) {
-        addSamples(document, std::move(work));
+        addSamples(document, workSample(references.back()));
         verifyCurrentModes(document, displays.get(), hardwareSnapshot.get());
     });
-    selectedProfileID.set(workID);
+    selectedProfileID.set(configuration->activeProfileID);
     refreshApps();
 }
 

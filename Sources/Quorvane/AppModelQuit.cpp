@@ -3,7 +3,9 @@
 #include "MacPlatform/ApplicationShell.h"
 #include "QuorvaneMac/MacControlBackend.h"
 
+#include <filesystem>
 #include <map>
+#include <system_error>
 #include <utility>
 
 namespace quorvane {
@@ -72,6 +74,10 @@ Task<void> AppModel::finishQuit(std::shared_ptr<AppModel> model, std::vector<Tas
         (void)co_await model->m_hardware->restoreSession();
     if (const std::optional<TaskHandle> save = model->saveTask.get())
         co_await *save;
+    if (const auto& folder = model->m_temporarySettingsFolder) {
+        std::error_code ignored; // what stays is the temporary folder's to clean up
+        std::filesystem::remove_all(*folder, ignored);
+    }
     model->terminationPrepared.set(true);
     model->m_shell.terminate();
 }

@@ -44,14 +44,23 @@ bool launchesDemo(
 std::filesystem::path settingsLocation(const std::optional<std::filesystem::path>& given,
     const std::vector<std::string>& arguments, bool isDemo, LaunchEnvironment& environment)
 {
+    if (std::optional<std::filesystem::path> lasting
+        = lastingSettingsLocation(given, arguments, isDemo, environment))
+        return *lasting;
+    const std::string folder = "Quorvane-demo-" + UUID::random().uuidString();
+    return environment.temporaryDirectory() / folder / "settings.json";
+}
+
+std::optional<std::filesystem::path> lastingSettingsLocation(
+    const std::optional<std::filesystem::path>& given, const std::vector<std::string>& arguments,
+    bool isDemo, LaunchEnvironment& environment)
+{
     if (given)
         return *given;
     if (std::optional<std::filesystem::path> option = settingsPathOption(arguments))
         return *option;
-    if (isDemo) {
-        const std::string folder = "Quorvane-demo-" + UUID::random().uuidString();
-        return environment.temporaryDirectory() / folder / "settings.json";
-    }
+    if (isDemo)
+        return std::nullopt;
     return environment.applicationSupportDirectory() / "Quorvane" / "settings.json";
 }
 

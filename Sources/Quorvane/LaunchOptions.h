@@ -28,6 +28,12 @@ inline constexpr std::string_view previewBundleIdentifier = "com.quorvane.Quorva
     const std::optional<std::filesystem::path>& given, const std::vector<std::string>& arguments,
     bool isDemo, LaunchEnvironment& environment);
 
+/// The settings file as settingsLocation() chooses it when the file outlives the run: absent
+/// for a demo in a new temporary folder.
+[[nodiscard]] std::optional<std::filesystem::path> lastingSettingsLocation(
+    const std::optional<std::filesystem::path>& given, const std::vector<std::string>& arguments,
+    bool isDemo, LaunchEnvironment& environment);
+
 /// Looks up an environment variable; absent when it is not set.
 using EnvironmentLookup = std::function<std::optional<std::string>(std::string_view name)>;
 

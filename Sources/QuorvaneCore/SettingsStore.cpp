@@ -42,9 +42,10 @@ SettingsStore::Version decodeVersion(const JSONValue& value)
     return {.schemaVersion = value.object().required("schemaVersion", decodeInteger)};
 }
 
+/// Creates the folder the file goes to: that of the link's target when `file` is a symbolic link.
 void createFolderOf(const std::filesystem::path& file)
 {
-    const std::filesystem::path folder = file.parent_path();
+    const std::filesystem::path folder = linkTarget(file).parent_path();
     if (folder.empty())
         return;
     std::error_code error;
@@ -147,7 +148,7 @@ void SettingsStore::write(const Configuration& configuration)
         writeFileAtomically(m_url, bytes);
         ++m_writeCount;
     }
-    // Saves killed before their rename leave their temporary files; only this store writes here.
+    // Saves killed before their rename leave their temporary files behind.
     removeAbandonedTemporaryFiles(m_url);
 }
 

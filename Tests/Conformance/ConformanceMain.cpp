@@ -1,6 +1,7 @@
 // The conformance runner: finds the case folders and runs every case in them as a test of its
 // own, named after its kind and its file or folder.
 #include "Conformance/ConformanceCases.h"
+#include "TestSupport/TestRun.h"
 
 #include <gtest/gtest.h>
 
@@ -51,8 +52,8 @@ void registerTest(const char* suite, const std::string& name, std::function<void
 }
 
 /// Every case under `root`, kind by kind and in name order within a kind; a kind whose folder
-/// does not exist has none.
-void registerCases(const std::filesystem::path& root)
+/// does not exist has none. Returns how many there are.
+std::size_t registerCases(const std::filesystem::path& root)
 {
     std::size_t count = 0;
     for (const CaseKind& kind : caseKinds) {
@@ -79,6 +80,7 @@ void registerCases(const std::filesystem::path& root)
         count += cases.size();
     }
     std::cout << "Running " << count << " conformance cases from " << root.string() << '\n';
+    return count;
 }
 
 } // namespace
@@ -89,8 +91,9 @@ int main(int argc, char** argv)
     const char* const named = std::getenv("QUORVANE_CONFORMANCE_DIR");
     const bool isNamed = named && *named;
     const std::filesystem::path root = isNamed ? named : QUORVANE_DEFAULT_CONFORMANCE_DIR;
+    std::size_t caseCount = 0;
     if (std::filesystem::is_directory(root)) {
-        registerCases(root);
+        caseCount = registerCases(root);
     } else if (isNamed) {
         const std::string note
             = "QUORVANE_CONFORMANCE_DIR names \"" + root.string() + "\", which is not a folder.";
@@ -102,5 +105,9 @@ int main(int argc, char** argv)
         std::cout << note << '\n';
         registerTest("conformance", "cases", [note] { GTEST_SKIP() << note; });
     }
-    return RUN_ALL_TESTS();
+    const int result = runAllTests();
+    // The runner's own tests aside, a run without cases tested nothing.
+    if (result == 0 && caseCount == 0)
+        return skippedRunExitCode;
+    return result;
 }

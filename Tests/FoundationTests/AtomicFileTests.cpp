@@ -3,9 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -157,6 +160,49 @@ TEST_F(AtomicFileTest, RemovesOnlyTheTemporaryFilesOfWritesToTheSameFile)
     EXPECT_EQ(entryCount(), 1 + 2 + static_cast<long>(kept.size()));
     EXPECT_TRUE(fs::is_directory(pathOf(".settings.json.abc.tmp")));
     EXPECT_TRUE(fs::is_symlink(pathOf(".settings.json.abd.tmp")));
+}
+
+TEST_F(AtomicFileTest, KeepsTheTemporaryFileOfAWriteStillUnderWay)
+{
+    const fs::path target = pathOf("settings.json");
+    writeFileAtomically(pathOf(".settings.json.abc.tmp"), "abandoned");
+    writeFileAtomically(pathOf(".settings.json.abd.tmp"), "being written");
+    // Another copy of the program in the middle of its write holds the lock of its new file.
+    const int writer = ::open(pathOf(".settings.json.abd.tmp").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+    removeAbandonedTemporaryFiles(target);
+    EXPECT_FALSE(fs::exists(pathOf(".settings.json.abc.tmp")));
+    EXPECT_TRUE(fs::exists(pathOf(".settings.json.abd.tmp")));
+    ::close(writer); // as when that copy is killed
+    removeAbandonedTemporaryFiles(target);
+    EXPECT_EQ(entryCount(), 0);
+}
+
+TEST_F(AtomicFileTest, TwoProcessesSavingTheSameFileNeverBreakEachOthersWrites)
+{
+    const fs::path target = pathOf("settings.json");
+    const auto saveRepeatedly = [&target](const std::string& bytes) {
+        for (int save = 0; save < 100; ++save) {
+            writeFileAtomically(target, bytes);
+            removeAbandonedTemporaryFiles(target);
+        }
+    };
+    const pid_t other = ::fork();
+    ASSERT_GE(other, 0);
+    if (other == 0) {
+        try {
+            saveRepeatedly("other");
+        } catch (const FileError&) {
+            ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    EXPECT_NO_THROW(saveRepeatedly("this"));
+    int status = 0;
+    ASSERT_EQ(::waitpid(other, &status, 0), other);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other process's save failed";
+    EXPECT_EQ(entryCount(), 1);
 }
 
 TEST_F(AtomicFileTest, ReplacedFileKeepsItsModeWhateverTheUmask)

@@ -165,6 +165,25 @@ TEST(SettingsStoreTest, LinkedFileIsSavedThroughItsLinkAndWhatIsNoFileIsRefusedU
     }
 }
 
+TEST(SettingsStoreTest, LinkIntoAFolderThatDoesNotExistYetGetsItsFolderCreated)
+{
+    const TemporaryFolder folder;
+    const std::filesystem::path path = folder.path() / "settings.json";
+    const std::filesystem::path stored = folder.path() / "dotfiles" / "Quorvane" / "settings.json";
+    for (const std::filesystem::path& link :
+        {std::filesystem::path("dotfiles/Quorvane/settings.json"), stored}) {
+        SCOPED_TRACE(link);
+        std::filesystem::remove_all(folder.path() / "dotfiles");
+        std::filesystem::remove(path);
+        std::filesystem::create_symlink(link, path);
+        SettingsStore store(path);
+        const Configuration loaded = runToEnd(store.load());
+        ASSERT_EQ(failureOf(store.save(loaded)), "done");
+        EXPECT_TRUE(std::filesystem::is_symlink(path));
+        EXPECT_EQ(runToEnd(SettingsStore(stored).load()), loaded);
+    }
+}
+
 // A save writes only when the file's bytes would change: whatever the file holds now, not what the
 // store last wrote, decides.
 TEST(SettingsStoreTest, ASaveThatChangesNoByteWritesNothing)

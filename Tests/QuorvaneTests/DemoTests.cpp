@@ -222,5 +222,35 @@ TEST(DemoTest, StartAddsSamplesForTheScreenNamesInUseWithXcodeInFront)
     }
 }
 
+// A demo started again on its settings file finds its samples there and leaves the file's choices.
+TEST(DemoTest, SamplesAndConfirmedModesAreAddedOnceToTheSameFile)
+{
+    ModelWorld world;
+    const auto path = world.home.path() / "demo.json";
+    Configuration first;
+    for (int launch = 1; launch <= 3; ++launch) {
+        SCOPED_TRACE(launch);
+        const auto model = world.startedModel({.simulation = true, .settingsURL = path});
+        const Configuration& configuration = model->configuration.get();
+        if (launch == 1) {
+            first = configuration;
+            // The user moves to the evening profile and turns automation off.
+            Configuration changed = configuration;
+            changed.activeProfileID = changed.profiles.at(2).id;
+            changed.automationEnabled = false;
+            SettingsStore store(path);
+            (void)runToEnd(store.load());
+            runToEnd(store.save(changed));
+            continue;
+        }
+        EXPECT_EQ(configuration.profiles, first.profiles);
+        EXPECT_EQ(configuration.verifiedModes, first.verifiedModes);
+        EXPECT_EQ(configuration.verifiedModes.size(), 2u);
+        EXPECT_EQ(configuration.activeProfileID, first.profiles.at(2).id);
+        EXPECT_EQ(model->selectedProfileID.get(), first.profiles.at(2).id);
+        EXPECT_FALSE(configuration.automationEnabled);
+    }
+}
+
 } // namespace
 } // namespace quorvane

@@ -42,7 +42,9 @@ Task<void> idleFor(std::chrono::milliseconds duration) { co_await sleep(duration
 TEST(QuitTest, WorkStartedWhileWaitingIsWaitedForInItsTurn)
 {
     ModelWorld world;
-    const auto model = world.startedModel({.simulation = true});
+    // On a file of its own: the demo's new folder is gone once it has quit.
+    const auto model = world.startedModel(
+        {.simulation = true, .settingsURL = world.home.path() / "settings.json"});
     // Each step's work starts the next step's only when it ends, so each wait must read its task
     // when its turn comes, not when quit() was called.
     const auto saveAfterPreview = [&] {
@@ -138,6 +140,43 @@ TEST(QuitTest, ASecondQuitChangesNothingAndTerminationIsAskedOnce)
     EXPECT_EQ(world.shell.terminationRequests, 1);
 }
 
+TEST(QuitTest, DemoRemovesOnlyTheNewFolderItMadeForItsSettings)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments; // "PATH" stands for a file under the world's home
+        bool isGiven;
+        bool isRemoved;
+    };
+    const Case cases[] = {
+        {"new demo folder", {"--ui-demo"}, false, true},
+        {"demo on a settings path", {"--ui-demo", "--settings-path", "PATH"}, false, false},
+        {"demo on a given file", {"--ui-demo"}, true, false},
+        {"no demo", {}, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelWorld world;
+        const std::filesystem::path chosen = world.home.path() / "chosen" / "settings.json";
+        world.launch.commandLine = {"quorvane"};
+        for (const std::string& argument : c.arguments)
+            world.launch.commandLine.push_back(argument == "PATH" ? chosen.string() : argument);
+        AppModel::Options options;
+        if (c.isGiven)
+            options.settingsURL = chosen;
+        const auto model = world.startedModel(std::move(options));
+        ASSERT_TRUE(contentsOf(model->settingsURL));
+
+        model->quit();
+        world.executor.runUntilIdle();
+        ASSERT_TRUE(model->terminationPrepared.get());
+        EXPECT_NE(std::filesystem::exists(model->settingsURL.parent_path()), c.isRemoved);
+        if (c.isRemoved) {
+            EXPECT_TRUE(std::filesystem::is_directory(world.launch.temporaryFolder));
+        }
+    }
+}
+
 TEST(QuitTest, OutsideTheDemoTheDisplaysAreRestoredBeforeTerminating)
 {
     ModelWorld world;
@@ -167,7 +206,6 @@ TEST(QuitTest, OutsideTheDemoTheDisplaysAreRestoredBeforeTerminating)
     EXPECT_EQ(world.shell.terminationRequests, 1);
     EXPECT_EQ(temperatureNow(), "Neutral");
 }
-
 
 void refreshNow(ModelWorld& world, AppModel& model)
 {

@@ -124,5 +124,32 @@ TEST_F(QuorvaneApplicationRunTest, ClosingTheMainWindowKeepsTheApplicationAsAnAc
     }
 }
 
+TEST(QuorvaneApplicationInstanceTest, LaunchOnTheSameFileOpensTheRunningCopysMainWindow)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const QByteArray previousRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder.path().string()));
+    const std::string file = (folder.path() / "settings.json").string();
+    const auto launch = [&folder](std::vector<std::string> arguments) {
+        return QuorvaneApplication::Launch{
+            .arguments = std::move(arguments), .configurationFolder = folder.path()};
+    };
+    {
+        QuorvaneApplication running(launch({"quorvane", "--settings-path", file}));
+        ASSERT_FALSE(running.hasHandedOver());
+        EXPECT_TRUE(running.mainWindow().close());
+
+        const QuorvaneApplication later(launch({"quorvane", "--ui-demo", "--settings-path", file}));
+        EXPECT_TRUE(later.hasHandedOver());
+        EXPECT_TRUE(runEventLoopUntil([&] { return running.mainWindow().isVisible(); }));
+
+        // The default file and a demo's new one are files of their own.
+        EXPECT_FALSE(QuorvaneApplication(launch({"quorvane"})).hasHandedOver());
+        EXPECT_FALSE(QuorvaneApplication(launch({"quorvane", "--ui-demo"})).hasHandedOver());
+    }
+    qputenv("XDG_RUNTIME_DIR", previousRuntime);
+}
+
 } // namespace
 } // namespace quorvane

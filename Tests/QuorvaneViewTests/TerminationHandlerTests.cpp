@@ -97,8 +97,11 @@ TEST(TerminationHandlerTest, SessionRequestRunsTheWholeQuitBeforeEnding)
         .shell = shell,
         .applicationCatalog = world.applicationCatalog,
         .openPanel = world.openPanel};
-    const auto model
-        = AppModel::create(environment, {.simulation = true, .startAutomatically = true});
+    // On a file of its own: the demo's new folder is gone once it has quit.
+    const auto model = AppModel::create(environment,
+        {.simulation = true,
+            .settingsURL = world.home.path() / "settings.json",
+            .startAutomatically = true});
     termination.handler.setModel(model);
     world.executor.runUntilIdle();
     model->persist();

@@ -8,6 +8,7 @@
 #include "Quorvane/Views/QtApplicationShell.h"
 #include "Quorvane/Views/QtExecutor.h"
 #include "Quorvane/Views/SettingsErrorReport.h"
+#include "Quorvane/Views/SingleInstance.h"
 #include "Quorvane/Views/TerminationHandler.h"
 #include "SimulatedMac/SimulatedApplication.h"
 #include "SimulatedMac/SimulatedApplicationCatalog.h"
@@ -88,6 +89,18 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
     m_launch->applicationSupportFolder = std::move(launch.configurationFolder);
     m_launch->temporaryFolder = std::filesystem::temp_directory_path();
 
+    const bool isDemo
+        = launchesDemo(m_launch->commandLine, m_mac->platform().workspace.mainBundleIdentifier());
+    if (const std::optional<std::filesystem::path> settingsFile
+        = lastingSettingsLocation(std::nullopt, m_launch->commandLine, isDemo, *m_launch)) {
+        m_instance = std::make_unique<SingleInstance>(*settingsFile);
+        if (m_instance->isTakenByAnotherCopy()) {
+            m_instance->handOver();
+            m_hasHandedOver = true;
+            return;
+        }
+    }
+
     m_model = AppModel::create(AppEnvironment{.executor = *m_executor,
                                    .platform = m_mac->platform(),
                                    .launch = *m_launch,
@@ -105,13 +118,18 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
 
     m_mainWindow = std::make_unique<MainWindow>(*m_model, *m_shell);
     m_menuBarExtra = std::make_unique<MenuBarExtra>(*m_model);
-    MainWindow* window = m_mainWindow.get();
-    QObject::connect(&m_menuBarExtra->menuView(), &MenuView::mainWindowRequested, window, [window] {
-        window->show();
-        window->raise();
-        window->activateWindow();
-    });
+    QObject::connect(&m_menuBarExtra->menuView(), &MenuView::mainWindowRequested,
+        m_mainWindow.get(), [this] { openMainWindow(); });
+    if (m_instance)
+        m_instance->onHandOver([this] { openMainWindow(); });
     m_mainWindow->show();
+}
+
+void QuorvaneApplication::openMainWindow()
+{
+    m_mainWindow->show();
+    m_mainWindow->raise();
+    m_mainWindow->activateWindow();
 }
 
 // The views let go of the model before it goes, and the model's tasks die with the executor

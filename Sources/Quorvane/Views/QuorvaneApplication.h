@@ -24,6 +24,7 @@ class SimulatedLoginItems;
 class SimulatedMac;
 class SimulatedOpenPanel;
 class SettingsErrorLog;
+class SingleInstance;
 class TerminationHandler;
 class TerminationRequests;
 
@@ -31,6 +32,10 @@ class TerminationRequests;
 /// simulated Mac: the world file named by QUORVANE_SIMULATED_MAC, else a built-in display and one
 /// external monitor. Every request to end (Quit, the session, SIGTERM, SIGINT, SIGHUP) goes
 /// through the model's orderly quit; the event loop ends once it is prepared.
+///
+/// One copy runs per settings file: a launch on a file that another running copy has asks that
+/// copy to open its main window, and builds nothing itself (hasHandedOver()). A demo in a new
+/// temporary folder has a file of its own.
 ///
 /// Build it on the main thread inside a running QApplication that does not quit when its last
 /// window closes.
@@ -43,8 +48,9 @@ public:
         std::filesystem::path configurationFolder;
     };
 
-    /// Starts the model and shows the main window and the menu-bar extra. Throws WorldFileError
-    /// when the world file cannot be used.
+    /// Starts the model and shows the main window and the menu-bar extra, or hands over to the
+    /// copy that runs on the same settings file. Throws WorldFileError when the world file cannot
+    /// be used, and Error when the copy that runs does not answer.
     explicit QuorvaneApplication(Launch launch);
     ~QuorvaneApplication();
 
@@ -52,12 +58,21 @@ public:
     QuorvaneApplication(const QuorvaneApplication&) = delete;
     QuorvaneApplication& operator=(const QuorvaneApplication&) = delete;
 
+    /// Whether another copy runs on the settings file and was asked to show itself. Nothing else
+    /// exists then: the process should end.
+    [[nodiscard]] bool hasHandedOver() const { return m_hasHandedOver; }
+
     [[nodiscard]] AppModel& model() const { return *m_model; }
     [[nodiscard]] MainWindow& mainWindow() const { return *m_mainWindow; }
     [[nodiscard]] MenuBarExtra& menuBarExtra() const { return *m_menuBarExtra; }
     [[nodiscard]] ApplicationShell& shell() const;
 
 private:
+    void openMainWindow();
+
+    // First, so that the settings file stays this copy's until everything else is gone.
+    std::unique_ptr<SingleInstance> m_instance;
+    bool m_hasHandedOver = false;
     std::unique_ptr<QtExecutor> m_executor;
     std::unique_ptr<SimulatedMac> m_mac;
     std::unique_ptr<SimulatedLaunchEnvironment> m_launch;

@@ -49,6 +49,8 @@ int main(int argc, char** argv)
     try {
         QuorvaneApplication quorvane(QuorvaneApplication::Launch{.arguments = std::move(arguments),
             .configurationFolder = folder.value_or(std::filesystem::temp_directory_path())});
+        if (quorvane.hasHandedOver())
+            return 0;
         return QApplication::exec();
     } catch (const Error& error) {
         printLine(error.what());
