@@ -193,6 +193,7 @@ private:
     Task<void> switchToFittingMode(const ModeConfiguration& mode, const DisplayResolution& target,
         const DisplayDevice& display, GateLock& lock);
     Task<void> takeFreshInventory(const std::string& displayID, GateLock& lock);
+    Task<void> learnIfPluggedBackIn(const std::string& displayID, GateLock& lock);
     ModeConfiguration readBackMode(const ModeConfiguration& mode, const DisplayResolution& target,
         const std::string& environment, const std::string& displayID);
     Task<void> restoreToken(UUID token, GateLock& lock);

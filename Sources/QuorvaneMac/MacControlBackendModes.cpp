@@ -258,6 +258,14 @@ ModeConfiguration MacControlBackend::readBackMode(const ModeConfiguration& mode,
         .refreshRate = refresh, .hdr = hdr, .resolution = resolutionOf(*current)};
 }
 
+Task<void> MacControlBackend::learnIfPluggedBackIn(const std::string& displayID, GateLock& lock)
+{
+    // Plugged back in since the last discovery (one a display test put off, say): its modes
+    // are still ours to put back.
+    if (!m_devices.contains(displayID))
+        co_await takeFreshInventory(displayID, lock);
+}
+
 Task<void> MacControlBackend::restore(UUID token)
 {
     GateLock lock(co_await m_gate.lock());
@@ -281,6 +289,7 @@ Task<void> MacControlBackend::restoreToken(UUID token, GateLock& lock)
 
 Task<void> MacControlBackend::restoreRecovery(Recovery recovery, GateLock& lock)
 {
+    co_await learnIfPluggedBackIn(recovery.displayID, lock);
     DisplayDevice display = checkedDevice(recovery.displayID);
     if (display.isMirrored || environment(display) != recovery.environment)
         throw DisplayError::unavailable(
@@ -362,6 +371,7 @@ Task<std::vector<std::string>> MacControlBackend::restoreSession()
 Task<void> MacControlBackend::restoreFirstModeIfStillOurs(
     const std::string& displayID, GateLock& lock)
 {
+    co_await learnIfPluggedBackIn(displayID, lock);
     const DisplayDevice display = checkedDevice(displayID);
     const std::optional<GraphicsDisplayMode> current
         = m_platform.graphics.currentMode(display.runtimeID);

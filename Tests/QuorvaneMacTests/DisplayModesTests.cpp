@@ -650,6 +650,30 @@ TEST_F(DisplayModesTest, AtQuitPendingTestsGoBackAndFailuresAreListed)
     EXPECT_EQ(currentModeOf(2), 20);
 }
 
+TEST_F(DisplayModesTest, AtQuitADisplayPluggedBackInSinceTheLastDiscoveryGoesBack)
+{
+    struct Case {
+        const char* name;
+        bool kept; // its test kept: only its first mode is left to put back
+    };
+    for (const Case c : {Case{"test pending", false}, Case{"test kept", true}}) {
+        SCOPED_TRACE(c.name);
+        const UUID token = capture(externalID);
+        ASSERT_EQ(apply(modeOf(50, std::nullopt, std::nullopt)).summary(), "done");
+        if (c.kept)
+            finish(backend->discardRecovery(token));
+        const SimulatedDisplay external = display(2);
+        mac.world.unplug(2);
+        (void)discover();
+        // Back before the next discovery, as when a display test puts the refresh off.
+        mac.world.displays.push_back(external);
+
+        EXPECT_EQ(*finish(backend->restoreSession()).value, std::vector<std::string>{});
+        EXPECT_EQ(currentModeOf(2), 20);
+        resetWorld();
+    }
+}
+
 TEST_F(DisplayModesTest, AtQuitBaselineGammaReturnsOnlyWhereOurTablesAreOn)
 {
     const SettingValue warm = SettingValue::temperature(Temperature::kelvin(3000));
