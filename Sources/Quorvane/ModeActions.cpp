@@ -147,13 +147,15 @@ Task<void> AppModel::discardRecovery(UUID token)
 
 void AppModel::retryPendingRestores()
 {
-    for (const auto& [displayID, pending] : pendingRestores.get()) {
+    for (const auto& entry : pendingRestores.get()) {
+        const std::string& displayID = entry.first;
         const bool listed
             = std::ranges::find(displays.get(), displayID, &DisplayDevice::id) != displays->end();
         if (listed && !restoreTasks->contains(displayID))
             restoreTasks.modify([&](auto& map) {
                 map.emplace(displayID,
-                    spawn(m_executor, retryPendingRestore(weak_from_this(), displayID, pending)));
+                    spawn(m_executor,
+                        retryPendingRestore(weak_from_this(), displayID, entry.second)));
             });
     }
 }
