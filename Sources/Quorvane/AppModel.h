@@ -383,6 +383,9 @@ public:
     /// The rates every screen the conditions can act on offers at the profile's resolutions.
     [[nodiscard]] ControlCapability refreshRateCapability(
         const RuleConditions& conditions, const Profile& profile) const;
+    /// The rates the display offers in its current mode; empty when it offers no choice.
+    [[nodiscard]] std::vector<RefreshPreference> refreshRateChoices(
+        const std::string& displayID) const;
     /// Absent when the display has no HDR control; built-in displays leave HDR to macOS.
     [[nodiscard]] std::optional<ControlCapability> hdrCapability(
         const std::string& displayID) const;
@@ -579,7 +582,8 @@ private:
     [[nodiscard]] std::optional<ResolutionInputs> resolutionInputs() const;
     void updateResolution();
     void applyManualRecoveries();
-    [[nodiscard]] bool mayStartWrite(const ControlKey& key, const SettingValue& value, bool rewrite);
+    [[nodiscard]] bool mayStartWrite(
+        const ControlKey& key, const SettingValue& value, bool rewrite);
     // Control commands (AppModelCommands.cpp): what a command task carries, and the task.
     struct Command;
     static Task<void> runCommand(std::weak_ptr<AppModel> weakModel, Command command);

@@ -270,6 +270,21 @@ std::optional<std::string> AppModel::resolutionUnavailableReason(
            "kept.";
 }
 
+std::vector<RefreshPreference> AppModel::refreshRateChoices(const std::string& displayID) const
+{
+    const auto& capabilities = hardwareSnapshot->capabilities;
+    const auto capability = capabilities.find(
+        {.target = ControlTarget::display(displayID), .setting = SettingKey::refreshRate});
+    std::vector<RefreshPreference> rates;
+    if (capability == capabilities.end() || !capability->second.available)
+        return rates;
+    for (const SettingValue& choice : capability->second.choices) {
+        if (const auto* rate = std::get_if<SettingValue::Refresh>(&choice.value))
+            rates.push_back(rate->value);
+    }
+    return rates;
+}
+
 ControlCapability AppModel::refreshRateCapability(
     const RuleConditions& conditions, const Profile& profile) const
 {

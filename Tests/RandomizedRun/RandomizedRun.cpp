@@ -308,7 +308,7 @@ private:
     {
         const std::optional<DisplayDevice> display = pickDisplay();
         const std::vector<RefreshPreference> rates
-            = display ? offeredRates(display->id) : std::vector<RefreshPreference>{};
+            = display ? m_model->refreshRateChoices(display->id) : std::vector<RefreshPreference>{};
         if (rates.empty())
             return "refresh-rate menu: nothing offered";
         const RefreshPreference rate = pickFrom(rates);
@@ -316,22 +316,6 @@ private:
             {.refreshRate = rate}, display->id, true, false, "Keep this combination", {});
         return "refresh-rate menu: " + rate.label() + " on " + display->id
             + (started ? "" : " (no test)");
-    }
-
-    /// The rates the popover's menu lists: the choices of the display's refresh-rate control.
-    std::vector<RefreshPreference> offeredRates(const std::string& displayID) const
-    {
-        const auto& capabilities = m_model->hardwareSnapshot->capabilities;
-        const auto capability = capabilities.find(
-            {.target = ControlTarget::display(displayID), .setting = SettingKey::refreshRate});
-        std::vector<RefreshPreference> rates;
-        if (capability == capabilities.end() || !capability->second.available)
-            return rates;
-        for (const SettingValue& choice : capability->second.choices) {
-            if (const auto* rate = std::get_if<SettingValue::Refresh>(&choice.value))
-                rates.push_back(rate->value);
-        }
-        return rates;
     }
 
     std::string switchHDR()
@@ -776,7 +760,8 @@ private:
         return isRunningIn(m_model->restoreTasks.get(), displayID);
     }
 
-    static bool isRunningIn(const std::map<std::string, TaskHandle>& tasks, const std::string& displayID)
+    static bool isRunningIn(
+        const std::map<std::string, TaskHandle>& tasks, const std::string& displayID)
     {
         const auto task = tasks.find(displayID);
         return task != tasks.end() && !task->second.isFinished();

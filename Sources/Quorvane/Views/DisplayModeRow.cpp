@@ -16,26 +16,6 @@ namespace {
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
-ControlKey refreshKeyOf(const std::string& displayID)
-{
-    return {.target = ControlTarget::display(displayID), .setting = SettingKey::refreshRate};
-}
-
-/// The rates the display offers in its current mode; empty when it offers no choice.
-std::vector<RefreshPreference> refreshChoices(const AppModel& model, const std::string& displayID)
-{
-    const auto& capabilities = model.hardwareSnapshot->capabilities;
-    const auto capability = capabilities.find(refreshKeyOf(displayID));
-    std::vector<RefreshPreference> rates;
-    if (capability == capabilities.end() || !capability->second.available)
-        return rates;
-    for (const SettingValue& choice : capability->second.choices) {
-        if (const auto* rate = std::get_if<SettingValue::Refresh>(&choice.value))
-            rates.push_back(rate->value);
-    }
-    return rates;
-}
-
 std::optional<ModeConfiguration> currentMode(const AppModel& model, const std::string& displayID)
 {
     const auto& modes = model.hardwareSnapshot->currentModes;
@@ -105,7 +85,7 @@ DisplayModeRow::~DisplayModeRow() = default;
 
 bool DisplayModeRow::offersModes(const AppModel& model, const std::string& displayID)
 {
-    return !refreshChoices(model, displayID).empty() || model.hdrCapability(displayID)
+    return !model.refreshRateChoices(displayID).empty() || model.hdrCapability(displayID)
         || !model.resolutionChoices(displayID).empty();
 }
 
@@ -132,7 +112,7 @@ void DisplayModeRow::refresh()
 
 void DisplayModeRow::refreshRefreshRates()
 {
-    const std::vector<RefreshPreference> rates = refreshChoices(m_model, m_displayID);
+    const std::vector<RefreshPreference> rates = m_model.refreshRateChoices(m_displayID);
     const std::optional<ModeConfiguration> mode = currentMode(m_model, m_displayID);
     QStringList items;
     int current = -1;
@@ -160,7 +140,7 @@ void DisplayModeRow::refreshResolutions()
 
 void DisplayModeRow::pickRefreshRate(int index)
 {
-    const std::vector<RefreshPreference> rates = refreshChoices(m_model, m_displayID);
+    const std::vector<RefreshPreference> rates = m_model.refreshRateChoices(m_displayID);
     if (index < 0 || static_cast<std::size_t>(index) >= rates.size())
         return;
     m_model.previewMode(ModeConfiguration{.refreshRate = rates[static_cast<std::size_t>(index)]},
