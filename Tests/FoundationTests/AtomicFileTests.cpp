@@ -179,6 +179,33 @@ TEST_F(AtomicFileTest, KeepsTheTemporaryFileOfAWriteStillUnderWay)
     EXPECT_EQ(entryCount(), 0);
 }
 
+TEST_F(AtomicFileTest, TheNextCleanUpRemovesTheTemporaryFileOfAWriterThatDied)
+{
+    const fs::path target = pathOf("settings.json");
+    // Each name is random: several writers, so that any name the writes make is tried.
+    for (int writer = 0; writer < 8; ++writer) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Killed by SIGXFSZ in the middle of writing its temporary file.
+            const rlimit limit{.rlim_cur = 4, .rlim_max = RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::signal(SIGXFSZ, SIG_DFL);
+            try {
+                writeFileAtomically(target, std::string(64, 'x'));
+            } catch (const FileError&) {
+            }
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer was meant to die while writing";
+    }
+    ASSERT_EQ(entryCount(), 8);
+    removeAbandonedTemporaryFiles(target);
+    EXPECT_EQ(entryCount(), 0);
+}
+
 TEST_F(AtomicFileTest, TwoProcessesSavingTheSameFileNeverBreakEachOthersWrites)
 {
     const fs::path target = pathOf("settings.json");
