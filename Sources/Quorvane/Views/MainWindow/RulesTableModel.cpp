@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cassert>
 #include <functional>
+#include <numeric>
 #include <string_view>
 
 namespace quorvane {
@@ -249,20 +250,55 @@ std::vector<RulesTableModel::Row>::iterator RulesTableModel::rowAt(std::size_t i
     return m_rows.begin() + static_cast<std::ptrdiff_t>(index);
 }
 
+void RulesTableModel::watchRows(const std::vector<int>& rows)
+{
+    const std::vector<int> wasWatched = watchedRows();
+    std::vector<QPersistentModelIndex> watched;
+    for (const int row : rows) {
+        // A row watched before keeps what was last announced: a change still pending is due.
+        const Rule* shown = findRule(row);
+        if (shown && !std::ranges::binary_search(wasWatched, row))
+            updateFingerprint(static_cast<std::size_t>(row), *shown);
+        watched.emplace_back(index(row, 0));
+    }
+    m_watched = std::move(watched);
+}
+
 void RulesTableModel::announceChangedRows(const std::vector<Rule>& rules)
 {
-    // One signal per run of changed rows, so that rows in between are left alone.
-    std::optional<int> runStart;
-    for (std::size_t row = 0; row <= rules.size(); ++row) {
-        const bool changed = row < rules.size() && updateFingerprint(row, rules[row]);
-        if (changed && !runStart)
-            runStart = static_cast<int>(row);
-        if (!changed && runStart) {
-            emit dataChanged(
-                index(*runStart, 0), index(static_cast<int>(row) - 1, columnTotal - 1));
-            runStart.reset();
+    // One signal per run of adjacent changed rows, so that rows in between are left alone.
+    std::optional<std::pair<int, int>> run;
+    const auto announceRun = [&] {
+        if (run)
+            emit dataChanged(index(run->first, 0), index(run->second, columnTotal - 1));
+    };
+    for (const int row : watchedRows()) {
+        if (!updateFingerprint(static_cast<std::size_t>(row), rules[static_cast<std::size_t>(row)]))
+            continue;
+        if (run && run->second + 1 == row) {
+            run->second = row;
+        } else {
+            announceRun();
+            run = {row, row};
         }
     }
+    announceRun();
+}
+
+std::vector<int> RulesTableModel::watchedRows() const
+{
+    std::vector<int> rows;
+    if (!m_watched) {
+        rows.resize(m_rows.size());
+        std::iota(rows.begin(), rows.end(), 0);
+        return rows;
+    }
+    for (const QPersistentModelIndex& watched : *m_watched) {
+        if (watched.isValid())
+            rows.push_back(watched.row());
+    }
+    std::ranges::sort(rows);
+    return rows;
 }
 
 bool RulesTableModel::updateFingerprint(std::size_t row, const Rule& rule)
