@@ -599,6 +599,17 @@ TEST(RulesTableModelTest, OnlyTheWatchedRowsAnnounceChangesWhereverTheyMove)
             rules.watchRows(rows);
         };
     };
+    /// Gives the rule at `index` an identifier one bit away from its own: another rule.
+    const auto flipIDBit = [&](std::size_t index, std::size_t byte) {
+        return [&model, index, byte] {
+            model.configuration.modify([&](Configuration& document) {
+                Rule& changed = document.profiles.at(1).rules.at(index);
+                UUID::Bytes bytes = changed.id.bytes();
+                bytes.at(byte) ^= 1;
+                changed.id = UUID(bytes);
+            });
+        };
+    };
     Announcements announced(rules);
     ASSERT_EQ(rules.rowCount(), 4);
 
@@ -623,6 +634,8 @@ TEST(RulesTableModelTest, OnlyTheWatchedRowsAnnounceChangesWhereverTheyMove)
         // A row still watched keeps its pending change.
         {"a change pending as the watch is narrowed", thenWatch(toggle({0, 2}), {0}),
             {"changed 0-0"}},
+        {"an identifier changed in its first byte", flipIDBit(1, 0), {"reset"}},
+        {"an identifier changed in its last byte", flipIDBit(1, 15), {"reset"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name));
