@@ -547,6 +547,15 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
                 });
             },
             {"reset"}},
+        {"the first rule moved to the end as the one before it is replaced",
+            [&] {
+                model.configuration.modify([&](Configuration& document) {
+                    std::vector<Rule>& changed = document.profiles.at(1).rules;
+                    std::rotate(changed.begin(), changed.begin() + 1, changed.end());
+                    changed.at(changed.size() - 2) = {.id = UUID::random(), .name = "Other"};
+                });
+            },
+            {"reset"}},
         {"one rule swapped for two new ones",
             [&] {
                 model.configuration.modify([&](Configuration& document) {
@@ -688,6 +697,10 @@ TEST(RulesTableModelTest, CellsShowTheSettingsAndTheHeaderTheColumns)
         QStringLiteral("Brightness"), QStringLiteral("HDR"), QStringLiteral("Temperature"),
         QStringLiteral("Refresh rate"), QStringLiteral("Contrast"), QStringLiteral("ORDER")};
     ASSERT_EQ(rules.columnCount(), 7);
+    EXPECT_FALSE(rules.headerData(rules.columnCount(), Qt::Horizontal, Qt::DisplayRole).isValid());
+    EXPECT_FALSE(rules.headerData(0, Qt::Vertical, Qt::DisplayRole).isValid());
+    EXPECT_EQ(rules.rowOf(work.rules.at(2).id), 2);
+    EXPECT_EQ(rules.rowOf(UUID::random()), std::nullopt);
     EXPECT_EQ(rules.rowCount(rules.index(0, 0)), 0) << "a table: no cell has children";
     EXPECT_EQ(rules.columnCount(rules.index(0, 0)), 0);
     for (int column = 0; column < rules.columnCount(); ++column)
