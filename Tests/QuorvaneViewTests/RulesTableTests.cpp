@@ -461,6 +461,13 @@ struct Announcements {
     QSignalSpy reset;
 };
 
+/// A change to the document and what the table model announces for it.
+struct AnnouncementCase {
+    std::string_view name;
+    std::function<void()> change;
+    std::vector<std::string> announced;
+};
+
 TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
 {
     DemoWorld demo;
@@ -476,12 +483,7 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
     Announcements announced(rules);
     ASSERT_EQ(rules.rowCount(), 4);
 
-    struct Case {
-        std::string_view name;
-        std::function<void()> change;
-        std::vector<std::string> announced;
-    };
-    const Case cases[] = {
+    const AnnouncementCase cases[] = {
         {"nothing", [] {}, {}},
         {"a toggle", [&] { model.toggleRule(ruleID(2), work().id); }, {"changed 2-2"}},
         // A swap reads as the lower rule moving up.
@@ -567,7 +569,7 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
             },
             {"reset"}},
     };
-    for (const Case& c : cases) {
+    for (const AnnouncementCase& c : cases) {
         SCOPED_TRACE(std::string(c.name));
         c.change();
         rules.refresh();
@@ -622,12 +624,7 @@ TEST(RulesTableModelTest, OnlyTheWatchedRowsAnnounceChangesWhereverTheyMove)
     Announcements announced(rules);
     ASSERT_EQ(rules.rowCount(), 4);
 
-    struct Case {
-        std::string_view name;
-        std::function<void()> change;
-        std::vector<std::string> announced;
-    };
-    const Case cases[] = {
+    const AnnouncementCase cases[] = {
         {"watch the middle rows", thenWatch([] {}, {1, 2}), {}},
         {"a row not watched", toggle({0, 3}), {}},
         {"both watched rows", toggle({1, 2}), {"changed 1-2"}},
@@ -646,7 +643,7 @@ TEST(RulesTableModelTest, OnlyTheWatchedRowsAnnounceChangesWhereverTheyMove)
         {"an identifier changed in its first byte", flipIDBit(1, 0), {"reset"}},
         {"an identifier changed in its last byte", flipIDBit(1, 15), {"reset"}},
     };
-    for (const Case& c : cases) {
+    for (const AnnouncementCase& c : cases) {
         SCOPED_TRACE(std::string(c.name));
         c.change();
         rules.refresh();
