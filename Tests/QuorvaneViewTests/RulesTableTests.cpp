@@ -328,6 +328,49 @@ TEST_F(RulesTableTest, TheOrderButtonsOfTheFirstAndLastRuleFollowAMove)
     EXPECT_TRUE(partOf<QToolButton>("Deep focus", "up").isEnabled());
 }
 
+TEST_F(RulesTableTest, RowsOnScreenFollowTheirRulesWhateverChangesAndWhereverRulesMove)
+{
+    fillUpTo(40);
+    scrollTo(RulesTable::headerHeight + 20 * RulesTable::rowHeight);
+    const auto expectRowsShowTheirRules = [&] {
+        int shown = 0;
+        for (const QObject* child : table().viewport()->children()) {
+            const auto* row = dynamic_cast<const RuleRow*>(child);
+            if (!row || row->isHidden())
+                continue;
+            ++shown;
+            const Rule& expected = rules().at(static_cast<std::size_t>(row->shownRow()));
+            SCOPED_TRACE(expected.name);
+            EXPECT_EQ(row->ruleID(), expected.id);
+            EXPECT_EQ(row->findChild<QLabel*>(QStringLiteral("name"))->text().toStdString(),
+                expected.name);
+            EXPECT_EQ(row->findChild<SwitchButton*>(QStringLiteral("enabled"))->isChecked(),
+                expected.isEnabled);
+        }
+        EXPECT_GE(shown, 4);
+    };
+    const auto toggle = [&](std::string_view name) {
+        model.toggleRule(rule(name).id, workID);
+        turn();
+    };
+
+    Rule renamed = rule("Rule 21");
+    renamed.name = "Rule 21 renamed";
+    model.saveRule(renamed, workID, false);
+    toggle("Rule 22");
+    expectRowsShowTheirRules();
+    // A rule moved above the rows on screen shifts them all down by one.
+    model.moveRule(rule("Rule 5").id, rule("Rule 21 renamed").id, workID);
+    turn();
+    expectRowsShowTheirRules();
+    toggle("Rule 5");
+    expectRowsShowTheirRules();
+    // One changed while off screen shows its change once scrolled back.
+    toggle("Coding");
+    scrollTo(0);
+    expectRowsShowTheirRules();
+}
+
 TEST_F(RulesTableTest, TheTabKeyWalksTheRulesInOrderAndScrollsThemIntoView)
 {
     fillUpTo(30);
@@ -418,6 +461,13 @@ struct Announcements {
     QSignalSpy reset;
 };
 
+/// A change to the document and what the table model announces for it.
+struct AnnouncementCase {
+    std::string_view name;
+    std::function<void()> change;
+    std::vector<std::string> announced;
+};
+
 TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
 {
     DemoWorld demo;
@@ -433,12 +483,7 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
     Announcements announced(rules);
     ASSERT_EQ(rules.rowCount(), 4);
 
-    struct Case {
-        std::string_view name;
-        std::function<void()> change;
-        std::vector<std::string> announced;
-    };
-    const Case cases[] = {
+    const AnnouncementCase cases[] = {
         {"nothing", [] {}, {}},
         {"a toggle", [&] { model.toggleRule(ruleID(2), work().id); }, {"changed 2-2"}},
         // A swap reads as the lower rule moving up.
@@ -504,6 +549,15 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
                 });
             },
             {"reset"}},
+        {"the first rule moved to the end as the one before it is replaced",
+            [&] {
+                model.configuration.modify([&](Configuration& document) {
+                    std::vector<Rule>& changed = document.profiles.at(1).rules;
+                    std::rotate(changed.begin(), changed.begin() + 1, changed.end());
+                    changed.at(changed.size() - 2) = {.id = UUID::random(), .name = "Other"};
+                });
+            },
+            {"reset"}},
         {"one rule swapped for two new ones",
             [&] {
                 model.configuration.modify([&](Configuration& document) {
@@ -515,7 +569,7 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
             },
             {"reset"}},
     };
-    for (const Case& c : cases) {
+    for (const AnnouncementCase& c : cases) {
         SCOPED_TRACE(std::string(c.name));
         c.change();
         rules.refresh();
@@ -532,6 +586,69 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
     EXPECT_EQ(announced.changed.front().at(0).value<QModelIndex>(), rules.index(0, hdr));
     EXPECT_EQ(announced.changed.front().at(1).value<QModelIndex>(),
         rules.index(rules.rowCount() - 1, hdr));
+}
+
+TEST(RulesTableModelTest, OnlyTheWatchedRowsAnnounceChangesWhereverTheyMove)
+{
+    DemoWorld demo;
+    AppModel& model = *demo.model;
+    const auto work = [&]() -> const Profile& { return model.configuration->profiles.at(1); };
+    const auto toggle = [&](std::vector<std::size_t> indices) {
+        return [&model, &work, indices = std::move(indices)] {
+            std::vector<UUID> toggled;
+            for (const std::size_t index : indices)
+                toggled.push_back(work().rules.at(index).id);
+            for (const UUID& ruleID : toggled)
+                model.toggleRule(ruleID, work().id);
+        };
+    };
+    RulesTableModel rules(model, work().id);
+    /// The change, then the rows watched from then on.
+    const auto thenWatch = [&rules](std::function<void()> change, std::vector<int> rows) {
+        return [&rules, change = std::move(change), rows = std::move(rows)] {
+            change();
+            rules.watchRows(rows);
+        };
+    };
+    /// Gives the rule at `index` an identifier one bit away from its own: another rule.
+    const auto flipIDBit = [&](std::size_t index, std::size_t byte) {
+        return [&model, index, byte] {
+            model.configuration.modify([&](Configuration& document) {
+                Rule& changed = document.profiles.at(1).rules.at(index);
+                UUID::Bytes bytes = changed.id.bytes();
+                bytes.at(byte) ^= 1;
+                changed.id = UUID(bytes);
+            });
+        };
+    };
+    Announcements announced(rules);
+    ASSERT_EQ(rules.rowCount(), 4);
+
+    const AnnouncementCase cases[] = {
+        {"watch the middle rows", thenWatch([] {}, {1, 2}), {}},
+        {"a row not watched", toggle({0, 3}), {}},
+        {"both watched rows", toggle({1, 2}), {"changed 1-2"}},
+        {"a watched row moved up", [&] { model.moveRule(work().rules.at(2).id, work().id, -1); },
+            {"moved 2 to 1"}},
+        {"both after the move", toggle({1, 2}), {"changed 1-2"}},
+        {"the row above removed", [&] { model.deleteRule(work().rules.at(0).id, work().id); },
+            {"removed 0-0"}},
+        {"both after the removal", toggle({0, 1, 2}), {"changed 0-1"}},
+        // A change made before the row is watched was never shown: the row is read as it is.
+        {"a row watched once changed", thenWatch(toggle({2}), {0, 2}), {}},
+        {"the rows watched now", toggle({0, 1, 2}), {"changed 0-0", "changed 2-2"}},
+        // A row still watched keeps its pending change.
+        {"a change pending as the watch is narrowed", thenWatch(toggle({0, 2}), {0}),
+            {"changed 0-0"}},
+        {"an identifier changed in its first byte", flipIDBit(1, 0), {"reset"}},
+        {"an identifier changed in its last byte", flipIDBit(1, 15), {"reset"}},
+    };
+    for (const AnnouncementCase& c : cases) {
+        SCOPED_TRACE(std::string(c.name));
+        c.change();
+        rules.refresh();
+        EXPECT_EQ(announced.take(), c.announced);
+    }
 }
 
 TEST(RulesTableModelTest, RowsReadBeforeTheRefreshAreTheOldRowsFoundByTheirRules)
@@ -577,6 +694,10 @@ TEST(RulesTableModelTest, CellsShowTheSettingsAndTheHeaderTheColumns)
         QStringLiteral("Brightness"), QStringLiteral("HDR"), QStringLiteral("Temperature"),
         QStringLiteral("Refresh rate"), QStringLiteral("Contrast"), QStringLiteral("ORDER")};
     ASSERT_EQ(rules.columnCount(), 7);
+    EXPECT_FALSE(rules.headerData(rules.columnCount(), Qt::Horizontal, Qt::DisplayRole).isValid());
+    EXPECT_FALSE(rules.headerData(0, Qt::Vertical, Qt::DisplayRole).isValid());
+    EXPECT_EQ(rules.rowOf(work.rules.at(2).id), 2);
+    EXPECT_EQ(rules.rowOf(UUID::random()), std::nullopt);
     EXPECT_EQ(rules.rowCount(rules.index(0, 0)), 0) << "a table: no cell has children";
     EXPECT_EQ(rules.columnCount(rules.index(0, 0)), 0);
     for (int column = 0; column < rules.columnCount(); ++column)

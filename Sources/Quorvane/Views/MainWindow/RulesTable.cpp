@@ -233,10 +233,14 @@ void RulesTable::layoutRows(Reshow reshow)
     const std::map<int, RuleRow*> placed = assignRows(reshow);
     const QPoint origin(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
     m_header->move(origin);
+    std::vector<int> shown;
     for (const auto& [index, row] : placed) {
         row->move(origin + QPoint(0, headerHeight + index * rowHeight));
         row->show();
+        shown.push_back(index);
     }
+    // A row placed later reads its rule then; changes elsewhere need no look.
+    m_rules->watchRows(shown);
     orderFocusChain(placed);
 }
 

@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstdint>
+#include <cstring>
 #include <functional>
+#include <numeric>
 #include <string_view>
 
 namespace quorvane {
@@ -56,13 +59,24 @@ std::size_t fingerprint(const Rule& rule)
         hashOf(settings.contrast));
 }
 
+/// Inline, not a call per rule: comparing every rule's identifier is the one cost of a change
+/// that grows with the profile.
+bool sameID(const UUID& left, const UUID& right)
+{
+    std::uint64_t leftWords[2];
+    std::uint64_t rightWords[2];
+    std::memcpy(leftWords, left.bytes().data(), sizeof leftWords);
+    std::memcpy(rightWords, right.bytes().data(), sizeof rightWords);
+    return ((leftWords[0] ^ rightWords[0]) | (leftWords[1] ^ rightWords[1])) == 0;
+}
+
 bool sameIDs(const std::vector<Rule>& rules, std::size_t ruleStart, std::size_t ruleEnd,
     const auto& rows, std::size_t rowStart)
 {
     return std::equal(rules.begin() + static_cast<std::ptrdiff_t>(ruleStart),
         rules.begin() + static_cast<std::ptrdiff_t>(ruleEnd),
         rows.begin() + static_cast<std::ptrdiff_t>(rowStart),
-        [](const Rule& rule, const auto& row) { return rule.id == row.ruleID; });
+        [](const Rule& rule, const auto& row) { return sameID(rule.id, row.ruleID); });
 }
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
@@ -202,11 +216,11 @@ RulesTableModel::Span RulesTableModel::differingSpan(const std::vector<Rule>& ru
 {
     const std::size_t shorter = std::min(rules.size(), m_rows.size());
     std::size_t start = 0;
-    while (start < shorter && rules[start].id == m_rows[start].ruleID)
+    while (start < shorter && sameID(rules[start].id, m_rows[start].ruleID))
         ++start;
     std::size_t tail = 0;
     while (tail < shorter - start
-        && rules[rules.size() - 1 - tail].id == m_rows[m_rows.size() - 1 - tail].ruleID)
+        && sameID(rules[rules.size() - 1 - tail].id, m_rows[m_rows.size() - 1 - tail].ruleID))
         ++tail;
     return {.start = start, .ruleEnd = rules.size() - tail, .rowEnd = m_rows.size() - tail};
 }
@@ -249,20 +263,55 @@ std::vector<RulesTableModel::Row>::iterator RulesTableModel::rowAt(std::size_t i
     return m_rows.begin() + static_cast<std::ptrdiff_t>(index);
 }
 
+void RulesTableModel::watchRows(const std::vector<int>& rows)
+{
+    const std::vector<int> wasWatched = watchedRows();
+    std::vector<QPersistentModelIndex> watched;
+    for (const int row : rows) {
+        // A row watched before keeps what was last announced: a change still pending is due.
+        const Rule* shown = findRule(row);
+        if (shown && !std::ranges::binary_search(wasWatched, row))
+            updateFingerprint(static_cast<std::size_t>(row), *shown);
+        watched.emplace_back(index(row, 0));
+    }
+    m_watched = std::move(watched);
+}
+
 void RulesTableModel::announceChangedRows(const std::vector<Rule>& rules)
 {
-    // One signal per run of changed rows, so that rows in between are left alone.
-    std::optional<int> runStart;
-    for (std::size_t row = 0; row <= rules.size(); ++row) {
-        const bool changed = row < rules.size() && updateFingerprint(row, rules[row]);
-        if (changed && !runStart)
-            runStart = static_cast<int>(row);
-        if (!changed && runStart) {
-            emit dataChanged(
-                index(*runStart, 0), index(static_cast<int>(row) - 1, columnTotal - 1));
-            runStart.reset();
+    // One signal per run of adjacent changed rows, so that rows in between are left alone.
+    std::optional<std::pair<int, int>> run;
+    const auto announceRun = [&] {
+        if (run)
+            emit dataChanged(index(run->first, 0), index(run->second, columnTotal - 1));
+    };
+    for (const int row : watchedRows()) {
+        if (!updateFingerprint(static_cast<std::size_t>(row), rules[static_cast<std::size_t>(row)]))
+            continue;
+        if (run && run->second + 1 == row) {
+            run->second = row;
+        } else {
+            announceRun();
+            run = {row, row};
         }
     }
+    announceRun();
+}
+
+std::vector<int> RulesTableModel::watchedRows() const
+{
+    std::vector<int> rows;
+    if (!m_watched) {
+        rows.resize(m_rows.size());
+        std::iota(rows.begin(), rows.end(), 0);
+        return rows;
+    }
+    for (const QPersistentModelIndex& watched : *m_watched) {
+        if (watched.isValid())
+            rows.push_back(watched.row());
+    }
+    std::ranges::sort(rows);
+    return rows;
 }
 
 bool RulesTableModel::updateFingerprint(std::size_t row, const Rule& rule)

@@ -20,7 +20,8 @@ class AppModel;
 /// Holds no copy of the rules, only each row's identifier and a fingerprint of its content, so
 /// that a profile of any size costs a few bytes a rule. refresh() announces what changed in the
 /// document since the last one: inserted, removed or moved rows, and dataChanged for exactly the
-/// rows whose rule changed. The HDR column also follows the displays and their capabilities.
+/// watched rows whose rule changed. The HDR column also follows the displays and their
+/// capabilities.
 class RulesTableModel final : public QAbstractTableModel {
 public:
     enum Column : int {
@@ -52,6 +53,11 @@ public:
 
     /// Catches up with the document; does nothing when it has not changed since the last call.
     void refresh();
+    /// Announces changes to the content of `rows` only, the rows a view shows: a change to one
+    /// rule then costs the same among ten rules or ten thousand. A newly watched row counts as
+    /// read now; the watched rows follow insertions, removals and moves. Until the first call
+    /// every row is watched.
+    void watchRows(const std::vector<int>& rows);
 
 private:
     struct Row {
@@ -79,6 +85,8 @@ private:
         const std::vector<Rule>& rules, std::size_t from, std::size_t to);
     [[nodiscard]] std::vector<Row>::iterator rowAt(std::size_t index);
     void announceChangedRows(const std::vector<Rule>& rules);
+    /// In ascending order; only those still in the table.
+    [[nodiscard]] std::vector<int> watchedRows() const;
     /// Whether the row's fingerprint changed.
     bool updateFingerprint(std::size_t row, const Rule& rule);
     void announceHDRChanges();
@@ -86,6 +94,8 @@ private:
     AppModel& m_model;
     UUID m_profileID;
     std::vector<Row> m_rows;
+    /// Absent: every row. Qt moves these along as rows come, go and move.
+    std::optional<std::vector<QPersistentModelIndex>> m_watched;
     bool m_isStale = true;
     Subscription m_documentChanges;
     ViewRefresh m_hardwareRefresh;
