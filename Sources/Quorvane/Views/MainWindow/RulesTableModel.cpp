@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cstdint>
-#include <cstring>
 #include <functional>
 #include <numeric>
 #include <string_view>
@@ -59,24 +57,13 @@ std::size_t fingerprint(const Rule& rule)
         hashOf(settings.contrast));
 }
 
-/// Inline, not a call per rule: comparing every rule's identifier is the one cost of a change
-/// that grows with the profile.
-bool sameID(const UUID& left, const UUID& right)
-{
-    std::uint64_t leftWords[2];
-    std::uint64_t rightWords[2];
-    std::memcpy(leftWords, left.bytes().data(), sizeof leftWords);
-    std::memcpy(rightWords, right.bytes().data(), sizeof rightWords);
-    return ((leftWords[0] ^ rightWords[0]) | (leftWords[1] ^ rightWords[1])) == 0;
-}
-
 bool sameIDs(const std::vector<Rule>& rules, std::size_t ruleStart, std::size_t ruleEnd,
     const auto& rows, std::size_t rowStart)
 {
     return std::equal(rules.begin() + static_cast<std::ptrdiff_t>(ruleStart),
         rules.begin() + static_cast<std::ptrdiff_t>(ruleEnd),
         rows.begin() + static_cast<std::ptrdiff_t>(rowStart),
-        [](const Rule& rule, const auto& row) { return sameID(rule.id, row.ruleID); });
+        [](const Rule& rule, const auto& row) { return rule.id == row.ruleID; });
 }
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
@@ -216,11 +203,11 @@ RulesTableModel::Span RulesTableModel::differingSpan(const std::vector<Rule>& ru
 {
     const std::size_t shorter = std::min(rules.size(), m_rows.size());
     std::size_t start = 0;
-    while (start < shorter && sameID(rules[start].id, m_rows[start].ruleID))
+    while (start < shorter && rules[start].id == m_rows[start].ruleID)
         ++start;
     std::size_t tail = 0;
     while (tail < shorter - start
-        && sameID(rules[rules.size() - 1 - tail].id, m_rows[m_rows.size() - 1 - tail].ruleID))
+        && rules[rules.size() - 1 - tail].id == m_rows[m_rows.size() - 1 - tail].ruleID)
         ++tail;
     return {.start = start, .ruleEnd = rules.size() - tail, .rowEnd = m_rows.size() - tail};
 }
