@@ -172,6 +172,26 @@ TEST(ResolutionSaveTest, AnEmptiedMapIsNotKept)
     EXPECT_EQ(profile->displayPreferences->resolutions, std::nullopt);
 }
 
+TEST(ResolutionSaveTest, RemovingTheOnlyResolutionForTheDisplaySavesWithoutATest)
+{
+    ModeWorld w;
+    const UUID work = addWork(*w.model, {}, external1080);
+    w.model->configuration.modify(
+        [](Configuration& document) { document.automationEnabled = true; });
+    w.executor.advance(1s);
+    // As before the start-up captured the display's resolution for the Default profile.
+    w.model->configuration.modify([](Configuration& document) {
+        document.profiles.front().displayPreferences->resolutions->erase(externalID);
+    });
+
+    // Nothing is left to show: the screen keeps what it has, and nothing is tested or refused.
+    w.model->requestResolutionSave(std::nullopt, externalID, work);
+    EXPECT_EQ(answerTests(w, {}), "");
+    EXPECT_EQ(ownResolution(*w.model, work), std::nullopt);
+    EXPECT_EQ(w.model->actionError.get(), std::nullopt);
+    EXPECT_EQ(entryOf(w.model->resolutionStatus.get(), externalID), std::nullopt);
+}
+
 TEST(ResolutionSaveTest, AnEarlierMessageDoesNotHideATestThatCannotStart)
 {
     for (const std::optional<std::string>& earlier :
