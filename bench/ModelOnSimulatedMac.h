@@ -29,7 +29,8 @@ public:
     /// Builds and starts the model, and lets the hardware discovery end.
     void start();
 
-    ManualExecutor executor;
+    // As in the application: the settings file is read and written on a worker thread.
+    ManualExecutor executor{ManualExecutor::Elsewhere::onWorkerThread};
     SimulatedMac mac{executor};
     SimulatedLaunchEnvironment launch;
     SimulatedLoginItems loginItems;

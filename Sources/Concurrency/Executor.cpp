@@ -46,6 +46,14 @@ void Executor::Host::reportEscapedError(std::string_view text)
     std::fputs(line.c_str(), stderr);
 }
 
+void Executor::Host::runElsewhere(Executor& executor, Work work, Work done)
+{
+    executor.post([work = std::move(work), done = std::move(done)] {
+        work();
+        done();
+    });
+}
+
 Executor::Executor(std::unique_ptr<Host> host)
     : m_host(std::move(host))
     , m_installedBefore(std::exchange(s_installedExecutor, this))
@@ -76,6 +84,12 @@ void Executor::postAt(ContinuousClock::time_point time, Work work)
     const auto queued = m_queue.emplace(position, std::move(work)).first;
     if (queued == m_queue.begin())
         m_host->wakeAt(position.time);
+}
+
+void Executor::runElsewhere(Work work, Work done)
+{
+    if (!m_isShuttingDown)
+        m_host->runElsewhere(*this, std::move(work), std::move(done));
 }
 
 bool Executor::runNextDue()

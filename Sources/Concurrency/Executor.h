@@ -61,6 +61,10 @@ public:
         /// An error other than cancellation ended a spawned task: a bug. Writes its text to
         /// standard error unless the host knows better.
         virtual void reportEscapedError(std::string_view text);
+        /// Runs `work` on a thread of the host's own (WorkerThread.h), then posts `done` onto
+        /// `executor` unless it is gone by then. Without such a thread (the default) both run on
+        /// the executor, in turn, as posted work.
+        virtual void runElsewhere(Executor& executor, Work work, Work done);
     };
 
     explicit Executor(std::unique_ptr<Host> host);
@@ -75,6 +79,10 @@ public:
     /// Queues work to run once the continuous clock reaches `time`; a time already past runs as
     /// soon as posted work would.
     void postAt(ContinuousClock::time_point time, Work work);
+
+    /// Runs `work` away from the executor's thread, where the host has a worker thread, then
+    /// posts `done`; see Host::runElsewhere. Work given here runs in the order given.
+    void runElsewhere(Work work, Work done);
 
     /// The continuous clock.
     [[nodiscard]] ContinuousClock::time_point now() const { return m_host->now(); }

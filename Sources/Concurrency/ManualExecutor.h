@@ -15,6 +15,10 @@ namespace quorvane {
 /// clock at `wallStart`, and both move together. Work it runs must not call advance() or
 /// runUntilIdle() itself.
 ///
+/// Work run elsewhere (Executor::runElsewhere) runs as posted work on this executor, unless it
+/// is made with a worker thread: then it runs there, as in the application, and advance() and
+/// runUntilIdle() wait for it whenever nothing else is due.
+///
 /// An error other than cancellation that ends a spawned task is kept; a test that expects one
 /// takes it with takeEscapedErrors(). Those still kept when the executor is destroyed go to the
 /// handler set with setUnexpectedErrorHandler() (TestSupport makes them fail the running test),
@@ -26,7 +30,12 @@ public:
     static constexpr std::chrono::system_clock::time_point defaultWallStart
         = std::chrono::sys_days(std::chrono::year(2025) / 1 / 1);
 
+    /// Where work given to run elsewhere runs.
+    enum class Elsewhere { onExecutor, onWorkerThread };
+
     explicit ManualExecutor(std::chrono::system_clock::time_point wallStart = defaultWallStart);
+    explicit ManualExecutor(
+        Elsewhere elsewhere, std::chrono::system_clock::time_point wallStart = defaultWallStart);
     ~ManualExecutor() override;
 
     /// Moves time forward by `duration`, running everything due on the way in time order (work

@@ -1,5 +1,6 @@
 #include "QuorvaneCore/SettingsStore.h"
 
+#include "Concurrency/Elsewhere.h"
 #include "Foundation/AtomicFile.h"
 #include "Foundation/JSON.h"
 #include "QuorvaneCore/SettingsCoding.h"
@@ -84,72 +85,84 @@ SettingsStore::SettingsStore(std::filesystem::path url)
 
 Task<Configuration> SettingsStore::load()
 {
+    const AsyncMutex::ScopedLock operation = co_await m_operation.lock();
     m_isWritable = false; // Only a load that returns a document unlocks the store.
-    Configuration configuration = readConfiguration();
+    // Named: g++ 12 destroys a lambda's captures twice when it is a temporary of a co_await.
+    auto read = [url = m_url] { return readConfiguration(url); };
+    Read done = co_await runElsewhere(std::move(read));
+    m_writeCount += done.writes;
     m_isWritable = true;
-    co_return configuration;
+    co_return std::move(done.configuration);
 }
 
 Task<void> SettingsStore::save(Configuration configuration)
 {
+    const AsyncMutex::ScopedLock operation = co_await m_operation.lock();
     if (!m_isWritable)
         throw ConfigurationError(ConfigurationError::ReadOnly{});
     m_isWritable = false; // A failed write locks the store.
-    write(configuration);
+    // Named: g++ 12 destroys a lambda's captures twice when it is a temporary of a co_await.
+    auto writeFile
+        = [url = m_url, document = std::move(configuration)] { return write(url, document); };
+    m_writeCount += co_await runElsewhere(std::move(writeFile));
     m_isWritable = true;
-    co_return;
 }
 
-Configuration SettingsStore::readConfiguration()
+SettingsStore::Read SettingsStore::readConfiguration(const std::filesystem::path& url)
 {
-    if (!fileExists(m_url))
-        return Configuration();
-    const std::string bytes = readFile(m_url, maximumFileSize);
+    if (!fileExists(url))
+        return {.configuration = Configuration()};
+    const std::string bytes = readFile(url, maximumFileSize);
     try {
-        return configurationFrom(bytes);
+        return configurationFrom(url, bytes);
     } catch (const JSONDecodingError& error) {
         throw aboutSettingsFile(error);
     }
 }
 
-Configuration SettingsStore::configurationFrom(std::string_view bytes)
+SettingsStore::Read SettingsStore::configurationFrom(
+    const std::filesystem::path& url, std::string_view bytes)
 {
     nlohmann::json document = parseJSON(bytes);
     const JSONValue root(document);
     const std::int64_t version = decodeVersion(root).schemaVersion;
     switch (version) {
     case 2:
-        return rewritten(SettingsMigration::version2(std::move(document)));
+        return rewritten(url, SettingsMigration::version2(std::move(document)));
     case 3:
     case 4:
-        return rewritten(SettingsMigration::sharedDefaults(std::move(document), version));
+        return rewritten(url, SettingsMigration::sharedDefaults(std::move(document), version));
     case Configuration::currentSchemaVersion: {
         Configuration configuration = decodeConfiguration(root);
         configuration.validate();
-        return configuration;
+        return {.configuration = std::move(configuration)};
     }
     default:
         throw ConfigurationError(ConfigurationError::UnsupportedVersion{version});
     }
 }
 
-Configuration SettingsStore::rewritten(Configuration configuration)
+SettingsStore::Read SettingsStore::rewritten(
+    const std::filesystem::path& url, Configuration configuration)
 {
-    write(configuration);
-    return configuration;
+    const std::size_t writes = write(url, configuration);
+    return {.configuration = std::move(configuration), .writes = writes};
 }
 
-void SettingsStore::write(const Configuration& configuration)
+std::size_t SettingsStore::write(
+    const std::filesystem::path& url, const Configuration& configuration)
 {
     configuration.validate();
     const std::string bytes = encodeConfigurationText(configuration);
-    if (!holds(m_url, bytes)) {
-        createFolderOf(m_url);
-        writeFileAtomically(m_url, bytes);
-        ++m_writeCount;
+    std::size_t writes = 0;
+    if (!holds(url, bytes)) {
+        createFolderOf(url);
+        writeFileAtomically(url, bytes);
+        writes = 1;
     }
     // Saves killed before their rename leave their temporary files behind.
-    removeAbandonedTemporaryFiles(m_url);
+    removeAbandonedTemporaryFiles(url);
+    return writes;
 }
 
 } // namespace quorvane

@@ -2,6 +2,7 @@
 // without ever overwriting a file that could not be read.
 #pragma once
 
+#include "Concurrency/AsyncMutex.h"
 #include "Concurrency/Task.h"
 #include "QuorvaneCore/Configuration.h"
 
@@ -17,9 +18,10 @@ namespace quorvane {
 /// ConfigurationError (readOnly) and the file is never written. So a file that could not be read
 /// survives untouched, whatever the application does next.
 ///
-/// Its operations do their file work synchronously inside the task, so one runs at a time; the
-/// store must outlive the tasks it returns. Saves are not queued or merged: the caller chains
-/// them, and the last one to finish wins.
+/// Its operations run one at a time, in the order they were asked for, and do their file work
+/// (reading, decoding, validating, encoding, writing) away from the executor's thread
+/// (runElsewhere), so that a large file keeps nobody waiting; the store must outlive the tasks it
+/// returns. Saves are not merged: the caller chains them, and the last one asked for wins.
 class SettingsStore final {
 public:
     /// The one member read before the rest of the file, so that the version is known before the
@@ -61,13 +63,25 @@ public:
     [[nodiscard]] std::size_t writeCount() const noexcept { return m_writeCount; }
 
 private:
-    [[nodiscard]] Configuration readConfiguration();
-    [[nodiscard]] Configuration configurationFrom(std::string_view bytes);
+    /// A document read, and how many times reading it replaced the file (a migration's rewrite).
+    struct Read {
+        Configuration configuration;
+        std::size_t writes = 0;
+    };
+
+    // The file work, which runs on another thread: it touches nothing of the store.
+    [[nodiscard]] static Read readConfiguration(const std::filesystem::path& url);
+    [[nodiscard]] static Read configurationFrom(
+        const std::filesystem::path& url, std::string_view bytes);
     /// `configuration` after writing it over the file it was migrated from.
-    [[nodiscard]] Configuration rewritten(Configuration configuration);
-    void write(const Configuration& configuration);
+    [[nodiscard]] static Read rewritten(
+        const std::filesystem::path& url, Configuration configuration);
+    /// How many times it replaced the file: 0 when the file already held the document.
+    [[nodiscard]] static std::size_t write(
+        const std::filesystem::path& url, const Configuration& configuration);
 
     std::filesystem::path m_url;
+    AsyncMutex m_operation;
     bool m_isWritable = false;
     std::size_t m_writeCount = 0;
 };

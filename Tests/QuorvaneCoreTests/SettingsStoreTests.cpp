@@ -1,3 +1,5 @@
+#include "Concurrency/ManualExecutor.h"
+#include "Concurrency/Spawn.h"
 #include "Foundation/AtomicFile.h"
 #include "Foundation/JSON.h"
 #include "QuorvaneCore/SettingsCoding.h"
@@ -226,4 +228,33 @@ TEST(SettingsStoreTest, ASaveThatChangesNoByteWritesNothing)
     invalid.holdMinutes = 10;
     EXPECT_EQ(failureOf(store.save(invalid)), "Invalid automation timing preferences.");
     EXPECT_EQ(store.writeCount(), 6u);
+}
+
+// The file work runs on another thread, so operations asked for together overlap in time: each
+// waits for the one before, and none finds the store locked by another's write in progress.
+TEST(SettingsStoreTest, OperationsAskedForTogetherRunOneAfterAnotherInTheOrderAsked)
+{
+    using Elsewhere = ManualExecutor::Elsewhere;
+    for (const Elsewhere elsewhere : {Elsewhere::onExecutor, Elsewhere::onWorkerThread}) {
+        const TemporaryFolder folder;
+        const std::filesystem::path path = folder.path() / "settings.json";
+        SettingsStore store(path);
+        ManualExecutor executor(elsewhere);
+        Configuration first;
+        first.holdMinutes = 15;
+        Configuration second;
+        second.holdMinutes = 60;
+        TaskOutcome<Configuration> loaded;
+        std::vector<TaskOutcome<void>> saved(2);
+        spawn(executor, recordOutcome(store.load(), loaded));
+        spawn(executor, recordOutcome(store.save(first), saved[0]));
+        spawn(executor, recordOutcome(store.save(second), saved[1]));
+        executor.runUntilIdle();
+
+        EXPECT_EQ(loaded.summary(), "done");
+        EXPECT_EQ(saved[0].summary(), "done");
+        EXPECT_EQ(saved[1].summary(), "done");
+        EXPECT_EQ(store.writeCount(), 2u);
+        EXPECT_EQ(readFile(path), encodeConfigurationText(second));
+    }
 }

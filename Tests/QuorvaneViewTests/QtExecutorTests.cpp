@@ -1,5 +1,6 @@
 #include "Quorvane/Views/QtExecutor.h"
 
+#include "Concurrency/Elsewhere.h"
 #include "Concurrency/Sleep.h"
 #include "Concurrency/Spawn.h"
 #include "Foundation/Error.h"
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quorvane {
@@ -32,6 +34,13 @@ Task<void> fail()
 {
     throw Error("The display went away.");
     co_return;
+}
+
+/// Runs a piece elsewhere; notes the threads it ran and resumed on.
+Task<void> workElsewhere(std::thread::id& workedOn, std::thread::id& resumedOn)
+{
+    workedOn = co_await runElsewhere([] { return std::this_thread::get_id(); });
+    resumedOn = std::this_thread::get_id();
 }
 
 class QtExecutorTest : public ::testing::Test {
@@ -138,6 +147,17 @@ TEST_F(QtExecutorTest, ClocksAreTheSystemsAndEscapedErrorsGoToStandardError)
     const std::string printed = testing::internal::GetCapturedStderr();
     ASSERT_TRUE(finished);
     EXPECT_NE(printed.find("The display went away."), std::string::npos) << printed;
+}
+
+TEST_F(QtExecutorTest, WorkElsewhereRunsOnAThreadOfItsOwnAndTheTaskGoesOnOnTheMainThread)
+{
+    std::thread::id workedOn;
+    std::thread::id resumedOn;
+    const TaskHandle task = spawn(executor, workElsewhere(workedOn, resumedOn));
+    ASSERT_TRUE(runEventLoopUntil([&] { return task.isFinished(); }));
+    EXPECT_NE(workedOn, std::thread::id());
+    EXPECT_NE(workedOn, std::this_thread::get_id());
+    EXPECT_EQ(resumedOn, std::this_thread::get_id());
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 #include "Quorvane/Views/QtExecutor.h"
 
+#include "Concurrency/WorkerThread.h"
+
 #include <QCoreApplication>
 #include <QEvent>
+#include <QMetaObject>
 #include <QObject>
 #include <QTimer>
 
@@ -84,6 +87,11 @@ public:
         return std::chrono::system_clock::now();
     }
 
+    void runElsewhere(Executor& /*executor*/, Work work, Work done) override
+    {
+        m_worker.run(std::move(work), std::move(done));
+    }
+
     void wakeAt(ContinuousClock::time_point deadline) override
     {
         const int milliseconds = millisecondsUntil(deadline, now());
@@ -103,9 +111,24 @@ private:
             m_executor->runNextDue();
     }
 
+    /// On the worker thread: has the main thread post `done`. A delivery still on its way when
+    /// the waker goes is dropped with it.
+    void deliver(Work done)
+    {
+        QMetaObject::invokeMethod(
+            &m_waker,
+            [this, done = std::move(done)]() mutable {
+                if (m_executor)
+                    m_executor->post(std::move(done));
+            },
+            Qt::QueuedConnection);
+    }
+
     QtExecutor* m_executor = nullptr;
     Waker m_waker;
     QTimer m_timer;
+    // Last: it stops, finishing the piece it runs, before the waker it delivers to goes.
+    WorkerThread m_worker{[this](Work done) { deliver(std::move(done)); }};
 };
 
 QtExecutor::QtExecutor()

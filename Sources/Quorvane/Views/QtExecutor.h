@@ -12,7 +12,8 @@ namespace quorvane {
 ///
 /// The continuous clock is CLOCK_BOOTTIME, re-read whenever the timer fires (Qt's timers do not
 /// count across system sleep, so a timer may fire early or late; the queue re-arms it). Calendar
-/// time is the system clock. An escaped error goes to standard error.
+/// time is the system clock. An escaped error goes to standard error. Work run elsewhere runs on
+/// one worker thread of the executor's own, in the order given.
 ///
 /// Construct it on the main thread after the QCoreApplication, and destroy it before.
 class QtExecutor final : public Executor {

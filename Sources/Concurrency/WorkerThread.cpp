@@ -1,0 +1,45 @@
+#include "Concurrency/WorkerThread.h"
+
+namespace quorvane {
+
+WorkerThread::WorkerThread(Deliver deliver)
+    : m_deliver(std::move(deliver))
+    , m_thread([this](const std::stop_token& stop) { serve(stop); })
+{
+}
+
+WorkerThread::~WorkerThread()
+{
+    m_thread.request_stop();
+    m_thread.join();
+}
+
+void WorkerThread::run(Work work, Work done)
+{
+    {
+        const std::scoped_lock lock(m_mutex);
+        m_pieces.emplace_back(std::move(work), std::move(done));
+    }
+    m_wake.notify_one();
+}
+
+void WorkerThread::serve(const std::stop_token& stop)
+{
+    for (;;) {
+        std::pair<Work, Work> piece;
+        {
+            std::unique_lock lock(m_mutex);
+            // Once stopping, pieces still queued are dropped, not run.
+            if (!m_wake.wait(lock, stop, [this] { return !m_pieces.empty(); })
+                || stop.stop_requested())
+                return;
+            piece = std::move(m_pieces.front());
+            m_pieces.pop_front();
+        }
+        piece.first();
+        piece.first = nullptr;
+        m_deliver(std::move(piece.second));
+    }
+}
+
+} // namespace quorvane
