@@ -2,6 +2,12 @@
 
 namespace quorvane {
 
+namespace {
+
+thread_local std::stop_token t_stopToken;
+
+} // namespace
+
 WorkerThread::WorkerThread(Deliver deliver)
     : m_deliver(std::move(deliver))
     , m_thread([this](const std::stop_token& stop) { serve(stop); })
@@ -23,8 +29,11 @@ void WorkerThread::run(Work work, Work done)
     m_wake.notify_one();
 }
 
+std::stop_token WorkerThread::stopToken() noexcept { return t_stopToken; }
+
 void WorkerThread::serve(const std::stop_token& stop)
 {
+    t_stopToken = stop;
     for (;;) {
         std::pair<Work, Work> piece;
         {

@@ -34,6 +34,11 @@ public:
     /// Queues a piece behind those given before.
     void run(Work work, Work done);
 
+    /// On a worker thread, the token that is requested once its WorkerThread is being destroyed:
+    /// work that may be given up (a long read whose result nobody will take) checks it. Elsewhere
+    /// a token that is never requested.
+    [[nodiscard]] static std::stop_token stopToken() noexcept;
+
 private:
     void serve(const std::stop_token& stop);
 

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <limits>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -156,18 +157,22 @@ class DocumentBuilder final {
 public:
     using JSON = nlohmann::json;
 
-    /// `bytes` are what is being parsed, valid UTF-8: the error quotes from them.
-    explicit DocumentBuilder(std::string_view bytes)
+    /// `bytes` are what is being parsed, valid UTF-8: the error quotes from them. Once `stop`
+    /// is requested, the next object or array stops the parse.
+    DocumentBuilder(std::string_view bytes, std::stop_token stop)
         : m_bytes(bytes)
+        , m_stop(std::move(stop))
     {
     }
 
     /// The document; only after nlohmann::json::sax_parse() returned true.
     [[nodiscard]] JSON take() { return m_tree.take(); }
-    /// Why nlohmann::json::sax_parse() returned false.
-    [[nodiscard]] JSONDecodingError error() const
+    /// Throws why nlohmann::json::sax_parse() returned false.
+    [[noreturn]] void fail() const
     {
-        return m_isTooDeep ? nestedTooDeep() : notJSON(m_reason);
+        if (m_stop.stop_requested())
+            throw std::system_error(std::make_error_code(std::errc::operation_canceled));
+        throw m_isTooDeep ? nestedTooDeep() : notJSON(m_reason);
     }
 
     // What nlohmann::json::sax_parse() calls.
@@ -202,6 +207,8 @@ private:
 
     bool open(JSON container)
     {
+        if (m_stop.stop_requested())
+            return false;
         if (m_tree.depth() >= static_cast<std::size_t>(maximumJSONNesting)) {
             m_isTooDeep = true;
             return false;
@@ -242,6 +249,7 @@ private:
     }
 
     std::string_view m_bytes;
+    std::stop_token m_stop;
     TreeBuilder m_tree;
     bool m_isTooDeep = false;
     std::string m_reason;
@@ -547,16 +555,16 @@ JSONEncodingError::JSONEncodingError(std::string codingPath, std::string descrip
 {
 }
 
-nlohmann::json parseJSON(std::string_view bytes)
+nlohmann::json parseJSON(std::string_view bytes, const std::stop_token& stop)
 {
     if (!isValidUTF8(bytes))
         throw JSONDecodingError(Kind::dataCorrupted, "", "The data is not valid UTF-8.");
     // The parser stops at a NUL byte and would accept whatever came before it.
     if (bytes.find('\0') != std::string_view::npos)
         throw notJSON("it holds a NUL character");
-    DocumentBuilder builder(bytes);
+    DocumentBuilder builder(bytes, stop);
     if (!nlohmann::json::sax_parse(bytes.begin(), bytes.end(), &builder))
-        throw builder.error();
+        builder.fail();
     return builder.take();
 }
 

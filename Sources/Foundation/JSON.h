@@ -16,6 +16,7 @@
 #include <ranges>
 #include <set>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -65,12 +66,14 @@ private:
 /// Parses one whole document from UTF-8 bytes (a leading byte order mark is skipped), in time
 /// linear in their length. Throws JSONDecodingError (dataCorrupted) for bytes that are not
 /// UTF-8, text that is not JSON, numbers beyond the range of a double and nesting deeper than
-/// maximumJSONNesting.
+/// maximumJSONNesting. Once `stop` is requested it gives up before the end, throwing a
+/// std::system_error of std::errc::operation_canceled: a long parse that nobody waits for any
+/// more (the application ends) need not run to its end.
 ///
 /// Error texts, here and in decoding, quote at most 40 whole characters of the input (then
 /// "…"), and show bytes that are not UTF-8 as \xHH: a file's contents never make them long or
 /// broken.
-[[nodiscard]] nlohmann::json parseJSON(std::string_view bytes);
+[[nodiscard]] nlohmann::json parseJSON(std::string_view bytes, const std::stop_token& stop = {});
 
 /// The document as UTF-8 text indented by two spaces, with the keys of every object in byte
 /// order, which for UTF-8 is code-point order. Doubles are written so that they read back equal.

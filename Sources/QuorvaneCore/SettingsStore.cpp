@@ -1,6 +1,7 @@
 #include "QuorvaneCore/SettingsStore.h"
 
 #include "Concurrency/Elsewhere.h"
+#include "Concurrency/WorkerThread.h"
 #include "Foundation/AtomicFile.h"
 #include "Foundation/JSON.h"
 #include "QuorvaneCore/SettingsCoding.h"
@@ -123,7 +124,15 @@ SettingsStore::Read SettingsStore::readConfiguration(const std::filesystem::path
 SettingsStore::Read SettingsStore::configurationFrom(
     const std::filesystem::path& url, std::string_view bytes)
 {
-    nlohmann::json document = parseJSON(bytes);
+    // The application may end while a large file is read: then the read is given up, between
+    // steps and inside the parse, and the store is left locked.
+    const std::stop_token stop = WorkerThread::stopToken();
+    const auto stopIfAsked = [&stop] {
+        if (stop.stop_requested())
+            throw std::system_error(std::make_error_code(std::errc::operation_canceled));
+    };
+    nlohmann::json document = parseJSON(bytes, stop);
+    stopIfAsked();
     const JSONValue root(document);
     const std::int64_t version = decodeVersion(root).schemaVersion;
     switch (version) {
@@ -134,6 +143,7 @@ SettingsStore::Read SettingsStore::configurationFrom(
         return rewritten(url, SettingsMigration::sharedDefaults(std::move(document), version));
     case Configuration::currentSchemaVersion: {
         Configuration configuration = decodeConfiguration(root);
+        stopIfAsked();
         configuration.validate();
         return {.configuration = std::move(configuration)};
     }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <latch>
 #include <string>
 #include <thread>
@@ -104,6 +105,34 @@ TEST(WorkerThreadTest, DeliversEachDoneOnItsOwnThreadAfterItsWork)
     EXPECT_NE(deliveredOn, std::this_thread::get_id());
     EXPECT_EQ(journal,
         (std::vector<std::string>{"first worked", "first done", "second worked", "second done"}));
+}
+
+TEST(WorkerThreadTest, DestroyingItAsksThePieceThatRunsToStopAndDropsThoseNotStarted)
+{
+    EXPECT_FALSE(WorkerThread::stopToken().stop_possible()) << "not on a worker thread";
+    std::latch started(1);
+    bool sawStop = false;
+    bool laterPieceRan = false;
+    int deliveries = 0;
+    {
+        WorkerThread worker([&](WorkerThread::Work /*done*/) { ++deliveries; });
+        worker.run(
+            [&] {
+                started.count_down();
+                // Bounded, so that a stop that never comes fails rather than hangs.
+                const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+                while (!WorkerThread::stopToken().stop_requested()
+                    && std::chrono::steady_clock::now() < giveUp)
+                    std::this_thread::yield();
+                sawStop = WorkerThread::stopToken().stop_requested();
+            },
+            [] {});
+        worker.run([&] { laterPieceRan = true; }, [] {});
+        started.wait();
+    }
+    EXPECT_TRUE(sawStop);
+    EXPECT_FALSE(laterPieceRan);
+    EXPECT_EQ(deliveries, 1) << "the piece that ran is delivered";
 }
 
 } // namespace

@@ -7,8 +7,10 @@
 
 #include <bit>
 #include <limits>
+#include <stop_token>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 using namespace quorvane;
 using testing::StartsWith;
@@ -274,6 +276,22 @@ TEST(JSONTest, ParsesOnlyUTF8JSONNestedAtMost512Levels)
         SCOPED_TRACE(testing::PrintToString(bytes.substr(0, 16)));
         EXPECT_THAT([&bytes = bytes] { (void)parseJSON(bytes); },
             ThrowsMessage<JSONDecodingError>(StartsWith(message)));
+    }
+}
+
+TEST(JSONTest, AParseAskedToStopGivesUpWithoutADocumentOrADecodingError)
+{
+    const std::string_view document = R"({"profiles": [{"rules": [{}]}]})";
+    std::stop_source source;
+    EXPECT_EQ(parseJSON(document, source.get_token()), nlohmann::json::parse(document));
+    source.request_stop();
+    for (const std::string_view bytes : {document, std::string_view("[1, 2]")}) {
+        try {
+            (void)parseJSON(bytes, source.get_token());
+            ADD_FAILURE() << bytes << " was parsed";
+        } catch (const std::system_error& error) {
+            EXPECT_EQ(error.code(), std::errc::operation_canceled);
+        }
     }
 }
 
