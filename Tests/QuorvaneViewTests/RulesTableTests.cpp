@@ -485,6 +485,15 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
 
     const AnnouncementCase cases[] = {
         {"nothing", [] {}, {}},
+        // Another object than the row last read, holding the same rule: nothing to show.
+        {"a rule copied unchanged beside another change",
+            [&] {
+                model.configuration.modify([](Configuration& document) {
+                    document.profiles.at(1).rules.edit(0).isEnabled ^= false;
+                    document.smoothTransitions = !document.smoothTransitions;
+                });
+            },
+            {}},
         {"a toggle", [&] { model.toggleRule(ruleID(2), work().id); }, {"changed 2-2"}},
         // A swap reads as the lower rule moving up.
         {"a move down", [&] { model.moveRule(ruleID(0), work().id, 1); }, {"moved 1 to 0"}},
