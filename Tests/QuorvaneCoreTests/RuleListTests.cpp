@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <ranges>
 #include <stdexcept>
 #include <string>
 
@@ -154,8 +153,8 @@ TEST(RuleListTest, ReadsLikeAVectorOfRules)
     EXPECT_EQ(rules.begin()[1].name, "B");
     EXPECT_TRUE(rules.begin() < rules.end());
     std::string backwards;
-    for (const Rule& rule : rules | std::views::reverse)
-        backwards += rule.name;
+    for (auto position = rules.end(); position != rules.begin();)
+        backwards += (--position)->name;
     EXPECT_EQ(backwards, "DCBA");
     EXPECT_EQ(rules.front().name + rules.back().name + rules.at(1).name, "ADB");
     EXPECT_THROW((void)rules.at(4), std::out_of_range);
