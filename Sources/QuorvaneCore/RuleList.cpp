@@ -17,14 +17,14 @@ RuleList::RuleList(std::vector<Rule> rules)
 {
     m_rules.reserve(rules.size());
     for (Rule& rule : rules)
-        m_rules.push_back(std::make_shared<const Rule>(std::move(rule)));
+        m_rules.push_back(std::make_shared<Rule>(std::move(rule)));
 }
 
 RuleList::RuleList(std::initializer_list<Rule> rules)
 {
     m_rules.reserve(rules.size());
     for (const Rule& rule : rules)
-        m_rules.push_back(std::make_shared<const Rule>(rule));
+        m_rules.push_back(std::make_shared<Rule>(rule));
 }
 
 Rule& RuleList::edit(std::size_t index)
@@ -35,7 +35,7 @@ Rule& RuleList::edit(std::size_t index)
         // A copy on another thread may have let go of it just now: see its reads before writing.
         std::atomic_thread_fence(std::memory_order_acquire);
     } else {
-        rule = std::make_shared<const Rule>(*rule);
+        rule = std::make_shared<Rule>(*rule);
     }
     // Every rule is made as a non-const Rule; const only keeps shared ones from being changed.
     return const_cast<Rule&>(*rule);
@@ -46,20 +46,17 @@ Rule& RuleList::edit(const_iterator position)
     return edit(static_cast<std::size_t>(position.m_position - m_rules.cbegin()));
 }
 
-void RuleList::push_back(Rule rule)
-{
-    m_rules.push_back(std::make_shared<const Rule>(std::move(rule)));
-}
+void RuleList::push_back(Rule rule) { m_rules.push_back(std::make_shared<Rule>(std::move(rule))); }
 
 void RuleList::insert(std::size_t index, Rule rule)
 {
     assert(index <= m_rules.size() && "a rule is inserted within the list");
-    m_rules.insert(m_rules.begin() + offset(index), std::make_shared<const Rule>(std::move(rule)));
+    m_rules.insert(m_rules.begin() + offset(index), std::make_shared<Rule>(std::move(rule)));
 }
 
 void RuleList::insert(const_iterator position, Rule rule)
 {
-    m_rules.insert(position.m_position, std::make_shared<const Rule>(std::move(rule)));
+    m_rules.insert(position.m_position, std::make_shared<Rule>(std::move(rule)));
 }
 
 void RuleList::insert(std::size_t index, const RuleList& rules)
