@@ -103,7 +103,7 @@ public:
 
     RuleList() = default;
     // Implicit, so that decoders and tests fill a profile from a plain vector or a braced list.
-    RuleList(std::vector<Rule> rules); // NOLINT(google-explicit-constructor)
+    RuleList(std::vector<Rule> rules);
     RuleList(std::initializer_list<Rule> rules);
 
     [[nodiscard]] std::size_t size() const noexcept { return m_rules.size(); }
@@ -118,7 +118,8 @@ public:
     [[nodiscard]] const Rule& back() const { return *m_rules.back(); }
 
     /// The rule at `index` (below size()) to change in place: copied first when another list
-    /// shares it. The reference lasts until this list next changes.
+    /// shares it. Write through the reference before this list is next copied or changed: a copy
+    /// made meanwhile shares the rule and would see the write.
     [[nodiscard]] Rule& edit(std::size_t index);
     [[nodiscard]] Rule& edit(const_iterator position);
 
