@@ -25,9 +25,11 @@ void AppModel::renameDisplay(std::string displayID, std::string name)
                 known.name = trimmedName;
         }
         for (Profile& profile : document.profiles) {
-            for (Rule& rule : profile.rules) {
-                if (rule.conditions.screen && rule.conditions.screen->id == displayID)
-                    rule.conditions.screen->name = trimmedName;
+            for (std::size_t index = 0; index < profile.rules.size(); ++index) {
+                const std::optional<DisplayReference>& screen
+                    = profile.rules[index].conditions.screen;
+                if (screen && screen->id == displayID)
+                    profile.rules.edit(index).conditions.screen->name = trimmedName;
             }
         }
     });

@@ -98,13 +98,14 @@ ResolvedPlan AppModel::resolveRuleEditing(ResolvedPlan saved)
         return saved;
     const LiveRuleEdit& edit = *liveRuleEdit.get();
     Profile profile = configuration->activeProfile();
-    const auto rule = std::ranges::find(profile.rules, edit.ruleID, &Rule::id);
-    if (rule == profile.rules.end())
+    const auto found = std::ranges::find(profile.rules, edit.ruleID, &Rule::id);
+    if (found == profile.rules.end())
         return saved;
+    Rule& rule = profile.rules.edit(found);
     // Display modes are never previewed: the saved HDR and refresh rate stay.
     for (const SettingKey setting : allSettingKeys) {
         if (!isMode(setting))
-            rule->settings.setValue(edit.settings.value(setting), setting);
+            rule.settings.setValue(edit.settings.value(setting), setting);
     }
     const Date time = m_executor.wallNow();
     ResolvedPlan live = RuleResolver::resolve(profile, configuration->defaultSettings(),

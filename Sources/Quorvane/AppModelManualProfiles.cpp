@@ -75,8 +75,8 @@ Placement placementFor(const DisplayDevice& display,
 
 /// Sets the value in the first enabled rule with the same conditions at or above the anchor,
 /// or in a new rule right above the anchor (at the top without one).
-void place(std::vector<Rule>& rules, const Placement& placement, const SettingValue& value,
-    SettingKey setting)
+void place(
+    RuleList& rules, const Placement& placement, const SettingValue& value, SettingKey setting)
 {
     const auto anchor = std::ranges::find_if(
         rules, [&](const Rule& rule) { return placement.anchor && rule.id == *placement.anchor; });
@@ -86,7 +86,7 @@ void place(std::vector<Rule>& rules, const Placement& placement, const SettingVa
         return rule.isEnabled && rule.conditions == placement.conditions;
     });
     if (existing != searchEnd) {
-        existing->settings.setValue(value, setting);
+        rules.edit(existing).settings.setValue(value, setting);
         return;
     }
     Rule rule{.id = UUID::random(),
@@ -114,7 +114,7 @@ void AppModel::placeCapturedValues(
     // Which rule decides each control once no hold is in force.
     const ResolvedPlan plan = RuleResolver::resolve(activeProfile, configuration->defaultSettings(),
         context.get(), hardwareSnapshot->capabilities, {}, m_executor.wallNow());
-    std::vector<Rule>& rules = activeProfileOf(copy).rules;
+    RuleList& rules = activeProfileOf(copy).rules;
     for (const DisplayDevice& display : displays.get()) {
         for (const SettingKey setting : allSettingKeys) {
             const ControlKey key{.target = ControlTarget::display(display.id), .setting = setting};

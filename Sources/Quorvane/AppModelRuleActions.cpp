@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <iterator>
 
 namespace quorvane {
 namespace {
@@ -52,9 +51,10 @@ void storeRule(Profile& profile, const Rule& rule)
         profile.rules.push_back(rule);
         return;
     }
-    const bool isEnabled = stored->isEnabled;
-    *stored = rule;
-    stored->isEnabled = isEnabled;
+    Rule& kept = profile.rules.edit(stored);
+    const bool isEnabled = kept.isEnabled;
+    kept = rule;
+    kept.isEnabled = isEnabled;
 }
 
 } // namespace
@@ -94,7 +94,8 @@ void AppModel::toggleRule(UUID ruleID, UUID profileID)
     const auto rule = std::ranges::find(profile->rules, ruleID, &Rule::id);
     if (rule == profile->rules.end())
         return;
-    rule->isEnabled = !rule->isEnabled;
+    Rule& toggled = profile->rules.edit(rule);
+    toggled.isEnabled = !toggled.isEnabled;
     adoptChange(*this, std::move(document));
 }
 
@@ -106,16 +107,16 @@ void AppModel::moveRule(UUID ruleID, UUID profileID, std::int64_t offset)
     Profile* profile = profileWithID(document, profileID);
     if (!profile)
         return;
-    std::vector<Rule>& rules = profile->rules;
+    RuleList& rules = profile->rules;
     const auto rule = std::ranges::find(rules, ruleID, &Rule::id);
     if (rule == rules.end())
         return;
-    const auto index = static_cast<std::int64_t>(std::distance(rules.begin(), rule));
+    const std::int64_t index = rule - rules.begin();
     const auto count = static_cast<std::int64_t>(rules.size());
     // Compared before adding: index + offset would overflow for an offset near either limit.
     if (offset < -index || offset >= count - index)
         return;
-    std::swap(*rule, rules[static_cast<std::size_t>(index + offset)]);
+    rules.swap(static_cast<std::size_t>(index), static_cast<std::size_t>(index + offset));
     adoptChange(*this, std::move(document));
 }
 
@@ -128,15 +129,18 @@ void AppModel::moveRule(UUID ruleID, UUID beforeID, UUID profileID)
     Profile* profile = profileWithID(document, profileID);
     if (!profile)
         return;
-    std::vector<Rule>& rules = profile->rules;
+    RuleList& rules = profile->rules;
     const auto rule = std::ranges::find(rules, ruleID, &Rule::id);
     if (rule == rules.end())
         return;
-    Rule moved = std::move(*rule);
-    rules.erase(rule);
-    // Without the before rule, the moved rule goes last.
-    const auto before = std::ranges::find(rules, beforeID, &Rule::id);
-    rules.insert(before, std::move(moved));
+    const auto from = static_cast<std::size_t>(rule - rules.begin());
+    // Without the before rule, the moved rule goes last. Counted without the moved rule, the
+    // before rule sits one place earlier when it comes after it.
+    auto to
+        = static_cast<std::size_t>(std::ranges::find(rules, beforeID, &Rule::id) - rules.begin());
+    if (to > from)
+        --to;
+    rules.move(from, to);
     adoptChange(*this, std::move(document));
 }
 
@@ -148,7 +152,7 @@ void AppModel::deleteRule(UUID ruleID, UUID profileID)
     Profile* profile = profileWithID(document, profileID);
     if (!profile)
         return;
-    std::erase_if(profile->rules, [&](const Rule& rule) { return rule.id == ruleID; });
+    profile->rules.eraseIf([&](const Rule& rule) { return rule.id == ruleID; });
     configuration.set(std::move(document));
     if (selectedRuleID.get() == ruleID)
         selectedRuleID.set(std::nullopt);

@@ -153,13 +153,14 @@ void AppModel::requestRuleSave(
     const auto profile = std::ranges::find(candidate.profiles, profileID, &Profile::id);
     if (profile == candidate.profiles.end())
         return;
-    auto place = std::ranges::find(profile->rules, rule.id, &Rule::id);
+    const auto found = std::ranges::find(profile->rules, rule.id, &Rule::id);
+    const auto place = static_cast<std::size_t>(found - profile->rules.begin());
     std::optional<Rule> stored;
-    if (place == profile->rules.end()) {
-        place = profile->rules.insert(place, rule);
+    if (found == profile->rules.end()) {
+        profile->rules.push_back(rule);
     } else {
-        stored = *place;
-        *place = rule;
+        stored = *found;
+        profile->rules.edit(place) = rule;
     }
     if (!isValidCandidate(*this, candidate))
         return;
@@ -167,9 +168,8 @@ void AppModel::requestRuleSave(
 
     // The rules above the saved one are dropped and it is switched on, so it decides first.
     Profile testProfile = *profile;
-    testProfile.rules.erase(
-        testProfile.rules.begin(), testProfile.rules.begin() + (place - profile->rules.begin()));
-    testProfile.rules.front().isEnabled = true;
+    testProfile.rules.erase(0, place);
+    testProfile.rules.edit(0).isEnabled = true;
 
     const std::optional<std::string> target = targetDisplay(rule.conditions);
     const std::map<ControlKey, ControlCapability> atTestResolutions = capabilities(testProfile);

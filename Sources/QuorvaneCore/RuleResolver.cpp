@@ -126,7 +126,7 @@ public:
         }
     }
 
-    void evaluateRules(const std::vector<Rule>& rules)
+    void evaluateRules(const RuleList& rules)
     {
         std::vector<RuleEvaluation> evaluations;
         evaluations.reserve(rules.size());

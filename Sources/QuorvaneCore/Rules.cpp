@@ -225,8 +225,8 @@ Profile Profile::duplicated() const
     copy.name += " copy";
     copy.defaultSettings.reset();
     copy.capturedDisplayPreferences.reset();
-    for (Rule& rule : copy.rules)
-        rule.id = UUID::random();
+    for (std::size_t index = 0; index < copy.rules.size(); ++index)
+        copy.rules.edit(index).id = UUID::random();
     return copy;
 }
 

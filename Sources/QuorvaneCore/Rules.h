@@ -6,6 +6,7 @@
 #include "QuorvaneCore/ControlKey.h"
 #include "QuorvaneCore/Desktop.h"
 #include "QuorvaneCore/ProfileDisplayPreferences.h"
+#include "QuorvaneCore/RuleList.h"
 #include "QuorvaneCore/SettingValue.h"
 
 #include <map>
@@ -128,8 +129,8 @@ struct Profile {
     std::string name;
     /// Held by the Default profile only.
     std::optional<DefaultSettings> defaultSettings{};
-    /// In priority order, first rule first.
-    std::vector<Rule> rules{};
+    /// In priority order, first rule first; copies share the rules until one is edited.
+    RuleList rules{};
     std::optional<ProfileDisplayPreferences> displayPreferences{};
     /// The display preferences captured when first reported; only the Default profile's count.
     std::optional<std::map<SystemDisplayControl, bool>> capturedDisplayPreferences{};

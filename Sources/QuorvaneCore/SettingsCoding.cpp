@@ -284,10 +284,7 @@ void writeCaptured(JSONWriter& out, const std::map<SystemDisplayControl, bool>& 
     out.endArray();
 }
 
-void writeRules(JSONWriter& out, const std::vector<Rule>& rules)
-{
-    writeArray(out, rules, writeRule);
-}
+void writeRules(JSONWriter& out, const RuleList& rules) { writeArray(out, rules, writeRule); }
 
 void writeProfile(JSONWriter& out, const Profile& profile)
 {

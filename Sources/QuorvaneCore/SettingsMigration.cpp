@@ -159,7 +159,7 @@ Configuration finish(Configuration configuration, const std::set<UUID>& volumeOn
     configuration.validate();
     const auto isVolumeOnly = [&](const Rule& rule) { return volumeOnlyRules.contains(rule.id); };
     for (Profile& profile : configuration.profiles)
-        std::erase_if(profile.rules, isVolumeOnly);
+        profile.rules.eraseIf(isVolumeOnly);
     configuration.validate();
     return configuration;
 }

@@ -62,7 +62,7 @@ Configuration validDocument()
 }
 
 Profile& work(Configuration& c) { return c.profiles[1]; }
-RuleConditions& conditions(Configuration& c) { return c.profiles[1].rules[0].conditions; }
+RuleConditions& conditions(Configuration& c) { return c.profiles[1].rules.edit(0).conditions; }
 DefaultSettings& defaultSettings(Configuration& c) { return *c.profiles[0].defaultSettings; }
 ModeConfiguration& mode(Configuration& c) { return c.verifiedModes[0].mode; }
 
@@ -124,10 +124,10 @@ TEST(ConfigurationTest, ValidateReportsTheFirstFailingCheck)
         {"Default for no display", [](auto& c) { defaultSettings(c).displays[""] = {}; }, profile},
         {"0 × 0 resolution", [](auto& c) { work(c).displayPreferences = zeroByZero; }, profile},
         {"rule id in two profiles", [](auto& c) { c.profiles.push_back(home); }, rule},
-        {"rule setting nothing", [](auto& c) { work(c).rules[0].settings = {}; }, rule},
+        {"rule setting nothing", [](auto& c) { work(c).rules.edit(0).settings = {}; }, rule},
         {"rule id twice", [](auto& c) { work(c).rules.push_back(evening); }, rule},
-        {"rule at 150%", [](auto& c) { work(c).rules[0].settings.brightness = 1.5; }, rule},
-        {"blank rule name", [](auto& c) { work(c).rules[0].name = "\n"; }, rule},
+        {"rule at 150%", [](auto& c) { work(c).rules.edit(0).settings.brightness = 1.5; }, rule},
+        {"blank rule name", [](auto& c) { work(c).rules.edit(0).name = "\n"; }, rule},
         {"app without id", [](auto& c) { conditions(c).apps[0].id = ""; }, rule},
         {"screen without id", [](auto& c) { conditions(c).screen->id = ""; }, rule},
         {"screen without name", [](auto& c) { conditions(c).screen->name = ""; }, rule},

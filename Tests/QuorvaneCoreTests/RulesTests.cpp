@@ -83,7 +83,7 @@ TEST(ProfileTest, DuplicatedGetsNewIdentifiersAndLeavesDefaultsBehind)
     Profile expected = original;
     expected.id = uuidNumber(1);
     expected.name = "Work copy";
-    expected.rules[0].id = uuidNumber(2);
+    expected.rules.edit(0).id = uuidNumber(2);
     original.defaultSettings.emplace();
     original.capturedDisplayPreferences = {{{SystemDisplayControl::trueTone(), true}}};
     EXPECT_EQ(original.duplicated(), expected);

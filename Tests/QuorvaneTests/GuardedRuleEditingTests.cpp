@@ -143,7 +143,7 @@ TEST(GuardedRuleEditingTest, HeldValuesDecidedByOneRuleGoIntoOneNewRule)
 
     ASSERT_EQ(refusalOf(w.run(w.model->updateActiveProfileFromManualSettings())), "done");
 
-    const std::vector<Rule>& rules = w.model->configuration->activeProfile().rules;
+    const RuleList& rules = w.model->configuration->activeProfile().rules;
     ASSERT_EQ(rules.size(), 2U) << "one new rule, right above the one that decides both";
     EXPECT_EQ(rules[0].name, "Work · Studio");
     EXPECT_EQ(rules[0].conditions,

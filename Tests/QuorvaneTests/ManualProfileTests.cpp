@@ -34,7 +34,7 @@ struct RuleView {
     }
 };
 
-std::vector<RuleView> views(const std::vector<Rule>& rules)
+std::vector<RuleView> views(const RuleList& rules)
 {
     std::vector<RuleView> result;
     for (const Rule& rule : rules)

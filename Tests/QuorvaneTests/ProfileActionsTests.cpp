@@ -186,7 +186,7 @@ TEST(ProfileActionsTest, ADuplicateIsBuiltFromTheValueGivenWithNewIdentifiers)
     Profile copy = profiles[3];
     for (std::size_t index = 0; index < copy.rules.size() && index < shown.rules.size(); ++index)
         EXPECT_NE(
-            std::exchange(copy.rules[index].id, shown.rules[index].id), shown.rules[index].id);
+            std::exchange(copy.rules.edit(index).id, shown.rules[index].id), shown.rules[index].id);
     EXPECT_EQ(copy.rules, shown.rules);
 }
 

@@ -267,7 +267,7 @@ TEST_F(EndToEndWindowTest, ARuleDraggedToAnotherProfileIsSavedThereAndAppliesWhe
         row("Evening · sample"), QString::fromStdString(coding.id.uuidString()), [](bool) {}));
     for (int step = 0; step < 50 && !model.ruleCopyFeedback.get(); ++step)
         demo.world.executor.advance(100ms);
-    const std::vector<Rule>& copied = profileNamed("Evening · sample").rules;
+    const RuleList& copied = profileNamed("Evening · sample").rules;
     ASSERT_EQ(std::ranges::count(copied, coding.name, &Rule::name), 1);
     const nlohmann::json onDisk = settingsOnDisk(model);
     const auto evening = std::ranges::find_if(onDisk.at("profiles"),

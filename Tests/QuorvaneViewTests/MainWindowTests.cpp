@@ -295,7 +295,7 @@ TEST_F(MainWindowTest, ARuleDroppedOnAnotherProfileIsCopiedThere)
     for (int step = 0; step < 50 && !model.ruleCopyFeedback.get(); ++step)
         demo.world.executor.advance(100ms); // the copy is saved first
     turn();
-    const std::vector<Rule>& copied = profileNamed("Evening · sample").rules;
+    const RuleList& copied = profileNamed("Evening · sample").rules;
     ASSERT_EQ(std::ranges::count(copied, coding.name, &Rule::name), 1);
     EXPECT_TRUE(content.copyCard()->isVisible());
 
@@ -392,7 +392,7 @@ TEST_F(MainWindowTest, NamesThatLookLikeMarkupAreShownAsTyped)
     const std::string ruleName = "<i>Late</i> & <u>dark</u>";
     model.renameProfile(workID, profileName);
     model.configuration.modify(
-        [&](Configuration& document) { document.profiles.at(1).rules.at(0).name = ruleName; });
+        [&](Configuration& document) { document.profiles.at(1).rules.edit(0).name = ruleName; });
     ASSERT_EQ(model.configuration->profiles.at(1).id, workID);
     model.selectProfile(workID);
     model.ruleCopyFeedback.set(
@@ -430,7 +430,7 @@ TEST_F(MainWindowTest, NamesThatLookLikeMarkupAreShownAsTyped)
     // The conditions' tip, shown as the tip would show it.
     const std::string screenName = "<b>Desk</b> & co";
     model.configuration.modify([&](Configuration& document) {
-        document.profiles.at(1).rules.at(0).conditions.screen
+        document.profiles.at(1).rules.edit(0).conditions.screen
             = DisplayReference{.id = "demo-external", .name = screenName};
     });
     turn();

@@ -30,7 +30,7 @@ protected:
     ProfilePage& page() const { return *static_cast<ProfilePage*>(content.currentPage()); }
     RuleRow& ruleRow(std::string_view name) const
     {
-        const std::vector<Rule>& rules = profileNamed("Work · sample").rules;
+        const RuleList& rules = profileNamed("Work · sample").rules;
         const auto rule = std::ranges::find(rules, name, &Rule::name);
         return *page().rulesTable().rowOf(rule->id);
     }
@@ -206,8 +206,9 @@ TEST_F(ProfilePageTest, TheHDRCellSaysWhenTheRuleCannotSetHDR)
     const auto setCodingScreen = [&](std::optional<DisplayReference> screen) {
         model.configuration.modify([&](Configuration& document) {
             for (Profile& profile : document.profiles)
-                for (Rule& rule : profile.rules)
-                    if (rule.name == "Coding") {
+                for (std::size_t index = 0; index < profile.rules.size(); ++index)
+                    if (profile.rules[index].name == "Coding") {
+                        Rule& rule = profile.rules.edit(index);
                         rule.conditions.screen = screen;
                         rule.settings.hdr = true;
                     }

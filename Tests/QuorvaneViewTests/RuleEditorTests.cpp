@@ -38,7 +38,7 @@ protected:
 
     Rule rule(std::string_view name) const
     {
-        const std::vector<Rule>& rules = profileNamed("Work · sample").rules;
+        const RuleList& rules = profileNamed("Work · sample").rules;
         const auto found = std::ranges::find(rules, name, &Rule::name);
         EXPECT_NE(found, rules.end()) << name;
         return *found;
@@ -298,7 +298,7 @@ TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
     Rule odd = rule("External screen");
     odd.settings.refreshRate = RefreshPreference::fixed(75'000);
     model.configuration.modify(
-        [&](Configuration& document) { document.profiles.at(1).rules.at(2) = odd; });
+        [&](Configuration& document) { document.profiles.at(1).rules.edit(2) = odd; });
     open("External screen");
     EXPECT_EQ(itemTexts(partOf<QComboBox>(SettingKey::refreshRate, "choice")),
         (QStringList{"Default", "60 Hz", "140 Hz", "Adaptive / ProMotion", "75 Hz"}));
@@ -380,8 +380,9 @@ TEST_F(RuleEditorTest, AModelRefreshKeepsWhatTheUserEntered)
 
     model.refreshApps(); // Notes lies outside the scanned folders: the model forgets it
     model.configuration.modify([](Configuration& document) {
-        document.profiles.at(1).rules.at(1).name = "Renamed elsewhere";
-        document.profiles.at(1).rules.at(1).settings.brightness = 0.2;
+        Rule& changed = document.profiles.at(1).rules.edit(1);
+        changed.name = "Renamed elsewhere";
+        changed.settings.brightness = 0.2;
     });
     model.displays.set({model.displays->front()});
     turn();

@@ -35,7 +35,7 @@ protected:
     {
         return static_cast<ProfilePage*>(content.currentPage())->rulesTable();
     }
-    const std::vector<Rule>& rules() const { return profileNamed("Work · sample").rules; }
+    const RuleList& rules() const { return profileNamed("Work · sample").rules; }
     const Rule& rule(std::string_view name) const
     {
         return *std::ranges::find(rules(), name, &Rule::name);
@@ -55,8 +55,7 @@ protected:
     void fillUpTo(std::size_t count)
     {
         model.configuration.modify([&](Configuration& document) {
-            std::vector<Rule>& work
-                = std::ranges::find(document.profiles, workID, &Profile::id)->rules;
+            RuleList& work = std::ranges::find(document.profiles, workID, &Profile::id)->rules;
             while (work.size() < count)
                 work.push_back({.id = UUID::random(),
                     .name = "Rule " + formatInteger(static_cast<std::int64_t>(work.size())),
@@ -139,7 +138,7 @@ TEST_F(RulesTableTest, ADragStartsOnTheRowOrAnyCellAndShowsOnlyTheRulesName)
 TEST_F(RulesTableTest, TheHDRCellFollowsTheDisplaysAsWellAsTheDocument)
 {
     model.configuration.modify([&](Configuration& document) {
-        Rule& coding = std::ranges::find(document.profiles, workID, &Profile::id)->rules.at(1);
+        Rule& coding = std::ranges::find(document.profiles, workID, &Profile::id)->rules.edit(1);
         coding.conditions.screen = DisplayReference{.id = "demo-external", .name = "External"};
         coding.settings.hdr = true;
     });
@@ -205,7 +204,8 @@ TEST_F(RulesTableTest, TheCardHoldsItsRulesWithoutAScrollBarUntilTheyOverflow)
     for (const std::size_t count : {4U, 3U, 2U, 1U}) {
         SCOPED_TRACE(count);
         model.configuration.modify([&](Configuration& document) {
-            std::ranges::find(document.profiles, workID, &Profile::id)->rules.resize(count);
+            RuleList& work = std::ranges::find(document.profiles, workID, &Profile::id)->rules;
+            work.erase(count, work.size());
         });
         turn();
         EXPECT_EQ(hasScrollBar(), count == 4);
@@ -272,7 +272,7 @@ TEST_F(RulesTableTest, LongNamesEndInAnEllipsisWithTheWholeNameAsTip)
 {
     const std::string longName = "Evening reading in the study with the big external display";
     model.configuration.modify([&](Configuration& document) {
-        std::ranges::find(document.profiles, workID, &Profile::id)->rules.at(1).name = longName;
+        std::ranges::find(document.profiles, workID, &Profile::id)->rules.edit(1).name = longName;
     });
     turn();
     const auto& name = *table().rowOf(rules().at(1).id)->findChild<QLabel*>(QStringLiteral("name"));
@@ -476,7 +476,7 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
     const auto ruleID = [&](std::size_t index) { return work().rules.at(index).id; };
     const auto editFirst = [&](const std::function<void(Rule&)>& edit) {
         model.configuration.modify(
-            [&](Configuration& document) { edit(document.profiles.at(1).rules.at(0)); });
+            [&](Configuration& document) { edit(document.profiles.at(1).rules.edit(0)); });
     };
     RulesTableModel rules(model, work().id);
     QAbstractItemModelTester tester(&rules, QAbstractItemModelTester::FailureReportingMode::Fatal);
@@ -485,6 +485,15 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
 
     const AnnouncementCase cases[] = {
         {"nothing", [] {}, {}},
+        // Another object than the row last read, holding the same rule: nothing to show.
+        {"a rule copied unchanged beside another change",
+            [&] {
+                model.configuration.modify([](Configuration& document) {
+                    document.profiles.at(1).rules.edit(0).isEnabled ^= false;
+                    document.smoothTransitions = !document.smoothTransitions;
+                });
+            },
+            {}},
         {"a toggle", [&] { model.toggleRule(ruleID(2), work().id); }, {"changed 2-2"}},
         // A swap reads as the lower rule moving up.
         {"a move down", [&] { model.moveRule(ruleID(0), work().id, 1); }, {"moved 1 to 0"}},
@@ -543,26 +552,26 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
         {"two rules swapped with another edited",
             [&] {
                 model.configuration.modify([&](Configuration& document) {
-                    std::vector<Rule>& changed = document.profiles.at(1).rules;
-                    std::swap(changed.at(0), changed.at(2));
-                    changed.at(1).name = "Renamed";
+                    RuleList& changed = document.profiles.at(1).rules;
+                    changed.swap(0, 2);
+                    changed.edit(1).name = "Renamed";
                 });
             },
             {"reset"}},
         {"the first rule moved to the end as the one before it is replaced",
             [&] {
                 model.configuration.modify([&](Configuration& document) {
-                    std::vector<Rule>& changed = document.profiles.at(1).rules;
-                    std::rotate(changed.begin(), changed.begin() + 1, changed.end());
-                    changed.at(changed.size() - 2) = {.id = UUID::random(), .name = "Other"};
+                    RuleList& changed = document.profiles.at(1).rules;
+                    changed.move(0, changed.size() - 1);
+                    changed.edit(changed.size() - 2) = {.id = UUID::random(), .name = "Other"};
                 });
             },
             {"reset"}},
         {"one rule swapped for two new ones",
             [&] {
                 model.configuration.modify([&](Configuration& document) {
-                    std::vector<Rule>& changed = document.profiles.at(1).rules;
-                    changed.erase(changed.begin() + 1);
+                    RuleList& changed = document.profiles.at(1).rules;
+                    changed.erase(1);
                     for (const char* name : {"New", "Newer"})
                         changed.push_back({.id = UUID::random(), .name = name});
                 });
@@ -614,7 +623,7 @@ TEST(RulesTableModelTest, OnlyTheWatchedRowsAnnounceChangesWhereverTheyMove)
     const auto flipIDBit = [&](std::size_t index, std::size_t byte) {
         return [&model, index, byte] {
             model.configuration.modify([&](Configuration& document) {
-                Rule& changed = document.profiles.at(1).rules.at(index);
+                Rule& changed = document.profiles.at(1).rules.edit(index);
                 UUID::Bytes bytes = changed.id.bytes();
                 bytes.at(byte) ^= 1;
                 changed.id = UUID(bytes);

@@ -1,12 +1,10 @@
 #include "Quorvane/Views/MainWindow/RulesTableModel.h"
 
-#include "Foundation/Hash.h"
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/MainWindow/RuleCellLabels.h"
 
 #include <algorithm>
 #include <cassert>
-#include <functional>
 #include <numeric>
 #include <string_view>
 
@@ -14,56 +12,21 @@ namespace quorvane {
 
 namespace {
 
-std::size_t hashOf(std::string_view text) { return std::hash<std::string_view>{}(text); }
-
-template <typename Number> std::size_t hashOf(const std::optional<Number>& number)
+/// Whether the rule at `index` of `rules` names the same row as the one at `rowIndex` of `rows`;
+/// a rule the two still share needs no identifier compare.
+bool sameRow(const RuleList& rules, std::size_t index, const RuleList& rows, std::size_t rowIndex)
 {
-    return number ? hashCombine(1, std::hash<Number>{}(*number)) : 0;
+    return rules.sharesRule(index, rows, rowIndex) || rules[index].id == rows[rowIndex].id;
 }
 
-/// For a value of two cases, one of them carrying a number: 0 when absent, else its case and
-/// its number.
-template <typename Tagged, typename Numbered>
-std::size_t hashOf(const std::optional<Tagged>& tagged, std::int64_t Numbered::*number)
+bool sameRows(const RuleList& rules, std::size_t ruleStart, std::size_t ruleEnd,
+    const RuleList& rows, std::size_t rowStart)
 {
-    if (!tagged)
-        return 0;
-    const Numbered* numbered = std::get_if<Numbered>(&tagged->value);
-    return hashCombine(
-        tagged->value.index() + 1, numbered ? std::hash<std::int64_t>{}(numbered->*number) : 0);
-}
-
-std::size_t hashOf(const RuleConditions& conditions)
-{
-    std::size_t seed = conditions.apps.size();
-    for (const ApplicationReference& app : conditions.apps)
-        seed = hashCombine(seed, hashOf(app.id), hashOf(app.name));
-    if (const std::optional<DisplayReference>& screen = conditions.screen)
-        seed = hashCombine(seed, 1, hashOf(screen->id), hashOf(screen->name));
-    if (const std::optional<Desktop>& space = conditions.space)
-        seed = hashCombine(seed, 2, hashOf(space->id), hashOf(space->name),
-            hashOf(space->displayID.value_or("")), space->displayID.has_value(), space->isShared);
-    return seed;
-}
-
-/// Differs, but for a vanishing chance, whenever anything the row shows may differ.
-std::size_t fingerprint(const Rule& rule)
-{
-    const RuleSettings& settings = rule.settings;
-    return hashCombine(hashOf(rule.name), rule.isEnabled, hashOf(rule.conditions),
-        hashOf(settings.brightness), hashOf(settings.hdr),
-        hashOf(settings.temperature, &Temperature::Kelvin::value),
-        hashOf(settings.refreshRate, &RefreshPreference::Fixed::millihertz),
-        hashOf(settings.contrast));
-}
-
-bool sameIDs(const std::vector<Rule>& rules, std::size_t ruleStart, std::size_t ruleEnd,
-    const auto& rows, std::size_t rowStart)
-{
-    return std::equal(rules.begin() + static_cast<std::ptrdiff_t>(ruleStart),
-        rules.begin() + static_cast<std::ptrdiff_t>(ruleEnd),
-        rows.begin() + static_cast<std::ptrdiff_t>(rowStart),
-        [](const Rule& rule, const auto& row) { return rule.id == row.ruleID; });
+    for (std::size_t index = ruleStart; index < ruleEnd; ++index) {
+        if (!sameRow(rules, index, rows, rowStart + index - ruleStart))
+            return false;
+    }
+    return true;
 }
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
@@ -95,18 +58,18 @@ QVariant RulesTableModel::data(const QModelIndex& index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid) || index.column() == orderColumn)
         return {};
-    const Rule* shown = findRule(index.row());
-    if (!shown)
+    const std::optional<std::size_t> stored = storedIndex(index.row());
+    if (!stored)
         return {};
+    const Rule& shown = storedRules()[*stored];
     if (index.column() == ruleColumn)
-        return role == Qt::DisplayRole ? QVariant(text(shown->name)) : QVariant();
+        return role == Qt::DisplayRole ? QVariant(text(shown.name)) : QVariant();
     const SettingKey key = allSettingKeys.at(static_cast<std::size_t>(index.column() - 1));
     if (role == isSetRole)
-        return shown->settings.value(key).has_value();
+        return shown.settings.value(key).has_value();
     if (role != Qt::DisplayRole)
         return {};
-    return text(
-        key == SettingKey::hdr ? m_model.hdrRuleLabel(*shown) : settingCellText(*shown, key));
+    return text(key == SettingKey::hdr ? m_model.hdrRuleLabel(shown) : settingCellText(shown, key));
 }
 
 QVariant RulesTableModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -124,31 +87,32 @@ QVariant RulesTableModel::headerData(int section, Qt::Orientation orientation, i
 
 const Rule& RulesTableModel::rule(int row) const
 {
-    const Rule* shown = findRule(row);
-    assert(shown && "a row is read while its rule is still in the document");
-    return *shown;
+    const std::optional<std::size_t> stored = storedIndex(row);
+    assert(stored && "a row is read while its rule is still in the document");
+    return storedRules()[*stored];
 }
 
-const Rule* RulesTableModel::findRule(int row) const
+std::optional<std::size_t> RulesTableModel::storedIndex(int row) const
 {
-    const std::vector<Rule>& rules = storedRules();
-    const UUID& shownID = ruleID(row);
+    const RuleList& rules = storedRules();
     const auto index = static_cast<std::size_t>(row);
-    if (index < rules.size() && rules[index].id == shownID)
-        return &rules[index];
+    if (index < rules.size() && index < m_rows.size() && sameRow(rules, index, m_rows, index))
+        return index;
     // While a change is being announced, or before one is, the rows are the old ones.
-    const auto found = std::ranges::find(rules, shownID, &Rule::id);
-    return found == rules.end() ? nullptr : &*found;
+    const auto found = std::ranges::find(rules, ruleID(row), &Rule::id);
+    if (found == rules.end())
+        return std::nullopt;
+    return static_cast<std::size_t>(found - rules.begin());
 }
 
 const UUID& RulesTableModel::ruleID(int row) const
 {
-    return m_rows.at(static_cast<std::size_t>(row)).ruleID;
+    return m_rows.at(static_cast<std::size_t>(row)).id;
 }
 
 std::optional<int> RulesTableModel::rowOf(const UUID& ruleID) const
 {
-    const auto row = std::ranges::find(m_rows, ruleID, &Row::ruleID);
+    const auto row = std::ranges::find(m_rows, ruleID, &Rule::id);
     if (row == m_rows.end())
         return std::nullopt;
     return static_cast<int>(row - m_rows.begin());
@@ -160,9 +124,9 @@ int RulesTableModel::columnOf(SettingKey key)
         + static_cast<int>(std::ranges::find(allSettingKeys, key) - allSettingKeys.begin());
 }
 
-const std::vector<Rule>& RulesTableModel::storedRules() const
+const RuleList& RulesTableModel::storedRules() const
 {
-    static const std::vector<Rule> none;
+    static const RuleList none;
     const std::vector<Profile>& profiles = m_model.configuration->profiles;
     const auto profile = std::ranges::find(profiles, m_profileID, &Profile::id);
     return profile == profiles.end() ? none : profile->rules;
@@ -172,12 +136,12 @@ void RulesTableModel::refresh()
 {
     if (!std::exchange(m_isStale, false))
         return;
-    const std::vector<Rule>& rules = storedRules();
+    const RuleList& rules = storedRules();
     restructure(rules);
     announceChangedRows(rules);
 }
 
-void RulesTableModel::restructure(const std::vector<Rule>& rules)
+void RulesTableModel::restructure(const RuleList& rules)
 {
     // Every change the table itself asks for is one insertion, removal or move.
     const Span span = differingSpan(rules);
@@ -185,69 +149,54 @@ void RulesTableModel::restructure(const std::vector<Rule>& rules)
         return;
     if (span.rowEnd == span.start) {
         beginInsertRows({}, static_cast<int>(span.start), static_cast<int>(span.ruleEnd) - 1);
-        const std::vector<Row> inserted = rowsOf(rules, span.start, span.ruleEnd);
-        m_rows.insert(rowAt(span.start), inserted.begin(), inserted.end());
+        m_rows.insert(span.start, rules.slice(span.start, span.ruleEnd));
         endInsertRows();
     } else if (span.ruleEnd == span.start) {
         beginRemoveRows({}, static_cast<int>(span.start), static_cast<int>(span.rowEnd) - 1);
-        m_rows.erase(rowAt(span.start), rowAt(span.rowEnd));
+        m_rows.erase(span.start, span.rowEnd);
         endRemoveRows();
     } else if (!moveOneRow(rules, span)) {
         beginResetModel();
-        m_rows = rowsOf(rules, 0, rules.size());
+        m_rows = rules;
         endResetModel();
     }
 }
 
-RulesTableModel::Span RulesTableModel::differingSpan(const std::vector<Rule>& rules) const
+RulesTableModel::Span RulesTableModel::differingSpan(const RuleList& rules) const
 {
     const std::size_t shorter = std::min(rules.size(), m_rows.size());
     std::size_t start = 0;
-    while (start < shorter && rules[start].id == m_rows[start].ruleID)
+    while (start < shorter && sameRow(rules, start, m_rows, start))
         ++start;
     std::size_t tail = 0;
     while (tail < shorter - start
-        && rules[rules.size() - 1 - tail].id == m_rows[m_rows.size() - 1 - tail].ruleID)
+        && sameRow(rules, rules.size() - 1 - tail, m_rows, m_rows.size() - 1 - tail))
         ++tail;
     return {.start = start, .ruleEnd = rules.size() - tail, .rowEnd = m_rows.size() - tail};
 }
 
-bool RulesTableModel::moveOneRow(const std::vector<Rule>& rules, const Span& span)
+bool RulesTableModel::moveOneRow(const RuleList& rules, const Span& span)
 {
     const auto [start, ruleEnd, rowEnd] = span;
     if (ruleEnd != rowEnd)
         return false;
     const auto first = static_cast<int>(start);
     const auto last = static_cast<int>(rowEnd) - 1;
-    if (rules[start].id == m_rows[rowEnd - 1].ruleID
-        && sameIDs(rules, start + 1, ruleEnd, m_rows, start)) {
+    if (sameRow(rules, start, m_rows, rowEnd - 1)
+        && sameRows(rules, start + 1, ruleEnd, m_rows, start)) {
         beginMoveRows({}, last, last, {}, first); // the span's last row moved up to its start
-        std::rotate(rowAt(start), rowAt(rowEnd - 1), rowAt(rowEnd));
+        m_rows.move(rowEnd - 1, start);
         endMoveRows();
         return true;
     }
-    if (rules[ruleEnd - 1].id == m_rows[start].ruleID
-        && sameIDs(rules, start, ruleEnd - 1, m_rows, start + 1)) {
+    if (sameRow(rules, ruleEnd - 1, m_rows, start)
+        && sameRows(rules, start, ruleEnd - 1, m_rows, start + 1)) {
         beginMoveRows({}, first, first, {}, last + 1); // the first moved down to the span's end
-        std::rotate(rowAt(start), rowAt(start + 1), rowAt(rowEnd));
+        m_rows.move(start, rowEnd - 1);
         endMoveRows();
         return true;
     }
     return false;
-}
-
-std::vector<RulesTableModel::Row> RulesTableModel::rowsOf(
-    const std::vector<Rule>& rules, std::size_t from, std::size_t to)
-{
-    std::vector<Row> made;
-    for (std::size_t index = from; index < to; ++index)
-        made.push_back({.ruleID = rules[index].id, .fingerprint = fingerprint(rules[index])});
-    return made;
-}
-
-std::vector<RulesTableModel::Row>::iterator RulesTableModel::rowAt(std::size_t index)
-{
-    return m_rows.begin() + static_cast<std::ptrdiff_t>(index);
 }
 
 void RulesTableModel::watchRows(const std::vector<int>& rows)
@@ -256,15 +205,15 @@ void RulesTableModel::watchRows(const std::vector<int>& rows)
     std::vector<QPersistentModelIndex> watched;
     for (const int row : rows) {
         // A row watched before keeps what was last announced: a change still pending is due.
-        const Rule* shown = findRule(row);
-        if (shown && !std::ranges::binary_search(wasWatched, row))
-            updateFingerprint(static_cast<std::size_t>(row), *shown);
+        const std::optional<std::size_t> stored = storedIndex(row);
+        if (stored && !std::ranges::binary_search(wasWatched, row))
+            reread(static_cast<std::size_t>(row), storedRules(), *stored);
         watched.emplace_back(index(row, 0));
     }
     m_watched = std::move(watched);
 }
 
-void RulesTableModel::announceChangedRows(const std::vector<Rule>& rules)
+void RulesTableModel::announceChangedRows(const RuleList& rules)
 {
     // One signal per run of adjacent changed rows, so that rows in between are left alone.
     std::optional<std::pair<int, int>> run;
@@ -273,7 +222,8 @@ void RulesTableModel::announceChangedRows(const std::vector<Rule>& rules)
             emit dataChanged(index(run->first, 0), index(run->second, columnTotal - 1));
     };
     for (const int row : watchedRows()) {
-        if (!updateFingerprint(static_cast<std::size_t>(row), rules[static_cast<std::size_t>(row)]))
+        const auto index = static_cast<std::size_t>(row);
+        if (!reread(index, rules, index))
             continue;
         if (run && run->second + 1 == row) {
             run->second = row;
@@ -301,10 +251,13 @@ std::vector<int> RulesTableModel::watchedRows() const
     return rows;
 }
 
-bool RulesTableModel::updateFingerprint(std::size_t row, const Rule& rule)
+bool RulesTableModel::reread(std::size_t row, const RuleList& rules, std::size_t index)
 {
-    const std::size_t now = fingerprint(rule);
-    return std::exchange(m_rows[row].fingerprint, now) != now;
+    if (rules.sharesRule(index, m_rows, row))
+        return false;
+    const bool isChanged = rules[index] != m_rows[row];
+    m_rows.share(row, rules, index);
+    return isChanged;
 }
 
 void RulesTableModel::announceHDRChanges()

@@ -17,11 +17,12 @@ namespace quorvane {
 
 class AppModel;
 
-/// Holds no copy of the rules, only each row's identifier and a fingerprint of its content, so
-/// that a profile of any size costs a few bytes a rule. refresh() announces what changed in the
-/// document since the last one: inserted, removed or moved rows, and dataChanged for exactly the
-/// watched rows whose rule changed. The HDR column also follows the displays and their
-/// capabilities.
+/// Holds no copy of the rules, only a pointer per row to the rule the document shared with it when
+/// the row was last read, so that a profile of any size costs a few bytes a rule and a rule the
+/// document still shares is known unchanged without comparing it. refresh() announces what
+/// changed in the document since the last one: inserted, removed or moved rows, and dataChanged
+/// for exactly the watched rows whose rule changed. The HDR column also follows the displays and
+/// their capabilities.
 class RulesTableModel final : public QAbstractTableModel {
 public:
     enum Column : int {
@@ -60,10 +61,6 @@ public:
     void watchRows(const std::vector<int>& rows);
 
 private:
-    struct Row {
-        UUID ruleID;
-        std::size_t fingerprint;
-    };
     /// Where the document's rules and the rows differ: [start, ruleEnd) of the rules stands in
     /// place of [start, rowEnd) of the rows.
     struct Span {
@@ -72,28 +69,28 @@ private:
         std::size_t rowEnd;
     };
 
-    [[nodiscard]] const std::vector<Rule>& storedRules() const;
-    /// The rule at `row`, found by its identifier; null once the document no longer holds it.
-    [[nodiscard]] const Rule* findRule(int row) const;
+    [[nodiscard]] const RuleList& storedRules() const;
+    /// Where the stored rules hold the rule of `row`, found by its identifier; absent once the
+    /// document no longer holds it.
+    [[nodiscard]] std::optional<std::size_t> storedIndex(int row) const;
     /// Announces the inserted, removed or moved rows, or a reset for any other change; afterwards
-    /// m_rows lists the stored rules' identifiers in order, a kept row with its old fingerprint.
-    void restructure(const std::vector<Rule>& rules);
-    [[nodiscard]] Span differingSpan(const std::vector<Rule>& rules) const;
+    /// m_rows holds the stored rules' identifiers in order, a kept row with the rule last read.
+    void restructure(const RuleList& rules);
+    [[nodiscard]] Span differingSpan(const RuleList& rules) const;
     /// Announces the span as one row moved from its one end to the other; false when it is not.
-    bool moveOneRow(const std::vector<Rule>& rules, const Span& span);
-    [[nodiscard]] static std::vector<Row> rowsOf(
-        const std::vector<Rule>& rules, std::size_t from, std::size_t to);
-    [[nodiscard]] std::vector<Row>::iterator rowAt(std::size_t index);
-    void announceChangedRows(const std::vector<Rule>& rules);
+    bool moveOneRow(const RuleList& rules, const Span& span);
+    void announceChangedRows(const RuleList& rules);
     /// In ascending order; only those still in the table.
     [[nodiscard]] std::vector<int> watchedRows() const;
-    /// Whether the row's fingerprint changed.
-    bool updateFingerprint(std::size_t row, const Rule& rule);
+    /// Reads the row again from the stored rule at `index`; whether what it shows changed.
+    bool reread(std::size_t row, const RuleList& rules, std::size_t index);
     void announceHDRChanges();
 
     AppModel& m_model;
     UUID m_profileID;
-    std::vector<Row> m_rows;
+    /// A row's rule as last read: its identifier names the row, and only a watched row is read
+    /// again when its rule changes.
+    RuleList m_rows;
     /// Absent: every row. Qt moves these along as rows come, go and move.
     std::optional<std::vector<QPersistentModelIndex>> m_watched;
     bool m_isStale = true;
