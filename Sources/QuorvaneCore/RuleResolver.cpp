@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quorvane {
@@ -65,14 +66,22 @@ private:
     std::vector<Entry> m_sorted;
 };
 
+/// Why `capability` refuses any value; absent when the control is available.
+std::optional<std::string_view> refusalOf(const ControlCapability& capability)
+{
+    if (capability.available)
+        return std::nullopt;
+    return capability.reason.empty() ? std::string_view("Control unavailable")
+                                     : std::string_view(capability.reason);
+}
+
 /// Why `capability` refuses `value` for `setting`, as ControlCapability::rejection() says it,
 /// viewing the capability's own text or a literal instead of copying it.
 std::optional<std::string_view> rejectionOf(
     const ControlCapability& capability, const SettingValue& value, SettingKey setting)
 {
-    if (!capability.available)
-        return capability.reason.empty() ? std::string_view("Control unavailable")
-                                         : std::string_view(capability.reason);
+    if (const std::optional<std::string_view> refusal = refusalOf(capability))
+        return refusal;
     if (!value.isValid(setting))
         return "Invalid value";
     if (capability.choices.empty()
@@ -105,7 +114,8 @@ public:
         m_controls.resize(m_rows.size() * settingCount);
         for (const auto& [key, capability] : capabilities) {
             if (const std::optional<std::size_t> row = m_rows.find(key.target.id()))
-                control(*row, key.setting) = {.key = &key, .capability = &capability};
+                control(*row, key.setting)
+                    = {.key = &key, .capability = &capability, .refusal = refusalOf(capability)};
         }
         m_candidates.reserve(context.displays.size());
     }
@@ -128,40 +138,11 @@ public:
 
     void evaluateRules(const std::vector<Rule>& rules)
     {
-        std::vector<RuleEvaluation> evaluations;
-        evaluations.reserve(rules.size());
+        std::vector<RuleEvaluations::Entry> entries;
+        entries.reserve(rules.size());
         for (const Rule& rule : rules)
-            evaluations.push_back(evaluation(rule));
-        // Filled in id order, the map takes each evaluation at its end, instead of comparing ids
-        // on the way down the tree for every rule.
-        struct Entry {
-            std::uint64_t high; // the id's bytes as numbers order like the id
-            std::uint64_t low;
-            std::size_t position;
-            auto operator<=>(const Entry&) const = default;
-        };
-        std::vector<Entry> order;
-        order.reserve(rules.size());
-        for (const Rule& rule : rules) {
-            const UUID::Bytes& bytes = rule.id.bytes();
-            const auto number = [&bytes](std::size_t first) {
-                std::uint64_t value = 0;
-                for (std::size_t index = first; index < first + 8; ++index)
-                    value = value << 8 | bytes[index];
-                return value;
-            };
-            order.push_back({number(0), number(8), order.size()});
-        }
-        std::ranges::sort(order);
-        for (std::size_t index = 0; index < order.size(); ++index) {
-            const Entry& entry = order[index];
-            // A later rule with the same id replaces the earlier evaluation, not its claims.
-            const bool isReplaced = index + 1 < order.size() && order[index + 1].high == entry.high
-                && order[index + 1].low == entry.low;
-            if (!isReplaced)
-                m_plan.rules.emplace_hint(m_plan.rules.end(), rules[entry.position].id,
-                    std::move(evaluations[entry.position]));
-        }
+            entries.push_back({.id = rule.id, .evaluation = evaluation(rule)});
+        m_plan.rules = RuleEvaluations(std::move(entries));
     }
 
     void fillDefaults(const DefaultSettings& defaultSettings)
@@ -206,6 +187,8 @@ private:
         /// The key and capability in the capabilities map; null for a control without one.
         const ControlKey* key = nullptr;
         const ControlCapability* capability = nullptr;
+        /// Why the control refuses every value; absent when it is available.
+        std::optional<std::string_view> refusal = "Control unavailable";
         bool isClaimed = false;
         /// Why the control cannot be set, when that is the latest word on it.
         std::optional<std::string_view> unavailableReason{};
@@ -303,26 +286,19 @@ private:
     [[nodiscard]] RuleEvaluation claim(const Rule& rule, std::string_view reasonWithoutCandidates)
     {
         RuleEvaluation result{.matches = true};
-        const auto addReason = [&](SettingKey setting, std::string_view reason) {
-            std::string text;
-            text.reserve(title(setting).size() + 2 + reason.size());
-            text.append(title(setting)).append(": ").append(reason);
-            result.reasons.push_back(std::move(text));
-        };
+        m_reasons.clear();
         for (const SettingKey setting : allSettingKeys) {
             const std::optional<SettingValue> value = rule.settings.value(setting);
             if (!value)
                 continue;
             if (m_candidates.empty())
-                addReason(setting, reasonWithoutCandidates);
+                m_reasons.push_back({setting, reasonWithoutCandidates});
+            const bool isValid = value->isValid(setting);
             for (const std::size_t display : m_candidates) {
-                const std::size_t row = m_rowOfDisplay[display];
-                Control& entry = control(row, setting);
-                const std::optional<std::string_view> reason = entry.capability
-                    ? rejectionOf(*entry.capability, *value, setting)
-                    : std::optional<std::string_view>("Control unavailable");
-                if (reason) {
-                    addReason(setting, *reason);
+                Control& entry = control(m_rowOfDisplay[display], setting);
+                if (const std::optional<std::string_view> reason
+                    = rejection(entry, *value, isValid)) {
+                    m_reasons.push_back({setting, *reason});
                     entry.unavailableReason = reason;
                 } else if (!entry.isClaimed) {
                     claim(entry, *value, ResolutionSource::rule(rule.id, rule.name));
@@ -330,7 +306,28 @@ private:
                 }
             }
         }
+        // Collected first, so that the texts go into a list of the right size at once.
+        result.reasons.reserve(m_reasons.size());
+        for (const auto& [setting, reason] : m_reasons) {
+            std::string& text = result.reasons.emplace_back();
+            text.reserve(title(setting).size() + 2 + reason.size());
+            text.append(title(setting)).append(": ").append(reason);
+        }
         return result;
+    }
+
+    /// As rejectionOf() for the control, given whether the value is valid for its setting.
+    [[nodiscard]] static std::optional<std::string_view> rejection(
+        const Control& entry, const SettingValue& value, bool isValid)
+    {
+        if (entry.refusal)
+            return entry.refusal;
+        if (!isValid)
+            return "Invalid value";
+        const std::vector<SettingValue>& choices = entry.capability->choices;
+        if (choices.empty() || std::ranges::find(choices, value) != choices.end())
+            return std::nullopt;
+        return "Value unavailable in this display mode";
     }
 
     /// Gives the unclaimed control `value` and clears its reason.
@@ -356,6 +353,8 @@ private:
     std::vector<Control> m_controls;
     /// The displays still eligible for the rule being evaluated; kept to reuse its memory.
     std::vector<std::size_t> m_candidates;
+    /// The refusals of the rule being evaluated, by setting; kept to reuse its memory.
+    std::vector<std::pair<SettingKey, std::string_view>> m_reasons;
     ResolvedPlan m_plan;
 };
 
