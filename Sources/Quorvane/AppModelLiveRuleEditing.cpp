@@ -118,7 +118,8 @@ ResolvedPlan AppModel::resolveRuleEditing(ResolvedPlan saved)
     for (const auto& entry : edit.originals)
         keys.insert(entry.first);
 
-    ResolvedPlan result = live;
+    // The live plan becomes the result in place: a key is added only where it had none, so each
+    // key still reads as resolved when its turn comes.
     std::set<ControlKey> previewed;
     for (const ControlKey& key : keys) {
         if (isMode(key.setting) || hasActiveHold(*this, key, time))
@@ -138,12 +139,12 @@ ResolvedPlan AppModel::resolveRuleEditing(ResolvedPlan saved)
             continue;
         if (!isConnected(*this, key))
             continue;
-        result.assignments.insert_or_assign(key,
+        live.assignments.insert_or_assign(key,
             ResolvedAssignment{
                 .value = original->second, .source = ResolutionSource::profileDefault()});
     }
     liveRuleKeys.set(std::move(previewed));
-    return result;
+    return live;
 }
 
 void AppModel::endRuleEditing(bool keepChanges)
