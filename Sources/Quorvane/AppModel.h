@@ -671,6 +671,8 @@ private:
     Subscription m_configurationRevisions;
     // What the plan in `resolution` was last worked out from (AppModelApply.cpp).
     std::optional<ResolutionInputs> m_resolvedFrom;
+    // The plan `resolution` held before, whose memory the next pass writes over.
+    ResolvedPlan m_recycledPlan;
 };
 
 } // namespace quorvane

@@ -105,14 +105,15 @@ void AppModel::updateResolution()
     if (inputs && inputs == m_resolvedFrom)
         return;
     // The plan is finished here and published once: with thousands of rules, each copy of it or
-    // each extra notification would cost more than resolving.
+    // each extra notification would cost more than resolving. The plan it replaces is kept to be
+    // written over next time, which spares allocating and freeing the texts of every rule.
     const Configuration& document = configuration.get();
-    ResolvedPlan plan = resolveRuleEditing(
-        RuleResolver::resolve(document.activeProfile(), document.defaultSettings(), context.get(),
-            capabilities(pendingResolutions.get()), holds.get(), m_executor.wallNow()));
+    ResolvedPlan plan = resolveRuleEditing(RuleResolver::resolve(document.activeProfile(),
+        document.defaultSettings(), context.get(), capabilities(pendingResolutions.get()),
+        holds.get(), m_executor.wallNow(), std::move(m_recycledPlan)));
     applyManualRecoveries(plan);
     respectAutomaticBrightness(plan);
-    resolution.set(std::move(plan));
+    m_recycledPlan = resolution.exchange(std::move(plan));
     m_resolvedFrom = resolutionInputs();
 }
 

@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -162,6 +163,13 @@ public:
     [[nodiscard]] RuleEvaluation& evaluationAt(std::size_t index)
     {
         return m_entries[index].evaluation;
+    }
+
+    /// Gives up the entries, leaving the list empty; for filling them again.
+    [[nodiscard]] std::vector<Entry> takeEntries() &&
+    {
+        m_hasRepeatedIDs = false;
+        return std::move(m_entries);
     }
 
     bool operator==(const RuleEvaluations& other) const { return m_entries == other.m_entries; }

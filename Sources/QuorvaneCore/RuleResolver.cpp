@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,19 +31,21 @@ public:
     /// The number of `id`, numbering it now when it is new.
     std::size_t add(std::string_view id)
     {
-        const auto place = std::ranges::lower_bound(m_sorted, id, {}, &Entry::id);
-        if (place != m_sorted.end() && place->id == id)
+        const Key key = keyOf(id);
+        const auto place = std::ranges::lower_bound(m_sorted, key, {}, &Entry::key);
+        if (place != m_sorted.end() && place->key == key)
             return place->number;
         const std::size_t number = m_ids.size();
         m_ids.push_back(id);
-        m_sorted.insert(place, {id, number});
+        m_sorted.insert(place, {key, number});
         return number;
     }
 
     [[nodiscard]] std::optional<std::size_t> find(std::string_view id) const
     {
-        const auto found = std::ranges::lower_bound(m_sorted, id, {}, &Entry::id);
-        if (found == m_sorted.end() || found->id != id)
+        const Key key = keyOf(id);
+        const auto found = std::ranges::lower_bound(m_sorted, key, {}, &Entry::key);
+        if (found == m_sorted.end() || found->key != key)
             return std::nullopt;
         return found->number;
     }
@@ -57,10 +60,22 @@ public:
     [[nodiscard]] std::size_t size() const { return m_ids.size(); }
 
 private:
+    /// Identifiers of one kind often share a long prefix, so they are ordered by their last
+    /// characters first: most comparisons end on that number without reading the texts.
+    using Key = std::pair<std::uint64_t, std::string_view>;
     struct Entry {
-        std::string_view id;
+        Key key;
         std::size_t number;
     };
+
+    static Key keyOf(std::string_view id)
+    {
+        std::uint64_t tail = 0;
+        const std::size_t count = std::min(id.size(), sizeof tail);
+        if (count > 0)
+            std::memcpy(&tail, id.data() + id.size() - count, count);
+        return {tail, id};
+    }
 
     std::vector<std::string_view> m_ids;
     std::vector<Entry> m_sorted;
@@ -98,11 +113,15 @@ std::optional<std::string_view> rejectionOf(
 /// Display identifiers are only ever viewed, never copied, until a control enters the plan.
 class Resolution final {
 public:
-    Resolution(
-        const RuntimeContext& context, const std::map<ControlKey, ControlCapability>& capabilities)
+    /// Fills `recycled` anew, keeping only its memory.
+    Resolution(const RuntimeContext& context,
+        const std::map<ControlKey, ControlCapability>& capabilities, ResolvedPlan recycled)
         : m_context(context)
         , m_capabilities(capabilities)
+        , m_plan(std::move(recycled))
     {
+        m_plan.assignments.clear();
+        m_plan.unavailable.clear();
         // A display listed twice shares one row: its controls are the same controls.
         for (const DisplayContext& display : context.displays) {
             m_rowOfDisplay.push_back(m_rows.add(display.id));
@@ -138,10 +157,14 @@ public:
 
     void evaluateRules(const std::vector<Rule>& rules)
     {
-        std::vector<RuleEvaluations::Entry> entries;
-        entries.reserve(rules.size());
-        for (const Rule& rule : rules)
-            entries.push_back({.id = rule.id, .evaluation = evaluation(rule)});
+        std::vector<RuleEvaluations::Entry> entries = std::move(m_plan.rules).takeEntries();
+        entries.resize(rules.size());
+        std::size_t row = 0;
+        for (const Rule& rule : rules) {
+            RuleEvaluations::Entry& entry = entries[row++];
+            entry.id = rule.id;
+            evaluate(rule, entry.evaluation);
+        }
         m_plan.rules = RuleEvaluations(std::move(entries));
     }
 
@@ -223,13 +246,47 @@ private:
         return rejectionOf(capability->second, value, key.setting);
     }
 
-    /// Narrows the displays by the rule's conditions (application, then screen, then Space) and
-    /// lets the rule claim on those left. A condition that rules every display out ends the
-    /// evaluation without a claim.
-    [[nodiscard]] RuleEvaluation evaluation(const Rule& rule)
+    /// What an evaluation says besides the rule's claims and reasons.
+    struct Verdict {
+        bool matches = false;
+        bool needsFocusedWindow = false;
+    };
+
+    /// Writes the rule's evaluation over `result`. Each reason is written over a text already
+    /// there, so that resolving over the last plan allocates nothing for the reasons it repeats.
+    void evaluate(const Rule& rule, RuleEvaluation& result)
     {
-        if (!rule.isEnabled)
-            return {.reasons = {"Disabled"}};
+        m_reasons.clear();
+        result.contributions.clear();
+        const Verdict verdict = evaluation(rule, result.contributions);
+        result.matches = verdict.matches;
+        result.needsFocusedWindow = verdict.needsFocusedWindow;
+        result.reasons.resize(m_reasons.size());
+        for (std::size_t index = 0; index < m_reasons.size(); ++index) {
+            const auto& [setting, reason] = m_reasons[index];
+            std::string& text = result.reasons[index];
+            text.clear();
+            if (!setting) {
+                text.append(reason);
+                continue;
+            }
+            text.reserve(title(*setting).size() + 2 + reason.size());
+            text.append(title(*setting)).append(": ").append(reason);
+        }
+    }
+
+    /// Narrows the displays by the rule's conditions (application, then screen, then Space) and
+    /// lets the rule claim on those left, adding what it decided to `contributions`. A condition
+    /// that rules every display out ends the evaluation without a claim.
+    [[nodiscard]] Verdict evaluation(const Rule& rule, std::vector<ControlKey>& contributions)
+    {
+        const auto refuse = [this](std::string_view reason) {
+            m_reasons.push_back({std::nullopt, reason});
+        };
+        if (!rule.isEnabled) {
+            refuse("Disabled");
+            return {};
+        }
 
         const RuleConditions& conditions = rule.conditions;
         // Indexes into the context's displays, in their order.
@@ -244,17 +301,20 @@ private:
             if (!isFrontmost(conditions.apps, m_context))
                 return {};
             keepOnly([&](std::size_t index) { return m_rowOfDisplay[index] == m_focusedRow; });
-            if (candidates.empty() && (conditions.screen || conditions.space))
-                return {.needsFocusedWindow = true,
-                    .reasons = {"Focused window unavailable · check window access"}};
+            if (candidates.empty() && (conditions.screen || conditions.space)) {
+                refuse("Focused window unavailable · check window access");
+                return {.needsFocusedWindow = true};
+            }
         }
         if (conditions.screen) {
             const std::optional<std::size_t> screenRow = m_rows.find(conditions.screen->id);
             keepOnly([&](std::size_t index) { return m_rowOfDisplay[index] == screenRow; });
             // A connected screen that is not a candidate (not the focused one) is no fault.
-            if (candidates.empty())
-                return screenRow ? RuleEvaluation{}
-                                 : RuleEvaluation{.reasons = {"Screen disconnected"}};
+            if (candidates.empty()) {
+                if (!screenRow)
+                    refuse("Screen disconnected");
+                return {};
+            }
         }
         if (conditions.space) {
             const Desktop& space = *conditions.space;
@@ -266,27 +326,29 @@ private:
                 return spaceNumber && m_spaceOfDisplay[index] == spaceNumber
                     && (isOwnerless || m_rowOfDisplay[index] == ownerRow);
             });
-            if (candidates.empty())
-                return {.reasons = {"Space not active or unavailable"}};
+            if (candidates.empty()) {
+                refuse("Space not active or unavailable");
+                return {};
+            }
         }
 
         // Without a candidate here, either no display is connected or the rule follows the focused
         // window, whose screen is unknown; only the latter waits for the focused window.
         const bool awaitsFocusedWindow = conditions.hasAppCondition() && candidates.empty();
-        RuleEvaluation result = claim(rule,
+        claim(rule,
             awaitsFocusedWindow ? "focused screen unavailable · allow window access"
-                                : "no connected screens");
-        result.needsFocusedWindow = awaitsFocusedWindow && !rule.settings.isEmpty();
-        return result;
+                                : "no connected screens",
+            contributions);
+        return {
+            .matches = true, .needsFocusedWindow = awaitsFocusedWindow && !rule.settings.isEmpty()};
     }
 
     /// Assigns each value the rule sets, key by key and within a key display by display, to every
     /// candidate not claimed yet. A refused value becomes a reason even on a control already
     /// claimed; an accepted one on a claimed control is left unrecorded.
-    [[nodiscard]] RuleEvaluation claim(const Rule& rule, std::string_view reasonWithoutCandidates)
+    void claim(const Rule& rule, std::string_view reasonWithoutCandidates,
+        std::vector<ControlKey>& contributions)
     {
-        RuleEvaluation result{.matches = true};
-        m_reasons.clear();
         for (const SettingKey setting : allSettingKeys) {
             const std::optional<SettingValue> value = rule.settings.value(setting);
             if (!value)
@@ -302,18 +364,10 @@ private:
                     entry.unavailableReason = reason;
                 } else if (!entry.isClaimed) {
                     claim(entry, *value, ResolutionSource::rule(rule.id, rule.name));
-                    result.contributions.push_back(*entry.key);
+                    contributions.push_back(*entry.key);
                 }
             }
         }
-        // Collected first, so that the texts go into a list of the right size at once.
-        result.reasons.reserve(m_reasons.size());
-        for (const auto& [setting, reason] : m_reasons) {
-            std::string& text = result.reasons.emplace_back();
-            text.reserve(title(setting).size() + 2 + reason.size());
-            text.append(title(setting)).append(": ").append(reason);
-        }
-        return result;
     }
 
     /// As rejectionOf() for the control, given whether the value is valid for its setting.
@@ -353,8 +407,9 @@ private:
     std::vector<Control> m_controls;
     /// The displays still eligible for the rule being evaluated; kept to reuse its memory.
     std::vector<std::size_t> m_candidates;
-    /// The refusals of the rule being evaluated, by setting; kept to reuse its memory.
-    std::vector<std::pair<SettingKey, std::string_view>> m_reasons;
+    /// The reasons of the rule being evaluated, each with the setting it names when it names
+    /// one; kept to reuse its memory.
+    std::vector<std::pair<std::optional<SettingKey>, std::string_view>> m_reasons;
     ResolvedPlan m_plan;
 };
 
@@ -364,10 +419,17 @@ ResolvedPlan RuleResolver::resolve(const Profile& profile, const DefaultSettings
     const RuntimeContext& context, const std::map<ControlKey, ControlCapability>& capabilities,
     const std::map<ControlKey, ManualHold>& holds, Date now)
 {
+    return resolve(profile, defaultSettings, context, capabilities, holds, now, {});
+}
+
+ResolvedPlan RuleResolver::resolve(const Profile& profile, const DefaultSettings& defaultSettings,
+    const RuntimeContext& context, const std::map<ControlKey, ControlCapability>& capabilities,
+    const std::map<ControlKey, ManualHold>& holds, Date now, ResolvedPlan recycled)
+{
     // Suspended automation decides nothing, not even the holds.
     if (context.suspended)
         return {};
-    Resolution resolution(context, capabilities);
+    Resolution resolution(context, capabilities, std::move(recycled));
     resolution.takeHolds(holds, now);
     resolution.evaluateRules(profile.rules);
     resolution.fillDefaults(defaultSettings);

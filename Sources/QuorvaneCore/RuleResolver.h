@@ -24,6 +24,12 @@ struct RuleResolver final {
         const DefaultSettings& defaultSettings, const RuntimeContext& context,
         const std::map<ControlKey, ControlCapability>& capabilities,
         const std::map<ControlKey, ManualHold>& holds, Date now);
+    /// As above, writing the plan over `recycled` to reuse its memory: the plan is the same
+    /// whatever `recycled` held, and resolving over the previous plan allocates little.
+    [[nodiscard]] static ResolvedPlan resolve(const Profile& profile,
+        const DefaultSettings& defaultSettings, const RuntimeContext& context,
+        const std::map<ControlKey, ControlCapability>& capabilities,
+        const std::map<ControlKey, ManualHold>& holds, Date now, ResolvedPlan recycled);
 };
 
 } // namespace quorvane

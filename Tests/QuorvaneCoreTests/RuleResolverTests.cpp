@@ -94,14 +94,24 @@ struct Case {
     std::map<std::string, RuleSettings> defaults{};
 };
 
+/// Also resolves each case over the plan of the case before, and over its own plan, whose memory
+/// may be reused but whose contents must not show through.
 void expectPlans(const std::vector<Case>& cases)
 {
+    ResolvedPlan previous;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Profile profile{.id = uuidNumber(100), .name = "Work", .rules = c.rules};
-        const ResolvedPlan plan = RuleResolver::resolve(
+        const auto resolve = [&](ResolvedPlan recycled) {
+            return RuleResolver::resolve(profile, {.displays = c.defaults}, c.context, capabilities,
+                c.holds, now, std::move(recycled));
+        };
+        ResolvedPlan plan = RuleResolver::resolve(
             profile, {.displays = c.defaults}, c.context, capabilities, c.holds, now);
         EXPECT_EQ(linesOf(plan), c.plan);
+        EXPECT_EQ(resolve(std::move(previous)), plan);
+        EXPECT_EQ(resolve(plan), plan);
+        previous = std::move(plan);
     }
 }
 
