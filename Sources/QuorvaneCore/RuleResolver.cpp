@@ -1,6 +1,7 @@
 #include "QuorvaneCore/RuleResolver.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -151,6 +152,8 @@ public:
             for (const SettingKey setting : allSettingKeys) {
                 Control& entry = control(row, setting);
                 entry.isClaimed = entry.key && m_plan.assignments.contains(*entry.key);
+                if (!entry.isSettled())
+                    ++m_unsettledRows[static_cast<std::size_t>(setting)];
             }
         }
     }
@@ -215,6 +218,12 @@ private:
         bool isClaimed = false;
         /// Why the control cannot be set, when that is the latest word on it.
         std::optional<std::string_view> unavailableReason{};
+
+        /// Decided, and accepting every valid value: a valid value of a later rule changes nothing.
+        [[nodiscard]] bool isSettled() const
+        {
+            return isClaimed && !refusal && capability->choices.empty();
+        }
     };
 
     [[nodiscard]] Control& control(std::size_t row, SettingKey setting)
@@ -356,6 +365,8 @@ private:
             if (m_candidates.empty())
                 m_reasons.push_back({setting, reasonWithoutCandidates});
             const bool isValid = value->isValid(setting);
+            if (isValid && m_unsettledRows[static_cast<std::size_t>(setting)] == 0)
+                continue;
             for (const std::size_t display : m_candidates) {
                 Control& entry = control(m_rowOfDisplay[display], setting);
                 if (const std::optional<std::string_view> reason
@@ -365,6 +376,8 @@ private:
                 } else if (!entry.isClaimed) {
                     claim(entry, *value, ResolutionSource::rule(rule.id, rule.name));
                     contributions.push_back(*entry.key);
+                    if (entry.isSettled())
+                        --m_unsettledRows[static_cast<std::size_t>(setting)];
                 }
             }
         }
@@ -405,6 +418,9 @@ private:
     std::optional<std::size_t> m_focusedRow;
     /// settingCount entries per row, in allSettingKeys order.
     std::vector<Control> m_controls;
+    /// Per setting, the rows whose control is not settled: at none, a valid value of a rule
+    /// needs no look at any display.
+    std::array<std::size_t, settingCount> m_unsettledRows{};
     /// The displays still eligible for the rule being evaluated; kept to reuse its memory.
     std::vector<std::size_t> m_candidates;
     /// The reasons of the rule being evaluated, each with the setting it names when it names
