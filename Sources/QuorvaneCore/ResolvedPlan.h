@@ -147,7 +147,7 @@ public:
     /// The evaluation of the rule's last entry; null when no entry has the id. Linear in the
     /// number of entries.
     [[nodiscard]] const RuleEvaluation* find(const UUID& id) const;
-    /// As find(id), but in constant time when the entry at `row` has the id and no other does,
+    /// As find(id), but in constant time when the entry at `row` has the id and no id repeats,
     /// as for a view that asks for the rule it shows in that row. Any other row is only slower.
     [[nodiscard]] const RuleEvaluation* find(const UUID& id, std::size_t row) const;
     /// As find(id); throws std::out_of_range when no entry has the id.
