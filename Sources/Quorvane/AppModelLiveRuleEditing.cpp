@@ -97,18 +97,20 @@ ResolvedPlan AppModel::resolveRuleEditing(ResolvedPlan saved)
     if (!liveRuleEdit.get() || liveRuleEdit.get()->profileID != configuration->activeProfileID)
         return saved;
     const LiveRuleEdit& edit = *liveRuleEdit.get();
-    Profile profile = configuration->activeProfile();
+    const Profile& profile = configuration->activeProfile();
     const auto rule = std::ranges::find(profile.rules, edit.ruleID, &Rule::id);
     if (rule == profile.rules.end())
         return saved;
     // Display modes are never previewed: the saved HDR and refresh rate stay.
+    Rule standIn = *rule;
     for (const SettingKey setting : allSettingKeys) {
         if (!isMode(setting))
-            rule->settings.setValue(edit.settings.value(setting), setting);
+            standIn.settings.setValue(edit.settings.value(setting), setting);
     }
     const Date time = m_executor.wallNow();
-    ResolvedPlan live = RuleResolver::resolve(profile, configuration->defaultSettings(),
-        context.get(), capabilities(pendingResolutions.get()), holds.get(), time);
+    ResolvedPlan live
+        = RuleResolver::resolvePreview(profile, standIn, configuration->defaultSettings(),
+            context.get(), capabilities(pendingResolutions.get()), holds.get(), time);
 
     std::set<ControlKey> keys;
     for (const auto& entry : saved.assignments)

@@ -158,7 +158,8 @@ public:
         }
     }
 
-    void evaluateRules(const std::vector<Rule>& rules)
+    /// Evaluates `rules` in order, `standIn` in place of the first one with its id when given.
+    void evaluateRules(const std::vector<Rule>& rules, const Rule* standIn)
     {
         std::vector<RuleEvaluations::Entry> entries = std::move(m_plan.rules).takeEntries();
         entries.resize(rules.size());
@@ -166,7 +167,12 @@ public:
         for (const Rule& rule : rules) {
             RuleEvaluations::Entry& entry = entries[row++];
             entry.id = rule.id;
-            evaluate(rule, entry.evaluation);
+            if (standIn && standIn->id == rule.id) {
+                evaluate(*standIn, entry.evaluation);
+                standIn = nullptr;
+            } else {
+                evaluate(rule, entry.evaluation);
+            }
         }
         m_plan.rules = RuleEvaluations(std::move(entries));
     }
@@ -429,17 +435,11 @@ private:
     ResolvedPlan m_plan;
 };
 
-} // namespace
-
-ResolvedPlan RuleResolver::resolve(const Profile& profile, const DefaultSettings& defaultSettings,
-    const RuntimeContext& context, const std::map<ControlKey, ControlCapability>& capabilities,
-    const std::map<ControlKey, ManualHold>& holds, Date now)
-{
-    return resolve(profile, defaultSettings, context, capabilities, holds, now, {});
-}
-
-ResolvedPlan RuleResolver::resolve(const Profile& profile, const DefaultSettings& defaultSettings,
-    const RuntimeContext& context, const std::map<ControlKey, ControlCapability>& capabilities,
+/// The plan of `profile`, with `standIn` in place of its first rule with that id when given,
+/// written over `recycled`.
+ResolvedPlan resolveWith(const Profile& profile, const Rule* standIn,
+    const DefaultSettings& defaultSettings, const RuntimeContext& context,
+    const std::map<ControlKey, ControlCapability>& capabilities,
     const std::map<ControlKey, ManualHold>& holds, Date now, ResolvedPlan recycled)
 {
     // Suspended automation decides nothing, not even the holds.
@@ -447,9 +447,36 @@ ResolvedPlan RuleResolver::resolve(const Profile& profile, const DefaultSettings
         return {};
     Resolution resolution(context, capabilities, std::move(recycled));
     resolution.takeHolds(holds, now);
-    resolution.evaluateRules(profile.rules);
+    resolution.evaluateRules(profile.rules, standIn);
     resolution.fillDefaults(defaultSettings);
     return std::move(resolution).plan();
+}
+
+} // namespace
+
+ResolvedPlan RuleResolver::resolve(const Profile& profile, const DefaultSettings& defaultSettings,
+    const RuntimeContext& context, const std::map<ControlKey, ControlCapability>& capabilities,
+    const std::map<ControlKey, ManualHold>& holds, Date now)
+{
+    return resolveWith(
+        profile, nullptr, defaultSettings, context, capabilities, holds, now, ResolvedPlan());
+}
+
+ResolvedPlan RuleResolver::resolve(const Profile& profile, const DefaultSettings& defaultSettings,
+    const RuntimeContext& context, const std::map<ControlKey, ControlCapability>& capabilities,
+    const std::map<ControlKey, ManualHold>& holds, Date now, ResolvedPlan recycled)
+{
+    return resolveWith(
+        profile, nullptr, defaultSettings, context, capabilities, holds, now, std::move(recycled));
+}
+
+ResolvedPlan RuleResolver::resolvePreview(const Profile& profile, const Rule& standIn,
+    const DefaultSettings& defaultSettings, const RuntimeContext& context,
+    const std::map<ControlKey, ControlCapability>& capabilities,
+    const std::map<ControlKey, ManualHold>& holds, Date now)
+{
+    return resolveWith(
+        profile, &standIn, defaultSettings, context, capabilities, holds, now, ResolvedPlan());
 }
 
 } // namespace quorvane

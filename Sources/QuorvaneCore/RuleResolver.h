@@ -30,6 +30,13 @@ struct RuleResolver final {
         const DefaultSettings& defaultSettings, const RuntimeContext& context,
         const std::map<ControlKey, ControlCapability>& capabilities,
         const std::map<ControlKey, ManualHold>& holds, Date now, ResolvedPlan recycled);
+    /// The plan as if `standIn` took the place of the first rule of `profile` with its id, as
+    /// when previewing an edit of that rule; `profile` alone when no rule has the id. Spares
+    /// copying a profile of many rules to change one.
+    [[nodiscard]] static ResolvedPlan resolvePreview(const Profile& profile, const Rule& standIn,
+        const DefaultSettings& defaultSettings, const RuntimeContext& context,
+        const std::map<ControlKey, ControlCapability>& capabilities,
+        const std::map<ControlKey, ManualHold>& holds, Date now);
 };
 
 } // namespace quorvane

@@ -262,3 +262,31 @@ TEST(RuleResolverTest, EvaluationsFollowTheProfileRowByRowRepeatedIdsIncluded)
     EXPECT_EQ(RuleResolver::resolve(empty, {}, {.displays = {{"a"}}}, capabilities, {}, now),
         ResolvedPlan());
 }
+
+TEST(RuleResolverTest, APreviewStandsInForTheFirstRuleWithItsIdOnly)
+{
+    const RuntimeContext both{.displays = {{"a"}, {"b"}}};
+    const Profile profile{.id = uuidNumber(100),
+        .name = "Work",
+        .rules = {rule(2, {.contrast = 0.4}), rule(5, thirty, {.screen = screen("a")}),
+            rule(5, {.brightness = 0.8})}};
+    const auto resolved = [&](const Profile& resolvedProfile) {
+        return RuleResolver::resolve(resolvedProfile, {}, both, capabilities, {}, now);
+    };
+    const auto preview = [&](const Rule& standIn) {
+        return RuleResolver::resolvePreview(profile, standIn, {}, both, capabilities, {}, now);
+    };
+
+    const Rule edited = rule(5, {.brightness = 0.6, .contrast = 0.9});
+    Profile copy = profile;
+    copy.rules[1] = edited;
+    const ResolvedPlan plan = preview(edited);
+    EXPECT_EQ(plan, resolved(copy));
+    EXPECT_EQ(linesOf(plan),
+        (std::vector<std::string>{"a.brightness = 60% · Rule 5", "a.contrast = 40% · Rule 2",
+            "b.brightness = 60% · Rule 5", "b.contrast = 40% · Rule 2",
+            "#2 matches +a.contrast +b.contrast", "#5 matches"}));
+    EXPECT_EQ(plan.rules[1].evaluation.label(), "Active · 2 settings");
+
+    EXPECT_EQ(preview(rule(7, {.brightness = 0.1})), resolved(profile));
+}
