@@ -1,6 +1,7 @@
 // How one resolution grows with the number of rules: 10 to 10,000 rules over 1, 4 and 8
 // displays with identifiers as long as real ones (36 characters), every kind of condition and
-// some refused values. Reports the heap allocations per rule beside the time.
+// some refused values, and once more writing each plan over the one before last, as the model
+// does. Reports the heap allocations per rule beside the time.
 
 #include "AllocationCounter.h"
 #include "Foundation/Format.h"
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <utility>
 
 using namespace quorvane;
 using namespace std::chrono_literals;
@@ -111,7 +113,11 @@ DefaultSettings defaultSettings(int displayCount)
     return defaults;
 }
 
-void resolve(benchmark::State& state, int displayCount)
+/// Each resolution writes over the plan before last, as the model does: only what differs from
+/// that plan allocates.
+enum class Recycling { none, planBeforeLast };
+
+void resolve(benchmark::State& state, int displayCount, Recycling recycling)
 {
     const auto ruleCount = static_cast<int>(state.range(0));
     const Profile profile = largeProfile(ruleCount, displayCount);
@@ -124,10 +130,20 @@ void resolve(benchmark::State& state, int displayCount)
         {controlOf(0, SettingKey::contrast),
             {.value = SettingValue::percent(0.6), .expiresAt = now + 10min}},
     };
+    ResolvedPlan previous;
+    ResolvedPlan recycled;
     const std::size_t allocationsBefore = bench::allocationCount();
-    for (auto _ : state)
-        benchmark::DoNotOptimize(
-            RuleResolver::resolve(profile, defaults, context, known, holds, now));
+    for (auto _ : state) {
+        if (recycling == Recycling::none) {
+            benchmark::DoNotOptimize(
+                RuleResolver::resolve(profile, defaults, context, known, holds, now));
+            continue;
+        }
+        ResolvedPlan plan = RuleResolver::resolve(
+            profile, defaults, context, known, holds, now, std::move(recycled));
+        benchmark::DoNotOptimize(plan);
+        recycled = std::exchange(previous, std::move(plan));
+    }
     const auto allocations = static_cast<double>(bench::allocationCount() - allocationsBefore);
     state.counters["allocs/rule"]
         = allocations / (static_cast<double>(state.iterations()) * static_cast<double>(ruleCount));
@@ -137,17 +153,23 @@ void resolve(benchmark::State& state, int displayCount)
 
 } // namespace
 
-BENCHMARK_CAPTURE(resolve, 1display, 1)
+BENCHMARK_CAPTURE(resolve, 1display, 1, Recycling::none)
     ->RangeMultiplier(10)
     ->Range(10, 10'000)
     ->Unit(benchmark::kMicrosecond)
     ->Complexity(benchmark::oN);
-BENCHMARK_CAPTURE(resolve, 4displays, 4)
+BENCHMARK_CAPTURE(resolve, 4displays, 4, Recycling::none)
     ->RangeMultiplier(10)
     ->Range(10, 10'000)
     ->Unit(benchmark::kMicrosecond)
     ->Complexity(benchmark::oN);
-BENCHMARK_CAPTURE(resolve, 8displays, 8)
+BENCHMARK_CAPTURE(resolve, 8displays, 8, Recycling::none)
+    ->RangeMultiplier(10)
+    ->Range(10, 10'000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Complexity(benchmark::oN);
+
+BENCHMARK_CAPTURE(resolve, 4displaysOverThePlanBeforeLast, 4, Recycling::planBeforeLast)
     ->RangeMultiplier(10)
     ->Range(10, 10'000)
     ->Unit(benchmark::kMicrosecond)

@@ -415,7 +415,9 @@ public:
     /// resolutions, saves, and applies again when the active or the Default profile changed.
     /// Silently refused while unloaded, after a settings error or while a display test runs.
     void saveDisplayPreferences(ProfileDisplayPreferences preferences, UUID profileID);
-    void respectAutomaticBrightness();
+    /// Takes the brightness of every display whose automatic brightness owns it out of `plan`,
+    /// unless a user's hold decided it.
+    void respectAutomaticBrightness(ResolvedPlan& plan) const;
     /// The display-preference backend: injected, else simulated in demo mode, else the system's.
     [[nodiscard]] SystemDisplayBackend& systemDisplayBackend();
     /// systemDisplayBackend() for a task to keep across its waits; an injected backend is not
@@ -581,7 +583,8 @@ private:
     /// Absent while a live rule edit previews, whose plan is always worked out anew.
     [[nodiscard]] std::optional<ResolutionInputs> resolutionInputs() const;
     void updateResolution();
-    void applyManualRecoveries();
+    /// Adds the recoveries that still apply to `plan` and forgets those a plan decides now.
+    void applyManualRecoveries(ResolvedPlan& plan);
     [[nodiscard]] bool mayStartWrite(
         const ControlKey& key, const SettingValue& value, bool rewrite);
     // Control commands (AppModelCommands.cpp): what a command task carries, and the task.
@@ -668,6 +671,8 @@ private:
     Subscription m_configurationRevisions;
     // What the plan in `resolution` was last worked out from (AppModelApply.cpp).
     std::optional<ResolutionInputs> m_resolvedFrom;
+    // The plan `resolution` held before, whose memory the next pass writes over.
+    ResolvedPlan m_recycledPlan;
 };
 
 } // namespace quorvane

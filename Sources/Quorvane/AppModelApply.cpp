@@ -104,23 +104,27 @@ void AppModel::updateResolution()
     std::optional<ResolutionInputs> inputs = resolutionInputs();
     if (inputs && inputs == m_resolvedFrom)
         return;
+    // The plan is finished here and published once: with thousands of rules, each copy of it or
+    // each extra notification would cost more than resolving. The plan it replaces is kept to be
+    // written over next time, which spares allocating and freeing the texts of every rule.
     const Configuration& document = configuration.get();
-    resolution.set(resolveRuleEditing(
-        RuleResolver::resolve(document.activeProfile(), document.defaultSettings(), context.get(),
-            capabilities(pendingResolutions.get()), holds.get(), m_executor.wallNow())));
-    applyManualRecoveries();
-    respectAutomaticBrightness();
+    ResolvedPlan plan = resolveRuleEditing(RuleResolver::resolve(document.activeProfile(),
+        document.defaultSettings(), context.get(), capabilities(pendingResolutions.get()),
+        holds.get(), m_executor.wallNow(), std::move(m_recycledPlan)));
+    applyManualRecoveries(plan);
+    respectAutomaticBrightness(plan);
+    m_recycledPlan = resolution.exchange(std::move(plan));
     m_resolvedFrom = resolutionInputs();
 }
 
-void AppModel::applyManualRecoveries()
+void AppModel::applyManualRecoveries(ResolvedPlan& plan)
 {
     const std::map<ControlKey, SettingValue> recoveries = manualRecoveries.get();
     for (const auto& recovery : recoveries) {
         // Named copies: clang 14 lambdas cannot capture structured bindings.
         const ControlKey& key = recovery.first;
         const SettingValue& value = recovery.second;
-        if (resolution->assignments.contains(key)) {
+        if (plan.assignments.contains(key)) {
             manualRecoveries.modify([&](auto& map) { map.erase(key); });
             continue;
         }
@@ -131,10 +135,8 @@ void AppModel::applyManualRecoveries()
         if (const auto* capability = find(hardwareSnapshot->capabilities, key);
             capability && capability->rejection(value, key.setting))
             continue;
-        resolution.modify([&](ResolvedPlan& plan) {
-            plan.assignments.insert_or_assign(key,
-                ResolvedAssignment{.value = value, .source = ResolutionSource::manualRecovery()});
-        });
+        plan.assignments.insert_or_assign(
+            key, ResolvedAssignment{.value = value, .source = ResolutionSource::manualRecovery()});
     }
 }
 

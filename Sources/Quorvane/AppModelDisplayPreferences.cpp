@@ -191,27 +191,30 @@ void AppModel::saveDisplayPreferences(ProfileDisplayPreferences preferences, UUI
     }
 }
 
-void AppModel::respectAutomaticBrightness()
+void AppModel::respectAutomaticBrightness(ResolvedPlan& plan) const
 {
-    // Most passes own nothing: find the keys first, so that the plan is copied only when needed.
     std::vector<ControlKey> owned;
-    for (const auto& [key, assignment] : resolution->assignments) {
+    for (const auto& [key, assignment] : plan.assignments) {
         if (key.setting == SettingKey::brightness && !isUserHold(assignment)
             && automaticBrightnessOwns(key.target.id()))
             owned.push_back(key);
     }
     if (owned.empty())
         return;
-    ResolvedPlan plan = resolution.get();
     for (const ControlKey& key : owned) {
         plan.assignments.erase(key);
         plan.unavailable.insert_or_assign(key, std::string(managedBrightnessReason));
-        for (auto& [ruleID, evaluation] : plan.rules) {
+    }
+    // Only the few rules that decided a control can lose a contribution.
+    for (std::size_t index = 0; index < plan.rules.size(); ++index) {
+        if (plan.rules[index].evaluation.contributions.empty())
+            continue;
+        RuleEvaluation& evaluation = plan.rules.evaluationAt(index);
+        for (const ControlKey& key : owned) {
             if (std::erase(evaluation.contributions, key) > 0)
                 evaluation.reasons.emplace_back(managedBrightnessRuleReason);
         }
     }
-    resolution.set(std::move(plan));
 }
 
 void AppModel::invalidateSystemDisplayRequest()

@@ -97,19 +97,20 @@ ResolvedPlan AppModel::resolveRuleEditing(ResolvedPlan saved)
     if (!liveRuleEdit.get() || liveRuleEdit.get()->profileID != configuration->activeProfileID)
         return saved;
     const LiveRuleEdit& edit = *liveRuleEdit.get();
-    Profile profile = configuration->activeProfile();
-    const auto found = std::ranges::find(profile.rules, edit.ruleID, &Rule::id);
-    if (found == profile.rules.end())
+    const Profile& profile = configuration->activeProfile();
+    const auto rule = std::ranges::find(profile.rules, edit.ruleID, &Rule::id);
+    if (rule == profile.rules.end())
         return saved;
-    Rule& rule = profile.rules.edit(found);
     // Display modes are never previewed: the saved HDR and refresh rate stay.
+    Rule standIn = *rule;
     for (const SettingKey setting : allSettingKeys) {
         if (!isMode(setting))
-            rule.settings.setValue(edit.settings.value(setting), setting);
+            standIn.settings.setValue(edit.settings.value(setting), setting);
     }
     const Date time = m_executor.wallNow();
-    ResolvedPlan live = RuleResolver::resolve(profile, configuration->defaultSettings(),
-        context.get(), capabilities(pendingResolutions.get()), holds.get(), time);
+    ResolvedPlan live
+        = RuleResolver::resolvePreview(profile, standIn, configuration->defaultSettings(),
+            context.get(), capabilities(pendingResolutions.get()), holds.get(), time);
 
     std::set<ControlKey> keys;
     for (const auto& entry : saved.assignments)
@@ -119,7 +120,8 @@ ResolvedPlan AppModel::resolveRuleEditing(ResolvedPlan saved)
     for (const auto& entry : edit.originals)
         keys.insert(entry.first);
 
-    ResolvedPlan result = live;
+    // The live plan becomes the result in place: a key is added only where it had none, so each
+    // key still reads as resolved when its turn comes.
     std::set<ControlKey> previewed;
     for (const ControlKey& key : keys) {
         if (isMode(key.setting) || hasActiveHold(*this, key, time))
@@ -139,12 +141,12 @@ ResolvedPlan AppModel::resolveRuleEditing(ResolvedPlan saved)
             continue;
         if (!isConnected(*this, key))
             continue;
-        result.assignments.insert_or_assign(key,
+        live.assignments.insert_or_assign(key,
             ResolvedAssignment{
                 .value = original->second, .source = ResolutionSource::profileDefault()});
     }
     liveRuleKeys.set(std::move(previewed));
-    return result;
+    return live;
 }
 
 void AppModel::endRuleEditing(bool keepChanges)

@@ -7,9 +7,12 @@
 #include "QuorvaneCore/ControlKey.h"
 #include "QuorvaneCore/SettingValue.h"
 
+#include <cstddef>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -122,11 +125,65 @@ struct RuleEvaluation {
     bool operator==(const RuleEvaluation&) const = default;
 };
 
-/// The resolver's result; a default-built plan has all three maps empty.
+/// How each rule of the resolved profile fared, one entry per rule in the profile's order.
+///
+/// A rule id that appears more than once (in a profile the settings checks would refuse) keeps an
+/// entry per appearance, and looking it up gives the last one: each later rule replaces the
+/// evaluation of an earlier one with its id, though not what that one claimed.
+class RuleEvaluations final {
+public:
+    struct Entry {
+        UUID id;
+        RuleEvaluation evaluation;
+        bool operator==(const Entry&) const = default;
+    };
+    using const_iterator = std::vector<Entry>::const_iterator;
+
+    RuleEvaluations() = default;
+    /// Takes the entries in the profile's order.
+    explicit RuleEvaluations(std::vector<Entry> entries);
+    RuleEvaluations(std::initializer_list<Entry> entries);
+
+    /// The evaluation of the rule's last entry; null when no entry has the id. Linear in the
+    /// number of entries.
+    [[nodiscard]] const RuleEvaluation* find(const UUID& id) const;
+    /// As find(id), but in constant time when the entry at `row` has the id and no id repeats,
+    /// as for a view that asks for the rule it shows in that row. Any other row is only slower.
+    [[nodiscard]] const RuleEvaluation* find(const UUID& id, std::size_t row) const;
+    /// As find(id); throws std::out_of_range when no entry has the id.
+    [[nodiscard]] const RuleEvaluation& at(const UUID& id) const;
+    [[nodiscard]] bool contains(const UUID& id) const { return find(id) != nullptr; }
+
+    [[nodiscard]] const_iterator begin() const noexcept { return m_entries.begin(); }
+    [[nodiscard]] const_iterator end() const noexcept { return m_entries.end(); }
+    [[nodiscard]] std::size_t size() const noexcept { return m_entries.size(); }
+    [[nodiscard]] bool empty() const noexcept { return m_entries.empty(); }
+    [[nodiscard]] const Entry& operator[](std::size_t index) const { return m_entries[index]; }
+    /// The evaluation at `index`, to change; the ids stay as they are.
+    [[nodiscard]] RuleEvaluation& evaluationAt(std::size_t index)
+    {
+        return m_entries[index].evaluation;
+    }
+
+    /// Gives up the entries, leaving the list empty; for filling them again.
+    [[nodiscard]] std::vector<Entry> takeEntries() &&
+    {
+        m_hasRepeatedIDs = false;
+        return std::move(m_entries);
+    }
+
+    bool operator==(const RuleEvaluations& other) const { return m_entries == other.m_entries; }
+
+private:
+    std::vector<Entry> m_entries;
+    /// Whether some id has more than one entry; without, the entry at a row is the only one.
+    bool m_hasRepeatedIDs = false;
+};
+
+/// The resolver's result; a default-built plan has all three maps and the rules empty.
 struct ResolvedPlan {
     std::map<ControlKey, ResolvedAssignment> assignments{};
-    /// Keyed by rule id, for every rule of the resolved profile.
-    std::map<UUID, RuleEvaluation> rules{};
+    RuleEvaluations rules{};
     /// The reason per control that cannot be set.
     std::map<ControlKey, std::string> unavailable{};
     bool operator==(const ResolvedPlan&) const = default;

@@ -1,11 +1,14 @@
 #include "QuorvaneCore/RuleResolver.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quorvane {
@@ -29,19 +32,21 @@ public:
     /// The number of `id`, numbering it now when it is new.
     std::size_t add(std::string_view id)
     {
-        const auto place = std::ranges::lower_bound(m_sorted, id, {}, &Entry::id);
-        if (place != m_sorted.end() && place->id == id)
+        const Key key = keyOf(id);
+        const auto place = std::ranges::lower_bound(m_sorted, key, {}, &Entry::key);
+        if (place != m_sorted.end() && place->key == key)
             return place->number;
         const std::size_t number = m_ids.size();
         m_ids.push_back(id);
-        m_sorted.insert(place, {id, number});
+        m_sorted.insert(place, {key, number});
         return number;
     }
 
     [[nodiscard]] std::optional<std::size_t> find(std::string_view id) const
     {
-        const auto found = std::ranges::lower_bound(m_sorted, id, {}, &Entry::id);
-        if (found == m_sorted.end() || found->id != id)
+        const Key key = keyOf(id);
+        const auto found = std::ranges::lower_bound(m_sorted, key, {}, &Entry::key);
+        if (found == m_sorted.end() || found->key != key)
             return std::nullopt;
         return found->number;
     }
@@ -56,23 +61,43 @@ public:
     [[nodiscard]] std::size_t size() const { return m_ids.size(); }
 
 private:
+    /// Identifiers of one kind often share a long prefix, so they are ordered by their last
+    /// characters first: most comparisons end on that number without reading the texts.
+    using Key = std::pair<std::uint64_t, std::string_view>;
     struct Entry {
-        std::string_view id;
+        Key key;
         std::size_t number;
     };
+
+    static Key keyOf(std::string_view id)
+    {
+        std::uint64_t tail = 0;
+        const std::size_t count = std::min(id.size(), sizeof tail);
+        if (count > 0)
+            std::memcpy(&tail, id.data() + id.size() - count, count);
+        return {tail, id};
+    }
 
     std::vector<std::string_view> m_ids;
     std::vector<Entry> m_sorted;
 };
+
+/// Why `capability` refuses any value; absent when the control is available.
+std::optional<std::string_view> refusalOf(const ControlCapability& capability)
+{
+    if (capability.available)
+        return std::nullopt;
+    return capability.reason.empty() ? std::string_view("Control unavailable")
+                                     : std::string_view(capability.reason);
+}
 
 /// Why `capability` refuses `value` for `setting`, as ControlCapability::rejection() says it,
 /// viewing the capability's own text or a literal instead of copying it.
 std::optional<std::string_view> rejectionOf(
     const ControlCapability& capability, const SettingValue& value, SettingKey setting)
 {
-    if (!capability.available)
-        return capability.reason.empty() ? std::string_view("Control unavailable")
-                                         : std::string_view(capability.reason);
+    if (const std::optional<std::string_view> refusal = refusalOf(capability))
+        return refusal;
     if (!value.isValid(setting))
         return "Invalid value";
     if (capability.choices.empty()
@@ -89,11 +114,15 @@ std::optional<std::string_view> rejectionOf(
 /// Display identifiers are only ever viewed, never copied, until a control enters the plan.
 class Resolution final {
 public:
-    Resolution(
-        const RuntimeContext& context, const std::map<ControlKey, ControlCapability>& capabilities)
+    /// Fills `recycled` anew, keeping only its memory.
+    Resolution(const RuntimeContext& context,
+        const std::map<ControlKey, ControlCapability>& capabilities, ResolvedPlan recycled)
         : m_context(context)
         , m_capabilities(capabilities)
+        , m_plan(std::move(recycled))
     {
+        m_plan.assignments.clear();
+        m_plan.unavailable.clear();
         // A display listed twice shares one row: its controls are the same controls.
         for (const DisplayContext& display : context.displays) {
             m_rowOfDisplay.push_back(m_rows.add(display.id));
@@ -105,7 +134,8 @@ public:
         m_controls.resize(m_rows.size() * settingCount);
         for (const auto& [key, capability] : capabilities) {
             if (const std::optional<std::size_t> row = m_rows.find(key.target.id()))
-                control(*row, key.setting) = {.key = &key, .capability = &capability};
+                control(*row, key.setting)
+                    = {.key = &key, .capability = &capability, .refusal = refusalOf(capability)};
         }
         m_candidates.reserve(context.displays.size());
     }
@@ -122,46 +152,29 @@ public:
             for (const SettingKey setting : allSettingKeys) {
                 Control& entry = control(row, setting);
                 entry.isClaimed = entry.key && m_plan.assignments.contains(*entry.key);
+                if (!entry.isSettled())
+                    ++m_unsettledRows[static_cast<std::size_t>(setting)];
             }
         }
     }
 
-    void evaluateRules(const RuleList& rules)
+    /// Evaluates `rules` in order, `standIn` in place of the first one with its id when given.
+    void evaluateRules(const RuleList& rules, const Rule* standIn)
     {
-        std::vector<RuleEvaluation> evaluations;
-        evaluations.reserve(rules.size());
-        for (const Rule& rule : rules)
-            evaluations.push_back(evaluation(rule));
-        // Filled in id order, the map takes each evaluation at its end, instead of comparing ids
-        // on the way down the tree for every rule.
-        struct Entry {
-            std::uint64_t high; // the id's bytes as numbers order like the id
-            std::uint64_t low;
-            std::size_t position;
-            auto operator<=>(const Entry&) const = default;
-        };
-        std::vector<Entry> order;
-        order.reserve(rules.size());
+        std::vector<RuleEvaluations::Entry> entries = std::move(m_plan.rules).takeEntries();
+        entries.resize(rules.size());
+        std::size_t row = 0;
         for (const Rule& rule : rules) {
-            const UUID::Bytes& bytes = rule.id.bytes();
-            const auto number = [&bytes](std::size_t first) {
-                std::uint64_t value = 0;
-                for (std::size_t index = first; index < first + 8; ++index)
-                    value = value << 8 | bytes[index];
-                return value;
-            };
-            order.push_back({number(0), number(8), order.size()});
+            RuleEvaluations::Entry& entry = entries[row++];
+            entry.id = rule.id;
+            if (standIn && standIn->id == rule.id) {
+                evaluate(*standIn, entry.evaluation);
+                standIn = nullptr;
+            } else {
+                evaluate(rule, entry.evaluation);
+            }
         }
-        std::ranges::sort(order);
-        for (std::size_t index = 0; index < order.size(); ++index) {
-            const Entry& entry = order[index];
-            // A later rule with the same id replaces the earlier evaluation, not its claims.
-            const bool isReplaced = index + 1 < order.size() && order[index + 1].high == entry.high
-                && order[index + 1].low == entry.low;
-            if (!isReplaced)
-                m_plan.rules.emplace_hint(m_plan.rules.end(), rules[entry.position].id,
-                    std::move(evaluations[entry.position]));
-        }
+        m_plan.rules = RuleEvaluations(std::move(entries));
     }
 
     void fillDefaults(const DefaultSettings& defaultSettings)
@@ -206,9 +219,17 @@ private:
         /// The key and capability in the capabilities map; null for a control without one.
         const ControlKey* key = nullptr;
         const ControlCapability* capability = nullptr;
+        /// Why the control refuses every value; absent when it is available.
+        std::optional<std::string_view> refusal = "Control unavailable";
         bool isClaimed = false;
         /// Why the control cannot be set, when that is the latest word on it.
         std::optional<std::string_view> unavailableReason{};
+
+        /// Decided, and accepting every valid value: a valid value of a later rule changes nothing.
+        [[nodiscard]] bool isSettled() const
+        {
+            return isClaimed && !refusal && capability->choices.empty();
+        }
     };
 
     [[nodiscard]] Control& control(std::size_t row, SettingKey setting)
@@ -240,13 +261,47 @@ private:
         return rejectionOf(capability->second, value, key.setting);
     }
 
-    /// Narrows the displays by the rule's conditions (application, then screen, then Space) and
-    /// lets the rule claim on those left. A condition that rules every display out ends the
-    /// evaluation without a claim.
-    [[nodiscard]] RuleEvaluation evaluation(const Rule& rule)
+    /// What an evaluation says besides the rule's claims and reasons.
+    struct Verdict {
+        bool matches = false;
+        bool needsFocusedWindow = false;
+    };
+
+    /// Writes the rule's evaluation over `result`. Each reason is written over a text already
+    /// there, so that resolving over the last plan allocates nothing for the reasons it repeats.
+    void evaluate(const Rule& rule, RuleEvaluation& result)
     {
-        if (!rule.isEnabled)
-            return {.reasons = {"Disabled"}};
+        m_reasons.clear();
+        result.contributions.clear();
+        const Verdict verdict = evaluation(rule, result.contributions);
+        result.matches = verdict.matches;
+        result.needsFocusedWindow = verdict.needsFocusedWindow;
+        result.reasons.resize(m_reasons.size());
+        for (std::size_t index = 0; index < m_reasons.size(); ++index) {
+            const auto& [setting, reason] = m_reasons[index];
+            std::string& text = result.reasons[index];
+            text.clear();
+            if (!setting) {
+                text.append(reason);
+                continue;
+            }
+            text.reserve(title(*setting).size() + 2 + reason.size());
+            text.append(title(*setting)).append(": ").append(reason);
+        }
+    }
+
+    /// Narrows the displays by the rule's conditions (application, then screen, then Space) and
+    /// lets the rule claim on those left, adding what it decided to `contributions`. A condition
+    /// that rules every display out ends the evaluation without a claim.
+    [[nodiscard]] Verdict evaluation(const Rule& rule, std::vector<ControlKey>& contributions)
+    {
+        const auto refuse = [this](std::string_view reason) {
+            m_reasons.push_back({std::nullopt, reason});
+        };
+        if (!rule.isEnabled) {
+            refuse("Disabled");
+            return {};
+        }
 
         const RuleConditions& conditions = rule.conditions;
         // Indexes into the context's displays, in their order.
@@ -261,17 +316,20 @@ private:
             if (!isFrontmost(conditions.apps, m_context))
                 return {};
             keepOnly([&](std::size_t index) { return m_rowOfDisplay[index] == m_focusedRow; });
-            if (candidates.empty() && (conditions.screen || conditions.space))
-                return {.needsFocusedWindow = true,
-                    .reasons = {"Focused window unavailable · check window access"}};
+            if (candidates.empty() && (conditions.screen || conditions.space)) {
+                refuse("Focused window unavailable · check window access");
+                return {.needsFocusedWindow = true};
+            }
         }
         if (conditions.screen) {
             const std::optional<std::size_t> screenRow = m_rows.find(conditions.screen->id);
             keepOnly([&](std::size_t index) { return m_rowOfDisplay[index] == screenRow; });
             // A connected screen that is not a candidate (not the focused one) is no fault.
-            if (candidates.empty())
-                return screenRow ? RuleEvaluation{}
-                                 : RuleEvaluation{.reasons = {"Screen disconnected"}};
+            if (candidates.empty()) {
+                if (!screenRow)
+                    refuse("Screen disconnected");
+                return {};
+            }
         }
         if (conditions.space) {
             const Desktop& space = *conditions.space;
@@ -283,54 +341,66 @@ private:
                 return spaceNumber && m_spaceOfDisplay[index] == spaceNumber
                     && (isOwnerless || m_rowOfDisplay[index] == ownerRow);
             });
-            if (candidates.empty())
-                return {.reasons = {"Space not active or unavailable"}};
+            if (candidates.empty()) {
+                refuse("Space not active or unavailable");
+                return {};
+            }
         }
 
         // Without a candidate here, either no display is connected or the rule follows the focused
         // window, whose screen is unknown; only the latter waits for the focused window.
         const bool awaitsFocusedWindow = conditions.hasAppCondition() && candidates.empty();
-        RuleEvaluation result = claim(rule,
+        claim(rule,
             awaitsFocusedWindow ? "focused screen unavailable · allow window access"
-                                : "no connected screens");
-        result.needsFocusedWindow = awaitsFocusedWindow && !rule.settings.isEmpty();
-        return result;
+                                : "no connected screens",
+            contributions);
+        return {
+            .matches = true, .needsFocusedWindow = awaitsFocusedWindow && !rule.settings.isEmpty()};
     }
 
     /// Assigns each value the rule sets, key by key and within a key display by display, to every
     /// candidate not claimed yet. A refused value becomes a reason even on a control already
     /// claimed; an accepted one on a claimed control is left unrecorded.
-    [[nodiscard]] RuleEvaluation claim(const Rule& rule, std::string_view reasonWithoutCandidates)
+    void claim(const Rule& rule, std::string_view reasonWithoutCandidates,
+        std::vector<ControlKey>& contributions)
     {
-        RuleEvaluation result{.matches = true};
-        const auto addReason = [&](SettingKey setting, std::string_view reason) {
-            std::string text;
-            text.reserve(title(setting).size() + 2 + reason.size());
-            text.append(title(setting)).append(": ").append(reason);
-            result.reasons.push_back(std::move(text));
-        };
         for (const SettingKey setting : allSettingKeys) {
             const std::optional<SettingValue> value = rule.settings.value(setting);
             if (!value)
                 continue;
             if (m_candidates.empty())
-                addReason(setting, reasonWithoutCandidates);
+                m_reasons.push_back({setting, reasonWithoutCandidates});
+            const bool isValid = value->isValid(setting);
+            if (isValid && m_unsettledRows[static_cast<std::size_t>(setting)] == 0)
+                continue;
             for (const std::size_t display : m_candidates) {
-                const std::size_t row = m_rowOfDisplay[display];
-                Control& entry = control(row, setting);
-                const std::optional<std::string_view> reason = entry.capability
-                    ? rejectionOf(*entry.capability, *value, setting)
-                    : std::optional<std::string_view>("Control unavailable");
-                if (reason) {
-                    addReason(setting, *reason);
+                Control& entry = control(m_rowOfDisplay[display], setting);
+                if (const std::optional<std::string_view> reason
+                    = rejection(entry, *value, isValid)) {
+                    m_reasons.push_back({setting, *reason});
                     entry.unavailableReason = reason;
                 } else if (!entry.isClaimed) {
                     claim(entry, *value, ResolutionSource::rule(rule.id, rule.name));
-                    result.contributions.push_back(*entry.key);
+                    contributions.push_back(*entry.key);
+                    if (entry.isSettled())
+                        --m_unsettledRows[static_cast<std::size_t>(setting)];
                 }
             }
         }
-        return result;
+    }
+
+    /// As rejectionOf() for the control, given whether the value is valid for its setting.
+    [[nodiscard]] static std::optional<std::string_view> rejection(
+        const Control& entry, const SettingValue& value, bool isValid)
+    {
+        if (entry.refusal)
+            return entry.refusal;
+        if (!isValid)
+            return "Invalid value";
+        const std::vector<SettingValue>& choices = entry.capability->choices;
+        if (choices.empty() || std::ranges::find(choices, value) != choices.end())
+            return std::nullopt;
+        return "Value unavailable in this display mode";
     }
 
     /// Gives the unclaimed control `value` and clears its reason.
@@ -354,10 +424,33 @@ private:
     std::optional<std::size_t> m_focusedRow;
     /// settingCount entries per row, in allSettingKeys order.
     std::vector<Control> m_controls;
+    /// Per setting, the rows whose control is not settled: at none, a valid value of a rule
+    /// needs no look at any display.
+    std::array<std::size_t, settingCount> m_unsettledRows{};
     /// The displays still eligible for the rule being evaluated; kept to reuse its memory.
     std::vector<std::size_t> m_candidates;
+    /// The reasons of the rule being evaluated, each with the setting it names when it names
+    /// one; kept to reuse its memory.
+    std::vector<std::pair<std::optional<SettingKey>, std::string_view>> m_reasons;
     ResolvedPlan m_plan;
 };
+
+/// The plan of `profile`, with `standIn` in place of its first rule with that id when given,
+/// written over `recycled`.
+ResolvedPlan resolveWith(const Profile& profile, const Rule* standIn,
+    const DefaultSettings& defaultSettings, const RuntimeContext& context,
+    const std::map<ControlKey, ControlCapability>& capabilities,
+    const std::map<ControlKey, ManualHold>& holds, Date now, ResolvedPlan recycled)
+{
+    // Suspended automation decides nothing, not even the holds.
+    if (context.suspended)
+        return {};
+    Resolution resolution(context, capabilities, std::move(recycled));
+    resolution.takeHolds(holds, now);
+    resolution.evaluateRules(profile.rules, standIn);
+    resolution.fillDefaults(defaultSettings);
+    return std::move(resolution).plan();
+}
 
 } // namespace
 
@@ -365,14 +458,25 @@ ResolvedPlan RuleResolver::resolve(const Profile& profile, const DefaultSettings
     const RuntimeContext& context, const std::map<ControlKey, ControlCapability>& capabilities,
     const std::map<ControlKey, ManualHold>& holds, Date now)
 {
-    // Suspended automation decides nothing, not even the holds.
-    if (context.suspended)
-        return {};
-    Resolution resolution(context, capabilities);
-    resolution.takeHolds(holds, now);
-    resolution.evaluateRules(profile.rules);
-    resolution.fillDefaults(defaultSettings);
-    return std::move(resolution).plan();
+    return resolveWith(
+        profile, nullptr, defaultSettings, context, capabilities, holds, now, ResolvedPlan());
+}
+
+ResolvedPlan RuleResolver::resolve(const Profile& profile, const DefaultSettings& defaultSettings,
+    const RuntimeContext& context, const std::map<ControlKey, ControlCapability>& capabilities,
+    const std::map<ControlKey, ManualHold>& holds, Date now, ResolvedPlan recycled)
+{
+    return resolveWith(
+        profile, nullptr, defaultSettings, context, capabilities, holds, now, std::move(recycled));
+}
+
+ResolvedPlan RuleResolver::resolvePreview(const Profile& profile, const Rule& standIn,
+    const DefaultSettings& defaultSettings, const RuntimeContext& context,
+    const std::map<ControlKey, ControlCapability>& capabilities,
+    const std::map<ControlKey, ManualHold>& holds, Date now)
+{
+    return resolveWith(
+        profile, &standIn, defaultSettings, context, capabilities, holds, now, ResolvedPlan());
 }
 
 } // namespace quorvane

@@ -24,6 +24,19 @@ struct RuleResolver final {
         const DefaultSettings& defaultSettings, const RuntimeContext& context,
         const std::map<ControlKey, ControlCapability>& capabilities,
         const std::map<ControlKey, ManualHold>& holds, Date now);
+    /// As above, writing the plan over `recycled` to reuse its memory: the plan is the same
+    /// whatever `recycled` held, and resolving over the previous plan allocates little.
+    [[nodiscard]] static ResolvedPlan resolve(const Profile& profile,
+        const DefaultSettings& defaultSettings, const RuntimeContext& context,
+        const std::map<ControlKey, ControlCapability>& capabilities,
+        const std::map<ControlKey, ManualHold>& holds, Date now, ResolvedPlan recycled);
+    /// The plan as if `standIn` took the place of the first rule of `profile` with its id, as
+    /// when previewing an edit of that rule; `profile` alone when no rule has the id. Spares
+    /// copying a profile of many rules to change one.
+    [[nodiscard]] static ResolvedPlan resolvePreview(const Profile& profile, const Rule& standIn,
+        const DefaultSettings& defaultSettings, const RuntimeContext& context,
+        const std::map<ControlKey, ControlCapability>& capabilities,
+        const std::map<ControlKey, ManualHold>& holds, Date now);
 };
 
 } // namespace quorvane

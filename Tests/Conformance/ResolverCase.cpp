@@ -169,8 +169,9 @@ template <typename Map, typename EncodeKey, typename EncodeEntry>
 Entries entries(const Map& map, EncodeKey encodeKey, EncodeEntry encodeEntry)
 {
     Entries result;
+    // The last entry of a key counts, as in the rules of a plan that repeat an id.
     for (const auto& [key, entry] : map)
-        result.emplace(encodeKey(key).dump(), encodeEntry(entry));
+        result.insert_or_assign(encodeKey(key).dump(), encodeEntry(entry));
     return result;
 }
 

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 using namespace quorvane;
 using namespace std::chrono_literals;
@@ -42,4 +45,94 @@ TEST(ResolvedPlanTest, LabelsSayWhatARuleDecided)
     EXPECT_EQ(label({.reasons = {"Invalid value", "Gone"}}), "Invalid value; Gone");
     EXPECT_EQ(label({.matches = true}), "Overridden by higher priority");
     EXPECT_EQ(label({}), "Not matching");
+}
+
+namespace {
+
+/// An evaluation told apart by its one reason.
+RuleEvaluation saying(std::string reason) { return {.reasons = {std::move(reason)}}; }
+
+/// The reason of the evaluation found, or "none".
+std::string reasonOf(const RuleEvaluation* evaluation)
+{
+    return evaluation ? evaluation->reasons.front() : "none";
+}
+
+/// Ids 0 to count - 1 spread over two bytes, so that many of them share their last byte.
+UUID wideNumber(std::size_t number)
+{
+    UUID::Bytes bytes{};
+    bytes[7] = static_cast<std::uint8_t>(number / 256);
+    bytes[15] = static_cast<std::uint8_t>(number % 256);
+    return UUID(bytes);
+}
+
+} // namespace
+
+TEST(RuleEvaluationsTest, ARepeatedIdFindsItsLastEntryWhateverRowIsGiven)
+{
+    const RuleEvaluations evaluations{{uuidNumber(1), saying("first 1")},
+        {uuidNumber(2), saying("only 2")}, {uuidNumber(1), saying("second 1")},
+        {uuidNumber(1), saying("third 1")}, {uuidNumber(3), saying("only 3")}};
+    struct Case {
+        std::uint8_t id;
+        std::size_t row;
+        std::string_view reason;
+    };
+    const Case cases[] = {
+        {1, 0, "third 1"}, // its first row
+        {1, 2, "third 1"},
+        {1, 3, "third 1"}, // its own last row
+        {1, 4, "third 1"}, // another rule's row
+        {1, 99, "third 1"}, // past the end
+        {2, 1, "only 2"},
+        {3, 4, "only 3"},
+        {3, 0, "only 3"},
+        {4, 0, "none"},
+        {4, 99, "none"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "#" << int(c.id) << " at row " << c.row);
+        EXPECT_EQ(reasonOf(evaluations.find(uuidNumber(c.id), c.row)), c.reason);
+        EXPECT_EQ(reasonOf(evaluations.find(uuidNumber(c.id))), c.reason);
+    }
+    EXPECT_EQ(evaluations.at(uuidNumber(1)).reasons.front(), "third 1");
+    EXPECT_EQ(evaluations.size(), 5u);
+}
+
+TEST(RuleEvaluationsTest, RowsFindTheirOwnRuleAmongManyAndARepeatAtTheFarEndStillCounts)
+{
+    std::vector<RuleEvaluations::Entry> entries;
+    for (std::size_t number = 0; number < 3000; ++number)
+        entries.push_back({wideNumber(number), saying(std::to_string(number))});
+    const RuleEvaluations distinct(entries);
+    for (const std::size_t row : {0u, 1u, 255u, 256u, 1499u, 2999u}) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(reasonOf(distinct.find(wideNumber(row), row)), std::to_string(row));
+        EXPECT_EQ(reasonOf(distinct.find(wideNumber(row), 2999 - row)), std::to_string(row));
+    }
+
+    entries.push_back({wideNumber(7), saying("7 again")});
+    const RuleEvaluations repeated(std::move(entries));
+    EXPECT_EQ(reasonOf(repeated.find(wideNumber(7), 7)), "7 again");
+    EXPECT_EQ(reasonOf(repeated.find(wideNumber(8), 8)), "8");
+}
+
+TEST(RuleEvaluationsTest, AnEmptyListFindsNothingAndEqualityFollowsTheRowOrder)
+{
+    const RuleEvaluations empty;
+    EXPECT_EQ(empty.find(UUID()), nullptr);
+    EXPECT_EQ(empty.find(UUID(), 0), nullptr);
+    EXPECT_FALSE(empty.contains(UUID()));
+    EXPECT_THROW((void)empty.at(UUID()), std::out_of_range);
+    EXPECT_EQ(empty, RuleEvaluations(std::vector<RuleEvaluations::Entry>()));
+
+    const RuleEvaluations ordered{{uuidNumber(1), saying("a")}, {uuidNumber(2), saying("b")}};
+    EXPECT_EQ(
+        ordered, (RuleEvaluations{{uuidNumber(1), saying("a")}, {uuidNumber(2), saying("b")}}));
+    EXPECT_NE(
+        ordered, (RuleEvaluations{{uuidNumber(2), saying("b")}, {uuidNumber(1), saying("a")}}));
+    EXPECT_NE(
+        ordered, (RuleEvaluations{{uuidNumber(1), saying("a")}, {uuidNumber(2), saying("c")}}));
+    EXPECT_NE(ordered, empty);
 }

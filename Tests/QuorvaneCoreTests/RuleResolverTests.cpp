@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 
 using namespace quorvane;
 using namespace std::chrono_literals;
@@ -64,7 +65,12 @@ std::vector<std::string> linesOf(const ResolvedPlan& plan)
     for (const auto& [key, assignment] : plan.assignments)
         lines.push_back(
             describe(key) + " = " + assignment.value.label() + " · " + assignment.source.label());
-    for (const auto& [id, evaluation] : plan.rules) {
+    // In id order, one line per id: the evaluation that a lookup by that id finds.
+    std::map<UUID, const RuleEvaluation*> evaluations;
+    for (const auto& [id, evaluation] : plan.rules)
+        evaluations.insert_or_assign(id, &plan.rules.at(id));
+    for (const auto& [id, found] : evaluations) {
+        const RuleEvaluation& evaluation = *found;
         std::string line = "#" + formatUnsigned(id.bytes().back())
             + (evaluation.matches ? " matches" : " fails")
             + (evaluation.needsFocusedWindow ? ", needs window" : "");
@@ -88,14 +94,24 @@ struct Case {
     std::map<std::string, RuleSettings> defaults{};
 };
 
+/// Also resolves each case over the plan of the case before, and over its own plan, whose memory
+/// may be reused but whose contents must not show through.
 void expectPlans(const std::vector<Case>& cases)
 {
+    ResolvedPlan previous;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Profile profile{.id = uuidNumber(100), .name = "Work", .rules = c.rules};
-        const ResolvedPlan plan = RuleResolver::resolve(
+        const auto resolve = [&](ResolvedPlan recycled) {
+            return RuleResolver::resolve(profile, {.displays = c.defaults}, c.context, capabilities,
+                c.holds, now, std::move(recycled));
+        };
+        ResolvedPlan plan = RuleResolver::resolve(
             profile, {.displays = c.defaults}, c.context, capabilities, c.holds, now);
         EXPECT_EQ(linesOf(plan), c.plan);
+        EXPECT_EQ(resolve(std::move(previous)), plan);
+        EXPECT_EQ(resolve(plan), plan);
+        previous = std::move(plan);
     }
 }
 
@@ -223,4 +239,54 @@ TEST(RuleResolverTest, IdentifiersMatchExactlyAndRuleIdsKeepTheirLastEvaluation)
             {withByte(0, 0x80), withByte(8, 0x80), withByte(0, 0)},
             {"#0 fails (Disabled)", "#0 fails (Disabled)", "#0 fails (Disabled)"}},
     });
+}
+
+TEST(RuleResolverTest, EvaluationsFollowTheProfileRowByRowRepeatedIdsIncluded)
+{
+    const Profile profile{.id = uuidNumber(100),
+        .name = "Work",
+        .rules = {rule(5, thirty), rule(2, {.brightness = 1.5}), rule(5, {}),
+            {uuidNumber(1), "Off", false}}};
+    const ResolvedPlan plan
+        = RuleResolver::resolve(profile, {}, {.displays = {{"a"}}}, capabilities, {}, now);
+    ASSERT_EQ(plan.rules.size(), profile.rules.size());
+    for (std::size_t row = 0; row < profile.rules.size(); ++row)
+        EXPECT_EQ(plan.rules[row].id, profile.rules[row].id) << row;
+    // The first rule 5 keeps its claim in its own row, but the later one answers for the id.
+    EXPECT_EQ(plan.rules[0].evaluation.label(), "Active · 1 setting");
+    EXPECT_EQ(plan.rules.find(uuidNumber(5), 0)->label(), "Overridden by higher priority");
+    EXPECT_EQ(plan.rules.find(uuidNumber(2), 1)->label(), "Brightness: Invalid value");
+    EXPECT_EQ(plan.rules.find(uuidNumber(1), 3)->label(), "Disabled");
+
+    const Profile empty{.id = uuidNumber(100), .name = "Empty"};
+    EXPECT_EQ(RuleResolver::resolve(empty, {}, {.displays = {{"a"}}}, capabilities, {}, now),
+        ResolvedPlan());
+}
+
+TEST(RuleResolverTest, APreviewStandsInForTheFirstRuleWithItsIdOnly)
+{
+    const RuntimeContext both{.displays = {{"a"}, {"b"}}};
+    const Profile profile{.id = uuidNumber(100),
+        .name = "Work",
+        .rules = {rule(2, {.contrast = 0.4}), rule(5, thirty, {.screen = screen("a")}),
+            rule(5, {.brightness = 0.8})}};
+    const auto resolved = [&](const Profile& resolvedProfile) {
+        return RuleResolver::resolve(resolvedProfile, {}, both, capabilities, {}, now);
+    };
+    const auto preview = [&](const Rule& standIn) {
+        return RuleResolver::resolvePreview(profile, standIn, {}, both, capabilities, {}, now);
+    };
+
+    const Rule edited = rule(5, {.brightness = 0.6, .contrast = 0.9});
+    Profile copy = profile;
+    copy.rules.edit(1) = edited;
+    const ResolvedPlan plan = preview(edited);
+    EXPECT_EQ(plan, resolved(copy));
+    EXPECT_EQ(linesOf(plan),
+        (std::vector<std::string>{"a.brightness = 60% · Rule 5", "a.contrast = 40% · Rule 2",
+            "b.brightness = 60% · Rule 5", "b.contrast = 40% · Rule 2",
+            "#2 matches +a.contrast +b.contrast", "#5 matches"}));
+    EXPECT_EQ(plan.rules[1].evaluation.label(), "Active · 2 settings");
+
+    EXPECT_EQ(preview(rule(7, {.brightness = 0.1})), resolved(profile));
 }

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -158,6 +159,19 @@ TEST(ResolveAndApplyTest, RecoveryWaitsForItsDisplayAndGivesWayToThePlan)
             assignment && assignment->source == ResolutionSource::manualRecovery(), c.assigned);
         EXPECT_EQ(w.model->manualRecoveries->contains(contrast), c.kept);
     }
+}
+
+TEST(ResolveAndApplyTest, ObserversSeeOnlyTheFinishedPlanOncePerPass)
+{
+    ApplyWorld w;
+    w.setDefault(brightness, percent(0.5));
+    w.model->manualRecoveries.set({{contrast, percent(0.4)}});
+    std::vector<bool> seenWithRecovery;
+    const Subscription watching = w.model->resolution.observe(
+        [&] { seenWithRecovery.push_back(w.model->resolution->assignments.contains(contrast)); });
+    w.model->resolveAndApply(false);
+    EXPECT_EQ(seenWithRecovery, std::vector<bool>{true});
+    EXPECT_TRUE(w.model->resolution->assignments.contains(brightness));
 }
 
 TEST(ResolveAndApplyTest, RecheckSurvivesADisplayPreferenceApply)
