@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <utility>
 
@@ -123,17 +125,32 @@ bool spaceBelongsToAnotherScreen(const RuleConditions& conditions)
 /// document. Sorting copies of the ids allocates once, where a set would for each rule.
 std::optional<std::size_t> firstRepeatedRuleID(const std::vector<Profile>& profiles)
 {
-    std::vector<std::pair<UUID, std::size_t>> ids;
+    // An id as two numbers compares in two steps, where its sixteen bytes take up to sixteen.
+    struct Entry {
+        std::uint64_t high;
+        std::uint64_t low;
+        std::size_t position;
+        auto operator<=>(const Entry&) const = default;
+    };
+    std::vector<Entry> ids;
     for (const Profile& profile : profiles) {
-        for (const Rule& rule : profile.rules)
-            ids.emplace_back(rule.id, ids.size());
+        for (const Rule& rule : profile.rules) {
+            const UUID::Bytes& bytes = rule.id.bytes();
+            std::uint64_t high = 0;
+            std::uint64_t low = 0;
+            std::memcpy(&high, bytes.data(), sizeof high);
+            std::memcpy(&low, bytes.data() + sizeof high, sizeof low);
+            ids.push_back({high, low, ids.size()});
+        }
     }
     // Equal ids end up together in rule order, so each run's second entry is its first repeat.
     std::ranges::sort(ids);
     std::optional<std::size_t> first;
     for (std::size_t index = 1; index < ids.size(); ++index) {
-        if (ids[index].first == ids[index - 1].first && (!first || ids[index].second < *first))
-            first = ids[index].second;
+        const bool repeats
+            = ids[index].high == ids[index - 1].high && ids[index].low == ids[index - 1].low;
+        if (repeats && (!first || ids[index].position < *first))
+            first = ids[index].position;
     }
     return first;
 }
