@@ -169,7 +169,8 @@ bool AppModel::saveRule(Rule rule, UUID profileID, bool selectSavedRule)
     if (!profile)
         return false;
     storeRule(*profile, rule);
-    if (!isValidCandidate(*this, document))
+    // The model's document is valid: only the stored rule needs checking.
+    if (!passes(*this, [&] { document.validateStoredRule(rule.id); }))
         return false;
     configuration.set(std::move(document));
     // The saved rule now decides what the preview showed, so nothing is restored.

@@ -9,16 +9,22 @@
 
 namespace quorvane {
 
-/// Whether `candidate` passes validation; a refusal leaves its description in actionError.
-[[nodiscard]] inline bool isValidCandidate(AppModel& model, const Configuration& candidate)
+/// Whether `check()` passes; a refusal leaves its description in actionError.
+template <typename Check> [[nodiscard]] bool passes(AppModel& model, const Check& check)
 {
     try {
-        candidate.validate();
+        check();
         return true;
     } catch (const Error& error) {
         model.actionError.set(std::string(error.what()));
         return false;
     }
+}
+
+/// Whether `candidate` passes validation; a refusal leaves its description in actionError.
+[[nodiscard]] inline bool isValidCandidate(AppModel& model, const Configuration& candidate)
+{
+    return passes(model, [&candidate] { candidate.validate(); });
 }
 
 } // namespace quorvane

@@ -326,6 +326,24 @@ void Configuration::validate() const
         fail(verifiedModeMessage);
 }
 
+void Configuration::validateStoredRule(const UUID& ruleID) const
+{
+    // Every other rule passed before and is unchanged, so validate() can fail only at a rule with
+    // this id: the stored one, or the second of two, which repeats the first.
+    bool isRepeat = false;
+    for (const Profile& profile : profiles) {
+        for (const Rule& rule : profile.rules) {
+            if (rule.id != ruleID)
+                continue;
+            if (isRepeat || !hasValidContent(rule))
+                fail(ruleMessage);
+            if (spaceBelongsToAnotherScreen(rule.conditions))
+                fail(spaceMessage);
+            isRepeat = true;
+        }
+    }
+}
+
 std::optional<DisplayResolution> Configuration::displayResolution(
     const Profile& profile, std::string_view displayID) const
 {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iterator>
 
 using namespace quorvane;
@@ -190,6 +191,67 @@ TEST(ConfigurationTest, ValidateReportsTheFirstRuleThatRepeatsAnId)
             configuration.profiles.push_back(
                 {.id = UUID::random(), .name = rules.empty() ? " " : "Work", .rules = rules});
         EXPECT_EQ(validationMessage(configuration), c.message);
+    }
+}
+
+// Checking only the stored rule must refuse exactly what the whole check refuses, with its text.
+TEST(ConfigurationTest, CheckingAStoredRuleAgreesWithValidatingTheWholeDocument)
+{
+    const auto numbered = [](std::uint8_t number) {
+        Rule copy = evening;
+        copy.id = uuidNumber(number);
+        return copy;
+    };
+    Rule blank = numbered(2);
+    blank.name = " ";
+    Rule foreign = numbered(2);
+    foreign.conditions.space = foreignSpace;
+    Rule blankAndForeign = foreign;
+    blankAndForeign.name = "";
+    struct Case {
+        const char* name;
+        std::size_t profile; // where the rule is stored: 0 or 1
+        Rule stored;
+        const char* message;
+    };
+    // Two profiles hold rules 1, 2 | 3, 4 before each store.
+    const Case cases[] = {
+        {"a valid rule in place of its own", 0, numbered(2), ""},
+        {"a new valid rule", 1, numbered(9), ""},
+        {"a blank name in place", 0, blank, rule},
+        {"a Space of another screen in place", 0, foreign, space},
+        {"both faults: the rule's own first", 0, blankAndForeign, rule},
+        {"an id of a later profile's rule added", 0, numbered(3), rule},
+        {"an id of an earlier profile's rule added", 1, numbered(1), rule},
+        {"a Space fault added before its repeat", 0,
+            [&] {
+                Rule repeat = foreign;
+                repeat.id = uuidNumber(4);
+                return repeat;
+            }(),
+            space},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Configuration document;
+        for (const std::vector<Rule>& rules :
+            {std::vector{numbered(1), numbered(2)}, std::vector{numbered(3), numbered(4)}})
+            document.profiles.push_back({.id = UUID::random(), .name = "Work", .rules = rules});
+        ASSERT_EQ(validationMessage(document), "");
+        RuleList& rules = document.profiles[c.profile + 1].rules;
+        const auto stored = std::ranges::find(rules, c.stored.id, &Rule::id);
+        if (stored == rules.end())
+            rules.push_back(c.stored);
+        else
+            rules.edit(stored) = c.stored;
+        EXPECT_EQ(validationMessage(document), c.message);
+        std::string storedMessage;
+        try {
+            document.validateStoredRule(c.stored.id);
+        } catch (const ConfigurationError& error) {
+            storedMessage = error.what();
+        }
+        EXPECT_EQ(storedMessage, c.message);
     }
 }
 
