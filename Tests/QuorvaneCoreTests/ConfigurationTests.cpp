@@ -28,6 +28,14 @@ const RuleConditions everyCondition{{{"com.example.editor", "Editor"}},
 const Rule evening{uuidNumber(60), "Evening", true, everyCondition, {.brightness = 0.3}};
 const Profile home{.id = uuidNumber(51), .name = "Home", .rules = {evening}};
 const Desktop foreignSpace{"s1", "Space 1", "D2"};
+
+/// The evening rule with the numbered id.
+Rule numbered(std::uint8_t number)
+{
+    Rule copy = evening;
+    copy.id = uuidNumber(number);
+    return copy;
+}
 const Desktop sharedSpace{"s1", "Space 1", "D2", true};
 const ProfileDisplayPreferences zeroByZero{.resolutions = {{{"D1", DisplayResolution{}}}}};
 const DisplayResolution fullHD{1920, 1080, 1920, 1080};
@@ -161,11 +169,6 @@ TEST(ConfigurationTest, ValidateReportsTheFirstFailingCheck)
 
 TEST(ConfigurationTest, ValidateReportsTheFirstRuleThatRepeatsAnId)
 {
-    const auto numbered = [](std::uint8_t number) {
-        Rule copy = evening;
-        copy.id = uuidNumber(number);
-        return copy;
-    };
     Rule foreign = numbered(50);
     foreign.conditions.space = foreignSpace;
     struct Case {
@@ -197,11 +200,6 @@ TEST(ConfigurationTest, ValidateReportsTheFirstRuleThatRepeatsAnId)
 // Checking only the stored rule must refuse exactly what the whole check refuses, with its text.
 TEST(ConfigurationTest, CheckingAStoredRuleAgreesWithValidatingTheWholeDocument)
 {
-    const auto numbered = [](std::uint8_t number) {
-        Rule copy = evening;
-        copy.id = uuidNumber(number);
-        return copy;
-    };
     Rule blank = numbered(2);
     blank.name = " ";
     Rule foreign = numbered(2);
