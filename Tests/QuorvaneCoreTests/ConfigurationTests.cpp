@@ -169,6 +169,14 @@ TEST(ConfigurationTest, ValidateReportsTheFirstFailingCheck)
 
 TEST(ConfigurationTest, ValidateReportsTheFirstRuleThatRepeatsAnId)
 {
+    // Ids that differ in a single byte of either half.
+    const auto withByte = [](std::size_t index) {
+        Rule copy = evening;
+        UUID::Bytes bytes{};
+        bytes[index] = 1;
+        copy.id = UUID(bytes);
+        return copy;
+    };
     Rule foreign = numbered(50);
     foreign.conditions.space = foreignSpace;
     struct Case {
@@ -178,6 +186,10 @@ TEST(ConfigurationTest, ValidateReportsTheFirstRuleThatRepeatsAnId)
     };
     const Case cases[] = {
         {"unique ids in any order", {{numbered(3), numbered(1)}, {numbered(2)}}, ""},
+        {"ids apart only in their first or last byte of a half",
+            {{withByte(0), withByte(7), withByte(8), withByte(15)}}, ""},
+        {"a repeat apart from others only in its first half",
+            {{withByte(0), withByte(3), withByte(0)}}, rule},
         {"a repeat after a Space fault", {{numbered(1), foreign, numbered(1)}}, space},
         {"a repeat before a Space fault", {{numbered(1), numbered(1), foreign}}, rule},
         {"a repeat in a later profile", {{foreign}, {numbered(1)}, {numbered(1)}}, space},
@@ -345,6 +357,7 @@ TEST(ConfigurationTest, CaptureRecordsOnlyDisplayValuesReportedForTheFirstTimeIn
 
     configuration.defaultProfileID = uuidNumber(99);
     const Configuration captured = configuration;
+    EXPECT_FALSE(configuration.capturesSystemDisplayDefaults({.values = {{trueTone, true}}}));
     EXPECT_FALSE(configuration.captureSystemDisplayDefaults({.values = {{trueTone, true}}}));
     EXPECT_FALSE(configuration.captureResolutionDefaults({{"D3", {.resolution = fullHD}}}));
     EXPECT_EQ(configuration, captured) << "an unknown default id captures nothing";

@@ -51,9 +51,13 @@ TEST(RuleListTest, AChangeThroughOneCopyNeverShowsInTheOther)
         {"insert", [](RuleList& rules) { rules.insert(1, ruleNamed(5, "E")); }, "A E B C D"},
         {"insert last", [](RuleList& rules) { rules.insert(rules.end(), ruleNamed(5, "E")); },
             "A B C D E"},
+        {"insert last by index", [](RuleList& rules) { rules.insert(4, ruleNamed(5, "E")); },
+            "A B C D E"},
         {"push_back", [](RuleList& rules) { rules.push_back(ruleNamed(5, "E")); }, "A B C D E"},
         {"erase one", [](RuleList& rules) { rules.erase(0); }, "B C D"},
         {"erase a range", [](RuleList& rules) { rules.erase(1, 3); }, "A D"},
+        {"erase to the end", [](RuleList& rules) { rules.erase(2, 4); }, "A B"},
+        {"erase an empty range", [](RuleList& rules) { rules.erase(4, 4); }, "A B C D"},
         {"erase where",
             [](RuleList& rules) { rules.eraseIf([](const Rule& r) { return r.name < "C"; }); },
             "C D"},
@@ -107,6 +111,8 @@ TEST(RuleListTest, MovesSlicesAndSharedInsertionsKeepTheRulesShared)
     const RuleList middle = original.slice(1, 3);
     EXPECT_EQ(names(middle), "B C");
     EXPECT_TRUE(middle.sharesRule(0, original, 1));
+    EXPECT_EQ(names(original.slice(2, 4)), "C D");
+    EXPECT_TRUE(original.slice(4, 4).empty());
 
     RuleList grown{ruleNamed(9, "Z")};
     grown.insert(1, middle);
