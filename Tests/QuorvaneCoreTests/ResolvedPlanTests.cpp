@@ -136,3 +136,32 @@ TEST(RuleEvaluationsTest, AnEmptyListFindsNothingAndEqualityFollowsTheRowOrder)
         ordered, (RuleEvaluations{{uuidNumber(1), saying("a")}, {uuidNumber(2), saying("c")}}));
     EXPECT_NE(ordered, empty);
 }
+
+// A row hint is only trusted while no id repeats, so a missed repeat answers with a stale entry.
+TEST(RuleEvaluationsTest, ARowFindsTheLastEntryOfAnIdRepeatedAnywhereInShortAndLongLists)
+{
+    struct Case {
+        std::string_view name;
+        std::vector<std::uint8_t> ids;
+    };
+    const Case cases[] = {
+        {"two entries", {1, 1}},
+        {"one between", {1, 2, 1}},
+        {"two between", {2, 1, 3, 1}},
+        {"apart in a longer list", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 1}},
+        {"at both ends of a list that grows the table", {9, 1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12, 9}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<RuleEvaluations::Entry> entries;
+        for (std::size_t row = 0; row < c.ids.size(); ++row)
+            entries.push_back({uuidNumber(c.ids[row]), saying(std::to_string(row))});
+        const RuleEvaluations evaluations(std::move(entries));
+        const std::string last = std::to_string(c.ids.size() - 1);
+        for (std::size_t row = 0; row < c.ids.size(); ++row) {
+            if (c.ids[row] != c.ids.back())
+                continue;
+            EXPECT_EQ(reasonOf(evaluations.find(uuidNumber(c.ids[row]), row)), last) << row;
+        }
+    }
+}
