@@ -5,53 +5,10 @@
 #include "Foundation/Text.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 #include <stdexcept>
 #include <utility>
 
 namespace quorvane {
-namespace {
-
-/// The slot of `id` in a table of `mask + 1` slots. Random ids are uniform already; the mixing
-/// spreads ids that differ in a byte or two, as sequential ones do.
-std::size_t slotOf(const UUID& id, std::size_t mask)
-{
-    std::uint64_t high = 0;
-    std::uint64_t low = 0;
-    std::memcpy(&high, id.bytes().data(), sizeof high);
-    std::memcpy(&low, id.bytes().data() + sizeof high, sizeof low);
-    std::uint64_t mixed = high ^ (low * 0x9E3779B97F4A7C15u);
-    mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9u;
-    mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBu;
-    return static_cast<std::size_t>(mixed ^ (mixed >> 31)) & mask;
-}
-
-/// Whether two entries share an id. A table addressed by the ids' hashes, at most half full,
-/// finds out in one pass; sorting the ids would cost more than resolving the rules did.
-bool hasRepeatedIDs(const std::vector<RuleEvaluations::Entry>& entries)
-{
-    if (entries.size() < 2)
-        return false;
-    std::size_t capacity = 4;
-    while (capacity < 2 * entries.size())
-        capacity *= 2;
-    // An entry's number plus one; zero marks a free slot.
-    std::vector<std::uint32_t> slots(capacity, 0);
-    const std::size_t mask = capacity - 1;
-    for (std::size_t index = 0; index < entries.size(); ++index) {
-        const UUID& id = entries[index].id;
-        std::size_t slot = slotOf(id, mask);
-        for (; slots[slot] != 0; slot = (slot + 1) & mask) {
-            if (entries[slots[slot] - 1].id == id)
-                return true;
-        }
-        slots[slot] = static_cast<std::uint32_t>(index + 1);
-    }
-    return false;
-}
-
-} // namespace
 
 std::optional<std::string> ControlCapability::rejection(
     const SettingValue& value, SettingKey key) const
@@ -94,7 +51,6 @@ std::string RuleEvaluation::label() const
 
 RuleEvaluations::RuleEvaluations(std::vector<Entry> entries)
     : m_entries(std::move(entries))
-    , m_hasRepeatedIDs(hasRepeatedIDs(m_entries))
 {
 }
 
@@ -111,13 +67,6 @@ const RuleEvaluation* RuleEvaluations::find(const UUID& id) const
             return &entry->evaluation;
     }
     return nullptr;
-}
-
-const RuleEvaluation* RuleEvaluations::find(const UUID& id, std::size_t row) const
-{
-    if (!m_hasRepeatedIDs && row < m_entries.size() && m_entries[row].id == id)
-        return &m_entries[row].evaluation;
-    return find(id);
 }
 
 const RuleEvaluation& RuleEvaluations::at(const UUID& id) const

@@ -147,9 +147,6 @@ public:
     /// The evaluation of the rule's last entry; null when no entry has the id. Linear in the
     /// number of entries.
     [[nodiscard]] const RuleEvaluation* find(const UUID& id) const;
-    /// As find(id), but in constant time when the entry at `row` has the id and no id repeats,
-    /// as for a view that asks for the rule it shows in that row. Any other row is only slower.
-    [[nodiscard]] const RuleEvaluation* find(const UUID& id, std::size_t row) const;
     /// As find(id); throws std::out_of_range when no entry has the id.
     [[nodiscard]] const RuleEvaluation& at(const UUID& id) const;
     [[nodiscard]] bool contains(const UUID& id) const { return find(id) != nullptr; }
@@ -166,18 +163,12 @@ public:
     }
 
     /// Gives up the entries, leaving the list empty; for filling them again.
-    [[nodiscard]] std::vector<Entry> takeEntries() &&
-    {
-        m_hasRepeatedIDs = false;
-        return std::move(m_entries);
-    }
+    [[nodiscard]] std::vector<Entry> takeEntries() && { return std::move(m_entries); }
 
     bool operator==(const RuleEvaluations& other) const { return m_entries == other.m_entries; }
 
 private:
     std::vector<Entry> m_entries;
-    /// Whether some id has more than one entry; without, the entry at a row is the only one.
-    bool m_hasRepeatedIDs = false;
 };
 
 /// The resolver's result; a default-built plan has all three maps and the rules empty.

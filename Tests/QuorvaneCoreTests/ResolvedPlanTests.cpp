@@ -69,60 +69,43 @@ UUID wideNumber(std::size_t number)
 
 } // namespace
 
-TEST(RuleEvaluationsTest, ARepeatedIdFindsItsLastEntryWhateverRowIsGiven)
+TEST(RuleEvaluationsTest, ARepeatedIdFindsItsLastEntry)
 {
     const RuleEvaluations evaluations{{uuidNumber(1), saying("first 1")},
         {uuidNumber(2), saying("only 2")}, {uuidNumber(1), saying("second 1")},
         {uuidNumber(1), saying("third 1")}, {uuidNumber(3), saying("only 3")}};
     struct Case {
         std::uint8_t id;
-        std::size_t row;
         std::string_view reason;
     };
-    const Case cases[] = {
-        {1, 0, "third 1"}, // its first row
-        {1, 2, "third 1"},
-        {1, 3, "third 1"}, // its own last row
-        {1, 4, "third 1"}, // another rule's row
-        {1, 99, "third 1"}, // past the end
-        {2, 1, "only 2"},
-        {3, 4, "only 3"},
-        {3, 0, "only 3"},
-        {4, 0, "none"},
-        {4, 99, "none"},
-    };
+    const Case cases[] = {{1, "third 1"}, {2, "only 2"}, {3, "only 3"}, {4, "none"}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "#" << int(c.id) << " at row " << c.row);
-        EXPECT_EQ(reasonOf(evaluations.find(uuidNumber(c.id), c.row)), c.reason);
+        SCOPED_TRACE(testing::Message() << "#" << int(c.id));
         EXPECT_EQ(reasonOf(evaluations.find(uuidNumber(c.id))), c.reason);
     }
     EXPECT_EQ(evaluations.at(uuidNumber(1)).reasons.front(), "third 1");
     EXPECT_EQ(evaluations.size(), 5u);
 }
 
-TEST(RuleEvaluationsTest, RowsFindTheirOwnRuleAmongManyAndARepeatAtTheFarEndStillCounts)
+TEST(RuleEvaluationsTest, EachRuleIsFoundAmongManyAndARepeatAtTheFarEndStillCounts)
 {
     std::vector<RuleEvaluations::Entry> entries;
     for (std::size_t number = 0; number < 3000; ++number)
         entries.push_back({wideNumber(number), saying(std::to_string(number))});
     const RuleEvaluations distinct(entries);
-    for (const std::size_t row : {0u, 1u, 255u, 256u, 1499u, 2999u}) {
-        SCOPED_TRACE(row);
-        EXPECT_EQ(reasonOf(distinct.find(wideNumber(row), row)), std::to_string(row));
-        EXPECT_EQ(reasonOf(distinct.find(wideNumber(row), 2999 - row)), std::to_string(row));
-    }
+    for (const std::size_t row : {0u, 1u, 255u, 256u, 1499u, 2999u})
+        EXPECT_EQ(reasonOf(distinct.find(wideNumber(row))), std::to_string(row));
 
     entries.push_back({wideNumber(7), saying("7 again")});
     const RuleEvaluations repeated(std::move(entries));
-    EXPECT_EQ(reasonOf(repeated.find(wideNumber(7), 7)), "7 again");
-    EXPECT_EQ(reasonOf(repeated.find(wideNumber(8), 8)), "8");
+    EXPECT_EQ(reasonOf(repeated.find(wideNumber(7))), "7 again");
+    EXPECT_EQ(reasonOf(repeated.find(wideNumber(8))), "8");
 }
 
 TEST(RuleEvaluationsTest, AnEmptyListFindsNothingAndEqualityFollowsTheRowOrder)
 {
     const RuleEvaluations empty;
     EXPECT_EQ(empty.find(UUID()), nullptr);
-    EXPECT_EQ(empty.find(UUID(), 0), nullptr);
     EXPECT_FALSE(empty.contains(UUID()));
     EXPECT_THROW((void)empty.at(UUID()), std::out_of_range);
     EXPECT_EQ(empty, RuleEvaluations(std::vector<RuleEvaluations::Entry>()));
@@ -137,8 +120,7 @@ TEST(RuleEvaluationsTest, AnEmptyListFindsNothingAndEqualityFollowsTheRowOrder)
     EXPECT_NE(ordered, empty);
 }
 
-// A row hint is only trusted while no id repeats, so a missed repeat answers with a stale entry.
-TEST(RuleEvaluationsTest, ARowFindsTheLastEntryOfAnIdRepeatedAnywhereInShortAndLongLists)
+TEST(RuleEvaluationsTest, TheLastEntryOfAnIdRepeatedAnywhereIsFoundInShortAndLongLists)
 {
     struct Case {
         std::string_view name;
@@ -158,10 +140,6 @@ TEST(RuleEvaluationsTest, ARowFindsTheLastEntryOfAnIdRepeatedAnywhereInShortAndL
             entries.push_back({uuidNumber(c.ids[row]), saying(std::to_string(row))});
         const RuleEvaluations evaluations(std::move(entries));
         const std::string last = std::to_string(c.ids.size() - 1);
-        for (std::size_t row = 0; row < c.ids.size(); ++row) {
-            if (c.ids[row] != c.ids.back())
-                continue;
-            EXPECT_EQ(reasonOf(evaluations.find(uuidNumber(c.ids[row]), row)), last) << row;
-        }
+        EXPECT_EQ(reasonOf(evaluations.find(uuidNumber(c.ids.back()))), last);
     }
 }

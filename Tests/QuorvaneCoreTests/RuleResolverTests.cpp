@@ -254,9 +254,9 @@ TEST(RuleResolverTest, EvaluationsFollowTheProfileRowByRowRepeatedIdsIncluded)
         EXPECT_EQ(plan.rules[row].id, profile.rules[row].id) << row;
     // The first rule 5 keeps its claim in its own row, but the later one answers for the id.
     EXPECT_EQ(plan.rules[0].evaluation.label(), "Active · 1 setting");
-    EXPECT_EQ(plan.rules.find(uuidNumber(5), 0)->label(), "Overridden by higher priority");
-    EXPECT_EQ(plan.rules.find(uuidNumber(2), 1)->label(), "Brightness: Invalid value");
-    EXPECT_EQ(plan.rules.find(uuidNumber(1), 3)->label(), "Disabled");
+    EXPECT_EQ(plan.rules.find(uuidNumber(5))->label(), "Overridden by higher priority");
+    EXPECT_EQ(plan.rules.find(uuidNumber(2))->label(), "Brightness: Invalid value");
+    EXPECT_EQ(plan.rules.find(uuidNumber(1))->label(), "Disabled");
 
     const Profile empty{.id = uuidNumber(100), .name = "Empty"};
     EXPECT_EQ(RuleResolver::resolve(empty, {}, {.displays = {{"a"}}}, capabilities, {}, now),
