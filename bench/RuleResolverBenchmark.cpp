@@ -151,28 +151,21 @@ void resolve(benchmark::State& state, int displayCount, Recycling recycling)
     state.SetItemsProcessed(state.iterations() * ruleCount);
 }
 
+/// 10 to 10,000 rules, timed in microseconds, expected linear.
+void ruleCounts(benchmark::internal::Benchmark* benchmark)
+{
+    benchmark->RangeMultiplier(10)
+        ->Range(10, 10'000)
+        ->Unit(benchmark::kMicrosecond)
+        ->Complexity(benchmark::oN);
+}
+
 } // namespace
 
-BENCHMARK_CAPTURE(resolve, 1display, 1, Recycling::none)
-    ->RangeMultiplier(10)
-    ->Range(10, 10'000)
-    ->Unit(benchmark::kMicrosecond)
-    ->Complexity(benchmark::oN);
-BENCHMARK_CAPTURE(resolve, 4displays, 4, Recycling::none)
-    ->RangeMultiplier(10)
-    ->Range(10, 10'000)
-    ->Unit(benchmark::kMicrosecond)
-    ->Complexity(benchmark::oN);
-BENCHMARK_CAPTURE(resolve, 8displays, 8, Recycling::none)
-    ->RangeMultiplier(10)
-    ->Range(10, 10'000)
-    ->Unit(benchmark::kMicrosecond)
-    ->Complexity(benchmark::oN);
-
+BENCHMARK_CAPTURE(resolve, 1display, 1, Recycling::none)->Apply(ruleCounts);
+BENCHMARK_CAPTURE(resolve, 4displays, 4, Recycling::none)->Apply(ruleCounts);
+BENCHMARK_CAPTURE(resolve, 8displays, 8, Recycling::none)->Apply(ruleCounts);
 BENCHMARK_CAPTURE(resolve, 4displaysOverThePlanBeforeLast, 4, Recycling::planBeforeLast)
-    ->RangeMultiplier(10)
-    ->Range(10, 10'000)
-    ->Unit(benchmark::kMicrosecond)
-    ->Complexity(benchmark::oN);
+    ->Apply(ruleCounts);
 
 BENCHMARK_MAIN();
