@@ -24,6 +24,7 @@
 #include "QuorvaneCore/ModeStability.h"
 #include "QuorvaneCore/ProfileDisplayPreferences.h"
 #include "QuorvaneCore/ResolvedPlan.h"
+#include "QuorvaneCore/RuleResolver.h"
 #include "QuorvaneMac/BrightnessKeyMonitor.h"
 #include "QuorvaneMac/DisplayInventory.h"
 #include "QuorvaneMac/SpaceProvider.h"
@@ -671,8 +672,8 @@ private:
     Subscription m_configurationRevisions;
     // What the plan in `resolution` was last worked out from (AppModelApply.cpp).
     std::optional<ResolutionInputs> m_resolvedFrom;
-    // The plan `resolution` held before, whose memory the next pass writes over.
-    ResolvedPlan m_recycledPlan;
+    // What the last pass's resolution found, for the next pass to take over where it can.
+    ResolutionMemo m_resolutionMemo;
 };
 
 } // namespace quorvane

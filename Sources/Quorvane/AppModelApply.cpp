@@ -105,15 +105,15 @@ void AppModel::updateResolution()
     if (inputs && inputs == m_resolvedFrom)
         return;
     // The plan is finished here and published once: with thousands of rules, each copy of it or
-    // each extra notification would cost more than resolving. The plan it replaces is kept to be
-    // written over next time, which spares allocating and freeing the texts of every rule.
+    // each extra notification would cost more than resolving. The memo lets a pass after a
+    // change of one rule evaluate little more than that rule.
     const Configuration& document = configuration.get();
     ResolvedPlan plan = resolveRuleEditing(RuleResolver::resolve(document.activeProfile(),
         document.defaultSettings(), context.get(), capabilities(pendingResolutions.get()),
-        holds.get(), m_executor.wallNow(), std::move(m_recycledPlan)));
+        holds.get(), m_executor.wallNow(), m_resolutionMemo));
     applyManualRecoveries(plan);
     respectAutomaticBrightness(plan);
-    m_recycledPlan = resolution.exchange(std::move(plan));
+    resolution.set(std::move(plan));
     m_resolvedFrom = resolutionInputs();
 }
 

@@ -5,6 +5,8 @@
 #include "Foundation/Text.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cassert>
 #include <stdexcept>
 #include <utility>
 
@@ -50,7 +52,8 @@ std::string RuleEvaluation::label() const
 }
 
 RuleEvaluations::RuleEvaluations(std::vector<Entry> entries)
-    : m_entries(std::move(entries))
+    : RuleEvaluations(
+        std::vector<std::shared_ptr<const Part>>{std::make_shared<const Part>(std::move(entries))})
 {
 }
 
@@ -59,14 +62,74 @@ RuleEvaluations::RuleEvaluations(std::initializer_list<Entry> entries)
 {
 }
 
+RuleEvaluations::RuleEvaluations(std::vector<std::shared_ptr<const Part>> parts)
+    : m_parts(std::move(parts))
+{
+    std::erase_if(m_parts, [](const auto& part) { return part->empty(); });
+    m_ends.reserve(m_parts.size());
+    std::size_t end = 0;
+    for (const auto& part : m_parts)
+        m_ends.push_back(end += part->size());
+}
+
+std::pair<std::size_t, std::size_t> RuleEvaluations::locate(std::size_t index) const
+{
+    assert(index < size() && "an entry within the list");
+    const auto part
+        = static_cast<std::size_t>(std::ranges::upper_bound(m_ends, index) - m_ends.begin());
+    return {part, index - (part == 0 ? 0 : m_ends[part - 1])};
+}
+
+const RuleEvaluations::Entry& RuleEvaluations::operator[](std::size_t index) const
+{
+    const auto [part, offset] = locate(index);
+    return (*m_parts[part])[offset];
+}
+
+RuleEvaluation& RuleEvaluations::evaluationAt(std::size_t index)
+{
+    const auto [part, offset] = locate(index);
+    std::shared_ptr<const Part>& shared = m_parts[part];
+    if (shared.use_count() == 1)
+        std::atomic_thread_fence(std::memory_order_acquire);
+    else
+        shared = std::make_shared<const Part>(*shared);
+    // Every part is made as a non-const Part; const only keeps shared ones from being changed.
+    return const_cast<Part&>(*shared)[offset].evaluation;
+}
+
 const RuleEvaluation* RuleEvaluations::find(const UUID& id) const
 {
     // From the back: the last entry with the id is the one that counts.
-    for (auto entry = m_entries.rbegin(); entry != m_entries.rend(); ++entry) {
-        if (entry->id == id)
-            return &entry->evaluation;
+    for (auto part = m_parts.rbegin(); part != m_parts.rend(); ++part) {
+        for (auto entry = (*part)->rbegin(); entry != (*part)->rend(); ++entry) {
+            if (entry->id == id)
+                return &entry->evaluation;
+        }
     }
     return nullptr;
+}
+
+bool RuleEvaluations::operator==(const RuleEvaluations& other) const
+{
+    if (size() != other.size())
+        return false;
+    const_iterator mine = begin();
+    const_iterator theirs = other.begin();
+    while (mine != end()) {
+        // A part both lists share at the same place is equal without a look at its entries.
+        if (mine.m_offset == 0 && theirs.m_offset == 0
+            && m_parts[mine.m_part] == other.m_parts[theirs.m_part]) {
+            ++mine.m_part;
+            ++theirs.m_part;
+            continue;
+        }
+        if (!(*mine == *theirs))
+            return false;
+        ++mine;
+        ++theirs;
+    }
+    return true;
 }
 
 const RuleEvaluation& RuleEvaluations::at(const UUID& id) const

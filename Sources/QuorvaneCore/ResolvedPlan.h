@@ -9,7 +9,9 @@
 
 #include <cstddef>
 #include <initializer_list>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -130,6 +132,10 @@ struct RuleEvaluation {
 /// A rule id that appears more than once (in a profile the settings checks would refuse) keeps an
 /// entry per appearance, and looking it up gives the last one: each later rule replaces the
 /// evaluation of an earlier one with its id, though not what that one claimed.
+///
+/// The entries lie in parts, runs of consecutive rules that plans share while those rules fare
+/// alike, so that a plan differing from the last in one rule copies nothing of the others. A part
+/// is never changed in place: changing an entry first gives this list its own copy of the part.
 class RuleEvaluations final {
 public:
     struct Entry {
@@ -137,12 +143,56 @@ public:
         RuleEvaluation evaluation;
         bool operator==(const Entry&) const = default;
     };
-    using const_iterator = std::vector<Entry>::const_iterator;
+    using Part = std::vector<Entry>;
+
+    /// Yields the entries in order, part after part; stays valid until the list changes.
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = Entry;
+        using difference_type = std::ptrdiff_t;
+        using reference = const Entry&;
+        using pointer = const Entry*;
+
+        const_iterator() = default;
+
+        reference operator*() const { return (*m_parts[m_part])[m_offset]; }
+        pointer operator->() const { return &**this; }
+        const_iterator& operator++()
+        {
+            if (++m_offset == m_parts[m_part]->size()) {
+                ++m_part;
+                m_offset = 0;
+            }
+            return *this;
+        }
+        const_iterator operator++(int)
+        {
+            const_iterator before = *this;
+            ++*this;
+            return before;
+        }
+        bool operator==(const const_iterator&) const = default;
+
+    private:
+        friend class RuleEvaluations;
+        const_iterator(const std::shared_ptr<const Part>* parts, std::size_t part)
+            : m_parts(parts)
+            , m_part(part)
+        {
+        }
+
+        const std::shared_ptr<const Part>* m_parts = nullptr;
+        std::size_t m_part = 0;
+        std::size_t m_offset = 0;
+    };
 
     RuleEvaluations() = default;
     /// Takes the entries in the profile's order.
     explicit RuleEvaluations(std::vector<Entry> entries);
     RuleEvaluations(std::initializer_list<Entry> entries);
+    /// The parts in the profile's order, shared with whoever else holds them.
+    explicit RuleEvaluations(std::vector<std::shared_ptr<const Part>> parts);
 
     /// The evaluation of the rule's last entry; null when no entry has the id. Linear in the
     /// number of entries.
@@ -151,24 +201,27 @@ public:
     [[nodiscard]] const RuleEvaluation& at(const UUID& id) const;
     [[nodiscard]] bool contains(const UUID& id) const { return find(id) != nullptr; }
 
-    [[nodiscard]] const_iterator begin() const noexcept { return m_entries.begin(); }
-    [[nodiscard]] const_iterator end() const noexcept { return m_entries.end(); }
-    [[nodiscard]] std::size_t size() const noexcept { return m_entries.size(); }
-    [[nodiscard]] bool empty() const noexcept { return m_entries.empty(); }
-    [[nodiscard]] const Entry& operator[](std::size_t index) const { return m_entries[index]; }
-    /// The evaluation at `index`, to change; the ids stay as they are.
-    [[nodiscard]] RuleEvaluation& evaluationAt(std::size_t index)
-    {
-        return m_entries[index].evaluation;
-    }
+    [[nodiscard]] const_iterator begin() const noexcept { return {m_parts.data(), 0}; }
+    [[nodiscard]] const_iterator end() const noexcept { return {m_parts.data(), m_parts.size()}; }
+    [[nodiscard]] std::size_t size() const noexcept { return m_ends.empty() ? 0 : m_ends.back(); }
+    [[nodiscard]] bool empty() const noexcept { return m_parts.empty(); }
+    /// The entry at `index`, below size(); logarithmic in the number of parts.
+    [[nodiscard]] const Entry& operator[](std::size_t index) const;
+    /// The evaluation at `index`, below size(), to change; the ids stay as they are. Copies the
+    /// entry's part first when another list shares it.
+    [[nodiscard]] RuleEvaluation& evaluationAt(std::size_t index);
 
-    /// Gives up the entries, leaving the list empty; for filling them again.
-    [[nodiscard]] std::vector<Entry> takeEntries() && { return std::move(m_entries); }
-
-    bool operator==(const RuleEvaluations& other) const { return m_entries == other.m_entries; }
+    /// Equal entries in the same order, however they are split into parts.
+    bool operator==(const RuleEvaluations& other) const;
 
 private:
-    std::vector<Entry> m_entries;
+    /// The part holding `index` and the index within it.
+    [[nodiscard]] std::pair<std::size_t, std::size_t> locate(std::size_t index) const;
+
+    /// Never an empty part.
+    std::vector<std::shared_ptr<const Part>> m_parts;
+    /// Per part, the number of entries up to its end.
+    std::vector<std::size_t> m_ends;
 };
 
 /// The resolver's result; a default-built plan has all three maps and the rules empty.

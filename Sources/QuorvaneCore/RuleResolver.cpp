@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -106,6 +108,78 @@ std::optional<std::string_view> rejectionOf(
     return "Value unavailable in this display mode";
 }
 
+/// One control's state between two rules: all a rule's evaluation reads of the rules before it.
+struct ControlState {
+    bool isClaimed = false;
+    std::optional<std::string_view> unavailableReason{};
+    bool operator==(const ControlState&) const = default;
+};
+
+/// Every control's state between two rules, with the number of unsettled rows per setting.
+struct ControlsState {
+    std::vector<ControlState> controls{};
+    std::array<std::size_t, settingCount> unsettledRows{};
+    bool operator==(const ControlsState&) const = default;
+};
+
+/// Consecutive rules evaluated together: what a later resolution takes over whole when it finds
+/// the same rules with the controls in the same state.
+struct Run {
+    /// The rules by identity. The findings holding the run keep them alive, so no other rule can
+    /// take the place of one of them.
+    std::vector<const Rule*> rules;
+    std::shared_ptr<const RuleEvaluations::Part> evaluations;
+    /// The assignments the run's rules claimed.
+    std::vector<std::pair<ControlKey, ResolvedAssignment>> claims;
+    /// The controls before the first rule and after the last: one object when the run changed none.
+    std::shared_ptr<const ControlsState> before;
+    std::shared_ptr<const ControlsState> after;
+};
+
+/// Whether a run ends after `rule`, its `length`th. The rule decides, not its place, so that after
+/// a rule is changed, added or removed the runs start again where they started before.
+bool endsRun(const Rule& rule, std::size_t length)
+{
+    constexpr std::size_t longestRun = 256;
+    // Fibonacci hashing of the address: about one rule in 32 ends a run.
+    const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&rule));
+    return length >= longestRun || ((address >> 4) * 0x9E3779B97F4A7C15ULL) >> 59 == 0;
+}
+
+} // namespace
+
+/// What a resolution found, for the next one over the same context and capabilities.
+struct ResolutionMemo::Findings {
+    /// Copies of what the runs were evaluated against. The states view its texts, so the next
+    /// resolution reads these very copies while they stay equal to its own inputs.
+    struct Inputs {
+        RuntimeContext context;
+        std::map<ControlKey, ControlCapability> capabilities;
+    };
+    std::shared_ptr<const Inputs> inputs;
+    /// Shares the runs' rules: keeps them alive, and makes a later edit of one copy it first.
+    RuleList rules;
+    std::vector<std::shared_ptr<const Run>> runs;
+    /// Each run's first rule with the run's index, sorted by the rule's address.
+    std::vector<std::pair<const Rule*, std::size_t>> runStartingWith;
+
+    /// The index of a run starting with `rule`; `hint` is tried first.
+    [[nodiscard]] std::optional<std::size_t> runStartingAt(const Rule* rule, std::size_t hint) const
+    {
+        if (hint < runs.size() && runs[hint]->rules.front() == rule)
+            return hint;
+        const auto found = std::ranges::lower_bound(
+            runStartingWith, rule, {}, &std::pair<const Rule*, std::size_t>::first);
+        if (found == runStartingWith.end() || found->first != rule)
+            return std::nullopt;
+        return found->second;
+    }
+};
+
+namespace {
+
+using Findings = ResolutionMemo::Findings;
+
 /// One resolution in progress: the inputs it reads and the plan it fills.
 ///
 /// Resolving touches the same few controls for every rule, so it first builds a table of each
@@ -114,15 +188,11 @@ std::optional<std::string_view> rejectionOf(
 /// Display identifiers are only ever viewed, never copied, until a control enters the plan.
 class Resolution final {
 public:
-    /// Fills `recycled` anew, keeping only its memory.
-    Resolution(const RuntimeContext& context,
-        const std::map<ControlKey, ControlCapability>& capabilities, ResolvedPlan recycled)
+    Resolution(
+        const RuntimeContext& context, const std::map<ControlKey, ControlCapability>& capabilities)
         : m_context(context)
         , m_capabilities(capabilities)
-        , m_plan(std::move(recycled))
     {
-        m_plan.assignments.clear();
-        m_plan.unavailable.clear();
         // A display listed twice shares one row: its controls are the same controls.
         for (const DisplayContext& display : context.displays) {
             m_rowOfDisplay.push_back(m_rows.add(display.id));
@@ -158,23 +228,37 @@ public:
         }
     }
 
-    /// Evaluates `rules` in order, `standIn` in place of the first one with its id when given.
-    void evaluateRules(const RuleList& rules, const Rule* standIn)
+    /// Evaluates `rules` in order, `standIn` in place of the first one with its id when given,
+    /// taking over each run of `previous` that starts with the same rules in the same state.
+    /// Leaves the runs in `next` when given. A stand-in is never left nor taken over.
+    void evaluateRules(
+        const RuleList& rules, const Rule* standIn, const Findings* previous, Findings* next)
     {
-        std::vector<RuleEvaluations::Entry> entries = std::move(m_plan.rules).takeEntries();
-        entries.resize(rules.size());
-        std::size_t row = 0;
-        for (const Rule& rule : rules) {
-            RuleEvaluations::Entry& entry = entries[row++];
-            entry.id = rule.id;
-            if (standIn && standIn->id == rule.id) {
-                evaluate(*standIn, entry.evaluation);
-                standIn = nullptr;
+        assert(!(standIn && (previous || next)) && "a preview neither reuses nor leaves findings");
+        std::vector<std::shared_ptr<const RuleEvaluations::Part>> parts;
+        auto known = std::make_shared<const ControlsState>(state());
+        // The run of `previous` after the last one taken over: the likeliest to come next.
+        std::size_t following = 0;
+        for (auto position = rules.begin(); position != rules.end();) {
+            std::shared_ptr<const Run> run = previous
+                ? reusableRun(*previous, following, position, rules.end(), known)
+                : nullptr;
+            if (run) {
+                takeOver(*run);
+                position += static_cast<std::ptrdiff_t>(run->rules.size());
             } else {
-                evaluate(rule, entry.evaluation);
+                run = evaluateRun(position, rules.end(), standIn, known);
+            }
+            known = run->after;
+            parts.push_back(run->evaluations);
+            if (next) {
+                next->runStartingWith.emplace_back(run->rules.front(), next->runs.size());
+                next->runs.push_back(std::move(run));
             }
         }
-        m_plan.rules = RuleEvaluations(std::move(entries));
+        if (next)
+            std::ranges::sort(next->runStartingWith);
+        m_plan.rules = RuleEvaluations(std::move(parts));
     }
 
     void fillDefaults(const DefaultSettings& defaultSettings)
@@ -214,6 +298,86 @@ public:
     }
 
 private:
+    [[nodiscard]] ControlsState state() const
+    {
+        ControlsState state{.unsettledRows = m_unsettledRows};
+        state.controls.reserve(m_controls.size());
+        for (const Control& entry : m_controls)
+            state.controls.push_back({entry.isClaimed, entry.unavailableReason});
+        return state;
+    }
+
+    void restore(const ControlsState& state)
+    {
+        for (std::size_t index = 0; index < m_controls.size(); ++index) {
+            m_controls[index].isClaimed = state.controls[index].isClaimed;
+            m_controls[index].unavailableReason = state.controls[index].unavailableReason;
+        }
+        m_unsettledRows = state.unsettledRows;
+    }
+
+    /// The run of `previous` that the rules from `position` on repeat, found with the controls
+    /// in the state `known`; null when there is none. Tries the run at `following` first, and
+    /// leaves there the index after the run found.
+    [[nodiscard]] static std::shared_ptr<const Run> reusableRun(const Findings& previous,
+        std::size_t& following, RuleList::const_iterator position, RuleList::const_iterator end,
+        const std::shared_ptr<const ControlsState>& known)
+    {
+        const std::optional<std::size_t> index = previous.runStartingAt(&*position, following);
+        if (!index)
+            return nullptr;
+        const std::shared_ptr<const Run>& run = previous.runs[*index];
+        if (static_cast<std::size_t>(end - position) < run->rules.size())
+            return nullptr;
+        for (const Rule* rule : run->rules) {
+            if (rule != &*position++)
+                return nullptr;
+        }
+        if (run->before != known && *run->before != *known)
+            return nullptr;
+        following = *index + 1;
+        return run;
+    }
+
+    /// The run's claims and its effect on the controls, without evaluating its rules again.
+    void takeOver(const Run& run)
+    {
+        for (const auto& [key, assignment] : run.claims)
+            m_plan.assignments.try_emplace(key, assignment);
+        if (run.after != run.before)
+            restore(*run.after);
+    }
+
+    /// Evaluates the rules from `position` to the end of their run, moving `position` past it.
+    [[nodiscard]] std::shared_ptr<const Run> evaluateRun(RuleList::const_iterator& position,
+        RuleList::const_iterator end, const Rule*& standIn,
+        std::shared_ptr<const ControlsState> before)
+    {
+        auto run = std::make_shared<Run>();
+        auto evaluations = std::make_shared<RuleEvaluations::Part>();
+        m_changedControls = false;
+        do {
+            const Rule& rule = *position++;
+            run->rules.push_back(&rule);
+            RuleEvaluations::Entry& entry = evaluations->emplace_back();
+            entry.id = rule.id;
+            if (standIn && standIn->id == rule.id) {
+                evaluate(*standIn, entry.evaluation);
+                standIn = nullptr;
+            } else {
+                evaluate(rule, entry.evaluation);
+            }
+        } while (position != end && !endsRun(*run->rules.back(), run->rules.size()));
+        for (const RuleEvaluations::Entry& entry : *evaluations) {
+            for (const ControlKey& key : entry.evaluation.contributions)
+                run->claims.emplace_back(key, m_plan.assignments.at(key));
+        }
+        run->after = m_changedControls ? std::make_shared<const ControlsState>(state()) : before;
+        run->before = std::move(before);
+        run->evaluations = std::move(evaluations);
+        return run;
+    }
+
     /// One control of a connected display.
     struct Control {
         /// The key and capability in the capabilities map; null for a control without one.
@@ -378,7 +542,10 @@ private:
                 if (const std::optional<std::string_view> reason
                     = rejection(entry, *value, isValid)) {
                     m_reasons.push_back({setting, *reason});
-                    entry.unavailableReason = reason;
+                    if (entry.unavailableReason != reason) {
+                        entry.unavailableReason = reason;
+                        m_changedControls = true;
+                    }
                 } else if (!entry.isClaimed) {
                     claim(entry, *value, ResolutionSource::rule(rule.id, rule.name));
                     contributions.push_back(*entry.key);
@@ -409,6 +576,7 @@ private:
         m_plan.assignments.try_emplace(*entry.key, ResolvedAssignment{value, std::move(source)});
         entry.isClaimed = true;
         entry.unavailableReason.reset();
+        m_changedControls = true;
     }
 
     const RuntimeContext& m_context;
@@ -432,42 +600,64 @@ private:
     /// The reasons of the rule being evaluated, each with the setting it names when it names
     /// one; kept to reuse its memory.
     std::vector<std::pair<std::optional<SettingKey>, std::string_view>> m_reasons;
+    /// Whether the run being evaluated has changed a control's state.
+    bool m_changedControls = false;
     ResolvedPlan m_plan;
 };
 
 /// The plan of `profile`, with `standIn` in place of its first rule with that id when given,
-/// written over `recycled`.
+/// taking over what `previous` found and leaving its findings in `next` when given.
 ResolvedPlan resolveWith(const Profile& profile, const Rule* standIn,
     const DefaultSettings& defaultSettings, const RuntimeContext& context,
     const std::map<ControlKey, ControlCapability>& capabilities,
-    const std::map<ControlKey, ManualHold>& holds, Date now, ResolvedPlan recycled)
+    const std::map<ControlKey, ManualHold>& holds, Date now, const Findings* previous = nullptr,
+    Findings* next = nullptr)
 {
     // Suspended automation decides nothing, not even the holds.
     if (context.suspended)
         return {};
-    Resolution resolution(context, capabilities, std::move(recycled));
+    Resolution resolution(context, capabilities);
     resolution.takeHolds(holds, now);
-    resolution.evaluateRules(profile.rules, standIn);
+    resolution.evaluateRules(profile.rules, standIn, previous, next);
     resolution.fillDefaults(defaultSettings);
     return std::move(resolution).plan();
 }
 
 } // namespace
 
+ResolutionMemo::ResolutionMemo() = default;
+ResolutionMemo::~ResolutionMemo() = default;
+ResolutionMemo::ResolutionMemo(const ResolutionMemo&) = default;
+ResolutionMemo::ResolutionMemo(ResolutionMemo&&) noexcept = default;
+ResolutionMemo& ResolutionMemo::operator=(const ResolutionMemo&) = default;
+ResolutionMemo& ResolutionMemo::operator=(ResolutionMemo&&) noexcept = default;
+
 ResolvedPlan RuleResolver::resolve(const Profile& profile, const DefaultSettings& defaultSettings,
     const RuntimeContext& context, const std::map<ControlKey, ControlCapability>& capabilities,
     const std::map<ControlKey, ManualHold>& holds, Date now)
 {
-    return resolveWith(
-        profile, nullptr, defaultSettings, context, capabilities, holds, now, ResolvedPlan());
+    return resolveWith(profile, nullptr, defaultSettings, context, capabilities, holds, now);
 }
 
 ResolvedPlan RuleResolver::resolve(const Profile& profile, const DefaultSettings& defaultSettings,
     const RuntimeContext& context, const std::map<ControlKey, ControlCapability>& capabilities,
-    const std::map<ControlKey, ManualHold>& holds, Date now, ResolvedPlan recycled)
+    const std::map<ControlKey, ManualHold>& holds, Date now, ResolutionMemo& memo)
 {
-    return resolveWith(
-        profile, nullptr, defaultSettings, context, capabilities, holds, now, std::move(recycled));
+    const Findings* previous = memo.m_findings.get();
+    auto next = std::make_shared<Findings>();
+    if (previous && previous->inputs->context == context
+        && previous->inputs->capabilities == capabilities) {
+        next->inputs = previous->inputs;
+    } else {
+        next->inputs
+            = std::make_shared<const Findings::Inputs>(Findings::Inputs{context, capabilities});
+        previous = nullptr;
+    }
+    next->rules = profile.rules;
+    ResolvedPlan plan = resolveWith(profile, nullptr, defaultSettings, next->inputs->context,
+        next->inputs->capabilities, holds, now, previous, next.get());
+    memo.m_findings = std::move(next);
+    return plan;
 }
 
 ResolvedPlan RuleResolver::resolvePreview(const Profile& profile, const Rule& standIn,
@@ -475,8 +665,7 @@ ResolvedPlan RuleResolver::resolvePreview(const Profile& profile, const Rule& st
     const std::map<ControlKey, ControlCapability>& capabilities,
     const std::map<ControlKey, ManualHold>& holds, Date now)
 {
-    return resolveWith(
-        profile, &standIn, defaultSettings, context, capabilities, holds, now, ResolvedPlan());
+    return resolveWith(profile, &standIn, defaultSettings, context, capabilities, holds, now);
 }
 
 } // namespace quorvane

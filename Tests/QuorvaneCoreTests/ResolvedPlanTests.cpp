@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -142,4 +143,67 @@ TEST(RuleEvaluationsTest, TheLastEntryOfAnIdRepeatedAnywhereIsFoundInShortAndLon
         const std::string last = std::to_string(c.ids.size() - 1);
         EXPECT_EQ(reasonOf(evaluations.find(uuidNumber(c.ids.back()))), last);
     }
+}
+
+namespace {
+
+/// Entries named "0" to "count - 1", split into parts of the given sizes.
+RuleEvaluations inParts(const std::vector<std::size_t>& sizes)
+{
+    std::vector<std::shared_ptr<const RuleEvaluations::Part>> parts;
+    std::size_t number = 0;
+    for (const std::size_t size : sizes) {
+        RuleEvaluations::Part part;
+        for (std::size_t index = 0; index < size; ++index, ++number)
+            part.push_back({wideNumber(number), saying(std::to_string(number))});
+        parts.push_back(std::make_shared<const RuleEvaluations::Part>(std::move(part)));
+    }
+    return RuleEvaluations(std::move(parts));
+}
+
+/// The reasons in the order the list yields them, joined: "0 1 2".
+std::string order(const RuleEvaluations& evaluations)
+{
+    std::string joined;
+    for (const auto& [id, evaluation] : evaluations)
+        joined += (joined.empty() ? "" : " ") + evaluation.reasons.front();
+    return joined;
+}
+
+} // namespace
+
+TEST(RuleEvaluationsTest, PartsReadAsOneListHoweverTheEntriesAreSplit)
+{
+    const RuleEvaluations whole = inParts({5});
+    for (const auto& sizes : std::vector<std::vector<std::size_t>>{
+             {1, 4}, {4, 1}, {2, 0, 3}, {0, 1, 1, 1, 1, 1, 0}, {3, 2}}) {
+        const RuleEvaluations split = inParts(sizes);
+        EXPECT_EQ(split.size(), 5u);
+        EXPECT_EQ(order(split), "0 1 2 3 4");
+        for (std::size_t index = 0; index < 5; ++index)
+            EXPECT_EQ(split[index].evaluation.reasons.front(), std::to_string(index));
+        EXPECT_EQ(split, whole);
+        EXPECT_EQ(whole, split);
+    }
+    EXPECT_TRUE(inParts({0, 0}).empty());
+    EXPECT_EQ(inParts({0, 0}), RuleEvaluations());
+    EXPECT_NE(inParts({2, 2}), whole);
+    EXPECT_NE(whole, inParts({2, 2}));
+}
+
+TEST(RuleEvaluationsTest, AChangeThroughOneListNeverShowsInAnotherSharingItsPart)
+{
+    const RuleEvaluations original = inParts({2, 3});
+    RuleEvaluations changed = original;
+    changed.evaluationAt(3).reasons = {"changed"};
+    EXPECT_EQ(order(original), "0 1 2 3 4");
+    EXPECT_EQ(order(changed), "0 1 2 changed 4");
+    EXPECT_NE(changed, original);
+
+    // A part of its own is changed in place, and the change is seen at once.
+    changed.evaluationAt(4).reasons = {"again"};
+    changed.evaluationAt(0).reasons = {"first"};
+    EXPECT_EQ(order(changed), "first 1 2 changed again");
+    EXPECT_EQ(order(original), "0 1 2 3 4");
+    EXPECT_EQ(reasonOf(changed.find(wideNumber(4))), "again");
 }

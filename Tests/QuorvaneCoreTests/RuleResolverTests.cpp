@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <map>
+#include <random>
 
 using namespace quorvane;
 using namespace std::chrono_literals;
@@ -94,24 +95,23 @@ struct Case {
     std::map<std::string, RuleSettings> defaults{};
 };
 
-/// Also resolves each case over the plan of the case before, and over its own plan, whose memory
-/// may be reused but whose contents must not show through.
+/// Also resolves each case with the memo the case before left, and again with its own: what a
+/// memo holds may be taken over but must never show through.
 void expectPlans(const std::vector<Case>& cases)
 {
-    ResolvedPlan previous;
+    ResolutionMemo memo;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Profile profile{.id = uuidNumber(100), .name = "Work", .rules = c.rules};
-        const auto resolve = [&](ResolvedPlan recycled) {
-            return RuleResolver::resolve(profile, {.displays = c.defaults}, c.context, capabilities,
-                c.holds, now, std::move(recycled));
+        const auto resolve = [&] {
+            return RuleResolver::resolve(
+                profile, {.displays = c.defaults}, c.context, capabilities, c.holds, now, memo);
         };
-        ResolvedPlan plan = RuleResolver::resolve(
+        const ResolvedPlan plan = RuleResolver::resolve(
             profile, {.displays = c.defaults}, c.context, capabilities, c.holds, now);
         EXPECT_EQ(linesOf(plan), c.plan);
-        EXPECT_EQ(resolve(std::move(previous)), plan);
-        EXPECT_EQ(resolve(plan), plan);
-        previous = std::move(plan);
+        EXPECT_EQ(resolve(), plan);
+        EXPECT_EQ(resolve(), plan);
     }
 }
 
@@ -289,4 +289,106 @@ TEST(RuleResolverTest, APreviewStandsInForTheFirstRuleWithItsIdOnly)
     EXPECT_EQ(plan.rules[1].evaluation.label(), "Active · 2 settings");
 
     EXPECT_EQ(preview(rule(7, {.brightness = 0.1})), resolved(profile));
+}
+
+namespace {
+
+/// A rule of any kind the resolver tells apart: claiming, refused, overridden, disabled, or failing
+/// its application, screen or Space.
+Rule anyRule(std::mt19937& random)
+{
+    const auto pick = [&](std::size_t count) { return random() % count; };
+    RuleConditions conditions;
+    if (pick(3) == 0)
+        conditions.apps = {app(pick(2) == 0 ? "x" : "y")};
+    if (pick(3) == 0)
+        conditions.screen = screen(std::string(1, "abz"[pick(3)]));
+    if (pick(5) == 0)
+        conditions.space = space(pick(2) == 0 ? std::optional<std::string>("a") : std::nullopt);
+    const std::optional<double> levels[] = {std::nullopt, 0.3, 0.6, 1.5};
+    const std::optional<RefreshPreference> rates[] = {std::nullopt, sixtyHertz, adaptive};
+    return {.id = UUID::random(),
+        .name = "Rule",
+        .isEnabled = pick(8) != 0,
+        .conditions = std::move(conditions),
+        .settings = {.brightness = levels[pick(4)],
+            .refreshRate = rates[pick(3)],
+            .contrast = levels[pick(4)]}};
+}
+
+} // namespace
+
+// The model resolves with the memo of its last pass after every change; whatever changed, the
+// plan must be the one resolving anew gives.
+TEST(RuleResolverTest, AMemoOfTheLastResolutionNeverChangesThePlan)
+{
+    std::mt19937 random(7);
+    const auto pick = [&](std::size_t count) { return random() % count; };
+    const RuntimeContext contexts[] = {
+        {.appBundleID = "x", .focusedDisplayID = "a", .displays = {{"a", "s1"}, {"b"}}},
+        {.appBundleID = "y", .focusedDisplayID = "b", .displays = {{"a"}, {"b", "s1"}}},
+    };
+    const std::map<ControlKey, ManualHold> holdings[]
+        = {{}, {{controlOf("a", brightness), {SettingValue::percent(0.7)}}}};
+    const DefaultSettings defaults{.displays = {{"a", {.brightness = 0.5, .contrast = 0.5}}}};
+    std::map<ControlKey, ControlCapability> known = capabilities;
+
+    Profile profile{.id = uuidNumber(100), .name = "Work"};
+    for (int count = 0; count < 300; ++count)
+        profile.rules.push_back(anyRule(random));
+    const RuntimeContext* context = &contexts[0];
+    const std::map<ControlKey, ManualHold>* holds = &holdings[0];
+    ResolutionMemo memo;
+    for (int step = 0; step < 200; ++step) {
+        const std::size_t size = profile.rules.size();
+        const std::size_t at = size == 0 ? 0 : pick(size);
+        std::string change;
+        switch (pick(10)) {
+        case 0:
+            change = "toggle";
+            profile.rules.edit(at).isEnabled = !profile.rules[at].isEnabled;
+            break;
+        case 1:
+            change = "edit settings";
+            profile.rules.edit(at).settings = anyRule(random).settings;
+            break;
+        case 2:
+            change = "insert";
+            profile.rules.insert(at, anyRule(random));
+            break;
+        case 3:
+            change = "insert first";
+            profile.rules.insert(0, anyRule(random));
+            break;
+        case 4:
+            change = "delete";
+            profile.rules.erase(at);
+            break;
+        case 5:
+            change = "move";
+            profile.rules.move(at, pick(size));
+            break;
+        case 6:
+            change = "switch application";
+            context = context == &contexts[0] ? &contexts[1] : &contexts[0];
+            break;
+        case 7:
+            change = "hold or release";
+            holds = holds == &holdings[0] ? &holdings[1] : &holdings[0];
+            break;
+        case 8:
+            change = "capability";
+            known[controlOf("b", contrast)].available = !known[controlOf("b", contrast)].available;
+            break;
+        default:
+            change = "nothing";
+            break;
+        }
+        SCOPED_TRACE(testing::Message() << "step " << step << ": " << change << " at " << at);
+        const ResolvedPlan plan
+            = RuleResolver::resolve(profile, defaults, *context, known, *holds, now, memo);
+        ASSERT_EQ(linesOf(plan),
+            linesOf(RuleResolver::resolve(profile, defaults, *context, known, *holds, now)));
+        ASSERT_EQ(plan, RuleResolver::resolve(profile, defaults, *context, known, *holds, now));
+    }
 }
