@@ -206,15 +206,8 @@ void AppModel::respectAutomaticBrightness(ResolvedPlan& plan) const
         plan.unavailable.insert_or_assign(key, std::string(managedBrightnessReason));
     }
     // Only the few rules that decided a control can lose a contribution.
-    std::vector<std::size_t> deciding;
-    std::size_t index = 0;
-    for (const auto& entry : plan.rules) {
-        if (!entry.evaluation.contributions.empty())
-            deciding.push_back(index);
-        ++index;
-    }
-    for (const std::size_t decided : deciding) {
-        RuleEvaluation& evaluation = plan.rules.evaluationAt(decided);
+    for (const std::size_t index : plan.rules.deciding()) {
+        RuleEvaluation& evaluation = plan.rules.evaluationAt(index);
         for (const ControlKey& key : owned) {
             if (std::erase(evaluation.contributions, key) > 0)
                 evaluation.reasons.emplace_back(managedBrightnessRuleReason);

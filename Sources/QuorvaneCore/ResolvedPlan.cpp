@@ -63,7 +63,20 @@ RuleEvaluations::RuleEvaluations(std::initializer_list<Entry> entries)
 }
 
 RuleEvaluations::RuleEvaluations(std::vector<std::shared_ptr<const Part>> parts)
+    : RuleEvaluations(std::move(parts), {})
+{
+    std::size_t index = 0;
+    for (const Entry& entry : *this) {
+        if (!entry.evaluation.contributions.empty())
+            m_deciding.push_back(index);
+        ++index;
+    }
+}
+
+RuleEvaluations::RuleEvaluations(
+    std::vector<std::shared_ptr<const Part>> parts, std::vector<std::size_t> deciding)
     : m_parts(std::move(parts))
+    , m_deciding(std::move(deciding))
 {
     std::erase_if(m_parts, [](const auto& part) { return part->empty(); });
     m_ends.reserve(m_parts.size());

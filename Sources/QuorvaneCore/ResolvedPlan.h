@@ -193,6 +193,9 @@ public:
     RuleEvaluations(std::initializer_list<Entry> entries);
     /// The parts in the profile's order, shared with whoever else holds them.
     explicit RuleEvaluations(std::vector<std::shared_ptr<const Part>> parts);
+    /// As above, given the indices deciding() lists, which spares looking at every entry.
+    RuleEvaluations(
+        std::vector<std::shared_ptr<const Part>> parts, std::vector<std::size_t> deciding);
 
     /// The evaluation of the rule's last entry; null when no entry has the id. Linear in the
     /// number of entries.
@@ -211,6 +214,10 @@ public:
     /// entry's part first when another list shares it.
     [[nodiscard]] RuleEvaluation& evaluationAt(std::size_t index);
 
+    /// The indices, in order, of the entries whose rule decided a control when the list was made:
+    /// the few an owner of a control may need to change. evaluationAt() leaves it as it is.
+    [[nodiscard]] const std::vector<std::size_t>& deciding() const noexcept { return m_deciding; }
+
     /// Equal entries in the same order, however they are split into parts.
     bool operator==(const RuleEvaluations& other) const;
 
@@ -222,6 +229,7 @@ private:
     std::vector<std::shared_ptr<const Part>> m_parts;
     /// Per part, the number of entries up to its end.
     std::vector<std::size_t> m_ends;
+    std::vector<std::size_t> m_deciding;
 };
 
 /// The resolver's result; a default-built plan has all three maps and the rules empty.

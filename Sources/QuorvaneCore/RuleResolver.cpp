@@ -129,8 +129,9 @@ struct Run {
     /// take the place of one of them.
     std::vector<const Rule*> rules;
     std::shared_ptr<const RuleEvaluations::Part> evaluations;
-    /// The assignments the run's rules claimed.
+    /// The assignments the run's rules claimed, and the places in the run of the rules that did.
     std::vector<std::pair<ControlKey, ResolvedAssignment>> claims;
+    std::vector<std::size_t> deciding;
     /// The controls before the first rule and after the last: one object when the run changed none.
     std::shared_ptr<const ControlsState> before;
     std::shared_ptr<const ControlsState> after;
@@ -236,6 +237,8 @@ public:
     {
         assert(!(standIn && (previous || next)) && "a preview neither reuses nor leaves findings");
         std::vector<std::shared_ptr<const RuleEvaluations::Part>> parts;
+        std::vector<std::size_t> deciding;
+        std::size_t start = 0;
         auto known = std::make_shared<const ControlsState>(state());
         // The run of `previous` after the last one taken over: the likeliest to come next.
         std::size_t following = 0;
@@ -250,6 +253,9 @@ public:
                 run = evaluateRun(position, rules.end(), standIn, known);
             }
             known = run->after;
+            for (const std::size_t index : run->deciding)
+                deciding.push_back(start + index);
+            start += run->rules.size();
             parts.push_back(run->evaluations);
             if (next) {
                 next->runStartingWith.emplace_back(run->rules.front(), next->runs.size());
@@ -258,7 +264,7 @@ public:
         }
         if (next)
             std::ranges::sort(next->runStartingWith);
-        m_plan.rules = RuleEvaluations(std::move(parts));
+        m_plan.rules = RuleEvaluations(std::move(parts), std::move(deciding));
     }
 
     void fillDefaults(const DefaultSettings& defaultSettings)
@@ -368,9 +374,13 @@ private:
                 evaluate(rule, entry.evaluation);
             }
         } while (position != end && !endsRun(*run->rules.back(), run->rules.size()));
-        for (const RuleEvaluations::Entry& entry : *evaluations) {
-            for (const ControlKey& key : entry.evaluation.contributions)
+        for (std::size_t index = 0; index < evaluations->size(); ++index) {
+            const std::vector<ControlKey>& contributions
+                = (*evaluations)[index].evaluation.contributions;
+            for (const ControlKey& key : contributions)
                 run->claims.emplace_back(key, m_plan.assignments.at(key));
+            if (!contributions.empty())
+                run->deciding.push_back(index);
         }
         run->after = m_changedControls ? std::make_shared<const ControlsState>(state()) : before;
         run->before = std::move(before);

@@ -186,6 +186,7 @@ TEST(RuleEvaluationsTest, PartsReadAsOneListHoweverTheEntriesAreSplit)
         EXPECT_EQ(whole, split);
     }
     EXPECT_TRUE(inParts({0, 0}).empty());
+    EXPECT_TRUE(whole.deciding().empty());
     EXPECT_EQ(inParts({0, 0}), RuleEvaluations());
     EXPECT_NE(inParts({2, 2}), whole);
     EXPECT_NE(whole, inParts({2, 2}));
@@ -206,4 +207,20 @@ TEST(RuleEvaluationsTest, AChangeThroughOneListNeverShowsInAnotherSharingItsPart
     EXPECT_EQ(order(changed), "first 1 2 changed again");
     EXPECT_EQ(order(original), "0 1 2 3 4");
     EXPECT_EQ(reasonOf(changed.find(wideNumber(4))), "again");
+}
+
+TEST(RuleEvaluationsTest, TheDecidingEntriesAreFoundInEveryPart)
+{
+    std::vector<std::shared_ptr<const RuleEvaluations::Part>> parts;
+    const ControlKey key = controlOf("a", SettingKey::brightness);
+    for (const std::vector<bool>& decides :
+        std::vector<std::vector<bool>>{{true, false}, {}, {false, false, true}, {true}}) {
+        RuleEvaluations::Part part;
+        for (const bool decided : decides)
+            part.push_back({UUID::random(),
+                {.matches = true,
+                    .contributions = decided ? std::vector{key} : std::vector<ControlKey>{}}});
+        parts.push_back(std::make_shared<const RuleEvaluations::Part>(std::move(part)));
+    }
+    EXPECT_EQ(RuleEvaluations(parts).deciding(), (std::vector<std::size_t>{0, 4, 5}));
 }
