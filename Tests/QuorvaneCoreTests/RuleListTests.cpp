@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
+#include <random>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 using namespace quorvane;
 
@@ -33,6 +36,55 @@ std::string names(const RuleList& rules)
 RuleList abcd()
 {
     return {ruleNamed(1, "A"), ruleNamed(2, "B"), ruleNamed(3, "C"), ruleNamed(4, "D")};
+}
+
+/// Rules "r0000" to the last below `end`, in order: enough of them to fill several chunks.
+std::vector<Rule> numbered(int start, int end)
+{
+    std::vector<Rule> rules;
+    for (int number = start; number < end; ++number) {
+        char name[8];
+        std::snprintf(name, sizeof name, "r%04d", number);
+        rules.push_back(ruleNamed(static_cast<std::uint8_t>(number), name));
+    }
+    return rules;
+}
+
+/// Empty when `rules` reads as `expected` forward, backward, by index and by jumps from both
+/// ends; rules are told apart by name.
+std::string mismatch(const RuleList& rules, const std::vector<Rule>& expected)
+{
+    if (rules.size() != expected.size())
+        return "size " + std::to_string(rules.size()) + ", not " + std::to_string(expected.size());
+    if (!std::ranges::equal(rules, expected, {}, &Rule::name, &Rule::name))
+        return "forward";
+    const auto sameName
+        = [](const Rule& rule, const Rule& other) { return rule.name == other.name; };
+    if (!std::equal(
+            expected.rbegin(), expected.rend(), std::make_reverse_iterator(rules.end()), sameName))
+        return "backward";
+    for (std::size_t index = 0; index < expected.size(); ++index) {
+        const auto offset = static_cast<std::ptrdiff_t>(index);
+        const std::string& name = expected[index].name;
+        if (rules[index].name != name || (rules.begin() + offset)->name != name
+            || (rules.end() - offset)[-1].name != expected[expected.size() - 1 - index].name)
+            return "at " + std::to_string(index);
+    }
+    return {};
+}
+
+std::vector<std::string> namesOf(const std::vector<Rule>& rules)
+{
+    std::vector<std::string> names;
+    for (const Rule& rule : rules)
+        names.push_back(rule.name);
+    return names;
+}
+
+/// Whether `rules` holds rules named `expected`, in order.
+bool holdsNames(const RuleList& rules, const std::vector<std::string>& expected)
+{
+    return std::ranges::equal(rules, expected, {}, &Rule::name);
 }
 
 } // namespace
@@ -162,4 +214,214 @@ TEST(RuleListTest, ReadsLikeAVectorOfRules)
         backwards += (--position)->name;
     EXPECT_EQ(backwards, "DCBA");
     EXPECT_THROW((void)rules.at(4), std::out_of_range);
+}
+
+TEST(RuleListTest, ChangesAtEveryChunkBoundaryAndEndMatchAVector)
+{
+    const std::vector<Rule> plain = numbered(0, 300);
+    const RuleList original = plain;
+    const Rule added = ruleNamed(9, "new");
+    struct Change {
+        std::string_view name;
+        std::function<void(RuleList&, std::size_t)> list;
+        std::function<void(std::vector<Rule>&, std::size_t)> vector;
+    };
+    const auto at = [](std::vector<Rule>& rules, std::size_t index) {
+        return rules.begin() + static_cast<std::ptrdiff_t>(index);
+    };
+    const Change changes[] = {
+        {"edit", [](RuleList& rules, std::size_t index) { rules.edit(index).name += "'"; },
+            [](std::vector<Rule>& rules, std::size_t index) { rules[index].name += "'"; }},
+        {"insert", [&](RuleList& rules, std::size_t index) { rules.insert(index, added); },
+            [&](std::vector<Rule>& rules, std::size_t index) {
+                rules.insert(at(rules, index), added);
+            }},
+        {"erase", [](RuleList& rules, std::size_t index) { rules.erase(index); },
+            [&](std::vector<Rule>& rules, std::size_t index) { rules.erase(at(rules, index)); }},
+        {"move down one", [](RuleList& rules, std::size_t index) { rules.move(index, index + 1); },
+            [&](std::vector<Rule>& rules, std::size_t index) {
+                std::swap(rules[index], rules[index + 1]);
+            }},
+        {"move up one", [](RuleList& rules, std::size_t index) { rules.move(index + 1, index); },
+            [&](std::vector<Rule>& rules, std::size_t index) {
+                std::swap(rules[index], rules[index + 1]);
+            }},
+    };
+    for (const Change& change : changes) {
+        for (const std::size_t index : {0, 1, 62, 63, 64, 65, 127, 128, 191, 255, 256, 298}) {
+            SCOPED_TRACE(std::string(change.name) + " at " + std::to_string(index));
+            RuleList rules = original;
+            std::vector<Rule> expected = plain;
+            change.list(rules, index);
+            change.vector(expected, index);
+            ASSERT_EQ(mismatch(rules, expected), "");
+            ASSERT_EQ(mismatch(original, plain), "");
+            EXPECT_EQ(rules, RuleList(expected));
+        }
+    }
+    RuleList appended = original;
+    appended.insert(300, added);
+    EXPECT_EQ(appended.back(), added);
+    appended.erase(299);
+    EXPECT_EQ(appended[299], added);
+
+    // Whole chunks emptied at once, then the last rule of all.
+    RuleList emptied = original;
+    EXPECT_EQ(emptied.eraseIf([](const Rule& rule) { return rule.name < "r0200"; }), 200);
+    ASSERT_EQ(mismatch(emptied, numbered(200, 300)), "");
+    emptied.erase(0, 99);
+    EXPECT_EQ(names(emptied), "r0299");
+    emptied.erase(emptied.begin());
+    EXPECT_TRUE(emptied.empty());
+    EXPECT_EQ(emptied.begin(), emptied.end());
+    emptied.push_back(added);
+    EXPECT_EQ(names(emptied), "new");
+
+    RuleList doubled = original;
+    doubled.insert(150, doubled);
+    std::vector<Rule> twice = plain;
+    twice.insert(twice.begin() + 150, plain.begin(), plain.end());
+    ASSERT_EQ(mismatch(doubled, twice), "");
+    doubled.erase(0, doubled.size());
+    EXPECT_TRUE(doubled.empty());
+    ASSERT_EQ(mismatch(original, plain), "");
+}
+
+TEST(RuleListTest, ManyChunksChangeLikeAVectorWhileEveryCopyKeepsItsRules)
+{
+    // Every change alters a name, so that equal names stand for equal rules.
+    for (const unsigned seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(seed);
+        const auto pick = [&random](std::size_t last) {
+            return std::uniform_int_distribution<std::size_t>(0, last)(random);
+        };
+        std::vector<Rule> expected = numbered(0, 300);
+        RuleList rules = expected;
+        RuleList kept = rules;
+        std::vector<Rule> keptExpected = expected;
+        int next = 300;
+        for (int step = 0; step < 250; ++step) {
+            SCOPED_TRACE("step " + std::to_string(step));
+            if (step % 40 == 0) {
+                kept = rules;
+                keptExpected = expected;
+            }
+            const RuleList before = rules;
+            const std::vector<std::string> beforeNames = namesOf(expected);
+            const std::size_t size = rules.size();
+            const auto at = [&expected](std::size_t index) {
+                return expected.begin() + static_cast<std::ptrdiff_t>(index);
+            };
+            const std::size_t index = pick(size == 0 ? 0 : size - 1);
+            // Grows a list that ran short, so that it spans several chunks again.
+            switch (size < 150 ? 0 : pick(7)) {
+            case 0: {
+                // Enough rules at one place to split the chunk there.
+                const std::vector<Rule> added = numbered(next, next + 70);
+                next += 70;
+                const std::size_t place = pick(size);
+                for (std::size_t offset = 0; offset < added.size(); ++offset)
+                    rules.insert(place + offset, added[offset]);
+                expected.insert(at(place), added.begin(), added.end());
+                break;
+            }
+            case 1:
+                rules.edit(index).name += "'";
+                expected[index].name += "'";
+                break;
+            case 2: {
+                // One at a time, enough to empty a chunk.
+                const std::size_t count = std::min<std::size_t>(pick(70), size - index);
+                for (std::size_t erased = 0; erased < count; ++erased)
+                    rules.erase(index);
+                expected.erase(at(index), at(index + count));
+                break;
+            }
+            case 3: {
+                const std::size_t to = pick(3) == 0 ? pick(size - 1)
+                    : index + 1 < size              ? index + 1
+                                                    : index - 1;
+                rules.move(index, to);
+                Rule moved = expected[index];
+                expected.erase(at(index));
+                expected.insert(at(to), moved);
+                break;
+            }
+            case 4: {
+                const std::size_t other = pick(size - 1);
+                rules.swap(index, other);
+                std::swap(expected[index], expected[other]);
+                break;
+            }
+            case 5: {
+                const std::size_t end = index + std::min<std::size_t>(pick(150), size - index);
+                rules.erase(index, end);
+                expected.erase(at(index), at(end));
+                break;
+            }
+            case 6: {
+                const std::size_t first = pick(kept.size() - 1);
+                const std::size_t end
+                    = first + std::min<std::size_t>(pick(150), kept.size() - first);
+                rules.insert(index, kept.slice(first, end));
+                expected.insert(at(index),
+                    keptExpected.begin() + static_cast<std::ptrdiff_t>(first),
+                    keptExpected.begin() + static_cast<std::ptrdiff_t>(end));
+                break;
+            }
+            default: {
+                const auto remove = [modulus = pick(20) + 3](const Rule& rule) {
+                    return std::stoi(rule.name.substr(1)) % modulus == 0;
+                };
+                EXPECT_EQ(rules.eraseIf(remove), std::erase_if(expected, remove));
+                const std::size_t target = pick(rules.size() - 1);
+                const std::size_t source = pick(kept.size() - 1);
+                rules.share(target, kept, source);
+                expected[target] = keptExpected[source];
+                break;
+            }
+            }
+            ASSERT_EQ(mismatch(rules, expected), "");
+            ASSERT_TRUE(holdsNames(before, beforeNames) && holdsNames(kept, namesOf(keptExpected)));
+            ASSERT_EQ(rules == before, namesOf(expected) == beforeNames);
+            if (step % 10 == 0) {
+                ASSERT_EQ(rules, RuleList(expected)) << "equal however the two are chunked";
+            }
+        }
+    }
+}
+
+TEST(RuleListTest, IteratorsJumpAndStepAcrossChunks)
+{
+    const std::vector<Rule> plain = numbered(0, 300);
+    RuleList rules;
+    for (auto rule = plain.rbegin(); rule != plain.rend(); ++rule)
+        rules.insert(0, *rule); // grown at the front: chunks split unevenly
+    ASSERT_EQ(mismatch(rules, plain), "");
+
+    const std::ptrdiff_t positions[] = {0, 1, 63, 64, 65, 127, 128, 129, 200, 299, 300};
+    for (const std::ptrdiff_t from : positions) {
+        for (const std::ptrdiff_t to : positions) {
+            SCOPED_TRACE(std::to_string(from) + " to " + std::to_string(to));
+            const auto start = rules.begin() + from;
+            auto jumped = start;
+            jumped += to - from;
+            EXPECT_EQ(jumped - start, to - from);
+            EXPECT_EQ(jumped, rules.end() - (300 - to));
+            EXPECT_EQ(start < jumped, from < to);
+            if (to < 300) {
+                EXPECT_EQ(jumped->name, plain[static_cast<std::size_t>(to)].name);
+                EXPECT_EQ(start[to - from].name, plain[static_cast<std::size_t>(to)].name);
+            }
+            // Steps after a jump find their way from the chunk the jump landed in.
+            if (to > 0) {
+                EXPECT_EQ((--jumped)->name, plain[static_cast<std::size_t>(to - 1)].name);
+            }
+        }
+    }
+    const auto found = std::ranges::lower_bound(rules, std::string("r0150"), {}, &Rule::name);
+    EXPECT_EQ(found - rules.begin(), 150);
+    EXPECT_EQ(std::ranges::find(rules, "r0299", &Rule::name), rules.end() - 1);
+    EXPECT_EQ(rules.at(299).name, "r0299");
 }
