@@ -425,3 +425,17 @@ TEST(RuleListTest, IteratorsJumpAndStepAcrossChunks)
     EXPECT_EQ(std::ranges::find(rules, "r0299", &Rule::name), rules.end() - 1);
     EXPECT_EQ(rules.at(299).name, "r0299");
 }
+
+TEST(RuleListTest, AChunkSharedAtAnotherPlaceIsComparedRuleByRule)
+{
+    std::vector<Rule> plain(300, ruleNamed(1, "x"));
+    plain[150].name = "y";
+    const RuleList rules = plain;
+    RuleList shifted = rules;
+    // Its last rule to the front: the chunks in between stay shared, one place further on.
+    shifted.move(299, 0);
+    EXPECT_NE(shifted, rules);
+    EXPECT_NE(rules, shifted);
+    shifted.move(0, 299);
+    EXPECT_EQ(shifted, rules);
+}
