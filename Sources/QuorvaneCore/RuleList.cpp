@@ -153,7 +153,7 @@ void RuleList::move(std::size_t from, std::size_t to)
 void RuleList::swap(std::size_t first, std::size_t second)
 {
     assert(first < size() && second < size() && "swapped rules are in the list");
-    // Owning the second chunk never copies the first: a chunk this list just copied is its own.
+    // The first slot stays put: owning the second chunk replaces at most that chunk's pointer.
     ownSlot(first).swap(ownSlot(second));
 }
 
