@@ -365,14 +365,10 @@ private:
         do {
             const Rule& rule = *position++;
             run->rules.push_back(&rule);
-            RuleEvaluations::Entry& entry = evaluations->emplace_back();
-            entry.id = rule.id;
-            if (standIn && standIn->id == rule.id) {
-                evaluate(*standIn, entry.evaluation);
+            const bool isStoodIn = standIn && standIn->id == rule.id;
+            evaluations->push_back({rule.id, evaluate(isStoodIn ? *standIn : rule)});
+            if (isStoodIn)
                 standIn = nullptr;
-            } else {
-                evaluate(rule, entry.evaluation);
-            }
         } while (position != end && !endsRun(*run->rules.back(), run->rules.size()));
         for (std::size_t index = 0; index < evaluations->size(); ++index) {
             const std::vector<ControlKey>& contributions
@@ -441,27 +437,21 @@ private:
         bool needsFocusedWindow = false;
     };
 
-    /// Writes the rule's evaluation over `result`. Each reason is written over a text already
-    /// there, so that resolving over the last plan allocates nothing for the reasons it repeats.
-    void evaluate(const Rule& rule, RuleEvaluation& result)
+    /// How the rule fares with the controls as the rules before it left them.
+    [[nodiscard]] RuleEvaluation evaluate(const Rule& rule)
     {
         m_reasons.clear();
-        result.contributions.clear();
+        RuleEvaluation result;
         const Verdict verdict = evaluation(rule, result.contributions);
         result.matches = verdict.matches;
         result.needsFocusedWindow = verdict.needsFocusedWindow;
-        result.reasons.resize(m_reasons.size());
-        for (std::size_t index = 0; index < m_reasons.size(); ++index) {
-            const auto& [setting, reason] = m_reasons[index];
-            std::string& text = result.reasons[index];
-            text.clear();
-            if (!setting) {
-                text.append(reason);
-                continue;
-            }
-            text.reserve(title(*setting).size() + 2 + reason.size());
-            text.append(title(*setting)).append(": ").append(reason);
+        result.reasons.reserve(m_reasons.size());
+        for (const auto& [setting, reason] : m_reasons) {
+            result.reasons.push_back(setting
+                    ? std::string(title(*setting)).append(": ").append(reason)
+                    : std::string(reason));
         }
+        return result;
     }
 
     /// Narrows the displays by the rule's conditions (application, then screen, then Space) and
