@@ -190,6 +190,21 @@ public:
         return sharedAt(index) == older.sharedAt(olderIndex);
     }
 
+    /// Consecutive rules the list holds as one chunk. While a list holding a chunk lives, the
+    /// chunk never changes: a list changing a rule in a shared chunk first copies it, under
+    /// another identity. So an identity a kept copy also holds means the very same rules.
+    struct Stretch {
+        const void* identity;
+        std::size_t start;
+        std::size_t size;
+    };
+    [[nodiscard]] std::size_t stretchCount() const noexcept { return m_chunks.size(); }
+    /// `index` below stretchCount(); the stretches cover the list in order.
+    [[nodiscard]] Stretch stretch(std::size_t index) const noexcept
+    {
+        return {m_chunks[index].get(), m_starts[index], chunkLength(index)};
+    }
+
     /// Equal sizes and equal rules position by position; a shared rule, or a chunk shared at the
     /// same position, is equal without being compared.
     friend bool operator==(const RuleList& first, const RuleList& second);

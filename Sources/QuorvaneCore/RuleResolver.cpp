@@ -122,12 +122,11 @@ struct ControlsState {
     bool operator==(const ControlsState&) const = default;
 };
 
-/// Consecutive rules evaluated together: what a later resolution takes over whole when it finds
-/// the same rules with the controls in the same state.
+/// A stretch of the profile's rules evaluated together: what a later resolution takes over whole
+/// when it finds the same stretch with the controls in the same state.
 struct Run {
-    /// The rules by identity. The findings holding the run keep them alive, so no other rule can
-    /// take the place of one of them.
-    std::vector<const Rule*> rules;
+    /// The stretch's identity; the findings keep a copy of the rules, so it stays the same rules.
+    const void* stretch = nullptr;
     std::shared_ptr<const RuleEvaluations::Part> evaluations;
     /// The assignments the run's rules claimed, and the places in the run of the rules that did.
     std::vector<std::pair<ControlKey, ResolvedAssignment>> claims;
@@ -136,16 +135,6 @@ struct Run {
     std::shared_ptr<const ControlsState> before;
     std::shared_ptr<const ControlsState> after;
 };
-
-/// Whether a run ends after `rule`, its `length`th. The rule decides, not its place, so that after
-/// a rule is changed, added or removed the runs start again where they started before.
-bool endsRun(const Rule& rule, std::size_t length)
-{
-    constexpr std::size_t longestRun = 256;
-    // Fibonacci hashing of the address: about one rule in 32 ends a run.
-    const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&rule));
-    return length >= longestRun || ((address >> 4) * 0x9E3779B97F4A7C15ULL) >> 59 == 0;
-}
 
 } // namespace
 
@@ -158,22 +147,22 @@ struct ResolutionMemo::Findings {
         std::map<ControlKey, ControlCapability> capabilities;
     };
     std::shared_ptr<const Inputs> inputs;
-    /// Shares the runs' rules: keeps them alive, and makes a later edit of one copy it first.
+    /// Shares the runs' stretches: keeps them alive and unchanged.
     RuleList rules;
     std::vector<std::shared_ptr<const Run>> runs;
-    /// Each run's first rule with the run's index, sorted by the rule's address.
-    std::vector<std::pair<const Rule*, std::size_t>> runStartingWith;
+    /// Each run's stretch with the run's index, sorted.
+    std::vector<std::pair<const void*, std::size_t>> runOfStretch;
 
-    /// The index of a run starting with `rule`; `hint` is tried first.
-    [[nodiscard]] std::optional<std::size_t> runStartingAt(const Rule* rule, std::size_t hint) const
+    /// The run of `stretch`, null when there is none; the run at `hint` is tried first.
+    [[nodiscard]] std::shared_ptr<const Run> runOf(const void* stretch, std::size_t hint) const
     {
-        if (hint < runs.size() && runs[hint]->rules.front() == rule)
-            return hint;
+        if (hint < runs.size() && runs[hint]->stretch == stretch)
+            return runs[hint];
         const auto found = std::ranges::lower_bound(
-            runStartingWith, rule, {}, &std::pair<const Rule*, std::size_t>::first);
-        if (found == runStartingWith.end() || found->first != rule)
-            return std::nullopt;
-        return found->second;
+            runOfStretch, stretch, {}, &std::pair<const void*, std::size_t>::first);
+        if (found == runOfStretch.end() || found->first != stretch)
+            return nullptr;
+        return runs[found->second];
     }
 };
 
@@ -230,40 +219,35 @@ public:
     }
 
     /// Evaluates `rules` in order, `standIn` in place of the first one with its id when given,
-    /// taking over each run of `previous` that starts with the same rules in the same state.
-    /// Leaves the runs in `next` when given. A stand-in is never left nor taken over.
+    /// taking over each run of `previous` whose stretch of rules comes next with the controls in
+    /// the same state. Leaves the runs in `next` when given. A stand-in is never left nor taken
+    /// over.
     void evaluateRules(
         const RuleList& rules, const Rule* standIn, const Findings* previous, Findings* next)
     {
         assert(!(standIn && (previous || next)) && "a preview neither reuses nor leaves findings");
         std::vector<std::shared_ptr<const RuleEvaluations::Part>> parts;
         std::vector<std::size_t> deciding;
-        std::size_t start = 0;
         auto known = std::make_shared<const ControlsState>(state());
-        // The run of `previous` after the last one taken over: the likeliest to come next.
-        std::size_t following = 0;
-        for (auto position = rules.begin(); position != rules.end();) {
-            std::shared_ptr<const Run> run = previous
-                ? reusableRun(*previous, following, position, rules.end(), known)
-                : nullptr;
-            if (run) {
+        for (std::size_t index = 0; index < rules.stretchCount(); ++index) {
+            const RuleList::Stretch stretch = rules.stretch(index);
+            std::shared_ptr<const Run> run
+                = previous ? reusableRun(*previous, stretch, index, known) : nullptr;
+            if (run)
                 takeOver(*run);
-                position += static_cast<std::ptrdiff_t>(run->rules.size());
-            } else {
-                run = evaluateRun(position, rules.end(), standIn, known);
-            }
+            else
+                run = evaluateRun(rules, stretch, standIn, known);
             known = run->after;
-            for (const std::size_t index : run->deciding)
-                deciding.push_back(start + index);
-            start += run->rules.size();
+            for (const std::size_t offset : run->deciding)
+                deciding.push_back(stretch.start + offset);
             parts.push_back(run->evaluations);
             if (next) {
-                next->runStartingWith.emplace_back(run->rules.front(), next->runs.size());
+                next->runOfStretch.emplace_back(stretch.identity, next->runs.size());
                 next->runs.push_back(std::move(run));
             }
         }
         if (next)
-            std::ranges::sort(next->runStartingWith);
+            std::ranges::sort(next->runOfStretch);
         m_plan.rules = RuleEvaluations(std::move(parts), std::move(deciding));
     }
 
@@ -322,26 +306,15 @@ private:
         m_unsettledRows = state.unsettledRows;
     }
 
-    /// The run of `previous` that the rules from `position` on repeat, found with the controls
-    /// in the state `known`; null when there is none. Tries the run at `following` first, and
-    /// leaves there the index after the run found.
+    /// The run of `previous` over `stretch`, found with the controls in the state `known`; null
+    /// when there is none. The stretch at the same place is tried first.
     [[nodiscard]] static std::shared_ptr<const Run> reusableRun(const Findings& previous,
-        std::size_t& following, RuleList::const_iterator position, RuleList::const_iterator end,
+        const RuleList::Stretch& stretch, std::size_t place,
         const std::shared_ptr<const ControlsState>& known)
     {
-        const std::optional<std::size_t> index = previous.runStartingAt(&*position, following);
-        if (!index)
+        std::shared_ptr<const Run> run = previous.runOf(stretch.identity, place);
+        if (!run || (run->before != known && *run->before != *known))
             return nullptr;
-        const std::shared_ptr<const Run>& run = previous.runs[*index];
-        if (static_cast<std::size_t>(end - position) < run->rules.size())
-            return nullptr;
-        for (const Rule* rule : run->rules) {
-            if (rule != &*position++)
-                return nullptr;
-        }
-        if (run->before != known && *run->before != *known)
-            return nullptr;
-        following = *index + 1;
         return run;
     }
 
@@ -354,22 +327,23 @@ private:
             restore(*run.after);
     }
 
-    /// Evaluates the rules from `position` to the end of their run, moving `position` past it.
-    [[nodiscard]] std::shared_ptr<const Run> evaluateRun(RuleList::const_iterator& position,
-        RuleList::const_iterator end, const Rule*& standIn,
+    /// Evaluates the rules of `stretch`.
+    [[nodiscard]] std::shared_ptr<const Run> evaluateRun(const RuleList& rules,
+        const RuleList::Stretch& stretch, const Rule*& standIn,
         std::shared_ptr<const ControlsState> before)
     {
         auto run = std::make_shared<Run>();
         auto evaluations = std::make_shared<RuleEvaluations::Part>();
+        evaluations->reserve(stretch.size);
         m_changedControls = false;
-        do {
-            const Rule& rule = *position++;
-            run->rules.push_back(&rule);
+        const auto first = rules.begin() + static_cast<std::ptrdiff_t>(stretch.start);
+        for (const Rule& rule :
+            std::ranges::subrange(first, first + static_cast<std::ptrdiff_t>(stretch.size))) {
             const bool isStoodIn = standIn && standIn->id == rule.id;
             evaluations->push_back({rule.id, evaluate(isStoodIn ? *standIn : rule)});
             if (isStoodIn)
                 standIn = nullptr;
-        } while (position != end && !endsRun(*run->rules.back(), run->rules.size()));
+        }
         for (std::size_t index = 0; index < evaluations->size(); ++index) {
             const std::vector<ControlKey>& contributions
                 = (*evaluations)[index].evaluation.contributions;
@@ -378,6 +352,7 @@ private:
             if (!contributions.empty())
                 run->deciding.push_back(index);
         }
+        run->stretch = stretch.identity;
         run->after = m_changedControls ? std::make_shared<const ControlsState>(state()) : before;
         run->before = std::move(before);
         run->evaluations = std::move(evaluations);
