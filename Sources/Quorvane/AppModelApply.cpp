@@ -113,7 +113,8 @@ void AppModel::updateResolution()
         holds.get(), m_executor.wallNow(), m_resolutionMemo));
     applyManualRecoveries(plan);
     respectAutomaticBrightness(plan);
-    resolution.set(std::move(plan));
+    // Kept even when equal: its evaluations are the memo's, which the next plan shares.
+    resolution.replace(std::move(plan));
     m_resolvedFrom = resolutionInputs();
 }
 

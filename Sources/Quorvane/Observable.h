@@ -95,6 +95,20 @@ public:
         m_signal.notify();
     }
 
+    /// As set(), but an equal value is stored too, silently: for values whose equal copies differ
+    /// in what they share with later values, which then compare faster with the newer copy.
+    void replace(T value)
+    {
+        if constexpr (policy == NotifyPolicy::onChange) {
+            if (value == m_value) {
+                m_value = std::move(value);
+                return;
+            }
+        }
+        m_value = std::move(value);
+        m_signal.notify();
+    }
+
     /// As set(), and hands back the value stored before, or `value` itself when that was equal
     /// and so not stored: a large value's memory can then serve again.
     [[nodiscard]] T exchange(T value)

@@ -75,6 +75,26 @@ TEST(ObservableTest, ExchangeHandsBackTheFormerValueAndNotifiesOnlyAChange)
     EXPECT_EQ(everyCounter.count, 1);
 }
 
+TEST(ObservableTest, ReplaceStoresAnEqualValueSilentlyAndNotifiesAChange)
+{
+    // Equal by value, told apart by the address of their shared data.
+    struct Shared {
+        std::shared_ptr<const int> data;
+        bool operator==(const Shared& other) const { return *data == *other.data; }
+    };
+    const auto seven = std::make_shared<const int>(7);
+    Observable<Shared> field(Shared{std::make_shared<const int>(7)});
+    Counter counter(field);
+
+    field.replace({seven});
+    EXPECT_EQ(field->data, seven);
+    EXPECT_EQ(counter.count, 0);
+
+    field.replace({std::make_shared<const int>(8)});
+    EXPECT_EQ(*field->data, 8);
+    EXPECT_EQ(counter.count, 1);
+}
+
 TEST(ObservableTest, TaskHandlesCompareByIdentity)
 {
     ManualExecutor executor;
