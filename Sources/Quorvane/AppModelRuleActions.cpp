@@ -44,17 +44,20 @@ void adoptChange(AppModel& model, Configuration document)
 
 /// Stores `rule` in the profile: in place of the first rule with its id, keeping that rule's
 /// enabled flag (only the switch in the list changes it), else appended.
-void storeRule(Profile& profile, const Rule& rule)
+/// Stores `rule` in place of the profile's rule with its id, keeping whether it is enabled, or
+/// adds it; returns the stored rule and whether it was added.
+std::pair<const Rule&, bool> storeRule(Profile& profile, const Rule& rule)
 {
     const auto stored = std::ranges::find(profile.rules, rule.id, &Rule::id);
     if (stored == profile.rules.end()) {
         profile.rules.push_back(rule);
-        return;
+        return {profile.rules.back(), true};
     }
     Rule& kept = profile.rules.edit(stored);
     const bool isEnabled = kept.isEnabled;
     kept = rule;
     kept.isEnabled = isEnabled;
+    return {kept, false};
 }
 
 } // namespace
@@ -168,9 +171,11 @@ bool AppModel::saveRule(Rule rule, UUID profileID, bool selectSavedRule)
     Profile* profile = profileWithID(document, profileID);
     if (!profile)
         return false;
-    storeRule(*profile, rule);
+    const auto [stored, isAdded] = storeRule(*profile, rule);
     // The model's document is valid: only the stored rule needs checking.
-    if (!passes(*this, [&] { document.validateStoredRule(rule.id); }))
+    if (!passes(*this, [&, &stored = stored, isAdded = isAdded] {
+            document.validateStoredRule(stored, isAdded);
+        }))
         return false;
     configuration.set(std::move(document));
     // The saved rule now decides what the preview showed, so nothing is restored.

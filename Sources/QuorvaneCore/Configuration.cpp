@@ -326,14 +326,21 @@ void Configuration::validate() const
         fail(verifiedModeMessage);
 }
 
-void Configuration::validateStoredRule(const UUID& ruleID) const
+void Configuration::validateStoredRule(const Rule& stored, bool isAdded) const
 {
+    if (!isAdded) {
+        if (!hasValidContent(stored))
+            fail(ruleMessage);
+        if (spaceBelongsToAnotherScreen(stored.conditions))
+            fail(spaceMessage);
+        return;
+    }
     // Every other rule passed before and is unchanged, so validate() can fail only at a rule with
     // this id: the stored one, or the second of two, which repeats the first.
     bool isRepeat = false;
     for (const Profile& profile : profiles) {
         for (const Rule& rule : profile.rules) {
-            if (rule.id != ruleID)
+            if (rule.id != stored.id)
                 continue;
             if (isRepeat || !hasValidContent(rule))
                 fail(ruleMessage);

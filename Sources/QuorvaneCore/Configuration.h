@@ -98,11 +98,11 @@ struct Configuration {
     /// Throws ConfigurationError for the first check the document fails, with one fixed sentence
     /// that names no profile or rule. Changes nothing.
     void validate() const;
-    /// validate() for a document that passed it before a rule with `ruleID` was stored in one
-    /// profile, in place of the rule with that id there or added: only what storing it can break
-    /// is checked, in time linear in the rules without allocating, and the error is the one
-    /// validate() would throw.
-    void validateStoredRule(const UUID& ruleID) const;
+    /// validate() for a document that passed it before `stored` was stored in one profile, in
+    /// place of the rule with its id there (`isAdded` false) or added: only what storing it can
+    /// break is checked, and the error is the one validate() would throw. A rule stored in place
+    /// cannot repeat an id, so only it is checked; an added one is looked for among all rules.
+    void validateStoredRule(const Rule& stored, bool isAdded) const;
 
     /// The resolution `profile` asks for on the display: its own entry, else the Default
     /// profile's; absent when neither has one.

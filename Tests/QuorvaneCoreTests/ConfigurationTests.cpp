@@ -250,14 +250,15 @@ TEST(ConfigurationTest, CheckingAStoredRuleAgreesWithValidatingTheWholeDocument)
         ASSERT_EQ(validationMessage(document), "");
         RuleList& rules = document.profiles[c.profile + 1].rules;
         const auto stored = std::ranges::find(rules, c.stored.id, &Rule::id);
-        if (stored == rules.end())
+        const bool isAdded = stored == rules.end();
+        if (isAdded)
             rules.push_back(c.stored);
         else
             rules.edit(stored) = c.stored;
         EXPECT_EQ(validationMessage(document), c.message);
         std::string storedMessage;
         try {
-            document.validateStoredRule(c.stored.id);
+            document.validateStoredRule(c.stored, isAdded);
         } catch (const ConfigurationError& error) {
             storedMessage = error.what();
         }
