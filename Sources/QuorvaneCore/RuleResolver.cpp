@@ -580,6 +580,19 @@ private:
     ResolvedPlan m_plan;
 };
 
+/// Whether the capabilities lead to the same plan: an available control's reason, which only
+/// says how it works, is never read.
+bool resolveAlike(const std::map<ControlKey, ControlCapability>& first,
+    const std::map<ControlKey, ControlCapability>& second)
+{
+    return std::ranges::equal(first, second, [](const auto& one, const auto& other) {
+        const ControlCapability& capability = one.second;
+        return one.first == other.first && capability.available == other.second.available
+            && capability.choices == other.second.choices
+            && (capability.available || capability.reason == other.second.reason);
+    });
+}
+
 /// The plan of `profile`, with `standIn` in place of its first rule with that id when given,
 /// taking over what `previous` found and leaving its findings in `next` when given.
 ResolvedPlan resolveWith(const Profile& profile, const Rule* standIn,
@@ -621,7 +634,7 @@ ResolvedPlan RuleResolver::resolve(const Profile& profile, const DefaultSettings
     const Findings* previous = memo.m_findings.get();
     auto next = std::make_shared<Findings>();
     if (previous && previous->inputs->context == context
-        && previous->inputs->capabilities == capabilities) {
+        && resolveAlike(previous->inputs->capabilities, capabilities)) {
         next->inputs = previous->inputs;
     } else {
         next->inputs

@@ -343,7 +343,7 @@ TEST(RuleResolverTest, AMemoOfTheLastResolutionNeverChangesThePlan)
         const std::size_t size = profile.rules.size();
         const std::size_t at = size == 0 ? 0 : pick(size);
         std::string change;
-        switch (pick(10)) {
+        switch (pick(11)) {
         case 0:
             change = "toggle";
             profile.rules.edit(at).isEnabled = !profile.rules[at].isEnabled;
@@ -380,6 +380,12 @@ TEST(RuleResolverTest, AMemoOfTheLastResolutionNeverChangesThePlan)
             change = "capability";
             known[controlOf("b", contrast)].available = !known[controlOf("b", contrast)].available;
             break;
+        case 9: {
+            change = "capability's reason";
+            std::string& reason = known[controlOf("b", contrast)].reason;
+            reason = reason.empty() ? "Asleep" : "";
+            break;
+        }
         default:
             change = "nothing";
             break;
