@@ -224,3 +224,20 @@ TEST(RuleEvaluationsTest, TheDecidingEntriesAreFoundInEveryPart)
     }
     EXPECT_EQ(RuleEvaluations(parts).deciding(), (std::vector<std::size_t>{0, 4, 5}));
 }
+
+TEST(RuleEvaluationsTest, APartSharedAtAnotherPlaceIsComparedEntryByEntry)
+{
+    const auto part = [](std::vector<std::size_t> numbers) {
+        RuleEvaluations::Part entries;
+        for (const std::size_t number : numbers)
+            entries.push_back({wideNumber(number), saying(std::to_string(number))});
+        return std::make_shared<const RuleEvaluations::Part>(std::move(entries));
+    };
+    const auto shared = part({0, 1});
+    // "0 1 0 1" against "0 0 1 1": the shared part starts one entry later in the second list.
+    const RuleEvaluations twice({shared, shared});
+    const RuleEvaluations between({part({0}), shared, part({1})});
+    EXPECT_NE(twice, between);
+    EXPECT_NE(between, twice);
+    EXPECT_EQ(twice, RuleEvaluations({part({0, 1, 0}), part({1})}));
+}
