@@ -336,9 +336,9 @@ private:
         auto evaluations = std::make_shared<RuleEvaluations::Part>();
         evaluations->reserve(stretch.size);
         m_changedControls = false;
-        const auto first = rules.begin() + static_cast<std::ptrdiff_t>(stretch.start);
-        for (const Rule& rule :
-            std::ranges::subrange(first, first + static_cast<std::ptrdiff_t>(stretch.size))) {
+        auto position = rules.begin() + static_cast<std::ptrdiff_t>(stretch.start);
+        for (std::size_t count = 0; count < stretch.size; ++count) {
+            const Rule& rule = *position++;
             const bool isStoodIn = standIn && standIn->id == rule.id;
             evaluations->push_back({rule.id, evaluate(isStoodIn ? *standIn : rule)});
             if (isStoodIn)
