@@ -397,6 +397,13 @@ TEST(RuleResolverTest, AMemoOfTheLastResolutionNeverChangesThePlan)
             = RuleResolver::resolve(profile, defaults, *context, known, *holds, now);
         ASSERT_EQ(linesOf(plan), linesOf(anew));
         ASSERT_EQ(plan, anew);
-        ASSERT_EQ(plan.rules.deciding(), anew.rules.deciding());
+        std::vector<std::size_t> deciding;
+        std::size_t index = 0;
+        for (const auto& [id, evaluation] : plan.rules) {
+            if (!evaluation.contributions.empty())
+                deciding.push_back(index);
+            ++index;
+        }
+        ASSERT_EQ(plan.rules.deciding(), deciding);
     }
 }
