@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -35,7 +36,11 @@ public:
 
     [[nodiscard]] const Bytes& bytes() const noexcept { return m_bytes; }
 
-    bool operator==(const UUID&) const = default;
+    /// Inline word compares: the defaulted one calls memcmp, and a lookup by id makes many.
+    bool operator==(const UUID& other) const noexcept
+    {
+        return std::memcmp(m_bytes.data(), other.m_bytes.data(), sizeof(Bytes)) == 0;
+    }
     auto operator<=>(const UUID&) const = default;
 
 private:
