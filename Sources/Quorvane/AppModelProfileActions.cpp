@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iterator>
 #include <string>
+#include <utility>
 
 namespace quorvane {
 namespace {
@@ -66,8 +67,9 @@ void AppModel::renameProfile(UUID profileID, std::string_view name)
         actionError.set(std::string(reservedNameMessage));
         return;
     }
-    configuration.modify([&](Configuration& document) {
-        std::ranges::find(document.profiles, profileID, &Profile::id)->name = trimmedName;
+    configuration.update([&](Configuration& document) {
+        std::string& stored = std::ranges::find(document.profiles, profileID, &Profile::id)->name;
+        return std::exchange(stored, trimmedName) != trimmedName;
     });
     persist();
 }
@@ -87,9 +89,10 @@ void AppModel::deleteProfile(UUID profileID)
     // Exactly one profile stays active: the Default takes over before this one goes.
     if (profileID == configuration->activeProfileID)
         activateProfile(configuration->defaultProfileID);
-    configuration.modify([&](Configuration& document) {
-        std::erase_if(
-            document.profiles, [&](const Profile& profile) { return profile.id == profileID; });
+    configuration.update([&](Configuration& document) {
+        return std::erase_if(document.profiles, [&](const Profile& profile) {
+            return profile.id == profileID;
+        }) > 0;
     });
     selectProfile(configuration->activeProfileID);
     persist();

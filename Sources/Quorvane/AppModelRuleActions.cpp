@@ -90,16 +90,24 @@ void AppModel::toggleRule(UUID ruleID, UUID profileID)
 {
     if (!acceptsChanges(*this) || profileID == configuration->defaultProfileID)
         return;
-    Configuration document = configuration.get();
-    Profile* profile = profileWithID(document, profileID);
-    if (!profile)
+    // In place: a copy of the document costs a copy of every profile.
+    bool isToggled = false;
+    configuration.update([&](Configuration& document) {
+        Profile* profile = profileWithID(document, profileID);
+        if (!profile)
+            return false;
+        const auto rule = std::ranges::find(profile->rules, ruleID, &Rule::id);
+        if (rule == profile->rules.end())
+            return false;
+        Rule& toggled = profile->rules.edit(rule);
+        toggled.isEnabled = !toggled.isEnabled;
+        isToggled = true;
+        return true;
+    });
+    if (!isToggled)
         return;
-    const auto rule = std::ranges::find(profile->rules, ruleID, &Rule::id);
-    if (rule == profile->rules.end())
-        return;
-    Rule& toggled = profile->rules.edit(rule);
-    toggled.isEnabled = !toggled.isEnabled;
-    adoptChange(*this, std::move(document));
+    persist();
+    resolveAndApply(false);
 }
 
 void AppModel::moveRule(UUID ruleID, UUID profileID, std::int64_t offset)

@@ -135,6 +135,15 @@ public:
         }
     }
 
+    /// Changes the value in place through `change(T&)`, which returns whether it changed it;
+    /// notifies only then. Unlike modify() it neither copies nor compares the value: for a large
+    /// value whose change the caller can tell. A `change` that throws leaves what it did so far.
+    template <typename Change> void update(Change&& change)
+    {
+        if (std::forward<Change>(change)(m_value))
+            m_signal.notify();
+    }
+
     /// Calls `observer` after every notifying write until the subscription ends.
     [[nodiscard]] Subscription observe(std::function<void()> observer) const
     {

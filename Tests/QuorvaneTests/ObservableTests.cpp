@@ -95,6 +95,32 @@ TEST(ObservableTest, ReplaceStoresAnEqualValueSilentlyAndNotifiesAChange)
     EXPECT_EQ(counter.count, 1);
 }
 
+TEST(ObservableTest, UpdateChangesInPlaceAndNotifiesWhatItSaysItChanged)
+{
+    Observable<std::vector<int>> field(std::vector<int>{1, 2});
+    Counter counter(field);
+    const int* stored = field->data();
+    std::vector<int> seenByObserver;
+    const Subscription reading = field.observe([&] { seenByObserver = field.get(); });
+
+    field.update([](std::vector<int>& value) {
+        value[0] = 7;
+        return true;
+    });
+    EXPECT_EQ(seenByObserver, (std::vector<int>{7, 2}));
+    EXPECT_EQ(counter.count, 1);
+    // The same storage: nothing was copied, so references into the value still hold.
+    EXPECT_EQ(field->data(), stored);
+
+    // A change that reports none is kept, but no one hears of it.
+    field.update([](std::vector<int>& value) {
+        value[1] = 9;
+        return false;
+    });
+    EXPECT_EQ(field.get(), (std::vector<int>{7, 9}));
+    EXPECT_EQ(counter.count, 1);
+}
+
 TEST(ObservableTest, TaskHandlesCompareByIdentity)
 {
     ManualExecutor executor;

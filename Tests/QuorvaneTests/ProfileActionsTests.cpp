@@ -190,6 +190,28 @@ TEST(ProfileActionsTest, ADuplicateIsBuiltFromTheValueGivenWithNewIdentifiers)
     EXPECT_EQ(copy.rules, shown.rules);
 }
 
+TEST(ProfileActionsTest, RenamesAndDeletionsAreToldOnceAndLeaveEarlierCopiesAlone)
+{
+    ModelWorld world;
+    const auto model = world.startedModel();
+    const Seeded ids = seed(*model);
+    const Configuration before = model->configuration.get();
+    int changes = 0;
+    const Subscription counting = model->configuration.observe([&] { ++changes; });
+
+    model->renameProfile(ids.work, "Office");
+    EXPECT_EQ(changes, 1);
+    model->renameProfile(ids.work, " Office "); // the same name once trimmed
+    EXPECT_EQ(changes, 1);
+    model->deleteProfile(ids.evening);
+    EXPECT_EQ(changes, 2);
+
+    EXPECT_EQ(nameOf(*model, ids.work), "Office");
+    EXPECT_FALSE(findProfile(*model, ids.evening));
+    ASSERT_EQ(before.profiles.size(), 3U);
+    EXPECT_EQ(before.profiles[1].name + " " + before.profiles[2].name, "Work Evening");
+}
+
 TEST(ProfileActionsTest, DeletingThePreviewedProfileEndsThePreviewFirst)
 {
     for (const bool previewsDeleted : {true, false}) {

@@ -178,6 +178,24 @@ TEST(RuleActionsTest, ACopyGetsANewIdentifierAndLeavesTheSourceAlone)
     EXPECT_EQ(findProfile(*model, seeded.work)->rules[2], source);
 }
 
+TEST(RuleActionsTest, ASwitchedRuleIsToldOnceAndLeavesEarlierCopiesAlone)
+{
+    ModelWorld world;
+    const auto model = world.startedModel();
+    const Seeded seeded = seed(*model);
+    const Configuration before = model->configuration.get();
+    int changes = 0;
+    const Subscription counting = model->configuration.observe([&] { ++changes; });
+
+    model->toggleRule(seeded.id("B"), seeded.work);
+    model->toggleRule(seeded.id("E"), seeded.work); // not Work's: nothing changes
+
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(state(*model, seeded), "A B- C- D|E|sel B");
+    // The rule is switched where the model keeps it, never in a copy taken before.
+    EXPECT_TRUE(before.profiles[1].rules[1].isEnabled);
+}
+
 TEST(RuleActionsTest, DraftMergesOnlyItsEditedKeys)
 {
     const ControlKey brightnessA = keyOf("display-a", SettingKey::brightness);

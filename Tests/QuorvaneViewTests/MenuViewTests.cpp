@@ -16,6 +16,7 @@
 #include <QSlider>
 #include <QTest>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -245,6 +246,70 @@ TEST_F(MenuViewTest, WindowAccessNoticeFollowsTheActiveProfilesRulesAndAsksForAc
     model.hasWindowAccess.set(true);
     emit profiles.activated(profiles.findText(QStringLiteral("Work · sample")));
     EXPECT_FALSE(notice.isVisibleTo(&view));
+    demo.settle();
+}
+
+TEST_F(MenuViewTest, TheProfilePickerChangesOnlyTheItemsOfTheProfilesThatChanged)
+{
+    auto& picker = *view.findChild<QComboBox*>(QStringLiteral("activeProfile"));
+    const auto shownNames = [&] {
+        std::vector<std::string> names;
+        for (int item = 0; item < picker.count(); ++item)
+            names.push_back(picker.itemText(item).toStdString());
+        return names;
+    };
+    const auto storedNames = [&] {
+        std::vector<std::string> names;
+        for (const Profile& profile : model.configuration->orderedProfileReferences())
+            names.push_back(profile.name);
+        return names;
+    };
+    const auto idOf = [&](const char* name) {
+        return std::ranges::find(model.configuration->profiles, name, &Profile::name)->id;
+    };
+    for (const char* name : {"Hall", "Porch", "Attic", "Cellar"})
+        model.createProfile(name);
+    demo.turn();
+    ASSERT_EQ(shownNames(), storedNames());
+    QSignalSpy changed(picker.model(), &QAbstractItemModel::dataChanged);
+    QSignalSpy removed(picker.model(), &QAbstractItemModel::rowsRemoved);
+    QSignalSpy reset(picker.model(), &QAbstractItemModel::modelReset);
+
+    // Renamed to its neighbour's name: equal names side by side must not confuse it.
+    model.renameProfile(idOf("Porch"), "Hall");
+    demo.turn();
+    EXPECT_EQ(shownNames(), storedNames());
+    EXPECT_EQ(changed.size(), 1);
+    EXPECT_EQ(removed.size(), 0);
+
+    model.deleteProfile(idOf("Hall"));
+    demo.turn();
+    EXPECT_EQ(shownNames(), storedNames());
+    EXPECT_EQ(removed.size(), 1);
+    EXPECT_EQ(
+        picker.currentText(), QString::fromStdString(model.configuration->activeProfile().name));
+
+    // Two side by side at once, then two come in near the top.
+    model.configuration.modify([](Configuration& document) {
+        std::erase_if(document.profiles, [](const Profile& profile) {
+            return profile.name == "Hall" || profile.name == "Attic";
+        });
+    });
+    demo.turn();
+    EXPECT_EQ(shownNames(), storedNames());
+    model.configuration.modify([](Configuration& document) {
+        document.profiles.insert(document.profiles.begin() + 1,
+            {{.id = UUID::random(), .name = "Loft"}, {.id = UUID::random(), .name = "Den"}});
+    });
+    demo.turn();
+    EXPECT_EQ(shownNames(), storedNames());
+    EXPECT_EQ(reset.size(), 0);
+
+    // Each item still activates its own profile.
+    const UUID evening = idOf("Evening · sample");
+    emit picker.activated(picker.findText(QStringLiteral("Evening · sample")));
+    EXPECT_EQ(model.configuration->activeProfileID, evening);
+    EXPECT_EQ(picker.currentText(), QStringLiteral("Evening · sample"));
     demo.settle();
 }
 

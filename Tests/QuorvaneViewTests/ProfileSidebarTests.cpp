@@ -13,6 +13,7 @@
 #include <QContextMenuEvent>
 #include <QHelpEvent>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -22,9 +23,27 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quorvane {
 namespace {
+
+/// The regions a widget paints, in order.
+class PaintRecorder final : public QObject {
+public:
+    explicit PaintRecorder(QWidget& widget) { widget.installEventFilter(this); }
+
+    std::vector<QRect> painted;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted.push_back(static_cast<QPaintEvent*>(event)->rect());
+        return false;
+    }
+};
 
 class ProfileSidebarTest : public MainWindowFixture {
 protected:
@@ -49,6 +68,30 @@ protected:
         QScrollBar& scrollBar = *list().verticalScrollBar();
         scrollBar.setValue(position.value_or(scrollBar.maximum()));
         turn();
+    }
+    /// Lets the views catch up and draw what they changed.
+    void turnAndPaint()
+    {
+        turn();
+        // A layout the list put off comes first, and its redraw after.
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+    /// The rows' names, top to bottom.
+    std::vector<std::string> shownNames() const
+    {
+        std::vector<std::string> names;
+        const ProfileListModel& rows = list().rows();
+        for (int row = 0; row < rows.rowCount(); ++row)
+            names.push_back(rows.index(row).data().toString().toStdString());
+        return names;
+    }
+    std::vector<std::string> storedNames() const
+    {
+        std::vector<std::string> names;
+        for (const Profile& profile : model.configuration->orderedProfileReferences())
+            names.push_back(profile.name);
+        return names;
     }
     /// Whether the row stands wholly inside the list's visible part.
     bool isInSight(const SidebarRow& row) const
@@ -212,9 +255,8 @@ TEST_F(ProfileSidebarTest, DeleteInTheContextMenuLooksDestructive)
     ASSERT_NE(menu, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
     const QList<QAction*> entries = menu->actions();
-    const auto entry = [&](const QString& text) {
-        return *std::ranges::find(entries, text, &QAction::text);
-    };
+    const auto entry
+        = [&](const QString& text) { return *std::ranges::find(entries, text, &QAction::text); };
     const auto isRed = [&](QAction* action) {
         return drawsRed(menu->grab(menu->actionGeometry(action)).toImage());
     };
@@ -330,6 +372,70 @@ TEST_F(ProfileSidebarTest, AChangeToOneProfileRedrawsItsRowOnly)
     EXPECT_EQ(reset.size(), 0);
     EXPECT_EQ(rows.rowCount(), static_cast<int>(model.configuration->profiles.size()));
     EXPECT_EQ(row("Home").name(), QStringLiteral("Home"));
+}
+
+TEST_F(ProfileSidebarTest, ARenamedRowIsRedrawnAloneAndOneOutOfSightNotAtAll)
+{
+    addProfiles(40);
+    scrollTo(std::nullopt);
+    QCoreApplication::processEvents();
+    const int scrolled = list().verticalScrollBar()->value();
+    const PaintRecorder recorder(*list().viewport());
+
+    const SidebarRow hidden = row("Profile 1");
+    ASSERT_FALSE(isInSight(hidden));
+    model.renameProfile(hidden.profileID, "Studio");
+    turnAndPaint();
+    EXPECT_EQ(hidden.name(), QStringLiteral("Studio"));
+    EXPECT_EQ(recorder.painted.size(), 0U);
+
+    const SidebarRow shown = row("Profile 40");
+    ASSERT_TRUE(isInSight(shown));
+    model.renameProfile(shown.profileID, "Attic");
+    turnAndPaint();
+    EXPECT_EQ(shown.name(), QStringLiteral("Attic"));
+    ASSERT_EQ(recorder.painted.size(), 1U);
+    EXPECT_EQ(recorder.painted.front(), list().visualRect(shown.index()));
+    EXPECT_EQ(list().verticalScrollBar()->value(), scrolled);
+}
+
+TEST_F(ProfileSidebarTest, ProfilesComingAndGoingTogetherMoveOnlyTheirOwnRows)
+{
+    addProfiles(20);
+    const UUID selected = row("Profile 12").profileID;
+    model.selectProfile(selected);
+    turn();
+    ProfileListModel& rows = list().rows();
+    QSignalSpy reset(&rows, &QAbstractItemModel::modelReset);
+    QSignalSpy removed(&rows, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy inserted(&rows, &QAbstractItemModel::rowsInserted);
+
+    // Two rows apart go, and two come between others.
+    model.configuration.modify([&](Configuration& document) {
+        std::erase_if(document.profiles, [](const Profile& profile) {
+            return profile.name == "Profile 5" || profile.name == "Profile 7";
+        });
+        const auto hall = std::ranges::find(document.profiles, "Profile 10", &Profile::name);
+        document.profiles.insert(hall, {.id = UUID::random(), .name = "Hall"});
+        const auto porch = std::ranges::find(document.profiles, "Profile 19", &Profile::name);
+        document.profiles.insert(porch, {.id = UUID::random(), .name = "Porch"});
+    });
+    turn();
+    EXPECT_EQ(removed.size(), 2);
+    EXPECT_EQ(inserted.size(), 2);
+    EXPECT_EQ(reset.size(), 0);
+    EXPECT_EQ(shownNames(), storedNames());
+    EXPECT_EQ(list().currentIndex(), rowOf(selected).index());
+    EXPECT_EQ(rowOf(selected).state(), QStringLiteral("selected"));
+
+    // A profile that moves brings every row in line at once.
+    model.configuration.modify([](Configuration& document) {
+        std::swap(document.profiles.at(3), document.profiles.at(4));
+    });
+    turn();
+    EXPECT_EQ(reset.size(), 1);
+    EXPECT_EQ(shownNames(), storedNames());
+    EXPECT_EQ(rowOf(selected).state(), QStringLiteral("selected"));
 }
 
 TEST_F(ProfileSidebarTest, ADemoStartBuildsOnlyThePageOfTheProfileItSelects)

@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
 namespace quorvane {
@@ -292,20 +294,10 @@ void MenuView::refreshProfiles()
 {
     const Configuration& configuration = *m_model.configuration;
     const auto profiles = configuration.orderedProfileReferences();
-    QStringList names;
-    int current = -1;
-    for (const Profile& profile : profiles) {
-        if (profile.id == configuration.activeProfileID)
-            current = static_cast<int>(names.size());
-        names.push_back(text(profile.name));
-    }
-    QStringList shown;
-    for (int index = 0; index < m_activeProfile->count(); ++index)
-        shown.push_back(m_activeProfile->itemText(index));
-    if (shown != names) {
-        m_activeProfile->clear();
-        m_activeProfile->addItems(names);
-    }
+    showProfileNames(profiles);
+    const auto active = std::ranges::find_if(profiles,
+        [&](const Profile& profile) { return profile.id == configuration.activeProfileID; });
+    const int current = active == profiles.end() ? -1 : static_cast<int>(active - profiles.begin());
     m_activeProfile->setCurrentIndex(current);
     m_activeProfile->setToolTip(m_activeProfile->currentText());
     m_activeProfile->setEnabled(
@@ -313,6 +305,36 @@ void MenuView::refreshProfiles()
     const bool needsAccess = !profiles.empty() && *m_model.isLoaded
         && m_model.needsWindowAccess(configuration.activeProfile());
     m_accessNotice->setVisible(needsAccess);
+}
+
+void MenuView::showProfileNames(const std::vector<std::reference_wrapper<const Profile>>& profiles)
+{
+    // Only the names between those that already match at both ends are replaced: a rename or a
+    // deletion changes one item of the picker, not all of them.
+    const auto isShownAs
+        = [](const std::string& shown, const Profile& profile) { return shown == profile.name; };
+    const auto start = static_cast<std::size_t>(
+        std::ranges::mismatch(m_shownNames, profiles, isShownAs).in1 - m_shownNames.begin());
+    std::size_t shownEnd = m_shownNames.size();
+    std::size_t wantedEnd = profiles.size();
+    while (shownEnd > start && wantedEnd > start
+        && isShownAs(m_shownNames[shownEnd - 1], profiles[wantedEnd - 1])) {
+        --shownEnd;
+        --wantedEnd;
+    }
+    std::vector<std::string> names;
+    for (std::size_t wanted = start; wanted < wantedEnd; ++wanted)
+        names.push_back(profiles[wanted].get().name);
+    for (std::size_t item = start; item < std::min(shownEnd, wantedEnd); ++item)
+        m_activeProfile->setItemText(static_cast<int>(item), text(names[item - start]));
+    for (std::size_t item = wantedEnd; item < shownEnd; ++item)
+        m_activeProfile->removeItem(static_cast<int>(wantedEnd));
+    for (std::size_t item = shownEnd; item < wantedEnd; ++item)
+        m_activeProfile->insertItem(static_cast<int>(item), text(names[item - start]));
+    m_shownNames.erase(m_shownNames.begin() + static_cast<std::ptrdiff_t>(start),
+        m_shownNames.begin() + static_cast<std::ptrdiff_t>(shownEnd));
+    m_shownNames.insert(m_shownNames.begin() + static_cast<std::ptrdiff_t>(start),
+        std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
 }
 
 void MenuView::refreshSaveSection()

@@ -6,6 +6,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@ namespace quorvane {
 
 class AppModel;
 class DisplaysPage;
+struct Profile;
 
 /// Reads the model and calls its operations; never writes a field.
 class MenuView final : public QWidget {
@@ -49,12 +51,16 @@ private:
     void refresh();
     void refreshStatus();
     void refreshProfiles();
+    /// Brings the picker's items in line with the profiles' names.
+    void showProfileNames(const std::vector<std::reference_wrapper<const Profile>>& profiles);
     void refreshSaveSection();
 
     AppModel& m_model;
     QLabel* m_status;
     QCheckBox* m_automation;
     QComboBox* m_activeProfile;
+    /// The picker's items, in order.
+    std::vector<std::string> m_shownNames;
     QFrame* m_accessNotice;
     DisplaysPage* m_displays;
     QLabel* m_saveReason;

@@ -105,6 +105,14 @@ std::optional<UUID> ProfileList::clickedProfile(const QMouseEvent& event) const
     return profileID;
 }
 
+void ProfileList::dataChanged(
+    const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles)
+{
+    // Skips QListView's step, which schedules a layout of every row; the item view's own
+    // redraws the rows and tells assistive technology.
+    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+}
+
 void ProfileList::mousePressEvent(QMouseEvent* event)
 {
     // Not the list's own handling: a click selects the profile, not an item of the list.

@@ -44,6 +44,10 @@ public:
     [[nodiscard]] QSize minimumSizeHint() const override;
 
 protected:
+    /// Redraws the changed rows only: every row is one size, so a change never moves another,
+    /// and the list's own handling would lay out every row again.
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+        const QList<int>& roles = QList<int>()) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

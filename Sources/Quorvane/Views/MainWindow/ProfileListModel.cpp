@@ -6,6 +6,8 @@
 #include "Quorvane/Views/MainWindow/ContentView.h"
 
 #include <algorithm>
+#include <cassert>
+#include <iterator>
 #include <unordered_set>
 
 namespace quorvane {
@@ -33,15 +35,15 @@ QVariant ProfileListModel::data(const QModelIndex& index, int role) const
     case Qt::AccessibleTextRole:
         return QString::fromStdString(row.name);
     case Qt::AccessibleDescriptionRole:
-        return row.isActive ? QStringLiteral("Active profile") : QString();
+        return row.looks.isActive ? QStringLiteral("Active profile") : QString();
     case Qt::DecorationRole:
-        return row.isDefault && !row.isRenaming ? m_lockedStack : m_stack;
+        return row.looks.isDefault && !row.looks.isRenaming ? m_lockedStack : m_stack;
     case stateRole:
-        return highlightName(row.highlight);
+        return highlightName(row.looks.highlight);
     case isActiveRole:
-        return row.isActive && !row.isRenaming;
+        return row.looks.isActive && !row.looks.isRenaming;
     case isRenamingRole:
-        return row.isRenaming;
+        return row.looks.isRenaming;
     default:
         return {};
     }
@@ -51,7 +53,7 @@ Qt::ItemFlags ProfileListModel::flags(const QModelIndex& index) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid))
         return Qt::NoItemFlags;
-    if (!m_rows[static_cast<std::size_t>(index.row())].isEnabled)
+    if (!m_rows[static_cast<std::size_t>(index.row())].looks.isEnabled)
         return Qt::ItemNeverHasChildren;
     return Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
 }
@@ -84,79 +86,124 @@ std::optional<int> ProfileListModel::rowOf(const UUID& profileID) const
 
 void ProfileListModel::refresh()
 {
-    const std::vector<Row> wanted = shownRows();
-    // Most changes leave the profiles as they were: only the rows' looks are compared then.
-    const bool hasSameProfiles
-        = std::ranges::equal(m_rows, wanted, {}, &Row::profileID, &Row::profileID);
-    if (m_rows.empty() || (!hasSameProfiles && !syncProfiles(wanted))) {
-        beginResetModel();
-        m_rows = wanted;
-        endResetModel();
+    const Profiles profiles = m_content.model().configuration->orderedProfileReferences();
+    const Marks marks = currentMarks();
+    if (m_rows.empty() || !syncProfiles(profiles, marks)) {
+        resetRows(profiles, marks);
         return;
     }
-    reportChangedRows(wanted);
+    reportChangedRows(profiles, marks);
 }
 
-std::vector<ProfileListModel::Row> ProfileListModel::shownRows() const
+ProfileListModel::Marks ProfileListModel::currentMarks() const
 {
     const AppModel& model = m_content.model();
     const Configuration& configuration = *model.configuration;
     const std::optional<ProfileRenameTarget>& renaming = m_content.renameTarget();
-    const bool showsSelection = *model.page == AppPage::profiles;
-    const UUID& selectedID = model.selectedProfile().id;
-    const bool isEnabled = m_content.acceptsActions();
-    std::vector<Row> rows;
-    rows.reserve(configuration.profiles.size());
-    for (const Profile& profile : configuration.orderedProfileReferences()) {
-        const bool isDropTarget = m_content.dropTargetProfileID() == profile.id;
-        const bool isSelected = showsSelection && selectedID == profile.id;
-        rows.push_back({.profileID = profile.id,
-            .name = profile.name,
-            .isDefault = profile.id == configuration.defaultProfileID,
-            .isActive = profile.id == configuration.activeProfileID,
-            .isEnabled = isEnabled,
-            .isRenaming
-            = renaming == ProfileRenameTarget{ProfileRenameTarget::Site::sidebar, profile.id},
-            .highlight = isDropTarget ? Highlight::dropTarget
-                : isSelected          ? Highlight::selected
-                                      : Highlight::none});
-    }
-    return rows;
+    const bool isRenamingHere = renaming && renaming->site == ProfileRenameTarget::Site::sidebar;
+    return {.defaultID = configuration.defaultProfileID,
+        .activeID = configuration.activeProfileID,
+        .selectedID = *model.page == AppPage::profiles ? std::optional(model.selectedProfile().id)
+                                                       : std::nullopt,
+        .dropTargetID = m_content.dropTargetProfileID(),
+        .renamingID = isRenamingHere ? std::optional(renaming->profileID) : std::nullopt,
+        .isEnabled = m_content.acceptsActions()};
 }
 
-bool ProfileListModel::syncProfiles(const std::vector<Row>& wanted)
+ProfileListModel::Looks ProfileListModel::looksOf(const Profile& profile, const Marks& marks)
+{
+    return {.isDefault = profile.id == marks.defaultID,
+        .isActive = profile.id == marks.activeID,
+        .isEnabled = marks.isEnabled,
+        .isRenaming = marks.renamingID == profile.id,
+        .highlight = marks.dropTargetID == profile.id ? Highlight::dropTarget
+            : marks.selectedID == profile.id          ? Highlight::selected
+                                                      : Highlight::none};
+}
+
+ProfileListModel::Row ProfileListModel::rowFor(const Profile& profile, const Marks& marks)
+{
+    return {.profileID = profile.id, .name = profile.name, .looks = looksOf(profile, marks)};
+}
+
+void ProfileListModel::resetRows(const Profiles& profiles, const Marks& marks)
+{
+    beginResetModel();
+    m_rows.clear();
+    m_rows.reserve(profiles.size());
+    for (const Profile& profile : profiles)
+        m_rows.push_back(rowFor(profile, marks));
+    endResetModel();
+}
+
+bool ProfileListModel::syncProfiles(const Profiles& profiles, const Marks& marks)
+{
+    Span span = differingSpan(profiles);
+    if (span.shownEnd == span.start && span.wantedEnd == span.start)
+        return true;
+    span.shownEnd -= dropGoneRows(profiles, span);
+    return addNewRows(profiles, span, marks);
+}
+
+ProfileListModel::Span ProfileListModel::differingSpan(const Profiles& profiles) const
+{
+    const auto isShownAs
+        = [](const Row& row, const Profile& profile) { return row.profileID == profile.id; };
+    Span span{.start = static_cast<std::size_t>(
+                  std::ranges::mismatch(m_rows, profiles, isShownAs).in1 - m_rows.begin()),
+        .shownEnd = m_rows.size(),
+        .wantedEnd = profiles.size()};
+    while (span.shownEnd > span.start && span.wantedEnd > span.start
+        && isShownAs(m_rows[span.shownEnd - 1], profiles[span.wantedEnd - 1])) {
+        --span.shownEnd;
+        --span.wantedEnd;
+    }
+    return span;
+}
+
+std::size_t ProfileListModel::dropGoneRows(const Profiles& profiles, const Span& span)
 {
     std::unordered_set<UUID> wantedIDs;
-    for (const Row& row : wanted)
-        wantedIDs.insert(row.profileID);
-    // Gone profiles first, from the end, so that the row numbers before them hold.
-    for (int last = rowCount() - 1; last >= 0; --last) {
+    for (std::size_t wanted = span.start; wanted < span.wantedEnd; ++wanted)
+        wantedIDs.insert(profiles[wanted].get().id);
+    const auto start = static_cast<int>(span.start);
+    std::size_t dropped = 0;
+    // From the end, so that the row numbers before them hold.
+    for (auto last = static_cast<int>(span.shownEnd) - 1; last >= start; --last) {
         if (wantedIDs.contains(profileID(last)))
             continue;
         int first = last;
-        while (first > 0 && !wantedIDs.contains(profileID(first - 1)))
+        while (first > start && !wantedIDs.contains(profileID(first - 1)))
             --first;
         dropShownRows(first, last);
+        dropped += static_cast<std::size_t>(last - first + 1);
         last = first;
     }
+    return dropped;
+}
+
+bool ProfileListModel::addNewRows(const Profiles& profiles, Span span, const Marks& marks)
+{
     std::unordered_set<UUID> shownIDs;
-    for (const Row& row : m_rows)
-        shownIDs.insert(row.profileID);
+    for (std::size_t shown = span.start; shown < span.shownEnd; ++shown)
+        shownIDs.insert(m_rows[shown].profileID);
     // What is left keeps its order unless a profile moved; new profiles go in where they stand.
-    std::size_t shown = 0;
-    for (auto next = wanted.begin(); next != wanted.end();) {
-        if (shown < m_rows.size() && m_rows[shown].profileID == next->profileID) {
+    std::size_t shown = span.start;
+    const auto end = profiles.begin() + static_cast<std::ptrdiff_t>(span.wantedEnd);
+    for (auto next = profiles.begin() + static_cast<std::ptrdiff_t>(span.start); next != end;) {
+        if (shown < span.shownEnd && m_rows[shown].profileID == next->get().id) {
             ++shown;
             ++next;
             continue;
         }
-        if (shownIDs.contains(next->profileID))
+        if (shownIDs.contains(next->get().id))
             return false;
         const auto newEnd = std::find_if(
-            next, wanted.end(), [&](const Row& row) { return shownIDs.contains(row.profileID); });
+            next, end, [&](const Profile& profile) { return shownIDs.contains(profile.id); });
         const auto count = static_cast<std::size_t>(newEnd - next);
-        addShownRows(static_cast<int>(shown), next, count);
+        addShownRows(static_cast<int>(shown), next, count, marks);
         shown += count;
+        span.shownEnd += count;
         next = newEnd;
     }
     return true;
@@ -169,20 +216,31 @@ void ProfileListModel::dropShownRows(int first, int last)
     endRemoveRows();
 }
 
-void ProfileListModel::addShownRows(int at, std::vector<Row>::const_iterator first, std::size_t count)
+void ProfileListModel::addShownRows(
+    int at, Profiles::const_iterator first, std::size_t count, const Marks& marks)
 {
     beginInsertRows({}, at, at + static_cast<int>(count) - 1);
-    m_rows.insert(m_rows.begin() + at, first, first + static_cast<std::ptrdiff_t>(count));
+    std::vector<Row> added;
+    added.reserve(count);
+    for (auto profile = first; profile != first + static_cast<std::ptrdiff_t>(count); ++profile)
+        added.push_back(rowFor(*profile, marks));
+    m_rows.insert(m_rows.begin() + at, std::make_move_iterator(added.begin()),
+        std::make_move_iterator(added.end()));
     endInsertRows();
 }
 
-void ProfileListModel::reportChangedRows(const std::vector<Row>& wanted)
+void ProfileListModel::reportChangedRows(const Profiles& profiles, const Marks& marks)
 {
-    for (std::size_t row = 0; row < wanted.size(); ++row) {
-        if (m_rows[row] == wanted[row])
+    assert(m_rows.size() == profiles.size() && "the rows were brought in line first");
+    for (std::size_t position = 0; position < profiles.size(); ++position) {
+        const Profile& profile = profiles[position];
+        Row& row = m_rows[position];
+        const Looks looks = looksOf(profile, marks);
+        if (row.name == profile.name && row.looks == looks)
             continue;
-        m_rows[row] = wanted[row];
-        const QModelIndex changed = index(static_cast<int>(row));
+        row.name = profile.name;
+        row.looks = looks;
+        const QModelIndex changed = index(static_cast<int>(position));
         emit dataChanged(changed, changed);
     }
 }

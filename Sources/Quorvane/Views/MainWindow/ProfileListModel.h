@@ -8,6 +8,7 @@
 #include <QIcon>
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 namespace quorvane {
 
 class ContentView;
+struct Profile;
 
 class ProfileListModel final : public QAbstractListModel {
 public:
@@ -38,7 +40,8 @@ public:
 
     /// Brings the rows in line with the model's profiles and the window's state. Rows come and
     /// go one by one, and only rows whose looks changed are reported changed, so that the view
-    /// keeps its place and redraws only those.
+    /// keeps its place and redraws only those. Compares each row with its profile in place:
+    /// nothing is copied for a row that stays as it was.
     void refresh();
 
     [[nodiscard]] const UUID& profileID(int row) const;
@@ -46,29 +49,60 @@ public:
     [[nodiscard]] std::optional<int> rowOf(const UUID& profileID) const;
 
 private:
+    using Profiles = std::vector<std::reference_wrapper<const Profile>>;
     enum class Highlight {
         none,
         selected,
         dropTarget,
     };
-    struct Row {
-        UUID profileID;
-        std::string name;
+    /// How a row shows its profile, besides the name.
+    struct Looks {
         bool isDefault = false;
         bool isActive = false;
         bool isEnabled = false;
         bool isRenaming = false;
         Highlight highlight = Highlight::none;
-        bool operator==(const Row&) const = default;
+        bool operator==(const Looks&) const = default;
+    };
+    struct Row {
+        UUID profileID;
+        std::string name;
+        Looks looks;
+    };
+    /// What the looks of every row depend on, read once per refresh.
+    struct Marks {
+        UUID defaultID;
+        UUID activeID;
+        std::optional<UUID> selectedID;
+        std::optional<UUID> dropTargetID;
+        std::optional<UUID> renamingID;
+        bool isEnabled;
+    };
+    /// Rows [start, shownEnd) stand where profiles [start, wantedEnd) do; the rest match.
+    struct Span {
+        std::size_t start;
+        std::size_t shownEnd;
+        std::size_t wantedEnd;
     };
 
     [[nodiscard]] static QString highlightName(Highlight highlight);
-    [[nodiscard]] std::vector<Row> shownRows() const;
-    /// Removes and inserts rows until they are the wanted profiles; false when a profile moved.
-    bool syncProfiles(const std::vector<Row>& wanted);
+    [[nodiscard]] Marks currentMarks() const;
+    [[nodiscard]] static Looks looksOf(const Profile& profile, const Marks& marks);
+    [[nodiscard]] static Row rowFor(const Profile& profile, const Marks& marks);
+    void resetRows(const Profiles& profiles, const Marks& marks);
+    /// Removes and inserts rows until they are the profiles; false when a profile moved.
+    bool syncProfiles(const Profiles& profiles, const Marks& marks);
+    /// Most changes leave the profiles as they were, or add or remove one: what lies between the
+    /// rows that match the profiles at the start and at the end is all that can have changed.
+    [[nodiscard]] Span differingSpan(const Profiles& profiles) const;
+    /// Removes the span's rows whose profiles are gone; returns how many.
+    std::size_t dropGoneRows(const Profiles& profiles, const Span& span);
+    /// Inserts rows for the span's new profiles; false when a shown profile moved.
+    bool addNewRows(const Profiles& profiles, Span span, const Marks& marks);
     void dropShownRows(int first, int last);
-    void addShownRows(int at, std::vector<Row>::const_iterator first, std::size_t count);
-    void reportChangedRows(const std::vector<Row>& wanted);
+    void addShownRows(
+        int at, Profiles::const_iterator first, std::size_t count, const Marks& marks);
+    void reportChangedRows(const Profiles& profiles, const Marks& marks);
 
     ContentView& m_content;
     QIcon m_stack;
