@@ -249,11 +249,15 @@ bool AppModel::canApplyAutomatically() const
 const Profile& AppModel::selectedProfile() const
 {
     const std::vector<Profile>& profiles = configuration->profiles;
-    const auto selected = std::ranges::find_if(
-        profiles, [&](const Profile& profile) { return selectedProfileID.get() == profile.id; });
-    if (selected != profiles.end())
-        return *selected;
-    return configuration->activeProfile();
+    const auto isSelected
+        = [&](const Profile& profile) { return selectedProfileID.get() == profile.id; };
+    if (m_selectedPosition < profiles.size() && isSelected(profiles[m_selectedPosition]))
+        return profiles[m_selectedPosition];
+    const auto selected = std::ranges::find_if(profiles, isSelected);
+    if (selected == profiles.end())
+        return configuration->activeProfile();
+    m_selectedPosition = static_cast<std::size_t>(selected - profiles.begin());
+    return *selected;
 }
 
 std::vector<Desktop> AppModel::allSpaces() const

@@ -29,6 +29,7 @@
 #include "QuorvaneMac/DisplayInventory.h"
 #include "QuorvaneMac/SpaceProvider.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -670,6 +671,9 @@ private:
     // Counts the document's changes, so that a pass can tell an unchanged one without comparing.
     std::uint64_t m_configurationRevision = 0;
     Subscription m_configurationRevisions;
+    // Where selectedProfile() last found the profile: the views ask for it many times between
+    // changes, and a search from the start passes every profile before it.
+    mutable std::size_t m_selectedPosition = 0;
     // What the plan in `resolution` was last worked out from (AppModelApply.cpp).
     std::optional<ResolutionInputs> m_resolvedFrom;
     // What the last pass's resolution found, for the next pass to take over where it can.

@@ -212,6 +212,30 @@ TEST(ProfileActionsTest, RenamesAndDeletionsAreToldOnceAndLeaveEarlierCopiesAlon
     EXPECT_EQ(before.profiles[1].name + " " + before.profiles[2].name, "Work Evening");
 }
 
+TEST(ProfileActionsTest, TheSelectedProfileIsFoundWhereverItMoves)
+{
+    ModelWorld world;
+    const auto model = world.startedModel();
+    const Seeded ids = seed(*model);
+    const auto selectedName = [&] { return model->selectedProfile().name; };
+    model->selectProfile(ids.evening);
+    EXPECT_EQ(selectedName(), "Evening");
+
+    model->deleteProfile(ids.work); // Evening moves up one place
+    model->selectProfile(ids.evening);
+    EXPECT_EQ(selectedName(), "Evening");
+    model->configuration.modify([](Configuration& document) {
+        document.profiles.insert(document.profiles.begin(), {.id = UUID::random(), .name = "Den"});
+    });
+    EXPECT_EQ(selectedName(), "Evening");
+    const UUID den = model->configuration->profiles.front().id;
+    model->selectProfile(den);
+    EXPECT_EQ(selectedName(), "Den");
+    // Without the selected profile, the active one stands in.
+    model->selectedProfileID.set(UUID::random());
+    EXPECT_EQ(selectedName(), nameOf(*model, model->configuration->activeProfileID));
+}
+
 TEST(ProfileActionsTest, DeletingThePreviewedProfileEndsThePreviewFirst)
 {
     for (const bool previewsDeleted : {true, false}) {

@@ -374,6 +374,29 @@ TEST_F(ProfileSidebarTest, AChangeToOneProfileRedrawsItsRowOnly)
     EXPECT_EQ(row("Home").name(), QStringLiteral("Home"));
 }
 
+TEST_F(ProfileSidebarTest, ANewSelectionChangesTheTwoRowsItMovesBetween)
+{
+    addProfiles(20);
+    ProfileListModel& rows = list().rows();
+    const UUID before = model.selectedProfile().id;
+    QSignalSpy changed(&rows, &QAbstractItemModel::dataChanged);
+
+    const SidebarRow picked = row("Profile 15");
+    model.selectProfile(picked.profileID);
+    turn();
+    std::vector<int> changedRows;
+    for (const QList<QVariant>& signal : changed)
+        changedRows.push_back(signal.front().value<QModelIndex>().row());
+    std::ranges::sort(changedRows);
+    EXPECT_EQ(changedRows, (std::vector{*rows.rowOf(before), *rows.rowOf(picked.profileID)}));
+    EXPECT_EQ(picked.state(), QStringLiteral("selected"));
+    EXPECT_EQ(rowOf(before).state(), QString());
+
+    // A redraw with nothing new changes nothing.
+    content.refresh();
+    EXPECT_EQ(changed.size(), 2);
+}
+
 TEST_F(ProfileSidebarTest, ARenamedRowIsRedrawnAloneAndOneOutOfSightNotAtAll)
 {
     addProfiles(40);

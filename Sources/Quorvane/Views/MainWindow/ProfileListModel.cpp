@@ -9,6 +9,7 @@
 #include <cassert>
 #include <iterator>
 #include <unordered_set>
+#include <utility>
 
 namespace quorvane {
 
@@ -17,6 +18,7 @@ ProfileListModel::ProfileListModel(ContentView& content, QObject* parent)
     , m_content(content)
     , m_stack(symbolIcon("rectangle.stack", QuorStyle::secondaryText()))
     , m_lockedStack(symbolIcon("lock.rectangle.stack", QuorStyle::secondaryText()))
+    , m_documentChanges(content.model().configuration.observe([this] { m_isStale = true; }))
 {
 }
 
@@ -86,8 +88,16 @@ std::optional<int> ProfileListModel::rowOf(const UUID& profileID) const
 
 void ProfileListModel::refresh()
 {
-    const Profiles profiles = m_content.model().configuration->orderedProfileReferences();
     const Marks marks = currentMarks();
+    const bool isStale = std::exchange(m_isStale, false);
+    if (!isStale && marks == m_shownMarks)
+        return;
+    m_shownMarks = marks;
+    if (!isStale) {
+        reportChangedLooks(marks);
+        return;
+    }
+    const Profiles profiles = m_content.model().configuration->orderedProfileReferences();
     if (m_rows.empty() || !syncProfiles(profiles, marks)) {
         resetRows(profiles, marks);
         return;
@@ -110,20 +120,20 @@ ProfileListModel::Marks ProfileListModel::currentMarks() const
         .isEnabled = m_content.acceptsActions()};
 }
 
-ProfileListModel::Looks ProfileListModel::looksOf(const Profile& profile, const Marks& marks)
+ProfileListModel::Looks ProfileListModel::looksOf(const UUID& profileID, const Marks& marks)
 {
-    return {.isDefault = profile.id == marks.defaultID,
-        .isActive = profile.id == marks.activeID,
+    return {.isDefault = profileID == marks.defaultID,
+        .isActive = profileID == marks.activeID,
         .isEnabled = marks.isEnabled,
-        .isRenaming = marks.renamingID == profile.id,
-        .highlight = marks.dropTargetID == profile.id ? Highlight::dropTarget
-            : marks.selectedID == profile.id          ? Highlight::selected
-                                                      : Highlight::none};
+        .isRenaming = marks.renamingID == profileID,
+        .highlight = marks.dropTargetID == profileID ? Highlight::dropTarget
+            : marks.selectedID == profileID          ? Highlight::selected
+                                                     : Highlight::none};
 }
 
 ProfileListModel::Row ProfileListModel::rowFor(const Profile& profile, const Marks& marks)
 {
-    return {.profileID = profile.id, .name = profile.name, .looks = looksOf(profile, marks)};
+    return {.profileID = profile.id, .name = profile.name, .looks = looksOf(profile.id, marks)};
 }
 
 void ProfileListModel::resetRows(const Profiles& profiles, const Marks& marks)
@@ -235,14 +245,31 @@ void ProfileListModel::reportChangedRows(const Profiles& profiles, const Marks& 
     for (std::size_t position = 0; position < profiles.size(); ++position) {
         const Profile& profile = profiles[position];
         Row& row = m_rows[position];
-        const Looks looks = looksOf(profile, marks);
+        const Looks looks = looksOf(profile.id, marks);
         if (row.name == profile.name && row.looks == looks)
             continue;
         row.name = profile.name;
         row.looks = looks;
-        const QModelIndex changed = index(static_cast<int>(position));
-        emit dataChanged(changed, changed);
+        reportChangedRow(position);
     }
+}
+
+void ProfileListModel::reportChangedLooks(const Marks& marks)
+{
+    for (std::size_t position = 0; position < m_rows.size(); ++position) {
+        Row& row = m_rows[position];
+        const Looks looks = looksOf(row.profileID, marks);
+        if (row.looks == looks)
+            continue;
+        row.looks = looks;
+        reportChangedRow(position);
+    }
+}
+
+void ProfileListModel::reportChangedRow(std::size_t position)
+{
+    const QModelIndex changed = index(static_cast<int>(position));
+    emit dataChanged(changed, changed);
 }
 
 } // namespace quorvane

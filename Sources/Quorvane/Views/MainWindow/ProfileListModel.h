@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Foundation/UUID.h"
+#include "Quorvane/Observable.h"
 
 #include <QAbstractListModel>
 #include <QIcon>
@@ -40,8 +41,8 @@ public:
 
     /// Brings the rows in line with the model's profiles and the window's state. Rows come and
     /// go one by one, and only rows whose looks changed are reported changed, so that the view
-    /// keeps its place and redraws only those. Compares each row with its profile in place:
-    /// nothing is copied for a row that stays as it was.
+    /// keeps its place and redraws only those. The profiles are compared only after the document
+    /// changed, each row in place; otherwise only the marks are.
     void refresh();
 
     [[nodiscard]] const UUID& profileID(int row) const;
@@ -77,6 +78,7 @@ private:
         std::optional<UUID> dropTargetID;
         std::optional<UUID> renamingID;
         bool isEnabled;
+        bool operator==(const Marks&) const = default;
     };
     /// Rows [start, shownEnd) stand where profiles [start, wantedEnd) do; the rest match.
     struct Span {
@@ -87,7 +89,7 @@ private:
 
     [[nodiscard]] static QString highlightName(Highlight highlight);
     [[nodiscard]] Marks currentMarks() const;
-    [[nodiscard]] static Looks looksOf(const Profile& profile, const Marks& marks);
+    [[nodiscard]] static Looks looksOf(const UUID& profileID, const Marks& marks);
     [[nodiscard]] static Row rowFor(const Profile& profile, const Marks& marks);
     void resetRows(const Profiles& profiles, const Marks& marks);
     /// Removes and inserts rows until they are the profiles; false when a profile moved.
@@ -103,11 +105,18 @@ private:
     void addShownRows(
         int at, Profiles::const_iterator first, std::size_t count, const Marks& marks);
     void reportChangedRows(const Profiles& profiles, const Marks& marks);
+    /// For rows whose profiles are as shown: only their looks can have changed.
+    void reportChangedLooks(const Marks& marks);
+    void reportChangedRow(std::size_t position);
 
     ContentView& m_content;
     QIcon m_stack;
     QIcon m_lockedStack;
     std::vector<Row> m_rows;
+    std::optional<Marks> m_shownMarks;
+    /// Whether the document changed since the rows were compared with it.
+    bool m_isStale = true;
+    Subscription m_documentChanges;
 };
 
 } // namespace quorvane
