@@ -311,6 +311,11 @@ TEST_F(MenuViewTest, TheProfilePickerChangesOnlyTheItemsOfTheProfilesThatChanged
     EXPECT_EQ(model.configuration->activeProfileID, evening);
     EXPECT_EQ(picker.currentText(), QStringLiteral("Evening · sample"));
     demo.settle();
+    const std::string first = storedNames().front();
+    ASSERT_NE(first, "Evening · sample");
+    emit picker.activated(0);
+    EXPECT_EQ(model.configuration->activeProfile().name, first);
+    demo.settle();
 }
 
 TEST(MenuBarExtraTest, WithoutASystemTrayThePopoverIsAnOrdinaryWindow)

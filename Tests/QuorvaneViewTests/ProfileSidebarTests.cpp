@@ -214,6 +214,20 @@ TEST_F(ProfileSidebarTest, TheKeyboardMovesTheSelectionAndAClickLeavesTheKeyboar
     EXPECT_EQ(*model.selectedProfileID, workID);
 }
 
+TEST_F(ProfileSidebarTest, ARenameInTheHeadingLeavesTheSidebarRowShowingItsName)
+{
+    model.selectProfile(workID);
+    turnAndPaint();
+    const QRect shownRow = list().rowRect(workID);
+    const QImage before = list().viewport()->grab(shownRow).toImage();
+    content.beginProfileRename({ProfileRenameTarget::Site::heading, workID});
+    turnAndPaint();
+    ASSERT_NE(content.currentPage()->findChild<EditingTextField*>(), nullptr);
+    EXPECT_EQ(row("Work · sample").nameField(), nullptr);
+    EXPECT_EQ(list().viewport()->grab(shownRow).toImage(), before);
+    content.cancelProfileRename();
+}
+
 TEST_F(ProfileSidebarTest, TheContextMenuActsOnTheRowClickedOrTheCurrentOne)
 {
     model.selectProfile(workID);
