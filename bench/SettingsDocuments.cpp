@@ -60,7 +60,7 @@ Rule ruleNumber(int index)
 Configuration configurationWith(int ruleCount, int rulesPerProfile)
 {
     Configuration configuration;
-    Profile& defaultProfile = configuration.profiles.front();
+    Profile& defaultProfile = configuration.profiles.edit(0);
     for (int display = 0; display < displayCount; ++display) {
         defaultProfile.defaultSettings->displays[displayID(display)] = fullSettings(display);
         defaultProfile.defaultSettings->initializedDisplayIDs.insert(displayID(display));
@@ -70,7 +70,7 @@ Configuration configurationWith(int ruleCount, int rulesPerProfile)
         if (index % rulesPerProfile == 0)
             configuration.profiles.push_back({.id = UUID::random(),
                 .name = "Profile " + formatInteger(index / rulesPerProfile)});
-        configuration.profiles.back().rules.push_back(ruleNumber(index));
+        configuration.profiles.edit(configuration.profiles.size() - 1).rules.push_back(ruleNumber(index));
     }
     configuration.validate();
     return configuration;

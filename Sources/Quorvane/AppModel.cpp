@@ -248,7 +248,7 @@ bool AppModel::canApplyAutomatically() const
 
 const Profile& AppModel::selectedProfile() const
 {
-    const std::vector<Profile>& profiles = configuration->profiles;
+    const CopyOnWriteVector<Profile>& profiles = configuration->profiles;
     const auto isSelected
         = [&](const Profile& profile) { return selectedProfileID.get() == profile.id; };
     if (m_selectedPosition < profiles.size() && isSelected(profiles[m_selectedPosition]))

@@ -24,12 +24,13 @@ void AppModel::renameDisplay(std::string displayID, std::string name)
             if (known.id == displayID)
                 known.name = trimmedName;
         }
-        for (Profile& profile : document.profiles) {
-            for (std::size_t index = 0; index < profile.rules.size(); ++index) {
-                const std::optional<DisplayReference>& screen
-                    = profile.rules[index].conditions.screen;
+        for (std::size_t profile = 0; profile < document.profiles.size(); ++profile) {
+            const RuleList& rules = document.profiles[profile].rules;
+            for (std::size_t rule = 0; rule < rules.size(); ++rule) {
+                const std::optional<DisplayReference>& screen = rules[rule].conditions.screen;
                 if (screen && screen->id == displayID)
-                    profile.rules.edit(index).conditions.screen->name = trimmedName;
+                    document.profiles.edit(profile).rules.edit(rule).conditions.screen->name
+                        = trimmedName;
             }
         }
     });

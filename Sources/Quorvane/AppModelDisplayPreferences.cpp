@@ -147,7 +147,7 @@ bool AppModel::automaticBrightnessOwns(const std::string& displayID) const
 bool AppModel::automaticBrightnessManagesSettings(
     const UUID& profileID, const std::optional<std::string>& displayID) const
 {
-    const std::vector<Profile>& profiles = configuration->profiles;
+    const CopyOnWriteVector<Profile>& profiles = configuration->profiles;
     const auto profile = std::ranges::find(profiles, profileID, &Profile::id);
     if (profile == profiles.end())
         return false;
@@ -170,7 +170,7 @@ void AppModel::saveDisplayPreferences(ProfileDisplayPreferences preferences, UUI
     // A mode change in flight does not refuse: the write to macOS waits for it.
     if (!isLoaded.get() || settingsError.get() || preview.get())
         return;
-    const std::vector<Profile>& profiles = configuration->profiles;
+    const CopyOnWriteVector<Profile>& profiles = configuration->profiles;
     const auto stored = std::ranges::find(profiles, profileID, &Profile::id);
     if (stored == profiles.end())
         return;
@@ -180,7 +180,7 @@ void AppModel::saveDisplayPreferences(ProfileDisplayPreferences preferences, UUI
         preferences.resolutions = stored->displayPreferences->resolutions;
     const auto index = static_cast<std::size_t>(std::distance(profiles.begin(), stored));
     configuration.modify([&](Configuration& document) {
-        document.profiles[index].displayPreferences = std::move(preferences);
+        document.profiles.edit(index).displayPreferences = std::move(preferences);
     });
     persist();
     // Every other profile inherits what the Default profile sets.

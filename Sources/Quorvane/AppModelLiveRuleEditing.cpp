@@ -69,7 +69,7 @@ void AppModel::previewRuleSettings(const RuleDraft& draft)
 {
     if (!isLoaded.get() || settingsError.get() || draft.isNew || !draft.rule.settings.isValid())
         return;
-    const std::vector<Profile>& profiles = configuration->profiles;
+    const CopyOnWriteVector<Profile>& profiles = configuration->profiles;
     const auto profile = std::ranges::find(profiles, draft.profileID, &Profile::id);
     if (profile == profiles.end() || !hasRule(*profile, draft.rule.id))
         return;

@@ -68,8 +68,11 @@ void AppModel::renameProfile(UUID profileID, std::string_view name)
         return;
     }
     configuration.update([&](Configuration& document) {
-        std::string& stored = std::ranges::find(document.profiles, profileID, &Profile::id)->name;
-        return std::exchange(stored, trimmedName) != trimmedName;
+        const auto stored = std::ranges::find(document.profiles, profileID, &Profile::id);
+        if (stored->name == trimmedName)
+            return false;
+        document.profiles.edit(stored).name = trimmedName;
+        return true;
     });
     persist();
 }
@@ -90,9 +93,9 @@ void AppModel::deleteProfile(UUID profileID)
     if (profileID == configuration->activeProfileID)
         activateProfile(configuration->defaultProfileID);
     configuration.update([&](Configuration& document) {
-        return std::erase_if(document.profiles, [&](const Profile& profile) {
-            return profile.id == profileID;
-        }) > 0;
+        return document.profiles.eraseIf(
+                   [&](const Profile& profile) { return profile.id == profileID; })
+            > 0;
     });
     selectProfile(configuration->activeProfileID);
     persist();

@@ -19,10 +19,17 @@ bool acceptsDisplayChanges(const AppModel& model)
 }
 
 /// The first profile with the id; null when there is none.
-Profile* profileWithID(Configuration& configuration, const UUID& profileID)
+const Profile* profileWithID(const Configuration& configuration, const UUID& profileID)
 {
     const auto found = std::ranges::find(configuration.profiles, profileID, &Profile::id);
     return found == configuration.profiles.end() ? nullptr : &*found;
+}
+
+/// The first profile with the id, to change; null when there is none.
+Profile* editableProfile(Configuration& configuration, const UUID& profileID)
+{
+    const auto found = std::ranges::find(configuration.profiles, profileID, &Profile::id);
+    return found == configuration.profiles.end() ? nullptr : &configuration.profiles.edit(found);
 }
 
 /// The first profile holding a rule with the id; null when none does.
@@ -93,7 +100,7 @@ void AppModel::toggleRule(UUID ruleID, UUID profileID)
     // In place: a copy of the document costs a copy of every profile.
     bool isToggled = false;
     configuration.update([&](Configuration& document) {
-        Profile* profile = profileWithID(document, profileID);
+        Profile* profile = editableProfile(document, profileID);
         if (!profile)
             return false;
         const auto rule = std::ranges::find(profile->rules, ruleID, &Rule::id);
@@ -115,7 +122,7 @@ void AppModel::moveRule(UUID ruleID, UUID profileID, std::int64_t offset)
     if (!acceptsChanges(*this) || profileID == configuration->defaultProfileID)
         return;
     Configuration document = configuration.get();
-    Profile* profile = profileWithID(document, profileID);
+    Profile* profile = editableProfile(document, profileID);
     if (!profile)
         return;
     RuleList& rules = profile->rules;
@@ -137,7 +144,7 @@ void AppModel::moveRule(UUID ruleID, UUID beforeID, UUID profileID)
         || ruleID == beforeID)
         return;
     Configuration document = configuration.get();
-    Profile* profile = profileWithID(document, profileID);
+    Profile* profile = editableProfile(document, profileID);
     if (!profile)
         return;
     RuleList& rules = profile->rules;
@@ -160,7 +167,7 @@ void AppModel::deleteRule(UUID ruleID, UUID profileID)
     if (!acceptsChanges(*this) || profileID == configuration->defaultProfileID)
         return;
     Configuration document = configuration.get();
-    Profile* profile = profileWithID(document, profileID);
+    Profile* profile = editableProfile(document, profileID);
     if (!profile)
         return;
     profile->rules.eraseIf([&](const Rule& rule) { return rule.id == ruleID; });
@@ -176,7 +183,7 @@ bool AppModel::saveRule(Rule rule, UUID profileID, bool selectSavedRule)
     if (!acceptsDisplayChanges(*this) || profileID == configuration->defaultProfileID)
         return false;
     Configuration document = configuration.get();
-    Profile* profile = profileWithID(document, profileID);
+    Profile* profile = editableProfile(document, profileID);
     if (!profile)
         return false;
     const auto [stored, isAdded] = storeRule(*profile, rule);

@@ -19,7 +19,7 @@ Task<void> showRuleCopyConfirmation(std::optional<TaskHandle> pendingSave,
     // A failed save leaves its message in settingsError.
     if (!model || isCancelled() || !model->isLoaded.get() || model->settingsError.get())
         co_return;
-    const std::vector<Profile>& profiles = model->configuration->profiles;
+    const CopyOnWriteVector<Profile>& profiles = model->configuration->profiles;
     const auto profile = std::ranges::find(profiles, profileID, &Profile::id);
     if (profile == profiles.end()
         || std::ranges::find(profile->rules, rule.id, &Rule::id) == profile->rules.end())

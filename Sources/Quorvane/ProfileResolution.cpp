@@ -143,7 +143,8 @@ struct ResolutionSave {
         if (std::ranges::find(profiles, profileID, &Profile::id) == profiles.end())
             return;
         model->configuration.modify([&](Configuration& document) {
-            writeResolution(*std::ranges::find(document.profiles, profileID, &Profile::id),
+            writeResolution(
+                document.profiles.edit(std::ranges::find(document.profiles, profileID, &Profile::id)),
                 displayID, resolution);
         });
         if (changesEffective)
@@ -331,7 +332,8 @@ void AppModel::requestResolutionSave(const std::optional<DisplayResolution>& res
 
     Configuration candidate = configuration.get();
     writeResolution(
-        *std::ranges::find(candidate.profiles, profileID, &Profile::id), displayID, resolution);
+        candidate.profiles.edit(std::ranges::find(candidate.profiles, profileID, &Profile::id)),
+        displayID, resolution);
     if (!isValidCandidate(*this, candidate))
         return;
     const std::optional<DisplayResolution> target

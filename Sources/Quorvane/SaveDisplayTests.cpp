@@ -150,9 +150,10 @@ void AppModel::requestRuleSave(
     if (!acceptsSave(*this) || profileID == configuration->defaultProfileID)
         return;
     Configuration candidate = configuration.get();
-    const auto profile = std::ranges::find(candidate.profiles, profileID, &Profile::id);
-    if (profile == candidate.profiles.end())
+    const auto held = std::ranges::find(candidate.profiles, profileID, &Profile::id);
+    if (held == candidate.profiles.end())
         return;
+    Profile* profile = &candidate.profiles.edit(held);
     const auto found = std::ranges::find(profile->rules, rule.id, &Rule::id);
     const auto place = static_cast<std::size_t>(found - profile->rules.begin());
     std::optional<Rule> stored;

@@ -40,7 +40,7 @@ auto hasID(const UUID& id)
     return [&id](const Profile& profile) { return profile.id == id; };
 }
 
-bool hasUniqueIDs(const std::vector<Profile>& profiles)
+bool hasUniqueIDs(const CopyOnWriteVector<Profile>& profiles)
 {
     std::set<UUID> ids;
     return std::ranges::all_of(
@@ -123,7 +123,7 @@ bool spaceBelongsToAnotherScreen(const RuleConditions& conditions)
 /// The position, counting every profile's rules in order, of the first rule whose id an earlier
 /// rule has already; absent when every id is unique. Rule ids must be unique across the whole
 /// document. Sorting copies of the ids allocates once, where a set would for each rule.
-std::optional<std::size_t> firstRepeatedRuleID(const std::vector<Profile>& profiles)
+std::optional<std::size_t> firstRepeatedRuleID(const CopyOnWriteVector<Profile>& profiles)
 {
     // An id as two numbers compares in two steps, where its sixteen bytes take up to sixteen.
     struct Entry {
@@ -242,10 +242,12 @@ const Profile* Configuration::defaultProfileOrFirst() const
     return found != profiles.end() ? &*found : &profiles.front();
 }
 
-Profile* Configuration::profileWithDefaultID()
+std::optional<std::size_t> Configuration::defaultIDIndex() const
 {
     const auto found = std::ranges::find_if(profiles, hasID(defaultProfileID));
-    return found != profiles.end() ? &*found : nullptr;
+    if (found == profiles.end())
+        return std::nullopt;
+    return static_cast<std::size_t>(found - profiles.begin());
 }
 
 std::vector<Profile> Configuration::orderedProfiles() const
@@ -279,8 +281,8 @@ DefaultSettings Configuration::defaultSettings() const
 
 void Configuration::setDefaultSettings(DefaultSettings settings)
 {
-    if (Profile* profile = profileWithDefaultID())
-        profile->defaultSettings = std::move(settings);
+    if (const std::optional<std::size_t> index = defaultIDIndex())
+        profiles.edit(*index).defaultSettings = std::move(settings);
 }
 
 void Configuration::setDebounceEnabled(bool isEnabled)
@@ -363,12 +365,12 @@ std::optional<DisplayResolution> Configuration::displayResolution(
 
 bool Configuration::captureResolutionDefaults(const std::map<std::string, ModeConfiguration>& modes)
 {
-    Profile* profile = profileWithDefaultID();
-    if (!profile)
+    const std::optional<std::size_t> index = defaultIDIndex();
+    if (!index)
         return false;
     // Work on a copy, so that a capture that adds nothing leaves absent preferences absent.
     ProfileDisplayPreferences preferences
-        = profile->displayPreferences.value_or(ProfileDisplayPreferences{});
+        = profiles[*index].displayPreferences.value_or(ProfileDisplayPreferences{});
     if (!preferences.resolutions)
         preferences.resolutions.emplace();
     auto& resolutions = *preferences.resolutions;
@@ -380,7 +382,7 @@ bool Configuration::captureResolutionDefaults(const std::map<std::string, ModeCo
         didChange = true;
     }
     if (didChange)
-        profile->displayPreferences = std::move(preferences);
+        profiles.edit(*index).displayPreferences = std::move(preferences);
     return didChange;
 }
 
@@ -413,16 +415,16 @@ bool Configuration::capturesSystemDisplayDefaults(const SystemDisplaySnapshot& s
 
 bool Configuration::captureSystemDisplayDefaults(const SystemDisplaySnapshot& snapshot)
 {
-    Profile* profile = profileWithDefaultID();
-    if (!profile)
+    const std::optional<std::size_t> index = defaultIDIndex();
+    if (!index)
         return false;
-    auto captured
-        = profile->capturedDisplayPreferences.value_or(std::map<SystemDisplayControl, bool>{});
+    auto captured = profiles[*index].capturedDisplayPreferences.value_or(
+        std::map<SystemDisplayControl, bool>{});
     bool didChange = false;
     for (const auto& [control, isOn] : snapshot.values)
         didChange |= captured.emplace(control, isOn).second; // A captured state is never replaced.
     if (didChange)
-        profile->capturedDisplayPreferences = std::move(captured);
+        profiles.edit(*index).capturedDisplayPreferences = std::move(captured);
     return didChange;
 }
 

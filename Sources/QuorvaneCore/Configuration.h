@@ -2,6 +2,7 @@
 // display modes and the preferences, with the checks that decide whether it may be used.
 #pragma once
 
+#include "Foundation/CopyOnWriteVector.h"
 #include "Foundation/UUID.h"
 #include "QuorvaneCore/BrightnessKeys.h"
 #include "QuorvaneCore/ConfigurationError.h"
@@ -23,8 +24,8 @@ namespace quorvane {
 
 struct ManualHold;
 
-/// A plain value: copied on assignment and compared field by field. The fields are in the order
-/// the settings file codes them.
+/// A plain value: copied on assignment and compared field by field; copies share each profile
+/// until it is edited. The fields are in the order the settings file codes them.
 ///
 /// Every validated document has at least one profile. On an empty profile list the derived
 /// views do not crash: activeProfile() and defaultProfile() throw the error validate() would
@@ -49,7 +50,7 @@ struct Configuration {
 
     std::int64_t schemaVersion = currentSchemaVersion;
     /// In the user's order.
-    std::vector<Profile> profiles;
+    CopyOnWriteVector<Profile> profiles;
     UUID activeProfileID;
     /// The permanent "Default" profile.
     UUID defaultProfileID;
@@ -131,8 +132,8 @@ struct Configuration {
 private:
     /// The profile whose id is defaultProfileID, else the first; null without profiles.
     [[nodiscard]] const Profile* defaultProfileOrFirst() const;
-    /// The profile whose id is defaultProfileID, without fall-back; null when none has it.
-    [[nodiscard]] Profile* profileWithDefaultID();
+    /// Where the profile whose id is defaultProfileID stands, without fall-back.
+    [[nodiscard]] std::optional<std::size_t> defaultIDIndex() const;
 };
 
 } // namespace quorvane

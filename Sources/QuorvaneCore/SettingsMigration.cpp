@@ -158,7 +158,7 @@ Configuration finish(Configuration configuration, const std::set<UUID>& volumeOn
 {
     configuration.validate();
     const auto isVolumeOnly = [&](const Rule& rule) { return volumeOnlyRules.contains(rule.id); };
-    for (Profile& profile : configuration.profiles)
+    for (Profile& profile : configuration.profiles.editEach())
         profile.rules.eraseIf(isVolumeOnly);
     configuration.validate();
     return configuration;

@@ -56,7 +56,7 @@ Configuration validDocument()
 {
     const ScopedUUIDGenerator identifiers(sequentialUUIDGenerator());
     Configuration configuration;
-    Profile& defaultProfile = configuration.profiles[0];
+    Profile& defaultProfile = configuration.profiles.edit(0);
     defaultProfile.defaultSettings->displays["D1"] = {.brightness = 0.5};
     defaultProfile.displayPreferences
         = {.darkMode = true, .nightShift = true, .resolutions = {{{"D1", fullHD}, {"D2", fullHD}}}};
@@ -70,9 +70,9 @@ Configuration validDocument()
     return configuration;
 }
 
-Profile& work(Configuration& c) { return c.profiles[1]; }
-RuleConditions& conditions(Configuration& c) { return c.profiles[1].rules.edit(0).conditions; }
-DefaultSettings& defaultSettings(Configuration& c) { return *c.profiles[0].defaultSettings; }
+Profile& work(Configuration& c) { return c.profiles.edit(1); }
+RuleConditions& conditions(Configuration& c) { return c.profiles.edit(1).rules.edit(0).conditions; }
+DefaultSettings& defaultSettings(Configuration& c) { return *c.profiles.edit(0).defaultSettings; }
 ModeConfiguration& mode(Configuration& c) { return c.verifiedModes[0].mode; }
 
 const char* version = "Settings version 4 is not supported. This build uses the new profile "
@@ -111,10 +111,10 @@ TEST(ConfigurationTest, ValidateReportsTheFirstFailingCheck)
         {"version first", [](auto& c) { c.schemaVersion = 4, c.profiles.clear(); }, version},
         {"Default twice", [](auto& c) { c.profiles.push_back(c.profiles[0]); }, profiles},
         {"unknown active profile", [](auto& c) { c.activeProfileID = uuidNumber(99); }, profiles},
-        {"Default in lower case", [](auto& c) { c.profiles[0].name = "default"; }, permanent},
+        {"Default in lower case", [](auto& c) { c.profiles.edit(0).name = "default"; }, permanent},
         {"no Default profile", [](auto& c) { c.defaultProfileID = uuidNumber(99); }, permanent},
-        {"Default with a rule", [](auto& c) { c.profiles[0].rules = {evening}; }, permanent},
-        {"Default without settings", [](auto& c) { c.profiles[0].defaultSettings.reset(); },
+        {"Default with a rule", [](auto& c) { c.profiles.edit(0).rules = {evening}; }, permanent},
+        {"Default without settings", [](auto& c) { c.profiles.edit(0).defaultSettings.reset(); },
             permanent},
         {"settings in Work", [](auto& c) { work(c).defaultSettings.emplace(); }, permanent},
         {"Work named DEFAULT", [](auto& c) { work(c).name = "\u00a0DEFAULT \n"; }, permanent},
@@ -248,7 +248,7 @@ TEST(ConfigurationTest, CheckingAStoredRuleAgreesWithValidatingTheWholeDocument)
             {std::vector{numbered(1), numbered(2)}, std::vector{numbered(3), numbered(4)}})
             document.profiles.push_back({.id = UUID::random(), .name = "Work", .rules = rules});
         ASSERT_EQ(validationMessage(document), "");
-        RuleList& rules = document.profiles[c.profile + 1].rules;
+        RuleList& rules = document.profiles.edit(c.profile + 1).rules;
         const auto stored = std::ranges::find(rules, c.stored.id, &Rule::id);
         const bool isAdded = stored == rules.end();
         if (isAdded)
@@ -294,7 +294,7 @@ TEST(ConfigurationTest, OrderedProfilesPutDefaultFirstAndNoProfileNeverCrashes)
 {
     Configuration configuration = validDocument();
     configuration.profiles.insert(configuration.profiles.begin(), home);
-    const std::vector<Profile> stored = configuration.profiles;
+    const std::vector<Profile> stored(configuration.profiles.begin(), configuration.profiles.end());
     EXPECT_EQ(configuration.orderedProfiles(), (std::vector{stored[1], stored[0], stored[2]}));
     EXPECT_EQ(configuration.defaultProfile(), stored[1]);
     EXPECT_EQ(configuration.activeProfile(), stored[1]);
@@ -314,7 +314,7 @@ TEST(ConfigurationTest, OrderedProfilesPutDefaultFirstAndNoProfileNeverCrashes)
 TEST(ConfigurationTest, DisplayRequestsTakeTheProfileThenTheDefaultProfileThenTheCapturedState)
 {
     Configuration configuration = validDocument();
-    Profile& work = configuration.profiles[1];
+    Profile& work = configuration.profiles.edit(1);
     EXPECT_EQ(configuration.systemDisplayRequests(work, everyControl),
         (States{{darkMode, true}, {nightShift, false}, {automaticD1, true}, {automaticD2, false}}));
     EXPECT_EQ(configuration.displayResolution(work, "D1"), retina);
@@ -335,7 +335,7 @@ TEST(ConfigurationTest, DisplayRequestsTakeTheProfileThenTheDefaultProfileThenTh
 TEST(ConfigurationTest, CaptureRecordsOnlyDisplayValuesReportedForTheFirstTimeIntoDefault)
 {
     Configuration configuration = validDocument();
-    Profile& first = configuration.profiles[0]; // the Default profile
+    Profile& first = configuration.profiles.edit(0); // the Default profile
     first.displayPreferences = ProfileDisplayPreferences{.darkMode = true};
     first.capturedDisplayPreferences.reset();
     const Configuration original = configuration;
@@ -351,10 +351,12 @@ TEST(ConfigurationTest, CaptureRecordsOnlyDisplayValuesReportedForTheFirstTimeIn
     EXPECT_TRUE(configuration.captureResolutionDefaults({{"D1", {.resolution = retina}}}));
     EXPECT_FALSE(configuration.captureResolutionDefaults({{"D1", {.resolution = fullHD}}}));
     EXPECT_TRUE(configuration.captureResolutionDefaults({{"D2", {.resolution = fullHD}}}));
-    EXPECT_EQ(first.capturedDisplayPreferences, (States{{darkMode, true}, {automaticD1, false}}));
-    EXPECT_EQ(first.displayPreferences,
+    const Profile& stored = configuration.profiles[0];
+    EXPECT_EQ(stored.capturedDisplayPreferences, (States{{darkMode, true}, {automaticD1, false}}));
+    EXPECT_EQ(stored.displayPreferences,
         (ProfileDisplayPreferences{
             .darkMode = true, .resolutions = {{{"D1", retina}, {"D2", fullHD}}}}));
+    EXPECT_FALSE(original.profiles[0].capturedDisplayPreferences) << "the copy taken before";
 
     configuration.defaultProfileID = uuidNumber(99);
     const Configuration captured = configuration;

@@ -59,7 +59,7 @@ TEST(ContextTest, ThreeChangesWithinTheDebounceRunOneResolve)
         .settings = {.brightness = 0.4}};
     model->configuration.modify([&](Configuration& document) {
         document.debounceMilliseconds = 5000; // the debounce stays fixed at 300 ms
-        for (Profile& profile : document.profiles) {
+        for (Profile& profile : document.profiles.editEach()) {
             if (profile.id == document.activeProfileID)
                 profile.rules.push_back(viewerRule);
         }

@@ -122,7 +122,7 @@ TEST(DisplayServicesTest, QueueingProfileResolutions)
 {
     ApplyWorld w;
     w.model->configuration.modify([](Configuration& d) {
-        for (Profile& profile : d.profiles)
+        for (Profile& profile : d.profiles.editEach())
             profile.displayPreferences = ProfileDisplayPreferences{
                 .resolutions = std::map<std::string, DisplayResolution>{{externalID, full}}};
     });
@@ -261,7 +261,7 @@ struct PreferencesWorld : ApplyWorld {
     PreferencesWorld()
     {
         model->configuration.modify([](Configuration& d) {
-            for (Profile& profile : d.profiles)
+            for (Profile& profile : d.profiles.editEach())
                 profile.displayPreferences
                     = ProfileDisplayPreferences{.trueTone = false, .nightShift = true};
         });
@@ -397,7 +397,7 @@ TEST(DisplayServicesTest, AutomaticBrightnessTakesBrightnessFromThePlan)
             {.values = {{SystemDisplayControl::automaticBrightness(externalID), c.on}}});
         if (c.applyingOn) {
             w.model->configuration.modify([](Configuration& d) {
-                d.profiles.front().displayPreferences
+                d.profiles.edit(0).displayPreferences
                     = ProfileDisplayPreferences{.automaticBrightness = true};
             });
             w.model->systemDisplayApplying.set(true);
@@ -478,7 +478,7 @@ TEST(DisplayServicesTest, AnApplyThatEndsEarlyHandsTheFlagsOnOnlyWhenCurrent)
         // The apply waits for the stopped write; meanwhile things change.
         w.model->configuration.modify([&](Configuration& d) {
             if (supersede)
-                d.profiles.front().displayPreferences
+                d.profiles.edit(0).displayPreferences
                     = ProfileDisplayPreferences{.nightShift = true};
             else
                 d.automationEnabled = false;

@@ -37,7 +37,7 @@ struct AppsWorld {
     void addRule(std::vector<ApplicationReference> apps)
     {
         model->configuration.modify([&](Configuration& c) {
-            c.profiles.front().rules.push_back({.id = UUID::random(),
+            c.profiles.edit(0).rules.push_back({.id = UUID::random(),
                 .name = "Rule",
                 .conditions = {.apps = std::move(apps)},
                 .settings = {.brightness = 0.5}});

@@ -378,8 +378,8 @@ TEST(LiveRuleEditingTest, OpeningAnotherRuleEndsThePreviewAndRestoresIt)
         SCOPED_TRACE(name);
         LiveWorld live;
         live.model->configuration.modify([&](Configuration& document) {
-            std::ranges::find(document.profiles, live.work, &Profile::id)
-                ->rules.push_back(brightnessRule("Other", 0.3));
+            document.profiles.edit(std::ranges::find(document.profiles, live.work, &Profile::id))
+                .rules.push_back(brightnessRule("Other", 0.3));
         });
         live.quietPreview();
         const UUID previewID = live.model->liveRuleEdit.get()->id;

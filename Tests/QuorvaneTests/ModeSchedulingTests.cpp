@@ -282,7 +282,7 @@ TEST(ModeSchedulingTest, AResolutionTestThatCannotStartDoesNotHoldUpTheNextDispl
 {
     SchedulingWorld w;
     w.model->configuration.modify([](Configuration& document) {
-        for (Profile& profile : document.profiles)
+        for (Profile& profile : document.profiles.editEach())
             profile.displayPreferences = ProfileDisplayPreferences{
                 .resolutions = std::map<std::string, DisplayResolution>{
                     {builtInID,

@@ -221,7 +221,7 @@ TEST(PendingRestoreTest, AnUnplugDuringAnAutomaticResolutionTestKeepsItsTextAsTh
 {
     ModeWorld w(true);
     w.model->configuration.modify([](Configuration& document) {
-        for (Profile& profile : document.profiles)
+        for (Profile& profile : document.profiles.editEach())
             profile.displayPreferences
                 = ProfileDisplayPreferences{.resolutions = std::map<std::string, DisplayResolution>{
                                                 {externalID, mode_support::external1080}}};

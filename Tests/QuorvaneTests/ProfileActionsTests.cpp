@@ -178,7 +178,7 @@ TEST(ProfileActionsTest, ADuplicateIsBuiltFromTheValueGivenWithNewIdentifiers)
     model->duplicateProfile(shown);
     model->duplicateProfile(model->selectedProfile());
 
-    const std::vector<Profile>& profiles = model->configuration->profiles;
+    const auto& profiles = model->configuration->profiles;
     ASSERT_EQ(profiles.size(), 5U);
     EXPECT_EQ(profiles[3].name + "|" + profiles[4].name, "Evening copy|Evening copy copy");
     EXPECT_EQ(model->selectedProfileID.get(), profiles[4].id);

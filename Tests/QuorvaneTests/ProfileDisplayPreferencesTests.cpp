@@ -267,7 +267,7 @@ TEST(ProfileDisplayPreferencesTest, SavingStoresKeepsResolutionsAndReappliesWher
         const UUID other = UUID::random();
         model.configuration.modify([&](Configuration& d) {
             d.profiles.push_back({.id = other, .name = "Work"});
-            for (Profile& profile : d.profiles)
+            for (Profile& profile : d.profiles.editEach())
                 profile.displayPreferences
                     = ProfileDisplayPreferences{.nightShift = true, .resolutions = kept};
             if (c.activateOther)
@@ -347,7 +347,7 @@ TEST(ProfileDisplayPreferencesTest, WhetherAutomaticBrightnessManagesAProfilesSe
         const UUID work = UUID::random();
         model.configuration.modify([&](Configuration& d) {
             d.profiles.push_back({.id = work, .name = "Work"});
-            d.profiles.front().displayPreferences
+            d.profiles.edit(0).displayPreferences
                 = ProfileDisplayPreferences{.automaticBrightness = true};
         });
         model.systemDisplaySnapshot.modify(
@@ -398,7 +398,7 @@ TEST(ProfileDisplayPreferencesTest, AnApplyOutlivingItsModelEndsUntouched)
         auto model = world.idleModel({.simulation = true});
         model->configuration.modify([](Configuration& d) {
             d.automationEnabled = true;
-            d.profiles.front().displayPreferences = ProfileDisplayPreferences{.nightShift = true};
+            d.profiles.edit(0).displayPreferences = ProfileDisplayPreferences{.nightShift = true};
         });
         model->isLoaded.set(true);
         model->simulatedSystemDisplay().seed({.values = {{nightShift, false}}});

@@ -88,7 +88,7 @@ TEST(ResolutionSaveTest, ASaveThatChangesTheScreenWaitsForItsKeep)
         w.model->configuration.modify([&](Configuration& document) {
             document.automationEnabled = c.automation;
             if (c.defaultOwn)
-                document.profiles.front().displayPreferences->resolutions->insert_or_assign(
+                document.profiles.edit(0).displayPreferences->resolutions->insert_or_assign(
                     externalID, *c.defaultOwn);
         });
         w.model->persist();
@@ -181,7 +181,7 @@ TEST(ResolutionSaveTest, RemovingTheOnlyResolutionForTheDisplaySavesWithoutATest
     w.executor.advance(1s);
     // As before the start-up captured the display's resolution for the Default profile.
     w.model->configuration.modify([](Configuration& document) {
-        document.profiles.front().displayPreferences->resolutions->erase(externalID);
+        document.profiles.edit(0).displayPreferences->resolutions->erase(externalID);
     });
 
     // Nothing is left to show: the screen keeps what it has, and nothing is tested or refused.

@@ -47,7 +47,8 @@ inline UUID addWork(AppModel& model, std::vector<Rule> rules = {},
     model.configuration.modify([&](Configuration& document) {
         document.activeProfileID = work;
         if (resolution)
-            document.profiles.back().displayPreferences = ProfileDisplayPreferences{
+            document.profiles.edit(document.profiles.size() - 1).displayPreferences
+                = ProfileDisplayPreferences{
                 .resolutions = std::map<std::string, DisplayResolution>{{externalID, *resolution}}};
     });
     return work;

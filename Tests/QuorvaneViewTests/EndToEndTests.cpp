@@ -367,7 +367,7 @@ TEST_F(EndToEndWindowTest, AProfilesDisplayPreferenceIsSavedAndTheSystemFollows)
     const std::string displayID = model.displays->back().id;
     const DisplayResolution own = model.resolutionChoices(displayID).front();
     model.configuration.modify([&](Configuration& document) {
-        for (Profile& profile : document.profiles) {
+        for (Profile& profile : document.profiles.editEach()) {
             if (profile.id == eveningID)
                 profile.displayPreferences->resolutions
                     = std::map<std::string, DisplayResolution>{{displayID, own}};

@@ -204,7 +204,7 @@ TEST_F(MainWindowLookTest, LongNamesEndWithAnEllipsisAndShowWholeAsATooltip)
     const QString shownName = QString::fromStdString(longName);
     model.renameProfile(workID, longName);
     model.configuration.modify(
-        [&](Configuration& document) { document.profiles.at(1).rules.edit(0).name = longName; });
+        [&](Configuration& document) { document.profiles.edit(1).rules.edit(0).name = longName; });
     model.activateProfile(workID);
     openRule(0);
 

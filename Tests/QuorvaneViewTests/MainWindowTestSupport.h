@@ -77,7 +77,7 @@ protected:
     }
     const Profile& profileNamed(std::string_view name) const
     {
-        const std::vector<Profile>& profiles = model.configuration->profiles;
+        const auto& profiles = model.configuration->profiles;
         const auto found = std::ranges::find(profiles, name, &Profile::name);
         EXPECT_NE(found, profiles.end()) << name;
         return *found;

@@ -392,7 +392,7 @@ TEST_F(MainWindowTest, NamesThatLookLikeMarkupAreShownAsTyped)
     const std::string ruleName = "<i>Late</i> & <u>dark</u>";
     model.renameProfile(workID, profileName);
     model.configuration.modify(
-        [&](Configuration& document) { document.profiles.at(1).rules.edit(0).name = ruleName; });
+        [&](Configuration& document) { document.profiles.edit(1).rules.edit(0).name = ruleName; });
     ASSERT_EQ(model.configuration->profiles.at(1).id, workID);
     model.selectProfile(workID);
     model.ruleCopyFeedback.set(
@@ -430,7 +430,7 @@ TEST_F(MainWindowTest, NamesThatLookLikeMarkupAreShownAsTyped)
     // The conditions' tip, shown as the tip would show it.
     const std::string screenName = "<b>Desk</b> & co";
     model.configuration.modify([&](Configuration& document) {
-        document.profiles.at(1).rules.edit(0).conditions.screen
+        document.profiles.edit(1).rules.edit(0).conditions.screen
             = DisplayReference{.id = "demo-external", .name = screenName};
     });
     turn();

@@ -196,7 +196,7 @@ TEST_F(MenuViewTest, SavesHeldSettingsIntoTheActiveProfileOrANewOneAndSaysSoWhil
     EXPECT_TRUE(save.isEnabled());
     QTest::mouseClick(&save, Qt::LeftButton);
     demo.settle();
-    const std::vector<Profile>& profiles = model.configuration->profiles;
+    const auto& profiles = model.configuration->profiles;
     EXPECT_EQ(std::ranges::count(profiles, "Late desk", &Profile::name), 1);
     EXPECT_FALSE(name.isVisibleTo(&view));
     EXPECT_EQ(result.text(), QStringLiteral("Saved."));
@@ -291,7 +291,7 @@ TEST_F(MenuViewTest, TheProfilePickerChangesOnlyTheItemsOfTheProfilesThatChanged
 
     // Two side by side at once, then two come in near the top.
     model.configuration.modify([](Configuration& document) {
-        std::erase_if(document.profiles, [](const Profile& profile) {
+        document.profiles.eraseIf([](const Profile& profile) {
             return profile.name == "Hall" || profile.name == "Attic";
         });
     });

@@ -205,7 +205,7 @@ TEST_F(ProfilePageTest, TheHDRCellSaysWhenTheRuleCannotSetHDR)
         = [&] { return ruleRow("Coding").findChild<QLabel*>(QStringLiteral("hdr"))->text(); };
     const auto setCodingScreen = [&](std::optional<DisplayReference> screen) {
         model.configuration.modify([&](Configuration& document) {
-            for (Profile& profile : document.profiles)
+            for (Profile& profile : document.profiles.editEach())
                 for (std::size_t index = 0; index < profile.rules.size(); ++index)
                     if (profile.rules[index].name == "Coding") {
                         Rule& rule = profile.rules.edit(index);

@@ -449,7 +449,7 @@ TEST_F(ProfileSidebarTest, ProfilesComingAndGoingTogetherMoveOnlyTheirOwnRows)
 
     // Two rows apart go, and two come between others.
     model.configuration.modify([&](Configuration& document) {
-        std::erase_if(document.profiles, [](const Profile& profile) {
+        document.profiles.eraseIf([](const Profile& profile) {
             return profile.name == "Profile 5" || profile.name == "Profile 7";
         });
         const auto hall = std::ranges::find(document.profiles, "Profile 10", &Profile::name);
@@ -467,7 +467,7 @@ TEST_F(ProfileSidebarTest, ProfilesComingAndGoingTogetherMoveOnlyTheirOwnRows)
 
     // A profile that moves brings every row in line at once.
     model.configuration.modify([](Configuration& document) {
-        std::swap(document.profiles.at(3), document.profiles.at(4));
+        std::swap(document.profiles.edit(3), document.profiles.edit(4));
     });
     turn();
     EXPECT_EQ(reset.size(), 1);

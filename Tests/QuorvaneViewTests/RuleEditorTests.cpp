@@ -298,7 +298,7 @@ TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
     Rule odd = rule("External screen");
     odd.settings.refreshRate = RefreshPreference::fixed(75'000);
     model.configuration.modify(
-        [&](Configuration& document) { document.profiles.at(1).rules.edit(2) = odd; });
+        [&](Configuration& document) { document.profiles.edit(1).rules.edit(2) = odd; });
     open("External screen");
     EXPECT_EQ(itemTexts(partOf<QComboBox>(SettingKey::refreshRate, "choice")),
         (QStringList{"Default", "60 Hz", "140 Hz", "Adaptive / ProMotion", "75 Hz"}));
@@ -312,7 +312,7 @@ TEST_F(RuleEditorTest, RefreshRatesAreThoseAtTheResolutionOfTheRulesOwnProfile)
     const DisplayResolution unoffered{
         .width = 800, .height = 600, .pixelWidth = 800, .pixelHeight = 600};
     model.configuration.modify([&](Configuration& document) {
-        document.profiles.at(2).displayPreferences = ProfileDisplayPreferences{
+        document.profiles.edit(2).displayPreferences = ProfileDisplayPreferences{
             .resolutions = std::map<std::string, DisplayResolution>{
                 {"demo-builtin", unoffered}, {"demo-external", unoffered}}};
     });
@@ -380,7 +380,7 @@ TEST_F(RuleEditorTest, AModelRefreshKeepsWhatTheUserEntered)
 
     model.refreshApps(); // Notes lies outside the scanned folders: the model forgets it
     model.configuration.modify([](Configuration& document) {
-        Rule& changed = document.profiles.at(1).rules.edit(1);
+        Rule& changed = document.profiles.edit(1).rules.edit(1);
         changed.name = "Renamed elsewhere";
         changed.settings.brightness = 0.2;
     });

@@ -55,7 +55,7 @@ protected:
     void fillUpTo(std::size_t count)
     {
         model.configuration.modify([&](Configuration& document) {
-            RuleList& work = std::ranges::find(document.profiles, workID, &Profile::id)->rules;
+            RuleList& work = document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id)).rules;
             while (work.size() < count)
                 work.push_back({.id = UUID::random(),
                     .name = "Rule " + formatInteger(static_cast<std::int64_t>(work.size())),
@@ -138,7 +138,7 @@ TEST_F(RulesTableTest, ADragStartsOnTheRowOrAnyCellAndShowsOnlyTheRulesName)
 TEST_F(RulesTableTest, TheHDRCellFollowsTheDisplaysAsWellAsTheDocument)
 {
     model.configuration.modify([&](Configuration& document) {
-        Rule& coding = std::ranges::find(document.profiles, workID, &Profile::id)->rules.edit(1);
+        Rule& coding = document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id)).rules.edit(1);
         coding.conditions.screen = DisplayReference{.id = "demo-external", .name = "External"};
         coding.settings.hdr = true;
     });
@@ -204,7 +204,7 @@ TEST_F(RulesTableTest, TheCardHoldsItsRulesWithoutAScrollBarUntilTheyOverflow)
     for (const std::size_t count : {4U, 3U, 2U, 1U}) {
         SCOPED_TRACE(count);
         model.configuration.modify([&](Configuration& document) {
-            RuleList& work = std::ranges::find(document.profiles, workID, &Profile::id)->rules;
+            RuleList& work = document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id)).rules;
             work.erase(count, work.size());
         });
         turn();
@@ -272,7 +272,7 @@ TEST_F(RulesTableTest, LongNamesEndInAnEllipsisWithTheWholeNameAsTip)
 {
     const std::string longName = "Evening reading in the study with the big external display";
     model.configuration.modify([&](Configuration& document) {
-        std::ranges::find(document.profiles, workID, &Profile::id)->rules.edit(1).name = longName;
+        document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id)).rules.edit(1).name = longName;
     });
     turn();
     const auto& name = *table().rowOf(rules().at(1).id)->findChild<QLabel*>(QStringLiteral("name"));
@@ -476,7 +476,7 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
     const auto ruleID = [&](std::size_t index) { return work().rules.at(index).id; };
     const auto editFirst = [&](const std::function<void(Rule&)>& edit) {
         model.configuration.modify(
-            [&](Configuration& document) { edit(document.profiles.at(1).rules.edit(0)); });
+            [&](Configuration& document) { edit(document.profiles.edit(1).rules.edit(0)); });
     };
     RulesTableModel rules(model, work().id);
     QAbstractItemModelTester tester(&rules, QAbstractItemModelTester::FailureReportingMode::Fatal);
@@ -489,7 +489,7 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
         {"a rule copied unchanged beside another change",
             [&] {
                 model.configuration.modify([](Configuration& document) {
-                    document.profiles.at(1).rules.edit(0).isEnabled ^= false;
+                    document.profiles.edit(1).rules.edit(0).isEnabled ^= false;
                     document.smoothTransitions = !document.smoothTransitions;
                 });
             },
@@ -552,7 +552,7 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
         {"two rules swapped with another edited",
             [&] {
                 model.configuration.modify([&](Configuration& document) {
-                    RuleList& changed = document.profiles.at(1).rules;
+                    RuleList& changed = document.profiles.edit(1).rules;
                     changed.swap(0, 2);
                     changed.edit(1).name = "Renamed";
                 });
@@ -561,7 +561,7 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
         {"the first rule moved to the end as the one before it is replaced",
             [&] {
                 model.configuration.modify([&](Configuration& document) {
-                    RuleList& changed = document.profiles.at(1).rules;
+                    RuleList& changed = document.profiles.edit(1).rules;
                     changed.move(0, changed.size() - 1);
                     changed.edit(changed.size() - 2) = {.id = UUID::random(), .name = "Other"};
                 });
@@ -570,7 +570,7 @@ TEST(RulesTableModelTest, AnnouncesOnlyWhatChanged)
         {"one rule swapped for two new ones",
             [&] {
                 model.configuration.modify([&](Configuration& document) {
-                    RuleList& changed = document.profiles.at(1).rules;
+                    RuleList& changed = document.profiles.edit(1).rules;
                     changed.erase(1);
                     for (const char* name : {"New", "Newer"})
                         changed.push_back({.id = UUID::random(), .name = name});
@@ -623,7 +623,7 @@ TEST(RulesTableModelTest, OnlyTheWatchedRowsAnnounceChangesWhereverTheyMove)
     const auto flipIDBit = [&](std::size_t index, std::size_t byte) {
         return [&model, index, byte] {
             model.configuration.modify([&](Configuration& document) {
-                Rule& changed = document.profiles.at(1).rules.edit(index);
+                Rule& changed = document.profiles.edit(1).rules.edit(index);
                 UUID::Bytes bytes = changed.id.bytes();
                 bytes.at(byte) ^= 1;
                 changed.id = UUID(bytes);

@@ -280,7 +280,7 @@ private:
 
     std::string changeProfiles()
     {
-        const std::vector<Profile>& profiles = m_model->configuration->profiles;
+        const auto& profiles = m_model->configuration->profiles;
         const Profile profile = pickFrom(profiles); // a copy: the action replaces the list
         switch (pick(0, 2)) {
         case 0:

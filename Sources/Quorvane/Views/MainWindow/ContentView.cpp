@@ -183,7 +183,7 @@ void ContentView::confirmDeletion(const Profile& profile)
 
 const Profile* ContentView::profileWithID(const UUID& profileID) const
 {
-    const std::vector<Profile>& profiles = m_model.configuration->profiles;
+    const CopyOnWriteVector<Profile>& profiles = m_model.configuration->profiles;
     const auto profile = std::ranges::find(profiles, profileID, &Profile::id);
     return profile == profiles.end() ? nullptr : &*profile;
 }

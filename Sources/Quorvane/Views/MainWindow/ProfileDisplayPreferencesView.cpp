@@ -121,7 +121,7 @@ ProfileDisplayPreferencesView::~ProfileDisplayPreferencesView() = default;
 
 const Profile* ProfileDisplayPreferencesView::profile() const
 {
-    const std::vector<Profile>& profiles = m_model.configuration->profiles;
+    const CopyOnWriteVector<Profile>& profiles = m_model.configuration->profiles;
     const auto found = std::ranges::find(profiles, m_profileID, &Profile::id);
     return found == profiles.end() ? nullptr : &*found;
 }

@@ -309,7 +309,7 @@ SettingOffer RuleEditor::offer(SettingKey key) const
         return SettingOffer::of(m_model.hdrCapability(conditions));
     if (key != SettingKey::refreshRate)
         return {};
-    const std::vector<Profile>& profiles = m_model.configuration->profiles;
+    const CopyOnWriteVector<Profile>& profiles = m_model.configuration->profiles;
     const auto profile = std::ranges::find(profiles, m_draft.profileID, &Profile::id);
     return SettingOffer::of(m_model.refreshRateCapability(
         conditions, profile == profiles.end() ? m_model.selectedProfile() : *profile));

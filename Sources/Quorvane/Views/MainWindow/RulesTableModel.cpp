@@ -127,7 +127,7 @@ int RulesTableModel::columnOf(SettingKey key)
 const RuleList& RulesTableModel::storedRules() const
 {
     static const RuleList none;
-    const std::vector<Profile>& profiles = m_model.configuration->profiles;
+    const CopyOnWriteVector<Profile>& profiles = m_model.configuration->profiles;
     const auto profile = std::ranges::find(profiles, m_profileID, &Profile::id);
     return profile == profiles.end() ? none : profile->rules;
 }
