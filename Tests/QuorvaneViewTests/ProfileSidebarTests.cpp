@@ -214,6 +214,20 @@ TEST_F(ProfileSidebarTest, TheKeyboardMovesTheSelectionAndAClickLeavesTheKeyboar
     EXPECT_EQ(*model.selectedProfileID, workID);
 }
 
+TEST_F(ProfileSidebarTest, AClickBetweenRowsSelectsNothing)
+{
+    const UUID defaultID = model.configuration->defaultProfileID;
+    model.selectProfile(defaultID);
+    turn();
+    const QRect work = list().rowRect(workID);
+    const QRect evening = list().rowRect(eveningID);
+    ASSERT_LT(work.bottom() + 1, evening.top());
+    const QPoint between(work.center().x(), (work.bottom() + evening.top()) / 2);
+    QTest::mouseClick(list().viewport(), Qt::LeftButton, {}, between);
+    turn();
+    EXPECT_EQ(*model.selectedProfileID, defaultID);
+}
+
 TEST_F(ProfileSidebarTest, ARenameInTheHeadingLeavesTheSidebarRowShowingItsName)
 {
     model.selectProfile(workID);
