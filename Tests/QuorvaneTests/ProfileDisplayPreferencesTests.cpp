@@ -453,5 +453,24 @@ TEST(SimulatedSystemDisplayPreferencesTest, StartsEmptyAndRefusesAsAnInvalidConf
     EXPECT_EQ(runToEnd(preferences.snapshot()), seeded) << "the same value changes nothing";
 }
 
+TEST(ProfileDisplayPreferencesTest, AFailedSaveStopsTheApplyInFlight)
+{
+    PreferencesWorld p({{nightShift, false}, {darkMode, false}, {trueTone, false}});
+    AppModel& model = *p.model;
+    const ContinuousClock::time_point origin = p.world.executor.now();
+    p.save({.trueTone = true, .darkMode = true, .nightShift = true});
+    p.world.executor.advance(15ms);
+    ASSERT_TRUE(model.systemDisplayApplying.get());
+    // A file stands where the settings folder was.
+    std::filesystem::remove_all(model.settingsURL.parent_path());
+    writeFile(model.settingsURL.parent_path(), "");
+    model.persist();
+    p.settle();
+    EXPECT_TRUE(model.settingsError.get());
+    EXPECT_FALSE(model.systemDisplayApplying.get());
+    EXPECT_EQ(p.callsSince(origin), (std::vector<std::string>{"0 snapshot", "10 True Tone on"}))
+        << "nothing more is written or read";
+}
+
 } // namespace
 } // namespace quorvane
