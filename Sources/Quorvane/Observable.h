@@ -109,19 +109,6 @@ public:
         m_signal.notify();
     }
 
-    /// As set(), and hands back the value stored before, or `value` itself when that was equal
-    /// and so not stored: a large value's memory can then serve again.
-    [[nodiscard]] T exchange(T value)
-    {
-        if constexpr (policy == NotifyPolicy::onChange) {
-            if (value == m_value)
-                return value;
-        }
-        std::swap(m_value, value);
-        m_signal.notify();
-        return value;
-    }
-
     /// Changes the value in place through `change(T&)`; notifies as set() would.
     template <typename Change> void modify(Change&& change)
     {

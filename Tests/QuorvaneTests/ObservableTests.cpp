@@ -54,27 +54,6 @@ TEST(ObservableTest, NotifiesOnlyWritesThatChangeTheValue)
     EXPECT_EQ(field->at("a"), 2);
 }
 
-TEST(ObservableTest, ExchangeHandsBackTheFormerValueAndNotifiesOnlyAChange)
-{
-    Observable<std::vector<int>> field(std::vector<int>{1, 2});
-    Counter counter(field);
-    std::vector<int> seenByObserver;
-    const Subscription reading = field.observe([&] { seenByObserver = field.get(); });
-
-    EXPECT_EQ(field.exchange({3}), (std::vector<int>{1, 2}));
-    EXPECT_EQ(field.get(), std::vector<int>{3});
-    EXPECT_EQ(seenByObserver, std::vector<int>{3});
-    EXPECT_EQ(counter.count, 1);
-
-    EXPECT_EQ(field.exchange({3}), std::vector<int>{3});
-    EXPECT_EQ(counter.count, 1);
-
-    EveryWriteObservable<int> everyWrite(5);
-    Counter everyCounter(everyWrite);
-    EXPECT_EQ(everyWrite.exchange(5), 5);
-    EXPECT_EQ(everyCounter.count, 1);
-}
-
 TEST(ObservableTest, ReplaceStoresAnEqualValueSilentlyAndNotifiesAChange)
 {
     // Equal by value, told apart by the address of their shared data.
