@@ -435,6 +435,19 @@ TEST(ProfileDisplayPreferencesTest, AWriteThatFailsAfterTheRequestChangedEndsThe
     EXPECT_TRUE(p.model->systemDisplayErrors->empty());
 }
 
+TEST(ProfileDisplayPreferencesTest, AnApplyStopsBetweenControlsWhenTheMacGoesToSleep)
+{
+    PreferencesWorld p({{nightShift, false}, {trueTone, false}});
+    p.save({.trueTone = true, .nightShift = true});
+    p.world.executor.advance(15ms); // writing the first
+    p.model->isSuspended.set(true);
+    p.settle();
+    // The write in flight is confirmed; the next control is not touched, nor read again.
+    EXPECT_EQ(p.callsSince(p.macOS.calls.front().first),
+        (std::vector<std::string>{"0 snapshot", "10 True Tone on", "170 snapshot"}));
+    EXPECT_FALSE(p.model->systemDisplayApplying.get());
+}
+
 TEST(SimulatedSystemDisplayPreferencesTest, StartsEmptyAndRefusesAsAnInvalidConfiguration)
 {
     SimulatedSystemDisplayPreferences preferences;
