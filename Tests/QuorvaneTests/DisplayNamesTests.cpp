@@ -9,7 +9,7 @@ namespace quorvane {
 namespace {
 
 /// Connected "a" and "b"; "old" remembered; "saved" known only from its Default settings; rules
-/// on "a" in two profiles and one on "b".
+/// on "a" in two profiles, the first stored one among them, and one on "b".
 struct NamesWorld : CaptureWorld {
     NamesWorld()
     {
@@ -19,7 +19,8 @@ struct NamesWorld : CaptureWorld {
             defaults.setExplicit(
                 SettingValue::percent(0.5), controlOf("saved", SettingKey::brightness));
             c.setDefaultSettings(defaults);
-            c.profiles.push_back(
+            // Stored before the Default profile, which need not come first.
+            c.profiles.insert(c.profiles.begin(),
                 {.id = UUID::random(), .name = "Home", .rules = {ruleOn({"a", "Studio"})}});
             c.profiles.push_back({.id = UUID::random(),
                 .name = "Work",
