@@ -70,7 +70,8 @@ Configuration configurationWith(int ruleCount, int rulesPerProfile)
         if (index % rulesPerProfile == 0)
             configuration.profiles.push_back({.id = UUID::random(),
                 .name = "Profile " + formatInteger(index / rulesPerProfile)});
-        configuration.profiles.edit(configuration.profiles.size() - 1).rules.push_back(ruleNumber(index));
+        configuration.profiles.edit(configuration.profiles.size() - 1)
+            .rules.push_back(ruleNumber(index));
     }
     configuration.validate();
     return configuration;

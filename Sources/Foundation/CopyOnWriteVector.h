@@ -163,7 +163,10 @@ public:
     }
 
     /// The element added, to fill in: no other vector holds it yet.
-    T& push_back(T element) { return *m_items.emplace_back(std::make_shared<T>(std::move(element))); }
+    T& push_back(T element)
+    {
+        return *m_items.emplace_back(std::make_shared<T>(std::move(element)));
+    }
     template <typename... Arguments> T& emplace_back(Arguments&&... arguments)
     {
         return *m_items.emplace_back(std::make_shared<T>(std::forward<Arguments>(arguments)...));
@@ -192,17 +195,16 @@ public:
     /// Removes every element `remove` holds true for; returns how many.
     template <typename Predicate> size_type eraseIf(Predicate remove)
     {
-        return std::erase_if(m_items, [&](const std::shared_ptr<T>& item) {
-            return remove(std::as_const(*item));
-        });
+        return std::erase_if(
+            m_items, [&](const std::shared_ptr<T>& item) { return remove(std::as_const(*item)); });
     }
     void pop_back() { m_items.pop_back(); }
     void clear() noexcept { m_items.clear(); }
     void reserve(size_type count) { m_items.reserve(count); }
 
     /// Whether the two hold the very same element at these places (not merely an equal one).
-    [[nodiscard]] bool shares(size_type index, const CopyOnWriteVector& other,
-        size_type otherIndex) const
+    [[nodiscard]] bool shares(
+        size_type index, const CopyOnWriteVector& other, size_type otherIndex) const
     {
         return m_items[index] == other.m_items[otherIndex];
     }

@@ -38,7 +38,8 @@ Profile& activeProfileOf(Configuration& document)
 {
     const auto active = std::ranges::find_if(document.profiles,
         [&](const Profile& profile) { return profile.id == document.activeProfileID; });
-    return document.profiles.edit(active != document.profiles.end() ? active : document.profiles.begin());
+    return document.profiles.edit(
+        active != document.profiles.end() ? active : document.profiles.begin());
 }
 
 /// Where one captured value goes: the conditions of the rule that should hold it, the name of a

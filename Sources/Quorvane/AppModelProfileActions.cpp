@@ -93,9 +93,9 @@ void AppModel::deleteProfile(UUID profileID)
     if (profileID == configuration->activeProfileID)
         activateProfile(configuration->defaultProfileID);
     configuration.update([&](Configuration& document) {
-        return document.profiles.eraseIf(
-                   [&](const Profile& profile) { return profile.id == profileID; })
-            > 0;
+        return document.profiles.eraseIf([&](const Profile& profile) {
+            return profile.id == profileID;
+        }) > 0;
     });
     selectProfile(configuration->activeProfileID);
     persist();

@@ -143,8 +143,8 @@ struct ResolutionSave {
         if (std::ranges::find(profiles, profileID, &Profile::id) == profiles.end())
             return;
         model->configuration.modify([&](Configuration& document) {
-            writeResolution(
-                document.profiles.edit(std::ranges::find(document.profiles, profileID, &Profile::id)),
+            writeResolution(document.profiles.edit(
+                                std::ranges::find(document.profiles, profileID, &Profile::id)),
                 displayID, resolution);
         });
         if (changesEffective)

@@ -48,8 +48,8 @@ inline UUID addWork(AppModel& model, std::vector<Rule> rules = {},
         document.activeProfileID = work;
         if (resolution)
             document.profiles.edit(document.profiles.size() - 1).displayPreferences
-                = ProfileDisplayPreferences{
-                .resolutions = std::map<std::string, DisplayResolution>{{externalID, *resolution}}};
+                = ProfileDisplayPreferences{.resolutions
+                    = std::map<std::string, DisplayResolution>{{externalID, *resolution}}};
     });
     return work;
 }

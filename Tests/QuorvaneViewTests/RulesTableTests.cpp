@@ -55,7 +55,9 @@ protected:
     void fillUpTo(std::size_t count)
     {
         model.configuration.modify([&](Configuration& document) {
-            RuleList& work = document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id)).rules;
+            RuleList& work
+                = document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id))
+                      .rules;
             while (work.size() < count)
                 work.push_back({.id = UUID::random(),
                     .name = "Rule " + formatInteger(static_cast<std::int64_t>(work.size())),
@@ -138,7 +140,9 @@ TEST_F(RulesTableTest, ADragStartsOnTheRowOrAnyCellAndShowsOnlyTheRulesName)
 TEST_F(RulesTableTest, TheHDRCellFollowsTheDisplaysAsWellAsTheDocument)
 {
     model.configuration.modify([&](Configuration& document) {
-        Rule& coding = document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id)).rules.edit(1);
+        Rule& coding
+            = document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id))
+                  .rules.edit(1);
         coding.conditions.screen = DisplayReference{.id = "demo-external", .name = "External"};
         coding.settings.hdr = true;
     });
@@ -204,7 +208,9 @@ TEST_F(RulesTableTest, TheCardHoldsItsRulesWithoutAScrollBarUntilTheyOverflow)
     for (const std::size_t count : {4U, 3U, 2U, 1U}) {
         SCOPED_TRACE(count);
         model.configuration.modify([&](Configuration& document) {
-            RuleList& work = document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id)).rules;
+            RuleList& work
+                = document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id))
+                      .rules;
             work.erase(count, work.size());
         });
         turn();
@@ -272,7 +278,10 @@ TEST_F(RulesTableTest, LongNamesEndInAnEllipsisWithTheWholeNameAsTip)
 {
     const std::string longName = "Evening reading in the study with the big external display";
     model.configuration.modify([&](Configuration& document) {
-        document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id)).rules.edit(1).name = longName;
+        document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id))
+            .rules.edit(1)
+            .name
+            = longName;
     });
     turn();
     const auto& name = *table().rowOf(rules().at(1).id)->findChild<QLabel*>(QStringLiteral("name"));
