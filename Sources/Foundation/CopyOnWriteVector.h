@@ -200,7 +200,6 @@ public:
     }
     void pop_back() { m_items.pop_back(); }
     void clear() noexcept { m_items.clear(); }
-    void reserve(size_type count) { m_items.reserve(count); }
 
     /// Whether the two hold the very same element at these places (not merely an equal one).
     [[nodiscard]] bool shares(
