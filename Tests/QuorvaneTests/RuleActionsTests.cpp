@@ -357,14 +357,18 @@ TEST(RuleActionsTest, OnlyTheLatestCopyIsConfirmedAndOnlyItsOwnDismissalRemovesI
     world.executor.runUntilIdle();
     ASSERT_TRUE(model->ruleCopyFeedback->has_value());
     const UUID first = model->ruleCopyFeedback.get()->id;
+    std::vector<std::string> shown;
+    const Subscription watching = model->ruleCopyFeedback.observe([&] {
+        if (const std::optional<RuleCopyFeedback>& feedback = model->ruleCopyFeedback.get())
+            shown.push_back(feedback->ruleName);
+    });
 
     ASSERT_TRUE(model->copyRule(seeded.id("B"), seeded.evening));
     EXPECT_FALSE(model->ruleCopyFeedback->has_value());
     ASSERT_TRUE(model->copyRule(seeded.id("D"), seeded.evening));
     world.executor.runUntilIdle();
 
-    ASSERT_TRUE(model->ruleCopyFeedback->has_value());
-    EXPECT_EQ(model->ruleCopyFeedback.get()->ruleName, "D");
+    EXPECT_EQ(shown, std::vector<std::string>{"D"}) << "B's confirmation never showed";
     model->dismissRuleCopyFeedback(first);
     EXPECT_TRUE(model->ruleCopyFeedback->has_value());
     model->dismissRuleCopyFeedback(model->ruleCopyFeedback.get()->id);
