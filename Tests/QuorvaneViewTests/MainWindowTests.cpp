@@ -219,6 +219,11 @@ TEST_F(MainWindowTest, InlineRenameCommitsOnReturnAndDiscardsOtherwise)
     turn();
     ASSERT_NE(content.errorAlert(), nullptr);
     EXPECT_EQ(content.errorAlert()->informativeText(), QStringLiteral("Second"));
+    model.selectProfile(eveningID); // the window refreshes; the alert waits for its OK
+    turn();
+    ASSERT_NE(content.errorAlert(), nullptr);
+    EXPECT_TRUE(content.errorAlert()->isVisible());
+    EXPECT_EQ(model.actionError.get(), "Second");
     QTest::mouseClick(content.errorAlert()->button(QMessageBox::Ok), Qt::LeftButton);
 
     content.beginProfileRename({ProfileRenameTarget::Site::sidebar, eveningID});
