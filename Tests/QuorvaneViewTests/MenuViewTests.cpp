@@ -11,12 +11,17 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -329,7 +334,128 @@ TEST(MenuBarExtraTest, WithoutASystemTrayThePopoverIsAnOrdinaryWindow)
     EXPECT_FALSE(popover.windowFlags().testFlag(Qt::Popup));
     EXPECT_EQ(popover.windowTitle(), QStringLiteral("Quorvane"));
     EXPECT_FALSE(sunIcon().isNull());
+    // All of the content, or as much as the screen holds, not the short hint of what scrolls.
+    const int full = extra.menuView().parentWidget()->heightForWidth(popover.width());
+    EXPECT_EQ(popover.height(), std::min(full, popover.screen()->availableGeometry().height()));
     saveScreenshot(popover, "popover");
+}
+
+TEST(PopoverGeometryTest, OpensBesideTheIconOnTheSideWithRoomInsideTheFreeArea)
+{
+    // A 1440 by 900 screen with a panel of 28 (or 40 at a side) that holds the tray.
+    const QRect underTopPanel(0, 28, 1440, 872);
+    const QRect topIcon(1396, 2, 24, 24);
+    const QRect overBottomPanel(0, 0, 1440, 872);
+    const QRect bottomIcon(1396, 874, 24, 24);
+    const QRect besideLeftPanel(40, 0, 1400, 900);
+    const QRect leftIcon(8, 438, 24, 24);
+    const QRect besideRightPanel(0, 0, 1400, 900);
+    const QRect rightIcon(1408, 438, 24, 24);
+    const QSize fits(420, 600);
+    const QSize tall(420, 1200);
+    struct Case {
+        const char* name;
+        QRect icon;
+        QPoint pointer;
+        QRect available;
+        QSize wanted;
+        QRect expected;
+    };
+    const Case cases[] = {
+        {"top tray", topIcon, {}, underTopPanel, fits, {1020, 28, 420, 600}},
+        {"top tray, 4 too tall", topIcon, {}, underTopPanel, {420, 876}, {1020, 28, 420, 872}},
+        {"top tray, mid panel", {700, 2, 24, 24}, {}, underTopPanel, fits, {501, 28, 420, 600}},
+        {"bottom tray", bottomIcon, {}, overBottomPanel, fits, {1020, 272, 420, 600}},
+        {"bottom tray, too tall", bottomIcon, {}, overBottomPanel, tall, {1020, 0, 420, 872}},
+        {"left tray", leftIcon, {}, besideLeftPanel, fits, {40, 149, 420, 600}},
+        {"right tray", rightIcon, {}, besideRightPanel, fits, {980, 149, 420, 600}},
+        {"left tray, too tall", leftIcon, {}, besideLeftPanel, tall, {40, 0, 420, 900}},
+        {"narrow screen", {370, 2, 24, 24}, {}, {0, 28, 400, 572}, fits, {0, 28, 400, 572}},
+        // Trays that don't tell where the icon is: the click was on it.
+        {"unknown icon, top", {}, {1407, 14}, underTopPanel, fits, {1020, 28, 420, 600}},
+        {"unknown icon, bottom", {}, {1407, 886}, overBottomPanel, fits, {1020, 272, 420, 600}},
+        {"unknown icon, low", {}, {720, 600}, underTopPanel, fits, {510, 28, 420, 572}},
+        {"fits below, more above", {}, {720, 1399}, {0, 0, 1440, 2000}, fits,
+            {510, 1400, 420, 600}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QRect placed = popoverGeometry(c.icon, c.pointer, c.available, c.wanted);
+        EXPECT_EQ(placed, c.expected);
+        EXPECT_TRUE(c.available.contains(placed));
+        EXPECT_FALSE(placed.intersects(c.icon.isEmpty() ? QRect(c.pointer, QSize(1, 1)) : c.icon));
+    }
+}
+
+/// A screen with a panel of 28 at its top or bottom whose tray icon sits at its right end.
+struct Desk {
+    const char* name;
+    QSize screen;
+    bool isPanelAtTop;
+
+    [[nodiscard]] QRect panel() const
+    {
+        return {0, isPanelAtTop ? 0 : screen.height() - 28, screen.width(), 28};
+    }
+    [[nodiscard]] QRect icon() const { return {screen.width() - 34, panel().top() + 2, 24, 24}; }
+    [[nodiscard]] QRect available() const
+    {
+        return {0, isPanelAtTop ? 28 : 0, screen.width(), screen.height() - 28};
+    }
+};
+
+/// The whole screen of `desk` with the open popover on it, as a person sees it.
+void saveDeskScreenshot(const Desk& desk, QWidget& popover, const std::string& name)
+{
+    QPixmap screen(desk.screen);
+    screen.fill(QColor(0x5B, 0x6E, 0x84));
+    QPainter painter(&screen);
+    painter.fillRect(desk.panel(), QColor(0x22, 0x22, 0x22));
+    sunIcon().paint(&painter, desk.icon());
+    painter.drawImage(popover.pos(), picture(popover));
+    painter.end();
+    QLabel shown;
+    shown.setPixmap(screen);
+    shown.resize(desk.screen);
+    saveScreenshot(shown, name);
+}
+
+TEST(MenuBarExtraTest, ThePopoverFitsBesideItsIconEveryTimeAndScrollsWhatTheScreenCannotHold)
+{
+    DemoWorld demo;
+    const Desk desks[] = {
+        {"popover-top-tray", {1440, 1000}, true},
+        {"popover-bottom-tray", {1440, 1000}, false},
+        {"popover-too-tall", {1024, 600}, true},
+    };
+    for (const Desk& desk : desks) {
+        SCOPED_TRACE(desk.name);
+        MenuBarExtra extra(*demo.model, MenuBarExtra::Place::tray);
+        QWidget& popover = extra.popover();
+        QScrollArea& scroll = *popover.findChild<QScrollArea*>();
+        QScrollBar& scrollBar = *scroll.verticalScrollBar();
+        const QWidget& quit = *extra.menuView().findChild<QPushButton*>(QStringLiteral("quit"));
+        std::optional<QRect> first;
+        for (int time = 1; time <= 2; ++time) {
+            SCOPED_TRACE(time);
+            extra.openPopover(desk.icon(), {}, desk.available());
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            const QRect shown = popover.geometry();
+            EXPECT_TRUE(desk.available().contains(shown));
+            EXPECT_FALSE(shown.intersects(desk.icon()));
+            EXPECT_EQ(shown, first.value_or(shown)) << "as the first time";
+            first = shown;
+            const bool isTooTall = shown.height() == desk.available().height();
+            EXPECT_EQ(scrollBar.maximum() > 0, isTooTall);
+            EXPECT_EQ(isTooTall, desk.screen.height() < 900);
+            if (time == 1)
+                saveDeskScreenshot(desk, popover, desk.name);
+            scrollBar.setValue(scrollBar.maximum()); // the last controls come into view
+            const QRect quitShown(quit.mapTo(scroll.viewport(), QPoint(0, 0)), quit.size());
+            EXPECT_TRUE(scroll.viewport()->rect().contains(quitShown));
+            popover.hide();
+        }
+    }
 }
 
 } // namespace
