@@ -1,6 +1,9 @@
 #include "Quorvane/Views/MenuView.h"
 
 #include "Quorvane/Views/DisplaysPage.h"
+#include "Quorvane/Views/MainWindow.h"
+#include "Quorvane/Views/MainWindow/ContentView.h"
+#include "Quorvane/Views/MainWindow/ProfileSidebar.h"
 #include "Quorvane/Views/MenuBarExtra.h"
 #include "Quorvane/Views/SettingsErrorReport.h"
 #include "QuorvaneCore/ConfigurationError.h"
@@ -18,6 +21,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QSystemTrayIcon>
 #include <QTest>
 
 #include <algorithm>
@@ -338,6 +342,39 @@ TEST(MenuBarExtraTest, WithoutASystemTrayThePopoverIsAnOrdinaryWindow)
     const int full = extra.menuView().parentWidget()->heightForWidth(popover.width());
     EXPECT_EQ(popover.height(), std::min(full, popover.screen()->availableGeometry().height()));
     saveScreenshot(popover, "popover");
+}
+
+TEST(MenuBarExtraTest, OpeningTheMainWindowClosesThePopoverSoTheNextClickLandsInTheWindow)
+{
+    DemoWorld demo;
+    MainWindow window(*demo.model, demo.world.shell);
+    MenuBarExtra extra(*demo.model, MenuBarExtra::Place::tray);
+    // As the application answers the request.
+    QObject::connect(&extra.menuView(), &MenuView::mainWindowRequested, &window, [&window] {
+        window.show();
+        window.raise();
+        window.activateWindow();
+    });
+    // Open since the launch, behind others: showing it again closes no popup by itself.
+    window.show();
+    auto* tray = extra.findChild<QSystemTrayIcon*>();
+    ASSERT_NE(tray, nullptr);
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    QWidget& popover = extra.popover();
+    ASSERT_TRUE(popover.isVisible());
+    ASSERT_EQ(QApplication::activePopupWidget(), &popover);
+
+    QTest::mouseClick(
+        extra.menuView().findChild<QPushButton*>(QStringLiteral("openMainWindow")), Qt::LeftButton);
+    EXPECT_FALSE(popover.isVisible());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_TRUE(window.isVisible());
+    QTest::mouseClick(&window.content().sidebar().navButton(AppPage::displays), Qt::LeftButton);
+    EXPECT_EQ(*demo.model->page, AppPage::displays);
+
+    emit tray->activated(QSystemTrayIcon::Trigger); // and the icon opens it again
+    EXPECT_TRUE(popover.isVisible());
+    demo.settle();
 }
 
 TEST(PopoverGeometryTest, OpensBesideTheIconOnTheSideWithRoomInsideTheFreeArea)

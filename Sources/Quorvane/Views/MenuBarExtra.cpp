@@ -112,6 +112,9 @@ MenuBarExtra::MenuBarExtra(AppModel& model, Place place, QObject* parent)
         m_popover->show();
         return;
     }
+    // An open popup would spend the user's next click anywhere else on closing itself: the
+    // window they asked for must get that click.
+    connect(m_menuView, &MenuView::mainWindowRequested, m_popover.get(), &QWidget::hide);
     m_tray = new QSystemTrayIcon(sunIcon(), this);
     m_tray->setToolTip(QStringLiteral("Quorvane"));
     connect(m_tray, &QSystemTrayIcon::activated, this,
