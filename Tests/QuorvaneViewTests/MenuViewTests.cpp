@@ -336,7 +336,7 @@ TEST(MenuBarExtraTest, WithoutASystemTrayThePopoverIsAnOrdinaryWindow)
     EXPECT_TRUE(popover.isVisible());
     EXPECT_TRUE(popover.isWindow());
     EXPECT_FALSE(popover.windowFlags().testFlag(Qt::Popup));
-    EXPECT_EQ(popover.windowTitle(), QStringLiteral("Quorvane"));
+    EXPECT_EQ(popover.windowTitle(), QStringLiteral("QuorVane"));
     EXPECT_FALSE(sunIcon().isNull());
     // All of the content, or as much as the screen holds, not the short hint of what scrolls.
     const int full = extra.menuView().parentWidget()->heightForWidth(popover.width());
@@ -359,6 +359,7 @@ TEST(MenuBarExtraTest, OpeningTheMainWindowClosesThePopoverSoTheNextClickLandsIn
     window.show();
     auto* tray = extra.findChild<QSystemTrayIcon*>();
     ASSERT_NE(tray, nullptr);
+    EXPECT_EQ(tray->toolTip(), QStringLiteral("QuorVane"));
     emit tray->activated(QSystemTrayIcon::Trigger);
     QWidget& popover = extra.popover();
     ASSERT_TRUE(popover.isVisible());

@@ -88,7 +88,7 @@ MenuBarExtra::MenuBarExtra(AppModel& model, Place place, QObject* parent)
     const bool inTray = place == Place::tray;
     m_popover = std::make_unique<QWidget>(
         nullptr, inTray ? Qt::Popup | Qt::FramelessWindowHint : Qt::Window);
-    m_popover->setWindowTitle(QStringLiteral("Quorvane"));
+    m_popover->setWindowTitle(QStringLiteral("QuorVane"));
     m_popover->setWindowIcon(sunIcon());
     auto* scroll = new QScrollArea(m_popover.get());
     scroll->setFrameShape(QFrame::NoFrame);
@@ -116,7 +116,7 @@ MenuBarExtra::MenuBarExtra(AppModel& model, Place place, QObject* parent)
     // window they asked for must get that click.
     connect(m_menuView, &MenuView::mainWindowRequested, m_popover.get(), &QWidget::hide);
     m_tray = new QSystemTrayIcon(sunIcon(), this);
-    m_tray->setToolTip(QStringLiteral("Quorvane"));
+    m_tray->setToolTip(QStringLiteral("QuorVane"));
     connect(m_tray, &QSystemTrayIcon::activated, this,
         [this](QSystemTrayIcon::ActivationReason reason) {
             if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
