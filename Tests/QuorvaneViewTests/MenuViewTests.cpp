@@ -460,7 +460,7 @@ void saveDeskScreenshot(const Desk& desk, QWidget& popover, const std::string& n
 
 TEST(MenuBarExtraTest, ThePopoverFitsBesideItsIconEveryTimeAndScrollsWhatTheScreenCannotHold)
 {
-    DemoWorld demo;
+    testApplication();
     const Desk desks[] = {
         {"popover-top-tray", {1440, 1000}, true},
         {"popover-bottom-tray", {1440, 1000}, false},
@@ -468,7 +468,12 @@ TEST(MenuBarExtraTest, ThePopoverFitsBesideItsIconEveryTimeAndScrollsWhatTheScre
     };
     for (const Desk& desk : desks) {
         SCOPED_TRACE(desk.name);
-        MenuBarExtra extra(*demo.model, MenuBarExtra::Place::tray);
+        // Built while the model starts, as the application does: the displays come later.
+        ModelWorld world;
+        const auto model = AppModel::create(
+            world.environment(), {.simulation = true, .startAutomatically = true});
+        MenuBarExtra extra(*model, MenuBarExtra::Place::tray);
+        world.executor.advance(std::chrono::seconds(5));
         QWidget& popover = extra.popover();
         QScrollArea& scroll = *popover.findChild<QScrollArea*>();
         QScrollBar& scrollBar = *scroll.verticalScrollBar();

@@ -153,6 +153,11 @@ void MenuBarExtra::openPopover(const QRect& icon, const QPoint& pointer, const Q
 QSize MenuBarExtra::wantedSize() const
 {
     const QWidget& content = *m_menuView->parentWidget();
+    // Until the popover is first shown, what changes inside it (the displays once the model has
+    // loaded) never reaches the sizes its layouts keep of their widgets: drop them, or the first
+    // opening is short.
+    for (QWidget* widget : content.findChildren<QWidget*>())
+        widget->updateGeometry();
     return {popoverWidth,
         content.hasHeightForWidth() ? content.heightForWidth(popoverWidth)
                                     : content.sizeHint().height()};

@@ -46,8 +46,8 @@ public:
 
 private:
     void togglePopover();
-    /// The popover's size with all of its content in view. Asked of the content: the window's
-    /// own hint lacks its layout's minimum until the first show, and the scroll area's is capped.
+    /// The popover's size with all of its content in view, as it is now. Asked of the content:
+    /// the scroll area's hint is capped.
     [[nodiscard]] QSize wantedSize() const;
 
     std::unique_ptr<QWidget> m_popover; // a top-level window: no Qt parent deletes it
