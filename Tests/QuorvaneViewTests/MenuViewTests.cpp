@@ -360,8 +360,10 @@ TEST(MenuBarExtraTest, OpeningTheMainWindowClosesThePopoverSoTheNextClickLandsIn
     auto* tray = extra.findChild<QSystemTrayIcon*>();
     ASSERT_NE(tray, nullptr);
     EXPECT_EQ(tray->toolTip(), QStringLiteral("QuorVane"));
-    emit tray->activated(QSystemTrayIcon::Trigger);
     QWidget& popover = extra.popover();
+    emit tray->activated(QSystemTrayIcon::Context); // the icon's menu, not the popover
+    EXPECT_FALSE(popover.isVisible());
+    emit tray->activated(QSystemTrayIcon::Trigger);
     ASSERT_TRUE(popover.isVisible());
     ASSERT_EQ(QApplication::activePopupWidget(), &popover);
 
@@ -373,8 +375,11 @@ TEST(MenuBarExtraTest, OpeningTheMainWindowClosesThePopoverSoTheNextClickLandsIn
     QTest::mouseClick(&window.content().sidebar().navButton(AppPage::displays), Qt::LeftButton);
     EXPECT_EQ(*demo.model->page, AppPage::displays);
 
-    emit tray->activated(QSystemTrayIcon::Trigger); // and the icon opens it again
-    EXPECT_TRUE(popover.isVisible());
+    // The icon opens it again, and closes it.
+    for (const bool isOpen : {true, false}) {
+        emit tray->activated(QSystemTrayIcon::Trigger);
+        EXPECT_EQ(popover.isVisible(), isOpen);
+    }
     demo.settle();
 }
 
@@ -413,8 +418,11 @@ TEST(PopoverGeometryTest, OpensBesideTheIconOnTheSideWithRoomInsideTheFreeArea)
         {"unknown icon, top", {}, {1407, 14}, underTopPanel, fits, {1020, 28, 420, 600}},
         {"unknown icon, bottom", {}, {1407, 886}, overBottomPanel, fits, {1020, 272, 420, 600}},
         {"unknown icon, low", {}, {720, 600}, underTopPanel, fits, {510, 28, 420, 572}},
+        {"unknown icon, left end", {}, {0, 14}, underTopPanel, fits, {0, 28, 420, 600}},
+        {"unknown icon, right end", {}, {1439, 14}, underTopPanel, fits, {1020, 28, 420, 600}},
         {"fits below, more above", {}, {720, 1399}, {0, 0, 1440, 2000}, fits,
             {510, 1400, 420, 600}},
+        {"as much room above", {}, {720, 450}, {0, 0, 1440, 901}, fits, {510, 451, 420, 450}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -486,6 +494,8 @@ TEST(MenuBarExtraTest, ThePopoverFitsBesideItsIconEveryTimeAndScrollsWhatTheScre
             const QRect shown = popover.geometry();
             EXPECT_TRUE(desk.available().contains(shown));
             EXPECT_FALSE(shown.intersects(desk.icon()));
+            EXPECT_EQ(shown.width(), 420);
+            EXPECT_EQ(scroll.geometry(), popover.rect()) << "its bar at the popover's edge";
             EXPECT_EQ(shown, first.value_or(shown)) << "as the first time";
             first = shown;
             const bool isTooTall = shown.height() == desk.available().height();
