@@ -79,7 +79,7 @@ std::optional<std::string> missingSettingsFolderMessage(
     if (settingsPathOption(arguments) || launchesDemo(arguments, std::nullopt)
         || userConfigurationFolder(variable))
         return std::nullopt;
-    return "Quorvane cannot tell where to keep its settings: set HOME or XDG_CONFIG_HOME, or name "
+    return "QuorVane cannot tell where to keep its settings: set HOME or XDG_CONFIG_HOME, or name "
            "the file with --settings-path.";
 }
 

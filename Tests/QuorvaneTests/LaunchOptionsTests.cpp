@@ -142,6 +142,7 @@ TEST(LaunchOptionsTest, OnlyALaunchWithNowhereToKeepItsSettingsIsStopped)
         EXPECT_EQ(message.has_value(), c.isStopped);
         if (message) {
             EXPECT_NE(message->find("--settings-path"), std::string::npos);
+            EXPECT_TRUE(message->starts_with("QuorVane cannot tell"));
         }
     }
 }

@@ -1,6 +1,9 @@
 #include "Quorvane/Views/MenuView.h"
 
 #include "Quorvane/Views/DisplaysPage.h"
+#include "Quorvane/Views/MainWindow.h"
+#include "Quorvane/Views/MainWindow/ContentView.h"
+#include "Quorvane/Views/MainWindow/ProfileSidebar.h"
 #include "Quorvane/Views/MenuBarExtra.h"
 #include "Quorvane/Views/SettingsErrorReport.h"
 #include "QuorvaneCore/ConfigurationError.h"
@@ -11,12 +14,18 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QSystemTrayIcon>
 #include <QTest>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -327,9 +336,179 @@ TEST(MenuBarExtraTest, WithoutASystemTrayThePopoverIsAnOrdinaryWindow)
     EXPECT_TRUE(popover.isVisible());
     EXPECT_TRUE(popover.isWindow());
     EXPECT_FALSE(popover.windowFlags().testFlag(Qt::Popup));
-    EXPECT_EQ(popover.windowTitle(), QStringLiteral("Quorvane"));
+    EXPECT_EQ(popover.windowTitle(), QStringLiteral("QuorVane"));
     EXPECT_FALSE(sunIcon().isNull());
+    // All of the content, or as much as the screen holds, not the short hint of what scrolls.
+    const int full = extra.menuView().parentWidget()->heightForWidth(popover.width());
+    EXPECT_EQ(popover.height(), std::min(full, popover.screen()->availableGeometry().height()));
     saveScreenshot(popover, "popover");
+}
+
+TEST(MenuBarExtraTest, OpeningTheMainWindowClosesThePopoverSoTheNextClickLandsInTheWindow)
+{
+    DemoWorld demo;
+    MainWindow window(*demo.model, demo.world.shell);
+    MenuBarExtra extra(*demo.model, MenuBarExtra::Place::tray);
+    // As the application answers the request.
+    QObject::connect(&extra.menuView(), &MenuView::mainWindowRequested, &window, [&window] {
+        window.show();
+        window.raise();
+        window.activateWindow();
+    });
+    // Open since the launch, behind others: showing it again closes no popup by itself.
+    window.show();
+    auto* tray = extra.findChild<QSystemTrayIcon*>();
+    ASSERT_NE(tray, nullptr);
+    EXPECT_EQ(tray->toolTip(), QStringLiteral("QuorVane"));
+    QWidget& popover = extra.popover();
+    emit tray->activated(QSystemTrayIcon::Context); // the icon's menu, not the popover
+    EXPECT_FALSE(popover.isVisible());
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    ASSERT_TRUE(popover.isVisible());
+    ASSERT_EQ(QApplication::activePopupWidget(), &popover);
+
+    QTest::mouseClick(
+        extra.menuView().findChild<QPushButton*>(QStringLiteral("openMainWindow")), Qt::LeftButton);
+    EXPECT_FALSE(popover.isVisible());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_TRUE(window.isVisible());
+    QTest::mouseClick(&window.content().sidebar().navButton(AppPage::displays), Qt::LeftButton);
+    EXPECT_EQ(*demo.model->page, AppPage::displays);
+
+    // The icon opens it again, and closes it.
+    for (const bool isOpen : {true, false}) {
+        emit tray->activated(QSystemTrayIcon::Trigger);
+        EXPECT_EQ(popover.isVisible(), isOpen);
+    }
+    demo.settle();
+}
+
+TEST(PopoverGeometryTest, OpensBesideTheIconOnTheSideWithRoomInsideTheFreeArea)
+{
+    // A 1440 by 900 screen with a panel of 28 (or 40 at a side) that holds the tray.
+    const QRect underTopPanel(0, 28, 1440, 872);
+    const QRect topIcon(1396, 2, 24, 24);
+    const QRect overBottomPanel(0, 0, 1440, 872);
+    const QRect bottomIcon(1396, 874, 24, 24);
+    const QRect besideLeftPanel(40, 0, 1400, 900);
+    const QRect leftIcon(8, 438, 24, 24);
+    const QRect besideRightPanel(0, 0, 1400, 900);
+    const QRect rightIcon(1408, 438, 24, 24);
+    const QSize fits(420, 600);
+    const QSize tall(420, 1200);
+    struct Case {
+        const char* name;
+        QRect icon;
+        QPoint pointer;
+        QRect available;
+        QSize wanted;
+        QRect expected;
+    };
+    const Case cases[] = {
+        {"top tray", topIcon, {}, underTopPanel, fits, {1020, 28, 420, 600}},
+        {"top tray, 4 too tall", topIcon, {}, underTopPanel, {420, 876}, {1020, 28, 420, 872}},
+        {"top tray, mid panel", {700, 2, 24, 24}, {}, underTopPanel, fits, {501, 28, 420, 600}},
+        {"bottom tray", bottomIcon, {}, overBottomPanel, fits, {1020, 272, 420, 600}},
+        {"bottom tray, too tall", bottomIcon, {}, overBottomPanel, tall, {1020, 0, 420, 872}},
+        {"left tray", leftIcon, {}, besideLeftPanel, fits, {40, 149, 420, 600}},
+        {"right tray", rightIcon, {}, besideRightPanel, fits, {980, 149, 420, 600}},
+        {"left tray, too tall", leftIcon, {}, besideLeftPanel, tall, {40, 0, 420, 900}},
+        {"narrow screen", {370, 2, 24, 24}, {}, {0, 28, 400, 572}, fits, {0, 28, 400, 572}},
+        // Trays that don't tell where the icon is: the click was on it.
+        {"unknown icon, top", {}, {1407, 14}, underTopPanel, fits, {1020, 28, 420, 600}},
+        {"unknown icon, bottom", {}, {1407, 886}, overBottomPanel, fits, {1020, 272, 420, 600}},
+        {"unknown icon, low", {}, {720, 600}, underTopPanel, fits, {510, 28, 420, 572}},
+        {"unknown icon, left end", {}, {0, 14}, underTopPanel, fits, {0, 28, 420, 600}},
+        {"unknown icon, right end", {}, {1439, 14}, underTopPanel, fits, {1020, 28, 420, 600}},
+        {"fits below, more above", {}, {720, 1399}, {0, 0, 1440, 2000}, fits,
+            {510, 1400, 420, 600}},
+        {"as much room above", {}, {720, 450}, {0, 0, 1440, 901}, fits, {510, 451, 420, 450}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QRect placed = popoverGeometry(c.icon, c.pointer, c.available, c.wanted);
+        EXPECT_EQ(placed, c.expected);
+        EXPECT_TRUE(c.available.contains(placed));
+        EXPECT_FALSE(placed.intersects(c.icon.isEmpty() ? QRect(c.pointer, QSize(1, 1)) : c.icon));
+    }
+}
+
+/// A screen with a panel of 28 at its top or bottom whose tray icon sits at its right end.
+struct Desk {
+    const char* name;
+    QSize screen;
+    bool isPanelAtTop;
+
+    [[nodiscard]] QRect panel() const
+    {
+        return {0, isPanelAtTop ? 0 : screen.height() - 28, screen.width(), 28};
+    }
+    [[nodiscard]] QRect icon() const { return {screen.width() - 34, panel().top() + 2, 24, 24}; }
+    [[nodiscard]] QRect available() const
+    {
+        return {0, isPanelAtTop ? 28 : 0, screen.width(), screen.height() - 28};
+    }
+};
+
+/// The whole screen of `desk` with the open popover on it, as a person sees it.
+void saveDeskScreenshot(const Desk& desk, QWidget& popover, const std::string& name)
+{
+    QPixmap screen(desk.screen);
+    screen.fill(QColor(0x5B, 0x6E, 0x84));
+    QPainter painter(&screen);
+    painter.fillRect(desk.panel(), QColor(0x22, 0x22, 0x22));
+    sunIcon().paint(&painter, desk.icon());
+    painter.drawImage(popover.pos(), picture(popover));
+    painter.end();
+    QLabel shown;
+    shown.setPixmap(screen);
+    shown.resize(desk.screen);
+    saveScreenshot(shown, name);
+}
+
+TEST(MenuBarExtraTest, ThePopoverFitsBesideItsIconEveryTimeAndScrollsWhatTheScreenCannotHold)
+{
+    testApplication();
+    const Desk desks[] = {
+        {"popover-top-tray", {1440, 1000}, true},
+        {"popover-bottom-tray", {1440, 1000}, false},
+        {"popover-too-tall", {1024, 600}, true},
+    };
+    for (const Desk& desk : desks) {
+        SCOPED_TRACE(desk.name);
+        // Built while the model starts, as the application does: the displays come later.
+        ModelWorld world;
+        const auto model = AppModel::create(
+            world.environment(), {.simulation = true, .startAutomatically = true});
+        MenuBarExtra extra(*model, MenuBarExtra::Place::tray);
+        world.executor.advance(std::chrono::seconds(5));
+        QWidget& popover = extra.popover();
+        QScrollArea& scroll = *popover.findChild<QScrollArea*>();
+        QScrollBar& scrollBar = *scroll.verticalScrollBar();
+        const QWidget& quit = *extra.menuView().findChild<QPushButton*>(QStringLiteral("quit"));
+        std::optional<QRect> first;
+        for (int time = 1; time <= 2; ++time) {
+            SCOPED_TRACE(time);
+            extra.openPopover(desk.icon(), {}, desk.available());
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            const QRect shown = popover.geometry();
+            EXPECT_TRUE(desk.available().contains(shown));
+            EXPECT_FALSE(shown.intersects(desk.icon()));
+            EXPECT_EQ(shown.width(), 420);
+            EXPECT_EQ(scroll.geometry(), popover.rect()) << "its bar at the popover's edge";
+            EXPECT_EQ(shown, first.value_or(shown)) << "as the first time";
+            first = shown;
+            const bool isTooTall = shown.height() == desk.available().height();
+            EXPECT_EQ(scrollBar.maximum() > 0, isTooTall);
+            EXPECT_EQ(isTooTall, desk.screen.height() < 900);
+            if (time == 1)
+                saveDeskScreenshot(desk, popover, desk.name);
+            scrollBar.setValue(scrollBar.maximum()); // the last controls come into view
+            const QRect quitShown(quit.mapTo(scroll.viewport(), QPoint(0, 0)), quit.size());
+            EXPECT_TRUE(scroll.viewport()->rect().contains(quitShown));
+            popover.hide();
+        }
+    }
 }
 
 } // namespace

@@ -3,16 +3,23 @@
 #include "MacPlatform/ApplicationShell.h"
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/MainWindow.h"
+#include "Quorvane/Views/MenuBarExtra.h"
 #include "Quorvane/Views/TerminationHandler.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
+#include <QAbstractButton>
+#include <QAction>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
 #include <QSessionManager>
 
+#include <algorithm>
 #include <csignal>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -44,6 +51,7 @@ TEST(QuorvaneApplicationTest, MissingDisplayIsReportedOnlyWhenNothingCanShowAWin
         if (message) {
             EXPECT_EQ(message->find('\n'), std::string::npos);
             EXPECT_NE(message->find("xvfb-run -a"), std::string::npos);
+            EXPECT_TRUE(message->starts_with("QuorVane needs a graphical display"));
         }
     }
 }
@@ -81,6 +89,61 @@ TEST_F(QuorvaneApplicationRunTest, SessionCheckpointsLeaveTheApplicationRunning)
     EXPECT_TRUE(application.mainWindow().isVisible());
 }
 
+/// Every text a user can read in `window`: titles, labels, buttons, tool tips, accessible names,
+/// menus and their entries.
+std::vector<QString> readableTexts(QWidget& window)
+{
+    QList<QWidget*> widgets = window.findChildren<QWidget*>();
+    widgets.prepend(&window);
+    std::vector<QString> texts;
+    for (const QWidget* widget : widgets) {
+        texts.insert(
+            texts.end(), {widget->windowTitle(), widget->toolTip(), widget->accessibleName()});
+        if (const auto* label = qobject_cast<const QLabel*>(widget))
+            texts.push_back(label->text());
+        if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
+            texts.push_back(button->text());
+        for (const QAction* action : widget->actions())
+            texts.push_back(action->text());
+    }
+    return texts;
+}
+
+TEST_F(QuorvaneApplicationRunTest, EveryTextAUserReadsNamesTheApplicationQuorVane)
+{
+    ASSERT_TRUE(runEventLoopUntil([&] { return *model.isLoaded; }));
+    struct Case {
+        const char* window;
+        QWidget& root;
+        std::vector<QString> expected;
+    };
+    const Case cases[] = {
+        {"main window", application.mainWindow(),
+            {QStringLiteral("QuorVane"), QStringLiteral("Quit QuorVane")}},
+        {"popover", application.menuBarExtra().popover(),
+            {QStringLiteral("QuorVane"), QStringLiteral("Open QuorVane…")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.window);
+        const std::vector<QString> texts = readableTexts(c.root);
+        for (const QString& text : texts)
+            EXPECT_FALSE(text.contains(QStringLiteral("Quorvane"))) << text.toStdString();
+        for (const QString& text : c.expected)
+            EXPECT_NE(std::ranges::find(texts, text), texts.end()) << text.toStdString();
+    }
+}
+
+TEST(QuorvaneApplicationNameTest, TheDesktopShowsQuorVaneWhilePathsKeepQuorvane)
+{
+    testApplication();
+    const QString testName = QCoreApplication::applicationName();
+    nameApplication();
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("QuorVane"));
+    EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Quorvane"));
+    QCoreApplication::setApplicationName(testName);
+    QGuiApplication::setApplicationDisplayName(testName);
+}
+
 TEST(QuorvaneApplicationSignalTest, SignalDuringStartUpQuitsInOrderOnceTheModelExists)
 {
     testApplication();
@@ -101,7 +164,7 @@ TEST_F(QuorvaneApplicationRunTest, ClosingTheMainWindowKeepsTheApplicationAsAnAc
 {
     ASSERT_TRUE(runEventLoopUntil([&] { return *model.isLoaded; }));
     MainWindow& window = application.mainWindow();
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("Quorvane"));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("QuorVane"));
     EXPECT_EQ(window.size(), QSize(1034, 820));
     saveScreenshot(window, "main-window");
 

@@ -17,17 +17,17 @@ MainWindow::MainWindow(AppModel& model, ApplicationShell& shell, QWidget* parent
     , m_model(model)
     , m_shell(shell)
 {
-    setWindowTitle(QStringLiteral("Quorvane"));
+    setWindowTitle(QStringLiteral("QuorVane"));
     m_content = new ContentView(model, this);
     setCentralWidget(m_content);
     resize(ContentView::narrowWidth, 820);
 
     // There is no New command; Quit is the model's orderly quit, not an immediate exit.
-    auto* quit = new QAction(QStringLiteral("Quit Quorvane"), this);
+    auto* quit = new QAction(QStringLiteral("Quit QuorVane"), this);
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     quit->setMenuRole(QAction::QuitRole);
     connect(quit, &QAction::triggered, this, [this] { m_model.quit(); });
-    menuBar()->addMenu(QStringLiteral("Quorvane"))->addAction(quit);
+    menuBar()->addMenu(QStringLiteral("QuorVane"))->addAction(quit);
 }
 
 void MainWindow::showEvent(QShowEvent* event)

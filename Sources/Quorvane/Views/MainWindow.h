@@ -1,4 +1,4 @@
-// MainWindow.h: the application's main window: its "Quit Quorvane" command, and the activation
+// MainWindow.h: the application's main window: its "Quit QuorVane" command, and the activation
 // policy that follows it being open.
 #pragma once
 
@@ -10,7 +10,7 @@ class AppModel;
 class ApplicationShell;
 class ContentView;
 
-/// Titled "Quorvane", 1034 by 820 at first. Closing it only hides it: the application lives on
+/// Titled "QuorVane", 1034 by 820 at first. Closing it only hides it: the application lives on
 /// in the menu bar. While it is open or active the application is a regular one; once it closes,
 /// an accessory.
 class MainWindow final : public QMainWindow {

@@ -4,11 +4,13 @@
 #include "Quorvane/Views/MenuView.h"
 
 #include <QCursor>
+#include <QFrame>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -24,25 +26,38 @@ namespace {
 
 constexpr int popoverWidth = 420;
 
-/// Top left of a popup of `size` under (or, at the bottom of the screen, over) `anchor`, kept on
-/// the screen.
-QPoint popupPosition(const QRect& anchor, const QSize& size)
+/// `rect` mirrored across the diagonal: rows become columns, so that one rule places the popover
+/// both beside a tray at the top or bottom and beside one at a side.
+QRect transposed(const QRect& rect) { return {rect.y(), rect.x(), rect.height(), rect.width()}; }
+
+/// Below `anchor` when the popover fits there or there is no more room above, else above it;
+/// centred on it across, kept inside `available`.
+QRect belowOrAbove(const QRect& anchor, const QRect& available, const QSize& wanted)
 {
-    const QScreen* screen = QGuiApplication::screenAt(anchor.center());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    const QRect available = screen ? screen->availableGeometry() : QRect(anchor.topLeft(), size);
-    int y = anchor.bottom() + 1;
-    if (y + size.height() > available.bottom())
-        y = anchor.top() - size.height();
-    const int x = anchor.center().x() - size.width() / 2;
-    return {std::clamp(
-                x, available.left(), std::max(available.left(), available.right() - size.width())),
-        std::clamp(
-            y, available.top(), std::max(available.top(), available.bottom() - size.height()))};
+    const int belowTop = std::max(anchor.bottom() + 1, available.top());
+    const int roomBelow = std::max(0, available.bottom() + 1 - belowTop);
+    const int aboveBottom = std::min(anchor.top(), available.bottom() + 1);
+    const int roomAbove = std::max(0, aboveBottom - available.top());
+    const bool isBelow = roomBelow >= wanted.height() || roomBelow >= roomAbove;
+    const int height = std::min(wanted.height(), isBelow ? roomBelow : roomAbove);
+    const int width = std::min(wanted.width(), available.width());
+    const int x = std::clamp(anchor.center().x() - width / 2, available.left(),
+        available.left() + available.width() - width);
+    return {x, isBelow ? belowTop : aboveBottom - height, width, height};
 }
 
 } // namespace
+
+QRect popoverGeometry(
+    const QRect& icon, const QPoint& pointer, const QRect& available, const QSize& wanted)
+{
+    const QRect anchor = icon.isEmpty() ? QRect(pointer, QSize(1, 1)) : icon;
+    // A tray left or right of the free area stands in a panel at the side.
+    if (anchor.right() < available.left() || anchor.left() > available.right())
+        return transposed(
+            belowOrAbove(transposed(anchor), transposed(available), wanted.transposed()));
+    return belowOrAbove(anchor, available, wanted);
+}
 
 QIcon sunIcon()
 {
@@ -62,26 +77,46 @@ QIcon sunIcon()
     return QIcon(pixmap);
 }
 
-MenuBarExtra::MenuBarExtra(AppModel& model, QObject* parent)
+MenuBarExtra::Place MenuBarExtra::desktopPlace()
+{
+    return QSystemTrayIcon::isSystemTrayAvailable() ? Place::tray : Place::window;
+}
+
+MenuBarExtra::MenuBarExtra(AppModel& model, Place place, QObject* parent)
     : QObject(parent)
 {
-    const bool inTray = QSystemTrayIcon::isSystemTrayAvailable();
+    const bool inTray = place == Place::tray;
     m_popover = std::make_unique<QWidget>(
         nullptr, inTray ? Qt::Popup | Qt::FramelessWindowHint : Qt::Window);
-    m_popover->setWindowTitle(QStringLiteral("Quorvane"));
+    m_popover->setWindowTitle(QStringLiteral("QuorVane"));
     m_popover->setWindowIcon(sunIcon());
+    auto* scroll = new QScrollArea(m_popover.get());
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The padding around the view scrolls with it; the scroll bar sits at the popover's edge.
+    auto* content = new QWidget;
+    m_menuView = new MenuView(model, content);
+    (new QVBoxLayout(content))->addWidget(m_menuView);
+    scroll->setWidget(content);
     auto* layout = new QVBoxLayout(m_popover.get());
-    m_menuView = new MenuView(model, m_popover.get());
-    layout->addWidget(m_menuView);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll);
     m_popover->setFixedWidth(popoverWidth);
     new DisplayTestPresentation(model, *m_popover, true);
 
     if (!inTray) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QSize wanted = wantedSize();
+        m_popover->resize(screen ? wanted.boundedTo(screen->availableGeometry().size()) : wanted);
         m_popover->show();
         return;
     }
+    // An open popup would spend the user's next click anywhere else on closing itself: the
+    // window they asked for must get that click.
+    connect(m_menuView, &MenuView::mainWindowRequested, m_popover.get(), &QWidget::hide);
     m_tray = new QSystemTrayIcon(sunIcon(), this);
-    m_tray->setToolTip(QStringLiteral("Quorvane"));
+    m_tray->setToolTip(QStringLiteral("QuorVane"));
     connect(m_tray, &QSystemTrayIcon::activated, this,
         [this](QSystemTrayIcon::ActivationReason reason) {
             if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
@@ -98,13 +133,34 @@ void MenuBarExtra::togglePopover()
         m_popover->hide();
         return;
     }
-    m_popover->adjustSize();
-    QRect anchor = m_tray->geometry();
-    if (!anchor.isValid())
-        anchor = QRect(QCursor::pos(), QSize(1, 1));
-    m_popover->move(popupPosition(anchor, m_popover->size()));
+    const QRect icon = m_tray->geometry();
+    const QPoint pointer = QCursor::pos();
+    const QScreen* screen = QGuiApplication::screenAt(icon.isEmpty() ? pointer : icon.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    openPopover(icon, pointer, screen ? screen->availableGeometry() : QRect(pointer, wantedSize()));
+}
+
+void MenuBarExtra::openPopover(const QRect& icon, const QPoint& pointer, const QRect& available)
+{
+    const QRect geometry = popoverGeometry(icon, pointer, available, wantedSize());
+    m_popover->setFixedSize(geometry.size());
+    m_popover->move(geometry.topLeft());
     m_popover->show();
     m_popover->activateWindow();
+}
+
+QSize MenuBarExtra::wantedSize() const
+{
+    const QWidget& content = *m_menuView->parentWidget();
+    // Until the popover is first shown, what changes inside it (the displays once the model has
+    // loaded) never reaches the sizes its layouts keep of their widgets: drop them, or the first
+    // opening is short.
+    for (QWidget* widget : content.findChildren<QWidget*>())
+        widget->updateGeometry();
+    return {popoverWidth,
+        content.hasHeightForWidth() ? content.heightForWidth(popoverWidth)
+                                    : content.sizeHint().height()};
 }
 
 } // namespace quorvane

@@ -7,6 +7,9 @@
 #include <memory>
 
 class QIcon;
+class QPoint;
+class QRect;
+class QSize;
 class QSystemTrayIcon;
 class QWidget;
 
@@ -17,24 +20,48 @@ class MenuView;
 
 /// Where the desktop has a system tray, the icon opens and closes a frameless popup next to it.
 /// Where it has none, the popover opens at once as an ordinary window, so the application stays
-/// usable.
+/// usable. Either way the content scrolls when the screen is too short for it.
 class MenuBarExtra final : public QObject {
 public:
+    /// Where the popover lives.
+    enum class Place {
+        tray, ///< a popup beside the tray icon
+        window, ///< an ordinary window, open from the start
+    };
+
+    /// The tray where the desktop has one.
+    [[nodiscard]] static Place desktopPlace();
+
     /// `model` must outlive this object.
-    explicit MenuBarExtra(AppModel& model, QObject* parent = nullptr);
+    explicit MenuBarExtra(AppModel& model, Place place = desktopPlace(), QObject* parent = nullptr);
     ~MenuBarExtra() override;
 
     /// The popover's window: a popup in the tray, else an ordinary window.
     [[nodiscard]] QWidget& popover() const { return *m_popover; }
     [[nodiscard]] MenuView& menuView() const { return *m_menuView; }
 
+    /// Opens the popup beside the tray icon at `icon` (empty when the tray doesn't tell, and
+    /// `pointer` stands in for it) on a screen whose free area is `available`.
+    void openPopover(const QRect& icon, const QPoint& pointer, const QRect& available);
+
 private:
     void togglePopover();
+    /// The popover's size with all of its content in view, as it is now. Asked of the content:
+    /// the scroll area's hint is capped.
+    [[nodiscard]] QSize wantedSize() const;
 
     std::unique_ptr<QWidget> m_popover; // a top-level window: no Qt parent deletes it
     MenuView* m_menuView;
     QSystemTrayIcon* m_tray = nullptr;
 };
+
+/// Where a popover that would like `wanted` goes, and its size: beside `icon` on the side with
+/// room (below or above a tray at the top or bottom, right or left of one at a side), never over
+/// the icon, always inside `available`. Taller than the room there, it gets the room and its
+/// content scrolls. Without the icon's place, `pointer` stands in for it: the click that opened
+/// the popover was on the icon.
+[[nodiscard]] QRect popoverGeometry(
+    const QRect& icon, const QPoint& pointer, const QRect& available, const QSize& wanted);
 
 /// The menu bar's sun, drawn rather than loaded so that no image file ships.
 [[nodiscard]] QIcon sunIcon();

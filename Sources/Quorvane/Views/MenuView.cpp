@@ -89,7 +89,7 @@ MenuView::MenuView(AppModel& model, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(10);
     auto* header = new QHBoxLayout;
-    auto* title = new QLabel(QStringLiteral("Quorvane"), this);
+    auto* title = new QLabel(QStringLiteral("QuorVane"), this);
     QuorStyle::setRole(*title, QuorRole::subtitle);
     header->addWidget(title);
     header->addStretch();

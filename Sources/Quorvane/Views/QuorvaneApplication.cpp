@@ -17,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QObject>
 #include <QSocketNotifier>
 
@@ -146,11 +147,17 @@ QuorvaneApplication::~QuorvaneApplication()
 
 ApplicationShell& QuorvaneApplication::shell() const { return *m_shell; }
 
+void nameApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Quorvane"));
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("QuorVane"));
+}
+
 std::optional<std::string> missingDisplayMessage(const EnvironmentLookup& variable)
 {
     if (variable("DISPLAY") || variable("WAYLAND_DISPLAY") || variable("QT_QPA_PLATFORM"))
         return std::nullopt;
-    return "Quorvane needs a graphical display, and neither DISPLAY nor WAYLAND_DISPLAY is set; "
+    return "QuorVane needs a graphical display, and neither DISPLAY nor WAYLAND_DISPLAY is set; "
            "to run it without one, use Xvfb: xvfb-run -a build/dev/Sources/Quorvane/Views/quorvane "
            "--ui-demo";
 }

@@ -88,6 +88,10 @@ private:
     std::unique_ptr<MenuBarExtra> m_menuBarExtra;
 };
 
+/// Names the running Qt application: "QuorVane" wherever the desktop shows its name to the user
+/// (the tray's title, window titles), "Quorvane" where Qt derives paths and the window class.
+void nameApplication();
+
 /// Why no window can open, in one line with how to run under Xvfb: neither DISPLAY nor
 /// WAYLAND_DISPLAY names a display and QT_QPA_PLATFORM chooses no platform. Absent otherwise.
 [[nodiscard]] std::optional<std::string> missingDisplayMessage(const EnvironmentLookup& variable);

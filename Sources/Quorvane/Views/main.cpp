@@ -31,7 +31,7 @@ int main(int argc, char** argv)
         return 1;
     }
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quorvane"));
+    nameApplication();
     QApplication::setQuitOnLastWindowClosed(false);
     QuorStyle::apply(application);
 

@@ -15,7 +15,7 @@ QuorMark::QuorMark(int size, QWidget* parent)
     : QWidget(parent)
 {
     setFixedSize(size, size);
-    setAccessibleName(QStringLiteral("Quorvane"));
+    setAccessibleName(QStringLiteral("QuorVane"));
 }
 
 void QuorMark::paint(QPainter& painter, int size)
