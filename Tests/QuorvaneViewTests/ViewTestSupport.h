@@ -10,7 +10,10 @@
 #include <QEventLoop>
 #include <QImage>
 #include <QPixmap>
+#include <QScrollArea>
+#include <QSpontaneKeyEvent>
 #include <QString>
+#include <QWheelEvent>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -93,6 +96,27 @@ inline bool drawsRed(const QImage& image)
         }
     }
     return false;
+}
+
+/// Turns the mouse wheel one notch down over `widget`, as the window system would deliver it.
+inline bool turnWheelOver(QWidget& widget)
+{
+    const QPointF centre = QRectF(widget.rect()).center();
+    QWheelEvent wheel(centre, widget.mapToGlobal(centre), QPoint(), QPoint(0, -120), Qt::NoButton,
+        Qt::NoModifier, Qt::NoScrollPhase, false);
+    // Straight to notify(): sendEvent() would mark the event as the application's own, and Qt
+    // passes such a wheel on to no parent.
+    QSpontaneKeyEvent::setSpontaneous(&wheel);
+    return QApplication::instance()->notify(&widget, &wheel);
+}
+
+/// The scroll area that `widget` sits in, if any.
+inline QScrollArea* enclosingScrollArea(QWidget& widget)
+{
+    QWidget* around = widget.parentWidget();
+    while (around && !qobject_cast<QScrollArea*>(around))
+        around = around->parentWidget();
+    return qobject_cast<QScrollArea*>(around);
 }
 
 /// A demo model that has finished starting, on virtual time.

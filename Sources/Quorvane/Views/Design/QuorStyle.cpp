@@ -1,11 +1,13 @@
 #include "Quorvane/Views/Design/QuorStyle.h"
 
+#include <QAbstractSlider>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QMenu>
 #include <QPalette>
 #include <QProxyStyle>
+#include <QScrollBar>
 #include <QString>
 #include <QStyle>
 #include <QStyleFactory>
@@ -109,9 +111,9 @@ public:
     void polish(QWidget* widget) override
     {
         QProxyStyle::polish(widget);
-        if (!qobject_cast<QComboBox*>(widget))
+        if (!isSetByTheWheel(*widget))
             return;
-        // Otherwise the wheel itself would focus the drop-down on its way to changing it.
+        // Otherwise the wheel itself would focus the control on its way to changing it.
         widget->setFocusPolicy(Qt::StrongFocus);
         widget->installEventFilter(this);
     }
@@ -123,12 +125,12 @@ public:
         QProxyStyle::unpolish(widget);
     }
 
-    /// A wheel turned over a closed drop-down without the keyboard is meant for the page under
-    /// it: ignored here, it goes on to the drop-down's parents. An open drop-down gets the wheel
-    /// in its list, which is another window.
+    /// A wheel turned over a control that does not take it is meant for the page under it:
+    /// ignored here, it goes on to the control's parents. An open drop-down gets the wheel in its
+    /// list, which is another window.
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() != QEvent::Wheel || static_cast<QWidget*>(watched)->hasFocus())
+        if (event->type() != QEvent::Wheel || takesTheWheel(*static_cast<QWidget*>(watched)))
             return false;
         event->ignore();
         return true;
@@ -159,6 +161,23 @@ public:
     }
 
 private:
+    /// Controls whose value the wheel changes. A scroll bar only scrolls, and scroll areas pass
+    /// their own wheel on to theirs.
+    static bool isSetByTheWheel(const QWidget& widget)
+    {
+        return qobject_cast<const QComboBox*>(&widget)
+            || (qobject_cast<const QAbstractSlider*>(&widget)
+                && !qobject_cast<const QScrollBar*>(&widget));
+    }
+
+    /// The drop-downs here are menus, which scrolling never changes, focused or not. A slider
+    /// takes the wheel once the user has aimed at it: the wheel alone cannot focus it, a click or
+    /// Tab can.
+    static bool takesTheWheel(const QWidget& control)
+    {
+        return !qobject_cast<const QComboBox*>(&control) && control.hasFocus();
+    }
+
     static bool isDestructiveEntry(const QStyleOption& option, const QWidget* widget)
     {
         const auto* menu = qobject_cast<const QMenu*>(widget);

@@ -60,10 +60,11 @@ namespace QuorStyle {
 [[nodiscard]] QColor destructive();
 
 /// Gives the application the palette, the widget style and the style sheet of the roles. Call
-/// once, before the first window is shown. The widget style is Fusion, where a drop-down that is
-/// neither open nor focused leaves the mouse wheel to the page under it, a drop-down too narrow
-/// for its entry ends it with "…", dialog buttons carry no pictures, and menu entries marked
-/// destructive are drawn in that colour. Disabled text and controls take the disabled colours.
+/// once, before the first window is shown. The widget style is Fusion, where a closed drop-down,
+/// and a slider that the user has not clicked or tabbed to, leave the mouse wheel to the page
+/// under them, a drop-down too narrow for its entry ends it with "…", dialog buttons carry no
+/// pictures, and menu entries marked destructive are drawn in that colour. Disabled text and
+/// controls take the disabled colours.
 void apply(QApplication& application);
 
 /// Draws the menu entry in the destructive colour while it is enabled.
