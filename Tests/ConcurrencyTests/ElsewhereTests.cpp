@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <latch>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,6 +106,48 @@ TEST(WorkerThreadTest, DeliversEachDoneOnItsOwnThreadAfterItsWork)
     EXPECT_NE(deliveredOn, std::this_thread::get_id());
     EXPECT_EQ(journal,
         (std::vector<std::string>{"first worked", "first done", "second worked", "second done"}));
+}
+
+/// Notes the thread on which the last of its copies goes.
+class DropWitness {
+public:
+    explicit DropWitness(std::thread::id& droppedOn)
+        : m_state(std::make_shared<State>(droppedOn))
+    {
+    }
+
+private:
+    struct State {
+        explicit State(std::thread::id& droppedOn)
+            : droppedOn(droppedOn)
+        {
+        }
+        ~State() { droppedOn = std::this_thread::get_id(); }
+        std::thread::id& droppedOn;
+    };
+    std::shared_ptr<State> m_state;
+};
+
+// A work may hold a copy that shares data with the thread its done goes to, and that thread
+// writes such data in place once it holds the only copy: the work must not end on the worker.
+TEST(WorkerThreadTest, HandsEachWorkOnWithItsDoneToBeDroppedJustBeforeItRuns)
+{
+    std::thread::id droppedOn;
+    std::thread::id droppedBeforeDone;
+    std::vector<WorkerThread::Work> delivered;
+    std::latch arrived(1);
+    {
+        WorkerThread worker([&](WorkerThread::Work done) {
+            delivered.push_back(std::move(done));
+            arrived.count_down();
+        });
+        worker.run([witness = DropWitness(droppedOn)] {}, [&] { droppedBeforeDone = droppedOn; });
+        arrived.wait();
+        EXPECT_EQ(droppedOn, std::thread::id()) << "the work is held until its done runs";
+        delivered.front()();
+    }
+    EXPECT_EQ(droppedOn, std::this_thread::get_id());
+    EXPECT_EQ(droppedBeforeDone, std::this_thread::get_id());
 }
 
 TEST(WorkerThreadTest, DestroyingItAsksThePieceThatRunsToStopAndDropsThoseNotStarted)
