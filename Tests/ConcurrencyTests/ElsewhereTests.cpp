@@ -108,32 +108,15 @@ TEST(WorkerThreadTest, DeliversEachDoneOnItsOwnThreadAfterItsWork)
         (std::vector<std::string>{"first worked", "first done", "second worked", "second done"}));
 }
 
-/// Notes the thread on which the last of its copies goes.
-class DropWitness {
-public:
-    explicit DropWitness(std::thread::id& droppedOn)
-        : m_state(std::make_shared<State>(droppedOn))
-    {
-    }
-
-private:
-    struct State {
-        explicit State(std::thread::id& droppedOn)
-            : droppedOn(droppedOn)
-        {
-        }
-        ~State() { droppedOn = std::this_thread::get_id(); }
-        std::thread::id& droppedOn;
-    };
-    std::shared_ptr<State> m_state;
-};
-
 // A work may hold a copy that shares data with the thread its done goes to, and that thread
 // writes such data in place once it holds the only copy: the work must not end on the worker.
 TEST(WorkerThreadTest, HandsEachWorkOnWithItsDoneToBeDroppedJustBeforeItRuns)
 {
     std::thread::id droppedOn;
     std::thread::id droppedBeforeDone;
+    // Its deleter runs where the last copy of it goes, though it points to nothing.
+    std::shared_ptr<void> witness(
+        nullptr, [&droppedOn](void*) { droppedOn = std::this_thread::get_id(); });
     std::vector<WorkerThread::Work> delivered;
     std::latch arrived(1);
     {
@@ -141,7 +124,7 @@ TEST(WorkerThreadTest, HandsEachWorkOnWithItsDoneToBeDroppedJustBeforeItRuns)
             delivered.push_back(std::move(done));
             arrived.count_down();
         });
-        worker.run([witness = DropWitness(droppedOn)] {}, [&] { droppedBeforeDone = droppedOn; });
+        worker.run([witness = std::move(witness)] {}, [&] { droppedBeforeDone = droppedOn; });
         arrived.wait();
         EXPECT_EQ(droppedOn, std::thread::id()) << "the work is held until its done runs";
         delivered.front()();
