@@ -46,8 +46,13 @@ void WorkerThread::serve(const std::stop_token& stop)
             m_pieces.pop_front();
         }
         piece.first();
-        piece.first = nullptr;
-        m_deliver(std::move(piece.second));
+        // The work goes back with its done, to be dropped where that runs: it may hold a copy
+        // sharing data with that thread, which writes the data in place once nothing else holds
+        // it. Let go of here, nothing would order this thread's reads before those writes.
+        m_deliver([work = std::move(piece.first), done = std::move(piece.second)]() mutable {
+            work = nullptr;
+            done();
+        });
     }
 }
 

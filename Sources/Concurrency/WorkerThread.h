@@ -15,7 +15,8 @@ namespace quorvane {
 /// `work`, run on that thread, and `done`, which is handed to `deliver` once the work has run;
 /// `deliver` is called on the worker thread and passes `done` to the thread that is to run it.
 /// Work may touch only what no other thread touches meanwhile (its own copies, files), and must
-/// not throw. A `done` is never run or destroyed on the worker thread, except inside `deliver`.
+/// not throw. Neither a `done` nor its work, once run, is destroyed on the worker thread, except
+/// inside `deliver`: the work goes along with its `done`, and is dropped just before it runs.
 ///
 /// Destroying it waits for the piece that is running and delivers it; the pieces not yet started
 /// are dropped, with their `done`s, on the destroying thread.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <compare>
 #include <cstddef>
 #include <initializer_list>
@@ -148,8 +149,13 @@ public:
     {
         std::shared_ptr<T>& item = m_items.at(index);
         // A count of one cannot rise behind our back: only a copy of this vector could share it.
-        if (item.use_count() != 1)
+        if (item.use_count() == 1) {
+            // A copy on another thread may have let go of it just now: see its reads before
+            // writing.
+            std::atomic_thread_fence(std::memory_order_acquire);
+        } else {
             item = std::make_shared<T>(std::as_const(*item));
+        }
         return *item;
     }
     [[nodiscard]] T& edit(const_iterator position) { return edit(indexOf(position)); }

@@ -25,9 +25,11 @@ void AppModel::renameDisplay(std::string displayID, std::string name)
                 known.name = trimmedName;
         }
         for (std::size_t profile = 0; profile < document.profiles.size(); ++profile) {
-            const RuleList& rules = document.profiles[profile].rules;
-            for (std::size_t rule = 0; rule < rules.size(); ++rule) {
-                const std::optional<DisplayReference>& screen = rules[rule].conditions.screen;
+            for (std::size_t rule = 0; rule < document.profiles[profile].rules.size(); ++rule) {
+                // Looked up afresh for each rule: an edit replaces a profile another document
+                // shares, and that one may go as soon as nothing else holds it.
+                const std::optional<DisplayReference>& screen
+                    = document.profiles[profile].rules[rule].conditions.screen;
                 if (screen && screen->id == displayID)
                     document.profiles.edit(profile).rules.edit(rule).conditions.screen->name
                         = trimmedName;

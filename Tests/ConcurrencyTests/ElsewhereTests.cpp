@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <latch>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,6 +106,31 @@ TEST(WorkerThreadTest, DeliversEachDoneOnItsOwnThreadAfterItsWork)
     EXPECT_NE(deliveredOn, std::this_thread::get_id());
     EXPECT_EQ(journal,
         (std::vector<std::string>{"first worked", "first done", "second worked", "second done"}));
+}
+
+// A work may hold a copy that shares data with the thread its done goes to, and that thread
+// writes such data in place once it holds the only copy: the work must not end on the worker.
+TEST(WorkerThreadTest, HandsEachWorkOnWithItsDoneToBeDroppedJustBeforeItRuns)
+{
+    std::thread::id droppedOn;
+    std::thread::id droppedBeforeDone;
+    // Its deleter runs where the last copy of it goes, though it points to nothing.
+    std::shared_ptr<void> witness(
+        nullptr, [&droppedOn](void*) { droppedOn = std::this_thread::get_id(); });
+    std::vector<WorkerThread::Work> delivered;
+    std::latch arrived(1);
+    {
+        WorkerThread worker([&](WorkerThread::Work done) {
+            delivered.push_back(std::move(done));
+            arrived.count_down();
+        });
+        worker.run([witness = std::move(witness)] {}, [&] { droppedBeforeDone = droppedOn; });
+        arrived.wait();
+        EXPECT_EQ(droppedOn, std::thread::id()) << "the work is held until its done runs";
+        delivered.front()();
+    }
+    EXPECT_EQ(droppedOn, std::this_thread::get_id());
+    EXPECT_EQ(droppedBeforeDone, std::this_thread::get_id());
 }
 
 TEST(WorkerThreadTest, DestroyingItAsksThePieceThatRunsToStopAndDropsThoseNotStarted)

@@ -18,7 +18,8 @@
 
 namespace quorvane {
 
-/// An empty simulated Mac on virtual time; the settings go to a throw-away folder.
+/// An empty simulated Mac on virtual time; the settings go to a throw-away folder, read and
+/// written where `elsewhere` says.
 struct ModelWorld {
     ManualExecutor executor;
     SimulatedMac mac{executor};
@@ -29,7 +30,8 @@ struct ModelWorld {
     SimulatedOpenPanel openPanel;
     TemporaryFolder home;
 
-    ModelWorld()
+    explicit ModelWorld(ManualExecutor::Elsewhere elsewhere = ManualExecutor::Elsewhere::onExecutor)
+        : executor(elsewhere)
     {
         launch.temporaryFolder = home.path() / "tmp";
         launch.applicationSupportFolder = home.path() / "support";

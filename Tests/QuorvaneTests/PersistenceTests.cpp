@@ -2,12 +2,17 @@
 
 #include "AppModelTestSupport.h"
 #include "Concurrency/Sleep.h"
+#include "ProfileRuleTestSupport.h"
 #include "SimulatedMac/WorldFile.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <latch>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -174,6 +179,36 @@ TEST(PersistenceTest, AfterAFailedSaveNothingIsSavedEvenWhenTheDiskRecovers)
     world.executor.runUntilIdle();
     EXPECT_EQ(model->saveTask.get(), failedSave);
     EXPECT_FALSE(std::filesystem::exists(world.defaultSettingsFile()));
+}
+
+// The save runs on a real worker thread, held until the model is about to edit; a piece queued
+// behind it tells, by a relaxed flag, that its work is over. So the edit follows the worker's
+// reads of the profile before the save's completion reaches the model, as a user's edit can,
+// and only the hand-over of the save's copy orders the two: ThreadSanitizer reports the write
+// when that copy is dropped on the worker.
+TEST(PersistenceTest, AProfileRenamedWhileASaveEndsOnTheWorkerThreadIsNotWrittenUnderIt)
+{
+    ModelWorld world(ManualExecutor::Elsewhere::onWorkerThread);
+    const auto model = world.startedModel();
+    const UUID work = addProfile(*model, "Work");
+    std::latch editing(1);
+    std::atomic<bool> saveWorked = false;
+    world.executor.runElsewhere([&editing] { editing.wait(); }, [] {});
+    model->renameProfile(work, "Office");
+    world.executor.post([&] {
+        world.executor.runElsewhere(
+            [&saveWorked] { saveWorked.store(true, std::memory_order_relaxed); }, [] {});
+        editing.count_down();
+        while (!saveWorked.load(std::memory_order_relaxed))
+            std::this_thread::yield();
+        model->renameProfile(work, "Studio");
+    });
+    world.executor.runUntilIdle();
+
+    const Configuration saved = configurationIn(world.defaultSettingsFile());
+    const auto profile = std::ranges::find(saved.profiles, work, &Profile::id);
+    ASSERT_NE(profile, saved.profiles.end());
+    EXPECT_EQ(profile->name, "Studio");
 }
 
 } // namespace
