@@ -9,7 +9,9 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QSessionManager>
+#include <QTimer>
 
+#include <chrono>
 #include <csignal>
 #include <map>
 #include <string>
@@ -149,6 +151,23 @@ TEST(QuorvaneApplicationInstanceTest, LaunchOnTheSameFileOpensTheRunningCopysMai
         EXPECT_FALSE(QuorvaneApplication(launch({"quorvane", "--ui-demo"})).hasHandedOver());
     }
     qputenv("XDG_RUNTIME_DIR", previousRuntime);
+}
+
+TEST(QuorvaneApplicationInstanceTest, LaunchDuringAQuitRunsOnceTheQuittingCopyHasEnded)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const QuorvaneApplication::Launch launch{
+        .arguments = {"quorvane", "--settings-path", (folder.path() / "settings.json").string()},
+        .configurationFolder = folder.path()};
+    auto quitting = std::make_unique<QuorvaneApplication>(launch);
+    quitting->model().quit();
+    // Ends while the later launch waits.
+    QTimer::singleShot(std::chrono::milliseconds(300), [&quitting] { quitting.reset(); });
+    const QuorvaneApplication later(launch);
+    EXPECT_FALSE(later.hasHandedOver());
+    EXPECT_FALSE(quitting);
+    EXPECT_TRUE(later.mainWindow().isVisible());
 }
 
 } // namespace
