@@ -5,6 +5,7 @@
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
 #include <QLocalServer>
+#include <QObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -241,7 +242,8 @@ TEST(SingleInstanceTest, ALaunchDuringAQuitRunsOnceTheQuittingCopyHasEnded)
     EXPECT_EQ(handOverError(later, 200ms),
         notAnswering(file, " (process " + formatInteger(::getpid()) + ")"))
         << "the quitting copy still has the file";
-    QTimer::singleShot(100ms, [&quitting] { quitting.reset(); });
+    const QObject scope; // no timer outlives the test
+    QTimer::singleShot(100ms, &scope, [&quitting] { quitting.reset(); });
     EXPECT_FALSE(later.handOver(5s)) << "claims the file once the quitting copy has ended";
     EXPECT_FALSE(quitting);
     EXPECT_FALSE(later.isTakenByAnotherCopy());
