@@ -212,6 +212,7 @@ TEST(SingleInstanceTest, ALaunchThatGetsNoAnswerSaysWhichProcessHasTheFile)
     const Case cases[] = {
         {"out of reach", "4242\n", false, " (process 4242)"},
         {"out of reach, its lock unreadable", "42x\n", false, ""},
+        {"out of reach, its lock naming no process", "0\n", false, ""},
         {"listening, but never answering", "4242\n", true, " (process 4242)"},
     };
     for (const Case& c : cases) {
@@ -270,6 +271,8 @@ std::unique_ptr<QProcess> startCopy(const std::filesystem::path& settingsFile,
     }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtimeFolder));
+    if (user) // another user may not reach this user's X server
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process->setProcessEnvironment(environment);
     process->setProcessChannelMode(QProcess::ForwardedChannels);
     process->start(QStringLiteral(QUORVANE_EXECUTABLE),

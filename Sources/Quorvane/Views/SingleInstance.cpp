@@ -51,13 +51,14 @@ std::filesystem::path resolvedFile(const std::filesystem::path& path)
 }
 
 /// The lock file, made with its folder when missing (the settings store would make the folder
-/// anyway), and opened read-only when it is another user's. -1 when it cannot be opened.
+/// anyway), or opened read-only when it cannot be written (another user's file, say): a lock
+/// needs no more. -1 when it cannot be opened.
 int openLockFile(const std::filesystem::path& path)
 {
     std::error_code ignored; // the open below fails if the folder is still missing
     std::filesystem::create_directories(path.parent_path(), ignored);
     const int descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (descriptor >= 0 || errno != EACCES)
+    if (descriptor >= 0)
         return descriptor;
     return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
 }
@@ -162,7 +163,7 @@ bool SingleInstance::handOver(std::chrono::milliseconds wait)
         if (deadline.hasExpired())
             throw Error(notAnsweringMessage());
         // The copy takes its lock a moment before it listens, and stops listening when it begins
-        // to quit, a while before it lets go of the lock. Nothing else runs here yet.
+        // to quit, a while before it lets go of the lock.
         QCoreApplication::processEvents();
         QThread::msleep(retryMilliseconds);
     }
