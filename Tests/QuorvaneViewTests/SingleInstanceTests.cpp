@@ -5,6 +5,7 @@
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QObject>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -16,10 +17,15 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -77,8 +83,8 @@ std::filesystem::path privateFolder(const std::filesystem::path& path)
 class UnreachableCopy final {
 public:
     UnreachableCopy(const std::filesystem::path& settingsFile, const std::string& content)
-        : m_descriptor(::open(
-            instanceClaim(settingsFile).lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
+        : m_descriptor(::open(instanceClaim(settingsFile).lockFile.c_str(),
+            O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644))
     {
         if (m_descriptor < 0 || ::flock(m_descriptor, LOCK_EX | LOCK_NB) != 0
             || ::write(m_descriptor, content.data(), content.size())
@@ -206,22 +212,28 @@ TEST(SingleInstanceTest, ALaunchThatGetsNoAnswerSaysWhichProcessHasTheFile)
     struct Case {
         const char* name;
         std::string lock;
-        bool listens;
+        std::optional<std::string> answer; // absent: not listening
         std::string holder;
     };
     const Case cases[] = {
-        {"out of reach", "4242\n", false, " (process 4242)"},
-        {"out of reach, its lock unreadable", "42x\n", false, ""},
-        {"out of reach, its lock naming no process", "0\n", false, ""},
-        {"listening, but never answering", "4242\n", true, " (process 4242)"},
+        {"out of reach", "4242\n", std::nullopt, " (process 4242)"},
+        {"out of reach as process 1, in a container", "1\n", std::nullopt, " (process 1)"},
+        {"out of reach, its lock unreadable", "42x\n", std::nullopt, ""},
+        {"out of reach, its lock naming no process", "0\n", std::nullopt, ""},
+        {"listening, but never answering", "4242\n", "", " (process 4242)"},
+        {"listening, but answering something else", "4242\n", "?", " (process 4242)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const UnreachableCopy holder(file, c.lock);
-        QLocalServer silent;
-        silent.setSocketOptions(QLocalServer::AbstractNamespaceOption);
+        QLocalServer listener;
+        listener.setSocketOptions(QLocalServer::AbstractNamespaceOption);
         ASSERT_TRUE(
-            !c.listens || silent.listen(QString::fromStdString(instanceClaim(file).socketName)));
+            !c.answer || listener.listen(QString::fromStdString(instanceClaim(file).socketName)));
+        QObject::connect(&listener, &QLocalServer::newConnection, [&listener, &c] {
+            while (QLocalSocket* connection = listener.nextPendingConnection())
+                connection->write(c.answer->data(), static_cast<qint64>(c.answer->size()));
+        });
         SingleInstance later(file);
         ASSERT_TRUE(later.isTakenByAnotherCopy());
         EXPECT_EQ(handOverError(later, 200ms), notAnswering(file, c.holder));
@@ -255,6 +267,78 @@ TEST(SingleInstanceTest, ALaunchDuringAQuitRunsOnceTheQuittingCopyHasEnded)
     ASSERT_TRUE(third.isTakenByAnotherCopy());
     EXPECT_TRUE(third.handOver(1s)) << "the copy that took over takes hand-overs";
     EXPECT_EQ(handOvers, 1);
+}
+
+/// Listens on `socketName` in the abstract namespace as the user "nobody", answering every
+/// connection as a running copy does, until the end of the scope. A child process: only system
+/// calls run in it, as it is a copy of a process with threads.
+class ForeignListener final {
+public:
+    explicit ForeignListener(const std::string& socketName)
+    {
+        int ready[2];
+        if (::pipe(ready) != 0)
+            throw std::runtime_error("No pipe.");
+        m_process = ::fork();
+        if (m_process == 0)
+            listenAsNobody(socketName, ready[1]);
+        char byte = 0;
+        ::close(ready[1]);
+        const bool isListening = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+        if (!isListening)
+            throw std::runtime_error("The listener did not start.");
+    }
+    ~ForeignListener()
+    {
+        ::kill(m_process, SIGKILL);
+        ::waitpid(m_process, nullptr, 0);
+    }
+    ForeignListener(const ForeignListener&) = delete;
+    ForeignListener& operator=(const ForeignListener&) = delete;
+
+private:
+    [[noreturn]] static void listenAsNobody(const std::string& socketName, int ready)
+    {
+        constexpr uid_t nobody = 65534;
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, socketName.data(), socketName.size());
+        const auto size
+            = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + socketName.size());
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0
+            || ::bind(listener, reinterpret_cast<const sockaddr*>(&address), size) != 0
+            || ::listen(listener, 8) != 0 || ::write(ready, "!", 1) != 1)
+            ::_exit(1);
+        for (;;) {
+            const int connection = ::accept(listener, nullptr, nullptr);
+            [[maybe_unused]] const ssize_t written = ::write(connection, "!", 1); // a copy's answer
+            ::close(connection);
+        }
+    }
+
+    pid_t m_process = -1;
+};
+
+// Abstract socket names have no permissions: anyone may take a copy's name before it listens.
+TEST(SingleInstanceTest, AnAnswerFromAnotherUsersProgramIsNoHandOver)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "listens as another user: needs root";
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path file = folder.path() / "settings.json";
+    const UnreachableCopy holder(file, "4242\n");
+    const ForeignListener listener(instanceClaim(file).socketName);
+    QLocalSocket probe; // the listener is where a copy's would be, and it answers
+    probe.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+    probe.connectToServer(QString::fromStdString(instanceClaim(file).socketName));
+    ASSERT_TRUE(probe.waitForConnected(1000) && probe.waitForReadyRead(1000));
+
+    SingleInstance later(file);
+    ASSERT_TRUE(later.isTakenByAnotherCopy());
+    EXPECT_EQ(handOverError(later, 200ms), notAnswering(file, " (process 4242)"));
 }
 
 /// The application as a process of its own on `settingsFile`, on the platform the tests use, its
