@@ -13,9 +13,12 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QObject>
 #include <QSessionManager>
+#include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <map>
 #include <string>
@@ -212,6 +215,24 @@ TEST(QuorvaneApplicationInstanceTest, LaunchOnTheSameFileOpensTheRunningCopysMai
         EXPECT_FALSE(QuorvaneApplication(launch({"quorvane", "--ui-demo"})).hasHandedOver());
     }
     qputenv("XDG_RUNTIME_DIR", previousRuntime);
+}
+
+TEST(QuorvaneApplicationInstanceTest, LaunchDuringAQuitRunsOnceTheQuittingCopyHasEnded)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const QuorvaneApplication::Launch launch{
+        .arguments = {"quorvane", "--settings-path", (folder.path() / "settings.json").string()},
+        .configurationFolder = folder.path()};
+    auto quitting = std::make_unique<QuorvaneApplication>(launch);
+    quitting->model().quit();
+    // Ends while the later launch waits; never after this test, whatever happens.
+    const QObject scope;
+    QTimer::singleShot(std::chrono::milliseconds(300), &scope, [&quitting] { quitting.reset(); });
+    const QuorvaneApplication later(launch);
+    ASSERT_FALSE(later.hasHandedOver());
+    EXPECT_FALSE(quitting);
+    EXPECT_TRUE(later.mainWindow().isVisible());
 }
 
 } // namespace

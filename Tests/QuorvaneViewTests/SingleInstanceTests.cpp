@@ -1,41 +1,121 @@
 #include "Quorvane/Views/SingleInstance.h"
 
+#include "Foundation/Error.h"
+#include "Foundation/Format.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QSysInfo>
+#include <QTimer>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <csignal>
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
 
 namespace quorvane {
 namespace {
 
-/// XDG_RUNTIME_DIR names a new private folder until the end of the scope.
-class ScopedRuntimeFolder final {
+using namespace std::chrono_literals;
+
+/// XDG_RUNTIME_DIR names `folder`, or is unset, until the end of the scope.
+class ScopedRuntimeVariable final {
 public:
-    ScopedRuntimeFolder()
+    explicit ScopedRuntimeVariable(const std::optional<std::filesystem::path>& folder)
         : m_previous(qgetenv("XDG_RUNTIME_DIR"))
     {
-        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(m_folder.path().string()));
+        if (folder)
+            qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder->string()));
+        else
+            qunsetenv("XDG_RUNTIME_DIR");
     }
-    ~ScopedRuntimeFolder()
+    ~ScopedRuntimeVariable()
     {
         if (m_previous.isEmpty())
             qunsetenv("XDG_RUNTIME_DIR");
         else
             qputenv("XDG_RUNTIME_DIR", m_previous);
     }
-    ScopedRuntimeFolder(const ScopedRuntimeFolder&) = delete;
-    ScopedRuntimeFolder& operator=(const ScopedRuntimeFolder&) = delete;
+    ScopedRuntimeVariable(const ScopedRuntimeVariable&) = delete;
+    ScopedRuntimeVariable& operator=(const ScopedRuntimeVariable&) = delete;
 
 private:
-    TemporaryFolder m_folder; // mkdtemp: private to the user, as a runtime folder must be
     QByteArray m_previous;
 };
+
+/// XDG_RUNTIME_DIR names a new private folder until the end of the scope.
+class ScopedRuntimeFolder final {
+private:
+    TemporaryFolder m_folder; // mkdtemp: private to the user, as a runtime folder must be
+    ScopedRuntimeVariable m_variable{m_folder.path()};
+};
+
+/// A new folder that only its owner may enter, as a runtime folder must be.
+std::filesystem::path privateFolder(const std::filesystem::path& path)
+{
+    std::filesystem::create_directory(path);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+}
+
+/// Holds the claim on a settings file as a copy out of reach would (in another network
+/// namespace, or hung), with `content` in its lock file, until the end of the scope.
+class UnreachableCopy final {
+public:
+    UnreachableCopy(const std::filesystem::path& settingsFile, const std::string& content)
+        : m_descriptor(::open(instanceClaim(settingsFile).lockFile.c_str(),
+            O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644))
+    {
+        if (m_descriptor < 0 || ::flock(m_descriptor, LOCK_EX | LOCK_NB) != 0
+            || ::write(m_descriptor, content.data(), content.size())
+                != static_cast<ssize_t>(content.size()))
+            throw std::runtime_error("Could not hold the lock.");
+    }
+    ~UnreachableCopy() { ::close(m_descriptor); }
+    UnreachableCopy(const UnreachableCopy&) = delete;
+    UnreachableCopy& operator=(const UnreachableCopy&) = delete;
+
+private:
+    int m_descriptor;
+};
+
+std::string notAnswering(const std::filesystem::path& file, const std::string& holder)
+{
+    return "QuorVane already runs on the settings file \"" + file.string() + "\"" + holder
+        + " but does not answer.";
+}
+
+/// The text of the Error that handOver() throws; absent when it handed over or claimed the file.
+std::optional<std::string> handOverError(SingleInstance& instance, std::chrono::milliseconds wait)
+{
+    try {
+        const bool handedOver = instance.handOver(wait);
+        ADD_FAILURE() << (handedOver ? "handed over" : "claimed the file");
+        return std::nullopt;
+    } catch (const Error& error) {
+        return error.what();
+    }
+}
 
 TEST(SingleInstanceTest, OneCopyPerSettingsFileWhateverPathNamesIt)
 {
@@ -53,9 +133,9 @@ TEST(SingleInstanceTest, OneCopyPerSettingsFileWhateverPathNamesIt)
         running.onHandOver([&handOvers] { ++handOvers; });
         for (const std::filesystem::path& path : sameFile) {
             SCOPED_TRACE(path);
-            const SingleInstance later(path);
+            SingleInstance later(path);
             ASSERT_TRUE(later.isTakenByAnotherCopy());
-            later.handOver();
+            EXPECT_TRUE(later.handOver());
         }
         EXPECT_FALSE(SingleInstance(folder.path() / "other.json").isTakenByAnotherCopy());
         EXPECT_TRUE(runEventLoopUntil([&handOvers] { return handOvers == 3; }));
@@ -63,14 +143,220 @@ TEST(SingleInstanceTest, OneCopyPerSettingsFileWhateverPathNamesIt)
     EXPECT_FALSE(SingleInstance(file).isTakenByAnotherCopy()) << "free once its copy has ended";
 }
 
+TEST(SingleInstanceTest, ALockThatNoRunningCopyHoldsNeverStopsALaunch)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path file = folder.path() / "settings.json";
+    struct Case {
+        const char* name;
+        std::string lock;
+    };
+    const Case cases[] = {
+        {"empty", ""},
+        {"garbled", "\x01\xff not a process\n"},
+        // This test program is alive and is not a copy of the application.
+        {"another program's live process",
+            formatInteger(::getpid()) + "\nQuorvaneViewTests\n"
+                + QSysInfo::machineHostName().toStdString() + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(instanceClaim(file).lockFile, std::ios::binary | std::ios::trunc) << c.lock;
+        const SingleInstance first(file);
+        EXPECT_FALSE(first.isTakenByAnotherCopy());
+        EXPECT_TRUE(SingleInstance(file).isTakenByAnotherCopy()) << "the claim holds";
+    }
+}
+
+TEST(SingleInstanceTest, EveryCopySeesTheClaimWhateverItsRuntimeFolder)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path file = folder.path() / "settings.json";
+    const std::filesystem::path runtime = privateFolder(folder.path() / "run");
+    const std::filesystem::path other = privateFolder(folder.path() / "other");
+    // A socket's path has room for 108 bytes.
+    const std::filesystem::path deep = privateFolder(folder.path() / std::string(120, 'r'));
+    struct Case {
+        const char* name;
+        std::optional<std::filesystem::path> running;
+        std::optional<std::filesystem::path> later;
+    };
+    const Case cases[] = {
+        {"another runtime folder", runtime, other},
+        {"no runtime folder", runtime, std::nullopt},
+        {"no runtime folder for the copy that runs", std::nullopt, runtime},
+        {"a runtime folder too long for a socket's path", deep, deep},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int handOvers = 0;
+        std::optional<ScopedRuntimeVariable> environment(std::in_place, c.running);
+        SingleInstance running(file);
+        ASSERT_FALSE(running.isTakenByAnotherCopy());
+        running.onHandOver([&handOvers] { ++handOvers; });
+        environment.emplace(c.later);
+        SingleInstance later(file);
+        ASSERT_TRUE(later.isTakenByAnotherCopy());
+        EXPECT_TRUE(later.handOver(1s));
+        EXPECT_EQ(handOvers, 1);
+    }
+}
+
+TEST(SingleInstanceTest, ALaunchThatGetsNoAnswerSaysWhichProcessHasTheFile)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path file = folder.path() / "settings.json";
+    struct Case {
+        const char* name;
+        std::string lock;
+        std::optional<std::string> answer; // absent: not listening
+        std::string holder;
+    };
+    const Case cases[] = {
+        {"out of reach", "4242\n", std::nullopt, " (process 4242)"},
+        {"out of reach as process 1, in a container", "1\n", std::nullopt, " (process 1)"},
+        {"out of reach, its lock unreadable", "42x\n", std::nullopt, ""},
+        {"out of reach, its lock naming no process", "0\n", std::nullopt, ""},
+        {"listening, but never answering", "4242\n", "", " (process 4242)"},
+        {"listening, but answering something else", "4242\n", "?", " (process 4242)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const UnreachableCopy holder(file, c.lock);
+        QLocalServer listener;
+        listener.setSocketOptions(QLocalServer::AbstractNamespaceOption);
+        ASSERT_TRUE(
+            !c.answer || listener.listen(QString::fromStdString(instanceClaim(file).socketName)));
+        QObject::connect(&listener, &QLocalServer::newConnection, [&listener, &c] {
+            while (QLocalSocket* connection = listener.nextPendingConnection())
+                connection->write(c.answer->data(), static_cast<qint64>(c.answer->size()));
+        });
+        SingleInstance later(file);
+        ASSERT_TRUE(later.isTakenByAnotherCopy());
+        EXPECT_EQ(handOverError(later, 200ms), notAnswering(file, c.holder));
+    }
+}
+
+TEST(SingleInstanceTest, ALaunchDuringAQuitRunsOnceTheQuittingCopyHasEnded)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path file = folder.path() / "settings.json";
+    int handOvers = 0;
+    auto quitting = std::make_unique<SingleInstance>(file);
+    quitting->onHandOver([&handOvers] { ++handOvers; });
+    quitting->stopHandOvers();
+
+    SingleInstance later(file);
+    ASSERT_TRUE(later.isTakenByAnotherCopy());
+    EXPECT_EQ(handOverError(later, 200ms),
+        notAnswering(file, " (process " + formatInteger(::getpid()) + ")"))
+        << "the quitting copy still has the file";
+    const QObject scope; // no timer outlives the test
+    QTimer::singleShot(100ms, &scope, [&quitting] { quitting.reset(); });
+    EXPECT_FALSE(later.handOver(5s)) << "claims the file once the quitting copy has ended";
+    EXPECT_FALSE(quitting);
+    EXPECT_FALSE(later.isTakenByAnotherCopy());
+    EXPECT_EQ(handOvers, 0);
+
+    later.onHandOver([&handOvers] { ++handOvers; });
+    SingleInstance third(file);
+    ASSERT_TRUE(third.isTakenByAnotherCopy());
+    EXPECT_TRUE(third.handOver(1s)) << "the copy that took over takes hand-overs";
+    EXPECT_EQ(handOvers, 1);
+}
+
+/// Listens on `socketName` in the abstract namespace as the user "nobody", answering every
+/// connection as a running copy does, until the end of the scope. A child process: only system
+/// calls run in it, as it is a copy of a process with threads.
+class ForeignListener final {
+public:
+    explicit ForeignListener(const std::string& socketName)
+    {
+        int ready[2];
+        if (::pipe(ready) != 0)
+            throw std::runtime_error("No pipe.");
+        m_process = ::fork();
+        if (m_process == 0)
+            listenAsNobody(socketName, ready[1]);
+        char byte = 0;
+        ::close(ready[1]);
+        const bool isListening = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+        if (!isListening)
+            throw std::runtime_error("The listener did not start.");
+    }
+    ~ForeignListener()
+    {
+        ::kill(m_process, SIGKILL);
+        ::waitpid(m_process, nullptr, 0);
+    }
+    ForeignListener(const ForeignListener&) = delete;
+    ForeignListener& operator=(const ForeignListener&) = delete;
+
+private:
+    [[noreturn]] static void listenAsNobody(const std::string& socketName, int ready)
+    {
+        constexpr uid_t nobody = 65534;
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, socketName.data(), socketName.size());
+        const auto size
+            = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + socketName.size());
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0
+            || ::bind(listener, reinterpret_cast<const sockaddr*>(&address), size) != 0
+            || ::listen(listener, 8) != 0 || ::write(ready, "!", 1) != 1)
+            ::_exit(1);
+        for (;;) {
+            const int connection = ::accept(listener, nullptr, nullptr);
+            [[maybe_unused]] const ssize_t written = ::write(connection, "!", 1); // a copy's answer
+            ::close(connection);
+        }
+    }
+
+    pid_t m_process = -1;
+};
+
+// Abstract socket names have no permissions: anyone may take a copy's name before it listens.
+TEST(SingleInstanceTest, AnAnswerFromAnotherUsersProgramIsNoHandOver)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "listens as another user: needs root";
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path file = folder.path() / "settings.json";
+    const UnreachableCopy holder(file, "4242\n");
+    const ForeignListener listener(instanceClaim(file).socketName);
+    QLocalSocket probe; // the listener is where a copy's would be, and it answers
+    probe.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+    probe.connectToServer(QString::fromStdString(instanceClaim(file).socketName));
+    ASSERT_TRUE(probe.waitForConnected(1000) && probe.waitForReadyRead(1000));
+
+    SingleInstance later(file);
+    ASSERT_TRUE(later.isTakenByAnotherCopy());
+    EXPECT_EQ(handOverError(later, 200ms), notAnswering(file, " (process 4242)"));
+}
+
 /// The application as a process of its own on `settingsFile`, on the platform the tests use, its
-/// runtime folder in `runtimeFolder`.
-std::unique_ptr<QProcess> startCopy(
-    const std::filesystem::path& settingsFile, const std::filesystem::path& runtimeFolder)
+/// runtime folder in `runtimeFolder`, as the user `user` when given (which needs root).
+std::unique_ptr<QProcess> startCopy(const std::filesystem::path& settingsFile,
+    const std::filesystem::path& runtimeFolder, std::optional<uid_t> user = std::nullopt)
 {
     auto process = std::make_unique<QProcess>();
+    if (user) {
+        process->setChildProcessModifier([user = *user] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)
+                ::_exit(126);
+        });
+    }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtimeFolder));
+    if (user) // another user may not reach this user's X server
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process->setProcessEnvironment(environment);
     process->setProcessChannelMode(QProcess::ForwardedChannels);
     process->start(QStringLiteral(QUORVANE_EXECUTABLE),
@@ -108,11 +394,16 @@ TEST(SingleInstanceTest, SecondLaunchHandsOverAndAKilledCopyBlocksNothing)
 
     const auto first = startCopy(file, runtime);
     ASSERT_TRUE(hasStarted(*first, file));
-    const auto second = startCopy(file, runtime);
-    ASSERT_TRUE(second->waitForFinished(startLimit)) << "the second launch keeps running";
-    EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second->exitCode(), 0);
-    EXPECT_EQ(first->state(), QProcess::Running);
+    // An autostart entry and a launch from a shell that has another runtime folder, or none.
+    for (const std::filesystem::path& launchRuntime :
+        {runtime, privateFolder(folder.path() / "ssh")}) {
+        SCOPED_TRACE(launchRuntime);
+        const auto second = startCopy(file, launchRuntime);
+        ASSERT_TRUE(second->waitForFinished(startLimit)) << "the second launch keeps running";
+        EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(second->exitCode(), 0);
+        EXPECT_EQ(first->state(), QProcess::Running);
+    }
 
     const auto beside = startCopy(otherFile, runtime);
     EXPECT_TRUE(hasStarted(*beside, otherFile));
@@ -125,6 +416,47 @@ TEST(SingleInstanceTest, SecondLaunchHandsOverAndAKilledCopyBlocksNothing)
 
     EXPECT_TRUE(quitsCleanly(*beside));
     EXPECT_TRUE(quitsCleanly(*afterKill));
+}
+
+/// Whether a user without any of our rights may run `file`: every folder on its way can be
+/// entered, and the file itself run, by others.
+bool othersMayRun(const std::filesystem::path& file)
+{
+    using std::filesystem::perms;
+    if ((std::filesystem::status(file).permissions() & perms::others_exec) == perms::none)
+        return false;
+    for (std::filesystem::path folder = file.parent_path(); folder != folder.root_path();
+         folder = folder.parent_path()) {
+        if ((std::filesystem::status(folder).permissions() & perms::others_exec) == perms::none)
+            return false;
+    }
+    return true;
+}
+
+// As after "su": a shared settings file, whose copy runs as another user.
+TEST(SingleInstanceTest, ALaunchBesideAnotherUsersCopySaysWhichProcessHasTheFile)
+{
+    constexpr uid_t nobody = 65534;
+    if (::geteuid() != 0 || !othersMayRun(QUORVANE_EXECUTABLE))
+        GTEST_SKIP() << "runs a copy as another user: needs root, and the application where others "
+                        "may run it";
+    testApplication();
+    const TemporaryFolder folder;
+    std::filesystem::permissions(
+        folder.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+    const std::filesystem::path shared = folder.path() / "shared";
+    const std::filesystem::path runtime = privateFolder(folder.path() / "run");
+    for (const std::filesystem::path& owned : {privateFolder(shared), runtime})
+        ASSERT_EQ(::chown(owned.c_str(), nobody, nobody), 0);
+    const std::filesystem::path file = shared / "settings.json";
+
+    const auto other = startCopy(file, runtime, nobody);
+    ASSERT_TRUE(hasStarted(*other, file));
+    SingleInstance later(file);
+    ASSERT_TRUE(later.isTakenByAnotherCopy());
+    EXPECT_EQ(handOverError(later, 500ms),
+        notAnswering(file, " (process " + formatInteger(other->processId()) + ")"));
+    EXPECT_TRUE(quitsCleanly(*other));
 }
 
 } // namespace

@@ -95,8 +95,7 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
     if (const std::optional<std::filesystem::path> settingsFile
         = lastingSettingsLocation(std::nullopt, m_launch->commandLine, isDemo, *m_launch)) {
         m_instance = std::make_unique<SingleInstance>(*settingsFile);
-        if (m_instance->isTakenByAnotherCopy()) {
-            m_instance->handOver();
+        if (m_instance->isTakenByAnotherCopy() && m_instance->handOver(launch.handOverWait)) {
             m_hasHandedOver = true;
             return;
         }
@@ -121,8 +120,13 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
     m_menuBarExtra = std::make_unique<MenuBarExtra>(*m_model);
     QObject::connect(&m_menuBarExtra->menuView(), &MenuView::mainWindowRequested,
         m_mainWindow.get(), [this] { openMainWindow(); });
-    if (m_instance)
+    if (m_instance) {
         m_instance->onHandOver([this] { openMainWindow(); });
+        m_quitSubscription = m_model->isQuitting.observe([this] {
+            if (*m_model->isQuitting)
+                m_instance->stopHandOvers();
+        });
+    }
     m_mainWindow->show();
 }
 

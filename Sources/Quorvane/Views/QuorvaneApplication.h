@@ -3,7 +3,10 @@
 #pragma once
 
 #include "Quorvane/LaunchOptions.h"
+#include "Quorvane/Observable.h"
+#include "Quorvane/Views/SingleInstance.h"
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -24,7 +27,6 @@ class SimulatedLoginItems;
 class SimulatedMac;
 class SimulatedOpenPanel;
 class SettingsErrorLog;
-class SingleInstance;
 class TerminationHandler;
 class TerminationRequests;
 
@@ -46,11 +48,15 @@ public:
         std::vector<std::string> arguments;
         /// The folder that holds the "Quorvane" settings folder.
         std::filesystem::path configurationFolder;
+        /// How long a launch on a settings file that another copy has waits for that copy to
+        /// answer, or to let go of the file when it is quitting.
+        std::chrono::milliseconds handOverWait = SingleInstance::defaultHandOverWait;
     };
 
     /// Starts the model and shows the main window and the menu-bar extra, or hands over to the
-    /// copy that runs on the same settings file. Throws WorldFileError when the world file cannot
-    /// be used, and Error when the copy that runs does not answer.
+    /// copy that runs on the same settings file; when that copy is quitting, starts once it has
+    /// ended. Throws WorldFileError when the world file cannot be used, and Error when the copy
+    /// that runs neither answers nor ends in time.
     explicit QuorvaneApplication(Launch launch);
     ~QuorvaneApplication();
 
@@ -84,6 +90,7 @@ private:
     std::shared_ptr<AppModel> m_model;
     std::unique_ptr<SettingsErrorLog> m_settingsErrors;
     std::unique_ptr<TerminationRequests> m_requests;
+    Subscription m_quitSubscription;
     std::unique_ptr<MainWindow> m_mainWindow;
     std::unique_ptr<MenuBarExtra> m_menuBarExtra;
 };
