@@ -466,6 +466,32 @@ TEST_F(DisplayModesTest, AModeThatTookEffectLateOrRenumberedTheDisplayStillReads
     EXPECT_EQ(currentModeOf(6), 21);
 }
 
+TEST_F(DisplayModesTest, ADisplaysSwitchesLandInTheOrderTheyWereAskedFor)
+{
+    const auto ask = [&](DisplayNumber number, std::size_t modeIndex) {
+        EXPECT_EQ(
+            mac.platform().graphics.setDisplayMode(number, display(number).modes.at(modeIndex)), 0);
+    };
+    const std::string uuid = display(2).uuid.value();
+    switching->delay = 1s;
+    ask(2, 1); // 50 Hz
+    switching->delay = 0s;
+    ask(2, 2); // 1080p, with no delay of its own
+    ask(1, 1); // another display has nothing queued
+    EXPECT_EQ(currentModeOf(1), 11);
+    EXPECT_EQ(currentModeOf(2), 20);
+    EXPECT_TRUE(switching->isSwitching(uuid, executor.now()));
+    executor.advance(500ms);
+    switching->delay = 200ms;
+    ask(2, 0); // back to 60 Hz, due before the first
+    executor.advance(499ms);
+    EXPECT_EQ(currentModeOf(2), 20);
+    EXPECT_TRUE(switching->isSwitching(uuid, executor.now()));
+    executor.advance(1ms);
+    EXPECT_EQ(currentModeOf(2), 20) << "the last asked for lands last";
+    EXPECT_FALSE(switching->isSwitching(uuid, executor.now()));
+}
+
 TEST_F(DisplayModesTest, RestoresACapturedModeAndForgetsTheToken)
 {
     const UUID token = capture(externalID);
