@@ -499,6 +499,16 @@ TEST_F(DisplayModesTest, ADisplaysSwitchesLandInTheOrderTheyWereAskedFor)
     executor.advance(1ms);
     EXPECT_EQ(currentModeOf(2), 20) << "the last asked for lands last";
     EXPECT_FALSE(switching->isSwitching(uuid, executor.now()));
+
+    // Asked for at the moment an earlier one is due, before that one has taken effect.
+    mac.world.schedule(1s, [&](SimulatedWorld&) {
+        switching->delay = 0s;
+        ask(2, 2);
+    });
+    switching->delay = 1s;
+    ask(2, 1);
+    executor.advance(1s);
+    EXPECT_EQ(currentModeOf(2), 22);
 }
 
 TEST_F(DisplayModesTest, ALateSwitchNeverOutlastsTheRestoreOrTheQuit)
