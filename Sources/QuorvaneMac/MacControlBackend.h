@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <type_traits>
 #include <unordered_map>
@@ -116,13 +117,15 @@ public:
     [[nodiscard]] Task<ModeConfiguration> applyMode(ModeConfiguration mode, std::string displayID,
         std::optional<std::string> expectedEnvironment,
         std::optional<DisplayResolution> expectedResolution);
-    /// Puts the recorded mode back and forgets the token; an unknown token returns at once. On
-    /// failure the error is passed on and the record stays.
+    /// Puts the recorded mode back and forgets the token; an unknown token returns at once. While
+    /// a switch of ours may still land on the display, the mode is asked for again even when it
+    /// shows, and a late switch of ours on screen is given a few pauses to pass. On failure the
+    /// error is passed on and the record stays.
     [[nodiscard]] Task<void> restore(UUID token);
     /// At quit: restores pending records, puts back the first mode of every display that still
-    /// shows the mode this backend set last, and the baseline gamma tables where ours are still
-    /// on. Never fails: returns the failure texts. A cancelled task stops it with
-    /// CancellationError.
+    /// shows the mode this backend set last or one of ours that may have landed late, and the
+    /// baseline gamma tables where ours are still on. Never fails: returns the failure texts. A
+    /// cancelled task stops it with CancellationError.
     [[nodiscard]] Task<std::vector<std::string>> restoreSession();
 
 private:
@@ -134,6 +137,18 @@ private:
         std::string environment;
         DisplayResolution resolution;
         DisplayNumber runtimeID;
+    };
+
+    /// The mode switches asked for on one display that may not have taken effect yet. The window
+    /// server carries out a display's switches in order, however late, so the last one decides
+    /// where the display ends.
+    struct SwitchesInFlight {
+        /// IO display mode identifiers.
+        std::set<std::int32_t> modeIDs;
+        std::int32_t last = 0;
+        /// The display showed another mode when the last was asked for: seeing that one on screen
+        /// shows that all of them took effect.
+        bool leftAnotherMode = false;
     };
 
     /// One display's mode before a change, to go back to.
@@ -196,6 +211,18 @@ private:
     Task<void> learnIfPluggedBackIn(const std::string& displayID, GateLock& lock);
     ModeConfiguration readBackMode(const ModeConfiguration& mode, const DisplayResolution& target,
         const std::string& environment, const std::string& displayID);
+    /// Asks for `mode` while `current` shows; it counts as in flight until seen. Throws
+    /// DisplayError naming `operation` when the system refuses.
+    void requestMode(const DisplayDevice& display, const GraphicsDisplayMode& mode,
+        const std::optional<GraphicsDisplayMode>& current, const std::string& operation);
+    /// Forgets the display's switches in flight once `shown` proves the last one took effect.
+    void noteShownMode(
+        const std::string& displayID, const std::optional<GraphicsDisplayMode>& shown);
+    [[nodiscard]] bool hasSwitchInFlight(const std::string& displayID) const;
+    [[nodiscard]] bool isInFlight(const std::string& displayID, std::int32_t modeID) const;
+    /// Pauses, a bounded number of times, while the display shows a switch of ours that landed
+    /// late and the recorded mode asked for after it has yet to follow.
+    Task<void> waitForLateSwitches(const Recovery& recovery, GateLock& lock);
     Task<void> restoreToken(UUID token, GateLock& lock);
     Task<void> restoreRecovery(Recovery recovery, GateLock& lock);
     Task<void> restoreFirstModeIfStillOurs(const std::string& displayID, GateLock& lock);
@@ -227,6 +254,8 @@ private:
     std::map<UUID, Recovery> m_recoveries;
     std::map<std::string, Recovery> m_originalModes;
     std::map<std::string, ModeConfiguration> m_ownedModes;
+    /// By display identifier.
+    std::map<std::string, SwitchesInFlight> m_switchesInFlight;
     /// By display identifier, then IO display mode identifier.
     std::unordered_map<std::string, std::unordered_map<std::int32_t, AdaptiveModeRecord>>
         m_adaptiveModes;

@@ -20,6 +20,9 @@ using namespace std::chrono_literals;
 /// How long a display takes to settle after an HDR switch, and after a mode switch.
 constexpr auto hdrSettlePause = 2s;
 constexpr auto modeSettlePause = 500ms;
+/// How many more settle pauses a restore gives an earlier switch of ours that landed late to make
+/// way for the recorded mode asked for after it.
+constexpr int lateSwitchPauses = 6;
 
 bool offersResolution(
     const std::vector<GraphicsDisplayMode>& modes, const DisplayResolution& target)
@@ -208,17 +211,48 @@ Task<void> MacControlBackend::switchToFittingMode(const ModeConfiguration& mode,
 
     const std::optional<GraphicsDisplayMode> current
         = m_platform.graphics.currentMode(display.runtimeID);
-    // Of several fitting modes the one on screen is kept; otherwise CoreGraphics' first.
-    if (current
-        && std::ranges::find(
-               candidates, current->ioDisplayModeID, &GraphicsDisplayMode::ioDisplayModeID)
-            != candidates.end())
+    const auto onScreen = current ? std::ranges::find(candidates, current->ioDisplayModeID,
+                              &GraphicsDisplayMode::ioDisplayModeID)
+                                  : candidates.end();
+    // Of several fitting modes the one on screen is kept; otherwise CoreGraphics' first. A switch
+    // of ours still in flight would land over the one on screen, so it is asked for again.
+    if (onScreen != candidates.end() && !hasSwitchInFlight(display.id))
         co_return;
-    const GraphicsStatus status
-        = m_platform.graphics.setDisplayMode(display.runtimeID, candidates.front());
-    if (status != 0)
-        throw DisplayError::operation("display mode", status);
+    requestMode(display, onScreen != candidates.end() ? *onScreen : candidates.front(), current,
+        "display mode");
     co_await pauseOutsideGate(lock, modeSettlePause);
+}
+
+void MacControlBackend::requestMode(const DisplayDevice& display, const GraphicsDisplayMode& mode,
+    const std::optional<GraphicsDisplayMode>& current, const std::string& operation)
+{
+    const GraphicsStatus status = m_platform.graphics.setDisplayMode(display.runtimeID, mode);
+    if (status != 0)
+        throw DisplayError::operation(operation, status);
+    SwitchesInFlight& inFlight = m_switchesInFlight[display.id];
+    inFlight.modeIDs.insert(mode.ioDisplayModeID);
+    inFlight.last = mode.ioDisplayModeID;
+    inFlight.leftAnotherMode = !current || current->ioDisplayModeID != mode.ioDisplayModeID;
+}
+
+void MacControlBackend::noteShownMode(
+    const std::string& displayID, const std::optional<GraphicsDisplayMode>& shown)
+{
+    const auto inFlight = m_switchesInFlight.find(displayID);
+    if (inFlight != m_switchesInFlight.end() && shown && inFlight->second.leftAnotherMode
+        && shown->ioDisplayModeID == inFlight->second.last)
+        m_switchesInFlight.erase(inFlight);
+}
+
+bool MacControlBackend::hasSwitchInFlight(const std::string& displayID) const
+{
+    return m_switchesInFlight.contains(displayID);
+}
+
+bool MacControlBackend::isInFlight(const std::string& displayID, std::int32_t modeID) const
+{
+    const auto inFlight = m_switchesInFlight.find(displayID);
+    return inFlight != m_switchesInFlight.end() && inFlight->second.modeIDs.contains(modeID);
 }
 
 Task<void> MacControlBackend::takeFreshInventory(const std::string& displayID, GateLock& lock)
@@ -245,6 +279,7 @@ ModeConfiguration MacControlBackend::readBackMode(const ModeConfiguration& mode,
     const DisplayDevice display = checkedDevice(displayID);
     const std::optional<GraphicsDisplayMode> current
         = m_platform.graphics.currentMode(display.runtimeID);
+    noteShownMode(displayID, current);
     if (environment(display) != startEnvironment || !current || resolutionOf(*current) != target)
         throw DisplayError::unavailable("Resolution or scaling readback did not match; reverting");
     const std::optional<RefreshPreference> refresh = preference(*current, display);
@@ -305,23 +340,38 @@ Task<void> MacControlBackend::restoreRecovery(Recovery recovery, GateLock& lock)
         throw DisplayError::unavailable("The display connection changed during recovery");
     const std::optional<GraphicsDisplayMode> current
         = m_platform.graphics.currentMode(display.runtimeID);
-    if (!current || current->ioDisplayModeID != recovery.mode.ioDisplayModeID) {
-        const GraphicsStatus status
-            = m_platform.graphics.setDisplayMode(display.runtimeID, recovery.mode);
-        if (status != 0)
-            throw DisplayError::operation("restore display mode", status);
+    // A switch of ours that has not shown yet may still land over the recorded mode; asked for
+    // again, the recorded mode lands after it.
+    if (!current || current->ioDisplayModeID != recovery.mode.ioDisplayModeID
+        || hasSwitchInFlight(recovery.displayID)) {
+        requestMode(display, recovery.mode, current, "restore display mode");
         co_await pauseOutsideGate(lock, modeSettlePause);
+        co_await waitForLateSwitches(recovery, lock);
     }
 
     display = checkedDevice(recovery.displayID);
     const std::optional<GraphicsDisplayMode> restored
         = m_platform.graphics.currentMode(display.runtimeID);
+    noteShownMode(recovery.displayID, restored);
     const bool matches = environment(display) == recovery.environment && restored
         && restored->ioDisplayModeID == recovery.mode.ioDisplayModeID
         && resolutionOf(*restored) == resolutionOf(recovery.mode)
         && (!recovery.hdr || m_hdr.read(display.runtimeID) == recovery.hdr);
     if (!matches)
         throw DisplayError::unavailable("Display recovery readback did not match");
+}
+
+Task<void> MacControlBackend::waitForLateSwitches(const Recovery& recovery, GateLock& lock)
+{
+    for (int pause = 0; pause < lateSwitchPauses; ++pause) {
+        const DisplayDevice display = checkedDevice(recovery.displayID);
+        const std::optional<GraphicsDisplayMode> shown
+            = m_platform.graphics.currentMode(display.runtimeID);
+        if (!shown || shown->ioDisplayModeID == recovery.mode.ioDisplayModeID
+            || !isInFlight(recovery.displayID, shown->ioDisplayModeID))
+            co_return;
+        co_await pauseOutsideGate(lock, modeSettlePause);
+    }
 }
 
 Task<std::vector<std::string>> MacControlBackend::restoreSession()
@@ -379,9 +429,12 @@ Task<void> MacControlBackend::restoreFirstModeIfStillOurs(
         .refreshRate = current ? preference(*current, display) : std::nullopt,
         .hdr = readHDR(display),
         .resolution = current ? std::optional(resolutionOf(*current)) : std::nullopt};
-    // Someone else changed the mode since, or this backend never did: leave it alone.
+    // Someone else changed the mode since, or this backend never did: leave it alone. A switch of
+    // ours that landed after its read-back is ours too.
     const auto owned = m_ownedModes.find(displayID);
-    if (owned == m_ownedModes.end() || owned->second != shown)
+    const bool isOurs = (owned != m_ownedModes.end() && owned->second == shown)
+        || (current && isInFlight(displayID, current->ioDisplayModeID));
+    if (!isOurs)
         co_return;
     co_await restoreRecovery(m_originalModes.at(displayID), lock);
 }

@@ -4,6 +4,7 @@
 #include "SimulatedMac/SimulatedMac.h"
 #include "SimulatedMac/SimulatedWorld.h"
 
+#include <algorithm>
 #include <functional>
 #include <utility>
 
@@ -34,18 +35,34 @@ GraphicsStatus switchMode(const std::shared_ptr<SimulatedModeSwitching>& switchi
     const std::int32_t landed
         = redirected == switching->landsOn.end() ? modeID : redirected->second;
     const std::optional<DisplayNumber> renumbersTo = switching->renumbersTo;
-    if (switching->delay <= std::chrono::nanoseconds::zero()) {
+    const ContinuousClock::time_point now = world.executor.now();
+    // Behind the display's earlier switches; at the same time, the world's events run in the
+    // order they were scheduled. One due now may not have run yet.
+    const auto earlier = switching->landings.find(uuid);
+    const bool isQueued = earlier != switching->landings.end() && earlier->second >= now;
+    if (!isQueued && switching->delay <= std::chrono::nanoseconds::zero()) {
         takeEffect(world, uuid, landed, renumbersTo);
         return 0;
     }
+    ContinuousClock::time_point landing = now + switching->delay;
+    if (isQueued)
+        landing = std::max(landing, earlier->second);
+    switching->landings.insert_or_assign(uuid, landing);
     world.schedule(
-        switching->delay, [uuid = std::move(uuid), landed, renumbersTo](SimulatedWorld& world) {
+        landing - now, [uuid = std::move(uuid), landed, renumbersTo](SimulatedWorld& world) {
             takeEffect(world, uuid, landed, renumbersTo);
         });
     return 0;
 }
 
 } // namespace
+
+bool SimulatedModeSwitching::isSwitching(
+    const std::string& uuid, ContinuousClock::time_point now) const
+{
+    const auto landing = landings.find(uuid);
+    return landing != landings.end() && landing->second > now;
+}
 
 std::shared_ptr<SimulatedModeSwitching> installModeSwitching(SimulatedMac& mac)
 {

@@ -22,7 +22,8 @@ struct SimulatedWorld;
 
 /// How the window server carries out mode switches. Switches find their display in the world at
 /// call time and again when they take effect, by UUID, so a display renumbered meanwhile still
-/// gets its mode.
+/// gets its mode. A display's switches take effect in the order they were asked for, whatever
+/// their delays: a later one never lands before an earlier one.
 struct SimulatedModeSwitching {
     struct Call {
         ContinuousClock::time_point time;
@@ -41,6 +42,11 @@ struct SimulatedModeSwitching {
     std::optional<DisplayNumber> renumbersTo;
     /// The latest switches asked for (see logCall()), refused ones included.
     std::vector<Call> calls;
+    /// By display UUID as the world names it: when its last switch asked for takes effect.
+    std::map<std::string, ContinuousClock::time_point> landings;
+
+    /// Whether a switch asked for on the display with that UUID has yet to take effect.
+    [[nodiscard]] bool isSwitching(const std::string& uuid, ContinuousClock::time_point now) const;
 };
 
 /// Routes the world's mode switches through the returned state, which the world's hook keeps

@@ -298,6 +298,8 @@ TEST_F(DisplayModesTest, EachFailureHasItsText)
         void (*change)(DisplayModesTest&);
         ModeConfiguration mode;
         std::string error;
+        /// Where the display ends once the caller's restore ran and every switch took effect.
+        std::optional<std::int32_t> restoredTo = std::nullopt;
     };
     const Case cases[] = {
         {"mirrored",
@@ -359,7 +361,7 @@ TEST_F(DisplayModesTest, EachFailureHasItsText)
             },
             modeOf(50, std::nullopt, std::nullopt), "Refresh-rate readback did not match"},
         {"took effect too late", [](DisplayModesTest& t) { t.switching->delay = 501ms; },
-            modeOf(50, std::nullopt, std::nullopt), "Refresh-rate readback did not match"},
+            modeOf(50, std::nullopt, std::nullopt), "Refresh-rate readback did not match", 20},
         {"HDR went back after the switch",
             [](DisplayModesTest& t) {
                 t.hdr->displays.at(1)->prefersHDR = true;
@@ -381,7 +383,14 @@ TEST_F(DisplayModesTest, EachFailureHasItsText)
         SCOPED_TRACE(c.name);
         DisplayModesTest& t = *this;
         c.change(t);
+        const std::optional<UUID> token
+            = c.restoredTo ? std::optional(capture(externalID)) : std::nullopt;
         EXPECT_EQ(apply(c.mode).summary(), c.error);
+        if (token) {
+            EXPECT_EQ(finish(backend->restore(*token)).summary(), "done");
+            executor.advance(5s);
+            EXPECT_EQ(currentModeOf(2), c.restoredTo);
+        }
         resetWorld();
     }
 }
@@ -464,6 +473,144 @@ TEST_F(DisplayModesTest, AModeThatTookEffectLateOrRenumberedTheDisplayStillReads
     EXPECT_EQ(apply(modeOf(50, std::nullopt, std::nullopt)).summary(), "done");
     EXPECT_EQ(readOutcome(externalID, SettingKey::refreshRate), "50 Hz");
     EXPECT_EQ(currentModeOf(6), 21);
+}
+
+TEST_F(DisplayModesTest, ADisplaysSwitchesLandInTheOrderTheyWereAskedFor)
+{
+    const auto ask = [&](DisplayNumber number, std::size_t modeIndex) {
+        EXPECT_EQ(
+            mac.platform().graphics.setDisplayMode(number, display(number).modes.at(modeIndex)), 0);
+    };
+    const std::string uuid = display(2).uuid.value();
+    switching->delay = 1s;
+    ask(2, 1); // 50 Hz
+    switching->delay = 0s;
+    ask(2, 2); // 1080p, with no delay of its own
+    ask(1, 1); // another display has nothing queued
+    EXPECT_EQ(currentModeOf(1), 11);
+    EXPECT_EQ(currentModeOf(2), 20);
+    EXPECT_TRUE(switching->isSwitching(uuid, executor.now()));
+    executor.advance(500ms);
+    switching->delay = 200ms;
+    ask(2, 0); // back to 60 Hz, due before the first
+    executor.advance(499ms);
+    EXPECT_EQ(currentModeOf(2), 20);
+    EXPECT_TRUE(switching->isSwitching(uuid, executor.now()));
+    executor.advance(1ms);
+    EXPECT_EQ(currentModeOf(2), 20) << "the last asked for lands last";
+    EXPECT_FALSE(switching->isSwitching(uuid, executor.now()));
+
+    // Asked for at the moment an earlier one is due, before that one has taken effect.
+    mac.world.schedule(1s, [&](SimulatedWorld&) {
+        switching->delay = 0s;
+        ask(2, 2);
+    });
+    switching->delay = 1s;
+    ask(2, 1);
+    executor.advance(1s);
+    EXPECT_EQ(currentModeOf(2), 22);
+}
+
+TEST_F(DisplayModesTest, ALateSwitchNeverOutlastsTheRestoreOrTheQuit)
+{
+    enum class Then { restore, quit, restoreThenUserPicks };
+    struct Case {
+        const char* name;
+        std::chrono::milliseconds delay;
+        Then then;
+        std::int32_t endsIn;
+    };
+    const Case cases[] = {
+        {"600 ms, restored", 600ms, Then::restore, 20},
+        {"1 s, restored", 1s, Then::restore, 20},
+        {"3 s, restored", 3s, Then::restore, 20},
+        {"600 ms, quit with the test pending", 600ms, Then::quit, 20},
+        {"1 s, quit with the test pending", 1s, Then::quit, 20},
+        {"3 s, quit with the test pending", 3s, Then::quit, 20},
+        // The user's own choice after ours is theirs to keep.
+        {"1 s, restored, then the user picks 1080p", 1s, Then::restoreThenUserPicks, 22},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const UUID token = capture(externalID);
+        switching->delay = c.delay;
+        EXPECT_EQ(apply(modeOf(50, std::nullopt, std::nullopt)).summary(),
+            "Refresh-rate readback did not match");
+        if (c.then != Then::quit) {
+            EXPECT_EQ(finish(backend->restore(token)).summary(), "done");
+            executor.advance(2 * c.delay); // every switch asked for has landed
+            EXPECT_EQ(currentModeOf(2), 20);
+        }
+        if (c.then == Then::restoreThenUserPicks)
+            changeModeByUser(mac.world, externalID, 22);
+        EXPECT_EQ(*finish(backend->restoreSession()).value, std::vector<std::string>{});
+        executor.advance(2 * c.delay);
+        EXPECT_EQ(currentModeOf(2), c.endsIn);
+        resetWorld();
+    }
+}
+
+TEST_F(DisplayModesTest, ARestoreGivesALateSwitchOfOursThreeSecondsToMakeWay)
+{
+    // The test's 50 Hz lands 600 ms late and shows from the restore's first read-back on.
+    struct Case {
+        std::chrono::milliseconds restoreDelay;
+        std::string outcome;
+    };
+    const Case cases[] = {
+        {3500ms, "done"}, // lands with the sixth pause's end
+        {3501ms, "Display recovery readback did not match"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.restoreDelay.count());
+        const UUID token = capture(externalID);
+        switching->delay = 600ms;
+        ASSERT_EQ(apply(modeOf(50, std::nullopt, std::nullopt)).summary(),
+            "Refresh-rate readback did not match");
+        switching->delay = c.restoreDelay;
+        const auto begin = executor.now();
+        const TaskOutcome<void> outcome = finish(backend->restore(token));
+        EXPECT_EQ(outcome.summary(), c.outcome);
+        EXPECT_EQ(*outcome.endedAt, begin + 3500ms);
+        resetWorld();
+    }
+}
+
+TEST_F(DisplayModesTest, AtQuitASwitchOfOursThatLandedLateGoesBackToTheFirstMode)
+{
+    const UUID kept = capture(externalID);
+    ASSERT_EQ(apply(modeOf(std::nullopt, std::nullopt, external1080)).summary(), "done");
+    finish(backend->discardRecovery(kept));
+    snapshot = discover();
+    // 50 Hz lands 3 s late, after its restore read 1080p back; 1080p again half a second later.
+    const UUID token = capture(externalID);
+    switching->delay = 3s;
+    ASSERT_EQ(apply(modeOf(50, std::nullopt, external1440)).summary(),
+        "Resolution or scaling readback did not match; reverting");
+    ASSERT_EQ(finish(backend->restore(token)).summary(), "done");
+    executor.advance(3200ms - 1s);
+    ASSERT_EQ(currentModeOf(2), 21);
+    (void)finish(backend->restoreSession());
+    executor.advance(10s);
+    EXPECT_EQ(currentModeOf(2), 20);
+}
+
+TEST_F(DisplayModesTest, AnApplyAsksAgainForTheModeOnScreenWhileASwitchOfOursMayLandOverIt)
+{
+    // The test's 50 Hz lands after its restore was seen, the restore's 60 Hz half a second later.
+    const UUID token = capture(externalID);
+    switching->delay = 3s;
+    ASSERT_EQ(apply(modeOf(50, std::nullopt, std::nullopt)).summary(),
+        "Refresh-rate readback did not match");
+    ASSERT_EQ(finish(backend->restore(token)).summary(), "done");
+    executor.advance(3200ms - 1s);
+    ASSERT_EQ(currentModeOf(2), 21);
+    switching->delay = 0s;
+    snapshot = discover();
+    const TaskOutcome<ModeConfiguration> outcome = apply(modeOf(50, std::nullopt, std::nullopt));
+    executor.advance(5s);
+    ASSERT_EQ(outcome.summary(), "done");
+    EXPECT_EQ(currentModeOf(2), 21) << "the display keeps what the apply reported";
 }
 
 TEST_F(DisplayModesTest, RestoresACapturedModeAndForgetsTheToken)

@@ -191,6 +191,47 @@ TEST(ModePreviewTest, AFailedOrCancelledApplyRestoresAndMarksTheMode)
     }
 }
 
+TEST(ModePreviewTest, ATestWhoseSwitchLandsLateEndsInTheModeBeforeIt)
+{
+    enum class Then { settles, rechecks, quits };
+    const struct {
+        const char* what;
+        ModeConfiguration mode;
+        std::string error;
+    } tests[] = {
+        {"50 Hz", {.refreshRate = hz50}, "Refresh-rate readback did not match"},
+        {"1080p", {.resolution = mode_support::external1080},
+            "Resolution or scaling readback did not match; reverting"},
+    };
+    for (const auto& test : tests) {
+        for (const auto delay : {600ms, 1000ms, 3000ms}) {
+            for (const Then then : {Then::settles, Then::rechecks, Then::quits}) {
+                SCOPED_TRACE(testing::Message()
+                    << test.what << ", " << delay.count() << " ms, " << static_cast<int>(then));
+                ModeWorld w;
+                w.switching->delay = delay;
+                std::optional<bool> ended;
+                ASSERT_TRUE(w.model->previewMode(test.mode, externalID, false, false, "Keep",
+                    [&ended](bool kept) { ended = kept; }));
+                // Recheck or quit as soon as the test has failed, with its switch still to land.
+                while (w.model->preview.get())
+                    w.executor.advance(50ms);
+                EXPECT_EQ(w.model->actionError.get(), test.error);
+                EXPECT_EQ(ended, false);
+                if (then == Then::rechecks)
+                    w.model->recheckHardware();
+                if (then == Then::quits)
+                    w.model->quit();
+                w.settle();
+                EXPECT_EQ(w.mac.world.displayWithUUID(externalID)->currentModeID, 20);
+                EXPECT_EQ(w.externalMode().refreshRate, hz60);
+                EXPECT_EQ(w.externalMode().resolution, mode_support::external1440);
+                EXPECT_FALSE(w.model->pendingRestores->contains(externalID));
+            }
+        }
+    }
+}
+
 TEST(ModePreviewTest, KeepCountsOnlyBeforeTheDeadline)
 {
     for (const auto offset : {-1ms, 0ms, 1ms}) {

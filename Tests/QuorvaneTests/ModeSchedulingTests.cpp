@@ -130,6 +130,9 @@ TEST(ModeSchedulingTest, AFailedChangeIsRestoredWithItsReason)
         {"the display lands on another mode",
             [](SchedulingWorld& w) { w.switching->landsOn[21] = 20; },
             "Refresh-rate readback did not match", true},
+        {"the switch lands after its read-back",
+            [](SchedulingWorld& w) { w.switching->delay = 1s; },
+            "Refresh-rate readback did not match", true},
         {"the context changes during the switch",
             [](SchedulingWorld& w) {
                 w.executor.advance(1200ms); // inside the settle pause after the switch

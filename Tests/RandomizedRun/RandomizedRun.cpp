@@ -1,9 +1,9 @@
 // The model over the simulated Mac, driven by random user actions, world events and faults from
 // a seed, on virtual time. After every step: no task error escaped, the settings file loads and
 // holds the model's document, no display test overstays a phase, no display is busy without a
-// task changing its mode, and every idle display that can be reached shows its starting mode or
-// an approved one, or has a restore pending. After quit every display shows its starting mode
-// and its baseline gamma tables.
+// task changing its mode, and every idle display that can be reached and has no mode switch still
+// to land shows its starting mode or an approved one, or has a restore pending. After quit every
+// display shows its starting mode and its baseline gamma tables.
 //
 //   RandomizedRun                     the seeds CI runs
 //   RandomizedRun --seeds 1-5000      a range
@@ -166,6 +166,7 @@ public:
 
     [[nodiscard]] ModelWorld& world() { return m_world; }
     [[nodiscard]] AppModel& model() { return *m_model; }
+    [[nodiscard]] SimulatedModeSwitching& switching() { return *m_switching; }
     void settle(std::chrono::milliseconds duration) { m_world.executor.advance(duration); }
 
 private:
@@ -589,16 +590,16 @@ private:
         }
     }
 
-    /// Soon, for a moment: mode switches refused or landing on another mode, HDR switches refused
-    /// while another client holds the display manager, or the external display unplugged or
-    /// plugged in; so a fault can meet a display test in any phase.
+    /// Soon, for a moment: mode switches refused, landing on another mode or taking effect late,
+    /// HDR switches refused while another client holds the display manager, or the external
+    /// display unplugged or plugged in; so a fault can meet a display test in any phase.
     std::string disturbModeSwitches()
     {
         const auto start = std::chrono::milliseconds(pick(0, 2500));
         const auto length = std::chrono::milliseconds(pick(500, 4000));
         const std::string when = " from " + std::to_string(start.count()) + " ms for "
             + std::to_string(length.count()) + " ms";
-        switch (pick(0, 3)) {
+        switch (pick(0, 4)) {
         case 0:
             during(
                 start, length, [this](bool on) { m_switching->status = on ? refusedSwitch : 0; });
@@ -612,6 +613,14 @@ private:
         case 2:
             during(start, length, [this](bool on) { m_panel->isLockedByAnotherClient = on; });
             return "HDR switches refused" + when;
+        case 3: {
+            // Later than the backend's settle pause after a switch.
+            static constexpr std::array delays{600ms, 1000ms, 3000ms};
+            const std::chrono::milliseconds delay = pickFrom(delays);
+            during(
+                start, length, [this, delay](bool on) { m_switching->delay = on ? delay : 0ms; });
+            return "mode switches take effect " + std::to_string(delay.count()) + " ms late" + when;
+        }
         default:
             m_world.mac.world.schedule(start, [this](SimulatedWorld&) {
                 if (!m_isCalm)
@@ -771,7 +780,7 @@ private:
     {
         for (const SimulatedDisplay& display : m_world.mac.world.displays) {
             const std::string displayID = displayIDOf(display);
-            if (!isReachable(display) || !isIdle(displayID)
+            if (!isReachable(display) || !isIdle(displayID) || isSwitching(display)
                 || hasPendingRestore(*m_model, displayID))
                 continue;
             const std::optional<ModeConfiguration> shown = shownMode(display, *m_panel);
@@ -789,6 +798,12 @@ private:
     static bool isReachable(const SimulatedDisplay& display)
     {
         return display.isOnline && !display.isAsleep;
+    }
+
+    /// A mode switch asked for has yet to take effect: where the display ends is not known yet.
+    bool isSwitching(const SimulatedDisplay& display) const
+    {
+        return m_switching->isSwitching(display.uuid.value_or(""), m_world.executor.now());
     }
 
     /// Neither a display test nor an automatic change is at work on the display.
@@ -900,6 +915,27 @@ TEST(RunChecksTest, ADisplayInAModeNobodyApprovedIsFoundWhenIdleAndReachable)
     approve(run, builtInID, at50);
     EXPECT_EQ(run.check(), unapproved);
     approve(run, externalID, at50);
+    EXPECT_EQ(run.check(), std::nullopt);
+}
+
+TEST(RunChecksTest, ADisplayIsJudgedOnlyOnceItsSwitchHasLanded)
+{
+    SeedRun run(1);
+    ASSERT_EQ(run.start(), std::nullopt);
+    const SimulatedDisplay& external = *run.world().mac.world.display(externalNumber);
+    const auto ask = [&](std::size_t modeIndex) {
+        ASSERT_EQ(run.world().mac.platform().graphics.setDisplayMode(
+                      externalNumber, external.modes.at(modeIndex)),
+            0);
+    };
+    run.switching().delay = 1s;
+    ask(1); // 50 Hz
+    run.settle(1s);
+    EXPECT_NE(run.check(), std::nullopt);
+    ask(0); // back to 60 Hz, on its way
+    run.settle(999ms);
+    EXPECT_EQ(run.check(), std::nullopt);
+    run.settle(1ms);
     EXPECT_EQ(run.check(), std::nullopt);
 }
 
