@@ -22,7 +22,9 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -334,6 +336,45 @@ TEST_F(ProfileSidebarTest, TheKeyboardMovesTheSelectionAndAClickLeavesTheKeyboar
     turn();
     QTest::keyClick(&list(), Qt::Key_Down);
     EXPECT_EQ(*model.selectedProfileID, workID);
+}
+
+TEST_F(ProfileSidebarTest, OnlyALeftClickOrAMoveOfTheKeysSelectsAndOnlyWhileActionsAreTaken)
+{
+    const UUID defaultID = model.configuration->defaultProfileID;
+    const std::string damaged = "The settings file is damaged.";
+    struct Case {
+        std::string_view what;
+        std::function<void()> act;
+        std::optional<std::string> settingsError;
+        bool selectsEvening;
+    };
+    const Case cases[] = {
+        {"a left click", [&] { row("Evening · sample").click(); }, std::nullopt, true},
+        {"a right click",
+            [&] {
+                row("Evening · sample").click(Qt::RightButton);
+                if (QWidget* menu = QApplication::activePopupWidget())
+                    menu->close();
+            },
+            std::nullopt, false},
+        {"a left click while the settings are damaged", [&] { row("Evening · sample").click(); },
+            damaged, false},
+        // Up from the first row moves nothing, so it selects nothing, not even the page.
+        {"a key that moves nothing", [&] { QTest::keyClick(&list(), Qt::Key_Up); }, std::nullopt,
+            false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what));
+        model.selectProfile(defaultID);
+        model.page.set(AppPage::displays);
+        model.settingsError.set(c.settingsError);
+        turn();
+        list().setFocus(Qt::TabFocusReason);
+        c.act();
+        turn();
+        EXPECT_EQ(*model.selectedProfileID, c.selectsEvening ? eveningID : defaultID);
+        EXPECT_EQ(*model.page, c.selectsEvening ? AppPage::profiles : AppPage::displays);
+    }
 }
 
 TEST_F(ProfileSidebarTest, AClickBetweenRowsSelectsNothing)
