@@ -22,12 +22,17 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace quorvane {
 namespace {
+
+constexpr int cellHeight = ProfileRowDelegate::rowHeight + ProfileRowDelegate::gap;
 
 /// The regions a widget paints, in order.
 class PaintRecorder final : public QObject {
@@ -134,6 +139,125 @@ TEST_F(ProfileSidebarTest, ManyProfilesScrollAndEveryOneCanBeReachedAndSelected)
     EXPECT_TRUE(isInSight(row("Evening · sample")));
 }
 
+TEST_F(ProfileSidebarTest, OpensAtItsTopUnlessTheSelectedProfileLiesBelowTheRowsThatFit)
+{
+    addProfiles(25);
+    ASSERT_EQ(list().rows().rowCount(), 28);
+    const UUID defaultID = model.configuration->defaultProfileID;
+    const auto profileAtRow = [&](int row) { return list().rows().profileID(row); };
+    // A window opened as the application opens it, on the profile selected then.
+    const auto open = [&](const UUID& selectedID, int height) {
+        model.selectProfile(selectedID);
+        turn();
+        auto opened = std::make_unique<MainWindow>(model, demo.world.shell);
+        opened->resize(opened->width(), height);
+        opened->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(opened.get()));
+        turn();
+        QCoreApplication::processEvents();
+        return opened;
+    };
+    const auto sidebarOf
+        = [](MainWindow& opened) -> ProfileList& { return opened.content().sidebar().profiles(); };
+    const auto shows = [&](MainWindow& opened, const UUID& profileID) {
+        ProfileList& shown = sidebarOf(opened);
+        return shown.viewport()->rect().contains(shown.rowRect(profileID));
+    };
+    const int normalHeight = window.height();
+    const int lastFitting = [&] {
+        const auto opened = open(defaultID, normalHeight);
+        return sidebarOf(*opened).viewport()->height() / cellHeight - 1;
+    }();
+    ASSERT_GT(lastFitting, 1);
+    ASSERT_LT(lastFitting, 26);
+
+    struct Case {
+        std::string_view what;
+        UUID selectedID;
+        int height; // 0: as short as the window goes
+        bool opensAtTop;
+    };
+    const Case cases[] = {
+        {"Default", defaultID, normalHeight, true},
+        {"the second row", profileAtRow(1), normalHeight, true},
+        {"the last row that fits", profileAtRow(lastFitting), normalHeight, true},
+        {"the first row that does not fit", profileAtRow(lastFitting + 1), normalHeight, false},
+        {"the last row, short window", profileAtRow(27), 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what));
+        const auto opened = open(c.selectedID, c.height);
+        EXPECT_EQ(opened->height(), std::max(c.height, opened->minimumHeight()));
+        EXPECT_TRUE(shows(*opened, c.selectedID));
+        EXPECT_EQ(sidebarOf(*opened).verticalScrollBar()->value() == 0, c.opensAtTop);
+        if (c.opensAtTop) {
+            EXPECT_TRUE(shows(*opened, defaultID));
+        }
+        if (c.selectedID == profileAtRow(1))
+            saveScreenshot(*opened, "sidebar-28-profiles-at-open");
+        if (c.height == 0)
+            saveScreenshot(*opened, "sidebar-28-profiles-last-selected-at-open");
+    }
+
+    // Closed, then opened again on a profile selected meanwhile.
+    const auto reopened = open(defaultID, normalHeight);
+    reopened->close();
+    model.selectProfile(profileAtRow(27));
+    turn();
+    reopened->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(reopened.get()));
+    EXPECT_TRUE(shows(*reopened, profileAtRow(27)));
+}
+
+TEST_F(ProfileSidebarTest, AWindowShownBeforeTheSettingsLoadStillOpensAtItsTop)
+{
+    struct Case {
+        std::string_view what;
+        int activeRow;
+        int height; // 0: as short as the window goes
+        bool opensAtTop;
+    };
+    const Case cases[] = {
+        {"the second row active", 1, window.height(), true},
+        {"the last row active, short window", 27, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what));
+        ModelWorld world;
+        Configuration written;
+        // With a sample of its own, the file keeps its order: the demo adds none.
+        written.profiles.push_back({.id = UUID::random(), .name = "Work · sample"});
+        for (int number = 1; number <= 26; ++number)
+            written.profiles.push_back(
+                {.id = UUID::random(), .name = "Profile " + formatInteger(number)});
+        // The Default profile comes first in the file as in the sidebar.
+        written.activeProfileID = written.profiles.at(static_cast<std::size_t>(c.activeRow)).id;
+        const auto path = world.home.path() / "many.json";
+        writeFile(path, encodeConfigurationText(written));
+        const auto started = AppModel::create(world.environment(),
+            {.simulation = true, .settingsURL = path, .startAutomatically = true});
+        MainWindow opened(*started, world.shell);
+        opened.resize(opened.width(), c.height);
+        opened.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&opened));
+        world.executor.runUntilIdle();
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(*started->isLoaded);
+        ProfileList& shown = opened.content().sidebar().profiles();
+        ASSERT_EQ(shown.rows().rowCount(), 28);
+        const auto shows = [&](const UUID& profileID) {
+            return shown.viewport()->rect().contains(shown.rowRect(profileID));
+        };
+        EXPECT_EQ(started->selectedProfile().id, written.activeProfileID);
+        EXPECT_TRUE(shows(written.activeProfileID));
+        EXPECT_EQ(shown.verticalScrollBar()->value() == 0, c.opensAtTop);
+        if (c.opensAtTop) {
+            EXPECT_TRUE(shows(started->configuration->defaultProfileID));
+        }
+        world.executor.advance(std::chrono::seconds(5));
+    }
+}
+
 TEST_F(ProfileSidebarTest, ARowScrolledAwayAndBackKeepsItsHighlightAndItsRename)
 {
     addProfiles(40);
@@ -212,6 +336,45 @@ TEST_F(ProfileSidebarTest, TheKeyboardMovesTheSelectionAndAClickLeavesTheKeyboar
     turn();
     QTest::keyClick(&list(), Qt::Key_Down);
     EXPECT_EQ(*model.selectedProfileID, workID);
+}
+
+TEST_F(ProfileSidebarTest, OnlyALeftClickOrAMoveOfTheKeysSelectsAndOnlyWhileActionsAreTaken)
+{
+    const UUID defaultID = model.configuration->defaultProfileID;
+    const std::string damaged = "The settings file is damaged.";
+    struct Case {
+        std::string_view what;
+        std::function<void()> act;
+        std::optional<std::string> settingsError;
+        bool selectsEvening;
+    };
+    const Case cases[] = {
+        {"a left click", [&] { row("Evening · sample").click(); }, std::nullopt, true},
+        {"a right click",
+            [&] {
+                row("Evening · sample").click(Qt::RightButton);
+                if (QWidget* menu = QApplication::activePopupWidget())
+                    menu->close();
+            },
+            std::nullopt, false},
+        {"a left click while the settings are damaged", [&] { row("Evening · sample").click(); },
+            damaged, false},
+        // Up from the first row moves nothing, so it selects nothing, not even the page.
+        {"a key that moves nothing", [&] { QTest::keyClick(&list(), Qt::Key_Up); }, std::nullopt,
+            false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what));
+        model.selectProfile(defaultID);
+        model.page.set(AppPage::displays);
+        model.settingsError.set(c.settingsError);
+        turn();
+        list().setFocus(Qt::TabFocusReason);
+        c.act();
+        turn();
+        EXPECT_EQ(*model.selectedProfileID, c.selectsEvening ? eveningID : defaultID);
+        EXPECT_EQ(*model.page, c.selectsEvening ? AppPage::profiles : AppPage::displays);
+    }
 }
 
 TEST_F(ProfileSidebarTest, AClickBetweenRowsSelectsNothing)

@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QSlider>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -196,6 +197,65 @@ TEST_F(RuleEditorTest, SaveWaitsForWhatEveryRuleNeedsAndSaysWhatIsMissing)
     turn();
     EXPECT_FALSE(model.actionError->has_value());
     EXPECT_NE(content.editor(), nullptr);
+}
+
+TEST_F(RuleEditorTest, CancelAndSaveStayInPlaceWhileTheReasonLineComesAndGoes)
+{
+    QTest::mouseClick(
+        content.currentPage()->findChild<QPushButton*>(QStringLiteral("addRule")), Qt::LeftButton);
+    turn();
+    auto& name = part<QLineEdit>("name");
+    auto& brightness = partOf<SwitchButton>(SettingKey::brightness, "set");
+    auto& missing = part<QLabel>("missing");
+    // Where the buttons stand in the editor, once the layouts have caught up: left, top, width
+    // and height of each.
+    const auto places = [&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        std::vector<std::array<int, 4>> shown;
+        for (const char* button : {"cancel", "saveRule"}) {
+            const auto& widget = part<QPushButton>(button);
+            const QPoint at = widget.mapTo(&editor(), QPoint(0, 0));
+            shown.push_back({at.x(), at.y(), widget.width(), widget.height()});
+        }
+        return shown;
+    };
+    const auto start = places();
+    // Whether anything is drawn under the buttons, where the line stands.
+    const auto showsTextBelow = [&] {
+        const int top = start.back()[1] + start.back()[3];
+        const QImage below
+            = picture(editor()).copy(0, top, editor().width(), editor().height() - top);
+        return ink(below) != below.pixelColor(0, 0);
+    };
+    ASSERT_TRUE(missing.isVisible());
+    saveScreenshot(window, "rule-editor-with-reason-line");
+    struct Step {
+        std::string_view what;
+        std::function<void()> take;
+        bool showsReason;
+    };
+    const Step steps[] = {
+        {"named", [&] { QTest::keyClicks(&name, QStringLiteral("Late")); }, true},
+        {"a setting chosen", [&] { click(brightness); }, false},
+        {"the name erased",
+            [&] {
+                name.selectAll();
+                QTest::keyClick(&name, Qt::Key_Backspace);
+            },
+            true},
+        {"named again", [&] { QTest::keyClicks(&name, QStringLiteral("Late")); }, false},
+        {"the setting taken away", [&] { click(brightness); }, true},
+        {"the setting chosen again", [&] { click(brightness); }, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::string(step.what));
+        step.take();
+        turn();
+        ASSERT_EQ(missing.isVisible(), step.showsReason);
+        EXPECT_EQ(places(), start);
+        EXPECT_EQ(showsTextBelow(), step.showsReason);
+    }
+    saveScreenshot(window, "rule-editor-without-reason-line");
 }
 
 TEST_F(RuleEditorTest, SaveRuleIsOfferedOnlyWhileTheModelTakesASave)

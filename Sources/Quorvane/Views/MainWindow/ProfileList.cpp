@@ -13,6 +13,7 @@
 #include <QMimeData>
 
 #include <algorithm>
+#include <utility>
 
 namespace quorvane {
 
@@ -44,8 +45,14 @@ ProfileList::ProfileList(ContentView& content, QWidget* parent)
     viewport()->setCursor(Qt::PointingHandCursor);
     viewport()->setAcceptDrops(true);
     setDropIndicatorShown(false);
+    // The list scrolls to the selected profile itself, once laid out; its own scroll to a new
+    // current row would come at once, at the height the list has before its new rows are laid out.
+    setAutoScroll(false);
 
-    const auto resize = [this] { updateGeometry(); };
+    const auto resize = [this] {
+        updateGeometry();
+        awaitLayout();
+    };
     connect(m_rows, &QAbstractItemModel::rowsInserted, this, resize);
     connect(m_rows, &QAbstractItemModel::rowsRemoved, this, resize);
     connect(m_rows, &QAbstractItemModel::modelReset, this, resize);
@@ -292,11 +299,45 @@ void ProfileList::followSelection()
     const std::optional<int> row = m_rows->rowOf(selectedID);
     if (!row)
         return;
-    const QModelIndex index = m_rows->index(*row);
-    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    selectionModel()->setCurrentIndex(m_rows->index(*row), QItemSelectionModel::NoUpdate);
     // A profile selected elsewhere, a new one say, comes into sight.
     if (std::exchange(m_shownSelection, selectedID) != selectedID)
-        scrollTo(index);
+        m_needsSelectionInSight = true;
+    if (isVisible() && !m_awaitsLayout)
+        bringSelectionIntoSight();
+}
+
+void ProfileList::bringSelectionIntoSight()
+{
+    if (!std::exchange(m_needsSelectionInSight, false))
+        return;
+    // Asked for only once a selection has been shown.
+    if (const std::optional<int> row = m_rows->rowOf(*m_shownSelection))
+        scrollTo(m_rows->index(*row));
+}
+
+void ProfileList::awaitLayout()
+{
+    // Queued behind the layout request that the new rows posted, so the scroll sees the list's
+    // new height, not the one it had (none at all, before the settings were read).
+    if (std::exchange(m_awaitsLayout, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_awaitsLayout = false;
+            if (isVisible())
+                bringSelectionIntoSight();
+        },
+        Qt::QueuedConnection);
+}
+
+void ProfileList::showEvent(QShowEvent* event)
+{
+    QListView::showEvent(event);
+    // Shown, the list stands at its final height: scrolled before, at the height of a list not
+    // yet laid out, it would open away from its top with the selected row no nearer.
+    bringSelectionIntoSight();
 }
 
 void ProfileList::scrollContentsBy(int dx, int dy)

@@ -56,6 +56,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void updateGeometries() override;
 
@@ -70,6 +71,12 @@ private:
     void showNameField();
     void placeNameField();
     void followSelection();
+    /// Scrolls the selected row into sight if a new selection asked for it. Only once the list
+    /// is shown at the height its rows give it: the sidebar opens at its top when the selected
+    /// row fits there.
+    void bringSelectionIntoSight();
+    /// Holds the scroll to the selection until the layout that a change of rows asked for.
+    void awaitLayout();
     void closeNameField();
 
     ContentView& m_content;
@@ -78,6 +85,10 @@ private:
     std::optional<UUID> m_fieldProfileID;
     std::optional<UUID> m_hovered;
     std::optional<UUID> m_shownSelection;
+    /// The selected row is to come into sight at the next chance.
+    bool m_needsSelectionInSight = false;
+    /// The rows changed and the list's layout at its new height has not come yet.
+    bool m_awaitsLayout = false;
 };
 
 } // namespace quorvane

@@ -8,6 +8,7 @@
 #include "Quorvane/Views/MainWindow/SettingValueEditor.h"
 
 #include <QComboBox>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -57,6 +58,12 @@ void showEntries(QComboBox& box, std::vector<std::optional<Value>>& shown,
     box.setCurrentIndex(static_cast<int>(current - shown.begin()));
 }
 
+/// What a rule lacking both a name and a setting is told: the longest reason.
+QString nameAndSettingMissing()
+{
+    return QStringLiteral("Name the rule and choose at least one setting.");
+}
+
 /// What the rule lacks that every saved rule has; absent when it has it all. Whatever else the
 /// model refuses, it says why itself.
 std::optional<QString> missingForSave(const Rule& rule)
@@ -64,7 +71,7 @@ std::optional<QString> missingForSave(const Rule& rule)
     const bool lacksName = isBlank(rule.name);
     const bool lacksSetting = rule.settings.isEmpty();
     if (lacksName && lacksSetting)
-        return QStringLiteral("Name the rule and choose at least one setting.");
+        return nameAndSettingMissing();
     if (lacksName)
         return QStringLiteral("Name the rule.");
     if (lacksSetting)
@@ -193,9 +200,20 @@ QWidget* RuleEditor::buildFooter()
     m_save->setDefault(true);
     m_missing = new QLabel(footer);
     m_missing->setObjectName(QStringLiteral("missing"));
-    QuorStyle::setRole(*m_missing, QuorRole::secondary);
-    m_missing->setAlignment(Qt::AlignRight);
-    m_missing->setWordWrap(true);
+    // The line keeps the room of its longest text, shown or not, so that the buttons above it
+    // stay where the user reaches for Save: an unshown label with that text holds the room.
+    auto* room = new QLabel(nameAndSettingMissing(), footer);
+    QSizePolicy keepsRoom = room->sizePolicy();
+    keepsRoom.setRetainSizeWhenHidden(true);
+    room->setSizePolicy(keepsRoom);
+    room->hide();
+    auto* reason = new QGridLayout;
+    for (QLabel* line : {m_missing, room}) {
+        QuorStyle::setRole(*line, QuorRole::secondary);
+        line->setAlignment(Qt::AlignRight | Qt::AlignTop);
+        line->setWordWrap(true);
+        reason->addWidget(line, 0, 0);
+    }
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(cancel);
     buttons->addStretch();
@@ -204,7 +222,7 @@ QWidget* RuleEditor::buildFooter()
     layout->setContentsMargins(24, 14, 24, 18);
     layout->setSpacing(8);
     layout->addLayout(buttons);
-    layout->addWidget(m_missing);
+    layout->addLayout(reason);
     connect(cancel, &QPushButton::clicked, this, [this] { m_close(); });
     connect(m_save, &QPushButton::clicked, this, [this] { save(); });
     return footer;
