@@ -427,6 +427,86 @@ TEST_F(RulesTableTest, TheFocusedRowKeepsTheFocusWhileScrolledAway)
     EXPECT_TRUE(isWhollyShown("Coding"));
 }
 
+TEST_F(RulesTableTest, EveryTabStopOfTheTableIsARowsControlAndShowsItsFocusInAnAmberRing)
+{
+    // The ring's pixels, blended with the card: warm, where nothing else in a row is.
+    const auto ringPixels = [](QWidget& control) {
+        const QImage shown = picture(control);
+        int count = 0;
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                const QColor colour = shown.pixelColor(x, y);
+                count += colour.red() > 180 && colour.red() - colour.blue() > 60 ? 1 : 0;
+            }
+        }
+        return count;
+    };
+    for (QWidget* control : rowOf("Coding")->focusableControls()) {
+        SCOPED_TRACE(control->objectName().toStdString());
+        EXPECT_EQ(ringPixels(*control), 0);
+        control->setFocus(Qt::TabFocusReason);
+        EXPECT_GT(ringPixels(*control), 40);
+        saveScreenshot(table(), "rules-focused-" + control->objectName().toStdString());
+    }
+    // From the button before the table, the tab key goes from control to control of the rows.
+    window.findChild<QWidget*>(QStringLiteral("addRule"))->setFocus(Qt::TabFocusReason);
+    const std::vector<std::pair<std::string_view, const char*>> stops = {
+        {"Deep focus", "enabled"}, {"Deep focus", "down"}, {"Coding", "enabled"}, {"Coding", "up"}};
+    for (const auto& [rule, part] : stops) {
+        SCOPED_TRACE(std::string(rule) + " " + part);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), &partOf<QWidget>(rule, part));
+    }
+}
+
+TEST_F(RulesTableTest, AClickedOrderButtonKeepsTheFocusWithItsRuleSoThatTabGoesOnFromThere)
+{
+    fillUpTo(60);
+    QScrollBar& bar = *table().verticalScrollBar();
+    struct Case {
+        std::string_view name;
+        int scrolledTo;
+        std::string_view rule;
+        const char* clicked;
+        /// Where the focus is after the click, and after one tab: a control of a rule.
+        std::pair<std::string_view, const char*> focused;
+        std::pair<std::string_view, const char*> tabbedTo;
+    };
+    const int middle = RulesTable::headerHeight + 28 * RulesTable::rowHeight;
+    const Case cases[] = {
+        {"up", middle, "Rule 30", "up", {"Rule 30", "up"}, {"Rule 30", "down"}},
+        // Rule 30 is at 29 now.
+        {"down", middle, "Rule 30", "down", {"Rule 30", "down"}, {"Rule 31", "enabled"}},
+        // At either end the rule's other button takes the focus from the one disabled.
+        {"up to the top", 0, "Coding", "up", {"Coding", "down"}, {"Deep focus", "enabled"}},
+        {"down to the bottom", bar.maximum(), "Rule 58", "down", {"Rule 58", "up"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name));
+        scrollTo(c.scrolledTo);
+        ASSERT_TRUE(isWhollyShown(c.rule));
+        QTest::mouseClick(&partOf<QToolButton>(c.rule, c.clicked), Qt::LeftButton);
+        turn();
+        const int scrolled = bar.value();
+        EXPECT_EQ(scrolled, c.scrolledTo);
+        EXPECT_EQ(
+            QApplication::focusWidget(), &partOf<QToolButton>(c.focused.first, c.focused.second));
+        if (c.tabbedTo.first.empty())
+            continue;
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        turn();
+        EXPECT_EQ(
+            QApplication::focusWidget(), &partOf<QWidget>(c.tabbedTo.first, c.tabbedTo.second));
+        EXPECT_EQ(bar.value(), scrolled) << "the table does not jump";
+    }
+    // A click beside the controls leaves the table where it is at the next tab, too.
+    scrollTo(middle);
+    QTest::mouseClick(&partOf<QWidget>("Rule 30", "handle"), Qt::LeftButton);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    turn();
+    EXPECT_EQ(bar.value(), middle);
+}
+
 /// Records every announcement of the table model.
 struct Announcements {
     explicit Announcements(RulesTableModel& rules)

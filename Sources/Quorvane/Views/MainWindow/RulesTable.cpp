@@ -133,6 +133,10 @@ RulesTable::RulesTable(ContentView& content, UUID profileID, QWidget* parent)
     , m_outline(new CardOutline(this))
 {
     setFrameShape(QFrame::NoFrame);
+    // The rows' controls take the focus and show it. The card itself has no way to show it: as a
+    // tab stop it would hide the focus, and taking a click it would send the next tab to the
+    // first row laid out, above the ones on screen.
+    setFocusPolicy(Qt::NoFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // A notch of the wheel scrolls by one row.
