@@ -239,25 +239,18 @@ bool RulesTable::focusNextPrevChild(bool next)
 bool RulesTable::eventFilter(QObject* watched, QEvent* event)
 {
     // Drags reach only the rows among the widgets watched: the scroll bars take none.
-    switch (event->type()) {
-    case QEvent::DragEnter:
-    case QEvent::DragMove: {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::DragEnter || type == QEvent::DragMove) {
         const auto& drag = static_cast<const QDragMoveEvent&>(*event);
         if (drag.mimeData()->hasText())
             followDrag(
                 static_cast<QWidget*>(watched)->mapTo(viewport(), drag.position().toPoint()));
-        break;
     }
-    case QEvent::DragLeave:
-        // The drag may only be passing on to the next row, so the scroll goes on until its step.
+    // A leave may only pass the drag on to the next row, so the scroll goes on until its step.
+    if (type == QEvent::DragLeave || type == QEvent::Drop)
         m_dragPosition.reset();
-        break;
-    case QEvent::Drop:
-        m_dragPosition.reset();
+    if (type == QEvent::Drop)
         return redirectDrop(static_cast<QWidget&>(*watched), static_cast<QDropEvent&>(*event));
-    default:
-        break;
-    }
     return QAbstractScrollArea::eventFilter(watched, event);
 }
 
