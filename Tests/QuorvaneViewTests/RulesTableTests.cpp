@@ -10,6 +10,8 @@
 #include <QAbstractItemModelTester>
 #include <QDrag>
 #include <QLabel>
+#include <QPointer>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTimer>
@@ -22,6 +24,58 @@
 
 namespace quorvane {
 namespace {
+
+/// A rule dragged over the table as the window system delivers it: the row under the pointer
+/// takes the enter and the moves, and the row the drag last entered takes the drop, however the
+/// rows scrolled beneath the pointer since.
+class HeldDrag {
+public:
+    HeldDrag(RulesTable& table, const Rule& rule)
+        : m_table(table)
+    {
+        m_data.setText(QString::fromStdString(rule.id.uuidString()));
+    }
+
+    /// Moves the pointer to `position` in the table's viewport.
+    void moveTo(QPoint position)
+    {
+        m_pointer = m_table.viewport()->mapToGlobal(position);
+        QWidget* under = m_table.viewport()->childAt(position);
+        while (under && !dynamic_cast<RuleRow*>(under))
+            under = under->parentWidget();
+        if (under != m_target) {
+            leave();
+            m_target = under;
+            send<QDragEnterEvent>();
+        }
+        send<QDragMoveEvent>();
+    }
+    void leave()
+    {
+        QDragLeaveEvent leave;
+        if (m_target)
+            QApplication::sendEvent(std::exchange(m_target, nullptr), &leave);
+    }
+    /// Whether the drop was taken.
+    bool drop() { return send<QDropEvent>(std::exchange(m_target, nullptr)); }
+
+private:
+    template <typename Event> bool send(QWidget* target)
+    {
+        if (!target)
+            return false;
+        Event event(target->mapFromGlobal(m_pointer), Qt::MoveAction, &m_data, Qt::LeftButton,
+            Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+        return event.isAccepted();
+    }
+    template <typename Event> void send() { send<Event>(m_target); }
+
+    RulesTable& m_table;
+    QMimeData m_data;
+    QPoint m_pointer;
+    QPointer<QWidget> m_target;
+};
 
 class RulesTableTest : public MainWindowFixture {
 protected:
@@ -425,6 +479,157 @@ TEST_F(RulesTableTest, TheFocusedRowKeepsTheFocusWhileScrolledAway)
     turn();
     EXPECT_EQ(QApplication::focusWidget(), &partOf<QToolButton>("Coding", "up"));
     EXPECT_TRUE(isWhollyShown("Coding"));
+}
+
+TEST_F(RulesTableTest, ADragHeldNearAnEdgeScrollsTheTableUntilItLeavesTheEdgeOrEnds)
+{
+    using namespace std::chrono_literals;
+    fillUpTo(60);
+    ASSERT_EQ(table().height(), ProfilePage::rulesAreaHeight(60)) << "the table scrolls itself";
+    QScrollBar& bar = *table().verticalScrollBar();
+    scrollTo(RulesTable::headerHeight + 30 * RulesTable::rowHeight);
+    const QPoint top(300, RulesTable::autoScrollMargin - 1);
+    const QPoint middle(300, table().viewport()->height() / 2);
+    const QPoint bottom(300, table().viewport()->height() - RulesTable::autoScrollMargin);
+    HeldDrag drag(table(), rule("Coding"));
+    const auto scrolledAfter = [&](std::chrono::milliseconds held) {
+        const int before = bar.value();
+        demo.world.executor.advance(held);
+        return bar.value() - before;
+    };
+    struct Step {
+        std::string_view name;
+        std::function<void()> action;
+        std::chrono::milliseconds held;
+        int scrolled;
+    };
+    const Step steps[] = {
+        {"near the bottom edge", [&] { drag.moveTo(bottom); }, 49ms, 0},
+        {"for the first step", [] {}, 1ms, 14},
+        {"for two steps more, faster", [] {}, 100ms, 28 + 42},
+        {"as fast as it goes", [] {}, 100ms, 84},
+        {"away from the edge", [&] { drag.moveTo(middle); }, 1s, 0},
+        {"just above the bottom margin", [&] { drag.moveTo(bottom - QPoint(0, 1)); }, 1s, 0},
+        {"just below the top margin", [&] { drag.moveTo(top + QPoint(0, 1)); }, 1s, 0},
+        {"near the top edge", [&] { drag.moveTo(top); }, 150ms, -(14 + 28 + 42)},
+        {"off the table", [&] { drag.leave(); }, 1s, 0},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::string(step.name));
+        step.action();
+        EXPECT_EQ(scrolledAfter(step.held), step.scrolled);
+    }
+
+    // The rows scroll a row beneath the held pointer; the drop lands on the rule under it now.
+    drag.moveTo(bottom);
+    EXPECT_EQ(scrolledAfter(150ms), RulesTable::rowHeight);
+    const int under = (bar.value() + bottom.y() - RulesTable::headerHeight) / RulesTable::rowHeight;
+    const std::string target = rules().at(static_cast<std::size_t>(under)).name;
+    EXPECT_TRUE(drag.drop());
+    turn();
+    EXPECT_EQ(scrolledAfter(1s), 0) << "the drop ended the drag";
+    const auto coding = std::ranges::find(rules(), "Coding", &Rule::name);
+    ASSERT_NE(coding + 1, rules().end());
+    EXPECT_EQ(coding[1].name, target);
+
+    // Held long enough, the table runs to its end and stops there.
+    drag.moveTo(bottom);
+    demo.world.executor.advance(5s);
+    EXPECT_EQ(bar.value(), bar.maximum());
+
+    // In the shortest window the page, scrolled to its end, hides the table's top edge: the top
+    // of what shows of the table counts as its edge.
+    QScrollArea* page = nullptr;
+    for (QWidget* above = table().parentWidget(); above && !page; above = above->parentWidget())
+        page = qobject_cast<QScrollArea*>(above);
+    window.resize(window.width(), 0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    page->verticalScrollBar()->setValue(page->verticalScrollBar()->maximum());
+    const QPoint pageTop = table().viewport()->mapFrom(page->viewport(), QPoint(300, 4));
+    ASSERT_GT(pageTop.y(), RulesTable::autoScrollMargin);
+    drag.moveTo(pageTop);
+    EXPECT_EQ(scrolledAfter(50ms), -14);
+    drag.leave();
+}
+
+TEST_F(RulesTableTest, EveryTabStopOfTheTableIsARowsControlAndShowsItsFocusInAnAmberRing)
+{
+    // The ring's pixels, blended with the card: warm, where nothing else in a row is.
+    const auto ringPixels = [](QWidget& control) {
+        const QImage shown = picture(control);
+        int count = 0;
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                const QColor colour = shown.pixelColor(x, y);
+                count += colour.red() > 180 && colour.red() - colour.blue() > 60 ? 1 : 0;
+            }
+        }
+        return count;
+    };
+    for (QWidget* control : rowOf("Coding")->focusableControls()) {
+        SCOPED_TRACE(control->objectName().toStdString());
+        EXPECT_EQ(ringPixels(*control), 0);
+        control->setFocus(Qt::TabFocusReason);
+        EXPECT_GT(ringPixels(*control), 40);
+        saveScreenshot(table(), "rules-focused-" + control->objectName().toStdString());
+    }
+    // From the button before the table, the tab key goes from control to control of the rows.
+    window.findChild<QWidget*>(QStringLiteral("addRule"))->setFocus(Qt::TabFocusReason);
+    const std::vector<std::pair<std::string_view, const char*>> stops = {
+        {"Deep focus", "enabled"}, {"Deep focus", "down"}, {"Coding", "enabled"}, {"Coding", "up"}};
+    for (const auto& [rule, part] : stops) {
+        SCOPED_TRACE(std::string(rule) + " " + part);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), &partOf<QWidget>(rule, part));
+    }
+}
+
+TEST_F(RulesTableTest, AClickedOrderButtonKeepsTheFocusWithItsRuleSoThatTabGoesOnFromThere)
+{
+    fillUpTo(60);
+    QScrollBar& bar = *table().verticalScrollBar();
+    struct Case {
+        std::string_view name;
+        int scrolledTo;
+        std::string_view rule;
+        const char* clicked;
+        /// Where the focus is after the click, and after one tab: a control of a rule.
+        std::pair<std::string_view, const char*> focused;
+        std::pair<std::string_view, const char*> tabbedTo;
+    };
+    const int middle = RulesTable::headerHeight + 28 * RulesTable::rowHeight;
+    const Case cases[] = {
+        {"up", middle, "Rule 30", "up", {"Rule 30", "up"}, {"Rule 30", "down"}},
+        // Rule 30 is at 29 now.
+        {"down", middle, "Rule 30", "down", {"Rule 30", "down"}, {"Rule 31", "enabled"}},
+        // At either end the rule's other button takes the focus from the one disabled.
+        {"up to the top", 0, "Coding", "up", {"Coding", "down"}, {"Deep focus", "enabled"}},
+        {"down to the bottom", bar.maximum(), "Rule 58", "down", {"Rule 58", "up"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name));
+        scrollTo(c.scrolledTo);
+        ASSERT_TRUE(isWhollyShown(c.rule));
+        QTest::mouseClick(&partOf<QToolButton>(c.rule, c.clicked), Qt::LeftButton);
+        turn();
+        const int scrolled = bar.value();
+        EXPECT_EQ(scrolled, c.scrolledTo);
+        EXPECT_EQ(
+            QApplication::focusWidget(), &partOf<QToolButton>(c.focused.first, c.focused.second));
+        if (c.tabbedTo.first.empty())
+            continue;
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        turn();
+        EXPECT_EQ(
+            QApplication::focusWidget(), &partOf<QWidget>(c.tabbedTo.first, c.tabbedTo.second));
+        EXPECT_EQ(bar.value(), scrolled) << "the table does not jump";
+    }
+    // A click beside the controls leaves the table where it is at the next tab, too.
+    scrollTo(middle);
+    QTest::mouseClick(&partOf<QWidget>("Rule 30", "handle"), Qt::LeftButton);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    turn();
+    EXPECT_EQ(bar.value(), middle);
 }
 
 /// Records every announcement of the table model.

@@ -119,14 +119,32 @@ private:
     std::optional<QPoint> m_pressedAt;
 };
 
-QToolButton* orderButton(std::string_view symbol, QWidget* parent)
-{
-    auto* button = new QToolButton(parent);
-    QuorStyle::setRole(*button, QuorRole::plain);
-    button->setIcon(symbolIcon(symbol, QuorStyle::secondaryText()));
-    button->setFixedSize(32, 32);
-    return button;
-}
+/// A move up or down button. A click focuses it as a tab does, so that the next tab goes on from
+/// it; the focus shows as the switch's does, in an amber ring.
+class OrderButton final : public QToolButton {
+public:
+    OrderButton(std::string_view symbol, QWidget* parent)
+        : QToolButton(parent)
+    {
+        QuorStyle::setRole(*this, QuorRole::plain);
+        setIcon(symbolIcon(symbol, QuorStyle::secondaryText()));
+        setFixedSize(32, 32);
+        setFocusPolicy(Qt::StrongFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QToolButton::paintEvent(event);
+        if (!hasFocus())
+            return;
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QuorStyle::amber(), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 7, 7);
+    }
+};
 
 /// What a dragged rule shows under the pointer: its name on a small card, not the whole row.
 QPixmap dragImage(const QString& name, const QFont& font, qreal pixelRatio)
@@ -157,8 +175,8 @@ RuleRow::RuleRow(ContentView& content, UUID profileID, QWidget* parent)
     , m_enabled(new SwitchButton(QString(), this))
     , m_name(new ElidedLabel)
     , m_conditions(new QLabel)
-    , m_up(orderButton("chevron.up", this))
-    , m_down(orderButton("chevron.down", this))
+    , m_up(new OrderButton("chevron.up", this))
+    , m_down(new OrderButton("chevron.down", this))
 {
     QuorStyle::setRole(*this, QuorRole::ruleRow);
     setAttribute(Qt::WA_StyledBackground);
@@ -270,11 +288,24 @@ void RuleRow::showRule(const RulesTableModel& rules, int row)
         value->setText(cell.data().toString());
         QuorStyle::setState(*value, cell.data(RulesTableModel::isSetRole).toBool() ? "" : "unset");
     }
-    m_up->setEnabled(row > 0);
-    m_down->setEnabled(row + 1 < rules.rowCount());
+    showOrderButtons(row, rules.rowCount());
     m_up->setAccessibleName(QStringLiteral("Move ") + name + QStringLiteral(" up"));
     m_down->setAccessibleName(QStringLiteral("Move ") + name + QStringLiteral(" down"));
     showState();
+}
+
+void RuleRow::showOrderButtons(int row, int rowCount)
+{
+    const bool canMoveUp = row > 0;
+    const bool canMoveDown = row + 1 < rowCount;
+    // A rule moved to either end by its focused button keeps the focus on its other button,
+    // where Qt would pass it on to whichever control comes next.
+    if (m_up->hasFocus() && !canMoveUp && canMoveDown)
+        m_down->setFocus(Qt::OtherFocusReason);
+    if (m_down->hasFocus() && !canMoveDown && canMoveUp)
+        m_up->setFocus(Qt::OtherFocusReason);
+    m_up->setEnabled(canMoveUp);
+    m_down->setEnabled(canMoveDown);
 }
 
 void RuleRow::showState()

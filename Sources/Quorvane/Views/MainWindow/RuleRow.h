@@ -52,6 +52,7 @@ protected:
 
 private:
     QWidget* makeCell(QWidget* content, int width);
+    void showOrderButtons(int row, int rowCount);
     void duplicate(Rule copy);
     void remove(const UUID& ruleID);
 

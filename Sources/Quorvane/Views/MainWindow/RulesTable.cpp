@@ -1,11 +1,13 @@
 #include "Quorvane/Views/MainWindow/RulesTable.h"
 
+#include "Concurrency/Executor.h"
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
 #include "Quorvane/Views/MainWindow/RuleRow.h"
 #include "Quorvane/Views/MainWindow/RulesTableModel.h"
 
+#include <QDropEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMimeData>
@@ -21,6 +23,21 @@ namespace quorvane {
 namespace {
 
 constexpr int cornerRadius = 14;
+/// A held drag scrolls a sixth of a row at its first step, and speeds up to half a row a step.
+constexpr int autoScrollStep = RulesTable::rowHeight / 6;
+constexpr int fastestAutoScrollSteps = 3;
+
+/// The part of `widget` that its ancestors up to its window leave on screen, in its coordinates:
+/// the page may have scrolled part of the table away.
+QRect visiblePart(const QWidget& widget)
+{
+    QRect shown = widget.rect();
+    for (const QWidget* ancestor = &widget; !ancestor->isWindow();) {
+        ancestor = ancestor->parentWidget();
+        shown &= QRect(widget.mapFrom(ancestor, QPoint()), ancestor->size());
+    }
+    return shown;
+}
 
 QWidget* divider(QWidget* parent)
 {
@@ -133,6 +150,10 @@ RulesTable::RulesTable(ContentView& content, UUID profileID, QWidget* parent)
     , m_outline(new CardOutline(this))
 {
     setFrameShape(QFrame::NoFrame);
+    // The rows' controls take the focus and show it. The card itself has no way to show it: as a
+    // tab stop it would hide the focus, and taking a click it would send the next tab to the
+    // first row laid out, above the ones on screen.
+    setFocusPolicy(Qt::NoFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // A notch of the wheel scrolls by one row.
@@ -215,6 +236,24 @@ bool RulesTable::focusNextPrevChild(bool next)
     return moved;
 }
 
+bool RulesTable::eventFilter(QObject* watched, QEvent* event)
+{
+    // Drags reach only the rows among the widgets watched: the scroll bars take none.
+    const QEvent::Type type = event->type();
+    if (type == QEvent::DragEnter || type == QEvent::DragMove) {
+        const auto& drag = static_cast<const QDragMoveEvent&>(*event);
+        if (drag.mimeData()->hasText())
+            followDrag(
+                static_cast<QWidget*>(watched)->mapTo(viewport(), drag.position().toPoint()));
+    }
+    // A leave may only pass the drag on to the next row, so the scroll goes on until its step.
+    if (type == QEvent::DragLeave || type == QEvent::Drop)
+        m_dragPosition.reset();
+    if (type == QEvent::Drop)
+        return redirectDrop(static_cast<QWidget&>(*watched), static_cast<QDropEvent&>(*event));
+    return QAbstractScrollArea::eventFilter(watched, event);
+}
+
 void RulesTable::updateScrollRanges()
 {
     const QSize shown = viewport()->size();
@@ -287,6 +326,7 @@ std::map<int, RuleRow*> RulesTable::assignRows(Reshow reshow)
 RuleRow* RulesTable::addRow()
 {
     auto* row = new RuleRow(m_content, m_profileID, viewport());
+    row->installEventFilter(this);
     m_rows.push_back(row);
     return row;
 }
@@ -334,6 +374,72 @@ void RulesTable::orderFocusChain(const std::map<int, RuleRow*>& placed)
             previous = control;
         }
     }
+}
+
+void RulesTable::followDrag(QPoint position)
+{
+    m_dragPosition = position;
+    if (m_autoScrollTick || autoScrollDirection() == 0)
+        return;
+    m_autoScrollSteps = 0;
+    scheduleAutoScroll();
+}
+
+int RulesTable::autoScrollDirection() const
+{
+    if (!m_dragPosition)
+        return 0;
+    const QRect shown = visiblePart(*viewport());
+    const QScrollBar& bar = *verticalScrollBar();
+    if (m_dragPosition->y() < shown.top() + autoScrollMargin && bar.value() > bar.minimum())
+        return -1;
+    if (m_dragPosition->y() > shown.bottom() - autoScrollMargin && bar.value() < bar.maximum())
+        return 1;
+    return 0;
+}
+
+void RulesTable::scheduleAutoScroll()
+{
+    // The table's own clock, not a Qt timer: tests hold a drag on virtual time.
+    m_autoScrollTick = std::make_shared<int>(0);
+    Executor& executor = m_content.model().executor();
+    executor.postAt(
+        executor.now() + autoScrollInterval, [this, tick = std::weak_ptr<int>(m_autoScrollTick)] {
+            if (!tick.expired())
+                autoScroll();
+        });
+}
+
+void RulesTable::autoScroll()
+{
+    const int direction = autoScrollDirection();
+    if (direction == 0) {
+        m_autoScrollTick.reset();
+        return;
+    }
+    m_autoScrollSteps = std::min(m_autoScrollSteps + 1, fastestAutoScrollSteps);
+    QScrollBar& bar = *verticalScrollBar();
+    bar.setValue(bar.value() + direction * m_autoScrollSteps * autoScrollStep);
+    scheduleAutoScroll();
+}
+
+bool RulesTable::redirectDrop(const QWidget& receiver, QDropEvent& event)
+{
+    RuleRow* target = rowAt(receiver.mapTo(viewport(), event.position().toPoint()));
+    if (target == &receiver)
+        return false;
+    if (target && event.mimeData()->hasText() && target->drop(event.mimeData()->text()))
+        event.acceptProposedAction();
+    else
+        event.ignore();
+    return true;
+}
+
+RuleRow* RulesTable::rowAt(QPoint position) const
+{
+    const auto row = std::ranges::find_if(m_rows,
+        [&](const RuleRow* row) { return !row->isHidden() && row->geometry().contains(position); });
+    return row == m_rows.end() ? nullptr : *row;
 }
 
 } // namespace quorvane

@@ -2,18 +2,23 @@
 // conditions, the five settings and the order buttons; rows are dragged to reorder, or onto
 // another profile in the sidebar to copy. The table is its own scroll area on a card, and only
 // the rows on screen exist: a few row widgets show other rules as it scrolls, so a profile of
-// ten thousand rules costs what one of ten does.
+// ten thousand rules costs what one of ten does. A drag held near its top or bottom edge scrolls
+// it, on the executor's clock.
 #pragma once
 
 #include "Foundation/UUID.h"
 #include "QuorvaneCore/Rules.h"
 
 #include <QAbstractScrollArea>
+#include <QPoint>
 
+#include <chrono>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
+class QDropEvent;
 class QMimeData;
 class QScrollBar;
 
@@ -29,6 +34,10 @@ public:
     /// A row with its divider; the header with its divider is headerHeight.
     static constexpr int rowHeight = 84;
     static constexpr int headerHeight = 38;
+    /// How near the top or bottom edge of the table's visible part a held drag scrolls it, and
+    /// how often.
+    static constexpr int autoScrollMargin = 16;
+    static constexpr std::chrono::milliseconds autoScrollInterval{50};
 
     RulesTable(ContentView& content, UUID profileID, QWidget* parent = nullptr);
 
@@ -45,6 +54,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     bool focusNextPrevChild(bool next) override;
+    /// Follows the drags over the rows, which take the drops themselves.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     /// Which rows show their rule again when the rows are laid out.
@@ -67,6 +78,17 @@ private:
     [[nodiscard]] std::optional<int> focusedRow() const;
     void orderFocusChain(const std::map<int, RuleRow*>& placed);
 
+    /// Remembers where a drag is, in the viewport, and scrolls while it stays near an edge.
+    void followDrag(QPoint position);
+    /// -1 to scroll up, 1 down, 0 where the drag is not near an edge the table can scroll past.
+    [[nodiscard]] int autoScrollDirection() const;
+    void scheduleAutoScroll();
+    void autoScroll();
+    /// Hands a drop to the row under the pointer when that is another row than `receiver`, the
+    /// one the drag entered before the rows scrolled beneath it; false when `receiver` takes it.
+    bool redirectDrop(const QWidget& receiver, QDropEvent& event);
+    [[nodiscard]] RuleRow* rowAt(QPoint position) const;
+
     ContentView& m_content;
     UUID m_profileID;
     RulesTableModel* m_rules;
@@ -75,6 +97,11 @@ private:
     QScrollBar* m_verticalBar;
     QScrollBar* m_horizontalBar;
     QWidget* m_outline;
+    /// Where the drag over the rows is; absent once it left them or ended.
+    std::optional<QPoint> m_dragPosition;
+    /// Alive while a step of the auto-scroll is queued on the executor.
+    std::shared_ptr<int> m_autoScrollTick;
+    int m_autoScrollSteps = 0;
 };
 
 /// What dragging a rule carries: its identifier as upper-case text.
