@@ -143,7 +143,7 @@ void ModePreviewView::refresh()
     for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         child->setVisible(preview.has_value());
     if (!preview) {
-        m_tickToken.reset();
+        m_countdownTick.cancel();
         return;
     }
     m_heading->setTitle(text(preview->name));
@@ -178,7 +178,7 @@ void ModePreviewView::refreshRequestedMode()
 
 void ModePreviewView::refreshCountdown()
 {
-    m_tickToken.reset();
+    m_countdownTick.cancel();
     const std::optional<DisplayPreview>& preview = *m_model.preview;
     if (!preview || preview->phase != DisplayPreview::Phase::confirming)
         return;
@@ -192,12 +192,7 @@ void ModePreviewView::refreshCountdown()
 
 void ModePreviewView::scheduleCountdownTick(std::chrono::nanoseconds untilChange)
 {
-    m_tickToken = std::make_shared<int>(0);
-    Executor& executor = m_model.executor();
-    executor.postAt(executor.now() + untilChange, [this, token = std::weak_ptr<int>(m_tickToken)] {
-        if (!token.expired())
-            refreshCountdown();
-    });
+    m_countdownTick.start(m_model.executor(), untilChange, [this] { refreshCountdown(); });
 }
 
 } // namespace quorvane

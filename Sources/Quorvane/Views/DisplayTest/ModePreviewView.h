@@ -2,10 +2,11 @@
 // revert, and Keep and Revert; while the test is busy, what it is doing.
 #pragma once
 
+#include "Concurrency/DelayedCall.h"
+
 #include <QWidget>
 
 #include <chrono>
-#include <memory>
 
 class QLabel;
 class QProgressBar;
@@ -46,9 +47,8 @@ private:
     QProgressBar* m_progress;
     QLabel* m_phaseText;
     QPushButton* m_cancel;
-    /// Ends with the view, or when a newer tick replaces it: a tick queued on the executor runs
-    /// only while its token is the current one.
-    std::shared_ptr<int> m_tickToken;
+    /// The countdown's next redraw, when its number drops.
+    DelayedCall m_countdownTick;
 };
 
 } // namespace quorvane

@@ -421,7 +421,7 @@ void ContentView::refreshCopyCard()
     const std::optional<RuleCopyFeedback>& feedback = *m_model.ruleCopyFeedback;
     if (!feedback) {
         m_copyCardID.reset();
-        m_copyTimerToken.reset();
+        m_copyCardExpiry.cancel();
         m_copyCard->hide();
         return;
     }
@@ -440,13 +440,8 @@ void ContentView::refreshCopyCard()
     if (m_copyCardID != feedback->id) {
         // Each confirmation gets its own full wait; the one it replaced dismisses nothing.
         m_copyCardID = feedback->id;
-        m_copyTimerToken = std::make_shared<int>(0);
-        Executor& executor = m_model.executor();
-        executor.postAt(executor.now() + copyCardLifetime,
-            [this, id = feedback->id, token = std::weak_ptr<int>(m_copyTimerToken)] {
-                if (!token.expired())
-                    m_model.dismissRuleCopyFeedback(id);
-            });
+        m_copyCardExpiry.start(m_model.executor(), copyCardLifetime,
+            [this, id = feedback->id] { m_model.dismissRuleCopyFeedback(id); });
     }
     m_copyCard->adjustSize();
     placeCopyCard();

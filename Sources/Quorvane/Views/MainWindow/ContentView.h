@@ -3,6 +3,7 @@
 // the new-profile, delete and error dialogs.
 #pragma once
 
+#include "Concurrency/DelayedCall.h"
 #include "Foundation/UUID.h"
 #include "Quorvane/RuleDraft.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
@@ -15,7 +16,6 @@
 #include <QWidget>
 
 #include <functional>
-#include <memory>
 #include <optional>
 
 class QHBoxLayout;
@@ -170,8 +170,8 @@ private:
     QWidget* m_copyCard;
     QLabel* m_copyText;
     std::optional<UUID> m_copyCardID;
-    /// Ends when a newer confirmation replaces the card or the view goes.
-    std::shared_ptr<int> m_copyTimerToken;
+    /// The card's dismissal; a newer confirmation replaces it.
+    DelayedCall m_copyCardExpiry;
     QPointer<QDialog> m_newProfileDialog;
     QPointer<QMessageBox> m_deleteDialog;
     QPointer<QMessageBox> m_errorAlert;

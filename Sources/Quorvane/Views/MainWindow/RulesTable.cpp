@@ -379,7 +379,7 @@ void RulesTable::orderFocusChain(const std::map<int, RuleRow*>& placed)
 void RulesTable::followDrag(QPoint position)
 {
     m_dragPosition = position;
-    if (m_autoScrollTick || autoScrollDirection() == 0)
+    if (m_autoScrollTick.isPending() || autoScrollDirection() == 0)
         return;
     m_autoScrollSteps = 0;
     scheduleAutoScroll();
@@ -400,23 +400,16 @@ int RulesTable::autoScrollDirection() const
 
 void RulesTable::scheduleAutoScroll()
 {
-    // The table's own clock, not a Qt timer: tests hold a drag on virtual time.
-    m_autoScrollTick = std::make_shared<int>(0);
-    Executor& executor = m_content.model().executor();
-    executor.postAt(
-        executor.now() + autoScrollInterval, [this, tick = std::weak_ptr<int>(m_autoScrollTick)] {
-            if (!tick.expired())
-                autoScroll();
-        });
+    // The executor's clock, not a Qt timer: tests hold a drag on virtual time.
+    m_autoScrollTick.start(
+        m_content.model().executor(), autoScrollInterval, [this] { autoScroll(); });
 }
 
 void RulesTable::autoScroll()
 {
     const int direction = autoScrollDirection();
-    if (direction == 0) {
-        m_autoScrollTick.reset();
+    if (direction == 0)
         return;
-    }
     m_autoScrollSteps = std::min(m_autoScrollSteps + 1, fastestAutoScrollSteps);
     QScrollBar& bar = *verticalScrollBar();
     bar.setValue(bar.value() + direction * m_autoScrollSteps * autoScrollStep);

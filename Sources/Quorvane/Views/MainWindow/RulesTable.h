@@ -6,6 +6,7 @@
 // it, on the executor's clock.
 #pragma once
 
+#include "Concurrency/DelayedCall.h"
 #include "Foundation/UUID.h"
 #include "QuorvaneCore/Rules.h"
 
@@ -14,7 +15,6 @@
 
 #include <chrono>
 #include <map>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -99,8 +99,8 @@ private:
     QWidget* m_outline;
     /// Where the drag over the rows is; absent once it left them or ended.
     std::optional<QPoint> m_dragPosition;
-    /// Alive while a step of the auto-scroll is queued on the executor.
-    std::shared_ptr<int> m_autoScrollTick;
+    /// The auto-scroll's next step.
+    DelayedCall m_autoScrollTick;
     int m_autoScrollSteps = 0;
 };
 
