@@ -1,5 +1,7 @@
 #include "Foundation/AtomicFile.h"
 
+#include "Foundation/FileDescriptor.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -24,39 +26,6 @@ class FileProblemCategory final : public std::error_category {
 public:
     [[nodiscard]] const char* name() const noexcept override { return "file"; }
     [[nodiscard]] std::string message(int) const override { return "not a regular file"; }
-};
-
-/// An open file descriptor, closed on destruction.
-class FileDescriptor final {
-public:
-    explicit FileDescriptor(int descriptor)
-        : m_descriptor(descriptor)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (m_descriptor >= 0)
-            ::close(m_descriptor);
-    }
-    FileDescriptor(FileDescriptor&& other) noexcept
-        : m_descriptor(std::exchange(other.m_descriptor, -1))
-    {
-    }
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept
-    {
-        std::swap(m_descriptor, other.m_descriptor);
-        return *this;
-    }
-
-    [[nodiscard]] int get() const noexcept { return m_descriptor; }
-    [[nodiscard]] bool isOpen() const noexcept { return m_descriptor >= 0; }
-
-    /// Closes now, so that a failure to close can be reported (some file systems report a
-    /// failed write only here).
-    [[nodiscard]] bool close() noexcept { return ::close(std::exchange(m_descriptor, -1)) == 0; }
-
-private:
-    int m_descriptor;
 };
 
 /// Writes all of `bytes`, across short writes and interruptions; false on failure, with errno.

@@ -33,6 +33,45 @@ std::optional<std::filesystem::path> settingsPathOption(const std::vector<std::s
 
 } // namespace
 
+std::vector<std::string> checkedArguments(const std::vector<std::string>& arguments)
+{
+    bool isDemo = false;
+    std::optional<std::string> settingsPath;
+    const std::string settingsPathWithValue = std::string(settingsPathArgument) + "=";
+    for (std::size_t index = 1; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
+        if (argument == demoArgument) {
+            isDemo = true;
+            continue;
+        }
+        std::string value;
+        if (argument.starts_with(settingsPathWithValue)) {
+            value = argument.substr(settingsPathWithValue.size());
+        } else if (argument == settingsPathArgument) {
+            // What follows is the file unless it is an option: "--settings-path --ui-demo" lacks
+            // its file. A file whose name starts with "-" goes after "=".
+            if (index + 1 == arguments.size() || arguments[index + 1].starts_with('-'))
+                throw UsageError("The option --settings-path needs a file: --settings-path FILE.");
+            value = arguments[++index];
+        } else if (argument.starts_with('-')) {
+            throw UsageError("QuorVane has no option \"" + argument + "\".");
+        } else {
+            throw UsageError("QuorVane takes no argument \"" + argument + "\".");
+        }
+        if (value.empty())
+            throw UsageError("The option --settings-path names no file.");
+        if (settingsPath)
+            throw UsageError("The option --settings-path is given twice.");
+        settingsPath = std::move(value);
+    }
+    std::vector<std::string> checked{arguments.empty() ? std::string() : arguments.front()};
+    if (isDemo)
+        checked.emplace_back(demoArgument);
+    if (settingsPath)
+        checked.insert(checked.end(), {std::string(settingsPathArgument), *settingsPath});
+    return checked;
+}
+
 bool launchesDemo(
     const std::vector<std::string>& arguments, const std::optional<std::string>& bundleIdentifier)
 {

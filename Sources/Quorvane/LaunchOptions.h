@@ -1,6 +1,8 @@
 // How a launch decides between the demo and the real displays, and which settings file it uses.
 #pragma once
 
+#include "Foundation/Error.h"
+
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -14,6 +16,23 @@ class LaunchEnvironment;
 
 /// The bundle identifier of the preview build, which always runs the demo.
 inline constexpr std::string_view previewBundleIdentifier = "com.quorvane.Quorvane.preview";
+
+/// A command line that the program refuses; the text names the argument and what is wrong.
+class UsageError final : public Error {
+public:
+    using Error::Error;
+};
+
+/// The line shown after a UsageError.
+inline constexpr std::string_view usageLine = "Usage: quorvane [--ui-demo] [--settings-path FILE]";
+
+/// The program's own arguments (its path first, Qt's options already taken out) as the rest of
+/// the launch reads them: the path, "--ui-demo" when given, then "--settings-path" and its file
+/// when given. "--settings-path=FILE" is the same as "--settings-path FILE". Throws UsageError
+/// for an option this program does not know or that is given twice, a settings path that is
+/// missing or empty, or any other argument, so that a launch never quietly runs on another file
+/// than the one asked for.
+[[nodiscard]] std::vector<std::string> checkedArguments(const std::vector<std::string>& arguments);
 
 /// Demo mode when the caller did not decide it: "--ui-demo" as a whole argument anywhere, or
 /// the preview build's bundle identifier. False for a bundle without an identifier.

@@ -26,6 +26,67 @@ EnvironmentLookup lookupIn(const Variables& variables)
     };
 }
 
+TEST(LaunchOptionsTest, TheCommandLineNamesItsFileOrIsRefused)
+{
+    using Arguments = std::vector<std::string>;
+    struct Case {
+        const char* what;
+        Arguments arguments;
+        Arguments checked;
+    };
+    const Case accepted[] = {
+        {"nothing", {program}, {program}},
+        {"demo", {program, "--ui-demo"}, {program, "--ui-demo"}},
+        {"file after the option", {program, "--settings-path", "/f.json"},
+            {program, "--settings-path", "/f.json"}},
+        {"file after an equals sign", {program, "--settings-path=/f.json"},
+            {program, "--settings-path", "/f.json"}},
+        {"a name with an equals sign", {program, "--settings-path=a=b.json"},
+            {program, "--settings-path", "a=b.json"}},
+        {"a name starting with a dash", {program, "--settings-path=-f.json"},
+            {program, "--settings-path", "-f.json"}},
+        {"both, in any order", {program, "--settings-path", "f.json", "--ui-demo"},
+            {program, "--ui-demo", "--settings-path", "f.json"}},
+    };
+    for (const Case& c : accepted) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(checkedArguments(c.arguments), c.checked);
+    }
+
+    struct Refused {
+        const char* what;
+        Arguments arguments;
+        std::string message;
+    };
+    const std::string missing = "The option --settings-path needs a file: --settings-path FILE.";
+    const std::string empty = "The option --settings-path names no file.";
+    const Refused refused[] = {
+        {"option last", {program, "--settings-path"}, missing},
+        {"option before another option", {program, "--settings-path", "--ui-demo"}, missing},
+        {"empty file", {program, "--settings-path", ""}, empty},
+        {"empty file after an equals sign", {program, "--settings-path="}, empty},
+        {"misspelt option", {program, "--setings-path", "f.json"},
+            "QuorVane has no option \"--setings-path\"."},
+        {"switch with a value", {program, "--ui-demo=1"},
+            "QuorVane has no option \"--ui-demo=1\"."},
+        {"option in other case", {program, "--Settings-Path", "f.json"},
+            "QuorVane has no option \"--Settings-Path\"."},
+        {"a file without its option", {program, "f.json"},
+            "QuorVane takes no argument \"f.json\"."},
+        {"two files", {program, "--settings-path", "a.json", "--settings-path=b.json"},
+            "The option --settings-path is given twice."},
+    };
+    for (const Refused& c : refused) {
+        SCOPED_TRACE(c.what);
+        try {
+            (void)checkedArguments(c.arguments);
+            ADD_FAILURE() << "accepted";
+        } catch (const UsageError& error) {
+            EXPECT_EQ(error.what(), c.message);
+        }
+    }
+}
+
 TEST(LaunchOptionsTest, DemoNeedsTheWholeSwitchOrThePreviewBuild)
 {
     struct Case {

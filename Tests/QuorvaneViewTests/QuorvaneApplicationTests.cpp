@@ -1,5 +1,6 @@
 #include "Quorvane/Views/QuorvaneApplication.h"
 
+#include "Foundation/AtomicFile.h"
 #include "MacPlatform/ApplicationShell.h"
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/MainWindow.h"
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -233,6 +235,59 @@ TEST(QuorvaneApplicationInstanceTest, LaunchDuringAQuitRunsOnceTheQuittingCopyHa
     ASSERT_FALSE(later.hasHandedOver());
     EXPECT_FALSE(quitting);
     EXPECT_TRUE(later.mainWindow().isVisible());
+}
+
+// As a dotfile manager switches configurations: "ln -sfn B.json current.json".
+TEST(QuorvaneApplicationInstanceTest, ALinkRetargetedWhileACopyRunsTakesEffectAtTheNextStart)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path loaded = folder.path() / "A.json";
+    const std::filesystem::path other = folder.path() / "B.json";
+    const std::filesystem::path link = folder.path() / "current.json";
+    std::filesystem::create_symlink("A.json", link);
+    const QuorvaneApplication::Launch launch{
+        .arguments = {"quorvane", "--settings-path", link.string()},
+        .configurationFolder = folder.path()};
+    QuorvaneApplication running(launch);
+    AppModel& model = running.model();
+    ASSERT_TRUE(runEventLoopUntil([&] { return *model.isLoaded && exists(loaded); }));
+    std::filesystem::copy_file(loaded, other);
+    const std::string otherDocument = readFile(other);
+    std::filesystem::create_symlink("B.json", folder.path() / "next.json");
+    std::filesystem::rename(folder.path() / "next.json", link);
+
+    const std::string before = readFile(loaded);
+    model.setAutomation(!model.configuration->automationEnabled);
+    ASSERT_TRUE(runEventLoopUntil([&] { return readFile(loaded) != before; }))
+        << "saves to the file it loaded";
+    EXPECT_EQ(readFile(other), otherDocument);
+    EXPECT_EQ(std::filesystem::read_symlink(link), "B.json");
+
+    const QuorvaneApplication later(launch);
+    EXPECT_FALSE(later.hasHandedOver()) << "the link now names another file";
+}
+
+TEST(QuorvaneApplicationRemovalTest, ADemoLeavesNoFolderBehindWhetherOrNotItQuit)
+{
+    testApplication();
+    const TemporaryFolder configuration;
+    for (const bool quits : {false, true}) {
+        SCOPED_TRACE(quits ? "quit" : "no quit");
+        std::filesystem::path demoFolder;
+        {
+            const QuorvaneApplication demo{{.arguments = {"quorvane", "--ui-demo"},
+                .configurationFolder = configuration.path()}};
+            demoFolder = demo.model().settingsURL.parent_path();
+            ASSERT_TRUE(runEventLoopUntil([&] { return exists(demo.model().settingsURL); }));
+            if (quits) {
+                demo.model().quit();
+                ASSERT_TRUE(runEventLoopUntil([&] { return *demo.model().terminationPrepared; }));
+            }
+        }
+        EXPECT_TRUE(demoFolder.filename().string().starts_with("Quorvane-demo-"));
+        EXPECT_FALSE(exists(demoFolder));
+    }
 }
 
 } // namespace

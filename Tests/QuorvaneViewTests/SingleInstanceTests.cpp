@@ -1,7 +1,9 @@
 #include "Quorvane/Views/SingleInstance.h"
 
+#include "Foundation/AtomicFile.h"
 #include "Foundation/Error.h"
 #include "Foundation/Format.h"
+#include "QuorvaneViewTests/ApplicationProcess.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
 #include <QLocalServer>
@@ -17,7 +19,9 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,10 +32,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -83,7 +89,7 @@ std::filesystem::path privateFolder(const std::filesystem::path& path)
 class UnreachableCopy final {
 public:
     UnreachableCopy(const std::filesystem::path& settingsFile, const std::string& content)
-        : m_descriptor(::open(instanceClaim(settingsFile).lockFile.c_str(),
+        : m_descriptor(::open(instanceClaim(settingsFile).lockFile->c_str(),
             O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644))
     {
         if (m_descriptor < 0 || ::flock(m_descriptor, LOCK_EX | LOCK_NB) != 0
@@ -103,6 +109,12 @@ std::string notAnswering(const std::filesystem::path& file, const std::string& h
 {
     return "QuorVane already runs on the settings file \"" + file.string() + "\"" + holder
         + " but does not answer.";
+}
+
+/// What a copy that holds the lock writes into it.
+std::string lockRecord(std::int64_t process, const std::string& socketName)
+{
+    return formatInteger(process) + "\n" + socketName + "\n";
 }
 
 /// The text of the Error that handOver() throws; absent when it handed over or claimed the file.
@@ -162,7 +174,7 @@ TEST(SingleInstanceTest, ALockThatNoRunningCopyHoldsNeverStopsALaunch)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::ofstream(instanceClaim(file).lockFile, std::ios::binary | std::ios::trunc) << c.lock;
+        std::ofstream(*instanceClaim(file).lockFile, std::ios::binary | std::ios::trunc) << c.lock;
         const SingleInstance first(file);
         EXPECT_FALSE(first.isTakenByAnotherCopy());
         EXPECT_TRUE(SingleInstance(file).isTakenByAnotherCopy()) << "the claim holds";
@@ -215,13 +227,19 @@ TEST(SingleInstanceTest, ALaunchThatGetsNoAnswerSaysWhichProcessHasTheFile)
         std::optional<std::string> answer; // absent: not listening
         std::string holder;
     };
+    const std::string name = instanceClaim(file).socketName;
     const Case cases[] = {
-        {"out of reach", "4242\n", std::nullopt, " (process 4242)"},
-        {"out of reach as process 1, in a container", "1\n", std::nullopt, " (process 1)"},
-        {"out of reach, its lock unreadable", "42x\n", std::nullopt, ""},
-        {"out of reach, its lock naming no process", "0\n", std::nullopt, ""},
-        {"listening, but never answering", "4242\n", "", " (process 4242)"},
-        {"listening, but answering something else", "4242\n", "?", " (process 4242)"},
+        {"out of reach", lockRecord(4242, name), std::nullopt, " (process 4242)"},
+        {"out of reach as process 1, in a container", lockRecord(1, name), std::nullopt,
+            " (process 1)"},
+        {"out of reach, its lock unreadable", "42x\n" + name + "\n", std::nullopt, ""},
+        {"out of reach, its lock naming no process", lockRecord(0, name), std::nullopt, ""},
+        {"out of reach, its lock naming no socket", "4242\n", std::nullopt, ""},
+        // A holder that could not write its lock (root's, say) finds what another wrote.
+        {"out of reach, its lock as root left it", "1\n", std::nullopt, ""},
+        {"out of reach, its lock cut short", "4242\nquorvane-12", std::nullopt, ""},
+        {"listening, but never answering", lockRecord(4242, name), "", " (process 4242)"},
+        {"listening, but answering something else", lockRecord(4242, name), "?", " (process 4242)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -267,6 +285,253 @@ TEST(SingleInstanceTest, ALaunchDuringAQuitRunsOnceTheQuittingCopyHasEnded)
     ASSERT_TRUE(third.isTakenByAnotherCopy());
     EXPECT_TRUE(third.handOver(1s)) << "the copy that took over takes hand-overs";
     EXPECT_EQ(handOvers, 1);
+}
+
+/// A copy that runs on `file` and counts the hand-overs it answers.
+struct RunningCopy {
+    explicit RunningCopy(const std::filesystem::path& file)
+        : instance(std::make_unique<SingleInstance>(file))
+    {
+        if (instance->isTakenByAnotherCopy())
+            throw std::runtime_error("The file is another copy's.");
+        instance->onHandOver([this] { ++handOvers; });
+    }
+    std::unique_ptr<SingleInstance> instance;
+    int handOvers = 0;
+};
+
+void copyFile(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+}
+
+// A copy must never run beside one that answers for its file, so a lost change cannot happen.
+TEST(SingleInstanceTest, ALaunchAfterTheLockFileWasDeletedOrReplacedHandsOver)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path settings = folder.path() / "settings";
+    const std::filesystem::path file = settings / "settings.json";
+    const std::filesystem::path lock = *instanceClaim(file).lockFile;
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+    };
+    const Case cases[] = {
+        {"deleted", [&] { std::filesystem::remove(lock); }},
+        {"replaced by a rename",
+            [&] {
+                copyFile(lock, settings / "x");
+                std::filesystem::rename(settings / "x", lock);
+            }},
+        {"its folder restored from a copy",
+            [&] {
+                const std::filesystem::path backup = folder.path() / "settings.bak";
+                std::filesystem::copy(settings, backup, std::filesystem::copy_options::recursive);
+                std::filesystem::remove_all(settings);
+                std::filesystem::rename(backup, settings);
+            }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::create_directories(settings);
+        std::ofstream(file) << "{}";
+        std::optional<RunningCopy> running(std::in_place, file);
+        c.change();
+        {
+            SingleInstance later(file);
+            ASSERT_TRUE(later.isTakenByAnotherCopy());
+            EXPECT_TRUE(later.handOver(1s));
+        }
+        EXPECT_EQ(running->handOvers, 1);
+        EXPECT_TRUE(SingleInstance(file).isTakenByAnotherCopy()) << "the launch let go of all";
+        running.reset();
+        EXPECT_FALSE(SingleInstance(file).isTakenByAnotherCopy()) << "free once the copy ended";
+    }
+}
+
+TEST(SingleInstanceTest, ALaunchDuringAQuitWaitsForTheQuittingCopyEvenWithoutItsLockFile)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path file = folder.path() / "settings.json";
+    auto quitting = std::make_unique<RunningCopy>(file);
+    quitting->instance->stopHandOvers();
+    std::filesystem::remove(*instanceClaim(file).lockFile);
+
+    SingleInstance later(file);
+    ASSERT_TRUE(later.isTakenByAnotherCopy()) << "the quitting copy still has the socket name";
+    EXPECT_EQ(handOverError(later, 200ms), notAnswering(file, ""));
+    const QObject scope; // no timer outlives the test
+    QTimer::singleShot(100ms, &scope, [&quitting] { quitting.reset(); });
+    EXPECT_FALSE(later.handOver(5s)) << "claims the file once the quitting copy has ended";
+    EXPECT_FALSE(quitting);
+}
+
+/// Makes the file a new settings file's lock would be: one of the ways it cannot be used.
+struct UnusableLock {
+    const char* name;
+    std::function<void(const std::filesystem::path& lock)> make;
+    std::string problem; // why the copy that runs does not use it
+};
+
+TEST(SingleInstanceTest, ALockFileThatCannotBeUsedIsLeftAloneAndTheSocketNameClaimsTheFile)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path precious = folder.path() / "precious.txt";
+    const bool isRoot = ::geteuid() == 0;
+    std::vector<UnusableLock> cases = {
+        {"a link to another file",
+            [&](const std::filesystem::path& lock) {
+                std::filesystem::create_symlink(precious, lock);
+            },
+            "it is a symbolic link"},
+        {"a link to nothing",
+            [&](const std::filesystem::path& lock) {
+                std::filesystem::create_symlink(folder.path() / "nothing", lock);
+            },
+            "it is a symbolic link"},
+        {"a folder",
+            [](const std::filesystem::path& lock) { std::filesystem::create_directory(lock); },
+            "it is not a regular file"},
+        {"a FIFO", [](const std::filesystem::path& lock) { ::mkfifo(lock.c_str(), 0644); },
+            "it is not a regular file"},
+    };
+    // Root may open any file, and only root may give one away.
+    if (isRoot) {
+        cases.push_back({"left by a root run for another user",
+            [](const std::filesystem::path& lock) {
+                std::ofstream(lock) << "1\n";
+                if (::chown(lock.c_str(), 65534, 65534) != 0)
+                    throw std::runtime_error("Could not give the lock away.");
+            },
+            "it belongs to another user"});
+    } else {
+        cases.push_back({"unreadable",
+            [](const std::filesystem::path& lock) {
+                std::ofstream(lock) << "1\n";
+                std::filesystem::permissions(lock, std::filesystem::perms::none);
+            },
+            "Permission denied"});
+    }
+    for (const UnusableLock& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(precious) << "precious user data";
+        const std::filesystem::path file = folder.path() / "settings.json";
+        const std::filesystem::path lock = *instanceClaim(file).lockFile;
+        c.make(lock);
+        {
+            RunningCopy running(file);
+            EXPECT_EQ(running.instance->lockFileProblem(),
+                "QuorVane does not use the lock file \"" + lock.string() + "\": " + c.problem
+                    + ".");
+            SingleInstance later(file);
+            ASSERT_TRUE(later.isTakenByAnotherCopy());
+            EXPECT_TRUE(later.handOver(1s));
+            EXPECT_EQ(running.handOvers, 1);
+        }
+        EXPECT_EQ(readFile(precious), "precious user data");
+        EXPECT_FALSE(std::filesystem::exists(folder.path() / "nothing"));
+        std::filesystem::remove_all(lock);
+    }
+}
+
+TEST(SingleInstanceTest, ASettingsFileNameTooLongForItsLockFileIsStillClaimed)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    // A name the file system takes, to which ".<name>.lock" adds too much.
+    const std::filesystem::path file = folder.path() / (std::string(245, 's') + ".json");
+    std::ofstream(file) << "{}";
+    ASSERT_TRUE(std::filesystem::exists(file));
+    RunningCopy running(file);
+    EXPECT_EQ(running.instance->lockFileProblem(),
+        "QuorVane does not use the lock file \"" + instanceClaim(file).lockFile->string()
+            + "\": File name too long.");
+    SingleInstance later(file);
+    ASSERT_TRUE(later.isTakenByAnotherCopy());
+    EXPECT_TRUE(later.handOver(1s));
+}
+
+TEST(SingleInstanceTest, NoLockFileIsMadeBesideASettingsFileTheStoreRefuses)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path fifo = folder.path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    std::filesystem::create_symlink(fifo, folder.path() / "fifo.json");
+    std::filesystem::create_symlink("/dev/null", folder.path() / "null.json");
+    for (const char* name : {"fifo", "fifo.json", "null.json"}) {
+        SCOPED_TRACE(name);
+        const std::filesystem::path file = folder.path() / name;
+        EXPECT_EQ(instanceClaim(file).lockFile, std::nullopt);
+        RunningCopy running(file);
+        EXPECT_EQ(running.instance->lockFileProblem(), std::nullopt);
+        SingleInstance later(file);
+        ASSERT_TRUE(later.isTakenByAnotherCopy());
+        EXPECT_TRUE(later.handOver(1s));
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / ".fifo.lock"));
+    EXPECT_FALSE(std::filesystem::exists("/dev/.null.lock"));
+}
+
+/// `source` also reached at `target`, through a bind mount, until the end of the scope.
+class BindMount final {
+public:
+    BindMount(const std::filesystem::path& source, std::filesystem::path target)
+        : m_target(std::move(target))
+    {
+        std::filesystem::create_directory(m_target);
+        m_isMounted = ::mount(source.c_str(), m_target.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    }
+    ~BindMount()
+    {
+        if (m_isMounted)
+            ::umount2(m_target.c_str(), MNT_DETACH);
+    }
+    BindMount(const BindMount&) = delete;
+    BindMount& operator=(const BindMount&) = delete;
+
+    [[nodiscard]] bool isMounted() const { return m_isMounted; }
+
+private:
+    std::filesystem::path m_target;
+    bool m_isMounted = false;
+};
+
+TEST(SingleInstanceTest, ALaunchReachesTheCopyThatHoldsTheLockWhateverPathItCameBy)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path file = folder.path() / "settings.json";
+    {
+        SCOPED_TRACE("a holder listening under another path's name");
+        const std::string elsewhere = instanceClaim(folder.path() / "elsewhere.json").socketName;
+        const UnreachableCopy holder(file, lockRecord(4242, elsewhere));
+        QLocalServer listener;
+        listener.setSocketOptions(QLocalServer::AbstractNamespaceOption);
+        ASSERT_TRUE(listener.listen(QString::fromStdString(elsewhere)));
+        QObject::connect(&listener, &QLocalServer::newConnection, [&listener] {
+            while (QLocalSocket* connection = listener.nextPendingConnection())
+                connection->putChar('!');
+        });
+        SingleInstance later(file);
+        ASSERT_TRUE(later.isTakenByAnotherCopy());
+        EXPECT_TRUE(later.handOver(1s));
+    }
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the same with a bind mount needs root";
+    const std::filesystem::path settings = folder.path() / "settings";
+    std::filesystem::create_directory(settings);
+    const BindMount mount(settings, folder.path() / "mounted");
+    if (!mount.isMounted())
+        GTEST_SKIP() << "this system refuses bind mounts";
+    RunningCopy running(settings / "settings.json");
+    SingleInstance later(folder.path() / "mounted" / "settings.json");
+    ASSERT_TRUE(later.isTakenByAnotherCopy());
+    EXPECT_TRUE(later.handOver(1s));
+    EXPECT_EQ(running.handOvers, 1);
 }
 
 /// Listens on `socketName` in the abstract namespace as the user "nobody", answering every
@@ -329,7 +594,7 @@ TEST(SingleInstanceTest, AnAnswerFromAnotherUsersProgramIsNoHandOver)
     testApplication();
     const TemporaryFolder folder;
     const std::filesystem::path file = folder.path() / "settings.json";
-    const UnreachableCopy holder(file, "4242\n");
+    const UnreachableCopy holder(file, lockRecord(4242, instanceClaim(file).socketName));
     const ForeignListener listener(instanceClaim(file).socketName);
     QLocalSocket probe; // the listener is where a copy's would be, and it answers
     probe.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
@@ -344,7 +609,8 @@ TEST(SingleInstanceTest, AnAnswerFromAnotherUsersProgramIsNoHandOver)
 /// The application as a process of its own on `settingsFile`, on the platform the tests use, its
 /// runtime folder in `runtimeFolder`, as the user `user` when given (which needs root).
 std::unique_ptr<QProcess> startCopy(const std::filesystem::path& settingsFile,
-    const std::filesystem::path& runtimeFolder, std::optional<uid_t> user = std::nullopt)
+    const std::filesystem::path& runtimeFolder, std::optional<uid_t> user = std::nullopt,
+    QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels)
 {
     auto process = std::make_unique<QProcess>();
     if (user) {
@@ -358,28 +624,10 @@ std::unique_ptr<QProcess> startCopy(const std::filesystem::path& settingsFile,
     if (user) // another user may not reach this user's X server
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process->setProcessEnvironment(environment);
-    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->setProcessChannelMode(channels);
     process->start(QStringLiteral(QUORVANE_EXECUTABLE),
         {QStringLiteral("--settings-path"), QString::fromStdString(settingsFile)});
     return process;
-}
-
-// Under the sanitizers a copy takes seconds to start; the waits end as soon as it is there.
-constexpr int startLimit = 60'000;
-
-/// Whether the copy runs on its settings file: it writes the file at the end of its start-up.
-bool hasStarted(const QProcess& process, const std::filesystem::path& settingsFile)
-{
-    return runEventLoopUntil([&] { return std::filesystem::exists(settingsFile); }, startLimit)
-        && process.state() == QProcess::Running;
-}
-
-/// Ends the copy as the session would, and says whether it quit in order with status 0.
-bool quitsCleanly(QProcess& process)
-{
-    process.terminate(); // SIGTERM
-    return process.waitForFinished(startLimit) && process.exitStatus() == QProcess::NormalExit
-        && process.exitCode() == 0;
 }
 
 TEST(SingleInstanceTest, SecondLaunchHandsOverAndAKilledCopyBlocksNothing)
@@ -416,6 +664,33 @@ TEST(SingleInstanceTest, SecondLaunchHandsOverAndAKilledCopyBlocksNothing)
 
     EXPECT_TRUE(quitsCleanly(*beside));
     EXPECT_TRUE(quitsCleanly(*afterKill));
+}
+
+TEST(SingleInstanceTest, ACopyWhoseLockFileIsALinkLeavesItsTargetAloneAndSaysSoOnce)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path runtime = privateFolder(folder.path() / "run");
+    const std::filesystem::path file = folder.path() / "settings.json";
+    const std::filesystem::path precious = folder.path() / "precious.txt";
+    std::ofstream(precious) << "precious user data";
+    const std::filesystem::path lock = *instanceClaim(file).lockFile;
+    std::filesystem::create_symlink(precious, lock);
+
+    const auto first = startCopy(file, runtime, std::nullopt, QProcess::ForwardedOutputChannel);
+    ASSERT_TRUE(hasStarted(*first, file));
+    const auto second = startCopy(file, runtime, std::nullopt, QProcess::ForwardedOutputChannel);
+    ASSERT_TRUE(second->waitForFinished(startLimit));
+    EXPECT_EQ(second->exitCode(), 0) << "handed over";
+    EXPECT_TRUE(quitsCleanly(*first));
+
+    const QString said
+        = QString::fromUtf8(first->readAllStandardError() + second->readAllStandardError());
+    EXPECT_EQ(said.count(QString::fromStdString("QuorVane does not use the lock file \""
+                  + lock.string() + "\": it is a symbolic link.\n")),
+        1)
+        << said.toStdString();
+    EXPECT_EQ(readFile(precious), "precious user data");
 }
 
 /// Whether a user without any of our rights may run `file`: every folder on its way can be

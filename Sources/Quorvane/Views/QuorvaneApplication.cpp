@@ -92,6 +92,7 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
 
     const bool isDemo
         = launchesDemo(m_launch->commandLine, m_mac->platform().workspace.mainBundleIdentifier());
+    std::optional<std::filesystem::path> claimedFile;
     if (const std::optional<std::filesystem::path> settingsFile
         = lastingSettingsLocation(std::nullopt, m_launch->commandLine, isDemo, *m_launch)) {
         m_instance = std::make_unique<SingleInstance>(*settingsFile);
@@ -99,6 +100,11 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
             m_hasHandedOver = true;
             return;
         }
+        if (const std::optional<std::string>& problem = m_instance->lockFileProblem())
+            std::fputs((*problem + "\n").c_str(), stderr);
+        // The file claimed, not the path: a link retargeted meanwhile must not get this
+        // copy's document.
+        claimedFile = m_instance->claim().settingsFile;
     }
 
     m_model = AppModel::create(AppEnvironment{.executor = *m_executor,
@@ -108,7 +114,9 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
                                    .shell = *m_shell,
                                    .applicationCatalog = *m_applicationCatalog,
                                    .openPanel = *m_openPanel},
-        AppModel::Options{.startAutomatically = true});
+        AppModel::Options{.settingsURL = claimedFile, .startAutomatically = true});
+    if (!claimedFile)
+        m_demoFolder = m_model->settingsURL.parent_path();
     // At once, not when a window appears: a quit or log-out before that must still restore the
     // displays and wait for the last save.
     m_termination->setModel(m_model);
@@ -147,6 +155,11 @@ QuorvaneApplication::~QuorvaneApplication()
     m_settingsErrors.reset();
     m_model.reset();
     m_executor.reset();
+    // A quit removes it too; an object that ends without one (a test's) must not leave it.
+    if (m_demoFolder) {
+        std::error_code ignored; // what stays is the temporary folder's to clean up
+        std::filesystem::remove_all(*m_demoFolder, ignored);
+    }
 }
 
 ApplicationShell& QuorvaneApplication::shell() const { return *m_shell; }

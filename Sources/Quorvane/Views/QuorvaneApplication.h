@@ -93,6 +93,7 @@ private:
     Subscription m_quitSubscription;
     std::unique_ptr<MainWindow> m_mainWindow;
     std::unique_ptr<MenuBarExtra> m_menuBarExtra;
+    std::optional<std::filesystem::path> m_demoFolder; // a demo's new folder, removed at the end
 };
 
 /// Names the running Qt application: "QuorVane" wherever the desktop shows its name to the user

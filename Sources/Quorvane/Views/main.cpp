@@ -35,9 +35,17 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     QuorStyle::apply(application);
 
+    // Qt has taken out its own options (-platform, -display and the like).
     std::vector<std::string> arguments;
     for (const QString& argument : QCoreApplication::arguments())
         arguments.push_back(argument.toStdString());
+    try {
+        arguments = checkedArguments(arguments);
+    } catch (const UsageError& error) {
+        printLine(error.what());
+        printLine(std::string(usageLine));
+        return 2;
+    }
     if (const std::optional<std::string> message
         = missingSettingsFolderMessage(arguments, processVariable)) {
         printLine(*message);

@@ -1,0 +1,93 @@
+#include "QuorvaneViewTests/ApplicationProcess.h"
+#include "QuorvaneViewTests/ViewTestSupport.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <filesystem>
+#include <string>
+
+namespace quorvane {
+namespace {
+
+/// A home of its own for each launch, so that the default settings file is one the test sees.
+class CommandLineTest : public ::testing::Test {
+protected:
+    /// The application with `arguments`, started in an empty working folder.
+    QProcess& launch(const QStringList& arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), QString::fromStdString(folder.path() / "home"));
+        environment.insert(
+            QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(configuration));
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(QString::fromStdString(workingFolder));
+        process.setProcessChannelMode(QProcess::ForwardedOutputChannel); // stderr is read
+        process.start(QStringLiteral(QUORVANE_EXECUTABLE), arguments);
+        return process;
+    }
+
+    QApplication& qt = testApplication();
+    TemporaryFolder folder;
+    std::filesystem::path configuration = folder.path() / "config";
+    std::filesystem::path defaultFile = configuration / "Quorvane" / "settings.json";
+    std::filesystem::path workingFolder = folder.path() / "work";
+    std::filesystem::path file = folder.path() / "chosen.json";
+    QProcess process;
+
+    void SetUp() override { std::filesystem::create_directory(workingFolder); }
+};
+
+TEST_F(CommandLineTest, TheFileNamedWithAnEqualsSignOrAfterQtsOptionsIsTheOneUsed)
+{
+    const QString path = QString::fromStdString(file);
+    const QStringList launches[] = {
+        {QStringLiteral("--settings-path=") + path},
+        {QStringLiteral("-platform"), QStringLiteral("offscreen"),
+            QStringLiteral("--settings-path"), path},
+    };
+    for (const QStringList& arguments : launches) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        std::filesystem::remove(file);
+        ASSERT_TRUE(hasStarted(launch(arguments), file)) << process.readAllStandardError().data();
+        EXPECT_TRUE(quitsCleanly(process));
+        EXPECT_FALSE(std::filesystem::exists(configuration)) << "the default file is left alone";
+    }
+}
+
+TEST_F(CommandLineTest, ACommandLineThatNamesNoUsableFileIsRefusedBeforeAnythingIsWritten)
+{
+    const QString path = QString::fromStdString(file);
+    struct Case {
+        QStringList arguments;
+        QString named; // what the message names
+    };
+    const Case cases[] = {
+        {{QStringLiteral("--settings-path")}, QStringLiteral("--settings-path")},
+        {{QStringLiteral("--settings-path"), QString()}, QStringLiteral("--settings-path")},
+        {{QStringLiteral("--setings-path"), path}, QStringLiteral("--setings-path")},
+        {{QStringLiteral("--ui-demo"), QStringLiteral("stray")}, QStringLiteral("stray")},
+    };
+    for (const Case& c : cases) {
+        const QStringList& arguments = c.arguments;
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        ASSERT_TRUE(launch(arguments).waitForFinished(startLimit));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 2);
+        // Qt may say something of its own first.
+        const QStringList lines
+            = QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+        ASSERT_GE(lines.size(), 2);
+        EXPECT_TRUE(lines.at(lines.size() - 2).contains(c.named)) << lines.join('\n').toStdString();
+        EXPECT_EQ(
+            lines.back(), QStringLiteral("Usage: quorvane [--ui-demo] [--settings-path FILE]"));
+        EXPECT_FALSE(std::filesystem::exists(configuration));
+        EXPECT_FALSE(std::filesystem::exists(file));
+        EXPECT_TRUE(std::filesystem::is_empty(workingFolder));
+    }
+}
+
+} // namespace
+} // namespace quorvane
