@@ -235,6 +235,8 @@ TEST(SingleInstanceTest, ALaunchThatGetsNoAnswerSaysWhichProcessHasTheFile)
         {"out of reach, its lock unreadable", "42x\n" + name + "\n", std::nullopt, ""},
         {"out of reach, its lock naming no process", lockRecord(0, name), std::nullopt, ""},
         {"out of reach, its lock naming no socket", "4242\n", std::nullopt, ""},
+        {"out of reach, its lock naming a socket of no copy's",
+            lockRecord(4242, "quorvane-" + std::string(32, 'g')), std::nullopt, ""},
         // A holder that could not write its lock (root's, say) finds what another wrote.
         {"out of reach, its lock as root left it", "1\n", std::nullopt, ""},
         {"out of reach, its lock cut short", "4242\nquorvane-12", std::nullopt, ""},
