@@ -340,6 +340,10 @@ TEST_F(MenuViewTest, TheProfilePickerChangesOnlyTheItemsOfTheProfilesThatChanged
     EXPECT_EQ(shownNames(), storedNames());
     EXPECT_EQ(changed.size(), 1);
     EXPECT_EQ(removed.size(), 0);
+    // The last item, renamed to the name before it.
+    model.renameProfile(idOf("Cellar"), "Attic");
+    demo.turn();
+    EXPECT_EQ(shownNames(), storedNames());
 
     model.deleteProfile(idOf("Hall"));
     demo.turn();

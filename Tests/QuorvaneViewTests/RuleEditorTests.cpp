@@ -415,6 +415,26 @@ TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
     EXPECT_EQ(editor().draft().rule, odd);
 }
 
+TEST_F(RuleEditorTest, AllScreensAndAllSpacesCanBeChosenAgainAndEachEntryIsListedOnce)
+{
+    open("Coding");
+    auto& screen = part<QComboBox>("screen");
+    auto& space = part<QComboBox>("space");
+    pick(screen, QStringLiteral("External screen 1"));
+    pick(space, QStringLiteral("Space 3"));
+    pick(screen, QStringLiteral("All screens"));
+    pick(space, QStringLiteral("All Spaces"));
+    EXPECT_FALSE(editor().draft().rule.conditions.screen);
+    EXPECT_FALSE(editor().draft().rule.conditions.space);
+
+    model.displays.set({model.displays->front()}); // the screens are listed anew
+    turn();
+    for (QComboBox* box : {&screen, &space}) {
+        QStringList texts = itemTexts(*box);
+        EXPECT_EQ(texts.removeDuplicates(), 0) << itemTexts(*box).join(", ").toStdString();
+    }
+}
+
 TEST_F(RuleEditorTest, RefreshRatesAreThoseAtTheResolutionOfTheRulesOwnProfile)
 {
     const DisplayResolution unoffered{
