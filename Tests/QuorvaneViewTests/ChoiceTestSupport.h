@@ -1,6 +1,7 @@
 // Reading and working a choice box the way a user does, for the editors' tests.
 #pragma once
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QStringList>
 #include <QTest>
@@ -27,6 +28,16 @@ inline void pick(QComboBox& box, const QString& text)
     for (int step = 0; step < index; ++step)
         QTest::keyClick(&box, Qt::Key_Down);
     ASSERT_EQ(box.currentText(), text);
+}
+
+/// Opens `box` with a click and closes its list with Escape: the drop-down keeps the focus.
+inline void clickOpenAndEscape(QComboBox& box)
+{
+    QTest::mouseClick(&box, Qt::LeftButton);
+    ASSERT_TRUE(box.view()->isVisible());
+    QTest::keyClick(box.view(), Qt::Key_Escape);
+    ASSERT_FALSE(box.view()->isVisible());
+    ASSERT_TRUE(box.hasFocus());
 }
 
 } // namespace quorvane

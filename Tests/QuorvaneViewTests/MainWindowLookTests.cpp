@@ -31,13 +31,6 @@ protected:
         turn();
     }
 
-    void show(AppPage page, const UUID& profileID)
-    {
-        model.selectProfile(profileID);
-        model.page.set(page);
-        turn();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    }
     void openRule(std::size_t index)
     {
         content.edit(content.profileWithID(workID)->rules.at(index));

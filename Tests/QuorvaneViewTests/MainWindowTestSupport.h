@@ -75,6 +75,14 @@ protected:
         demo.world.executor.runUntilIdle();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
+    /// Shows `page` with `profileID` selected, laid out.
+    void show(AppPage page, const UUID& profileID)
+    {
+        model.selectProfile(profileID);
+        model.page.set(page);
+        turn();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    }
     const Profile& profileNamed(std::string_view name) const
     {
         const auto& profiles = model.configuration->profiles;

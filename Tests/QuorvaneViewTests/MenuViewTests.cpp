@@ -25,6 +25,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -213,6 +214,55 @@ TEST_F(MenuViewTest, SavesHeldSettingsIntoTheActiveProfileOrANewOneAndSaysSoWhil
         view.findChild<QComboBox*>(QStringLiteral("activeProfile"))->findText("Late desk"), -1);
 }
 
+TEST_F(MenuViewTest, SavedStandsOnlyWhileTheManualSettingsItConfirmedStay)
+{
+    QSlider& slider = *view.displaysPage().findChild<QSlider*>(QStringLiteral("slider"));
+    QLabel& result = *view.findChild<QLabel*>(QStringLiteral("saveResult"));
+    const auto saveAsNewProfile = [&](const QString& name) {
+        QTest::mouseClick(
+            view.findChild<QPushButton*>(QStringLiteral("saveNewProfile")), Qt::LeftButton);
+        QTest::keyClicks(view.findChild<QLineEdit*>(QStringLiteral("newProfileName")), name);
+        QTest::mouseClick(view.findChild<QPushButton*>(QStringLiteral("saveName")), Qt::LeftButton);
+    };
+    const auto updateActiveProfile = [&](const QString&) {
+        QTest::mouseClick(
+            view.findChild<QPushButton*>(QStringLiteral("updateProfile")), Qt::LeftButton);
+    };
+    const auto resume = [&] { QTest::mouseClick(&button("resumeAll"), Qt::LeftButton); };
+    const auto adjustAgain = [&] { QTest::keyClick(&slider, Qt::Key_PageDown); };
+    struct Case {
+        std::string_view what;
+        std::function<void(const QString&)> save;
+        std::function<void()> then;
+    };
+    // An update releases the holds it saved: "Saved." stands beside "no manual settings" then.
+    const Case cases[] = {
+        {"new profile, then Resume", saveAsNewProfile, resume},
+        {"new profile, then another change", saveAsNewProfile, adjustAgain},
+        {"update, then another change", updateActiveProfile, adjustAgain},
+    };
+    int saves = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what));
+        QTest::keyClick(&slider, Qt::Key_PageDown);
+        demo.settle();
+        c.save(QStringLiteral("Desk ") + QString::number(++saves));
+        demo.settle();
+        ASSERT_EQ(result.text(), QStringLiteral("Saved."));
+        demo.world.executor.advance(std::chrono::seconds(3)); // polling changes nothing held
+        demo.turn();
+        EXPECT_TRUE(result.isVisibleTo(&view));
+        saveScreenshot(view, "popover-saved-" + std::to_string(saves));
+
+        c.then();
+        demo.settle();
+        EXPECT_FALSE(result.isVisibleTo(&view));
+        saveScreenshot(view, "popover-saved-then-" + std::to_string(saves));
+        resume();
+        demo.settle();
+    }
+}
+
 TEST_F(MenuViewTest, ARefusedSaveShowsWhyAndTheOpenButtonAsksForTheWindow)
 {
     QSlider* slider = view.displaysPage().findChild<QSlider*>(QStringLiteral("slider"));
@@ -290,6 +340,10 @@ TEST_F(MenuViewTest, TheProfilePickerChangesOnlyTheItemsOfTheProfilesThatChanged
     EXPECT_EQ(shownNames(), storedNames());
     EXPECT_EQ(changed.size(), 1);
     EXPECT_EQ(removed.size(), 0);
+    // The last item, renamed to the name before it.
+    model.renameProfile(idOf("Cellar"), "Attic");
+    demo.turn();
+    EXPECT_EQ(shownNames(), storedNames());
 
     model.deleteProfile(idOf("Hall"));
     demo.turn();

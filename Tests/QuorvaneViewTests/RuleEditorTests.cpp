@@ -18,7 +18,10 @@
 #include <QSlider>
 
 #include <array>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvane {
@@ -76,6 +79,33 @@ protected:
             list.viewport(), Qt::LeftButton, {}, list.visualItemRect(found.front()).center());
     }
     void click(QWidget& widget) { QTest::mouseClick(&widget, Qt::LeftButton); }
+    /// Opens a new rule in the editor, as "Add rule" does.
+    void addRule()
+    {
+        QTest::mouseClick(content.currentPage()->findChild<QPushButton*>(QStringLiteral("addRule")),
+            Qt::LeftButton);
+        turn();
+    }
+    /// A step the user takes, and what the line under Save then says the rule lacks.
+    struct SaveStep {
+        std::string_view what;
+        std::function<void()> take;
+        std::optional<QString> missing; // absent: Save is offered
+    };
+    /// Takes each step, then checks Save and the line under it.
+    void expectSaveSteps(const std::vector<SaveStep>& steps)
+    {
+        auto& save = part<QPushButton>("saveRule");
+        auto& missing = part<QLabel>("missing");
+        for (const SaveStep& step : steps) {
+            SCOPED_TRACE(std::string(step.what));
+            step.take();
+            turn();
+            EXPECT_EQ(save.isEnabled(), !step.missing);
+            EXPECT_EQ(missing.isVisible(), step.missing.has_value());
+            EXPECT_EQ(missing.text(), step.missing.value_or(QString()));
+        }
+    }
     QPushButton& panelButton(const char* name) const
     {
         DisplayTestPanel* panel = DisplayTestPanelPresenter::of(model)->panel();
@@ -155,19 +185,11 @@ TEST_F(RuleEditorTest, ANewRuleNeedsANameAndIsAddedLast)
 
 TEST_F(RuleEditorTest, SaveWaitsForWhatEveryRuleNeedsAndSaysWhatIsMissing)
 {
-    QTest::mouseClick(
-        content.currentPage()->findChild<QPushButton*>(QStringLiteral("addRule")), Qt::LeftButton);
-    turn();
+    addRule();
     auto& save = part<QPushButton>("saveRule");
-    auto& missing = part<QLabel>("missing");
     auto& name = part<QLineEdit>("name");
     auto& brightness = partOf<SwitchButton>(SettingKey::brightness, "set");
-    struct Step {
-        std::string_view what;
-        std::function<void()> take;
-        std::optional<QString> missing; // absent: Save is offered
-    };
-    const Step steps[] = {
+    expectSaveSteps({
         {"a new rule", [] {}, QStringLiteral("Name the rule and choose at least one setting.")},
         {"named", [&] { QTest::keyClicks(&name, QStringLiteral("Late")); },
             QStringLiteral("Choose at least one setting.")},
@@ -181,22 +203,48 @@ TEST_F(RuleEditorTest, SaveWaitsForWhatEveryRuleNeedsAndSaysWhatIsMissing)
         {"named again", [&] { QTest::keyClicks(&name, QStringLiteral("Late")); }, std::nullopt},
         {"the setting taken away", [&] { click(brightness); },
             QStringLiteral("Choose at least one setting.")},
-    };
-    for (const Step& step : steps) {
-        SCOPED_TRACE(std::string(step.what));
-        step.take();
-        turn();
-        EXPECT_EQ(save.isEnabled(), !step.missing);
-        EXPECT_EQ(missing.isVisible(), step.missing.has_value());
-        if (step.missing) {
-            EXPECT_EQ(missing.text(), *step.missing);
-        }
-    }
+    });
     saveScreenshot(window, "rule-editor-missing-setting");
     click(save); // disabled: nothing is saved and no message comes
     turn();
     EXPECT_FALSE(model.actionError->has_value());
     EXPECT_NE(content.editor(), nullptr);
+}
+
+TEST_F(RuleEditorTest, ARuleForSelectedAppsWaitsForAnAppWhateverElseItLacks)
+{
+    addRule();
+    auto& name = part<QLineEdit>("name");
+    const QString noApp = QStringLiteral("Choose at least one app.");
+    expectSaveSteps({
+        {"selected apps, unnamed and unset", [&] { click(part<QRadioButton>("selectedApps")); },
+            noApp},
+        {"an app picked", [&] { clickApp(QStringLiteral("Safari")); },
+            QStringLiteral("Name the rule and choose at least one setting.")},
+        {"the app unpicked", [&] { clickApp(QStringLiteral("Safari")); }, noApp},
+        {"named", [&] { QTest::keyClicks(&name, QStringLiteral("Browsing")); }, noApp},
+        {"a setting chosen", [&] { click(partOf<SwitchButton>(SettingKey::brightness, "set")); },
+            noApp},
+        {"all apps", [&] { click(part<QRadioButton>("allApps")); }, std::nullopt},
+        {"selected apps again, still none", [&] { click(part<QRadioButton>("selectedApps")); },
+            noApp},
+    });
+    EXPECT_EQ(part<QLabel>("appCount").text(), QStringLiteral("No apps selected"));
+    saveScreenshot(window, "rule-editor-selected-apps-without-app");
+    auto& save = part<QPushButton>("saveRule");
+    const std::size_t ruleCount = profileNamed("Work · sample").rules.size();
+    click(save); // disabled: no rule for every app is saved
+    turn();
+    EXPECT_EQ(profileNamed("Work · sample").rules.size(), ruleCount);
+    EXPECT_NE(content.editor(), nullptr);
+
+    click(part<QRadioButton>("allApps"));
+    click(save);
+    turn();
+    const Rule added = profileNamed("Work · sample").rules.back();
+    EXPECT_EQ(added.name, "Browsing");
+    EXPECT_TRUE(added.conditions.apps.empty());
+    EXPECT_EQ(content.editor(), nullptr);
 }
 
 TEST_F(RuleEditorTest, CancelAndSaveStayInPlaceWhileTheReasonLineComesAndGoes)
@@ -365,6 +413,26 @@ TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
     EXPECT_EQ(partOf<QComboBox>(SettingKey::refreshRate, "choice").currentText(),
         QStringLiteral("75 Hz"));
     EXPECT_EQ(editor().draft().rule, odd);
+}
+
+TEST_F(RuleEditorTest, AllScreensAndAllSpacesCanBeChosenAgainAndEachEntryIsListedOnce)
+{
+    open("Coding");
+    auto& screen = part<QComboBox>("screen");
+    auto& space = part<QComboBox>("space");
+    pick(screen, QStringLiteral("External screen 1"));
+    pick(space, QStringLiteral("Space 3"));
+    pick(screen, QStringLiteral("All screens"));
+    pick(space, QStringLiteral("All Spaces"));
+    EXPECT_FALSE(editor().draft().rule.conditions.screen);
+    EXPECT_FALSE(editor().draft().rule.conditions.space);
+
+    model.displays.set({model.displays->front()}); // the screens are listed anew
+    turn();
+    for (QComboBox* box : {&screen, &space}) {
+        QStringList texts = itemTexts(*box);
+        EXPECT_EQ(texts.removeDuplicates(), 0) << itemTexts(*box).join(", ").toStdString();
+    }
 }
 
 TEST_F(RuleEditorTest, RefreshRatesAreThoseAtTheResolutionOfTheRulesOwnProfile)

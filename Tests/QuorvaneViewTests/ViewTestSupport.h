@@ -98,6 +98,20 @@ inline bool drawsRed(const QImage& image)
     return false;
 }
 
+/// How many pixels are drawn in the focus ring's amber: warm, where the controls' own looks are
+/// grey, white or green.
+inline int ringPixels(const QImage& image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor colour = image.pixelColor(x, y);
+            count += colour.red() > 180 && colour.red() - colour.blue() > 60 ? 1 : 0;
+        }
+    }
+    return count;
+}
+
 /// Turns the mouse wheel one notch down over `widget`, as the window system would deliver it.
 inline bool turnWheelOver(QWidget& widget)
 {

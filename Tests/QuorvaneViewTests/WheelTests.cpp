@@ -4,6 +4,7 @@
 #include "Quorvane/Views/MainWindow/DefaultProfileView.h"
 #include "Quorvane/Views/MainWindow/SettingValueEditor.h"
 #include "Quorvane/Views/MenuView.h"
+#include "QuorvaneViewTests/ChoiceTestSupport.h"
 #include "QuorvaneViewTests/MainWindowTestSupport.h"
 
 #include <QAbstractItemView>
@@ -22,16 +23,6 @@ namespace {
 
 const ControlKey externalBrightness{
     .target = ControlTarget::display("demo-external"), .setting = SettingKey::brightness};
-
-/// Opens `box` with a click and closes its list with Escape: the drop-down keeps the focus.
-void clickOpenAndEscape(QComboBox& box)
-{
-    QTest::mouseClick(&box, Qt::LeftButton);
-    ASSERT_TRUE(box.view()->isVisible());
-    QTest::keyClick(box.view(), Qt::Key_Escape);
-    ASSERT_FALSE(box.view()->isVisible());
-    ASSERT_TRUE(box.hasFocus());
-}
 
 /// Presses Tab in `target`'s window until `target` has the keyboard focus; whether it got it.
 bool tabTo(QWidget& target)
@@ -79,13 +70,6 @@ protected:
         (new QVBoxLayout(&popover))->addWidget(new MenuView(model, &popover));
     }
 
-    void show(AppPage page, const UUID& profileID)
-    {
-        model.selectProfile(profileID);
-        model.page.set(page);
-        turn();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    }
     QSlider& sliderOf(QWidget& scope) const
     {
         QWidget* const row = displaysPageIn(scope).rowOf(externalBrightness);

@@ -240,6 +240,7 @@ void MenuView::activatePicked(int index)
 void MenuView::startSave(std::optional<std::string> newProfileName)
 {
     m_saveResult->hide();
+    m_savedHolds.reset();
     spawn(m_model.executor(),
         saveManualSettings(m_model.shared_from_this(), std::move(newProfileName), this));
 }
@@ -248,6 +249,7 @@ void MenuView::saveEnded(const std::optional<std::string>& failure)
 {
     if (!failure)
         m_nameRow->hide();
+    m_savedHolds = failure ? std::nullopt : std::optional(*m_model.holds);
     m_saveResult->setText(failure ? text(*failure) : QStringLiteral("Saved."));
     m_saveResult->show();
     refresh();
@@ -339,6 +341,10 @@ void MenuView::showProfileNames(const std::vector<std::reference_wrapper<const P
 
 void MenuView::refreshSaveSection()
 {
+    if (m_savedHolds && *m_savedHolds != *m_model.holds) {
+        m_savedHolds.reset();
+        m_saveResult->hide();
+    }
     const bool isSaving = *m_model.isSavingManualProfile;
     const std::optional<std::string> reason = m_model.profileCaptureUnavailableReason();
     // The flag's own text stands in for the reason while a save runs.

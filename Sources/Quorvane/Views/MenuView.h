@@ -3,10 +3,13 @@
 #pragma once
 
 #include "Quorvane/Views/Design/ViewRefresh.h"
+#include "QuorvaneCore/ControlKey.h"
+#include "QuorvaneCore/ResolvedPlan.h"
 
 #include <QWidget>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,6 +73,8 @@ private:
     QLineEdit* m_newProfileName;
     QPushButton* m_saveName;
     QLabel* m_saveResult;
+    /// The holds as "Saved." found them: the confirmation goes once they are gone or changed.
+    std::optional<std::map<ControlKey, ManualHold>> m_savedHolds;
     QPushButton* m_openWindow;
     QPushButton* m_resume;
     QPushButton* m_quit;

@@ -2,6 +2,8 @@
 
 #include "Quorvane/Views/Design/QuorStyle.h"
 
+#include <QPainter>
+
 namespace quorvane {
 
 QuorDisclosureHeader::QuorDisclosureHeader(
@@ -26,6 +28,16 @@ void QuorDisclosureHeader::setExpanded(bool isExpanded)
 {
     m_isExpanded = isExpanded;
     setArrowType(isExpanded ? Qt::DownArrow : Qt::RightArrow);
+}
+
+void QuorDisclosureHeader::paintEvent(QPaintEvent* event)
+{
+    QToolButton::paintEvent(event);
+    // The style sheet draws the chevron and title whole, leaving the style no place for the ring.
+    if (!hasFocus())
+        return;
+    QPainter painter(this);
+    QuorStyle::drawFocusRing(painter, rect());
 }
 
 } // namespace quorvane

@@ -23,6 +23,9 @@ signals:
     /// The user clicked the header; the new state is already shown.
     void expandedChanged(bool isExpanded);
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     bool m_isExpanded;
 };

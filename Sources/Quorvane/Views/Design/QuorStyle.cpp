@@ -1,12 +1,18 @@
 #include "Quorvane/Views/Design/QuorStyle.h"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAbstractSlider>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QMenu>
+#include <QPainter>
 #include <QPalette>
 #include <QProxyStyle>
+#include <QRadioButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QString>
 #include <QStyle>
@@ -15,6 +21,8 @@
 #include <QVariant>
 #include <QWidget>
 
+#include <optional>
+
 namespace quorvane {
 
 namespace {
@@ -22,6 +30,10 @@ namespace {
 constexpr const char* roleProperty = "quorRole";
 constexpr const char* stateProperty = "quorState";
 constexpr const char* destructiveProperty = "quorDestructive";
+// The corners of the ring the style draws; the buttons' own corners.
+constexpr qreal focusRingRadius = 6;
+// Room between a check box's label and its ring.
+constexpr int labelPadding = 4;
 
 const char* roleName(QuorRole role)
 {
@@ -90,6 +102,35 @@ const char* roleName(QuorRole role)
     return "";
 }
 
+bool hasRole(const QWidget* widget, QuorRole role)
+{
+    return widget && widget->property(roleProperty).toString() == QLatin1String(roleName(role));
+}
+
+/// Strokes a rounded rectangle `inset` inside `bounds`.
+void strokeInside(
+    QPainter& painter, const QPen& pen, const QRectF& bounds, qreal inset, qreal radius)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(bounds.adjusted(inset, inset, -inset, -inset), radius, radius);
+    painter.restore();
+}
+
+/// The ring on a control the style draws. On a control filled with the ring's own colour, a line
+/// of the card's colour inside the ring sets it apart.
+void ringControl(QPainter& painter, const QRectF& bounds, const QWidget* widget)
+{
+    if (hasRole(widget, QuorRole::prominent)) {
+        const qreal width = QuorStyle::focusRingPen().widthF();
+        strokeInside(
+            painter, QPen(QuorStyle::card(), width), bounds, width * 1.5, focusRingRadius - width);
+    }
+    QuorStyle::drawFocusRing(painter, bounds);
+}
+
 /// Fusion with the habits every window shares.
 class QuorProxyStyle final : public QProxyStyle {
 public:
@@ -111,6 +152,10 @@ public:
     void polish(QWidget* widget) override
     {
         QProxyStyle::polish(widget);
+        // A page takes a click beside its controls, and with it the focus from them, but it is no
+        // tab stop, having no ring to show: Tab goes from control to control.
+        if (qobject_cast<QScrollArea*>(widget))
+            widget->setFocusPolicy(Qt::ClickFocus);
         if (!isSetByTheWheel(*widget))
             return;
         // Otherwise the wheel itself would focus the control on its way to changing it.
@@ -136,6 +181,45 @@ public:
         return true;
     }
 
+    /// Fusion shows focus only once the window has seen a Tab, and each kind of control in a
+    /// look of its own. Here a focused control always shows it, in the ring the switches and the
+    /// profile rows draw: in place of Fusion's focus rectangle, and over the fields, drop-downs,
+    /// slider handles and tool buttons that Fusion marks otherwise.
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+        const QWidget* widget) const override
+    {
+        const auto draw = [&](const QStyleOption* shown) {
+            QProxyStyle::drawPrimitive(element, shown, painter, widget);
+        };
+        if (element == PE_FrameFocusRect)
+            return ringControl(*painter, ringBounds(*option, widget), widget);
+        if (element == PE_PanelLineEdit && option->state & State_HasFocus)
+            return drawRinged<QStyleOptionFrame>(*option, option->rect, *painter, widget, draw);
+        draw(option);
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+        QPainter* painter, const QWidget* widget) const override
+    {
+        const auto draw = [&](const QStyleOptionComplex* shown) {
+            QProxyStyle::drawComplexControl(control, shown, painter, widget);
+        };
+        if (!(option->state & State_HasFocus))
+            return draw(option);
+        switch (control) {
+        case CC_ComboBox:
+            return drawRinged<QStyleOptionComboBox>(*option, option->rect, *painter, widget, draw);
+        case CC_Slider: // the handle is what the keys move
+            return drawRinged<QStyleOptionSlider>(*option,
+                subControlRect(control, option, SC_SliderHandle, widget), *painter, widget, draw);
+        case CC_ToolButton:
+            return drawRinged<QStyleOptionToolButton>(
+                *option, option->rect, *painter, widget, draw);
+        default:
+            return draw(option);
+        }
+    }
+
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
         const QWidget* widget) const override
     {
@@ -158,6 +242,8 @@ public:
             }
         }
         QProxyStyle::drawControl(element, option, painter, widget);
+        if (const std::optional<QRectF> ring = ringOver(element, *option, widget))
+            ringControl(*painter, *ring, widget);
     }
 
 private:
@@ -176,6 +262,55 @@ private:
     static bool takesTheWheel(const QWidget& control)
     {
         return !qobject_cast<const QComboBox*>(&control) && control.hasFocus();
+    }
+
+    /// Draws the focused element as if unfocused, through `draw`, then the ring round `bounds`;
+    /// an option that is no `Option` is drawn as it is.
+    template <typename Option, typename Given, typename Draw>
+    static void drawRinged(const Given& option, const QRectF& bounds, QPainter& painter,
+        const QWidget* widget, Draw draw)
+    {
+        const auto* typed = qstyleoption_cast<const Option*>(&option);
+        if (!typed)
+            return draw(&option);
+        Option unfocused = *typed;
+        unfocused.state &= ~State_HasFocus;
+        draw(&unfocused);
+        ringControl(painter, bounds, widget);
+    }
+
+    /// Where a focused control that Fusion has drawn takes the ring over it; absent where it
+    /// takes none. The tool buttons the style sheet draws hand only their label to the style,
+    /// and a list with no current row has no row to ring.
+    static std::optional<QRectF> ringOver(
+        ControlElement element, const QStyleOption& option, const QWidget* widget)
+    {
+        if (!(option.state & State_HasFocus) || !widget)
+            return std::nullopt;
+        if (element == CE_ToolButtonLabel)
+            return widget->rect();
+        if (element == CE_ShapedFrame && hasNoCurrentRow(widget))
+            return option.rect;
+        return std::nullopt;
+    }
+
+    static bool hasNoCurrentRow(const QWidget* widget)
+    {
+        const auto* list = qobject_cast<const QAbstractItemView*>(widget);
+        return list && !list->currentIndex().isValid();
+    }
+
+    /// A button's ring goes round the whole button, not round its label as Fusion's rectangle
+    /// does; a check box's or radio button's round its box and label, whatever room the layout
+    /// gives it beyond them; a list's round its current row.
+    static QRectF ringBounds(const QStyleOption& option, const QWidget* widget)
+    {
+        if (qobject_cast<const QCheckBox*>(widget) || qobject_cast<const QRadioButton*>(widget))
+            return QRect(0, 0, option.rect.right() + labelPadding, widget->height())
+                & widget->rect();
+        if (qobject_cast<const QAbstractButton*>(widget))
+            return widget->rect();
+        return option.rect;
     }
 
     static bool isDestructiveEntry(const QStyleOption& option, const QWidget* widget)
@@ -260,6 +395,13 @@ QColor amber() { return {0xE8, 0xA3, 0x3D}; }
 QColor green() { return {0x2F, 0x9E, 0x5C}; }
 QColor disabledText() { return {0xA8, 0xA8, 0xAD}; }
 QColor destructive() { return {0xD7, 0x30, 0x28}; }
+QPen focusRingPen() { return {amber(), 1.5}; }
+
+void drawFocusRing(QPainter& painter, const QRectF& bounds)
+{
+    const QPen pen = focusRingPen();
+    strokeInside(painter, pen, bounds, pen.widthF() / 2, focusRingRadius);
+}
 
 void apply(QApplication& application)
 {

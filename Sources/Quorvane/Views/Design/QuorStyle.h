@@ -3,9 +3,12 @@
 #pragma once
 
 #include <QColor>
+#include <QPen>
 
 class QAction;
 class QApplication;
+class QPainter;
+class QRectF;
 class QWidget;
 
 namespace quorvane {
@@ -58,13 +61,20 @@ namespace QuorStyle {
 [[nodiscard]] QColor disabledText();
 /// Titles of actions that destroy something.
 [[nodiscard]] QColor destructive();
+/// The outline of the control that has the keyboard focus, however it got it: the pen of the
+/// focus ring, for a control that draws the ring in a shape of its own.
+[[nodiscard]] QPen focusRingPen();
+/// Draws the focus ring just inside `bounds`. The style draws it on every control it draws; a
+/// control that paints itself, or whose look the style sheet draws, calls this while focused.
+void drawFocusRing(QPainter& painter, const QRectF& bounds);
 
 /// Gives the application the palette, the widget style and the style sheet of the roles. Call
 /// once, before the first window is shown. The widget style is Fusion, where a closed drop-down,
 /// and a slider that the user has not clicked or tabbed to, leave the mouse wheel to the page
 /// under them, a drop-down too narrow for its entry ends it with "…", dialog buttons carry no
 /// pictures, and menu entries marked destructive are drawn in that colour. Disabled text and
-/// controls take the disabled colours.
+/// controls take the disabled colours. A control with the keyboard focus shows it in the focus
+/// ring, however it got the focus.
 void apply(QApplication& application);
 
 /// Draws the menu entry in the destructive colour while it is enabled.

@@ -39,7 +39,7 @@ void SwitchButton::paintEvent(QPaintEvent*)
     QColor fill = isChecked() ? QuorStyle::green() : QColor(0xC7, 0xC7, 0xCC);
     if (!isEnabled())
         fill.setAlpha(110);
-    painter.setPen(hasFocus() ? QPen(QuorStyle::amber(), 1.5) : QPen(Qt::NoPen));
+    painter.setPen(hasFocus() ? QuorStyle::focusRingPen() : QPen(Qt::NoPen));
     painter.setBrush(fill);
     painter.drawRoundedRect(track, trackHeight / 2.0, trackHeight / 2.0);
 

@@ -91,7 +91,7 @@ void ProfileRowDelegate::paint(
         painter->drawRoundedRect(background, cornerRadius, cornerRadius);
     }
     if (option.state & QStyle::State_HasFocus) {
-        painter->setPen(QPen(QuorStyle::amber(), 1.5));
+        painter->setPen(QuorStyle::focusRingPen());
         painter->setBrush(Qt::NoBrush);
         painter->drawRoundedRect(background, cornerRadius, cornerRadius);
     }

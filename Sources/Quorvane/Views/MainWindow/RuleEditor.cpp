@@ -64,10 +64,14 @@ QString nameAndSettingMissing()
     return QStringLiteral("Name the rule and choose at least one setting.");
 }
 
-/// What the rule lacks that every saved rule has; absent when it has it all. Whatever else the
+/// What the draft lacks that every saved rule has; absent when it has it all. Whatever else the
 /// model refuses, it says why itself.
-std::optional<QString> missingForSave(const Rule& rule)
+std::optional<QString> missingForSave(const RuleDraft& draft)
 {
+    // Saved without one, a rule meant for some apps would act on every app: this comes first.
+    if (draft.selectsApps && draft.rule.conditions.apps.empty())
+        return QStringLiteral("Choose at least one app.");
+    const Rule& rule = draft.rule;
     const bool lacksName = isBlank(rule.name);
     const bool lacksSetting = rule.settings.isEmpty();
     if (lacksName && lacksSetting)
@@ -239,6 +243,7 @@ void RuleEditor::editApps(std::vector<ApplicationReference> apps)
 {
     m_draft.rule.conditions.apps = std::move(apps);
     m_draft.selectsApps = m_apps->selectsApps();
+    refreshSave();
 }
 
 void RuleEditor::editScreen(int index)
@@ -285,7 +290,7 @@ void RuleEditor::refresh()
 
 void RuleEditor::refreshSave()
 {
-    const std::optional<QString> missing = missingForSave(m_draft.rule);
+    const std::optional<QString> missing = missingForSave(m_draft);
     m_missing->setText(missing.value_or(QString()));
     m_missing->setVisible(missing.has_value());
     m_save->setEnabled(

@@ -1,7 +1,7 @@
 // The rule editor column of the main window: a rule's name, the applications, screen and Space
 // it applies to, and its five settings, each a value or Default; "Save rule" saves it after any
-// display test its modes need. While the rule lacks a name or a setting, a line under the button
-// says which.
+// display test its modes need. While the rule lacks a name, a setting, or an app in the
+// selected-apps mode, a line under the button says which.
 #pragma once
 
 #include "Quorvane/RuleDraft.h"

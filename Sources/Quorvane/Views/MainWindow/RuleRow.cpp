@@ -120,7 +120,7 @@ private:
 };
 
 /// A move up or down button. A click focuses it as a tab does, so that the next tab goes on from
-/// it; the focus shows as the switch's does, in an amber ring.
+/// it; the style shows the focus in its ring.
 class OrderButton final : public QToolButton {
 public:
     OrderButton(std::string_view symbol, QWidget* parent)
@@ -130,19 +130,6 @@ public:
         setIcon(symbolIcon(symbol, QuorStyle::secondaryText()));
         setFixedSize(32, 32);
         setFocusPolicy(Qt::StrongFocus);
-    }
-
-protected:
-    void paintEvent(QPaintEvent* event) override
-    {
-        QToolButton::paintEvent(event);
-        if (!hasFocus())
-            return;
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(QuorStyle::amber(), 1.5));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 7, 7);
     }
 };
 
