@@ -1,6 +1,7 @@
 #include "Quorvane/Views/DisplaysPage.h"
 
 #include "Quorvane/Views/Design/SwitchButton.h"
+#include "QuorvaneViewTests/ControlStatusTestSupport.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
 #include <QComboBox>
@@ -47,6 +48,14 @@ std::vector<ControlKey> slidingKeys(const AppModel& model)
     return keys;
 }
 
+/// Saves the page as a window `width` wide shows it: as tall as its wrapped lines need there.
+void saveAtWidth(DisplaysPage& page, int width, const std::string& name)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    page.resize(width, page.heightForWidth(width));
+    saveScreenshot(page, name);
+}
+
 class DisplaysPageTest : public ::testing::Test {
 protected:
     DisplaysPageTest() { page.show(); }
@@ -66,7 +75,11 @@ TEST_F(DisplaysPageTest, ShowsOneRowPerAvailableSlidingControlWithTheModelsReadO
             static_cast<int>(std::lround(model.value(key) * 100)));
         EXPECT_EQ(part<QLabel>(page, key, "value").text().toStdString(),
             SettingValue::percent(model.value(key)).label());
-        EXPECT_EQ(part<QLabel>(page, key, "source").text().toStdString(), model.source(key));
+        // Where the value comes from, then what the model says of the write under way.
+        const auto status = model.controlStatus->find(key);
+        EXPECT_EQ(part<QLabel>(page, key, "source").text().toStdString(),
+            model.source(key)
+                + (status == model.controlStatus->end() ? "" : " · " + status->second));
         EXPECT_FALSE(part<QPushButton>(page, key, "resume").isEnabled());
     }
     for (const SettingKey mode : {SettingKey::hdr, SettingKey::refreshRate})
@@ -282,6 +295,110 @@ TEST_F(DisplaysPageTest, ARefreshRateOrResolutionPickedStartsTheDisplaysTest)
     EXPECT_FALSE(model.preview.get());
     EXPECT_EQ(rates.currentText(), QStringLiteral("60 Hz"));
     EXPECT_TRUE(rates.isEnabled());
+}
+
+TEST(DisplaysPageStatusTest, AHeldControlSaysWhatBecameOfItsWriteAfterItsSource)
+{
+    using namespace status_support;
+    testApplication();
+    const MonitorFault answered{
+        "read back as written", [](SimulatedDDCMonitor&) {}, "Manual hold · Readback confirmed"};
+    const MonitorFault silent{"DDC/CI switched off",
+        [](SimulatedDDCMonitor& monitor) { monitor.faults.isDDCEnabled = false; },
+        "Manual hold · The monitor did not return a valid DDC brightness value."};
+    struct Case {
+        const MonitorFault& fault;
+        const char* screenshot;
+    };
+    const Case cases[] = {
+        {answered, nullptr},
+        {refusedWrite, "displays-page-failed-write"},
+        {coarseSteps, "displays-page-readback-differs"},
+        {silent, nullptr},
+    };
+    const ControlKey contrast = keyOf(mode_support::externalID, SettingKey::contrast);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault.name);
+        ModeWorld mac(true);
+        DisplaysPage page(*mac.model);
+        page.show();
+        holdBrightnessAt40(mac, page, c.fault);
+        EXPECT_EQ(
+            part<QLabel>(page, externalBrightness, "source").text().toStdString(), c.fault.line);
+        EXPECT_EQ(part<QLabel>(page, contrast, "source").text(),
+            QStringLiteral("Default · Readback confirmed"));
+        if (c.screenshot)
+            saveAtWidth(page, 560, c.screenshot);
+    }
+}
+
+TEST_F(DisplaysPageTest, AControlsStatusShowsAfterItsSourceForAsLongAsTheModelHoldsIt)
+{
+    demo.settle();
+    const ControlKey key = keyOf("demo-external", SettingKey::temperature);
+    QLabel& line = part<QLabel>(page, key, "source");
+    EXPECT_EQ(line.text(), QStringLiteral("External screen · Readback confirmed"));
+    model.controlStatus.modify([&](auto& statuses) { statuses[key] = "No reply"; });
+    demo.turn();
+    EXPECT_EQ(line.text(), QStringLiteral("External screen · No reply"));
+    model.controlStatus.modify([&](auto& statuses) { statuses.erase(key); });
+    demo.turn();
+    EXPECT_EQ(line.text(), QStringLiteral("External screen"));
+
+    // Another program's change is both the source and the status: said once.
+    std::map<ControlKey, SettingValue> values = model.simulated().values();
+    values.insert_or_assign(key, SettingValue::temperature(Temperature::kelvin(3000)));
+    model.simulated().seed(values);
+    demo.settle();
+    ASSERT_TRUE(model.holds->contains(key));
+    EXPECT_EQ(model.controlStatus->at(key), "Changed outside QuorVane");
+    EXPECT_EQ(line.text(), QStringLiteral("Changed outside QuorVane"));
+}
+
+TEST_F(DisplaysPageTest, TheRefreshRateRowSaysWhatTheModelSaysOfTheRefreshRateAndHDR)
+{
+    demo.settle();
+    auto* const externalLine
+        = page.cardOf("demo-external")->findChild<QLabel*>("refreshRateStatus");
+    auto* const builtInLine = page.cardOf("demo-builtin")->findChild<QLabel*>("refreshRateStatus");
+    ASSERT_TRUE(externalLine && builtInLine);
+    const QLabel& external = *externalLine;
+    const QLabel& builtIn = *builtInLine;
+    // Work's "External screen" rule asks for 140 Hz with HDR, never kept on this display; the
+    // model says so of both controls, and the row says it once.
+    const QString note
+        = QStringLiteral("Preview and keep this combination before automation can use it");
+    EXPECT_EQ(external.text(), note);
+    EXPECT_TRUE(external.isVisibleTo(&page));
+    EXPECT_FALSE(builtIn.isVisibleTo(&page));
+    saveAtWidth(page, 560, "displays-page-automation-note");
+
+    const ControlKey refresh = keyOf("demo-external", SettingKey::refreshRate);
+    const ControlKey hdr = keyOf("demo-external", SettingKey::hdr);
+    struct Case {
+        const char* name;
+        std::map<ControlKey, std::string> statuses;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"refresh rate alone", {{refresh, "Waiting for a stable context…"}},
+            "Waiting for a stable context…"},
+        {"HDR alone", {{hdr, "Display mode confirmed"}}, "Display mode confirmed"},
+        {"each its own", {{hdr, "Display mode confirmed"}, {refresh, "Applying…"}},
+            "Applying… · Display mode confirmed"},
+        {"dropped", {}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        model.controlStatus.modify([&](auto& statuses) {
+            statuses.erase(refresh);
+            statuses.erase(hdr);
+            statuses.insert(c.statuses.begin(), c.statuses.end());
+        });
+        demo.turn();
+        EXPECT_EQ(external.text(), QString::fromUtf8(c.line));
+        EXPECT_EQ(external.isVisibleTo(&page), !c.statuses.empty());
+    }
 }
 
 } // namespace
