@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -161,8 +162,7 @@ QSize MenuBarExtra::wantedSize() const
         widget->updateGeometry();
     for (QLayout* layout : content.findChildren<QLayout*>())
         layout->invalidate();
-    if (!content.hasHeightForWidth())
-        return {popoverWidth, content.sizeHint().height()};
+    assert(content.hasHeightForWidth() && "the popover's wrapped lines set its height");
     // Measured beside a scroll bar: the scroll area judges the height by the width it had, so a
     // status line that wraps once more there would keep a bar that hides the last controls.
     const QScrollBar& bar = *m_popover->findChild<QScrollArea*>()->verticalScrollBar();
