@@ -8,6 +8,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
 
@@ -399,6 +400,100 @@ TEST_F(DisplaysPageTest, TheRefreshRateRowSaysWhatTheModelSaysOfTheRefreshRateAn
         EXPECT_EQ(external.text(), QString::fromUtf8(c.line));
         EXPECT_EQ(external.isVisibleTo(&page), !c.statuses.empty());
     }
+}
+
+TEST_F(DisplaysPageTest, EachModeStatusSitsUnderItsControlsAndEachTitleBesideThem)
+{
+    demo.settle();
+    model.resolutionStatus.set({{"demo-external", "Display mode confirmed"}});
+    demo.turn();
+    QWidget& mode = *page.cardOf("demo-external")->findChild<QWidget*>(QStringLiteral("mode"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const auto placeOf = [&](const char* name) {
+        return mode.findChild<QWidget*>(QString::fromLatin1(name))->geometry();
+    };
+    const auto titled = [&](const char* title) {
+        for (const QLabel* label : mode.findChildren<QLabel*>())
+            if (label->text() == QString::fromLatin1(title))
+                return label->geometry();
+        throw std::runtime_error(std::string("no title ") + title);
+    };
+    const QRect rates = placeOf("refreshRate");
+    const QRect hdr = placeOf("hdr");
+    const QRect resolutions = placeOf("resolution");
+    const QRect modeStatus = placeOf("refreshRateStatus");
+    const QRect resolutionStatus = placeOf("modeStatus");
+    // Under the menu and the switch, as wide as both together.
+    EXPECT_EQ(modeStatus.left(), rates.left());
+    EXPECT_EQ(modeStatus.right(), hdr.right());
+    EXPECT_GT(modeStatus.top(), std::max(rates.bottom(), hdr.bottom()));
+    EXPECT_LT(modeStatus.bottom(), resolutions.top());
+    EXPECT_EQ(resolutionStatus.left(), resolutions.left());
+    EXPECT_EQ(resolutionStatus.right(), resolutions.right());
+    EXPECT_GT(resolutionStatus.top(), resolutions.bottom());
+    for (const auto& [title, control] :
+        {std::pair{"Refresh rate", rates}, {"Resolution", resolutions}}) {
+        SCOPED_TRACE(title);
+        EXPECT_EQ(titled(title).center().y(), control.center().y());
+        EXPECT_LT(titled(title).right(), control.left());
+    }
+}
+
+TEST_F(DisplaysPageTest, TheModeRowStaysForAnyOneModeControlAndTheCardForItsSliders)
+{
+    const ControlKey refresh = keyOf("demo-external", SettingKey::refreshRate);
+    struct Case {
+        const char* name;
+        std::function<void(HardwareSnapshot&)> change;
+        bool hasModeRow;
+        bool isResolutionEnabled;
+    };
+    const Case cases[] = {
+        {"one resolution",
+            [](HardwareSnapshot& snapshot) { snapshot.modeChoices["demo-external"].resize(1); },
+            true, true},
+        {"refresh rates alone",
+            [](HardwareSnapshot& snapshot) {
+                snapshot.capabilities.erase(keyOf("demo-external", SettingKey::hdr));
+                snapshot.modeChoices.erase("demo-external");
+            },
+            true, false},
+        {"no mode at all",
+            [&](HardwareSnapshot& snapshot) { snapshot.capabilities[refresh].available = false; },
+            false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        model.hardwareSnapshot.modify(c.change);
+        demo.turn();
+        QWidget* const card = page.cardOf("demo-external");
+        ASSERT_NE(card, nullptr);
+        EXPECT_NE(page.rowOf(keyOf("demo-external", SettingKey::brightness)), nullptr);
+        auto* const mode = card->findChild<QWidget*>(QStringLiteral("mode"));
+        EXPECT_EQ(mode != nullptr, c.hasModeRow);
+        if (mode) {
+            EXPECT_EQ(mode->findChild<QComboBox*>(QStringLiteral("resolution"))->isEnabled(),
+                c.isResolutionEnabled);
+        }
+    }
+}
+
+TEST_F(DisplaysPageTest, AMenuKeepsItsItemsThroughARedrawAndIgnoresAPickPastItsEnd)
+{
+    QWidget& external = *page.cardOf("demo-external");
+    auto& rates = *external.findChild<QComboBox*>(QStringLiteral("refreshRate"));
+    auto& resolutions = *external.findChild<QComboBox*>(QStringLiteral("resolution"));
+    QSignalSpy removed(rates.model(), &QAbstractItemModel::rowsRemoved);
+    model.modeBusy.set({"demo-builtin"});
+    demo.turn();
+    model.modeBusy.set({});
+    demo.turn();
+    EXPECT_EQ(removed.count(), 0) << "an open menu would lose its place";
+
+    const Configuration before = *model.configuration;
+    emit resolutions.activated(resolutions.count());
+    EXPECT_FALSE(model.preview.get());
+    EXPECT_EQ(*model.configuration, before);
 }
 
 } // namespace
