@@ -439,6 +439,45 @@ TEST_F(DisplaysPageTest, EachModeStatusSitsUnderItsControlsAndEachTitleBesideThe
     }
 }
 
+TEST_F(DisplaysPageTest, EachRowsPartsSitSideBySideInColumnsThatLineUpWithTheModeMenus)
+{
+    demo.settle();
+    page.resize(560, page.heightForWidth(560));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QWidget& card = *page.cardOf("demo-external");
+    EXPECT_EQ(card.geometry().left(), 0);
+    EXPECT_EQ(card.geometry().right(), page.rect().right());
+    const auto inCard = [&](const QWidget& widget) {
+        return QRect(widget.mapTo(&card, QPoint(0, 0)), widget.size());
+    };
+    const auto named = [&](const QWidget& parent, const char* name) {
+        return inCard(*parent.findChild<QWidget*>(QString::fromLatin1(name)));
+    };
+    const QRect rates = named(card, "refreshRate");
+    const QRect resolutions = named(card, "resolution");
+    for (const SettingKey setting :
+        {SettingKey::brightness, SettingKey::contrast, SettingKey::temperature}) {
+        SCOPED_TRACE(rawValue(setting));
+        const QWidget& row = *page.rowOf(keyOf("demo-external", setting));
+        const QRect slider = named(row, "slider");
+        const QRect value = named(row, "value");
+        const QRect resume = named(row, "resume");
+        const QRect line = named(row, "source");
+        const auto labels = row.findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+        const auto titleLabel = std::ranges::find(
+            labels, QString::fromUtf8(std::string(title(setting)).c_str()), &QLabel::text);
+        ASSERT_NE(titleLabel, labels.end());
+        EXPECT_LT(inCard(**titleLabel).right(), slider.left());
+        EXPECT_LT(slider.right(), value.left());
+        EXPECT_LT(value.right(), resume.left());
+        EXPECT_GT(slider.width(), value.width()) << "the slider takes the room the others leave";
+        EXPECT_EQ(slider.left(), rates.left());
+        EXPECT_EQ(resume.right(), resolutions.right());
+        EXPECT_EQ(line.left(), slider.left());
+        EXPECT_GT(line.top(), slider.bottom());
+    }
+}
+
 TEST_F(DisplaysPageTest, TheModeRowStaysForAnyOneModeControlAndTheCardForItsSliders)
 {
     const ControlKey refresh = keyOf("demo-external", SettingKey::refreshRate);
