@@ -39,6 +39,7 @@ inline ControlKey modeKeyOf(const std::string& displayID, SettingKey setting)
 /// The external monitor shows 2560 × 1440 at 60 Hz with HDR off; it also offers 50 Hz and
 /// 1920 × 1080. An HDR switch takes 2 s and a mode switch 0.5 s in the backend.
 struct ModeWorld : ModelWorld {
+    std::shared_ptr<SimulatedDDCMonitors> monitors;
     std::shared_ptr<SimulatedMonitorPanel> panel;
     std::shared_ptr<SimulatedModeSwitching> switching;
     std::shared_ptr<AppModel> model;
@@ -46,7 +47,7 @@ struct ModeWorld : ModelWorld {
     explicit ModeWorld(bool automation = false)
     {
         addDefaultDisplays(mac.world);
-        (void)installDDCMonitorDefaults(mac);
+        monitors = installDDCMonitorDefaults(mac);
         (void)installDisplayServicesDefaults(mac);
         panel = installMonitorPanelDefaults(mac);
         (void)installAmbientLightDefaults(mac);

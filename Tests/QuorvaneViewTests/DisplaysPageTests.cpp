@@ -1,12 +1,14 @@
 #include "Quorvane/Views/DisplaysPage.h"
 
 #include "Quorvane/Views/Design/SwitchButton.h"
+#include "QuorvaneViewTests/ControlStatusTestSupport.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
 #include <QComboBox>
 
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
 
@@ -47,6 +49,14 @@ std::vector<ControlKey> slidingKeys(const AppModel& model)
     return keys;
 }
 
+/// Saves the page as a window `width` wide shows it: as tall as its wrapped lines need there.
+void saveAtWidth(DisplaysPage& page, int width, const std::string& name)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    page.resize(width, page.heightForWidth(width));
+    saveScreenshot(page, name);
+}
+
 class DisplaysPageTest : public ::testing::Test {
 protected:
     DisplaysPageTest() { page.show(); }
@@ -66,7 +76,11 @@ TEST_F(DisplaysPageTest, ShowsOneRowPerAvailableSlidingControlWithTheModelsReadO
             static_cast<int>(std::lround(model.value(key) * 100)));
         EXPECT_EQ(part<QLabel>(page, key, "value").text().toStdString(),
             SettingValue::percent(model.value(key)).label());
-        EXPECT_EQ(part<QLabel>(page, key, "source").text().toStdString(), model.source(key));
+        // Where the value comes from, then what the model says of the write under way.
+        const auto status = model.controlStatus->find(key);
+        EXPECT_EQ(part<QLabel>(page, key, "source").text().toStdString(),
+            model.source(key)
+                + (status == model.controlStatus->end() ? "" : " · " + status->second));
         EXPECT_FALSE(part<QPushButton>(page, key, "resume").isEnabled());
     }
     for (const SettingKey mode : {SettingKey::hdr, SettingKey::refreshRate})
@@ -282,6 +296,243 @@ TEST_F(DisplaysPageTest, ARefreshRateOrResolutionPickedStartsTheDisplaysTest)
     EXPECT_FALSE(model.preview.get());
     EXPECT_EQ(rates.currentText(), QStringLiteral("60 Hz"));
     EXPECT_TRUE(rates.isEnabled());
+}
+
+TEST(DisplaysPageStatusTest, AHeldControlSaysWhatBecameOfItsWriteAfterItsSource)
+{
+    using namespace status_support;
+    testApplication();
+    const MonitorFault answered{
+        "read back as written", [](SimulatedDDCMonitor&) {}, "Manual hold · Readback confirmed"};
+    const MonitorFault silent{"DDC/CI switched off",
+        [](SimulatedDDCMonitor& monitor) { monitor.faults.isDDCEnabled = false; },
+        "Manual hold · The monitor did not return a valid DDC brightness value."};
+    struct Case {
+        const MonitorFault& fault;
+        const char* screenshot;
+    };
+    const Case cases[] = {
+        {answered, nullptr},
+        {refusedWrite, "displays-page-failed-write"},
+        {coarseSteps, "displays-page-readback-differs"},
+        {silent, nullptr},
+    };
+    const ControlKey contrast = keyOf(mode_support::externalID, SettingKey::contrast);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault.name);
+        ModeWorld mac(true);
+        DisplaysPage page(*mac.model);
+        page.show();
+        holdBrightnessAt40(mac, page, c.fault);
+        EXPECT_EQ(
+            part<QLabel>(page, externalBrightness, "source").text().toStdString(), c.fault.line);
+        EXPECT_EQ(part<QLabel>(page, contrast, "source").text(),
+            QStringLiteral("Default · Readback confirmed"));
+        if (c.screenshot)
+            saveAtWidth(page, 560, c.screenshot);
+    }
+}
+
+TEST_F(DisplaysPageTest, AControlsStatusShowsAfterItsSourceForAsLongAsTheModelHoldsIt)
+{
+    demo.settle();
+    const ControlKey key = keyOf("demo-external", SettingKey::temperature);
+    QLabel& line = part<QLabel>(page, key, "source");
+    EXPECT_EQ(line.text(), QStringLiteral("External screen · Readback confirmed"));
+    model.controlStatus.modify([&](auto& statuses) { statuses[key] = "No reply"; });
+    demo.turn();
+    EXPECT_EQ(line.text(), QStringLiteral("External screen · No reply"));
+    model.controlStatus.modify([&](auto& statuses) { statuses.erase(key); });
+    demo.turn();
+    EXPECT_EQ(line.text(), QStringLiteral("External screen"));
+
+    // Another program's change is both the source and the status: said once.
+    std::map<ControlKey, SettingValue> values = model.simulated().values();
+    values.insert_or_assign(key, SettingValue::temperature(Temperature::kelvin(3000)));
+    model.simulated().seed(values);
+    demo.settle();
+    ASSERT_TRUE(model.holds->contains(key));
+    EXPECT_EQ(model.controlStatus->at(key), "Changed outside QuorVane");
+    EXPECT_EQ(line.text(), QStringLiteral("Changed outside QuorVane"));
+}
+
+TEST_F(DisplaysPageTest, TheRefreshRateRowSaysWhatTheModelSaysOfTheRefreshRateAndHDR)
+{
+    demo.settle();
+    auto* const externalLine
+        = page.cardOf("demo-external")->findChild<QLabel*>("refreshRateStatus");
+    auto* const builtInLine = page.cardOf("demo-builtin")->findChild<QLabel*>("refreshRateStatus");
+    ASSERT_TRUE(externalLine && builtInLine);
+    const QLabel& external = *externalLine;
+    const QLabel& builtIn = *builtInLine;
+    // Work's "External screen" rule asks for 140 Hz with HDR, never kept on this display; the
+    // model says so of both controls, and the row says it once.
+    const QString note
+        = QStringLiteral("Preview and keep this combination before automation can use it");
+    EXPECT_EQ(external.text(), note);
+    EXPECT_TRUE(external.isVisibleTo(&page));
+    EXPECT_FALSE(builtIn.isVisibleTo(&page));
+    saveAtWidth(page, 560, "displays-page-automation-note");
+
+    const ControlKey refresh = keyOf("demo-external", SettingKey::refreshRate);
+    const ControlKey hdr = keyOf("demo-external", SettingKey::hdr);
+    struct Case {
+        const char* name;
+        std::map<ControlKey, std::string> statuses;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"refresh rate alone", {{refresh, "Waiting for a stable context…"}},
+            "Waiting for a stable context…"},
+        {"HDR alone", {{hdr, "Display mode confirmed"}}, "Display mode confirmed"},
+        {"each its own", {{hdr, "Display mode confirmed"}, {refresh, "Applying…"}},
+            "Applying… · Display mode confirmed"},
+        {"dropped", {}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        model.controlStatus.modify([&](auto& statuses) {
+            statuses.erase(refresh);
+            statuses.erase(hdr);
+            statuses.insert(c.statuses.begin(), c.statuses.end());
+        });
+        demo.turn();
+        EXPECT_EQ(external.text(), QString::fromUtf8(c.line));
+        EXPECT_EQ(external.isVisibleTo(&page), !c.statuses.empty());
+    }
+}
+
+TEST_F(DisplaysPageTest, EachModeStatusSitsUnderItsControlsAndEachTitleBesideThem)
+{
+    demo.settle();
+    model.resolutionStatus.set({{"demo-external", "Display mode confirmed"}});
+    demo.turn();
+    QWidget& mode = *page.cardOf("demo-external")->findChild<QWidget*>(QStringLiteral("mode"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const auto placeOf = [&](const char* name) {
+        return mode.findChild<QWidget*>(QString::fromLatin1(name))->geometry();
+    };
+    const auto titled = [&](const char* title) {
+        for (const QLabel* label : mode.findChildren<QLabel*>())
+            if (label->text() == QString::fromLatin1(title))
+                return label->geometry();
+        throw std::runtime_error(std::string("no title ") + title);
+    };
+    const QRect rates = placeOf("refreshRate");
+    const QRect hdr = placeOf("hdr");
+    const QRect resolutions = placeOf("resolution");
+    const QRect modeStatus = placeOf("refreshRateStatus");
+    const QRect resolutionStatus = placeOf("modeStatus");
+    // Under the menu and the switch, as wide as both together.
+    EXPECT_EQ(modeStatus.left(), rates.left());
+    EXPECT_EQ(modeStatus.right(), hdr.right());
+    EXPECT_GT(modeStatus.top(), std::max(rates.bottom(), hdr.bottom()));
+    EXPECT_LT(modeStatus.bottom(), resolutions.top());
+    EXPECT_EQ(resolutionStatus.left(), resolutions.left());
+    EXPECT_EQ(resolutionStatus.right(), resolutions.right());
+    EXPECT_GT(resolutionStatus.top(), resolutions.bottom());
+    for (const auto& [title, control] :
+        {std::pair{"Refresh rate", rates}, {"Resolution", resolutions}}) {
+        SCOPED_TRACE(title);
+        EXPECT_EQ(titled(title).center().y(), control.center().y());
+        EXPECT_LT(titled(title).right(), control.left());
+    }
+}
+
+TEST_F(DisplaysPageTest, EachRowsPartsSitSideBySideInColumnsThatLineUpWithTheModeMenus)
+{
+    demo.settle();
+    page.resize(560, page.heightForWidth(560));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QWidget& card = *page.cardOf("demo-external");
+    EXPECT_EQ(card.geometry().left(), 0);
+    EXPECT_EQ(card.geometry().right(), page.rect().right());
+    const auto inCard = [&](const QWidget& widget) {
+        return QRect(widget.mapTo(&card, QPoint(0, 0)), widget.size());
+    };
+    const auto named = [&](const QWidget& parent, const char* name) {
+        return inCard(*parent.findChild<QWidget*>(QString::fromLatin1(name)));
+    };
+    const QRect rates = named(card, "refreshRate");
+    const QRect resolutions = named(card, "resolution");
+    for (const SettingKey setting :
+        {SettingKey::brightness, SettingKey::contrast, SettingKey::temperature}) {
+        SCOPED_TRACE(rawValue(setting));
+        const QWidget& row = *page.rowOf(keyOf("demo-external", setting));
+        const QRect slider = named(row, "slider");
+        const QRect value = named(row, "value");
+        const QRect resume = named(row, "resume");
+        const QRect line = named(row, "source");
+        const auto labels = row.findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+        const auto titleLabel = std::ranges::find(
+            labels, QString::fromUtf8(std::string(title(setting)).c_str()), &QLabel::text);
+        ASSERT_NE(titleLabel, labels.end());
+        EXPECT_LT(inCard(**titleLabel).right(), slider.left());
+        EXPECT_LT(slider.right(), value.left());
+        EXPECT_LT(value.right(), resume.left());
+        EXPECT_GT(slider.width(), value.width()) << "the slider takes the room the others leave";
+        EXPECT_EQ(slider.left(), rates.left());
+        EXPECT_EQ(resume.right(), resolutions.right());
+        EXPECT_EQ(line.left(), slider.left());
+        EXPECT_GT(line.top(), slider.bottom());
+    }
+}
+
+TEST_F(DisplaysPageTest, TheModeRowStaysForAnyOneModeControlAndTheCardForItsSliders)
+{
+    const ControlKey refresh = keyOf("demo-external", SettingKey::refreshRate);
+    struct Case {
+        const char* name;
+        std::function<void(HardwareSnapshot&)> change;
+        bool hasModeRow;
+        bool isResolutionEnabled;
+    };
+    const Case cases[] = {
+        {"one resolution",
+            [](HardwareSnapshot& snapshot) { snapshot.modeChoices["demo-external"].resize(1); },
+            true, true},
+        {"refresh rates alone",
+            [](HardwareSnapshot& snapshot) {
+                snapshot.capabilities.erase(keyOf("demo-external", SettingKey::hdr));
+                snapshot.modeChoices.erase("demo-external");
+            },
+            true, false},
+        {"no mode at all",
+            [&](HardwareSnapshot& snapshot) { snapshot.capabilities[refresh].available = false; },
+            false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        model.hardwareSnapshot.modify(c.change);
+        demo.turn();
+        QWidget* const card = page.cardOf("demo-external");
+        ASSERT_NE(card, nullptr);
+        EXPECT_NE(page.rowOf(keyOf("demo-external", SettingKey::brightness)), nullptr);
+        auto* const mode = card->findChild<QWidget*>(QStringLiteral("mode"));
+        EXPECT_EQ(mode != nullptr, c.hasModeRow);
+        if (mode) {
+            EXPECT_EQ(mode->findChild<QComboBox*>(QStringLiteral("resolution"))->isEnabled(),
+                c.isResolutionEnabled);
+        }
+    }
+}
+
+TEST_F(DisplaysPageTest, AMenuKeepsItsItemsThroughARedrawAndIgnoresAPickPastItsEnd)
+{
+    QWidget& external = *page.cardOf("demo-external");
+    auto& rates = *external.findChild<QComboBox*>(QStringLiteral("refreshRate"));
+    auto& resolutions = *external.findChild<QComboBox*>(QStringLiteral("resolution"));
+    QSignalSpy removed(rates.model(), &QAbstractItemModel::rowsRemoved);
+    model.modeBusy.set({"demo-builtin"});
+    demo.turn();
+    model.modeBusy.set({});
+    demo.turn();
+    EXPECT_EQ(removed.count(), 0) << "an open menu would lose its place";
+
+    const Configuration before = *model.configuration;
+    emit resolutions.activated(resolutions.count());
+    EXPECT_FALSE(model.preview.get());
+    EXPECT_EQ(*model.configuration, before);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "Quorvane/Views/MenuBarExtra.h"
 #include "Quorvane/Views/SettingsErrorReport.h"
 #include "QuorvaneCore/ConfigurationError.h"
+#include "QuorvaneViewTests/ControlStatusTestSupport.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
 #include <QCheckBox>
@@ -563,6 +564,92 @@ TEST(MenuBarExtraTest, ThePopoverFitsBesideItsIconEveryTimeAndScrollsWhatTheScre
             popover.hide();
         }
     }
+}
+
+/// The popover opened beside a tray at the top of a 1440 by 1000 screen.
+void openAtTopRight(MenuBarExtra& extra)
+{
+    const Desk desk{"top right", {1440, 1000}, true};
+    extra.openPopover(desk.icon(), {}, desk.available());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+}
+
+/// Whether `line` shows whole inside the popover: wrapped onto as many lines as it needs, never
+/// cut at the popover's edge nor widening it, nor pushing the last controls out of view.
+void expectWholeInside(QWidget& popover, const QLabel& line)
+{
+    EXPECT_EQ(popover.findChild<QScrollArea*>()->verticalScrollBar()->maximum(), 0);
+    EXPECT_TRUE(line.isVisibleTo(&popover));
+    EXPECT_TRUE(line.wordWrap());
+    EXPECT_GE(line.height(), line.heightForWidth(line.width())) << "a line is cut off";
+    EXPECT_EQ(popover.width(), 420);
+    EXPECT_LE(line.mapTo(&popover, QPoint(line.width(), 0)).x(), popover.width());
+}
+
+TEST(PopoverStatusTest, AFailedOrUnconfirmedWriteIsSaidUnderItsControlOnAsManyLinesAsItNeeds)
+{
+    using namespace status_support;
+    testApplication();
+    struct Case {
+        const MonitorFault& fault;
+        const char* screenshot;
+    };
+    const Case cases[] = {
+        {refusedWrite, "popover-failed-write"},
+        {coarseSteps, "popover-readback-differs"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault.name);
+        ModeWorld mac(true);
+        MenuBarExtra extra(*mac.model, MenuBarExtra::Place::tray);
+        const DisplaysPage& page = extra.menuView().displaysPage();
+        holdBrightnessAt40(mac, page, c.fault);
+        const QLabel& line
+            = *page.rowOf(externalBrightness)->findChild<QLabel*>(QStringLiteral("source"));
+        openAtTopRight(extra);
+        EXPECT_EQ(line.text().toStdString(), c.fault.line);
+        expectWholeInside(extra.popover(), line);
+        // Beside the hold, neither fits on one line of the popover.
+        EXPECT_GT(line.height(), line.fontMetrics().lineSpacing() * 3 / 2);
+        saveScreenshot(extra.popover(), c.screenshot);
+    }
+}
+
+TEST(PopoverStatusTest, TheAutomationNoteIsSaidUnderTheRefreshRateAndNoRuleNameWidensThePopover)
+{
+    DemoWorld demo;
+    AppModel& model = *demo.model;
+    demo.settle();
+    MenuBarExtra extra(model, MenuBarExtra::Place::tray);
+    openAtTopRight(extra);
+    const DisplaysPage& page = extra.menuView().displaysPage();
+    const auto* const noteLine
+        = page.cardOf("demo-external")->findChild<QLabel*>(QStringLiteral("refreshRateStatus"));
+    ASSERT_NE(noteLine, nullptr);
+    const QLabel& note = *noteLine;
+    EXPECT_EQ(note.text(),
+        QStringLiteral("Preview and keep this combination before automation can use it"));
+    expectWholeInside(extra.popover(), note);
+    saveScreenshot(extra.popover(), "popover-automation-note");
+
+    // No line can hold this name: it runs to the row's end rather than widening the popover.
+    const std::string longName(80, 'W');
+    model.configuration.modify([&](Configuration& document) {
+        for (std::size_t profile = 0; profile < document.profiles.size(); ++profile) {
+            const auto& rules = document.profiles[profile].rules;
+            for (std::size_t rule = 0; rule < rules.size(); ++rule)
+                if (rules[rule].name == "External screen")
+                    document.profiles.edit(profile).rules.edit(rule).name = longName;
+        }
+    });
+    model.resolveAndApply(false);
+    demo.settle();
+    const ControlKey contrast{
+        .target = ControlTarget::display("demo-external"), .setting = SettingKey::contrast};
+    const QLabel& line = *page.rowOf(contrast)->findChild<QLabel*>(QStringLiteral("source"));
+    EXPECT_EQ(line.text().toStdString(), longName + " · Readback confirmed");
+    EXPECT_LE(extra.menuView().minimumSizeHint().width(), 420) << "the name widened the popover";
+    EXPECT_EQ(extra.popover().width(), 420);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "Quorvane/Views/DisplayModeRow.h"
 
 #include "Quorvane/AppModel.h"
-#include "Quorvane/Views/Design/QuorStyle.h"
+#include "Quorvane/Views/ControlStatusLine.h"
 #include "Quorvane/Views/Design/SwitchButton.h"
 
 #include <QComboBox>
@@ -44,8 +44,9 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
     , m_displayID(std::move(displayID))
     , m_refreshRate(new QComboBox(this))
     , m_hdr(new SwitchButton(QStringLiteral("HDR"), this))
+    , m_modeStatus(newStatusLabel(this))
     , m_resolution(new QComboBox(this))
-    , m_status(new QLabel(this))
+    , m_resolutionStatus(newStatusLabel(this))
     , m_refresh(model.executor(), [this] { refresh(); })
 {
     setObjectName(QStringLiteral("mode"));
@@ -54,18 +55,18 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
     m_hdr->setObjectName(QStringLiteral("hdr"));
     m_resolution->setObjectName(QStringLiteral("resolution"));
     m_resolution->setAccessibleName(QStringLiteral("Resolution"));
-    m_status->setObjectName(QStringLiteral("modeStatus"));
-    m_status->setWordWrap(true);
-    QuorStyle::setRole(*m_status, QuorRole::secondary);
+    m_modeStatus->setObjectName(QStringLiteral("refreshRateStatus"));
+    m_resolutionStatus->setObjectName(QStringLiteral("modeStatus"));
 
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(new QLabel(QStringLiteral("Refresh rate"), this), 0, 0);
     layout->addWidget(m_refreshRate, 0, 1);
     layout->addWidget(m_hdr, 0, 2);
-    layout->addWidget(new QLabel(QStringLiteral("Resolution"), this), 1, 0);
-    layout->addWidget(m_resolution, 1, 1, 1, 2);
-    layout->addWidget(m_status, 2, 1, 1, 2);
+    layout->addWidget(m_modeStatus, 1, 1, 1, 2);
+    layout->addWidget(new QLabel(QStringLiteral("Resolution"), this), 2, 0);
+    layout->addWidget(m_resolution, 2, 1, 1, 2);
+    layout->addWidget(m_resolutionStatus, 3, 1, 1, 2);
     layout->setColumnMinimumWidth(0, 96); // as wide as the sliders' titles
     layout->setColumnStretch(1, 1);
 
@@ -76,8 +77,8 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
     connect(
         m_resolution, &QComboBox::activated, this, [this](int index) { pickResolution(index); });
 
-    m_refresh.watch(m_model.hardwareSnapshot, m_model.resolutionStatus, m_model.modeBusy,
-        m_model.preview, m_model.isLoaded, m_model.settingsError);
+    m_refresh.watch(m_model.hardwareSnapshot, m_model.resolutionStatus, m_model.controlStatus,
+        m_model.modeBusy, m_model.preview, m_model.isLoaded, m_model.settingsError);
     refresh();
 }
 
@@ -105,9 +106,20 @@ void DisplayModeRow::refresh()
     m_refreshRate->setEnabled(mayChange && m_refreshRate->count() > 1);
     m_resolution->setEnabled(mayChange && m_resolution->count() > 0);
 
+    refreshStatuses();
+}
+
+void DisplayModeRow::refreshStatuses()
+{
+    const ControlTarget target = ControlTarget::display(m_displayID);
+    m_modeStatus->setText(
+        text(statusLine({statusOf(m_model, {.target = target, .setting = SettingKey::refreshRate}),
+            statusOf(m_model, {.target = target, .setting = SettingKey::hdr})})));
+    m_modeStatus->setVisible(!m_modeStatus->text().isEmpty());
     const auto status = m_model.resolutionStatus->find(m_displayID);
-    m_status->setText(status == m_model.resolutionStatus->end() ? QString() : text(status->second));
-    m_status->setVisible(!m_status->text().isEmpty());
+    m_resolutionStatus->setText(
+        status == m_model.resolutionStatus->end() ? QString() : text(status->second));
+    m_resolutionStatus->setVisible(!m_resolutionStatus->text().isEmpty());
 }
 
 void DisplayModeRow::refreshRefreshRates()

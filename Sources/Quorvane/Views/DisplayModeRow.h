@@ -18,7 +18,8 @@ class AppModel;
 class SwitchButton;
 
 /// A refresh rate or HDR picked here is never simply applied: it starts the display's
-/// Keep/Revert test with "Keep this combination". Hidden while the display offers none of the
+/// Keep/Revert test with "Keep this combination". Under the refresh rate and under the
+/// resolution, what the model last said of them. Hidden while the display offers none of the
 /// three. Reads the model and calls its operations.
 class DisplayModeRow final : public QWidget {
 public:
@@ -35,6 +36,7 @@ private:
     void refresh();
     void refreshRefreshRates();
     void refreshResolutions();
+    void refreshStatuses();
     void pickRefreshRate(int index);
     void pickHDR(bool isOn);
     void pickResolution(int index);
@@ -43,8 +45,10 @@ private:
     std::string m_displayID;
     QComboBox* m_refreshRate;
     SwitchButton* m_hdr;
+    /// The refresh rate's status and HDR's, once when the two are the same.
+    QLabel* m_modeStatus;
     QComboBox* m_resolution;
-    QLabel* m_status;
+    QLabel* m_resolutionStatus;
     ViewRefresh m_refresh;
 };
 

@@ -1,8 +1,8 @@
 #include "Quorvane/Views/DisplaysPage.h"
 
 #include "Quorvane/AppModel.h"
+#include "Quorvane/Views/ControlStatusLine.h"
 #include "Quorvane/Views/Design/EditingTextField.h"
-#include "Quorvane/Views/Design/ElidedLabel.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/DisplayModeRow.h"
 #include "QuorvaneCore/SettingValue.h"
@@ -95,7 +95,8 @@ DisplaysPage::DisplaysPage(AppModel& model, QWidget* parent, DisplayNaming namin
     connect(m_resumeAll, &QPushButton::clicked, this, [this] { m_model.resume(std::nullopt); });
 
     m_refresh.watch(m_model.displays, m_model.hardwareSnapshot, m_model.holds, m_model.observed,
-        m_model.applying, m_model.resolution, m_model.systemDisplaySnapshot, m_model.configuration);
+        m_model.applying, m_model.resolution, m_model.systemDisplaySnapshot, m_model.configuration,
+        m_model.controlStatus);
     rebuildIfNeeded();
     refresh();
 }
@@ -212,7 +213,7 @@ DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
         .widget = widget,
         .slider = new QSlider(Qt::Horizontal, widget),
         .value = new QLabel(widget),
-        .source = new ElidedLabel(widget),
+        .source = newStatusLabel(widget),
         .hold = new QLabel(widget),
         .resume = new QPushButton(QStringLiteral("Resume"), widget)};
     row.slider->setObjectName(QStringLiteral("slider"));
@@ -220,7 +221,6 @@ DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
     row.source->setObjectName(QStringLiteral("source"));
     row.hold->setObjectName(QStringLiteral("hold"));
     row.resume->setObjectName(QStringLiteral("resume"));
-    QuorStyle::setRole(*row.source, QuorRole::secondary);
     QuorStyle::setRole(*row.hold, QuorRole::secondary);
     if (key.setting == SettingKey::temperature)
         row.slider->setRange(lowestKelvinStep, highestKelvinStep);
@@ -236,12 +236,12 @@ DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
     layout->addWidget(row.slider, 0, 1);
     layout->addWidget(row.value, 0, 2);
     layout->addWidget(row.resume, 0, 3);
-    // Where the value comes from and its hold share the line under the slider: the popover is
-    // too narrow for the hold under the value.
-    // A rule's or profile's name in the source ends with "…" rather than widening the popover.
+    // Where the value comes from, with the control's status, and its hold share the line under
+    // the slider: the popover is too narrow for the hold under the value. A long line wraps
+    // beside the hold.
     auto* origin = new QHBoxLayout;
     origin->addWidget(row.source, 1);
-    origin->addWidget(row.hold);
+    origin->addWidget(row.hold, 0, Qt::AlignTop);
     layout->addLayout(origin, 1, 1, 1, 3);
     layout->setColumnMinimumWidth(0, labelWidth);
     layout->setColumnStretch(1, 1);
@@ -276,7 +276,7 @@ void DisplaysPage::refreshRow(const Row& row)
             row.slider->setValue(static_cast<int>(std::lround(value * percentSteps)));
         row.value->setText(text(SettingValue::percent(value).label()));
     }
-    row.source->setText(text(m_model.source(row.key)));
+    row.source->setText(text(statusLine({m_model.source(row.key), statusOf(m_model, row.key)})));
     const std::optional<std::string> hold = m_model.holdLabel(row.key);
     row.hold->setText(hold ? text(*hold) : QString());
     row.resume->setEnabled(hold.has_value());

@@ -22,7 +22,6 @@ namespace quorvane {
 
 class AppModel;
 class EditingTextField;
-class ElidedLabel;
 
 /// Whether each display's name can be changed in place.
 enum class DisplayNaming {
@@ -31,9 +30,10 @@ enum class DisplayNaming {
 };
 
 /// One card per display with a row per available brightness, contrast or temperature control: a
-/// slider that adjusts the control by hand, its value, where the value comes from, its hold, and
-/// a Resume for that control; under them the display's mode. Above the cards a Resume for every
-/// control. Reads the model and calls its operations; redraws when what it shows changes.
+/// slider that adjusts the control by hand, its value, where the value comes from and the
+/// control's status, its hold, and a Resume for that control; under them the display's mode. Above
+/// the cards a Resume for every control. Reads the model and calls its operations; redraws when
+/// what it shows changes.
 class DisplaysPage final : public QWidget {
 public:
     /// `model` must outlive the page.
@@ -60,7 +60,8 @@ private:
         QWidget* widget;
         QSlider* slider;
         QLabel* value;
-        ElidedLabel* source;
+        /// Where the value comes from, then the control's status.
+        QLabel* source;
         QLabel* hold;
         QPushButton* resume;
     };

@@ -11,11 +11,13 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
 #include <QWidget>
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -155,12 +157,16 @@ QSize MenuBarExtra::wantedSize() const
     const QWidget& content = *m_menuView->parentWidget();
     // Until the popover is first shown, what changes inside it (the displays once the model has
     // loaded) never reaches the sizes its layouts keep of their widgets: drop them, or the first
-    // opening is short.
+    // opening is short. Its hidden widgets don't tell their layouts, so drop those sizes too.
     for (QWidget* widget : content.findChildren<QWidget*>())
         widget->updateGeometry();
-    return {popoverWidth,
-        content.hasHeightForWidth() ? content.heightForWidth(popoverWidth)
-                                    : content.sizeHint().height()};
+    for (QLayout* layout : content.findChildren<QLayout*>())
+        layout->invalidate();
+    assert(content.hasHeightForWidth() && "the popover's wrapped lines set its height");
+    // Measured beside a scroll bar: the scroll area judges the height by the width it had, so a
+    // status line that wraps once more there would keep a bar that hides the last controls.
+    const QScrollBar& bar = *m_popover->findChild<QScrollArea*>()->verticalScrollBar();
+    return {popoverWidth, content.heightForWidth(popoverWidth - bar.sizeHint().width())};
 }
 
 } // namespace quorvane
