@@ -42,12 +42,55 @@ bool writeAll(int descriptor, std::string_view bytes)
     return true;
 }
 
-// Temporary files are named ".<target's name>.<1 to 16 lower-case hexadecimal digits>.tmp".
+std::filesystem::path folderOf(const std::filesystem::path& file)
+{
+    return file.parent_path().empty() ? "." : file.parent_path();
+}
+
+/// The longest file name that `folder`'s file system takes.
+std::size_t longestNameIn(const std::filesystem::path& folder)
+{
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : 255; // NAME_MAX where it does not say
+}
+
+/// FNV-1a: the same in every process and every build, since another one's names must be known.
+std::uint64_t stableHash(std::string_view text)
+{
+    std::uint64_t hash = 0xcbf29ce484222325;
+    for (const char c : text)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3;
+    return hash;
+}
+
+/// ".<file's name>", cut short where `reservedLength` more characters would pass the longest
+/// name the folder takes. What is cut is replaced by "~" and a hash of the whole name, so that
+/// files whose names begin alike keep apart.
+std::string hiddenName(const std::filesystem::path& file, std::size_t reservedLength)
+{
+    const std::string name = file.filename().string();
+    const std::size_t longest = longestNameIn(folderOf(file));
+    if (1 + name.size() + reservedLength <= longest)
+        return "." + name;
+    std::array<char, 16> hash{};
+    const auto hashEnd
+        = std::to_chars(hash.data(), hash.data() + hash.size(), stableHash(name), 16).ptr;
+    const std::size_t hashLength = static_cast<std::size_t>(hashEnd - hash.data());
+    const std::size_t room = longest - std::min(longest, 2 + hashLength + reservedLength);
+    std::size_t kept = std::min(room, name.size());
+    // Never in the middle of a UTF-8 character: some file systems refuse broken ones.
+    while (kept > 0 && (static_cast<unsigned char>(name[kept]) & 0xC0) == 0x80)
+        --kept;
+    return "." + name.substr(0, kept) + "~" + std::string(hash.data(), hashLength);
+}
+
+// Temporary files are named "<hidden name>.<1 to 16 lower-case hexadecimal digits>.tmp".
 constexpr std::string_view temporarySuffix = ".tmp";
+constexpr std::size_t longestTemporaryNumber = 16;
 
 std::string temporaryPrefix(const std::filesystem::path& target)
 {
-    return "." + target.filename().string() + ".";
+    return hiddenName(target, 1 + longestTemporaryNumber + temporarySuffix.size()) + ".";
 }
 
 bool isTemporarySiblingName(std::string_view name, const std::filesystem::path& target)
@@ -58,13 +101,14 @@ bool isTemporarySiblingName(std::string_view name, const std::filesystem::path& 
     const std::string_view number
         = name.substr(prefix.size(), name.size() - prefix.size() - temporarySuffix.size());
     const auto isDigit = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
-    return !number.empty() && number.size() <= 16 && std::ranges::all_of(number, isDigit);
+    return !number.empty() && number.size() <= longestTemporaryNumber
+        && std::ranges::all_of(number, isDigit);
 }
 
 std::filesystem::path temporarySibling(const std::filesystem::path& target)
 {
     thread_local std::mt19937_64 generator{std::random_device{}()};
-    std::array<char, 16> suffix{};
+    std::array<char, longestTemporaryNumber> suffix{};
     const auto end
         = std::to_chars(suffix.data(), suffix.data() + suffix.size(), generator(), 16).ptr;
     std::string name = temporaryPrefix(target);
@@ -179,11 +223,6 @@ private:
     bool m_isInPlace = false;
 };
 
-std::filesystem::path folderOf(const std::filesystem::path& file)
-{
-    return file.parent_path().empty() ? "." : file.parent_path();
-}
-
 /// Makes the rename itself survive a crash. The new file is complete and in place by now, so a
 /// failure here cannot undo the write and is not reported.
 void syncFolder(const std::filesystem::path& folder)
@@ -291,6 +330,11 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view byt
     file.writeAndSync(bytes);
     file.renameOverTarget();
     syncFolder(folderOf(target));
+}
+
+std::filesystem::path hiddenSibling(const std::filesystem::path& file, std::string_view ending)
+{
+    return file.parent_path() / (hiddenName(file, ending.size()) + std::string(ending));
 }
 
 void removeAbandonedTemporaryFiles(const std::filesystem::path& path)

@@ -54,6 +54,12 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view byt
 /// What cannot be removed stays, unreported: it harms nothing but space.
 void removeAbandonedTemporaryFiles(const std::filesystem::path& path);
 
+/// ".<file's name><ending>" beside `file`, for a file that belongs to it (a lock, say). Where
+/// that name is too long for the folder's file system, the file's name in it is cut short and
+/// followed by "~" and a hash of the whole name, so that every name the system allows has one.
+[[nodiscard]] std::filesystem::path hiddenSibling(
+    const std::filesystem::path& file, std::string_view ending);
+
 /// Where the chain of symbolic links at `path` ends: what a write to `path` replaces. `path`
 /// itself when it is no link (or nothing at all). Throws FileError about `path` when the chain
 /// loops or cannot be read.

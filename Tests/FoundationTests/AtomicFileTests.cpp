@@ -162,6 +162,54 @@ TEST_F(AtomicFileTest, RemovesOnlyTheTemporaryFilesOfWritesToTheSameFile)
     EXPECT_TRUE(fs::is_symlink(pathOf(".settings.json.abd.tmp")));
 }
 
+TEST_F(AtomicFileTest, EveryNameTheFileSystemTakesIsWrittenAndItsAbandonedFilesCleanedUp)
+{
+    const std::string twoBytes = "\xC3\xA9"; // é: a cut must not split it
+    struct Case {
+        const char* name;
+        std::string fileName;
+    };
+    const Case cases[] = {
+        {"233 characters, the longest kept whole", std::string(233, 'a')},
+        {"234 characters", std::string(234, 'b')},
+        {"240 characters", std::string(236, 'c') + ".json"},
+        {"255 characters", std::string(255, 'd')},
+        {"255 bytes of two-byte characters and one",
+            "e" +
+                [&] {
+                    std::string name;
+                    for (int i = 0; i < 127; ++i)
+                        name += twoBytes;
+                    return name;
+                }()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path target = pathOf(c.fileName);
+        // A save killed before its rename leaves its temporary file for the next clean-up.
+        EXPECT_EXIT(writeUntilKilled(target), testing::KilledBySignal(SIGXFSZ), "");
+        EXPECT_EQ(entryCount(), 1);
+        writeFileAtomically(target, "saved");
+        writeFileAtomically(target, "saved again");
+        EXPECT_EQ(readFile(target), "saved again");
+        removeAbandonedTemporaryFiles(target);
+        EXPECT_EQ(entryCount(), 1) << "only the file itself is left";
+        const std::string lockName = hiddenSibling(target, ".lock").filename().string();
+        EXPECT_LE(lockName.size(), 255U);
+        EXPECT_TRUE(lockName.starts_with(".")) << lockName;
+        for (std::size_t i = 0; i + 1 < lockName.size(); ++i) {
+            const bool isLead = (static_cast<unsigned char>(lockName[i]) & 0xC0) == 0xC0;
+            const bool isContinued = (static_cast<unsigned char>(lockName[i + 1]) & 0xC0) == 0x80;
+            EXPECT_TRUE(!isLead || isContinued) << "a character cut in two";
+        }
+        fs::remove(target);
+    }
+    // Names cut alike still differ, and a name that fits keeps its plain form.
+    EXPECT_NE(hiddenSibling(pathOf(std::string(250, 'x') + "1"), ".lock"),
+        hiddenSibling(pathOf(std::string(250, 'x') + "2"), ".lock"));
+    EXPECT_EQ(hiddenSibling(pathOf("settings.json"), ".lock"), pathOf(".settings.json.lock"));
+}
+
 TEST_F(AtomicFileTest, KeepsTheTemporaryFileOfAWriteStillUnderWay)
 {
     const fs::path target = pathOf("settings.json");

@@ -18,6 +18,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -26,6 +27,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstddef>
@@ -43,6 +46,8 @@ namespace quorvane {
 namespace {
 
 using namespace std::chrono_literals;
+
+constexpr uid_t nobody = 65534;
 
 /// XDG_RUNTIME_DIR names `folder`, or is unset, until the end of the scope.
 class ScopedRuntimeVariable final {
@@ -228,20 +233,27 @@ TEST(SingleInstanceTest, ALaunchThatGetsNoAnswerSaysWhichProcessHasTheFile)
         std::string holder;
     };
     const std::string name = instanceClaim(file).socketName;
+    // The test holds the lock, as the copy out of reach would.
+    const std::int64_t self = ::getpid();
+    const std::string named = " (process " + formatInteger(self) + ")";
     const Case cases[] = {
-        {"out of reach", lockRecord(4242, name), std::nullopt, " (process 4242)"},
-        {"out of reach as process 1, in a container", lockRecord(1, name), std::nullopt,
-            " (process 1)"},
+        {"out of reach", lockRecord(self, name), std::nullopt, named},
+        {"out of reach, its lock naming another process, as in a container", lockRecord(1, name),
+            std::nullopt, ""},
+        // An ended copy's record, under a holder that wrote none (root's, say).
+        {"out of reach, its lock as an ended copy left it", lockRecord(4242, name), std::nullopt,
+            ""},
         {"out of reach, its lock unreadable", "42x\n" + name + "\n", std::nullopt, ""},
         {"out of reach, its lock naming no process", lockRecord(0, name), std::nullopt, ""},
-        {"out of reach, its lock naming no socket", "4242\n", std::nullopt, ""},
+        {"out of reach, its lock naming no socket", formatInteger(self) + "\n", std::nullopt, ""},
         {"out of reach, its lock naming a socket of no copy's",
-            lockRecord(4242, "quorvane-" + std::string(32, 'g')), std::nullopt, ""},
+            lockRecord(self, "quorvane-" + std::string(32, 'g')), std::nullopt, ""},
         // A holder that could not write its lock (root's, say) finds what another wrote.
         {"out of reach, its lock as root left it", "1\n", std::nullopt, ""},
-        {"out of reach, its lock cut short", "4242\nquorvane-12", std::nullopt, ""},
-        {"listening, but never answering", lockRecord(4242, name), "", " (process 4242)"},
-        {"listening, but answering something else", lockRecord(4242, name), "?", " (process 4242)"},
+        {"out of reach, its lock cut short", formatInteger(self) + "\nquorvane-12", std::nullopt,
+            ""},
+        {"listening, but never answering", lockRecord(self, name), "", named},
+        {"listening, but answering something else", lockRecord(self, name), "?", named},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -399,17 +411,14 @@ TEST(SingleInstanceTest, ALockFileThatCannotBeUsedIsLeftAloneAndTheSocketNameCla
             "it is not a regular file"},
         {"a FIFO", [](const std::filesystem::path& lock) { ::mkfifo(lock.c_str(), 0644); },
             "it is not a regular file"},
-    };
-    // Root may open any file, and only root may give one away.
-    if (isRoot) {
-        cases.push_back({"left by a root run for another user",
-            [](const std::filesystem::path& lock) {
-                std::ofstream(lock) << "1\n";
-                if (::chown(lock.c_str(), 65534, 65534) != 0)
-                    throw std::runtime_error("Could not give the lock away.");
+        {"a second name of another file",
+            [&](const std::filesystem::path& lock) {
+                std::filesystem::create_hard_link(precious, lock);
             },
-            "it belongs to another user"});
-    } else {
+            "it has more than one hard link"},
+    };
+    // Root may open any file.
+    if (!isRoot) {
         cases.push_back({"unreadable",
             [](const std::filesystem::path& lock) {
                 std::ofstream(lock) << "1\n";
@@ -439,21 +448,24 @@ TEST(SingleInstanceTest, ALockFileThatCannotBeUsedIsLeftAloneAndTheSocketNameCla
     }
 }
 
-TEST(SingleInstanceTest, ASettingsFileNameTooLongForItsLockFileIsStillClaimed)
+TEST(SingleInstanceTest, EverySettingsFileNameTheFileSystemTakesHasALockFile)
 {
     testApplication();
     const TemporaryFolder folder;
-    // A name the file system takes, to which ".<name>.lock" adds too much.
-    const std::filesystem::path file = folder.path() / (std::string(245, 's') + ".json");
-    std::ofstream(file) << "{}";
-    ASSERT_TRUE(std::filesystem::exists(file));
-    RunningCopy running(file);
-    EXPECT_EQ(running.instance->lockFileProblem(),
-        "QuorVane does not use the lock file \"" + instanceClaim(file).lockFile->string()
-            + "\": File name too long.");
-    SingleInstance later(file);
-    ASSERT_TRUE(later.isTakenByAnotherCopy());
-    EXPECT_TRUE(later.handOver(1s));
+    // Names the file system takes, to which ".<name>.lock" adds too much.
+    for (const std::size_t length : {245, 255}) {
+        SCOPED_TRACE(length);
+        const std::filesystem::path file = folder.path() / std::string(length, 's');
+        std::ofstream(file) << "{}";
+        ASSERT_TRUE(std::filesystem::exists(file));
+        RunningCopy running(file);
+        EXPECT_EQ(running.instance->lockFileProblem(), std::nullopt);
+        const std::filesystem::path lock = *instanceClaim(file).lockFile;
+        EXPECT_EQ(readFile(lock), lockRecord(::getpid(), instanceClaim(file).socketName));
+        SingleInstance later(file);
+        ASSERT_TRUE(later.isTakenByAnotherCopy());
+        EXPECT_TRUE(later.handOver(1s));
+    }
 }
 
 TEST(SingleInstanceTest, NoLockFileIsMadeBesideASettingsFileTheStoreRefuses)
@@ -510,7 +522,7 @@ TEST(SingleInstanceTest, ALaunchReachesTheCopyThatHoldsTheLockWhateverPathItCame
     {
         SCOPED_TRACE("a holder listening under another path's name");
         const std::string elsewhere = instanceClaim(folder.path() / "elsewhere.json").socketName;
-        const UnreachableCopy holder(file, lockRecord(4242, elsewhere));
+        const UnreachableCopy holder(file, lockRecord(::getpid(), elsewhere));
         QLocalServer listener;
         listener.setSocketOptions(QLocalServer::AbstractNamespaceOption);
         ASSERT_TRUE(listener.listen(QString::fromStdString(elsewhere)));
@@ -524,31 +536,84 @@ TEST(SingleInstanceTest, ALaunchReachesTheCopyThatHoldsTheLockWhateverPathItCame
     }
     if (::geteuid() != 0)
         GTEST_SKIP() << "the same with a bind mount needs root";
-    const std::filesystem::path settings = folder.path() / "settings";
-    std::filesystem::create_directory(settings);
-    const BindMount mount(settings, folder.path() / "mounted");
+    const std::filesystem::path top = folder.path() / "top";
+    const std::filesystem::path settings = top / "D";
+    std::filesystem::create_directory(top);
+    const BindMount mount(top, folder.path() / "alt");
     if (!mount.isMounted())
         GTEST_SKIP() << "this system refuses bind mounts";
-    RunningCopy running(settings / "settings.json");
-    SingleInstance later(folder.path() / "mounted" / "settings.json");
-    ASSERT_TRUE(later.isTakenByAnotherCopy());
-    EXPECT_TRUE(later.handOver(1s));
-    EXPECT_EQ(running.handOvers, 1);
+    const std::filesystem::path lock = *instanceClaim(settings / "settings.json").lockFile;
+    struct Case {
+        const char* name;
+        std::function<void()> before; // the copy starts
+        std::function<void()> after;
+    };
+    const auto nothing = [] {};
+    const Case cases[] = {
+        {"its lock in place", nothing, nothing},
+        {"its lock deleted", nothing, [&] { std::filesystem::remove(lock); }},
+        {"its lock replaced by a rename", nothing,
+            [&] {
+                copyFile(lock, settings / "x");
+                std::filesystem::rename(settings / "x", lock);
+            }},
+        {"its folder restored from a copy", nothing,
+            [&] {
+                const std::filesystem::path backup = top / "D.bak";
+                std::filesystem::copy(settings, backup, std::filesystem::copy_options::recursive);
+                std::filesystem::remove_all(settings);
+                std::filesystem::rename(backup, settings);
+            }},
+        {"its lock a link from the start",
+            [&] { std::filesystem::create_symlink(folder.path() / "nothing", lock); }, nothing},
+        {"its lock another user's from the start",
+            [&] {
+                std::ofstream(lock) << "";
+                ASSERT_EQ(::chown(lock.c_str(), nobody, nobody), 0);
+            },
+            nothing},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::create_directory(settings);
+        std::ofstream(settings / "settings.json") << "{}";
+        c.before();
+        {
+            RunningCopy running(settings / "settings.json");
+            c.after();
+            SingleInstance later(folder.path() / "alt" / "D" / "settings.json");
+            ASSERT_TRUE(later.isTakenByAnotherCopy());
+            EXPECT_TRUE(later.handOver(1s));
+            EXPECT_EQ(running.handOvers, 1);
+        }
+        std::filesystem::remove_all(settings);
+    }
 }
 
-/// Listens on `socketName` in the abstract namespace as the user "nobody", answering every
-/// connection as a running copy does, until the end of the scope. A child process: only system
-/// calls run in it, as it is a copy of a process with threads.
+/// Becomes the user "nobody", or ends the process.
+void becomeNobody()
+{
+    if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+        ::_exit(1);
+}
+
+/// What another user's program on a copy's socket name does with the connections it gets.
+enum class Squatter { neverAccepts, acceptsSilently, answersAsACopy };
+
+/// Listens on `socketNames` in the abstract namespace as the user "nobody", until the end of the
+/// scope. A child process: only system calls run in it, as it is a copy of a process with
+/// threads.
 class ForeignListener final {
 public:
-    explicit ForeignListener(const std::string& socketName)
+    explicit ForeignListener(
+        const std::vector<std::string>& socketNames, Squatter squatter = Squatter::answersAsACopy)
     {
         int ready[2];
         if (::pipe(ready) != 0)
             throw std::runtime_error("No pipe.");
         m_process = ::fork();
         if (m_process == 0)
-            listenAsNobody(socketName, ready[1]);
+            listenAsNobody(socketNames, squatter, ready[1]);
         char byte = 0;
         ::close(ready[1]);
         const bool isListening = ::read(ready[0], &byte, 1) == 1;
@@ -565,28 +630,97 @@ public:
     ForeignListener& operator=(const ForeignListener&) = delete;
 
 private:
-    [[noreturn]] static void listenAsNobody(const std::string& socketName, int ready)
+    static constexpr std::size_t mostNames = 16;
+
+    [[noreturn]] static void listenAsNobody(
+        const std::vector<std::string>& socketNames, Squatter squatter, int ready)
     {
-        constexpr uid_t nobody = 65534;
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path + 1, socketName.data(), socketName.size());
-        const auto size
-            = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + socketName.size());
-        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0
-            || ::bind(listener, reinterpret_cast<const sockaddr*>(&address), size) != 0
-            || ::listen(listener, 8) != 0 || ::write(ready, "!", 1) != 1)
+        becomeNobody();
+        std::array<pollfd, mostNames> listeners{};
+        const std::size_t count = std::min(socketNames.size(), mostNames);
+        for (std::size_t index = 0; index < count; ++index) {
+            const std::string& name = socketNames[index];
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path + 1, name.data(), name.size());
+            const auto size
+                = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+            listeners[index].fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            listeners[index].events = POLLIN;
+            if (::bind(listeners[index].fd, reinterpret_cast<const sockaddr*>(&address), size) != 0
+                || ::listen(listeners[index].fd, 8) != 0)
+                ::_exit(1);
+        }
+        if (::write(ready, "!", 1) != 1)
             ::_exit(1);
+        while (squatter == Squatter::neverAccepts)
+            ::pause();
         for (;;) {
-            const int connection = ::accept(listener, nullptr, nullptr);
-            [[maybe_unused]] const ssize_t written = ::write(connection, "!", 1); // a copy's answer
-            ::close(connection);
+            ::poll(listeners.data(), count, -1);
+            for (std::size_t index = 0; index < count; ++index) {
+                if ((listeners[index].revents & POLLIN) == 0)
+                    continue;
+                const int connection = ::accept(listeners[index].fd, nullptr, nullptr);
+                if (squatter == Squatter::acceptsSilently)
+                    continue; // kept open, never answered
+                [[maybe_unused]] const ssize_t written = ::write(connection, "!", 1); // a copy's
+                ::close(connection);
+            }
         }
     }
 
     pid_t m_process = -1;
 };
+
+/// Holds a shared lock on the file at `path` as the user "nobody", opened for reading as anyone
+/// may open a file others may read, until the end of the scope.
+class ForeignLockHolder final {
+public:
+    explicit ForeignLockHolder(const std::filesystem::path& path)
+    {
+        int ready[2];
+        if (::pipe(ready) != 0)
+            throw std::runtime_error("No pipe.");
+        m_process = ::fork();
+        if (m_process == 0) {
+            becomeNobody();
+            const int descriptor = ::open(path.c_str(), O_RDONLY);
+            if (descriptor < 0 || ::flock(descriptor, LOCK_SH) != 0
+                || ::write(ready[1], "!", 1) != 1)
+                ::_exit(1);
+            for (;;)
+                ::pause();
+        }
+        char byte = 0;
+        ::close(ready[1]);
+        const bool isHolding = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+        if (!isHolding)
+            throw std::runtime_error("The lock was not taken.");
+    }
+    ~ForeignLockHolder()
+    {
+        ::kill(m_process, SIGKILL);
+        ::waitpid(m_process, nullptr, 0);
+    }
+    ForeignLockHolder(const ForeignLockHolder&) = delete;
+    ForeignLockHolder& operator=(const ForeignLockHolder&) = delete;
+
+private:
+    pid_t m_process = -1;
+};
+
+/// Every socket name a copy on `file` may listen on.
+std::vector<std::string> everySocketName(const std::filesystem::path& file)
+{
+    const InstanceClaim claim = instanceClaim(file);
+    std::vector<std::string> names = candidateSocketNames(claim.socketName);
+    if (claim.fileSystemSocketName) {
+        for (std::string& name : candidateSocketNames(*claim.fileSystemSocketName))
+            names.push_back(std::move(name));
+    }
+    return names;
+}
 
 // Abstract socket names have no permissions: anyone may take a copy's name before it listens.
 TEST(SingleInstanceTest, AnAnswerFromAnotherUsersProgramIsNoHandOver)
@@ -596,8 +730,8 @@ TEST(SingleInstanceTest, AnAnswerFromAnotherUsersProgramIsNoHandOver)
     testApplication();
     const TemporaryFolder folder;
     const std::filesystem::path file = folder.path() / "settings.json";
-    const UnreachableCopy holder(file, lockRecord(4242, instanceClaim(file).socketName));
-    const ForeignListener listener(instanceClaim(file).socketName);
+    const UnreachableCopy holder(file, lockRecord(::getpid(), instanceClaim(file).socketName));
+    const ForeignListener listener({instanceClaim(file).socketName});
     QLocalSocket probe; // the listener is where a copy's would be, and it answers
     probe.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
     probe.connectToServer(QString::fromStdString(instanceClaim(file).socketName));
@@ -605,7 +739,140 @@ TEST(SingleInstanceTest, AnAnswerFromAnotherUsersProgramIsNoHandOver)
 
     SingleInstance later(file);
     ASSERT_TRUE(later.isTakenByAnotherCopy());
-    EXPECT_EQ(handOverError(later, 200ms), notAnswering(file, " (process 4242)"));
+    EXPECT_EQ(handOverError(later, 200ms),
+        notAnswering(file, " (process " + formatInteger(::getpid()) + ")"));
+}
+
+TEST(SingleInstanceTest, AnotherUsersProgramOnACopysNamesNeverKeepsItFromRunning)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "listens as another user: needs root";
+    testApplication();
+    const TemporaryFolder folder;
+    struct Case {
+        const char* name;
+        Squatter squatter;
+        bool isLockALink = false; // then the names alone claim the file
+        bool takesEveryName = false;
+        bool comesAfterAQuit = false;
+    };
+    const Case cases[] = {
+        {"never accepting", Squatter::neverAccepts},
+        {"accepting and saying nothing", Squatter::acceptsSilently},
+        {"answering as a copy does", Squatter::answersAsACopy},
+        {"taking the name the moment a copy quit", Squatter::answersAsACopy, false, false, true},
+        {"on every name while the lock is ours", Squatter::answersAsACopy, false, true},
+        {"beside a lock file that cannot be used", Squatter::neverAccepts, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::filesystem::path file = folder.path() / c.name / "settings.json";
+        std::filesystem::create_directory(file.parent_path());
+        if (c.isLockALink)
+            std::filesystem::create_symlink(
+                folder.path() / "nothing", *instanceClaim(file).lockFile);
+        if (c.comesAfterAQuit)
+            RunningCopy{file};
+        const std::vector<std::string> names = everySocketName(file);
+        const ForeignListener squatter(
+            c.takesEveryName ? names : std::vector{names.front()}, c.squatter);
+        RunningCopy running(file);
+        if (!c.isLockALink) {
+            const std::string record = readFile(*instanceClaim(file).lockFile);
+            EXPECT_TRUE(record.starts_with(formatInteger(::getpid()) + "\n")) << record;
+            EXPECT_EQ(record.find(names.front()), std::string::npos) << "the squatter's name";
+        }
+        SingleInstance later(file);
+        ASSERT_TRUE(later.isTakenByAnotherCopy());
+        EXPECT_TRUE(later.handOver(1s));
+        EXPECT_EQ(running.handOvers, 1);
+    }
+}
+
+TEST(SingleInstanceTest, ALaunchRefusesOnlyWhenOtherUsersHoldTheLockFileAndEveryName)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "listens as another user: needs root";
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path file = folder.path() / "settings.json";
+    const std::filesystem::path lock = *instanceClaim(file).lockFile;
+    std::filesystem::create_symlink(folder.path() / "nothing", lock);
+    const ForeignListener squatter(everySocketName(file), Squatter::answersAsACopy);
+    SingleInstance launch(file);
+    ASSERT_TRUE(launch.isTakenByAnotherCopy());
+    EXPECT_EQ(handOverError(launch, 200ms),
+        "QuorVane cannot run on the settings file \"" + file.string()
+            + "\": other users' programs hold every name it could be reached by, and it cannot "
+              "use its lock file \""
+            + lock.string() + "\" (it is a symbolic link).");
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "nothing"));
+}
+
+TEST(SingleInstanceTest, AnotherUsersProgramHoldingTheLockNeverKeepsACopyFromRunning)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "locks as another user: needs root";
+    testApplication();
+    const TemporaryFolder folder;
+    std::filesystem::permissions(
+        folder.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+    const std::filesystem::path file = folder.path() / "settings.json";
+    const std::filesystem::path lock = *instanceClaim(file).lockFile;
+    // As an earlier version made it: others may read it, and so hold its lock.
+    ASSERT_EQ(::close(::open(lock.c_str(), O_CREAT | O_WRONLY, 0644)), 0);
+    ASSERT_EQ(::chmod(lock.c_str(), 0644), 0);
+    const ForeignLockHolder holder(lock);
+
+    RunningCopy running(file);
+    EXPECT_EQ(running.instance->lockFileProblem(),
+        "QuorVane does not use the lock file \"" + lock.string()
+            + "\": another user's program holds it.");
+    EXPECT_EQ(std::filesystem::status(lock).permissions(),
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << "no other user may open it again";
+    SingleInstance later(file);
+    ASSERT_TRUE(later.isTakenByAnotherCopy());
+    EXPECT_TRUE(later.handOver(1s));
+    EXPECT_EQ(running.handOvers, 1);
+}
+
+TEST(SingleInstanceTest, TheLockFileIsItsUsersAlone)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    for (const bool isLeftByAnEarlierVersion : {false, true}) {
+        SCOPED_TRACE(isLeftByAnEarlierVersion ? "made readable by others" : "new");
+        const std::filesystem::path file
+            = folder.path() / (isLeftByAnEarlierVersion ? "old.json" : "new.json");
+        const std::filesystem::path lock = *instanceClaim(file).lockFile;
+        if (isLeftByAnEarlierVersion) {
+            std::ofstream(lock) << "4242\n";
+            std::filesystem::permissions(lock,
+                std::filesystem::perms::owner_all | std::filesystem::perms::group_read
+                    | std::filesystem::perms::others_read);
+        }
+        RunningCopy running(file);
+        EXPECT_EQ(std::filesystem::status(lock).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
+}
+
+TEST(SingleInstanceTest, AnEndedCopysRecordNeverNamesACopyThatDoesNotAnswer)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path file = folder.path() / "settings.json";
+    const std::string name = instanceClaim(file).socketName;
+    std::ofstream(*instanceClaim(file).lockFile) << lockRecord(4242, name);
+    QLocalServer hung; // a copy whose lock file was replaced, and which hangs
+    hung.setSocketOptions(QLocalServer::AbstractNamespaceOption);
+    ASSERT_TRUE(hung.listen(QString::fromStdString(name)));
+
+    SingleInstance later(file);
+    ASSERT_TRUE(later.isTakenByAnotherCopy());
+    EXPECT_EQ(handOverError(later, 200ms), notAnswering(file, ""));
 }
 
 /// The application as a process of its own on `settingsFile`, on the platform the tests use, its
@@ -713,7 +980,6 @@ bool othersMayRun(const std::filesystem::path& file)
 // As after "su": a shared settings file, whose copy runs as another user.
 TEST(SingleInstanceTest, ALaunchBesideAnotherUsersCopySaysWhichProcessHasTheFile)
 {
-    constexpr uid_t nobody = 65534;
     if (::geteuid() != 0 || !othersMayRun(QUORVANE_EXECUTABLE))
         GTEST_SKIP() << "runs a copy as another user: needs root, and the application where others "
                         "may run it";
@@ -734,6 +1000,46 @@ TEST(SingleInstanceTest, ALaunchBesideAnotherUsersCopySaysWhichProcessHasTheFile
     EXPECT_EQ(handOverError(later, 500ms),
         notAnswering(file, " (process " + formatInteger(other->processId()) + ")"));
     EXPECT_TRUE(quitsCleanly(*other));
+}
+
+// As after "sudo": a copy of root's on a user's file, which the user's own launches must find.
+TEST(SingleInstanceTest, RootsCopyOnAUsersFileKeepsThatUsersLaunchFromRunningBesideIt)
+{
+    if (::geteuid() != 0 || !othersMayRun(QUORVANE_EXECUTABLE))
+        GTEST_SKIP() << "runs a launch as another user: needs root, and the application where "
+                        "others may run it";
+    testApplication();
+    const TemporaryFolder folder;
+    std::filesystem::permissions(
+        folder.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+    const std::filesystem::path home = privateFolder(folder.path() / "home");
+    const std::filesystem::path runtime = privateFolder(folder.path() / "run");
+    for (const std::filesystem::path& owned : {home, runtime})
+        ASSERT_EQ(::chown(owned.c_str(), nobody, nobody), 0);
+    const std::filesystem::path file = home / "settings.json";
+    const std::filesystem::path lock = *instanceClaim(file).lockFile;
+    const std::string endedCopysRecord = lockRecord(4242, instanceClaim(file).socketName);
+    for (const bool isLockTheUsers : {true, false}) {
+        SCOPED_TRACE(isLockTheUsers ? "the lock file the user's" : "the lock file made by root");
+        if (isLockTheUsers) {
+            std::ofstream(lock) << endedCopysRecord;
+            ASSERT_EQ(::chown(lock.c_str(), nobody, nobody), 0);
+            ASSERT_EQ(::chmod(lock.c_str(), 0600), 0);
+        }
+        RunningCopy running(file);
+        if (isLockTheUsers) {
+            EXPECT_EQ(readFile(lock), endedCopysRecord) << "root writes nothing into it";
+        }
+        const auto launch = startCopy(file, runtime, nobody, QProcess::ForwardedOutputChannel);
+        // Root's copy takes the connections meanwhile, as a running one does.
+        ASSERT_TRUE(runEventLoopUntil(
+            [&launch] { return launch->state() == QProcess::NotRunning; }, startLimit));
+        EXPECT_EQ(launch->exitCode(), 1);
+        const std::string said = launch->readAllStandardError().toStdString();
+        EXPECT_NE(said.find(notAnswering(file, "") + "\n"), std::string::npos) << said;
+        EXPECT_FALSE(std::filesystem::exists(file)) << "the launch wrote nothing";
+        std::filesystem::remove(lock);
+    }
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 
 #include "Foundation/FileDescriptor.h"
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -12,22 +14,23 @@
 #include <string>
 #include <vector>
 
-class QDeadlineTimer;
 class QLocalServer;
+class QLocalSocket;
 
 namespace quorvane {
 
-/// Where the claim on one settings file is kept. Both come from the file that the settings path
-/// stands for, never from the environment: every copy that can write the file sees the claim,
-/// whatever its runtime folder.
+/// Where the claim on one settings file is kept. All of it comes from the file that the settings
+/// path stands for, never from the environment: every copy that can write the file sees the
+/// claim, whatever its runtime folder.
 struct InstanceClaim {
     /// The file the settings path stands for now: links followed, made absolute, "." and ".."
     /// gone. A copy keeps to this file, so a link retargeted while it runs takes effect at the
     /// next start.
     std::filesystem::path settingsFile;
-    /// ".<file name>.lock" beside that file. The copy that runs holds a kernel lock (flock) on it,
-    /// which ends with its process however that ends, and writes its process id and socket name
-    /// into it. Absent when the settings file is something the settings store refuses (a device,
+    /// ".<file name>.lock" beside that file (cut short with a hash where that name would be too
+    /// long). The copy that runs holds a kernel lock (flock) on it, which ends with its process
+    /// however that ends, and writes its process id and socket name into it when the file is its
+    /// user's. Absent when the settings file is something the settings store refuses (a device,
     /// a folder): nothing is made beside that.
     std::optional<std::filesystem::path> lockFile{};
     /// A short name in the abstract socket namespace, made from the settings file's path, where
@@ -35,13 +38,24 @@ struct InstanceClaim {
     /// the system's length limit. Taking it is the claim's second half, which holds when the lock
     /// file is deleted, replaced or unusable.
     std::string socketName{};
+    /// A second such name, made from where the file lies in its file system (the device, and the
+    /// path from the file system's own root): the same by every path to it, so a launch through a
+    /// bind mount finds the copy also without its lock file. Absent where the system does not
+    /// list its mounts.
+    std::optional<std::string> fileSystemSocketName{};
 };
 
 [[nodiscard]] InstanceClaim instanceClaim(const std::filesystem::path& settingsFile);
 
-/// The claim of one process on one settings file. A copy runs only with both the lock and the
-/// socket name, or with the socket name alone when the lock file cannot be used. A lock that no
-/// running copy holds, whatever the lock file says, never stops a launch.
+/// `first`, then the names a copy listens on instead when other users' programs hold those before.
+[[nodiscard]] std::vector<std::string> candidateSocketNames(const std::string& first);
+
+/// The claim of one process on one settings file. A copy runs with the lock and a name to take
+/// hand-overs on, or with either alone when the other cannot be had. Only a process of this user,
+/// of root or of the settings file's owner counts as a copy that has the file: another user's
+/// program that holds the lock or a name is passed by, since abstract names have no permissions
+/// and anyone may lock a file they can read. A lock that no running copy holds, whatever the lock
+/// file says, never stops a launch.
 class SingleInstance final {
 public:
     /// How long a later launch waits, by default, for the copy that has the file.
@@ -56,23 +70,21 @@ public:
 
     [[nodiscard]] const InstanceClaim& claim() const { return m_claim; }
 
-    /// Whether another running copy has the file; this one should then hand over and end.
+    /// Whether this copy may not run now: another running copy has the file, or (rarely) other
+    /// users' programs hold all of the claim. It should then hand over and end.
     [[nodiscard]] bool isTakenByAnotherCopy() const { return m_isTakenByAnotherCopy; }
 
-    /// Why the lock file is not used, as a line for the user: a link or something else than a
-    /// regular file of this user's, which is left alone, or a file that cannot be opened. Absent
-    /// when it is used or when there is none to use.
-    [[nodiscard]] const std::optional<std::string>& lockFileProblem() const
-    {
-        return m_lockFileProblem;
-    }
+    /// Why the lock file is not used, as a line for the user: a link, something else than a
+    /// regular file, a file with another name as well, a file that cannot be opened, or one that
+    /// another user's program holds. Absent when it is used or when there is none to use.
+    [[nodiscard]] std::optional<std::string> lockFileProblem() const;
 
     /// Asks the copy that has the file to open its main window. That copy may not listen yet (it
     /// is starting) or answer any more (it is quitting), so this blocks for up to `wait` until it
     /// answers or lets go of the file, processing this thread's events meanwhile. Returns true
-    /// once it answered, false when the file came free and is now this copy's. Throws Error,
-    /// naming the process that has the file when that process wrote it into its lock, when
-    /// neither happens.
+    /// once it answered, false when the file came free and is now this copy's. Throws Error when
+    /// neither happens: naming the process that has the file when that process wrote it into its
+    /// lock, or saying what keeps this copy from running when no copy has the file.
     [[nodiscard]] bool handOver(std::chrono::milliseconds wait = defaultHandOverWait);
 
     /// From now on calls `openMainWindow` on the main thread for every hand-over to this copy.
@@ -80,21 +92,34 @@ public:
     void onHandOver(std::function<void()> openMainWindow);
 
     /// Answers no more hand-overs, for a copy that has begun to quit: a launch it answered would
-    /// end too, leaving no copy. The file, and its socket name, stay this copy's until it ends.
+    /// end too, leaving no copy. The file, and its socket names, stay this copy's until it ends.
     void stopHandOvers();
 
 private:
-    [[nodiscard]] bool tryClaim();
-    [[nodiscard]] bool listen();
-    void answerHandOvers();
+    enum class Outcome { claimed, takenByCopy, blocked };
+    struct NameClaim;
+
+    [[nodiscard]] Outcome tryClaim();
+    [[nodiscard]] NameClaim claimOneOf(const std::vector<std::string>& names);
+    void findCopiesListening();
+    void answerHandOvers(QLocalServer& server);
+    void answer(QLocalSocket& connection);
+    [[nodiscard]] bool counts(uid_t user) const;
+    [[nodiscard]] bool isLockHeldByCopy() const;
     [[nodiscard]] std::vector<std::string> holderSocketNames() const;
     [[nodiscard]] std::string notAnsweringMessage() const;
+    [[nodiscard]] std::string blockedMessage() const;
+    [[nodiscard]] std::optional<std::string> lockProblemReason() const;
 
     std::filesystem::path m_settingsPath; // as the launch named it, for messages
     InstanceClaim m_claim;
     FileDescriptor m_lock; // open for the object's life; locked while the file is this copy's
-    std::optional<std::string> m_lockFileProblem;
-    std::unique_ptr<QLocalServer> m_server;
+    bool m_mayWriteRecord = false; // the lock file is this user's
+    std::optional<std::string> m_lockUnusableReason;
+    bool m_isLockHeldByStranger = false;
+    std::vector<uid_t> m_usersWhoseCopiesCount;
+    std::vector<std::string> m_namesOfCopies; // where the last claim found copies listening
+    std::vector<std::unique_ptr<QLocalServer>> m_servers;
     std::function<void()> m_openMainWindow;
     bool m_isTakenByAnotherCopy = false;
 };
