@@ -590,124 +590,110 @@ TEST(SingleInstanceTest, ALaunchReachesTheCopyThatHoldsTheLockWhateverPathItCame
     }
 }
 
-/// Becomes the user "nobody", or ends the process.
-void becomeNobody()
-{
-    if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
-        ::_exit(1);
-}
-
-/// What another user's program on a copy's socket name does with the connections it gets.
-enum class Squatter { neverAccepts, acceptsSilently, answersAsACopy };
-
-/// Listens on `socketNames` in the abstract namespace as the user "nobody", until the end of the
-/// scope. A child process: only system calls run in it, as it is a copy of a process with
-/// threads.
-class ForeignListener final {
+/// A child process that runs `work` as the user "nobody" until the end of the scope; `work` writes
+/// a byte to the descriptor it gets once it is ready, and never returns. Only system calls may run
+/// in it, as it is a copy of a process with threads.
+class ChildAsNobody final {
 public:
-    explicit ForeignListener(
-        const std::vector<std::string>& socketNames, Squatter squatter = Squatter::answersAsACopy)
-    {
-        int ready[2];
-        if (::pipe(ready) != 0)
-            throw std::runtime_error("No pipe.");
-        m_process = ::fork();
-        if (m_process == 0)
-            listenAsNobody(socketNames, squatter, ready[1]);
-        char byte = 0;
-        ::close(ready[1]);
-        const bool isListening = ::read(ready[0], &byte, 1) == 1;
-        ::close(ready[0]);
-        if (!isListening)
-            throw std::runtime_error("The listener did not start.");
-    }
-    ~ForeignListener()
-    {
-        ::kill(m_process, SIGKILL);
-        ::waitpid(m_process, nullptr, 0);
-    }
-    ForeignListener(const ForeignListener&) = delete;
-    ForeignListener& operator=(const ForeignListener&) = delete;
-
-private:
-    static constexpr std::size_t mostNames = 16;
-
-    [[noreturn]] static void listenAsNobody(
-        const std::vector<std::string>& socketNames, Squatter squatter, int ready)
-    {
-        becomeNobody();
-        std::array<pollfd, mostNames> listeners{};
-        const std::size_t count = std::min(socketNames.size(), mostNames);
-        for (std::size_t index = 0; index < count; ++index) {
-            const std::string& name = socketNames[index];
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::memcpy(address.sun_path + 1, name.data(), name.size());
-            const auto size
-                = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-            listeners[index].fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            listeners[index].events = POLLIN;
-            if (::bind(listeners[index].fd, reinterpret_cast<const sockaddr*>(&address), size) != 0
-                || ::listen(listeners[index].fd, 8) != 0)
-                ::_exit(1);
-        }
-        if (::write(ready, "!", 1) != 1)
-            ::_exit(1);
-        while (squatter == Squatter::neverAccepts)
-            ::pause();
-        for (;;) {
-            ::poll(listeners.data(), count, -1);
-            for (std::size_t index = 0; index < count; ++index) {
-                if ((listeners[index].revents & POLLIN) == 0)
-                    continue;
-                const int connection = ::accept(listeners[index].fd, nullptr, nullptr);
-                if (squatter == Squatter::acceptsSilently)
-                    continue; // kept open, never answered
-                [[maybe_unused]] const ssize_t written = ::write(connection, "!", 1); // a copy's
-                ::close(connection);
-            }
-        }
-    }
-
-    pid_t m_process = -1;
-};
-
-/// Holds a shared lock on the file at `path` as the user "nobody", opened for reading as anyone
-/// may open a file others may read, until the end of the scope.
-class ForeignLockHolder final {
-public:
-    explicit ForeignLockHolder(const std::filesystem::path& path)
+    explicit ChildAsNobody(const std::function<void(int ready)>& work)
     {
         int ready[2];
         if (::pipe(ready) != 0)
             throw std::runtime_error("No pipe.");
         m_process = ::fork();
         if (m_process == 0) {
-            becomeNobody();
-            const int descriptor = ::open(path.c_str(), O_RDONLY);
-            if (descriptor < 0 || ::flock(descriptor, LOCK_SH) != 0
-                || ::write(ready[1], "!", 1) != 1)
+            if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
                 ::_exit(1);
-            for (;;)
-                ::pause();
+            work(ready[1]);
+            ::_exit(1);
         }
         char byte = 0;
         ::close(ready[1]);
-        const bool isHolding = ::read(ready[0], &byte, 1) == 1;
+        const bool isReady = ::read(ready[0], &byte, 1) == 1;
         ::close(ready[0]);
-        if (!isHolding)
-            throw std::runtime_error("The lock was not taken.");
+        if (!isReady)
+            throw std::runtime_error("The other user's program did not start.");
     }
-    ~ForeignLockHolder()
+    ~ChildAsNobody()
     {
         ::kill(m_process, SIGKILL);
         ::waitpid(m_process, nullptr, 0);
     }
-    ForeignLockHolder(const ForeignLockHolder&) = delete;
-    ForeignLockHolder& operator=(const ForeignLockHolder&) = delete;
+    ChildAsNobody(const ChildAsNobody&) = delete;
+    ChildAsNobody& operator=(const ChildAsNobody&) = delete;
 
 private:
     pid_t m_process = -1;
+};
+
+/// What another user's program on a copy's socket name does with the connections it gets.
+enum class Squatter { neverAccepts, acceptsSilently, answersAsACopy };
+
+/// Listens on `socketNames` (16 at most) in the abstract namespace, as "nobody" does.
+[[noreturn]] void squat(const std::vector<std::string>& socketNames, Squatter squatter, int ready)
+{
+    std::array<pollfd, 16> listeners{};
+    const std::size_t count = std::min(socketNames.size(), listeners.size());
+    for (std::size_t index = 0; index < count; ++index) {
+        const std::string& name = socketNames[index];
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, name.data(), name.size());
+        const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        listeners[index].fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        listeners[index].events = POLLIN;
+        if (::bind(listeners[index].fd, reinterpret_cast<const sockaddr*>(&address), size) != 0
+            || ::listen(listeners[index].fd, 8) != 0)
+            ::_exit(1);
+    }
+    if (::write(ready, "!", 1) != 1)
+        ::_exit(1);
+    while (squatter == Squatter::neverAccepts)
+        ::pause();
+    for (;;) {
+        ::poll(listeners.data(), count, -1);
+        for (std::size_t index = 0; index < count; ++index) {
+            if ((listeners[index].revents & POLLIN) == 0)
+                continue;
+            const int connection = ::accept(listeners[index].fd, nullptr, nullptr);
+            if (squatter == Squatter::acceptsSilently)
+                continue; // kept open, never answered
+            [[maybe_unused]] const ssize_t written = ::write(connection, "!", 1); // a copy's
+            ::close(connection);
+        }
+    }
+}
+
+/// Another user's program on `socketNames`, until the end of the scope.
+class ForeignListener final {
+public:
+    explicit ForeignListener(
+        const std::vector<std::string>& socketNames, Squatter squatter = Squatter::answersAsACopy)
+        : m_child([&socketNames, squatter](int ready) { squat(socketNames, squatter, ready); })
+    {
+    }
+
+private:
+    ChildAsNobody m_child;
+};
+
+/// Another user's program holding a shared lock on the file at `path`, opened for reading as
+/// anyone may open a file others may read, until the end of the scope.
+class ForeignLockHolder final {
+public:
+    explicit ForeignLockHolder(const std::filesystem::path& path)
+        : m_child([&path](int ready) {
+            const int descriptor = ::open(path.c_str(), O_RDONLY);
+            if (descriptor < 0 || ::flock(descriptor, LOCK_SH) != 0 || ::write(ready, "!", 1) != 1)
+                return;
+            for (;;)
+                ::pause();
+        })
+    {
+    }
+
+private:
+    ChildAsNobody m_child;
 };
 
 /// Every socket name a copy on `file` may listen on.
