@@ -424,7 +424,7 @@ Listening listenOn(const std::string& socketName)
 std::string randomSocketName()
 {
     std::random_device random;
-    return socketNameOf(formatInteger(static_cast<std::int64_t>(random()) << 32 | random()));
+    return socketNameOf(formatInteger((static_cast<std::int64_t>(random()) << 32) | random()));
 }
 
 } // namespace
