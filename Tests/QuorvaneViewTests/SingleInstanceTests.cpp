@@ -539,7 +539,7 @@ TEST(SingleInstanceTest, ALaunchReachesTheCopyThatHoldsTheLockWhateverPathItCame
     const std::filesystem::path top = folder.path() / "top";
     const std::filesystem::path settings = top / "D";
     std::filesystem::create_directory(top);
-    const BindMount mount(top, folder.path() / "alt");
+    const BindMount mount(top, folder.path() / "alt mount"); // written escaped in the mount table
     if (!mount.isMounted())
         GTEST_SKIP() << "this system refuses bind mounts";
     const std::filesystem::path lock = *instanceClaim(settings / "settings.json").lockFile;
@@ -581,7 +581,7 @@ TEST(SingleInstanceTest, ALaunchReachesTheCopyThatHoldsTheLockWhateverPathItCame
         {
             RunningCopy running(settings / "settings.json");
             c.after();
-            SingleInstance later(folder.path() / "alt" / "D" / "settings.json");
+            SingleInstance later(folder.path() / "alt mount" / "D" / "settings.json");
             ASSERT_TRUE(later.isTakenByAnotherCopy());
             EXPECT_TRUE(later.handOver(1s));
             EXPECT_EQ(running.handOvers, 1);
@@ -809,7 +809,7 @@ TEST(SingleInstanceTest, AnotherUsersProgramHoldingTheLockNeverKeepsACopyFromRun
     // As an earlier version made it: others may read it, and so hold its lock.
     ASSERT_EQ(::close(::open(lock.c_str(), O_CREAT | O_WRONLY, 0644)), 0);
     ASSERT_EQ(::chmod(lock.c_str(), 0644), 0);
-    const ForeignLockHolder holder(lock);
+    std::optional<ForeignLockHolder> lockHolder(std::in_place, lock);
 
     RunningCopy running(file);
     EXPECT_EQ(running.instance->lockFileProblem(),
@@ -822,6 +822,21 @@ TEST(SingleInstanceTest, AnotherUsersProgramHoldingTheLockNeverKeepsACopyFromRun
     ASSERT_TRUE(later.isTakenByAnotherCopy());
     EXPECT_TRUE(later.handOver(1s));
     EXPECT_EQ(running.handOvers, 1);
+
+    // Once the other user's program and a quitting copy have let go, the next copy uses the lock.
+    running.instance.reset();
+    std::optional<RunningCopy> quitting(std::in_place, file);
+    quitting->instance->stopHandOvers();
+    SingleInstance next(file);
+    ASSERT_TRUE(next.isTakenByAnotherCopy());
+    const QObject scope; // no timer outlives the test
+    QTimer::singleShot(100ms, &scope, [&] {
+        lockHolder.reset();
+        quitting.reset();
+    });
+    EXPECT_FALSE(next.handOver(5s));
+    EXPECT_EQ(next.lockFileProblem(), std::nullopt);
+    EXPECT_EQ(readFile(lock), lockRecord(::getpid(), instanceClaim(file).socketName));
 }
 
 TEST(SingleInstanceTest, TheLockFileIsItsUsersAlone)
@@ -973,19 +988,25 @@ TEST(SingleInstanceTest, ALaunchBesideAnotherUsersCopySaysWhichProcessHasTheFile
     const TemporaryFolder folder;
     std::filesystem::permissions(
         folder.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
-    const std::filesystem::path shared = folder.path() / "shared";
     const std::filesystem::path runtime = privateFolder(folder.path() / "run");
-    for (const std::filesystem::path& owned : {privateFolder(shared), runtime})
-        ASSERT_EQ(::chown(owned.c_str(), nobody, nobody), 0);
-    const std::filesystem::path file = shared / "settings.json";
-
-    const auto other = startCopy(file, runtime, nobody);
-    ASSERT_TRUE(hasStarted(*other, file));
-    SingleInstance later(file);
-    ASSERT_TRUE(later.isTakenByAnotherCopy());
-    EXPECT_EQ(handOverError(later, 500ms),
-        notAnswering(file, " (process " + formatInteger(other->processId()) + ")"));
-    EXPECT_TRUE(quitsCleanly(*other));
+    ASSERT_EQ(::chown(runtime.c_str(), nobody, nobody), 0);
+    // The file's owner counts, whoever owns its folder.
+    const std::filesystem::path ownersFolder = privateFolder(folder.path() / "shared");
+    ASSERT_EQ(::chown(ownersFolder.c_str(), nobody, nobody), 0);
+    const std::filesystem::path everyonesFolder = folder.path() / "open";
+    std::filesystem::create_directory(everyonesFolder);
+    ASSERT_EQ(::chmod(everyonesFolder.c_str(), 01777), 0);
+    for (const std::filesystem::path& shared : {ownersFolder, everyonesFolder}) {
+        SCOPED_TRACE(shared);
+        const std::filesystem::path file = shared / "settings.json";
+        const auto other = startCopy(file, runtime, nobody);
+        ASSERT_TRUE(hasStarted(*other, file));
+        SingleInstance later(file);
+        ASSERT_TRUE(later.isTakenByAnotherCopy());
+        EXPECT_EQ(handOverError(later, 500ms),
+            notAnswering(file, " (process " + formatInteger(other->processId()) + ")"));
+        EXPECT_TRUE(quitsCleanly(*other));
+    }
 }
 
 // As after "sudo": a copy of root's on a user's file, which the user's own launches must find.
