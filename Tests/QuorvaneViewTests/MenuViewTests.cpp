@@ -34,6 +34,9 @@
 namespace quorvane {
 namespace {
 
+using namespace std::chrono_literals;
+using status_support::ModeWorld;
+
 class MenuViewTest : public ::testing::Test {
 protected:
     MenuViewTest() { view.show(); }
@@ -282,6 +285,59 @@ TEST_F(MenuViewTest, ARefusedSaveShowsWhyAndTheOpenButtonAsksForTheWindow)
     QSignalSpy requests(&view, &MenuView::mainWindowRequested);
     QTest::mouseClick(&button("openMainWindow"), Qt::LeftButton);
     EXPECT_EQ(requests.count(), 1);
+}
+
+TEST(PopoverSaveTest, AFailedSaveIsSaidOnlyWhileTheHoldsAndTheHardwareAreAsItFoundThem)
+{
+    using namespace status_support;
+    testApplication();
+    const MonitorFault ddcOff{"DDC/CI switched off",
+        [](SimulatedDDCMonitor& monitor) { monitor.faults.isDDCEnabled = false; }, ""};
+    const QString unavailable = QStringLiteral("A manually adjusted display setting is "
+                                               "unavailable. Reconnect or recheck the screen "
+                                               "before saving.");
+    const auto click = [](QWidget& view, const char* name) {
+        QTest::mouseClick(view.findChild<QPushButton*>(QString::fromLatin1(name)), Qt::LeftButton);
+    };
+    struct Case {
+        std::string_view then;
+        std::function<void(ModeWorld&, MenuView&)> act;
+        bool stays;
+    };
+    const Case cases[] = {
+        {"polling alone", [](ModeWorld& mac, MenuView&) { mac.executor.advance(3s); }, true},
+        {"Cancel", [&](ModeWorld&, MenuView& view) { click(view, "cancelName"); }, false},
+        {"Recheck", [](ModeWorld& mac, MenuView&) { mac.model->recheckHardware(); }, false},
+        {"Resume all", [&](ModeWorld&, MenuView& view) { click(view, "resumeAll"); }, false},
+        {"a new manual change",
+            [](ModeWorld& mac, MenuView&) {
+                mac.model->manual(SettingValue::percent(0.3),
+                    mode_support::modeKeyOf(mode_support::externalID, SettingKey::contrast), false);
+            },
+            false},
+        {"the hold's end", [](ModeWorld& mac, MenuView&) { mac.executor.advance(31min); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.then));
+        ModeWorld mac(true);
+        MenuView view(*mac.model);
+        view.show();
+        holdBrightnessAt40(mac, view.displaysPage(), ddcOff);
+        click(view, "saveNewProfile");
+        QTest::keyClicks(
+            view.findChild<QLineEdit*>(QStringLiteral("newProfileName")), QStringLiteral("Desk"));
+        click(view, "saveName");
+        mac.settle();
+        const QLabel& result = *view.findChild<QLabel*>(QStringLiteral("saveResult"));
+        ASSERT_EQ(result.text(), unavailable);
+        ASSERT_TRUE(result.isVisibleTo(&view));
+
+        c.act(mac, view);
+        mac.executor.advance(5s);
+        EXPECT_EQ(result.isVisibleTo(&view), c.stays);
+        if (c.then == "Resume all")
+            saveScreenshot(view, "popover-failure-then-resume");
+    }
 }
 
 TEST_F(MenuViewTest, WindowAccessNoticeFollowsTheActiveProfilesRulesAndAsksForAccess)

@@ -279,7 +279,7 @@ void DisplaysPage::refreshRow(const Row& row)
     row.source->setText(text(statusLine({m_model.source(row.key), statusOf(m_model, row.key)})));
     const std::optional<std::string> hold = m_model.holdLabel(row.key);
     row.hold->setText(hold ? text(*hold) : QString());
-    row.resume->setEnabled(hold.has_value());
+    m_keptFocus.setEnabled(*row.resume, hold.has_value());
 }
 
 void DisplaysPage::refreshCard(const Card& card)
