@@ -66,8 +66,8 @@ protected:
             .isRefreshing = *model.isRefreshing,
             .isSaving = *model.isSavingManualProfile,
             .windowRequests = windowRequests ? static_cast<int>(windowRequests->count()) : 0,
-            .openWindows = static_cast<int>(std::ranges::count_if(QApplication::topLevelWidgets(),
-                [](const QWidget* widget) {
+            .openWindows = static_cast<int>(
+                std::ranges::count_if(QApplication::topLevelWidgets(), [](const QWidget* widget) {
                     // A drop-down's list opening on its own control changes nothing.
                     return widget->isVisible() && widget->windowType() != Qt::Popup;
                 }))};

@@ -602,6 +602,7 @@ TEST(MenuBarExtraTest, ThePopoverFitsBesideItsIconEveryTimeAndScrollsWhatTheScre
             SCOPED_TRACE(time);
             extra.openPopover(desk.icon(), {}, desk.available());
             QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            EXPECT_EQ(scrollBar.value(), 0) << "each opening starts at the top";
             const QRect shown = popover.geometry();
             EXPECT_TRUE(desk.available().contains(shown));
             EXPECT_FALSE(shown.intersects(desk.icon()));
@@ -619,6 +620,61 @@ TEST(MenuBarExtraTest, ThePopoverFitsBesideItsIconEveryTimeAndScrollsWhatTheScre
             EXPECT_TRUE(scroll.viewport()->rect().contains(quitShown));
             popover.hide();
         }
+    }
+}
+
+/// Lays out what changed, level by level up to the popover, as the event loop would.
+void layOut()
+{
+    for (int level = 0; level < 12; ++level)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+}
+
+TEST(MenuBarExtraTest, WhileOpenThePopoverFollowsItsContentAsAnOpeningWouldPlaceIt)
+{
+    const Desk desks[] = {
+        {"popover-grown-top-tray", {1440, 1000}, true},
+        {"popover-grown-bottom-tray", {1440, 1000}, false},
+        {"popover-grown-too-tall", {1024, 600}, true},
+    };
+    const std::string message = "The settings file could not be read. The data is not valid "
+                                "JSON.";
+    for (const Desk& desk : desks) {
+        SCOPED_TRACE(desk.name);
+        DemoWorld demo;
+        demo.settle();
+        MenuBarExtra extra(*demo.model, MenuBarExtra::Place::tray);
+        QWidget& popover = extra.popover();
+        const QScrollBar& scrollBar = *popover.findChild<QScrollArea*>()->verticalScrollBar();
+        const QSlider& slider = *extra.menuView().displaysPage().findChild<QSlider*>();
+        const auto open = [&] {
+            popover.hide();
+            extra.openPopover(desk.icon(), {}, desk.available());
+            layOut();
+        };
+        open();
+        const QRect first = popover.geometry();
+        const int sliderWidth = slider.width();
+        const bool isTooTall = first.height() == desk.available().height();
+        ASSERT_EQ(isTooTall, desk.screen.height() < 900);
+
+        demo.model->settingsError.set(message); // the status line grows by two lines
+        demo.turn();
+        layOut();
+        const QRect grown = popover.geometry();
+        EXPECT_TRUE(desk.available().contains(grown));
+        EXPECT_FALSE(grown.intersects(desk.icon()));
+        EXPECT_EQ(grown.height() > first.height(), !isTooTall);
+        EXPECT_EQ(scrollBar.maximum() > 0, isTooTall) << "a bar where the screen has room";
+        EXPECT_EQ(slider.width(), sliderWidth) << "the sliders keep their width";
+        saveDeskScreenshot(desk, popover, desk.name);
+        open();
+        EXPECT_EQ(popover.geometry(), grown) << "where an opening places it";
+
+        demo.model->settingsError.set(std::nullopt);
+        demo.turn();
+        layOut();
+        EXPECT_EQ(popover.geometry(), first) << "and back when the line goes";
     }
 }
 
