@@ -20,6 +20,7 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -293,7 +294,10 @@ TEST_F(KeptFocusTest, ASecondSpaceOnABusyButtonChangesNothingAndTheFocusComesBac
         const Outcome asked = outcome();
         pressSpace();
         EXPECT_EQ(outcome(), asked) << "the second Space acted elsewhere";
-        saveScreenshot(*QApplication::activeWindow(), "kept-focus-" + std::string(c.button));
+        std::string name(c.button);
+        std::ranges::replace(name, ' ', '-');
+        std::erase(name, ',');
+        saveScreenshot(*QApplication::activeWindow(), "kept-focus-" + name);
 
         c.finish();
         QWidget* const expected = c.focusAfter();

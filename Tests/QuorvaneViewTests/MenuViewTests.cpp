@@ -723,6 +723,7 @@ TEST(PopoverStatusTest, AFailedOrUnconfirmedWriteIsSaidUnderItsControlOnAsManyLi
         expectWholeInside(extra.popover(), line);
         // Beside the hold, neither fits on one line of the popover.
         EXPECT_GT(line.height(), line.fontMetrics().lineSpacing() * 3 / 2);
+        expectHoldApartFromTheStatus(*page.rowOf(externalBrightness));
         saveScreenshot(extra.popover(), c.screenshot);
     }
 }
