@@ -316,6 +316,63 @@ TEST_F(KeptFocusTest, ASecondSpaceOnABusyButtonChangesNothingAndTheFocusComesBac
     }
 }
 
+TEST(KeptFocusUnitTest, TheFocusWaitsForItsControlAndNeverForOneThePersonLeft)
+{
+    testApplication();
+    struct Case {
+        std::string_view what;
+        /// After `first` was disabled with the focus: what happens meanwhile, then the control
+        /// expected to end with the focus.
+        std::function<QWidget*(KeptFocus&, QWidget& first, QWidget& second)> meanwhile;
+    };
+    const Case cases[] = {
+        {"given back",
+            [](KeptFocus& kept, QWidget& first, QWidget&) {
+                kept.setEnabled(first, true);
+                return &first;
+            }},
+        {"the person moved on",
+            [](KeptFocus& kept, QWidget& first, QWidget& second) {
+                second.setFocus(Qt::MouseFocusReason);
+                kept.setEnabled(first, true);
+                return &second;
+            }},
+        {"the person moved on, and that control went busy in turn",
+            [](KeptFocus& kept, QWidget& first, QWidget& second) {
+                second.setFocus(Qt::MouseFocusReason);
+                kept.setEnabled(second, false);
+                kept.setEnabled(first, true);
+                kept.setEnabled(second, true);
+                return &second;
+            }},
+        {"the control went away",
+            [](KeptFocus& kept, QWidget& first, QWidget& second) {
+                delete &first;
+                kept.setEnabled(second, true);
+                return second.parentWidget();
+            }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what));
+        QWidget window;
+        auto* box = new QWidget(&window);
+        auto* first = new QPushButton(QStringLiteral("First"), box);
+        auto* second = new QPushButton(QStringLiteral("Second"), box);
+        auto* layout = new QVBoxLayout(box);
+        layout->addWidget(first);
+        layout->addWidget(second);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        first->setFocus(Qt::TabFocusReason);
+        KeptFocus kept;
+        kept.setEnabled(*first, false);
+        EXPECT_EQ(QApplication::focusWidget(), box) << "on what holds the button, no other";
+        QWidget* const expected = c.meanwhile(kept, *first, *second);
+        EXPECT_EQ(QApplication::focusWidget(), expected);
+    }
+}
+
 TEST(KeptFocusRecheckTest, ASecondSpaceWhileCheckingResumesNoHoldAndTheFocusComesBack)
 {
     testApplication();

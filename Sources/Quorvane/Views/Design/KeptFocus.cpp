@@ -7,17 +7,6 @@ namespace {
 /// The focused widget of the window around `widget`, whether or not that window is active.
 QWidget* focusedIn(const QWidget& widget) { return widget.window()->focusWidget(); }
 
-/// The nearest widget around `part` that can hold the focus: enabled, and shown with its window.
-QWidget* holderAround(const QWidget& part)
-{
-    const QWidget* window = part.window();
-    for (QWidget* around = part.parentWidget(); around; around = around->parentWidget()) {
-        if (around->isEnabled() && (around == window || around->isVisibleTo(window)))
-            return around;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 void KeptFocus::setEnabled(QWidget& control, bool enabled)
@@ -43,7 +32,8 @@ void KeptFocus::keepNear(QWidget& part)
     QWidget* focused = focusedIn(part);
     if (!focused || (focused != &part && !part.isAncestorOf(focused)))
         return;
-    QWidget* holder = holderAround(part);
+    // Enabled and shown, as the focused control inside it was.
+    QWidget* holder = part.parentWidget();
     if (!holder)
         return;
     // Already waiting here: the focus still belongs to the control it waits for.
