@@ -6,6 +6,8 @@
 #include "QuorvaneTests/ModeTestSupport.h"
 #include "SimulatedMac/SimulatedDDCMonitors.h"
 
+#include <QCoreApplication>
+#include <QLabel>
 #include <QSlider>
 
 #include <functional>
@@ -48,6 +50,18 @@ inline void holdBrightnessAt40(ModeWorld& mac, const DisplaysPage& page, const M
         ->findChild<QSlider*>(QStringLiteral("slider"))
         ->setSliderPosition(40);
     mac.settle();
+}
+
+/// Whether the hold of `row` reads as an item of its own, laid out as the event loop lays it out:
+/// beside the first line of the status, apart from its words by a gap several spaces wide.
+inline void expectHoldApartFromTheStatus(const QWidget& row)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QLabel& source = *row.findChild<QLabel*>(QStringLiteral("source"));
+    const QRect hold = row.findChild<QLabel*>(QStringLiteral("hold"))->geometry();
+    const int space = source.fontMetrics().horizontalAdvance(QLatin1Char(' '));
+    EXPECT_GE(hold.left() - source.geometry().right(), 4 * space) << "the hold runs on";
+    EXPECT_EQ(hold.top(), source.geometry().top());
 }
 
 } // namespace quorvane::status_support

@@ -328,6 +328,7 @@ TEST(DisplaysPageStatusTest, AHeldControlSaysWhatBecameOfItsWriteAfterItsSource)
             part<QLabel>(page, externalBrightness, "source").text().toStdString(), c.fault.line);
         EXPECT_EQ(part<QLabel>(page, contrast, "source").text(),
             QStringLiteral("Default · Readback confirmed"));
+        expectHoldApartFromTheStatus(*page.rowOf(externalBrightness));
         if (c.screenshot)
             saveAtWidth(page, 560, c.screenshot);
     }

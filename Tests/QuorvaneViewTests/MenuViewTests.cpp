@@ -34,6 +34,9 @@
 namespace quorvane {
 namespace {
 
+using namespace std::chrono_literals;
+using status_support::ModeWorld;
+
 class MenuViewTest : public ::testing::Test {
 protected:
     MenuViewTest() { view.show(); }
@@ -282,6 +285,59 @@ TEST_F(MenuViewTest, ARefusedSaveShowsWhyAndTheOpenButtonAsksForTheWindow)
     QSignalSpy requests(&view, &MenuView::mainWindowRequested);
     QTest::mouseClick(&button("openMainWindow"), Qt::LeftButton);
     EXPECT_EQ(requests.count(), 1);
+}
+
+TEST(PopoverSaveTest, AFailedSaveIsSaidOnlyWhileTheHoldsAndTheHardwareAreAsItFoundThem)
+{
+    using namespace status_support;
+    testApplication();
+    const MonitorFault ddcOff{"DDC/CI switched off",
+        [](SimulatedDDCMonitor& monitor) { monitor.faults.isDDCEnabled = false; }, ""};
+    const QString unavailable = QStringLiteral("A manually adjusted display setting is "
+                                               "unavailable. Reconnect or recheck the screen "
+                                               "before saving.");
+    const auto click = [](QWidget& view, const char* name) {
+        QTest::mouseClick(view.findChild<QPushButton*>(QString::fromLatin1(name)), Qt::LeftButton);
+    };
+    struct Case {
+        std::string_view then;
+        std::function<void(ModeWorld&, MenuView&)> act;
+        bool stays;
+    };
+    const Case cases[] = {
+        {"polling alone", [](ModeWorld& mac, MenuView&) { mac.executor.advance(3s); }, true},
+        {"Cancel", [&](ModeWorld&, MenuView& view) { click(view, "cancelName"); }, false},
+        {"Recheck", [](ModeWorld& mac, MenuView&) { mac.model->recheckHardware(); }, false},
+        {"Resume all", [&](ModeWorld&, MenuView& view) { click(view, "resumeAll"); }, false},
+        {"a new manual change",
+            [](ModeWorld& mac, MenuView&) {
+                mac.model->manual(SettingValue::percent(0.3),
+                    mode_support::modeKeyOf(mode_support::externalID, SettingKey::contrast), false);
+            },
+            false},
+        {"the hold's end", [](ModeWorld& mac, MenuView&) { mac.executor.advance(31min); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.then));
+        ModeWorld mac(true);
+        MenuView view(*mac.model);
+        view.show();
+        holdBrightnessAt40(mac, view.displaysPage(), ddcOff);
+        click(view, "saveNewProfile");
+        QTest::keyClicks(
+            view.findChild<QLineEdit*>(QStringLiteral("newProfileName")), QStringLiteral("Desk"));
+        click(view, "saveName");
+        mac.settle();
+        const QLabel& result = *view.findChild<QLabel*>(QStringLiteral("saveResult"));
+        ASSERT_EQ(result.text(), unavailable);
+        ASSERT_TRUE(result.isVisibleTo(&view));
+
+        c.act(mac, view);
+        mac.executor.advance(5s);
+        EXPECT_EQ(result.isVisibleTo(&view), c.stays);
+        if (c.then == "Resume all")
+            saveScreenshot(view, "popover-failure-then-resume");
+    }
 }
 
 TEST_F(MenuViewTest, WindowAccessNoticeFollowsTheActiveProfilesRulesAndAsksForAccess)
@@ -546,6 +602,7 @@ TEST(MenuBarExtraTest, ThePopoverFitsBesideItsIconEveryTimeAndScrollsWhatTheScre
             SCOPED_TRACE(time);
             extra.openPopover(desk.icon(), {}, desk.available());
             QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            EXPECT_EQ(scrollBar.value(), 0) << "each opening starts at the top";
             const QRect shown = popover.geometry();
             EXPECT_TRUE(desk.available().contains(shown));
             EXPECT_FALSE(shown.intersects(desk.icon()));
@@ -563,6 +620,61 @@ TEST(MenuBarExtraTest, ThePopoverFitsBesideItsIconEveryTimeAndScrollsWhatTheScre
             EXPECT_TRUE(scroll.viewport()->rect().contains(quitShown));
             popover.hide();
         }
+    }
+}
+
+/// Lays out what changed, level by level up to the popover, as the event loop would.
+void layOut()
+{
+    for (int level = 0; level < 12; ++level)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+}
+
+TEST(MenuBarExtraTest, WhileOpenThePopoverFollowsItsContentAsAnOpeningWouldPlaceIt)
+{
+    const Desk desks[] = {
+        {"popover-grown-top-tray", {1440, 1000}, true},
+        {"popover-grown-bottom-tray", {1440, 1000}, false},
+        {"popover-grown-too-tall", {1024, 600}, true},
+    };
+    const std::string message = "The settings file could not be read. The data is not valid "
+                                "JSON.";
+    for (const Desk& desk : desks) {
+        SCOPED_TRACE(desk.name);
+        DemoWorld demo;
+        demo.settle();
+        MenuBarExtra extra(*demo.model, MenuBarExtra::Place::tray);
+        QWidget& popover = extra.popover();
+        const QScrollBar& scrollBar = *popover.findChild<QScrollArea*>()->verticalScrollBar();
+        const QSlider& slider = *extra.menuView().displaysPage().findChild<QSlider*>();
+        const auto open = [&] {
+            popover.hide();
+            extra.openPopover(desk.icon(), {}, desk.available());
+            layOut();
+        };
+        open();
+        const QRect first = popover.geometry();
+        const int sliderWidth = slider.width();
+        const bool isTooTall = first.height() == desk.available().height();
+        ASSERT_EQ(isTooTall, desk.screen.height() < 900);
+
+        demo.model->settingsError.set(message); // the status line grows by two lines
+        demo.turn();
+        layOut();
+        const QRect grown = popover.geometry();
+        EXPECT_TRUE(desk.available().contains(grown));
+        EXPECT_FALSE(grown.intersects(desk.icon()));
+        EXPECT_EQ(grown.height() > first.height(), !isTooTall);
+        EXPECT_EQ(scrollBar.maximum() > 0, isTooTall) << "a bar where the screen has room";
+        EXPECT_EQ(slider.width(), sliderWidth) << "the sliders keep their width";
+        saveDeskScreenshot(desk, popover, desk.name);
+        open();
+        EXPECT_EQ(popover.geometry(), grown) << "where an opening places it";
+
+        demo.model->settingsError.set(std::nullopt);
+        demo.turn();
+        layOut();
+        EXPECT_EQ(popover.geometry(), first) << "and back when the line goes";
     }
 }
 
@@ -611,6 +723,7 @@ TEST(PopoverStatusTest, AFailedOrUnconfirmedWriteIsSaidUnderItsControlOnAsManyLi
         expectWholeInside(extra.popover(), line);
         // Beside the hold, neither fits on one line of the popover.
         EXPECT_GT(line.height(), line.fontMetrics().lineSpacing() * 3 / 2);
+        expectHoldApartFromTheStatus(*page.rowOf(externalBrightness));
         saveScreenshot(extra.popover(), c.screenshot);
     }
 }

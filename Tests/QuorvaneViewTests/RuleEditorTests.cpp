@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -374,6 +375,51 @@ TEST_F(RuleEditorTest, AppsComeFromTheListAndThePanelAndAllAppsKeepsThePicks)
     EXPECT_FALSE(list.isVisible());
     click(part<QRadioButton>("selectedApps"));
     EXPECT_EQ(editor().draft().rule.conditions.apps.size(), 1U);
+}
+
+TEST_F(RuleEditorTest, SpaceTicksTheCurrentAppOnceHoweverLongItIsHeld)
+{
+    addRule();
+    click(part<QRadioButton>("selectedApps"));
+    turn();
+    auto& list = part<QListWidget>("appList");
+    list.setFocus(Qt::TabFocusReason);
+    QTest::keyClick(&list, Qt::Key_Home);
+    ASSERT_NE(list.currentItem(), nullptr);
+    const auto picked = [&] {
+        std::vector<std::string> names;
+        for (const ApplicationReference& app : editor().draft().rule.conditions.apps)
+            names.push_back(app.name);
+        return names;
+    };
+    const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(&list, key, modifiers);
+        turn();
+    };
+    const std::string first = list.item(0)->text().toStdString();
+    const std::string second = list.item(1)->text().toStdString();
+    press(Qt::Key_Space);
+    EXPECT_EQ(picked(), std::vector<std::string>{first});
+    EXPECT_EQ(list.item(0)->checkState(), Qt::Checked);
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), true);
+    QApplication::sendEvent(&list, &repeat);
+    EXPECT_EQ(picked(), std::vector<std::string>{first}) << "held down: once";
+    press(Qt::Key_Down);
+    press(Qt::Key_Space);
+    EXPECT_EQ(picked(), (std::vector<std::string>{first, second}));
+    press(Qt::Key_Space, Qt::ControlModifier); // a chord is not a tick
+    EXPECT_EQ(picked(), (std::vector<std::string>{first, second}));
+    press(Qt::Key_Space);
+    press(Qt::Key_Up);
+    press(Qt::Key_Space);
+    EXPECT_TRUE(picked().empty());
+    EXPECT_EQ(part<QLabel>("missing").text(), QStringLiteral("Choose at least one app."));
+
+    // The current app hidden by the search is not ticked unseen.
+    QTest::keyClicks(&part<QLineEdit>("searchApps"), QStringLiteral("no such app"));
+    ASSERT_TRUE(list.currentItem()->isHidden());
+    press(Qt::Key_Space);
+    EXPECT_TRUE(picked().empty());
 }
 
 TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)

@@ -31,6 +31,8 @@ constexpr SettingKey slidingSettings[]
 constexpr int percentSteps = 100;
 // Wide enough for the longest control title, so that every slider starts at the same place.
 constexpr int labelWidth = 96;
+// Between a status line and the hold beside it: wider than any gap between words.
+constexpr int holdGap = 20;
 // The temperature slider moves in steps of 100 K over the range a white point may take.
 constexpr std::int64_t kelvinPerStep = 100;
 constexpr int lowestKelvinStep = 25;
@@ -238,8 +240,9 @@ DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
     layout->addWidget(row.resume, 0, 3);
     // Where the value comes from, with the control's status, and its hold share the line under
     // the slider: the popover is too narrow for the hold under the value. A long line wraps
-    // beside the hold.
+    // beside the hold, which keeps a clear gap from it so as never to read as its last words.
     auto* origin = new QHBoxLayout;
+    origin->setSpacing(holdGap);
     origin->addWidget(row.source, 1);
     origin->addWidget(row.hold, 0, Qt::AlignTop);
     layout->addLayout(origin, 1, 1, 1, 3);
@@ -279,7 +282,7 @@ void DisplaysPage::refreshRow(const Row& row)
     row.source->setText(text(statusLine({m_model.source(row.key), statusOf(m_model, row.key)})));
     const std::optional<std::string> hold = m_model.holdLabel(row.key);
     row.hold->setText(hold ? text(*hold) : QString());
-    row.resume->setEnabled(hold.has_value());
+    m_keptFocus.setEnabled(*row.resume, hold.has_value());
 }
 
 void DisplaysPage::refreshCard(const Card& card)

@@ -101,6 +101,7 @@ MenuBarExtra::MenuBarExtra(AppModel& model, Place place, QObject* parent)
     m_menuView = new MenuView(model, content);
     (new QVBoxLayout(content))->addWidget(m_menuView);
     scroll->setWidget(content);
+    content->installEventFilter(this);
     auto* layout = new QVBoxLayout(m_popover.get());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll);
@@ -145,11 +146,34 @@ void MenuBarExtra::togglePopover()
 
 void MenuBarExtra::openPopover(const QRect& icon, const QPoint& pointer, const QRect& available)
 {
+    m_anchor = {.icon = icon, .pointer = pointer, .available = available};
     const QRect geometry = popoverGeometry(icon, pointer, available, wantedSize());
     m_popover->setFixedSize(geometry.size());
     m_popover->move(geometry.topLeft());
+    // Each opening starts at the top, wherever the last one was scrolled to.
+    m_popover->findChild<QScrollArea*>()->verticalScrollBar()->setValue(0);
     m_popover->show();
     m_popover->activateWindow();
+}
+
+bool MenuBarExtra::eventFilter(QObject* watched, QEvent* event)
+{
+    // The content asks for a new layout whenever what it wants changes: a status line or a
+    // notice comes or goes.
+    if (event->type() == QEvent::LayoutRequest && m_tray && m_popover->isVisible())
+        fitPopover();
+    return QObject::eventFilter(watched, event);
+}
+
+void MenuBarExtra::fitPopover()
+{
+    // Open, the layouts keep their sizes up to date: no need to drop them as wantedSize() does.
+    const QRect geometry
+        = popoverGeometry(m_anchor.icon, m_anchor.pointer, m_anchor.available, contentSize());
+    if (geometry == m_popover->geometry())
+        return;
+    m_popover->setFixedSize(geometry.size());
+    m_popover->move(geometry.topLeft());
 }
 
 QSize MenuBarExtra::wantedSize() const
@@ -162,6 +186,12 @@ QSize MenuBarExtra::wantedSize() const
         widget->updateGeometry();
     for (QLayout* layout : content.findChildren<QLayout*>())
         layout->invalidate();
+    return contentSize();
+}
+
+QSize MenuBarExtra::contentSize() const
+{
+    const QWidget& content = *m_menuView->parentWidget();
     assert(content.hasHeightForWidth() && "the popover's wrapped lines set its height");
     // Measured beside a scroll bar: the scroll area judges the height by the width it had, so a
     // status line that wraps once more there would keep a bar that hides the last controls.

@@ -3,12 +3,12 @@
 #pragma once
 
 #include <QObject>
+#include <QPoint>
+#include <QRect>
 
 #include <memory>
 
 class QIcon;
-class QPoint;
-class QRect;
 class QSize;
 class QSystemTrayIcon;
 class QWidget;
@@ -18,9 +18,10 @@ namespace quorvane {
 class AppModel;
 class MenuView;
 
-/// Where the desktop has a system tray, the icon opens and closes a frameless popup next to it.
-/// Where it has none, the popover opens at once as an ordinary window, so the application stays
-/// usable. Either way the content scrolls when the screen is too short for it.
+/// Where the desktop has a system tray, the icon opens and closes a frameless popup next to it,
+/// which follows its content's size while it is open and starts at its top each time. Where it
+/// has none, the popover opens at once as an ordinary window, so the application stays usable.
+/// Either way the content scrolls when the screen is too short for it.
 class MenuBarExtra final : public QObject {
 public:
     /// Where the popover lives.
@@ -44,15 +45,30 @@ public:
     /// `pointer` stands in for it) on a screen whose free area is `available`.
     void openPopover(const QRect& icon, const QPoint& pointer, const QRect& available);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    /// Where the popup was opened: it keeps to the same rule as its content grows or shrinks.
+    struct Anchor {
+        QRect icon;
+        QPoint pointer;
+        QRect available;
+    };
+
     void togglePopover();
+    /// Places the open popup for the size its content wants now.
+    void fitPopover();
     /// The popover's size with all of its content in view, as it is now. Asked of the content:
     /// the scroll area's hint is capped.
     [[nodiscard]] QSize wantedSize() const;
+    /// The same, from the sizes the layouts hold now.
+    [[nodiscard]] QSize contentSize() const;
 
     std::unique_ptr<QWidget> m_popover; // a top-level window: no Qt parent deletes it
     MenuView* m_menuView;
     QSystemTrayIcon* m_tray = nullptr;
+    Anchor m_anchor;
 };
 
 /// Where a popover that would like `wanted` goes, and its size: beside `icon` on the side with

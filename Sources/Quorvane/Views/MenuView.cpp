@@ -121,7 +121,8 @@ MenuView::MenuView(AppModel& model, QWidget* parent)
     m_refresh.watch(m_model.configuration, m_model.isLoaded, m_model.settingsError,
         m_model.isQuitting, m_model.hasWindowAccess, m_model.currentAppName,
         m_model.isSavingManualProfile, m_model.holds, m_model.tasks, m_model.modeBusy,
-        m_model.preview, m_model.isRefreshing, m_model.systemDisplayApplying);
+        m_model.preview, m_model.isRefreshing, m_model.systemDisplayApplying,
+        m_model.refreshRevision);
     refresh();
 }
 
@@ -185,6 +186,7 @@ QWidget* MenuView::buildSaveSection()
     m_saveName = new QPushButton(QStringLiteral("Save"), m_nameRow);
     m_saveName->setObjectName(QStringLiteral("saveName"));
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), m_nameRow);
+    cancel->setObjectName(QStringLiteral("cancelName"));
     auto* nameLayout = new QHBoxLayout(m_nameRow);
     nameLayout->setContentsMargins(0, 0, 0, 0);
     nameLayout->addWidget(m_newProfileName, 1);
@@ -216,7 +218,10 @@ QWidget* MenuView::buildSaveSection()
         refresh();
     });
     connect(cancel, &QPushButton::clicked, this, [this] {
-        m_nameRow->hide();
+        closeNameRow();
+        // A failure of the named save no longer stands once the person gave that save up.
+        if (m_saveResultBasis && m_saveResultBasis->refreshRevision)
+            hideSaveResult();
         refresh();
     });
     const auto submitName = [this] {
@@ -239,20 +244,29 @@ void MenuView::activatePicked(int index)
 
 void MenuView::startSave(std::optional<std::string> newProfileName)
 {
-    m_saveResult->hide();
-    m_savedHolds.reset();
+    hideSaveResult();
     spawn(m_model.executor(),
         saveManualSettings(m_model.shared_from_this(), std::move(newProfileName), this));
 }
 
 void MenuView::saveEnded(const std::optional<std::string>& failure)
 {
-    if (!failure)
-        m_nameRow->hide();
-    m_savedHolds = failure ? std::nullopt : std::optional(*m_model.holds);
+    if (!failure && m_nameRow->isVisibleTo(this))
+        closeNameRow();
+    // A failure may say the hardware was not as expected: a fresh read of it ends it too.
+    m_saveResultBasis = SaveResultBasis{.holds = *m_model.holds,
+        .refreshRevision = failure ? std::optional(*m_model.refreshRevision) : std::nullopt};
     m_saveResult->setText(failure ? text(*failure) : QStringLiteral("Saved."));
     m_saveResult->show();
     refresh();
+}
+
+void MenuView::closeNameRow() { m_keptFocus.setVisible(*m_nameRow, false); }
+
+void MenuView::hideSaveResult()
+{
+    m_saveResultBasis.reset();
+    m_saveResult->hide();
 }
 
 void MenuView::refresh()
@@ -341,10 +355,11 @@ void MenuView::showProfileNames(const std::vector<std::reference_wrapper<const P
 
 void MenuView::refreshSaveSection()
 {
-    if (m_savedHolds && *m_savedHolds != *m_model.holds) {
-        m_savedHolds.reset();
-        m_saveResult->hide();
-    }
+    if (m_saveResultBasis
+        && (m_saveResultBasis->holds != *m_model.holds
+            || (m_saveResultBasis->refreshRevision
+                && *m_saveResultBasis->refreshRevision != *m_model.refreshRevision)))
+        hideSaveResult();
     const bool isSaving = *m_model.isSavingManualProfile;
     const std::optional<std::string> reason = m_model.profileCaptureUnavailableReason();
     // The flag's own text stands in for the reason while a save runs.
@@ -356,9 +371,10 @@ void MenuView::refreshSaveSection()
                                                    : QStringLiteral("Update active profile"));
     m_saveName->setText(
         isSaving && isNaming ? QStringLiteral("Saving profile…") : QStringLiteral("Save"));
-    m_updateProfile->setEnabled(maySave && !isNaming);
-    m_saveNewProfile->setEnabled(maySave && !isNaming);
-    m_saveName->setEnabled(maySave && !isBlank(m_newProfileName->text().toStdString()));
+    m_keptFocus.setEnabled(*m_updateProfile, maySave && !isNaming);
+    m_keptFocus.setEnabled(*m_saveNewProfile, maySave && !isNaming);
+    m_keptFocus.setEnabled(
+        *m_saveName, maySave && !isBlank(m_newProfileName->text().toStdString()));
 }
 
 } // namespace quorvane

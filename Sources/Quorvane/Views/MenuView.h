@@ -2,12 +2,14 @@
 // automation switch, the display controls, saving manual settings, and the way to the window.
 #pragma once
 
+#include "Quorvane/Views/Design/KeptFocus.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 #include "QuorvaneCore/ControlKey.h"
 #include "QuorvaneCore/ResolvedPlan.h"
 
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -51,6 +53,9 @@ private:
     QWidget* buildSaveSection();
     void activatePicked(int index);
     void startSave(std::optional<std::string> newProfileName);
+    /// Closes the name row; the focus of its buttons stays on the card, where no key acts.
+    void closeNameRow();
+    void hideSaveResult();
     void refresh();
     void refreshStatus();
     void refreshProfiles();
@@ -73,11 +78,17 @@ private:
     QLineEdit* m_newProfileName;
     QPushButton* m_saveName;
     QLabel* m_saveResult;
-    /// The holds as "Saved." found them: the confirmation goes once they are gone or changed.
-    std::optional<std::map<ControlKey, ManualHold>> m_savedHolds;
+    /// What the line under the save buttons stands on: the holds as the save's end found them,
+    /// and for a failure also the hardware as last read. It goes once they have changed.
+    struct SaveResultBasis {
+        std::map<ControlKey, ManualHold> holds;
+        std::optional<std::int64_t> refreshRevision;
+    };
+    std::optional<SaveResultBasis> m_saveResultBasis;
     QPushButton* m_openWindow;
     QPushButton* m_resume;
     QPushButton* m_quit;
+    KeptFocus m_keptFocus;
     ViewRefresh m_refresh;
 };
 

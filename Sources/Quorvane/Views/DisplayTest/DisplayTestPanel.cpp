@@ -24,6 +24,9 @@ DisplayTestPanel::DisplayTestPanel(AppModel& model, DisplayTestActions& actions)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(m_content);
+    // It opens with the keyboard on no button: Return and Escape answer it, and a key meant for
+    // the control that started the test must not press Keep or Revert.
+    setFocus(Qt::OtherFocusReason);
     // Set before the panel is first shown: the window manager reads it when the window maps.
     showOnEveryDesktop(*this);
 }

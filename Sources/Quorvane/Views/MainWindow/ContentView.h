@@ -6,6 +6,7 @@
 #include "Concurrency/DelayedCall.h"
 #include "Foundation/UUID.h"
 #include "Quorvane/RuleDraft.h"
+#include "Quorvane/Views/Design/KeptFocus.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 #include "QuorvaneCore/Rules.h"
 
@@ -176,6 +177,9 @@ private:
     QPointer<QMessageBox> m_deleteDialog;
     QPointer<QMessageBox> m_errorAlert;
     std::vector<Subscription> m_changeMarks;
+    /// Keeps the focus of a closing editor off the next control, where a second key of the one
+    /// that saved the rule would act.
+    KeptFocus m_keptFocus;
     ViewRefresh m_refresh;
 };
 

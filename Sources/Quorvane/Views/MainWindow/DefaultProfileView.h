@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Quorvane/DefaultSettingsDraft.h"
+#include "Quorvane/Views/Design/KeptFocus.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 
 #include <QWidget>
@@ -56,6 +57,7 @@ private:
     QPushButton* m_save;
     std::vector<DisplayReference> m_shownScreens;
     std::map<std::string, ScreenCard> m_cards;
+    KeptFocus m_keptFocus;
     ViewRefresh m_refresh;
 };
 

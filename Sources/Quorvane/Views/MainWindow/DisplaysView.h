@@ -2,6 +2,7 @@
 // name, and a recheck of the hardware.
 #pragma once
 
+#include "Quorvane/Views/Design/KeptFocus.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 
 #include <QWidget>
@@ -30,6 +31,7 @@ private:
     AppModel& m_model;
     QPushButton* m_recheck;
     DisplaysPage* m_controls;
+    KeptFocus m_keptFocus;
     ViewRefresh m_refresh;
 };
 

@@ -5,6 +5,7 @@
 #include "Quorvane/Views/Design/QuorStyle.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -86,6 +87,7 @@ RuleAppSelection::RuleAppSelection(
     connect(
         m_list, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) { toggle(item); });
     connect(m_choose, &QPushButton::clicked, this, [this] { chooseApplications(); });
+    m_list->installEventFilter(this);
     refresh();
 }
 
@@ -136,6 +138,20 @@ void RuleAppSelection::refresh()
     m_count->setText(m_selected.empty()
             ? QStringLiteral("No apps selected")
             : text(formatInteger(static_cast<std::int64_t>(m_selected.size())) + " selected"));
+}
+
+bool RuleAppSelection::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_list || event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto& key = static_cast<const QKeyEvent&>(*event);
+    if (key.key() != Qt::Key_Space || key.modifiers() != Qt::NoModifier)
+        return false;
+    // Held down, it flips the app once, as a check box does.
+    QListWidgetItem* current = m_list->currentItem();
+    if (!key.isAutoRepeat() && current && !current->isHidden())
+        toggle(current);
+    return true;
 }
 
 void RuleAppSelection::setSelectsApps(bool selectsApps)

@@ -39,6 +39,10 @@ public:
     /// Lists the model's applications again; the picks and the search stay.
     void refresh();
 
+protected:
+    /// Space ticks or unticks the list's current app, as in any list of check boxes.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void setSelectsApps(bool selectsApps);
     void toggle(QListWidgetItem* item);

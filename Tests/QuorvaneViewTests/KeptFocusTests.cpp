@@ -1,0 +1,407 @@
+// A button that its own work disables or hides keeps the keyboard: a second Space changes nothing
+// but what the first asked for, and once the work is over the focus is where the person left it.
+#include "Quorvane/Views/Design/KeptFocus.h"
+
+#include "Quorvane/Views/Design/SwitchButton.h"
+#include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
+#include "Quorvane/Views/DisplaysPage.h"
+#include "Quorvane/Views/MainWindow/DisplaysView.h"
+#include "Quorvane/Views/MainWindow/SettingValueEditor.h"
+#include "Quorvane/Views/MenuView.h"
+#include "QuorvaneTests/ModeTestSupport.h"
+#include "QuorvaneViewTests/ChoiceTestSupport.h"
+#include "QuorvaneViewTests/MainWindowTestSupport.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string_view>
+
+namespace quorvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+/// What a stray key press could change.
+struct Outcome {
+    Configuration configuration;
+    std::map<ControlKey, ManualHold> holds;
+    std::optional<DisplayPreview::Phase> phase;
+    AppPage page;
+    bool isRefreshing;
+    bool isSaving;
+    int windowRequests;
+    int openWindows;
+    bool operator==(const Outcome&) const = default;
+};
+
+void PrintTo(const Outcome& outcome, std::ostream* out)
+{
+    *out << "automation " << outcome.configuration.automationEnabled << ", profiles "
+         << outcome.configuration.profiles.size() << ", holds " << outcome.holds.size() << ", test "
+         << (outcome.phase ? static_cast<int>(*outcome.phase) : -1) << ", page "
+         << static_cast<int>(outcome.page) << ", refreshing " << outcome.isRefreshing << ", saving "
+         << outcome.isSaving << ", window requests " << outcome.windowRequests << ", windows open "
+         << outcome.openWindows;
+}
+
+class KeptFocusTest : public MainWindowFixture {
+protected:
+    Outcome outcome() const
+    {
+        const std::optional<DisplayPreview>& preview = *model.preview;
+        return {.configuration = *model.configuration,
+            .holds = *model.holds,
+            .phase = preview ? std::optional(preview->phase) : std::nullopt,
+            .page = *model.page,
+            .isRefreshing = *model.isRefreshing,
+            .isSaving = *model.isSavingManualProfile,
+            .windowRequests = windowRequests ? static_cast<int>(windowRequests->count()) : 0,
+            .openWindows = static_cast<int>(
+                std::ranges::count_if(QApplication::topLevelWidgets(), [](const QWidget* widget) {
+                    // A drop-down's list opening on its own control changes nothing.
+                    return widget->isVisible() && widget->windowType() != Qt::Popup;
+                }))};
+    }
+
+    /// Space where the keyboard is, as the person presses it; then the views redraw.
+    void pressSpace()
+    {
+        // A closed panel hands the keyboard back to the main window, as the desktop does.
+        if (!QApplication::activeWindow()) {
+            window.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        }
+        QWidget* target = QApplication::focusWidget();
+        if (!target)
+            target = QApplication::activeWindow();
+        ASSERT_NE(target, nullptr);
+        QTest::keyClick(target, Qt::Key_Space);
+        turn();
+    }
+
+    /// Gives `control` the keyboard, as Tab would.
+    static void focus(QWidget& control)
+    {
+        control.window()->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(control.window()));
+        control.setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(control.hasFocus());
+    }
+
+    /// The popover's content in a window of its own, opened on first use.
+    MenuView& popover()
+    {
+        if (!m_popover) {
+            m_popover = std::make_unique<MenuView>(model);
+            windowRequests
+                = std::make_unique<QSignalSpy>(m_popover.get(), &MenuView::mainWindowRequested);
+            m_popover->show();
+        }
+        return *m_popover;
+    }
+    template <typename Widget> Widget& inPopover(const char* name)
+    {
+        return *popover().findChild<Widget*>(QString::fromLatin1(name));
+    }
+    template <typename Widget> Widget& onPage(const char* name) const
+    {
+        return *content.currentPage()->findChild<Widget*>(QString::fromLatin1(name));
+    }
+    /// The Displays page's controls in the main window.
+    DisplaysPage& displays() const
+    {
+        // The page's classes declare no signals: found by name, not by type.
+        return static_cast<DisplaysView*>(
+            window.findChild<QWidget*>(QStringLiteral("displaysView")))
+            ->controls();
+    }
+    QPushButton& panelButton(const char* name) const
+    {
+        DisplayTestPanel* panel = DisplayTestPanelPresenter::of(model)->panel();
+        EXPECT_NE(panel, nullptr);
+        return *panel->findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+    /// Picks 140 Hz for the external display on the Displays page with the keyboard; the panel
+    /// comes up confirming.
+    QComboBox& testRefreshRate()
+    {
+        show(AppPage::displays, workID);
+        auto& rates = *content.currentPage()->findChild<QComboBox*>(QStringLiteral("refreshRate"));
+        focus(rates);
+        // Chosen from the open list: the arrows would test each rate on the way.
+        emit rates.activated(rates.findText(QStringLiteral("140 Hz")));
+        turn();
+        demo.world.executor.advance(3s);
+        turn();
+        EXPECT_EQ(model.preview.get()->phase, DisplayPreview::Phase::confirming);
+        return rates;
+    }
+    void holdBrightness()
+    {
+        model.manual(SettingValue::percent(0.8), externalBrightness, false);
+        demo.settle();
+        turn();
+    }
+
+    const ControlKey externalBrightness{
+        .target = ControlTarget::display("demo-external"), .setting = SettingKey::brightness};
+    std::unique_ptr<QSignalSpy> windowRequests;
+
+private:
+    std::unique_ptr<MenuView> m_popover;
+};
+
+/// Nothing that takes the keyboard with Tab, so nothing a key could press.
+bool isNoControl(const QWidget* widget)
+{
+    return widget && !(widget->focusPolicy() & Qt::TabFocus);
+}
+
+TEST_F(KeptFocusTest, ASecondSpaceOnABusyButtonChangesNothingAndTheFocusComesBackAfterTheWork)
+{
+    struct Case {
+        std::string_view button;
+        /// Arranges the scene; the button, focused.
+        std::function<QWidget&()> arrange;
+        /// Lets the work end.
+        std::function<void()> finish;
+        /// Where the focus is once the work is over; null: on no control, the button being gone
+        /// or disabled.
+        std::function<QWidget*()> focusAfter;
+    };
+    QPointer<QWidget> button;
+    QComboBox* rates = nullptr;
+    const auto settle = [&] {
+        demo.settle();
+        turn();
+    };
+    const auto theButton = [&] { return button.data(); };
+    const auto noControl = []() -> QWidget* { return nullptr; };
+    const Case cases[] = {
+        {"Resume of one control",
+            [&]() -> QWidget& {
+                show(AppPage::displays, workID);
+                holdBrightness();
+                QWidget* row = displays().rowOf(externalBrightness);
+                EXPECT_NE(row, nullptr);
+                return *row->findChild<QPushButton*>(QStringLiteral("resume"));
+            },
+            settle, noControl},
+        {"Update active profile",
+            [&]() -> QWidget& {
+                holdBrightness();
+                return inPopover<QPushButton>("updateProfile");
+            },
+            settle, noControl},
+        {"Save of a new profile",
+            [&]() -> QWidget& {
+                holdBrightness();
+                QTest::mouseClick(&inPopover<QPushButton>("saveNewProfile"), Qt::LeftButton);
+                QTest::keyClicks(&inPopover<QLineEdit>("newProfileName"), QStringLiteral("Desk"));
+                return inPopover<QPushButton>("saveName");
+            },
+            settle, noControl},
+        {"Cancel of a new profile",
+            [&]() -> QWidget& {
+                holdBrightness();
+                QTest::mouseClick(&inPopover<QPushButton>("saveNewProfile"), Qt::LeftButton);
+                return inPopover<QPushButton>("cancelName");
+            },
+            settle, noControl},
+        {"Keep",
+            [&]() -> QWidget& {
+                rates = &testRefreshRate();
+                return panelButton("keep");
+            },
+            settle, [&] { return rates; }},
+        {"Revert now",
+            [&]() -> QWidget& {
+                rates = &testRefreshRate();
+                return panelButton("revert");
+            },
+            settle, [&] { return rates; }},
+        {"HDR",
+            [&]() -> QWidget& {
+                show(AppPage::displays, workID);
+                return *displays()
+                            .cardOf("demo-external")
+                            ->findChild<SwitchButton*>(QStringLiteral("hdr"));
+            },
+            [&] {
+                QTest::keyClick(&panelButton("revert"), Qt::Key_Escape);
+                settle();
+            },
+            theButton},
+        {"Save rule",
+            [&]() -> QWidget& {
+                model.selectProfile(workID);
+                turn();
+                const RuleList& rules = profileNamed("Work · sample").rules;
+                content.edit(*std::ranges::find(rules, "External screen", &Rule::name));
+                turn();
+                pick(*content.editor()
+                          ->findChild<SettingValueEditor*>(QStringLiteral("refreshRate"))
+                          ->findChild<QComboBox*>(QStringLiteral("choice")),
+                    QStringLiteral("60 Hz"));
+                return *content.editor()->findChild<QPushButton*>(QStringLiteral("saveRule"));
+            },
+            [&] {
+                QTest::keyClick(&panelButton("revert"), Qt::Key_Escape);
+                settle();
+            },
+            theButton},
+        {"Save rule, saving at once",
+            [&]() -> QWidget& {
+                model.selectProfile(workID);
+                turn();
+                const RuleList& rules = profileNamed("Work · sample").rules;
+                content.edit(*std::ranges::find(rules, "Coding", &Rule::name));
+                turn();
+                QTest::keyClicks(content.editor()->findChild<QLineEdit*>(QStringLiteral("name")),
+                    QStringLiteral(" 2"));
+                return *content.editor()->findChild<QPushButton*>(QStringLiteral("saveRule"));
+            },
+            settle, noControl},
+        {"Save of the Default profile",
+            [&]() -> QWidget& {
+                show(AppPage::profiles, model.configuration->defaultProfileID);
+                auto& brightness = *content.currentPage()->findChild<SettingValueEditor*>(
+                    QStringLiteral("brightness"));
+                QTest::mouseClick(
+                    brightness.findChild<SwitchButton*>(QStringLiteral("set")), Qt::LeftButton);
+                turn();
+                return onPage<QPushButton>("save");
+            },
+            settle, noControl},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.button));
+        button = &c.arrange();
+        ASSERT_TRUE(button->isEnabled());
+        focus(*button);
+        pressSpace();
+        const Outcome asked = outcome();
+        pressSpace();
+        EXPECT_EQ(outcome(), asked) << "the second Space acted elsewhere";
+        std::string name(c.button);
+        std::ranges::replace(name, ' ', '-');
+        std::erase(name, ',');
+        saveScreenshot(*QApplication::activeWindow(), "kept-focus-" + name);
+
+        c.finish();
+        QWidget* const expected = c.focusAfter();
+        // The panel's buttons are gone with it, and the editor's with the editor: the focus is
+        // looked for where it went back to.
+        QWidget* const scope = expected ? expected : button ? button.data() : &window;
+        QWidget* const focused = scope->window()->focusWidget();
+        if (expected)
+            EXPECT_EQ(focused, expected) << (focused ? focused->objectName().toStdString() : "");
+        else
+            EXPECT_TRUE(isNoControl(focused))
+                << (focused ? focused->objectName().toStdString() : "none");
+        model.resume(std::nullopt);
+        content.setDraft(std::nullopt);
+        settle();
+    }
+}
+
+TEST(KeptFocusUnitTest, TheFocusWaitsForItsControlAndNeverForOneThePersonLeft)
+{
+    testApplication();
+    struct Case {
+        std::string_view what;
+        /// After `first` was disabled with the focus: what happens meanwhile, then the control
+        /// expected to end with the focus.
+        std::function<QWidget*(KeptFocus&, QWidget& first, QWidget& second)> meanwhile;
+    };
+    const Case cases[] = {
+        {"given back",
+            [](KeptFocus& kept, QWidget& first, QWidget&) {
+                kept.setEnabled(first, true);
+                return &first;
+            }},
+        {"the person moved on",
+            [](KeptFocus& kept, QWidget& first, QWidget& second) {
+                second.setFocus(Qt::MouseFocusReason);
+                kept.setEnabled(first, true);
+                return &second;
+            }},
+        {"the person moved on, and that control went busy in turn",
+            [](KeptFocus& kept, QWidget& first, QWidget& second) {
+                second.setFocus(Qt::MouseFocusReason);
+                kept.setEnabled(second, false);
+                kept.setEnabled(first, true);
+                kept.setEnabled(second, true);
+                return &second;
+            }},
+        {"the control went away",
+            [](KeptFocus& kept, QWidget& first, QWidget& second) {
+                delete &first;
+                kept.setEnabled(second, true);
+                return second.parentWidget();
+            }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what));
+        QWidget window;
+        auto* box = new QWidget(&window);
+        auto* first = new QPushButton(QStringLiteral("First"), box);
+        auto* second = new QPushButton(QStringLiteral("Second"), box);
+        auto* layout = new QVBoxLayout(box);
+        layout->addWidget(first);
+        layout->addWidget(second);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        first->setFocus(Qt::TabFocusReason);
+        KeptFocus kept;
+        kept.setEnabled(*first, false);
+        EXPECT_EQ(QApplication::focusWidget(), box) << "on what holds the button, no other";
+        QWidget* const expected = c.meanwhile(kept, *first, *second);
+        EXPECT_EQ(QApplication::focusWidget(), expected);
+    }
+}
+
+TEST(KeptFocusRecheckTest, ASecondSpaceWhileCheckingResumesNoHoldAndTheFocusComesBack)
+{
+    testApplication();
+    mode_support::ModeWorld mac(true);
+    AppModel& model = *mac.model;
+    DisplaysView view(model);
+    view.show();
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    const ControlKey key
+        = mode_support::modeKeyOf(mode_support::externalID, SettingKey::brightness);
+    model.manual(SettingValue::percent(0.8), key, false);
+    mac.settle();
+    auto& recheck = *view.findChild<QPushButton*>(QStringLiteral("recheck"));
+    recheck.setFocus(Qt::TabFocusReason);
+    const auto pressSpace = [&] {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        mac.executor.runUntilIdle();
+    };
+    pressSpace();
+    ASSERT_TRUE(*model.isRefreshing);
+    ASSERT_EQ(recheck.text(), QStringLiteral("Checking…"));
+    pressSpace();
+    EXPECT_TRUE(model.holds->contains(key)) << "the second Space resumed the holds";
+    mac.settle();
+    EXPECT_EQ(recheck.text(), QStringLiteral("Recheck"));
+    EXPECT_TRUE(recheck.hasFocus());
+    EXPECT_TRUE(model.holds->contains(key));
+}
+
+} // namespace
+} // namespace quorvane
