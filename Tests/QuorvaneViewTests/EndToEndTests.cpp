@@ -326,6 +326,39 @@ TEST_F(EndToEndWindowTest, DisplaysPageRenamesADisplayInPlace)
     saveScreenshot(window, "displays-view");
 }
 
+TEST_F(EndToEndWindowTest, ADisplayRenamedOnTheDisplaysPageIsCalledSoAtOnceOnTheProfilePage)
+{
+    show(AppPage::profiles, workID);
+    QWidget& section = *content.findChild<QWidget*>("displayPreferencesBody");
+    const auto resolutionsNamed = [&] {
+        QStringList names;
+        for (const QLabel* screen : section.findChildren<QLabel*>("resolutionScreen"))
+            names.push_back(screen->text());
+        for (const QComboBox* choice : section.findChildren<QComboBox*>("resolution"))
+            names.push_back(choice->accessibleName());
+        return names;
+    };
+    ASSERT_EQ(resolutionsNamed(),
+        (QStringList{"MacBook display", "External screen 1", "MacBook display resolution",
+            "External screen 1 resolution"}));
+
+    model.page.set(AppPage::displays);
+    turn();
+    DisplaysPage& page
+        = static_cast<DisplaysView*>(content.findChild<QWidget*>("displaysView"))->controls();
+    page.beginRename("demo-builtin");
+    auto& field = partOf<EditingTextField>(*page.cardOf("demo-builtin"), "nameField");
+    field.setText(QStringLiteral("Desk"));
+    QTest::keyClick(&field, Qt::Key_Return);
+    model.page.set(AppPage::profiles);
+    turn();
+    EXPECT_EQ(&section, content.findChild<QWidget*>("displayPreferencesBody")) << "the same page";
+    EXPECT_EQ(resolutionsNamed(),
+        (QStringList{
+            "Desk", "External screen 1", "Desk resolution", "External screen 1 resolution"}));
+    saveScreenshot(window, "profile-after-display-rename");
+}
+
 TEST_F(EndToEndWindowTest, AProfilesDisplayPreferenceIsSavedAndTheSystemFollows)
 {
     model.selectProfile(workID);
