@@ -156,6 +156,28 @@ TEST_F(RuleEditorTest, SavesEveryEditedFieldAndCloses)
     EXPECT_FALSE(content.draft());
 }
 
+TEST_F(RuleEditorTest, UntickingNeutralStartsAt6500KAndThenGivesBackTheLastKelvinSet)
+{
+    Rule neutral = rule("Browsing");
+    neutral.settings.temperature = Temperature::neutral();
+    content.edit(neutral);
+    turn();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    auto& value = partOf<QLabel>(SettingKey::temperature, "value");
+    auto& box = partOf<QCheckBox>(SettingKey::temperature, "neutral");
+    ASSERT_EQ(value.text(), QStringLiteral("Neutral"));
+    // On its box: with the slider hidden, the check box stretches across the row.
+    const auto tick = [&] { QTest::mouseClick(&box, Qt::LeftButton, {}, {8, box.height() / 2}); };
+    tick();
+    EXPECT_EQ(value.text(), QStringLiteral("6500 K"));
+    EXPECT_EQ(editor().draft().rule.settings.temperature, Temperature::kelvin(6500));
+    QTest::keyClick(&partOf<QSlider>(SettingKey::temperature, "slider"), Qt::Key_Left);
+    tick();
+    EXPECT_EQ(value.text(), QStringLiteral("Neutral"));
+    tick();
+    EXPECT_EQ(editor().draft().rule.settings.temperature, Temperature::kelvin(6400));
+}
+
 TEST_F(RuleEditorTest, ANewRuleNeedsANameAndIsAddedLast)
 {
     QTest::mouseClick(
