@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
+#include <QToolButton>
 
 #include <nlohmann/json.hpp>
 
@@ -295,17 +296,25 @@ TEST_F(EndToEndWindowTest, DisplaysPageRenamesADisplayInPlace)
     EXPECT_FALSE(page.renamingDisplayID());
     EXPECT_EQ(model.displays->front().name, "Desk");
     EXPECT_EQ(partOf<QLabel>(*page.cardOf(id), "displayName").text(), QStringLiteral("Desk"));
+    // The keyboard is back on the card's Rename, not at the next control of the window.
+    EXPECT_EQ(QApplication::focusWidget(), &partOf<QToolButton>(*page.cardOf(id), "rename"));
     demo.settle();
     EXPECT_EQ(settingsOnDisk(model).at("displayNames").at(id), "Desk");
 
-    // A rebuild that keeps the display keeps its name field open; losing the display closes it.
+    // A rebuild that keeps the display keeps its name field open, with what was typed and the
+    // keyboard; losing the display closes it.
     page.beginRename(id);
+    QTest::keyClicks(&partOf<EditingTextField>(*page.cardOf(id), "nameField"), "Lab");
     const ControlKey contrast{.target = ControlTarget::display(model.displays->back().id),
         .setting = SettingKey::contrast};
     model.hardwareSnapshot.modify(
         [&](HardwareSnapshot& snapshot) { snapshot.capabilities[contrast].available = false; });
     turn();
     EXPECT_EQ(page.renamingDisplayID(), id);
+    QCoreApplication::processEvents(); // shows the new card
+    auto& kept = partOf<EditingTextField>(*page.cardOf(id), "nameField");
+    EXPECT_EQ(kept.text(), QStringLiteral("Lab"));
+    EXPECT_TRUE(kept.hasFocus());
     const std::vector<DisplayDevice> connected = *model.displays;
     model.displays.modify([&](std::vector<DisplayDevice>& displays) {
         std::erase_if(displays, [&](const DisplayDevice& d) { return d.id == id; });
@@ -321,8 +330,11 @@ TEST_F(EndToEndWindowTest, DisplaysPageRenamesADisplayInPlace)
     auto& again = partOf<EditingTextField>(*page.cardOf(id), "nameField");
     again.setText(QStringLiteral("Other"));
     QTest::keyClick(&again, Qt::Key_Escape);
+    turn();
     EXPECT_EQ(model.displays->front().name, "Desk");
+    EXPECT_EQ(QApplication::focusWidget(), &partOf<QToolButton>(*page.cardOf(id), "rename"));
 
+    QCoreApplication::processEvents(); // shows the cards built again
     saveScreenshot(window, "displays-view");
 }
 
