@@ -287,6 +287,13 @@ TEST_F(EndToEndWindowTest, DisplaysPageRenamesADisplayInPlace)
     ASSERT_TRUE(view);
     DisplaysPage& page = view->controls();
     const std::string id = model.displays->front().id;
+    auto& rename = partOf<QToolButton>(*page.cardOf(id), "rename");
+    model.settingsError.set("The settings file is damaged."); // no name can be saved
+    turn();
+    EXPECT_FALSE(rename.isEnabled());
+    model.settingsError.set(std::nullopt);
+    turn();
+    EXPECT_TRUE(rename.isEnabled());
     page.beginRename(id);
     ASSERT_EQ(page.renamingDisplayID(), id);
     auto& field = partOf<EditingTextField>(*page.cardOf(id), "nameField");

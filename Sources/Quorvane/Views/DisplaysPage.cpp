@@ -96,7 +96,7 @@ DisplaysPage::DisplaysPage(AppModel& model, QWidget* parent, DisplayNaming namin
 
     m_refresh.watch(m_model.displays, m_model.hardwareSnapshot, m_model.holds, m_model.observed,
         m_model.applying, m_model.resolution, m_model.systemDisplaySnapshot, m_model.configuration,
-        m_model.controlStatus);
+        m_model.controlStatus, m_model.isLoaded, m_model.settingsError);
     rebuildIfNeeded();
     refresh();
 }
