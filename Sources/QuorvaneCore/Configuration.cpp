@@ -114,10 +114,7 @@ bool hasValidContent(const Rule& rule)
 /// A Space owned by one display can never be active on a different screen.
 bool spaceBelongsToAnotherScreen(const RuleConditions& conditions)
 {
-    if (!conditions.screen || !conditions.space || conditions.space->isShared
-        || !conditions.space->displayID)
-        return false;
-    return *conditions.space->displayID != conditions.screen->id;
+    return conditions.screen && conditions.space && !conditions.space->isOn(conditions.screen->id);
 }
 
 /// The position, counting every profile's rules in order, of the first rule whose id an earlier

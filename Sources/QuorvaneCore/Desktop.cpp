@@ -14,6 +14,11 @@ std::string spaceName(std::int64_t position) { return "Space " + formatInteger(p
 
 bool Desktop::isSessionOnly() const { return id.starts_with(sessionPrefix); }
 
+bool Desktop::isOn(std::string_view screenID) const
+{
+    return isShared || !displayID || *displayID == screenID;
+}
+
 std::optional<Desktop> Desktop::identified(std::optional<std::string_view> uuid,
     std::optional<std::uint64_t> runtimeID, std::int64_t position, const UUID& sessionID)
 {

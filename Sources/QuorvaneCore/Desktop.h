@@ -21,6 +21,9 @@ struct Desktop {
     bool isShared = false;
 
     [[nodiscard]] bool isSessionOnly() const;
+    /// Whether the Space can be active on the display: it is shared, owned by no display, or
+    /// owned by that one.
+    [[nodiscard]] bool isOn(std::string_view screenID) const;
 
     /// The Space the window server reported at `position`: identified by its UUID when `uuid`
     /// parses as one, else by `runtimeID` within this session (`sessionID`); absent when neither

@@ -217,6 +217,46 @@ TEST_F(DefaultProfileViewTest, AChangedHDRDefaultIsSavedOnlyThroughItsTest)
     }
 }
 
+TEST_F(DefaultProfileViewTest, UntickingNeutralStartsWhereANewTemperatureStarts)
+{
+    // One screen per case: each editor's slider has been nowhere else yet.
+    struct Case {
+        const char* displayID;
+        std::string_view steps;
+        std::vector<const char*> clicked;
+    };
+    const Case cases[] = {
+        {"demo-external", "unticked", {"neutral"}},
+        {"demo-builtin", "switched off and on, then unticked", {"set", "set", "neutral"}},
+    };
+    model.configuration.modify([&](Configuration& document) {
+        DefaultSettings defaults = document.defaultSettings();
+        for (const Case& c : cases)
+            defaults.setExplicit(SettingValue::temperature(Temperature::neutral()),
+                keyOf(c.displayID, SettingKey::temperature));
+        document.setDefaultSettings(defaults);
+    });
+    turn();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest); // places the Neutral boxes
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.steps));
+        auto& value = partOf<QLabel>(c.displayID, SettingKey::temperature, "value");
+        ASSERT_EQ(value.text(), QStringLiteral("Neutral"));
+        for (const char* control : c.clicked) {
+            // At the left: with the slider hidden, the Neutral box stretches across the row.
+            auto& clicked = partOf<QWidget>(c.displayID, SettingKey::temperature, control);
+            QTest::mouseClick(&clicked, Qt::LeftButton, {}, {8, clicked.height() / 2});
+        }
+        EXPECT_EQ(value.text(), QStringLiteral("6500 K"));
+        EXPECT_EQ(partOf<QSlider>(c.displayID, SettingKey::temperature, "slider").value(), 6500);
+    }
+    QTest::mouseClick(&save(), Qt::LeftButton);
+    turn();
+    for (const Case& c : cases)
+        EXPECT_EQ(stored(c.displayID, SettingKey::temperature),
+            SettingValue::temperature(Temperature::kelvin(6500)));
+}
+
 TEST_F(DefaultProfileViewTest, BrightnessShowsWhenMacOSAutomaticBrightnessManagesIt)
 {
     const auto noteShown = [&](const char* displayID) {

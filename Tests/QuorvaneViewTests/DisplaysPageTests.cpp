@@ -99,6 +99,8 @@ TEST_F(DisplaysPageTest, SliderMoveHoldsTheControlAndResumeReleasesIt)
         {"page up", Qt::Key_PageUp, 10},
         {"page down", Qt::Key_PageDown, -10},
         {"single step", Qt::Key_Right, 1},
+        {"to the start", Qt::Key_Home, -100},
+        {"to the end", Qt::Key_End, 100},
     };
     const ControlKey key = slidingKeys(model).front();
     for (const Case& c : cases) {

@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
+#include <QToolButton>
 
 #include <nlohmann/json.hpp>
 
@@ -286,6 +287,13 @@ TEST_F(EndToEndWindowTest, DisplaysPageRenamesADisplayInPlace)
     ASSERT_TRUE(view);
     DisplaysPage& page = view->controls();
     const std::string id = model.displays->front().id;
+    auto& rename = partOf<QToolButton>(*page.cardOf(id), "rename");
+    model.settingsError.set("The settings file is damaged."); // no name can be saved
+    turn();
+    EXPECT_FALSE(rename.isEnabled());
+    model.settingsError.set(std::nullopt);
+    turn();
+    EXPECT_TRUE(rename.isEnabled());
     page.beginRename(id);
     ASSERT_EQ(page.renamingDisplayID(), id);
     auto& field = partOf<EditingTextField>(*page.cardOf(id), "nameField");
@@ -295,17 +303,25 @@ TEST_F(EndToEndWindowTest, DisplaysPageRenamesADisplayInPlace)
     EXPECT_FALSE(page.renamingDisplayID());
     EXPECT_EQ(model.displays->front().name, "Desk");
     EXPECT_EQ(partOf<QLabel>(*page.cardOf(id), "displayName").text(), QStringLiteral("Desk"));
+    // The keyboard is back on the card's Rename, not at the next control of the window.
+    EXPECT_EQ(QApplication::focusWidget(), &partOf<QToolButton>(*page.cardOf(id), "rename"));
     demo.settle();
     EXPECT_EQ(settingsOnDisk(model).at("displayNames").at(id), "Desk");
 
-    // A rebuild that keeps the display keeps its name field open; losing the display closes it.
+    // A rebuild that keeps the display keeps its name field open, with what was typed and the
+    // keyboard; losing the display closes it.
     page.beginRename(id);
+    QTest::keyClicks(&partOf<EditingTextField>(*page.cardOf(id), "nameField"), "Lab");
     const ControlKey contrast{.target = ControlTarget::display(model.displays->back().id),
         .setting = SettingKey::contrast};
     model.hardwareSnapshot.modify(
         [&](HardwareSnapshot& snapshot) { snapshot.capabilities[contrast].available = false; });
     turn();
     EXPECT_EQ(page.renamingDisplayID(), id);
+    QCoreApplication::processEvents(); // shows the new card
+    auto& kept = partOf<EditingTextField>(*page.cardOf(id), "nameField");
+    EXPECT_EQ(kept.text(), QStringLiteral("Lab"));
+    EXPECT_TRUE(kept.hasFocus());
     const std::vector<DisplayDevice> connected = *model.displays;
     model.displays.modify([&](std::vector<DisplayDevice>& displays) {
         std::erase_if(displays, [&](const DisplayDevice& d) { return d.id == id; });
@@ -321,9 +337,45 @@ TEST_F(EndToEndWindowTest, DisplaysPageRenamesADisplayInPlace)
     auto& again = partOf<EditingTextField>(*page.cardOf(id), "nameField");
     again.setText(QStringLiteral("Other"));
     QTest::keyClick(&again, Qt::Key_Escape);
+    turn();
     EXPECT_EQ(model.displays->front().name, "Desk");
+    EXPECT_EQ(QApplication::focusWidget(), &partOf<QToolButton>(*page.cardOf(id), "rename"));
 
+    QCoreApplication::processEvents(); // shows the cards built again
     saveScreenshot(window, "displays-view");
+}
+
+TEST_F(EndToEndWindowTest, ADisplayRenamedOnTheDisplaysPageIsCalledSoAtOnceOnTheProfilePage)
+{
+    show(AppPage::profiles, workID);
+    QWidget& section = *content.findChild<QWidget*>("displayPreferencesBody");
+    const auto resolutionsNamed = [&] {
+        QStringList names;
+        for (const QLabel* screen : section.findChildren<QLabel*>("resolutionScreen"))
+            names.push_back(screen->text());
+        for (const QComboBox* choice : section.findChildren<QComboBox*>("resolution"))
+            names.push_back(choice->accessibleName());
+        return names;
+    };
+    ASSERT_EQ(resolutionsNamed(),
+        (QStringList{"MacBook display", "External screen 1", "MacBook display resolution",
+            "External screen 1 resolution"}));
+
+    model.page.set(AppPage::displays);
+    turn();
+    DisplaysPage& page
+        = static_cast<DisplaysView*>(content.findChild<QWidget*>("displaysView"))->controls();
+    page.beginRename("demo-builtin");
+    auto& field = partOf<EditingTextField>(*page.cardOf("demo-builtin"), "nameField");
+    field.setText(QStringLiteral("Desk"));
+    QTest::keyClick(&field, Qt::Key_Return);
+    model.page.set(AppPage::profiles);
+    turn();
+    EXPECT_EQ(&section, content.findChild<QWidget*>("displayPreferencesBody")) << "the same page";
+    EXPECT_EQ(resolutionsNamed(),
+        (QStringList{
+            "Desk", "External screen 1", "Desk resolution", "External screen 1 resolution"}));
+    saveScreenshot(window, "profile-after-display-rename");
 }
 
 TEST_F(EndToEndWindowTest, AProfilesDisplayPreferenceIsSavedAndTheSystemFollows)

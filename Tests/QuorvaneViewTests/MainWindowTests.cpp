@@ -236,6 +236,32 @@ TEST_F(MainWindowTest, InlineRenameCommitsOnReturnAndDiscardsOtherwise)
     EXPECT_EQ(row("Default").contextMenu(), nullptr);
 }
 
+TEST_F(MainWindowTest, TheKeyboardComesBackToTheRenamedRowAsTheFieldCloses)
+{
+    ProfileList& list = content.sidebar().profiles();
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        SCOPED_TRACE(key == Qt::Key_Return ? "Return" : "Escape");
+        rowOf(workID).doubleClick();
+        turn();
+        EditingTextField* field = rowOf(workID).nameField();
+        ASSERT_NE(field, nullptr);
+        QTest::keyClicks(field, QStringLiteral("Office"));
+        QTest::keyClick(field, key);
+        turn();
+        EXPECT_EQ(rowOf(workID).nameField(), nullptr);
+        EXPECT_EQ(QApplication::focusWidget(), &list);
+        EXPECT_EQ(list.currentIndex(), rowOf(workID).index());
+    }
+    // Focus taken elsewhere stays there.
+    rowOf(workID).doubleClick();
+    turn();
+    QWidget& elsewhere = content.sidebar().navButton(AppPage::settings);
+    elsewhere.setFocus(Qt::TabFocusReason);
+    turn();
+    EXPECT_EQ(rowOf(workID).nameField(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), &elsewhere);
+}
+
 TEST_F(MainWindowTest, TheCopyCardLeavesThreeSecondsAfterEachNewCopy)
 {
     const auto feedback = [](std::string rule) {

@@ -340,6 +340,8 @@ TEST_F(ProfilePageTest, DoubleClickingTheNameRenamesInTheHeadingOnly)
     turn();
     EXPECT_EQ(part<QLabel>("profileName").text(), QStringLiteral("Office"));
     EXPECT_TRUE(part<QLabel>("profileName").isVisible());
+    // The keyboard stays in the heading, not at the next control of the window.
+    EXPECT_EQ(QApplication::focusWidget(), &part<QToolButton>("profileMenu"));
 }
 
 TEST_F(ProfilePageTest, RenamingAgainStartsOverFromTheProfilesName)

@@ -157,6 +157,28 @@ TEST_F(RuleEditorTest, SavesEveryEditedFieldAndCloses)
     EXPECT_FALSE(content.draft());
 }
 
+TEST_F(RuleEditorTest, UntickingNeutralStartsAt6500KAndThenGivesBackTheLastKelvinSet)
+{
+    Rule neutral = rule("Browsing");
+    neutral.settings.temperature = Temperature::neutral();
+    content.edit(neutral);
+    turn();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    auto& value = partOf<QLabel>(SettingKey::temperature, "value");
+    auto& box = partOf<QCheckBox>(SettingKey::temperature, "neutral");
+    ASSERT_EQ(value.text(), QStringLiteral("Neutral"));
+    // On its box: with the slider hidden, the check box stretches across the row.
+    const auto tick = [&] { QTest::mouseClick(&box, Qt::LeftButton, {}, {8, box.height() / 2}); };
+    tick();
+    EXPECT_EQ(value.text(), QStringLiteral("6500 K"));
+    EXPECT_EQ(editor().draft().rule.settings.temperature, Temperature::kelvin(6500));
+    QTest::keyClick(&partOf<QSlider>(SettingKey::temperature, "slider"), Qt::Key_Left);
+    tick();
+    EXPECT_EQ(value.text(), QStringLiteral("Neutral"));
+    tick();
+    EXPECT_EQ(editor().draft().rule.settings.temperature, Temperature::kelvin(6400));
+}
+
 TEST_F(RuleEditorTest, ANewRuleNeedsANameAndIsAddedLast)
 {
     QTest::mouseClick(
@@ -481,6 +503,85 @@ TEST_F(RuleEditorTest, AllScreensAndAllSpacesCanBeChosenAgainAndEachEntryIsListe
     }
 }
 
+TEST_F(RuleEditorTest, TheSpaceListOffersTheSpacesOfTheChosenScreen)
+{
+    // A shared Space, and one that no display owns, can be active on every screen.
+    model.spacesByDisplay.modify([](std::map<std::string, SpaceSnapshot>& spaces) {
+        std::vector<Desktop>& desktops = spaces.at("demo-external").desktops;
+        desktops.push_back(
+            {.id = "shared", .name = "Space 5", .displayID = "demo-external", .isShared = true});
+        desktops.push_back({.id = "ownerless", .name = "Space 6"});
+    });
+    open("Coding");
+    auto& space = part<QComboBox>("space");
+    struct Case {
+        QString screen;
+        QStringList spaces;
+    };
+    const Case cases[] = {
+        {"MacBook display", {"All Spaces", "Space 1", "Space 5", "Space 6"}},
+        {"External screen 1", {"All Spaces", "Space 3", "Space 5", "Space 6"}},
+        {"All screens", {"All Spaces", "Space 1", "Space 3", "Space 5", "Space 6"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.screen.toStdString());
+        pick(part<QComboBox>("screen"), c.screen);
+        EXPECT_EQ(itemTexts(space), c.spaces);
+    }
+}
+
+TEST_F(RuleEditorTest, ASpaceOfAnotherScreenStaysAsItIsWithALineThatSaysSo)
+{
+    open("Deep focus");
+    auto& screen = part<QComboBox>("screen");
+    auto& space = part<QComboBox>("space");
+    auto* const line = editor().findChild<QLabel*>(QStringLiteral("spaceElsewhere"));
+    ASSERT_NE(line, nullptr) << "a line under the Space";
+    QLabel& elsewhere = *line;
+    struct Step {
+        std::string_view what;
+        std::function<void()> take;
+        QStringList spaces;
+        QString shown;
+        bool isElsewhere;
+    };
+    const Step steps[] = {
+        {"opened on its own screen", [] {}, {"All Spaces", "Space 3"}, "Space 3", false},
+        {"another screen chosen", [&] { pick(screen, QStringLiteral("MacBook display")); },
+            {"All Spaces", "Space 1", "Space 3"}, "Space 3", true},
+        {"all screens", [&] { pick(screen, QStringLiteral("All screens")); },
+            {"All Spaces", "Space 1", "Space 3"}, "Space 3", false},
+        {"that screen's own Space",
+            [&] {
+                pick(screen, QStringLiteral("MacBook display"));
+                pick(space, QStringLiteral("Space 1"));
+            },
+            {"All Spaces", "Space 1"}, "Space 1", false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::string(step.what));
+        step.take();
+        turn();
+        EXPECT_EQ(itemTexts(space), step.spaces);
+        EXPECT_EQ(space.currentText(), step.shown);
+        EXPECT_EQ(elsewhere.isVisible(), step.isElsewhere);
+        if (step.isElsewhere)
+            saveScreenshot(window, "rule-editor-space-of-another-screen");
+    }
+    EXPECT_EQ(elsewhere.text(), QStringLiteral("The selected Space belongs to another screen."));
+
+    // A draft that names such a Space says so as it opens, and keeps it.
+    Rule foreign = rule("Deep focus");
+    foreign.conditions.screen = DisplayReference{"demo-builtin", "MacBook display"};
+    click(part<QPushButton>("cancel"));
+    turn();
+    content.edit(foreign);
+    turn();
+    EXPECT_EQ(part<QComboBox>("space").currentText(), QStringLiteral("Space 3"));
+    EXPECT_TRUE(part<QLabel>("spaceElsewhere").isVisible());
+    EXPECT_EQ(editor().draft().rule.conditions, foreign.conditions);
+}
+
 TEST_F(RuleEditorTest, RefreshRatesAreThoseAtTheResolutionOfTheRulesOwnProfile)
 {
     const DisplayResolution unoffered{
@@ -523,8 +624,9 @@ TEST_F(RuleEditorTest, AnEditorGoingAwayEndsOnlyItsOwnPreview)
 TEST_F(RuleEditorTest, ARefusedSaveShowsTheModelsMessageAndKeepsTheDraft)
 {
     open("Coding");
-    pick(part<QComboBox>("screen"), QStringLiteral("MacBook display"));
+    // Chosen first: with the screen chosen, the list offers only that screen's Spaces.
     pick(part<QComboBox>("space"), QStringLiteral("Space 3"));
+    pick(part<QComboBox>("screen"), QStringLiteral("MacBook display"));
     QTest::keyClick(&partOf<QSlider>(SettingKey::brightness, "slider"), Qt::Key_Home);
     const RuleDraft entered = editor().draft();
     click(part<QPushButton>("saveRule"));

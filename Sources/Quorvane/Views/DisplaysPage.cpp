@@ -98,7 +98,7 @@ DisplaysPage::DisplaysPage(AppModel& model, QWidget* parent, DisplayNaming namin
 
     m_refresh.watch(m_model.displays, m_model.hardwareSnapshot, m_model.holds, m_model.observed,
         m_model.applying, m_model.resolution, m_model.systemDisplaySnapshot, m_model.configuration,
-        m_model.controlStatus);
+        m_model.controlStatus, m_model.isLoaded, m_model.settingsError);
     rebuildIfNeeded();
     refresh();
 }
@@ -123,7 +123,6 @@ std::vector<DisplaysPage::Shown> DisplaysPage::shownDisplays() const
     const auto& capabilities = m_model.hardwareSnapshot->capabilities;
     for (const DisplayDevice& display : *m_model.displays) {
         Shown entry{.displayID = display.id,
-            .displayName = display.name,
             .settings = {},
             .hasModes = DisplayModeRow::offersModes(m_model, display.id)};
         for (const SettingKey setting : slidingSettings) {
@@ -145,15 +144,19 @@ void DisplaysPage::rebuildIfNeeded()
         return;
     m_shown = std::move(shown);
     m_rows.clear();
+    // A rename goes on in the new card with what was typed, unless its display has gone: the old
+    // field losing the keyboard as its card goes is no blur.
+    const std::optional<std::string> renaming = std::exchange(m_renamingDisplayID, std::nullopt);
+    const auto renamed
+        = renaming ? std::ranges::find(m_cards, *renaming, &Card::displayID) : m_cards.end();
+    const QString typed = renamed == m_cards.end() ? QString() : renamed->nameField->text();
+    const bool isTyping = renamed != m_cards.end() && renamed->nameField->hasFocus();
     // Later, not now: the slider whose adjustment led here may still be inside its signal.
     for (const Card& card : m_cards) {
         card.frame->hide();
         card.frame->deleteLater();
     }
     m_cards.clear();
-    if (m_renamingDisplayID
-        && std::ranges::find(m_shown, *m_renamingDisplayID, &Shown::displayID) == m_shown.end())
-        m_renamingDisplayID.reset();
 
     for (const Shown& display : m_shown) {
         m_cards.push_back(makeCard(display));
@@ -166,6 +169,12 @@ void DisplaysPage::rebuildIfNeeded()
         if (display.hasModes)
             frame->layout()->addWidget(new DisplayModeRow(m_model, display.displayID, frame));
         m_displaysLayout->addWidget(frame);
+        if (display.displayID == renaming) {
+            m_renamingDisplayID = renaming;
+            m_cards.back().nameField->setText(typed);
+            if (isTyping)
+                m_cards.back().nameField->setFocus(Qt::OtherFocusReason);
+        }
     }
     m_emptyNote->setVisible(m_cards.empty());
 }
@@ -176,7 +185,7 @@ DisplaysPage::Card DisplaysPage::makeCard(const Shown& display)
     QuorStyle::setRole(*frame, QuorRole::card);
     Card card{.displayID = display.displayID,
         .frame = frame,
-        .name = new QLabel(text(display.displayName), frame),
+        .name = new QLabel(frame),
         .rename = new QToolButton(frame),
         .nameField = new EditingTextField(
             QStringLiteral("Display name"), EditingTextField::Size::body, frame)};
@@ -287,6 +296,9 @@ void DisplaysPage::refreshRow(const Row& row)
 
 void DisplaysPage::refreshCard(const Card& card)
 {
+    const auto display = std::ranges::find(*m_model.displays, card.displayID, &DisplayDevice::id);
+    if (display != m_model.displays->end())
+        card.name->setText(text(display->name));
     const bool isRenaming = m_renamingDisplayID == card.displayID;
     card.name->setVisible(!isRenaming);
     card.nameField->setVisible(isRenaming);
@@ -328,10 +340,15 @@ void DisplaysPage::endRename(bool commit)
     const auto card = std::ranges::find(m_cards, displayID, &Card::displayID);
     const std::string name
         = card == m_cards.end() ? std::string() : card->nameField->text().toStdString();
-    if (card != m_cards.end())
+    if (card != m_cards.end()) {
+        // The keyboard goes back to the card, not to the next control in the window, as the
+        // field closes; a blur has already taken it elsewhere.
+        if (card->nameField->hasFocus())
+            card->rename->setFocus(Qt::OtherFocusReason);
         card->nameField->clear();
+    }
     refresh();
-    // The model trims, and refuses an empty name; a changed name rebuilds the cards.
+    // The model trims, and refuses an empty name.
     if (commit)
         m_model.renameDisplay(displayID, name);
 }

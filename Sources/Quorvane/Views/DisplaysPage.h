@@ -74,10 +74,9 @@ private:
         EditingTextField* nameField;
     };
 
-    /// A display to show with the controls it offers.
+    /// A display to show with the controls it offers. Not its name: a rename keeps the card.
     struct Shown {
         std::string displayID;
-        std::string displayName;
         std::vector<SettingKey> settings;
         bool hasModes;
         bool operator==(const Shown&) const = default;

@@ -120,9 +120,12 @@ MenuBarExtra::MenuBarExtra(AppModel& model, Place place, QObject* parent)
     connect(m_menuView, &MenuView::mainWindowRequested, m_popover.get(), &QWidget::hide);
     m_tray = new QSystemTrayIcon(sunIcon(), this);
     m_tray->setToolTip(QStringLiteral("QuorVane"));
+    // The right button too: the icon has no menu of its own, and desktops with trays expect
+    // that button to do something.
     connect(m_tray, &QSystemTrayIcon::activated, this,
         [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick
+                || reason == QSystemTrayIcon::Context)
                 togglePopover();
         });
     m_tray->show();

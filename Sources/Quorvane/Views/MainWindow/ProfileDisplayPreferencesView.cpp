@@ -218,15 +218,15 @@ void ProfileDisplayPreferencesView::rebuildResolutionsIfNeeded()
     m_resolutionRows.clear();
     for (const std::string& displayID : m_resolutionDisplays) {
         const int row = static_cast<int>(m_resolutionRows.size());
-        const auto display = std::ranges::find(*m_model.displays, displayID, &DisplayDevice::id);
+        auto* name = new QLabel(m_body);
+        name->setObjectName(QStringLiteral("resolutionScreen"));
         auto* choice = new QComboBox(m_body);
         choice->setObjectName(QStringLiteral("resolution"));
-        choice->setAccessibleName(text(display->name) + QStringLiteral(" resolution"));
-        m_resolutionsLayout->addWidget(new QLabel(text(display->name), m_body), row, 0);
+        m_resolutionsLayout->addWidget(name, row, 0);
         m_resolutionsLayout->addWidget(choice, row, 1);
         connect(choice, &QComboBox::activated, this,
             [this, displayID](int index) { pickResolution(displayID, index); });
-        m_resolutionRows.push_back({.displayID = displayID, .choice = choice});
+        m_resolutionRows.push_back({.displayID = displayID, .name = name, .choice = choice});
     }
 }
 
@@ -249,6 +249,11 @@ void ProfileDisplayPreferencesView::refresh()
     const Configuration& configuration = *m_model.configuration;
     const Profile defaultProfile = configuration.defaultProfile();
     for (const ResolutionRow& row : m_resolutionRows) {
+        // Named on every redraw, not as the row is made: a display renamed keeps its row.
+        const auto display
+            = std::ranges::find(*m_model.displays, row.displayID, &DisplayDevice::id);
+        row.name->setText(text(display->name));
+        row.choice->setAccessibleName(text(display->name) + QStringLiteral(" resolution"));
         const std::optional<DisplayResolution> fallback
             = configuration.displayResolution(defaultProfile, row.displayID);
         QStringList items{fallback ? QStringLiteral("Default (") + text(fallback->label()) + ")"

@@ -41,6 +41,7 @@ private:
     };
     struct ResolutionRow {
         std::string displayID;
+        QLabel* name;
         QComboBox* choice;
     };
 

@@ -272,6 +272,9 @@ void ProfileList::showNameField()
 
 void ProfileList::closeNameField()
 {
+    // The keyboard stays with the rows, not the next control in the window, as the field closes.
+    if (m_field->hasFocus())
+        setFocus(Qt::OtherFocusReason);
     // Later: the field may be inside its own key or focus handler.
     m_field->hide();
     m_field->deleteLater();

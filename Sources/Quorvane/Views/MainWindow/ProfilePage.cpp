@@ -106,6 +106,7 @@ QWidget* ProfilePage::buildHeading()
         [this] { m_content.confirmDeletion(m_content.model().selectedProfile()); });
     QuorStyle::markDestructive(*m_deleteAction);
     menuButton->setMenu(menu);
+    m_menuButton = menuButton;
 
     auto* right = new QVBoxLayout;
     right->setSpacing(10);
@@ -275,6 +276,9 @@ void ProfilePage::refreshHeading(const Profile& profile)
         field->setFocus(Qt::OtherFocusReason);
         m_nameField = field;
     } else if (!isRenaming && m_nameField) {
+        // The keyboard stays in the heading, on the menu that renames, as the field closes.
+        if (m_nameField->hasFocus())
+            m_menuButton->setFocus(Qt::OtherFocusReason);
         // Later: the field may be inside its own key or focus handler.
         m_nameField->hide();
         m_nameField->deleteLater();

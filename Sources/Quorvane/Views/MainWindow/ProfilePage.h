@@ -10,6 +10,7 @@
 
 class QAction;
 class QPushButton;
+class QToolButton;
 
 namespace quorvane {
 
@@ -48,6 +49,7 @@ private:
     ElidedLabel* m_name = nullptr;
     QWidget* m_nameColumn = nullptr;
     QPointer<QWidget> m_nameField;
+    QToolButton* m_menuButton = nullptr;
     QAction* m_deleteAction = nullptr;
     QWidget* m_accessNotice = nullptr;
     QuorDisclosureHeader* m_rulesHeader = nullptr;

@@ -152,6 +152,17 @@ QWidget* RuleEditor::buildForm()
     m_space->setObjectName(QStringLiteral("space"));
     m_space->setAccessibleName(QStringLiteral("Space"));
     connect(m_space, &QComboBox::activated, this, [this](int index) { editSpace(index); });
+    auto* spaceField = new QWidget(form);
+    m_spaceElsewhere
+        = new QLabel(QStringLiteral("The selected Space belongs to another screen."), spaceField);
+    m_spaceElsewhere->setObjectName(QStringLiteral("spaceElsewhere"));
+    QuorStyle::setRole(*m_spaceElsewhere, QuorRole::secondary);
+    m_spaceElsewhere->setWordWrap(true);
+    auto* spaceLayout = new QVBoxLayout(spaceField);
+    spaceLayout->setContentsMargins(0, 0, 0, 0);
+    spaceLayout->setSpacing(6);
+    spaceLayout->addWidget(m_space);
+    spaceLayout->addWidget(m_spaceElsewhere);
 
     auto* layout = new QVBoxLayout(form);
     layout->setContentsMargins(24, 26, 24, 20);
@@ -161,7 +172,7 @@ QWidget* RuleEditor::buildForm()
              {QStringLiteral("Name"), m_name},
              {QStringLiteral("Apps"), m_apps},
              {QStringLiteral("Screen"), m_screen},
-             {QStringLiteral("Space"), m_space},
+             {QStringLiteral("Space"), spaceField},
          }) {
         QWidget* part = section(title, form);
         part->layout()->addWidget(field);
@@ -309,10 +320,21 @@ void RuleEditor::refreshScreens()
 void RuleEditor::refreshSpaces()
 {
     const std::optional<Desktop>& own = m_draft.rule.conditions.space;
-    showEntries(*m_space, m_spaces, entries(m_model.allSpaces(), own, spaceID), own, spaceID,
+    showEntries(*m_space, m_spaces, entries(offeredSpaces(), own, spaceID), own, spaceID,
         [](const std::optional<Desktop>& space) {
             return space ? text(space->name) : QStringLiteral("All Spaces");
         });
+    // The rule keeps its Space, but it could never match there: say so before the save does.
+    const std::optional<DisplayReference>& screen = m_draft.rule.conditions.screen;
+    m_spaceElsewhere->setVisible(own && screen && !own->isOn(screen->id));
+}
+
+std::vector<Desktop> RuleEditor::offeredSpaces() const
+{
+    std::vector<Desktop> spaces = m_model.allSpaces();
+    if (const std::optional<DisplayReference>& screen = m_draft.rule.conditions.screen)
+        std::erase_if(spaces, [&](const Desktop& space) { return !space.isOn(screen->id); });
+    return spaces;
 }
 
 void RuleEditor::refreshSettings()

@@ -59,6 +59,8 @@ private:
     void save();
     void refreshScreens();
     void refreshSpaces();
+    /// The Spaces the chosen screen has; every Space with "All screens".
+    [[nodiscard]] std::vector<Desktop> offeredSpaces() const;
     void refreshSettings();
     void refreshSave();
     [[nodiscard]] SettingOffer offer(SettingKey key) const;
@@ -76,6 +78,8 @@ private:
     std::vector<std::optional<DisplayReference>> m_screens;
     QComboBox* m_space = nullptr;
     std::vector<std::optional<Desktop>> m_spaces;
+    /// Under the Space: the rule's Space is not one of the chosen screen's.
+    QLabel* m_spaceElsewhere = nullptr;
     std::map<SettingKey, SettingValueEditor*> m_settings;
     QPushButton* m_save = nullptr;
     /// Under "Save rule": what the rule needs before it can be saved.

@@ -99,6 +99,9 @@ void SettingValueEditor::buildSlider()
         m_slider->setRange(lowestKelvin, highestKelvin);
         m_slider->setSingleStep(100);
         m_slider->setPageStep(500);
+        // A neutral value leaves the slider where it stands, and unticking Neutral takes the
+        // kelvin from there: until the user slides, that is where a new temperature starts.
+        m_slider->setValue(firstKelvin);
     } else {
         m_slider->setRange(0, 100);
         m_slider->setPageStep(10);
