@@ -349,80 +349,87 @@ int rowsCalled(const RuleEditor& editor, const QString& name)
         partOf<QListWidget>(editor, "appList").findItems(name, Qt::MatchExactly).size());
 }
 
+/// Starts the application with `arguments`, adds a rule in the editor with "Choose…" picking
+/// Sketcher, which only the panel offers, saves it and opens it again.
+void chooseInTheRuleEditor(
+    const std::vector<std::string>& arguments, const std::filesystem::path& configurationFolder)
+{
+    const ApplicationReference sketcher{.id = "com.example.Sketcher", .name = "Sketcher"};
+    const QString sketcherName = QStringLiteral("Sketcher");
+    QuorvaneApplication application{
+        {.arguments = arguments, .configurationFolder = configurationFolder}};
+    AppModel& model = application.model();
+    ASSERT_TRUE(runEventLoopUntil([&] { return *model.isLoaded; }));
+    const auto ownProfile = [&]() -> const Profile* {
+        for (const Profile& profile : model.configuration->profiles) {
+            if (profile.id != model.configuration->defaultProfileID)
+                return &profile;
+        }
+        return nullptr;
+    };
+    if (!ownProfile())
+        model.createProfile("Work");
+    ASSERT_TRUE(runEventLoopUntil([&] { return ownProfile() != nullptr; }));
+    model.selectProfile(ownProfile()->id);
+    EXPECT_EQ(std::ranges::count(*model.apps, sketcher.id, &AppChoice::id), 0);
+    ContentView& content = application.mainWindow().content();
+    QPushButton* addRule = nullptr;
+    ASSERT_TRUE(runEventLoopUntil([&] {
+        QWidget* page = content.currentPage();
+        addRule = page ? page->findChild<QPushButton*>(QStringLiteral("addRule")) : nullptr;
+        return addRule && addRule->isEnabled();
+    }));
+    QTest::mouseClick(addRule, Qt::LeftButton);
+    ASSERT_TRUE(runEventLoopUntil([&] { return content.editor() != nullptr; }));
+    auto& editor = *static_cast<RuleEditor*>(content.editor());
+    QTest::keyClicks(&partOf<QLineEdit>(editor, "name"), QStringLiteral("Drawing"));
+    QTest::mouseClick(&partOf<QRadioButton>(editor, "selectedApps"), Qt::LeftButton);
+    QTest::mouseClick(
+        &partOf<QWidget>(partOf<SettingValueEditor>(editor, "brightness"), "set"), Qt::LeftButton);
+    EXPECT_EQ(rowsCalled(editor, sketcherName), 0);
+
+    chooseSketcher(editor);
+    EXPECT_EQ(editor.draft().rule.conditions.apps, std::vector<ApplicationReference>{sketcher});
+    EXPECT_EQ(std::ranges::count(*model.apps, sketcher.id, &AppChoice::id), 1);
+    ASSERT_TRUE(runEventLoopUntil([&] { return rowsCalled(editor, sketcherName) == 1; }));
+    chooseSketcher(editor); // picked again: still once
+    EXPECT_EQ(editor.draft().rule.conditions.apps, std::vector<ApplicationReference>{sketcher});
+
+    const UUID ruleID = editor.draft().rule.id;
+    QTest::mouseClick(&partOf<QPushButton>(editor, "saveRule"), Qt::LeftButton);
+    const auto savedRule = [&]() -> const Rule* {
+        for (const Profile& profile : model.configuration->profiles) {
+            const auto found = std::ranges::find(profile.rules, ruleID, &Rule::id);
+            if (found != profile.rules.end())
+                return &*found;
+        }
+        return nullptr;
+    };
+    ASSERT_TRUE(runEventLoopUntil([&] { return savedRule() != nullptr; }));
+    EXPECT_EQ(savedRule()->conditions.apps, std::vector<ApplicationReference>{sketcher});
+    EXPECT_TRUE(runEventLoopUntil([&] {
+        return contentsOf(model.settingsURL).value_or("").find(sketcher.id) != std::string::npos;
+    })) << "written to the settings file";
+
+    // Opened again, the saved rule shows it picked, once.
+    ASSERT_TRUE(runEventLoopUntil([&] { return content.editor() == nullptr; }));
+    content.edit(*savedRule());
+    ASSERT_TRUE(runEventLoopUntil([&] { return content.editor() != nullptr; }));
+    const auto& reopened = *static_cast<RuleEditor*>(content.editor());
+    EXPECT_TRUE(runEventLoopUntil([&] { return rowsCalled(reopened, sketcherName) == 1; }));
+    EXPECT_EQ(rowsCalled(reopened, sketcherName), 1);
+    saveScreenshot(application.mainWindow(), "rule-editor-chosen-application");
+}
+
 TEST(QuorvaneApplicationPanelTest, ChooseInTheRuleEditorAddsAnApplicationTheListDoesNotOffer)
 {
     testApplication();
     const TemporaryFolder folder;
-    const ApplicationReference sketcher{.id = "com.example.Sketcher", .name = "Sketcher"};
-    const QString sketcherName = QStringLiteral("Sketcher");
     const std::vector<std::vector<std::string>> launches{{"quorvane", "--ui-demo"},
         {"quorvane", "--settings-path", (folder.path() / "settings.json").string()}};
     for (const std::vector<std::string>& arguments : launches) {
         SCOPED_TRACE(arguments.back());
-        QuorvaneApplication application{
-            {.arguments = arguments, .configurationFolder = folder.path()}};
-        AppModel& model = application.model();
-        ASSERT_TRUE(runEventLoopUntil([&] { return *model.isLoaded; }));
-        const auto ownProfile = [&]() -> const Profile* {
-            for (const Profile& profile : model.configuration->profiles) {
-                if (profile.id != model.configuration->defaultProfileID)
-                    return &profile;
-            }
-            return nullptr;
-        };
-        if (!ownProfile())
-            model.createProfile("Work");
-        ASSERT_TRUE(runEventLoopUntil([&] { return ownProfile() != nullptr; }));
-        model.selectProfile(ownProfile()->id);
-        EXPECT_EQ(std::ranges::count(*model.apps, sketcher.id, &AppChoice::id), 0);
-        ContentView& content = application.mainWindow().content();
-        QPushButton* addRule = nullptr;
-        ASSERT_TRUE(runEventLoopUntil([&] {
-            QWidget* page = content.currentPage();
-            addRule = page ? page->findChild<QPushButton*>(QStringLiteral("addRule")) : nullptr;
-            return addRule && addRule->isEnabled();
-        }));
-        QTest::mouseClick(addRule, Qt::LeftButton);
-        ASSERT_TRUE(runEventLoopUntil([&] { return content.editor() != nullptr; }));
-        auto& editor = *static_cast<RuleEditor*>(content.editor());
-        QTest::keyClicks(&partOf<QLineEdit>(editor, "name"), QStringLiteral("Drawing"));
-        QTest::mouseClick(&partOf<QRadioButton>(editor, "selectedApps"), Qt::LeftButton);
-        QTest::mouseClick(&partOf<QWidget>(partOf<SettingValueEditor>(editor, "brightness"), "set"),
-            Qt::LeftButton);
-        EXPECT_EQ(rowsCalled(editor, sketcherName), 0);
-
-        chooseSketcher(editor);
-        EXPECT_EQ(editor.draft().rule.conditions.apps, std::vector<ApplicationReference>{sketcher});
-        EXPECT_EQ(std::ranges::count(*model.apps, sketcher.id, &AppChoice::id), 1);
-        ASSERT_TRUE(runEventLoopUntil([&] { return rowsCalled(editor, sketcherName) == 1; }));
-        chooseSketcher(editor); // picked again: still once
-        EXPECT_EQ(editor.draft().rule.conditions.apps, std::vector<ApplicationReference>{sketcher});
-
-        const UUID ruleID = editor.draft().rule.id;
-        QTest::mouseClick(&partOf<QPushButton>(editor, "saveRule"), Qt::LeftButton);
-        const auto savedRule = [&]() -> const Rule* {
-            for (const Profile& profile : model.configuration->profiles) {
-                const auto found = std::ranges::find(profile.rules, ruleID, &Rule::id);
-                if (found != profile.rules.end())
-                    return &*found;
-            }
-            return nullptr;
-        };
-        ASSERT_TRUE(runEventLoopUntil([&] { return savedRule() != nullptr; }));
-        EXPECT_EQ(savedRule()->conditions.apps, std::vector<ApplicationReference>{sketcher});
-        EXPECT_TRUE(runEventLoopUntil([&] {
-            return contentsOf(model.settingsURL).value_or("").find(sketcher.id)
-                != std::string::npos;
-        })) << "written to the settings file";
-
-        // Opened again, the saved rule shows it picked, once.
-        ASSERT_TRUE(runEventLoopUntil([&] { return content.editor() == nullptr; }));
-        content.edit(*savedRule());
-        ASSERT_TRUE(runEventLoopUntil([&] { return content.editor() != nullptr; }));
-        const auto& reopened = *static_cast<RuleEditor*>(content.editor());
-        EXPECT_TRUE(runEventLoopUntil([&] { return rowsCalled(reopened, sketcherName) == 1; }));
-        EXPECT_EQ(rowsCalled(reopened, sketcherName), 1);
-        saveScreenshot(application.mainWindow(), "rule-editor-chosen-application");
+        insideApplicationLoop([&] { chooseInTheRuleEditor(arguments, folder.path()); });
     }
 }
 
