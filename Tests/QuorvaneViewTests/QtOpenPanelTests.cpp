@@ -41,6 +41,7 @@ SimulatedApplicationCatalog testCatalog()
     catalog.addApplication("/Applications/viewer.app", "com.example.Viewer");
     catalog.addApplication("/Applications/Graphics/Sketcher.app", "com.example.Sketcher");
     catalog.addApplication("/Applications/Graphics/Painter.app", "com.example.Painter");
+    catalog.addFolder("/Applications/Graphics/Sketcher"); // the same name as an application
     catalog.addApplication("/Applications/.Updater.app", "com.example.Updater");
     catalog.addFolder("/Applications/.Trash");
     catalog.addBundle("/Applications/Helper.plugin", {.bundleIdentifier = "com.example.Helper"});
@@ -48,6 +49,11 @@ SimulatedApplicationCatalog testCatalog()
     catalog.addFolder("/Applications/Private");
     catalog.unreadableFolders.insert("/Applications/Private");
     return catalog;
+}
+
+QImage symbolPicture(std::string_view name)
+{
+    return symbolIcon(name, QuorStyle::secondaryText()).pixmap(16).toImage();
 }
 
 class OpenPanelWindowTest : public ::testing::Test {
@@ -77,6 +83,7 @@ protected:
             shown.push_back(list().item(row)->text());
         return shown;
     }
+    QImage iconOf(int row) const { return list().item(row)->icon().pixmap(16).toImage(); }
     QString location() const { return part<ElidedLabel>("location").text(); }
     /// The message in place of the list; empty while the list shows.
     QString message() const
@@ -123,12 +130,8 @@ TEST_F(OpenPanelWindowTest, OpensInTheStartingFolderAndListsOnlyFoldersAndApplic
         EXPECT_EQ(names(),
             (std::vector<QString>{QStringLiteral("Empty"), QStringLiteral("Graphics"),
                 QStringLiteral("Private"), QStringLiteral("viewer"), QStringLiteral("Writer")}));
-        const auto iconOf = [&](int row) { return list().item(row)->icon().pixmap(16).toImage(); };
-        const auto symbol = [](std::string_view name) {
-            return symbolIcon(name, QuorStyle::secondaryText()).pixmap(16).toImage();
-        };
-        EXPECT_EQ(iconOf(1), symbol("folder"));
-        EXPECT_EQ(iconOf(4), symbol("square.grid.2x2"));
+        EXPECT_EQ(iconOf(1), symbolPicture("folder"));
+        EXPECT_EQ(iconOf(4), symbolPicture("square.grid.2x2"));
         EXPECT_EQ(message(), QString());
         EXPECT_TRUE(list().hasFocus());
         EXPECT_FALSE(part<QPushButton>("open").isEnabled()) << "nothing is selected yet";
@@ -141,7 +144,8 @@ TEST_F(OpenPanelWindowTest, MovesIntoAFolderAndBackByMouseAndByKeyboard)
 {
     OpenPanelWindow& window = open();
     auto& up = part<QPushButton>("enclosingFolder");
-    const std::vector<QString> graphics{QStringLiteral("Painter"), QStringLiteral("Sketcher")};
+    const std::vector<QString> graphics{
+        QStringLiteral("Painter"), QStringLiteral("Sketcher"), QStringLiteral("Sketcher")};
     struct Step {
         const char* what;
         std::function<void()> take;
@@ -172,6 +176,12 @@ TEST_F(OpenPanelWindowTest, MovesIntoAFolderAndBackByMouseAndByKeyboard)
     doubleClick(QStringLiteral("Applications"));
     doubleClick(QStringLiteral("Graphics"));
     EXPECT_EQ(names(), graphics);
+    EXPECT_EQ(iconOf(1), symbolPicture("folder")) << "equal names keep the folder's order";
+    EXPECT_EQ(iconOf(2), symbolPicture("square.grid.2x2"));
+    ASSERT_EQ(list().currentRow(), -1);
+    QTest::keyClick(&list(), Qt::Key_Return); // on no row: nothing to open
+    EXPECT_EQ(window.folder(), "/Applications/Graphics");
+    EXPECT_TRUE(window.isVisible());
     saveScreenshot(window, "open-panel-folder");
 }
 
@@ -204,7 +214,7 @@ TEST_F(OpenPanelWindowTest, AFolderThatCannotBeListedSaysSoAndAnEmptyOneToo)
     }
 }
 
-TEST_F(OpenPanelWindowTest, NoFolderCanBeChosen)
+TEST_F(OpenPanelWindowTest, NoFolderCanBeChosenUnlessTheRequestAllowsIt)
 {
     OpenPanelWindow& window = open();
     auto& openButton = part<QPushButton>("open");
@@ -220,6 +230,15 @@ TEST_F(OpenPanelWindowTest, NoFolderCanBeChosen)
     EXPECT_EQ(window.answer().response, ModalResponse::ok);
     EXPECT_EQ(
         window.answer().selection, (Paths{"/Applications/viewer.app", "/Applications/Writer.app"}));
+
+    OpenPanelRequest foldersToo = applicationsRequest();
+    foldersToo.canChooseDirectories = true;
+    OpenPanelWindow& choosingFolders = open(foldersToo);
+    click(QStringLiteral("Graphics"));
+    click(QStringLiteral("Writer"), Qt::ControlModifier);
+    QTest::keyClick(&list(), Qt::Key_Return);
+    EXPECT_EQ(choosingFolders.answer().selection,
+        (Paths{"/Applications/Graphics", "/Applications/Writer.app"}));
 }
 
 TEST_F(OpenPanelWindowTest, ChoosesSeveralInThePanelsOrderByOpenReturnOrDoubleClick)

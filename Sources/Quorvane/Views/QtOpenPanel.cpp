@@ -180,13 +180,10 @@ std::vector<OpenPanelWindow::Entry> OpenPanelWindow::entriesOf(
     return entries;
 }
 
+// Application bundles are all the files listed, and the one content type a request can allow.
 bool OpenPanelWindow::isChoosable(const Entry& entry) const
 {
-    if (entry.kind == Kind::folder)
-        return m_request.canChooseDirectories;
-    const std::vector<ContentType>& allowed = m_request.allowedContentTypes;
-    return allowed.empty()
-        || std::ranges::find(allowed, ContentType::applicationBundle) != allowed.end();
+    return entry.kind == Kind::application || m_request.canChooseDirectories;
 }
 
 void OpenPanelWindow::showEntries(const std::vector<Entry>& entries)
@@ -221,13 +218,13 @@ void OpenPanelWindow::openEnclosingFolder()
 
 void OpenPanelWindow::activate(QListWidgetItem* item)
 {
-    const int row = m_list->row(item);
-    if (row < 0)
+    const Entry* entry = entryAt(m_list->row(item));
+    if (!entry)
         return;
-    const Entry& entry = m_entries[static_cast<std::size_t>(row)];
-    if (entry.kind == Kind::folder)
-        return openFolder(entry.location);
-    if (isChoosable(entry) && m_open->isEnabled())
+    if (entry->kind == Kind::folder)
+        return openFolder(entry->location);
+    // The double-click has selected the bundle.
+    if (m_open->isEnabled())
         accept();
 }
 
@@ -235,9 +232,16 @@ void OpenPanelWindow::pressReturn()
 {
     if (m_open->isEnabled())
         return accept();
-    const int row = m_list->currentRow();
-    if (row >= 0 && m_entries[static_cast<std::size_t>(row)].kind == Kind::folder)
-        openFolder(m_entries[static_cast<std::size_t>(row)].location);
+    const Entry* current = entryAt(m_list->currentRow());
+    if (current && current->kind == Kind::folder)
+        openFolder(current->location);
+}
+
+const OpenPanelWindow::Entry* OpenPanelWindow::entryAt(int row) const
+{
+    if (row < 0 || static_cast<std::size_t>(row) >= m_entries.size())
+        return nullptr;
+    return &m_entries[static_cast<std::size_t>(row)];
 }
 
 void OpenPanelWindow::updateButtons() { m_open->setEnabled(!selection().empty()); }

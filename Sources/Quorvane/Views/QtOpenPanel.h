@@ -63,6 +63,8 @@ private:
     void activate(QListWidgetItem* item);
     void pressReturn();
     void updateButtons();
+    /// The entry shown in `row`; none for a row that is not there.
+    [[nodiscard]] const Entry* entryAt(int row) const;
 
     ApplicationCatalog& m_catalog;
     OpenPanelRequest m_request;
