@@ -51,6 +51,17 @@ SimulatedApplicationCatalog testCatalog()
     return catalog;
 }
 
+/// Double-clicks the row called `name`.
+void doubleClickRow(QListWidget& list, const QString& name)
+{
+    const QList<QListWidgetItem*> found = list.findItems(name, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << name.toStdString();
+    const QPoint centre = list.visualItemRect(found.front()).center();
+    // As the window system delivers it: a press and release, then the second press.
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, centre);
+}
+
 QImage symbolPicture(std::string_view name)
 {
     return symbolIcon(name, QuorStyle::secondaryText()).pixmap(16).toImage();
@@ -101,13 +112,7 @@ protected:
     {
         QTest::mouseClick(list().viewport(), Qt::LeftButton, modifiers, centreOf(name));
     }
-    void doubleClick(const QString& name)
-    {
-        const QPoint centre = centreOf(name);
-        // As the window system delivers it: a press and release, then the second press.
-        QTest::mouseClick(list().viewport(), Qt::LeftButton, {}, centre);
-        QTest::mouseDClick(list().viewport(), Qt::LeftButton, {}, centre);
-    }
+    void doubleClick(const QString& name) { doubleClickRow(list(), name); }
     void press(QWidget& widget) { QTest::mouseClick(&widget, Qt::LeftButton); }
 
     SimulatedApplicationCatalog catalog = testCatalog();
@@ -185,7 +190,7 @@ TEST_F(OpenPanelWindowTest, MovesIntoAFolderAndBackByMouseAndByKeyboard)
     saveScreenshot(window, "open-panel-folder");
 }
 
-TEST_F(OpenPanelWindowTest, AFolderThatCannotBeListedSaysSoAndAnEmptyOneToo)
+TEST_F(OpenPanelWindowTest, AFolderThatCannotBeListedOrIsMissingSaysSoAndAnEmptyOneToo)
 {
     OpenPanelWindow& window = open();
     struct Case {
@@ -212,6 +217,13 @@ TEST_F(OpenPanelWindowTest, AFolderThatCannotBeListedSaysSoAndAnEmptyOneToo)
         EXPECT_EQ(message(), QString());
         EXPECT_EQ(names().size(), 5U);
     }
+
+    OpenPanelRequest missing = applicationsRequest();
+    missing.directory = "/Applications/Removed";
+    open(missing);
+    EXPECT_EQ(message(), QStringLiteral("The contents of this folder can’t be shown."));
+    QTest::mouseClick(&part<QPushButton>("enclosingFolder"), Qt::LeftButton);
+    EXPECT_EQ(names().size(), 5U) << "the way back from a folder that is not there";
 }
 
 TEST_F(OpenPanelWindowTest, NoFolderCanBeChosenUnlessTheRequestAllowsIt)
@@ -342,16 +354,6 @@ void whileThePanelShows(const std::function<void(OpenPanelWindow&)>& steps)
         if (window->isVisible())
             window->reject();
     });
-}
-
-/// Double-clicks the row called `name`.
-void doubleClickRow(QListWidget& list, const QString& name)
-{
-    const QList<QListWidgetItem*> found = list.findItems(name, Qt::MatchExactly);
-    ASSERT_EQ(found.size(), 1) << name.toStdString();
-    const QPoint centre = list.visualItemRect(found.front()).center();
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centre);
-    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, centre);
 }
 
 TEST(QtOpenPanelTest, RunsModallyOverTheActiveWindowWhileTheExecutorGoesOn)
