@@ -222,6 +222,7 @@ TEST_F(OpenPanelWindowTest, AFolderThatCannotBeListedOrIsMissingSaysSoAndAnEmpty
     missing.directory = "/Applications/Removed";
     open(missing);
     EXPECT_EQ(message(), QStringLiteral("The contents of this folder can’t be shown."));
+    EXPECT_TRUE(part<QPushButton>("enclosingFolder").hasFocus());
     QTest::mouseClick(&part<QPushButton>("enclosingFolder"), Qt::LeftButton);
     EXPECT_EQ(names().size(), 5U) << "the way back from a folder that is not there";
 }
