@@ -38,7 +38,9 @@ void SimulatedApplicationCatalog::addApplication(const std::filesystem::path& lo
 std::optional<std::vector<std::filesystem::path>> SimulatedApplicationCatalog::contentsOfDirectory(
     const std::filesystem::path& folder, bool skipsHiddenFiles)
 {
-    if (!m_entries.contains(folder) || unreadableFolders.contains(folder))
+    // The root is always there, whether or not anything was added under it.
+    const bool isRoot = folder.has_root_path() && folder == folder.root_path();
+    if ((!isRoot && !m_entries.contains(folder)) || unreadableFolders.contains(folder))
         return std::nullopt;
     std::vector<std::filesystem::path> contents;
     for (const auto& [entry, bundle] : m_entries) {
@@ -56,6 +58,17 @@ std::optional<ApplicationBundle> SimulatedApplicationCatalog::bundle(
     if (found == m_entries.end())
         return std::nullopt;
     return found->second;
+}
+
+void installApplicationDefaults(SimulatedApplicationCatalog& catalog)
+{
+    // The two that run in the default world, and one in a folder of its own.
+    catalog.addApplication("/Applications/Writer.app", "com.example.Writer", "Writer");
+    catalog.addApplication("/Applications/Viewer.app", "com.example.Viewer", "Viewer");
+    catalog.addApplication(
+        "/Applications/Graphics/Sketcher.app", "com.example.Sketcher", "Sketcher");
+    catalog.addFolder("/System/Applications/Utilities");
+    catalog.addFolder(catalog.home / "Applications");
 }
 
 } // namespace quorvane

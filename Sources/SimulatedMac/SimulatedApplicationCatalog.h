@@ -39,6 +39,10 @@ private:
     std::map<std::filesystem::path, std::optional<ApplicationBundle>> m_entries;
 };
 
+/// The applications the application's simulated Mac has installed: a few in "/Applications",
+/// and one in a folder inside it, which the list of installed applications does not reach.
+void installApplicationDefaults(SimulatedApplicationCatalog& catalog);
+
 /// Answers every run with `answer` and keeps each request it was run with.
 class SimulatedOpenPanel final : public OpenPanel {
 public:

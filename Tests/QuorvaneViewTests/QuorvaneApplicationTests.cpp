@@ -4,7 +4,11 @@
 #include "MacPlatform/ApplicationShell.h"
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/MainWindow.h"
+#include "Quorvane/Views/MainWindow/ContentView.h"
+#include "Quorvane/Views/MainWindow/RuleEditor.h"
+#include "Quorvane/Views/MainWindow/SettingValueEditor.h"
 #include "Quorvane/Views/MenuBarExtra.h"
+#include "Quorvane/Views/QtOpenPanel.h"
 #include "Quorvane/Views/TerminationHandler.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
@@ -13,9 +17,14 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QObject>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSessionManager>
+#include <QTest>
 #include <QTimer>
 
 #include <algorithm>
@@ -287,6 +296,140 @@ TEST(QuorvaneApplicationRemovalTest, ADemoLeavesNoFolderBehindWhetherOrNotItQuit
         }
         EXPECT_TRUE(demoFolder.filename().string().starts_with("Quorvane-demo-"));
         EXPECT_FALSE(exists(demoFolder));
+    }
+}
+
+template <typename Widget> Widget& partOf(const QWidget& parent, const char* name)
+{
+    auto* const found = parent.findChild<Widget*>(QString::fromLatin1(name));
+    if (!found)
+        throw std::runtime_error(std::string("no ") + name);
+    return *found;
+}
+
+/// Double-clicks the list's one row called `name`.
+void doubleClickRow(QListWidget& list, const QString& name)
+{
+    const QList<QListWidgetItem*> found = list.findItems(name, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << name.toStdString();
+    const QPoint centre = list.visualItemRect(found.front()).center();
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, centre);
+}
+
+/// Clicks "Choose…" and, in the panel it opens, picks Sketcher from the Graphics folder in
+/// "/Applications". A failed step cancels the panel rather than leave the test waiting.
+void chooseSketcher(RuleEditor& editor)
+{
+    QTimer::singleShot(0, [] {
+        auto* panel = dynamic_cast<OpenPanelWindow*>(QApplication::activeModalWidget());
+        ASSERT_NE(panel, nullptr);
+        [&] {
+            EXPECT_EQ(panel->windowTitle(), QStringLiteral("Choose applications"));
+            ASSERT_EQ(panel->folder(), "/Applications");
+            auto& entries = partOf<QListWidget>(*panel, "entries");
+            doubleClickRow(entries, QStringLiteral("Graphics"));
+            ASSERT_EQ(panel->folder(), "/Applications/Graphics");
+            QTest::mouseClick(entries.viewport(), Qt::LeftButton, {},
+                entries.visualItemRect(entries.item(0)).center());
+            ASSERT_EQ(entries.item(0)->text(), QStringLiteral("Sketcher"));
+            saveScreenshot(*panel, "open-panel-in-the-application");
+            QTest::mouseClick(&partOf<QPushButton>(*panel, "open"), Qt::LeftButton);
+        }();
+        if (panel->isVisible())
+            panel->reject();
+    });
+    QTest::mouseClick(&partOf<QPushButton>(editor, "chooseApps"), Qt::LeftButton);
+}
+
+/// How many rows of the rule editor's list of applications are called `name`.
+int rowsCalled(const RuleEditor& editor, const QString& name)
+{
+    return static_cast<int>(
+        partOf<QListWidget>(editor, "appList").findItems(name, Qt::MatchExactly).size());
+}
+
+/// Starts the application with `arguments`, adds a rule in the editor with "Choose…" picking
+/// Sketcher, which only the panel offers, saves it and opens it again.
+void chooseInTheRuleEditor(
+    const std::vector<std::string>& arguments, const std::filesystem::path& configurationFolder)
+{
+    const ApplicationReference sketcher{.id = "com.example.Sketcher", .name = "Sketcher"};
+    const QString sketcherName = QStringLiteral("Sketcher");
+    QuorvaneApplication application{
+        {.arguments = arguments, .configurationFolder = configurationFolder}};
+    AppModel& model = application.model();
+    ASSERT_TRUE(runEventLoopUntil([&] { return *model.isLoaded; }));
+    const auto ownProfile = [&]() -> const Profile* {
+        for (const Profile& profile : model.configuration->profiles) {
+            if (profile.id != model.configuration->defaultProfileID)
+                return &profile;
+        }
+        return nullptr;
+    };
+    if (!ownProfile())
+        model.createProfile("Work");
+    ASSERT_TRUE(runEventLoopUntil([&] { return ownProfile() != nullptr; }));
+    model.selectProfile(ownProfile()->id);
+    EXPECT_EQ(std::ranges::count(*model.apps, sketcher.id, &AppChoice::id), 0);
+    ContentView& content = application.mainWindow().content();
+    QPushButton* addRule = nullptr;
+    ASSERT_TRUE(runEventLoopUntil([&] {
+        QWidget* page = content.currentPage();
+        addRule = page ? page->findChild<QPushButton*>(QStringLiteral("addRule")) : nullptr;
+        return addRule && addRule->isEnabled();
+    }));
+    QTest::mouseClick(addRule, Qt::LeftButton);
+    ASSERT_TRUE(runEventLoopUntil([&] { return content.editor() != nullptr; }));
+    auto& editor = *static_cast<RuleEditor*>(content.editor());
+    QTest::keyClicks(&partOf<QLineEdit>(editor, "name"), QStringLiteral("Drawing"));
+    QTest::mouseClick(&partOf<QRadioButton>(editor, "selectedApps"), Qt::LeftButton);
+    QTest::mouseClick(
+        &partOf<QWidget>(partOf<SettingValueEditor>(editor, "brightness"), "set"), Qt::LeftButton);
+    EXPECT_EQ(rowsCalled(editor, sketcherName), 0);
+
+    chooseSketcher(editor);
+    EXPECT_EQ(editor.draft().rule.conditions.apps, std::vector<ApplicationReference>{sketcher});
+    EXPECT_EQ(std::ranges::count(*model.apps, sketcher.id, &AppChoice::id), 1);
+    ASSERT_TRUE(runEventLoopUntil([&] { return rowsCalled(editor, sketcherName) == 1; }));
+    chooseSketcher(editor); // picked again: still once
+    EXPECT_EQ(editor.draft().rule.conditions.apps, std::vector<ApplicationReference>{sketcher});
+
+    const UUID ruleID = editor.draft().rule.id;
+    QTest::mouseClick(&partOf<QPushButton>(editor, "saveRule"), Qt::LeftButton);
+    const auto savedRule = [&]() -> const Rule* {
+        for (const Profile& profile : model.configuration->profiles) {
+            const auto found = std::ranges::find(profile.rules, ruleID, &Rule::id);
+            if (found != profile.rules.end())
+                return &*found;
+        }
+        return nullptr;
+    };
+    ASSERT_TRUE(runEventLoopUntil([&] { return savedRule() != nullptr; }));
+    EXPECT_EQ(savedRule()->conditions.apps, std::vector<ApplicationReference>{sketcher});
+    EXPECT_TRUE(runEventLoopUntil([&] {
+        return contentsOf(model.settingsURL).value_or("").find(sketcher.id) != std::string::npos;
+    })) << "written to the settings file";
+
+    // Opened again, the saved rule shows it picked, once.
+    ASSERT_TRUE(runEventLoopUntil([&] { return content.editor() == nullptr; }));
+    content.edit(*savedRule());
+    ASSERT_TRUE(runEventLoopUntil([&] { return content.editor() != nullptr; }));
+    const auto& reopened = *static_cast<RuleEditor*>(content.editor());
+    EXPECT_TRUE(runEventLoopUntil([&] { return rowsCalled(reopened, sketcherName) == 1; }));
+    EXPECT_EQ(rowsCalled(reopened, sketcherName), 1);
+    saveScreenshot(application.mainWindow(), "rule-editor-chosen-application");
+}
+
+TEST(QuorvaneApplicationPanelTest, ChooseInTheRuleEditorAddsAnApplicationTheListDoesNotOffer)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const std::vector<std::vector<std::string>> launches{{"quorvane", "--ui-demo"},
+        {"quorvane", "--settings-path", (folder.path() / "settings.json").string()}};
+    for (const std::vector<std::string>& arguments : launches) {
+        SCOPED_TRACE(arguments.back());
+        insideApplicationLoop([&] { chooseInTheRuleEditor(arguments, folder.path()); });
     }
 }
 

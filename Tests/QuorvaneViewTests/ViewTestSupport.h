@@ -13,6 +13,7 @@
 #include <QScrollArea>
 #include <QSpontaneKeyEvent>
 #include <QString>
+#include <QTimer>
 #include <QWheelEvent>
 #include <QWidget>
 
@@ -51,6 +52,18 @@ inline bool runEventLoopUntil(const std::function<bool()>& done, int limit = 500
     while (!done() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
     return done();
+}
+
+/// Runs `body` inside the application's own event loop, as the application runs everything, and
+/// returns once it has. A modal exec() needs it: once anything has ended the application's loop
+/// (as every quit does), Qt ends each later exec() at once until the application's runs again.
+inline void insideApplicationLoop(const std::function<void()>& body)
+{
+    QTimer::singleShot(0, qApp, [&body] {
+        body();
+        QCoreApplication::exit(0);
+    });
+    QCoreApplication::exec();
 }
 
 /// Writes what `widget` shows to <build>/Tests/QuorvaneViewTests/screenshots/<name>.png.

@@ -7,6 +7,7 @@
 #include "Quorvane/Views/MenuView.h"
 #include "Quorvane/Views/QtApplicationShell.h"
 #include "Quorvane/Views/QtExecutor.h"
+#include "Quorvane/Views/QtOpenPanel.h"
 #include "Quorvane/Views/SettingsErrorReport.h"
 #include "Quorvane/Views/SingleInstance.h"
 #include "Quorvane/Views/TerminationHandler.h"
@@ -81,11 +82,12 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
     , m_launch(std::make_unique<SimulatedLaunchEnvironment>())
     , m_loginItems(std::make_unique<SimulatedLoginItems>())
     , m_applicationCatalog(std::make_unique<SimulatedApplicationCatalog>())
-    , m_openPanel(std::make_unique<SimulatedOpenPanel>())
+    , m_openPanel(std::make_unique<QtOpenPanel>(*m_applicationCatalog))
     , m_termination(std::make_unique<TerminationHandler>([] { QCoreApplication::exit(0); }))
     , m_shell(std::make_unique<QtApplicationShell>(*m_termination))
 {
     worldFromEnvironment(*m_mac);
+    installApplicationDefaults(*m_applicationCatalog);
     m_launch->commandLine = std::move(launch.arguments);
     m_launch->applicationSupportFolder = std::move(launch.configurationFolder);
     m_launch->temporaryFolder = std::filesystem::temp_directory_path();

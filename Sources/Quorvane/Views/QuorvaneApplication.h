@@ -21,19 +21,21 @@ class MainWindow;
 class MenuBarExtra;
 class QtApplicationShell;
 class QtExecutor;
+class QtOpenPanel;
 class SimulatedApplicationCatalog;
 class SimulatedLaunchEnvironment;
 class SimulatedLoginItems;
 class SimulatedMac;
-class SimulatedOpenPanel;
 class SettingsErrorLog;
 class TerminationHandler;
 class TerminationRequests;
 
 /// Owns the model for the life of the process. Outside demo mode the platform layer runs on a
 /// simulated Mac: the world file named by QUORVANE_SIMULATED_MAC, else a built-in display and one
-/// external monitor. Every request to end (Quit, the session, SIGTERM, SIGINT, SIGHUP) goes
-/// through the model's orderly quit; the event loop ends once it is prepared.
+/// external monitor. In either mode the installed applications are the simulated catalog's
+/// defaults, and the open panel that picks among them is a window of the views. Every request to
+/// end (Quit, the session, SIGTERM, SIGINT, SIGHUP) goes through the model's orderly quit; the
+/// event loop ends once it is prepared.
 ///
 /// One copy runs per settings file: a launch on a file that another running copy has asks that
 /// copy to open its main window, and builds nothing itself (hasHandedOver()). A demo in a new
@@ -84,7 +86,7 @@ private:
     std::unique_ptr<SimulatedLaunchEnvironment> m_launch;
     std::unique_ptr<SimulatedLoginItems> m_loginItems;
     std::unique_ptr<SimulatedApplicationCatalog> m_applicationCatalog;
-    std::unique_ptr<SimulatedOpenPanel> m_openPanel;
+    std::unique_ptr<QtOpenPanel> m_openPanel;
     std::unique_ptr<TerminationHandler> m_termination;
     std::unique_ptr<QtApplicationShell> m_shell;
     std::shared_ptr<AppModel> m_model;

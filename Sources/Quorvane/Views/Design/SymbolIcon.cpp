@@ -98,6 +98,19 @@ const std::map<std::string, Drawing, std::less<>>& drawings()
                 painter.drawLine(QPointF(8, 4.5), QPointF(8, 8.8));
                 painter.drawPoint(QPointF(8, 11.2));
             }},
+        {"folder",
+            [](QPainter& painter) {
+                painter.drawPolygon(QPolygonF{QPointF(1.5, 3.5), QPointF(6, 3.5), QPointF(7.5, 5),
+                    QPointF(14.5, 5), QPointF(14.5, 13), QPointF(1.5, 13)});
+                painter.drawLine(QPointF(1.5, 7), QPointF(14.5, 7));
+            }},
+        {"square.grid.2x2",
+            [](QPainter& painter) {
+                for (const double x : {2.0, 9.0}) {
+                    for (const double y : {2.0, 9.0})
+                        painter.drawRoundedRect(QRectF(x, y, 5, 5), 1.2, 1.2);
+                }
+            }},
     };
     return all;
 }

@@ -11,8 +11,8 @@ namespace quorvane {
 
 /// The picture named `symbol`: "rectangle.stack", "lock.rectangle.stack", "plus", "display.2",
 /// "slider.horizontal.3", "checkmark.circle.fill", "xmark", "ellipsis", "line.3.horizontal",
-/// "chevron.up", "chevron.down", "exclamationmark.triangle" or "exclamationmark.circle"; an
-/// empty icon for any other name.
+/// "chevron.up", "chevron.down", "exclamationmark.triangle", "exclamationmark.circle", "folder"
+/// or "square.grid.2x2"; an empty icon for any other name.
 [[nodiscard]] QIcon symbolIcon(std::string_view symbol, const QColor& colour);
 
 } // namespace quorvane
