@@ -51,17 +51,6 @@ SimulatedApplicationCatalog testCatalog()
     return catalog;
 }
 
-/// Double-clicks the row called `name`.
-void doubleClickRow(QListWidget& list, const QString& name)
-{
-    const QList<QListWidgetItem*> found = list.findItems(name, Qt::MatchExactly);
-    ASSERT_EQ(found.size(), 1) << name.toStdString();
-    const QPoint centre = list.visualItemRect(found.front()).center();
-    // As the window system delivers it: a press and release, then the second press.
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centre);
-    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, centre);
-}
-
 QImage symbolPicture(std::string_view name)
 {
     return symbolIcon(name, QuorStyle::secondaryText()).pixmap(16).toImage();

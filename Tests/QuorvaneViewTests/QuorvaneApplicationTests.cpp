@@ -307,16 +307,6 @@ template <typename Widget> Widget& partOf(const QWidget& parent, const char* nam
     return *found;
 }
 
-/// Double-clicks the list's one row called `name`.
-void doubleClickRow(QListWidget& list, const QString& name)
-{
-    const QList<QListWidgetItem*> found = list.findItems(name, Qt::MatchExactly);
-    ASSERT_EQ(found.size(), 1) << name.toStdString();
-    const QPoint centre = list.visualItemRect(found.front()).center();
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centre);
-    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, centre);
-}
-
 /// Clicks "Choose…" and, in the panel it opens, picks Sketcher from the Graphics folder in
 /// "/Applications". A failed step cancels the panel rather than leave the test waiting.
 void chooseSketcher(RuleEditor& editor)

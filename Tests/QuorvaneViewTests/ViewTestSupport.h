@@ -9,10 +9,12 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QImage>
+#include <QListWidget>
 #include <QPixmap>
 #include <QScrollArea>
 #include <QSpontaneKeyEvent>
 #include <QString>
+#include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
 #include <QWidget>
@@ -159,5 +161,18 @@ struct DemoWorld {
     /// Runs what is ready now, such as the views' queued refreshes, without moving the clock.
     void turn() { world.executor.runUntilIdle(); }
 };
+
+inline /// Double-clicks the list's one row called `name`, as the window system delivers it: a press
+       /// and
+    /// release, then the second press.
+    void
+    doubleClickRow(QListWidget& list, const QString& name)
+{
+    const QList<QListWidgetItem*> found = list.findItems(name, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << name.toStdString();
+    const QPoint centre = list.visualItemRect(found.front()).center();
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, centre);
+}
 
 } // namespace quorvane
