@@ -92,19 +92,19 @@ MenuBarExtra::MenuBarExtra(AppModel& model, Place place, QObject* parent)
         nullptr, inTray ? Qt::Popup | Qt::FramelessWindowHint : Qt::Window);
     m_popover->setWindowTitle(QStringLiteral("QuorVane"));
     m_popover->setWindowIcon(sunIcon());
-    auto* scroll = new QScrollArea(m_popover.get());
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll = new QScrollArea(m_popover.get());
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The padding around the view scrolls with it; the scroll bar sits at the popover's edge.
     auto* content = new QWidget;
     m_menuView = new MenuView(model, content);
     (new QVBoxLayout(content))->addWidget(m_menuView);
-    scroll->setWidget(content);
+    m_scroll->setWidget(content);
     content->installEventFilter(this);
     auto* layout = new QVBoxLayout(m_popover.get());
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(scroll);
+    layout->addWidget(m_scroll);
     m_popover->setFixedWidth(popoverWidth);
     new DisplayTestPresentation(model, *m_popover, true);
 
@@ -154,7 +154,7 @@ void MenuBarExtra::openPopover(const QRect& icon, const QPoint& pointer, const Q
     m_popover->setFixedSize(geometry.size());
     m_popover->move(geometry.topLeft());
     // Each opening starts at the top, wherever the last one was scrolled to.
-    m_popover->findChild<QScrollArea*>()->verticalScrollBar()->setValue(0);
+    m_scroll->verticalScrollBar()->setValue(0);
     m_popover->show();
     m_popover->activateWindow();
 }

@@ -9,6 +9,7 @@
 #include <memory>
 
 class QIcon;
+class QScrollArea;
 class QSize;
 class QSystemTrayIcon;
 class QWidget;
@@ -66,6 +67,7 @@ private:
     [[nodiscard]] QSize contentSize() const;
 
     std::unique_ptr<QWidget> m_popover; // a top-level window: no Qt parent deletes it
+    QScrollArea* m_scroll;
     MenuView* m_menuView;
     QSystemTrayIcon* m_tray = nullptr;
     Anchor m_anchor;

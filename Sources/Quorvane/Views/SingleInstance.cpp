@@ -576,17 +576,19 @@ void SingleInstance::findCopiesListening()
         std::ranges::copy(
             candidateSocketNames(*m_claim.fileSystemSocketName), std::back_inserter(names));
     for (std::string& name : names) {
-        if (const std::optional<uid_t> user = listenerUser(name); user && counts(*user))
+        if (isHeldByCopy(name))
             m_namesOfCopies.push_back(std::move(name));
     }
 }
 
+bool SingleInstance::isHeldByCopy(const std::string& socketName) const
+{
+    const std::optional<uid_t> user = listenerUser(socketName);
+    return user && counts(*user);
+}
+
 SingleInstance::NameClaim SingleInstance::claimOneOf(const std::vector<std::string>& names)
 {
-    const auto isHeldByCopy = [this](const std::string& name) {
-        const std::optional<uid_t> user = listenerUser(name);
-        return user && counts(*user);
-    };
     for (const std::string& name : names) {
         if (isHeldByCopy(name)) {
             m_namesOfCopies.push_back(name);

@@ -105,6 +105,8 @@ private:
     void answerHandOvers(QLocalServer& server);
     void answer(QLocalSocket& connection);
     [[nodiscard]] bool counts(uid_t user) const;
+    /// Whether a process whose copy counts listens on `socketName`.
+    [[nodiscard]] bool isHeldByCopy(const std::string& socketName) const;
     [[nodiscard]] bool isLockHeldByCopy() const;
     [[nodiscard]] std::vector<std::string> holderSocketNames() const;
     [[nodiscard]] std::string notAnsweringMessage() const;
