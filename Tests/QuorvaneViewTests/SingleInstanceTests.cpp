@@ -2,6 +2,7 @@
 
 #include "Foundation/AtomicFile.h"
 #include "Foundation/Error.h"
+#include "Foundation/FileDescriptor.h"
 #include "Foundation/Format.h"
 #include "QuorvaneViewTests/ApplicationProcess.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
@@ -496,7 +497,10 @@ public:
     BindMount(const std::filesystem::path& source, std::filesystem::path target)
         : m_target(std::move(target))
     {
-        std::filesystem::create_directory(m_target);
+        if (std::filesystem::is_directory(source))
+            std::filesystem::create_directory(m_target);
+        else
+            std::ofstream{m_target};
         m_isMounted = ::mount(source.c_str(), m_target.c_str(), nullptr, MS_BIND, nullptr) == 0;
     }
     ~BindMount()
@@ -587,6 +591,18 @@ TEST(SingleInstanceTest, ALaunchReachesTheCopyThatHoldsTheLockWhateverPathItCame
             EXPECT_EQ(running.handOvers, 1);
         }
         std::filesystem::remove_all(settings);
+    }
+    {
+        SCOPED_TRACE("the settings file itself mounted elsewhere");
+        std::filesystem::create_directory(settings);
+        std::ofstream(settings / "settings.json") << "{}";
+        const BindMount fileMount(settings / "settings.json", folder.path() / "other.json");
+        ASSERT_TRUE(fileMount.isMounted());
+        RunningCopy running(settings / "settings.json");
+        SingleInstance later(folder.path() / "other.json");
+        ASSERT_TRUE(later.isTakenByAnotherCopy());
+        EXPECT_TRUE(later.handOver(1s));
+        EXPECT_EQ(running.handOvers, 1);
     }
 }
 
@@ -781,19 +797,44 @@ TEST(SingleInstanceTest, ALaunchRefusesOnlyWhenOtherUsersHoldTheLockFileAndEvery
         GTEST_SKIP() << "listens as another user: needs root";
     testApplication();
     const TemporaryFolder folder;
-    const std::filesystem::path file = folder.path() / "settings.json";
-    const std::filesystem::path lock = *instanceClaim(file).lockFile;
-    std::filesystem::create_symlink(folder.path() / "nothing", lock);
-    const ForeignListener squatter(everySocketName(file), Squatter::answersAsACopy);
-    SingleInstance launch(file);
-    ASSERT_TRUE(launch.isTakenByAnotherCopy());
-    EXPECT_EQ(handOverError(launch, 200ms),
-        "QuorVane cannot run on the settings file \"" + file.string()
-            + "\": other users' programs hold every name it could be reached by, and it cannot "
-              "use its lock file \""
-            + lock.string() + "\" (it is a symbolic link).");
-    EXPECT_FALSE(std::filesystem::exists(file));
-    EXPECT_FALSE(std::filesystem::exists(folder.path() / "nothing"));
+    struct Case {
+        const char* reason;
+        std::function<void(const std::filesystem::path& lock)> makeLock;
+    };
+    const Case cases[] = {
+        {"it is a symbolic link",
+            [&](const std::filesystem::path& lock) {
+                std::filesystem::create_symlink(folder.path() / "nothing", lock);
+            }},
+        // As in a folder everyone may write: the copy could lock it, but never say where it is.
+        {"it belongs to another user",
+            [](const std::filesystem::path& lock) {
+                std::ofstream(lock) << "";
+                ASSERT_EQ(::chown(lock.c_str(), nobody, nobody), 0);
+                ASSERT_EQ(::chmod(lock.c_str(), 0644), 0);
+            }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        const std::filesystem::path file = folder.path() / c.reason / "settings.json";
+        std::filesystem::create_directory(file.parent_path());
+        const std::filesystem::path lock = *instanceClaim(file).lockFile;
+        c.makeLock(lock);
+        const ForeignListener squatter(everySocketName(file), Squatter::answersAsACopy);
+        SingleInstance launch(file);
+        ASSERT_TRUE(launch.isTakenByAnotherCopy());
+        EXPECT_EQ(handOverError(launch, 200ms),
+            "QuorVane cannot run on the settings file \"" + file.string()
+                + "\": other users' programs hold every name it could be reached by, and it "
+                  "cannot use its lock file \""
+                + lock.string() + "\" (" + c.reason + ").");
+        EXPECT_FALSE(std::filesystem::exists(file));
+        EXPECT_FALSE(std::filesystem::exists(folder.path() / "nothing"));
+        if (!std::filesystem::is_symlink(lock)) { // let go of: a copy of its owner may run
+            const FileDescriptor opened(::open(lock.c_str(), O_RDONLY));
+            EXPECT_EQ(::flock(opened.get(), LOCK_EX | LOCK_NB), 0);
+        }
+    }
 }
 
 TEST(SingleInstanceTest, AnotherUsersProgramHoldingTheLockNeverKeepsACopyFromRunning)

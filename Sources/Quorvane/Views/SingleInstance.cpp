@@ -140,25 +140,23 @@ std::optional<std::string> placeInFileSystem(const std::filesystem::path& file)
     } catch (const FileError&) {
         return std::nullopt;
     }
-    const std::filesystem::path folder = file.parent_path();
     std::optional<std::string> place;
     std::size_t longestMountPoint = 0;
-    // "36 35 98:0 /root/in/fs /mount/point options ...": of the mounts that hold the folder, the
-    // deepest counts, and of those on one point, the last.
+    // "36 35 98:0 /root/in/fs /mount/point options ...": of the mounts that hold the file, the
+    // deepest counts, and of those on one point, the last. The file itself may be a mount point.
     for (const std::string_view line : linesOf(table)) {
         const std::vector<std::string_view> fields = wordsOf(line);
         if (fields.size() < 5)
             continue;
         const std::filesystem::path mountPoint = unescapedMountPath(fields[4]);
         const std::size_t length = mountPoint.string().size();
-        if (!isWithin(folder, mountPoint) || length < longestMountPoint)
+        if (!isWithin(file, mountPoint) || length < longestMountPoint)
             continue;
         longestMountPoint = length;
-        const std::filesystem::path inside = folder.lexically_relative(mountPoint);
+        const std::filesystem::path root = unescapedMountPath(fields[3]);
+        const std::filesystem::path inside = file.lexically_relative(mountPoint);
         place = std::string(fields[2]) + " "
-            + (std::filesystem::path(unescapedMountPath(fields[3])) / inside / file.filename())
-                  .lexically_normal()
-                  .string();
+            + (inside == "." ? root : root / inside).lexically_normal().string();
     }
     return place;
 }
@@ -548,14 +546,19 @@ SingleInstance::Outcome SingleInstance::tryClaim()
             ::flock(m_lock.get(), LOCK_UN);
         return Outcome::takenByCopy;
     }
-    // The lock tells later launches where this copy listens, so any free name will do.
-    for (int attempt = 0; isLocked && !byPath.server && attempt < 8; ++attempt) {
+    // The record tells later launches where this copy listens, so any free name will do. Not
+    // when the lock is another user's file: nothing written, no one would find the copy there.
+    const bool isRecorded = isLocked && m_mayWriteRecord;
+    for (int attempt = 0; isRecorded && !byPath.server && attempt < 8; ++attempt) {
         byPath.name = randomSocketName();
         byPath.server = listenOn(byPath.name).server;
     }
-    if (!isLocked && !byPath.server && !byFileSystem.server)
+    if (!byPath.server && !byFileSystem.server) {
+        if (isLocked)
+            ::flock(m_lock.get(), LOCK_UN);
         return Outcome::blocked;
-    if (isLocked && m_mayWriteRecord && (byPath.server || byFileSystem.server))
+    }
+    if (isRecorded)
         writeRecord(m_lock.get(), byPath.server ? byPath.name : byFileSystem.name);
     for (NameClaim* claim : {&byPath, &byFileSystem}) {
         if (!claim->server)
@@ -687,7 +690,11 @@ std::string SingleInstance::blockedMessage() const
 {
     std::string message = "QuorVane cannot run on the settings file \"" + m_settingsPath.string()
         + "\": other users' programs hold every name it could be reached by";
-    if (const std::optional<std::string> reason = lockProblemReason())
+    // Another user's lock file is locked but never written, so it cannot lead a launch here.
+    const std::optional<std::string> reason = m_lock.isOpen() && !m_mayWriteRecord
+        ? std::optional<std::string>("it belongs to another user")
+        : lockProblemReason();
+    if (reason)
         message += ", and it cannot use its lock file \"" + m_claim.lockFile->string() + "\" ("
             + *reason + ")";
     return message + ".";
