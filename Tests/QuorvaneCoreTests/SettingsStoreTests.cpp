@@ -14,9 +14,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 using namespace quorvane;
@@ -231,13 +234,18 @@ TEST(SettingsStoreTest, ASaveThatChangesNoByteWritesNothing)
 }
 
 // The file work runs on another thread, so operations asked for together overlap in time: each
-// waits for the one before, and none finds the store locked by another's write in progress.
+// waits for the one before, and none finds the store locked by another's write in progress. A
+// name too long for the save's temporary file to repeat whole is written the same way.
 TEST(SettingsStoreTest, OperationsAskedForTogetherRunOneAfterAnotherInTheOrderAsked)
 {
     using Elsewhere = ManualExecutor::Elsewhere;
-    for (const Elsewhere elsewhere : {Elsewhere::onExecutor, Elsewhere::onWorkerThread}) {
+    const std::string longName = std::string(245, 's') + ".json";
+    for (const auto& [elsewhere, name] : {std::pair{Elsewhere::onExecutor, "settings.json"},
+             std::pair{Elsewhere::onWorkerThread, "settings.json"},
+             std::pair{Elsewhere::onWorkerThread, longName.c_str()}}) {
+        SCOPED_TRACE(name);
         const TemporaryFolder folder;
-        const std::filesystem::path path = folder.path() / "settings.json";
+        const std::filesystem::path path = folder.path() / name;
         SettingsStore store(path);
         ManualExecutor executor(elsewhere);
         Configuration first;
@@ -256,5 +264,6 @@ TEST(SettingsStoreTest, OperationsAskedForTogetherRunOneAfterAnotherInTheOrderAs
         EXPECT_EQ(saved[1].summary(), "done");
         EXPECT_EQ(store.writeCount(), 2u);
         EXPECT_EQ(readFile(path), encodeConfigurationText(second));
+        EXPECT_EQ(std::ranges::distance(std::filesystem::directory_iterator(folder.path())), 1);
     }
 }
