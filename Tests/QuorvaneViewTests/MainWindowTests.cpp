@@ -12,6 +12,7 @@
 #include "Quorvane/Views/MainWindow/SettingsView.h"
 #include "QuorvaneViewTests/MainWindowTestSupport.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QDragEnterEvent>
 #include <QLabel>
@@ -370,6 +371,17 @@ TEST_F(MainWindowTest, DeletingAProfileGoesThroughTheDialog)
             confirm ? 0 : 1);
     }
     EXPECT_FALSE(hasRow(eveningID));
+}
+
+// The key that opened the window from the popover may come twice.
+TEST_F(MainWindowTest, TheWindowOpensWithTheKeyboardWhereASpaceDoesNothing)
+{
+    EXPECT_EQ(QApplication::focusWidget(), &content.sidebar().profiles());
+    const std::size_t profiles = model.configuration->profiles.size();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    turn();
+    EXPECT_EQ(content.newProfileDialog(), nullptr);
+    EXPECT_EQ(model.configuration->profiles.size(), profiles);
 }
 
 TEST_F(MainWindowTest, TheNewProfileDialogSavesOnlyANameWithText)

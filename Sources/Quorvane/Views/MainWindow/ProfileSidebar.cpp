@@ -96,6 +96,9 @@ ProfileSidebar::ProfileSidebar(ContentView& content, QWidget* parent)
         [this] { m_content.model().page.set(AppPage::displays); });
     connect(m_settings, &QPushButton::clicked, this,
         [this] { m_content.model().page.set(AppPage::settings); });
+    // The window opens with the keyboard on the list, where a key chooses nothing: not on "+",
+    // the first control, where a second press of the key that opened the window would act.
+    m_profiles->setFocus(Qt::OtherFocusReason);
 }
 
 QPushButton& ProfileSidebar::navButton(AppPage page) const
