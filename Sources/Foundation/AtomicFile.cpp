@@ -272,8 +272,8 @@ FileError FileError::writing(std::filesystem::path path, std::error_code reason)
 std::filesystem::path linkTarget(const std::filesystem::path& path)
 {
     std::filesystem::path target = path;
-    // The kernel's own limit on links followed while resolving one path.
-    for (int hop = 0; hop < 40; ++hop) {
+    // The kernel's own limit on links followed while resolving one path: 40 links, then the file.
+    for (int hop = 0; hop <= 40; ++hop) {
         struct stat status { };
         if (::lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
             return target;

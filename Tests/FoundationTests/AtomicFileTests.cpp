@@ -356,6 +356,26 @@ TEST_F(AtomicFileTest, LinkLoopIsRefusedWithoutWriting)
     EXPECT_EQ(entryCount(), 2);
 }
 
+TEST_F(AtomicFileTest, AChainOfLinksIsFollowedAsFarAsTheKernelFollowsOne)
+{
+    for (const int links : {40, 41}) {
+        SCOPED_TRACE(links);
+        fs::path last = pathOf("file");
+        for (int link = 1; link <= links; ++link) {
+            const fs::path next = pathOf(std::to_string(links) + "-" + std::to_string(link));
+            fs::create_symlink(last.filename(), next);
+            last = next;
+        }
+        if (links == 40) {
+            writeFileAtomically(last, "{}");
+            EXPECT_EQ(readFile(pathOf("file")), "{}");
+            EXPECT_TRUE(fs::is_symlink(last));
+        } else {
+            EXPECT_THROW(writeFileAtomically(last, "{}"), FileError);
+        }
+    }
+}
+
 TEST_F(AtomicFileTest, ReadsOnlyRegularFilesAndNeverMoreThanTheLimit)
 {
     ASSERT_EQ(::mkfifo(pathOf("fifo").c_str(), 0600), 0);
@@ -363,6 +383,8 @@ TEST_F(AtomicFileTest, ReadsOnlyRegularFilesAndNeverMoreThanTheLimit)
     fs::create_directory(pathOf("folder"));
     writeFileAtomically(pathOf("ten"), std::string(10, 'x'));
     fs::create_symlink("ten", pathOf("link"));
+    // A regular file whose reads fail: no memory is mapped where it starts.
+    fs::create_symlink("/proc/self/mem", pathOf("memory"));
     const std::string notRegular = notARegularFile().message() + ".";
     const std::string tooLarge = std::make_error_code(std::errc::file_too_large).message() + ".";
     struct Case {
@@ -379,6 +401,7 @@ TEST_F(AtomicFileTest, ReadsOnlyRegularFilesAndNeverMoreThanTheLimit)
         {"link", 10, ""},
         {"ten", 0, tooLarge},
         {"missing", 10, std::make_error_code(std::errc::no_such_file_or_directory).message() + "."},
+        {"memory", 1000, std::make_error_code(std::errc::io_error).message() + "."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.limit));
