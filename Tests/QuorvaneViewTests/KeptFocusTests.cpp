@@ -147,6 +147,15 @@ protected:
         EXPECT_EQ(model.preview.get()->phase, DisplayPreview::Phase::confirming);
         return rates;
     }
+    /// Opens the editor on the rule of "Work · sample" called `name`.
+    void editRule(std::string_view name)
+    {
+        model.selectProfile(workID);
+        turn();
+        const RuleList& rules = profileNamed("Work · sample").rules;
+        content.edit(*std::ranges::find(rules, name, &Rule::name));
+        turn();
+    }
     void holdBrightness()
     {
         model.manual(SettingValue::percent(0.8), externalBrightness, false);
@@ -245,11 +254,7 @@ TEST_F(KeptFocusTest, ASecondSpaceOnABusyButtonChangesNothingAndTheFocusComesBac
             theButton},
         {"Save rule",
             [&]() -> QWidget& {
-                model.selectProfile(workID);
-                turn();
-                const RuleList& rules = profileNamed("Work · sample").rules;
-                content.edit(*std::ranges::find(rules, "External screen", &Rule::name));
-                turn();
+                editRule("External screen");
                 pick(*content.editor()
                           ->findChild<SettingValueEditor*>(QStringLiteral("refreshRate"))
                           ->findChild<QComboBox*>(QStringLiteral("choice")),
@@ -263,11 +268,7 @@ TEST_F(KeptFocusTest, ASecondSpaceOnABusyButtonChangesNothingAndTheFocusComesBac
             theButton},
         {"Save rule, saving at once",
             [&]() -> QWidget& {
-                model.selectProfile(workID);
-                turn();
-                const RuleList& rules = profileNamed("Work · sample").rules;
-                content.edit(*std::ranges::find(rules, "Coding", &Rule::name));
-                turn();
+                editRule("Coding");
                 QTest::keyClicks(content.editor()->findChild<QLineEdit*>(QStringLiteral("name")),
                     QStringLiteral(" 2"));
                 return *content.editor()->findChild<QPushButton*>(QStringLiteral("saveRule"));

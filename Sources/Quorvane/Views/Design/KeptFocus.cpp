@@ -11,19 +11,20 @@ QWidget* focusedIn(const QWidget& widget) { return widget.window()->focusWidget(
 
 void KeptFocus::setEnabled(QWidget& control, bool enabled)
 {
-    if (!enabled)
-        keepNear(control);
-    control.setEnabled(enabled);
-    if (enabled)
-        giveBack();
+    change(control, &QWidget::setEnabled, enabled);
 }
 
 void KeptFocus::setVisible(QWidget& part, bool visible)
 {
-    if (!visible)
+    change(part, &QWidget::setVisible, visible);
+}
+
+void KeptFocus::change(QWidget& part, void (QWidget::*set)(bool), bool usable)
+{
+    if (!usable)
         keepNear(part);
-    part.setVisible(visible);
-    if (visible)
+    (part.*set)(usable);
+    if (usable)
         giveBack();
 }
 

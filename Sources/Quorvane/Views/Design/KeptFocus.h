@@ -21,6 +21,8 @@ public:
     void setVisible(QWidget& part, bool visible);
 
 private:
+    /// Makes `part` usable or not through `set` (enabled, shown), keeping the focus near it.
+    void change(QWidget& part, void (QWidget::*set)(bool), bool usable);
     /// Moves the focus off `part` when it is there.
     void keepNear(QWidget& part);
     void giveBack();
