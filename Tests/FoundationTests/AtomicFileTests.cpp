@@ -382,6 +382,7 @@ TEST_F(AtomicFileTest, ReadsOnlyRegularFilesAndNeverMoreThanTheLimit)
     fs::create_symlink("/dev/zero", pathOf("zero"));
     fs::create_directory(pathOf("folder"));
     writeFileAtomically(pathOf("ten"), std::string(10, 'x'));
+    writeFileAtomically(pathOf("chunk and one"), std::string(65537, 'x')); // a read's chunk, +1
     fs::create_symlink("ten", pathOf("link"));
     // A regular file whose reads fail: no memory is mapped where it starts.
     fs::create_symlink("/proc/self/mem", pathOf("memory"));
@@ -400,6 +401,7 @@ TEST_F(AtomicFileTest, ReadsOnlyRegularFilesAndNeverMoreThanTheLimit)
         {"ten", 10, ""},
         {"link", 10, ""},
         {"ten", 0, tooLarge},
+        {"chunk and one", 65536, tooLarge},
         {"missing", 10, std::make_error_code(std::errc::no_such_file_or_directory).message() + "."},
         {"memory", 1000, std::make_error_code(std::errc::io_error).message() + "."},
     };

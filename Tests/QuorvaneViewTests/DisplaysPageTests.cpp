@@ -210,8 +210,21 @@ TEST_F(DisplaysPageTest, ModeMenusWaitForAnyModeChangeAndStayWhileOneControlIsOf
     demo.turn();
     EXPECT_TRUE(rates.isEnabled());
 
-    // Without refresh-rate choices the display still offers HDR and resolutions.
+    // One rate is no choice; two are.
     const ControlKey refresh = keyOf("demo-external", SettingKey::refreshRate);
+    for (const auto& [count, isChoice] : {std::pair{2, true}, std::pair{1, false}}) {
+        SCOPED_TRACE(count);
+        model.hardwareSnapshot.modify([&](HardwareSnapshot& snapshot) {
+            snapshot.capabilities[refresh].choices.resize(static_cast<std::size_t>(count));
+        });
+        demo.turn();
+        EXPECT_EQ(page.cardOf("demo-external")
+                      ->findChild<QComboBox*>(QStringLiteral("refreshRate"))
+                      ->isEnabled(),
+            isChoice);
+    }
+
+    // Without refresh-rate choices the display still offers HDR and resolutions.
     model.hardwareSnapshot.modify(
         [&](HardwareSnapshot& snapshot) { snapshot.capabilities[refresh].available = false; });
     demo.turn();
