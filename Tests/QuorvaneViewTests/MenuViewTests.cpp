@@ -337,6 +337,7 @@ TEST(PopoverSaveTest, AFailedSaveIsSaidOnlyWhileTheHoldsAndTheHardwareAreAsItFou
         EXPECT_EQ(result.isVisibleTo(&view), c.stays);
         if (c.then == "Resume all") {
             // As the popup fits itself to its content: a bare window keeps its first height.
+            layOut();
             view.resize(view.width(), view.heightForWidth(view.width()));
             saveScreenshot(view, "popover-failure-then-resume");
         }

@@ -68,13 +68,20 @@ inline void insideApplicationLoop(const std::function<void()>& body)
     QCoreApplication::exec();
 }
 
+/// Lays out what changed since the last event, as the event loop would before painting: a
+/// widget's new size reaches its parent's layout as one more request, once per level.
+inline void layOut()
+{
+    for (int level = 0; level < 12; ++level)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+}
+
 /// Writes what `widget` shows to <build>/Tests/QuorvaneViewTests/screenshots/<name>.png.
 inline void saveScreenshot(QWidget& widget, const std::string& name)
 {
     const QString folder = QStringLiteral(QUORVANE_SCREENSHOT_FOLDER);
     ASSERT_TRUE(QDir().mkpath(folder));
-    // Lay out what changed since the last event, as the event loop would before painting.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    layOut();
     const QPixmap picture = widget.grab();
     ASSERT_FALSE(picture.isNull());
     EXPECT_TRUE(picture.save(folder + "/" + QString::fromStdString(name) + ".png"));
@@ -83,7 +90,7 @@ inline void saveScreenshot(QWidget& widget, const std::string& name)
 /// What `widget` shows now, laid out as the event loop would lay it out before painting.
 inline QImage picture(QWidget& widget)
 {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    layOut();
     return widget.grab().toImage();
 }
 

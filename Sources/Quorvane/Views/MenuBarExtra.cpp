@@ -198,7 +198,7 @@ QSize MenuBarExtra::contentSize() const
     assert(content.hasHeightForWidth() && "the popover's wrapped lines set its height");
     // Measured beside a scroll bar: the scroll area judges the height by the width it had, so a
     // status line that wraps once more there would keep a bar that hides the last controls.
-    const QScrollBar& bar = *m_popover->findChild<QScrollArea*>()->verticalScrollBar();
+    const QScrollBar& bar = *m_scroll->verticalScrollBar();
     return {popoverWidth, content.heightForWidth(popoverWidth - bar.sizeHint().width())};
 }
 
