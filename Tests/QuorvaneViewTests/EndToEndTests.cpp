@@ -413,6 +413,18 @@ TEST_F(EndToEndWindowTest, AProfilesDisplayPreferenceIsSavedAndTheSystemFollows)
     EXPECT_EQ(profileNamed("Evening · sample").displayPreferences->darkMode, true);
     EXPECT_EQ(partOf<QLabel>(evening, "Dark ModeState").text(), QStringLiteral("Now off"));
 
+    // A display the system says nothing of has no line under automatic brightness.
+    const DisplayDevice& silent = model.displays->front();
+    model.systemDisplaySnapshot.modify([&](SystemDisplaySnapshot& snapshot) {
+        snapshot.values.erase(SystemDisplayControl::automaticBrightness(silent.id));
+        snapshot.unavailable.erase(SystemDisplayControl::automaticBrightness(silent.id));
+    });
+    turn();
+    const QString automatic
+        = partOf<QLabel>(evening, "Automatically adjust brightnessState").text();
+    EXPECT_FALSE(automatic.isEmpty());
+    EXPECT_FALSE(automatic.contains(QString::fromStdString(silent.name))) << automatic.toStdString();
+
     // A profile's own resolution is the one its menu shows; otherwise the Default profile's.
     auto& resolution = *evening.findChildren<QComboBox*>(QStringLiteral("resolution")).back();
     EXPECT_TRUE(resolution.currentText().startsWith(QStringLiteral("Default (")));
