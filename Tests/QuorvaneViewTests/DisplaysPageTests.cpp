@@ -486,12 +486,20 @@ TEST_F(DisplaysPageTest, EachRowsPartsSitSideBySideInColumnsThatLineUpWithTheMod
         EXPECT_LT(inCard(**titleLabel).right(), slider.left());
         EXPECT_LT(slider.right(), value.left());
         EXPECT_LT(value.right(), resume.left());
+        for (const QRect& beside : {inCard(**titleLabel), value, resume})
+            EXPECT_NEAR(beside.center().y(), slider.center().y(), 1) << "on the slider's line";
         EXPECT_GT(slider.width(), value.width()) << "the slider takes the room the others leave";
         EXPECT_EQ(slider.left(), rates.left());
         EXPECT_EQ(resume.right(), resolutions.right());
         EXPECT_EQ(line.left(), slider.left());
         EXPECT_GT(line.top(), slider.bottom());
     }
+}
+
+TEST_F(DisplaysPageTest, ANameThatIsFixedNeverOpensForRenaming)
+{
+    page.beginRename("demo-external");
+    EXPECT_FALSE(page.renamingDisplayID());
 }
 
 TEST_F(DisplaysPageTest, TheModeRowStaysForAnyOneModeControlAndTheCardForItsSliders)
