@@ -454,6 +454,19 @@ TEST_F(EndToEndWindowTest, AProfilesDisplayPreferenceIsSavedAndTheSystemFollows)
     demo.settle();
     EXPECT_EQ(ownResolutions(), 1u);
     EXPECT_EQ(resolution.currentIndex(), 1);
+    const int last = resolution.count() - 1; // after "Default", one per resolution
+    emit resolution.activated(last);
+    demo.settle();
+    EXPECT_EQ(profileNamed("Evening · sample").displayPreferences->resolutions->at(displayID),
+        model.resolutionChoices(displayID).back());
+    EXPECT_EQ(resolution.currentIndex(), last);
+
+    // Off is a choice of its own, not "Leave unchanged".
+    auto& darkMode = partOf<QComboBox>(evening, "Dark Mode");
+    emit darkMode.activated(2);
+    demo.settle();
+    EXPECT_EQ(profileNamed("Evening · sample").displayPreferences->darkMode, false);
+    EXPECT_EQ(darkMode.currentText(), QStringLiteral("Off"));
 
     model.preview.set(DisplayPreview{.id = UUID::random()}); // nothing changes during a test
     turn();
