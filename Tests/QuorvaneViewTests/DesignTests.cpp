@@ -7,12 +7,15 @@
 #include "Quorvane/Views/Design/QuorDisclosureHeader.h"
 #include "Quorvane/Views/Design/QuorMark.h"
 #include "Quorvane/Views/Design/SwitchButton.h"
+#include "Quorvane/Views/Design/SymbolIcon.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFocusEvent>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -269,6 +272,29 @@ TEST(DesignTest, PiecesTogether)
     EXPECT_FALSE(
         EditingTextField(QString(), EditingTextField::Size::body).property("quorRole").isValid());
     saveScreenshot(sampler, "design-pieces");
+}
+
+TEST(DesignTest, EveryNamedSymbolIsDrawnAndAnyOtherNameIsEmpty)
+{
+    testApplication();
+    const auto hasInk = [](const QIcon& icon) {
+        const QImage image = icon.pixmap(16, 16).toImage();
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (qAlpha(image.pixel(x, y)) > 0)
+                    return true;
+            }
+        }
+        return false;
+    };
+    for (const char* name : {"rectangle.stack", "lock.rectangle.stack", "plus", "display.2",
+             "slider.horizontal.3", "checkmark.circle.fill", "xmark", "ellipsis",
+             "line.3.horizontal", "chevron.up", "chevron.down", "exclamationmark.triangle",
+             "exclamationmark.circle", "folder", "square.grid.2x2"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(hasInk(symbolIcon(name, Qt::black)));
+    }
+    EXPECT_TRUE(symbolIcon("no.such.symbol", Qt::black).isNull());
 }
 
 TEST(QuorStyleTest, DisabledTextAndControlsTakeTheDisabledLook)
