@@ -20,6 +20,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTest>
 #include <QTextDocument>
@@ -371,6 +373,23 @@ TEST_F(MainWindowTest, DeletingAProfileGoesThroughTheDialog)
             confirm ? 0 : 1);
     }
     EXPECT_FALSE(hasRow(eveningID));
+}
+
+// The vertical scroll bar covers part of the page's right margin.
+TEST_F(MainWindowTest, APageNeverScrollsSidewaysToAControlAtItsRightEdge)
+{
+    show(AppPage::profiles, workID);
+    layOut();
+    const QWidget& page = *content.currentPage();
+    auto& area = *qobject_cast<QScrollArea*>(page.parentWidget()->parentWidget()); // by its viewport
+    ASSERT_TRUE(area.verticalScrollBar()->isVisible());
+    ASSERT_GT(page.width(), area.viewport()->width());
+    // Tab walks through the page, the window's other column and back to the heading's switch.
+    page.findChild<QWidget*>(QStringLiteral("addRule"))->setFocus(Qt::TabFocusReason);
+    for (int stop = 0; stop < 30; ++stop) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(page.x(), 0) << QApplication::focusWidget()->objectName().toStdString();
+    }
 }
 
 // The key that opened the window from the popover may come twice.

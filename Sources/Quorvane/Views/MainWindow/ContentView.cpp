@@ -23,6 +23,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -61,6 +62,11 @@ QScrollArea* scrolling(QWidget* page, QWidget* parent)
     area->setFrameShape(QFrame::NoFrame);
     area->setWidgetResizable(true);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A page is as wide as the column; a vertical scroll bar covers part of its right margin,
+    // and that is no reason to scroll sideways to a control the keyboard reaches there.
+    QScrollBar* sideways = area->horizontalScrollBar();
+    QObject::connect(
+        sideways, &QScrollBar::rangeChanged, area, [sideways] { sideways->setRange(0, 0); });
     area->setWidget(page);
     return area;
 }
