@@ -403,6 +403,27 @@ TEST_F(MainWindowTest, TheWindowOpensWithTheKeyboardWhereASpaceDoesNothing)
     EXPECT_EQ(model.configuration->profiles.size(), profiles);
 }
 
+TEST_F(MainWindowTest, ACancelledNewProfileDialogStaysClosedAndTheNextStartsEmpty)
+{
+    QTest::mouseClick(&content.sidebar().createButton(), Qt::LeftButton);
+    turn();
+    ASSERT_NE(content.newProfileDialog(), nullptr);
+    QTest::keyClicks(
+        content.newProfileDialog()->findChild<QLineEdit*>(QStringLiteral("name")), "Home");
+    content.newProfileDialog()->reject();
+    turn();
+    model.selectProfile(eveningID); // and the window redraws
+    turn();
+    EXPECT_EQ(content.newProfileDialog(), nullptr);
+
+    QTest::mouseClick(&content.sidebar().createButton(), Qt::LeftButton);
+    turn();
+    ASSERT_NE(content.newProfileDialog(), nullptr);
+    EXPECT_EQ(
+        content.newProfileDialog()->findChild<QLineEdit*>(QStringLiteral("name"))->text(), "");
+    content.newProfileDialog()->reject();
+}
+
 TEST_F(MainWindowTest, TheNewProfileDialogSavesOnlyANameWithText)
 {
     QTest::mouseClick(&content.sidebar().createButton(), Qt::LeftButton);
