@@ -3,37 +3,27 @@
 #include "Foundation/AtomicFile.h"
 #include "Foundation/Error.h"
 #include "Foundation/Format.h"
+#include "Quorvane/Views/ClaimQueries.h"
+#include "Quorvane/Views/InstanceLock.h"
 
-#include <QByteArray>
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QString>
 #include <QThread>
 
-#include <fcntl.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cassert>
 #include <cerrno>
-#include <charconv>
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <iterator>
 #include <optional>
 #include <random>
-#include <string_view>
-#include <system_error>
 #include <utility>
 
 namespace quorvane {
@@ -48,48 +38,8 @@ constexpr char request = '?';
 /// What the running copy answers once its main window is open.
 constexpr char acknowledgement = '!';
 
-/// Socket names are this prefix and the start of a hash in hex.
-constexpr std::string_view socketPrefix = "quorvane-";
-constexpr std::size_t socketHashLength = 32;
-
 /// Names tried after the first of each kind when other users' programs hold it.
 constexpr int alternativeNameCount = 3;
-
-std::string socketNameOf(std::string_view text)
-{
-    // Long enough never to meet another file's.
-    const QByteArray hash = QCryptographicHash::hash(
-        QByteArray(text.data(), static_cast<qsizetype>(text.size())), QCryptographicHash::Sha256)
-                                .toHex()
-                                .left(static_cast<qsizetype>(socketHashLength));
-    return std::string(socketPrefix) + hash.toStdString();
-}
-
-template <typename Number> std::optional<Number> parseNumber(std::string_view text, int base = 10)
-{
-    Number number{};
-    const auto [last, error]
-        = std::from_chars(text.data(), text.data() + text.size(), number, base);
-    if (error != std::errc() || last != text.data() + text.size())
-        return std::nullopt;
-    return number;
-}
-
-/// The pieces of `text` between `separator`s, empty ones left out.
-std::vector<std::string_view> piecesOf(std::string_view text, char separator)
-{
-    std::vector<std::string_view> pieces;
-    for (std::size_t start = 0; start < text.size();) {
-        const std::size_t end = std::min(text.find(separator, start), text.size());
-        if (end > start)
-            pieces.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return pieces;
-}
-
-std::vector<std::string_view> linesOf(std::string_view text) { return piecesOf(text, '\n'); }
-std::vector<std::string_view> wordsOf(std::string_view text) { return piecesOf(text, ' '); }
 
 /// The file `path` stands for: links followed, made absolute, "." and ".." gone.
 std::filesystem::path resolvedFile(const std::filesystem::path& path)
@@ -105,283 +55,11 @@ std::filesystem::path resolvedFile(const std::filesystem::path& path)
     return error ? file : resolved;
 }
 
-/// A path field of /proc/self/mountinfo, where space, tab, newline and backslash are written as
-/// a backslash and three octal digits.
-std::string unescapedMountPath(std::string_view field)
-{
-    std::string path;
-    for (std::size_t index = 0; index < field.size(); ++index) {
-        const std::optional<unsigned> code = field[index] == '\\' && index + 3 < field.size()
-            ? parseNumber<unsigned>(field.substr(index + 1, 3), 8)
-            : std::nullopt;
-        if (code) {
-            path += static_cast<char>(*code);
-            index += 3;
-        } else {
-            path += field[index];
-        }
-    }
-    return path;
-}
-
-bool isWithin(const std::filesystem::path& path, const std::filesystem::path& folder)
-{
-    return std::mismatch(folder.begin(), folder.end(), path.begin(), path.end()).first
-        == folder.end();
-}
-
-/// Where `file` lies in its file system, as the device and the path from the file system's own
-/// root: the same through every mount of it. Absent when the system does not list its mounts.
-std::optional<std::string> placeInFileSystem(const std::filesystem::path& file)
-{
-    std::string table;
-    try {
-        table = readFile("/proc/self/mountinfo");
-    } catch (const FileError&) {
-        return std::nullopt;
-    }
-    std::optional<std::string> place;
-    std::size_t longestMountPoint = 0;
-    // "36 35 98:0 /root/in/fs /mount/point options ...": of the mounts that hold the file, the
-    // deepest counts, and of those on one point, the last. The file itself may be a mount point.
-    for (const std::string_view line : linesOf(table)) {
-        const std::vector<std::string_view> fields = wordsOf(line);
-        if (fields.size() < 5)
-            continue;
-        const std::filesystem::path mountPoint = unescapedMountPath(fields[4]);
-        const std::size_t length = mountPoint.string().size();
-        if (!isWithin(file, mountPoint) || length < longestMountPoint)
-            continue;
-        longestMountPoint = length;
-        const std::filesystem::path root = unescapedMountPath(fields[3]);
-        const std::filesystem::path inside = file.lexically_relative(mountPoint);
-        place = std::string(fields[2]) + " "
-            + (inside == "." ? root : root / inside).lexically_normal().string();
-    }
-    return place;
-}
-
-std::string systemReason(int error) { return std::generic_category().message(error); }
-
-/// A lock file that can be locked, or why it cannot.
-struct LockFile {
-    FileDescriptor descriptor;
-    bool mayWriteRecord = false;
-    std::optional<std::string> problem;
-};
-
-/// Why a file with `status` is no lock file to use, since the holder writes into what it locks.
-std::optional<std::string> unusableLockReason(const struct stat& status)
-{
-    if (S_ISLNK(status.st_mode))
-        return "it is a symbolic link";
-    if (!S_ISREG(status.st_mode))
-        return "it is not a regular file";
-    if (status.st_nlink > 1)
-        return "it has more than one hard link";
-    return std::nullopt;
-}
-
-/// The lock file, made with its folder when missing (the settings store would make the folder
-/// anyway), readable and writable by this user only, so that no other user can hold its lock.
-/// Only a regular file with no other name is used. Another user's file is locked as it is, read
-/// only, and never written.
-LockFile openLockFile(const std::filesystem::path& path)
-{
-    std::error_code ignored; // the open below fails if the folder is still missing
-    std::filesystem::create_directories(path.parent_path(), ignored);
-    struct stat status { };
-    // Looked at before it is opened: opening a device can do something of its own.
-    const bool exists = ::lstat(path.c_str(), &status) == 0;
-    if (exists) {
-        if (std::optional<std::string> reason = unusableLockReason(status))
-            return {{}, false, std::move(reason)};
-    }
-    const bool isOwn = !exists || status.st_uid == ::geteuid();
-    FileDescriptor descriptor(::open(path.c_str(),
-        (isOwn ? O_RDWR | O_CREAT : O_RDONLY) | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
-        0600));
-    if (!descriptor.isOpen())
-        return {{}, false, errno == ELOOP ? "it is a symbolic link" : systemReason(errno)};
-    if (::fstat(descriptor.get(), &status) != 0)
-        return {{}, false, systemReason(errno)};
-    if (std::optional<std::string> reason = unusableLockReason(status))
-        return {{}, false, std::move(reason)};
-    if (status.st_uid != ::geteuid())
-        return {std::move(descriptor), false, std::nullopt};
-    // One made by an earlier version, or by hand, that others may open is narrowed first.
-    if ((status.st_mode & 0077) != 0 && ::fchmod(descriptor.get(), 0600) != 0)
-        return {{}, false, systemReason(errno)};
-    return {std::move(descriptor), true, std::nullopt};
-}
-
-/// What the copy that holds the lock writes into it, for launches that cannot reach it or that
-/// reach the file by another path (a bind mount): its process id and its socket name.
-struct HolderRecord {
-    std::int64_t process = 0;
-    std::string socketName;
-};
-
-bool isSocketName(std::string_view text)
-{
-    return text.size() == socketPrefix.size() + socketHashLength && text.starts_with(socketPrefix)
-        && std::ranges::all_of(text.substr(socketPrefix.size()),
-            [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
-
-/// "<process id>\n<socket name>\n"; absent for anything else, such as what another program left.
-std::optional<HolderRecord> parseRecord(std::string_view text)
-{
-    const std::size_t lineEnd = text.find('\n');
-    if (lineEnd == std::string_view::npos || !text.ends_with('\n'))
-        return std::nullopt;
-    const std::string_view process = text.substr(0, lineEnd);
-    const std::string_view socketName = text.substr(lineEnd + 1, text.size() - lineEnd - 2);
-    HolderRecord record{.socketName = std::string(socketName)};
-    const auto [last, error]
-        = std::from_chars(process.data(), process.data() + process.size(), record.process);
-    if (error != std::errc() || last != process.data() + process.size() || record.process <= 0
-        || !isSocketName(socketName))
-        return std::nullopt;
-    return record;
-}
-
-/// Whether a line of /proc/locks ("1: FLOCK  ADVISORY  WRITE 812 fe:00:1093 0 EOF") is a lock
-/// held on the file with `status`; its holder's process id when the system can name it.
-std::optional<pid_t> holderInLine(std::string_view line, const struct stat& status)
-{
-    const std::vector<std::string_view> fields = wordsOf(line);
-    // A "->" line is a process waiting for the lock, not holding it.
-    if (fields.size() < 6 || fields[1] == "->")
-        return std::nullopt;
-    const std::string_view file = fields[5];
-    const std::size_t firstColon = file.find(':');
-    const std::size_t secondColon = file.find(':', firstColon + 1);
-    if (secondColon == std::string_view::npos)
-        return std::nullopt;
-    const auto major = parseNumber<unsigned>(file.substr(0, firstColon), 16);
-    const auto minor
-        = parseNumber<unsigned>(file.substr(firstColon + 1, secondColon - firstColon - 1), 16);
-    const auto inode = parseNumber<std::uint64_t>(file.substr(secondColon + 1));
-    if (major != ::major(status.st_dev) || minor != ::minor(status.st_dev)
-        || inode != status.st_ino)
-        return std::nullopt;
-    return parseNumber<pid_t>(fields[4]).value_or(0);
-}
-
-/// The processes that hold a lock on the file with `status`, as the system lists them: 0 for a
-/// holder it does not name (one whose process ended, or in another PID namespace). Absent when
-/// the list cannot be read.
-std::optional<std::vector<pid_t>> lockHolders(const struct stat& status)
-{
-    std::string locks;
-    try {
-        locks = readFile("/proc/locks");
-    } catch (const FileError&) {
-        return std::nullopt;
-    }
-    std::vector<pid_t> holders;
-    for (const std::string_view line : linesOf(locks)) {
-        if (const std::optional<pid_t> holder = holderInLine(line, status))
-            holders.push_back(*holder);
-    }
-    return holders;
-}
-
-/// The user a process runs as; absent when it has ended or cannot be seen.
-std::optional<uid_t> userOfProcess(pid_t process)
-{
-    struct stat status { };
-    if (process <= 0 || ::stat(("/proc/" + formatInteger(process)).c_str(), &status) != 0)
-        return std::nullopt;
-    return status.st_uid;
-}
-
-/// The lock file at `path` open for reading, with its status, unless it is no regular file.
-struct OpenLock {
-    FileDescriptor descriptor;
-    struct stat status { };
-};
-
-std::optional<OpenLock> openForReading(const std::filesystem::path& path)
-{
-    OpenLock lock{FileDescriptor(
-        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))};
-    if (!lock.descriptor.isOpen() || ::fstat(lock.descriptor.get(), &lock.status) != 0
-        || !S_ISREG(lock.status.st_mode))
-        return std::nullopt;
-    return lock;
-}
-
-bool isLockedByAnother(const OpenLock& lock)
-{
-    return ::flock(lock.descriptor.get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-}
-
-/// The record in the lock at `path`, written by the process that holds it. Absent when none
-/// holds it, when the holder wrote none (an ended copy's record is stale), or when none can be
-/// read.
-std::optional<HolderRecord> holderRecord(const std::filesystem::path& path)
-{
-    const std::optional<OpenLock> lock = openForReading(path);
-    if (!lock || !isLockedByAnother(*lock))
-        return std::nullopt;
-    std::array<char, 128> bytes{};
-    const ssize_t size = ::pread(lock->descriptor.get(), bytes.data(), bytes.size(), 0);
-    if (size <= 0)
-        return std::nullopt;
-    std::optional<HolderRecord> record
-        = parseRecord(std::string_view(bytes.data(), static_cast<std::size_t>(size)));
-    const std::optional<std::vector<pid_t>> holders = lockHolders(lock->status);
-    if (!record || !holders
-        || std::ranges::find(*holders, static_cast<pid_t>(record->process)) == holders->end())
-        return std::nullopt;
-    return record;
-}
-
-/// Writes this process's record into the lock it holds.
-void writeRecord(int descriptor, std::string_view socketName)
-{
-    const std::string text = formatInteger(::getpid()) + "\n" + std::string(socketName) + "\n";
-    // Written over the old record, then cut to length: a reader never finds the file empty. What
-    // could not be written whole goes, as it would name an ended copy.
-    const bool isWhole
-        = ::pwrite(descriptor, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
-    [[maybe_unused]] const int cut
-        = ::ftruncate(descriptor, isWhole ? static_cast<off_t>(text.size()) : 0);
-}
-
-std::optional<uid_t> peerUser(int socket)
-{
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    if (::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
-        return std::nullopt;
-    return peer.uid;
-}
-
 /// Whether the process at the other end runs as this process's user. Abstract sockets have no
 /// permissions, so this keeps other users from opening our window or answering for our copy.
 bool isOwnUser(const QLocalSocket& connection)
 {
     return peerUser(static_cast<int>(connection.socketDescriptor())) == ::geteuid();
-}
-
-/// Who listens on `socketName`: absent when no one does, or when no one can be asked.
-std::optional<uid_t> listenerUser(const std::string& socketName)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, socketName.data(), socketName.size());
-    const auto size
-        = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + socketName.size());
-    const FileDescriptor connection(
-        ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    // Never waits: a listener that lets connections pile up is not one of our copies.
-    if (!connection.isOpen()
-        || ::connect(connection.get(), reinterpret_cast<const sockaddr*>(&address), size) != 0)
-        return std::nullopt;
-    return peerUser(connection.get());
 }
 
 /// Whether the copy listening on `socketName` answers a hand-over before `deadline`.
