@@ -592,13 +592,17 @@ TEST(SingleInstanceTest, ALaunchReachesTheCopyThatHoldsTheLockWhateverPathItCame
         }
         std::filesystem::remove_all(settings);
     }
-    {
-        SCOPED_TRACE("the settings file itself mounted elsewhere");
+    for (const bool isAfterASave : {false, true}) {
+        SCOPED_TRACE(isAfterASave ? "the settings file itself mounted elsewhere, after a save"
+                                  : "the settings file itself mounted elsewhere");
         std::filesystem::create_directory(settings);
-        std::ofstream(settings / "settings.json") << "{}";
-        const BindMount fileMount(settings / "settings.json", folder.path() / "other.json");
+        const std::filesystem::path file = settings / "settings.json";
+        std::ofstream(file) << "{}";
+        const BindMount fileMount(file, folder.path() / "other.json");
         ASSERT_TRUE(fileMount.isMounted());
-        RunningCopy running(settings / "settings.json");
+        RunningCopy running(file);
+        if (isAfterASave) // the mount keeps the file that the save's rename deleted
+            writeFileAtomically(file, "{\"saved\": true}");
         SingleInstance later(folder.path() / "other.json");
         ASSERT_TRUE(later.isTakenByAnotherCopy());
         EXPECT_TRUE(later.handOver(1s));

@@ -64,6 +64,17 @@ std::string unescapedMountPath(std::string_view field)
     return path;
 }
 
+/// A mount's root field without the marker that follows a file since deleted: a mount of the
+/// settings file itself keeps the old file once a save renames a new one into place, and the
+/// copy that saves is found where the file was.
+std::string_view withoutDeletedMarker(std::string_view root)
+{
+    constexpr std::string_view marker = "//deleted";
+    if (root.ends_with(marker))
+        root.remove_suffix(marker.size());
+    return root;
+}
+
 bool isWithin(const std::filesystem::path& path, const std::filesystem::path& folder)
 {
     return std::mismatch(folder.begin(), folder.end(), path.begin(), path.end()).first
@@ -116,7 +127,7 @@ std::optional<std::string> placeInFileSystem(const std::filesystem::path& file)
         if (!isWithin(file, mountPoint) || length < longestMountPoint)
             continue;
         longestMountPoint = length;
-        const std::filesystem::path root = unescapedMountPath(fields[3]);
+        const std::filesystem::path root = unescapedMountPath(withoutDeletedMarker(fields[3]));
         const std::filesystem::path inside = file.lexically_relative(mountPoint);
         place = std::string(fields[2]) + " "
             + (inside == "." ? root : root / inside).lexically_normal().string();

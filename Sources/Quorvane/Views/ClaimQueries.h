@@ -13,7 +13,8 @@
 namespace quorvane {
 
 /// Where `file` lies in its file system, as the device and the path from the file system's own
-/// root: the same through every mount of it. Absent when the system does not list its mounts.
+/// root: the same through every mount of it, also a mount of the file itself whose source a save
+/// has since replaced. Absent when the system does not list its mounts.
 [[nodiscard]] std::optional<std::string> placeInFileSystem(const std::filesystem::path& file);
 
 /// The processes that hold a lock on the file with `status`, as the system lists them: 0 for a
