@@ -610,19 +610,22 @@ TEST(SingleInstanceTest, ALaunchReachesTheCopyThatHoldsTheLockWhateverPathItCame
     }
 }
 
-/// A child process that runs `work` as the user "nobody" until the end of the scope; `work` writes
-/// a byte to the descriptor it gets once it is ready, and never returns. Only system calls may run
-/// in it, as it is a copy of a process with threads.
+/// Another user than "nobody", who has no name on this system.
+constexpr uid_t stranger = 65533;
+
+/// A child process that runs `work` as `user` until the end of the scope; `work` writes a byte to
+/// the descriptor it gets once it is ready. Only system calls may run in it, as it is a copy of a
+/// process with threads.
 class ChildAsNobody final {
 public:
-    explicit ChildAsNobody(const std::function<void(int ready)>& work)
+    explicit ChildAsNobody(const std::function<void(int ready)>& work, uid_t user = nobody)
     {
         int ready[2];
         if (::pipe(ready) != 0)
             throw std::runtime_error("No pipe.");
         m_process = ::fork();
         if (m_process == 0) {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+            if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)
                 ::_exit(1);
             work(ready[1]);
             ::_exit(1);
@@ -646,6 +649,16 @@ private:
     pid_t m_process = -1;
 };
 
+/// The address of `socketName` in the abstract namespace, and its length.
+std::pair<sockaddr_un, socklen_t> abstractAddress(const std::string& socketName)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, socketName.data(), socketName.size());
+    return {
+        address, static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + socketName.size())};
+}
+
 /// What another user's program on a copy's socket name does with the connections it gets.
 enum class Squatter { neverAccepts, acceptsSilently, answersAsACopy };
 
@@ -655,11 +668,7 @@ enum class Squatter { neverAccepts, acceptsSilently, answersAsACopy };
     std::array<pollfd, 16> listeners{};
     const std::size_t count = std::min(socketNames.size(), listeners.size());
     for (std::size_t index = 0; index < count; ++index) {
-        const std::string& name = socketNames[index];
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path + 1, name.data(), name.size());
-        const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        const auto [address, size] = abstractAddress(socketNames[index]);
         listeners[index].fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         listeners[index].events = POLLIN;
         if (::bind(listeners[index].fd, reinterpret_cast<const sockaddr*>(&address), size) != 0
@@ -678,7 +687,8 @@ enum class Squatter { neverAccepts, acceptsSilently, answersAsACopy };
             const int connection = ::accept(listeners[index].fd, nullptr, nullptr);
             if (squatter == Squatter::acceptsSilently)
                 continue; // kept open, never answered
-            [[maybe_unused]] const ssize_t written = ::write(connection, "!", 1); // a copy's
+            // A copy's answer; no SIGPIPE when the other end has gone already.
+            [[maybe_unused]] const ssize_t sent = ::send(connection, "!", 1, MSG_NOSIGNAL);
             ::close(connection);
         }
     }
@@ -687,9 +697,10 @@ enum class Squatter { neverAccepts, acceptsSilently, answersAsACopy };
 /// Another user's program on `socketNames`, until the end of the scope.
 class ForeignListener final {
 public:
-    explicit ForeignListener(
-        const std::vector<std::string>& socketNames, Squatter squatter = Squatter::answersAsACopy)
-        : m_child([&socketNames, squatter](int ready) { squat(socketNames, squatter, ready); })
+    explicit ForeignListener(const std::vector<std::string>& socketNames,
+        Squatter squatter = Squatter::answersAsACopy, uid_t user = nobody)
+        : m_child(
+            [&socketNames, squatter](int ready) { squat(socketNames, squatter, ready); }, user)
     {
     }
 
@@ -822,6 +833,7 @@ TEST(SingleInstanceTest, ALaunchRefusesOnlyWhenOtherUsersHoldTheLockFileAndEvery
         SCOPED_TRACE(c.reason);
         const std::filesystem::path file = folder.path() / c.reason / "settings.json";
         std::filesystem::create_directory(file.parent_path());
+        ASSERT_EQ(::chmod(file.parent_path().c_str(), 01777), 0);
         const std::filesystem::path lock = *instanceClaim(file).lockFile;
         c.makeLock(lock);
         const ForeignListener squatter(everySocketName(file), Squatter::answersAsACopy);
@@ -841,6 +853,7 @@ TEST(SingleInstanceTest, ALaunchRefusesOnlyWhenOtherUsersHoldTheLockFileAndEvery
     }
 }
 
+// A descriptor opened while others could open the file outlives any narrowing of it.
 TEST(SingleInstanceTest, AnotherUsersProgramHoldingTheLockNeverKeepsACopyFromRunning)
 {
     if (::geteuid() != 0)
@@ -854,34 +867,20 @@ TEST(SingleInstanceTest, AnotherUsersProgramHoldingTheLockNeverKeepsACopyFromRun
     // As an earlier version made it: others may read it, and so hold its lock.
     ASSERT_EQ(::close(::open(lock.c_str(), O_CREAT | O_WRONLY, 0644)), 0);
     ASSERT_EQ(::chmod(lock.c_str(), 0644), 0);
-    std::optional<ForeignLockHolder> lockHolder(std::in_place, lock);
+    const ForeignLockHolder lockHolder(lock);
+    const ForeignListener squatter(everySocketName(file));
 
-    RunningCopy running(file);
-    EXPECT_EQ(running.instance->lockFileProblem(),
-        "QuorVane does not use the lock file \"" + lock.string()
-            + "\": another user's program holds it.");
-    EXPECT_EQ(std::filesystem::status(lock).permissions(),
-        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
-        << "no other user may open it again";
-    SingleInstance later(file);
-    ASSERT_TRUE(later.isTakenByAnotherCopy());
-    EXPECT_TRUE(later.handOver(1s));
-    EXPECT_EQ(running.handOvers, 1);
-
-    // Once the other user's program and a quitting copy have let go, the next copy uses the lock.
-    running.instance.reset();
-    std::optional<RunningCopy> quitting(std::in_place, file);
-    quitting->instance->stopHandOvers();
-    SingleInstance next(file);
-    ASSERT_TRUE(next.isTakenByAnotherCopy());
-    const QObject scope; // no timer outlives the test
-    QTimer::singleShot(100ms, &scope, [&] {
-        lockHolder.reset();
-        quitting.reset();
-    });
-    EXPECT_FALSE(next.handOver(5s));
-    EXPECT_EQ(next.lockFileProblem(), std::nullopt);
-    EXPECT_EQ(readFile(lock), lockRecord(::getpid(), instanceClaim(file).socketName));
+    for (const char* launch : {"the first launch", "a launch after it quit"}) {
+        SCOPED_TRACE(launch);
+        RunningCopy running(file);
+        EXPECT_EQ(running.instance->lockFileProblem(), std::nullopt);
+        EXPECT_EQ(std::filesystem::status(lock).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        SingleInstance later(file);
+        ASSERT_TRUE(later.isTakenByAnotherCopy());
+        EXPECT_TRUE(later.handOver(1s));
+        EXPECT_EQ(running.handOvers, 1);
+    }
 }
 
 TEST(SingleInstanceTest, TheLockFileIsItsUsersAlone)
@@ -1091,6 +1090,65 @@ TEST(SingleInstanceTest, RootsCopyOnAUsersFileKeepsThatUsersLaunchFromRunningBes
         EXPECT_NE(said.find(notAnswering(file, "") + "\n"), std::string::npos) << said;
         EXPECT_FALSE(std::filesystem::exists(file)) << "the launch wrote nothing";
         std::filesystem::remove(lock);
+    }
+}
+
+// As after "sudo" once: what root's copy leaves in a user's folder never keeps that user out.
+TEST(SingleInstanceTest, RootsLockFileNeverKeepsAUsersLaunchFromRunning)
+{
+    if (::geteuid() != 0 || !othersMayRun(QUORVANE_EXECUTABLE))
+        GTEST_SKIP() << "runs a launch as another user: needs root, and the application where "
+                        "others may run it";
+    testApplication();
+    const TemporaryFolder folder;
+    std::filesystem::permissions(
+        folder.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+    const std::filesystem::path runtime = privateFolder(folder.path() / "run");
+    ASSERT_EQ(::chown(runtime.c_str(), nobody, nobody), 0);
+    const auto leaveRootsLock = [](const std::filesystem::path& lock) {
+        std::ofstream{lock};
+        ASSERT_EQ(::chmod(lock.c_str(), 0600), 0);
+    };
+    struct Case {
+        const char* name;
+        std::function<void(const std::filesystem::path& lock)> leave;
+        bool isFolderEveryones = false; // else the user's
+        std::string said{}; // on stderr
+    };
+    const Case cases[] = {
+        {"root's copy ran and quit",
+            [](const std::filesystem::path& lock) {
+                RunningCopy{lock.parent_path() / "settings.json"};
+            }},
+        {"an earlier version's lock of root's", leaveRootsLock},
+        {"root's lock in a folder every user may write", leaveRootsLock, true,
+            "\": it belongs to root and cannot be opened: Permission denied.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::filesystem::path home = folder.path() / c.name;
+        std::filesystem::create_directory(home);
+        if (c.isFolderEveryones)
+            ASSERT_EQ(::chmod(home.c_str(), 01777), 0);
+        else
+            ASSERT_EQ(::chown(home.c_str(), nobody, nobody), 0);
+        const std::filesystem::path file = home / "settings.json";
+        const std::filesystem::path lock = *instanceClaim(file).lockFile;
+        c.leave(lock);
+        std::optional<ForeignListener> squatter;
+        if (!c.isFolderEveryones) // then the launch could run on none of them
+            squatter.emplace(everySocketName(file), Squatter::answersAsACopy, stranger);
+        const auto launch = startCopy(file, runtime, nobody, QProcess::ForwardedOutputChannel);
+        EXPECT_TRUE(hasStarted(*launch, file));
+        EXPECT_TRUE(quitsCleanly(*launch));
+        const std::string said = launch->readAllStandardError().toStdString();
+        EXPECT_EQ(said.find("QuorVane does not use the lock file \"" + lock.string() + c.said)
+                != std::string::npos,
+            !c.said.empty())
+            << said;
+        struct stat status { };
+        ASSERT_EQ(::stat(lock.c_str(), &status), 0);
+        EXPECT_EQ(status.st_uid, c.isFolderEveryones ? 0 : nobody);
     }
 }
 

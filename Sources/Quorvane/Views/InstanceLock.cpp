@@ -7,6 +7,7 @@
 #include <QCryptographicHash>
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,6 +86,137 @@ bool isLockedByAnother(const OpenLock& lock)
     return ::flock(lock.descriptor.get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
+/// How often a launch tries again when the lock file changes under it.
+constexpr int lockAttempts = 3;
+
+/// Whether a copy holds a lock on the file with `status`.
+bool isHeldByCopy(const struct stat& status, const LockUsers& users)
+{
+    const std::optional<std::vector<pid_t>> holders = lockHolders(status);
+    // Where the system does not say who holds it, as before there was a way to ask.
+    if (!holders)
+        return true;
+    return std::ranges::any_of(*holders, [&users](pid_t holder) {
+        const std::optional<uid_t> user = userOfProcess(holder);
+        return user && users.countsAsCopy(*user);
+    });
+}
+
+/// Whether others than `owner` may have a way to lock the file with `status` at `path`: others
+/// may open it, or it is another user's in a folder of the owner's where no one else could have
+/// made it. Another user's file in a folder others may write is that user's to keep.
+bool isOpenToOthers(const struct stat& status, const std::filesystem::path& path, uid_t owner)
+{
+    if (status.st_uid == owner)
+        return (status.st_mode & 0077) != 0;
+    struct stat folder { };
+    return ::stat(path.parent_path().c_str(), &folder) == 0 && folder.st_uid == owner
+        && (folder.st_mode & S_IWOTH) == 0;
+}
+
+/// Gives a file this process made to `owner`: root makes its user's lock file.
+bool giveTo(int descriptor, uid_t owner)
+{
+    return owner == ::geteuid() || ::fchown(descriptor, owner, static_cast<gid_t>(-1)) == 0;
+}
+
+/// The lock on a new lock file of `owner`'s, renamed over the one at `path`. Absent when it cannot
+/// be made there.
+std::optional<Lock> replacement(const std::filesystem::path& path, uid_t owner)
+{
+    std::string name = (path.parent_path() / ".quorvane-lock-XXXXXX").string();
+    FileDescriptor descriptor(::mkostemp(name.data(), O_CLOEXEC)); // 0600
+    if (!descriptor.isOpen())
+        return std::nullopt;
+    if (!giveTo(descriptor.get(), owner) || ::flock(descriptor.get(), LOCK_EX | LOCK_NB) != 0
+        || ::rename(name.c_str(), path.c_str()) != 0) {
+        ::unlink(name.c_str());
+        return std::nullopt;
+    }
+    return Lock{Lock::State::locked, std::move(descriptor), owner == ::geteuid()};
+}
+
+/// Why the lock file cannot be opened, and whose it is when it is not this user's.
+std::string openProblem(int error, const struct stat& status)
+{
+    if (error == ELOOP)
+        return "it is a symbolic link";
+    if (status.st_uid == ::geteuid())
+        return systemReason(error);
+    return "it belongs to " + userName(status.st_uid)
+        + " and cannot be opened: " + systemReason(error);
+}
+
+/// A new lock file at `path` for `owner`; closed when one is there already or cannot be made.
+FileDescriptor madeLockFile(const std::filesystem::path& path, uid_t owner)
+{
+    FileDescriptor descriptor(::open(path.c_str(),
+        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (descriptor.isOpen() && !giveTo(descriptor.get(), owner)) {
+        ::unlink(path.c_str());
+        return {};
+    }
+    return descriptor;
+}
+
+/// The existing lock file with `status` at `path`: another user's read only, as it is never
+/// written.
+FileDescriptor openedLockFile(const std::filesystem::path& path, const struct stat& status)
+{
+    const int access = status.st_uid == ::geteuid() ? O_RDWR : O_RDONLY;
+    return FileDescriptor(
+        ::open(path.c_str(), access | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+}
+
+/// One try at takeLock(); absent when the file was made meanwhile, to be looked at again.
+std::optional<Lock> tryToLock(const std::filesystem::path& path, const LockUsers& users)
+{
+    struct stat status { };
+    // Looked at before it is opened: opening a device can do something of its own.
+    const bool exists = ::lstat(path.c_str(), &status) == 0;
+    if (exists) {
+        if (std::optional<std::string> reason = unusableLockReason(status))
+            return Lock{.problem = std::move(reason)};
+    }
+    FileDescriptor descriptor
+        = exists ? openedLockFile(path, status) : madeLockFile(path, users.owner);
+    if (!descriptor.isOpen()) {
+        const int error = errno;
+        if (!exists)
+            return error == EEXIST ? std::nullopt
+                                   : std::optional(Lock{.problem = systemReason(error)});
+        // Root's lock in a folder of its user's, say.
+        if (isOpenToOthers(status, path, users.owner) && !isHeldByCopy(status, users)) {
+            if (std::optional<Lock> lock = replacement(path, users.owner))
+                return lock;
+        }
+        return Lock{.problem = openProblem(error, status)};
+    }
+    if (::fstat(descriptor.get(), &status) != 0)
+        return Lock{.problem = systemReason(errno)};
+    if (std::optional<std::string> reason = unusableLockReason(status))
+        return Lock{.problem = std::move(reason)};
+    const bool mayWriteRecord = status.st_uid == ::geteuid();
+    if (::flock(descriptor.get(), LOCK_EX | LOCK_NB) == 0) {
+        // Held by this launch now, so by no copy.
+        if (isOpenToOthers(status, path, users.owner)) {
+            if (std::optional<Lock> lock = replacement(path, users.owner))
+                return lock;
+        }
+        return Lock{Lock::State::locked, std::move(descriptor), mayWriteRecord};
+    }
+    // A file system without locks leaves the names alone to claim the file.
+    if (errno != EWOULDBLOCK)
+        return Lock{Lock::State::notLocked, std::move(descriptor), mayWriteRecord};
+    if (isHeldByCopy(status, users))
+        return Lock{Lock::State::heldByCopy, std::move(descriptor), mayWriteRecord};
+    // Only other users' programs hold it: they opened it while others could.
+    if (std::optional<Lock> lock = replacement(path, users.owner))
+        return lock;
+    return Lock{Lock::State::notLocked, std::move(descriptor), mayWriteRecord,
+        "another user's program holds it"};
+}
+
 } // namespace
 
 std::string socketNameOf(std::string_view text)
@@ -97,33 +229,25 @@ std::string socketNameOf(std::string_view text)
     return std::string(socketPrefix) + hash.toStdString();
 }
 
-LockFile openLockFile(const std::filesystem::path& path)
+Lock takeLock(const std::filesystem::path& path, const LockUsers& users)
 {
-    std::error_code ignored; // the open below fails if the folder is still missing
+    std::error_code ignored; // the open fails if the folder is still missing
     std::filesystem::create_directories(path.parent_path(), ignored);
-    struct stat status { };
-    // Looked at before it is opened: opening a device can do something of its own.
-    const bool exists = ::lstat(path.c_str(), &status) == 0;
-    if (exists) {
-        if (std::optional<std::string> reason = unusableLockReason(status))
-            return {{}, false, std::move(reason)};
+    for (int attempt = 0; attempt < lockAttempts; ++attempt) {
+        std::optional<Lock> lock = tryToLock(path, users);
+        // Another launch may replace the file between its opening and its locking.
+        if (lock && (lock->state != Lock::State::locked || isInPlace(path, lock->descriptor.get())))
+            return std::move(*lock);
     }
-    const bool isOwn = !exists || status.st_uid == ::geteuid();
-    FileDescriptor descriptor(::open(path.c_str(),
-        (isOwn ? O_RDWR | O_CREAT : O_RDONLY) | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
-        0600));
-    if (!descriptor.isOpen())
-        return {{}, false, errno == ELOOP ? "it is a symbolic link" : systemReason(errno)};
-    if (::fstat(descriptor.get(), &status) != 0)
-        return {{}, false, systemReason(errno)};
-    if (std::optional<std::string> reason = unusableLockReason(status))
-        return {{}, false, std::move(reason)};
-    if (status.st_uid != ::geteuid())
-        return {std::move(descriptor), false, std::nullopt};
-    // One made by an earlier version, or by hand, that others may open is narrowed first.
-    if ((status.st_mode & 0077) != 0 && ::fchmod(descriptor.get(), 0600) != 0)
-        return {{}, false, systemReason(errno)};
-    return {std::move(descriptor), true, std::nullopt};
+    return {.problem = "it is replaced as fast as it is locked"};
+}
+
+bool isInPlace(const std::filesystem::path& path, int descriptor)
+{
+    struct stat atPath { };
+    struct stat open { };
+    return ::lstat(path.c_str(), &atPath) == 0 && ::fstat(descriptor, &open) == 0
+        && atPath.st_dev == open.st_dev && atPath.st_ino == open.st_ino;
 }
 
 std::optional<HolderRecord> holderRecord(const std::filesystem::path& path)

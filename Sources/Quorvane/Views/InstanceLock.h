@@ -4,29 +4,63 @@
 
 #include "Foundation/FileDescriptor.h"
 
+#include <sys/types.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvane {
 
 /// A socket name in the abstract namespace made from `text`: a prefix and the start of a hash.
 [[nodiscard]] std::string socketNameOf(std::string_view text);
 
-/// A lock file that can be locked, or why it cannot.
-struct LockFile {
-    FileDescriptor descriptor;
-    bool mayWriteRecord = false; // the file is this user's
-    std::optional<std::string> problem;
+/// Whose lock file it is, and whose processes count as copies that have the settings file.
+struct LockUsers {
+    /// The user a lock file that is made or replaced belongs to: this process's, or for root's
+    /// the settings file's owner (its folder's while the file is not there), so that root never
+    /// leaves a lock file that its user cannot open.
+    uid_t owner = 0;
+    std::vector<uid_t> copies;
+
+    [[nodiscard]] bool countsAsCopy(uid_t user) const
+    {
+        return std::ranges::find(copies, user) != copies.end();
+    }
 };
 
-/// The lock file, made with its folder when missing (the settings store would make the folder
-/// anyway), readable and writable by this user only, so that no other user can hold its lock.
-/// Only a regular file with no other name is used. Another user's file is locked as it is, read
-/// only, and never written.
-[[nodiscard]] LockFile openLockFile(const std::filesystem::path& path);
+/// The lock that a launch took on the lock file, or why it has none.
+struct Lock {
+    enum class State {
+        locked,
+        /// by a process of a user whose copies count, or by anyone where the system does not
+        /// say who holds it
+        heldByCopy,
+        /// cannot be used, cannot be locked here, or held by other users' programs alone
+        notLocked,
+    };
+    State state = State::notLocked;
+    /// Open, whether locked or not, whenever the file could be opened.
+    FileDescriptor descriptor{};
+    bool mayWriteRecord = false; // the file is this process's user's
+    std::optional<std::string> problem{};
+};
+
+/// Locks the lock file at `path`, making it with its folder when missing (the settings store
+/// would make the folder anyway), readable and writable by its owner only. Only a regular file
+/// with no other name is used. While no copy holds it, one that others may have a way to lock
+/// (one others may open, one another user's program holds, or one of another user's in a folder
+/// of the owner's that no one else may write) is replaced by a new one, made beside it and
+/// renamed into place, so that no descriptor opened before reaches the lock. Another user's file
+/// that stays is locked as it is, read only, and never written. Never waits.
+[[nodiscard]] Lock takeLock(const std::filesystem::path& path, const LockUsers& users);
+
+/// Whether the file at `path` is the one `descriptor` has open.
+[[nodiscard]] bool isInPlace(const std::filesystem::path& path, int descriptor);
 
 /// What the copy that holds the lock writes into it, for launches that cannot reach it or that
 /// reach the file by another path (a bind mount): its process id and its socket name.

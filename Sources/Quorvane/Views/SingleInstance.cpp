@@ -97,6 +97,22 @@ Listening listenOn(const std::string& socketName)
     return {std::move(server)};
 }
 
+/// This user and root, and the settings file's owner (its folder's while it is not there): as
+/// after "su", a copy may run as the user whose file it is. Root makes lock files for that owner.
+LockUsers lockUsersOf(const std::filesystem::path& settingsFile)
+{
+    const uid_t self = ::geteuid();
+    LockUsers users{.owner = self, .copies = {self, 0}};
+    struct stat status { };
+    if (::stat(settingsFile.c_str(), &status) == 0
+        || ::stat(settingsFile.parent_path().c_str(), &status) == 0) {
+        users.copies.push_back(status.st_uid);
+        if (self == 0)
+            users.owner = status.st_uid;
+    }
+    return users;
+}
+
 std::string randomSocketName()
 {
     std::random_device random;
@@ -137,19 +153,8 @@ struct SingleInstance::NameClaim {
 SingleInstance::SingleInstance(const std::filesystem::path& settingsFile)
     : m_settingsPath(settingsFile)
     , m_claim(instanceClaim(settingsFile))
+    , m_lockUsers(lockUsersOf(m_claim.settingsFile))
 {
-    if (m_claim.lockFile) {
-        LockFile lock = openLockFile(*m_claim.lockFile);
-        m_lock = std::move(lock.descriptor);
-        m_mayWriteRecord = lock.mayWriteRecord;
-        m_lockUnusableReason = std::move(lock.problem);
-    }
-    // The file's owner too: as after "su", a copy may run as the user whose file it is.
-    m_usersWhoseCopiesCount = {::geteuid(), 0};
-    struct stat status { };
-    if (::stat(m_claim.settingsFile.c_str(), &status) == 0
-        || ::stat(m_claim.settingsFile.parent_path().c_str(), &status) == 0)
-        m_usersWhoseCopiesCount.push_back(status.st_uid);
     m_isTakenByAnotherCopy = tryClaim() != Outcome::claimed;
 }
 
@@ -158,60 +163,33 @@ SingleInstance::~SingleInstance()
     m_servers.clear(); // first: nothing may answer for a copy that has let go of the file
 }
 
-std::optional<std::string> SingleInstance::lockProblemReason() const
-{
-    if (m_lockUnusableReason)
-        return m_lockUnusableReason;
-    if (m_isLockHeldByStranger)
-        return "another user's program holds it";
-    return std::nullopt;
-}
-
 std::optional<std::string> SingleInstance::lockFileProblem() const
 {
-    const std::optional<std::string> reason = lockProblemReason();
-    if (!reason)
+    if (!m_lockProblem)
         return std::nullopt;
-    return "QuorVane does not use the lock file \"" + m_claim.lockFile->string() + "\": " + *reason
-        + ".";
+    return "QuorVane does not use the lock file \"" + m_claim.lockFile->string()
+        + "\": " + *m_lockProblem + ".";
 }
 
-bool SingleInstance::counts(uid_t user) const
+Lock::State SingleInstance::lockTheFile()
 {
-    return std::ranges::find(m_usersWhoseCopiesCount, user) != m_usersWhoseCopiesCount.end();
-}
-
-bool SingleInstance::isLockHeldByCopy() const
-{
-    struct stat status { };
-    if (::fstat(m_lock.get(), &status) != 0)
-        return true;
-    const std::optional<std::vector<pid_t>> holders = lockHolders(status);
-    // Where the system does not say who holds it, as before there was a way to ask.
-    if (!holders)
-        return true;
-    return std::ranges::any_of(*holders, [this](pid_t holder) {
-        const std::optional<uid_t> user = userOfProcess(holder);
-        return user && counts(*user);
-    });
+    if (!m_claim.lockFile)
+        return Lock::State::notLocked;
+    Lock lock = takeLock(*m_claim.lockFile, m_lockUsers);
+    m_lock = std::move(lock.descriptor);
+    m_mayWriteRecord = lock.mayWriteRecord;
+    m_lockProblem = std::move(lock.problem);
+    return lock.state;
 }
 
 SingleInstance::Outcome SingleInstance::tryClaim()
 {
-    bool isLocked = false;
-    m_isLockHeldByStranger = false;
-    if (m_lock.isOpen()) {
-        isLocked = ::flock(m_lock.get(), LOCK_EX | LOCK_NB) == 0;
-        // Any failure but another holder (a file system without locks) leaves the names alone to
-        // claim the file, and so does another user's program that holds it.
-        if (!isLocked && errno == EWOULDBLOCK) {
-            if (isLockHeldByCopy()) {
-                findCopiesListening();
-                return Outcome::takenByCopy;
-            }
-            m_isLockHeldByStranger = true;
-        }
+    const Lock::State lock = lockTheFile();
+    if (lock == Lock::State::heldByCopy) {
+        findCopiesListening();
+        return Outcome::takenByCopy;
     }
+    const bool isLocked = lock == Lock::State::locked;
     m_namesOfCopies.clear();
     NameClaim byPath = claimOneOf(candidateSocketNames(m_claim.socketName));
     NameClaim byFileSystem;
@@ -265,7 +243,7 @@ void SingleInstance::findCopiesListening()
 bool SingleInstance::isHeldByCopy(const std::string& socketName) const
 {
     const std::optional<uid_t> user = listenerUser(socketName);
-    return user && counts(*user);
+    return user && m_lockUsers.countsAsCopy(*user);
 }
 
 SingleInstance::NameClaim SingleInstance::claimOneOf(const std::vector<std::string>& names)
@@ -371,7 +349,7 @@ std::string SingleInstance::blockedMessage() const
     // Another user's lock file is locked but never written, so it cannot lead a launch here.
     const std::optional<std::string> reason = m_lock.isOpen() && !m_mayWriteRecord
         ? std::optional<std::string>("it belongs to another user")
-        : lockProblemReason();
+        : m_lockProblem;
     if (reason)
         message += ", and it cannot use its lock file \"" + m_claim.lockFile->string() + "\" ("
             + *reason + ")";

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Foundation/FileDescriptor.h"
+#include "Quorvane/Views/InstanceLock.h"
 
 #include <sys/types.h>
 
@@ -75,8 +76,9 @@ public:
     [[nodiscard]] bool isTakenByAnotherCopy() const { return m_isTakenByAnotherCopy; }
 
     /// Why the lock file is not used, as a line for the user: a link, something else than a
-    /// regular file, a file with another name as well, a file that cannot be opened, or one that
-    /// another user's program holds. Absent when it is used or when there is none to use.
+    /// regular file, a file with another name as well, a file that cannot be opened (and whose
+    /// it is), or one that another user's program holds and that cannot be replaced. Absent when
+    /// it is used or when there is none to use.
     [[nodiscard]] std::optional<std::string> lockFileProblem() const;
 
     /// Asks the copy that has the file to open its main window. That copy may not listen yet (it
@@ -100,26 +102,24 @@ private:
     struct NameClaim;
 
     [[nodiscard]] Outcome tryClaim();
+    /// Takes the lock file as it is now, saying why not in m_lockProblem.
+    [[nodiscard]] Lock::State lockTheFile();
     [[nodiscard]] NameClaim claimOneOf(const std::vector<std::string>& names);
     void findCopiesListening();
     void answerHandOvers(QLocalServer& server);
     void answer(QLocalSocket& connection);
-    [[nodiscard]] bool counts(uid_t user) const;
     /// Whether a process whose copy counts listens on `socketName`.
     [[nodiscard]] bool isHeldByCopy(const std::string& socketName) const;
-    [[nodiscard]] bool isLockHeldByCopy() const;
     [[nodiscard]] std::vector<std::string> holderSocketNames() const;
     [[nodiscard]] std::string notAnsweringMessage() const;
     [[nodiscard]] std::string blockedMessage() const;
-    [[nodiscard]] std::optional<std::string> lockProblemReason() const;
 
     std::filesystem::path m_settingsPath; // as the launch named it, for messages
     InstanceClaim m_claim;
-    FileDescriptor m_lock; // open for the object's life; locked while the file is this copy's
+    LockUsers m_lockUsers;
+    FileDescriptor m_lock; // locked while the file is this copy's
     bool m_mayWriteRecord = false; // the lock file is this user's
-    std::optional<std::string> m_lockUnusableReason;
-    bool m_isLockHeldByStranger = false;
-    std::vector<uid_t> m_usersWhoseCopiesCount;
+    std::optional<std::string> m_lockProblem;
     std::vector<std::string> m_namesOfCopies; // where the last claim found copies listening
     std::vector<std::unique_ptr<QLocalServer>> m_servers;
     std::function<void()> m_openMainWindow;
