@@ -639,14 +639,26 @@ public:
     }
     ~ChildAsNobody()
     {
-        ::kill(m_process, SIGKILL);
-        ::waitpid(m_process, nullptr, 0);
+        if (!m_exitStatus) {
+            ::kill(m_process, SIGKILL);
+            ::waitpid(m_process, nullptr, 0);
+        }
     }
     ChildAsNobody(const ChildAsNobody&) = delete;
     ChildAsNobody& operator=(const ChildAsNobody&) = delete;
 
+    /// The status the child exited with; absent while it runs.
+    std::optional<int> exitStatus()
+    {
+        int status = 0;
+        if (!m_exitStatus && ::waitpid(m_process, &status, WNOHANG) == m_process)
+            m_exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return m_exitStatus;
+    }
+
 private:
     pid_t m_process = -1;
+    std::optional<int> m_exitStatus;
 };
 
 /// The address of `socketName` in the abstract namespace, and its length.
@@ -758,6 +770,30 @@ TEST(SingleInstanceTest, AnAnswerFromAnotherUsersProgramIsNoHandOver)
     ASSERT_TRUE(later.isTakenByAnotherCopy());
     EXPECT_EQ(handOverError(later, 200ms),
         notAnswering(file, " (process " + formatInteger(::getpid()) + ")"));
+}
+
+TEST(SingleInstanceTest, ARequestFromAnotherUsersProgramNeverOpensTheMainWindow)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "connects as another user: needs root";
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path file = folder.path() / "settings.json";
+    RunningCopy running(file);
+    const std::string name = instanceClaim(file).socketName;
+    // Ends with status 0 once the copy has closed the connection without answering, 2 on an answer.
+    ChildAsNobody asker([&name](int ready) {
+        const auto [address, size] = abstractAddress(name);
+        const int connection = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        char answer = 0;
+        if (::connect(connection, reinterpret_cast<const sockaddr*>(&address), size) != 0
+            || ::write(connection, "?", 1) != 1 || ::write(ready, "!", 1) != 1)
+            ::_exit(1);
+        ::_exit(::read(connection, &answer, 1) == 1 ? 2 : 0);
+    });
+    ASSERT_TRUE(runEventLoopUntil([&asker] { return asker.exitStatus().has_value(); }));
+    EXPECT_EQ(asker.exitStatus(), 0);
+    EXPECT_EQ(running.handOvers, 0);
 }
 
 TEST(SingleInstanceTest, AnotherUsersProgramOnACopysNamesNeverKeepsItFromRunning)
