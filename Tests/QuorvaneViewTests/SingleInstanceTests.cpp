@@ -4,6 +4,9 @@
 #include "Foundation/Error.h"
 #include "Foundation/FileDescriptor.h"
 #include "Foundation/Format.h"
+#include "Quorvane/AppModel.h"
+#include "Quorvane/Views/MainWindow.h"
+#include "Quorvane/Views/QuorvaneApplication.h"
 #include "QuorvaneViewTests/ApplicationProcess.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
@@ -1185,6 +1188,67 @@ TEST(SingleInstanceTest, RootsLockFileNeverKeepsAUsersLaunchFromRunning)
         struct stat status { };
         ASSERT_EQ(::stat(lock.c_str(), &status), 0);
         EXPECT_EQ(status.st_uid, c.isFolderEveryones ? 0 : nobody);
+    }
+}
+
+/// Whether a process holds a lock on the file at `path`.
+bool isLocked(const std::filesystem::path& path)
+{
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return file.isOpen() && ::flock(file.get(), LOCK_SH | LOCK_NB) != 0;
+}
+
+// The copy is then found through its lock alone: its record names where it listens.
+TEST(SingleInstanceTest, TheRunningCopyKeepsItsLockFileInPlaceWhileOtherUsersHoldEveryName)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "listens as another user: needs root";
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path settings = folder.path() / "D";
+    const std::filesystem::path backup = folder.path() / "D.bak";
+    const std::filesystem::path file = settings / "settings.json";
+    const std::filesystem::path lock = *instanceClaim(file).lockFile;
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+    };
+    const Case cases[] = {
+        {"its lock deleted", [&] { std::filesystem::remove(lock); }},
+        {"its folder restored from a copy", // mv D D.old; cp -a D.bak D
+            [&] {
+                std::filesystem::rename(settings, folder.path() / "D.old");
+                std::filesystem::copy(backup, settings, std::filesystem::copy_options::recursive);
+            }},
+    };
+    const ForeignListener squatter(everySocketName(file));
+    const QuorvaneApplication::Launch launch{
+        .arguments = {"quorvane", "--settings-path", file.string()},
+        .configurationFolder = folder.path()};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::create_directory(settings);
+        std::string changed;
+        {
+            QuorvaneApplication running(launch);
+            AppModel& model = running.model();
+            ASSERT_TRUE(runEventLoopUntil([&] { return *model.isLoaded && exists(file); }));
+            std::filesystem::copy(settings, backup, std::filesystem::copy_options::recursive);
+            c.change();
+            EXPECT_TRUE(runEventLoopUntil([&] { return isLocked(lock); })) << "locked again";
+            const std::string before = readFile(file);
+            model.setAutomation(!model.configuration->automationEnabled);
+            ASSERT_TRUE(runEventLoopUntil([&] { return readFile(file) != before; }));
+            changed = readFile(file);
+            EXPECT_TRUE(running.mainWindow().close());
+
+            const QuorvaneApplication later(launch);
+            EXPECT_TRUE(later.hasHandedOver()) << "a second copy runs";
+            EXPECT_TRUE(runEventLoopUntil([&] { return running.mainWindow().isVisible(); }));
+        }
+        EXPECT_EQ(readFile(file), changed);
+        for (const char* name : {"D", "D.bak", "D.old"})
+            std::filesystem::remove_all(folder.path() / name);
     }
 }
 

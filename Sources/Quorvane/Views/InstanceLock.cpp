@@ -65,6 +65,14 @@ std::optional<HolderRecord> parseRecord(std::string_view text)
     return record;
 }
 
+/// The start of the lock file open at `descriptor`, as far as a record could reach.
+std::string recordText(int descriptor)
+{
+    std::array<char, 128> bytes{};
+    const ssize_t size = ::pread(descriptor, bytes.data(), bytes.size(), 0);
+    return {bytes.data(), static_cast<std::size_t>(std::max<ssize_t>(size, 0))};
+}
+
 /// The lock file at `path` open for reading, with its status, unless it is no regular file.
 struct OpenLock {
     FileDescriptor descriptor;
@@ -229,10 +237,13 @@ std::string socketNameOf(std::string_view text)
     return std::string(socketPrefix) + hash.toStdString();
 }
 
-Lock takeLock(const std::filesystem::path& path, const LockUsers& users)
+Lock takeLock(
+    const std::filesystem::path& path, const LockUsers& users, FolderCreation folderCreation)
 {
-    std::error_code ignored; // the open fails if the folder is still missing
-    std::filesystem::create_directories(path.parent_path(), ignored);
+    if (folderCreation == FolderCreation::make) {
+        std::error_code ignored; // the open fails if the folder is still missing
+        std::filesystem::create_directories(path.parent_path(), ignored);
+    }
     for (int attempt = 0; attempt < lockAttempts; ++attempt) {
         std::optional<Lock> lock = tryToLock(path, users);
         // Another launch may replace the file between its opening and its locking.
@@ -255,12 +266,7 @@ std::optional<HolderRecord> holderRecord(const std::filesystem::path& path)
     const std::optional<OpenLock> lock = openForReading(path);
     if (!lock || !isLockedByAnother(*lock))
         return std::nullopt;
-    std::array<char, 128> bytes{};
-    const ssize_t size = ::pread(lock->descriptor.get(), bytes.data(), bytes.size(), 0);
-    if (size <= 0)
-        return std::nullopt;
-    std::optional<HolderRecord> record
-        = parseRecord(std::string_view(bytes.data(), static_cast<std::size_t>(size)));
+    std::optional<HolderRecord> record = parseRecord(recordText(lock->descriptor.get()));
     const std::optional<std::vector<pid_t>> holders = lockHolders(lock->status);
     if (!record || !holders
         || std::ranges::find(*holders, static_cast<pid_t>(record->process)) == holders->end())
@@ -271,6 +277,9 @@ std::optional<HolderRecord> holderRecord(const std::filesystem::path& path)
 void writeRecord(int descriptor, std::string_view socketName)
 {
     const std::string text = formatInteger(::getpid()) + "\n" + std::string(socketName) + "\n";
+    // Never written again as it is: a copy that keeps its lock in place watches it.
+    if (recordText(descriptor) == text)
+        return;
     // Written over the old record, then cut to length: a reader never finds the file empty. What
     // could not be written whole goes, as it would name an ended copy.
     const bool isWhole

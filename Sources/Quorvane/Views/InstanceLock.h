@@ -33,6 +33,9 @@ struct LockUsers {
     }
 };
 
+/// Whether taking the lock makes the lock file's folder when it is missing.
+enum class FolderCreation { make, never };
+
 /// The lock that a launch took on the lock file, or why it has none.
 struct Lock {
     enum class State {
@@ -50,14 +53,15 @@ struct Lock {
     std::optional<std::string> problem{};
 };
 
-/// Locks the lock file at `path`, making it with its folder when missing (the settings store
-/// would make the folder anyway), readable and writable by its owner only. Only a regular file
-/// with no other name is used. While no copy holds it, one that others may have a way to lock
+/// Locks the lock file at `path`, making it when missing (with its folder, when asked: the
+/// settings store would make it anyway), readable and writable by its owner only. Only a regular
+/// file with no other name is used. While no copy holds it, one that others may have a way to lock
 /// (one others may open, one another user's program holds, or one of another user's in a folder
 /// of the owner's that no one else may write) is replaced by a new one, made beside it and
 /// renamed into place, so that no descriptor opened before reaches the lock. Another user's file
 /// that stays is locked as it is, read only, and never written. Never waits.
-[[nodiscard]] Lock takeLock(const std::filesystem::path& path, const LockUsers& users);
+[[nodiscard]] Lock takeLock(
+    const std::filesystem::path& path, const LockUsers& users, FolderCreation folderCreation);
 
 /// Whether the file at `path` is the one `descriptor` has open.
 [[nodiscard]] bool isInPlace(const std::filesystem::path& path, int descriptor);
@@ -74,7 +78,8 @@ struct HolderRecord {
 /// read.
 [[nodiscard]] std::optional<HolderRecord> holderRecord(const std::filesystem::path& path);
 
-/// Writes this process's record, naming `socketName`, into the lock it holds.
+/// Writes this process's record, naming `socketName`, into the lock it holds, unless it is there
+/// already.
 void writeRecord(int descriptor, std::string_view socketName);
 
 } // namespace quorvane

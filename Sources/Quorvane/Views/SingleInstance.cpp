@@ -8,10 +8,13 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFileSystemWatcher>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QString>
+#include <QStringList>
 #include <QThread>
+#include <QTimer>
 
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,6 +23,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <iterator>
 #include <optional>
@@ -37,6 +41,9 @@ constexpr int retryMilliseconds = 50;
 constexpr char request = '?';
 /// What the running copy answers once its main window is open.
 constexpr char acknowledgement = '!';
+
+/// How long the running copy lets changes around its lock file settle before it looks at it.
+constexpr std::chrono::milliseconds lockCheckDelay{200};
 
 /// Names tried after the first of each kind when other users' programs hold it.
 constexpr int alternativeNameCount = 3;
@@ -143,6 +150,47 @@ InstanceClaim instanceClaim(const std::filesystem::path& settingsFile)
     return claim;
 }
 
+/// Calls `changed` a moment after the lock file, its folder or that folder's parent changes: the
+/// file deleted, renamed over or written, the folder moved away or made again. The moment lets a
+/// restore that copies many files end first.
+class SingleInstance::LockWatch final {
+public:
+    LockWatch(std::filesystem::path lockFile, const std::function<void()>& changed)
+        : m_lockFile(std::move(lockFile))
+    {
+        m_delay.setSingleShot(true);
+        m_delay.setInterval(lockCheckDelay);
+        const auto startDelay = [this] { m_delay.start(); };
+        QObject::connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_delay, startDelay);
+        QObject::connect(&m_watcher, &QFileSystemWatcher::fileChanged, &m_delay, startDelay);
+        QObject::connect(&m_delay, &QTimer::timeout, &m_delay, changed);
+        watchAgain();
+    }
+
+    /// Watches what the paths name now: a watch follows what it was set on wherever it moves.
+    void watchAgain()
+    {
+        if (const QStringList watched = m_watcher.files() + m_watcher.directories();
+            !watched.isEmpty())
+            m_watcher.removePaths(watched);
+        const std::filesystem::path folder = m_lockFile.parent_path();
+        QStringList paths;
+        for (const std::filesystem::path& path : {m_lockFile, folder, folder.parent_path()}) {
+            std::error_code absent;
+            if (std::filesystem::exists(path, absent))
+                paths.append(QString::fromStdString(path.string()));
+        }
+        paths.removeDuplicates();
+        if (!paths.isEmpty())
+            m_watcher.addPaths(paths);
+    }
+
+private:
+    std::filesystem::path m_lockFile;
+    QFileSystemWatcher m_watcher;
+    QTimer m_delay;
+};
+
 /// The name a copy listens on in one of the ways to reach it, or why it has none.
 struct SingleInstance::NameClaim {
     std::unique_ptr<QLocalServer> server{};
@@ -175,7 +223,7 @@ Lock::State SingleInstance::lockTheFile()
 {
     if (!m_claim.lockFile)
         return Lock::State::notLocked;
-    Lock lock = takeLock(*m_claim.lockFile, m_lockUsers);
+    Lock lock = takeLock(*m_claim.lockFile, m_lockUsers, FolderCreation::make);
     m_lock = std::move(lock.descriptor);
     m_mayWriteRecord = lock.mayWriteRecord;
     m_lockProblem = std::move(lock.problem);
@@ -214,8 +262,9 @@ SingleInstance::Outcome SingleInstance::tryClaim()
             ::flock(m_lock.get(), LOCK_UN);
         return Outcome::blocked;
     }
+    m_recordedName = byPath.server ? byPath.name : byFileSystem.name;
     if (isRecorded)
-        writeRecord(m_lock.get(), byPath.server ? byPath.name : byFileSystem.name);
+        writeRecord(m_lock.get(), m_recordedName);
     for (NameClaim* claim : {&byPath, &byFileSystem}) {
         if (!claim->server)
             continue;
@@ -224,7 +273,25 @@ SingleInstance::Outcome SingleInstance::tryClaim()
             [this, &server] { answerHandOvers(server); });
         m_servers.push_back(std::move(claim->server));
     }
+    if (isLocked)
+        m_lockWatch = std::make_unique<LockWatch>(*m_claim.lockFile, [this] { keepLockInPlace(); });
     return Outcome::claimed;
+}
+
+void SingleInstance::keepLockInPlace()
+{
+    const std::filesystem::path& path = *m_claim.lockFile;
+    // Never makes the folder: a restore that copies it back would then copy into it.
+    if (!isInPlace(path, m_lock.get())) {
+        Lock lock = takeLock(path, m_lockUsers, FolderCreation::never);
+        if (lock.state == Lock::State::locked) {
+            m_lock = std::move(lock.descriptor);
+            m_mayWriteRecord = lock.mayWriteRecord;
+        }
+    }
+    if (m_mayWriteRecord)
+        writeRecord(m_lock.get(), m_recordedName);
+    m_lockWatch->watchAgain();
 }
 
 void SingleInstance::findCopiesListening()

@@ -100,10 +100,14 @@ public:
 private:
     enum class Outcome { claimed, takenByCopy, blocked };
     struct NameClaim;
+    class LockWatch;
 
     [[nodiscard]] Outcome tryClaim();
     /// Takes the lock file as it is now, saying why not in m_lockProblem.
     [[nodiscard]] Lock::State lockTheFile();
+    /// Locks a lock file at the lock file's path again once the one this copy holds is no longer
+    /// there, and puts its record back, so that launches find this copy through it.
+    void keepLockInPlace();
     [[nodiscard]] NameClaim claimOneOf(const std::vector<std::string>& names);
     void findCopiesListening();
     void answerHandOvers(QLocalServer& server);
@@ -121,7 +125,9 @@ private:
     bool m_mayWriteRecord = false; // the lock file is this user's
     std::optional<std::string> m_lockProblem;
     std::vector<std::string> m_namesOfCopies; // where the last claim found copies listening
+    std::string m_recordedName; // where this copy listens, for its record
     std::vector<std::unique_ptr<QLocalServer>> m_servers;
+    std::unique_ptr<LockWatch> m_lockWatch; // while this copy holds its lock
     std::function<void()> m_openMainWindow;
     bool m_isTakenByAnotherCopy = false;
 };
