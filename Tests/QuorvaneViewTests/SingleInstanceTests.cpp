@@ -908,6 +908,8 @@ TEST(SingleInstanceTest, AnotherUsersProgramHoldingTheLockNeverKeepsACopyFromRun
     ASSERT_EQ(::chmod(lock.c_str(), 0644), 0);
     const ForeignLockHolder lockHolder(lock);
     const ForeignListener squatter(everySocketName(file));
+    // A lock of this user's on another file of the same file system holds nothing of this one.
+    const UnreachableCopy elsewhere(folder.path() / "other.json", "");
 
     for (const char* launch : {"the first launch", "a launch after it quit"}) {
         SCOPED_TRACE(launch);
@@ -1144,36 +1146,36 @@ TEST(SingleInstanceTest, RootsLockFileNeverKeepsAUsersLaunchFromRunning)
         folder.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
     const std::filesystem::path runtime = privateFolder(folder.path() / "run");
     ASSERT_EQ(::chown(runtime.c_str(), nobody, nobody), 0);
-    const auto leaveRootsLock = [](const std::filesystem::path& lock) {
-        std::ofstream{lock};
-        ASSERT_EQ(::chmod(lock.c_str(), 0600), 0);
-    };
     struct Case {
         const char* name;
-        std::function<void(const std::filesystem::path& lock)> leave;
-        bool isFolderEveryones = false; // else the user's
-        std::string said{}; // on stderr
+        bool isLeftByACopy; // else by an earlier version, which made it root's
+        bool isFolderEveryones; // else the user's
+        std::string said; // on stderr, after the lock file's name
     };
     const Case cases[] = {
-        {"root's copy ran and quit",
-            [](const std::filesystem::path& lock) {
-                RunningCopy{lock.parent_path() / "settings.json"};
-            }},
-        {"an earlier version's lock of root's", leaveRootsLock},
-        {"root's lock in a folder every user may write", leaveRootsLock, true,
+        {"root's copy ran and quit", true, false, ""},
+        {"an earlier version's lock of root's", false, false, ""},
+        {"root's lock in a folder every user may write", false, true,
             "\": it belongs to root and cannot be opened: Permission denied.\n"},
+    };
+    const auto ownerOf = [](const std::filesystem::path& file) {
+        struct stat status { };
+        return ::stat(file.c_str(), &status) == 0 ? std::optional(status.st_uid) : std::nullopt;
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::filesystem::path home = folder.path() / c.name;
         std::filesystem::create_directory(home);
-        if (c.isFolderEveryones)
-            ASSERT_EQ(::chmod(home.c_str(), 01777), 0);
-        else
-            ASSERT_EQ(::chown(home.c_str(), nobody, nobody), 0);
+        ASSERT_EQ(c.isFolderEveryones ? ::chmod(home.c_str(), 0777)
+                                      : ::chown(home.c_str(), nobody, nobody),
+            0);
         const std::filesystem::path file = home / "settings.json";
         const std::filesystem::path lock = *instanceClaim(file).lockFile;
-        c.leave(lock);
+        if (c.isLeftByACopy)
+            RunningCopy{file};
+        else
+            ASSERT_EQ(::close(::open(lock.c_str(), O_CREAT | O_WRONLY, 0600)), 0);
+        EXPECT_EQ(ownerOf(lock), c.isLeftByACopy ? nobody : 0);
         std::optional<ForeignListener> squatter;
         if (!c.isFolderEveryones) // then the launch could run on none of them
             squatter.emplace(everySocketName(file), Squatter::answersAsACopy, stranger);
@@ -1185,9 +1187,7 @@ TEST(SingleInstanceTest, RootsLockFileNeverKeepsAUsersLaunchFromRunning)
                 != std::string::npos,
             !c.said.empty())
             << said;
-        struct stat status { };
-        ASSERT_EQ(::stat(lock.c_str(), &status), 0);
-        EXPECT_EQ(status.st_uid, c.isFolderEveryones ? 0 : nobody);
+        EXPECT_EQ(ownerOf(lock), c.isFolderEveryones ? 0 : nobody);
     }
 }
 
@@ -1228,7 +1228,6 @@ TEST(SingleInstanceTest, TheRunningCopyKeepsItsLockFileInPlaceWhileOtherUsersHol
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::create_directory(settings);
-        std::string changed;
         {
             QuorvaneApplication running(launch);
             AppModel& model = running.model();
@@ -1239,14 +1238,14 @@ TEST(SingleInstanceTest, TheRunningCopyKeepsItsLockFileInPlaceWhileOtherUsersHol
             const std::string before = readFile(file);
             model.setAutomation(!model.configuration->automationEnabled);
             ASSERT_TRUE(runEventLoopUntil([&] { return readFile(file) != before; }));
-            changed = readFile(file);
+            const std::string changed = readFile(file);
             EXPECT_TRUE(running.mainWindow().close());
 
             const QuorvaneApplication later(launch);
             EXPECT_TRUE(later.hasHandedOver()) << "a second copy runs";
             EXPECT_TRUE(runEventLoopUntil([&] { return running.mainWindow().isVisible(); }));
+            EXPECT_EQ(readFile(file), changed);
         }
-        EXPECT_EQ(readFile(file), changed);
         for (const char* name : {"D", "D.bak", "D.old"})
             std::filesystem::remove_all(folder.path() / name);
     }
