@@ -1063,6 +1063,18 @@ bool othersMayRun(const std::filesystem::path& file)
     return true;
 }
 
+/// A runtime folder of nobody's in `folder`, which others may then enter, for a copy that runs as
+/// nobody.
+std::filesystem::path nobodysRuntimeFolder(const std::filesystem::path& folder)
+{
+    std::filesystem::permissions(
+        folder, std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+    const std::filesystem::path runtime = privateFolder(folder / "run");
+    if (::chown(runtime.c_str(), nobody, nobody) != 0)
+        throw std::runtime_error("The runtime folder cannot be given to nobody.");
+    return runtime;
+}
+
 // As after "su": a shared settings file, whose copy runs as another user.
 TEST(SingleInstanceTest, ALaunchBesideAnotherUsersCopySaysWhichProcessHasTheFile)
 {
@@ -1071,10 +1083,7 @@ TEST(SingleInstanceTest, ALaunchBesideAnotherUsersCopySaysWhichProcessHasTheFile
                         "may run it";
     testApplication();
     const TemporaryFolder folder;
-    std::filesystem::permissions(
-        folder.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
-    const std::filesystem::path runtime = privateFolder(folder.path() / "run");
-    ASSERT_EQ(::chown(runtime.c_str(), nobody, nobody), 0);
+    const std::filesystem::path runtime = nobodysRuntimeFolder(folder.path());
     // The file's owner counts, whoever owns its folder.
     const std::filesystem::path ownersFolder = privateFolder(folder.path() / "shared");
     ASSERT_EQ(::chown(ownersFolder.c_str(), nobody, nobody), 0);
@@ -1102,12 +1111,9 @@ TEST(SingleInstanceTest, RootsCopyOnAUsersFileKeepsThatUsersLaunchFromRunningBes
                         "others may run it";
     testApplication();
     const TemporaryFolder folder;
-    std::filesystem::permissions(
-        folder.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+    const std::filesystem::path runtime = nobodysRuntimeFolder(folder.path());
     const std::filesystem::path home = privateFolder(folder.path() / "home");
-    const std::filesystem::path runtime = privateFolder(folder.path() / "run");
-    for (const std::filesystem::path& owned : {home, runtime})
-        ASSERT_EQ(::chown(owned.c_str(), nobody, nobody), 0);
+    ASSERT_EQ(::chown(home.c_str(), nobody, nobody), 0);
     const std::filesystem::path file = home / "settings.json";
     const std::filesystem::path lock = *instanceClaim(file).lockFile;
     const std::string endedCopysRecord = lockRecord(4242, instanceClaim(file).socketName);
@@ -1142,10 +1148,7 @@ TEST(SingleInstanceTest, RootsLockFileNeverKeepsAUsersLaunchFromRunning)
                         "others may run it";
     testApplication();
     const TemporaryFolder folder;
-    std::filesystem::permissions(
-        folder.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
-    const std::filesystem::path runtime = privateFolder(folder.path() / "run");
-    ASSERT_EQ(::chown(runtime.c_str(), nobody, nobody), 0);
+    const std::filesystem::path runtime = nobodysRuntimeFolder(folder.path());
     struct Case {
         const char* name;
         bool isLeftByACopy; // else by an earlier version, which made it root's
