@@ -31,8 +31,9 @@ struct InstanceClaim {
     /// ".<file name>.lock" beside that file (cut short with a hash where that name would be too
     /// long). The copy that runs holds a kernel lock (flock) on it, which ends with its process
     /// however that ends, and writes its process id and socket name into it when the file is its
-    /// user's. Absent when the settings file is something the settings store refuses (a device,
-    /// a folder): nothing is made beside that.
+    /// user's. While it runs, it locks the file at this path again whenever that is deleted or
+    /// replaced, or its folder moved or restored, on the event loop. Absent when the settings file
+    /// is something the settings store refuses (a device, a folder): nothing is made beside that.
     std::optional<std::filesystem::path> lockFile{};
     /// A short name in the abstract socket namespace, made from the settings file's path, where
     /// the copy that runs takes hand-overs: no file to leave behind, and no path that could pass
