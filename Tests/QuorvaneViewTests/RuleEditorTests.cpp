@@ -1,5 +1,6 @@
 #include "Quorvane/Views/MainWindow/RuleEditor.h"
 
+#include "Quorvane/Views/Design/Notice.h"
 #include "Quorvane/Views/Design/SwitchButton.h"
 #include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
 #include "Quorvane/Views/MainWindow/RuleAppSelection.h"
@@ -483,6 +484,21 @@ TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
     EXPECT_EQ(editor().draft().rule, odd);
 }
 
+TEST_F(RuleEditorTest, TheAutomaticBrightnessNoteShowsOnlyForAScreenItManages)
+{
+    model.saveDisplayPreferences(
+        {.automaticBrightness = true}, model.configuration->defaultProfileID);
+    demo.world.executor.advance(1s);
+    open("Coding");
+    const std::pair<QString, bool> cases[]
+        = {{"All screens", false}, {"MacBook display", true}, {"External screen 1", false}};
+    for (const auto& [screen, isShown] : cases) {
+        SCOPED_TRACE(screen.toStdString());
+        pick(part<QComboBox>("screen"), screen);
+        EXPECT_EQ(!partOf<Notice>(SettingKey::brightness, "note").isHidden(), isShown);
+    }
+}
+
 TEST_F(RuleEditorTest, AllScreensAndAllSpacesCanBeChosenAgainAndEachEntryIsListedOnce)
 {
     open("Coding");
@@ -511,6 +527,8 @@ TEST_F(RuleEditorTest, TheSpaceListOffersTheSpacesOfTheChosenScreen)
         desktops.push_back(
             {.id = "shared", .name = "Space 5", .displayID = "demo-external", .isShared = true});
         desktops.push_back({.id = "ownerless", .name = "Space 6"});
+        // Each screen has a Space 1 of its own: where both are listed, each names its screen.
+        desktops.push_back({.id = "external-1", .name = "Space 1", .displayID = "demo-external"});
     });
     open("Coding");
     auto& space = part<QComboBox>("space");
@@ -520,14 +538,19 @@ TEST_F(RuleEditorTest, TheSpaceListOffersTheSpacesOfTheChosenScreen)
     };
     const Case cases[] = {
         {"MacBook display", {"All Spaces", "Space 1", "Space 5", "Space 6"}},
-        {"External screen 1", {"All Spaces", "Space 3", "Space 5", "Space 6"}},
-        {"All screens", {"All Spaces", "Space 1", "Space 3", "Space 5", "Space 6"}},
+        {"External screen 1", {"All Spaces", "Space 3", "Space 5", "Space 6", "Space 1"}},
+        {"All screens",
+            {"All Spaces", "Space 1 (MacBook display)", "Space 3", "Space 5", "Space 6",
+                "Space 1 (External screen 1)"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.screen.toStdString());
         pick(part<QComboBox>("screen"), c.screen);
         EXPECT_EQ(itemTexts(space), c.spaces);
     }
+    model.renameDisplay("demo-external", "Desk");
+    turn();
+    EXPECT_EQ(itemTexts(space).back(), QStringLiteral("Space 1 (Desk)"));
 }
 
 TEST_F(RuleEditorTest, ASpaceOfAnotherScreenStaysAsItIsWithALineThatSaysSo)

@@ -242,6 +242,61 @@ TEST_F(RulesTableTest, TheHDRCellFollowsTheDisplaysAsWellAsTheDocument)
     }
 }
 
+TEST_F(RulesTableTest, ASpaceWhoseNameAnotherScreenSharesIsNamedWithItsScreen)
+{
+    const Desktop builtInSpace{
+        .id = "demo-space-1", .name = "Space 1", .displayID = "demo-builtin"};
+    const Desktop externalSpace{
+        .id = "external-1", .name = "Space 1", .displayID = "demo-external"};
+    const auto editRule = [&](std::size_t index, const std::function<void(Rule&)>& edit) {
+        model.configuration.modify([&](Configuration& document) {
+            edit(document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id))
+                     .rules.edit(index));
+        });
+    };
+    const auto setExternalSpaces = [&](std::vector<Desktop> desktops) {
+        model.spacesByDisplay.modify([&](std::map<std::string, SpaceSnapshot>& spaces) {
+            spaces.at("demo-external").desktops = std::move(desktops);
+        });
+    };
+    editRule(1, [&](Rule& coding) { coding.conditions.space = externalSpace; });
+    editRule(3, [&](Rule& browsing) { browsing.conditions.space = builtInSpace; });
+    struct Case {
+        std::string_view name;
+        std::function<void()> change;
+        QString coding;
+        QString browsing;
+    };
+    const Case cases[] = {
+        {"each screen has a Space 1",
+            [&] {
+                setExternalSpaces(
+                    {*model.spacesByDisplay->at("demo-external").current, externalSpace});
+            },
+            "Xcode + Space 1 (External screen 1)", "Safari + Space 1 (MacBook display)"},
+        {"the screen renamed", [&] { model.renameDisplay("demo-external", "Desk"); },
+            "Xcode + Space 1 (Desk)", "Safari + Space 1 (MacBook display)"},
+        {"the screen's Space 1 gone",
+            [&] { setExternalSpaces({*model.spacesByDisplay->at("demo-external").current}); },
+            "Xcode + Space 1 (Desk)", "Safari + Space 1"},
+        {"the rule's screen says whose Space it is",
+            [&] {
+                editRule(1, [](Rule& coding) {
+                    coding.conditions.screen = DisplayReference{"demo-external", "Desk"};
+                });
+            },
+            "Xcode + Desk + Space 1", "Safari + Space 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name));
+        c.change();
+        turn();
+        EXPECT_EQ(partOf<QLabel>("Coding", "conditions").text(), c.coding);
+        EXPECT_EQ(partOf<QLabel>("Coding", "conditions").toolTip(), c.coding);
+        EXPECT_EQ(partOf<QLabel>("Browsing", "conditions").text(), c.browsing);
+    }
+}
+
 TEST_F(RulesTableTest, ANewlySavedRuleIsScrolledIntoView)
 {
     fillUpTo(20);
