@@ -310,6 +310,9 @@ TEST_F(MenuViewTest, AFailedSaveIsSaidOnceInTheCardAndTheStatusLineTakesItBackWh
         return names.join(", ").toStdString();
     };
     EXPECT_EQ(linesSaying(), "saveResult");
+    layOut(); // as the popup fits itself to its content
+    view.resize(view.width(), view.heightForWidth(view.width()));
+    saveScreenshot(view, "popover-save-failed");
 
     QTest::mouseClick(&button("resumeAll"), Qt::LeftButton);
     demo.turn();

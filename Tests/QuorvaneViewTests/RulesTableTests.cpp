@@ -294,6 +294,8 @@ TEST_F(RulesTableTest, ASpaceWhoseNameAnotherScreenSharesIsNamedWithItsScreen)
         EXPECT_EQ(partOf<QLabel>("Coding", "conditions").text(), c.coding);
         EXPECT_EQ(partOf<QLabel>("Coding", "conditions").toolTip(), c.coding);
         EXPECT_EQ(partOf<QLabel>("Browsing", "conditions").text(), c.browsing);
+        if (c.name == "each screen has a Space 1")
+            saveScreenshot(window, "rules-table-spaces-of-two-screens");
     }
 }
 
