@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QSlider>
 
 #include <array>
@@ -548,6 +549,10 @@ TEST_F(RuleEditorTest, TheSpaceListOffersTheSpacesOfTheChosenScreen)
         pick(part<QComboBox>("screen"), c.screen);
         EXPECT_EQ(itemTexts(space), c.spaces);
     }
+    QSignalSpy refills(space.model(), &QAbstractItemModel::rowsRemoved);
+    model.spacesByDisplay.modify([](std::map<std::string, SpaceSnapshot>&) {});
+    turn();
+    EXPECT_EQ(refills.count(), 0) << "nothing new to list";
     model.renameDisplay("demo-external", "Desk");
     turn();
     EXPECT_EQ(itemTexts(space).back(), QStringLiteral("Space 1 (Desk)"));

@@ -2,6 +2,7 @@
 
 #include "Foundation/Text.h"
 #include "Quorvane/AppModel.h"
+#include "Quorvane/Views/Design/ChoiceItems.h"
 #include "Quorvane/Views/Design/PageHeading.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/MainWindow/RuleAppSelection.h"
@@ -40,19 +41,7 @@ std::vector<std::optional<Value>> entries(
     return listed;
 }
 
-bool showsTexts(const QComboBox& box, const QStringList& texts)
-{
-    if (box.count() != texts.size())
-        return false;
-    for (int index = 0; index < box.count(); ++index) {
-        if (box.itemText(index) != texts[index])
-            return false;
-    }
-    return true;
-}
-
-/// Fills the box when the labels of its entries changed, and shows the one with the draft's
-/// identity.
+/// Shows the labels of the entries, with the one of the draft's identity chosen.
 template <typename Value, typename Identity, typename Label>
 void showEntries(QComboBox& box, std::vector<std::optional<Value>>& shown,
     std::vector<std::optional<Value>> listed, const std::optional<Value>& own, Identity identity,
@@ -61,15 +50,11 @@ void showEntries(QComboBox& box, std::vector<std::optional<Value>>& shown,
     QStringList labels;
     for (const std::optional<Value>& entry : listed)
         labels.push_back(label(entry));
-    if (!showsTexts(box, labels)) {
-        box.clear();
-        box.addItems(labels);
-    }
     shown = std::move(listed);
     const auto current = std::ranges::find_if(shown, [&](const std::optional<Value>& entry) {
         return entry.has_value() == own.has_value() && (!own || identity(*entry) == identity(*own));
     });
-    box.setCurrentIndex(static_cast<int>(current - shown.begin()));
+    showItems(box, labels, static_cast<int>(current - shown.begin()));
 }
 
 /// What a rule lacking both a name and a setting is told: the longest reason.
