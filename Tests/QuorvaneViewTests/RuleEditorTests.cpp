@@ -446,8 +446,11 @@ TEST_F(RuleEditorTest, SpaceTicksTheCurrentAppOnceHoweverLongItIsHeld)
     EXPECT_TRUE(picked().empty());
 }
 
-TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
+TEST_F(RuleEditorTest, ModeChoicesAndTheBrightnessNoteFollowTheScreensTheRuleActsOn)
 {
+    model.saveDisplayPreferences(
+        {.automaticBrightness = true}, model.configuration->defaultProfileID);
+    demo.world.executor.advance(1s); // macOS now manages the built-in display's brightness
     open("Coding");
     auto& refresh = partOf<QComboBox>(SettingKey::refreshRate, "choice");
     auto& hdr = partOf<QComboBox>(SettingKey::hdr, "choice");
@@ -456,12 +459,13 @@ TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
         QStringList refreshRates;
         QStringList hdrChoices;
         QString hdrReason;
+        bool showsBrightnessNote;
     };
     const Case cases[] = {
         {QStringLiteral("All screens"), {"Default", "60 Hz", "140 Hz", "Adaptive / ProMotion"},
-            {"Default", "On", "Off"}, QStringLiteral("Simulated device")},
+            {"Default", "On", "Off"}, QStringLiteral("Simulated device"), false},
         {QStringLiteral("MacBook display"), {"Default", "60 Hz", "140 Hz", "Adaptive / ProMotion"},
-            {"Default"}, QStringLiteral("HDR managed by macOS")},
+            {"Default"}, QStringLiteral("HDR managed by macOS"), true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.screen.toStdString());
@@ -471,6 +475,8 @@ TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
         EXPECT_EQ(hdr.isEnabled(), c.hdrChoices.size() > 1);
         EXPECT_EQ(partOf<QLabel>(SettingKey::hdr, "reason").text(), c.hdrReason);
         EXPECT_TRUE(partOf<QLabel>(SettingKey::hdr, "reason").isVisible());
+        EXPECT_EQ(
+            !partOf<Notice>(SettingKey::brightness, "note").isHidden(), c.showsBrightnessNote);
     }
     // A value the screens no longer offer stays, so that opening the rule changes nothing.
     Rule odd = rule("External screen");
@@ -483,21 +489,6 @@ TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
     EXPECT_EQ(partOf<QComboBox>(SettingKey::refreshRate, "choice").currentText(),
         QStringLiteral("75 Hz"));
     EXPECT_EQ(editor().draft().rule, odd);
-}
-
-TEST_F(RuleEditorTest, TheAutomaticBrightnessNoteShowsOnlyForAScreenItManages)
-{
-    model.saveDisplayPreferences(
-        {.automaticBrightness = true}, model.configuration->defaultProfileID);
-    demo.world.executor.advance(1s);
-    open("Coding");
-    const std::pair<QString, bool> cases[]
-        = {{"All screens", false}, {"MacBook display", true}, {"External screen 1", false}};
-    for (const auto& [screen, isShown] : cases) {
-        SCOPED_TRACE(screen.toStdString());
-        pick(part<QComboBox>("screen"), screen);
-        EXPECT_EQ(!partOf<Notice>(SettingKey::brightness, "note").isHidden(), isShown);
-    }
 }
 
 TEST_F(RuleEditorTest, AllScreensAndAllSpacesCanBeChosenAgainAndEachEntryIsListedOnce)
