@@ -5,6 +5,7 @@
 #include "Concurrency/ManualExecutor.h"
 #include "Concurrency/Spawn.h"
 #include "Foundation/AtomicFile.h"
+#include "Foundation/Format.h"
 #include "Foundation/JSON.h"
 #include "Foundation/Text.h"
 #include "QuorvaneCore/SettingsCoding.h"
@@ -22,6 +23,8 @@
 #include <system_error>
 #include <type_traits>
 #include <utility>
+
+#include <unistd.h>
 
 namespace quorvane::fuzzing {
 
@@ -72,19 +75,27 @@ template <typename T> Ending<T> runToEnd(Task<T> task)
 /// syncs cost nothing; removed at exit.
 inline const std::filesystem::path& scratchFolder()
 {
-    static const std::filesystem::path folder = [] {
+    // Removed by its own destructor: a handler registered with std::atexit while the folder is
+    // made would run after that destructor, and find no path left to remove.
+    struct Folder {
+        std::filesystem::path path;
+        ~Folder()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    };
+    static const Folder folder{[] {
         const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
             ? std::filesystem::path("/dev/shm")
             : std::filesystem::temp_directory_path();
-        std::string pattern = (base / "quorvane-fuzz-XXXXXX").string();
+        // Named after the process, so that its run can tell that it is gone.
+        std::string pattern
+            = (base / ("quorvane-fuzz-" + formatInteger(::getpid()) + "-XXXXXX")).string();
         require(::mkdtemp(pattern.data()) != nullptr, "a scratch folder can be made");
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(scratchFolder(), ignored);
-        });
         return std::filesystem::path(pattern);
-    }();
-    return folder;
+    }()};
+    return folder.path;
 }
 
 /// Loads `bytes` as the settings file. A file that loads is left as it was or rewritten with

@@ -45,6 +45,22 @@ void AppModel::renameDisplay(std::string displayID, std::string name)
     persist();
 }
 
+std::string AppModel::spaceLabel(const Desktop& space, const std::vector<Desktop>& listed) const
+{
+    const bool isNameRepeated = std::ranges::any_of(listed,
+        [&](const Desktop& other) { return other.name == space.name && other.id != space.id; });
+    if (!isNameRepeated)
+        return space.name;
+    if (space.isShared)
+        return space.name + " (all screens)";
+    const std::vector<DisplayReference> screens = knownScreens();
+    const auto screen = std::ranges::find_if(
+        screens, [&](const DisplayReference& known) { return known.id == space.displayID; });
+    if (screen == screens.end())
+        return space.name;
+    return space.name + " (" + screen->name + ")";
+}
+
 void AppModel::setLogin(bool enabled)
 {
     try {

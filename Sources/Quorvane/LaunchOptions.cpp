@@ -122,4 +122,16 @@ std::optional<std::string> missingSettingsFolderMessage(
            "the file with --settings-path.";
 }
 
+bool choosesDisplayWithQtOptions(const std::vector<std::string>& arguments)
+{
+    for (std::size_t index = 1; index + 1 < arguments.size(); ++index) {
+        std::string_view option = arguments[index];
+        if (option.starts_with("--"))
+            option.remove_prefix(1);
+        if (option == "-platform" || option == "-display")
+            return true;
+    }
+    return false;
+}
+
 } // namespace quorvane

@@ -67,4 +67,9 @@ using EnvironmentLookup = std::function<std::optional<std::string>(std::string_v
 [[nodiscard]] std::optional<std::string> missingSettingsFolderMessage(
     const std::vector<std::string>& arguments, const EnvironmentLookup& variable);
 
+/// Whether Qt's own options on the command line (its path first) say where windows go, as a
+/// display in the environment would: "-platform NAME" or "-display NAME", also written with two
+/// dashes. An option without its value counts for nothing, as Qt ignores it.
+[[nodiscard]] bool choosesDisplayWithQtOptions(const std::vector<std::string>& arguments);
+
 } // namespace quorvane

@@ -103,6 +103,23 @@ TEST(DisplayNamesTest, RenameThatMayNotHappenChangesNothing)
     }
 }
 
+TEST(DisplayNamesTest, ASpaceIsNamedWithItsScreenOnlyWhereAnotherSpaceHasItsName)
+{
+    const NamesWorld w;
+    const Desktop onStudio{.id = "s1", .name = "Space 1", .displayID = "a"};
+    const Desktop onSide{.id = "d1", .name = "Space 1", .displayID = "b"};
+    const Desktop second{.id = "s2", .name = "Space 2", .displayID = "a"};
+    const std::pair<Desktop, std::string> cases[] = {
+        {onStudio, "Space 1 (Studio)"},
+        {second, "Space 2"},
+        {{.id = "x1", .name = "Space 1", .displayID = "old"}, "Space 1 (Old)"},
+        {{.id = "x1", .name = "Space 1", .displayID = "gone"}, "Space 1"},
+        {{.id = "x1", .name = "Space 1", .isShared = true}, "Space 1 (all screens)"},
+    };
+    for (const auto& [space, label] : cases)
+        EXPECT_EQ(w.model->spaceLabel(space, {onStudio, onSide, second}), label);
+}
+
 TEST(LaunchAtLoginTest, FlagsFollowTheStatusReadAfterTheChange)
 {
     using enum LoginItemStatus;

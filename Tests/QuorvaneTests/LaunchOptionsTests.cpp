@@ -208,5 +208,19 @@ TEST(LaunchOptionsTest, OnlyALaunchWithNowhereToKeepItsSettingsIsStopped)
     }
 }
 
+TEST(LaunchOptionsTest, QtsOptionsChooseADisplayOnlyWithTheirValue)
+{
+    const std::pair<std::vector<std::string>, bool> cases[] = {
+        {{program, "-platform", "offscreen"}, true},
+        {{program, "--display", ":1", "--ui-demo"}, true},
+        {{program, "--ui-demo", "-display"}, false},
+        {{"-platform", "--ui-demo"}, false},
+        {{program, "-platformtheme", "gtk3"}, false},
+    };
+    for (const auto& [arguments, choosesDisplay] : cases)
+        EXPECT_EQ(choosesDisplayWithQtOptions(arguments), choosesDisplay)
+            << ::testing::PrintToString(arguments);
+}
+
 } // namespace
 } // namespace quorvane

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -18,7 +19,6 @@ protected:
     /// The application with `arguments`, started in an empty working folder.
     QProcess& launch(const QStringList& arguments)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), QString::fromStdString(folder.path() / "home"));
         environment.insert(
             QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(configuration));
@@ -30,6 +30,7 @@ protected:
     }
 
     QApplication& qt = testApplication();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     TemporaryFolder folder;
     std::filesystem::path configuration = folder.path() / "config";
     std::filesystem::path defaultFile = configuration / "Quorvane" / "settings.json";
@@ -86,6 +87,24 @@ TEST_F(CommandLineTest, ACommandLineThatNamesNoUsableFileIsRefusedBeforeAnything
         EXPECT_FALSE(std::filesystem::exists(configuration));
         EXPECT_FALSE(std::filesystem::exists(file));
         EXPECT_TRUE(std::filesystem::is_empty(workingFolder));
+    }
+}
+
+TEST_F(CommandLineTest, QtsOwnDisplayOptionsStandInForADisplayInTheEnvironment)
+{
+    const QString display = environment.value(QStringLiteral("DISPLAY"));
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    std::vector<QStringList> launches{{QStringLiteral("-platform"), QStringLiteral("offscreen")}};
+    if (!display.isEmpty()) // only where an X server runs
+        launches.push_back({QStringLiteral("-display"), display});
+    for (QStringList arguments : launches) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        std::filesystem::remove(file);
+        arguments << QStringLiteral("--ui-demo") << QStringLiteral("--settings-path")
+                  << QString::fromStdString(file);
+        ASSERT_TRUE(hasStarted(launch(arguments), file)) << process.readAllStandardError().data();
+        EXPECT_TRUE(quitsCleanly(process));
     }
 }
 

@@ -26,6 +26,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -285,6 +286,37 @@ TEST_F(MenuViewTest, ARefusedSaveShowsWhyAndTheOpenButtonAsksForTheWindow)
     QSignalSpy requests(&view, &MenuView::mainWindowRequested);
     QTest::mouseClick(&button("openMainWindow"), Qt::LeftButton);
     EXPECT_EQ(requests.count(), 1);
+}
+
+TEST_F(MenuViewTest, AFailedSaveIsSaidOnceInTheCardAndTheStatusLineTakesItBackWhenTheCardLetsGo)
+{
+    QTest::keyClick(
+        view.displaysPage().findChild<QSlider*>(QStringLiteral("slider")), Qt::Key_PageDown);
+    demo.settle();
+    // A folder where the file should be: the write fails as it would without the permission.
+    std::filesystem::remove(model.settingsURL);
+    std::filesystem::create_directories(model.settingsURL / "inside");
+    QTest::mouseClick(
+        view.findChild<QPushButton*>(QStringLiteral("updateProfile")), Qt::LeftButton);
+    demo.settle();
+    const QString failure = QString::fromStdString(model.settingsError->value_or(""));
+    ASSERT_TRUE(failure.startsWith("Could not save the file")) << failure.toStdString();
+    const auto linesSaying = [&] {
+        QStringList names;
+        for (const QLabel* line : view.findChildren<QLabel*>()) {
+            if (line->isVisibleTo(&view) && line->text().contains(failure))
+                names.push_back(line->objectName());
+        }
+        return names.join(", ").toStdString();
+    };
+    EXPECT_EQ(linesSaying(), "saveResult");
+    layOut(); // as the popup fits itself to its content
+    view.resize(view.width(), view.heightForWidth(view.width()));
+    saveScreenshot(view, "popover-save-failed");
+
+    QTest::mouseClick(&button("resumeAll"), Qt::LeftButton);
+    demo.turn();
+    EXPECT_EQ(linesSaying(), "status");
 }
 
 TEST(PopoverSaveTest, AFailedSaveIsSaidOnlyWhileTheHoldsAndTheHardwareAreAsItFoundThem)

@@ -1,5 +1,6 @@
 #include "Quorvane/Views/MainWindow/RuleEditor.h"
 
+#include "Quorvane/Views/Design/Notice.h"
 #include "Quorvane/Views/Design/SwitchButton.h"
 #include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
 #include "Quorvane/Views/MainWindow/RuleAppSelection.h"
@@ -16,6 +17,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QSlider>
 
 #include <array>
@@ -444,8 +446,11 @@ TEST_F(RuleEditorTest, SpaceTicksTheCurrentAppOnceHoweverLongItIsHeld)
     EXPECT_TRUE(picked().empty());
 }
 
-TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
+TEST_F(RuleEditorTest, ModeChoicesAndTheBrightnessNoteFollowTheScreensTheRuleActsOn)
 {
+    model.saveDisplayPreferences(
+        {.automaticBrightness = true}, model.configuration->defaultProfileID);
+    demo.world.executor.advance(1s); // macOS now manages the built-in display's brightness
     open("Coding");
     auto& refresh = partOf<QComboBox>(SettingKey::refreshRate, "choice");
     auto& hdr = partOf<QComboBox>(SettingKey::hdr, "choice");
@@ -454,12 +459,13 @@ TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
         QStringList refreshRates;
         QStringList hdrChoices;
         QString hdrReason;
+        bool showsBrightnessNote;
     };
     const Case cases[] = {
         {QStringLiteral("All screens"), {"Default", "60 Hz", "140 Hz", "Adaptive / ProMotion"},
-            {"Default", "On", "Off"}, QStringLiteral("Simulated device")},
+            {"Default", "On", "Off"}, QStringLiteral("Simulated device"), false},
         {QStringLiteral("MacBook display"), {"Default", "60 Hz", "140 Hz", "Adaptive / ProMotion"},
-            {"Default"}, QStringLiteral("HDR managed by macOS")},
+            {"Default"}, QStringLiteral("HDR managed by macOS"), true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.screen.toStdString());
@@ -469,6 +475,8 @@ TEST_F(RuleEditorTest, ModeChoicesFollowTheScreensTheRuleActsOn)
         EXPECT_EQ(hdr.isEnabled(), c.hdrChoices.size() > 1);
         EXPECT_EQ(partOf<QLabel>(SettingKey::hdr, "reason").text(), c.hdrReason);
         EXPECT_TRUE(partOf<QLabel>(SettingKey::hdr, "reason").isVisible());
+        EXPECT_EQ(
+            !partOf<Notice>(SettingKey::brightness, "note").isHidden(), c.showsBrightnessNote);
     }
     // A value the screens no longer offer stays, so that opening the rule changes nothing.
     Rule odd = rule("External screen");
@@ -511,6 +519,8 @@ TEST_F(RuleEditorTest, TheSpaceListOffersTheSpacesOfTheChosenScreen)
         desktops.push_back(
             {.id = "shared", .name = "Space 5", .displayID = "demo-external", .isShared = true});
         desktops.push_back({.id = "ownerless", .name = "Space 6"});
+        // Each screen has a Space 1 of its own: where both are listed, each names its screen.
+        desktops.push_back({.id = "external-1", .name = "Space 1", .displayID = "demo-external"});
     });
     open("Coding");
     auto& space = part<QComboBox>("space");
@@ -520,14 +530,23 @@ TEST_F(RuleEditorTest, TheSpaceListOffersTheSpacesOfTheChosenScreen)
     };
     const Case cases[] = {
         {"MacBook display", {"All Spaces", "Space 1", "Space 5", "Space 6"}},
-        {"External screen 1", {"All Spaces", "Space 3", "Space 5", "Space 6"}},
-        {"All screens", {"All Spaces", "Space 1", "Space 3", "Space 5", "Space 6"}},
+        {"External screen 1", {"All Spaces", "Space 3", "Space 5", "Space 6", "Space 1"}},
+        {"All screens",
+            {"All Spaces", "Space 1 (MacBook display)", "Space 3", "Space 5", "Space 6",
+                "Space 1 (External screen 1)"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.screen.toStdString());
         pick(part<QComboBox>("screen"), c.screen);
         EXPECT_EQ(itemTexts(space), c.spaces);
     }
+    QSignalSpy refills(space.model(), &QAbstractItemModel::rowsRemoved);
+    model.spacesByDisplay.modify([](std::map<std::string, SpaceSnapshot>&) {});
+    turn();
+    EXPECT_EQ(refills.count(), 0) << "nothing new to list";
+    model.renameDisplay("demo-external", "Desk");
+    turn();
+    EXPECT_EQ(itemTexts(space).back(), QStringLiteral("Space 1 (Desk)"));
 }
 
 TEST_F(RuleEditorTest, ASpaceOfAnotherScreenStaysAsItIsWithALineThatSaysSo)

@@ -242,6 +242,42 @@ TEST_F(RulesTableTest, TheHDRCellFollowsTheDisplaysAsWellAsTheDocument)
     }
 }
 
+TEST_F(RulesTableTest, ASpaceWhoseNameAnotherScreenSharesIsNamedWithItsScreen)
+{
+    const Desktop externalSpace{
+        .id = "external-1", .name = "Space 1", .displayID = "demo-external"};
+    const auto editWork = [&](const std::function<void(RuleList&)>& edit) {
+        model.configuration.modify([&](Configuration& document) {
+            edit(document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id))
+                     .rules);
+        });
+        turn();
+    };
+    const auto conditions = [&](std::string_view rule) {
+        return partOf<QLabel>(rule, "conditions").text().toStdString();
+    };
+    editWork([&](RuleList& work) {
+        work.edit(1).conditions.space = externalSpace; // Coding
+        work.edit(3).conditions.space = *model.spacesByDisplay->at("demo-builtin").current;
+    });
+    EXPECT_EQ(conditions("Coding"), "Xcode + Space 1 (External screen 1)");
+    EXPECT_EQ(conditions("Browsing"), "Safari + Space 1") << "the screens' only Space 1";
+
+    model.spacesByDisplay.modify([&](std::map<std::string, SpaceSnapshot>& spaces) {
+        spaces.at("demo-external").desktops.push_back(externalSpace);
+    });
+    turn();
+    EXPECT_EQ(conditions("Browsing"), "Safari + Space 1 (MacBook display)");
+    EXPECT_EQ(partOf<QLabel>("Coding", "conditions").toolTip(),
+        QStringLiteral("Xcode + Space 1 (External screen 1)"));
+    saveScreenshot(window, "rules-table-spaces-of-two-screens");
+
+    editWork([](RuleList& work) {
+        work.edit(1).conditions.screen = DisplayReference{"demo-external", "Desk"};
+    });
+    EXPECT_EQ(conditions("Coding"), "Xcode + Desk + Space 1") << "the screen says whose Space";
+}
+
 TEST_F(RulesTableTest, ANewlySavedRuleIsScrolledIntoView)
 {
     fillUpTo(20);

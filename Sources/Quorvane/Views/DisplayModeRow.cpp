@@ -2,6 +2,7 @@
 
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/ControlStatusLine.h"
+#include "Quorvane/Views/Design/ChoiceItems.h"
 #include "Quorvane/Views/Design/SwitchButton.h"
 
 #include <QComboBox>
@@ -21,19 +22,6 @@ std::optional<ModeConfiguration> currentMode(const AppModel& model, const std::s
     const auto& modes = model.hardwareSnapshot->currentModes;
     const auto mode = modes.find(displayID);
     return mode == modes.end() ? std::nullopt : std::optional(mode->second);
-}
-
-/// Rebuilds the items only when they changed, so that an open menu keeps its place.
-void showItems(QComboBox& box, const QStringList& items, int current)
-{
-    QStringList shown;
-    for (int index = 0; index < box.count(); ++index)
-        shown.push_back(box.itemText(index));
-    if (shown != items) {
-        box.clear();
-        box.addItems(items);
-    }
-    box.setCurrentIndex(current);
 }
 
 } // namespace

@@ -269,6 +269,11 @@ void MenuView::hideSaveResult()
     m_saveResult->hide();
 }
 
+bool MenuView::saysInSaveCard(const std::string& message) const
+{
+    return !m_saveResult->isHidden() && m_saveResult->text() == text(message);
+}
+
 void MenuView::refresh()
 {
     // A settings error stops all automatic work and refuses the switch.
@@ -276,9 +281,9 @@ void MenuView::refresh()
     m_automation->setChecked(m_model.configuration->automationEnabled && !hasSettingsError);
     m_automation->setEnabled(*m_model.isLoaded && !*m_model.isQuitting && !hasSettingsError);
     m_quit->setEnabled(!*m_model.isQuitting);
-    refreshStatus();
     refreshProfiles();
     refreshSaveSection();
+    refreshStatus(); // after the save card, which may say the settings error instead
 }
 
 void MenuView::refreshStatus()
@@ -288,8 +293,10 @@ void MenuView::refreshStatus()
     if (*m_model.isQuitting)
         m_status->setText(QStringLiteral("Quitting…"));
     else if (m_model.settingsError->has_value())
-        m_status->setText(QString::fromStdString(
-            settingsErrorText(**m_model.settingsError, m_model.settingsURL)));
+        m_status->setText(saysInSaveCard(**m_model.settingsError)
+                ? QString()
+                : QString::fromStdString(
+                    settingsErrorText(**m_model.settingsError, m_model.settingsURL)));
     else if (!*m_model.isLoaded)
         m_status->setText(QStringLiteral("Starting…"));
     else if (!isOn)
@@ -362,8 +369,10 @@ void MenuView::refreshSaveSection()
         hideSaveResult();
     const bool isSaving = *m_model.isSavingManualProfile;
     const std::optional<std::string> reason = m_model.profileCaptureUnavailableReason();
-    // The flag's own text stands in for the reason while a save runs.
-    m_saveReason->setText(reason && !isSaving ? text(*reason) : QString());
+    // The flag's own text stands in for the reason while a save runs; a settings error is the
+    // status line's or the result's to say.
+    const bool isSaidElsewhere = isSaving || m_model.settingsError->has_value();
+    m_saveReason->setText(reason && !isSaidElsewhere ? text(*reason) : QString());
     m_saveReason->setVisible(!m_saveReason->text().isEmpty());
     const bool maySave = !reason && !isSaving;
     const bool isNaming = m_nameRow->isVisibleTo(this);

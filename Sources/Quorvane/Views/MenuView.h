@@ -56,6 +56,8 @@ private:
     /// Closes the name row; the focus of its buttons stays on the card, where no key acts.
     void closeNameRow();
     void hideSaveResult();
+    /// Whether the save card's result line says `message`: the popover says it only there.
+    [[nodiscard]] bool saysInSaveCard(const std::string& message) const;
     void refresh();
     void refreshStatus();
     void refreshProfiles();

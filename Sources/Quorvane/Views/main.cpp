@@ -26,8 +26,9 @@ int main(int argc, char** argv)
     // settings), so that a signal sent during start-up still ends in an orderly quit.
     [[maybe_unused]] const std::optional<int> signalPipe = catchTerminationSignals();
     // Qt would abort with a long message of its own; say what is missing and how to run anyway.
-    if (const std::optional<std::string> message = missingDisplayMessage(processVariable)) {
-        printLine(*message);
+    const std::optional<std::string> missingDisplay = missingDisplayMessage(processVariable);
+    if (missingDisplay && !choosesDisplayWithQtOptions({argv, argv + argc})) {
+        printLine(*missingDisplay);
         return 1;
     }
     QApplication application(argc, argv);

@@ -2,6 +2,7 @@
 
 #include "Foundation/Text.h"
 #include "Quorvane/AppModel.h"
+#include "Quorvane/Views/Design/ChoiceItems.h"
 #include "Quorvane/Views/Design/PageHeading.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/MainWindow/RuleAppSelection.h"
@@ -40,22 +41,20 @@ std::vector<std::optional<Value>> entries(
     return listed;
 }
 
-/// Fills the box when its entries changed, and shows the one with the draft's identity.
+/// Shows the labels of the entries, with the one of the draft's identity chosen.
 template <typename Value, typename Identity, typename Label>
 void showEntries(QComboBox& box, std::vector<std::optional<Value>>& shown,
     std::vector<std::optional<Value>> listed, const std::optional<Value>& own, Identity identity,
     Label label)
 {
-    if (listed != shown) {
-        shown = std::move(listed);
-        box.clear();
-        for (const std::optional<Value>& entry : shown)
-            box.addItem(label(entry));
-    }
+    QStringList labels;
+    for (const std::optional<Value>& entry : listed)
+        labels.push_back(label(entry));
+    shown = std::move(listed);
     const auto current = std::ranges::find_if(shown, [&](const std::optional<Value>& entry) {
         return entry.has_value() == own.has_value() && (!own || identity(*entry) == identity(*own));
     });
-    box.setCurrentIndex(static_cast<int>(current - shown.begin()));
+    showItems(box, labels, static_cast<int>(current - shown.begin()));
 }
 
 /// What a rule lacking both a name and a setting is told: the longest reason.
@@ -320,9 +319,15 @@ void RuleEditor::refreshScreens()
 void RuleEditor::refreshSpaces()
 {
     const std::optional<Desktop>& own = m_draft.rule.conditions.space;
-    showEntries(*m_space, m_spaces, entries(offeredSpaces(), own, spaceID), own, spaceID,
-        [](const std::optional<Desktop>& space) {
-            return space ? text(space->name) : QStringLiteral("All Spaces");
+    std::vector<std::optional<Desktop>> listed = entries(offeredSpaces(), own, spaceID);
+    std::vector<Desktop> spaces;
+    for (const std::optional<Desktop>& entry : listed) {
+        if (entry)
+            spaces.push_back(*entry);
+    }
+    showEntries(*m_space, m_spaces, std::move(listed), own, spaceID,
+        [&](const std::optional<Desktop>& space) {
+            return space ? text(m_model.spaceLabel(*space, spaces)) : QStringLiteral("All Spaces");
         });
     // The rule keeps its Space, but it could never match there: say so before the save does.
     const std::optional<DisplayReference>& screen = m_draft.rule.conditions.screen;
@@ -341,8 +346,10 @@ void RuleEditor::refreshSettings()
 {
     for (const auto& [key, editor] : m_settings)
         editor->showValue(m_draft.rule.settings.value(key), offer(key));
+    // The note speaks of one screen; of all screens together it would be true of some only.
+    const std::optional<std::string> displayID = targetDisplayID();
     const bool isManaged
-        = m_model.automaticBrightnessManagesSettings(m_draft.profileID, targetDisplayID());
+        = displayID && m_model.automaticBrightnessManagesSettings(m_draft.profileID, displayID);
     m_settings.at(SettingKey::brightness)
         ->setNote(isManaged ? std::optional(automaticBrightnessNote()) : std::nullopt);
 }

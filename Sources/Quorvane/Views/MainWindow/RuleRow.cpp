@@ -268,8 +268,9 @@ void RuleRow::showRule(const RulesTableModel& rules, int row)
     const QString name = text(m_rule.name);
     m_enabled->setAccessibleName(QStringLiteral("Enable ") + name);
     static_cast<ElidedLabel*>(m_name)->showText(name);
-    m_conditions->setText(text(m_rule.conditions.compactLabel()));
-    m_conditions->setToolTip(plainToolTip(text(m_rule.conditions.label())));
+    const QModelIndex ruleCell = rules.index(row, RulesTableModel::ruleColumn);
+    m_conditions->setText(ruleCell.data(RulesTableModel::conditionsRole).toString());
+    m_conditions->setToolTip(plainToolTip(ruleCell.data(Qt::ToolTipRole).toString()));
     for (const auto& [key, value] : m_values) {
         const QModelIndex cell = rules.index(row, RulesTableModel::columnOf(key));
         value->setText(cell.data().toString());

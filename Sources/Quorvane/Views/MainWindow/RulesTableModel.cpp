@@ -38,9 +38,14 @@ RulesTableModel::RulesTableModel(AppModel& model, UUID profileID, QObject* paren
     , m_model(model)
     , m_profileID(std::move(profileID))
     , m_documentChanges(model.configuration.observe([this] { m_isStale = true; }))
-    , m_hardwareRefresh(model.executor(), [this] { announceHDRChanges(); })
+    , m_hardwareRefresh(model.executor(),
+          [this] { announceColumnChange(columnOf(SettingKey::hdr), {Qt::DisplayRole}); })
+    , m_spaceRefresh(model.executor(), [this] {
+        announceColumnChange(ruleColumn, {conditionsRole, Qt::ToolTipRole});
+    })
 {
     m_hardwareRefresh.watch(model.displays, model.hardwareSnapshot);
+    m_spaceRefresh.watch(model.displays, model.spacesByDisplay);
     refresh();
 }
 
@@ -63,13 +68,23 @@ QVariant RulesTableModel::data(const QModelIndex& index, int role) const
         return {};
     const Rule& shown = storedRules()[*stored];
     if (index.column() == ruleColumn)
-        return role == Qt::DisplayRole ? QVariant(text(shown.name)) : QVariant();
+        return ruleCellData(shown, role);
     const SettingKey key = allSettingKeys.at(static_cast<std::size_t>(index.column() - 1));
     if (role == isSetRole)
         return shown.settings.value(key).has_value();
     if (role != Qt::DisplayRole)
         return {};
     return text(key == SettingKey::hdr ? m_model.hdrRuleLabel(shown) : settingCellText(shown, key));
+}
+
+QVariant RulesTableModel::ruleCellData(const Rule& shown, int role) const
+{
+    if (role == Qt::DisplayRole)
+        return text(shown.name);
+    if (role != conditionsRole && role != Qt::ToolTipRole)
+        return {};
+    const RuleConditions conditions = shownConditions(shown.conditions, m_model);
+    return text(role == conditionsRole ? conditions.compactLabel() : conditions.label());
 }
 
 QVariant RulesTableModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -260,13 +275,12 @@ bool RulesTableModel::reread(std::size_t row, const RuleList& rules, std::size_t
     return isChanged;
 }
 
-void RulesTableModel::announceHDRChanges()
+void RulesTableModel::announceColumnChange(int column, const QList<int>& roles)
 {
     refresh();
     if (m_rows.empty())
         return;
-    const int column = columnOf(SettingKey::hdr);
-    emit dataChanged(index(0, column), index(rowCount() - 1, column), {Qt::DisplayRole});
+    emit dataChanged(index(0, column), index(rowCount() - 1, column), roles);
 }
 
 } // namespace quorvane

@@ -22,7 +22,7 @@ class AppModel;
 /// document still shares is known unchanged without comparing it. refresh() announces what
 /// changed in the document since the last one: inserted, removed or moved rows, and dataChanged
 /// for exactly the watched rows whose rule changed. The HDR column also follows the displays and
-/// their capabilities.
+/// their capabilities, and the conditions the screens' names and Spaces.
 class RulesTableModel final : public QAbstractTableModel {
 public:
     enum Column : int {
@@ -33,6 +33,9 @@ public:
     };
     /// Whether the rule sets the cell's setting (a bool); an unset cell is shown dimmed.
     static constexpr int isSetRole = Qt::UserRole;
+    /// The rule cell's conditions in the short form its row shows; the tooltip role holds the
+    /// long form.
+    static constexpr int conditionsRole = Qt::UserRole + 1;
 
     /// `model` must outlive this object.
     RulesTableModel(AppModel& model, UUID profileID, QObject* parent = nullptr);
@@ -40,6 +43,7 @@ public:
     [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
     [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override;
     /// Display: the rule's name, or a setting cell's text. isSetRole: for setting cells.
+    /// conditionsRole and tooltip: for the rule cell.
     [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
     [[nodiscard]] QVariant headerData(
         int section, Qt::Orientation orientation, int role) const override;
@@ -69,6 +73,7 @@ private:
         std::size_t rowEnd;
     };
 
+    [[nodiscard]] QVariant ruleCellData(const Rule& shown, int role) const;
     [[nodiscard]] const RuleList& storedRules() const;
     /// Where the stored rules hold the rule of `row`, found by its identifier; absent once the
     /// document no longer holds it.
@@ -84,7 +89,9 @@ private:
     [[nodiscard]] std::vector<int> watchedRows() const;
     /// Reads the row again from the stored rule at `index`; whether what it shows changed.
     bool reread(std::size_t row, const RuleList& rules, std::size_t index);
-    void announceHDRChanges();
+    /// Announces the `roles` of every row's cell in `column`, after catching up with the
+    /// document.
+    void announceColumnChange(int column, const QList<int>& roles);
 
     AppModel& m_model;
     UUID m_profileID;
@@ -95,7 +102,8 @@ private:
     std::optional<std::vector<QPersistentModelIndex>> m_watched;
     bool m_isStale = true;
     Subscription m_documentChanges;
-    ViewRefresh m_hardwareRefresh;
+    ViewRefresh m_hardwareRefresh; // the HDR cells
+    ViewRefresh m_spaceRefresh; // the conditions, which may name a Space's screen
 };
 
 } // namespace quorvane
