@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -499,6 +500,40 @@ TEST(MenuBarExtraTest, OpeningTheMainWindowClosesThePopoverSoTheNextClickLandsIn
         EXPECT_EQ(popover.isVisible(), isOpen);
     }
     demo.settle();
+}
+
+TEST(MenuBarExtraTest, TheIconAsksForTheWindowThatWaitsMinimisedOnItsPanel)
+{
+    DemoWorld demo;
+    MenuBarExtra extra(*demo.model, MenuBarExtra::Place::tray);
+    auto* tray = extra.findChild<QSystemTrayIcon*>();
+    ASSERT_NE(tray, nullptr);
+    QSignalSpy requests(&extra.menuView(), &MenuView::mainWindowRequested);
+    QWidget window;
+    window.show();
+    QDialog panel(&window);
+    panel.setWindowModality(Qt::WindowModal);
+    struct Case {
+        const char* name;
+        bool isPanelOpen;
+        bool isMinimised;
+        bool asksForTheWindow;
+    };
+    const Case cases[] = {
+        {"panel open", true, false, false},
+        {"panel open, window minimised", true, true, true},
+        {"window minimised", false, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        requests.clear();
+        panel.setVisible(c.isPanelOpen);
+        window.setWindowState(c.isMinimised ? Qt::WindowMinimized : Qt::WindowNoState);
+        emit tray->activated(QSystemTrayIcon::Trigger);
+        EXPECT_EQ(requests.count(), c.asksForTheWindow ? 1 : 0);
+        EXPECT_EQ(extra.popover().isVisible(), !c.asksForTheWindow);
+        extra.popover().hide();
+    }
 }
 
 TEST(PopoverGeometryTest, OpensBesideTheIconOnTheSideWithRoomInsideTheFreeArea)

@@ -346,7 +346,7 @@ void whileThePanelShows(const std::function<void(OpenPanelWindow&)>& steps)
     });
 }
 
-TEST(QtOpenPanelTest, RunsModallyOverTheActiveWindowWhileTheExecutorGoesOn)
+TEST(QtOpenPanelTest, RunsAsASheetOfTheActiveWindowWhileTheExecutorGoesOn)
 {
     testApplication();
     insideApplicationLoop([] {
@@ -364,7 +364,8 @@ TEST(QtOpenPanelTest, RunsModallyOverTheActiveWindowWhileTheExecutorGoesOn)
             auto* window = dynamic_cast<OpenPanelWindow*>(QApplication::activeModalWidget());
             ASSERT_NE(window, nullptr);
             parent = window->parentWidget();
-            EXPECT_EQ(window->windowModality(), Qt::ApplicationModal);
+            EXPECT_EQ(window->windowModality(), Qt::WindowModal)
+                << "a sheet: it blocks only its window";
             doubleClickRow(*window->findChild<QListWidget*>(QStringLiteral("entries")),
                 QStringLiteral("Writer"));
         });

@@ -253,9 +253,11 @@ QtOpenPanel::QtOpenPanel(ApplicationCatalog& catalog)
 
 OpenPanelAnswer QtOpenPanel::runModal(const OpenPanelRequest& request)
 {
-    // A child of the window that asked: it opens centred over it, and goes if that window goes.
+    // A sheet of the window that asked: it opens centred over it, goes if that window goes, and
+    // blocks only that window, so the popover, the tray and a display test still answer.
     auto* window = new OpenPanelWindow(m_catalog, request, QApplication::activeWindow());
     window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowModality(Qt::WindowModal);
     OpenPanelAnswer answer;
     QObject::connect(
         window, &QDialog::finished, window, [&answer, window] { answer = window->answer(); });

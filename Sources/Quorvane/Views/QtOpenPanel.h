@@ -79,9 +79,10 @@ private:
     QPushButton* m_open;
 };
 
-/// Runs an OpenPanelWindow modally over the active window and returns once the user closed it.
-/// The nested event loop keeps waking the executor, so the model's tasks go on meanwhile. Call it
-/// from an event handler, such as a button's click, never from inside the executor's work.
+/// Runs an OpenPanelWindow over the active window, modal to that window only, and returns once
+/// the user closed it or the application's event loop ended. The nested event loop keeps waking
+/// the executor, so the model's tasks go on meanwhile. Call it from an event handler, such as a
+/// button's click, never from inside the executor's work.
 class QtOpenPanel final : public OpenPanel {
 public:
     /// `catalog` must outlive the panel.
