@@ -313,12 +313,12 @@ template <typename Widget> Widget& partOf(const QWidget& parent, const char* nam
 /// waiting.
 void whileChoosing(RuleEditor& editor, const std::function<void(OpenPanelWindow&)>& steps)
 {
-    QTimer::singleShot(0, [&steps] {
+    const QObject scope; // neither timer outlives this call
+    QTimer::singleShot(0, &scope, [&steps] {
         auto* panel = dynamic_cast<OpenPanelWindow*>(QApplication::activeModalWidget());
         ASSERT_NE(panel, nullptr);
         steps(*panel);
     });
-    const QObject scope;
     QTimer::singleShot(std::chrono::seconds(3), &scope, [] {
         if (QWidget* panel = QApplication::activeModalWidget())
             panel->close();
