@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -516,19 +517,21 @@ TEST(MenuBarExtraTest, TheIconAsksForTheWindowThatWaitsMinimisedOnItsPanel)
     struct Case {
         const char* name;
         bool isPanelOpen;
-        bool isMinimised;
+        QWidget* minimised;
         bool asksForTheWindow;
     };
     const Case cases[] = {
-        {"panel open", true, false, false},
-        {"panel open, window minimised", true, true, true},
-        {"window minimised", false, true, false},
+        {"panel open", true, nullptr, false},
+        {"panel open, window minimised", true, &window, true},
+        {"panel minimised", true, &panel, true},
+        {"window minimised", false, &window, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         requests.clear();
         panel.setVisible(c.isPanelOpen);
-        window.setWindowState(c.isMinimised ? Qt::WindowMinimized : Qt::WindowNoState);
+        for (QWidget* shown : std::initializer_list<QWidget*>{&window, &panel})
+            shown->setWindowState(shown == c.minimised ? Qt::WindowMinimized : Qt::WindowNoState);
         emit tray->activated(QSystemTrayIcon::Trigger);
         EXPECT_EQ(requests.count(), c.asksForTheWindow ? 1 : 0);
         EXPECT_EQ(extra.popover().isVisible(), !c.asksForTheWindow);

@@ -246,9 +246,9 @@ TEST_F(OpenPanelWindowTest, NoFolderCanBeChosenUnlessTheRequestAllowsIt)
     OpenPanelRequest foldersToo = applicationsRequest();
     foldersToo.canChooseDirectories = true;
     OpenPanelWindow& choosingFolders = open(foldersToo);
-    click(QStringLiteral("Graphics"));
-    click(QStringLiteral("Writer"), Qt::ControlModifier);
-    QTest::keyClick(&list(), Qt::Key_Return);
+    click(QStringLiteral("Writer"));
+    click(QStringLiteral("Graphics"), Qt::ControlModifier);
+    QTest::keyClick(&list(), Qt::Key_Return); // on a chosen folder: chooses, does not open it
     EXPECT_EQ(choosingFolders.answer().selection,
         (Paths{"/Applications/Graphics", "/Applications/Writer.app"}));
 }

@@ -192,7 +192,8 @@ public:
             QProxyStyle::drawPrimitive(element, shown, painter, widget);
         };
         if (element == PE_FrameFocusRect) {
-            const bool isSelectedRow = option->state & State_Item && option->state & State_Selected;
+            // Of the focus rectangles drawn here, only a row's is ever selected.
+            const bool isSelectedRow = option->state & State_Selected;
             return ringControl(*painter, ringBounds(*option, widget),
                 isSelectedRow || hasRole(widget, QuorRole::prominent));
         }
