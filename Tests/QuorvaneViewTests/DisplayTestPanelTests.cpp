@@ -5,7 +5,9 @@
 #include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
 #include "Quorvane/Views/DisplayTest/ModePreviewView.h"
 #include "Quorvane/Views/MenuBarExtra.h"
+#include "Quorvane/Views/QtOpenPanel.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
+#include "SimulatedMac/SimulatedApplicationCatalog.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -390,16 +393,6 @@ TEST_F(DisplayTestPanelTest, OverTheOpenPopoverThePanelLeavesItTheKeyboardAndAns
     EXPECT_EQ(log, (std::vector<std::string>{"keep"}));
 }
 
-/// Clicks `target` as the window system would: into the window under the pointer, where an open
-/// pop-up sees the click first.
-void clickAsTheUserDoes(QWidget& target)
-{
-    QWindow* window = target.window()->windowHandle();
-    ASSERT_NE(window, nullptr);
-    const QPoint centre = target.mapTo(target.window(), target.rect().center());
-    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre);
-}
-
 TEST_F(DisplayTestPanelTest, AClickOnThePanelCountsWhileThePopoverIsOpenInTheTray)
 {
     QWidget popover(nullptr, Qt::Popup);
@@ -446,6 +439,25 @@ TEST_F(DisplayTestPanelTest, AClickOnThePanelCountsWhileThePopoverIsOpenInTheTra
     start(Phase::confirming);
     clickAsTheUserDoes(button("keep"));
     EXPECT_EQ(log.back(), "keep");
+}
+
+TEST_F(DisplayTestPanelTest, KeepCountsWhileAnotherWindowWaitsOnItsOpenPanel)
+{
+    QWidget asking;
+    asking.show();
+    asking.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&asking));
+    SimulatedApplicationCatalog catalog;
+    QtOpenPanel openPanel(catalog);
+    insideApplicationLoop([&] {
+        QTimer::singleShot(0, [&] {
+            start(Phase::confirming);
+            clickAsTheUserDoes(button("keep"));
+            QApplication::activeModalWidget()->close();
+        });
+        (void)openPanel.runModal({.title = "Choose applications", .directory = "/Applications"});
+    });
+    EXPECT_EQ(log, (std::vector<std::string>{"keep"}));
 }
 
 TEST_F(DisplayTestPanelTest, ThePopoverHostsThePanelWithoutGivingItTheKeyboard)

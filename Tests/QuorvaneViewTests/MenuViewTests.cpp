@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -28,6 +29,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -531,6 +533,42 @@ TEST(MenuBarExtraTest, OpeningTheMainWindowClosesThePopoverSoTheNextClickLandsIn
         EXPECT_EQ(popover.isVisible(), isOpen);
     }
     demo.settle();
+}
+
+TEST(MenuBarExtraTest, TheIconAsksForTheWindowThatWaitsMinimisedOnItsPanel)
+{
+    DemoWorld demo;
+    MenuBarExtra extra(*demo.model, MenuBarExtra::Place::tray);
+    auto* tray = extra.findChild<QSystemTrayIcon*>();
+    ASSERT_NE(tray, nullptr);
+    QSignalSpy requests(&extra.menuView(), &MenuView::mainWindowRequested);
+    QWidget window;
+    window.show();
+    QDialog panel(&window);
+    panel.setWindowModality(Qt::WindowModal);
+    struct Case {
+        const char* name;
+        bool isPanelOpen;
+        QWidget* minimised;
+        bool asksForTheWindow;
+    };
+    const Case cases[] = {
+        {"panel open", true, nullptr, false},
+        {"panel open, window minimised", true, &window, true},
+        {"panel minimised", true, &panel, true},
+        {"window minimised", false, &window, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        requests.clear();
+        panel.setVisible(c.isPanelOpen);
+        for (QWidget* shown : std::initializer_list<QWidget*>{&window, &panel})
+            shown->setWindowState(shown == c.minimised ? Qt::WindowMinimized : Qt::WindowNoState);
+        emit tray->activated(QSystemTrayIcon::Trigger);
+        EXPECT_EQ(requests.count(), c.asksForTheWindow ? 1 : 0);
+        EXPECT_EQ(extra.popover().isVisible(), !c.asksForTheWindow);
+        extra.popover().hide();
+    }
 }
 
 TEST(PopoverGeometryTest, OpensBesideTheIconOnTheSideWithRoomInsideTheFreeArea)

@@ -144,19 +144,26 @@ TEST_F(OpenPanelWindowTest, MovesIntoAFolderAndBackByMouseAndByKeyboard)
         const char* what;
         std::function<void()> take;
         std::filesystem::path folder;
+        /// The row with the ring afterwards: the first, or the folder just left, selected.
+        QString current;
+        bool isCurrentSelected;
     };
     const Step steps[] = {
         {"double-click a folder", [&] { doubleClick(QStringLiteral("Graphics")); },
-            "/Applications/Graphics"},
-        {"Enclosing folder", [&] { press(up); }, "/Applications"},
-        {"Return on a folder",
+            "/Applications/Graphics", QStringLiteral("Painter"), false},
+        {"Enclosing folder", [&] { press(up); }, "/Applications", QStringLiteral("Graphics"), true},
+        {"Return on the folder with the ring, with applications selected",
             [&] {
-                click(QStringLiteral("Graphics"));
+                click(QStringLiteral("Writer"));
+                click(QStringLiteral("viewer"), Qt::ControlModifier);
+                QTest::keyClick(&list(), Qt::Key_Up, Qt::ControlModifier);
+                QTest::keyClick(&list(), Qt::Key_Up, Qt::ControlModifier);
                 QTest::keyClick(&list(), Qt::Key_Return);
             },
-            "/Applications/Graphics"},
-        {"Alt+Up", [&] { QTest::keyClick(&list(), Qt::Key_Up, Qt::AltModifier); }, "/Applications"},
-        {"up to the top", [&] { press(up); }, "/"},
+            "/Applications/Graphics", QStringLiteral("Painter"), false},
+        {"Alt+Up", [&] { QTest::keyClick(&list(), Qt::Key_Up, Qt::AltModifier); }, "/Applications",
+            QStringLiteral("Graphics"), true},
+        {"up to the top", [&] { press(up); }, "/", QStringLiteral("Applications"), true},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
@@ -164,6 +171,9 @@ TEST_F(OpenPanelWindowTest, MovesIntoAFolderAndBackByMouseAndByKeyboard)
         EXPECT_EQ(window.folder(), step.folder);
         EXPECT_EQ(location(), QString::fromStdString(step.folder.string()));
         EXPECT_TRUE(window.isVisible()) << "moving closes nothing";
+        const QListWidgetItem* current = list().currentItem();
+        EXPECT_EQ(current ? current->text() : QString(), step.current);
+        EXPECT_EQ(current && current->isSelected(), step.isCurrentSelected);
     }
     EXPECT_EQ(names(), std::vector<QString>{QStringLiteral("Applications")});
     EXPECT_FALSE(up.isEnabled()) << "nothing above the top";
@@ -172,8 +182,8 @@ TEST_F(OpenPanelWindowTest, MovesIntoAFolderAndBackByMouseAndByKeyboard)
     EXPECT_EQ(names(), graphics);
     EXPECT_EQ(iconOf(1), symbolPicture("folder")) << "equal names keep the folder's order";
     EXPECT_EQ(iconOf(2), symbolPicture("square.grid.2x2"));
-    ASSERT_EQ(list().currentRow(), -1);
-    QTest::keyClick(&list(), Qt::Key_Return); // on no row: nothing to open
+    EXPECT_GT(ringPixels(picture(*list().viewport())), 0) << "the ring shows where Down starts";
+    QTest::keyClick(&list(), Qt::Key_Return); // on an application not selected: nothing to open
     EXPECT_EQ(window.folder(), "/Applications/Graphics");
     EXPECT_TRUE(window.isVisible());
     saveScreenshot(window, "open-panel-folder");
@@ -236,9 +246,9 @@ TEST_F(OpenPanelWindowTest, NoFolderCanBeChosenUnlessTheRequestAllowsIt)
     OpenPanelRequest foldersToo = applicationsRequest();
     foldersToo.canChooseDirectories = true;
     OpenPanelWindow& choosingFolders = open(foldersToo);
-    click(QStringLiteral("Graphics"));
-    click(QStringLiteral("Writer"), Qt::ControlModifier);
-    QTest::keyClick(&list(), Qt::Key_Return);
+    click(QStringLiteral("Writer"));
+    click(QStringLiteral("Graphics"), Qt::ControlModifier);
+    QTest::keyClick(&list(), Qt::Key_Return); // on a chosen folder: chooses, does not open it
     EXPECT_EQ(choosingFolders.answer().selection,
         (Paths{"/Applications/Graphics", "/Applications/Writer.app"}));
 }
@@ -260,13 +270,12 @@ TEST_F(OpenPanelWindowTest, ChoosesSeveralInThePanelsOrderByOpenReturnOrDoubleCl
             },
             {"/Applications/viewer.app", "/Applications/Writer.app"}},
         {"Return", true,
-            [&](OpenPanelWindow& window) {
+            [&](OpenPanelWindow&) {
                 click(QStringLiteral("Writer"));
                 QTest::keyClick(&list(), Qt::Key_Up, Qt::ShiftModifier);
                 QTest::keyClick(&list(), Qt::Key_Up, Qt::ShiftModifier);
-                EXPECT_EQ(list().currentItem()->text(), QStringLiteral("Private"));
-                EXPECT_TRUE(window.isVisible());
-                QTest::keyClick(&list(), Qt::Key_Return); // the selection wins over the folder
+                QTest::keyClick(&list(), Qt::Key_Down, Qt::ShiftModifier); // the ring on viewer
+                QTest::keyClick(&list(), Qt::Key_Return);
             },
             {"/Applications/viewer.app", "/Applications/Writer.app"}},
         {"double-click", true, [&](OpenPanelWindow&) { doubleClick(QStringLiteral("viewer")); },
@@ -314,6 +323,16 @@ TEST_F(OpenPanelWindowTest, CancelEscapeOrClosingGivesNothing)
     }
 }
 
+TEST_F(OpenPanelWindowTest, FocusInTheListShowsOverASelectedRow)
+{
+    OpenPanelWindow& window = open();
+    click(QStringLiteral("Writer"));
+    const QImage focused = picture(*list().viewport());
+    saveScreenshot(window, "open-panel-selected");
+    part<QPushButton>("cancel").setFocus();
+    EXPECT_NE(picture(*list().viewport()), focused);
+}
+
 TEST_F(OpenPanelWindowTest, TabReachesEveryControlAndTheFocusedOneShowsTheRing)
 {
     OpenPanelWindow& window = open();
@@ -346,7 +365,7 @@ void whileThePanelShows(const std::function<void(OpenPanelWindow&)>& steps)
     });
 }
 
-TEST(QtOpenPanelTest, RunsModallyOverTheActiveWindowWhileTheExecutorGoesOn)
+TEST(QtOpenPanelTest, RunsAsASheetOfTheActiveWindowWhileTheExecutorGoesOn)
 {
     testApplication();
     insideApplicationLoop([] {
@@ -364,7 +383,8 @@ TEST(QtOpenPanelTest, RunsModallyOverTheActiveWindowWhileTheExecutorGoesOn)
             auto* window = dynamic_cast<OpenPanelWindow*>(QApplication::activeModalWidget());
             ASSERT_NE(window, nullptr);
             parent = window->parentWidget();
-            EXPECT_EQ(window->windowModality(), Qt::ApplicationModal);
+            EXPECT_EQ(window->windowModality(), Qt::WindowModal)
+                << "a sheet: it blocks only its window";
             doubleClickRow(*window->findChild<QListWidget*>(QStringLiteral("entries")),
                 QStringLiteral("Writer"));
         });

@@ -31,6 +31,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -307,29 +308,40 @@ template <typename Widget> Widget& partOf(const QWidget& parent, const char* nam
     return *found;
 }
 
-/// Clicks "Choose…" and, in the panel it opens, picks Sketcher from the Graphics folder in
-/// "/Applications". A failed step cancels the panel rather than leave the test waiting.
-void chooseSketcher(RuleEditor& editor)
+/// Clicks "Choose…" and runs `steps` in the panel it opens, from inside the panel's modal loop. A
+/// panel still open three seconds later is closed, so that a failed step never leaves the test
+/// waiting.
+void whileChoosing(RuleEditor& editor, const std::function<void(OpenPanelWindow&)>& steps)
 {
-    QTimer::singleShot(0, [] {
+    const QObject scope; // neither timer outlives this call
+    QTimer::singleShot(0, &scope, [&steps] {
         auto* panel = dynamic_cast<OpenPanelWindow*>(QApplication::activeModalWidget());
         ASSERT_NE(panel, nullptr);
-        [&] {
-            EXPECT_EQ(panel->windowTitle(), QStringLiteral("Choose applications"));
-            ASSERT_EQ(panel->folder(), "/Applications");
-            auto& entries = partOf<QListWidget>(*panel, "entries");
-            doubleClickRow(entries, QStringLiteral("Graphics"));
-            ASSERT_EQ(panel->folder(), "/Applications/Graphics");
-            QTest::mouseClick(entries.viewport(), Qt::LeftButton, {},
-                entries.visualItemRect(entries.item(0)).center());
-            ASSERT_EQ(entries.item(0)->text(), QStringLiteral("Sketcher"));
-            saveScreenshot(*panel, "open-panel-in-the-application");
-            QTest::mouseClick(&partOf<QPushButton>(*panel, "open"), Qt::LeftButton);
-        }();
-        if (panel->isVisible())
-            panel->reject();
+        steps(*panel);
+    });
+    QTimer::singleShot(std::chrono::seconds(3), &scope, [] {
+        if (QWidget* panel = QApplication::activeModalWidget())
+            panel->close();
     });
     QTest::mouseClick(&partOf<QPushButton>(editor, "chooseApps"), Qt::LeftButton);
+}
+
+/// Clicks "Choose…" and, in the panel it opens, picks Sketcher from the Graphics folder in
+/// "/Applications".
+void chooseSketcher(RuleEditor& editor)
+{
+    whileChoosing(editor, [](OpenPanelWindow& panel) {
+        EXPECT_EQ(panel.windowTitle(), QStringLiteral("Choose applications"));
+        ASSERT_EQ(panel.folder(), "/Applications");
+        auto& entries = partOf<QListWidget>(panel, "entries");
+        doubleClickRow(entries, QStringLiteral("Graphics"));
+        ASSERT_EQ(panel.folder(), "/Applications/Graphics");
+        QTest::mouseClick(entries.viewport(), Qt::LeftButton, {},
+            entries.visualItemRect(entries.item(0)).center());
+        ASSERT_EQ(entries.item(0)->text(), QStringLiteral("Sketcher"));
+        saveScreenshot(panel, "open-panel-in-the-application");
+        QTest::mouseClick(&partOf<QPushButton>(panel, "open"), Qt::LeftButton);
+    });
 }
 
 /// How many rows of the rule editor's list of applications are called `name`.
@@ -339,15 +351,10 @@ int rowsCalled(const RuleEditor& editor, const QString& name)
         partOf<QListWidget>(editor, "appList").findItems(name, Qt::MatchExactly).size());
 }
 
-/// Starts the application with `arguments`, adds a rule in the editor with "Choose…" picking
-/// Sketcher, which only the panel offers, saves it and opens it again.
-void chooseInTheRuleEditor(
-    const std::vector<std::string>& arguments, const std::filesystem::path& configurationFolder)
+/// Opens the rule editor on a new rule named "Drawing" in a profile of its own, for selected
+/// applications and setting the brightness; `editor` stays null if a step fails.
+void editNewRule(QuorvaneApplication& application, RuleEditor*& editor)
 {
-    const ApplicationReference sketcher{.id = "com.example.Sketcher", .name = "Sketcher"};
-    const QString sketcherName = QStringLiteral("Sketcher");
-    QuorvaneApplication application{
-        {.arguments = arguments, .configurationFolder = configurationFolder}};
     AppModel& model = application.model();
     ASSERT_TRUE(runEventLoopUntil([&] { return *model.isLoaded; }));
     const auto ownProfile = [&]() -> const Profile* {
@@ -361,7 +368,6 @@ void chooseInTheRuleEditor(
         model.createProfile("Work");
     ASSERT_TRUE(runEventLoopUntil([&] { return ownProfile() != nullptr; }));
     model.selectProfile(ownProfile()->id);
-    EXPECT_EQ(std::ranges::count(*model.apps, sketcher.id, &AppChoice::id), 0);
     ContentView& content = application.mainWindow().content();
     QPushButton* addRule = nullptr;
     ASSERT_TRUE(runEventLoopUntil([&] {
@@ -369,13 +375,35 @@ void chooseInTheRuleEditor(
         addRule = page ? page->findChild<QPushButton*>(QStringLiteral("addRule")) : nullptr;
         return addRule && addRule->isEnabled();
     }));
+    // Active, as the click of a person makes it: the panel is the active window's.
+    application.mainWindow().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&application.mainWindow()));
     QTest::mouseClick(addRule, Qt::LeftButton);
     ASSERT_TRUE(runEventLoopUntil([&] { return content.editor() != nullptr; }));
-    auto& editor = *static_cast<RuleEditor*>(content.editor());
-    QTest::keyClicks(&partOf<QLineEdit>(editor, "name"), QStringLiteral("Drawing"));
-    QTest::mouseClick(&partOf<QRadioButton>(editor, "selectedApps"), Qt::LeftButton);
+    auto* opened = static_cast<RuleEditor*>(content.editor());
+    QTest::keyClicks(&partOf<QLineEdit>(*opened, "name"), QStringLiteral("Drawing"));
+    QTest::mouseClick(&partOf<QRadioButton>(*opened, "selectedApps"), Qt::LeftButton);
     QTest::mouseClick(
-        &partOf<QWidget>(partOf<SettingValueEditor>(editor, "brightness"), "set"), Qt::LeftButton);
+        &partOf<QWidget>(partOf<SettingValueEditor>(*opened, "brightness"), "set"), Qt::LeftButton);
+    editor = opened;
+}
+
+/// Starts the application with `arguments`, adds a rule in the editor with "Choose…" picking
+/// Sketcher, which only the panel offers, saves it and opens it again.
+void chooseInTheRuleEditor(
+    const std::vector<std::string>& arguments, const std::filesystem::path& configurationFolder)
+{
+    const ApplicationReference sketcher{.id = "com.example.Sketcher", .name = "Sketcher"};
+    const QString sketcherName = QStringLiteral("Sketcher");
+    QuorvaneApplication application{
+        {.arguments = arguments, .configurationFolder = configurationFolder}};
+    AppModel& model = application.model();
+    RuleEditor* opened = nullptr;
+    editNewRule(application, opened);
+    ASSERT_NE(opened, nullptr);
+    RuleEditor& editor = *opened;
+    ContentView& content = application.mainWindow().content();
+    EXPECT_EQ(std::ranges::count(*model.apps, sketcher.id, &AppChoice::id), 0);
     EXPECT_EQ(rowsCalled(editor, sketcherName), 0);
 
     chooseSketcher(editor);
@@ -421,6 +449,55 @@ TEST(QuorvaneApplicationPanelTest, ChooseInTheRuleEditorAddsAnApplicationTheList
         SCOPED_TRACE(arguments.back());
         insideApplicationLoop([&] { chooseInTheRuleEditor(arguments, folder.path()); });
     }
+}
+
+TEST(QuorvaneApplicationPanelTest, ThePanelBlocksOnlyTheMainWindowComesBackWithItAndEndsInAQuit)
+{
+    testApplication();
+    const TemporaryFolder folder;
+    const QByteArray previousRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder.path().string()));
+    const QuorvaneApplication::Launch launch{
+        .arguments = {"quorvane", "--settings-path", (folder.path() / "settings.json").string()},
+        .configurationFolder = folder.path()};
+    insideApplicationLoop([&] {
+        QuorvaneApplication application(launch);
+        RuleEditor* editor = nullptr;
+        editNewRule(application, editor);
+        ASSERT_NE(editor, nullptr);
+        MainWindow& window = application.mainWindow();
+        QWidget& popover = application.menuBarExtra().popover();
+        whileChoosing(*editor, [&](OpenPanelWindow& panel) {
+            EXPECT_EQ(panel.parentWidget(), &window);
+            // Not qWaitForWindowActive(): a window counts as active there while its parent is.
+            const auto panelIsActive = [&panel] { return QApplication::activeWindow() == &panel; };
+            ASSERT_TRUE(runEventLoopUntil(panelIsActive));
+            struct WayBack {
+                const char* name;
+                std::function<void()> take;
+            };
+            const WayBack waysBack[] = {
+                {"Open QuorVane…",
+                    [&] { clickAsTheUserDoes(partOf<QPushButton>(popover, "openMainWindow")); }},
+                {"a second launch",
+                    [&] { EXPECT_TRUE(QuorvaneApplication(launch).hasHandedOver()); }},
+            };
+            for (const WayBack& way : waysBack) {
+                SCOPED_TRACE(way.name);
+                window.showMinimized();
+                popover.activateWindow();
+                ASSERT_TRUE(QTest::qWaitForWindowActive(&popover));
+                way.take();
+                EXPECT_TRUE(runEventLoopUntil([&] { return !window.isMinimized(); }));
+                EXPECT_TRUE(panel.isVisible());
+                EXPECT_TRUE(runEventLoopUntil(panelIsActive)) << "on top, with the keyboard";
+            }
+            clickAsTheUserDoes(partOf<QPushButton>(popover, "quit"));
+        });
+        EXPECT_TRUE(*application.model().terminationPrepared) << "the quit ended the panel";
+        EXPECT_EQ(window.findChild<OpenPanelWindow*>(), nullptr);
+    });
+    qputenv("XDG_RUNTIME_DIR", previousRuntime);
 }
 
 } // namespace

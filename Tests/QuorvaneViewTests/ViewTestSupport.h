@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <QWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -153,6 +154,18 @@ inline QScrollArea* enclosingScrollArea(QWidget& widget)
     while (around && !qobject_cast<QScrollArea*>(around))
         around = around->parentWidget();
     return qobject_cast<QScrollArea*>(around);
+}
+
+/// Clicks `target` as the window system would: into its window, where an open pop-up sees the
+/// click first and a modal window can block it. Scrolls it into view first.
+inline void clickAsTheUserDoes(QWidget& target)
+{
+    if (QScrollArea* area = enclosingScrollArea(target))
+        area->ensureWidgetVisible(&target);
+    QWindow* window = target.window()->windowHandle();
+    ASSERT_NE(window, nullptr);
+    const QPoint centre = target.mapTo(target.window(), target.rect().center());
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre);
 }
 
 /// A demo model that has finished starting, on virtual time.

@@ -3,6 +3,7 @@
 #include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
 #include "Quorvane/Views/MenuView.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QFrame>
 #include <QGuiApplication>
@@ -46,6 +47,17 @@ QRect belowOrAbove(const QRect& anchor, const QRect& available, const QSize& wan
     const int x = std::clamp(anchor.center().x() - width / 2, available.left(),
         available.left() + available.width() - width);
     return {x, isBelow ? belowTop : aboveBottom - height, width, height};
+}
+
+/// Whether a modal panel is open while it, or the window it belongs to, is minimised: without a
+/// task bar nothing else would bring either back.
+bool isPanelOutOfReach()
+{
+    const QWidget* panel = QApplication::activeModalWidget();
+    if (!panel)
+        return false;
+    const QWidget* owner = panel->parentWidget();
+    return panel->isMinimized() || (owner && owner->window()->isMinimized());
 }
 
 } // namespace
@@ -124,8 +136,12 @@ MenuBarExtra::MenuBarExtra(AppModel& model, Place place, QObject* parent)
     // that button to do something.
     connect(m_tray, &QSystemTrayIcon::activated, this,
         [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick
-                || reason == QSystemTrayIcon::Context)
+            if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::DoubleClick
+                && reason != QSystemTrayIcon::Context)
+                return;
+            if (isPanelOutOfReach())
+                emit m_menuView->mainWindowRequested();
+            else
                 togglePopover();
         });
     m_tray->show();

@@ -20,9 +20,11 @@ class AppModel;
 class MenuView;
 
 /// Where the desktop has a system tray, the icon opens and closes a frameless popup next to it,
-/// which follows its content's size while it is open and starts at its top each time. Where it
-/// has none, the popover opens at once as an ordinary window, so the application stays usable.
-/// Either way the content scrolls when the screen is too short for it.
+/// which follows its content's size while it is open and starts at its top each time; while a
+/// modal panel waits with its window minimised, the icon asks for the main window instead
+/// (MenuView::mainWindowRequested), which brings both back. Where the desktop has no tray, the
+/// popover opens at once as an ordinary window, so the application stays usable. Either way the
+/// content scrolls when the screen is too short for it.
 class MenuBarExtra final : public QObject {
 public:
     /// Where the popover lives.

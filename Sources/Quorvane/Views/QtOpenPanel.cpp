@@ -137,7 +137,7 @@ std::vector<std::filesystem::path> OpenPanelWindow::selection() const
 {
     std::vector<std::filesystem::path> selected;
     for (int row = 0; row < m_list->count(); ++row) {
-        if (m_list->item(row)->isSelected())
+        if (isChosen(row))
             selected.push_back(m_entries[static_cast<std::size_t>(row)].location);
     }
     return selected;
@@ -194,9 +194,10 @@ void OpenPanelWindow::showEntries(const std::vector<Entry>& entries)
     for (const Entry& entry : m_entries) {
         auto* item = new QListWidgetItem(
             entry.kind == Kind::folder ? folderIcon : applicationIcon, entry.name, m_list);
-        item->setFlags(
-            isChoosable(entry) ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::ItemIsEnabled);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     }
+    // The ring marks where the arrow keys and Return start, as it did when the panel opened.
+    m_list->setCurrentRow(0, QItemSelectionModel::NoUpdate);
     m_pages->setCurrentWidget(m_list);
 }
 
@@ -212,8 +213,17 @@ void OpenPanelWindow::showMessage(const QString& message)
 
 void OpenPanelWindow::openEnclosingFolder()
 {
-    if (m_folder.has_relative_path())
-        openFolder(m_folder.parent_path());
+    if (!m_folder.has_relative_path())
+        return;
+    const std::filesystem::path left = m_folder;
+    openFolder(m_folder.parent_path());
+    // The folder just left is selected, to show the way back down.
+    const auto found = std::ranges::find(m_entries, left, &Entry::location);
+    if (found == m_entries.end())
+        return;
+    const int row = static_cast<int>(found - m_entries.begin());
+    m_list->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+    m_list->scrollToItem(m_list->item(row));
 }
 
 void OpenPanelWindow::activate(QListWidgetItem* item)
@@ -230,11 +240,19 @@ void OpenPanelWindow::activate(QListWidgetItem* item)
 
 void OpenPanelWindow::pressReturn()
 {
+    // Return acts on the row with the ring: a folder there opens, unless it is chosen itself.
+    const int row = m_list->currentRow();
+    const Entry* current = entryAt(row);
+    if (current && current->kind == Kind::folder && !isChosen(row))
+        return openFolder(current->location);
     if (m_open->isEnabled())
-        return accept();
-    const Entry* current = entryAt(m_list->currentRow());
-    if (current && current->kind == Kind::folder)
-        openFolder(current->location);
+        accept();
+}
+
+bool OpenPanelWindow::isChosen(int row) const
+{
+    const Entry* entry = entryAt(row);
+    return entry && isChoosable(*entry) && m_list->item(row)->isSelected();
 }
 
 const OpenPanelWindow::Entry* OpenPanelWindow::entryAt(int row) const
@@ -253,9 +271,11 @@ QtOpenPanel::QtOpenPanel(ApplicationCatalog& catalog)
 
 OpenPanelAnswer QtOpenPanel::runModal(const OpenPanelRequest& request)
 {
-    // A child of the window that asked: it opens centred over it, and goes if that window goes.
+    // A sheet of the window that asked: it opens centred over it, goes if that window goes, and
+    // blocks only that window, so the popover, the tray and a display test still answer.
     auto* window = new OpenPanelWindow(m_catalog, request, QApplication::activeWindow());
     window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowModality(Qt::WindowModal);
     OpenPanelAnswer answer;
     QObject::connect(
         window, &QDialog::finished, window, [&answer, window] { answer = window->answer(); });

@@ -22,10 +22,11 @@ class ElidedLabel;
 
 /// Shows one folder of the catalog at a time: its folders and application bundles by name, in
 /// the desktop's order of names, hidden names left out, or a line saying that it cannot be
-/// listed. A double-click or Return opens a folder; "Enclosing folder" (Alt+Up) goes up. Only
-/// what the request allows can be selected, several at once when it allows that. Open, the
-/// default button, ends the window accepted with the selection; a double-click on a bundle does
-/// too. Cancel, Escape and closing the window end it rejected.
+/// listed. A double-click opens a folder, and so does Return on the folder with the focus ring;
+/// "Enclosing folder" (Alt+Up) goes up and selects the folder it came from. Any row can be
+/// selected, several at once when the request allows that, but only what the request allows is
+/// chosen. Open, the default button, ends the window accepted with the selection; a double-click
+/// on a bundle does too. Cancel, Escape and closing the window end it rejected.
 ///
 /// The catalog holds folders and bundles only, so an entry that opens as no bundle is a folder.
 /// Bundles other than applications are neither folders nor choosable: they are not listed.
@@ -39,7 +40,7 @@ public:
     void openFolder(std::filesystem::path folder);
     /// The folder shown.
     [[nodiscard]] const std::filesystem::path& folder() const { return m_folder; }
-    /// What is selected now, in the order the panel lists it.
+    /// What is chosen now, in the order the panel lists it.
     [[nodiscard]] std::vector<std::filesystem::path> selection() const;
     /// ok with the selection once the window ended accepted; cancel with nothing otherwise.
     [[nodiscard]] OpenPanelAnswer answer() const;
@@ -63,6 +64,8 @@ private:
     void activate(QListWidgetItem* item);
     void pressReturn();
     void updateButtons();
+    /// Whether `row` is selected and the request allows choosing it.
+    [[nodiscard]] bool isChosen(int row) const;
     /// The entry shown in `row`; none for a row that is not there.
     [[nodiscard]] const Entry* entryAt(int row) const;
 
@@ -79,9 +82,10 @@ private:
     QPushButton* m_open;
 };
 
-/// Runs an OpenPanelWindow modally over the active window and returns once the user closed it.
-/// The nested event loop keeps waking the executor, so the model's tasks go on meanwhile. Call it
-/// from an event handler, such as a button's click, never from inside the executor's work.
+/// Runs an OpenPanelWindow over the active window, modal to that window only, and returns once
+/// the user closed it or the application's event loop ended. The nested event loop keeps waking
+/// the executor, so the model's tasks go on meanwhile. Call it from an event handler, such as a
+/// button's click, never from inside the executor's work.
 class QtOpenPanel final : public OpenPanel {
 public:
     /// `catalog` must outlive the panel.

@@ -16,6 +16,7 @@
 #include "SimulatedMac/SimulatedMac.h"
 #include "SimulatedMac/WorldFile.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
@@ -140,11 +141,27 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
     m_mainWindow->show();
 }
 
+namespace {
+
+/// Back in front of the other windows: un-minimised, raised and active.
+void bringToFront(QWidget& window)
+{
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+} // namespace
+
 void QuorvaneApplication::openMainWindow()
 {
-    m_mainWindow->show();
-    m_mainWindow->raise();
-    m_mainWindow->activateWindow();
+    bringToFront(*m_mainWindow);
+    // A panel the window waits on comes up over it and takes the keyboard, which the window
+    // cannot have until the panel is answered.
+    QWidget* panel = QApplication::activeModalWidget();
+    if (panel && panel->parentWidget() && panel->parentWidget()->window() == m_mainWindow.get())
+        bringToFront(*panel);
 }
 
 // The views let go of the model before it goes, and the model's tasks die with the executor

@@ -76,6 +76,7 @@ public:
     [[nodiscard]] ApplicationShell& shell() const;
 
 private:
+    /// Un-minimised, raised and active, under the panel it waits on if one is open.
     void openMainWindow();
 
     // First, so that the settings file stays this copy's until everything else is gone.

@@ -119,11 +119,11 @@ void strokeInside(
     painter.restore();
 }
 
-/// The ring on a control the style draws. On a control filled with the ring's own colour, a line
-/// of the card's colour inside the ring sets it apart.
-void ringControl(QPainter& painter, const QRectF& bounds, const QWidget* widget)
+/// The ring on a control the style draws. On a control filled with the ring's own colour (a
+/// prominent button, a selected row), a line of the card's colour inside the ring sets it apart.
+void ringControl(QPainter& painter, const QRectF& bounds, bool isOnRingColour)
 {
-    if (hasRole(widget, QuorRole::prominent)) {
+    if (isOnRingColour) {
         const qreal width = QuorStyle::focusRingPen().widthF();
         strokeInside(
             painter, QPen(QuorStyle::card(), width), bounds, width * 1.5, focusRingRadius - width);
@@ -191,8 +191,12 @@ public:
         const auto draw = [&](const QStyleOption* shown) {
             QProxyStyle::drawPrimitive(element, shown, painter, widget);
         };
-        if (element == PE_FrameFocusRect)
-            return ringControl(*painter, ringBounds(*option, widget), widget);
+        if (element == PE_FrameFocusRect) {
+            // Of the focus rectangles drawn here, only a row's is ever selected.
+            const bool isSelectedRow = option->state & State_Selected;
+            return ringControl(*painter, ringBounds(*option, widget),
+                isSelectedRow || hasRole(widget, QuorRole::prominent));
+        }
         if (element == PE_PanelLineEdit && option->state & State_HasFocus)
             return drawRinged<QStyleOptionFrame>(*option, option->rect, *painter, widget, draw);
         draw(option);
@@ -243,7 +247,7 @@ public:
         }
         QProxyStyle::drawControl(element, option, painter, widget);
         if (const std::optional<QRectF> ring = ringOver(element, *option, widget))
-            ringControl(*painter, *ring, widget);
+            ringControl(*painter, *ring, hasRole(widget, QuorRole::prominent));
     }
 
 private:
@@ -276,7 +280,7 @@ private:
         Option unfocused = *typed;
         unfocused.state &= ~State_HasFocus;
         draw(&unfocused);
-        ringControl(painter, bounds, widget);
+        ringControl(painter, bounds, hasRole(widget, QuorRole::prominent));
     }
 
     /// Where a focused control that Fusion has drawn takes the ring over it; absent where it
