@@ -1,6 +1,6 @@
 // A button that its own work disables or hides keeps the keyboard: a second Space changes nothing
 // but what the first asked for, and once the work is over the focus is where the person left it.
-#include "Quorvane/Views/Design/KeptFocus.h"
+#include "Quorvane/Views/Design/FocusKeeper.h"
 
 #include "Quorvane/Views/Design/SwitchButton.h"
 #include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
@@ -285,6 +285,14 @@ TEST_F(KeptFocusTest, ASecondSpaceOnABusyButtonChangesNothingAndTheFocusComesBac
                 return onPage<QPushButton>("save");
             },
             settle, noControl},
+        // The name field takes the keyboard, and a second Space types no blank into it.
+        {"Save as new profile…",
+            [&]() -> QWidget& {
+                holdBrightness();
+                return inPopover<QPushButton>("saveNewProfile");
+            },
+            [&] { EXPECT_EQ(inPopover<QLineEdit>("newProfileName").text(), QString()); },
+            [&] { return &inPopover<QLineEdit>("newProfileName"); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.button));
@@ -317,40 +325,109 @@ TEST_F(KeptFocusTest, ASecondSpaceOnABusyButtonChangesNothingAndTheFocusComesBac
     }
 }
 
+TEST_F(KeptFocusTest, AKeptHdrTestLeavesTheKeyboardOnTheSwitchOfTheRebuiltCard)
+{
+    const auto hdrSwitch = [](const DisplaysPage& page) {
+        return page.cardOf("demo-external")->findChild<SwitchButton*>(QStringLiteral("hdr"));
+    };
+    struct Case {
+        std::string_view where;
+        std::function<DisplaysPage&()> page;
+    };
+    const Case cases[] = {
+        {"popover", [&]() -> DisplaysPage& { return popover().displaysPage(); }},
+        {"Displays page",
+            [&]() -> DisplaysPage& {
+                show(AppPage::displays, workID);
+                return displays();
+            }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.where));
+        DisplaysPage& page = c.page();
+        QWidget* const window = page.window();
+        const QPointer<QWidget> before = hdrSwitch(page);
+        focus(*before);
+        pressSpace();
+        demo.world.executor.advance(3s);
+        turn();
+        QTest::keyClick(&panelButton("keep"), Qt::Key_Return);
+        demo.settle();
+        turn();
+        ASSERT_TRUE(model.configuration->automationEnabled);
+        EXPECT_EQ(window->focusWidget(), hdrSwitch(page)) << "on the rebuilt card's switch";
+        const Outcome kept = outcome();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window->focusWidget(), Qt::Key_Space);
+        turn();
+        EXPECT_TRUE(model.configuration->automationEnabled);
+        EXPECT_EQ(outcome().windowRequests, kept.windowRequests);
+        EXPECT_NE(model.preview.get(), std::nullopt) << "Space tests HDR again, and nothing else";
+        model.resume(std::nullopt);
+        if (model.preview.get())
+            QTest::keyClick(&panelButton("revert"), Qt::Key_Escape);
+        demo.settle();
+        turn();
+    }
+}
+
 TEST(KeptFocusUnitTest, TheFocusWaitsForItsControlAndNeverForOneThePersonLeft)
 {
     testApplication();
+    // Qt looks at what a change did once the change is over.
+    const auto settle = [] { QCoreApplication::processEvents(); };
     struct Case {
         std::string_view what;
         /// After `first` was disabled with the focus: what happens meanwhile, then the control
         /// expected to end with the focus.
-        std::function<QWidget*(KeptFocus&, QWidget& first, QWidget& second)> meanwhile;
+        std::function<QWidget*(QWidget& first, QWidget& second)> meanwhile;
     };
     const Case cases[] = {
         {"given back",
-            [](KeptFocus& kept, QWidget& first, QWidget&) {
-                kept.setEnabled(first, true);
+            [](QWidget& first, QWidget&) {
+                first.setEnabled(true);
                 return &first;
             }},
         {"the person moved on",
-            [](KeptFocus& kept, QWidget& first, QWidget& second) {
+            [&](QWidget& first, QWidget& second) {
                 second.setFocus(Qt::MouseFocusReason);
-                kept.setEnabled(first, true);
+                first.setEnabled(true);
                 return &second;
             }},
         {"the person moved on, and that control went busy in turn",
-            [](KeptFocus& kept, QWidget& first, QWidget& second) {
+            [&](QWidget& first, QWidget& second) {
                 second.setFocus(Qt::MouseFocusReason);
-                kept.setEnabled(second, false);
-                kept.setEnabled(first, true);
-                kept.setEnabled(second, true);
+                second.setEnabled(false);
+                settle();
+                first.setEnabled(true);
+                settle();
+                second.setEnabled(true);
                 return &second;
             }},
         {"the control went away",
-            [](KeptFocus& kept, QWidget& first, QWidget& second) {
+            [](QWidget& first, QWidget& second) {
                 delete &first;
-                kept.setEnabled(second, true);
+                second.setEnabled(true);
                 return second.parentWidget();
+            }},
+        {"hidden, then shown",
+            [&](QWidget& first, QWidget&) {
+                first.setEnabled(true);
+                settle();
+                first.hide();
+                settle();
+                EXPECT_EQ(QApplication::focusWidget(), first.parentWidget());
+                first.show();
+                return &first;
+            }},
+        {"rebuilt: its replacement of the same name",
+            [&](QWidget& first, QWidget&) {
+                auto* replacement = new QPushButton(QStringLiteral("First"), first.parentWidget());
+                replacement->setObjectName(first.objectName());
+                first.parentWidget()->layout()->addWidget(replacement);
+                delete &first;
+                return replacement;
             }},
     };
     for (const Case& c : cases) {
@@ -358,6 +435,7 @@ TEST(KeptFocusUnitTest, TheFocusWaitsForItsControlAndNeverForOneThePersonLeft)
         QWidget window;
         auto* box = new QWidget(&window);
         auto* first = new QPushButton(QStringLiteral("First"), box);
+        first->setObjectName(QStringLiteral("first"));
         auto* second = new QPushButton(QStringLiteral("Second"), box);
         auto* layout = new QVBoxLayout(box);
         layout->addWidget(first);
@@ -366,10 +444,11 @@ TEST(KeptFocusUnitTest, TheFocusWaitsForItsControlAndNeverForOneThePersonLeft)
         window.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
         first->setFocus(Qt::TabFocusReason);
-        KeptFocus kept;
-        kept.setEnabled(*first, false);
+        first->setEnabled(false);
+        settle();
         EXPECT_EQ(QApplication::focusWidget(), box) << "on what holds the button, no other";
-        QWidget* const expected = c.meanwhile(kept, *first, *second);
+        QWidget* const expected = c.meanwhile(*first, *second);
+        settle();
         EXPECT_EQ(QApplication::focusWidget(), expected);
     }
 }

@@ -94,6 +94,12 @@ protected:
     {
         return *std::ranges::find(rules(), name, &Rule::name);
     }
+    std::vector<UUID> ruleOrder() const
+    {
+        std::vector<UUID> order;
+        std::ranges::transform(rules(), std::back_inserter(order), &Rule::id);
+        return order;
+    }
     /// The row showing the named rule; null when it is not on screen.
     RuleRow* rowOf(std::string_view name) const { return table().rowOf(rule(name).id); }
     template <typename Widget> Widget& partOf(std::string_view rowName, const char* name) const
@@ -618,7 +624,8 @@ TEST_F(RulesTableTest, AClickedOrderButtonKeepsTheFocusWithItsRuleSoThatTabGoesO
         int scrolledTo;
         std::string_view rule;
         const char* clicked;
-        /// Where the focus is after the click, and after one tab: a control of a rule.
+        /// Where the focus is after the click, and after one tab: a control of a rule, or with
+        /// no control named, a place in the rule's row where keys do nothing.
         std::pair<std::string_view, const char*> focused;
         std::pair<std::string_view, const char*> tabbedTo;
     };
@@ -627,9 +634,10 @@ TEST_F(RulesTableTest, AClickedOrderButtonKeepsTheFocusWithItsRuleSoThatTabGoesO
         {"up", middle, "Rule 30", "up", {"Rule 30", "up"}, {"Rule 30", "down"}},
         // Rule 30 is at 29 now.
         {"down", middle, "Rule 30", "down", {"Rule 30", "down"}, {"Rule 31", "enabled"}},
-        // At either end the rule's other button takes the focus from the one disabled.
-        {"up to the top", 0, "Coding", "up", {"Coding", "down"}, {"Deep focus", "enabled"}},
-        {"down to the bottom", bar.maximum(), "Rule 58", "down", {"Rule 58", "up"}, {}},
+        // At either end the button disables itself: the focus stays with the rule, never on
+        // the button that would undo the move, and Tab goes on from the button.
+        {"up to the top", 0, "Coding", "up", {"Coding", nullptr}, {"Coding", "down"}},
+        {"down to the bottom", bar.maximum(), "Rule 58", "down", {"Rule 58", nullptr}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name));
@@ -639,8 +647,17 @@ TEST_F(RulesTableTest, AClickedOrderButtonKeepsTheFocusWithItsRuleSoThatTabGoesO
         turn();
         const int scrolled = bar.value();
         EXPECT_EQ(scrolled, c.scrolledTo);
-        EXPECT_EQ(
-            QApplication::focusWidget(), &partOf<QToolButton>(c.focused.first, c.focused.second));
+        QWidget* const focused = QApplication::focusWidget();
+        if (c.focused.second) {
+            EXPECT_EQ(focused, &partOf<QToolButton>(c.focused.first, c.focused.second));
+        } else {
+            EXPECT_TRUE(focused && rowOf(c.focused.first)->isAncestorOf(focused)
+                && !(focused->focusPolicy() & Qt::TabFocus));
+            const std::vector<UUID> order = ruleOrder();
+            QTest::keyClick(focused, Qt::Key_Space);
+            turn();
+            EXPECT_EQ(ruleOrder(), order) << "a second Space moved the rule back";
+        }
         if (c.tabbedTo.first.empty())
             continue;
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

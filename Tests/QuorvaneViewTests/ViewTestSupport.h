@@ -1,6 +1,7 @@
 // The view tests' offscreen Qt application, screenshots, and a demo model to show.
 #pragma once
 
+#include "Quorvane/Views/Design/FocusKeeper.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "QuorvaneTests/AppModelTestSupport.h"
 
@@ -42,6 +43,7 @@ inline QApplication& testApplication()
         auto* created = new QApplication(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
         QuorStyle::apply(*created);
+        FocusKeeper::install(*created);
         return created;
     }();
     return *application;

@@ -89,10 +89,10 @@ void DisplayModeRow::refresh()
     const std::optional<ModeConfiguration> mode = currentMode(m_model, m_displayID);
     m_hdr->setVisible(hdr.has_value());
     m_hdr->setChecked(mode && mode->hdr.value_or(false));
-    m_keptFocus.setEnabled(*m_hdr, mayChange && hdr && hdr->available);
+    m_hdr->setEnabled(mayChange && hdr && hdr->available);
     m_hdr->setToolTip(hdr && !hdr->available ? text(hdr->reason) : QString());
-    m_keptFocus.setEnabled(*m_refreshRate, mayChange && m_refreshRate->count() > 1);
-    m_keptFocus.setEnabled(*m_resolution, mayChange && m_resolution->count() > 0);
+    m_refreshRate->setEnabled(mayChange && m_refreshRate->count() > 1);
+    m_resolution->setEnabled(mayChange && m_resolution->count() > 0);
 
     refreshStatuses();
 }

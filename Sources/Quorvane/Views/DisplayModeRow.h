@@ -2,7 +2,6 @@
 // test, and its resolution menu.
 #pragma once
 
-#include "Quorvane/Views/Design/KeptFocus.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 
 #include <QWidget>
@@ -50,7 +49,6 @@ private:
     QLabel* m_modeStatus;
     QComboBox* m_resolution;
     QLabel* m_resolutionStatus;
-    KeptFocus m_keptFocus;
     ViewRefresh m_refresh;
 };
 

@@ -4,6 +4,7 @@
 #include "Quorvane/Views/ControlStatusLine.h"
 #include "Quorvane/Views/Design/EditingTextField.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
+#include "Quorvane/Views/Design/TabOrder.h"
 #include "Quorvane/Views/DisplayModeRow.h"
 #include "QuorvaneCore/SettingValue.h"
 
@@ -177,11 +178,14 @@ void DisplaysPage::rebuildIfNeeded()
         }
     }
     m_emptyNote->setVisible(m_cards.empty());
+    followLayout(*this);
 }
 
 DisplaysPage::Card DisplaysPage::makeCard(const Shown& display)
 {
     auto* frame = new QFrame(this);
+    // Named for its display, so that a control of a rebuilt card is known as the same control.
+    frame->setObjectName(QStringLiteral("display:") + text(display.displayID));
     QuorStyle::setRole(*frame, QuorRole::card);
     Card card{.displayID = display.displayID,
         .frame = frame,
@@ -220,6 +224,8 @@ DisplaysPage::Card DisplaysPage::makeCard(const Shown& display)
 DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
 {
     auto* widget = new QWidget(parent);
+    widget->setObjectName(QString::fromLatin1(rawValue(key.setting).data(),
+        static_cast<qsizetype>(rawValue(key.setting).size())));
     Row row{.key = key,
         .widget = widget,
         .slider = new QSlider(Qt::Horizontal, widget),
@@ -291,7 +297,7 @@ void DisplaysPage::refreshRow(const Row& row)
     row.source->setText(text(statusLine({m_model.source(row.key), statusOf(m_model, row.key)})));
     const std::optional<std::string> hold = m_model.holdLabel(row.key);
     row.hold->setText(hold ? text(*hold) : QString());
-    m_keptFocus.setEnabled(*row.resume, hold.has_value());
+    row.resume->setEnabled(hold.has_value());
 }
 
 void DisplaysPage::refreshCard(const Card& card)

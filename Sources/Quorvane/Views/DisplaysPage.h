@@ -2,7 +2,6 @@
 // their holds and Resume, and the display's mode.
 #pragma once
 
-#include "Quorvane/Views/Design/KeptFocus.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 #include "QuorvaneCore/ControlKey.h"
 
@@ -103,7 +102,6 @@ private:
     std::vector<Row> m_rows;
     std::vector<Shown> m_shown;
     std::optional<std::string> m_renamingDisplayID;
-    KeptFocus m_keptFocus;
     ViewRefresh m_refresh;
 };
 

@@ -6,6 +6,7 @@
 #include "Foundation/Text.h"
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
+#include "Quorvane/Views/Design/TabOrder.h"
 #include "Quorvane/Views/DisplaysPage.h"
 #include "Quorvane/Views/SettingsErrorReport.h"
 #include "QuorvaneMac/FocusedWindowProvider.h"
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QValidator>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -58,6 +60,20 @@ Task<void> saveManualSettings(std::shared_ptr<AppModel> model,
     if (view)
         view->saveEnded(failure);
 }
+
+/// A name never starts with blanks: a Space typed into the empty field does nothing, so that
+/// Space pressed twice on "Save as new profile…" only opens the field.
+class NoLeadingBlanks final : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& position) const override
+    {
+        const auto blanks = std::ranges::find_if_not(input, [](QChar c) { return c.isSpace(); }) - input.begin();
+        input.remove(0, blanks);
+        position = std::max(0, position - static_cast<int>(blanks));
+        return Acceptable;
+    }
+};
 
 } // namespace
 
@@ -124,6 +140,7 @@ MenuView::MenuView(AppModel& model, QWidget* parent)
         m_model.preview, m_model.isRefreshing, m_model.systemDisplayApplying,
         m_model.refreshRevision);
     refresh();
+    followLayout(*this);
 }
 
 MenuView::~MenuView() = default;
@@ -183,6 +200,7 @@ QWidget* MenuView::buildSaveSection()
     m_newProfileName = new QLineEdit(m_nameRow);
     m_newProfileName->setObjectName(QStringLiteral("newProfileName"));
     m_newProfileName->setPlaceholderText(QStringLiteral("Profile name"));
+    m_newProfileName->setValidator(new NoLeadingBlanks(m_newProfileName));
     m_saveName = new QPushButton(QStringLiteral("Save"), m_nameRow);
     m_saveName->setObjectName(QStringLiteral("saveName"));
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), m_nameRow);
@@ -261,7 +279,7 @@ void MenuView::saveEnded(const std::optional<std::string>& failure)
     refresh();
 }
 
-void MenuView::closeNameRow() { m_keptFocus.setVisible(*m_nameRow, false); }
+void MenuView::closeNameRow() { m_nameRow->setVisible(false); }
 
 void MenuView::hideSaveResult()
 {
@@ -380,10 +398,9 @@ void MenuView::refreshSaveSection()
                                                    : QStringLiteral("Update active profile"));
     m_saveName->setText(
         isSaving && isNaming ? QStringLiteral("Saving profile…") : QStringLiteral("Save"));
-    m_keptFocus.setEnabled(*m_updateProfile, maySave && !isNaming);
-    m_keptFocus.setEnabled(*m_saveNewProfile, maySave && !isNaming);
-    m_keptFocus.setEnabled(
-        *m_saveName, maySave && !isBlank(m_newProfileName->text().toStdString()));
+    m_updateProfile->setEnabled(maySave && !isNaming);
+    m_saveNewProfile->setEnabled(maySave && !isNaming);
+    m_saveName->setEnabled(maySave && !isBlank(m_newProfileName->text().toStdString()));
 }
 
 } // namespace quorvane

@@ -2,7 +2,6 @@
 // automation switch, the display controls, saving manual settings, and the way to the window.
 #pragma once
 
-#include "Quorvane/Views/Design/KeptFocus.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 #include "QuorvaneCore/ControlKey.h"
 #include "QuorvaneCore/ResolvedPlan.h"
@@ -90,7 +89,6 @@ private:
     QPushButton* m_openWindow;
     QPushButton* m_resume;
     QPushButton* m_quit;
-    KeptFocus m_keptFocus;
     ViewRefresh m_refresh;
 };
 

@@ -1,6 +1,7 @@
 // main.cpp: the entry point: a Qt application that lives on in the menu bar with no window open.
 #include "Foundation/Error.h"
 #include "Quorvane/LaunchOptions.h"
+#include "Quorvane/Views/Design/FocusKeeper.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/QuorvaneApplication.h"
 #include "Quorvane/Views/TerminationHandler.h"
@@ -35,6 +36,7 @@ int main(int argc, char** argv)
     nameApplication();
     QApplication::setQuitOnLastWindowClosed(false);
     QuorStyle::apply(application);
+    FocusKeeper::install(application);
 
     // Qt has taken out its own options (-platform, -display and the like).
     std::vector<std::string> arguments;

@@ -153,12 +153,11 @@ void ModePreviewView::refresh()
 
     const bool isConfirming = preview->phase == DisplayPreview::Phase::confirming;
     m_countdown->setVisible(isConfirming);
-    m_keptFocus.setVisible(*m_confirmRow, isConfirming);
+    m_confirmRow->setVisible(isConfirming);
     m_keep->setText(text(preview->confirmationTitle));
     m_progressRow->setVisible(!isConfirming);
     m_phaseText->setText(phaseText(preview->phase));
-    m_keptFocus.setVisible(*m_cancel,
-        preview->phase == DisplayPreview::Phase::applying
+    m_cancel->setVisible(preview->phase == DisplayPreview::Phase::applying
             || preview->phase == DisplayPreview::Phase::verifying);
     refreshCountdown();
 }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "Concurrency/DelayedCall.h"
-#include "Quorvane/Views/Design/KeptFocus.h"
 
 #include <QWidget>
 
@@ -48,7 +47,6 @@ private:
     QProgressBar* m_progress;
     QLabel* m_phaseText;
     QPushButton* m_cancel;
-    KeptFocus m_keptFocus;
     /// The countdown's next redraw, when its number drops.
     DelayedCall m_countdownTick;
 };

@@ -387,7 +387,7 @@ void ContentView::closeEditor()
 {
     // The old editor ends its live preview before a new editor may start one.
     m_model.endRuleEditing(false);
-    m_keptFocus.setVisible(*m_editor, false);
+    m_editor->setVisible(false);
     m_editor->deleteLater();
     m_editor = nullptr;
     m_editorRuleID.reset();

@@ -6,7 +6,6 @@
 #include "Concurrency/DelayedCall.h"
 #include "Foundation/UUID.h"
 #include "Quorvane/RuleDraft.h"
-#include "Quorvane/Views/Design/KeptFocus.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 #include "QuorvaneCore/Rules.h"
 
@@ -179,7 +178,6 @@ private:
     std::vector<Subscription> m_changeMarks;
     /// Keeps the focus of a closing editor off the next control, where a second key of the one
     /// that saved the rule would act.
-    KeptFocus m_keptFocus;
     ViewRefresh m_refresh;
 };
 

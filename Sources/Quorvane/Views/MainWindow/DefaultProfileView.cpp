@@ -99,8 +99,7 @@ void DefaultProfileView::refresh()
 
 void DefaultProfileView::refreshSave()
 {
-    m_keptFocus.setEnabled(*m_save,
-        *m_model.isLoaded && !*m_model.settingsError && !m_model.preview.get()
+    m_save->setEnabled(*m_model.isLoaded && !*m_model.settingsError && !m_model.preview.get()
             && !m_draft.editedKeys.empty());
 }
 

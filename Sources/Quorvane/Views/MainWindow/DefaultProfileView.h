@@ -3,7 +3,6 @@
 #pragma once
 
 #include "Quorvane/DefaultSettingsDraft.h"
-#include "Quorvane/Views/Design/KeptFocus.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 
 #include <QWidget>
@@ -57,7 +56,6 @@ private:
     QPushButton* m_save;
     std::vector<DisplayReference> m_shownScreens;
     std::map<std::string, ScreenCard> m_cards;
-    KeptFocus m_keptFocus;
     ViewRefresh m_refresh;
 };
 

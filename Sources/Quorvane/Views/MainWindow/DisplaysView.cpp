@@ -45,7 +45,7 @@ void DisplaysView::refresh()
 {
     const bool isChecking = *m_model.isRefreshing;
     m_recheck->setText(isChecking ? QStringLiteral("Checking…") : QStringLiteral("Recheck"));
-    m_keptFocus.setEnabled(*m_recheck, *m_model.isLoaded && !isChecking);
+    m_recheck->setEnabled(*m_model.isLoaded && !isChecking);
 }
 
 } // namespace quorvane

@@ -2,7 +2,6 @@
 // name, and a recheck of the hardware.
 #pragma once
 
-#include "Quorvane/Views/Design/KeptFocus.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 
 #include <QWidget>
@@ -31,7 +30,6 @@ private:
     AppModel& m_model;
     QPushButton* m_recheck;
     DisplaysPage* m_controls;
-    KeptFocus m_keptFocus;
     ViewRefresh m_refresh;
 };
 

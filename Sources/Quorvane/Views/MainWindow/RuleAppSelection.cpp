@@ -84,8 +84,11 @@ RuleAppSelection::RuleAppSelection(
     // The rows are not user-checkable: a click anywhere on a row flips it, once.
     connect(
         m_list, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { toggle(item); });
-    connect(
-        m_list, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) { toggle(item); });
+    // Return acts only on an app the person can see.
+    connect(m_list, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+        if (!item->isHidden())
+            toggle(item);
+    });
     connect(m_choose, &QPushButton::clicked, this, [this] { chooseApplications(); });
     m_list->installEventFilter(this);
     refresh();
@@ -131,6 +134,13 @@ void RuleAppSelection::refresh()
         item->setCheckState(isSelected(app.id) ? Qt::Checked : Qt::Unchecked);
         item->setHidden(!search.isEmpty() && !text(app.name).contains(search, Qt::CaseInsensitive)
             && !text(app.id).contains(search, Qt::CaseInsensitive));
+    }
+    // A current app that the search hides would take keys without a ring to show it.
+    if (const QListWidgetItem* current = m_list->currentItem(); current && current->isHidden()) {
+        QListWidgetItem* firstShown = nullptr;
+        for (int row = 0; row < m_list->count() && !firstShown; ++row)
+            firstShown = m_list->item(row)->isHidden() ? nullptr : m_list->item(row);
+        m_list->setCurrentItem(firstShown, QItemSelectionModel::NoUpdate);
     }
     m_all->setChecked(!m_selectsApps);
     m_some->setChecked(m_selectsApps);

@@ -5,7 +5,6 @@
 #pragma once
 
 #include "Quorvane/RuleDraft.h"
-#include "Quorvane/Views/Design/KeptFocus.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 
 #include <QWidget>
@@ -84,7 +83,6 @@ private:
     QPushButton* m_save = nullptr;
     /// Under "Save rule": what the rule needs before it can be saved.
     QLabel* m_missing = nullptr;
-    KeptFocus m_keptFocus;
     ViewRefresh m_refresh;
 };
 

@@ -286,12 +286,6 @@ void RuleRow::showOrderButtons(int row, int rowCount)
 {
     const bool canMoveUp = row > 0;
     const bool canMoveDown = row + 1 < rowCount;
-    // A rule moved to either end by its focused button keeps the focus on its other button,
-    // where Qt would pass it on to whichever control comes next.
-    if (m_up->hasFocus() && !canMoveUp && canMoveDown)
-        m_down->setFocus(Qt::OtherFocusReason);
-    if (m_down->hasFocus() && !canMoveDown && canMoveUp)
-        m_up->setFocus(Qt::OtherFocusReason);
     m_up->setEnabled(canMoveUp);
     m_down->setEnabled(canMoveDown);
 }
