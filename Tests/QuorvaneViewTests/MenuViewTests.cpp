@@ -109,36 +109,44 @@ TEST_F(MenuViewTest, SaveFailureShowsTheWholeMessageWithItsFileAndAutomationOff)
 
 TEST_F(MenuViewTest, TabWalksEveryControlFromTopToBottomAfterTheDisplaysAreRebuilt)
 {
-    // The display cards are built once the hardware has been read, after the rest.
-    model.manual(SettingValue::percent(0.8),
-        {.target = ControlTarget::display("demo-external"), .setting = SettingKey::brightness},
-        false);
+    const ControlKey brightness{
+        .target = ControlTarget::display("demo-external"), .setting = SettingKey::brightness};
+    // The display cards are built once the hardware has been read, after the rest; the popover
+    // moves its view into a window of its own.
+    model.manual(SettingValue::percent(0.8), brightness, false);
+    MenuBarExtra extra(model);
     demo.settle();
-    view.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
-    automation().setFocus(Qt::TabFocusReason);
-    std::vector<QWidget*> walked{&automation()};
-    while (walked.size() < 100) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        if (QApplication::focusWidget() == walked.front())
-            break;
-        walked.push_back(QApplication::focusWidget());
+    for (MenuView* shown : {&view, &extra.menuView()}) {
+        QWidget& window = *shown->window();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        auto& first = *shown->findChild<QCheckBox*>(QStringLiteral("automation"));
+        first.setFocus(Qt::TabFocusReason);
+        std::vector<QWidget*> walked{&first};
+        while (walked.size() < 100) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            if (QApplication::focusWidget() == walked.front())
+                break;
+            walked.push_back(QApplication::focusWidget());
+        }
+        const auto area = [&](const QWidget* widget) {
+            return QRect(widget->mapTo(&window, QPoint()), widget->size());
+        };
+        for (std::size_t stop = 1; stop < walked.size(); ++stop) {
+            SCOPED_TRACE(walked[stop]->objectName().toStdString());
+            EXPECT_GE(area(walked[stop]).bottom(), area(walked[stop - 1]).top())
+                << "above " << walked[stop - 1]->objectName().toStdString();
+        }
+        const auto isStop = [](const QWidget* widget) {
+            return widget->isVisible() && widget->isEnabled()
+                && (widget->focusPolicy() & Qt::TabFocus);
+        };
+        EXPECT_EQ(walked.size(),
+            static_cast<std::size_t>(std::ranges::count_if(shown->findChildren<QWidget*>(), isStop)));
+        const QWidget* resume
+            = shown->displaysPage().rowOf(brightness)->findChild<QWidget*>(QStringLiteral("resume"));
+        EXPECT_NE(std::ranges::find(walked, resume), walked.end());
     }
-    const auto area = [&](const QWidget* widget) {
-        return QRect(widget->mapTo(&view, QPoint()), widget->size());
-    };
-    for (std::size_t stop = 1; stop < walked.size(); ++stop) {
-        SCOPED_TRACE(walked[stop]->objectName().toStdString());
-        EXPECT_GE(area(walked[stop]).bottom(), area(walked[stop - 1]).top())
-            << "above " << walked[stop - 1]->objectName().toStdString();
-    }
-    const auto stops = view.findChildren<QWidget*>();
-    EXPECT_EQ(walked.size(), static_cast<std::size_t>(std::ranges::count_if(stops, [](QWidget* widget) {
-        return widget->isVisible() && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus);
-    })));
-    EXPECT_NE(std::ranges::find(walked, view.displaysPage().rowOf({
-        .target = ControlTarget::display("demo-external"), .setting = SettingKey::brightness})
-        ->findChild<QWidget*>(QStringLiteral("resume"))), walked.end());
 }
 
 TEST(SettingsErrorLogTest, EachMessageIsPrintedOnceWithItsFile)

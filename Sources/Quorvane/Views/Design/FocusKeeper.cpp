@@ -101,13 +101,13 @@ bool FocusKeeper::eventFilter(QObject* watched, QEvent* event)
         m_leaving = widget;
         break;
     case QEvent::FocusIn: {
+        const QPointer<QWidget> leaving = std::exchange(m_leaving, nullptr);
         if (m_isMoving)
             break;
         const Qt::FocusReason reason = static_cast<QFocusEvent&>(*event).reason();
         Place& place = placeIn(*widget->window());
         // Qt passing on the focus of a control as it is disabled or hidden: no Tab key leaves a
         // control that cannot hold the focus.
-        const QPointer<QWidget> leaving = std::exchange(m_leaving, nullptr);
         const bool isPassedOn = (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
             && leaving && !(leaving->isEnabled() && leaving->isVisible());
         if (isPassedOn) {
@@ -189,12 +189,10 @@ void FocusKeeper::check(Place& place)
         place.holder.clear();
         return;
     }
-    if (place.holder && focused == place.holder)
-        return;
-    if (QWidget* holder = holderFor(place)) {
-        moveFocus(*holder, Qt::OtherFocusReason);
-        place.holder = holder;
-    }
+    // The same holder while it can hold the focus; a nearer one never, once the focus waits.
+    place.holder = holderFor(place);
+    if (place.holder && focused != place.holder)
+        moveFocus(*place.holder, Qt::OtherFocusReason);
 }
 
 QWidget* FocusKeeper::owner(const Place& place) const

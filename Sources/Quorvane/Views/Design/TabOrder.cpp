@@ -1,5 +1,6 @@
 #include "Quorvane/Views/Design/TabOrder.h"
 
+#include <QEvent>
 #include <QLayout>
 #include <QWidget>
 
@@ -25,9 +26,7 @@ void collectStops(const QLayout& layout, std::vector<QWidget*>& stops)
     }
 }
 
-} // namespace
-
-void followLayout(QWidget& view)
+void orderStops(const QWidget& view)
 {
     const QLayout* layout = view.layout();
     if (!layout)
@@ -36,6 +35,32 @@ void followLayout(QWidget& view)
     collectStops(*layout, stops);
     for (std::size_t index = 1; index < stops.size(); ++index)
         QWidget::setTabOrder(stops[index - 1], stops[index]);
+}
+
+/// Qt puts a view's widgets back in the order they were made when the view moves into another
+/// window, which happens before it shows: each showing orders them again.
+class OrderOnShow final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show)
+            orderStops(static_cast<QWidget&>(*watched));
+        return false;
+    }
+};
+
+} // namespace
+
+void followLayout(QWidget& view)
+{
+    orderStops(view);
+    if (!view.property("quorvaneFollowsLayout").toBool()) {
+        view.setProperty("quorvaneFollowsLayout", true);
+        view.installEventFilter(new OrderOnShow(&view));
+    }
 }
 
 } // namespace quorvane

@@ -6,6 +6,7 @@
 #include "Quorvane/Views/Design/ProfileActivationToggle.h"
 #include "Quorvane/Views/Design/QuorDisclosureHeader.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
+#include "Quorvane/Views/Design/TabOrder.h"
 #include "Quorvane/Views/Design/SymbolIcon.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
 #include "Quorvane/Views/MainWindow/ProfileDisplayPreferencesView.h"
@@ -118,6 +119,7 @@ QWidget* ProfilePage::buildHeading()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_nameColumn, 1, Qt::AlignTop);
     layout->addLayout(right);
+    followLayout(*heading);
     return heading;
 }
 
@@ -272,6 +274,7 @@ void ProfilePage::refreshHeading(const Profile& profile)
         // As tall as the name it replaces, so that the heading does not move as it opens.
         field->setFixedHeight(m_name->sizeHint().height());
         m_nameColumn->layout()->addWidget(field);
+        followLayout(*m_nameColumn->parentWidget());
         field->show();
         field->setFocus(Qt::OtherFocusReason);
         m_nameField = field;
