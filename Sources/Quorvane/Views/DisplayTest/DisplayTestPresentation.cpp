@@ -35,6 +35,8 @@ DisplayTestPanelPresenter::~DisplayTestPanelPresenter()
 {
     if (m_model.displayTestPresenter == this)
         m_model.displayTestPresenter = nullptr;
+    // The panel's last events must not reach a filter that asks about the panel going.
+    qApp->removeEventFilter(this);
     delete m_panel.data();
 }
 
