@@ -8,6 +8,7 @@
 #include "Quorvane/Views/Design/QuorMark.h"
 #include "Quorvane/Views/Design/SwitchButton.h"
 #include "Quorvane/Views/Design/SymbolIcon.h"
+#include "Quorvane/Views/Design/TabOrder.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
@@ -22,6 +23,7 @@
 #include <QPaintDevice>
 #include <QPaintEngine>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -520,6 +522,38 @@ TEST(MonospacedDigitsLabelTest, EachDigitTakesACellAsWideAsTheWidestDigit)
     ASSERT_EQ(recorder.lefts().size(), 4U);
     EXPECT_EQ(recorder.lefts().front(), 0);
     EXPECT_EQ(recorder.lefts().back(), prefix + 2 * widest);
+}
+
+TEST(TabOrderTest, TabFollowsTheLayoutAndTheViewKeepsItsEvents)
+{
+    testApplication();
+    struct View final : QWidget {
+        int resizes = 0;
+        void resizeEvent(QResizeEvent*) override { ++resizes; }
+    };
+    auto* view = new View;
+    // Made bottom first, as a rebuilt part would be.
+    auto* bottom = new QPushButton(QStringLiteral("Bottom"), view);
+    auto* middle = new QPushButton(QStringLiteral("Middle"), view);
+    auto* top = new QPushButton(QStringLiteral("Top"), view);
+    auto* layout = new QVBoxLayout(view);
+    for (QWidget* stop : {top, middle, bottom})
+        layout->addWidget(stop);
+    const auto tabbedTo = [](QWidget* from) {
+        do
+            from = from->nextInFocusChain();
+        while (!(from->focusPolicy() & Qt::TabFocus));
+        return from;
+    };
+    followLayout(*view);
+    EXPECT_EQ(tabbedTo(top), middle);
+    // Into a window as the main window takes a page: in a scroll area.
+    QScrollArea window;
+    window.setWidget(view);
+    window.show();
+    EXPECT_EQ(tabbedTo(top), middle);
+    EXPECT_EQ(tabbedTo(middle), bottom);
+    EXPECT_GT(view->resizes, 0) << "the view still gets its own events";
 }
 
 } // namespace

@@ -14,6 +14,9 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QAbstractScrollArea>
+#include <QTextEdit>
+#include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -450,6 +453,106 @@ TEST(KeptFocusUnitTest, TheFocusWaitsForItsControlAndNeverForOneThePersonLeft)
         QWidget* const expected = c.meanwhile(*first, *second);
         settle();
         EXPECT_EQ(QApplication::focusWidget(), expected);
+    }
+}
+
+TEST(KeptFocusUnitTest, TabGoesOnFromWhereTheFocusWaitsAndNothingAroundItTakesKeys)
+{
+    testApplication();
+    const auto settle = [] { QCoreApplication::processEvents(); };
+    /// Counts the focus-ins a control gets.
+    struct FocusIns final : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            count += event->type() == QEvent::FocusIn ? 1 : 0;
+            return false;
+        }
+    };
+    struct Scene {
+        QWidget window;
+        QWidget* box = new QWidget(&window);
+        QPushButton* first = new QPushButton(QStringLiteral("First"), box);
+        QPushButton* second = new QPushButton(QStringLiteral("Second"), box);
+        QPushButton* third = new QPushButton(QStringLiteral("Third"), box);
+        Scene()
+        {
+            auto* layout = new QVBoxLayout(box);
+            for (QWidget* control : {first, second, third})
+                layout->addWidget(control);
+            window.show();
+            window.activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+            second->setFocus(Qt::TabFocusReason);
+        }
+    };
+    struct Case {
+        std::string_view what;
+        /// Takes the focus from `second`; then the key pressed, and the control expected after it.
+        std::function<void(Scene&)> takeAway;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        std::function<QWidget*(Scene&)> expected;
+    };
+    const auto disable = [](Scene& scene) { scene.second->setEnabled(false); };
+    const Case cases[] = {
+        {"Tab", disable, Qt::Key_Tab, Qt::NoModifier, [](Scene& s) { return s.third; }},
+        {"Shift+Tab", disable, Qt::Key_Tab, Qt::ShiftModifier, [](Scene& s) { return s.first; }},
+        {"Backtab", disable, Qt::Key_Backtab, Qt::ShiftModifier, [](Scene& s) { return s.first; }},
+        {"the control gone", [](Scene& scene) { delete scene.second; }, Qt::Key_Tab,
+            Qt::NoModifier, [](Scene& s) { return s.first; }},
+        {"nothing else to go to",
+            [](Scene& scene) {
+                scene.first->hide();
+                scene.third->hide();
+                scene.second->setEnabled(false);
+            },
+            Qt::Key_Tab, Qt::NoModifier, [](Scene& s) { return s.box; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what));
+        Scene scene;
+        FocusIns third;
+        scene.third->installEventFilter(&third);
+        c.takeAway(scene);
+        settle();
+        EXPECT_EQ(QApplication::focusWidget(), scene.box);
+        EXPECT_EQ(third.count, 0) << "the next control never had the focus, not even for a moment";
+        QTest::keyClick(QApplication::focusWidget(), c.key, c.modifiers);
+        settle();
+        EXPECT_EQ(QApplication::focusWidget(), c.expected(scene));
+    }
+
+    // Hidden while another window is active: the focus its window gives back waits too.
+    {
+        Scene scene;
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+        scene.second->hide();
+        EXPECT_EQ(scene.window.focusWidget(), scene.box);
+    }
+
+    // Never inside a control that takes keys: they would reach it from there.
+    const std::function<QWidget*(QWidget&)> takingKeys[] = {
+        [](QWidget& parent) -> QWidget* { return new QListWidget(&parent); },
+        [](QWidget& parent) -> QWidget* { return new QTextEdit(&parent); },
+    };
+    for (const auto& make : takingKeys) {
+        QWidget window;
+        auto* box = new QWidget(&window);
+        auto* around = qobject_cast<QAbstractScrollArea*>(make(*box));
+        auto* inner = new QWidget(around->viewport());
+        auto* field = new QLineEdit(inner);
+        (new QVBoxLayout(box))->addWidget(around);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        field->setFocus(Qt::MouseFocusReason);
+        field->setEnabled(false);
+        settle();
+        EXPECT_EQ(QApplication::focusWidget(), box) << around->metaObject()->className();
     }
 }
 

@@ -78,7 +78,7 @@ FocusKeeper::FocusKeeper(QObject* parent)
 void FocusKeeper::install(QApplication& application)
 {
     static QPointer<FocusKeeper> installed;
-    if (installed && installed->parent() == &application)
+    if (installed)
         return;
     installed = new FocusKeeper(&application);
     application.installEventFilter(installed);
