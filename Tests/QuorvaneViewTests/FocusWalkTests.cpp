@@ -653,25 +653,33 @@ bool isWhereThePersonLeftIt(const Stage& stage, const QWidget* focused, const QS
         || focused == stage.homeFocus;
 }
 
+/// Runs `body` on each tab stop of the scene, by its index and name, under a trace naming it.
+void forEachStop(const Scene& scene, const std::function<void(std::size_t, const QString&)>& body)
+{
+    const std::vector<QString> names = stopNames(scene);
+    ASSERT_FALSE(names.empty());
+    for (std::size_t index = 0; index < names.size(); ++index) {
+        SCOPED_TRACE(scene.name + ": " + text(names[index]));
+        body(index, names[index]);
+    }
+}
+
 class FocusWalkTest : public ::testing::TestWithParam<Scene> { };
 
 TEST_P(FocusWalkTest, ASecondSpaceDoesNothingOrWhatTheFirstDid)
 {
     const Scene& scene = GetParam();
-    const std::vector<QString> names = stopNames(scene);
-    ASSERT_FALSE(names.empty());
-    for (std::size_t index = 0; index < names.size(); ++index) {
-        const std::string control = text(names[index]);
-        SCOPED_TRACE(scene.name + ": " + control);
+    forEachStop(scene, [&](std::size_t index, const QString& name) {
+        const std::string control = text(name);
         json once;
         json second;
         std::string secondWent;
         bool repeated = false;
         {
             Stage stage;
-            QPointer<QWidget> stop = focusStop(stage, scene, index, names[index]);
+            QPointer<QWidget> stop = focusStop(stage, scene, index, name);
             if (!stop)
-                continue;
+                return;
             std::vector<QPointer<QWidget>> shownBefore;
             for (QWidget* widget : QApplication::allWidgets()) {
                 if (widget->isVisible())
@@ -681,7 +689,7 @@ TEST_P(FocusWalkTest, ASecondSpaceDoesNothingOrWhatTheFirstDid)
             once = stage.outcome();
             QWidget* target = stage.keyboard();
             secondWent = describe(target);
-            EXPECT_TRUE(isWhereThePersonLeftIt(stage, target, names[index], shownBefore))
+            EXPECT_TRUE(isWhereThePersonLeftIt(stage, target, name, shownBefore))
                 << "In " << scene.name << ", after Space on " << control
                 << " the focus moved on to " << secondWent
                 << ", a control the person did not move to";
@@ -690,24 +698,24 @@ TEST_P(FocusWalkTest, ASecondSpaceDoesNothingOrWhatTheFirstDid)
             const bool typesIntoOpenedField = qobject_cast<QLineEdit*>(target) && target != stop
                 && std::ranges::find(shownBefore, target, &QPointer<QWidget>::data)
                     == shownBefore.end();
-            repeated = target && (target == stop || nameOf(*target) == names[index]);
+            repeated = target && (target == stop || nameOf(*target) == name);
             if (typesIntoOpenedField)
-                continue;
+                return;
             if (target)
                 pressAndRun(stage, *target);
             second = stage.outcome();
         }
         // Where the keyboard stayed on the control, the second Space was the control's own.
         if (second == once || repeated)
-            continue;
+            return;
         json twice = once;
         {
             Stage stage;
-            QPointer<QWidget> stop = focusStop(stage, scene, index, names[index]);
+            QPointer<QWidget> stop = focusStop(stage, scene, index, name);
             if (!stop)
-                continue;
+                return;
             pressAndRun(stage, *stop);
-            if (QWidget* again = againOrReplacement(stage, stop, names[index])) {
+            if (QWidget* again = againOrReplacement(stage, stop, name)) {
                 Stage::focus(*again);
                 pressAndRun(stage, *again);
             }
@@ -717,7 +725,7 @@ TEST_P(FocusWalkTest, ASecondSpaceDoesNothingOrWhatTheFirstDid)
             << "In " << scene.name << ", after Space on " << control << " the second Space went to "
             << secondWent << "\n  and changed, from one press:" << differences(once, second)
             << "\n  where Space on the control itself again changes:" << differences(once, twice);
-    }
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryWindow, FocusWalkTest, ::testing::ValuesIn(walkedScenes), sceneName);
@@ -794,29 +802,26 @@ class FocusWalkModelChangeTest : public ::testing::TestWithParam<Scene> { };
 TEST_P(FocusWalkModelChangeTest, TheFocusStaysOnItsControlOrWhereKeysDoNothing)
 {
     const Scene& scene = GetParam();
-    const std::vector<QString> names = stopNames(scene);
-    ASSERT_FALSE(names.empty());
-    for (std::size_t index = 0; index < names.size(); ++index) {
-        const std::string control = text(names[index]);
-        SCOPED_TRACE(scene.name + ": " + control);
+    forEachStop(scene, [&](std::size_t index, const QString& name) {
+        const std::string control = text(name);
         Stage stage;
-        QPointer<QWidget> stop = focusStop(stage, scene, index, names[index]);
+        QPointer<QWidget> stop = focusStop(stage, scene, index, name);
         if (!stop)
-            continue;
+            return;
         for (const ModelChange& change : modelChanges) {
             change.make(stage);
             // While another window has the keyboard, the window's own focus is where it returns.
             const QWidget* const holder = stage.walked->focusWidget();
-            const bool isControl = holder && (holder == stop || nameOf(*holder) == names[index]);
+            const bool isControl = holder && (holder == stop || nameOf(*holder) == name);
             const bool kept = holder && holder->window() == stage.walked
                 && ((isControl && holder->isVisible()) || isNoControl(*holder));
             EXPECT_TRUE(kept) << "In " << scene.name << ", with the focus on " << control << ", "
                               << change.what << " moved it to " << describe(holder);
             // The person tabs back, so that each change is judged on its own.
-            if (QWidget* again = againOrReplacement(stage, stop, names[index]); !kept && again)
+            if (QWidget* again = againOrReplacement(stage, stop, name); !kept && again)
                 Stage::focus(*again);
         }
-    }
+    });
 }
 
 const Scene changedScenes[] = {
@@ -846,15 +851,14 @@ TEST_P(TabOrderTest, TabFollowsTheLayoutFromTopToBottom)
     for (std::size_t stop = 1; stop < stops.size(); ++stop) {
         const QRect next = area(stops[stop]);
         const QRect previous = area(stops[stop - 1]);
-        EXPECT_TRUE(next.bottom() >= previous.top() || next.left() > previous.right())
-            << describe(stops[stop]) << " comes after " << describe(stops[stop - 1])
-            << ", which is below it";
+        EXPECT_TRUE(next.bottom() >= previous.top() || next.left() > previous.right()) << describe(
+            stops[stop]) << " comes after " << describe(stops[stop - 1]) << ", which is below it";
     }
 }
 
 // Each window's own area: the main window's sidebar is a column of its own beside the pages.
-const Scene orderedScenes[] = {walkedScenes[0], changedScenes[1], walkedScenes[2],
-    walkedScenes[3], walkedScenes[4], walkedScenes[5], walkedScenes[8]};
+const Scene orderedScenes[] = {walkedScenes[0], changedScenes[1], walkedScenes[2], walkedScenes[3],
+    walkedScenes[4], walkedScenes[5], walkedScenes[8]};
 
 INSTANTIATE_TEST_SUITE_P(EveryWindow, TabOrderTest, ::testing::ValuesIn(orderedScenes), sceneName);
 

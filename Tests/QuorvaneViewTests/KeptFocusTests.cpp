@@ -12,15 +12,15 @@
 #include "QuorvaneViewTests/ChoiceTestSupport.h"
 #include "QuorvaneViewTests/MainWindowTestSupport.h"
 
+#include <QAbstractScrollArea>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QAbstractScrollArea>
-#include <QTextEdit>
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTextEdit>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -499,8 +499,8 @@ TEST(KeptFocusUnitTest, TabGoesOnFromWhereTheFocusWaitsAndNothingAroundItTakesKe
         {"Tab", disable, Qt::Key_Tab, Qt::NoModifier, [](Scene& s) { return s.third; }},
         {"Shift+Tab", disable, Qt::Key_Tab, Qt::ShiftModifier, [](Scene& s) { return s.first; }},
         {"Backtab", disable, Qt::Key_Backtab, Qt::ShiftModifier, [](Scene& s) { return s.first; }},
-        {"the control gone", [](Scene& scene) { delete scene.second; }, Qt::Key_Tab,
-            Qt::NoModifier, [](Scene& s) { return s.first; }},
+        {"the control gone", [](Scene& scene) { delete scene.second; }, Qt::Key_Tab, Qt::NoModifier,
+            [](Scene& s) { return s.first; }},
         {"nothing else to go to",
             [](Scene& scene) {
                 scene.first->hide();

@@ -142,9 +142,11 @@ TEST_F(MenuViewTest, TabWalksEveryControlFromTopToBottomAfterTheDisplaysAreRebui
                 && (widget->focusPolicy() & Qt::TabFocus);
         };
         EXPECT_EQ(walked.size(),
-            static_cast<std::size_t>(std::ranges::count_if(shown->findChildren<QWidget*>(), isStop)));
-        const QWidget* resume
-            = shown->displaysPage().rowOf(brightness)->findChild<QWidget*>(QStringLiteral("resume"));
+            static_cast<std::size_t>(
+                std::ranges::count_if(shown->findChildren<QWidget*>(), isStop)));
+        const QWidget* resume = shown->displaysPage()
+                                    .rowOf(brightness)
+                                    ->findChild<QWidget*>(QStringLiteral("resume"));
         EXPECT_NE(std::ranges::find(walked, resume), walked.end());
     }
 }

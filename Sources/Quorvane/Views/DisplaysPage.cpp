@@ -224,8 +224,8 @@ DisplaysPage::Card DisplaysPage::makeCard(const Shown& display)
 DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
 {
     auto* widget = new QWidget(parent);
-    widget->setObjectName(QString::fromLatin1(rawValue(key.setting).data(),
-        static_cast<qsizetype>(rawValue(key.setting).size())));
+    widget->setObjectName(QString::fromLatin1(
+        rawValue(key.setting).data(), static_cast<qsizetype>(rawValue(key.setting).size())));
     Row row{.key = key,
         .widget = widget,
         .slider = new QSlider(Qt::Horizontal, widget),

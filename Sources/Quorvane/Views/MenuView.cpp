@@ -19,8 +19,8 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QValidator>
 #include <QVBoxLayout>
+#include <QValidator>
 
 #include <algorithm>
 #include <iterator>
@@ -68,7 +68,8 @@ public:
     using QValidator::QValidator;
     State validate(QString& input, int& position) const override
     {
-        const auto blanks = std::ranges::find_if_not(input, [](QChar c) { return c.isSpace(); }) - input.begin();
+        const auto blanks
+            = std::ranges::find_if_not(input, [](QChar c) { return c.isSpace(); }) - input.begin();
         input.remove(0, blanks);
         position = std::max(0, position - static_cast<int>(blanks));
         return Acceptable;

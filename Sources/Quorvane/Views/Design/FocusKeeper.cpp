@@ -23,14 +23,11 @@ namespace {
 /// Whether keys that reach `widget` act: a focus waiting inside it would not be harmless.
 bool acts(const QWidget& widget)
 {
-    return qobject_cast<const QAbstractButton*>(&widget)
-        || qobject_cast<const QComboBox*>(&widget)
-        || qobject_cast<const QAbstractSpinBox*>(&widget)
-        || qobject_cast<const QLineEdit*>(&widget)
+    return qobject_cast<const QAbstractButton*>(&widget) || qobject_cast<const QComboBox*>(&widget)
+        || qobject_cast<const QAbstractSpinBox*>(&widget) || qobject_cast<const QLineEdit*>(&widget)
         || qobject_cast<const QAbstractSlider*>(&widget)
         || qobject_cast<const QAbstractItemView*>(&widget)
-        || qobject_cast<const QTextEdit*>(&widget)
-        || qobject_cast<const QPlainTextEdit*>(&widget);
+        || qobject_cast<const QTextEdit*>(&widget) || qobject_cast<const QPlainTextEdit*>(&widget);
 }
 
 bool canTakeFocus(const QWidget& widget)
@@ -50,8 +47,9 @@ QStringList pathOf(const QWidget& control)
     QStringList path;
     for (const QWidget* widget = &control; widget && !widget->isWindow();
          widget = widget->parentWidget())
-        path << (widget->objectName().isEmpty() ? QString::fromLatin1(widget->metaObject()->className())
-                                                : widget->objectName());
+        path << (widget->objectName().isEmpty()
+                ? QString::fromLatin1(widget->metaObject()->className())
+                : widget->objectName());
     return path;
 }
 
@@ -141,9 +139,8 @@ bool FocusKeeper::eventFilter(QObject* watched, QEvent* event)
 FocusKeeper::Place& FocusKeeper::placeIn(QWidget& window)
 {
     m_places.remove_if([](const Place& place) { return !place.window; });
-    const auto found = std::ranges::find(m_places, &window, [](const Place& place) {
-        return place.window.data();
-    });
+    const auto found = std::ranges::find(
+        m_places, &window, [](const Place& place) { return place.window.data(); });
     if (found != m_places.end())
         return *found;
     Place& place = m_places.emplace_back();
@@ -168,7 +165,8 @@ void FocusKeeper::remember(QWidget& control)
     place.path = pathOf(control);
     place.isNamed = !control.objectName().isEmpty();
     place.ancestors.clear();
-    for (QWidget* ancestor = control.parentWidget(); ancestor; ancestor = ancestor->parentWidget()) {
+    for (QWidget* ancestor = control.parentWidget(); ancestor;
+         ancestor = ancestor->parentWidget()) {
         place.ancestors.emplace_back(ancestor);
         if (ancestor->isWindow())
             break;
@@ -204,7 +202,8 @@ QWidget* FocusKeeper::owner(const Place& place) const
         return nullptr;
     QWidget* found = nullptr;
     for (QWidget* candidate : place.window->findChildren<QWidget*>(place.path.front())) {
-        if (candidate == place.control || !canTakeFocus(*candidate) || pathOf(*candidate) != place.path)
+        if (candidate == place.control || !canTakeFocus(*candidate)
+            || pathOf(*candidate) != place.path)
             continue;
         if (found)
             return nullptr; // two alike: neither is surely the one the person left

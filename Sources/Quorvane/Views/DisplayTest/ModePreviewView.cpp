@@ -158,7 +158,7 @@ void ModePreviewView::refresh()
     m_progressRow->setVisible(!isConfirming);
     m_phaseText->setText(phaseText(preview->phase));
     m_cancel->setVisible(preview->phase == DisplayPreview::Phase::applying
-            || preview->phase == DisplayPreview::Phase::verifying);
+        || preview->phase == DisplayPreview::Phase::verifying);
     refreshCountdown();
 }
 

@@ -100,7 +100,7 @@ void DefaultProfileView::refresh()
 void DefaultProfileView::refreshSave()
 {
     m_save->setEnabled(*m_model.isLoaded && !*m_model.settingsError && !m_model.preview.get()
-            && !m_draft.editedKeys.empty());
+        && !m_draft.editedKeys.empty());
 }
 
 void DefaultProfileView::rebuildCards(const std::vector<DisplayReference>& screens)

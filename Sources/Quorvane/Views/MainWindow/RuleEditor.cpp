@@ -303,7 +303,8 @@ void RuleEditor::refreshSave()
     const std::optional<QString> missing = missingForSave(m_draft);
     m_missing->setText(missing.value_or(QString()));
     m_missing->setVisible(missing.has_value());
-    m_save->setEnabled(*m_model.isLoaded && !*m_model.settingsError && !m_model.preview.get() && !missing);
+    m_save->setEnabled(
+        *m_model.isLoaded && !*m_model.settingsError && !m_model.preview.get() && !missing);
 }
 
 void RuleEditor::refreshScreens()
