@@ -35,10 +35,13 @@ private:
         /// The control's object names up to its window, its own first; a class name stands in
         /// for an unnamed widget.
         QStringList path;
+        /// Only a named control has a replacement that can be told apart from its neighbours.
         bool isNamed = false;
         /// The control's ancestors below the window, nearest first, then the window.
         std::vector<QPointer<QWidget>> ancestors;
+        /// Where the focus waits while its control cannot take it; null while on the control.
         QPointer<QWidget> holder;
+        /// Looks at the window again once the control is deleted.
         QMetaObject::Connection watch;
     };
 
@@ -59,6 +62,7 @@ private:
     std::list<Place> m_places;
     /// The widget losing the focus, between the focus-out and the focus-in of one move.
     QPointer<QWidget> m_leaving;
+    /// Set while the keeper moves the focus itself.
     bool m_isMoving = false;
 };
 
