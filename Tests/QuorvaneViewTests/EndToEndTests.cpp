@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QTest>
 #include <QToolButton>
@@ -353,7 +354,8 @@ TEST_F(EndToEndWindowTest, ADisplayRenamedOnTheDisplaysPageIsCalledSoAtOnceOnThe
         QStringList names;
         for (const QLabel* screen : section.findChildren<QLabel*>("resolutionScreen"))
             names.push_back(screen->text());
-        for (const QComboBox* choice : section.findChildren<QComboBox*>("resolution"))
+        for (const QComboBox* choice :
+            section.findChildren<QComboBox*>(QRegularExpression(QStringLiteral("^resolution:"))))
             names.push_back(choice->accessibleName());
         return names;
     };
@@ -423,12 +425,14 @@ TEST_F(EndToEndWindowTest, AProfilesDisplayPreferenceIsSavedAndTheSystemFollows)
     const QString automatic
         = partOf<QLabel>(evening, "Automatically adjust brightnessState").text();
     EXPECT_FALSE(automatic.isEmpty());
-    EXPECT_FALSE(automatic.contains(QString::fromStdString(silent.name))) << automatic.toStdString();
+    EXPECT_FALSE(automatic.contains(QString::fromStdString(silent.name)))
+        << automatic.toStdString();
 
     // A profile's own resolution is the one its menu shows; otherwise the Default profile's.
-    auto& resolution = *evening.findChildren<QComboBox*>(QStringLiteral("resolution")).back();
-    EXPECT_TRUE(resolution.currentText().startsWith(QStringLiteral("Default (")));
     const std::string displayID = model.displays->back().id;
+    auto& resolution = *evening.findChild<QComboBox*>(
+        QStringLiteral("resolution:") + QString::fromStdString(displayID));
+    EXPECT_TRUE(resolution.currentText().startsWith(QStringLiteral("Default (")));
     const DisplayResolution own = model.resolutionChoices(displayID).front();
     model.configuration.modify([&](Configuration& document) {
         for (Profile& profile : document.profiles.editEach()) {

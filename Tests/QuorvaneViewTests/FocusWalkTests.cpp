@@ -271,12 +271,20 @@ public:
     {
         window.activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+        // The offscreen platform leaves a closed pop-up the active window while the window under
+        // it keeps the platform's focus, so asking again changes nothing.
+        if (QApplication::activeWindow() != &window) {
+            QT_WARNING_PUSH
+            QT_WARNING_DISABLE_DEPRECATED
+            QApplication::setActiveWindow(&window);
+            QT_WARNING_POP
+        }
     }
-    /// Gives `control` the keyboard, as Tab would.
+    /// Gives `control` the keyboard, as the person does with a shortcut.
     static void focus(QWidget& control)
     {
         activate(*control.window());
-        control.setFocus(Qt::TabFocusReason);
+        control.setFocus(Qt::ShortcutFocusReason);
     }
 
     /// Space on `target`, as the person presses it. A menu it opens runs its own event loop
@@ -299,14 +307,6 @@ public:
             if (!home || !home->isVisible())
                 return nullptr;
             activate(*home);
-            // The offscreen platform leaves a closed drop-down list the active window while the
-            // window under it keeps the platform's focus, so asking again changes nothing.
-            if (QApplication::activeWindow() != home) {
-                QT_WARNING_PUSH
-                QT_WARNING_DISABLE_DEPRECATED
-                QApplication::setActiveWindow(home);
-                QT_WARNING_POP
-            }
             active = QApplication::activeWindow();
         }
         QWidget* focused = QApplication::focusWidget();
@@ -399,7 +399,10 @@ private:
                     what += " · " + text(action->text());
             }
             opened.push_back(what);
-            popup->close();
+            // As the person closes it, so that the focus goes back as it would.
+            QTest::keyClick(popup, Qt::Key_Escape);
+            if (QApplication::activePopupWidget() == popup)
+                popup->close();
         }
     }
     [[nodiscard]] json mainWindowOutcome() const
@@ -538,6 +541,21 @@ void showOpenPanel(Stage& stage)
     stage.setWalked(*stage.openPanel);
 }
 
+/// The profile page of "Work · sample" with only its first `count` rules: the rows are reused as
+/// rules move, and each table length puts other rows at its ends.
+void showRules(Stage& stage, std::size_t count)
+{
+    showMainWindowOn(stage, AppPage::profiles, std::nullopt);
+    const UUID profileID = workSample(stage.model).id;
+    while (workSample(stage.model).rules.size() > count) {
+        stage.model.deleteRule(workSample(stage.model).rules.back().id, profileID);
+        stage.demo.settle();
+        stage.turn();
+    }
+    layOut();
+    stage.setWalked(*stage.main, stage.main->content().currentPage());
+}
+
 // The main window's sidebar is walked once, with the Displays page; the other pages walk their
 // own controls.
 const Scene walkedScenes[] = {
@@ -551,6 +569,36 @@ const Scene walkedScenes[] = {
         [](Stage& stage) {
             showMainWindowOn(stage, AppPage::profiles, std::nullopt);
             ASSERT_GE(workSample(stage.model).rules.size(), 3U);
+            stage.setWalked(*stage.main, stage.main->content().currentPage());
+        }},
+    {"ProfilePageOfThreeRules", [](Stage& stage) { showRules(stage, 3); }},
+    {"ProfilePageOfTwoRules", [](Stage& stage) { showRules(stage, 2); }},
+    {"ProfilePageRenamed",
+        [](Stage& stage) {
+            showMainWindowOn(stage, AppPage::profiles, std::nullopt);
+            // Renamed from the heading's menu, with the keyboard: the menu opens again later.
+            ContentView& content = stage.main->content();
+            auto& menuButton
+                = *content.currentPage()->findChild<QWidget*>(QStringLiteral("profileMenu"));
+            Stage::focus(menuButton);
+            QTimer::singleShot(0, [] {
+                QWidget* menu = QApplication::activePopupWidget();
+                QTest::keyClick(menu, Qt::Key_Down);
+                QTest::keyClick(menu, Qt::Key_Return);
+            });
+            QTest::keyClick(&menuButton, Qt::Key_Space);
+            stage.turn();
+            auto* field = content.findChild<QLineEdit*>(QStringLiteral("profileNameField"));
+            ASSERT_NE(field, nullptr);
+            QTest::keyClicks(field, QStringLiteral(" 2"));
+            QTest::keyClick(field, Qt::Key_Return);
+            stage.run();
+            layOut();
+            stage.setWalked(*stage.main, content.currentPage());
+        }},
+    {"SettingsPage",
+        [](Stage& stage) {
+            showMainWindowOn(stage, AppPage::settings, std::nullopt);
             stage.setWalked(*stage.main, stage.main->content().currentPage());
         }},
     {"DefaultPage",
@@ -588,6 +636,11 @@ const Scene walkedScenes[] = {
         }},
     {"ChooseApplications", showOpenPanel},
 };
+
+const Scene& walked(std::string_view name)
+{
+    return *std::ranges::find(walkedScenes, name, &Scene::name);
+}
 
 /// The names of the scene's tab stops, from a stage of their own.
 std::vector<QString> stopNames(const Scene& scene)
@@ -685,10 +738,22 @@ TEST_P(FocusWalkTest, ASecondSpaceDoesNothingOrWhatTheFirstDid)
                 if (widget->isVisible())
                     shownBefore.emplace_back(widget);
             }
+            const json before = stage.outcome();
             pressAndRun(stage, *stop);
             once = stage.outcome();
             QWidget* target = stage.keyboard();
             secondWent = describe(target);
+            // A press that changed nothing, such as a menu closed again, leaves the keyboard on
+            // its control.
+            const auto changes = [](json outcome) {
+                outcome.erase("opened");
+                return outcome;
+            };
+            if (changes(once) == changes(before) && stop && isTabStop(*stop)) {
+                EXPECT_EQ(target, stop.data())
+                    << "In " << scene.name << ", after Space on " << control
+                    << " changed nothing the keyboard is on " << secondWent;
+            }
             EXPECT_TRUE(isWhereThePersonLeftIt(stage, target, name, shownBefore))
                 << "In " << scene.name << ", after Space on " << control
                 << " the focus moved on to " << secondWent
@@ -836,6 +901,132 @@ const Scene changedScenes[] = {
 INSTANTIATE_TEST_SUITE_P(
     DisplayControls, FocusWalkModelChangeTest, ::testing::ValuesIn(changedScenes), sceneName);
 
+/// The part of `widget` that the widgets around it leave on screen, in its own coordinates.
+QRect shownPart(const QWidget& widget)
+{
+    QRect shown = widget.rect();
+    for (const QWidget* around = widget.parentWidget(); around && !around->isWindow();
+         around = around->parentWidget())
+        shown &= QRect(widget.mapFrom(around, QPoint()), around->size());
+    return shown;
+}
+
+class FocusWalkDropDownTest : public ::testing::TestWithParam<Scene> { };
+
+TEST_P(FocusWalkDropDownTest, ADropDownDisabledWithItsListOpenKeepsTheKeyboard)
+{
+    const Scene& scene = GetParam();
+    std::vector<std::pair<std::size_t, QString>> dropDowns;
+    {
+        Stage stage;
+        scene.arrange(stage);
+        const std::vector<QWidget*> stops = stage.stops();
+        for (std::size_t index = 0; index < stops.size(); ++index) {
+            if (qobject_cast<QComboBox*>(stops[index]))
+                dropDowns.emplace_back(index, nameOf(*stops[index]));
+        }
+    }
+    for (const auto& [index, name] : dropDowns) {
+        SCOPED_TRACE(scene.name + ": " + text(name));
+        Stage stage;
+        const QPointer<QWidget> stop = focusStop(stage, scene, index, name);
+        if (!stop)
+            continue;
+        static_cast<QComboBox&>(*stop).showPopup();
+        QCoreApplication::processEvents();
+        stage.model.settingsError.set("The settings file is damaged.");
+        stage.turn();
+        const QWidget* const holder = stage.walked->focusWidget();
+        EXPECT_TRUE(holder && (holder == stop || isNoControl(*holder)))
+            << "In " << scene.name << ", the settings error moved the keyboard from " << text(name)
+            << " to " << describe(holder);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryWindow, FocusWalkDropDownTest, ::testing::ValuesIn(walkedScenes), sceneName);
+
+TEST(FocusWalkFieldTest, TabOutOfAFieldThatClosesOnTheBlurReachesTheNextControl)
+{
+    struct Field {
+        std::string_view what;
+        /// Opens the field with the keyboard in it.
+        std::function<void(Stage&)> open;
+    };
+    const auto renameProfile = [](ProfileRenameTarget::Site site) {
+        return [site](Stage& stage) {
+            showMainWindowOn(stage, AppPage::profiles, std::nullopt);
+            stage.main->content().beginProfileRename({site, workSample(stage.model).id});
+            stage.turn();
+        };
+    };
+    const Field fields[] = {
+        {"display name",
+            [](Stage& stage) {
+                showMainWindowOn(stage, AppPage::displays, std::nullopt);
+                auto& rename = *stage.displaysView()
+                                    .controls()
+                                    .cardOf(externalID)
+                                    ->findChild<QWidget*>(QStringLiteral("rename"));
+                Stage::focus(rename);
+                stage.pressSpace(rename);
+            }},
+        {"profile name in the heading", renameProfile(ProfileRenameTarget::Site::heading)},
+        {"profile name in the sidebar", renameProfile(ProfileRenameTarget::Site::sidebar)},
+    };
+    for (const Field& field : fields) {
+        for (const bool forward : {true, false}) {
+            SCOPED_TRACE(std::string(field.what) + (forward ? ", Tab" : ", Shift+Tab"));
+            Stage stage;
+            field.open(stage);
+            QWidget* const typing = QApplication::focusWidget();
+            ASSERT_NE(qobject_cast<QLineEdit*>(typing), nullptr) << describe(typing);
+            QTest::keyClicks(typing, QStringLiteral("Desk"));
+            const std::vector<QWidget*> stops = tabStops(*stage.main, *stage.main);
+            const auto at = std::ranges::find(stops, typing);
+            ASSERT_NE(at, stops.end());
+            const std::size_t index = static_cast<std::size_t>(at - stops.begin());
+            QWidget* const neighbour
+                = stops[(index + (forward ? 1 : stops.size() - 1)) % stops.size()];
+            const QString expected = nameOf(*neighbour);
+            QTest::keyClick(typing, Qt::Key_Tab, forward ? Qt::NoModifier : Qt::ShiftModifier);
+            stage.run();
+            const QWidget* focused = QApplication::focusWidget();
+            EXPECT_TRUE(focused && nameOf(*focused) == expected)
+                << "on " << describe(focused) << ", not on " << text(expected);
+        }
+    }
+}
+
+class FocusWalkScrollTest : public ::testing::TestWithParam<Scene> { };
+
+TEST_P(FocusWalkScrollTest, EveryControlTabReachesShows)
+{
+    Stage stage;
+    GetParam().arrange(stage);
+    ASSERT_TRUE(stage.walked);
+    QWidget& window = *stage.walked;
+    const std::size_t count = tabStops(window, window).size();
+    Stage::focus(*stage.stops().front());
+    // Twice round the window both ways, through every part of every scroll area.
+    for (const Qt::KeyboardModifiers modifiers : {Qt::NoModifier, Qt::ShiftModifier}) {
+        for (std::size_t step = 0; step < 2 * count; ++step) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, modifiers);
+            QCoreApplication::processEvents();
+            const QWidget* focused = QApplication::focusWidget();
+            ASSERT_NE(focused, nullptr);
+            EXPECT_EQ(shownPart(*focused), focused->rect())
+                << describe(focused) << " has the keyboard out of sight";
+        }
+    }
+}
+
+const Scene scrolledScenes[]
+    = {walked("ProfilePage"), walked("SettingsPage"), walked("DefaultPage"), walked("RuleEditor")};
+
+INSTANTIATE_TEST_SUITE_P(
+    MainWindow, FocusWalkScrollTest, ::testing::ValuesIn(scrolledScenes), sceneName);
+
 class TabOrderTest : public ::testing::TestWithParam<Scene> { };
 
 TEST_P(TabOrderTest, TabFollowsTheLayoutFromTopToBottom)
@@ -857,8 +1048,9 @@ TEST_P(TabOrderTest, TabFollowsTheLayoutFromTopToBottom)
 }
 
 // Each window's own area: the main window's sidebar is a column of its own beside the pages.
-const Scene orderedScenes[] = {walkedScenes[0], changedScenes[1], walkedScenes[2], walkedScenes[3],
-    walkedScenes[4], walkedScenes[5], walkedScenes[8]};
+const Scene orderedScenes[] = {walked("Popover"), changedScenes[1], walked("ProfilePage"),
+    walked("SettingsPage"), walked("DefaultPage"), walked("RuleEditor"), walked("RefreshRateTest"),
+    walked("ChooseApplications")};
 
 INSTANTIATE_TEST_SUITE_P(EveryWindow, TabOrderTest, ::testing::ValuesIn(orderedScenes), sceneName);
 

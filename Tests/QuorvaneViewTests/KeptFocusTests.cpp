@@ -93,12 +93,12 @@ protected:
         turn();
     }
 
-    /// Gives `control` the keyboard, as Tab would.
+    /// Gives `control` the keyboard, as the person does with a shortcut.
     static void focus(QWidget& control)
     {
         control.window()->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(control.window()));
-        control.setFocus(Qt::TabFocusReason);
+        control.setFocus(Qt::ShortcutFocusReason);
         ASSERT_TRUE(control.hasFocus());
     }
 
@@ -432,6 +432,17 @@ TEST(KeptFocusUnitTest, TheFocusWaitsForItsControlAndNeverForOneThePersonLeft)
                 delete &first;
                 return replacement;
             }},
+        {"gone, with a control of its names in a window of its window",
+            [&](QWidget& first, QWidget&) {
+                QWidget* const box = first.parentWidget();
+                auto* dialog = new QWidget(first.window(), Qt::Dialog);
+                auto* alike = new QPushButton(QStringLiteral("First"), new QWidget(dialog));
+                alike->setObjectName(first.objectName());
+                delete &first;
+                settle();
+                EXPECT_NE(dialog->focusWidget(), alike);
+                return box;
+            }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.what));
@@ -446,13 +457,13 @@ TEST(KeptFocusUnitTest, TheFocusWaitsForItsControlAndNeverForOneThePersonLeft)
         window.show();
         window.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-        first->setFocus(Qt::TabFocusReason);
+        first->setFocus(Qt::ShortcutFocusReason);
         first->setEnabled(false);
         settle();
         EXPECT_EQ(QApplication::focusWidget(), box) << "on what holds the button, no other";
         QWidget* const expected = c.meanwhile(*first, *second);
         settle();
-        EXPECT_EQ(QApplication::focusWidget(), expected);
+        EXPECT_EQ(window.focusWidget(), expected);
     }
 }
 
@@ -483,7 +494,7 @@ TEST(KeptFocusUnitTest, TabGoesOnFromWhereTheFocusWaitsAndNothingAroundItTakesKe
             window.show();
             window.activateWindow();
             EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
-            second->setFocus(Qt::TabFocusReason);
+            second->setFocus(Qt::ShortcutFocusReason);
         }
     };
     struct Case {
@@ -570,7 +581,7 @@ TEST(KeptFocusRecheckTest, ASecondSpaceWhileCheckingResumesNoHoldAndTheFocusCome
     model.manual(SettingValue::percent(0.8), key, false);
     mac.settle();
     auto& recheck = *view.findChild<QPushButton*>(QStringLiteral("recheck"));
-    recheck.setFocus(Qt::TabFocusReason);
+    recheck.setFocus(Qt::ShortcutFocusReason);
     const auto pressSpace = [&] {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         mac.executor.runUntilIdle();

@@ -259,7 +259,7 @@ TEST_F(MainWindowTest, TheKeyboardComesBackToTheRenamedRowAsTheFieldCloses)
     rowOf(workID).doubleClick();
     turn();
     QWidget& elsewhere = content.sidebar().navButton(AppPage::settings);
-    elsewhere.setFocus(Qt::TabFocusReason);
+    elsewhere.setFocus(Qt::ShortcutFocusReason);
     turn();
     EXPECT_EQ(rowOf(workID).nameField(), nullptr);
     EXPECT_EQ(QApplication::focusWidget(), &elsewhere);
@@ -385,7 +385,7 @@ TEST_F(MainWindowTest, APageNeverScrollsSidewaysToAControlAtItsRightEdge)
     ASSERT_TRUE(area.verticalScrollBar()->isVisible());
     ASSERT_GT(page.width(), area.viewport()->width());
     // Tab walks through the page, the window's other column and back to the heading's switch.
-    page.findChild<QWidget*>(QStringLiteral("addRule"))->setFocus(Qt::TabFocusReason);
+    page.findChild<QWidget*>(QStringLiteral("addRule"))->setFocus(Qt::ShortcutFocusReason);
     for (int stop = 0; stop < 30; ++stop) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(page.x(), 0) << QApplication::focusWidget()->objectName().toStdString();

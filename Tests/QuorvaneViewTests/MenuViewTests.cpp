@@ -121,7 +121,7 @@ TEST_F(MenuViewTest, TabWalksEveryControlFromTopToBottomAfterTheDisplaysAreRebui
         window.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
         auto& first = *shown->findChild<QCheckBox*>(QStringLiteral("automation"));
-        first.setFocus(Qt::TabFocusReason);
+        first.setFocus(Qt::ShortcutFocusReason);
         std::vector<QWidget*> walked{&first};
         while (walked.size() < 100) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

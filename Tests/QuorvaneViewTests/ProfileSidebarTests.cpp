@@ -323,7 +323,7 @@ TEST_F(ProfileSidebarTest, TheKeyboardMovesTheSelectionAndAClickLeavesTheKeyboar
     turn();
 
     EXPECT_FALSE(list().focusPolicy() & Qt::ClickFocus);
-    list().setFocus(Qt::TabFocusReason);
+    list().setFocus(Qt::ShortcutFocusReason);
     QTest::keyClick(&list(), Qt::Key_Down);
     EXPECT_EQ(*model.selectedProfileID, eveningID);
     turn();
@@ -369,7 +369,7 @@ TEST_F(ProfileSidebarTest, OnlyALeftClickOrAMoveOfTheKeysSelectsAndOnlyWhileActi
         model.page.set(AppPage::displays);
         model.settingsError.set(c.settingsError);
         turn();
-        list().setFocus(Qt::TabFocusReason);
+        list().setFocus(Qt::ShortcutFocusReason);
         c.act();
         turn();
         EXPECT_EQ(*model.selectedProfileID, c.selectsEvening ? eveningID : defaultID);

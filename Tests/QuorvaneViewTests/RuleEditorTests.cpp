@@ -407,7 +407,7 @@ TEST_F(RuleEditorTest, SpaceTicksTheCurrentAppOnceHoweverLongItIsHeld)
     click(part<QRadioButton>("selectedApps"));
     turn();
     auto& list = part<QListWidget>("appList");
-    list.setFocus(Qt::TabFocusReason);
+    list.setFocus(Qt::ShortcutFocusReason);
     QTest::keyClick(&list, Qt::Key_Home);
     ASSERT_NE(list.currentItem(), nullptr);
     const auto picked = [&] {

@@ -479,7 +479,7 @@ TEST_F(RulesTableTest, RowsOnScreenFollowTheirRulesWhateverChangesAndWhereverRul
 TEST_F(RulesTableTest, TheTabKeyWalksTheRulesInOrderAndScrollsThemIntoView)
 {
     fillUpTo(30);
-    partOf<SwitchButton>("Deep focus", "enabled").setFocus(Qt::TabFocusReason);
+    partOf<SwitchButton>("Deep focus", "enabled").setFocus(Qt::ShortcutFocusReason);
     // The rule whose switch the tab key reaches next, and whether its row is wholly shown.
     const auto nextSwitch = [&](bool forward) -> std::optional<std::string> {
         for (int press = 0; press < 4; ++press) {
@@ -509,7 +509,7 @@ TEST_F(RulesTableTest, TheFocusedRowKeepsTheFocusWhileScrolledAway)
 {
     fillUpTo(30);
     SwitchButton& coding = partOf<SwitchButton>("Coding", "enabled");
-    coding.setFocus(Qt::TabFocusReason);
+    coding.setFocus(Qt::ShortcutFocusReason);
     scrollTo(table().verticalScrollBar()->maximum());
     EXPECT_EQ(QApplication::focusWidget(), &coding);
     EXPECT_FALSE(isWhollyShown("Coding"));
@@ -600,12 +600,12 @@ TEST_F(RulesTableTest, EveryTabStopOfTheTableIsARowsControlAndShowsItsFocusInAnA
     for (QWidget* control : rowOf("Coding")->focusableControls()) {
         SCOPED_TRACE(control->objectName().toStdString());
         EXPECT_EQ(ringPixels(picture(*control)), 0);
-        control->setFocus(Qt::TabFocusReason);
+        control->setFocus(Qt::ShortcutFocusReason);
         EXPECT_GT(ringPixels(picture(*control)), 40);
         saveScreenshot(table(), "rules-focused-" + control->objectName().toStdString());
     }
     // From the button before the table, the tab key goes from control to control of the rows.
-    window.findChild<QWidget*>(QStringLiteral("addRule"))->setFocus(Qt::TabFocusReason);
+    window.findChild<QWidget*>(QStringLiteral("addRule"))->setFocus(Qt::ShortcutFocusReason);
     const std::vector<std::pair<std::string_view, const char*>> stops = {
         {"Deep focus", "enabled"}, {"Deep focus", "down"}, {"Coding", "enabled"}, {"Coding", "up"}};
     for (const auto& [rule, part] : stops) {

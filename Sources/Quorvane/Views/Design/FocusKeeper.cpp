@@ -9,11 +9,11 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScrollArea>
 #include <QTextEdit>
-#include <QTimer>
 
 #include <algorithm>
-#include <optional>
+#include <ranges>
 #include <utility>
 
 namespace quorvane {
@@ -42,17 +42,6 @@ bool isTabStop(const QWidget& widget, const QWidget& window)
         && (widget.focusPolicy() & Qt::TabFocus) != 0;
 }
 
-QStringList pathOf(const QWidget& control)
-{
-    QStringList path;
-    for (const QWidget* widget = &control; widget && !widget->isWindow();
-         widget = widget->parentWidget())
-        path << (widget->objectName().isEmpty()
-                ? QString::fromLatin1(widget->metaObject()->className())
-                : widget->objectName());
-    return path;
-}
-
 /// Tab and Shift+Tab, which move the focus; Ctrl+Tab and Alt+Tab belong to other things.
 std::optional<bool> tabDirection(const QKeyEvent& key)
 {
@@ -64,6 +53,16 @@ std::optional<bool> tabDirection(const QKeyEvent& key)
     if (key.key() == Qt::Key_Tab)
         return true;
     return std::nullopt;
+}
+
+/// Scrolls every scroll area around `control` until it shows, the innermost first.
+void bringIntoView(QWidget& control)
+{
+    for (QWidget* ancestor = control.parentWidget(); ancestor && !ancestor->isWindow();
+         ancestor = ancestor->parentWidget()) {
+        if (auto* area = qobject_cast<QScrollArea*>(ancestor))
+            area->ensureWidgetVisible(&control);
+    }
 }
 
 } // namespace
@@ -91,49 +90,77 @@ bool FocusKeeper::eventFilter(QObject* watched, QEvent* event)
     case QEvent::KeyPress:
         if (const std::optional<bool> next = tabDirection(static_cast<QKeyEvent&>(*event))) {
             Place& place = placeIn(*widget->window());
-            if (place.holder == widget && tabFromHolder(place, *next))
-                return true;
+            if (place.holder && place.holder == widget)
+                return tabFromHolder(place, *next);
+            m_tabFrom = QApplication::focusWidget();
+        } else {
+            m_tabFrom.reset();
         }
         break;
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonPress:
+        m_tabFrom.reset();
+        break;
     case QEvent::FocusOut:
-        m_leaving = widget;
+        // Qt names the next focus before it tells the last: a focus dropped goes nowhere.
+        m_leaving = QApplication::focusWidget() ? widget : nullptr;
         break;
     case QEvent::FocusIn: {
         const QPointer<QWidget> leaving = std::exchange(m_leaving, nullptr);
         if (m_isMoving)
             break;
-        const Qt::FocusReason reason = static_cast<QFocusEvent&>(*event).reason();
-        Place& place = placeIn(*widget->window());
-        // Qt passing on the focus of a control as it is disabled or hidden: no Tab key leaves a
-        // control that cannot hold the focus.
-        const bool isPassedOn = (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
-            && leaving && !(leaving->isEnabled() && leaving->isVisible());
-        if (isPassedOn) {
-            check(place);
-            return true;
-        }
-        if (widget != place.holder)
-            remember(*widget);
-        break;
+        // Qt's move put right: the control it chose never learns it had the focus.
+        return isPutRight(*widget, static_cast<QFocusEvent&>(*event).reason(), leaving);
     }
     case QEvent::Hide:
     case QEvent::ParentChange:
     case QEvent::EnabledChange:
     case QEvent::Show:
-        if (m_isMoving)
-            break;
-        for (Place& place : m_places) {
-            // Losing its focus, or maybe the control the focus waits for coming back.
-            if (place.control == widget || (place.holder && place.window == widget->window())) {
-                check(place);
-                break;
-            }
-        }
+        if (!m_isMoving)
+            changed(*widget);
         break;
     default:
         break;
     }
     return false;
+}
+
+bool FocusKeeper::isPutRight(QWidget& widget, Qt::FocusReason reason, QWidget* leaving)
+{
+    Place& place = placeIn(*widget.window());
+    // The window giving back the focus where it waits, or a window with no control to focus.
+    if (&widget == place.holder || widget.isWindow())
+        return false;
+    // Qt passes the focus on as a Tab would, from a control disabled or hidden, or from a list
+    // that closes with its drop-down: only a Tab key leaving that control is the person's move.
+    // Any other reason is a click, a shortcut, the application's own move, or a window or popup
+    // giving back the focus it kept, which the keeper keeps right while the window is inactive.
+    const bool isTab = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason;
+    const bool isQtsMove = isTab && (!m_tabFrom || *m_tabFrom != leaving);
+    m_tabFrom.reset();
+    if (isQtsMove && place.control) {
+        check(place);
+        return place.window->focusWidget() != &widget;
+    }
+    remember(widget);
+    if (reason != Qt::MouseFocusReason)
+        bringIntoView(widget);
+    return false;
+}
+
+void FocusKeeper::changed(QWidget& widget)
+{
+    for (Place& place : m_places) {
+        if (!place.window)
+            continue;
+        if (place.control && (place.control == &widget || widget.isAncestorOf(place.control))) {
+            // A control losing the focus to a Tab or a click is left to the focus-in that follows.
+            if (m_leaving != place.control)
+                check(place);
+        } else if (place.holder && widget.window() == place.window) {
+            queueSearch(); // maybe the control's replacement, coming as the window is rebuilt
+        }
+    }
 }
 
 FocusKeeper::Place& FocusKeeper::placeIn(QWidget& window)
@@ -155,61 +182,54 @@ void FocusKeeper::remember(QWidget& control)
         disconnect(place.watch);
         // Later, not now: the control may go as a part of a widget that is going.
         place.watch = connect(&control, &QObject::destroyed, this, [this, window = place.window] {
-            QTimer::singleShot(0, this, [this, window] {
-                if (window)
-                    check(placeIn(*window));
-            });
+            QMetaObject::invokeMethod(
+                this,
+                [this, window] {
+                    if (window)
+                        check(placeIn(*window));
+                    searchReplacements();
+                },
+                Qt::QueuedConnection);
         });
     }
     place.control = &control;
-    place.path = pathOf(control);
-    place.isNamed = !control.objectName().isEmpty();
-    place.ancestors.clear();
-    for (QWidget* ancestor = control.parentWidget(); ancestor;
-         ancestor = ancestor->parentWidget()) {
-        place.ancestors.emplace_back(ancestor);
-        if (ancestor->isWindow())
-            break;
-    }
+    place.levels.clear();
+    for (QWidget* level = &control; !level->isWindow(); level = level->parentWidget())
+        place.levels.push_back({level, level->objectName()});
     place.holder.clear();
+}
+
+bool FocusKeeper::isSame(const Place& place, const QWidget& widget)
+{
+    const QWidget* at = &widget;
+    for (const Level& level : place.levels) {
+        if (at->isWindow() || at->objectName() != level.name
+            || (level.name.isEmpty() && at != level.widget))
+            return false;
+        at = at->parentWidget();
+    }
+    return at == place.window;
 }
 
 void FocusKeeper::check(Place& place)
 {
-    if (!place.window)
+    // A closed window gives the focus back where it kept it when it shows again.
+    if (!place.window || !place.window->isVisible())
         return;
     QWidget* const focused = place.window->focusWidget();
-    if (QWidget* target = owner(place)) {
-        if (focused != target) {
-            moveFocus(*target, Qt::OtherFocusReason);
-            remember(*target);
-        }
+    if (QWidget* control = place.control;
+        control && isSame(place, *control) && canTakeFocus(*control)) {
+        if (focused != control)
+            moveFocus(*control, Qt::OtherFocusReason);
         place.holder.clear();
         return;
     }
     // The same holder while it can hold the focus; a nearer one never, once the focus waits.
-    place.holder = holderFor(place);
+    if (!place.holder || !canTakeFocus(*place.holder) || place.holder->window() != place.window)
+        place.holder = holderFor(place);
     if (place.holder && focused != place.holder)
         moveFocus(*place.holder, Qt::OtherFocusReason);
-}
-
-QWidget* FocusKeeper::owner(const Place& place) const
-{
-    if (place.control && place.control->window() == place.window && canTakeFocus(*place.control))
-        return place.control;
-    // An unnamed control has no replacement that could be told apart from its neighbours.
-    if (!place.isNamed)
-        return nullptr;
-    QWidget* found = nullptr;
-    for (QWidget* candidate : place.window->findChildren<QWidget*>(place.path.front())) {
-        if (candidate == place.control || !canTakeFocus(*candidate)
-            || pathOf(*candidate) != place.path)
-            continue;
-        if (found)
-            return nullptr; // two alike: neither is surely the one the person left
-        found = candidate;
-    }
-    return found;
+    queueSearch();
 }
 
 QWidget* FocusKeeper::holderFor(const Place& place) const
@@ -217,8 +237,9 @@ QWidget* FocusKeeper::holderFor(const Place& place) const
     // The nearest widget that shows, takes no tab and has no acting widget around it: keys that
     // reach it pass up to the window and act on nothing on the way.
     QWidget* holder = nullptr;
-    for (const QPointer<QWidget>& ancestor : place.ancestors) {
-        if (!ancestor)
+    for (const Level& level : place.levels | std::views::drop(1)) {
+        QWidget* const ancestor = level.widget;
+        if (!ancestor || ancestor->window() != place.window)
             continue;
         if (acts(*ancestor))
             holder = nullptr;
@@ -226,7 +247,53 @@ QWidget* FocusKeeper::holderFor(const Place& place) const
             && (ancestor->focusPolicy() & Qt::TabFocus) == 0)
             holder = ancestor;
     }
-    return holder;
+    return holder ? holder : place.window.data();
+}
+
+void FocusKeeper::queueSearch()
+{
+    if (std::exchange(m_isSearchQueued, true))
+        return;
+    QMetaObject::invokeMethod(this, &FocusKeeper::searchReplacements, Qt::QueuedConnection);
+}
+
+void FocusKeeper::searchReplacements()
+{
+    m_isSearchQueued = false;
+    for (Place& place : m_places) {
+        // Only where the focus still waits: the person may have moved it meanwhile.
+        if (!place.window || !place.holder || place.window->focusWidget() != place.holder)
+            continue;
+        if (QWidget* found = replacement(place)) {
+            moveFocus(*found, Qt::OtherFocusReason);
+            remember(*found);
+        }
+    }
+}
+
+QWidget* FocusKeeper::replacement(const Place& place) const
+{
+    // An unnamed control is known only as itself, which check() looks at.
+    if (place.levels.empty() || place.levels.front().name.isEmpty())
+        return nullptr;
+    // Below the nearest ancestor that is still the same widget in the same window.
+    QWidget* scope = place.window;
+    for (const Level& level : place.levels | std::views::drop(1)) {
+        if (level.widget && level.widget->window() == place.window
+            && level.widget->objectName() == level.name) {
+            scope = level.widget;
+            break;
+        }
+    }
+    QWidget* found = nullptr;
+    for (QWidget* candidate : scope->findChildren<QWidget*>(place.levels.front().name)) {
+        if (candidate == place.control || !canTakeFocus(*candidate) || !isSame(place, *candidate))
+            continue;
+        if (found)
+            return nullptr; // two alike: neither is surely the one the person left
+        found = candidate;
+    }
+    return found;
 }
 
 void FocusKeeper::moveFocus(QWidget& to, Qt::FocusReason reason)
@@ -247,6 +314,7 @@ bool FocusKeeper::tabFromHolder(Place& place, bool next)
         if (isTabStop(*widget, *place.window)) {
             moveFocus(*widget, next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
             remember(*widget);
+            bringIntoView(*widget);
             return true;
         }
     }

@@ -3,10 +3,12 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QStringList>
+#include <QString>
 #include <QWidget>
 
 #include <list>
+#include <optional>
+#include <vector>
 
 class QApplication;
 
@@ -15,10 +17,13 @@ namespace quorvane {
 /// Qt hands the focus of a control that is disabled or hidden to the next control in the tab
 /// chain, and drops it when the control is deleted; the person's next key then acts on a control
 /// they never moved to, or Tab starts again at the top. Installed once on the application, the
-/// keeper puts such a focus back on the same control, or on the control that replaces it after a
-/// rebuild (the same path of object names). Failing both, the focus waits on the nearest enclosing
-/// widget where keys do nothing, and Tab goes on from the control it left; it returns to that
-/// control, or its replacement, once one can take it again and the person has not moved it.
+/// keeper tells the person's moves from Qt's by what causes them: a Tab key, a click, a shortcut,
+/// a window or popup giving back the focus it kept. Qt's moves go back to the person's control;
+/// failing that, to the control for the same thing after a rebuild (the same object names up to
+/// the window, where an unnamed widget is only ever itself), looked for once the rebuild is over;
+/// failing both, the focus waits on the nearest enclosing widget where keys do nothing, and Tab
+/// goes on from the control it left. A control that takes the focus from the keyboard is scrolled
+/// into view.
 class FocusKeeper final : public QObject {
 public:
     static void install(QApplication& application);
@@ -27,18 +32,18 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    /// Where the person last put the focus in one window, and where it waits when that control is
-    /// gone.
+    /// One widget from the control up to its window, with the name it had then.
+    struct Level {
+        QPointer<QWidget> widget;
+        QString name;
+    };
+    /// Where the person last put the focus in one window, and where it waits when that control
+    /// cannot take it.
     struct Place {
         QPointer<QWidget> window;
         QPointer<QWidget> control;
-        /// The control's object names up to its window, its own first; a class name stands in
-        /// for an unnamed widget.
-        QStringList path;
-        /// Only a named control has a replacement that can be told apart from its neighbours.
-        bool isNamed = false;
-        /// The control's ancestors below the window, nearest first, then the window.
-        std::vector<QPointer<QWidget>> ancestors;
+        /// The control and its ancestors below the window, the control first.
+        std::vector<Level> levels;
         /// Where the focus waits while its control cannot take it; null while on the control.
         QPointer<QWidget> holder;
         /// Looks at the window again once the control is deleted.
@@ -47,13 +52,25 @@ private:
 
     explicit FocusKeeper(QObject* parent);
 
+    /// Takes in a focus that `widget` gets: the person's move is remembered, Qt's is put right.
+    /// True when the focus went elsewhere.
+    bool isPutRight(QWidget& widget, Qt::FocusReason reason, QWidget* leaving);
+    /// A show, hide, enabling, disabling or reparenting of `widget`.
+    void changed(QWidget& widget);
+
     Place& placeIn(QWidget& window);
     void remember(QWidget& control);
-    /// Puts the window's focus on the control it belongs to, else where it waits.
+    /// Whether `widget` stands for the same thing as the place's control: the same names up to
+    /// the window, and the same widget wherever a level has no name.
+    [[nodiscard]] static bool isSame(const Place& place, const QWidget& widget);
+    /// Puts the window's focus on its control, else where it waits.
     void check(Place& place);
-    /// The control that the focus belongs to now: the one the person left, or its replacement.
-    [[nodiscard]] QWidget* owner(const Place& place) const;
     [[nodiscard]] QWidget* holderFor(const Place& place) const;
+    /// Looks for the controls that replace the ones the focus waits for, once the work of this
+    /// turn of the event loop is over.
+    void queueSearch();
+    void searchReplacements();
+    [[nodiscard]] QWidget* replacement(const Place& place) const;
     void moveFocus(QWidget& to, Qt::FocusReason reason);
     /// Tab or Backtab from a waiting focus: on from the control it left, as if still there.
     bool tabFromHolder(Place& place, bool next);
@@ -62,8 +79,11 @@ private:
     std::list<Place> m_places;
     /// The widget losing the focus, between the focus-out and the focus-in of one move.
     QPointer<QWidget> m_leaving;
+    /// The control a Tab or Backtab key press leaves, while that press is delivered.
+    std::optional<QPointer<QWidget>> m_tabFrom;
     /// Set while the keeper moves the focus itself.
     bool m_isMoving = false;
+    bool m_isSearchQueued = false;
 };
 
 } // namespace quorvane

@@ -371,7 +371,9 @@ void ContentView::refreshEditor()
                 setDraft(std::nullopt);
             },
             this);
-        m_editor->setObjectName(QStringLiteral("ruleEditor"));
+        // Named for its rule: another rule's editor holds other controls of the same names.
+        m_editor->setObjectName(
+            QStringLiteral("ruleEditor:") + QString::fromStdString(m_editorRuleID->uuidString()));
         m_editor->setFixedWidth(editingWidth - narrowWidth - 1);
         m_columns->addWidget(m_editor);
         m_editor->show();

@@ -221,7 +221,8 @@ void ProfileDisplayPreferencesView::rebuildResolutionsIfNeeded()
         auto* name = new QLabel(m_body);
         name->setObjectName(QStringLiteral("resolutionScreen"));
         auto* choice = new QComboBox(m_body);
-        choice->setObjectName(QStringLiteral("resolution"));
+        // Named for its display, so that a rebuilt row is never taken for another display's.
+        choice->setObjectName(QStringLiteral("resolution:") + QString::fromStdString(displayID));
         m_resolutionsLayout->addWidget(name, row, 0);
         m_resolutionsLayout->addWidget(choice, row, 1);
         connect(choice, &QComboBox::activated, this,

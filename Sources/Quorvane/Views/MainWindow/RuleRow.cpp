@@ -265,6 +265,8 @@ void RuleRow::showRule(const RulesTableModel& rules, int row)
 {
     m_row = row;
     m_rule = rules.rule(row);
+    // Named for its rule, so that its controls are known for that rule as the rows are reused.
+    setObjectName(QStringLiteral("rule:") + text(m_rule.id.uuidString()));
     const QString name = text(m_rule.name);
     m_enabled->setAccessibleName(QStringLiteral("Enable ") + name);
     static_cast<ElidedLabel*>(m_name)->showText(name);
