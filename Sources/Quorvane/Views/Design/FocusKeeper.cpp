@@ -30,10 +30,15 @@ bool acts(const QWidget& widget)
         || qobject_cast<const QTextEdit*>(&widget) || qobject_cast<const QPlainTextEdit*>(&widget);
 }
 
+/// Whether `widget` shows in `window` as things stand, for the focus to be there.
+bool isShownIn(const QWidget& widget, const QWidget& window)
+{
+    return widget.window() == &window && widget.isEnabled() && widget.isVisibleTo(&window);
+}
+
 bool canTakeFocus(const QWidget& widget)
 {
-    return widget.isEnabled() && widget.isVisibleTo(widget.window())
-        && widget.focusPolicy() != Qt::NoFocus;
+    return isShownIn(widget, *widget.window()) && widget.focusPolicy() != Qt::NoFocus;
 }
 
 bool isTabStop(const QWidget& widget, const QWidget& window)
@@ -142,7 +147,7 @@ bool FocusKeeper::isPutRight(QWidget& widget, Qt::FocusReason reason, QWidget* l
         check(place);
         return place.window->focusWidget() != &widget;
     }
-    remember(widget);
+    remember(place, widget);
     if (reason != Qt::MouseFocusReason)
         bringIntoView(widget);
     return false;
@@ -175,9 +180,8 @@ FocusKeeper::Place& FocusKeeper::placeIn(QWidget& window)
     return place;
 }
 
-void FocusKeeper::remember(QWidget& control)
+void FocusKeeper::remember(Place& place, QWidget& control)
 {
-    Place& place = placeIn(*control.window());
     if (place.control != &control) {
         disconnect(place.watch);
         // Later, not now: the control may go as a part of a widget that is going.
@@ -225,7 +229,7 @@ void FocusKeeper::check(Place& place)
         return;
     }
     // The same holder while it can hold the focus; a nearer one never, once the focus waits.
-    if (!place.holder || !canTakeFocus(*place.holder) || place.holder->window() != place.window)
+    if (!place.holder || !isShownIn(*place.holder, *place.window))
         place.holder = holderFor(place);
     if (place.holder && focused != place.holder)
         moveFocus(*place.holder, Qt::OtherFocusReason);
@@ -243,7 +247,7 @@ QWidget* FocusKeeper::holderFor(const Place& place) const
             continue;
         if (acts(*ancestor))
             holder = nullptr;
-        else if (!holder && ancestor->isEnabled() && ancestor->isVisibleTo(place.window)
+        else if (!holder && isShownIn(*ancestor, *place.window)
             && (ancestor->focusPolicy() & Qt::TabFocus) == 0)
             holder = ancestor;
     }
@@ -266,7 +270,7 @@ void FocusKeeper::searchReplacements()
             continue;
         if (QWidget* found = replacement(place)) {
             moveFocus(*found, Qt::OtherFocusReason);
-            remember(*found);
+            remember(place, *found);
         }
     }
 }
@@ -313,7 +317,7 @@ bool FocusKeeper::tabFromHolder(Place& place, bool next)
          widget = next ? widget->nextInFocusChain() : widget->previousInFocusChain()) {
         if (isTabStop(*widget, *place.window)) {
             moveFocus(*widget, next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
-            remember(*widget);
+            remember(place, *widget);
             bringIntoView(*widget);
             return true;
         }

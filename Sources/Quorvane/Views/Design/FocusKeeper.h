@@ -59,7 +59,7 @@ private:
     void changed(QWidget& widget);
 
     Place& placeIn(QWidget& window);
-    void remember(QWidget& control);
+    void remember(Place& place, QWidget& control);
     /// Whether `widget` stands for the same thing as the place's control: the same names up to
     /// the window, and the same widget wherever a level has no name.
     [[nodiscard]] static bool isSame(const Place& place, const QWidget& widget);
