@@ -414,6 +414,12 @@ TEST(KeptFocusUnitTest, TheFocusWaitsForItsControlAndNeverForOneThePersonLeft)
                 second.setEnabled(true);
                 return second.parentWidget();
             }},
+        {"gone with all around it",
+            [](QWidget& first, QWidget&) {
+                QWidget* const window = first.window();
+                delete first.parentWidget();
+                return window;
+            }},
         {"hidden, then shown",
             [&](QWidget& first, QWidget&) {
                 first.setEnabled(true);
@@ -512,6 +518,12 @@ TEST(KeptFocusUnitTest, TabGoesOnFromWhereTheFocusWaitsAndNothingAroundItTakesKe
         {"Backtab", disable, Qt::Key_Backtab, Qt::ShiftModifier, [](Scene& s) { return s.first; }},
         {"the control gone", [](Scene& scene) { delete scene.second; }, Qt::Key_Tab, Qt::NoModifier,
             [](Scene& s) { return s.first; }},
+        {"the next one hidden too",
+            [](Scene& scene) {
+                scene.third->hide();
+                scene.second->setEnabled(false);
+            },
+            Qt::Key_Tab, Qt::NoModifier, [](Scene& s) { return s.first; }},
         {"nothing else to go to",
             [](Scene& scene) {
                 scene.first->hide();
