@@ -6,6 +6,9 @@
 #include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
 #include "Quorvane/Views/DisplaysPage.h"
 #include "Quorvane/Views/MainWindow/DisplaysView.h"
+#include "Quorvane/Views/MainWindow/ProfilePage.h"
+#include "Quorvane/Views/MainWindow/RuleRow.h"
+#include "Quorvane/Views/MainWindow/RulesTable.h"
 #include "Quorvane/Views/MainWindow/SettingValueEditor.h"
 #include "Quorvane/Views/MenuView.h"
 #include "QuorvaneTests/ModeTestSupport.h"
@@ -372,6 +375,65 @@ TEST_F(KeptFocusTest, AKeptHdrTestLeavesTheKeyboardOnTheSwitchOfTheRebuiltCard)
             QTest::keyClick(&panelButton("revert"), Qt::Key_Escape);
         demo.settle();
         turn();
+    }
+}
+
+TEST_F(KeptFocusTest, EachPressOfASwitchInOneTurnFlipsWhatTheModelHoldsThen)
+{
+    struct Case {
+        std::string_view control;
+        /// Shows the switch's page; the switch.
+        std::function<QWidget&()> arrange;
+        /// Whether the model holds the thing on.
+        std::function<bool()> isOn;
+    };
+    const auto coding = [&] {
+        return *std::ranges::find(profileNamed("Work · sample").rules, "Coding", &Rule::name);
+    };
+    const Case cases[] = {
+        {"rule",
+            [&]() -> QWidget& {
+                show(AppPage::profiles, workID);
+                return *static_cast<ProfilePage*>(content.currentPage())
+                            ->rulesTable()
+                            .rowOf(coding().id)
+                            ->findChild<SwitchButton*>(QStringLiteral("enabled"));
+            },
+            [&] { return coding().isEnabled; }},
+        {"Active",
+            [&]() -> QWidget& {
+                show(AppPage::profiles, workID);
+                return onPage<SwitchButton>("active");
+            },
+            [&] {
+                return model.configuration->automationEnabled
+                    && model.configuration->activeProfileID == workID;
+            }},
+        {"Launch at login",
+            [&]() -> QWidget& {
+                show(AppPage::settings, workID);
+                return onPage<SwitchButton>("launchAtLogin");
+            },
+            [&] { return *model.loginEnabled; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.control));
+        auto& control = static_cast<QAbstractButton&>(c.arrange());
+        focus(control);
+        const auto press = [&](int times) {
+            for (int time = 0; time < times; ++time)
+                QTest::keyClick(&control, Qt::Key_Space);
+            demo.settle();
+            turn();
+        };
+        const bool wasOn = c.isOn();
+        const Outcome before = outcome();
+        press(2);
+        EXPECT_EQ(c.isOn(), wasOn);
+        EXPECT_EQ(outcome(), before);
+        press(3);
+        EXPECT_EQ(c.isOn(), !wasOn);
+        EXPECT_EQ(control.isChecked(), !wasOn);
     }
 }
 

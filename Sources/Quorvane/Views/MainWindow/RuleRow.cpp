@@ -22,6 +22,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <functional>
 
 namespace quorvane {
@@ -133,6 +134,17 @@ public:
     }
 };
 
+/// Whether the document holds the rule switched on; false once it holds no such rule.
+bool isEnabledNow(const AppModel& model, const UUID& profileID, const UUID& ruleID)
+{
+    const auto& profiles = model.configuration->profiles;
+    const auto profile = std::ranges::find(profiles, profileID, &Profile::id);
+    if (profile == profiles.end())
+        return false;
+    const auto rule = std::ranges::find(profile->rules, ruleID, &Rule::id);
+    return rule != profile->rules.end() && rule->isEnabled;
+}
+
 /// What a dragged rule shows under the pointer: its name on a small card, not the whole row.
 QPixmap dragImage(const QString& name, const QFont& font, qreal pixelRatio)
 {
@@ -240,7 +252,9 @@ RuleRow::RuleRow(ContentView& content, UUID profileID, QWidget* parent)
 
     // clicked, not toggled: showRule() sets the state too, and that must not call the model.
     connect(m_enabled, &SwitchButton::clicked, this, [this](bool isOn) {
-        if (isOn != m_rule.isEnabled)
+        // The document, not m_rule: the row shows a toggle only from the next refresh on, and a
+        // second press before it must undo the first.
+        if (isOn != isEnabledNow(m_content.model(), m_profileID, m_rule.id))
             m_content.model().toggleRule(m_rule.id, m_profileID);
         m_content.scheduleRefresh(); // a refused toggle snaps back there
     });
