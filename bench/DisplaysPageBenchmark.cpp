@@ -107,14 +107,14 @@ public:
         m_view->controls()
             .rowOf(key)
             ->findChild<QPushButton*>(QStringLiteral("resume"))
-            ->setFocus(Qt::TabFocusReason);
+            ->setFocus(Qt::ShortcutFocusReason);
         model().resume(key);
         m_world.executor.advance(5s);
         turn();
     }
     void focusRecheck()
     {
-        m_view->findChild<QPushButton*>(QStringLiteral("recheck"))->setFocus(Qt::TabFocusReason);
+        m_view->findChild<QPushButton*>(QStringLiteral("recheck"))->setFocus(Qt::ShortcutFocusReason);
         turn();
     }
     /// Whether the focus is on no control that Tab reaches: where the keeper lets it wait.
