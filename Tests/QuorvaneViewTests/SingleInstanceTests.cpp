@@ -27,6 +27,7 @@
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -479,8 +480,15 @@ TEST(SingleInstanceTest, NoLockFileIsMadeBesideASettingsFileTheStoreRefuses)
     const std::filesystem::path fifo = folder.path() / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     std::filesystem::create_symlink(fifo, folder.path() / "fifo.json");
-    std::filesystem::create_symlink("/dev/null", folder.path() / "null.json");
-    for (const char* name : {"fifo", "fifo.json", "null.json"}) {
+    std::vector<std::string> names = {"fifo", "fifo.json"};
+    // A device of the test's own rather than /dev/null, whose claim every process shares.
+    const std::filesystem::path devices = folder.path() / "dev";
+    std::filesystem::create_directory(devices);
+    if (::mknod((devices / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) {
+        std::filesystem::create_symlink(devices / "null", folder.path() / "null.json");
+        names.emplace_back("null.json");
+    }
+    for (const std::string& name : names) {
         SCOPED_TRACE(name);
         const std::filesystem::path file = folder.path() / name;
         EXPECT_EQ(instanceClaim(file).lockFile, std::nullopt);
@@ -491,7 +499,7 @@ TEST(SingleInstanceTest, NoLockFileIsMadeBesideASettingsFileTheStoreRefuses)
         EXPECT_TRUE(later.handOver(1s));
     }
     EXPECT_FALSE(std::filesystem::exists(folder.path() / ".fifo.lock"));
-    EXPECT_FALSE(std::filesystem::exists("/dev/.null.lock"));
+    EXPECT_FALSE(std::filesystem::exists(devices / ".null.lock"));
 }
 
 /// `source` also reached at `target`, through a bind mount, until the end of the scope.
