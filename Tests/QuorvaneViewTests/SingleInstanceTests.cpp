@@ -324,6 +324,13 @@ void copyFile(const std::filesystem::path& from, const std::filesystem::path& to
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
 }
 
+/// Whether a process holds a lock on the file at `path`.
+bool isLocked(const std::filesystem::path& path)
+{
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return file.isOpen() && ::flock(file.get(), LOCK_SH | LOCK_NB) != 0;
+}
+
 // A copy must never run beside one that answers for its file, so a lost change cannot happen.
 TEST(SingleInstanceTest, ALaunchAfterTheLockFileWasDeletedOrReplacedHandsOver)
 {
@@ -357,6 +364,7 @@ TEST(SingleInstanceTest, ALaunchAfterTheLockFileWasDeletedOrReplacedHandsOver)
         std::ofstream(file) << "{}";
         std::optional<RunningCopy> running(std::in_place, file);
         c.change();
+        EXPECT_TRUE(runEventLoopUntil([&] { return isLocked(lock); }, 1000)) << "locked again";
         {
             SingleInstance later(file);
             ASSERT_TRUE(later.isTakenByAnotherCopy());
@@ -1202,13 +1210,6 @@ TEST(SingleInstanceTest, RootsLockFileNeverKeepsAUsersLaunchFromRunning)
     }
 }
 
-/// Whether a process holds a lock on the file at `path`.
-bool isLocked(const std::filesystem::path& path)
-{
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    return file.isOpen() && ::flock(file.get(), LOCK_SH | LOCK_NB) != 0;
-}
-
 // The copy is then found through its lock alone: its record names where it listens.
 TEST(SingleInstanceTest, TheRunningCopyKeepsItsLockFileInPlaceWhileOtherUsersHoldEveryName)
 {
@@ -1258,6 +1259,51 @@ TEST(SingleInstanceTest, TheRunningCopyKeepsItsLockFileInPlaceWhileOtherUsersHol
             EXPECT_EQ(readFile(file), changed);
         }
         for (const char* name : {"D", "D.bak", "D.old"})
+            std::filesystem::remove_all(folder.path() / name);
+    }
+}
+
+// The user may rename their settings folder and put anything in its place: root's copy must not
+// make the user's lock file wherever that leads.
+TEST(SingleInstanceTest, TheRunningCopyLocksAgainOnlyInARealFolderOfTheLocksOwner)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a copy of root's on another user's file: needs root";
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path settings = folder.path() / "D";
+    const std::filesystem::path file = settings / "s.json";
+    const std::filesystem::path lock = *instanceClaim(file).lockFile;
+    const std::filesystem::path rootsOwn = folder.path() / "root's";
+    const auto putUsersFolderInPlace = [&] {
+        const std::filesystem::path made = privateFolder(folder.path() / "new");
+        ASSERT_EQ(::chown(made.c_str(), nobody, nobody), 0);
+        std::filesystem::rename(made, settings);
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> putInPlace;
+    };
+    const Case cases[] = {
+        {"a link to a folder only root may enter",
+            [&] { std::filesystem::create_symlink(rootsOwn, settings); }},
+        {"a folder of root's", [&] { std::filesystem::rename(rootsOwn, settings); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        putUsersFolderInPlace();
+        privateFolder(rootsOwn);
+        RunningCopy running(file);
+        std::filesystem::rename(settings, folder.path() / "D.away");
+        c.putInPlace();
+        EXPECT_FALSE(runEventLoopUntil([&] { return std::filesystem::exists(lock); }, 500))
+            << "a lock file in a folder only root may enter";
+        std::filesystem::remove_all(settings);
+        putUsersFolderInPlace();
+        EXPECT_TRUE(runEventLoopUntil([&] { return isLocked(lock); }, 1000)) << "locked again";
+        struct stat status { };
+        EXPECT_EQ(::stat(lock.c_str(), &status) == 0 ? status.st_uid : 0, nobody);
+        for (const char* name : {"D", "D.away", "root's"})
             std::filesystem::remove_all(folder.path() / name);
     }
 }

@@ -223,7 +223,7 @@ Lock::State SingleInstance::lockTheFile()
 {
     if (!m_claim.lockFile)
         return Lock::State::notLocked;
-    Lock lock = takeLock(*m_claim.lockFile, m_lockUsers, FolderCreation::make);
+    Lock lock = takeLock(*m_claim.lockFile, m_lockUsers, LockFolder::madeWhenMissing);
     m_lock = std::move(lock.descriptor);
     m_mayWriteRecord = lock.mayWriteRecord;
     m_lockProblem = std::move(lock.problem);
@@ -283,7 +283,7 @@ void SingleInstance::keepLockInPlace()
     const std::filesystem::path& path = *m_claim.lockFile;
     // Never makes the folder: a restore that copies it back would then copy into it.
     if (!isInPlace(path, m_lock.get())) {
-        Lock lock = takeLock(path, m_lockUsers, FolderCreation::never);
+        Lock lock = takeLock(path, m_lockUsers, LockFolder::ownersOnly);
         if (lock.state == Lock::State::locked) {
             m_lock = std::move(lock.descriptor);
             m_mayWriteRecord = lock.mayWriteRecord;
