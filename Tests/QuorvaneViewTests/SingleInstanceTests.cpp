@@ -331,6 +331,15 @@ bool isLocked(const std::filesystem::path& path)
     return file.isOpen() && ::flock(file.get(), LOCK_SH | LOCK_NB) != 0;
 }
 
+/// Which file is at `path`, and when it was last written or changed, to the nanosecond.
+std::array<std::int64_t, 5> fileVersion(const std::filesystem::path& path)
+{
+    struct stat status { };
+    ::lstat(path.c_str(), &status);
+    return {static_cast<std::int64_t>(status.st_ino), status.st_mtim.tv_sec, status.st_mtim.tv_nsec,
+        status.st_ctim.tv_sec, status.st_ctim.tv_nsec};
+}
+
 // A copy must never run beside one that answers for its file, so a lost change cannot happen.
 TEST(SingleInstanceTest, ALaunchAfterTheLockFileWasDeletedOrReplacedHandsOver)
 {
@@ -344,6 +353,8 @@ TEST(SingleInstanceTest, ALaunchAfterTheLockFileWasDeletedOrReplacedHandsOver)
         std::function<void()> change;
     };
     const Case cases[] = {
+        {"left in place by a save beside it",
+            [&] { writeFileAtomically(file, "{\"saved\": true}"); }},
         {"deleted", [&] { std::filesystem::remove(lock); }},
         {"replaced by a rename",
             [&] {
@@ -365,6 +376,10 @@ TEST(SingleInstanceTest, ALaunchAfterTheLockFileWasDeletedOrReplacedHandsOver)
         std::optional<RunningCopy> running(std::in_place, file);
         c.change();
         EXPECT_TRUE(runEventLoopUntil([&] { return isLocked(lock); }, 1000)) << "locked again";
+        // The copy looks at its lock after every change, and writing it is one.
+        const auto version = fileVersion(lock);
+        EXPECT_FALSE(runEventLoopUntil([&] { return fileVersion(lock) != version; }, 500))
+            << "written again at rest";
         {
             SingleInstance later(file);
             ASSERT_TRUE(later.isTakenByAnotherCopy());
