@@ -1323,5 +1323,64 @@ TEST(SingleInstanceTest, TheRunningCopyLocksAgainOnlyInARealFolderOfTheLocksOwne
     }
 }
 
+// Another user who may write the settings folder's parent can change it as often as they like:
+// the copy must lock again all the same, or with every name held the next launch runs beside it.
+TEST(SingleInstanceTest, TheRunningCopyLocksAgainWithinASecondHoweverOftenItsFolderChanges)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "changes a folder and listens as another user: needs root";
+    testApplication();
+    const TemporaryFolder folder;
+    std::filesystem::permissions(
+        folder.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+    const std::filesystem::path parent = folder.path() / "shared";
+    std::filesystem::create_directory(parent);
+    ASSERT_EQ(::chmod(parent.c_str(), 0777), 0); // no sticky bit
+    const std::filesystem::path file = parent / "D" / "settings.json";
+    std::filesystem::create_directory(file.parent_path());
+    const std::filesystem::path lock = *instanceClaim(file).lockFile;
+    const ForeignListener squatter(everySocketName(file));
+    RunningCopy running(file);
+
+    // Makes and removes a file every 0.15 s, a change every 75 ms, and says so once per file.
+    std::array<int, 2> made{};
+    ASSERT_EQ(::pipe2(made.data(), O_CLOEXEC | O_NONBLOCK), 0);
+    const FileDescriptor madeRead(made[0]);
+    FileDescriptor madeWrite(made[1]);
+    const std::string churned = (parent / "churn").string();
+    const ChildAsNobody churn([&churned, &made](int ready) {
+        const timespec half{.tv_sec = 0, .tv_nsec = 75'000'000};
+        if (::write(ready, "!", 1) != 1)
+            return;
+        for (;;) {
+            ::close(::open(churned.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+            ::nanosleep(&half, nullptr);
+            ::unlink(churned.c_str());
+            if (::write(made[1], "+", 1) != 1)
+                return;
+            ::nanosleep(&half, nullptr);
+        }
+    });
+    ASSERT_TRUE(madeWrite.close());
+    int filesMade = 0;
+    const auto countFilesMade = [&] {
+        std::array<char, 64> bytes{};
+        for (ssize_t size = 0; (size = ::read(madeRead.get(), bytes.data(), bytes.size())) > 0;)
+            filesMade += static_cast<int>(size);
+        return filesMade;
+    };
+    ASSERT_TRUE(runEventLoopUntil([&] { return countFilesMade() >= 2; }, 1000));
+
+    const int madeBefore = filesMade;
+    std::filesystem::remove(lock);
+    EXPECT_TRUE(runEventLoopUntil([&] { return isLocked(lock); }, 1000))
+        << "not within a second, while another " << countFilesMade() - madeBefore
+        << " files were made and removed beside the settings folder";
+    SingleInstance later(file);
+    ASSERT_TRUE(later.isTakenByAnotherCopy()) << "a second copy runs";
+    EXPECT_TRUE(later.handOver(1s));
+    EXPECT_EQ(running.handOvers, 1);
+}
+
 } // namespace
 } // namespace quorvane
