@@ -45,6 +45,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvane {
@@ -371,9 +372,10 @@ TEST(SingleInstanceTest, ALaunchAfterTheLockFileWasDeletedOrReplacedHandsOver)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::create_directories(settings);
-        std::ofstream(file) << "{}";
+        std::filesystem::remove_all(settings);
+        // Makes the folder, as the settings store would.
         std::optional<RunningCopy> running(std::in_place, file);
+        std::ofstream(file) << "{}";
         c.change();
         EXPECT_TRUE(runEventLoopUntil([&] { return isLocked(lock); }, 1000)) << "locked again";
         // The copy looks at its lock after every change, and writing it is one.
@@ -959,20 +961,37 @@ TEST(SingleInstanceTest, TheLockFileIsItsUsersAlone)
 {
     testApplication();
     const TemporaryFolder folder;
-    for (const bool isLeftByAnEarlierVersion : {false, true}) {
-        SCOPED_TRACE(isLeftByAnEarlierVersion ? "made readable by others" : "new");
-        const std::filesystem::path file
-            = folder.path() / (isLeftByAnEarlierVersion ? "old.json" : "new.json");
-        const std::filesystem::path lock = *instanceClaim(file).lockFile;
-        if (isLeftByAnEarlierVersion) {
-            std::ofstream(lock) << "4242\n";
-            std::filesystem::permissions(lock,
-                std::filesystem::perms::owner_all | std::filesystem::perms::group_read
-                    | std::filesystem::perms::others_read);
+    using std::filesystem::perms;
+    const perms readableByOthers = perms::owner_all | perms::group_read | perms::others_read;
+    const std::filesystem::path earlier = folder.path() / "earlier";
+    std::ofstream(earlier) << "4242\n";
+    std::filesystem::permissions(earlier, readableByOthers);
+    enum class Left { nothing, earlierLock, mountedEarlierLock };
+    const std::pair<const char*, Left> cases[]
+        = {{"new", Left::nothing}, {"made readable by others", Left::earlierLock},
+            {"made readable by others and mounted there", Left::mountedEarlierLock}};
+    for (const auto& [name, left] : cases) {
+        SCOPED_TRACE(name);
+        const std::filesystem::path settings = folder.path() / name;
+        std::filesystem::create_directory(settings);
+        const std::filesystem::path lock = *instanceClaim(settings / "settings.json").lockFile;
+        if (left == Left::earlierLock)
+            copyFile(earlier, lock);
+        std::optional<BindMount> mount;
+        if (left == Left::mountedEarlierLock) {
+            mount.emplace(earlier, lock);
+            if (!mount->isMounted())
+                continue; // needs root
         }
-        RunningCopy running(file);
-        EXPECT_EQ(std::filesystem::status(lock).permissions(),
-            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        {
+            RunningCopy running(settings / "settings.json");
+            // A mount point cannot be renamed over: that lock file is used as it is.
+            EXPECT_EQ(std::filesystem::status(lock).permissions(),
+                mount ? readableByOthers : perms::owner_read | perms::owner_write);
+        }
+        for (const std::filesystem::directory_entry& entry :
+            std::filesystem::directory_iterator(settings))
+            EXPECT_EQ(entry.path(), lock) << "left beside it";
     }
 }
 
