@@ -27,6 +27,7 @@
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +45,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvane {
@@ -323,6 +325,22 @@ void copyFile(const std::filesystem::path& from, const std::filesystem::path& to
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
 }
 
+/// Whether a process holds a lock on the file at `path`.
+bool isLocked(const std::filesystem::path& path)
+{
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return file.isOpen() && ::flock(file.get(), LOCK_SH | LOCK_NB) != 0;
+}
+
+/// Which file is at `path`, and when it was last written or changed, to the nanosecond.
+std::array<std::int64_t, 5> fileVersion(const std::filesystem::path& path)
+{
+    struct stat status { };
+    ::lstat(path.c_str(), &status);
+    return {static_cast<std::int64_t>(status.st_ino), status.st_mtim.tv_sec, status.st_mtim.tv_nsec,
+        status.st_ctim.tv_sec, status.st_ctim.tv_nsec};
+}
+
 // A copy must never run beside one that answers for its file, so a lost change cannot happen.
 TEST(SingleInstanceTest, ALaunchAfterTheLockFileWasDeletedOrReplacedHandsOver)
 {
@@ -336,6 +354,8 @@ TEST(SingleInstanceTest, ALaunchAfterTheLockFileWasDeletedOrReplacedHandsOver)
         std::function<void()> change;
     };
     const Case cases[] = {
+        {"left in place by a save beside it",
+            [&] { writeFileAtomically(file, "{\"saved\": true}"); }},
         {"deleted", [&] { std::filesystem::remove(lock); }},
         {"replaced by a rename",
             [&] {
@@ -352,10 +372,16 @@ TEST(SingleInstanceTest, ALaunchAfterTheLockFileWasDeletedOrReplacedHandsOver)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::create_directories(settings);
-        std::ofstream(file) << "{}";
+        std::filesystem::remove_all(settings);
+        // Makes the folder, as the settings store would.
         std::optional<RunningCopy> running(std::in_place, file);
+        std::ofstream(file) << "{}";
         c.change();
+        EXPECT_TRUE(runEventLoopUntil([&] { return isLocked(lock); }, 1000)) << "locked again";
+        // The copy looks at its lock after every change, and writing it is one.
+        const auto version = fileVersion(lock);
+        EXPECT_FALSE(runEventLoopUntil([&] { return fileVersion(lock) != version; }, 500))
+            << "written again at rest";
         {
             SingleInstance later(file);
             ASSERT_TRUE(later.isTakenByAnotherCopy());
@@ -479,8 +505,15 @@ TEST(SingleInstanceTest, NoLockFileIsMadeBesideASettingsFileTheStoreRefuses)
     const std::filesystem::path fifo = folder.path() / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     std::filesystem::create_symlink(fifo, folder.path() / "fifo.json");
-    std::filesystem::create_symlink("/dev/null", folder.path() / "null.json");
-    for (const char* name : {"fifo", "fifo.json", "null.json"}) {
+    std::vector<std::string> names = {"fifo", "fifo.json"};
+    // A device of the test's own rather than /dev/null, whose claim every process shares.
+    const std::filesystem::path devices = folder.path() / "dev";
+    std::filesystem::create_directory(devices);
+    if (::mknod((devices / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) {
+        std::filesystem::create_symlink(devices / "null", folder.path() / "null.json");
+        names.emplace_back("null.json");
+    }
+    for (const std::string& name : names) {
         SCOPED_TRACE(name);
         const std::filesystem::path file = folder.path() / name;
         EXPECT_EQ(instanceClaim(file).lockFile, std::nullopt);
@@ -491,7 +524,7 @@ TEST(SingleInstanceTest, NoLockFileIsMadeBesideASettingsFileTheStoreRefuses)
         EXPECT_TRUE(later.handOver(1s));
     }
     EXPECT_FALSE(std::filesystem::exists(folder.path() / ".fifo.lock"));
-    EXPECT_FALSE(std::filesystem::exists("/dev/.null.lock"));
+    EXPECT_FALSE(std::filesystem::exists(devices / ".null.lock"));
 }
 
 /// `source` also reached at `target`, through a bind mount, until the end of the scope.
@@ -928,20 +961,37 @@ TEST(SingleInstanceTest, TheLockFileIsItsUsersAlone)
 {
     testApplication();
     const TemporaryFolder folder;
-    for (const bool isLeftByAnEarlierVersion : {false, true}) {
-        SCOPED_TRACE(isLeftByAnEarlierVersion ? "made readable by others" : "new");
-        const std::filesystem::path file
-            = folder.path() / (isLeftByAnEarlierVersion ? "old.json" : "new.json");
-        const std::filesystem::path lock = *instanceClaim(file).lockFile;
-        if (isLeftByAnEarlierVersion) {
-            std::ofstream(lock) << "4242\n";
-            std::filesystem::permissions(lock,
-                std::filesystem::perms::owner_all | std::filesystem::perms::group_read
-                    | std::filesystem::perms::others_read);
+    using std::filesystem::perms;
+    const perms readableByOthers = perms::owner_all | perms::group_read | perms::others_read;
+    const std::filesystem::path earlier = folder.path() / "earlier";
+    std::ofstream(earlier) << "4242\n";
+    std::filesystem::permissions(earlier, readableByOthers);
+    enum class Left { nothing, earlierLock, mountedEarlierLock };
+    const std::pair<const char*, Left> cases[]
+        = {{"new", Left::nothing}, {"made readable by others", Left::earlierLock},
+            {"made readable by others and mounted there", Left::mountedEarlierLock}};
+    for (const auto& [name, left] : cases) {
+        SCOPED_TRACE(name);
+        const std::filesystem::path settings = folder.path() / name;
+        std::filesystem::create_directory(settings);
+        const std::filesystem::path lock = *instanceClaim(settings / "settings.json").lockFile;
+        if (left == Left::earlierLock)
+            copyFile(earlier, lock);
+        std::optional<BindMount> mount;
+        if (left == Left::mountedEarlierLock) {
+            mount.emplace(earlier, lock);
+            if (!mount->isMounted())
+                continue; // needs root
         }
-        RunningCopy running(file);
-        EXPECT_EQ(std::filesystem::status(lock).permissions(),
-            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        {
+            RunningCopy running(settings / "settings.json");
+            // A mount point cannot be renamed over: that lock file is used as it is.
+            EXPECT_EQ(std::filesystem::status(lock).permissions(),
+                mount ? readableByOthers : perms::owner_read | perms::owner_write);
+        }
+        for (const std::filesystem::directory_entry& entry :
+            std::filesystem::directory_iterator(settings))
+            EXPECT_EQ(entry.path(), lock) << "left beside it";
     }
 }
 
@@ -1194,13 +1244,6 @@ TEST(SingleInstanceTest, RootsLockFileNeverKeepsAUsersLaunchFromRunning)
     }
 }
 
-/// Whether a process holds a lock on the file at `path`.
-bool isLocked(const std::filesystem::path& path)
-{
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    return file.isOpen() && ::flock(file.get(), LOCK_SH | LOCK_NB) != 0;
-}
-
 // The copy is then found through its lock alone: its record names where it listens.
 TEST(SingleInstanceTest, TheRunningCopyKeepsItsLockFileInPlaceWhileOtherUsersHoldEveryName)
 {
@@ -1252,6 +1295,110 @@ TEST(SingleInstanceTest, TheRunningCopyKeepsItsLockFileInPlaceWhileOtherUsersHol
         for (const char* name : {"D", "D.bak", "D.old"})
             std::filesystem::remove_all(folder.path() / name);
     }
+}
+
+// The user may rename their settings folder and put anything in its place: root's copy must not
+// make the user's lock file wherever that leads.
+TEST(SingleInstanceTest, TheRunningCopyLocksAgainOnlyInARealFolderOfTheLocksOwner)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a copy of root's on another user's file: needs root";
+    testApplication();
+    const TemporaryFolder folder;
+    const std::filesystem::path settings = folder.path() / "D";
+    const std::filesystem::path file = settings / "s.json";
+    const std::filesystem::path lock = *instanceClaim(file).lockFile;
+    const std::filesystem::path rootsOwn = folder.path() / "root's";
+    const auto putUsersFolderInPlace = [&] {
+        const std::filesystem::path made = privateFolder(folder.path() / "new");
+        ASSERT_EQ(::chown(made.c_str(), nobody, nobody), 0);
+        std::filesystem::rename(made, settings);
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> putInPlace;
+    };
+    const Case cases[] = {
+        {"a link to a folder only root may enter",
+            [&] { std::filesystem::create_symlink(rootsOwn, settings); }},
+        {"a folder of root's", [&] { std::filesystem::rename(rootsOwn, settings); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        putUsersFolderInPlace();
+        privateFolder(rootsOwn);
+        RunningCopy running(file);
+        std::filesystem::rename(settings, folder.path() / "D.away");
+        c.putInPlace();
+        EXPECT_FALSE(runEventLoopUntil([&] { return std::filesystem::exists(lock); }, 500))
+            << "a lock file in a folder only root may enter";
+        std::filesystem::remove_all(settings);
+        putUsersFolderInPlace();
+        EXPECT_TRUE(runEventLoopUntil([&] { return isLocked(lock); }, 1000)) << "locked again";
+        struct stat status { };
+        EXPECT_EQ(::stat(lock.c_str(), &status) == 0 ? status.st_uid : 0, nobody);
+        for (const char* name : {"D", "D.away", "root's"})
+            std::filesystem::remove_all(folder.path() / name);
+    }
+}
+
+// Another user who may write the settings folder's parent can change it as often as they like:
+// the copy must lock again all the same, or with every name held the next launch runs beside it.
+TEST(SingleInstanceTest, TheRunningCopyLocksAgainWithinASecondHoweverOftenItsFolderChanges)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "changes a folder and listens as another user: needs root";
+    testApplication();
+    const TemporaryFolder folder;
+    std::filesystem::permissions(
+        folder.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+    const std::filesystem::path parent = folder.path() / "shared";
+    std::filesystem::create_directory(parent);
+    ASSERT_EQ(::chmod(parent.c_str(), 0777), 0); // no sticky bit
+    const std::filesystem::path file = parent / "D" / "settings.json";
+    std::filesystem::create_directory(file.parent_path());
+    const std::filesystem::path lock = *instanceClaim(file).lockFile;
+    const ForeignListener squatter(everySocketName(file));
+    RunningCopy running(file);
+
+    // Makes and removes a file every 0.15 s, a change every 75 ms, and says so once per file.
+    std::array<int, 2> made{};
+    ASSERT_EQ(::pipe2(made.data(), O_CLOEXEC | O_NONBLOCK), 0);
+    const FileDescriptor madeRead(made[0]);
+    FileDescriptor madeWrite(made[1]);
+    const std::string churned = (parent / "churn").string();
+    const ChildAsNobody churn([&churned, &made](int ready) {
+        const timespec half{.tv_sec = 0, .tv_nsec = 75'000'000};
+        if (::write(ready, "!", 1) != 1)
+            return;
+        for (;;) {
+            ::close(::open(churned.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+            ::nanosleep(&half, nullptr);
+            ::unlink(churned.c_str());
+            if (::write(made[1], "+", 1) != 1)
+                return;
+            ::nanosleep(&half, nullptr);
+        }
+    });
+    ASSERT_TRUE(madeWrite.close());
+    int filesMade = 0;
+    const auto countFilesMade = [&] {
+        std::array<char, 64> bytes{};
+        for (ssize_t size = 0; (size = ::read(madeRead.get(), bytes.data(), bytes.size())) > 0;)
+            filesMade += static_cast<int>(size);
+        return filesMade;
+    };
+    ASSERT_TRUE(runEventLoopUntil([&] { return countFilesMade() >= 2; }, 1000));
+
+    const int madeBefore = filesMade;
+    std::filesystem::remove(lock);
+    EXPECT_TRUE(runEventLoopUntil([&] { return isLocked(lock); }, 1000))
+        << "not within a second, while another " << countFilesMade() - madeBefore
+        << " files were made and removed beside the settings folder";
+    SingleInstance later(file);
+    ASSERT_TRUE(later.isTakenByAnotherCopy()) << "a second copy runs";
+    EXPECT_TRUE(later.handOver(1s));
+    EXPECT_EQ(running.handOvers, 1);
 }
 
 } // namespace

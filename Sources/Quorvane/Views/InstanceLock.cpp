@@ -7,7 +7,6 @@
 #include <QCryptographicHash>
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstddef>
+#include <random>
 #include <system_error>
 #include <vector>
 
@@ -110,16 +110,32 @@ bool isHeldByCopy(const struct stat& status, const LockUsers& users)
     });
 }
 
-/// Whether others than `owner` may have a way to lock the file with `status` at `path`: others
+/// The lock file's place: its name in a folder held open, so that a link or another folder put
+/// at the folder's path leads nowhere.
+struct LockPlace {
+    int folder;
+    struct stat folderStatus;
+    std::string name;
+};
+
+/// Whether `name` in `folder` is the file `descriptor` has open.
+bool namesFile(int folder, const char* name, int descriptor)
+{
+    struct stat atName { };
+    struct stat open { };
+    return ::fstatat(folder, name, &atName, AT_SYMLINK_NOFOLLOW) == 0
+        && ::fstat(descriptor, &open) == 0 && atName.st_dev == open.st_dev
+        && atName.st_ino == open.st_ino;
+}
+
+/// Whether others than `owner` may have a way to lock the file with `status` at `place`: others
 /// may open it, or it is another user's in a folder of the owner's where no one else could have
 /// made it. Another user's file in a folder others may write is that user's to keep.
-bool isOpenToOthers(const struct stat& status, const std::filesystem::path& path, uid_t owner)
+bool isOpenToOthers(const struct stat& status, const LockPlace& place, uid_t owner)
 {
     if (status.st_uid == owner)
         return (status.st_mode & 0077) != 0;
-    struct stat folder { };
-    return ::stat(path.parent_path().c_str(), &folder) == 0 && folder.st_uid == owner
-        && (folder.st_mode & S_IWOTH) == 0;
+    return place.folderStatus.st_uid == owner && (place.folderStatus.st_mode & S_IWOTH) == 0;
 }
 
 /// Gives a file this process made to `owner`: root makes its user's lock file.
@@ -128,17 +144,31 @@ bool giveTo(int descriptor, uid_t owner)
     return owner == ::geteuid() || ::fchown(descriptor, owner, static_cast<gid_t>(-1)) == 0;
 }
 
-/// The lock on a new lock file of `owner`'s, renamed over the one at `path`. Absent when it cannot
-/// be made there.
-std::optional<Lock> replacement(const std::filesystem::path& path, uid_t owner)
+/// A new lock file `name` in `folder` for `owner`; closed when one is there already or cannot be
+/// made.
+FileDescriptor madeLockFile(int folder, const std::string& name, uid_t owner)
 {
-    std::string name = (path.parent_path() / ".quorvane-lock-XXXXXX").string();
-    FileDescriptor descriptor(::mkostemp(name.data(), O_CLOEXEC)); // 0600
+    FileDescriptor descriptor(::openat(folder, name.c_str(),
+        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (descriptor.isOpen() && !giveTo(descriptor.get(), owner)) {
+        ::unlinkat(folder, name.c_str(), 0);
+        return {};
+    }
+    return descriptor;
+}
+
+/// The lock on a new lock file of `owner`'s, renamed over the one at `place`. Absent when it
+/// cannot be made there.
+std::optional<Lock> replacement(const LockPlace& place, uid_t owner)
+{
+    // A name no one can guess, as mkostemp would make it, but in the folder held open.
+    const std::string name = ".quorvane-lock-" + formatInteger(std::random_device{}());
+    FileDescriptor descriptor = madeLockFile(place.folder, name, owner);
     if (!descriptor.isOpen())
         return std::nullopt;
-    if (!giveTo(descriptor.get(), owner) || ::flock(descriptor.get(), LOCK_EX | LOCK_NB) != 0
-        || ::rename(name.c_str(), path.c_str()) != 0) {
-        ::unlink(name.c_str());
+    if (::flock(descriptor.get(), LOCK_EX | LOCK_NB) != 0
+        || ::renameat(place.folder, name.c_str(), place.folder, place.name.c_str()) != 0) {
+        ::unlinkat(place.folder, name.c_str(), 0);
         return std::nullopt;
     }
     return Lock{Lock::State::locked, std::move(descriptor), owner == ::geteuid()};
@@ -155,47 +185,36 @@ std::string openProblem(int error, const struct stat& status)
         + " and cannot be opened: " + systemReason(error);
 }
 
-/// A new lock file at `path` for `owner`; closed when one is there already or cannot be made.
-FileDescriptor madeLockFile(const std::filesystem::path& path, uid_t owner)
-{
-    FileDescriptor descriptor(::open(path.c_str(),
-        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0600));
-    if (descriptor.isOpen() && !giveTo(descriptor.get(), owner)) {
-        ::unlink(path.c_str());
-        return {};
-    }
-    return descriptor;
-}
-
-/// The existing lock file with `status` at `path`: another user's read only, as it is never
+/// The existing lock file with `status` at `place`: another user's read only, as it is never
 /// written.
-FileDescriptor openedLockFile(const std::filesystem::path& path, const struct stat& status)
+FileDescriptor openedLockFile(const LockPlace& place, const struct stat& status)
 {
     const int access = status.st_uid == ::geteuid() ? O_RDWR : O_RDONLY;
-    return FileDescriptor(
-        ::open(path.c_str(), access | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    return FileDescriptor(::openat(
+        place.folder, place.name.c_str(), access | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
 }
 
 /// One try at takeLock(); absent when the file was made meanwhile, to be looked at again.
-std::optional<Lock> tryToLock(const std::filesystem::path& path, const LockUsers& users)
+std::optional<Lock> tryToLock(const LockPlace& place, const LockUsers& users)
 {
     struct stat status { };
     // Looked at before it is opened: opening a device can do something of its own.
-    const bool exists = ::lstat(path.c_str(), &status) == 0;
+    const bool exists
+        = ::fstatat(place.folder, place.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists) {
         if (std::optional<std::string> reason = unusableLockReason(status))
             return Lock{.problem = std::move(reason)};
     }
-    FileDescriptor descriptor
-        = exists ? openedLockFile(path, status) : madeLockFile(path, users.owner);
+    FileDescriptor descriptor = exists ? openedLockFile(place, status)
+                                       : madeLockFile(place.folder, place.name, users.owner);
     if (!descriptor.isOpen()) {
         const int error = errno;
         if (!exists)
             return error == EEXIST ? std::nullopt
                                    : std::optional(Lock{.problem = systemReason(error)});
         // Root's lock in a folder of its user's, say.
-        if (isOpenToOthers(status, path, users.owner) && !isHeldByCopy(status, users)) {
-            if (std::optional<Lock> lock = replacement(path, users.owner))
+        if (isOpenToOthers(status, place, users.owner) && !isHeldByCopy(status, users)) {
+            if (std::optional<Lock> lock = replacement(place, users.owner))
                 return lock;
         }
         return Lock{.problem = openProblem(error, status)};
@@ -207,8 +226,8 @@ std::optional<Lock> tryToLock(const std::filesystem::path& path, const LockUsers
     const bool mayWriteRecord = status.st_uid == ::geteuid();
     if (::flock(descriptor.get(), LOCK_EX | LOCK_NB) == 0) {
         // Held by this launch now, so by no copy.
-        if (isOpenToOthers(status, path, users.owner)) {
-            if (std::optional<Lock> lock = replacement(path, users.owner))
+        if (isOpenToOthers(status, place, users.owner)) {
+            if (std::optional<Lock> lock = replacement(place, users.owner))
                 return lock;
         }
         return Lock{Lock::State::locked, std::move(descriptor), mayWriteRecord};
@@ -219,7 +238,7 @@ std::optional<Lock> tryToLock(const std::filesystem::path& path, const LockUsers
     if (isHeldByCopy(status, users))
         return Lock{Lock::State::heldByCopy, std::move(descriptor), mayWriteRecord};
     // Only other users' programs hold it: they opened it while others could.
-    if (std::optional<Lock> lock = replacement(path, users.owner))
+    if (std::optional<Lock> lock = replacement(place, users.owner))
         return lock;
     return Lock{Lock::State::notLocked, std::move(descriptor), mayWriteRecord,
         "another user's program holds it"};
@@ -237,17 +256,25 @@ std::string socketNameOf(std::string_view text)
     return std::string(socketPrefix) + hash.toStdString();
 }
 
-Lock takeLock(
-    const std::filesystem::path& path, const LockUsers& users, FolderCreation folderCreation)
+Lock takeLock(const std::filesystem::path& path, const LockUsers& users, LockFolder lockFolder)
 {
-    if (folderCreation == FolderCreation::make) {
+    if (lockFolder == LockFolder::madeWhenMissing) {
         std::error_code ignored; // the open fails if the folder is still missing
         std::filesystem::create_directories(path.parent_path(), ignored);
     }
+    const FileDescriptor folder(
+        ::open(path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    LockPlace place{.folder = folder.get(), .folderStatus = {}, .name = path.filename().string()};
+    if (!folder.isOpen() || ::fstat(folder.get(), &place.folderStatus) != 0)
+        return {.problem = systemReason(errno)};
+    if (lockFolder == LockFolder::ownersOnly && place.folderStatus.st_uid != users.owner)
+        return {};
     for (int attempt = 0; attempt < lockAttempts; ++attempt) {
-        std::optional<Lock> lock = tryToLock(path, users);
+        std::optional<Lock> lock = tryToLock(place, users);
         // Another launch may replace the file between its opening and its locking.
-        if (lock && (lock->state != Lock::State::locked || isInPlace(path, lock->descriptor.get())))
+        if (lock
+            && (lock->state != Lock::State::locked
+                || namesFile(place.folder, place.name.c_str(), lock->descriptor.get())))
             return std::move(*lock);
     }
     return {.problem = "it is replaced as fast as it is locked"};
@@ -255,10 +282,7 @@ Lock takeLock(
 
 bool isInPlace(const std::filesystem::path& path, int descriptor)
 {
-    struct stat atPath { };
-    struct stat open { };
-    return ::lstat(path.c_str(), &atPath) == 0 && ::fstat(descriptor, &open) == 0
-        && atPath.st_dev == open.st_dev && atPath.st_ino == open.st_ino;
+    return namesFile(AT_FDCWD, path.c_str(), descriptor);
 }
 
 std::optional<HolderRecord> holderRecord(const std::filesystem::path& path)

@@ -33,8 +33,14 @@ struct LockUsers {
     }
 };
 
-/// Whether taking the lock makes the lock file's folder when it is missing.
-enum class FolderCreation { make, never };
+/// Which folder at the lock file's path may hold the lock.
+enum class LockFolder {
+    /// any, made when missing: the settings store would make it anyway
+    madeWhenMissing,
+    /// only one that is there and belongs to the lock's owner, for a lock taken again while the
+    /// copy runs: whoever may rename the folder could have put another in its place
+    ownersOnly,
+};
 
 /// The lock that a launch took on the lock file, or why it has none.
 struct Lock {
@@ -53,15 +59,16 @@ struct Lock {
     std::optional<std::string> problem{};
 };
 
-/// Locks the lock file at `path`, making it when missing (with its folder, when asked: the
-/// settings store would make it anyway), readable and writable by its owner only. Only a regular
-/// file with no other name is used. While no copy holds it, one that others may have a way to lock
+/// Locks the lock file at `path`, making it when missing, readable and writable by its owner
+/// only, in the folder at the path's folder when it begins, opened without following a symbolic
+/// link there: a folder put in its place meanwhile is left alone. Only a regular file with no
+/// other name is used. While no copy holds it, one that others may have a way to lock
 /// (one others may open, one another user's program holds, or one of another user's in a folder
 /// of the owner's that no one else may write) is replaced by a new one, made beside it and
 /// renamed into place, so that no descriptor opened before reaches the lock. Another user's file
 /// that stays is locked as it is, read only, and never written. Never waits.
 [[nodiscard]] Lock takeLock(
-    const std::filesystem::path& path, const LockUsers& users, FolderCreation folderCreation);
+    const std::filesystem::path& path, const LockUsers& users, LockFolder lockFolder);
 
 /// Whether the file at `path` is the one `descriptor` has open.
 [[nodiscard]] bool isInPlace(const std::filesystem::path& path, int descriptor);

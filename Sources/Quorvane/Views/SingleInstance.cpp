@@ -42,7 +42,8 @@ constexpr char request = '?';
 /// What the running copy answers once its main window is open.
 constexpr char acknowledgement = '!';
 
-/// How long the running copy lets changes around its lock file settle before it looks at it.
+/// How long after a change around its lock file the running copy looks at it, once for all the
+/// changes meanwhile.
 constexpr std::chrono::milliseconds lockCheckDelay{200};
 
 /// Names tried after the first of each kind when other users' programs hold it.
@@ -151,8 +152,9 @@ InstanceClaim instanceClaim(const std::filesystem::path& settingsFile)
 }
 
 /// Calls `changed` a moment after the lock file, its folder or that folder's parent changes: the
-/// file deleted, renamed over or written, the folder moved away or made again. The moment lets a
-/// restore that copies many files end first.
+/// file deleted, renamed over or written, the folder moved away or made again. The moment counts
+/// from the first change, never from the last: whoever may write the parent could otherwise put
+/// the call off for as long as they keep changing it.
 class SingleInstance::LockWatch final {
 public:
     LockWatch(std::filesystem::path lockFile, const std::function<void()>& changed)
@@ -160,7 +162,10 @@ public:
     {
         m_delay.setSingleShot(true);
         m_delay.setInterval(lockCheckDelay);
-        const auto startDelay = [this] { m_delay.start(); };
+        const auto startDelay = [this] {
+            if (!m_delay.isActive())
+                m_delay.start();
+        };
         QObject::connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_delay, startDelay);
         QObject::connect(&m_watcher, &QFileSystemWatcher::fileChanged, &m_delay, startDelay);
         QObject::connect(&m_delay, &QTimer::timeout, &m_delay, changed);
@@ -223,7 +228,7 @@ Lock::State SingleInstance::lockTheFile()
 {
     if (!m_claim.lockFile)
         return Lock::State::notLocked;
-    Lock lock = takeLock(*m_claim.lockFile, m_lockUsers, FolderCreation::make);
+    Lock lock = takeLock(*m_claim.lockFile, m_lockUsers, LockFolder::madeWhenMissing);
     m_lock = std::move(lock.descriptor);
     m_mayWriteRecord = lock.mayWriteRecord;
     m_lockProblem = std::move(lock.problem);
@@ -283,7 +288,7 @@ void SingleInstance::keepLockInPlace()
     const std::filesystem::path& path = *m_claim.lockFile;
     // Never makes the folder: a restore that copies it back would then copy into it.
     if (!isInPlace(path, m_lock.get())) {
-        Lock lock = takeLock(path, m_lockUsers, FolderCreation::never);
+        Lock lock = takeLock(path, m_lockUsers, LockFolder::ownersOnly);
         if (lock.state == Lock::State::locked) {
             m_lock = std::move(lock.descriptor);
             m_mayWriteRecord = lock.mayWriteRecord;

@@ -32,8 +32,9 @@ struct InstanceClaim {
     /// long). The copy that runs holds a kernel lock (flock) on it, which ends with its process
     /// however that ends, and writes its process id and socket name into it when the file is its
     /// user's. While it runs, it locks the file at this path again whenever that is deleted or
-    /// replaced, or its folder moved or restored, on the event loop. Absent when the settings file
-    /// is something the settings store refuses (a device, a folder): nothing is made beside that.
+    /// replaced, or its folder moved or restored, on the event loop: only in a folder there that
+    /// is no symbolic link and belongs to the lock's owner. Absent when the settings file is
+    /// something the settings store refuses (a device, a folder): nothing is made beside that.
     std::optional<std::filesystem::path> lockFile{};
     /// A short name in the abstract socket namespace, made from the settings file's path, where
     /// the copy that runs takes hand-overs: no file to leave behind, and no path that could pass
@@ -107,7 +108,9 @@ private:
     /// Takes the lock file as it is now, saying why not in m_lockProblem.
     [[nodiscard]] Lock::State lockTheFile();
     /// Locks a lock file at the lock file's path again once the one this copy holds is no longer
-    /// there, and puts its record back, so that launches find this copy through it.
+    /// there, and puts its record back, so that launches find this copy through it. Waits for a
+    /// folder of the lock's owner there: another folder, or a link, may have been put in place
+    /// by someone else.
     void keepLockInPlace();
     [[nodiscard]] NameClaim claimOneOf(const std::vector<std::string>& names);
     void findCopiesListening();
