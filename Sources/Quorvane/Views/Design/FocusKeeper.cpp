@@ -13,7 +13,7 @@
 #include <QTextEdit>
 
 #include <algorithm>
-#include <ranges>
+#include <span>
 #include <utility>
 
 namespace quorvane {
@@ -203,6 +203,12 @@ void FocusKeeper::remember(Place& place, QWidget& control)
     place.holder.clear();
 }
 
+std::span<const FocusKeeper::Level> FocusKeeper::ancestors(const Place& place)
+{
+    return place.levels.empty() ? std::span<const Level>()
+                                : std::span<const Level>(place.levels).subspan(1);
+}
+
 bool FocusKeeper::isSame(const Place& place, const QWidget& widget)
 {
     const QWidget* at = &widget;
@@ -241,7 +247,7 @@ QWidget* FocusKeeper::holderFor(const Place& place) const
     // The nearest widget that shows, takes no tab and has no acting widget around it: keys that
     // reach it pass up to the window and act on nothing on the way.
     QWidget* holder = nullptr;
-    for (const Level& level : place.levels | std::views::drop(1)) {
+    for (const Level& level : ancestors(place)) {
         QWidget* const ancestor = level.widget;
         if (!ancestor || ancestor->window() != place.window)
             continue;
@@ -282,7 +288,7 @@ QWidget* FocusKeeper::replacement(const Place& place) const
         return nullptr;
     // Below the nearest ancestor that is still the same widget in the same window.
     QWidget* scope = place.window;
-    for (const Level& level : place.levels | std::views::drop(1)) {
+    for (const Level& level : ancestors(place)) {
         if (level.widget && level.widget->window() == place.window
             && level.widget->objectName() == level.name) {
             scope = level.widget;

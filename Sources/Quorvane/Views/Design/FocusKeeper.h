@@ -8,6 +8,7 @@
 
 #include <list>
 #include <optional>
+#include <span>
 #include <vector>
 
 class QApplication;
@@ -60,6 +61,8 @@ private:
 
     Place& placeIn(QWidget& window);
     void remember(Place& place, QWidget& control);
+    /// The levels above the control.
+    [[nodiscard]] static std::span<const Level> ancestors(const Place& place);
     /// Whether `widget` stands for the same thing as the place's control: the same names up to
     /// the window, and the same widget wherever a level has no name.
     [[nodiscard]] static bool isSame(const Place& place, const QWidget& widget);
