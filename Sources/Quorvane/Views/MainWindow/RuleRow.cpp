@@ -134,17 +134,6 @@ public:
     }
 };
 
-/// Whether the document holds the rule switched on; false once it holds no such rule.
-bool isEnabledNow(const AppModel& model, const UUID& profileID, const UUID& ruleID)
-{
-    const auto& profiles = model.configuration->profiles;
-    const auto profile = std::ranges::find(profiles, profileID, &Profile::id);
-    if (profile == profiles.end())
-        return false;
-    const auto rule = std::ranges::find(profile->rules, ruleID, &Rule::id);
-    return rule != profile->rules.end() && rule->isEnabled;
-}
-
 /// What a dragged rule shows under the pointer: its name on a small card, not the whole row.
 QPixmap dragImage(const QString& name, const QFont& font, qreal pixelRatio)
 {
@@ -254,7 +243,7 @@ RuleRow::RuleRow(ContentView& content, UUID profileID, QWidget* parent)
     connect(m_enabled, &SwitchButton::clicked, this, [this](bool isOn) {
         // The document, not m_rule: the row shows a toggle only from the next refresh on, and a
         // second press before it must undo the first.
-        if (isOn != isEnabledNow(m_content.model(), m_profileID, m_rule.id))
+        if (isOn != isEnabledNow())
             m_content.model().toggleRule(m_rule.id, m_profileID);
         m_content.scheduleRefresh(); // a refused toggle snaps back there
     });
@@ -314,6 +303,15 @@ void RuleRow::showState()
     m_enabled->setEnabled(m_content.acceptsActions());
     const std::optional<RuleDraft>& draft = m_content.draft();
     QuorStyle::setState(*this, draft && draft->rule.id == m_rule.id ? "editing" : "");
+}
+
+bool RuleRow::isEnabledNow() const
+{
+    const Profile* profile = m_content.profileWithID(m_profileID);
+    if (!profile)
+        return false;
+    const auto rule = std::ranges::find(profile->rules, m_rule.id, &Rule::id);
+    return rule != profile->rules.end() && rule->isEnabled;
 }
 
 std::array<QWidget*, 3> RuleRow::focusableControls() const { return {m_enabled, m_up, m_down}; }

@@ -52,6 +52,9 @@ protected:
 
 private:
     QWidget* makeCell(QWidget* content, int width);
+    /// Whether the document holds the row's rule switched on now; false once it holds no such
+    /// rule.
+    [[nodiscard]] bool isEnabledNow() const;
     void showOrderButtons(int row, int rowCount);
     void duplicate(Rule copy);
     void remove(const UUID& ruleID);
