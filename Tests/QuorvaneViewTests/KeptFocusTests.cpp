@@ -492,8 +492,12 @@ TEST(KeptFocusUnitTest, TheFocusWaitsForItsControlAndNeverForOneThePersonLeft)
                 first.show();
                 return &first;
             }},
-        {"rebuilt: its replacement of the same name",
+        {"rebuilt: its replacement of the same name, not another's in a card beside it",
             [&](QWidget& first, QWidget&) {
+                auto* card = new QWidget(first.parentWidget());
+                card->setObjectName(QStringLiteral("card"));
+                (new QPushButton(QStringLiteral("First"), card))->setObjectName(first.objectName());
+                first.parentWidget()->layout()->addWidget(card);
                 auto* replacement = new QPushButton(QStringLiteral("First"), first.parentWidget());
                 replacement->setObjectName(first.objectName());
                 first.parentWidget()->layout()->addWidget(replacement);
