@@ -2,6 +2,7 @@
 
 #include "Foundation/FileDescriptor.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include <random>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -47,11 +49,21 @@ std::filesystem::path folderOf(const std::filesystem::path& file)
     return file.parent_path().empty() ? "." : file.parent_path();
 }
 
+/// NAME_MAX where the file system does not say.
+std::size_t longestNameOr255(long limit)
+{
+    return limit > 0 ? static_cast<std::size_t>(limit) : 255;
+}
+
 /// The longest file name that `folder`'s file system takes.
 std::size_t longestNameIn(const std::filesystem::path& folder)
 {
-    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
-    return limit > 0 ? static_cast<std::size_t>(limit) : 255; // NAME_MAX where it does not say
+    return longestNameOr255(::pathconf(folder.c_str(), _PC_NAME_MAX));
+}
+
+std::size_t longestNameIn(int folder)
+{
+    return longestNameOr255(::fpathconf(folder, _PC_NAME_MAX));
 }
 
 /// FNV-1a: the same in every process and every build, since another one's names must be known.
@@ -63,13 +75,11 @@ std::uint64_t stableHash(std::string_view text)
     return hash;
 }
 
-/// ".<file's name>", cut short where `reservedLength` more characters would pass the longest
-/// name the folder takes. What is cut is replaced by "~" and a hash of the whole name, so that
-/// files whose names begin alike keep apart.
-std::string hiddenName(const std::filesystem::path& file, std::size_t reservedLength)
+/// "." and `name`, cut short where `reservedLength` more characters would pass `longest`, the
+/// longest name the folder takes. What is cut is replaced by "~" and a hash of the whole name, so
+/// that files whose names begin alike keep apart.
+std::string hiddenName(const std::string& name, std::size_t longest, std::size_t reservedLength)
 {
-    const std::string name = file.filename().string();
-    const std::size_t longest = longestNameIn(folderOf(file));
     if (1 + name.size() + reservedLength <= longest)
         return "." + name;
     std::array<char, 16> hash{};
@@ -88,14 +98,15 @@ std::string hiddenName(const std::filesystem::path& file, std::size_t reservedLe
 constexpr std::string_view temporarySuffix = ".tmp";
 constexpr std::size_t longestTemporaryNumber = 16;
 
-std::string temporaryPrefix(const std::filesystem::path& target)
+/// How the names of the temporary files for the file named `target` in `folder` begin.
+std::string temporaryPrefix(const std::string& target, int folder)
 {
-    return hiddenName(target, 1 + longestTemporaryNumber + temporarySuffix.size()) + ".";
+    const std::size_t reserved = 1 + longestTemporaryNumber + temporarySuffix.size();
+    return hiddenName(target, longestNameIn(folder), reserved) + ".";
 }
 
-bool isTemporarySiblingName(std::string_view name, const std::filesystem::path& target)
+bool isTemporaryName(std::string_view name, std::string_view prefix)
 {
-    const std::string prefix = temporaryPrefix(target);
     if (!name.starts_with(prefix) || !name.ends_with(temporarySuffix))
         return false;
     const std::string_view number
@@ -105,25 +116,37 @@ bool isTemporarySiblingName(std::string_view name, const std::filesystem::path& 
         && std::ranges::all_of(number, isDigit);
 }
 
-std::filesystem::path temporarySibling(const std::filesystem::path& target)
+std::string temporaryName(std::string_view prefix)
 {
     thread_local std::mt19937_64 generator{std::random_device{}()};
     std::array<char, longestTemporaryNumber> suffix{};
     const auto end
         = std::to_chars(suffix.data(), suffix.data() + suffix.size(), generator(), 16).ptr;
-    std::string name = temporaryPrefix(target);
+    std::string name(prefix);
     name.append(suffix.data(), end);
     name += temporarySuffix;
-    return target.parent_path() / name;
+    return name;
 }
 
-/// Whether `path` still names the file open at `descriptor`, and not another file or nothing.
-bool namesOpenFile(const std::filesystem::path& path, int descriptor)
+/// Whether `name` in `folder` still names the file open at `descriptor`, and not another file
+/// or nothing.
+bool namesOpenFile(int folder, const std::string& name, int descriptor)
 {
     struct stat named { };
     struct stat opened { };
-    return ::lstat(path.c_str(), &named) == 0 && ::fstat(descriptor, &opened) == 0
-        && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+    return ::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
+        && ::fstat(descriptor, &opened) == 0 && named.st_dev == opened.st_dev
+        && named.st_ino == opened.st_ino;
+}
+
+/// The folder at `folder`, open only to work on what it holds. Work relative to it never passes
+/// a path longer than the names in it. Not open, with `error` set, when it cannot be opened.
+FileDescriptor openFolder(const std::filesystem::path& folder, std::error_code& error)
+{
+    FileDescriptor descriptor(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!descriptor.isOpen())
+        error = lastSystemError();
+    return descriptor;
 }
 
 /// A new file next to the target that is removed again unless it was renamed into place. From
@@ -132,13 +155,13 @@ bool namesOpenFile(const std::filesystem::path& path, int descriptor)
 /// kernel releases the lock of a process that dies.
 class TemporaryFile final {
 public:
-    /// Throws FileError about `path` when no file can be created in the folder of `target`,
-    /// or when it cannot be given the mode of the file it is to replace.
-    TemporaryFile(const std::filesystem::path& target, const std::filesystem::path& path)
-        : m_target(target)
+    /// In the folder open at `folder`, which stays open while this lives, for its file named
+    /// `target`. Throws FileError about `path` when no file can be created there, or when it
+    /// cannot be given the mode of the file it is to replace.
+    TemporaryFile(int folder, std::string target, const std::filesystem::path& path)
+        : m_folder(folder)
+        , m_target(std::move(target))
         , m_path(path)
-        , m_descriptor(-1)
-        , m_lock(-1)
     {
         create();
         takeModeOfTarget();
@@ -146,8 +169,8 @@ public:
 
     ~TemporaryFile()
     {
-        if (!m_isInPlace && !m_temporaryPath.empty())
-            ::unlink(m_temporaryPath.c_str());
+        if (!m_isInPlace && !m_name.empty())
+            ::unlinkat(m_folder, m_name.c_str(), 0);
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -161,7 +184,7 @@ public:
 
     void renameOverTarget()
     {
-        if (::rename(m_temporaryPath.c_str(), m_target.c_str()) != 0)
+        if (::renameat(m_folder, m_name.c_str(), m_folder, m_target.c_str()) != 0)
             throw FileError::writing(m_path, lastSystemError());
         m_isInPlace = true;
     }
@@ -169,12 +192,13 @@ public:
 private:
     void create()
     {
+        const std::string prefix = temporaryPrefix(m_target, m_folder);
         // O_EXCL rather than mkstemp: mkstemp's files are 0600, and the kernel applies the umask
         // to the 0666 given here, as for any new file.
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::filesystem::path candidate = temporarySibling(m_target);
-            FileDescriptor descriptor(
-                ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+            const std::string candidate = temporaryName(prefix);
+            FileDescriptor descriptor(::openat(
+                m_folder, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
             if (!descriptor.isOpen() && errno == EEXIST)
                 continue;
             if (!descriptor.isOpen())
@@ -184,7 +208,7 @@ private:
             FileDescriptor lock(::fcntl(descriptor.get(), F_DUPFD_CLOEXEC, 0));
             if (!lock.isOpen()) {
                 const std::error_code reason = lastSystemError();
-                ::unlink(candidate.c_str());
+                ::unlinkat(m_folder, candidate.c_str(), 0);
                 throw FileError::writing(m_path, reason);
             }
             // Between the creation and the lock another process may have taken the new file for
@@ -192,9 +216,9 @@ private:
             // locks still gets its write.
             const bool isTaken
                 = ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-            if (isTaken || !namesOpenFile(candidate, lock.get()))
+            if (isTaken || !namesOpenFile(m_folder, candidate, lock.get()))
                 continue;
-            m_temporaryPath = candidate;
+            m_name = candidate;
             m_descriptor = std::move(descriptor);
             m_lock = std::move(lock);
             return;
@@ -207,7 +231,8 @@ private:
     void takeModeOfTarget()
     {
         struct stat status { };
-        if (::stat(m_target.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        if (::fstatat(m_folder, m_target.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0
+            || !S_ISREG(status.st_mode))
             return; // a new file
         [[maybe_unused]] const int ownerChanged
             = ::fchown(m_descriptor.get(), status.st_uid, status.st_gid);
@@ -215,9 +240,10 @@ private:
             throw FileError::writing(m_path, lastSystemError());
     }
 
-    std::filesystem::path m_target;
+    int m_folder;
+    std::string m_target; // the name in the folder
     std::filesystem::path m_path; // as the caller named it, for messages
-    std::filesystem::path m_temporaryPath;
+    std::string m_name;
     FileDescriptor m_descriptor;
     FileDescriptor m_lock; // the same open file, locked
     bool m_isInPlace = false;
@@ -225,25 +251,46 @@ private:
 
 /// Makes the rename itself survive a crash. The new file is complete and in place by now, so a
 /// failure here cannot undo the write and is not reported.
-void syncFolder(const std::filesystem::path& folder)
+void syncFolder(int folder)
 {
-    const FileDescriptor descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor descriptor(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (descriptor.isOpen())
         ::fsync(descriptor.get());
 }
 
-/// Removes the regular file at `path` unless a living writer holds its lock. The lock is held
-/// while the file is removed, so that its name cannot change hands meanwhile.
-void removeIfAbandoned(const std::filesystem::path& path)
+/// Removes the regular file `name` in `folder` unless a living writer holds its lock. The lock is
+/// held while the file is removed, so that its name cannot change hands meanwhile.
+void removeIfAbandoned(int folder, const std::string& name)
 {
     const FileDescriptor descriptor(
-        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat status { };
     if (!descriptor.isOpen() || ::fstat(descriptor.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return;
     // Renamed into place meanwhile, the file's lock is free but it is no longer temporary.
-    if (::flock(descriptor.get(), LOCK_EX | LOCK_NB) == 0 && namesOpenFile(path, descriptor.get()))
-        ::unlink(path.c_str());
+    if (::flock(descriptor.get(), LOCK_EX | LOCK_NB) == 0
+        && namesOpenFile(folder, name, descriptor.get()))
+        ::unlinkat(folder, name.c_str(), 0);
+}
+
+/// The names of what `folder` holds, "." and ".." aside; none when it cannot be read.
+std::vector<std::string> namesIn(int folder)
+{
+    std::vector<std::string> names;
+    const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* const entries = listed >= 0 ? ::fdopendir(listed) : nullptr;
+    if (!entries) {
+        if (listed >= 0)
+            ::close(listed);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(entries)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
+    ::closedir(entries);
+    return names;
 }
 
 } // namespace
@@ -326,15 +373,21 @@ std::string readFile(const std::filesystem::path& path, std::uintmax_t maximumSi
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes)
 {
     const std::filesystem::path target = linkTarget(path);
-    TemporaryFile file(target, path);
+    std::error_code error;
+    const FileDescriptor folder = openFolder(folderOf(target), error);
+    if (error)
+        throw FileError::writing(path, error);
+    TemporaryFile file(folder.get(), target.filename().string(), path);
     file.writeAndSync(bytes);
     file.renameOverTarget();
-    syncFolder(folderOf(target));
+    syncFolder(folder.get());
 }
 
 std::filesystem::path hiddenSibling(const std::filesystem::path& file, std::string_view ending)
 {
-    return file.parent_path() / (hiddenName(file, ending.size()) + std::string(ending));
+    const std::string name
+        = hiddenName(file.filename().string(), longestNameIn(folderOf(file)), ending.size());
+    return file.parent_path() / (name + std::string(ending));
 }
 
 void removeAbandonedTemporaryFiles(const std::filesystem::path& path)
@@ -346,10 +399,13 @@ void removeAbandonedTemporaryFiles(const std::filesystem::path& path)
         return; // nothing was written there
     }
     std::error_code error;
-    std::filesystem::directory_iterator entry(folderOf(target), error);
-    for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
-        if (isTemporarySiblingName(entry->path().filename().string(), target))
-            removeIfAbandoned(entry->path());
+    const FileDescriptor folder = openFolder(folderOf(target), error);
+    if (error)
+        return;
+    const std::string prefix = temporaryPrefix(target.filename().string(), folder.get());
+    for (const std::string& name : namesIn(folder.get())) {
+        if (isTemporaryName(name, prefix))
+            removeIfAbandoned(folder.get(), name);
     }
 }
 

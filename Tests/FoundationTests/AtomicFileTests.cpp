@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
@@ -58,13 +59,26 @@ void writeUntilKilled(const fs::path& target)
     writeFileAtomically(target, std::string(100, 'x'));
 }
 
+/// `name` in folders made under `folder` so that its path is `length` characters long.
+fs::path deepPath(fs::path folder, const std::string& name, std::size_t length)
+{
+    while (folder.string().size() + 1 + name.size() < length) {
+        // Each folder adds its name and a separator; the last one takes what is left.
+        const std::size_t left = length - folder.string().size() - 1 - name.size();
+        folder /= std::string(left > 256 ? 200 : left - 1, 'f');
+        fs::create_directory(folder);
+    }
+    return folder / name;
+}
+
 /// Each test works in a new empty folder, removed with its contents afterwards.
 class AtomicFileTest : public testing::Test {
 protected:
     AtomicFileTest() { EXPECT_NE(::mkdtemp(m_folder.data()), nullptr) << "mkdtemp failed"; }
     ~AtomicFileTest() override { fs::remove_all(m_folder); }
 
-    [[nodiscard]] fs::path pathOf(std::string_view name) const { return fs::path(m_folder) / name; }
+    [[nodiscard]] fs::path folder() const { return m_folder; }
+    [[nodiscard]] fs::path pathOf(std::string_view name) const { return folder() / name; }
     /// A temporary file left behind shows here.
     [[nodiscard]] auto entryCount() const
     {
@@ -168,6 +182,7 @@ TEST_F(AtomicFileTest, EveryNameTheFileSystemTakesIsWrittenAndItsAbandonedFilesC
     struct Case {
         const char* name;
         std::string fileName;
+        std::size_t pathLength = 0; // in deep folders when not 0
     };
     const Case cases[] = {
         {"233 characters, the longest kept whole", std::string(233, 'a')},
@@ -182,20 +197,26 @@ TEST_F(AtomicFileTest, EveryNameTheFileSystemTakesIsWrittenAndItsAbandonedFilesC
                         name += twoBytes;
                     return name;
                 }()},
+        // The longest path the system takes: the temporary file's own would be too long.
+        {"a path of PATH_MAX - 1 characters", "settings.json", PATH_MAX - 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path target = pathOf(c.fileName);
+        const fs::path target
+            = c.pathLength == 0 ? pathOf(c.fileName) : deepPath(folder(), c.fileName, c.pathLength);
+        const auto entriesBeside
+            = [&target] { return std::distance(fs::directory_iterator(target.parent_path()), {}); };
         // A save killed before its rename leaves its temporary file for the next clean-up.
         EXPECT_EXIT(writeUntilKilled(target), testing::KilledBySignal(SIGXFSZ), "");
-        ASSERT_EQ(entryCount(), 1);
-        const std::string left = fs::directory_iterator(pathOf(""))->path().filename().string();
+        ASSERT_EQ(entriesBeside(), 1);
+        const std::string left
+            = fs::directory_iterator(target.parent_path())->path().filename().string();
         EXPECT_EQ(left.starts_with("." + c.fileName + "."), c.fileName.size() <= 233) << left;
         writeFileAtomically(target, "saved");
         writeFileAtomically(target, "saved again");
         EXPECT_EQ(readFile(target), "saved again");
         removeAbandonedTemporaryFiles(target);
-        EXPECT_EQ(entryCount(), 1) << "only the file itself is left";
+        EXPECT_EQ(entriesBeside(), 1) << "only the file itself is left";
         const std::string lockName = hiddenSibling(target, ".lock").filename().string();
         EXPECT_LE(lockName.size(), 255U);
         EXPECT_TRUE(lockName.starts_with(".")) << lockName;
