@@ -139,10 +139,51 @@ bool namesOpenFile(int folder, const std::string& name, int descriptor)
         && named.st_ino == opened.st_ino;
 }
 
+enum class FolderCreation { none, missing };
+
+/// `folder`, opened one name at a time so that no symbolic link on the way is followed: one
+/// fails with too_many_symbolic_link_levels. With FolderCreation::missing, the folders that are
+/// not there are made on the way. Not open, with `error` set, when it cannot be opened.
+FileDescriptor openFolderWithoutLinks(
+    const std::filesystem::path& folder, FolderCreation creation, std::error_code& error)
+{
+    FileDescriptor current(
+        ::open(folder.is_absolute() ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (const std::filesystem::path& name : folder.relative_path()) {
+        // O_PATH needs no right to read the folder; with O_NOFOLLOW it opens a link itself.
+        const auto openNext = [&current, &name] {
+            return FileDescriptor(
+                ::openat(current.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        };
+        FileDescriptor next = openNext();
+        if (!next.isOpen() && errno == ENOENT && creation == FolderCreation::missing
+            && (::mkdirat(current.get(), name.c_str(), 0777) == 0 || errno == EEXIST))
+            next = openNext();
+        struct stat status { };
+        if (!next.isOpen() || ::fstat(next.get(), &status) != 0) {
+            error = lastSystemError();
+            return {};
+        }
+        if (!S_ISDIR(status.st_mode)) {
+            error = std::make_error_code(S_ISLNK(status.st_mode)
+                    ? std::errc::too_many_symbolic_link_levels
+                    : std::errc::not_a_directory);
+            return {};
+        }
+        current = std::move(next);
+    }
+    if (!current.isOpen())
+        error = lastSystemError();
+    return current;
+}
+
 /// The folder at `folder`, open only to work on what it holds. Work relative to it never passes
 /// a path longer than the names in it. Not open, with `error` set, when it cannot be opened.
-FileDescriptor openFolder(const std::filesystem::path& folder, std::error_code& error)
+FileDescriptor openFolder(
+    const std::filesystem::path& folder, LinkFollowing following, std::error_code& error)
 {
+    if (following == LinkFollowing::never)
+        return openFolderWithoutLinks(folder, FolderCreation::none, error);
     FileDescriptor descriptor(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!descriptor.isOpen())
         error = lastSystemError();
@@ -333,6 +374,19 @@ std::filesystem::path linkTarget(const std::filesystem::path& path)
     throw FileError::writing(path, std::make_error_code(std::errc::too_many_symbolic_link_levels));
 }
 
+std::filesystem::path resolvedFile(const std::filesystem::path& path)
+{
+    std::filesystem::path file = path;
+    try {
+        file = linkTarget(path);
+    } catch (const FileError&) {
+        // A loop of links: reading the path reports it.
+    }
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(file, error);
+    return error ? file : resolved;
+}
+
 std::error_code notARegularFile()
 {
     static const FileProblemCategory category;
@@ -370,17 +424,28 @@ std::string readFile(const std::filesystem::path& path, std::uintmax_t maximumSi
     }
 }
 
-void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes)
+void writeFileAtomically(
+    const std::filesystem::path& path, std::string_view bytes, LinkFollowing following)
 {
-    const std::filesystem::path target = linkTarget(path);
+    const std::filesystem::path target
+        = following == LinkFollowing::always ? linkTarget(path) : path;
     std::error_code error;
-    const FileDescriptor folder = openFolder(folderOf(target), error);
+    const FileDescriptor folder = openFolder(folderOf(target), following, error);
     if (error)
         throw FileError::writing(path, error);
     TemporaryFile file(folder.get(), target.filename().string(), path);
     file.writeAndSync(bytes);
     file.renameOverTarget();
     syncFolder(folder.get());
+}
+
+void createFolderOf(const std::filesystem::path& file)
+{
+    std::error_code error;
+    [[maybe_unused]] const FileDescriptor folder
+        = openFolderWithoutLinks(folderOf(file), FolderCreation::missing, error);
+    if (error)
+        throw FileError::writing(file, error);
 }
 
 std::filesystem::path hiddenSibling(const std::filesystem::path& file, std::string_view ending)
@@ -390,16 +455,17 @@ std::filesystem::path hiddenSibling(const std::filesystem::path& file, std::stri
     return file.parent_path() / (name + std::string(ending));
 }
 
-void removeAbandonedTemporaryFiles(const std::filesystem::path& path)
+void removeAbandonedTemporaryFiles(const std::filesystem::path& path, LinkFollowing following)
 {
-    std::filesystem::path target;
+    std::filesystem::path target = path;
     try {
-        target = linkTarget(path);
+        if (following == LinkFollowing::always)
+            target = linkTarget(path);
     } catch (const FileError&) {
         return; // nothing was written there
     }
     std::error_code error;
-    const FileDescriptor folder = openFolder(folderOf(target), error);
+    const FileDescriptor folder = openFolder(folderOf(target), following, error);
     if (error)
         return;
     const std::string prefix = temporaryPrefix(target.filename().string(), folder.get());

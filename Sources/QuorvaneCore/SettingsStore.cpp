@@ -44,18 +44,6 @@ SettingsStore::Version decodeVersion(const JSONValue& value)
     return {.schemaVersion = value.object().required("schemaVersion", decodeInteger)};
 }
 
-/// Creates the folder the file goes to: that of the link's target when `file` is a symbolic link.
-void createFolderOf(const std::filesystem::path& file)
-{
-    const std::filesystem::path folder = linkTarget(file).parent_path();
-    if (folder.empty())
-        return;
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error)
-        throw FileError::writing(file, error);
-}
-
 /// Whether the file at `path` holds exactly `bytes`, so that writing them would change nothing.
 /// It reads only as far as the first difference. A file that cannot be read is written over, and
 /// that write reports what is wrong.
@@ -81,6 +69,7 @@ bool holds(const std::filesystem::path& path, std::string_view bytes)
 
 SettingsStore::SettingsStore(std::filesystem::path url)
     : m_url(std::move(url))
+    , m_file(resolvedFile(m_url))
 {
 }
 
@@ -89,7 +78,7 @@ Task<Configuration> SettingsStore::load()
     const AsyncMutex::ScopedLock operation = co_await m_operation.lock();
     m_isWritable = false; // Only a load that returns a document unlocks the store.
     // Named: g++ 12 destroys a lambda's captures twice when it is a temporary of a co_await.
-    auto read = [url = m_url] { return readConfiguration(url); };
+    auto read = [url = m_url, file = m_file] { return readConfiguration(url, file); };
     Read done = co_await runElsewhere(std::move(read));
     m_writeCount += done.writes;
     m_isWritable = true;
@@ -104,25 +93,26 @@ Task<void> SettingsStore::save(Configuration configuration)
     m_isWritable = false; // A failed write locks the store.
     // Named: g++ 12 destroys a lambda's captures twice when it is a temporary of a co_await.
     auto writeFile
-        = [url = m_url, document = std::move(configuration)] { return write(url, document); };
+        = [file = m_file, document = std::move(configuration)] { return write(file, document); };
     m_writeCount += co_await runElsewhere(std::move(writeFile));
     m_isWritable = true;
 }
 
-SettingsStore::Read SettingsStore::readConfiguration(const std::filesystem::path& url)
+SettingsStore::Read SettingsStore::readConfiguration(
+    const std::filesystem::path& url, const std::filesystem::path& file)
 {
     if (!fileExists(url))
         return {.configuration = Configuration()};
     const std::string bytes = readFile(url, maximumFileSize);
     try {
-        return configurationFrom(url, bytes);
+        return configurationFrom(file, bytes);
     } catch (const JSONDecodingError& error) {
         throw aboutSettingsFile(error);
     }
 }
 
 SettingsStore::Read SettingsStore::configurationFrom(
-    const std::filesystem::path& url, std::string_view bytes)
+    const std::filesystem::path& file, std::string_view bytes)
 {
     // The application may end while a large file is read: then the read is given up, between
     // steps and inside the parse, and the store is left locked.
@@ -137,10 +127,10 @@ SettingsStore::Read SettingsStore::configurationFrom(
     const std::int64_t version = decodeVersion(root).schemaVersion;
     switch (version) {
     case 2:
-        return rewritten(url, SettingsMigration::version2(std::move(document)));
+        return rewritten(file, SettingsMigration::version2(std::move(document)));
     case 3:
     case 4:
-        return rewritten(url, SettingsMigration::sharedDefaults(std::move(document), version));
+        return rewritten(file, SettingsMigration::sharedDefaults(std::move(document), version));
     case Configuration::currentSchemaVersion: {
         Configuration configuration = decodeConfiguration(root);
         stopIfAsked();
@@ -153,25 +143,25 @@ SettingsStore::Read SettingsStore::configurationFrom(
 }
 
 SettingsStore::Read SettingsStore::rewritten(
-    const std::filesystem::path& url, Configuration configuration)
+    const std::filesystem::path& file, Configuration configuration)
 {
-    const std::size_t writes = write(url, configuration);
+    const std::size_t writes = write(file, configuration);
     return {.configuration = std::move(configuration), .writes = writes};
 }
 
 std::size_t SettingsStore::write(
-    const std::filesystem::path& url, const Configuration& configuration)
+    const std::filesystem::path& file, const Configuration& configuration)
 {
     configuration.validate();
     const std::string bytes = encodeConfigurationText(configuration);
     std::size_t writes = 0;
-    if (!holds(url, bytes)) {
-        createFolderOf(url);
-        writeFileAtomically(url, bytes);
+    if (!holds(file, bytes)) {
+        createFolderOf(file);
+        writeFileAtomically(file, bytes, LinkFollowing::never);
         writes = 1;
     }
     // Saves killed before their rename leave their temporary files behind.
-    removeAbandonedTemporaryFiles(url);
+    removeAbandonedTemporaryFiles(file, LinkFollowing::never);
     return writes;
 }
 

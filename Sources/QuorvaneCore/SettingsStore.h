@@ -34,7 +34,8 @@ public:
     /// A settings file holds a few kilobytes; anything beyond this is refused unread.
     static constexpr std::uintmax_t maximumFileSize = 16 * 1024 * 1024;
 
-    /// Records the path and touches no file.
+    /// Records the path, and the file it stands for now (resolvedFile()): the file that saves
+    /// replace. Touches no file.
     explicit SettingsStore(std::filesystem::path url);
 
     // The store's tasks refer to it.
@@ -53,8 +54,10 @@ public:
 
     /// Validates the document and replaces the file with it atomically, pretty-printed with
     /// sorted keys, creating missing folders; when the file already holds exactly those bytes,
-    /// it is left alone. A symbolic link at the path is saved through, and the file keeps its
-    /// mode. Throws ConfigurationError (readOnly) while locked, without writing; any other
+    /// it is left alone. A symbolic link at the path when the store was made is saved through,
+    /// and the file keeps its mode. A link put since in place of that file is replaced, and one
+    /// in place of one of its folders fails the save: another user's link leads no save
+    /// elsewhere. Throws ConfigurationError (readOnly) while locked, without writing; any other
     /// failure (validation, encoding, folders, the write) locks the store and leaves the file as
     /// it was.
     [[nodiscard]] Task<void> save(Configuration configuration);
@@ -70,17 +73,20 @@ private:
     };
 
     // The file work, which runs on another thread: it touches nothing of the store.
-    [[nodiscard]] static Read readConfiguration(const std::filesystem::path& url);
+    /// The document at `url`, whose migration's rewrite replaces `file`.
+    [[nodiscard]] static Read readConfiguration(
+        const std::filesystem::path& url, const std::filesystem::path& file);
     [[nodiscard]] static Read configurationFrom(
-        const std::filesystem::path& url, std::string_view bytes);
+        const std::filesystem::path& file, std::string_view bytes);
     /// `configuration` after writing it over the file it was migrated from.
     [[nodiscard]] static Read rewritten(
-        const std::filesystem::path& url, Configuration configuration);
+        const std::filesystem::path& file, Configuration configuration);
     /// How many times it replaced the file: 0 when the file already held the document.
     [[nodiscard]] static std::size_t write(
-        const std::filesystem::path& url, const Configuration& configuration);
+        const std::filesystem::path& file, const Configuration& configuration);
 
     std::filesystem::path m_url;
+    std::filesystem::path m_file; // what m_url stood for when the store was made
     AsyncMutex m_operation;
     bool m_isWritable = false;
     std::size_t m_writeCount = 0;

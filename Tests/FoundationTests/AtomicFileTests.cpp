@@ -49,14 +49,14 @@ auto limitFileSize(rlim_t bytes)
 }
 
 /// Starts to write `target` and is killed by the file size limit, in the middle of the write.
-void writeUntilKilled(const fs::path& target)
+void writeUntilKilled(const fs::path& target, LinkFollowing following = LinkFollowing::always)
 {
     ::signal(SIGXFSZ, SIG_DFL);
     rlimit limit{};
     ::getrlimit(RLIMIT_FSIZE, &limit);
     limit.rlim_cur = 10;
     ::setrlimit(RLIMIT_FSIZE, &limit);
-    writeFileAtomically(target, std::string(100, 'x'));
+    writeFileAtomically(target, std::string(100, 'x'), following);
 }
 
 /// `name` in folders made under `folder` so that its path is `length` characters long.
@@ -183,6 +183,7 @@ TEST_F(AtomicFileTest, EveryNameTheFileSystemTakesIsWrittenAndItsAbandonedFilesC
         const char* name;
         std::string fileName;
         std::size_t pathLength = 0; // in deep folders when not 0
+        LinkFollowing following = LinkFollowing::always;
     };
     const Case cases[] = {
         {"233 characters, the longest kept whole", std::string(233, 'a')},
@@ -197,8 +198,11 @@ TEST_F(AtomicFileTest, EveryNameTheFileSystemTakesIsWrittenAndItsAbandonedFilesC
                         name += twoBytes;
                     return name;
                 }()},
+        {"255 characters, no link followed", std::string(255, 'g'), 0, LinkFollowing::never},
         // The longest path the system takes: the temporary file's own would be too long.
         {"a path of PATH_MAX - 1 characters", "settings.json", PATH_MAX - 1},
+        {"PATH_MAX - 1 characters, no link followed", "settings.json", PATH_MAX - 1,
+            LinkFollowing::never},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -207,15 +211,15 @@ TEST_F(AtomicFileTest, EveryNameTheFileSystemTakesIsWrittenAndItsAbandonedFilesC
         const auto entriesBeside
             = [&target] { return std::distance(fs::directory_iterator(target.parent_path()), {}); };
         // A save killed before its rename leaves its temporary file for the next clean-up.
-        EXPECT_EXIT(writeUntilKilled(target), testing::KilledBySignal(SIGXFSZ), "");
+        EXPECT_EXIT(writeUntilKilled(target, c.following), testing::KilledBySignal(SIGXFSZ), "");
         ASSERT_EQ(entriesBeside(), 1);
         const std::string left
             = fs::directory_iterator(target.parent_path())->path().filename().string();
         EXPECT_EQ(left.starts_with("." + c.fileName + "."), c.fileName.size() <= 233) << left;
-        writeFileAtomically(target, "saved");
-        writeFileAtomically(target, "saved again");
+        writeFileAtomically(target, "saved", c.following);
+        writeFileAtomically(target, "saved again", c.following);
         EXPECT_EQ(readFile(target), "saved again");
-        removeAbandonedTemporaryFiles(target);
+        removeAbandonedTemporaryFiles(target, c.following);
         EXPECT_EQ(entriesBeside(), 1) << "only the file itself is left";
         const std::string lockName = hiddenSibling(target, ".lock").filename().string();
         EXPECT_LE(lockName.size(), 255U);
@@ -363,6 +367,66 @@ TEST_F(AtomicFileTest, SymbolicLinksAreWrittenThroughAndStayLinks)
         }
         EXPECT_EQ(entryCount(), 1);
         EXPECT_EQ(std::distance(fs::directory_iterator(pathOf("dotfiles")), {}), 1);
+    }
+}
+
+// A link put on the path of a file that another user may change (root saving a user's file) must
+// lead no write elsewhere, nor remove anything there.
+TEST_F(AtomicFileTest, WithoutFollowingLinksOneAtTheFilesNameIsReplacedAndOneForAFolderRefused)
+{
+    const fs::path elsewhere = pathOf("elsewhere");
+    fs::create_directories(elsewhere / "r");
+    const std::vector<fs::path> theirs{"settings.json", "r/settings.json", ".settings.json.a.tmp"};
+    for (const fs::path& name : theirs)
+        writeFileAtomically(elsewhere / name, "theirs");
+    const fs::path file = pathOf("a") / "r" / "settings.json";
+    const std::string loop
+        = std::make_error_code(std::errc::too_many_symbolic_link_levels).message();
+    struct Case {
+        const char* name;
+        fs::path replaced; // by a link to `to`, or by a file when `to` is empty
+        fs::path to;
+        std::string reason; // empty when the file is saved
+    };
+    const Case cases[] = {
+        {"nothing in the way", "", "", ""},
+        {"a link at the file's name", file, elsewhere / "settings.json", ""},
+        {"a dangling link at the file's name", file, elsewhere / "new.json", ""},
+        {"a link for its folder", file.parent_path(), elsewhere, loop},
+        {"a relative link for a folder above", pathOf("a"), "elsewhere", loop},
+        {"a file for its folder", file.parent_path(), "",
+            std::make_error_code(std::errc::not_a_directory).message()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(pathOf("a"));
+        createFolderOf(file);
+        if (!c.replaced.empty())
+            fs::remove_all(c.replaced);
+        if (!c.to.empty())
+            fs::create_symlink(c.to, c.replaced);
+        else if (!c.replaced.empty())
+            writeFileAtomically(c.replaced, "");
+        const auto failure = [&c](const fs::path& path) {
+            return ThrowsMessage<FileError>(
+                "Could not save the file \"" + path.string() + "\": " + c.reason + ".");
+        };
+        if (c.reason.empty()) {
+            writeFileAtomically(file, "new", LinkFollowing::never);
+            EXPECT_EQ(readFile(file), "new");
+            EXPECT_FALSE(fs::is_symlink(file));
+        } else {
+            EXPECT_THAT(
+                [&] { writeFileAtomically(file, "new", LinkFollowing::never); }, failure(file));
+            // Nor is a folder made through it.
+            const fs::path below = file.parent_path() / "new" / "settings.json";
+            EXPECT_THAT([&below] { createFolderOf(below); }, failure(below));
+        }
+        removeAbandonedTemporaryFiles(file, LinkFollowing::never);
+        EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), {}), 3);
+        EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere / "r"), {}), 1);
+        for (const fs::path& name : theirs)
+            EXPECT_EQ(readFile(elsewhere / name), "theirs") << name;
     }
 }
 

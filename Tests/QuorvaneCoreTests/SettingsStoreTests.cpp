@@ -18,6 +18,7 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -25,6 +26,7 @@
 using namespace quorvane;
 using testing::ElementsAre;
 using testing::StartsWith;
+using testing::UnorderedElementsAre;
 
 namespace {
 
@@ -186,6 +188,48 @@ TEST(SettingsStoreTest, LinkIntoAFolderThatDoesNotExistYetGetsItsFolderCreated)
         ASSERT_EQ(failureOf(store.save(loaded)), "done");
         EXPECT_TRUE(std::filesystem::is_symlink(path));
         EXPECT_EQ(runToEnd(SettingsStore(stored).load()), loaded);
+    }
+}
+
+// The store saves the file it was given: a link put in place of that file or of one of its folders
+// afterwards (by another user, in a folder that root's copy saves to) is never followed.
+TEST(SettingsStoreTest, ALinkPutInPlaceOfTheFileOrAFolderOfItsIsNeverFollowed)
+{
+    const TemporaryFolder folder;
+    const std::filesystem::path root = std::filesystem::canonical(folder.path());
+    const std::filesystem::path path = root / "a" / "r" / "settings.json";
+    const std::filesystem::path elsewhere = root / "private";
+    std::filesystem::create_directories(elsewhere / "r");
+    for (const auto& secret : {elsewhere / "settings.json", elsewhere / "r" / "settings.json"})
+        writeFileAtomically(secret, "secret");
+    const std::string loop = "Could not save the file \"" + path.string()
+        + "\": " + std::make_error_code(std::errc::too_many_symbolic_link_levels).message() + ".";
+    // What a link replaces between two saves, where it leads, and the second save's outcome.
+    const std::tuple<const char*, std::filesystem::path, std::filesystem::path, std::string> cases[]
+        = {
+            {"the file", path, elsewhere / "settings.json", "done"},
+            {"its folder", path.parent_path(), elsewhere, loop},
+            {"a folder above it", root / "a", elsewhere, loop},
+        };
+    for (const auto& [situation, replaced, target, outcome] : cases) {
+        SCOPED_TRACE(situation);
+        std::filesystem::remove_all(root / "a");
+        std::filesystem::remove_all(root / "away");
+        SettingsStore store(path);
+        Configuration changed = runToEnd(store.load());
+        ASSERT_EQ(failureOf(store.save(changed)), "done");
+        std::filesystem::rename(replaced, root / "away");
+        std::filesystem::create_symlink(target, replaced);
+        changed.holdMinutes = 15;
+        EXPECT_EQ(failureOf(store.save(changed)), outcome);
+        EXPECT_THAT(folderContents(elsewhere), UnorderedElementsAre("settings.json", "r"));
+        EXPECT_THAT(folderContents(elsewhere / "r"), ElementsAre("settings.json"));
+        EXPECT_EQ(readFile(elsewhere / "settings.json"), "secret");
+        EXPECT_EQ(readFile(elsewhere / "r" / "settings.json"), "secret");
+        if (outcome == "done") {
+            EXPECT_FALSE(std::filesystem::is_symlink(path));
+            EXPECT_EQ(runToEnd(SettingsStore(path).load()), changed);
+        }
     }
 }
 

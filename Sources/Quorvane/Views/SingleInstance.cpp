@@ -49,20 +49,6 @@ constexpr std::chrono::milliseconds lockCheckDelay{200};
 /// Names tried after the first of each kind when other users' programs hold it.
 constexpr int alternativeNameCount = 3;
 
-/// The file `path` stands for: links followed, made absolute, "." and ".." gone.
-std::filesystem::path resolvedFile(const std::filesystem::path& path)
-{
-    std::filesystem::path file = path;
-    try {
-        file = linkTarget(path);
-    } catch (const FileError&) {
-        // A loop of links: the settings store reports it; the path itself names the claim.
-    }
-    std::error_code error;
-    const std::filesystem::path resolved = std::filesystem::weakly_canonical(file, error);
-    return error ? file : resolved;
-}
-
 /// Whether the process at the other end runs as this process's user. Abstract sockets have no
 /// permissions, so this keeps other users from opening our window or answering for our copy.
 bool isOwnUser(const QLocalSocket& connection)
