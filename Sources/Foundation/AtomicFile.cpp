@@ -272,12 +272,14 @@ private:
     void takeModeOfTarget()
     {
         struct stat status { };
-        if (::fstatat(m_folder, m_target.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0
-            || !S_ISREG(status.st_mode))
-            return; // a new file
+        const bool isNew = ::fstatat(m_folder, m_target.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0
+            || !S_ISREG(status.st_mode);
+        // Root's new file goes to the folder's owner, whose own saves must replace it later.
+        if (isNew && (::geteuid() != 0 || ::fstat(m_folder, &status) != 0))
+            return;
         [[maybe_unused]] const int ownerChanged
             = ::fchown(m_descriptor.get(), status.st_uid, status.st_gid);
-        if (::fchmod(m_descriptor.get(), status.st_mode & 07777) != 0)
+        if (!isNew && ::fchmod(m_descriptor.get(), status.st_mode & 07777) != 0)
             throw FileError::writing(m_path, lastSystemError());
     }
 

@@ -53,9 +53,10 @@ enum class LinkFollowing {
 /// is synced to disk and then renamed over the target. With LinkFollowing::always, a symbolic
 /// link at `path` (dangling or not) is followed, so that its target is replaced and the link
 /// stays. The result keeps the mode of the file it replaces, and its owner where the system
-/// permits; a new file gets the mode of any new file (0666 without the umask's bits). On failure
-/// throws FileError and leaves the old file as it was, with no temporary file behind. The folder
-/// must exist: creating it is the caller's job.
+/// permits; a new file gets the mode of any new file (0666 without the umask's bits), and when
+/// root makes it, the owner and group of its folder. On failure throws FileError and leaves the
+/// old file as it was, with no temporary file behind. The folder must exist: creating it is the
+/// caller's job.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
     LinkFollowing following = LinkFollowing::always);
 

@@ -315,6 +315,10 @@ TEST_F(AtomicFileTest, ReplacedFileKeepsItsModeWhateverTheUmask)
     const bool mayChangeOwner = ::geteuid() == 0;
     const uid_t owner = mayChangeOwner ? 4321 : ::geteuid();
     const gid_t group = mayChangeOwner ? 4322 : ::getegid();
+    // A user's folder, where root saves.
+    const uid_t folderOwner = mayChangeOwner ? 65534 : ::geteuid();
+    const gid_t folderGroup = mayChangeOwner ? 65534 : ::getegid();
+    ASSERT_EQ(::chown(folder().c_str(), folderOwner, folderGroup), 0);
     for (const mode_t mode : {0600, 0640, 0444, 02755}) {
         SCOPED_TRACE(mode);
         writeFileAtomically(target, "old");
@@ -329,11 +333,27 @@ TEST_F(AtomicFileTest, ReplacedFileKeepsItsModeWhateverTheUmask)
         EXPECT_EQ(status.st_gid, group);
         EXPECT_EQ(entryCount(), 1);
     }
-    // What replaces something other than a file is a new file.
-    fs::remove(target);
-    ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
-    writeFileAtomically(target, "new");
-    EXPECT_EQ(fs::status(target).permissions(), static_cast<fs::perms>(0644));
+    // What replaces something other than a file (a FIFO, a link not followed) is a new file, and
+    // root's belongs to the folder's owner, whose own saves must replace it later.
+    const fs::path theirs = pathOf("theirs");
+    writeFileAtomically(theirs, "theirs");
+    ASSERT_EQ(::chown(theirs.c_str(), owner, group), 0);
+    fs::permissions(theirs, static_cast<fs::perms>(0600));
+    for (const LinkFollowing following : {LinkFollowing::always, LinkFollowing::never}) {
+        SCOPED_TRACE(following == LinkFollowing::always ? "a FIFO" : "a link");
+        fs::remove(target);
+        if (following == LinkFollowing::always) {
+            ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+        } else {
+            fs::create_symlink(theirs.filename(), target);
+        }
+        writeFileAtomically(target, "new", following);
+        EXPECT_EQ(fs::status(target).permissions(), static_cast<fs::perms>(0644));
+        struct stat status { };
+        ASSERT_EQ(::stat(target.c_str(), &status), 0);
+        EXPECT_EQ(status.st_uid, folderOwner);
+        EXPECT_EQ(status.st_gid, folderGroup);
+    }
 }
 
 TEST_F(AtomicFileTest, SymbolicLinksAreWrittenThroughAndStayLinks)
