@@ -251,11 +251,14 @@ public:
     /// The screens offered to rule conditions and Default settings: the known displays, then
     /// displays with Default settings only ("Saved screen · <id>"), under the user's names.
     [[nodiscard]] std::vector<DisplayReference> knownScreens() const;
-    /// The name `space` is shown by among `listed`: its own, followed by the name of its
-    /// screen in brackets where another of `listed` has the same name ("Space 1 (Studio)";
+    /// The name `space` is shown by among `listed`: its own, followed by its screen's label
+    /// in brackets where another of `listed` has the same name ("Space 1 (Studio)";
     /// "all screens" for a shared Space). Its own name alone when its screen is unknown.
     [[nodiscard]] std::string spaceLabel(
         const Desktop& space, const std::vector<Desktop>& listed) const;
+    /// The name `screen` is shown by wherever screens are listed or named: its own, followed by
+    /// its number among the known screens of that name where another one has it ("Studio 2").
+    [[nodiscard]] std::string screenLabel(const DisplayReference& screen) const;
     /// The brightness control of the first built-in display; absent without one.
     [[nodiscard]] std::optional<ControlKey> builtinBrightnessKey() const;
 

@@ -1,11 +1,34 @@
 #include "Quorvane/AppModel.h"
 
+#include "Foundation/Format.h"
 #include "Foundation/Text.h"
 #include "MacPlatform/LoginItems.h"
 
 #include <algorithm>
 
 namespace quorvane {
+namespace {
+
+/// `screen`'s name, followed by its number among the screens of that name in `known` where
+/// another one has it.
+std::string numberedLabel(
+    const DisplayReference& screen, const std::vector<DisplayReference>& known)
+{
+    std::vector<std::string_view> namesakes;
+    for (const DisplayReference& other : known) {
+        if (other.name == screen.name)
+            namesakes.push_back(other.id);
+    }
+    const auto own = std::ranges::find(namesakes, screen.id);
+    if (namesakes.empty() || (namesakes.size() == 1 && own != namesakes.end()))
+        return screen.name;
+    // Numbered in the order the screens were first seen, so a screen keeps its number in
+    // every list; a forgotten screen comes after the known ones.
+    return screen.name + " "
+        + formatInteger(static_cast<std::int64_t>(own - namesakes.begin()) + 1);
+}
+
+} // namespace
 
 void AppModel::renameDisplay(std::string displayID, std::string name)
 {
@@ -54,11 +77,15 @@ std::string AppModel::spaceLabel(const Desktop& space, const std::vector<Desktop
     if (space.isShared)
         return space.name + " (all screens)";
     const std::vector<DisplayReference> screens = knownScreens();
-    const auto screen = std::ranges::find_if(
-        screens, [&](const DisplayReference& known) { return known.id == space.displayID; });
+    const auto screen = std::ranges::find(screens, space.displayID, &DisplayReference::id);
     if (screen == screens.end())
         return space.name;
-    return space.name + " (" + screen->name + ")";
+    return space.name + " (" + numberedLabel(*screen, screens) + ")";
+}
+
+std::string AppModel::screenLabel(const DisplayReference& screen) const
+{
+    return numberedLabel(screen, knownScreens());
 }
 
 void AppModel::setLogin(bool enabled)

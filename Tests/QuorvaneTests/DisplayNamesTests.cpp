@@ -120,6 +120,55 @@ TEST(DisplayNamesTest, ASpaceIsNamedWithItsScreenOnlyWhereAnotherSpaceHasItsName
         EXPECT_EQ(w.model->spaceLabel(space, {onStudio, onSide, second}), label);
 }
 
+TEST(DisplayNamesTest, ScreensOfOneNameAreNumberedInTheOrderFirstSeenUntilOneIsRenamed)
+{
+    using Labels = std::vector<std::string>;
+    const auto labels = [](const NamesWorld& w) {
+        Labels shown;
+        for (const DisplayReference& screen : w.model->knownScreens())
+            shown.push_back(w.model->screenLabel(screen));
+        for (const DisplayReference& screen :
+            {DisplayReference{"gone", "Studio"}, {"gone", "Gone"}})
+            shown.push_back(w.model->screenLabel(screen));
+        const Desktop onStudio{.id = "s1", .name = "Space 1", .displayID = "a"};
+        const Desktop onSide{.id = "d1", .name = "Space 1", .displayID = "b"};
+        shown.push_back(w.model->spaceLabel(onSide, {onStudio, onSide}));
+        return shown;
+    };
+    const std::tuple<std::string_view, std::function<void(NamesWorld&)>, Labels> cases[] = {
+        {"names apart", [](auto&) {},
+            {"Studio", "Side", "Old", "Saved screen · saved", "Studio 2", "Gone",
+                "Space 1 (Side)"}},
+        {"two of one name",
+            [](auto& w) {
+                w.model->configuration.modify(
+                    [](Configuration& c) { c.knownDisplays[1].name = "Studio"; });
+            },
+            {"Studio 1", "Studio 2", "Old", "Saved screen · saved", "Studio 3", "Gone",
+                "Space 1 (Studio 2)"}},
+        {"a user's name alike",
+            [](auto& w) {
+                w.model->renameDisplay("saved", "Studio");
+                w.model->renameDisplay("old", "Studio");
+            },
+            {"Studio 1", "Side", "Studio 2", "Studio 3", "Studio 4", "Gone", "Space 1 (Side)"}},
+        {"renamed apart",
+            [](auto& w) {
+                w.model->configuration.modify(
+                    [](Configuration& c) { c.knownDisplays[1].name = "Studio"; });
+                w.model->renameDisplay("b", "Studio left");
+            },
+            {"Studio", "Studio left", "Old", "Saved screen · saved", "Studio 2", "Gone",
+                "Space 1 (Studio left)"}},
+    };
+    for (const auto& [name, setUp, expected] : cases) {
+        SCOPED_TRACE(name);
+        NamesWorld w;
+        setUp(w);
+        EXPECT_EQ(labels(w), expected);
+    }
+}
+
 TEST(LaunchAtLoginTest, FlagsFollowTheStatusReadAfterTheChange)
 {
     using enum LoginItemStatus;

@@ -284,6 +284,17 @@ TEST_F(DisplayTestPanelTest, ADisplayThatDisappearsKeepsItsNameUntilTheTestEnds)
     EXPECT_EQ(presenter->panel(), nullptr);
 }
 
+TEST_F(DisplayTestPanelTest, TheTitleNumbersTheDisplayWhereAnotherHasItsName)
+{
+    model.renameDisplay("demo-builtin", "Studio Monitor");
+    model.renameDisplay("demo-external", "Studio Monitor");
+    DisplayPreview tested = preview(Phase::confirming);
+    tested.displayID = "demo-external";
+    tested.name = "Studio Monitor";
+    model.preview.set(tested);
+    EXPECT_EQ(label("title").text(), QStringLiteral("Studio Monitor 2"));
+}
+
 TEST_F(DisplayTestPanelTest, KeysAnswerByPhaseAndIgnoreRepeatsAndChords)
 {
     struct Case {

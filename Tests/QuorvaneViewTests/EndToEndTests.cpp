@@ -6,11 +6,16 @@
 #include "Quorvane/Views/DisplayTest/DisplayTestPanel.h"
 #include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
 #include "Quorvane/Views/DisplaysPage.h"
+#include "Quorvane/Views/MainWindow/DefaultProfileView.h"
 #include "Quorvane/Views/MainWindow/DisplaysView.h"
+#include "Quorvane/Views/MainWindow/ProfilePage.h"
+#include "Quorvane/Views/MainWindow/RuleRow.h"
+#include "Quorvane/Views/MainWindow/RulesTable.h"
 #include "Quorvane/Views/MainWindow/SettingsView.h"
 #include "Quorvane/Views/MenuBarExtra.h"
 #include "Quorvane/Views/MenuView.h"
 #include "QuorvaneTests/ModeTestSupport.h"
+#include "QuorvaneViewTests/ChoiceTestSupport.h"
 #include "QuorvaneViewTests/MainWindowTestSupport.h"
 
 #include <QComboBox>
@@ -378,6 +383,67 @@ TEST_F(EndToEndWindowTest, ADisplayRenamedOnTheDisplaysPageIsCalledSoAtOnceOnThe
         (QStringList{
             "Desk", "External screen 1", "Desk resolution", "External screen 1 resolution"}));
     saveScreenshot(window, "profile-after-display-rename");
+}
+
+TEST_F(EndToEndWindowTest, ScreensOfOneNameAreNumberedWhereverTheyAreListedUntilOneIsRenamed)
+{
+    const Rule onExternal = profileNamed("Work · sample").rules.at(2);
+    ASSERT_EQ(onExternal.conditions.screen->id, "demo-external");
+    // Every place that lists or names the two screens, built builtin first.
+    const auto shownNames = [&] {
+        QStringList names;
+        model.page.set(AppPage::displays);
+        turn();
+        DisplaysPage& displays
+            = static_cast<DisplaysView*>(content.findChild<QWidget*>("displaysView"))->controls();
+        for (const char* id : {"demo-builtin", "demo-external"})
+            names.push_back(partOf<QLabel>(*displays.cardOf(id), "displayName").text());
+        show(AppPage::profiles, model.configuration->defaultProfileID);
+        for (const char* id : {"demo-builtin", "demo-external"}) {
+            names.push_back(
+                partOf<QLabel>(*content.currentPage()->findChild<QWidget*>(id), "screenName")
+                    .text());
+        }
+        show(AppPage::profiles, workID);
+        for (const QLabel* screen : content.findChildren<QLabel*>("resolutionScreen"))
+            names.push_back(screen->text());
+        auto& page = *static_cast<ProfilePage*>(content.currentPage());
+        names.push_back(page.rulesTable()
+                            .rowOf(onExternal.id)
+                            ->findChild<QLabel*>(QStringLiteral("conditions"))
+                            ->text());
+        content.edit(onExternal);
+        turn();
+        names += itemTexts(partOf<QComboBox>(*content.editor(), "screen"));
+        content.setDraft(std::nullopt);
+        turn();
+        return names.join(", ").toStdString();
+    };
+    model.renameDisplay("demo-builtin", "Studio Monitor");
+    model.renameDisplay("demo-external", "Studio Monitor");
+    EXPECT_EQ(shownNames(),
+        "Studio Monitor 1, Studio Monitor 2, " // the Displays page
+        "Studio Monitor 1, Studio Monitor 2, " // the Default page
+        "Studio Monitor 1, Studio Monitor 2, " // resolutions on the profile page
+        "Studio Monitor 2, " // the rule's conditions
+        "All screens, Studio Monitor 1, Studio Monitor 2"); // the rule editor's screens
+
+    // A rename starts from the display's own name, and keeps it when nothing was typed.
+    model.page.set(AppPage::displays);
+    turn();
+    DisplaysPage& page
+        = static_cast<DisplaysView*>(content.findChild<QWidget*>("displaysView"))->controls();
+    page.beginRename("demo-external");
+    auto& field = partOf<EditingTextField>(*page.cardOf("demo-external"), "nameField");
+    EXPECT_EQ(field.text(), QStringLiteral("Studio Monitor"));
+    QTest::keyClick(&field, Qt::Key_Return);
+    turn();
+    EXPECT_EQ(model.configuration->displayNames->at("demo-external"), "Studio Monitor");
+
+    model.renameDisplay("demo-builtin", "Desk");
+    EXPECT_EQ(shownNames(),
+        "Desk, Studio Monitor, Desk, Studio Monitor, Desk, Studio Monitor, Studio Monitor, "
+        "All screens, Desk, Studio Monitor");
 }
 
 TEST_F(EndToEndWindowTest, AProfilesDisplayPreferenceIsSavedAndTheSystemFollows)

@@ -476,6 +476,15 @@ TEST(KeptFocusUnitTest, TheFocusWaitsForItsControlAndNeverForOneThePersonLeft)
                 second.setEnabled(true);
                 return second.parentWidget();
             }},
+        {"hidden, with another of its name shown in its place",
+            [&](QWidget& first, QWidget&) {
+                first.hide();
+                auto* replacement = new QPushButton(QStringLiteral("First"), first.parentWidget());
+                replacement->setObjectName(first.objectName());
+                first.parentWidget()->layout()->addWidget(replacement);
+                replacement->show();
+                return replacement;
+            }},
         {"gone with all around it",
             [](QWidget& first, QWidget&) {
                 QWidget* const window = first.window();

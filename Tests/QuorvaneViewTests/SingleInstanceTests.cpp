@@ -788,7 +788,7 @@ std::vector<std::string> everySocketName(const std::filesystem::path& file)
 }
 
 // Abstract socket names have no permissions: anyone may take a copy's name before it listens.
-TEST(SingleInstanceTest, AnAnswerFromAnotherUsersProgramIsNoHandOver)
+TEST(SingleInstanceTest, AnAnswerFromAnstrangersProgramIsNoHandOver)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "listens as another user: needs root";
@@ -808,7 +808,7 @@ TEST(SingleInstanceTest, AnAnswerFromAnotherUsersProgramIsNoHandOver)
         notAnswering(file, " (process " + formatInteger(::getpid()) + ")"));
 }
 
-TEST(SingleInstanceTest, ARequestFromAnotherUsersProgramNeverOpensTheMainWindow)
+TEST(SingleInstanceTest, ARequestFromAnstrangersProgramNeverOpensTheMainWindow)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "connects as another user: needs root";
@@ -832,7 +832,7 @@ TEST(SingleInstanceTest, ARequestFromAnotherUsersProgramNeverOpensTheMainWindow)
     EXPECT_EQ(running.handOvers, 0);
 }
 
-TEST(SingleInstanceTest, AnotherUsersProgramOnACopysNamesNeverKeepsItFromRunning)
+TEST(SingleInstanceTest, AnstrangersProgramOnACopysNamesNeverKeepsItFromRunning)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "listens as another user: needs root";
@@ -925,8 +925,42 @@ TEST(SingleInstanceTest, ALaunchRefusesOnlyWhenOtherUsersHoldTheLockFileAndEvery
     }
 }
 
+// The sticky bit lets no one but the file's owner rename over another user's file: a launch that
+// cannot replace the lock makes no file to try.
+TEST(SingleInstanceTest, ALockThatCannotBeReplacedInAStickyFolderGetsNoFileBesideIt)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "locks as two other users: needs root";
+    const TemporaryFolder folder;
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0711), 0);
+    const std::filesystem::path shared = folder.path() / "shared";
+    std::filesystem::create_directory(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    const std::filesystem::path lock = shared / ".settings.json.lock";
+    std::ofstream(lock) << "";
+    ASSERT_EQ(::chown(lock.c_str(), stranger, stranger), 0);
+    ASSERT_EQ(::chmod(lock.c_str(), 0644), 0);
+    const ChildAsNobody holder(
+        [&lock](int ready) {
+            const int descriptor = ::open(lock.c_str(), O_RDONLY);
+            if (descriptor < 0 || ::flock(descriptor, LOCK_SH) != 0 || ::write(ready, "!", 1) != 1)
+                return;
+            for (;;)
+                ::pause();
+        },
+        stranger);
+    const auto version = fileVersion(shared);
+    ASSERT_EQ(::seteuid(nobody), 0);
+    const Lock taken
+        = takeLock(lock, {.owner = nobody, .copies = {nobody, 0}}, LockFolder::madeWhenMissing);
+    ASSERT_EQ(::seteuid(0), 0);
+    EXPECT_EQ(taken.state, Lock::State::notLocked);
+    EXPECT_EQ(taken.problem, "another user's program holds it");
+    EXPECT_EQ(fileVersion(shared), version) << "a file was made in the folder";
+}
+
 // A descriptor opened while others could open the file outlives any narrowing of it.
-TEST(SingleInstanceTest, AnotherUsersProgramHoldingTheLockNeverKeepsACopyFromRunning)
+TEST(SingleInstanceTest, AnstrangersProgramHoldingTheLockNeverKeepsACopyFromRunning)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "locks as another user: needs root";
@@ -1126,7 +1160,7 @@ std::filesystem::path nobodysRuntimeFolder(const std::filesystem::path& folder)
 }
 
 // As after "su": a shared settings file, whose copy runs as another user.
-TEST(SingleInstanceTest, ALaunchBesideAnotherUsersCopySaysWhichProcessHasTheFile)
+TEST(SingleInstanceTest, ALaunchBesideAnstrangersCopySaysWhichProcessHasTheFile)
 {
     if (::geteuid() != 0 || !othersMayRun(QUORVANE_EXECUTABLE))
         GTEST_SKIP() << "runs a copy as another user: needs root, and the application where others "

@@ -304,7 +304,7 @@ void DisplaysPage::refreshCard(const Card& card)
 {
     const auto display = std::ranges::find(*m_model.displays, card.displayID, &DisplayDevice::id);
     if (display != m_model.displays->end())
-        card.name->setText(text(display->name));
+        card.name->setText(text(m_model.screenLabel(display->reference())));
     const bool isRenaming = m_renamingDisplayID == card.displayID;
     card.name->setVisible(!isRenaming);
     card.nameField->setVisible(isRenaming);
@@ -332,7 +332,10 @@ void DisplaysPage::beginRename(const std::string& displayID)
     if (m_naming != DisplayNaming::editable || card == m_cards.end())
         return;
     m_renamingDisplayID = displayID;
-    card->nameField->setText(card->name->text());
+    // The display's own name: the card may show it numbered among others of that name.
+    const auto display = std::ranges::find(*m_model.displays, displayID, &DisplayDevice::id);
+    card->nameField->setText(
+        display != m_model.displays->end() ? text(display->name) : card->name->text());
     refresh();
     card->nameField->setFocus();
     card->nameField->selectAll();

@@ -157,10 +157,16 @@ FileDescriptor madeLockFile(int folder, const std::string& name, uid_t owner)
     return descriptor;
 }
 
-/// The lock on a new lock file of `owner`'s, renamed over the one at `place`. Absent when it
-/// cannot be made there.
-std::optional<Lock> replacement(const LockPlace& place, uid_t owner)
+/// The lock on a new lock file of `owner`'s, renamed over the one with `existing` status at
+/// `place`. Absent when it cannot be made there.
+std::optional<Lock> replacement(const LockPlace& place, const struct stat& existing, uid_t owner)
 {
+    // In a folder with the sticky bit only the file's owner, the folder's or root may rename
+    // over it: no file is made for a rename that would fail.
+    const uid_t self = ::geteuid();
+    if ((place.folderStatus.st_mode & S_ISVTX) != 0 && self != 0 && existing.st_uid != self
+        && place.folderStatus.st_uid != self)
+        return std::nullopt;
     // A name no one can guess, as mkostemp would make it, but in the folder held open.
     const std::string name = ".quorvane-lock-" + formatInteger(std::random_device{}());
     FileDescriptor descriptor = madeLockFile(place.folder, name, owner);
@@ -214,7 +220,7 @@ std::optional<Lock> tryToLock(const LockPlace& place, const LockUsers& users)
                                    : std::optional(Lock{.problem = systemReason(error)});
         // Root's lock in a folder of its user's, say.
         if (isOpenToOthers(status, place, users.owner) && !isHeldByCopy(status, users)) {
-            if (std::optional<Lock> lock = replacement(place, users.owner))
+            if (std::optional<Lock> lock = replacement(place, status, users.owner))
                 return lock;
         }
         return Lock{.problem = openProblem(error, status)};
@@ -227,7 +233,7 @@ std::optional<Lock> tryToLock(const LockPlace& place, const LockUsers& users)
     if (::flock(descriptor.get(), LOCK_EX | LOCK_NB) == 0) {
         // Held by this launch now, so by no copy.
         if (isOpenToOthers(status, place, users.owner)) {
-            if (std::optional<Lock> lock = replacement(place, users.owner))
+            if (std::optional<Lock> lock = replacement(place, status, users.owner))
                 return lock;
         }
         return Lock{Lock::State::locked, std::move(descriptor), mayWriteRecord};
@@ -238,7 +244,7 @@ std::optional<Lock> tryToLock(const LockPlace& place, const LockUsers& users)
     if (isHeldByCopy(status, users))
         return Lock{Lock::State::heldByCopy, std::move(descriptor), mayWriteRecord};
     // Only other users' programs hold it: they opened it while others could.
-    if (std::optional<Lock> lock = replacement(place, users.owner))
+    if (std::optional<Lock> lock = replacement(place, status, users.owner))
         return lock;
     return Lock{Lock::State::notLocked, std::move(descriptor), mayWriteRecord,
         "another user's program holds it"};

@@ -146,7 +146,8 @@ void ModePreviewView::refresh()
         m_countdownTick.cancel();
         return;
     }
-    m_heading->setTitle(text(preview->name));
+    m_heading->setTitle(
+        text(m_model.screenLabel({.id = preview->displayID, .name = preview->name})));
     m_heading->setSubtitle(subtitleOf(*preview));
     refreshRequestedMode();
     m_restoreNote->setVisible(preview->restoreAfterKeep);

@@ -126,7 +126,7 @@ DefaultProfileView::ScreenCard DefaultProfileView::buildCard(const DisplayRefere
     auto* card = new QFrame(this);
     card->setObjectName(text(screen.id));
     QuorStyle::setRole(*card, QuorRole::card);
-    auto* name = new QLabel(text(screen.name), card);
+    auto* name = new QLabel(text(m_model.screenLabel(screen)), card);
     name->setObjectName(QStringLiteral("screenName"));
     QuorStyle::setRole(*name, QuorRole::dialogTitle);
     auto* status = new QLabel(card);

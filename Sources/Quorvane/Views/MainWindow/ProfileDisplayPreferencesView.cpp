@@ -168,7 +168,8 @@ QString ProfileDisplayPreferencesView::stateText(const Preference& preference) c
             const auto display
                 = std::ranges::find(*m_model.displays, perDisplay->displayID, &DisplayDevice::id);
             if (display != m_model.displays->end())
-                part = text(display->name) + QStringLiteral(": ") + part;
+                part
+                    = text(m_model.screenLabel(display->reference())) + QStringLiteral(": ") + part;
         }
         parts.push_back(part);
     }
@@ -253,8 +254,9 @@ void ProfileDisplayPreferencesView::refresh()
         // Named on every redraw, not as the row is made: a display renamed keeps its row.
         const auto display
             = std::ranges::find(*m_model.displays, row.displayID, &DisplayDevice::id);
-        row.name->setText(text(display->name));
-        row.choice->setAccessibleName(text(display->name) + QStringLiteral(" resolution"));
+        const QString name = text(m_model.screenLabel(display->reference()));
+        row.name->setText(name);
+        row.choice->setAccessibleName(name + QStringLiteral(" resolution"));
         const std::optional<DisplayResolution> fallback
             = configuration.displayResolution(defaultProfile, row.displayID);
         QStringList items{fallback ? QStringLiteral("Default (") + text(fallback->label()) + ")"

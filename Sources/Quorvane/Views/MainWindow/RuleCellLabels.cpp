@@ -13,6 +13,8 @@ std::string settingCellText(const Rule& rule, SettingKey key)
 RuleConditions shownConditions(const RuleConditions& conditions, const AppModel& model)
 {
     RuleConditions shown = conditions;
+    if (shown.screen)
+        shown.screen->name = model.screenLabel(*shown.screen);
     std::optional<Desktop>& space = shown.space;
     if (space && !(shown.screen && space->displayID == shown.screen->id))
         space->name = model.spaceLabel(*space, model.allSpaces());

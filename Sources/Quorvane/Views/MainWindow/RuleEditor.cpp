@@ -311,8 +311,8 @@ void RuleEditor::refreshScreens()
 {
     const std::optional<DisplayReference>& own = m_draft.rule.conditions.screen;
     showEntries(*m_screen, m_screens, entries(m_model.knownScreens(), own, screenID), own, screenID,
-        [](const std::optional<DisplayReference>& screen) {
-            return screen ? text(screen->name) : QStringLiteral("All screens");
+        [&](const std::optional<DisplayReference>& screen) {
+            return screen ? text(m_model.screenLabel(*screen)) : QStringLiteral("All screens");
         });
 }
 
