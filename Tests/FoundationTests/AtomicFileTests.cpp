@@ -427,6 +427,7 @@ TEST_F(AtomicFileTest, WithoutFollowingLinksOneAtTheFilesNameIsReplacedAndOneFor
             fs::create_symlink(c.to, c.replaced);
         else if (!c.replaced.empty())
             writeFileAtomically(c.replaced, "");
+        removeAbandonedTemporaryFiles(file, LinkFollowing::never); // removes nothing through it
         const auto failure = [&c](const fs::path& path) {
             return ThrowsMessage<FileError>(
                 "Could not save the file \"" + path.string() + "\": " + c.reason + ".");
