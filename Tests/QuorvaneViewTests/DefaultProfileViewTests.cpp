@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,129 @@ TEST_F(DefaultProfileViewTest, EditsOutliveModelChangesAndASaveStartsAFreshDraft
     EXPECT_EQ(stored("demo-builtin", SettingKey::brightness), std::nullopt);
     EXPECT_EQ(partOf<QLabel>("demo-builtin", SettingKey::brightness, "value").text(),
         QStringLiteral("Not set"));
+}
+
+TEST_F(DefaultProfileViewTest, SaveIsOfferedOnlyWhileThePageDiffersFromWhatIsStored)
+{
+    // The demo stores 55% brightness, 50% contrast, a neutral temperature, HDR off and 60 Hz.
+    using enum SettingKey;
+    const auto click = [&](SettingKey key, const char* part) {
+        auto& clicked = partOf<QWidget>("demo-external", key, part);
+        // At the left: with the slider hidden, the Neutral box stretches across the row.
+        QTest::mouseClick(&clicked, Qt::LeftButton, {}, {8, clicked.height() / 2});
+    };
+    const auto press = [&](SettingKey key, Qt::Key pressed) {
+        QTest::keyClick(&partOf<QSlider>("demo-external", key, "slider"), pressed);
+    };
+    const auto choose = [&](SettingKey key, const char* entry) {
+        pick(partOf<QComboBox>("demo-external", key, "choice"), QString::fromUtf8(entry));
+    };
+    const auto shown = [&](SettingKey key) {
+        if (key == hdr || key == refreshRate)
+            return partOf<QComboBox>("demo-external", key, "choice").currentText().toStdString();
+        return partOf<QLabel>("demo-external", key, "value").text().toStdString();
+    };
+    struct Case {
+        std::string_view steps;
+        SettingKey key;
+        std::function<void()> edit;
+        bool isChanged;
+        /// Stored under the page afterwards: an edit shows its own value, one put back this.
+        SettingValue storedLater;
+    };
+    const Case cases[] = {
+        {"brightness switched off and on", brightness,
+            [&] {
+                click(brightness, "set");
+                click(brightness, "set");
+            },
+            false, SettingValue::percent(0.3)},
+        {"brightness slid up and back", brightness,
+            [&] {
+                press(brightness, Qt::Key_PageUp);
+                press(brightness, Qt::Key_PageDown);
+            },
+            false, SettingValue::percent(0.3)},
+        {"contrast stepped down and back", contrast,
+            [&] {
+                press(contrast, Qt::Key_Left);
+                press(contrast, Qt::Key_Right);
+            },
+            false, SettingValue::percent(0.3)},
+        {"Neutral unticked and ticked", temperature,
+            [&] {
+                click(temperature, "neutral");
+                click(temperature, "neutral");
+            },
+            false, SettingValue::temperature(Temperature::kelvin(5000))},
+        {"HDR on and back off", hdr,
+            [&] {
+                choose(hdr, "On");
+                choose(hdr, "Off");
+            },
+            false, SettingValue::toggle(true)},
+        {"another rate and back", refreshRate,
+            [&] {
+                choose(refreshRate, "140 Hz");
+                choose(refreshRate, "60 Hz");
+            },
+            false, SettingValue::refresh(RefreshPreference::fixed(140'000))},
+        {"brightness slid up", brightness, [&] { press(brightness, Qt::Key_PageUp); }, true,
+            SettingValue::percent(0.3)},
+        {"brightness switched off", brightness, [&] { click(brightness, "set"); }, true,
+            SettingValue::percent(0.3)},
+        {"Neutral unticked", temperature, [&] { click(temperature, "neutral"); }, true,
+            SettingValue::temperature(Temperature::kelvin(5000))},
+        {"HDR cleared", hdr, [&] { choose(hdr, "Not set"); }, true, SettingValue::toggle(true)},
+        {"another rate", refreshRate, [&] { choose(refreshRate, "Adaptive / ProMotion"); }, true,
+            SettingValue::refresh(RefreshPreference::fixed(140'000))},
+    };
+    const DefaultSettings original = model.configuration->defaultSettings();
+    const auto store = [&](const DefaultSettings& defaults) {
+        model.configuration.modify(
+            [&](Configuration& document) { document.setDefaultSettings(defaults); });
+        turn();
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.steps));
+        // A fresh page for each case: a visit elsewhere drops the last one's edits.
+        store(original);
+        show(AppPage::displays, model.configuration->defaultProfileID);
+        show(AppPage::profiles, model.configuration->defaultProfileID);
+        ASSERT_FALSE(save().isEnabled());
+        c.edit();
+        EXPECT_EQ(save().isEnabled(), c.isChanged);
+        const std::string edited = shown(c.key);
+        DefaultSettings later = original;
+        later.setExplicit(c.storedLater, keyOf("demo-external", c.key));
+        store(later);
+        EXPECT_EQ(shown(c.key), c.isChanged ? edited : c.storedLater.label());
+        EXPECT_EQ(save().isEnabled(), c.isChanged);
+    }
+}
+
+TEST_F(DefaultProfileViewTest, SaveFollowsTheStoredValueThatChangesUnderAnEdit)
+{
+    QTest::keyClick(
+        &partOf<QSlider>("demo-external", SettingKey::brightness, "slider"), Qt::Key_PageUp);
+    struct Step {
+        double stored;
+        bool isChanged;
+    };
+    // 65% is the edit's value.
+    for (const Step step : {Step{0.65, false}, Step{0.7, true}, Step{0.65, false}}) {
+        SCOPED_TRACE(step.stored);
+        model.configuration.modify([&](Configuration& document) {
+            DefaultSettings defaults = document.defaultSettings();
+            defaults.setExplicit(
+                SettingValue::percent(step.stored), keyOf("demo-external", SettingKey::brightness));
+            document.setDefaultSettings(defaults);
+        });
+        turn();
+        EXPECT_EQ(save().isEnabled(), step.isChanged);
+        EXPECT_EQ(partOf<QLabel>("demo-external", SettingKey::brightness, "value").text(),
+            QStringLiteral("65%"));
+    }
 }
 
 TEST_F(DefaultProfileViewTest, AControlThatCannotWorkTakesNoNewValueButLetsItsValueGo)
