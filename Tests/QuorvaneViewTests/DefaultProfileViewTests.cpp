@@ -68,6 +68,8 @@ TEST_F(DefaultProfileViewTest, ShowsEachScreensDefaultsWithWhatItsControlsTake)
         document.setDefaultSettings(defaults);
     });
     turn();
+    const std::string modeRatesReason
+        = "Refresh rates at the profile's resolution · preview required";
     struct Case {
         const char* displayID;
         QString status;
@@ -75,13 +77,16 @@ TEST_F(DefaultProfileViewTest, ShowsEachScreensDefaultsWithWhatItsControlsTake)
         QStringList hdr;
         QString hdrReason;
         QStringList refreshRates;
+        std::string refreshReason;
     };
     const Case cases[] = {
         {"demo-builtin", "Connected", "55%", {"Off"}, "HDR managed by macOS",
-            {"60 Hz", "140 Hz", "Adaptive / ProMotion"}},
+            {"60 Hz", "140 Hz", "Adaptive / ProMotion"}, modeRatesReason},
         {"demo-external", "Connected", "55%", {"On", "Off"}, "Simulated device",
-            {"60 Hz", "140 Hz", "Adaptive / ProMotion"}},
-        {"gone", "Not connected", "Not set", {}, "Control unavailable", {"75 Hz"}},
+            {"60 Hz", "140 Hz", "Adaptive / ProMotion"}, modeRatesReason},
+        // Which rates a screen offers is known only while it is connected.
+        {"gone", "Not connected", "Not set", {}, "Control unavailable", {"75 Hz"},
+            "Control unavailable"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.displayID);
@@ -96,6 +101,9 @@ TEST_F(DefaultProfileViewTest, ShowsEachScreensDefaultsWithWhatItsControlsTake)
         EXPECT_FALSE(partOf<QWidget>(c.displayID, SettingKey::brightness, "note").isVisible());
         EXPECT_EQ(itemTexts(partOf<QComboBox>(c.displayID, SettingKey::refreshRate, "choice")),
             QStringList{"Not set"} + c.refreshRates);
+        EXPECT_EQ(
+            partOf<QLabel>(c.displayID, SettingKey::refreshRate, "reason").text().toStdString(),
+            c.refreshReason);
     }
     EXPECT_EQ(card("gone").findChild<QLabel*>(QStringLiteral("screenName"))->text(),
         QStringLiteral("Saved screen · gone"));
@@ -111,11 +119,21 @@ TEST_F(DefaultProfileViewTest, ShowsEachScreensDefaultsWithWhatItsControlsTake)
                 editors.push_back(editor);
         }
         EXPECT_EQ(editors.size(), allSettingKeys.size());
+        // The sliders in the left column, the display modes in the right one.
+        const auto isMode = [](const SettingValueEditor* editor) {
+            return editor->key() == SettingKey::hdr || editor->key() == SettingKey::refreshRate;
+        };
         for (const SettingValueEditor* one : editors) {
-            for (const SettingValueEditor* other : editors)
+            for (const SettingValueEditor* other : editors) {
                 EXPECT_TRUE(one == other || !one->geometry().intersects(other->geometry()))
                     << c.displayID << ": " << rawValue(one->key()) << " and "
                     << rawValue(other->key());
+                if (!isMode(one) && isMode(other)) {
+                    EXPECT_LT(one->geometry().right(), other->geometry().left())
+                        << c.displayID << ": " << rawValue(one->key()) << " and "
+                        << rawValue(other->key());
+                }
+            }
         }
     }
     saveScreenshot(window, "default-profile");

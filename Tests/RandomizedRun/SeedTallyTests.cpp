@@ -17,6 +17,8 @@ TEST(SeedTallyTest, SaysHowManySeedsWerePlayedAndFailedAndWhereARunStoppedEarly)
         std::string progress;
         std::string summary;
     } cases[] = {
+        {{.firstSeed = 1, .lastSeed = 20'000}, "seeds 1-20000: 0 of 20000 played so far, 0 failed",
+            "seeds 1-20000: 0 of 20000 played, 0 failed"},
         {{.firstSeed = 1, .lastSeed = 200, .played = 200, .failed = 0},
             "seeds 1-200: 200 of 200 played so far, 0 failed",
             "seeds 1-200: 200 of 200 played, 0 failed"},
