@@ -4,6 +4,7 @@
 #include "QuorvaneCore/ControlKey.h"
 #include "QuorvaneCore/Rules.h"
 
+#include <algorithm>
 #include <set>
 
 namespace quorvane {
@@ -22,6 +23,14 @@ struct DefaultSettingsDraft {
         for (const ControlKey& key : editedKeys)
             defaults.setExplicit(settings.value(key), key);
         return defaults;
+    }
+
+    /// Whether saving over `defaults` would change a value: some edited key's draft value
+    /// differs from the one in `defaults`.
+    [[nodiscard]] bool changes(const DefaultSettings& defaults) const
+    {
+        return std::ranges::any_of(editedKeys,
+            [&](const ControlKey& key) { return settings.value(key) != defaults.value(key); });
     }
 
     bool operator==(const DefaultSettingsDraft&) const = default;

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,8 @@ TEST_F(DefaultProfileViewTest, ShowsEachScreensDefaultsWithWhatItsControlsTake)
         document.setDefaultSettings(defaults);
     });
     turn();
+    const std::string modeRatesReason
+        = "Refresh rates at the profile's resolution · preview required";
     struct Case {
         const char* displayID;
         QString status;
@@ -74,13 +77,16 @@ TEST_F(DefaultProfileViewTest, ShowsEachScreensDefaultsWithWhatItsControlsTake)
         QStringList hdr;
         QString hdrReason;
         QStringList refreshRates;
+        std::string refreshReason;
     };
     const Case cases[] = {
         {"demo-builtin", "Connected", "55%", {"Off"}, "HDR managed by macOS",
-            {"60 Hz", "140 Hz", "Adaptive / ProMotion"}},
+            {"60 Hz", "140 Hz", "Adaptive / ProMotion"}, modeRatesReason},
         {"demo-external", "Connected", "55%", {"On", "Off"}, "Simulated device",
-            {"60 Hz", "140 Hz", "Adaptive / ProMotion"}},
-        {"gone", "Not connected", "Not set", {}, "Control unavailable", {"75 Hz"}},
+            {"60 Hz", "140 Hz", "Adaptive / ProMotion"}, modeRatesReason},
+        // Which rates a screen offers is known only while it is connected.
+        {"gone", "Not connected", "Not set", {}, "Control unavailable", {"75 Hz"},
+            "Control unavailable"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.displayID);
@@ -95,6 +101,9 @@ TEST_F(DefaultProfileViewTest, ShowsEachScreensDefaultsWithWhatItsControlsTake)
         EXPECT_FALSE(partOf<QWidget>(c.displayID, SettingKey::brightness, "note").isVisible());
         EXPECT_EQ(itemTexts(partOf<QComboBox>(c.displayID, SettingKey::refreshRate, "choice")),
             QStringList{"Not set"} + c.refreshRates);
+        EXPECT_EQ(
+            partOf<QLabel>(c.displayID, SettingKey::refreshRate, "reason").text().toStdString(),
+            c.refreshReason);
     }
     EXPECT_EQ(card("gone").findChild<QLabel*>(QStringLiteral("screenName"))->text(),
         QStringLiteral("Saved screen · gone"));
@@ -110,11 +119,21 @@ TEST_F(DefaultProfileViewTest, ShowsEachScreensDefaultsWithWhatItsControlsTake)
                 editors.push_back(editor);
         }
         EXPECT_EQ(editors.size(), allSettingKeys.size());
+        // The sliders in the left column, the display modes in the right one.
+        const auto isMode = [](const SettingValueEditor* editor) {
+            return editor->key() == SettingKey::hdr || editor->key() == SettingKey::refreshRate;
+        };
         for (const SettingValueEditor* one : editors) {
-            for (const SettingValueEditor* other : editors)
+            for (const SettingValueEditor* other : editors) {
                 EXPECT_TRUE(one == other || !one->geometry().intersects(other->geometry()))
                     << c.displayID << ": " << rawValue(one->key()) << " and "
                     << rawValue(other->key());
+                if (!isMode(one) && isMode(other)) {
+                    EXPECT_LT(one->geometry().right(), other->geometry().left())
+                        << c.displayID << ": " << rawValue(one->key()) << " and "
+                        << rawValue(other->key());
+                }
+            }
         }
     }
     saveScreenshot(window, "default-profile");
@@ -160,6 +179,129 @@ TEST_F(DefaultProfileViewTest, EditsOutliveModelChangesAndASaveStartsAFreshDraft
     EXPECT_EQ(stored("demo-builtin", SettingKey::brightness), std::nullopt);
     EXPECT_EQ(partOf<QLabel>("demo-builtin", SettingKey::brightness, "value").text(),
         QStringLiteral("Not set"));
+}
+
+TEST_F(DefaultProfileViewTest, SaveIsOfferedOnlyWhileThePageDiffersFromWhatIsStored)
+{
+    // The demo stores 55% brightness, 50% contrast, a neutral temperature, HDR off and 60 Hz.
+    using enum SettingKey;
+    const auto click = [&](SettingKey key, const char* part) {
+        auto& clicked = partOf<QWidget>("demo-external", key, part);
+        // At the left: with the slider hidden, the Neutral box stretches across the row.
+        QTest::mouseClick(&clicked, Qt::LeftButton, {}, {8, clicked.height() / 2});
+    };
+    const auto press = [&](SettingKey key, Qt::Key pressed) {
+        QTest::keyClick(&partOf<QSlider>("demo-external", key, "slider"), pressed);
+    };
+    const auto choose = [&](SettingKey key, const char* entry) {
+        pick(partOf<QComboBox>("demo-external", key, "choice"), QString::fromUtf8(entry));
+    };
+    const auto shown = [&](SettingKey key) {
+        if (key == hdr || key == refreshRate)
+            return partOf<QComboBox>("demo-external", key, "choice").currentText().toStdString();
+        return partOf<QLabel>("demo-external", key, "value").text().toStdString();
+    };
+    struct Case {
+        std::string_view steps;
+        SettingKey key;
+        std::function<void()> edit;
+        bool isChanged;
+        /// Stored under the page afterwards: an edit shows its own value, one put back this.
+        SettingValue storedLater;
+    };
+    const Case cases[] = {
+        {"brightness switched off and on", brightness,
+            [&] {
+                click(brightness, "set");
+                click(brightness, "set");
+            },
+            false, SettingValue::percent(0.3)},
+        {"brightness slid up and back", brightness,
+            [&] {
+                press(brightness, Qt::Key_PageUp);
+                press(brightness, Qt::Key_PageDown);
+            },
+            false, SettingValue::percent(0.3)},
+        {"contrast stepped down and back", contrast,
+            [&] {
+                press(contrast, Qt::Key_Left);
+                press(contrast, Qt::Key_Right);
+            },
+            false, SettingValue::percent(0.3)},
+        {"Neutral unticked and ticked", temperature,
+            [&] {
+                click(temperature, "neutral");
+                click(temperature, "neutral");
+            },
+            false, SettingValue::temperature(Temperature::kelvin(5000))},
+        {"HDR on and back off", hdr,
+            [&] {
+                choose(hdr, "On");
+                choose(hdr, "Off");
+            },
+            false, SettingValue::toggle(true)},
+        {"another rate and back", refreshRate,
+            [&] {
+                choose(refreshRate, "140 Hz");
+                choose(refreshRate, "60 Hz");
+            },
+            false, SettingValue::refresh(RefreshPreference::fixed(140'000))},
+        {"brightness slid up", brightness, [&] { press(brightness, Qt::Key_PageUp); }, true,
+            SettingValue::percent(0.3)},
+        {"brightness switched off", brightness, [&] { click(brightness, "set"); }, true,
+            SettingValue::percent(0.3)},
+        {"Neutral unticked", temperature, [&] { click(temperature, "neutral"); }, true,
+            SettingValue::temperature(Temperature::kelvin(5000))},
+        {"HDR cleared", hdr, [&] { choose(hdr, "Not set"); }, true, SettingValue::toggle(true)},
+        {"another rate", refreshRate, [&] { choose(refreshRate, "Adaptive / ProMotion"); }, true,
+            SettingValue::refresh(RefreshPreference::fixed(140'000))},
+    };
+    const DefaultSettings original = model.configuration->defaultSettings();
+    const auto store = [&](const DefaultSettings& defaults) {
+        model.configuration.modify(
+            [&](Configuration& document) { document.setDefaultSettings(defaults); });
+        turn();
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.steps));
+        // A fresh page for each case: a visit elsewhere drops the last one's edits.
+        store(original);
+        show(AppPage::displays, model.configuration->defaultProfileID);
+        show(AppPage::profiles, model.configuration->defaultProfileID);
+        ASSERT_FALSE(save().isEnabled());
+        c.edit();
+        EXPECT_EQ(save().isEnabled(), c.isChanged);
+        const std::string edited = shown(c.key);
+        DefaultSettings later = original;
+        later.setExplicit(c.storedLater, keyOf("demo-external", c.key));
+        store(later);
+        EXPECT_EQ(shown(c.key), c.isChanged ? edited : c.storedLater.label());
+        EXPECT_EQ(save().isEnabled(), c.isChanged);
+    }
+}
+
+TEST_F(DefaultProfileViewTest, SaveFollowsTheStoredValueThatChangesUnderAnEdit)
+{
+    QTest::keyClick(
+        &partOf<QSlider>("demo-external", SettingKey::brightness, "slider"), Qt::Key_PageUp);
+    struct Step {
+        double stored;
+        bool isChanged;
+    };
+    // 65% is the edit's value.
+    for (const Step step : {Step{0.65, false}, Step{0.7, true}, Step{0.65, false}}) {
+        SCOPED_TRACE(step.stored);
+        model.configuration.modify([&](Configuration& document) {
+            DefaultSettings defaults = document.defaultSettings();
+            defaults.setExplicit(
+                SettingValue::percent(step.stored), keyOf("demo-external", SettingKey::brightness));
+            document.setDefaultSettings(defaults);
+        });
+        turn();
+        EXPECT_EQ(save().isEnabled(), step.isChanged);
+        EXPECT_EQ(partOf<QLabel>("demo-external", SettingKey::brightness, "value").text(),
+            QStringLiteral("65%"));
+    }
 }
 
 TEST_F(DefaultProfileViewTest, AControlThatCannotWorkTakesNoNewValueButLetsItsValueGo)

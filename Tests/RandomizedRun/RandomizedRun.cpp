@@ -8,11 +8,14 @@
 //   RandomizedRun                     the seeds CI runs
 //   RandomizedRun --seeds 1-5000      a range
 //   RandomizedRun --seed 1234 --trace one seed, printing each step
+// While it plays it prints how far it has come every ten seconds, and at the end how many seeds
+// it played and how many failed; it stops after five failing seeds.
 #include "ModeWatch.h"
 #include "Quorvane/MapKeys.h"
 #include "Quorvane/ModeKeys.h"
 #include "Quorvane/WorkspaceEvents.h"
 #include "QuorvaneTests/AppModelTestSupport.h"
+#include "SeedTally.h"
 #include "ShownModes.h"
 #include "SimulatedMac/SimulatedAmbientLight.h"
 #include "SimulatedMac/SimulatedCoreBrightness.h"
@@ -982,18 +985,29 @@ TEST(RandomizedRunTest, EverySeedKeepsTheSettingsAndLeavesTheDisplaysAsFound)
 {
     if (s_options.firstSeed > s_options.lastSeed)
         GTEST_SKIP() << "No seed to run: the range is empty.";
-    int failures = 0;
-    for (std::uint64_t seed = s_options.firstSeed; seed <= s_options.lastSeed; ++seed) {
+    // On standard error, after whatever Google Test and the trace left on standard output.
+    const auto say = [](const std::string& line) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "RandomizedRun: %s\n", line.c_str());
+    };
+    SeedTally tally{.firstSeed = s_options.firstSeed, .lastSeed = s_options.lastSeed};
+    ProgressPace pace(std::chrono::steady_clock::now(), 10s);
+    for (std::uint64_t seed = s_options.firstSeed; seed <= s_options.lastSeed && !tally.isStopped();
+         ++seed) {
         if (s_options.trace)
             std::printf("seed %llu\n", static_cast<unsigned long long>(seed));
         const std::optional<Finding> finding = playSeed(seed);
-        if (!finding)
-            continue;
-        ADD_FAILURE() << "seed " << seed << ", step " << finding->step << ": " << finding->problem
-                      << "\n  reproduce: RandomizedRun --seed " << seed << " --trace";
-        if (++failures == 5)
-            return;
+        ++tally.played;
+        if (finding) {
+            ++tally.failed;
+            ADD_FAILURE() << "seed " << seed << ", step " << finding->step << ": "
+                          << finding->problem << "\n  reproduce: RandomizedRun --seed " << seed
+                          << " --trace";
+        }
+        if (pace.isDue(std::chrono::steady_clock::now()))
+            say(tally.progress());
     }
+    say(tally.summary());
 }
 
 std::optional<std::uint64_t> numberFrom(std::string_view text)

@@ -100,7 +100,7 @@ void DefaultProfileView::refresh()
 void DefaultProfileView::refreshSave()
 {
     m_save->setEnabled(*m_model.isLoaded && !*m_model.settingsError && !m_model.preview.get()
-        && !m_draft.editedKeys.empty());
+        && m_draft.changes(m_model.configuration->defaultSettings()));
 }
 
 void DefaultProfileView::rebuildCards(const std::vector<DisplayReference>& screens)
@@ -194,7 +194,12 @@ void DefaultProfileView::refreshCard(const std::string& displayID, const ScreenC
 void DefaultProfileView::edit(const ControlKey& key, std::optional<SettingValue> value)
 {
     m_draft.settings.setValue(value, key);
-    m_draft.editedKeys.insert(key);
+    // A value put back is no edit: the page follows the stored value again, and a later save
+    // does not write it, which would mark its screen captured.
+    if (value == m_model.configuration->defaultSettings().value(key))
+        m_draft.editedKeys.erase(key);
+    else
+        m_draft.editedKeys.insert(key);
     refreshSave();
 }
 
