@@ -154,5 +154,19 @@ TEST_F(CommandLineTest, HelpNeedsNoDisplayWritesNothingAndWinsOverOtherArguments
     }
 }
 
+TEST_F(CommandLineTest, WithoutADisplayTheSuggestedCommandRunsTheProgramAsItWasRun)
+{
+    removeDisplay();
+    const QStringList arguments{QStringLiteral("--ui-demo"), QStringLiteral("--settings-path"),
+        QString::fromStdString(file)};
+    ASSERT_TRUE(launch(arguments).waitForFinished(startLimit));
+    EXPECT_EQ(process.exitCode(), 1);
+    const QString message = QString::fromUtf8(process.readAllStandardError()).trimmed();
+    EXPECT_TRUE(message.endsWith(
+        QStringLiteral(": xvfb-run -a " QUORVANE_EXECUTABLE " ") + arguments.join(' ')))
+        << message.toStdString();
+    EXPECT_FALSE(std::filesystem::exists(file));
+}
+
 } // namespace
 } // namespace quorvane

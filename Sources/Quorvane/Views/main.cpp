@@ -49,7 +49,7 @@ int main(int argc, char** argv)
     if (!checked(own))
         return 2;
     // Qt would abort with a long message of its own; say what is missing and how to run anyway.
-    const std::optional<std::string> missingDisplay = missingDisplayMessage(processVariable);
+    const std::optional<std::string> missingDisplay = missingDisplayMessage(processVariable, given);
     if (missingDisplay && !choosesDisplayWithQtOptions(given)) {
         printLine(*missingDisplay);
         return 1;
