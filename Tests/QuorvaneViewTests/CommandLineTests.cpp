@@ -146,7 +146,7 @@ TEST_F(CommandLineTest, HelpNeedsNoDisplayWritesNothingAndWinsOverOtherArguments
         ASSERT_GE(lines.size(), 2);
         EXPECT_EQ(
             lines.front(), QStringLiteral("Usage: quorvane [--ui-demo] [--settings-path FILE]"));
-        for (const QString option : {QStringLiteral("  --ui-demo "),
+        for (const QString& option : {QStringLiteral("  --ui-demo "),
                  QStringLiteral("  --settings-path FILE "), QStringLiteral("  -h, --help ")})
             EXPECT_EQ(lines.filter(option).size(), 1) << option.toStdString();
         EXPECT_FALSE(std::filesystem::exists(configuration));
