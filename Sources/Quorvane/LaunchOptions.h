@@ -44,9 +44,10 @@ program.
 )";
 
 /// The command line as QApplication leaves it (its path first): Qt's own options taken out with
-/// their values, as Qt 6 takes them, when the platform plugin first chosen is `platform` (the
-/// value of QT_QPA_PLATFORM, else "xcb", which this build of Qt chooses by default). Qt takes a
-/// value whatever it looks like: in "-style --help" it is the style's name.
+/// their values, as Qt 6 takes them, where `platform` names the plugins that Qt is to try (the
+/// value of QT_QPA_PLATFORM, else "xcb", this build of Qt's default). The xcb plugin's options
+/// go whenever it is among them, as when the ones before it fail to load. Qt takes a value
+/// whatever it looks like: in "-style --help" it is the style's name.
 [[nodiscard]] std::vector<std::string> withoutQtOptions(
     const std::vector<std::string>& arguments, std::string_view platform);
 
