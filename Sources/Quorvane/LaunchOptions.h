@@ -26,6 +26,35 @@ public:
 /// The line shown after a UsageError.
 inline constexpr std::string_view usageLine = "Usage: quorvane [--ui-demo] [--settings-path FILE]";
 
+/// What --help prints, the usage line first.
+inline constexpr std::string_view helpText = R"(Usage: quorvane [--ui-demo] [--settings-path FILE]
+
+Options:
+  --ui-demo             Run on two simulated displays, touching no hardware. The
+                        settings go to a new temporary folder, removed at the
+                        end, unless --settings-path is given.
+  --settings-path FILE  Use FILE as the settings file instead of
+                        $XDG_CONFIG_HOME/Quorvane/settings.json (by default
+                        ~/.config/Quorvane/settings.json); also written
+                        --settings-path=FILE.
+  -h, --help            Print this help and exit.
+
+Qt's own options, such as -platform NAME or -display NAME, work as in any Qt
+program.
+)";
+
+/// The command line as QApplication leaves it (its path first): Qt's own options taken out with
+/// their values, as Qt 6 takes them, where `platform` names the plugins that Qt is to try (the
+/// value of QT_QPA_PLATFORM, else "xcb", this build of Qt's default). The xcb plugin's options
+/// go whenever it is among them, as when the ones before it fail to load. Qt takes a value
+/// whatever it looks like: in "-style --help" it is the style's name.
+[[nodiscard]] std::vector<std::string> withoutQtOptions(
+    const std::vector<std::string>& arguments, std::string_view platform);
+
+/// Whether the program's own arguments (its path first) ask for the help: "-h" or "--help" as
+/// a whole argument anywhere, whatever else is there.
+[[nodiscard]] bool asksForHelp(const std::vector<std::string>& arguments);
+
 /// The program's own arguments (its path first, Qt's options already taken out) as the rest of
 /// the launch reads them: the path, "--ui-demo" when given, then "--settings-path" and its file
 /// when given. "--settings-path=FILE" is the same as "--settings-path FILE". Throws UsageError

@@ -87,6 +87,73 @@ TEST(LaunchOptionsTest, TheCommandLineNamesItsFileOrIsRefused)
     }
 }
 
+TEST(LaunchOptionsTest, QtsOptionsAreTakenOutAsQtTakesThem)
+{
+    using Arguments = std::vector<std::string>;
+    struct Case {
+        const char* what;
+        Arguments arguments;
+        std::string_view platform;
+        Arguments left;
+    };
+    const std::string p = program;
+    // Each row leaves what QApplication leaves in Qt 6.4 (tried here).
+    const Case cases[] = {
+        {"nothing", {}, "xcb", {}},
+        {"switches", {p, "-reverse", "--testability", "-widgetcount", "-nograb", "--ui-demo"},
+            "xcb", {p, "--ui-demo"}},
+        {"options with values",
+            {p, "-style", "Fusion", "--stylesheet", "a.qss", "-session", "s", "-plugin", "x",
+                "-platformtheme", "t", "-qmljsdebugger", "port:1", "f.json"},
+            "offscreen", {p, "f.json"}},
+        {"values after an equals sign",
+            {p, "-style=Fusion", "--stylesheet=a.qss", "-qmljsdebugger=", "-platform=xcb"}, "xcb",
+            {p, "-platform=xcb"}},
+        {"options that go without their value", {p, "--ui-demo", "-plugin", "-platform"}, "xcb",
+            {p, "--ui-demo"}},
+        {"an option that stays without its value", {p, "--ui-demo", "-style"}, "xcb",
+            {p, "--ui-demo", "-style"}},
+        {"X11's options",
+            {p, "-geometry", "1x1", "-title", "t", "-display", ":1", "-visual", "1", "-name"},
+            "xcb", {p, "-name"}},
+        {"X11's options elsewhere", {p, "-geometry", "1x1", "-display", ":1"}, "offscreen",
+            {p, "-geometry", "1x1", "-display", ":1"}},
+        {"X11's options until another platform is chosen",
+            {p, "-geometry", "1x1", "-platform", "offscreen", "-title", "t", "-display", ":1"},
+            "xcb", {p, "-title", "t", "-display", ":1"}},
+        {"X11 chosen on the command line", {p, "-platform", "xcb", "-icon", "i", "-name", "n"},
+            "offscreen", {p}},
+        {"X11 tried after another platform", {p, "-display", ":1", "-title", "t"}, "wayland;XCB",
+            {p, "-title", "t"}},
+        {"a value that looks like an option", {p, "-style", "--help", "-title", "--ui-demo"}, "xcb",
+            {p}},
+        {"the platform's options before the others", {p, "-plugin", "-platform", "offscreen"},
+            "xcb", {p}},
+        {"the plugin's options before the others", {p, "-style", "-display", ":1", "Fusion"}, "xcb",
+            {p}},
+        {"not Qt's", {p, "platform", "-", "--", "---platform", "x"}, "xcb",
+            {p, "platform", "-", "--", "---platform", "x"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(withoutQtOptions(c.arguments, c.platform), c.left);
+    }
+}
+
+TEST(LaunchOptionsTest, HelpIsAskedForByEitherWholeOptionAnywhere)
+{
+    const std::pair<std::vector<std::string>, bool> cases[] = {
+        {{program, "--help"}, true},
+        {{program, "--ui-demo", "--bogus", "-h"}, true},
+        {{program, "--settings-path", "--help"}, true},
+        {{program, "--settings-path=--help"}, false},
+        {{program, "--help=1", "-help", "-H"}, false},
+        {{"--help"}, false},
+    };
+    for (const auto& [arguments, asks] : cases)
+        EXPECT_EQ(asksForHelp(arguments), asks) << ::testing::PrintToString(arguments);
+}
+
 TEST(LaunchOptionsTest, DemoNeedsTheWholeSwitchOrThePreviewBuild)
 {
     struct Case {

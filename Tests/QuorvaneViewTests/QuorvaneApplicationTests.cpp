@@ -61,13 +61,40 @@ TEST(QuorvaneApplicationTest, MissingDisplayIsReportedOnlyWhenNothingCanShowAWin
                 return std::nullopt;
             return found->second;
         };
-        const std::optional<std::string> message = missingDisplayMessage(lookup);
+        const std::optional<std::string> message = missingDisplayMessage(lookup, {"quorvane"});
         EXPECT_EQ(message.has_value(), c.isMissing);
         if (message) {
             EXPECT_EQ(message->find('\n'), std::string::npos);
             EXPECT_NE(message->find("xvfb-run -a"), std::string::npos);
             EXPECT_TRUE(message->starts_with("QuorVane needs a graphical display"));
         }
+    }
+}
+
+TEST(QuorvaneApplicationTest, MissingDisplaySuggestsTheCommandAsRunReadyForAShell)
+{
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string_view suggested;
+    };
+    const Case cases[] = {
+        {{"build/dev/Sources/Quorvane/Views/quorvane"},
+            "xvfb-run -a build/dev/Sources/Quorvane/Views/quorvane"},
+        {{"/opt/My Apps/quorvane", "--ui-demo"}, "xvfb-run -a '/opt/My Apps/quorvane' --ui-demo"},
+        {{"quorvane", "--settings-path", "Bob's.json", "-style", "Fusion"},
+            R"(xvfb-run -a quorvane --settings-path 'Bob'\''s.json' -style Fusion)"},
+        {{"./q", "--settings-path=a,b+c@d%e:f_g.json", "", "$HOME", "a*"},
+            R"(xvfb-run -a ./q --settings-path=a,b+c@d%e:f_g.json '' '$HOME' 'a*')"},
+        {{"q", "--settings-path=~/s.json", "été"},
+            "xvfb-run -a q '--settings-path=~/s.json' 'été'"},
+        {{}, "xvfb-run -a quorvane"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.suggested);
+        EXPECT_EQ(missingDisplayMessage([](std::string_view) { return std::nullopt; }, c.arguments),
+            "QuorVane needs a graphical display, and neither DISPLAY nor WAYLAND_DISPLAY is set; "
+            "to run it without one, use Xvfb: "
+                + std::string(c.suggested));
     }
 }
 

@@ -25,6 +25,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 #include <unistd.h>
 
 namespace quorvane {
@@ -143,6 +144,20 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
 
 namespace {
 
+/// `text` as one word of a POSIX shell: as it is when the shell reads it so, else in single
+/// quotes. "~" needs them too, as a shell may expand it after "=".
+std::string shellWord(std::string_view text)
+{
+    constexpr std::string_view plain
+        = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_@%+=:,./-";
+    if (!text.empty() && text.find_first_not_of(plain) == std::string_view::npos)
+        return std::string(text);
+    std::string word = "'";
+    for (const char character : text)
+        word += character == '\'' ? std::string("'\\''") : std::string(1, character);
+    return word + "'";
+}
+
 /// Back in front of the other windows: un-minimised, raised and active.
 void bringToFront(QWidget& window)
 {
@@ -189,13 +204,19 @@ void nameApplication()
     QGuiApplication::setApplicationDisplayName(QStringLiteral("QuorVane"));
 }
 
-std::optional<std::string> missingDisplayMessage(const EnvironmentLookup& variable)
+std::optional<std::string> missingDisplayMessage(
+    const EnvironmentLookup& variable, const std::vector<std::string>& arguments)
 {
     if (variable("DISPLAY") || variable("WAYLAND_DISPLAY") || variable("QT_QPA_PLATFORM"))
         return std::nullopt;
+    std::string command = "xvfb-run -a";
+    for (const std::string& argument : arguments)
+        command += " " + shellWord(argument);
+    if (arguments.empty())
+        command += " quorvane";
     return "QuorVane needs a graphical display, and neither DISPLAY nor WAYLAND_DISPLAY is set; "
-           "to run it without one, use Xvfb: xvfb-run -a build/dev/Sources/Quorvane/Views/quorvane "
-           "--ui-demo";
+           "to run it without one, use Xvfb: "
+        + command;
 }
 
 std::optional<std::string> processVariable(std::string_view name)

@@ -103,9 +103,11 @@ private:
 /// (the tray's title, window titles), "Quorvane" where Qt derives paths and the window class.
 void nameApplication();
 
-/// Why no window can open, in one line with how to run under Xvfb: neither DISPLAY nor
-/// WAYLAND_DISPLAY names a display and QT_QPA_PLATFORM chooses no platform. Absent otherwise.
-[[nodiscard]] std::optional<std::string> missingDisplayMessage(const EnvironmentLookup& variable);
+/// Why no window can open, in one line that ends with the command line (its path first) run
+/// under Xvfb, quoted for a POSIX shell: neither DISPLAY nor WAYLAND_DISPLAY names a display and
+/// QT_QPA_PLATFORM chooses no platform. Absent otherwise.
+[[nodiscard]] std::optional<std::string> missingDisplayMessage(
+    const EnvironmentLookup& variable, const std::vector<std::string>& arguments);
 
 /// The process's environment variables; an empty value counts as not set.
 [[nodiscard]] std::optional<std::string> processVariable(std::string_view name);
