@@ -12,8 +12,6 @@
 #include "SettingsDocuments.h"
 
 #include "Foundation/Format.h"
-#include "Quorvane/Views/Design/FocusKeeper.h"
-#include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/DisplaysPage.h"
 #include "Quorvane/Views/MainWindow.h"
 #include "Quorvane/Views/MainWindow/DisplaysView.h"
@@ -211,17 +209,3 @@ BENCHMARK(rebuildCards)
     ->Iterations(10)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-
-int main(int argc, char** argv)
-{
-    // Windows are built for real, off any screen.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    QuorStyle::apply(application);
-    FocusKeeper::install(application);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -10,7 +10,6 @@
 #include "ProcessorTime.h"
 #include "SettingsDocuments.h"
 
-#include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/MainWindow.h"
 
 #include <QApplication>
@@ -217,15 +216,3 @@ BENCHMARK(moveRule)->Apply(sizes)->Iterations(5);
 BENCHMARK(toggleRule)->Apply(sizes)->Iterations(5);
 BENCHMARK(editRule)->Apply(sizes)->Iterations(5);
 BENCHMARK(deleteRule)->Apply(sizes)->Iterations(4);
-
-int main(int argc, char** argv)
-{
-    benchmark::Initialize(&argc, argv);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    QuorStyle::apply(application);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

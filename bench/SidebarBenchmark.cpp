@@ -14,7 +14,6 @@
 #include "SettingsDocuments.h"
 
 #include "Foundation/Format.h"
-#include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/MainWindow.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
 #include "Quorvane/Views/MainWindow/ProfileList.h"
@@ -316,16 +315,3 @@ BENCHMARK(popoverMinuteAtRest)
     ->Iterations(3)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-
-int main(int argc, char** argv)
-{
-    // Windows are built and painted for real, off any screen.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    QuorStyle::apply(application);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

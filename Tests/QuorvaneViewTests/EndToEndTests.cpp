@@ -390,7 +390,7 @@ TEST_F(EndToEndWindowTest, ScreensOfOneNameAreNumberedWhereverTheyAreListedUntil
     const Rule onExternal = profileNamed("Work · sample").rules.at(2);
     ASSERT_EQ(onExternal.conditions.screen->id, "demo-external");
     // Every place that lists or names the two screens, built builtin first.
-    const auto shownNames = [&] {
+    const auto shownNames = [&](const char* screenshot) {
         QStringList names;
         model.page.set(AppPage::displays);
         turn();
@@ -415,13 +415,15 @@ TEST_F(EndToEndWindowTest, ScreensOfOneNameAreNumberedWhereverTheyAreListedUntil
         content.edit(onExternal);
         turn();
         names += itemTexts(partOf<QComboBox>(*content.editor(), "screen"));
+        QCoreApplication::processEvents(); // lays the editor out
+        saveScreenshot(window, screenshot);
         content.setDraft(std::nullopt);
         turn();
         return names.join(", ").toStdString();
     };
     model.renameDisplay("demo-builtin", "Studio Monitor");
     model.renameDisplay("demo-external", "Studio Monitor");
-    EXPECT_EQ(shownNames(),
+    EXPECT_EQ(shownNames("screens-of-one-name"),
         "Studio Monitor 1, Studio Monitor 2, " // the Displays page
         "Studio Monitor 1, Studio Monitor 2, " // the Default page
         "Studio Monitor 1, Studio Monitor 2, " // resolutions on the profile page
@@ -441,7 +443,7 @@ TEST_F(EndToEndWindowTest, ScreensOfOneNameAreNumberedWhereverTheyAreListedUntil
     EXPECT_EQ(model.configuration->displayNames->at("demo-external"), "Studio Monitor");
 
     model.renameDisplay("demo-builtin", "Desk");
-    EXPECT_EQ(shownNames(),
+    EXPECT_EQ(shownNames("screens-of-one-name-renamed"),
         "Desk, Studio Monitor, Desk, Studio Monitor, Desk, Studio Monitor, Studio Monitor, "
         "All screens, Desk, Studio Monitor");
 }
