@@ -367,6 +367,14 @@ TEST_F(EndToEndWindowTest, ADisplayRenamedOnTheDisplaysPageIsCalledSoAtOnceOnThe
     ASSERT_EQ(resolutionsNamed(),
         (QStringList{"MacBook display", "External screen 1", "MacBook display resolution",
             "External screen 1 resolution"}));
+    // Each name stands left of its choice, in the same grid.
+    QCoreApplication::processEvents();
+    const QList<QLabel*> screens = section.findChildren<QLabel*>("resolutionScreen");
+    const QList<QComboBox*> choices
+        = section.findChildren<QComboBox*>(QRegularExpression(QStringLiteral("^resolution:")));
+    ASSERT_EQ(screens.size(), choices.size());
+    for (qsizetype row = 0; row < screens.size(); ++row)
+        EXPECT_LT(screens[row]->geometry().right(), choices[row]->geometry().left()) << row;
 
     model.page.set(AppPage::displays);
     turn();
