@@ -113,18 +113,30 @@ protected:
     UUID eveningID = profileNamed("Evening · sample").id;
 };
 
-/// Drags `text` over `target` and drops it; whether the drop was accepted. `whileHovering` learns
-/// whether the target took the drag as it entered.
-inline bool dragAndDrop(QWidget& target, const QPoint& centre, const QString& text,
-    const std::function<void(bool)>& whileHovering)
+/// Drags `text` into `target` at `entry`, moves it to `centre` and drops it there, as Qt delivers
+/// a drag: a move follows the enter and starts from the last answer, and none reaches a target
+/// that refused the enter. Whether the drop was accepted; `whileHovering` learns whether the
+/// target took the drag at `centre`.
+inline bool dragAndDrop(QWidget& target, const QPoint& entry, const QPoint& centre,
+    const QString& text, const std::function<void(bool)>& whileHovering)
 {
     QMimeData data;
     data.setText(text);
-    QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent enter(entry, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&target, &enter);
-    whileHovering(enter.isAccepted());
-    if (!enter.isAccepted())
+    bool isTaken = enter.isAccepted();
+    for (const QPoint& position : {entry, centre}) {
+        QDragMoveEvent move(position, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        move.setAccepted(isTaken);
+        QApplication::sendEvent(&target, &move);
+        isTaken = move.isAccepted();
+    }
+    whileHovering(isTaken);
+    if (!isTaken) {
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(&target, &leave);
         return false;
+    }
     QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&target, &drop);
     return drop.isAccepted();
@@ -133,14 +145,14 @@ inline bool dragAndDrop(QWidget& target, const QPoint& centre, const QString& te
 inline bool dragAndDrop(
     QWidget& target, const QString& text, const std::function<void(bool)>& whileHovering)
 {
-    return dragAndDrop(target, target.rect().center(), text, whileHovering);
+    return dragAndDrop(target, target.rect().center(), target.rect().center(), text, whileHovering);
 }
 
 /// The same onto a profile's row in the sidebar.
 inline bool dragAndDrop(
     const SidebarRow& row, const QString& text, const std::function<void(bool)>& whileHovering)
 {
-    return dragAndDrop(*row.widget(), row.centre(), text, whileHovering);
+    return dragAndDrop(*row.widget(), row.centre(), row.centre(), text, whileHovering);
 }
 
 } // namespace quorvane

@@ -302,37 +302,49 @@ TEST_F(MainWindowTest, ARuleDroppedOnAnotherProfileIsCopiedThere)
     ASSERT_EQ(identifier, identifier.toUpper());
     struct Case {
         std::string_view name;
+        /// The row the drag enters the list over, or none for the gap below the rows.
+        std::string_view entry;
         std::string_view row;
         QString text;
         bool accepted;
     };
     const Case cases[] = {
-        {"other text", "Evening · sample", QStringLiteral("Coding"), false},
-        {"on the Default", "Default", identifier, false},
-        {"on the profile shown", "Work · sample", identifier, false},
-        {"a rule identifier", "Evening · sample", identifier, true},
+        {"other text", "Evening · sample", "Evening · sample", QStringLiteral("Coding"), false},
+        {"on the Default", "Default", "Default", identifier, false},
+        {"on the profile shown", "Work · sample", "Work · sample", identifier, false},
+        {"in over the profile shown", "Work · sample", "Evening · sample", identifier, true},
+        {"in over the Default", "Default", "Evening · sample", identifier, true},
+        {"in below the rows", "", "Evening · sample", identifier, true},
+        {"on, then off to the Default", "Evening · sample", "Default", identifier, false},
+        {"a rule identifier", "Evening · sample", "Evening · sample", identifier, true},
     };
     model.selectProfile(workID);
     turn();
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name));
-        const bool accepted = dragAndDrop(row(c.row), c.text, [&](bool entered) {
-            turn();
-            const bool mayHighlight = c.row == "Evening · sample";
-            EXPECT_EQ(entered, mayHighlight); // refused rows refuse as the drag arrives
-            EXPECT_EQ(rowState(c.row) == QStringLiteral("dropTarget"), mayHighlight);
-        });
+        const SidebarRow target = row(c.row);
+        const QPoint entry = c.entry.empty()
+            ? QPoint(target.centre().x(), target.widget()->height() - 1)
+            : row(c.entry).centre();
+        const bool accepted
+            = dragAndDrop(*target.widget(), entry, target.centre(), c.text, [&](bool isTaken) {
+                  turn();
+                  EXPECT_EQ(isTaken, c.accepted);
+                  EXPECT_EQ(rowState(c.row) == QStringLiteral("dropTarget"), c.accepted);
+              });
         EXPECT_EQ(accepted, c.accepted);
         turn();
         EXPECT_FALSE(content.dropTargetProfileID());
     }
     for (int step = 0; step < 50 && !model.ruleCopyFeedback.get(); ++step)
-        demo.world.executor.advance(100ms); // the copy is saved first
+        demo.world.executor.advance(100ms); // the copies are saved first
     turn();
     const RuleList& copied = profileNamed("Evening · sample").rules;
-    ASSERT_EQ(std::ranges::count(copied, coding.name, &Rule::name), 1);
+    EXPECT_EQ(std::ranges::count(copied, coding.name, &Rule::name),
+        std::ranges::count(cases, true, &Case::accepted));
     EXPECT_TRUE(content.copyCard()->isVisible());
 
+    EXPECT_FALSE(row("Evening · sample").drop(QStringLiteral("Coding")));
     model.preview.set(DisplayPreview{.id = UUID::random()}); // no drops during a display test
     EXPECT_FALSE(row("Evening · sample").drop(identifier));
     model.preview.set(std::nullopt);

@@ -21,6 +21,12 @@ namespace {
 
 constexpr int cellHeight = ProfileRowDelegate::rowHeight + ProfileRowDelegate::gap;
 
+/// The rule a dragged text names; absent for any other text.
+std::optional<UUID> ruleIDIn(const QString& text)
+{
+    return UUID::parse(text.trimmed().toStdString());
+}
+
 } // namespace
 
 ProfileList::ProfileList(ContentView& content, QWidget* parent)
@@ -193,7 +199,7 @@ bool ProfileList::drop(const UUID& profileID, const QString& text)
 {
     if (!acceptsDrop(profileID))
         return false;
-    const std::optional<UUID> ruleID = UUID::parse(text.trimmed().toStdString());
+    const std::optional<UUID> ruleID = ruleIDIn(text);
     if (!ruleID)
         return false;
     // Whether the copy goes ahead shows later, through the model's confirmation.
@@ -201,11 +207,21 @@ bool ProfileList::drop(const UUID& profileID, const QString& text)
     return true;
 }
 
-void ProfileList::answerDrag(QDragMoveEvent* event)
+void ProfileList::dragEnterEvent(QDragEnterEvent* event)
+{
+    // Taken wherever it enters, over a row that refuses it too: Qt sends no moves to a list that
+    // refused the enter, and the drag could reach no row that takes it. The moves answer.
+    if (ruleIDIn(event->mimeData()->text()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void ProfileList::dragMoveEvent(QDragMoveEvent* event)
 {
     const QPoint position = event->position().toPoint();
     const std::optional<UUID> profileID = profileAt(position);
-    const bool accepts = event->mimeData()->hasText() && profileID && acceptsDrop(*profileID);
+    const bool accepts = profileID && acceptsDrop(*profileID);
     hover(accepts ? profileID : std::nullopt);
     // Near an edge the list scrolls, so that a drag reaches every profile.
     if (!viewport()
@@ -213,6 +229,8 @@ void ProfileList::answerDrag(QDragMoveEvent* event)
              .adjusted(0, autoScrollMargin(), 0, -autoScrollMargin())
              .contains(position))
         startAutoScroll();
+    // Refused only where the pointer is, the answer rectangle left at its point: the list may
+    // scroll another row beneath it, and the next move asks again.
     if (accepts)
         event->acceptProposedAction();
     else
@@ -229,10 +247,6 @@ void ProfileList::hover(std::optional<UUID> profileID)
     if (m_hovered)
         m_content.setDropTarget(*m_hovered, true);
 }
-
-void ProfileList::dragEnterEvent(QDragEnterEvent* event) { answerDrag(event); }
-
-void ProfileList::dragMoveEvent(QDragMoveEvent* event) { answerDrag(event); }
 
 void ProfileList::dragLeaveEvent(QDragLeaveEvent* event)
 {

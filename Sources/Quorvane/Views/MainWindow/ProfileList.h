@@ -66,7 +66,6 @@ private:
     /// The profile a left click on a row may act on now; absent for any other click.
     [[nodiscard]] std::optional<UUID> clickedProfile(const QMouseEvent& event) const;
     [[nodiscard]] bool isDefault(const UUID& profileID) const;
-    void answerDrag(QDragMoveEvent* event);
     void hover(std::optional<UUID> profileID);
     void showNameField();
     void placeNameField();
