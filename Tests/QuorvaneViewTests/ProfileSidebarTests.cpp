@@ -432,6 +432,9 @@ TEST_F(ProfileSidebarTest, TheContextMenuActsOnTheRowClickedOrTheCurrentOne)
     EXPECT_EQ(
         content.renameTarget(), (ProfileRenameTarget{ProfileRenameTarget::Site::sidebar, workID}));
     content.cancelProfileRename();
+    QTest::keyClick(&list(), Qt::Key_F10, Qt::ShiftModifier); // for keyboards without a Menu key
+    ASSERT_NE(QApplication::activePopupWidget(), nullptr);
+    QApplication::activePopupWidget()->close();
 
     model.settingsError.set("The settings file is damaged.");
     turn();

@@ -594,7 +594,7 @@ TEST_F(RulesTableTest, ADragHeldNearAnEdgeScrollsTheTableUntilItLeavesTheEdgeOrE
     drag.leave();
 }
 
-TEST_F(RulesTableTest, EveryTabStopOfTheTableIsARowsControlAndShowsItsFocusInAnAmberRing)
+TEST_F(RulesTableTest, EveryTabStopOfTheTableIsARowsControlWithAnAmberRingAndTheRowsMenu)
 {
     // The ring's pixels, blended with the card: warm, where nothing else in a row is.
     for (QWidget* control : rowOf("Coding")->focusableControls()) {
@@ -603,6 +603,14 @@ TEST_F(RulesTableTest, EveryTabStopOfTheTableIsARowsControlAndShowsItsFocusInAnA
         control->setFocus(Qt::ShortcutFocusReason);
         EXPECT_GT(ringPixels(picture(*control)), 40);
         saveScreenshot(table(), "rules-focused-" + control->objectName().toStdString());
+        // Shift+F10, for keyboards without a Menu key.
+        QTest::keyClick(control, Qt::Key_F10);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        QTest::keyClick(control, Qt::Key_F10, Qt::ShiftModifier);
+        QWidget* menu = QApplication::activePopupWidget();
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(menu->parentWidget(), rowOf("Coding"));
+        menu->close();
     }
     // From the button before the table, the tab key goes from control to control of the rows.
     window.findChild<QWidget*>(QStringLiteral("addRule"))->setFocus(Qt::ShortcutFocusReason);

@@ -144,6 +144,13 @@ void ProfileList::mouseDoubleClickEvent(QMouseEvent* event)
 
 void ProfileList::keyPressEvent(QKeyEvent* event)
 {
+    // Shift+F10 is the Menu key of keyboards without one.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        QContextMenuEvent menuKey(
+            QContextMenuEvent::Keyboard, QPoint(), viewport()->mapToGlobal(QPoint()));
+        contextMenuEvent(&menuKey);
+        return;
+    }
     const QModelIndex before = currentIndex();
     QListView::keyPressEvent(event);
     const QModelIndex after = currentIndex();

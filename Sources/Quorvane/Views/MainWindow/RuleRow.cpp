@@ -12,6 +12,7 @@
 #include <QContextMenuEvent>
 #include <QDrag>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -360,6 +361,18 @@ void RuleRow::remove(const UUID& ruleID)
 void RuleRow::contextMenuEvent(QContextMenuEvent* event)
 {
     contextMenu()->popup(event->globalPos());
+}
+
+void RuleRow::keyPressEvent(QKeyEvent* event)
+{
+    // Shift+F10 is the Menu key of keyboards without one; the menu opens where the Menu key
+    // opens it, at the focused control.
+    if (event->key() != Qt::Key_F10 || event->modifiers() != Qt::ShiftModifier) {
+        QFrame::keyPressEvent(event);
+        return;
+    }
+    const QWidget* focused = focusWidget() ? focusWidget() : this;
+    contextMenu()->popup(focused->mapToGlobal(focused->rect().center()));
 }
 
 void RuleRow::mousePressEvent(QMouseEvent* event)
