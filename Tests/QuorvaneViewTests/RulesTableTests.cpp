@@ -386,6 +386,17 @@ TEST_F(RulesTableTest, LongNamesEndInAnEllipsisWithTheWholeNameAsTip)
     EXPECT_EQ(partOf<QLabel>("Deep focus", "name").toolTip(), QString()) << "it fits";
     EXPECT_EQ(partOf<QLabel>("Deep focus", "conditions").font().pixelSize(), 10);
     saveScreenshot(table(), "rules-table-long-name");
+    // However long, a cell's text ends a gap before the next column's heading.
+    const auto left = [&](const QWidget& widget) { return widget.mapTo(&table(), QPoint()).x(); };
+    const std::pair<const char*, const char*> neighbours[]
+        = {{"name", "brightnessHeader"}, {"conditions", "brightnessHeader"},
+            {"brightness", "hdrHeader"}, {"hdr", "temperatureHeader"},
+            {"temperature", "refreshRateHeader"}, {"refreshRate", "contrastHeader"}};
+    for (const auto& [cell, next] : neighbours) {
+        SCOPED_TRACE(cell);
+        const QLabel& text = partOf<QLabel>("Deep focus", cell);
+        EXPECT_GE(left(*table().findChild<QLabel*>(next)) - (left(text) + text.width()), 8);
+    }
 }
 
 TEST_F(RulesTableTest, ARowScrolledOutOfViewAndBackKeepsItsState)

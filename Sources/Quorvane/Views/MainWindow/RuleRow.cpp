@@ -30,8 +30,10 @@ namespace quorvane {
 
 namespace {
 
-/// The rule column's width once the handle, the switch and the gaps between them are taken.
-constexpr int nameWidth = 220 - 12 - 8 - 36 - 8;
+/// What every cell leaves empty at its right, so that its text never meets the next column's.
+constexpr int columnGap = 8;
+/// The rule column's width once the handle, the switch and the gaps around them are taken.
+constexpr int nameWidth = 220 - 12 - 8 - 36 - 8 - columnGap;
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
@@ -258,7 +260,7 @@ QWidget* RuleRow::makeCell(QWidget* content, int width)
 {
     auto* cell = new ClickableCell([this] { m_content.edit(m_rule); }, this);
     auto* layout = new QVBoxLayout(cell);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(0, 0, columnGap, 0);
     layout->addWidget(content);
     if (width > 0)
         cell->setFixedSize(width, 32);
