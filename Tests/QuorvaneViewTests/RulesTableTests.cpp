@@ -106,10 +106,12 @@ protected:
     {
         return *rowOf(rowName)->findChild<Widget*>(QString::fromLatin1(name));
     }
+    /// Whether the named rule's row shows whole, below the header.
     bool isWhollyShown(std::string_view name) const
     {
         const RuleRow* row = rowOf(name);
-        return row && table().viewport()->rect().contains(row->geometry());
+        const QRect rows = table().viewport()->rect().adjusted(0, RulesTable::headerHeight, 0, 0);
+        return row && rows.contains(row->geometry());
     }
     /// Adds rules named "Rule 4", "Rule 5"… until the profile holds `count`.
     void fillUpTo(std::size_t count)
@@ -284,15 +286,24 @@ TEST_F(RulesTableTest, ASpaceWhoseNameAnotherScreenSharesIsNamedWithItsScreen)
     EXPECT_EQ(conditions("Coding"), "Xcode + Desk + Space 1") << "the screen says whose Space";
 }
 
-TEST_F(RulesTableTest, ANewlySavedRuleIsScrolledIntoView)
+TEST_F(RulesTableTest, ANewlySavedRuleIsScrolledIntoViewBelowTheWholeHeader)
 {
-    fillUpTo(20);
-    ASSERT_EQ(table().verticalScrollBar()->value(), 0);
-    const Rule added{.id = UUID::random(), .name = "Late", .settings = {.brightness = 0.3}};
-    ASSERT_TRUE(model.saveRule(added, workID, true));
-    turn();
-    EXPECT_TRUE(isWhollyShown("Late"));
-    EXPECT_EQ(table().verticalScrollBar()->value(), table().verticalScrollBar()->maximum());
+    const auto header = [&] {
+        return table().grab({0, 0, RulesTable::tableWidth, RulesTable::headerHeight}).toImage();
+    };
+    const QImage unscrolled = header();
+    model.deleteRule(rules().back().id, workID);
+    for (const std::size_t count : {3U, 20U}) { // the fourth overflows by a few pixels
+        SCOPED_TRACE(count);
+        fillUpTo(count);
+        const Rule added{.id = UUID::random(), .name = "Late", .settings = {.brightness = 0.3}};
+        ASSERT_TRUE(model.saveRule(added, workID, true));
+        turn();
+        EXPECT_TRUE(isWhollyShown("Late"));
+        EXPECT_EQ(table().verticalScrollBar()->value(), table().verticalScrollBar()->maximum());
+        EXPECT_EQ(header(), unscrolled);
+        model.deleteRule(added.id, workID);
+    }
 }
 
 TEST_F(RulesTableTest, TheCardHoldsItsRulesWithoutAScrollBarUntilTheyOverflow)
@@ -541,7 +552,7 @@ TEST_F(RulesTableTest, ADragHeldNearAnEdgeScrollsTheTableUntilItLeavesTheEdgeOrE
     ASSERT_EQ(table().height(), ProfilePage::rulesAreaHeight(60)) << "the table scrolls itself";
     QScrollBar& bar = *table().verticalScrollBar();
     scrollTo(RulesTable::headerHeight + 30 * RulesTable::rowHeight);
-    const QPoint top(300, RulesTable::autoScrollMargin - 1);
+    const QPoint top(300, RulesTable::headerHeight + RulesTable::autoScrollMargin - 1);
     const QPoint middle(300, table().viewport()->height() / 2);
     const QPoint bottom(300, table().viewport()->height() - RulesTable::autoScrollMargin);
     HeldDrag drag(table(), rule("Coding"));

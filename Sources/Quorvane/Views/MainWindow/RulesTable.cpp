@@ -79,6 +79,9 @@ QWidget* headerRow(const RulesTableModel& rules, QWidget* parent)
     layout->addLayout(labels, 1);
     layout->addWidget(divider(header));
     header->setFixedSize(RulesTable::tableWidth, RulesTable::headerHeight);
+    // Opaque: the rows scroll beneath it.
+    header->setBackgroundRole(QPalette::Base);
+    header->setAutoFillBackground(true);
     return header;
 }
 
@@ -204,8 +207,8 @@ RuleRow* RulesTable::rowOf(const UUID& ruleID) const
 
 void RulesTable::scrollToRow(int row)
 {
-    // The first row brings the header along.
-    const int top = row == 0 ? 0 : headerHeight + row * rowHeight;
+    // The header stays on top of the rows, and covers the first headerHeight of them.
+    const int top = row * rowHeight;
     const int bottom = headerHeight + (row + 1) * rowHeight;
     QScrollBar* bar = verticalScrollBar();
     if (top < bar->value())
@@ -271,7 +274,7 @@ void RulesTable::layoutRows(Reshow reshow)
     m_rules->refresh(); // what follows reads rows, and must read them as the document has them
     const std::map<int, RuleRow*> placed = assignRows(reshow);
     const QPoint origin(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
-    m_header->move(origin);
+    m_header->move(origin.x(), 0); // whole, however far the rows scroll
     std::vector<int> shown;
     for (const auto& [index, row] : placed) {
         row->move(origin + QPoint(0, headerHeight + index * rowHeight));
@@ -326,6 +329,7 @@ std::map<int, RuleRow*> RulesTable::assignRows(Reshow reshow)
 RuleRow* RulesTable::addRow()
 {
     auto* row = new RuleRow(m_content, m_profileID, viewport());
+    row->stackUnder(m_header);
     row->installEventFilter(this);
     m_rows.push_back(row);
     return row;
@@ -334,15 +338,16 @@ RuleRow* RulesTable::addRow()
 void RulesTable::placeOverlays()
 {
     m_outline->setGeometry(rect());
-    m_verticalBar->setGeometry(width() - 10, 2, 8, height() - 4);
+    // Beside the rows, which are what scrolls.
+    m_verticalBar->setGeometry(width() - 10, headerHeight + 2, 8, height() - headerHeight - 4);
     m_horizontalBar->setGeometry(2, height() - 10, width() - 4, 8);
 }
 
 std::pair<int, int> RulesTable::placedRows() const
 {
-    const int top = verticalScrollBar()->value() - headerHeight;
-    const int firstShown = top < 0 ? 0 : top / rowHeight;
-    const int endShown = (top + viewport()->height() + rowHeight - 1) / rowHeight;
+    const int top = verticalScrollBar()->value();
+    const int firstShown = top / rowHeight;
+    const int endShown = (top + viewport()->height() - headerHeight + rowHeight - 1) / rowHeight;
     return {std::max(0, firstShown - 1), std::min(m_rules->rowCount(), endShown + 1)};
 }
 
@@ -389,7 +394,9 @@ int RulesTable::autoScrollDirection() const
 {
     if (!m_dragPosition)
         return 0;
-    const QRect shown = visiblePart(*viewport());
+    // The rows show below the header.
+    QRect shown = visiblePart(*viewport());
+    shown.setTop(std::max(shown.top(), headerHeight));
     const QScrollBar& bar = *verticalScrollBar();
     if (m_dragPosition->y() < shown.top() + autoScrollMargin && bar.value() > bar.minimum())
         return -1;

@@ -1,9 +1,10 @@
 // The rules of one profile as a table, in the order they apply: per rule its switch, name and
 // conditions, the five settings and the order buttons; rows are dragged to reorder, or onto
-// another profile in the sidebar to copy. The table is its own scroll area on a card, and only
-// the rows on screen exist: a few row widgets show other rules as it scrolls, so a profile of
-// ten thousand rules costs what one of ten does. A drag held near its top or bottom edge scrolls
-// it, on the executor's clock.
+// another profile in the sidebar to copy. The table is its own scroll area on a card, its header
+// staying whole on top as the rows scroll beneath, and only the rows on screen exist: a few row
+// widgets show other rules as it scrolls, so a profile of ten thousand rules costs what one of
+// ten does. A drag held near the top or bottom edge of its rows scrolls it, on the executor's
+// clock.
 #pragma once
 
 #include "Concurrency/DelayedCall.h"
