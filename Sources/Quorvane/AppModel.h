@@ -569,6 +569,12 @@ private:
 
     // Manual holds and brightness keys (AppModelHolds.cpp, AppModelBrightnessKeys.cpp).
     void dropExpiredHolds();
+    /// Ends, with nothing to recover, each hold whose screen still offers its control but no
+    /// longer its value (a refresh rate the new resolution lacks, HDR gone unavailable); a
+    /// display whose mode is changing is judged once the change is over.
+    void endUnofferedHolds();
+    /// Ends the hold with its original and any recovery: the control is no longer the user's.
+    void forgetHold(const ControlKey& key);
     [[nodiscard]] bool hasHoldInForce(const ControlKey& key) const;
     [[nodiscard]] std::vector<ControlKey> readBackKeys() const;
     [[nodiscard]] bool isReadBackBlocked(const ControlKey& key) const;

@@ -313,6 +313,59 @@ TEST_F(DisplaysPageTest, ARefreshRateOrResolutionPickedStartsTheDisplaysTest)
     EXPECT_TRUE(rates.isEnabled());
 }
 
+TEST_F(DisplaysPageTest, AKeptModeShowsItsHoldUnderItsControlUntilResumedOrNoLongerOffered)
+{
+    const ControlKey refresh = keyOf("demo-external", SettingKey::refreshRate);
+    const ControlKey hdr = keyOf("demo-external", SettingKey::hdr);
+    QWidget& external = *page.cardOf("demo-external");
+    auto& rates = *external.findChild<QComboBox*>(QStringLiteral("refreshRate"));
+    auto& resolutions = *external.findChild<QComboBox*>(QStringLiteral("resolution"));
+    const auto holdShown = [&](const char* setting) {
+        const QString name = QString::fromLatin1(setting);
+        auto& hold = *external.findChild<QLabel*>(name + QStringLiteral("Hold"));
+        auto& resume = *external.findChild<QPushButton*>(name + QStringLiteral("Resume"));
+        EXPECT_EQ(hold.isVisibleTo(&page), resume.isVisibleTo(&page));
+        return hold.isVisibleTo(&page) ? hold.text().toStdString() : std::string();
+    };
+    const auto keep = [&](const std::function<void()>& pick) {
+        pick();
+        demo.turn(); // on screen, waiting for Keep
+        ASSERT_EQ(model.preview.get()->phase, DisplayPreview::Phase::confirming);
+        model.keepPreview();
+        demo.settle();
+    };
+
+    keep([&] { emit rates.activated(rates.findText(QStringLiteral("140 Hz"))); });
+    keep([&] { external.findChild<SwitchButton*>(QStringLiteral("hdr"))->click(); });
+    ASSERT_TRUE(model.holds->contains(refresh) && model.holds->contains(hdr));
+    EXPECT_EQ(holdShown("refreshRate"), model.holdLabel(refresh));
+    EXPECT_EQ(holdShown("hdr"), model.holdLabel(hdr));
+    QTest::mouseClick(
+        external.findChild<QPushButton*>(QStringLiteral("hdrResume")), Qt::LeftButton);
+    demo.settle();
+    EXPECT_FALSE(model.holds->contains(hdr));
+    EXPECT_EQ(holdShown("hdr"), "");
+
+    // A resolution that offers only 60 Hz: the 140 Hz hold ends rather than blocking a save.
+    const std::vector<DisplayResolution> offered = model.resolutionChoices("demo-external");
+    const auto small = std::ranges::find(offered, 1280, &DisplayResolution::width);
+    ASSERT_NE(small, offered.end());
+    model.hardwareSnapshot.modify([&](HardwareSnapshot& snapshot) {
+        std::erase_if(snapshot.modeChoices["demo-external"], [&](const DisplayModeChoice& choice) {
+            return choice.resolution == *small
+                && choice.refreshRate != RefreshPreference::fixed(60'000);
+        });
+    });
+    demo.turn();
+    keep([&] {
+        emit resolutions.activated(resolutions.findText(QString::fromStdString(small->label())));
+    });
+    EXPECT_EQ(rates.currentText(), QStringLiteral("60 Hz"));
+    EXPECT_FALSE(model.holds->contains(refresh));
+    EXPECT_EQ(holdShown("refreshRate"), "");
+    EXPECT_EQ(model.profileCaptureUnavailableReason(), "There are no manual settings to save.");
+}
+
 TEST(DisplaysPageStatusTest, AHeldControlSaysWhatBecameOfItsWriteAfterItsSource)
 {
     using namespace status_support;
