@@ -549,6 +549,56 @@ TEST_F(DisplaysPageTest, EachRowsPartsSitSideBySideInColumnsThatLineUpWithTheMod
     }
 }
 
+TEST_F(DisplaysPageTest, EachCardsRenameAndSlidersNameTheirDisplay)
+{
+    const auto names = [&](const std::string& id) {
+        QStringList named{page.cardOf(id)->findChild<QWidget*>("rename")->accessibleName()};
+        for (const SettingKey setting : {SettingKey::brightness, SettingKey::contrast})
+            named.push_back(part<QSlider>(page, keyOf(id, setting), "slider").accessibleName());
+        return named.join(", ").toStdString();
+    };
+    EXPECT_EQ(names("demo-builtin"),
+        "Rename MacBook display, MacBook display brightness, MacBook display contrast");
+    model.renameDisplay("demo-builtin", "Studio");
+    model.renameDisplay("demo-external", "Studio");
+    demo.turn();
+    EXPECT_EQ(names("demo-builtin"), "Rename Studio 1, Studio 1 brightness, Studio 1 contrast");
+    EXPECT_EQ(names("demo-external"), "Rename Studio 2, Studio 2 brightness, Studio 2 contrast");
+}
+
+TEST_F(DisplaysPageTest, TabOutOfTheRenameFieldGoesOnPastItsButton)
+{
+    DisplaysPage editable(model, nullptr, DisplayNaming::editable);
+    editable.show();
+    editable.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&editable));
+    const auto brightness = [&](const char* id) -> QWidget* {
+        return &part<QSlider>(editable, keyOf(id, SettingKey::brightness), "slider");
+    };
+    // The display renamed, the key, and where the keyboard goes.
+    const std::tuple<const char*, Qt::KeyboardModifiers, std::function<QWidget*()>> cases[] = {
+        {"demo-builtin", Qt::NoModifier, [&] { return brightness("demo-builtin"); }},
+        {"demo-builtin", Qt::ShiftModifier,
+            [&] { return editable.findChild<QWidget*>("resumeAll"); }},
+        {"demo-external", Qt::NoModifier, [&] { return brightness("demo-external"); }},
+        {"demo-external", Qt::ShiftModifier,
+            [&] { return editable.cardOf("demo-builtin")->findChild<QWidget*>("resolution"); }},
+    };
+    for (const auto& [id, modifiers, expected] : cases) {
+        SCOPED_TRACE(std::string(id) + (modifiers == Qt::NoModifier ? " Tab" : " Shift+Tab"));
+        const std::vector<DisplayDevice> before = *model.displays;
+        editable.beginRename(id);
+        QWidget* const field = QApplication::focusWidget();
+        ASSERT_EQ(field, editable.cardOf(id)->findChild<QWidget*>("nameField"));
+        QTest::keyClicks(field, QStringLiteral("Desk"));
+        QTest::keyClick(field, Qt::Key_Tab, modifiers);
+        demo.turn();
+        EXPECT_EQ(QApplication::focusWidget(), expected());
+        EXPECT_FALSE(editable.renamingDisplayID());
+        EXPECT_EQ(*model.displays, before) << "leaving the field keeps the name";
+    }
+}
+
 TEST_F(DisplaysPageTest, ANameThatIsFixedNeverOpensForRenaming)
 {
     page.beginRename("demo-external");
