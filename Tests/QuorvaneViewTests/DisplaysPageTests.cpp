@@ -362,6 +362,12 @@ TEST_F(DisplaysPageTest, AKeptModeShowsItsHoldUnderItsControlUntilResumedOrNoLon
     EXPECT_EQ(rates.currentText(), QStringLiteral("60 Hz"));
     EXPECT_EQ(holdShown("refreshRate"), std::nullopt);
     EXPECT_EQ(model.profileCaptureUnavailableReason(), "There are no manual settings to save.");
+
+    keep([&] { external.findChild<SwitchButton*>(QStringLiteral("hdr"))->click(); });
+    ASSERT_TRUE(holdShown("hdr"));
+    model.holds.set({}); // ended by the model alone, as when it runs out
+    demo.turn();
+    EXPECT_EQ(holdShown("hdr"), std::nullopt);
 }
 
 TEST(DisplaysPageStatusTest, AHeldControlSaysWhatBecameOfItsWriteAfterItsSource)
