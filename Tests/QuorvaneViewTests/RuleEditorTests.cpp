@@ -1,5 +1,6 @@
 #include "Quorvane/Views/MainWindow/RuleEditor.h"
 
+#include "Quorvane/Views/Design/ElidedLabel.h"
 #include "Quorvane/Views/Design/Notice.h"
 #include "Quorvane/Views/Design/SwitchButton.h"
 #include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
@@ -846,6 +847,35 @@ TEST_F(RuleEditorTest, ANewRefreshRateIsSavedOnlyOnceItsTestIsKept)
             EXPECT_EQ(editor().draft().rule.settings.refreshRate, RefreshPreference::fixed(60'000));
             EXPECT_TRUE(part<QPushButton>("saveRule").isEnabled());
         }
+    }
+}
+
+TEST_F(RuleEditorTest, TheTitleWrapsANameOfAFewWordsAndEndsOnlyOneTooLongForTwoLines)
+{
+    struct Case {
+        std::string name;
+        bool isElided;
+    };
+    const Case cases[] = {
+        {"Writer on built-in", false},
+        {"Writer on the built-in display while the external one sleeps through the night", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        model.configuration.modify([&](Configuration& document) {
+            document.profiles.edit(1).rules.edit(1).name = c.name;
+        });
+        turn();
+        open(c.name);
+        layOut();
+        auto& title = *dynamic_cast<ElidedLabel*>(&part<QLabel>("title"));
+        EXPECT_EQ(title.isElided(), c.isElided);
+        EXPECT_EQ(title.toolTip(), c.isElided ? QString::fromStdString(c.name) : QString());
+        const int lines
+            = title.fontMetrics().horizontalAdvance(title.text()) > title.width() ? 2 : 1;
+        EXPECT_GE(title.height(), lines * title.fontMetrics().lineSpacing()) << "a line is cut";
+        saveScreenshot(window, "rule-editor-title-" + std::string(c.isElided ? "elided" : "whole"));
+        content.setDraft(std::nullopt);
     }
 }
 

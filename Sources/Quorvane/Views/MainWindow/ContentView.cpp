@@ -406,8 +406,9 @@ void ContentView::refreshEditor()
         m_editor->setFixedWidth(editingWidth - narrowWidth - 1);
         m_columns->addWidget(m_editor);
         m_editor->show();
-        // Opened as a panel is: the person goes on in its first field.
-        if (QWidget* field = firstTabStop(*m_editor))
+        // Opened as a panel is: the person goes on in its first field, unless typing elsewhere.
+        QWidget* const field = firstTabStop(*m_editor);
+        if (field && !qobject_cast<QLineEdit*>(opener))
             field->setFocus(Qt::OtherFocusReason);
     }
     m_editorDivider->setVisible(isEditing);

@@ -132,6 +132,8 @@ QWidget* RuleEditor::buildForm()
         = new PageHeading(m_draft.isNew ? QStringLiteral("New rule") : QStringLiteral("Edit rule"),
             shownName(), std::nullopt, form);
     m_heading->setObjectName(QStringLiteral("heading"));
+    // The column is narrow for a title's size: a name of a few words wraps rather than ends.
+    m_heading->setTitleLineCount(2);
 
     m_name = new QLineEdit(text(m_draft.rule.name), form);
     m_name->setObjectName(QStringLiteral("name"));
