@@ -244,7 +244,7 @@ TEST_F(WheelTest, AWheelScrollingThePageKeepsScrollingItOverAFocusedSliderUntilI
     const Case cases[] = {
         {"none", 50ms, false},
         {"short", 450ms, false},
-        {"a rest", 550ms, true},
+        {"half a second", 500ms, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.pause));

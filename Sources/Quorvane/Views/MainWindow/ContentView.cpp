@@ -80,12 +80,16 @@ template <typename Dialog> bool mustOpen(bool isWanted, const QPointer<Dialog>& 
     return isWanted && !dialog;
 }
 
+bool canTakeKeyboard(const QWidget* control)
+{
+    return control && control->isVisible() && control->isEnabled();
+}
+
 /// The first control of `area` that Tab stops at; null when there is none.
 QWidget* firstTabStop(QWidget& area)
 {
     for (QWidget* at = area.nextInFocusChain(); at != &area; at = at->nextInFocusChain()) {
-        if (area.isAncestorOf(at) && at->isVisible() && at->isEnabled()
-            && (at->focusPolicy() & Qt::TabFocus))
+        if (area.isAncestorOf(at) && canTakeKeyboard(at) && (at->focusPolicy() & Qt::TabFocus))
             return at;
     }
     return nullptr;
@@ -385,12 +389,12 @@ void ContentView::refreshEditor()
         const UUID closedRuleID = *m_editorRuleID;
         const bool hadKeyboard = m_editor->isAncestorOf(window()->focusWidget());
         closeEditor();
-        if (hadKeyboard && !isEditing)
+        if (hadKeyboard)
             giveBackKeyboard(closedRuleID);
     }
     if (isEditing && !m_editor) {
         QWidget* const opener = window()->focusWidget();
-        m_editorOpener = opener && (opener->focusPolicy() & Qt::TabFocus) ? opener : nullptr;
+        m_editorOpener = opener;
         m_editorOpenerPlace = opener ? placeOf(*opener) : QString();
         m_editorRuleID = m_draft->rule.id;
         m_editor = m_editorFactory(
@@ -430,13 +434,13 @@ void ContentView::closeEditor()
 
 void ContentView::giveBackKeyboard(const UUID& ruleID)
 {
-    QWidget* target = nullptr;
-    if (m_profilePage && m_pages->currentWidget() == m_profilePageArea)
-        target = static_cast<ProfilePage*>(m_profilePage)->rulesTable().revealRule(ruleID);
-    if ((!target || !target->isEnabled()) && m_editorOpener
+    QWidget* target = m_profilePage
+        ? static_cast<ProfilePage*>(m_profilePage)->rulesTable().revealRule(ruleID)
+        : nullptr;
+    if (!canTakeKeyboard(target) && m_editorOpener
         && placeOf(*m_editorOpener) == m_editorOpenerPlace)
         target = m_editorOpener;
-    if (target && target->isVisible() && target->isEnabled())
+    if (canTakeKeyboard(target))
         target->setFocus(Qt::OtherFocusReason);
 }
 
