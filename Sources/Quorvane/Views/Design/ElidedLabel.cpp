@@ -30,11 +30,8 @@ void ElidedLabel::setText(const QString& text)
 void ElidedLabel::setMaximumLineCount(int count)
 {
     m_maximumLineCount = count;
-    // A fixed height would hold it to one line, whatever its height for the width given.
-    QSizePolicy policy(
-        QSizePolicy::Preferred, count > 1 ? QSizePolicy::Preferred : QSizePolicy::Fixed);
-    policy.setHeightForWidth(count > 1);
-    setSizePolicy(policy);
+    // Its height follows its width now: a fixed one would hold it to one line.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
 }
 
 bool ElidedLabel::isElided() const
