@@ -376,11 +376,6 @@ std::string readFile(const std::filesystem::path& path, std::uintmax_t maximumSi
 std::string readFileIn(int folder, const std::string& name, const std::filesystem::path& path,
     std::uintmax_t maximumSize)
 {
-    // Looked at before it is opened: opening a device can do something of its own.
-    struct stat status { };
-    if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0
-        && !S_ISREG(status.st_mode))
-        throw FileError::reading(path, notARegularFile());
     const FileDescriptor descriptor(
         ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     return readOpenFile(descriptor, path, maximumSize);
