@@ -173,7 +173,7 @@ std::optional<std::string> distrustOf(const std::filesystem::path& path, const s
     }
     // In a folder with the sticky bit, such as /tmp, others may add files but not replace root's.
     const bool isSticky = S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX) != 0;
-    if (S_ISLNK(status.st_mode) || isSticky || (status.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+    if (isSticky || (status.st_mode & (S_IWGRP | S_IWOTH)) == 0)
         return std::nullopt;
     return refused
         + "root, but others may change it. Let root alone change it, or run QuorVane "
