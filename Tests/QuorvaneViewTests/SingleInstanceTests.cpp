@@ -1354,7 +1354,9 @@ TEST(SingleInstanceTest, TheRunningCopyKeepsItsLockFileInPlaceWhileOtherUsersHol
             c.change();
             const std::string before = readFile(file);
             model.setAutomation(!model.configuration->automationEnabled);
-            ASSERT_TRUE(runEventLoopUntil([&] { return readFile(file) != before; }));
+            // Every save done, also one that start-up may still have had under way.
+            ASSERT_TRUE(runEventLoopUntil(
+                [&] { return model.saveTask.get()->isFinished() && readFile(file) != before; }));
             // At the latest once it has saved.
             EXPECT_TRUE(runEventLoopUntil([&] { return isLocked(lock); })) << "locked again";
             const std::string changed = readFile(file);
