@@ -206,12 +206,16 @@ TEST(SettingsStoreTest, ALinkPutInPlaceOfTheFileOrAFolderOfItsIsNeverFollowed)
         + path.parent_path().string()
         + "\" or a folder above it. The last change is not saved, and QuorVane saves nothing more "
           "until it starts again.";
-    // What a link replaces between two saves, where it leads, and the second save's outcome.
+    // What a link (or, leading nowhere, a file) replaces between two saves, where it leads, and
+    // the second save's outcome.
     const std::tuple<const char*, std::filesystem::path, std::filesystem::path, std::string> cases[]
         = {
             {"the file", path, elsewhere / "settings.json", "done"},
             {"its folder", path.parent_path(), elsewhere, loop},
             {"a folder above it", root / "a", elsewhere, loop},
+            {"its folder, by a file", path.parent_path(), "",
+                "Could not save the file \"" + path.string()
+                    + "\": " + std::make_error_code(std::errc::not_a_directory).message() + "."},
         };
     for (const auto& [situation, replaced, target, outcome] : cases) {
         SCOPED_TRACE(situation);
@@ -221,7 +225,10 @@ TEST(SettingsStoreTest, ALinkPutInPlaceOfTheFileOrAFolderOfItsIsNeverFollowed)
         Configuration changed = runToEnd(store.load());
         ASSERT_EQ(failureOf(store.save(changed)), "done");
         std::filesystem::rename(replaced, root / "away");
-        std::filesystem::create_symlink(target, replaced);
+        if (target.empty())
+            writeFileAtomically(replaced, "");
+        else
+            std::filesystem::create_symlink(target, replaced);
         changed.holdMinutes = 15;
         EXPECT_EQ(failureOf(store.save(changed)), outcome);
         EXPECT_THAT(folderContents(elsewhere), UnorderedElementsAre("settings.json", "r"));
