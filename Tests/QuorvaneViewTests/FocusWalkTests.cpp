@@ -16,6 +16,7 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAbstractSlider>
+#include <QAccessible>
 #include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
@@ -911,6 +912,15 @@ QRect shownPart(const QWidget& widget)
     return shown;
 }
 
+/// The objects assistive technology was last told had the focus, in order.
+std::vector<QPointer<QObject>> announcedFocus;
+
+void recordFocus(QAccessibleEvent* event)
+{
+    if (event->type() == QAccessible::Focus)
+        announcedFocus.emplace_back(event->object());
+}
+
 class FocusWalkDropDownTest : public ::testing::TestWithParam<Scene> { };
 
 TEST_P(FocusWalkDropDownTest, ADropDownDisabledWithItsListOpenKeepsTheKeyboard)
@@ -934,17 +944,85 @@ TEST_P(FocusWalkDropDownTest, ADropDownDisabledWithItsListOpenKeepsTheKeyboard)
             continue;
         static_cast<QComboBox&>(*stop).showPopup();
         QCoreApplication::processEvents();
+        announcedFocus.clear();
+        const QAccessible::UpdateHandler before = QAccessible::installUpdateHandler(recordFocus);
         stage.model.settingsError.set("The settings file is damaged.");
         stage.turn();
+        QAccessible::installUpdateHandler(before);
         const QWidget* const holder = stage.walked->focusWidget();
         EXPECT_TRUE(holder && (holder == stop || isNoControl(*holder)))
             << "In " << scene.name << ", the settings error moved the keyboard from " << text(name)
             << " to " << describe(holder);
+        // A screen reader says what the keyboard is on.
+        if (!announcedFocus.empty()) {
+            EXPECT_EQ(announcedFocus.back(), holder)
+                << describe(qobject_cast<QWidget*>(announcedFocus.back().data()));
+        }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryWindow, FocusWalkDropDownTest, ::testing::ValuesIn(walkedScenes), sceneName);
+
+/// A button of a group that holds one choice.
+QAbstractButton* choiceButton(QWidget* widget)
+{
+    auto* button = qobject_cast<QAbstractButton*>(widget);
+    return button && button->isCheckable() && button->autoExclusive() ? button : nullptr;
+}
+
+/// The button chosen in the group of `button`.
+const QAbstractButton* chosenBeside(const QAbstractButton& button)
+{
+    for (const QAbstractButton* other :
+        button.parentWidget()->findChildren<QAbstractButton*>(Qt::FindDirectChildrenOnly)) {
+        if (other->autoExclusive() && other->isChecked())
+            return other;
+    }
+    return nullptr;
+}
+
+class FocusWalkChoiceTest : public ::testing::TestWithParam<Scene> { };
+
+TEST_P(FocusWalkChoiceTest, AnArrowKeyInAGroupOfChoicesTakesTheFocusWithTheChoice)
+{
+    const Scene& scene = GetParam();
+    std::vector<std::pair<std::size_t, QString>> choices;
+    {
+        Stage stage;
+        scene.arrange(stage);
+        const std::vector<QWidget*> stops = stage.stops();
+        for (std::size_t index = 0; index < stops.size(); ++index) {
+            if (choiceButton(stops[index]))
+                choices.emplace_back(index, nameOf(*stops[index]));
+        }
+    }
+    for (const auto& [index, name] : choices) {
+        for (const Qt::Key key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right}) {
+            SCOPED_TRACE(scene.name + ": " + text(name) + ", arrow " + std::to_string(key));
+            Stage stage;
+            QWidget* const stop = focusStop(stage, scene, index, name);
+            if (!stop)
+                continue;
+            const QAbstractButton* const chosen = chosenBeside(*choiceButton(stop));
+            QTest::keyClick(stop, key);
+            stage.turn();
+            const QAbstractButton* const focused = choiceButton(QApplication::focusWidget());
+            ASSERT_NE(focused, nullptr) << describe(QApplication::focusWidget());
+            const QAbstractButton* const chosenNow = chosenBeside(*focused);
+            if (chosenNow == chosen)
+                continue;
+            EXPECT_EQ(focused, chosenNow) << "the focus stayed behind the choice";
+            // The next Space keeps what the person chose.
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+            stage.turn();
+            EXPECT_EQ(chosenBeside(*focused), chosenNow);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryWindow, FocusWalkChoiceTest, ::testing::ValuesIn(walkedScenes), sceneName);
 
 TEST(FocusWalkFieldTest, TabOutOfAFieldThatClosesOnTheBlurReachesTheNextControl)
 {
