@@ -953,7 +953,7 @@ TEST_P(FocusWalkDropDownTest, ADropDownDisabledWithItsListOpenKeepsTheKeyboard)
         EXPECT_TRUE(holder && (holder == stop || isNoControl(*holder)))
             << "In " << scene.name << ", the settings error moved the keyboard from " << text(name)
             << " to " << describe(holder);
-        // A screen reader says what the keyboard is on.
+        // A screen reader, where one listens, says what the keyboard is on.
         if (!announcedFocus.empty()) {
             EXPECT_EQ(announcedFocus.back(), holder)
                 << describe(qobject_cast<QWidget*>(announcedFocus.back().data()));
