@@ -863,6 +863,16 @@ const ModelChange modelChanges[] = {
         }},
 };
 
+/// The part of `widget` that the widgets around it leave on screen, in its own coordinates.
+QRect shownPart(const QWidget& widget)
+{
+    QRect shown = widget.rect();
+    for (const QWidget* around = widget.parentWidget(); around && !around->isWindow();
+         around = around->parentWidget())
+        shown &= QRect(widget.mapFrom(around, QPoint()), around->size());
+    return shown;
+}
+
 class FocusWalkModelChangeTest : public ::testing::TestWithParam<Scene> { };
 
 TEST_P(FocusWalkModelChangeTest, TheFocusStaysOnItsControlOrWhereKeysDoNothing)
@@ -883,6 +893,10 @@ TEST_P(FocusWalkModelChangeTest, TheFocusStaysOnItsControlOrWhereKeysDoNothing)
                 && ((isControl && holder->isVisible()) || isNoControl(*holder));
             EXPECT_TRUE(kept) << "In " << scene.name << ", with the focus on " << control << ", "
                               << change.what << " moved it to " << describe(holder);
+            // The replacement of a rebuilt control shows, as a control reached by Tab does.
+            if (kept && isControl && holder->isVisible())
+                EXPECT_EQ(shownPart(*holder), holder->rect())
+                    << "In " << scene.name << ", " << change.what << " hid " << control;
             // The person tabs back, so that each change is judged on its own.
             if (QWidget* again = againOrReplacement(stage, stop, name); !kept && again)
                 Stage::focus(*again);
@@ -897,20 +911,18 @@ const Scene changedScenes[] = {
             showMainWindowOn(stage, AppPage::displays, std::nullopt);
             stage.setWalked(*stage.main, &stage.displaysView());
         }},
+    // The page scrolls to each control the person reaches.
+    {"DisplaysPageInAShortWindow",
+        [](Stage& stage) {
+            showMainWindowOn(stage, AppPage::displays, std::nullopt);
+            stage.main->resize(stage.main->width(), 0);
+            layOut();
+            stage.setWalked(*stage.main, &stage.displaysView());
+        }},
 };
 
 INSTANTIATE_TEST_SUITE_P(
     DisplayControls, FocusWalkModelChangeTest, ::testing::ValuesIn(changedScenes), sceneName);
-
-/// The part of `widget` that the widgets around it leave on screen, in its own coordinates.
-QRect shownPart(const QWidget& widget)
-{
-    QRect shown = widget.rect();
-    for (const QWidget* around = widget.parentWidget(); around && !around->isWindow();
-         around = around->parentWidget())
-        shown &= QRect(widget.mapFrom(around, QPoint()), around->size());
-    return shown;
-}
 
 /// The objects assistive technology was last told had the focus, in order.
 std::vector<QPointer<QObject>> announcedFocus;
