@@ -894,9 +894,10 @@ TEST_P(FocusWalkModelChangeTest, TheFocusStaysOnItsControlOrWhereKeysDoNothing)
             EXPECT_TRUE(kept) << "In " << scene.name << ", with the focus on " << control << ", "
                               << change.what << " moved it to " << describe(holder);
             // The replacement of a rebuilt control shows, as a control reached by Tab does.
-            if (kept && isControl && holder->isVisible())
+            if (kept && isControl && holder->isVisible()) {
                 EXPECT_EQ(shownPart(*holder), holder->rect())
                     << "In " << scene.name << ", " << change.what << " hid " << control;
+            }
             // The person tabs back, so that each change is judged on its own.
             if (QWidget* again = againOrReplacement(stage, stop, name); !kept && again)
                 Stage::focus(*again);
