@@ -925,6 +925,21 @@ const Scene changedScenes[] = {
 INSTANTIATE_TEST_SUITE_P(
     DisplayControls, FocusWalkModelChangeTest, ::testing::ValuesIn(changedScenes), sceneName);
 
+/// The scene's tab stops that `is` picks, by index and name, from a stage of their own.
+std::vector<std::pair<std::size_t, QString>> stopsWhere(
+    const Scene& scene, const std::function<bool(QWidget*)>& is)
+{
+    Stage stage;
+    scene.arrange(stage);
+    std::vector<std::pair<std::size_t, QString>> picked;
+    const std::vector<QWidget*> stops = stage.stops();
+    for (std::size_t index = 0; index < stops.size(); ++index) {
+        if (is(stops[index]))
+            picked.emplace_back(index, nameOf(*stops[index]));
+    }
+    return picked;
+}
+
 /// The objects assistive technology was last told had the focus, in order.
 std::vector<QPointer<QObject>> announcedFocus;
 
@@ -939,17 +954,8 @@ class FocusWalkDropDownTest : public ::testing::TestWithParam<Scene> { };
 TEST_P(FocusWalkDropDownTest, ADropDownDisabledWithItsListOpenKeepsTheKeyboard)
 {
     const Scene& scene = GetParam();
-    std::vector<std::pair<std::size_t, QString>> dropDowns;
-    {
-        Stage stage;
-        scene.arrange(stage);
-        const std::vector<QWidget*> stops = stage.stops();
-        for (std::size_t index = 0; index < stops.size(); ++index) {
-            if (qobject_cast<QComboBox*>(stops[index]))
-                dropDowns.emplace_back(index, nameOf(*stops[index]));
-        }
-    }
-    for (const auto& [index, name] : dropDowns) {
+    const auto isDropDown = [](QWidget* stop) { return qobject_cast<QComboBox*>(stop) != nullptr; };
+    for (const auto& [index, name] : stopsWhere(scene, isDropDown)) {
         SCOPED_TRACE(scene.name + ": " + text(name));
         Stage stage;
         const QPointer<QWidget> stop = focusStop(stage, scene, index, name);
@@ -1000,17 +1006,8 @@ class FocusWalkChoiceTest : public ::testing::TestWithParam<Scene> { };
 TEST_P(FocusWalkChoiceTest, AnArrowKeyInAGroupOfChoicesTakesTheFocusWithTheChoice)
 {
     const Scene& scene = GetParam();
-    std::vector<std::pair<std::size_t, QString>> choices;
-    {
-        Stage stage;
-        scene.arrange(stage);
-        const std::vector<QWidget*> stops = stage.stops();
-        for (std::size_t index = 0; index < stops.size(); ++index) {
-            if (choiceButton(stops[index]))
-                choices.emplace_back(index, nameOf(*stops[index]));
-        }
-    }
-    for (const auto& [index, name] : choices) {
+    const auto isChoice = [](QWidget* stop) { return choiceButton(stop) != nullptr; };
+    for (const auto& [index, name] : stopsWhere(scene, isChoice)) {
         for (const Qt::Key key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right}) {
             SCOPED_TRACE(scene.name + ": " + text(name) + ", arrow " + std::to_string(key));
             Stage stage;
