@@ -19,6 +19,7 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAbstractSlider>
+#include <QAccessible>
 #include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
@@ -882,6 +883,16 @@ const ModelChange modelChanges[] = {
         }},
 };
 
+/// The part of `widget` that the widgets around it leave on screen, in its own coordinates.
+QRect shownPart(const QWidget& widget)
+{
+    QRect shown = widget.rect();
+    for (const QWidget* around = widget.parentWidget(); around && !around->isWindow();
+         around = around->parentWidget())
+        shown &= QRect(widget.mapFrom(around, QPoint()), around->size());
+    return shown;
+}
+
 class FocusWalkModelChangeTest : public ::testing::TestWithParam<Scene> { };
 
 TEST_P(FocusWalkModelChangeTest, TheFocusStaysOnItsControlOrWhereKeysDoNothing)
@@ -902,6 +913,11 @@ TEST_P(FocusWalkModelChangeTest, TheFocusStaysOnItsControlOrWhereKeysDoNothing)
                 && ((isControl && holder->isVisible()) || isNoControl(*holder));
             EXPECT_TRUE(kept) << "In " << scene.name << ", with the focus on " << control << ", "
                               << change.what << " moved it to " << describe(holder);
+            // The replacement of a rebuilt control shows, as a control reached by Tab does.
+            if (kept && isControl && holder->isVisible()) {
+                EXPECT_EQ(shownPart(*holder), holder->rect())
+                    << "In " << scene.name << ", " << change.what << " hid " << control;
+            }
             // The person tabs back, so that each change is judged on its own.
             if (QWidget* again = againOrReplacement(stage, stop, name); !kept && again)
                 Stage::focus(*again);
@@ -916,19 +932,41 @@ const Scene changedScenes[] = {
             showMainWindowOn(stage, AppPage::displays, std::nullopt);
             stage.setWalked(*stage.main, &stage.displaysView());
         }},
+    // The page scrolls to each control the person reaches.
+    {"DisplaysPageInAShortWindow",
+        [](Stage& stage) {
+            showMainWindowOn(stage, AppPage::displays, std::nullopt);
+            stage.main->resize(stage.main->width(), 0);
+            layOut();
+            stage.setWalked(*stage.main, &stage.displaysView());
+        }},
 };
 
 INSTANTIATE_TEST_SUITE_P(
     DisplayControls, FocusWalkModelChangeTest, ::testing::ValuesIn(changedScenes), sceneName);
 
-/// The part of `widget` that the widgets around it leave on screen, in its own coordinates.
-QRect shownPart(const QWidget& widget)
+/// The scene's tab stops that `is` picks, by index and name, from a stage of their own.
+std::vector<std::pair<std::size_t, QString>> stopsWhere(
+    const Scene& scene, const std::function<bool(QWidget*)>& is)
 {
-    QRect shown = widget.rect();
-    for (const QWidget* around = widget.parentWidget(); around && !around->isWindow();
-         around = around->parentWidget())
-        shown &= QRect(widget.mapFrom(around, QPoint()), around->size());
-    return shown;
+    Stage stage;
+    scene.arrange(stage);
+    std::vector<std::pair<std::size_t, QString>> picked;
+    const std::vector<QWidget*> stops = stage.stops();
+    for (std::size_t index = 0; index < stops.size(); ++index) {
+        if (is(stops[index]))
+            picked.emplace_back(index, nameOf(*stops[index]));
+    }
+    return picked;
+}
+
+/// The objects assistive technology was last told had the focus, in order.
+std::vector<QPointer<QObject>> announcedFocus;
+
+void recordFocus(QAccessibleEvent* event)
+{
+    if (event->type() == QAccessible::Focus)
+        announcedFocus.emplace_back(event->object());
 }
 
 class FocusWalkDropDownTest : public ::testing::TestWithParam<Scene> { };
@@ -936,17 +974,8 @@ class FocusWalkDropDownTest : public ::testing::TestWithParam<Scene> { };
 TEST_P(FocusWalkDropDownTest, ADropDownDisabledWithItsListOpenKeepsTheKeyboard)
 {
     const Scene& scene = GetParam();
-    std::vector<std::pair<std::size_t, QString>> dropDowns;
-    {
-        Stage stage;
-        scene.arrange(stage);
-        const std::vector<QWidget*> stops = stage.stops();
-        for (std::size_t index = 0; index < stops.size(); ++index) {
-            if (qobject_cast<QComboBox*>(stops[index]))
-                dropDowns.emplace_back(index, nameOf(*stops[index]));
-        }
-    }
-    for (const auto& [index, name] : dropDowns) {
+    const auto isDropDown = [](QWidget* stop) { return qobject_cast<QComboBox*>(stop) != nullptr; };
+    for (const auto& [index, name] : stopsWhere(scene, isDropDown)) {
         SCOPED_TRACE(scene.name + ": " + text(name));
         Stage stage;
         const QPointer<QWidget> stop = focusStop(stage, scene, index, name);
@@ -954,17 +983,76 @@ TEST_P(FocusWalkDropDownTest, ADropDownDisabledWithItsListOpenKeepsTheKeyboard)
             continue;
         static_cast<QComboBox&>(*stop).showPopup();
         QCoreApplication::processEvents();
+        announcedFocus.clear();
+        const QAccessible::UpdateHandler before = QAccessible::installUpdateHandler(recordFocus);
         stage.model.settingsError.set("The settings file is damaged.");
         stage.turn();
+        QAccessible::installUpdateHandler(before);
         const QWidget* const holder = stage.walked->focusWidget();
         EXPECT_TRUE(holder && (holder == stop || isNoControl(*holder)))
             << "In " << scene.name << ", the settings error moved the keyboard from " << text(name)
             << " to " << describe(holder);
+        // A screen reader, where one listens, says what the keyboard is on.
+        if (!announcedFocus.empty()) {
+            EXPECT_EQ(announcedFocus.back(), holder)
+                << describe(qobject_cast<QWidget*>(announcedFocus.back().data()));
+        }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryWindow, FocusWalkDropDownTest, ::testing::ValuesIn(walkedScenes), sceneName);
+
+/// A button of a group that holds one choice.
+QAbstractButton* choiceButton(QWidget* widget)
+{
+    auto* button = qobject_cast<QAbstractButton*>(widget);
+    return button && button->isCheckable() && button->autoExclusive() ? button : nullptr;
+}
+
+/// The button chosen in the group of `button`.
+const QAbstractButton* chosenBeside(const QAbstractButton& button)
+{
+    for (const QAbstractButton* other :
+        button.parentWidget()->findChildren<QAbstractButton*>(Qt::FindDirectChildrenOnly)) {
+        if (other->autoExclusive() && other->isChecked())
+            return other;
+    }
+    return nullptr;
+}
+
+class FocusWalkChoiceTest : public ::testing::TestWithParam<Scene> { };
+
+TEST_P(FocusWalkChoiceTest, AnArrowKeyInAGroupOfChoicesTakesTheFocusWithTheChoice)
+{
+    const Scene& scene = GetParam();
+    const auto isChoice = [](QWidget* stop) { return choiceButton(stop) != nullptr; };
+    for (const auto& [index, name] : stopsWhere(scene, isChoice)) {
+        for (const Qt::Key key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right}) {
+            SCOPED_TRACE(scene.name + ": " + text(name) + ", arrow " + std::to_string(key));
+            Stage stage;
+            QWidget* const stop = focusStop(stage, scene, index, name);
+            if (!stop)
+                continue;
+            const QAbstractButton* const chosen = chosenBeside(*choiceButton(stop));
+            QTest::keyClick(stop, key);
+            stage.turn();
+            const QAbstractButton* const focused = choiceButton(QApplication::focusWidget());
+            ASSERT_NE(focused, nullptr) << describe(QApplication::focusWidget());
+            const QAbstractButton* const chosenNow = chosenBeside(*focused);
+            if (chosenNow == chosen)
+                continue;
+            EXPECT_EQ(focused, chosenNow) << "the focus stayed behind the choice";
+            // The next Space keeps what the person chose.
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+            stage.turn();
+            EXPECT_EQ(chosenBeside(*focused), chosenNow);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryWindow, FocusWalkChoiceTest, ::testing::ValuesIn(walkedScenes), sceneName);
 
 TEST(FocusWalkFieldTest, TabOutOfAFieldThatClosesOnTheBlurReachesTheNextControl)
 {

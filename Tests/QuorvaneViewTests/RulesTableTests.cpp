@@ -10,6 +10,7 @@
 #include <QAbstractItemModelTester>
 #include <QDrag>
 #include <QLabel>
+#include <QMenu>
 #include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -543,6 +544,32 @@ TEST_F(RulesTableTest, TheFocusedRowKeepsTheFocusWhileScrolledAway)
     turn();
     EXPECT_EQ(QApplication::focusWidget(), &partOf<QToolButton>("Coding", "up"));
     EXPECT_TRUE(isWhollyShown("Coding"));
+}
+
+TEST_F(RulesTableTest, TheKeysOfADeletedRulesControlReachNoOtherRule)
+{
+    // The deleted rule's row comes back for the rule below the last on screen.
+    fillUpTo(30);
+    for (const char* part : {"enabled", "up", "down"}) {
+        SCOPED_TRACE(part);
+        const std::string name = rules().at(2).name;
+        auto& control = partOf<QWidget>(name, part);
+        control.setFocus(Qt::ShortcutFocusReason);
+        QTest::keyClick(&control, Qt::Key_F10, Qt::ShiftModifier);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        QAction* remove = menu->actions().back();
+        ASSERT_EQ(remove->text(), QStringLiteral("Delete rule"));
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(remove).center());
+        turn();
+        ASSERT_EQ(std::ranges::find(rules(), name, &Rule::name), rules().end());
+        const std::vector<Rule> left(rules().begin(), rules().end());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F10, Qt::ShiftModifier);
+        turn();
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "another rule's menu";
+        EXPECT_EQ(std::vector<Rule>(rules().begin(), rules().end()), left);
+    }
 }
 
 TEST_F(RulesTableTest, ADragHeldNearAnEdgeScrollsTheTableUntilItLeavesTheEdgeOrEnds)

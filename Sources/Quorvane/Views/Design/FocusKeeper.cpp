@@ -4,6 +4,7 @@
 #include <QAbstractItemView>
 #include <QAbstractSlider>
 #include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -60,6 +61,13 @@ std::optional<bool> tabDirection(const QKeyEvent& key)
     return std::nullopt;
 }
 
+/// Up, down, left and right, which move the focus among buttons as Tab does.
+bool isArrow(const QKeyEvent& key)
+{
+    return key.key() == Qt::Key_Up || key.key() == Qt::Key_Down || key.key() == Qt::Key_Left
+        || key.key() == Qt::Key_Right;
+}
+
 /// Scrolls every scroll area around `control` until it shows, the innermost first.
 void bringIntoView(QWidget& control)
 {
@@ -92,16 +100,21 @@ bool FocusKeeper::eventFilter(QObject* watched, QEvent* event)
     if (!widget)
         return false;
     switch (event->type()) {
-    case QEvent::KeyPress:
-        if (const std::optional<bool> next = tabDirection(static_cast<QKeyEvent&>(*event))) {
+    case QEvent::KeyPress: {
+        const auto& key = static_cast<QKeyEvent&>(*event);
+        if (const std::optional<bool> next = tabDirection(key)) {
             Place& place = placeIn(*widget->window());
             if (place.holder && place.holder == widget)
                 return tabFromHolder(place, *next);
+            m_tabFrom = QApplication::focusWidget();
+        } else if (isArrow(key) && qobject_cast<QAbstractButton*>(QApplication::focusWidget())) {
+            // A button hands the focus to its neighbour, in a group with the choice.
             m_tabFrom = QApplication::focusWidget();
         } else {
             m_tabFrom.reset();
         }
         break;
+    }
     case QEvent::KeyRelease:
     case QEvent::MouseButtonPress:
         m_tabFrom.reset();
@@ -145,7 +158,10 @@ bool FocusKeeper::isPutRight(QWidget& widget, Qt::FocusReason reason, QWidget* l
     m_tabFrom.reset();
     if (isQtsMove && place.control) {
         check(place);
-        return place.window->focusWidget() != &widget;
+        if (place.window->focusWidget() == &widget)
+            return false;
+        announceFocus();
+        return true;
     }
     remember(place, widget);
     if (reason != Qt::MouseFocusReason)
@@ -182,6 +198,8 @@ FocusKeeper::Place& FocusKeeper::placeIn(QWidget& window)
 
 void FocusKeeper::remember(Place& place, QWidget& control)
 {
+    for (const Level& level : place.levels)
+        disconnect(level.renamed);
     if (place.control != &control) {
         disconnect(place.watch);
         // Later, not now: the control may go as a part of a widget that is going.
@@ -198,8 +216,17 @@ void FocusKeeper::remember(Place& place, QWidget& control)
     }
     place.control = &control;
     place.levels.clear();
-    for (QWidget* level = &control; !level->isWindow(); level = level->parentWidget())
-        place.levels.push_back({level, level->objectName()});
+    for (QWidget* level = &control; !level->isWindow(); level = level->parentWidget()) {
+        // A widget named anew shows another thing, as a row reused for another rule: its
+        // controls are other controls, though nothing was hidden or disabled.
+        place.levels.push_back({.widget = level,
+            .name = level->objectName(),
+            .renamed
+            = connect(level, &QObject::objectNameChanged, this, [this, window = place.window] {
+                  if (window)
+                      check(placeIn(*window));
+              })});
+    }
     place.holder.clear();
 }
 
@@ -244,14 +271,14 @@ void FocusKeeper::check(Place& place)
 
 QWidget* FocusKeeper::holderFor(const Place& place) const
 {
-    // The nearest widget that shows, takes no tab and has no acting widget around it: keys that
-    // reach it pass up to the window and act on nothing on the way.
+    // The nearest widget that shows, takes no tab and has no acting or renamed widget around it:
+    // keys that reach it pass up to the window and act on nothing on the way.
     QWidget* holder = nullptr;
     for (const Level& level : ancestors(place)) {
         QWidget* const ancestor = level.widget;
         if (!ancestor || ancestor->window() != place.window)
             continue;
-        if (acts(*ancestor))
+        if (acts(*ancestor) || ancestor->objectName() != level.name)
             holder = nullptr;
         else if (!holder && isShownIn(*ancestor, *place.window)
             && (ancestor->focusPolicy() & Qt::TabFocus) == 0)
@@ -277,6 +304,7 @@ void FocusKeeper::searchReplacements()
         if (QWidget* found = replacement(place)) {
             moveFocus(*found, Qt::OtherFocusReason);
             remember(place, *found);
+            bringIntoView(*found);
         }
     }
 }
@@ -311,6 +339,19 @@ void FocusKeeper::moveFocus(QWidget& to, Qt::FocusReason reason)
     m_isMoving = true;
     to.setFocus(reason);
     m_isMoving = false;
+}
+
+void FocusKeeper::announceFocus()
+{
+    QMetaObject::invokeMethod(
+        this,
+        [] {
+            if (QWidget* focused = QApplication::focusWidget()) {
+                QAccessibleEvent event(focused, QAccessible::Focus);
+                QAccessible::updateAccessibility(&event);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 bool FocusKeeper::tabFromHolder(Place& place, bool next)

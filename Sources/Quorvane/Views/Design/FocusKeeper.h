@@ -23,8 +23,9 @@ namespace quorvane {
 /// failing that, to the control for the same thing after a rebuild (the same object names up to
 /// the window, where an unnamed widget is only ever itself), looked for once the rebuild is over;
 /// failing both, the focus waits on the nearest enclosing widget where keys do nothing, and Tab
-/// goes on from the control it left. A control that takes the focus from the keyboard is scrolled
-/// into view.
+/// goes on from the control it left. A widget on the way up to the window that is named anew shows
+/// another thing, and its controls are other controls. A control that takes the focus from the
+/// keyboard, or that the keeper finds in place of another, is scrolled into view.
 class FocusKeeper final : public QObject {
 public:
     static void install(QApplication& application);
@@ -37,6 +38,8 @@ private:
     struct Level {
         QPointer<QWidget> widget;
         QString name;
+        /// Looks at the window again once the widget is named anew.
+        QMetaObject::Connection renamed;
     };
     /// Where the person last put the focus in one window, and where it waits when that control
     /// cannot take it.
@@ -75,6 +78,9 @@ private:
     void searchReplacements();
     [[nodiscard]] QWidget* replacement(const Place& place) const;
     void moveFocus(QWidget& to, Qt::FocusReason reason);
+    /// Tells assistive technology where the focus is, after Qt told it of the control that Qt
+    /// chose.
+    void announceFocus();
     /// Tab or Backtab from a waiting focus: on from the control it left, as if still there.
     bool tabFromHolder(Place& place, bool next);
 
