@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollArea>
@@ -413,6 +414,15 @@ TEST_F(MainWindowTest, TheWindowOpensWithTheKeyboardWhereASpaceDoesNothing)
     turn();
     EXPECT_EQ(content.newProfileDialog(), nullptr);
     EXPECT_EQ(model.configuration->profiles.size(), profiles);
+}
+
+TEST_F(MainWindowTest, AnAltPressAloneLeavesTheKeyboardOutOfTheMenuBar)
+{
+    QWidget* focused = QApplication::focusWidget();
+    QTest::keyPress(focused, Qt::Key_Alt, Qt::AltModifier);
+    QTest::keyRelease(focused, Qt::Key_Alt);
+    EXPECT_EQ(window.menuBar()->activeAction(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), focused);
 }
 
 TEST_F(MainWindowTest, ACancelledNewProfileDialogStaysClosedAndTheNextStartsEmpty)

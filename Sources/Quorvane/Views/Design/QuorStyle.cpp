@@ -150,6 +150,10 @@ public:
         // A red cross on Cancel reads as a warning about cancelling.
         if (hint == SH_DialogButtonBox_ButtonsHaveIcons)
             return 0;
+        // The menu bar only carries Quit, which has its shortcut: an Alt press that a drop-down's
+        // Alt+Down left alone must not put the keyboard where Up and Return quit.
+        if (hint == SH_MenuBar_AltKeyNavigation)
+            return 0;
         return QProxyStyle::styleHint(hint, option, widget, returnData);
     }
 
