@@ -394,7 +394,8 @@ TEST_F(MainWindowTest, APageNeverScrollsSidewaysToAControlAtItsRightEdge)
     show(AppPage::profiles, workID);
     layOut();
     const QWidget& page = *content.currentPage();
-    auto& area = *qobject_cast<QScrollArea*>(page.parentWidget()->parentWidget()); // by its viewport
+    auto& area
+        = *qobject_cast<QScrollArea*>(page.parentWidget()->parentWidget()); // by its viewport
     ASSERT_TRUE(area.verticalScrollBar()->isVisible());
     ASSERT_GT(page.width(), area.viewport()->width());
     // Tab walks through the page, the window's other column and back to the heading's switch.
