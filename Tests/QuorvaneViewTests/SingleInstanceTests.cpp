@@ -1315,9 +1315,9 @@ TEST(SingleInstanceTest, TheRunningCopyKeepsItsLockFileInPlaceWhileOtherUsersHol
             std::filesystem::copy(settings, backup, std::filesystem::copy_options::recursive);
             c.change();
             EXPECT_TRUE(runEventLoopUntil([&] { return isLocked(lock); })) << "locked again";
-            const std::string before = readFile(file);
             model.setAutomation(!model.configuration->automationEnabled);
-            ASSERT_TRUE(runEventLoopUntil([&] { return readFile(file) != before; }));
+            ASSERT_TRUE(
+                runEventLoopUntil([&] { return configurationIn(file) == *model.configuration; }));
             const std::string changed = readFile(file);
             EXPECT_TRUE(running.mainWindow().close());
 
