@@ -128,68 +128,6 @@ std::string temporaryName(std::string_view prefix)
     return name;
 }
 
-/// Whether `name` in `folder` still names the file open at `descriptor`, and not another file
-/// or nothing.
-bool namesOpenFile(int folder, const std::string& name, int descriptor)
-{
-    struct stat named { };
-    struct stat opened { };
-    return ::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
-        && ::fstat(descriptor, &opened) == 0 && named.st_dev == opened.st_dev
-        && named.st_ino == opened.st_ino;
-}
-
-enum class FolderCreation { none, missing };
-
-/// `folder`, opened one name at a time so that no symbolic link on the way is followed: one
-/// fails with too_many_symbolic_link_levels. With FolderCreation::missing, the folders that are
-/// not there are made on the way. Not open, with `error` set, when it cannot be opened.
-FileDescriptor openFolderWithoutLinks(
-    const std::filesystem::path& folder, FolderCreation creation, std::error_code& error)
-{
-    FileDescriptor current(
-        ::open(folder.is_absolute() ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    for (const std::filesystem::path& name : folder.relative_path()) {
-        // O_PATH needs no right to read the folder; with O_NOFOLLOW it opens a link itself.
-        const auto openNext = [&current, &name] {
-            return FileDescriptor(
-                ::openat(current.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-        };
-        FileDescriptor next = openNext();
-        if (!next.isOpen() && errno == ENOENT && creation == FolderCreation::missing
-            && (::mkdirat(current.get(), name.c_str(), 0777) == 0 || errno == EEXIST))
-            next = openNext();
-        struct stat status { };
-        if (!next.isOpen() || ::fstat(next.get(), &status) != 0) {
-            error = lastSystemError();
-            return {};
-        }
-        if (!S_ISDIR(status.st_mode)) {
-            error = std::make_error_code(S_ISLNK(status.st_mode)
-                    ? std::errc::too_many_symbolic_link_levels
-                    : std::errc::not_a_directory);
-            return {};
-        }
-        current = std::move(next);
-    }
-    if (!current.isOpen())
-        error = lastSystemError();
-    return current;
-}
-
-/// The folder at `folder`, open only to work on what it holds. Work relative to it never passes
-/// a path longer than the names in it. Not open, with `error` set, when it cannot be opened.
-FileDescriptor openFolder(
-    const std::filesystem::path& folder, LinkFollowing following, std::error_code& error)
-{
-    if (following == LinkFollowing::never)
-        return openFolderWithoutLinks(folder, FolderCreation::none, error);
-    FileDescriptor descriptor(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!descriptor.isOpen())
-        error = lastSystemError();
-    return descriptor;
-}
-
 /// A new file next to the target that is removed again unless it was renamed into place. From
 /// its creation until it is in place or removed it is locked (flock), so that another process
 /// cleaning up abandoned temporary files can tell it from those of writers that were killed: the
@@ -272,14 +210,12 @@ private:
     void takeModeOfTarget()
     {
         struct stat status { };
-        const bool isNew = ::fstatat(m_folder, m_target.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0
-            || !S_ISREG(status.st_mode);
-        // Root's new file goes to the folder's owner, whose own saves must replace it later.
-        if (isNew && (::geteuid() != 0 || ::fstat(m_folder, &status) != 0))
+        if (::fstatat(m_folder, m_target.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0
+            || !S_ISREG(status.st_mode))
             return;
         [[maybe_unused]] const int ownerChanged
             = ::fchown(m_descriptor.get(), status.st_uid, status.st_gid);
-        if (!isNew && ::fchmod(m_descriptor.get(), status.st_mode & 07777) != 0)
+        if (::fchmod(m_descriptor.get(), status.st_mode & 07777) != 0)
             throw FileError::writing(m_path, lastSystemError());
     }
 
@@ -395,10 +331,12 @@ std::error_code notARegularFile()
     return {1, category};
 }
 
-std::string readFile(const std::filesystem::path& path, std::uintmax_t maximumSize)
+namespace {
+
+/// Every byte of the file open at `descriptor`, once it is found to be a regular one.
+std::string readOpenFile(
+    const FileDescriptor& descriptor, const std::filesystem::path& path, std::uintmax_t maximumSize)
 {
-    // Non-blocking, because opening a FIFO waits for a writer that may never come.
-    const FileDescriptor descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!descriptor.isOpen())
         throw FileError::reading(path, lastSystemError());
     struct stat status { };
@@ -426,28 +364,39 @@ std::string readFile(const std::filesystem::path& path, std::uintmax_t maximumSi
     }
 }
 
-void writeFileAtomically(
-    const std::filesystem::path& path, std::string_view bytes, LinkFollowing following)
+} // namespace
+
+std::string readFile(const std::filesystem::path& path, std::uintmax_t maximumSize)
 {
-    const std::filesystem::path target
-        = following == LinkFollowing::always ? linkTarget(path) : path;
-    std::error_code error;
-    const FileDescriptor folder = openFolder(folderOf(target), following, error);
-    if (error)
-        throw FileError::writing(path, error);
-    TemporaryFile file(folder.get(), target.filename().string(), path);
-    file.writeAndSync(bytes);
-    file.renameOverTarget();
-    syncFolder(folder.get());
+    // Non-blocking, because opening a FIFO waits for a writer that may never come.
+    const FileDescriptor descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    return readOpenFile(descriptor, path, maximumSize);
 }
 
-void createFolderOf(const std::filesystem::path& file)
+std::string readFileIn(int folder, const std::string& name, const std::filesystem::path& path,
+    std::uintmax_t maximumSize)
 {
-    std::error_code error;
-    [[maybe_unused]] const FileDescriptor folder
-        = openFolderWithoutLinks(folderOf(file), FolderCreation::missing, error);
-    if (error)
-        throw FileError::writing(file, error);
+    const FileDescriptor descriptor(
+        ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    return readOpenFile(descriptor, path, maximumSize);
+}
+
+void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes)
+{
+    const std::filesystem::path target = linkTarget(path);
+    const FileDescriptor folder(::open(folderOf(target).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.isOpen())
+        throw FileError::writing(path, lastSystemError());
+    writeFileIn(folder.get(), target.filename().string(), bytes, path);
+}
+
+void writeFileIn(
+    int folder, const std::string& name, std::string_view bytes, const std::filesystem::path& path)
+{
+    TemporaryFile file(folder, name, path);
+    file.writeAndSync(bytes);
+    file.renameOverTarget();
+    syncFolder(folder);
 }
 
 std::filesystem::path hiddenSibling(const std::filesystem::path& file, std::string_view ending)
@@ -457,24 +406,68 @@ std::filesystem::path hiddenSibling(const std::filesystem::path& file, std::stri
     return file.parent_path() / (name + std::string(ending));
 }
 
-void removeAbandonedTemporaryFiles(const std::filesystem::path& path, LinkFollowing following)
+void removeAbandonedTemporaryFiles(const std::filesystem::path& path)
 {
-    std::filesystem::path target = path;
+    std::filesystem::path target;
     try {
-        if (following == LinkFollowing::always)
-            target = linkTarget(path);
+        target = linkTarget(path);
     } catch (const FileError&) {
         return; // nothing was written there
     }
-    std::error_code error;
-    const FileDescriptor folder = openFolder(folderOf(target), following, error);
-    if (error)
-        return;
-    const std::string prefix = temporaryPrefix(target.filename().string(), folder.get());
-    for (const std::string& name : namesIn(folder.get())) {
-        if (isTemporaryName(name, prefix))
-            removeIfAbandoned(folder.get(), name);
+    const FileDescriptor folder(::open(folderOf(target).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (folder.isOpen())
+        removeAbandonedTemporaryFilesIn(folder.get(), target.filename().string());
+}
+
+void removeAbandonedTemporaryFilesIn(int folder, const std::string& name)
+{
+    const std::string prefix = temporaryPrefix(name, folder);
+    for (const std::string& entry : namesIn(folder)) {
+        if (isTemporaryName(entry, prefix))
+            removeIfAbandoned(folder, entry);
     }
+}
+
+bool namesOpenFile(int folder, const std::string& name, int descriptor)
+{
+    struct stat named { };
+    struct stat opened { };
+    return ::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
+        && ::fstat(descriptor, &opened) == 0 && named.st_dev == opened.st_dev
+        && named.st_ino == opened.st_ino;
+}
+
+FileDescriptor openFolderWithoutLinks(
+    const std::filesystem::path& folder, FolderCreation creation, std::error_code& error)
+{
+    FileDescriptor current(
+        ::open(folder.is_absolute() ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (const std::filesystem::path& name : folder.relative_path()) {
+        // O_PATH needs no right to read the folder; with O_NOFOLLOW it opens a link itself.
+        const auto openNext = [&current, &name] {
+            return FileDescriptor(
+                ::openat(current.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        };
+        FileDescriptor next = openNext();
+        if (!next.isOpen() && errno == ENOENT && creation == FolderCreation::missing
+            && (::mkdirat(current.get(), name.c_str(), 0777) == 0 || errno == EEXIST))
+            next = openNext();
+        struct stat status { };
+        if (!next.isOpen() || ::fstat(next.get(), &status) != 0) {
+            error = lastSystemError();
+            return {};
+        }
+        if (!S_ISDIR(status.st_mode)) {
+            error = std::make_error_code(S_ISLNK(status.st_mode)
+                    ? std::errc::too_many_symbolic_link_levels
+                    : std::errc::not_a_directory);
+            return {};
+        }
+        current = std::move(next);
+    }
+    if (!current.isOpen())
+        error = lastSystemError();
+    return current;
 }
 
 } // namespace quorvane

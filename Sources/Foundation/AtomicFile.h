@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Foundation/Error.h"
+#include "Foundation/FileDescriptor.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -38,41 +39,50 @@ private:
 [[nodiscard]] std::string readFile(
     const std::filesystem::path& path, std::uintmax_t maximumSize = UINTMAX_MAX);
 
-/// Whether a write follows the symbolic links on its way to the file.
-enum class LinkFollowing {
-    /// A link at the path (dangling or not), or in place of one of its folders, is followed as
-    /// the system follows one.
-    always,
-    /// None is: a link at the file's name is replaced, and one in place of a folder on the path
-    /// fails with too_many_symbolic_link_levels. For a path made canonical once (resolvedFile()),
-    /// so that any link on it appeared since.
-    never,
-};
-
 /// Replaces the file at `path` with `bytes`: they go to a new file in the target's folder, which
-/// is synced to disk and then renamed over the target. With LinkFollowing::always, a symbolic
-/// link at `path` (dangling or not) is followed, so that its target is replaced and the link
-/// stays. The result keeps the mode of the file it replaces, and its owner where the system
-/// permits; a new file gets the mode of any new file (0666 without the umask's bits), and when
-/// root makes it, the owner and group of its folder. On failure throws FileError and leaves the
-/// old file as it was, with no temporary file behind. The folder must exist: creating it is the
-/// caller's job.
-void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-    LinkFollowing following = LinkFollowing::always);
+/// is synced to disk and then renamed over the target. A symbolic link at `path` (dangling or
+/// not), or in place of one of its folders, is followed, so that its target is replaced and the
+/// link stays. The result keeps the mode of the file it replaces, and its owner where the system
+/// permits; a new file gets the mode of any new file (0666 without the umask's bits). On failure
+/// throws FileError and leaves the old file as it was, with no temporary file behind. The folder
+/// must exist: creating it is the caller's job.
+void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 /// Removes the temporary files that writes to `path` left in its target's folder when they were
 /// killed before renaming: the regular files named as writeFileAtomically() names them whose
 /// writer no longer runs, and nothing else. A write under way, in this process or another, keeps
 /// its file locked until it is in place, so any number of writers may call this at any time.
-/// What cannot be removed stays, unreported: it harms nothing but space. `following` decides as
-/// for writeFileAtomically(); with LinkFollowing::never, nothing goes beyond a link on the path.
-void removeAbandonedTemporaryFiles(
-    const std::filesystem::path& path, LinkFollowing following = LinkFollowing::always);
+/// What cannot be removed stays, unreported: it harms nothing but space.
+void removeAbandonedTemporaryFiles(const std::filesystem::path& path);
 
-/// Makes the folder of `file` and those above it that are missing (0777 without the umask's bits)
-/// without following any symbolic link, as writeFileAtomically() with LinkFollowing::never.
-/// Throws FileError about `file`: too_many_symbolic_link_levels for a link in place of a folder.
-void createFolderOf(const std::filesystem::path& file);
+/// Whether openFolderWithoutLinks() makes the folders that are missing.
+enum class FolderCreation { none, missing };
+
+/// `folder`, opened one name at a time so that no symbolic link on the way is followed, only to
+/// work on what it holds (O_PATH). With FolderCreation::missing the folders that are not there
+/// are made on the way (0777 without the umask's bits). Not open, with `error` set, when it
+/// cannot be opened: too_many_symbolic_link_levels for a link in place of a folder,
+/// not_a_directory for anything else that is no folder. For a path made canonical once
+/// (resolvedFile()), on which any link appeared since.
+[[nodiscard]] FileDescriptor openFolderWithoutLinks(
+    const std::filesystem::path& folder, FolderCreation creation, std::error_code& error);
+
+/// Whether `name` in the folder open at `folder` names the file open at `descriptor`, and not
+/// another file or nothing.
+[[nodiscard]] bool namesOpenFile(int folder, const std::string& name, int descriptor);
+
+/// As readFile(), for the file `name` in the folder open at `folder`: a link there is not
+/// followed. Throws FileError about `path`.
+[[nodiscard]] std::string readFileIn(int folder, const std::string& name,
+    const std::filesystem::path& path, std::uintmax_t maximumSize = UINTMAX_MAX);
+
+/// As writeFileAtomically(), for the file `name` in the folder open at `folder`: a link at that
+/// name is replaced, not followed. Throws FileError about `path`.
+void writeFileIn(
+    int folder, const std::string& name, std::string_view bytes, const std::filesystem::path& path);
+
+/// As removeAbandonedTemporaryFiles(), for the writes to `name` in the folder open at `folder`.
+void removeAbandonedTemporaryFilesIn(int folder, const std::string& name);
 
 /// ".<file's name><ending>" beside `file`, for a file that belongs to it (a lock, say). Where
 /// that name is too long for the folder's file system, the file's name in it is cut short and

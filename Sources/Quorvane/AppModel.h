@@ -257,7 +257,8 @@ public:
     [[nodiscard]] std::string spaceLabel(
         const Desktop& space, const std::vector<Desktop>& listed) const;
     /// The name `screen` is shown by wherever screens are listed or named: its own, followed by
-    /// its number among the known screens of that name where another one has it ("Studio 2").
+    /// its number among the known screens of that name where another one has it ("Studio 2"). A
+    /// screen no longer known is numbered after them, among the forgotten ones the rules name.
     [[nodiscard]] std::string screenLabel(const DisplayReference& screen) const;
     /// The brightness control of the first built-in display; absent without one.
     [[nodiscard]] std::optional<ControlKey> builtinBrightnessKey() const;
@@ -568,6 +569,12 @@ private:
 
     // Manual holds and brightness keys (AppModelHolds.cpp, AppModelBrightnessKeys.cpp).
     void dropExpiredHolds();
+    /// Ends, with nothing to recover, each hold whose screen still offers its control but no
+    /// longer its value (a refresh rate the new resolution lacks, HDR gone unavailable); a
+    /// display whose mode is changing is judged once the change is over.
+    void endUnofferedHolds();
+    /// Ends the hold with its original and any recovery: the control is no longer the user's.
+    void forgetHold(const ControlKey& key);
     [[nodiscard]] bool hasHoldInForce(const ControlKey& key) const;
     [[nodiscard]] std::vector<ControlKey> readBackKeys() const;
     [[nodiscard]] bool isReadBackBlocked(const ControlKey& key) const;

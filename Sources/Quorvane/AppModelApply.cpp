@@ -39,6 +39,7 @@ bool isUserHold(const ResolutionSource& source)
 
 void AppModel::resolveAndApply(bool recheck)
 {
+    endUnofferedHolds();
     updateResolution();
 
     if (!canApplyAutomatically()) {

@@ -85,7 +85,22 @@ std::string AppModel::spaceLabel(const Desktop& space, const std::vector<Desktop
 
 std::string AppModel::screenLabel(const DisplayReference& screen) const
 {
-    return numberedLabel(screen, knownScreens());
+    std::vector<DisplayReference> screens = knownScreens();
+    const auto isListed = [&](const std::string& id) {
+        return std::ranges::find(screens, id, &DisplayReference::id) != screens.end();
+    };
+    if (isListed(screen.id))
+        return numberedLabel(screen, screens);
+    // Forgotten screens of its name follow the known ones in the order the rules name them, so
+    // that no two read alike.
+    for (const Profile& profile : configuration->profiles) {
+        for (const Rule& rule : profile.rules) {
+            const std::optional<DisplayReference>& named = rule.conditions.screen;
+            if (named && named->name == screen.name && !isListed(named->id))
+                screens.push_back(*named);
+        }
+    }
+    return numberedLabel(screen, screens);
 }
 
 void AppModel::setLogin(bool enabled)

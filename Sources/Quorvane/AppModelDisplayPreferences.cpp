@@ -385,9 +385,7 @@ void AppModel::releaseOwnedBrightnessHolds()
     for (const ControlKey& key : keys) {
         if (key.setting != SettingKey::brightness || !automaticBrightnessOwns(key.target.id()))
             continue;
-        holds.modify([&](auto& map) { map.erase(key); });
-        manualOriginals.modify([&](auto& map) { map.erase(key); });
-        manualRecoveries.modify([&](auto& map) { map.erase(key); });
+        forgetHold(key);
     }
 }
 

@@ -40,8 +40,8 @@ std::optional<Value> lookup(const std::map<ControlKey, Value>& map, const Contro
 }
 
 template <typename Value>
-void storeOrRemove(
-    Observable<std::map<ControlKey, Value>>& field, const ControlKey& key, std::optional<Value> value)
+void storeOrRemove(Observable<std::map<ControlKey, Value>>& field, const ControlKey& key,
+    std::optional<Value> value)
 {
     field.modify([&](std::map<ControlKey, Value>& map) {
         if (value)
@@ -83,7 +83,8 @@ std::string shortTimeFormat()
     if (seconds == std::string::npos)
         return format;
     // The separator in front of the seconds goes with them.
-    const bool separated = seconds > 0 && std::string_view(":., ").find(format[seconds - 1]) != std::string_view::npos;
+    const bool separated = seconds > 0
+        && std::string_view(":., ").find(format[seconds - 1]) != std::string_view::npos;
     const std::size_t start = separated ? seconds - 1 : seconds;
     format.erase(start, seconds + 2 - start);
     return format;
@@ -134,6 +135,27 @@ void AppModel::dropExpiredHolds()
     });
     if (holds->size() != heldBefore)
         resolveAndApply(false);
+}
+
+void AppModel::endUnofferedHolds()
+{
+    const auto isUnoffered = [&](const ControlKey& key, const ManualHold& hold) {
+        const auto capability = hardwareSnapshot->capabilities.find(key);
+        return capability != hardwareSnapshot->capabilities.end()
+            && !modeBusy->contains(key.target.id())
+            && capability->second.rejection(hold.value, key.setting);
+    };
+    for (const auto& [key, hold] : std::map(holds.get())) {
+        if (isUnoffered(key, hold))
+            forgetHold(key);
+    }
+}
+
+void AppModel::forgetHold(const ControlKey& key)
+{
+    removeKey(holds, key);
+    removeKey(manualOriginals, key);
+    removeKey(manualRecoveries, key);
 }
 
 bool AppModel::hasHoldInForce(const ControlKey& key) const
@@ -236,9 +258,7 @@ void AppModel::observe(
     storeOrRemove(observed, key, std::optional(value));
     if (owned && changed && !isApplying) {
         // Automatic brightness took the control over: the hold lapses without a recovery.
-        removeKey(holds, key);
-        removeKey(manualOriginals, key);
-        removeKey(manualRecoveries, key);
+        forgetHold(key);
     }
     if (external) {
         storeOrRemove(holds, key, std::optional(makeHold(value, true)));
@@ -264,8 +284,7 @@ ManualHold AppModel::makeHold(const SettingValue& value, bool external) const
 
 void AppModel::releaseManualHolds(std::optional<ControlKey> key)
 {
-    const std::vector<ControlKey> keys
-        = key ? std::vector<ControlKey>{*key} : keysOf(holds.get());
+    const std::vector<ControlKey> keys = key ? std::vector<ControlKey>{*key} : keysOf(holds.get());
     for (const ControlKey& released : keys) {
         if (holds->contains(released))
             storeOrRemove(manualRecoveries, released, lookup(manualOriginals.get(), released));

@@ -3,18 +3,18 @@
 #include "Concurrency/Elsewhere.h"
 #include "Concurrency/WorkerThread.h"
 #include "Foundation/AtomicFile.h"
+#include "Foundation/Error.h"
+#include "Foundation/FileDescriptor.h"
 #include "Foundation/JSON.h"
 #include "QuorvaneCore/SettingsCoding.h"
 #include "QuorvaneCore/SettingsMigration.h"
 
 #include <nlohmann/json.hpp>
 
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <utility>
-#include <vector>
 
 namespace quorvane {
 namespace {
@@ -44,25 +44,25 @@ SettingsStore::Version decodeVersion(const JSONValue& value)
     return {.schemaVersion = value.object().required("schemaVersion", decodeInteger)};
 }
 
-/// Whether the file at `path` holds exactly `bytes`, so that writing them would change nothing.
-/// It reads only as far as the first difference. A file that cannot be read is written over, and
-/// that write reports what is wrong.
-bool holds(const std::filesystem::path& path, std::string_view bytes)
+/// Whether the regular file `name` in the folder open at `folder` holds exactly `bytes`, so that
+/// writing them would change nothing. Anything else there (a link, a FIFO, a device) is neither
+/// followed nor waited on: it is written over, and that write reports what is wrong.
+bool holds(int folder, const std::string& name, std::string_view bytes)
 {
-    std::error_code error;
-    if (std::filesystem::file_size(path, error) != bytes.size() || error)
+    try {
+        return readFileIn(folder, name, name, bytes.size()) == bytes;
+    } catch (const FileError&) {
         return false;
-    std::ifstream file(path, std::ios::binary);
-    std::vector<char> buffer(64 * 1024);
-    std::size_t compared = 0;
-    while (compared < bytes.size()) {
-        file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const auto count = static_cast<std::size_t>(file.gcount());
-        if (count == 0 || bytes.substr(compared, count) != std::string_view(buffer.data(), count))
-            return false;
-        compared += count;
     }
-    return true;
+}
+
+/// Why a save fails when a link stands where a folder of the settings file was: the store keeps to
+/// the folder it started with, and saves nowhere else.
+Error linkForFolder(const std::filesystem::path& folder)
+{
+    return Error("A symbolic link now stands for the settings folder \"" + folder.string()
+        + "\" or a folder above it. The last change is not saved, and QuorVane saves nothing "
+          "more until it starts again.");
 }
 
 } // namespace
@@ -154,14 +154,22 @@ std::size_t SettingsStore::write(
 {
     configuration.validate();
     const std::string bytes = encodeConfigurationText(configuration);
+    // One walk to the folder, which every step then works in: nothing on the way is followed.
+    std::error_code error;
+    const FileDescriptor folder
+        = openFolderWithoutLinks(file.parent_path(), FolderCreation::missing, error);
+    if (error == std::errc::too_many_symbolic_link_levels)
+        throw linkForFolder(file.parent_path());
+    if (error)
+        throw FileError::writing(file, error);
+    const std::string name = file.filename().string();
     std::size_t writes = 0;
-    if (!holds(file, bytes)) {
-        createFolderOf(file);
-        writeFileAtomically(file, bytes, LinkFollowing::never);
+    if (!holds(folder.get(), name, bytes)) {
+        writeFileIn(folder.get(), name, bytes, file);
         writes = 1;
     }
     // Saves killed before their rename leave their temporary files behind.
-    removeAbandonedTemporaryFiles(file, LinkFollowing::never);
+    removeAbandonedTemporaryFilesIn(folder.get(), name);
     return writes;
 }
 

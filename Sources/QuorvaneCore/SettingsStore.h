@@ -53,13 +53,13 @@ public:
     [[nodiscard]] Task<Configuration> load();
 
     /// Validates the document and replaces the file with it atomically, pretty-printed with
-    /// sorted keys, creating missing folders; when the file already holds exactly those bytes,
-    /// it is left alone. A symbolic link at the path when the store was made is saved through,
-    /// and the file keeps its mode. A link put since in place of that file is replaced, and one
-    /// in place of one of its folders fails the save: another user's link leads no save
-    /// elsewhere. Throws ConfigurationError (readOnly) while locked, without writing; any other
-    /// failure (validation, encoding, folders, the write) locks the store and leaves the file as
-    /// it was.
+    /// sorted keys, creating missing folders; when the regular file at its name already holds
+    /// exactly those bytes, it is left alone. A symbolic link at the path when the store was made
+    /// is saved through, and the file keeps its mode. A link put since in place of that file is
+    /// replaced, never read, and one in place of one of its folders fails the save with an Error
+    /// that says so: another user's link leads no save elsewhere. Throws ConfigurationError
+    /// (readOnly) while locked, without writing; any other failure (validation, encoding, folders,
+    /// the write) locks the store and leaves the file as it was.
     [[nodiscard]] Task<void> save(Configuration configuration);
 
     /// How many times this store has replaced the file, migrations included.

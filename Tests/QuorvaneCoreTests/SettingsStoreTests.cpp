@@ -202,14 +202,20 @@ TEST(SettingsStoreTest, ALinkPutInPlaceOfTheFileOrAFolderOfItsIsNeverFollowed)
     std::filesystem::create_directories(elsewhere / "r");
     for (const auto& secret : {elsewhere / "settings.json", elsewhere / "r" / "settings.json"})
         writeFileAtomically(secret, "secret");
-    const std::string loop = "Could not save the file \"" + path.string()
-        + "\": " + std::make_error_code(std::errc::too_many_symbolic_link_levels).message() + ".";
-    // What a link replaces between two saves, where it leads, and the second save's outcome.
+    const std::string loop = "A symbolic link now stands for the settings folder \""
+        + path.parent_path().string()
+        + "\" or a folder above it. The last change is not saved, and QuorVane saves nothing more "
+          "until it starts again.";
+    // What a link (or, leading nowhere, a file) replaces between two saves, where it leads, and
+    // the second save's outcome.
     const std::tuple<const char*, std::filesystem::path, std::filesystem::path, std::string> cases[]
         = {
             {"the file", path, elsewhere / "settings.json", "done"},
             {"its folder", path.parent_path(), elsewhere, loop},
             {"a folder above it", root / "a", elsewhere, loop},
+            {"its folder, by a file", path.parent_path(), "",
+                "Could not save the file \"" + path.string()
+                    + "\": " + std::make_error_code(std::errc::not_a_directory).message() + "."},
         };
     for (const auto& [situation, replaced, target, outcome] : cases) {
         SCOPED_TRACE(situation);
@@ -219,7 +225,10 @@ TEST(SettingsStoreTest, ALinkPutInPlaceOfTheFileOrAFolderOfItsIsNeverFollowed)
         Configuration changed = runToEnd(store.load());
         ASSERT_EQ(failureOf(store.save(changed)), "done");
         std::filesystem::rename(replaced, root / "away");
-        std::filesystem::create_symlink(target, replaced);
+        if (target.empty())
+            writeFileAtomically(replaced, "");
+        else
+            std::filesystem::create_symlink(target, replaced);
         changed.holdMinutes = 15;
         EXPECT_EQ(failureOf(store.save(changed)), outcome);
         EXPECT_THAT(folderContents(elsewhere), UnorderedElementsAre("settings.json", "r"));
@@ -263,6 +272,20 @@ TEST(SettingsStoreTest, ASaveThatChangesNoByteWritesNothing)
                 6},
             {"the same bytes written outside", [&] { writeFileAtomically(path, originalText); },
                 &original, 6},
+            // Read through, the link would pass for the file and keep its place.
+            {"a link to the same bytes at its name",
+                [&] {
+                    writeFileAtomically(folder.path() / "same.json", originalText);
+                    std::filesystem::remove(path);
+                    std::filesystem::create_symlink("same.json", path);
+                },
+                &original, 7},
+            {"a FIFO at its name",
+                [&] {
+                    std::filesystem::remove(path);
+                    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+                },
+                &original, 8},
         };
     for (const auto& [situation, change, document, writes] : steps) {
         SCOPED_TRACE(situation);
@@ -270,11 +293,13 @@ TEST(SettingsStoreTest, ASaveThatChangesNoByteWritesNothing)
         EXPECT_EQ(failureOf(store.save(*document)), "done");
         EXPECT_EQ(store.writeCount(), writes);
         EXPECT_EQ(readFile(path), encodeConfigurationText(*document));
+        EXPECT_FALSE(std::filesystem::is_symlink(path));
     }
+    EXPECT_EQ(readFile(folder.path() / "same.json"), originalText);
     Configuration invalid = original;
     invalid.holdMinutes = 10;
     EXPECT_EQ(failureOf(store.save(invalid)), "Invalid automation timing preferences.");
-    EXPECT_EQ(store.writeCount(), 6u);
+    EXPECT_EQ(store.writeCount(), 8u);
 }
 
 // The file work runs on another thread, so operations asked for together overlap in time: each

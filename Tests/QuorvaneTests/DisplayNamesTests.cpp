@@ -133,6 +133,10 @@ TEST(DisplayNamesTest, ScreensOfOneNameAreNumberedInTheOrderFirstSeenUntilOneIsR
         const Desktop onStudio{.id = "s1", .name = "Space 1", .displayID = "a"};
         const Desktop onSide{.id = "d1", .name = "Space 1", .displayID = "b"};
         shown.push_back(w.model->spaceLabel(onSide, {onStudio, onSide}));
+        for (const Profile& profile : w.model->configuration->profiles)
+            for (const Rule& rule : profile.rules)
+                if (rule.conditions.screen && rule.conditions.screen->id.starts_with("forgotten"))
+                    shown.push_back(w.model->screenLabel(*rule.conditions.screen));
         return shown;
     };
     const std::tuple<std::string_view, std::function<void(NamesWorld&)>, Labels> cases[] = {
@@ -160,6 +164,19 @@ TEST(DisplayNamesTest, ScreensOfOneNameAreNumberedInTheOrderFirstSeenUntilOneIsR
             },
             {"Studio", "Studio left", "Old", "Saved screen · saved", "Studio 2", "Gone",
                 "Space 1 (Studio left)"}},
+        {"forgotten screens of one name",
+            [](auto& w) {
+                w.model->configuration.modify([](Configuration& c) {
+                    c.profiles.push_back({.id = UUID::random(),
+                        .name = "Away",
+                        .rules = {NamesWorld::ruleOn({"forgotten 1", "Studio"}),
+                            NamesWorld::ruleOn({"forgotten 2", "Desk"}),
+                            NamesWorld::ruleOn({"forgotten 3", "Studio"}),
+                            NamesWorld::ruleOn({"forgotten 4", "Desk"})}});
+                });
+            },
+            {"Studio", "Side", "Old", "Saved screen · saved", "Studio 4", "Gone", "Space 1 (Side)",
+                "Studio 2", "Desk 1", "Studio 3", "Desk 2"}},
     };
     for (const auto& [name, setUp, expected] : cases) {
         SCOPED_TRACE(name);

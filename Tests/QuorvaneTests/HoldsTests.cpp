@@ -230,6 +230,55 @@ TEST(HoldsTest, ResumeAndAutomationOnReleaseHoldsIntoRecoveries)
     }
 }
 
+TEST(HoldsTest, AHoldEndsWithoutRecoveryWhenItsScreenNoLongerOffersItsValue)
+{
+    const ControlKey refresh = keyOf(externalID, SettingKey::refreshRate);
+    const auto rates = [](std::vector<std::int64_t> hertz) {
+        ControlCapability offered{.available = true};
+        for (const std::int64_t rate : hertz)
+            offered.choices.push_back(SettingValue::refresh(RefreshPreference::fixed(rate * 1000)));
+        return offered;
+    };
+    const SettingValue held = rates({50}).choices.front();
+    struct Case {
+        const char* what;
+        ControlKey key;
+        SettingValue value;
+        std::optional<ControlCapability> capability;
+        bool ends, modeChanging = false;
+    };
+    const Case cases[] = {
+        {"a rate the new resolution lacks", refresh, held, rates({60}), true},
+        {"a rate still offered", refresh, held, rates({50, 60}), false},
+        {"while the mode changes", refresh, held, rates({60}), false, true},
+        {"HDR unavailable", keyOf(externalID, SettingKey::hdr), SettingValue::toggle(true),
+            ControlCapability{}, true},
+        {"brightness unavailable", externalBrightness, percent(0.3), ControlCapability{}, true},
+        {"screen disconnected", refresh, held, std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HoldsWorld w;
+        const auto model = w.loadedModel();
+        model->holds.set(
+            {{c.key, {.value = c.value}}, {externalContrast, {.value = percent(0.3)}}});
+        model->manualOriginals.set({{c.key, c.value}, {externalContrast, percent(0.5)}});
+        model->hardwareSnapshot.modify([&](HardwareSnapshot& snapshot) {
+            snapshot.capabilities.erase(c.key);
+            if (c.capability)
+                snapshot.capabilities.emplace(c.key, *c.capability);
+        });
+        model->modeBusy.set(c.modeChanging ? std::set{externalID} : std::set<std::string>{});
+
+        model->resolveAndApply(false);
+
+        const auto kept = c.ends ? std::set{externalContrast} : std::set{externalContrast, c.key};
+        EXPECT_EQ(keysOf(model->holds.get()), kept);
+        EXPECT_EQ(keysOf(model->manualOriginals.get()), kept);
+        EXPECT_TRUE(model->manualRecoveries->empty()) << "nothing to put back";
+    }
+}
+
 TEST(HoldsTest, ResumeBeforeLoadingLeavesTheUsersFileAlone)
 {
     HoldsWorld w;

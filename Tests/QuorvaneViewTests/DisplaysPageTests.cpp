@@ -82,6 +82,13 @@ TEST_F(DisplaysPageTest, ShowsOneRowPerAvailableSlidingControlWithTheModelsReadO
             model.source(key)
                 + (status == model.controlStatus->end() ? "" : " · " + status->second));
         EXPECT_FALSE(part<QPushButton>(page, key, "resume").isEnabled());
+        // Each card has a Brightness and a Rename: their names say whose.
+        const QString display
+            = page.cardOf(key.target.id())->findChild<QLabel*>("displayName")->text();
+        EXPECT_EQ(part<QSlider>(page, key, "slider").accessibleName(),
+            display + ' ' + QString::fromUtf8(title(key.setting)).toLower());
+        EXPECT_EQ(page.cardOf(key.target.id())->findChild<QWidget*>("rename")->accessibleName(),
+            "Rename " + display);
     }
     for (const SettingKey mode : {SettingKey::hdr, SettingKey::refreshRate})
         EXPECT_EQ(page.rowOf(keyOf(keys.front().target.id(), mode)), nullptr);
@@ -313,6 +320,56 @@ TEST_F(DisplaysPageTest, ARefreshRateOrResolutionPickedStartsTheDisplaysTest)
     EXPECT_TRUE(rates.isEnabled());
 }
 
+TEST_F(DisplaysPageTest, AKeptModeShowsItsHoldUnderItsControlUntilResumedOrNoLongerOffered)
+{
+    const ControlKey refresh = keyOf("demo-external", SettingKey::refreshRate);
+    QWidget& external = *page.cardOf("demo-external");
+    auto& rates = *external.findChild<QComboBox*>(QStringLiteral("refreshRate"));
+    const auto holdShown = [&](const QString& setting) {
+        const auto* hold = external.findChild<QLabel*>(setting + "Hold");
+        EXPECT_EQ(hold->isVisibleTo(&page),
+            external.findChild<QPushButton*>(setting + "Resume")->isVisibleTo(&page));
+        return hold->isVisibleTo(&page) ? std::optional(hold->text().toStdString()) : std::nullopt;
+    };
+    const auto keep = [&](const std::function<void()>& pick) {
+        pick();
+        demo.turn(); // on screen, waiting for Keep
+        model.keepPreview();
+        demo.settle();
+    };
+    keep([&] { emit rates.activated(rates.findText(QStringLiteral("140 Hz"))); });
+    keep([&] { external.findChild<SwitchButton*>(QStringLiteral("hdr"))->click(); });
+    EXPECT_EQ(holdShown("refreshRate"), model.holdLabel(refresh));
+    EXPECT_EQ(holdShown("hdr"), model.holdLabel(keyOf("demo-external", SettingKey::hdr)));
+    QTest::mouseClick(external.findChild<QPushButton*>("hdrResume"), Qt::LeftButton);
+    demo.settle();
+    EXPECT_EQ(std::pair(holdShown("hdr"), model.holds->size()),
+        std::pair(std::optional<std::string>(), std::size_t{1}));
+
+    // A resolution offering only 60 Hz: the 140 Hz hold ends rather than block a save unseen.
+    const std::vector<DisplayResolution> offered = model.resolutionChoices("demo-external");
+    const DisplayResolution small = *std::ranges::find(offered, 1280, &DisplayResolution::width);
+    model.hardwareSnapshot.modify([&](HardwareSnapshot& snapshot) {
+        std::erase_if(snapshot.modeChoices["demo-external"], [&](const DisplayModeChoice& choice) {
+            return choice.resolution == small
+                && choice.refreshRate != RefreshPreference::fixed(60'000);
+        });
+    });
+    auto& resolutions = *external.findChild<QComboBox*>(QStringLiteral("resolution"));
+    keep([&] {
+        emit resolutions.activated(resolutions.findText(QString::fromStdString(small.label())));
+    });
+    EXPECT_EQ(rates.currentText(), QStringLiteral("60 Hz"));
+    EXPECT_EQ(holdShown("refreshRate"), std::nullopt);
+    EXPECT_EQ(model.profileCaptureUnavailableReason(), "There are no manual settings to save.");
+
+    keep([&] { external.findChild<SwitchButton*>(QStringLiteral("hdr"))->click(); });
+    ASSERT_TRUE(holdShown("hdr"));
+    model.holds.set({}); // ended by the model alone, as when it runs out
+    demo.turn();
+    EXPECT_EQ(holdShown("hdr"), std::nullopt);
+}
+
 TEST(DisplaysPageStatusTest, AHeldControlSaysWhatBecameOfItsWriteAfterItsSource)
 {
     using namespace status_support;
@@ -493,6 +550,34 @@ TEST_F(DisplaysPageTest, EachRowsPartsSitSideBySideInColumnsThatLineUpWithTheMod
         EXPECT_EQ(resume.right(), resolutions.right());
         EXPECT_EQ(line.left(), slider.left());
         EXPECT_GT(line.top(), slider.bottom());
+    }
+}
+
+TEST_F(DisplaysPageTest, TabOutOfTheRenameFieldGoesOnPastItsButton)
+{
+    DisplaysPage editable(model, nullptr, DisplayNaming::editable);
+    editable.show();
+    editable.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&editable));
+    const auto in = [&](const char* id, const char* name) {
+        return editable.cardOf(id)->findChild<QWidget*>(name);
+    };
+    // The display renamed, the key, and the name of where the keyboard goes.
+    const std::tuple<const char*, Qt::KeyboardModifiers, const char*, const char*> cases[] = {
+        {"demo-builtin", Qt::NoModifier, "demo-builtin", "brightness"},
+        {"demo-external", Qt::NoModifier, "demo-external", "brightness"},
+        {"demo-external", Qt::ShiftModifier, "demo-builtin", "resolution"},
+    };
+    for (const auto& [id, modifiers, at, expected] : cases) {
+        SCOPED_TRACE(std::string(id) + (modifiers == Qt::NoModifier ? " Tab" : " Shift+Tab"));
+        editable.beginRename(id);
+        QTest::keyClicks(in(id, "nameField"), QStringLiteral("Desk"));
+        QTest::keyClick(in(id, "nameField"), Qt::Key_Tab, modifiers);
+        demo.turn();
+        const QWidget* focused = QApplication::focusWidget();
+        EXPECT_TRUE(
+            focused && (focused == in(at, expected) || focused->parent() == in(at, expected)));
+        EXPECT_EQ(std::ranges::count(*model.displays, "Desk", &DisplayDevice::name), 0);
     }
 }
 

@@ -7,6 +7,9 @@
 #include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
 #include "Quorvane/Views/DisplaysPage.h"
 #include "Quorvane/Views/MainWindow/DisplaysView.h"
+#include "Quorvane/Views/MainWindow/ProfilePage.h"
+#include "Quorvane/Views/MainWindow/RuleRow.h"
+#include "Quorvane/Views/MainWindow/RulesTable.h"
 #include "Quorvane/Views/MenuView.h"
 #include "Quorvane/Views/QtOpenPanel.h"
 #include "QuorvaneCore/SettingsCoding.h"
@@ -609,12 +612,26 @@ const Scene walkedScenes[] = {
     {"RuleEditor",
         [](Stage& stage) {
             showMainWindowOn(stage, AppPage::profiles, std::nullopt);
-            // A rule that names an application: the editor shows the list of applications.
-            stage.main->content().edit(
-                *std::ranges::find(workSample(stage.model).rules, "Coding", &Rule::name));
+            // A rule that names an application, so that the editor shows the list of
+            // applications, opened with the keyboard: Shift+F10 on its switch, then "Edit rule".
+            ContentView& content = stage.main->content();
+            const UUID coding
+                = std::ranges::find(workSample(stage.model).rules, "Coding", &Rule::name)->id;
+            QWidget& opener = *static_cast<ProfilePage*>(content.currentPage())
+                                   ->rulesTable()
+                                   .rowOf(coding)
+                                   ->focusableControls()
+                                   .front();
+            Stage::focus(opener);
+            QTest::keyClick(&opener, Qt::Key_F10, Qt::ShiftModifier);
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            ASSERT_NE(menu, nullptr);
+            menu->setActiveAction(menu->actions().front());
+            QTest::keyClick(menu, Qt::Key_Return);
             stage.turn();
             layOut();
-            stage.setWalked(*stage.main, stage.main->content().editor());
+            stage.setWalked(*stage.main, content.editor());
+            stage.homeFocus = &opener;
         }},
     {"RefreshRateTest",
         [](Stage& stage) {
@@ -763,7 +780,10 @@ TEST_P(FocusWalkTest, ASecondSpaceDoesNothingOrWhatTheFirstDid)
             const bool typesIntoOpenedField = qobject_cast<QLineEdit*>(target) && target != stop
                 && std::ranges::find(shownBefore, target, &QPointer<QWidget>::data)
                     == shownBefore.end();
-            repeated = target && (target == stop || nameOf(*target) == name);
+            // Given back to the control the person opened the editor or panel from, the
+            // keyboard is theirs again.
+            repeated = target
+                && (target == stop || nameOf(*target) == name || target == stage.homeFocus);
             if (typesIntoOpenedField)
                 return;
             if (target)

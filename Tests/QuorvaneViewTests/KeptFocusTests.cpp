@@ -272,14 +272,6 @@ TEST_F(KeptFocusTest, ASecondSpaceOnABusyButtonChangesNothingAndTheFocusComesBac
                 settle();
             },
             theButton},
-        {"Save rule, saving at once",
-            [&]() -> QWidget& {
-                editRule("Coding");
-                QTest::keyClicks(content.editor()->findChild<QLineEdit*>(QStringLiteral("name")),
-                    QStringLiteral(" 2"));
-                return *content.editor()->findChild<QPushButton*>(QStringLiteral("saveRule"));
-            },
-            settle, noControl},
         {"Save of the Default profile",
             [&]() -> QWidget& {
                 show(AppPage::profiles, model.configuration->defaultProfileID);

@@ -444,6 +444,7 @@ TEST_F(MainWindowTest, TheNewProfileDialogSavesOnlyANameWithText)
     ASSERT_NE(dialog, nullptr);
     auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("name"));
     auto* save = dialog->findChild<QPushButton*>(QStringLiteral("save"));
+    EXPECT_EQ(spokenName(*name), QStringLiteral("Profile name"));
     EXPECT_FALSE(save->isEnabled());
     QTest::keyClicks(name, QStringLiteral("   "));
     EXPECT_FALSE(save->isEnabled());

@@ -1,9 +1,13 @@
 #include "Quorvane/Views/MainWindow/RuleEditor.h"
 
+#include "Quorvane/Views/Design/ElidedLabel.h"
 #include "Quorvane/Views/Design/Notice.h"
 #include "Quorvane/Views/Design/SwitchButton.h"
 #include "Quorvane/Views/DisplayTest/DisplayTestPresentation.h"
+#include "Quorvane/Views/MainWindow/ProfilePage.h"
 #include "Quorvane/Views/MainWindow/RuleAppSelection.h"
+#include "Quorvane/Views/MainWindow/RuleRow.h"
+#include "Quorvane/Views/MainWindow/RulesTable.h"
 #include "Quorvane/Views/MainWindow/SettingValueEditor.h"
 #include "QuorvaneViewTests/ChoiceTestSupport.h"
 #include "QuorvaneViewTests/MainWindowTestSupport.h"
@@ -14,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -159,6 +164,74 @@ TEST_F(RuleEditorTest, SavesEveryEditedFieldAndCloses)
     EXPECT_FALSE(content.draft());
 }
 
+TEST_F(RuleEditorTest, TheKeyboardGoesToTheNameAndBackToTheRulesRowAsTheEditorCloses)
+{
+    const auto switchOf = [&](const UUID& ruleID) -> QWidget* {
+        RuleRow* row = static_cast<ProfilePage*>(content.currentPage())->rulesTable().rowOf(ruleID);
+        return row ? row->findChild<QWidget*>(QStringLiteral("enabled")) : nullptr;
+    };
+    const auto press = [&](QWidget& control, Qt::Key key) {
+        control.setFocus(Qt::ShortcutFocusReason);
+        QTest::keyClick(&control, key);
+        turn();
+    };
+    const auto addRule = [&] {
+        press(
+            *content.currentPage()->findChild<QWidget*>(QStringLiteral("addRule")), Qt::Key_Space);
+    };
+    // The first, second… entry of the rule's menu, opened by Shift+F10 on its switch.
+    const auto fromMenu = [&](int entry) {
+        return [&, entry] {
+            switchOf(rule("Coding").id)->setFocus(Qt::ShortcutFocusReason);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_F10, Qt::ShiftModifier);
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            ASSERT_NE(menu, nullptr);
+            menu->setActiveAction(menu->actions().at(entry));
+            QTest::keyClick(menu, Qt::Key_Return);
+            turn();
+        };
+    };
+    const auto cancel = [&] { press(part<QPushButton>("cancel"), Qt::Key_Space); };
+    const auto escape = [&] { press(part<QLineEdit>("name"), Qt::Key_Escape); };
+    const auto save = [&] {
+        if (editor().draft().isNew) {
+            QTest::keyClicks(&part<QLineEdit>("name"), QStringLiteral("Late"));
+            click(partOf<SwitchButton>(SettingKey::brightness, "set"));
+        }
+        press(part<QPushButton>("saveRule"), Qt::Key_Space);
+    };
+    struct Case {
+        std::string_view what;
+        std::function<void()> open;
+        std::function<void()> close;
+        /// Where the keyboard goes back to.
+        std::function<QWidget*()> back;
+    };
+    const auto addRuleButton
+        = [&] { return content.currentPage()->findChild<QWidget*>(QStringLiteral("addRule")); };
+    const auto codingSwitch = [&] { return switchOf(rule("Coding").id); };
+    const Case cases[] = {
+        {"Add rule, Cancel", addRule, cancel, addRuleButton},
+        {"Add rule, Escape", addRule, escape, addRuleButton},
+        {"Add rule, Save rule", addRule, save,
+            [&] { return switchOf(profileNamed("Work · sample").rules.back().id); }},
+        {"Edit rule, Escape", fromMenu(0), escape, codingSwitch},
+        {"Edit rule, Save rule", fromMenu(0), save, codingSwitch},
+        {"Duplicate rule, Cancel", fromMenu(1), cancel, codingSwitch},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what));
+        c.open();
+        ASSERT_NE(content.editor(), nullptr);
+        EXPECT_EQ(QApplication::focusWidget(), &part<QLineEdit>("name"));
+        c.close();
+        EXPECT_EQ(content.editor(), nullptr);
+        QWidget* const back = c.back();
+        ASSERT_NE(back, nullptr);
+        EXPECT_EQ(QApplication::focusWidget(), back) << back->accessibleName().toStdString();
+    }
+}
+
 TEST_F(RuleEditorTest, UntickingNeutralStartsAt6500KAndThenGivesBackTheLastKelvinSet)
 {
     Rule neutral = rule("Browsing");
@@ -188,6 +261,7 @@ TEST_F(RuleEditorTest, ANewRuleNeedsANameAndIsAddedLast)
     turn();
     EXPECT_EQ(part<QLabel>("eyebrow").text(), QStringLiteral("NEW RULE"));
     EXPECT_EQ(part<QLabel>("title").text(), QStringLiteral("New rule"));
+    EXPECT_EQ(spokenName(part<QLineEdit>("name")), QStringLiteral("Name"));
     EXPECT_TRUE(part<QRadioButton>("allApps").isChecked());
     EXPECT_FALSE(part<QWidget>("appList").isVisible());
     auto& save = part<QPushButton>("saveRule");
@@ -773,6 +847,36 @@ TEST_F(RuleEditorTest, ANewRefreshRateIsSavedOnlyOnceItsTestIsKept)
             EXPECT_EQ(editor().draft().rule.settings.refreshRate, RefreshPreference::fixed(60'000));
             EXPECT_TRUE(part<QPushButton>("saveRule").isEnabled());
         }
+    }
+}
+
+TEST_F(RuleEditorTest, TheTitleWrapsANameOfAFewWordsAndEndsOnlyOneTooLongForTwoLines)
+{
+    struct Case {
+        std::string name;
+        bool isElided;
+    };
+    const Case cases[] = {
+        {"Writer on built-in", false},
+        {"Writer on the built-in display while the external one sleeps through the night", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        model.configuration.modify([&](Configuration& document) {
+            document.profiles.edit(1).rules.edit(1).name = c.name;
+        });
+        turn();
+        open(c.name);
+        layOut();
+        auto& title = *dynamic_cast<ElidedLabel*>(&part<QLabel>("title"));
+        EXPECT_EQ(title.isElided(), c.isElided);
+        EXPECT_EQ(title.toolTip(), c.isElided ? QString::fromStdString(c.name) : QString());
+        const int lines
+            = title.fontMetrics().horizontalAdvance(title.text()) > title.width() ? 2 : 1;
+        // Each line whole, and no more than two.
+        EXPECT_EQ(title.height(), lines * title.fontMetrics().lineSpacing());
+        saveScreenshot(window, "rule-editor-title-" + std::string(c.isElided ? "elided" : "whole"));
+        content.setDraft(std::nullopt);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "Foundation/FileDescriptor.h"
 #include "Foundation/Format.h"
 #include "Quorvane/AppModel.h"
+#include "Quorvane/Views/ClaimQueries.h"
 #include "Quorvane/Views/MainWindow.h"
 #include "Quorvane/Views/QuorvaneApplication.h"
 #include "QuorvaneViewTests/ApplicationProcess.h"
@@ -788,7 +789,7 @@ std::vector<std::string> everySocketName(const std::filesystem::path& file)
 }
 
 // Abstract socket names have no permissions: anyone may take a copy's name before it listens.
-TEST(SingleInstanceTest, AnAnswerFromAnstrangersProgramIsNoHandOver)
+TEST(SingleInstanceTest, AnAnswerFromAnotherUsersProgramIsNoHandOver)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "listens as another user: needs root";
@@ -808,7 +809,7 @@ TEST(SingleInstanceTest, AnAnswerFromAnstrangersProgramIsNoHandOver)
         notAnswering(file, " (process " + formatInteger(::getpid()) + ")"));
 }
 
-TEST(SingleInstanceTest, ARequestFromAnstrangersProgramNeverOpensTheMainWindow)
+TEST(SingleInstanceTest, ARequestFromAnotherUsersProgramNeverOpensTheMainWindow)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "connects as another user: needs root";
@@ -832,7 +833,7 @@ TEST(SingleInstanceTest, ARequestFromAnstrangersProgramNeverOpensTheMainWindow)
     EXPECT_EQ(running.handOvers, 0);
 }
 
-TEST(SingleInstanceTest, AnstrangersProgramOnACopysNamesNeverKeepsItFromRunning)
+TEST(SingleInstanceTest, AnotherUsersProgramOnACopysNamesNeverKeepsItFromRunning)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "listens as another user: needs root";
@@ -951,8 +952,7 @@ TEST(SingleInstanceTest, ALockThatCannotBeReplacedInAStickyFolderGetsNoFileBesid
         stranger);
     const auto version = fileVersion(shared);
     ASSERT_EQ(::seteuid(nobody), 0);
-    const Lock taken
-        = takeLock(lock, {.owner = nobody, .copies = {nobody, 0}}, LockFolder::madeWhenMissing);
+    const Lock taken = takeLock(lock, {.copies = {nobody}}, FolderCreation::missing);
     ASSERT_EQ(::seteuid(0), 0);
     EXPECT_EQ(taken.state, Lock::State::notLocked);
     EXPECT_EQ(taken.problem, "another user's program holds it");
@@ -960,7 +960,7 @@ TEST(SingleInstanceTest, ALockThatCannotBeReplacedInAStickyFolderGetsNoFileBesid
 }
 
 // A descriptor opened while others could open the file outlives any narrowing of it.
-TEST(SingleInstanceTest, AnstrangersProgramHoldingTheLockNeverKeepsACopyFromRunning)
+TEST(SingleInstanceTest, AnotherUsersProgramHoldingTheLockNeverKeepsACopyFromRunning)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "locks as another user: needs root";
@@ -1160,7 +1160,7 @@ std::filesystem::path nobodysRuntimeFolder(const std::filesystem::path& folder)
 }
 
 // As after "su": a shared settings file, whose copy runs as another user.
-TEST(SingleInstanceTest, ALaunchBesideAnstrangersCopySaysWhichProcessHasTheFile)
+TEST(SingleInstanceTest, ALaunchBesideAnotherUsersCopySaysWhichProcessHasTheFile)
 {
     if (::geteuid() != 0 || !othersMayRun(QUORVANE_EXECUTABLE))
         GTEST_SKIP() << "runs a copy as another user: needs root, and the application where others "
@@ -1187,40 +1187,70 @@ TEST(SingleInstanceTest, ALaunchBesideAnstrangersCopySaysWhichProcessHasTheFile)
     }
 }
 
-// As after "sudo": a copy of root's on a user's file, which the user's own launches must find.
-TEST(SingleInstanceTest, RootsCopyOnAUsersFileKeepsThatUsersLaunchFromRunningBesideIt)
+// As after "sudo" with the user's HOME: root's files would keep the user out of their own
+// settings, and whoever may change a folder on the way could lead root's saves anywhere.
+TEST(SingleInstanceTest, RootsCopyRefusesASettingsPathAnotherUserMayChangeAndMakesNothing)
 {
-    if (::geteuid() != 0 || !othersMayRun(QUORVANE_EXECUTABLE))
-        GTEST_SKIP() << "runs a launch as another user: needs root, and the application where "
-                        "others may run it";
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "runs a copy as root: needs root";
     testApplication();
     const TemporaryFolder folder;
-    const std::filesystem::path runtime = nobodysRuntimeFolder(folder.path());
+    const std::filesystem::path runtime = privateFolder(folder.path() / "run");
     const std::filesystem::path home = privateFolder(folder.path() / "home");
     ASSERT_EQ(::chown(home.c_str(), nobody, nobody), 0);
-    const std::filesystem::path file = home / "settings.json";
-    const std::filesystem::path lock = *instanceClaim(file).lockFile;
-    const std::string endedCopysRecord = lockRecord(4242, instanceClaim(file).socketName);
-    for (const bool isLockTheUsers : {true, false}) {
-        SCOPED_TRACE(isLockTheUsers ? "the lock file the user's" : "the lock file made by root");
-        if (isLockTheUsers) {
-            std::ofstream(lock) << endedCopysRecord;
-            ASSERT_EQ(::chown(lock.c_str(), nobody, nobody), 0);
-            ASSERT_EQ(::chmod(lock.c_str(), 0600), 0);
-        }
-        RunningCopy running(file);
-        if (isLockTheUsers) {
-            EXPECT_EQ(readFile(lock), endedCopysRecord) << "root writes nothing into it";
-        }
-        const auto launch = startCopy(file, runtime, nobody, QProcess::ForwardedOutputChannel);
-        // Root's copy takes the connections meanwhile, as a running one does.
-        ASSERT_TRUE(runEventLoopUntil(
-            [&launch] { return launch->state() == QProcess::NotRunning; }, startLimit));
-        EXPECT_EQ(launch->exitCode(), 1);
+    const std::filesystem::path shared = folder.path() / "shared";
+    std::filesystem::create_directory(shared);
+    const std::string users = userName(nobody) + ". Run QuorVane as " + userName(nobody) + ".";
+    const std::string others = "root, but others may change it. Let root alone change it, or run "
+                               "QuorVane as another user.";
+    const auto make = [](const std::filesystem::path& path, mode_t mode, uid_t owner) {
+        if (path.has_extension())
+            std::ofstream(path) << "{}";
+        else
+            std::filesystem::create_directory(path);
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        ASSERT_EQ(::chown(path.c_str(), owner, owner), 0);
+    };
+    struct Case {
+        const char* name;
+        std::filesystem::path file;
+        std::filesystem::path named; // made, and named as the reason
+        mode_t mode;
+        uid_t owner;
+        std::string whose;
+    };
+    const Case cases[] = {
+        {"a folder of the user's above", home / ".config" / "Quorvane" / "settings.json",
+            home / ".config", 0700, nobody, users},
+        {"the user's file in a folder of root's", shared / "theirs.json", shared / "theirs.json",
+            0600, nobody, users},
+        {"a folder of root's that others may write", shared / "open" / "settings.json",
+            shared / "open", 0777, 0, others},
+        {"a folder of root's that its group may write", shared / "group" / "settings.json",
+            shared / "group", 0775, 0, others},
+        // The sticky bit keeps others from replacing what a folder holds, not from writing a file.
+        {"a file of root's that others may write", shared / "sticky.json", shared / "sticky.json",
+            01666, 0, others},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        make(c.named, c.mode, c.owner);
+        const auto entries = [&] {
+            return std::distance(std::filesystem::recursive_directory_iterator(folder.path()), {});
+        };
+        const auto before = entries();
+        const auto launch
+            = startCopy(c.file, runtime, std::nullopt, QProcess::ForwardedOutputChannel);
+        ASSERT_TRUE(launch->waitForFinished(startLimit));
+        EXPECT_EQ(launch->exitCode(), 2);
         const std::string said = launch->readAllStandardError().toStdString();
-        EXPECT_NE(said.find(notAnswering(file, "") + "\n"), std::string::npos) << said;
-        EXPECT_FALSE(std::filesystem::exists(file)) << "the launch wrote nothing";
-        std::filesystem::remove(lock);
+        const std::string kind = std::filesystem::is_directory(c.named) ? "folder" : "file";
+        EXPECT_NE(
+            said.find("QuorVane run by root refuses the settings file \"" + c.file.string()
+                + "\": the " + kind + " \"" + c.named.string() + "\" belongs to " + c.whose + "\n"),
+            std::string::npos)
+            << said;
+        EXPECT_EQ(entries(), before) << "made a file or folder";
     }
 }
 
@@ -1235,7 +1265,7 @@ TEST(SingleInstanceTest, RootsLockFileNeverKeepsAUsersLaunchFromRunning)
     const std::filesystem::path runtime = nobodysRuntimeFolder(folder.path());
     struct Case {
         const char* name;
-        bool isLeftByACopy; // else by an earlier version, which made it root's
+        bool isLeftByACopy; // else by an earlier version
         bool isFolderEveryones; // else the user's
         std::string said; // on stderr, after the lock file's name
     };
@@ -1262,7 +1292,7 @@ TEST(SingleInstanceTest, RootsLockFileNeverKeepsAUsersLaunchFromRunning)
             RunningCopy{file};
         else
             ASSERT_EQ(::close(::open(lock.c_str(), O_CREAT | O_WRONLY, 0600)), 0);
-        EXPECT_EQ(ownerOf(lock), c.isLeftByACopy ? nobody : 0);
+        EXPECT_EQ(ownerOf(lock), 0) << "root's own, whoever owns the folder";
         std::optional<ForeignListener> squatter;
         if (!c.isFolderEveryones) // then the launch could run on none of them
             squatter.emplace(everySocketName(file), Squatter::answersAsACopy, stranger);
@@ -1285,7 +1315,9 @@ TEST(SingleInstanceTest, TheRunningCopyKeepsItsLockFileInPlaceWhileOtherUsersHol
         GTEST_SKIP() << "listens as another user: needs root";
     testApplication();
     const TemporaryFolder folder;
-    const std::filesystem::path settings = folder.path() / "D";
+    // Two folders above the settings folder: the watch reaches its parent alone.
+    const std::filesystem::path above = folder.path() / "up";
+    const std::filesystem::path settings = above / "top" / "D";
     const std::filesystem::path backup = folder.path() / "D.bak";
     const std::filesystem::path file = settings / "settings.json";
     const std::filesystem::path lock = *instanceClaim(file).lockFile;
@@ -1300,6 +1332,12 @@ TEST(SingleInstanceTest, TheRunningCopyKeepsItsLockFileInPlaceWhileOtherUsersHol
                 std::filesystem::rename(settings, folder.path() / "D.old");
                 std::filesystem::copy(backup, settings, std::filesystem::copy_options::recursive);
             }},
+        {"a folder above restored from a copy", // mv up up.old; cp -a up.old up
+            [&] {
+                std::filesystem::rename(above, folder.path() / "up.old");
+                std::filesystem::copy(
+                    folder.path() / "up.old", above, std::filesystem::copy_options::recursive);
+            }},
     };
     const ForeignListener squatter(everySocketName(file));
     const QuorvaneApplication::Launch launch{
@@ -1307,17 +1345,21 @@ TEST(SingleInstanceTest, TheRunningCopyKeepsItsLockFileInPlaceWhileOtherUsersHol
         .configurationFolder = folder.path()};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::create_directory(settings);
+        std::filesystem::create_directories(settings);
         {
             QuorvaneApplication running(launch);
             AppModel& model = running.model();
             ASSERT_TRUE(runEventLoopUntil([&] { return *model.isLoaded && exists(file); }));
+            // The look at the lock that start-up's own write brings passes first: it would find
+            // any change made before it.
+            EXPECT_FALSE(runEventLoopUntil([] { return false; }, 500));
             std::filesystem::copy(settings, backup, std::filesystem::copy_options::recursive);
             c.change();
-            EXPECT_TRUE(runEventLoopUntil([&] { return isLocked(lock); })) << "locked again";
             model.setAutomation(!model.configuration->automationEnabled);
             ASSERT_TRUE(
                 runEventLoopUntil([&] { return configurationIn(file) == *model.configuration; }));
+            // At the latest once it has saved.
+            EXPECT_TRUE(runEventLoopUntil([&] { return isLocked(lock); })) << "locked again";
             const std::string changed = readFile(file);
             EXPECT_TRUE(running.mainWindow().close());
 
@@ -1326,53 +1368,40 @@ TEST(SingleInstanceTest, TheRunningCopyKeepsItsLockFileInPlaceWhileOtherUsersHol
             EXPECT_TRUE(runEventLoopUntil([&] { return running.mainWindow().isVisible(); }));
             EXPECT_EQ(readFile(file), changed);
         }
-        for (const char* name : {"D", "D.bak", "D.old"})
+        for (const char* name : {"up", "up.old", "D.bak", "D.old"})
             std::filesystem::remove_all(folder.path() / name);
     }
 }
 
-// The user may rename their settings folder and put anything in its place: root's copy must not
-// make the user's lock file wherever that leads.
-TEST(SingleInstanceTest, TheRunningCopyLocksAgainOnlyInARealFolderOfTheLocksOwner)
+// A link put for the settings folder or a folder above it leads the lock nowhere, as it leads no
+// save: the copy waits for a real folder there.
+TEST(SingleInstanceTest, TheRunningCopyLocksAgainOnlyInAFolderReachedWithoutALink)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "a copy of root's on another user's file: needs root";
     testApplication();
     const TemporaryFolder folder;
-    const std::filesystem::path settings = folder.path() / "D";
-    const std::filesystem::path file = settings / "s.json";
+    const std::filesystem::path above = folder.path() / "up";
+    const std::filesystem::path file = above / "D" / "s.json";
     const std::filesystem::path lock = *instanceClaim(file).lockFile;
-    const std::filesystem::path rootsOwn = folder.path() / "root's";
-    const auto putUsersFolderInPlace = [&] {
-        const std::filesystem::path made = privateFolder(folder.path() / "new");
-        ASSERT_EQ(::chown(made.c_str(), nobody, nobody), 0);
-        std::filesystem::rename(made, settings);
+    const std::filesystem::path elsewhere = folder.path() / "elsewhere";
+    const std::pair<const char*, std::filesystem::path> cases[] = {
+        {"a link for its folder", file.parent_path()},
+        {"a link for a folder above", above},
     };
-    struct Case {
-        const char* name;
-        std::function<void()> putInPlace;
-    };
-    const Case cases[] = {
-        {"a link to a folder only root may enter",
-            [&] { std::filesystem::create_symlink(rootsOwn, settings); }},
-        {"a folder of root's", [&] { std::filesystem::rename(rootsOwn, settings); }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        putUsersFolderInPlace();
-        privateFolder(rootsOwn);
+    for (const auto& [name, replaced] : cases) {
+        SCOPED_TRACE(name);
+        std::filesystem::create_directories(file.parent_path());
         RunningCopy running(file);
-        std::filesystem::rename(settings, folder.path() / "D.away");
-        c.putInPlace();
-        EXPECT_FALSE(runEventLoopUntil([&] { return std::filesystem::exists(lock); }, 500))
-            << "a lock file in a folder only root may enter";
-        std::filesystem::remove_all(settings);
-        putUsersFolderInPlace();
-        EXPECT_TRUE(runEventLoopUntil([&] { return isLocked(lock); }, 1000)) << "locked again";
-        struct stat status { };
-        EXPECT_EQ(::stat(lock.c_str(), &status) == 0 ? status.st_uid : 0, nobody);
-        for (const char* name : {"D", "D.away", "root's"})
-            std::filesystem::remove_all(folder.path() / name);
+        // The folder moved elsewhere without the lock, and a link to it put in its place.
+        std::filesystem::rename(replaced, elsewhere);
+        std::filesystem::remove(elsewhere / lock.lexically_relative(replaced));
+        std::filesystem::create_symlink(elsewhere, replaced);
+        running.instance->keepLockInPlace();
+        EXPECT_FALSE(std::filesystem::exists(lock)) << "a lock file where the link leads";
+        std::filesystem::remove(replaced);
+        std::filesystem::rename(elsewhere, replaced);
+        running.instance->keepLockInPlace();
+        EXPECT_TRUE(isLocked(lock)) << "locked again in the real folder";
+        std::filesystem::remove_all(above);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "QuorvaneTests/AppModelTestSupport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -23,7 +24,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace quorvane {
@@ -137,16 +140,31 @@ inline int ringPixels(const QImage& image)
     return count;
 }
 
-/// Turns the mouse wheel one notch down over `widget`, as the window system would deliver it.
-inline bool turnWheelOver(QWidget& widget)
+/// Turns the mouse wheel one notch down at `at` in `widget`, its centre when absent, as the
+/// window system would deliver it, `after` the last turn: by default a turn of its own, the wheel
+/// having rested.
+inline bool turnWheelOver(QWidget& widget,
+    std::chrono::milliseconds after = std::chrono::seconds(1),
+    std::optional<QPointF> at = std::nullopt)
 {
-    const QPointF centre = QRectF(widget.rect()).center();
-    QWheelEvent wheel(centre, widget.mapToGlobal(centre), QPoint(), QPoint(0, -120), Qt::NoButton,
-        Qt::NoModifier, Qt::NoScrollPhase, false);
+    // The window system's clock, which stamps its events.
+    static quint64 timestamp = 0;
+    timestamp += static_cast<quint64>(after.count());
+    const QPointF position = at.value_or(QRectF(widget.rect()).center());
+    QWheelEvent wheel(position, widget.mapToGlobal(position), QPoint(), QPoint(0, -120),
+        Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    wheel.setTimestamp(timestamp);
     // Straight to notify(): sendEvent() would mark the event as the application's own, and Qt
     // passes such a wheel on to no parent.
     QSpontaneKeyEvent::setSpontaneous(&wheel);
     return QApplication::instance()->notify(&widget, &wheel);
+}
+
+/// The name a screen reader announces for `widget`.
+inline QString spokenName(QWidget& widget)
+{
+    QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(&widget);
+    return spoken ? spoken->text(QAccessible::Name) : QString();
 }
 
 /// The scroll area that `widget` sits in, if any.

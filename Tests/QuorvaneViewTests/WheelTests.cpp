@@ -21,6 +21,8 @@
 namespace quorvane {
 namespace {
 
+using namespace std::chrono_literals;
+
 const ControlKey externalBrightness{
     .target = ControlTarget::display("demo-external"), .setting = SettingKey::brightness};
 
@@ -220,6 +222,47 @@ TEST_F(WheelTest, ASliderTakesTheWheelOnlyWhileFocusedByAClickOrTab)
         popover.hide();
         model.resume(std::nullopt);
         demo.settle();
+    }
+}
+
+TEST_F(WheelTest, AWheelScrollingThePageKeepsScrollingItOverAFocusedSliderUntilItRests)
+{
+    show(AppPage::profiles, workID);
+    const RuleList& rules = content.profileWithID(workID)->rules;
+    content.edit(*std::ranges::find(rules, "Deep focus", &Rule::name));
+    turn();
+    QSlider& slider = editorSlider(*content.editor());
+    QScrollBar& page = *enclosingScrollArea(slider)->verticalScrollBar();
+    QTest::mouseClick(&slider, Qt::LeftButton);
+    ASSERT_TRUE(slider.hasFocus());
+    const int notch = QApplication::wheelScrollLines() * page.singleStep();
+    struct Case {
+        std::string_view pause;
+        std::chrono::milliseconds after;
+        bool sliderTakesIt;
+    };
+    const Case cases[] = {
+        {"none", 50ms, false},
+        {"short", 450ms, false},
+        {"half a second", 500ms, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pause));
+        page.setValue(0);
+        // The pointer stays where the page brings the slider after two notches.
+        const QPoint pointer = slider.mapTo(&window, slider.rect().center()) - QPoint(0, 2 * notch);
+        const auto at = [&](QWidget& under) { return QPointF(under.mapFrom(&window, pointer)); };
+        const int value = slider.value();
+        for (int turned = 0; window.childAt(pointer) != &slider; ++turned) {
+            ASSERT_LT(turned, 2) << "the slider never came under the pointer";
+            QWidget& under = *window.childAt(pointer);
+            turnWheelOver(under, turned == 0 ? 1s : 50ms, at(under));
+        }
+        const int scrolled = page.value();
+        turnWheelOver(slider, c.after, at(slider));
+        turn();
+        EXPECT_EQ(slider.value() != value, c.sliderTakesIt);
+        EXPECT_EQ(page.value() == scrolled, c.sliderTakesIt);
     }
 }
 

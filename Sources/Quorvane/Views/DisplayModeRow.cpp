@@ -3,11 +3,14 @@
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/ControlStatusLine.h"
 #include "Quorvane/Views/Design/ChoiceItems.h"
+#include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/Design/SwitchButton.h"
 
 #include <QComboBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 
 #include <optional>
 
@@ -35,6 +38,8 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
     , m_modeStatus(newStatusLabel(this))
     , m_resolution(new QComboBox(this))
     , m_resolutionStatus(newStatusLabel(this))
+    , m_refreshRateHold(makeHoldLine(SettingKey::refreshRate, QStringLiteral("refresh rate")))
+    , m_hdrHold(makeHoldLine(SettingKey::hdr, QStringLiteral("HDR")))
     , m_refresh(model.executor(), [this] { refresh(); })
 {
     setObjectName(QStringLiteral("mode"));
@@ -52,9 +57,17 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
     layout->addWidget(m_refreshRate, 0, 1);
     layout->addWidget(m_hdr, 0, 2);
     layout->addWidget(m_modeStatus, 1, 1, 1, 2);
-    layout->addWidget(new QLabel(QStringLiteral("Resolution"), this), 2, 0);
-    layout->addWidget(m_resolution, 2, 1, 1, 2);
-    layout->addWidget(m_resolutionStatus, 3, 1, 1, 2);
+    // Each hold under its control: the refresh rate's under the menu, HDR's under the switch.
+    auto* holds = new QHBoxLayout;
+    holds->addWidget(m_refreshRateHold.hold);
+    holds->addWidget(m_refreshRateHold.resume);
+    holds->addStretch();
+    holds->addWidget(m_hdrHold.hold);
+    holds->addWidget(m_hdrHold.resume);
+    layout->addLayout(holds, 2, 1, 1, 2);
+    layout->addWidget(new QLabel(QStringLiteral("Resolution"), this), 3, 0);
+    layout->addWidget(m_resolution, 3, 1, 1, 2);
+    layout->addWidget(m_resolutionStatus, 4, 1, 1, 2);
     layout->setColumnMinimumWidth(0, 96); // as wide as the sliders' titles
     layout->setColumnStretch(1, 1);
 
@@ -66,11 +79,26 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
         m_resolution, &QComboBox::activated, this, [this](int index) { pickResolution(index); });
 
     m_refresh.watch(m_model.hardwareSnapshot, m_model.resolutionStatus, m_model.controlStatus,
-        m_model.modeBusy, m_model.preview, m_model.isLoaded, m_model.settingsError);
+        m_model.modeBusy, m_model.preview, m_model.isLoaded, m_model.settingsError, m_model.holds);
     refresh();
 }
 
 DisplayModeRow::~DisplayModeRow() = default;
+
+DisplayModeRow::HoldLine DisplayModeRow::makeHoldLine(SettingKey setting, const QString& name)
+{
+    HoldLine line{.setting = setting,
+        .hold = new QLabel(this),
+        .resume = new QPushButton(QStringLiteral("Resume"), this)};
+    line.hold->setObjectName(text(std::string(rawValue(setting))) + QStringLiteral("Hold"));
+    line.resume->setObjectName(text(std::string(rawValue(setting))) + QStringLiteral("Resume"));
+    // Two Resumes share the line: each says which control it gives back.
+    line.resume->setAccessibleName(QStringLiteral("Resume ") + name);
+    QuorStyle::setRole(*line.hold, QuorRole::secondary);
+    const ControlKey key{.target = ControlTarget::display(m_displayID), .setting = setting};
+    connect(line.resume, &QPushButton::clicked, this, [this, key] { m_model.resume(key); });
+    return line;
+}
 
 bool DisplayModeRow::offersModes(const AppModel& model, const std::string& displayID)
 {
@@ -95,6 +123,18 @@ void DisplayModeRow::refresh()
     m_resolution->setEnabled(mayChange && m_resolution->count() > 0);
 
     refreshStatuses();
+    refreshHolds();
+}
+
+void DisplayModeRow::refreshHolds()
+{
+    for (const HoldLine& line : {m_refreshRateHold, m_hdrHold}) {
+        const std::optional<std::string> hold = m_model.holdLabel(
+            {.target = ControlTarget::display(m_displayID), .setting = line.setting});
+        line.hold->setText(hold ? text(*hold) : QString());
+        line.hold->setVisible(hold.has_value());
+        line.resume->setVisible(hold.has_value());
+    }
 }
 
 void DisplayModeRow::refreshStatuses()

@@ -11,16 +11,19 @@
 
 class QComboBox;
 class QLabel;
+class QPushButton;
 
 namespace quorvane {
 
 class AppModel;
 class SwitchButton;
+enum class SettingKey;
 
 /// A refresh rate or HDR picked here is never simply applied: it starts the display's
 /// Keep/Revert test with "Keep this combination". Under the refresh rate and under the
-/// resolution, what the model last said of them. Hidden while the display offers none of the
-/// three. Reads the model and calls its operations.
+/// resolution, what the model last said of them, and the hold of a kept refresh rate or HDR with
+/// its Resume. Hidden while the display offers none of the three. Reads the model and calls its
+/// operations.
 class DisplayModeRow final : public QWidget {
 public:
     static constexpr const char* keepTitle = "Keep this combination";
@@ -33,10 +36,20 @@ public:
     [[nodiscard]] static bool offersModes(const AppModel& model, const std::string& displayID);
 
 private:
+    /// A mode control's hold and its Resume, shown while it is held.
+    struct HoldLine {
+        SettingKey setting;
+        QLabel* hold;
+        QPushButton* resume;
+    };
+
+    /// `name` says in a sentence which control the Resume gives back.
+    HoldLine makeHoldLine(SettingKey setting, const QString& name);
     void refresh();
     void refreshRefreshRates();
     void refreshResolutions();
     void refreshStatuses();
+    void refreshHolds();
     void pickRefreshRate(int index);
     void pickHDR(bool isOn);
     void pickResolution(int index);
@@ -49,6 +62,8 @@ private:
     QLabel* m_modeStatus;
     QComboBox* m_resolution;
     QLabel* m_resolutionStatus;
+    HoldLine m_refreshRateHold;
+    HoldLine m_hdrHold;
     ViewRefresh m_refresh;
 };
 

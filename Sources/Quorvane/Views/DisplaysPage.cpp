@@ -197,7 +197,6 @@ DisplaysPage::Card DisplaysPage::makeCard(const Shown& display)
     QuorStyle::setRole(*card.name, QuorRole::subtitle);
     card.rename->setObjectName(QStringLiteral("rename"));
     card.rename->setText(QStringLiteral("Rename…"));
-    card.rename->setAccessibleName(QStringLiteral("Rename display"));
     card.rename->setAutoRaise(true);
     card.rename->setVisible(m_naming == DisplayNaming::editable);
     card.nameField->setObjectName(QStringLiteral("nameField"));
@@ -243,7 +242,6 @@ DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
         row.slider->setRange(lowestKelvinStep, highestKelvinStep);
     else
         row.slider->setRange(0, percentSteps);
-    row.slider->setAccessibleName(text(std::string(title(key.setting))));
     row.value->setMinimumWidth(52);
     row.value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
@@ -273,6 +271,14 @@ DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
     return row;
 }
 
+QString DisplaysPage::displayLabel(const std::string& displayID) const
+{
+    const auto display = std::ranges::find(*m_model.displays, displayID, &DisplayDevice::id);
+    if (display == m_model.displays->end())
+        return {};
+    return text(m_model.screenLabel(display->reference()));
+}
+
 void DisplaysPage::refresh()
 {
     for (const Row& row : m_rows)
@@ -294,6 +300,9 @@ void DisplaysPage::refreshRow(const Row& row)
             row.slider->setValue(static_cast<int>(std::lround(value * percentSteps)));
         row.value->setText(text(SettingValue::percent(value).label()));
     }
+    // Both cards have a Brightness: the name says whose.
+    row.slider->setAccessibleName(displayLabel(row.key.target.id()) + QLatin1Char(' ')
+        + text(std::string(title(row.key.setting))).toLower());
     row.source->setText(text(statusLine({m_model.source(row.key), statusOf(m_model, row.key)})));
     const std::optional<std::string> hold = m_model.holdLabel(row.key);
     row.hold->setText(hold ? text(*hold) : QString());
@@ -302,12 +311,16 @@ void DisplaysPage::refreshRow(const Row& row)
 
 void DisplaysPage::refreshCard(const Card& card)
 {
-    const auto display = std::ranges::find(*m_model.displays, card.displayID, &DisplayDevice::id);
-    if (display != m_model.displays->end())
-        card.name->setText(text(m_model.screenLabel(display->reference())));
+    const QString label = displayLabel(card.displayID);
+    if (!label.isEmpty()) {
+        card.name->setText(label);
+        card.rename->setAccessibleName(QStringLiteral("Rename ") + label);
+    }
     const bool isRenaming = m_renamingDisplayID == card.displayID;
     card.name->setVisible(!isRenaming);
     card.nameField->setVisible(isRenaming);
+    // The open field stands in for its button: Tab from it goes on past the button.
+    card.rename->setFocusPolicy(isRenaming ? Qt::ClickFocus : Qt::TabFocus);
     card.rename->setEnabled(*m_model.isLoaded && !m_model.settingsError->has_value());
 }
 

@@ -87,6 +87,8 @@ private:
     void rebuildIfNeeded();
     Card makeCard(const Shown& display);
     Row makeRow(const ControlKey& key, QWidget* parent);
+    /// The name the display is shown by; empty once it is gone.
+    [[nodiscard]] QString displayLabel(const std::string& displayID) const;
     void refresh();
     void refreshRow(const Row& row);
     void refreshCard(const Card& card);

@@ -1,5 +1,6 @@
 #include "Quorvane/Views/InstanceLock.h"
 
+#include "Foundation/AtomicFile.h"
 #include "Foundation/Format.h"
 #include "Quorvane/Views/ClaimQueries.h"
 
@@ -118,48 +119,28 @@ struct LockPlace {
     std::string name;
 };
 
-/// Whether `name` in `folder` is the file `descriptor` has open.
-bool namesFile(int folder, const char* name, int descriptor)
+/// Whether others may have a way to lock the file with `status` at `place`: others may open it,
+/// or it is another user's in a folder of this user's where no one else could have made it (an
+/// earlier version's, say). Another user's file in a folder others may write is that user's to
+/// keep.
+bool isOpenToOthers(const struct stat& status, const LockPlace& place)
 {
-    struct stat atName { };
-    struct stat open { };
-    return ::fstatat(folder, name, &atName, AT_SYMLINK_NOFOLLOW) == 0
-        && ::fstat(descriptor, &open) == 0 && atName.st_dev == open.st_dev
-        && atName.st_ino == open.st_ino;
-}
-
-/// Whether others than `owner` may have a way to lock the file with `status` at `place`: others
-/// may open it, or it is another user's in a folder of the owner's where no one else could have
-/// made it. Another user's file in a folder others may write is that user's to keep.
-bool isOpenToOthers(const struct stat& status, const LockPlace& place, uid_t owner)
-{
-    if (status.st_uid == owner)
+    const uid_t self = ::geteuid();
+    if (status.st_uid == self)
         return (status.st_mode & 0077) != 0;
-    return place.folderStatus.st_uid == owner && (place.folderStatus.st_mode & S_IWOTH) == 0;
+    return place.folderStatus.st_uid == self && (place.folderStatus.st_mode & S_IWOTH) == 0;
 }
 
-/// Gives a file this process made to `owner`: root makes its user's lock file.
-bool giveTo(int descriptor, uid_t owner)
+/// A new lock file `name` in `folder`; closed when one is there already or cannot be made.
+FileDescriptor madeLockFile(int folder, const std::string& name)
 {
-    return owner == ::geteuid() || ::fchown(descriptor, owner, static_cast<gid_t>(-1)) == 0;
-}
-
-/// A new lock file `name` in `folder` for `owner`; closed when one is there already or cannot be
-/// made.
-FileDescriptor madeLockFile(int folder, const std::string& name, uid_t owner)
-{
-    FileDescriptor descriptor(::openat(folder, name.c_str(),
+    return FileDescriptor(::openat(folder, name.c_str(),
         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0600));
-    if (descriptor.isOpen() && !giveTo(descriptor.get(), owner)) {
-        ::unlinkat(folder, name.c_str(), 0);
-        return {};
-    }
-    return descriptor;
 }
 
-/// The lock on a new lock file of `owner`'s, renamed over the one with `existing` status at
-/// `place`. Absent when it cannot be made there.
-std::optional<Lock> replacement(const LockPlace& place, const struct stat& existing, uid_t owner)
+/// The lock on a new lock file, renamed over the one with `existing` status at `place`. Absent
+/// when it cannot be made there.
+std::optional<Lock> replacement(const LockPlace& place, const struct stat& existing)
 {
     // In a folder with the sticky bit only the file's owner, the folder's or root may rename
     // over it: no file is made for a rename that would fail.
@@ -169,7 +150,7 @@ std::optional<Lock> replacement(const LockPlace& place, const struct stat& exist
         return std::nullopt;
     // A name no one can guess, as mkostemp would make it, but in the folder held open.
     const std::string name = ".quorvane-lock-" + formatInteger(std::random_device{}());
-    FileDescriptor descriptor = madeLockFile(place.folder, name, owner);
+    FileDescriptor descriptor = madeLockFile(place.folder, name);
     if (!descriptor.isOpen())
         return std::nullopt;
     if (::flock(descriptor.get(), LOCK_EX | LOCK_NB) != 0
@@ -177,7 +158,7 @@ std::optional<Lock> replacement(const LockPlace& place, const struct stat& exist
         ::unlinkat(place.folder, name.c_str(), 0);
         return std::nullopt;
     }
-    return Lock{Lock::State::locked, std::move(descriptor), owner == ::geteuid()};
+    return Lock{Lock::State::locked, std::move(descriptor), true};
 }
 
 /// Why the lock file cannot be opened, and whose it is when it is not this user's.
@@ -211,16 +192,16 @@ std::optional<Lock> tryToLock(const LockPlace& place, const LockUsers& users)
         if (std::optional<std::string> reason = unusableLockReason(status))
             return Lock{.problem = std::move(reason)};
     }
-    FileDescriptor descriptor = exists ? openedLockFile(place, status)
-                                       : madeLockFile(place.folder, place.name, users.owner);
+    FileDescriptor descriptor
+        = exists ? openedLockFile(place, status) : madeLockFile(place.folder, place.name);
     if (!descriptor.isOpen()) {
         const int error = errno;
         if (!exists)
             return error == EEXIST ? std::nullopt
                                    : std::optional(Lock{.problem = systemReason(error)});
-        // Root's lock in a folder of its user's, say.
-        if (isOpenToOthers(status, place, users.owner) && !isHeldByCopy(status, users)) {
-            if (std::optional<Lock> lock = replacement(place, status, users.owner))
+        // An earlier version's lock of root's in this user's folder, say.
+        if (isOpenToOthers(status, place) && !isHeldByCopy(status, users)) {
+            if (std::optional<Lock> lock = replacement(place, status))
                 return lock;
         }
         return Lock{.problem = openProblem(error, status)};
@@ -232,8 +213,8 @@ std::optional<Lock> tryToLock(const LockPlace& place, const LockUsers& users)
     const bool mayWriteRecord = status.st_uid == ::geteuid();
     if (::flock(descriptor.get(), LOCK_EX | LOCK_NB) == 0) {
         // Held by this launch now, so by no copy.
-        if (isOpenToOthers(status, place, users.owner)) {
-            if (std::optional<Lock> lock = replacement(place, status, users.owner))
+        if (isOpenToOthers(status, place)) {
+            if (std::optional<Lock> lock = replacement(place, status))
                 return lock;
         }
         return Lock{Lock::State::locked, std::move(descriptor), mayWriteRecord};
@@ -244,7 +225,7 @@ std::optional<Lock> tryToLock(const LockPlace& place, const LockUsers& users)
     if (isHeldByCopy(status, users))
         return Lock{Lock::State::heldByCopy, std::move(descriptor), mayWriteRecord};
     // Only other users' programs hold it: they opened it while others could.
-    if (std::optional<Lock> lock = replacement(place, status, users.owner))
+    if (std::optional<Lock> lock = replacement(place, status))
         return lock;
     return Lock{Lock::State::notLocked, std::move(descriptor), mayWriteRecord,
         "another user's program holds it"};
@@ -262,25 +243,22 @@ std::string socketNameOf(std::string_view text)
     return std::string(socketPrefix) + hash.toStdString();
 }
 
-Lock takeLock(const std::filesystem::path& path, const LockUsers& users, LockFolder lockFolder)
+Lock takeLock(
+    const std::filesystem::path& path, const LockUsers& users, FolderCreation folderCreation)
 {
-    if (lockFolder == LockFolder::madeWhenMissing) {
-        std::error_code ignored; // the open fails if the folder is still missing
-        std::filesystem::create_directories(path.parent_path(), ignored);
-    }
-    const FileDescriptor folder(
-        ::open(path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    std::error_code error;
+    const FileDescriptor folder = openFolderWithoutLinks(path.parent_path(), folderCreation, error);
     LockPlace place{.folder = folder.get(), .folderStatus = {}, .name = path.filename().string()};
-    if (!folder.isOpen() || ::fstat(folder.get(), &place.folderStatus) != 0)
+    if (error)
+        return {.problem = error.message()};
+    if (::fstat(folder.get(), &place.folderStatus) != 0)
         return {.problem = systemReason(errno)};
-    if (lockFolder == LockFolder::ownersOnly && place.folderStatus.st_uid != users.owner)
-        return {};
     for (int attempt = 0; attempt < lockAttempts; ++attempt) {
         std::optional<Lock> lock = tryToLock(place, users);
         // Another launch may replace the file between its opening and its locking.
         if (lock
             && (lock->state != Lock::State::locked
-                || namesFile(place.folder, place.name.c_str(), lock->descriptor.get())))
+                || namesOpenFile(place.folder, place.name, lock->descriptor.get())))
             return std::move(*lock);
     }
     return {.problem = "it is replaced as fast as it is locked"};
@@ -288,7 +266,10 @@ Lock takeLock(const std::filesystem::path& path, const LockUsers& users, LockFol
 
 bool isInPlace(const std::filesystem::path& path, int descriptor)
 {
-    return namesFile(AT_FDCWD, path.c_str(), descriptor);
+    std::error_code error;
+    const FileDescriptor folder
+        = openFolderWithoutLinks(path.parent_path(), FolderCreation::none, error);
+    return !error && namesOpenFile(folder.get(), path.filename().string(), descriptor);
 }
 
 std::optional<HolderRecord> holderRecord(const std::filesystem::path& path)

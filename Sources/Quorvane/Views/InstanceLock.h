@@ -2,6 +2,7 @@
 // writes into it, naming where that copy listens.
 #pragma once
 
+#include "Foundation/AtomicFile.h"
 #include "Foundation/FileDescriptor.h"
 
 #include <sys/types.h>
@@ -19,27 +20,14 @@ namespace quorvane {
 /// A socket name in the abstract namespace made from `text`: a prefix and the start of a hash.
 [[nodiscard]] std::string socketNameOf(std::string_view text);
 
-/// Whose lock file it is, and whose processes count as copies that have the settings file.
+/// Whose processes count as copies that have the settings file.
 struct LockUsers {
-    /// The user a lock file that is made or replaced belongs to: this process's, or for root's
-    /// the settings file's owner (its folder's while the file is not there), so that root never
-    /// leaves a lock file that its user cannot open.
-    uid_t owner = 0;
     std::vector<uid_t> copies;
 
     [[nodiscard]] bool countsAsCopy(uid_t user) const
     {
         return std::ranges::find(copies, user) != copies.end();
     }
-};
-
-/// Which folder at the lock file's path may hold the lock.
-enum class LockFolder {
-    /// any, made when missing: the settings store would make it anyway
-    madeWhenMissing,
-    /// only one that is there and belongs to the lock's owner, for a lock taken again while the
-    /// copy runs: whoever may rename the folder could have put another in its place
-    ownersOnly,
 };
 
 /// The lock that a launch took on the lock file, or why it has none.
@@ -59,18 +47,20 @@ struct Lock {
     std::optional<std::string> problem{};
 };
 
-/// Locks the lock file at `path`, making it when missing, readable and writable by its owner
-/// only, in the folder at the path's folder when it begins, opened without following a symbolic
-/// link there: a folder put in its place meanwhile is left alone. Only a regular file with no
-/// other name is used. While no copy holds it, one that others may have a way to lock
-/// (one others may open, one another user's program holds, or one of another user's in a folder
-/// of the owner's that no one else may write) is replaced by a new one, made beside it and
-/// renamed into place, so that no descriptor opened before reaches the lock. Another user's file
-/// that stays is locked as it is, read only, and never written. Never waits.
+/// Locks the lock file at `path`, making it when missing, readable and writable by this user
+/// only, in the folder at the path's folder, opened without following a symbolic link on the way
+/// (made when missing with FolderCreation::missing): a folder put in its place meanwhile is left
+/// alone. Only a regular file with no other name is used. While no copy holds it, one that others
+/// may have a way to lock (one others may open, one another user's program holds, or one of
+/// another user's in a folder of this user's that no one else may write) is replaced by a new
+/// one, made beside it and renamed into place, so that no descriptor opened before reaches the
+/// lock. Another user's file that stays is locked as it is, read only, and never written. Never
+/// waits.
 [[nodiscard]] Lock takeLock(
-    const std::filesystem::path& path, const LockUsers& users, LockFolder lockFolder);
+    const std::filesystem::path& path, const LockUsers& users, FolderCreation folderCreation);
 
-/// Whether the file at `path` is the one `descriptor` has open.
+/// Whether the file at `path`, reached without following a symbolic link, is the one
+/// `descriptor` has open.
 [[nodiscard]] bool isInPlace(const std::filesystem::path& path, int descriptor);
 
 /// What the copy that holds the lock writes into it, for launches that cannot reach it or that

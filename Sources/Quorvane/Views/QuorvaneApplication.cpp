@@ -1,7 +1,9 @@
 #include "Quorvane/Views/QuorvaneApplication.h"
 
 #include "Concurrency/Executor.h"
+#include "Foundation/AtomicFile.h"
 #include "Quorvane/AppModel.h"
+#include "Quorvane/Views/ClaimQueries.h"
 #include "Quorvane/Views/MainWindow.h"
 #include "Quorvane/Views/MenuBarExtra.h"
 #include "Quorvane/Views/MenuView.h"
@@ -26,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorvane {
@@ -97,9 +100,12 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
     const bool isDemo
         = launchesDemo(m_launch->commandLine, m_mac->platform().workspace.mainBundleIdentifier());
     std::optional<std::filesystem::path> claimedFile;
-    if (const std::optional<std::filesystem::path> settingsFile
+    if (const std::optional<std::filesystem::path> settingsPath
         = lastingSettingsLocation(std::nullopt, m_launch->commandLine, isDemo, *m_launch)) {
-        m_instance = std::make_unique<SingleInstance>(*settingsFile);
+        // Resolved once: the file checked is the file locked and saved.
+        const std::filesystem::path settingsFile = resolvedFile(*settingsPath);
+        refuseUnlessRootsAlone(settingsFile);
+        m_instance = std::make_unique<SingleInstance>(settingsFile);
         if (m_instance->isTakenByAnotherCopy() && m_instance->handOver(launch.handOverWait)) {
             m_hasHandedOver = true;
             return;
@@ -138,11 +144,41 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
             if (*m_model->isQuitting)
                 m_instance->stopHandOvers();
         });
+        // A folder above the settings folder may have been moved and put back, out of the
+        // lock's watch.
+        m_saveSubscription = m_model->saveTask.observe([this] { m_instance->keepLockInPlace(); });
     }
     m_mainWindow->show();
 }
 
 namespace {
+
+/// "file" or "folder", for the entry with `status`.
+std::string kindOf(const struct stat& status)
+{
+    return S_ISDIR(status.st_mode) ? "folder" : "file";
+}
+
+/// Why root may not trust the entry with `status` at `path`, on the way to `settingsFile`: it is
+/// another user's, or others may change what it holds. Absent when root alone may change it.
+std::optional<std::string> distrustOf(const std::filesystem::path& path, const struct stat& status,
+    const std::filesystem::path& settingsFile)
+{
+    const std::string refused = "QuorVane run by root refuses the settings file \""
+        + settingsFile.string() + "\": the " + kindOf(status) + " \"" + path.string()
+        + "\" belongs to ";
+    if (status.st_uid != 0) {
+        const std::string owner = userName(status.st_uid);
+        return refused + owner + ". Run QuorVane as " + owner + ".";
+    }
+    // In a folder with the sticky bit, such as /tmp, others may add files but not replace root's.
+    const bool isSticky = S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX) != 0;
+    if (isSticky || (status.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return std::nullopt;
+    return refused
+        + "root, but others may change it. Let root alone change it, or run QuorVane "
+          "as another user.";
+}
 
 /// `text` as one word of a POSIX shell: as it is when the shell reads it so, else in single
 /// quotes. "~" needs them too, as a shell may expand it after "=".
@@ -197,6 +233,23 @@ QuorvaneApplication::~QuorvaneApplication()
 }
 
 ApplicationShell& QuorvaneApplication::shell() const { return *m_shell; }
+
+void refuseUnlessRootsAlone(const std::filesystem::path& settingsFile)
+{
+    if (::geteuid() != 0)
+        return;
+    // The file and every folder above it, as far as they exist: whoever may change one of them
+    // may lead root's saves and lock anywhere.
+    for (std::filesystem::path path = settingsFile;; path = path.parent_path()) {
+        struct stat status { };
+        if (::lstat(path.c_str(), &status) == 0) {
+            if (std::optional<std::string> reason = distrustOf(path, status, settingsFile))
+                throw SettingsPathRefusal(*reason);
+        }
+        if (path == path.parent_path())
+            return;
+    }
+}
 
 void nameApplication()
 {

@@ -2,6 +2,7 @@
 // windows, and the requests to end it.
 #pragma once
 
+#include "Foundation/Error.h"
 #include "Quorvane/LaunchOptions.h"
 #include "Quorvane/Observable.h"
 #include "Quorvane/Views/SingleInstance.h"
@@ -57,8 +58,9 @@ public:
 
     /// Starts the model and shows the main window and the menu-bar extra, or hands over to the
     /// copy that runs on the same settings file; when that copy is quitting, starts once it has
-    /// ended. Throws WorldFileError when the world file cannot be used, and Error when the copy
-    /// that runs neither answers nor ends in time.
+    /// ended. Throws SettingsPathRefusal before anything is made or written when root may not use
+    /// the settings path, WorldFileError when the world file cannot be used, and Error when the
+    /// copy that runs neither answers nor ends in time.
     explicit QuorvaneApplication(Launch launch);
     ~QuorvaneApplication();
 
@@ -94,10 +96,24 @@ private:
     std::unique_ptr<SettingsErrorLog> m_settingsErrors;
     std::unique_ptr<TerminationRequests> m_requests;
     Subscription m_quitSubscription;
+    Subscription m_saveSubscription;
     std::unique_ptr<MainWindow> m_mainWindow;
     std::unique_ptr<MenuBarExtra> m_menuBarExtra;
     std::optional<std::filesystem::path> m_demoFolder; // a demo's new folder, removed at the end
 };
+
+/// Why QuorVane run by root does not start: its text names the file or folder on the settings
+/// path that root alone may not change, whose it is, and what to do instead.
+class SettingsPathRefusal final : public Error {
+public:
+    using Error::Error;
+};
+
+/// For a process of root's, throws SettingsPathRefusal unless the settings file at `settingsFile`
+/// (made canonical) and every folder above it that exists belong to root, and no one else may
+/// write them, other than a folder with the sticky bit (/tmp, say): another user could otherwise
+/// lead root's saves and lock wherever they like. Nothing for other users.
+void refuseUnlessRootsAlone(const std::filesystem::path& settingsFile);
 
 /// Names the running Qt application: "QuorVane" wherever the desktop shows its name to the user
 /// (the tray's title, window titles), "Quorvane" where Qt derives paths and the window class.

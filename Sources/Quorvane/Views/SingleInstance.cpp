@@ -91,19 +91,15 @@ Listening listenOn(const std::string& socketName)
     return {std::move(server)};
 }
 
-/// This user and root, and the settings file's owner (its folder's while it is not there): as
-/// after "su", a copy may run as the user whose file it is. Root makes lock files for that owner.
+/// This user, and the settings file's owner (its folder's while it is not there): as after "su",
+/// a copy may run as the user whose file it is.
 LockUsers lockUsersOf(const std::filesystem::path& settingsFile)
 {
-    const uid_t self = ::geteuid();
-    LockUsers users{.owner = self, .copies = {self, 0}};
+    LockUsers users{.copies = {::geteuid()}};
     struct stat status { };
     if (::stat(settingsFile.c_str(), &status) == 0
-        || ::stat(settingsFile.parent_path().c_str(), &status) == 0) {
+        || ::stat(settingsFile.parent_path().c_str(), &status) == 0)
         users.copies.push_back(status.st_uid);
-        if (self == 0)
-            users.owner = status.st_uid;
-    }
     return users;
 }
 
@@ -214,7 +210,7 @@ Lock::State SingleInstance::lockTheFile()
 {
     if (!m_claim.lockFile)
         return Lock::State::notLocked;
-    Lock lock = takeLock(*m_claim.lockFile, m_lockUsers, LockFolder::madeWhenMissing);
+    Lock lock = takeLock(*m_claim.lockFile, m_lockUsers, FolderCreation::missing);
     m_lock = std::move(lock.descriptor);
     m_mayWriteRecord = lock.mayWriteRecord;
     m_lockProblem = std::move(lock.problem);
@@ -271,10 +267,12 @@ SingleInstance::Outcome SingleInstance::tryClaim()
 
 void SingleInstance::keepLockInPlace()
 {
+    if (!m_lockWatch)
+        return; // no lock to keep
     const std::filesystem::path& path = *m_claim.lockFile;
     // Never makes the folder: a restore that copies it back would then copy into it.
     if (!isInPlace(path, m_lock.get())) {
-        Lock lock = takeLock(path, m_lockUsers, LockFolder::ownersOnly);
+        Lock lock = takeLock(path, m_lockUsers, FolderCreation::none);
         if (lock.state == Lock::State::locked) {
             m_lock = std::move(lock.descriptor);
             m_mayWriteRecord = lock.mayWriteRecord;

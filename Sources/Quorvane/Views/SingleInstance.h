@@ -32,8 +32,8 @@ struct InstanceClaim {
     /// long). The copy that runs holds a kernel lock (flock) on it, which ends with its process
     /// however that ends, and writes its process id and socket name into it when the file is its
     /// user's. While it runs, it locks the file at this path again whenever that is deleted or
-    /// replaced, or its folder moved or restored, on the event loop: only in a folder there that
-    /// is no symbolic link and belongs to the lock's owner. Absent when the settings file is
+    /// replaced, or its folder moved or restored, on the event loop, and at each save: only in a
+    /// folder reached without a symbolic link on the way. Absent when the settings file is
     /// something the settings store refuses (a device, a folder): nothing is made beside that.
     std::optional<std::filesystem::path> lockFile{};
     /// A short name in the abstract socket namespace, made from the settings file's path, where
@@ -54,8 +54,8 @@ struct InstanceClaim {
 [[nodiscard]] std::vector<std::string> candidateSocketNames(const std::string& first);
 
 /// The claim of one process on one settings file. A copy runs with the lock and a name to take
-/// hand-overs on, or with either alone when the other cannot be had. Only a process of this user,
-/// of root or of the settings file's owner counts as a copy that has the file: another user's
+/// hand-overs on, or with either alone when the other cannot be had. Only a process of this user
+/// or of the settings file's owner counts as a copy that has the file: another user's
 /// program that holds the lock or a name is passed by, since abstract names have no permissions
 /// and anyone may lock a file they can read. A lock that no running copy holds, whatever the lock
 /// file says, never stops a launch.
@@ -95,6 +95,13 @@ public:
     /// Until then hand-overs go unanswered, and the launch that asked asks again.
     void onHandOver(std::function<void()> openMainWindow);
 
+    /// Locks a lock file at the lock file's path again when the one this copy holds is no longer
+    /// there (a folder on the way moved, say), and puts its record back, so that launches find
+    /// this copy through it. Never through a symbolic link on the way, nor making a folder: it
+    /// waits for a real one. Runs by itself when the lock file or its folder changes, and should
+    /// run at each save, for a change further up. Nothing for a copy that took no lock.
+    void keepLockInPlace();
+
     /// Answers no more hand-overs, for a copy that has begun to quit: a launch it answered would
     /// end too, leaving no copy. The file, and its socket names, stay this copy's until it ends.
     void stopHandOvers();
@@ -107,11 +114,6 @@ private:
     [[nodiscard]] Outcome tryClaim();
     /// Takes the lock file as it is now, saying why not in m_lockProblem.
     [[nodiscard]] Lock::State lockTheFile();
-    /// Locks a lock file at the lock file's path again once the one this copy holds is no longer
-    /// there, and puts its record back, so that launches find this copy through it. Waits for a
-    /// folder of the lock's owner there: another folder, or a link, may have been put in place
-    /// by someone else.
-    void keepLockInPlace();
     [[nodiscard]] NameClaim claimOneOf(const std::vector<std::string>& names);
     void findCopiesListening();
     void answerHandOvers(QLocalServer& server);

@@ -82,6 +82,9 @@ int main(int argc, char** argv)
         if (quorvane.hasHandedOver())
             return 0;
         return QApplication::exec();
+    } catch (const SettingsPathRefusal& refusal) {
+        printLine(refusal.what());
+        return 2;
     } catch (const Error& error) {
         printLine(error.what());
         return 1;

@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QPainter>
 #include <QStyle>
+#include <QTextLayout>
 
 namespace quorvane {
 
@@ -26,9 +27,26 @@ void ElidedLabel::setText(const QString& text)
     refreshToolTip();
 }
 
+void ElidedLabel::setMaximumLineCount(int count)
+{
+    m_maximumLineCount = count;
+    // Its height follows its width now: a fixed one would hold it to one line.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+}
+
 bool ElidedLabel::isElided() const
 {
-    return fontMetrics().horizontalAdvance(text()) > contentsRect().width();
+    return shownLines(contentsRect().width()).join(QString()) != text();
+}
+
+bool ElidedLabel::hasHeightForWidth() const { return m_maximumLineCount > 1; }
+
+int ElidedLabel::heightForWidth(int width) const
+{
+    const QMargins margins = contentsMargins();
+    const auto lines
+        = static_cast<int>(shownLines(width - margins.left() - margins.right()).size());
+    return lines * fontMetrics().lineSpacing() + margins.top() + margins.bottom();
 }
 
 QSize ElidedLabel::minimumSizeHint() const
@@ -43,9 +61,32 @@ void ElidedLabel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     const QRect area = contentsRect();
-    const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
+    const QString shown = shownLines(area.width()).join(QChar::LineFeed);
     style()->drawItemText(
         &painter, area, alignment(), palette(), isEnabled(), shown, foregroundRole());
+}
+
+QStringList ElidedLabel::shownLines(int width) const
+{
+    const QString whole = text();
+    QTextLayout layout(whole, font());
+    QTextOption wrapping;
+    wrapping.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(wrapping);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        if (lines.size() + 1 == m_maximumLineCount) {
+            const QString rest = whole.mid(line.textStart());
+            const bool fits = fontMetrics().horizontalAdvance(rest) <= width;
+            lines.push_back(fits ? rest : fontMetrics().elidedText(rest, Qt::ElideRight, width));
+            break;
+        }
+        lines.push_back(whole.mid(line.textStart(), line.textLength()));
+    }
+    layout.endLayout();
+    return lines;
 }
 
 void ElidedLabel::resizeEvent(QResizeEvent* event)

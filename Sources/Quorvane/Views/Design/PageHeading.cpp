@@ -35,6 +35,8 @@ PageHeading::PageHeading(const QString& eyebrow, const QString& title,
 
 void PageHeading::setTitle(const QString& title) { m_title->setText(title); }
 
+void PageHeading::setTitleLineCount(int count) { m_title->setMaximumLineCount(count); }
+
 void PageHeading::setSubtitle(const std::optional<QString>& subtitle)
 {
     m_subtitle->setText(subtitle.value_or(QString()));

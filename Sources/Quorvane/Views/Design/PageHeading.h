@@ -1,5 +1,5 @@
-// The heading at the top of a page or panel: a small eyebrow line, the title on one line (a
-// long one ends with "…") and an optional subtitle.
+// The heading at the top of a page or panel: a small eyebrow line, the title on one line unless
+// it may wrap (a long one ends with "…") and an optional subtitle.
 #pragma once
 
 #include <QWidget>
@@ -18,6 +18,8 @@ public:
         const std::optional<QString>& subtitle, QWidget* parent = nullptr);
 
     void setTitle(const QString& title);
+    /// Lets a long title wrap onto up to `count` lines before it ends with "…".
+    void setTitleLineCount(int count);
     /// Hides the subtitle line when absent.
     void setSubtitle(const std::optional<QString>& subtitle);
 

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QAbstractScrollArea>
 #include <QAbstractSlider>
 #include <QAction>
 #include <QApplication>
@@ -19,8 +20,10 @@
 #include <QStyleFactory>
 #include <QStyleOption>
 #include <QVariant>
+#include <QWheelEvent>
 #include <QWidget>
 
+#include <chrono>
 #include <optional>
 
 namespace quorvane {
@@ -34,6 +37,8 @@ constexpr const char* destructiveProperty = "quorDestructive";
 constexpr qreal focusRingRadius = 6;
 // Room between a check box's label and its ring.
 constexpr int labelPadding = 4;
+// How long the wheel rests before a page it scrolled lets a slider under the pointer have it.
+constexpr std::chrono::milliseconds wheelRest{500};
 
 const char* roleName(QuorRole role)
 {
@@ -156,6 +161,8 @@ public:
         // tab stop, having no ring to show: Tab goes from control to control.
         if (qobject_cast<QScrollArea*>(widget))
             widget->setFocusPolicy(Qt::ClickFocus);
+        if (isViewport(*widget))
+            widget->installEventFilter(this);
         if (!isSetByTheWheel(*widget))
             return;
         // Otherwise the wheel itself would focus the control on its way to changing it.
@@ -172,10 +179,18 @@ public:
 
     /// A wheel turned over a control that does not take it is meant for the page under it:
     /// ignored here, it goes on to the control's parents. An open drop-down gets the wheel in its
-    /// list, which is another window.
+    /// list, which is another window. A page's viewport tells when the wheel last scrolled it.
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() != QEvent::Wheel || takesTheWheel(*static_cast<QWidget*>(watched)))
+        if (event->type() != QEvent::Wheel)
+            return false;
+        const auto& wheel = static_cast<const QWheelEvent&>(*event);
+        const auto& widget = *static_cast<const QWidget*>(watched);
+        if (!isSetByTheWheel(widget)) {
+            m_pageScrolledAt = wheel.timestamp();
+            return false;
+        }
+        if (takesTheWheel(widget) && !isScrollingAPage(wheel))
             return false;
         event->ignore();
         return true;
@@ -268,6 +283,20 @@ private:
         return !qobject_cast<const QComboBox*>(&control) && control.hasFocus();
     }
 
+    static bool isViewport(const QWidget& widget)
+    {
+        const auto* area = qobject_cast<const QAbstractScrollArea*>(widget.parentWidget());
+        return area && area->viewport() == &widget;
+    }
+
+    /// Whether `wheel` goes on turning the wheel that scrolled a page, as a slider passes under
+    /// the pointer: told by the events' own times, as the window system stamps them.
+    [[nodiscard]] bool isScrollingAPage(const QWheelEvent& wheel) const
+    {
+        return m_pageScrolledAt
+            && wheel.timestamp() - *m_pageScrolledAt < static_cast<quint64>(wheelRest.count());
+    }
+
     /// Draws the focused element as if unfocused, through `draw`, then the ring round `bounds`;
     /// an option that is no `Option` is drawn as it is.
     template <typename Option, typename Given, typename Draw>
@@ -325,6 +354,9 @@ private:
         const QAction* action = menu->actionAt(option.rect.center());
         return action && action->property(destructiveProperty).toBool();
     }
+
+    /// When the wheel last reached a page; absent until it has.
+    std::optional<quint64> m_pageScrolledAt;
 };
 
 QString styleSheet()

@@ -13,6 +13,7 @@
 #include "Quorvane/Views/MainWindow/ProfilePage.h"
 #include "Quorvane/Views/MainWindow/ProfileSidebar.h"
 #include "Quorvane/Views/MainWindow/RuleEditor.h"
+#include "Quorvane/Views/MainWindow/RulesTable.h"
 #include "Quorvane/Views/MainWindow/SettingsView.h"
 
 #include <QDialog>
@@ -77,6 +78,30 @@ template <typename Dialog> bool mustOpen(bool isWanted, const QPointer<Dialog>& 
     if (!isWanted && dialog)
         dialog->close();
     return isWanted && !dialog;
+}
+
+bool canTakeKeyboard(const QWidget* control)
+{
+    return control && control->isVisible() && control->isEnabled();
+}
+
+/// The first control of `area` that Tab stops at; null when there is none.
+QWidget* firstTabStop(QWidget& area)
+{
+    for (QWidget* at = area.nextInFocusChain(); at != &area; at = at->nextInFocusChain()) {
+        if (area.isAncestorOf(at) && canTakeKeyboard(at) && (at->focusPolicy() & Qt::TabFocus))
+            return at;
+    }
+    return nullptr;
+}
+
+/// The names from `widget` up to its window: a reused row shown for another rule has others.
+QString placeOf(const QWidget& widget)
+{
+    QStringList names;
+    for (const QWidget* at = &widget; at && !at->isWindow(); at = at->parentWidget())
+        names.push_back(at->objectName());
+    return names.join(QLatin1Char('/'));
 }
 
 QWidget* ruleEditor(
@@ -360,9 +385,17 @@ void ContentView::refreshEditor()
 {
     const bool isEditing = *m_model.page == AppPage::profiles && m_draft;
     const bool isCurrent = isEditing && m_editor && m_editorRuleID == m_draft->rule.id;
-    if (m_editor && !isCurrent)
+    if (m_editor && !isCurrent) {
+        const UUID closedRuleID = *m_editorRuleID;
+        const bool hadKeyboard = m_editor->isAncestorOf(window()->focusWidget());
         closeEditor();
+        if (hadKeyboard)
+            giveBackKeyboard(closedRuleID);
+    }
     if (isEditing && !m_editor) {
+        QWidget* const opener = window()->focusWidget();
+        m_editorOpener = opener;
+        m_editorOpenerPlace = opener ? placeOf(*opener) : QString();
         m_editorRuleID = m_draft->rule.id;
         m_editor = m_editorFactory(
             m_model, *m_draft,
@@ -377,6 +410,10 @@ void ContentView::refreshEditor()
         m_editor->setFixedWidth(editingWidth - narrowWidth - 1);
         m_columns->addWidget(m_editor);
         m_editor->show();
+        // Opened as a panel is: the person goes on in its first field, unless typing elsewhere.
+        QWidget* const field = firstTabStop(*m_editor);
+        if (field && !qobject_cast<QLineEdit*>(opener))
+            field->setFocus(Qt::OtherFocusReason);
     }
     m_editorDivider->setVisible(isEditing);
     const int width = isEditing ? editingWidth : narrowWidth;
@@ -393,6 +430,18 @@ void ContentView::closeEditor()
     m_editor->deleteLater();
     m_editor = nullptr;
     m_editorRuleID.reset();
+}
+
+void ContentView::giveBackKeyboard(const UUID& ruleID)
+{
+    QWidget* target = m_profilePage
+        ? static_cast<ProfilePage*>(m_profilePage)->rulesTable().revealRule(ruleID)
+        : nullptr;
+    if (!canTakeKeyboard(target) && m_editorOpener
+        && placeOf(*m_editorOpener) == m_editorOpenerPlace)
+        target = m_editorOpener;
+    if (canTakeKeyboard(target))
+        target->setFocus(Qt::OtherFocusReason);
 }
 
 QWidget* ContentView::buildCopyCard()
@@ -487,6 +536,7 @@ void ContentView::refreshNewProfileDialog()
     auto* field = new QLineEdit(m_name, dialog);
     field->setObjectName(QStringLiteral("name"));
     field->setPlaceholderText(QStringLiteral("Profile name"));
+    field->setAccessibleName(QStringLiteral("Profile name"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, dialog);
     QPushButton* save = buttons->addButton(QStringLiteral("Save"), QDialogButtonBox::AcceptRole);
     save->setObjectName(QStringLiteral("save"));

@@ -133,6 +133,9 @@ private:
     void refreshErrorAlert();
     void placeCopyCard();
     void closeEditor();
+    /// Gives the keyboard back as the editor that had it closes: to the row of its rule, else to
+    /// the control that opened it while that still shows the same thing.
+    void giveBackKeyboard(const UUID& ruleID);
     QWidget* buildCopyCard();
 
     AppModel& m_model;
@@ -167,6 +170,9 @@ private:
     QHBoxLayout* m_columns;
     QPointer<QWidget> m_editor;
     std::optional<UUID> m_editorRuleID;
+    /// The control that had the keyboard as the editor opened, and where it stood then.
+    QPointer<QWidget> m_editorOpener;
+    QString m_editorOpenerPlace;
     QWidget* m_copyCard;
     QLabel* m_copyText;
     std::optional<UUID> m_copyCardID;
@@ -176,8 +182,6 @@ private:
     QPointer<QMessageBox> m_deleteDialog;
     QPointer<QMessageBox> m_errorAlert;
     std::vector<Subscription> m_changeMarks;
-    /// Keeps the focus of a closing editor off the next control, where a second key of the one
-    /// that saved the rule would act.
     ViewRefresh m_refresh;
 };
 

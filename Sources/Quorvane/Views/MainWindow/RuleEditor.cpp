@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -131,10 +132,13 @@ QWidget* RuleEditor::buildForm()
         = new PageHeading(m_draft.isNew ? QStringLiteral("New rule") : QStringLiteral("Edit rule"),
             shownName(), std::nullopt, form);
     m_heading->setObjectName(QStringLiteral("heading"));
+    // The column is narrow for a title's size: a name of a few words wraps rather than ends.
+    m_heading->setTitleLineCount(2);
 
     m_name = new QLineEdit(text(m_draft.rule.name), form);
     m_name->setObjectName(QStringLiteral("name"));
     m_name->setPlaceholderText(QStringLiteral("Rule name"));
+    m_name->setAccessibleName(QStringLiteral("Name"));
     connect(
         m_name, &QLineEdit::textEdited, this, [this](const QString& typed) { editName(typed); });
 
@@ -240,6 +244,15 @@ QWidget* RuleEditor::buildFooter()
     connect(cancel, &QPushButton::clicked, this, [this] { m_close(); });
     connect(m_save, &QPushButton::clicked, this, [this] { save(); });
     return footer;
+}
+
+void RuleEditor::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() != Qt::Key_Escape) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    m_close();
 }
 
 void RuleEditor::editName(const QString& name)

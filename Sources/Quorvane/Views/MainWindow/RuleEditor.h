@@ -46,6 +46,10 @@ public:
     /// Re-reads the choices and capabilities from the model.
     void refresh();
 
+protected:
+    /// Escape cancels, as "Cancel" does.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     QWidget* buildForm();
     QWidget* buildFooter();

@@ -217,6 +217,16 @@ void RulesTable::scrollToRow(int row)
         bar->setValue(bottom - viewport()->height());
 }
 
+QWidget* RulesTable::revealRule(const UUID& ruleID)
+{
+    const std::optional<int> row = m_rules->rowOf(ruleID);
+    if (!row)
+        return nullptr;
+    scrollToRow(*row);
+    RuleRow* shown = rowOf(ruleID);
+    return shown ? shown->focusableControls().front() : nullptr;
+}
+
 void RulesTable::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);

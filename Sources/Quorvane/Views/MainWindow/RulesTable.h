@@ -50,6 +50,9 @@ public:
     [[nodiscard]] RuleRow* rowOf(const UUID& ruleID) const;
     /// Scrolls as little as needed to show the whole row.
     void scrollToRow(int row);
+    /// Scrolls the rule's row into view and gives its first control, the switch; null when the
+    /// table holds no such rule.
+    [[nodiscard]] QWidget* revealRule(const UUID& ruleID);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
