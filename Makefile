@@ -1,15 +1,18 @@
 # make test: install what is missing, build, run every test.
 # make run:  install what is missing, build, start the application in demo mode.
+# JOBS caps how many compilers, and then how many tests, run at once (make test JOBS=3); by
+# default one per core this process may use. It wins over the test presets' own count.
 PRESET ?= dev
+JOBS ?= $(shell nproc)
 
 .PHONY: test run build dependencies clean
 
 test: build
-	ctest --preset $(PRESET)
+	ctest --preset $(PRESET) --parallel $(JOBS)
 
 build: dependencies
 	cmake --preset $(PRESET)
-	cmake --build --preset $(PRESET)
+	cmake --build --preset $(PRESET) --parallel $(JOBS)
 
 dependencies:
 	./scripts/install-dependencies

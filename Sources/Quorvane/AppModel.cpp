@@ -179,10 +179,15 @@ Task<void> AppModel::start()
     if (isQuitting.get())
         co_return;
     queueProfileResolutions(std::nullopt);
-    isLoaded.set(true);
-    // Every start writes the file, so the first run creates it.
-    if (!settingsError.get())
+    // One write, once start-up has settled what the file holds (the first run creates it): what
+    // it captured is on disk before anything is applied.
+    if (!settingsError.get()) {
         persist();
+        co_await *saveTask.get();
+        if (isQuitting.get())
+            co_return;
+    }
+    isLoaded.set(true);
     updateBrightnessKeys();
     resolveAndApply(false);
     pollingTask.set(spawn(m_executor, poll(weak_from_this())));

@@ -406,7 +406,7 @@ Task<void> AppModel::refreshSystemDisplayPreferences(bool capture)
     bool added = false;
     configuration.modify(
         [&](Configuration& document) { added = document.captureSystemDisplayDefaults(snapshot); });
-    if (!added)
+    if (!added || !isLoaded.get()) // start-up saves once it has settled the whole document
         co_return;
     const PendingCaptureSave pending(*this);
     persist();

@@ -247,6 +247,9 @@ Task<void> AppModel::captureInitialDefaults(
         co_return;
     configuration.modify(
         [&](Configuration& document) { document.setDefaultSettings(std::move(defaults)); });
+    // Start-up saves once it has settled the whole document.
+    if (!isLoaded.get())
+        co_return;
     const PendingCaptureSave pending(*this);
     persist();
     if (const std::optional<TaskHandle> save = saveTask.get())

@@ -61,26 +61,33 @@ TEST(PersistenceTest, SavesWriteInTheOrderRequestedEvenAfterTheModelIsGone)
     }
 }
 
-// A start asks for saves (the first one captures defaults, and every start saves); over a file
-// that holds the document already, none of them writes.
-TEST(PersistenceTest, AStartOverAFileThatNeedsNoChangeLeavesItAlone)
+// A start writes the file once, after it has settled what the file holds (the captured
+// defaults, the verified modes, the demo's samples); over a file that holds the document already,
+// it writes nothing.
+TEST(PersistenceTest, AStartWritesTheFileOnceAndLeavesOneThatNeedsNoChangeAlone)
 {
-    ModelWorld world;
-    installDefaultWorld(world.mac);
-    {
-        const auto first = world.startedModel({.simulation = false});
-        world.executor.advance(10s); // discovery talks to the monitor
-        first->configuration.modify([](Configuration& document) { document.holdMinutes = 15; });
-        first->persist();
+    for (const bool demo : {false, true}) {
+        SCOPED_TRACE(demo ? "demo" : "simulated Mac");
+        ModelWorld world;
+        installDefaultWorld(world.mac);
+        const AppModel::Options options{
+            .simulation = demo, .settingsURL = world.defaultSettingsFile()};
+        {
+            const auto first = world.startedModel(options);
+            world.executor.advance(10s); // discovery talks to the monitor
+            EXPECT_EQ(first->settingsStore().writeCount(), 1u);
+            EXPECT_EQ(configurationIn(world.defaultSettingsFile()), *first->configuration);
+            first->configuration.modify([](Configuration& document) { document.holdMinutes = 15; });
+            first->persist();
+            world.executor.advance(10s);
+        }
+        const std::string before = *contentsOf(world.defaultSettingsFile());
+        const auto model = world.startedModel(options);
         world.executor.advance(10s);
-        EXPECT_GE(first->settingsStore().writeCount(), 2u) << "the first start creates the file";
+        EXPECT_EQ(model->settingsStore().writeCount(), 0u) << "the file holds the document already";
+        EXPECT_EQ(contentsOf(world.defaultSettingsFile()), before);
+        EXPECT_EQ(model->configuration->holdMinutes, 15);
     }
-    const std::string before = *contentsOf(world.defaultSettingsFile());
-    const auto model = world.startedModel({.simulation = false});
-    world.executor.advance(10s);
-    EXPECT_EQ(model->settingsStore().writeCount(), 0u) << "the file holds the document already";
-    EXPECT_EQ(contentsOf(world.defaultSettingsFile()), before);
-    EXPECT_EQ(model->configuration->holdMinutes, 15);
 }
 
 TEST(PersistenceTest, SaveWaitsForThePreviousOneWhateverItsOutcome)

@@ -54,7 +54,8 @@ TEST(StartupTest, StepsRunInOrder)
     world.executor.runUntilIdle();
 
     EXPECT_EQ(steps,
-        (std::vector<std::string>{"configuration", "selection", "loaded", "save", "polling"}));
+        (std::vector<std::string>{"configuration", "selection", "save", "loaded", "polling"}))
+        << "the one save at start settles before the model counts as loaded";
     EXPECT_EQ(model->configuration->holdMinutes, 5);
     EXPECT_EQ(model->selectedProfileID.get(), written.activeProfileID);
 }
@@ -172,22 +173,30 @@ TEST(StartupTest, CallbacksDoNothingOnceTheModelIsGone)
     world.executor.runUntilIdle();
 }
 
-TEST(StartupTest, QuitDuringTheFirstHardwareReadEndsStartUp)
+TEST(StartupTest, QuitDuringTheFirstHardwareReadOrTheSaveEndsStartUp)
 {
     using namespace std::chrono_literals;
-    ModelWorld world;
-    const auto model = AppModel::create(world.environment(),
-        {.startAutomatically = true, .hardwareDiscovery = []() -> Task<DiscoveredHardware> {
-             co_await sleep(50ms);
-             co_return DiscoveredHardware{};
-         }});
-    world.executor.advance(10ms);
-    model->quit();
-    world.executor.advance(100ms);
+    for (const bool duringSave : {false, true}) {
+        SCOPED_TRACE(duringSave ? "the save" : "the first hardware read");
+        ModelWorld world;
+        const auto model = AppModel::create(world.environment(),
+            {.startAutomatically = true, .hardwareDiscovery = []() -> Task<DiscoveredHardware> {
+                 co_await sleep(50ms);
+                 co_return DiscoveredHardware{};
+             }});
+        const Subscription saving = model->saveTask.observe([&] {
+            if (duringSave && !model->isQuitting.get())
+                model->quit();
+        });
+        world.executor.advance(10ms);
+        if (!duringSave)
+            model->quit();
+        world.executor.advance(100ms);
 
-    EXPECT_FALSE(model->isLoaded.get());
-    EXPECT_FALSE(model->pollingTask.get());
-    EXPECT_EQ(world.shell.terminationRequests, 1);
+        EXPECT_FALSE(model->isLoaded.get());
+        EXPECT_FALSE(model->pollingTask.get());
+        EXPECT_EQ(world.shell.terminationRequests, 1);
+    }
 }
 
 } // namespace

@@ -1355,11 +1355,9 @@ TEST(SingleInstanceTest, TheRunningCopyKeepsItsLockFileInPlaceWhileOtherUsersHol
             EXPECT_FALSE(runEventLoopUntil([] { return false; }, 500));
             std::filesystem::copy(settings, backup, std::filesystem::copy_options::recursive);
             c.change();
-            const std::string before = readFile(file);
             model.setAutomation(!model.configuration->automationEnabled);
-            // Every save done, also one that start-up may still have had under way.
-            ASSERT_TRUE(runEventLoopUntil(
-                [&] { return model.saveTask.get()->isFinished() && readFile(file) != before; }));
+            ASSERT_TRUE(
+                runEventLoopUntil([&] { return configurationIn(file) == *model.configuration; }));
             // At the latest once it has saved.
             EXPECT_TRUE(runEventLoopUntil([&] { return isLocked(lock); })) << "locked again";
             const std::string changed = readFile(file);
