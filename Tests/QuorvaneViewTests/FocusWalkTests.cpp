@@ -18,6 +18,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QAbstractScrollArea>
 #include <QAbstractSlider>
 #include <QAccessible>
 #include <QComboBox>
@@ -883,13 +884,15 @@ const ModelChange modelChanges[] = {
         }},
 };
 
-/// The part of `widget` that the widgets around it leave on screen, in its own coordinates.
+/// The part of `widget` that the scroll areas around it show, in its own coordinates.
 QRect shownPart(const QWidget& widget)
 {
     QRect shown = widget.rect();
     for (const QWidget* around = widget.parentWidget(); around && !around->isWindow();
-         around = around->parentWidget())
-        shown &= QRect(widget.mapFrom(around, QPoint()), around->size());
+         around = around->parentWidget()) {
+        if (qobject_cast<const QAbstractScrollArea*>(around->parentWidget())) // a viewport
+            shown &= QRect(widget.mapFrom(around, QPoint()), around->size());
+    }
     return shown;
 }
 
