@@ -796,6 +796,20 @@ TEST(MenuBarExtraTest, WhileOpenThePopoverFollowsItsContentAsAnOpeningWouldPlace
         demo.turn();
         layOut();
         EXPECT_EQ(popover.geometry(), first) << "and back when the line goes";
+
+        // A line that fills the popover's width would wrap beside a scroll bar: it takes one.
+        const QLabel& status = *extra.menuView().findChild<QLabel*>(QStringLiteral("status"));
+        std::string app = "App";
+        while (status.fontMetrics().horizontalAdvance(
+                   QString::fromStdString("Following the rules · " + app + "x"))
+            <= status.width())
+            app += 'x';
+        demo.model->currentAppName.set(app);
+        demo.turn();
+        layOut();
+        const QWidget& content = *extra.menuView().parentWidget();
+        EXPECT_EQ(content.height(), content.heightForWidth(content.width())) << "a blank band";
+        EXPECT_EQ(popover.geometry(), first);
     }
 }
 

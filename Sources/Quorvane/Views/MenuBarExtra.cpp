@@ -166,9 +166,7 @@ void MenuBarExtra::togglePopover()
 void MenuBarExtra::openPopover(const QRect& icon, const QPoint& pointer, const QRect& available)
 {
     m_anchor = {.icon = icon, .pointer = pointer, .available = available};
-    const QRect geometry = popoverGeometry(icon, pointer, available, wantedSize());
-    m_popover->setFixedSize(geometry.size());
-    m_popover->move(geometry.topLeft());
+    place(wantedSize());
     // Each opening starts at the top, wherever the last one was scrolled to.
     m_scroll->verticalScrollBar()->setValue(0);
     m_popover->show();
@@ -187,8 +185,19 @@ bool MenuBarExtra::eventFilter(QObject* watched, QEvent* event)
 void MenuBarExtra::fitPopover()
 {
     // Open, the layouts keep their sizes up to date: no need to drop them as wantedSize() does.
+    place(contentSize());
+}
+
+void MenuBarExtra::place(const QSize& wanted)
+{
     const QRect geometry
-        = popoverGeometry(m_anchor.icon, m_anchor.pointer, m_anchor.available, contentSize());
+        = popoverGeometry(m_anchor.icon, m_anchor.pointer, m_anchor.available, wanted);
+    // The bar shows only while the content is taller than the room: left to itself, the scroll
+    // area judges by the width it had, and a line that wraps once more beside a bar keeps the bar.
+    const Qt::ScrollBarPolicy bar
+        = geometry.height() < wanted.height() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+    if (m_scroll->verticalScrollBarPolicy() != bar)
+        m_scroll->setVerticalScrollBarPolicy(bar);
     if (geometry == m_popover->geometry())
         return;
     m_popover->setFixedSize(geometry.size());
@@ -212,10 +221,7 @@ QSize MenuBarExtra::contentSize() const
 {
     const QWidget& content = *m_menuView->parentWidget();
     assert(content.hasHeightForWidth() && "the popover's wrapped lines set its height");
-    // Measured beside a scroll bar: the scroll area judges the height by the width it had, so a
-    // status line that wraps once more there would keep a bar that hides the last controls.
-    const QScrollBar& bar = *m_scroll->verticalScrollBar();
-    return {popoverWidth, content.heightForWidth(popoverWidth - bar.sizeHint().width())};
+    return {popoverWidth, content.heightForWidth(popoverWidth)};
 }
 
 } // namespace quorvane

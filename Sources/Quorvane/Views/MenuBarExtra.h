@@ -62,8 +62,11 @@ private:
     void togglePopover();
     /// Places the open popup for the size its content wants now.
     void fitPopover();
-    /// The popover's size with all of its content in view, as it is now. Asked of the content:
-    /// the scroll area's hint is capped.
+    /// Places the popup beside its anchor for content of `wanted` size, with a scroll bar only
+    /// where the room is shorter.
+    void place(const QSize& wanted);
+    /// The popover's size with all of its content in view at its full width, as it is now. Asked
+    /// of the content: the scroll area's hint is capped.
     [[nodiscard]] QSize wantedSize() const;
     /// The same, from the sizes the layouts hold now.
     [[nodiscard]] QSize contentSize() const;
