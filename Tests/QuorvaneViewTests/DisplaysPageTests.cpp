@@ -85,14 +85,35 @@ TEST_F(DisplaysPageTest, ShowsOneRowPerAvailableSlidingControlWithTheModelsReadO
         // Each card has a Brightness and a Rename: their names say whose.
         const QString display
             = page.cardOf(key.target.id())->findChild<QLabel*>("displayName")->text();
-        EXPECT_EQ(part<QSlider>(page, key, "slider").accessibleName(),
-            display + ' ' + QString::fromUtf8(title(key.setting)).toLower());
+        const QString control = display + ' ' + QString::fromUtf8(title(key.setting)).toLower();
+        EXPECT_EQ(part<QSlider>(page, key, "slider").accessibleName(), control);
+        EXPECT_EQ(part<QPushButton>(page, key, "resume").accessibleName(), "Resume " + control);
         EXPECT_EQ(page.cardOf(key.target.id())->findChild<QWidget*>("rename")->accessibleName(),
             "Rename " + display);
     }
     for (const SettingKey mode : {SettingKey::hdr, SettingKey::refreshRate})
         EXPECT_EQ(page.rowOf(keyOf(keys.front().target.id(), mode)), nullptr);
     saveScreenshot(page, "displays-page");
+}
+
+TEST_F(DisplaysPageTest, EachModeControlAndResumeIsNamedAfterItsDisplayAlsoOnceRenamed)
+{
+    for (const char* name : {"External screen 1", "Studio Monitor"}) {
+        SCOPED_TRACE(name);
+        model.renameDisplay("demo-external", name);
+        demo.turn();
+        const std::string display = name;
+        const std::pair<const char*, std::string> names[] = {
+            {"refreshRate", display + " refresh rate"},
+            {"hdr", display + " HDR"},
+            {"resolution", display + " resolution"},
+            {"refreshRateResume", "Resume " + display + " refresh rate"},
+            {"hdrResume", "Resume " + display + " HDR"},
+        };
+        QWidget& card = *page.cardOf("demo-external");
+        for (const auto& [object, accessible] : names)
+            EXPECT_EQ(card.findChild<QWidget*>(object)->accessibleName().toStdString(), accessible);
+    }
 }
 
 TEST_F(DisplaysPageTest, SliderMoveHoldsTheControlAndResumeReleasesIt)

@@ -3,7 +3,6 @@
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/ControlStatusLine.h"
 #include "Quorvane/Views/Design/ChoiceItems.h"
-#include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/Design/SwitchButton.h"
 
 #include <QComboBox>
@@ -38,16 +37,14 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
     , m_modeStatus(newStatusLabel(this))
     , m_resolution(new QComboBox(this))
     , m_resolutionStatus(newStatusLabel(this))
-    , m_refreshRateHold(makeHoldLine(SettingKey::refreshRate, QStringLiteral("refresh rate")))
-    , m_hdrHold(makeHoldLine(SettingKey::hdr, QStringLiteral("HDR")))
+    , m_refreshRateHold(makeHoldLine(SettingKey::refreshRate))
+    , m_hdrHold(makeHoldLine(SettingKey::hdr))
     , m_refresh(model.executor(), [this] { refresh(); })
 {
     setObjectName(QStringLiteral("mode"));
     m_refreshRate->setObjectName(QStringLiteral("refreshRate"));
-    m_refreshRate->setAccessibleName(QStringLiteral("Refresh rate"));
     m_hdr->setObjectName(QStringLiteral("hdr"));
     m_resolution->setObjectName(QStringLiteral("resolution"));
-    m_resolution->setAccessibleName(QStringLiteral("Resolution"));
     m_modeStatus->setObjectName(QStringLiteral("refreshRateStatus"));
     m_resolutionStatus->setObjectName(QStringLiteral("modeStatus"));
 
@@ -59,11 +56,11 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
     layout->addWidget(m_modeStatus, 1, 1, 1, 2);
     // Each hold under its control: the refresh rate's under the menu, HDR's under the switch.
     auto* holds = new QHBoxLayout;
-    holds->addWidget(m_refreshRateHold.hold);
-    holds->addWidget(m_refreshRateHold.resume);
+    holds->addWidget(&m_refreshRateHold.hold());
+    holds->addWidget(&m_refreshRateHold.resume());
     holds->addStretch();
-    holds->addWidget(m_hdrHold.hold);
-    holds->addWidget(m_hdrHold.resume);
+    holds->addWidget(&m_hdrHold.hold());
+    holds->addWidget(&m_hdrHold.resume());
     layout->addLayout(holds, 2, 1, 1, 2);
     layout->addWidget(new QLabel(QStringLiteral("Resolution"), this), 3, 0);
     layout->addWidget(m_resolution, 3, 1, 1, 2);
@@ -78,26 +75,19 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
     connect(
         m_resolution, &QComboBox::activated, this, [this](int index) { pickResolution(index); });
 
+    // The display's name too: the controls are named after it.
     m_refresh.watch(m_model.hardwareSnapshot, m_model.resolutionStatus, m_model.controlStatus,
-        m_model.modeBusy, m_model.preview, m_model.isLoaded, m_model.settingsError, m_model.holds);
+        m_model.modeBusy, m_model.preview, m_model.isLoaded, m_model.settingsError, m_model.holds,
+        m_model.displays, m_model.configuration);
     refresh();
 }
 
 DisplayModeRow::~DisplayModeRow() = default;
 
-DisplayModeRow::HoldLine DisplayModeRow::makeHoldLine(SettingKey setting, const QString& name)
+HoldLine DisplayModeRow::makeHoldLine(SettingKey setting)
 {
-    HoldLine line{.setting = setting,
-        .hold = new QLabel(this),
-        .resume = new QPushButton(QStringLiteral("Resume"), this)};
-    line.hold->setObjectName(text(std::string(rawValue(setting))) + QStringLiteral("Hold"));
-    line.resume->setObjectName(text(std::string(rawValue(setting))) + QStringLiteral("Resume"));
-    // Two Resumes share the line: each says which control it gives back.
-    line.resume->setAccessibleName(QStringLiteral("Resume ") + name);
-    QuorStyle::setRole(*line.hold, QuorRole::secondary);
-    const ControlKey key{.target = ControlTarget::display(m_displayID), .setting = setting};
-    connect(line.resume, &QPushButton::clicked, this, [this, key] { m_model.resume(key); });
-    return line;
+    return HoldLine(m_model, {.target = ControlTarget::display(m_displayID), .setting = setting},
+        *this, HoldLine::WhenFree::nothing, text(std::string(rawValue(setting))));
 }
 
 bool DisplayModeRow::offersModes(const AppModel& model, const std::string& displayID)
@@ -123,18 +113,20 @@ void DisplayModeRow::refresh()
     m_resolution->setEnabled(mayChange && m_resolution->count() > 0);
 
     refreshStatuses();
-    refreshHolds();
+    const QString display = displayLabel(m_model, m_displayID);
+    refreshNames(display);
+    m_refreshRateHold.refresh(display);
+    m_hdrHold.refresh(display);
 }
 
-void DisplayModeRow::refreshHolds()
+void DisplayModeRow::refreshNames(const QString& displayLabel)
 {
-    for (const HoldLine& line : {m_refreshRateHold, m_hdrHold}) {
-        const std::optional<std::string> hold = m_model.holdLabel(
-            {.target = ControlTarget::display(m_displayID), .setting = line.setting});
-        line.hold->setText(hold ? text(*hold) : QString());
-        line.hold->setVisible(hold.has_value());
-        line.resume->setVisible(hold.has_value());
-    }
+    // Every card has these controls: each name says whose.
+    if (displayLabel.isEmpty())
+        return;
+    m_refreshRate->setAccessibleName(controlName(displayLabel, SettingKey::refreshRate));
+    m_hdr->setAccessibleName(controlName(displayLabel, SettingKey::hdr));
+    m_resolution->setAccessibleName(displayLabel + QStringLiteral(" resolution"));
 }
 
 void DisplayModeRow::refreshStatuses()

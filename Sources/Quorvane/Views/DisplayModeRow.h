@@ -2,6 +2,7 @@
 // test, and its resolution menu.
 #pragma once
 
+#include "Quorvane/Views/ControlStatusLine.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 
 #include <QWidget>
@@ -11,7 +12,6 @@
 
 class QComboBox;
 class QLabel;
-class QPushButton;
 
 namespace quorvane {
 
@@ -37,19 +37,13 @@ public:
 
 private:
     /// A mode control's hold and its Resume, shown while it is held.
-    struct HoldLine {
-        SettingKey setting;
-        QLabel* hold;
-        QPushButton* resume;
-    };
-
-    /// `name` says in a sentence which control the Resume gives back.
-    HoldLine makeHoldLine(SettingKey setting, const QString& name);
+    [[nodiscard]] HoldLine makeHoldLine(SettingKey setting);
     void refresh();
+    /// Names each control after the display shown as `displayLabel`.
+    void refreshNames(const QString& displayLabel);
     void refreshRefreshRates();
     void refreshResolutions();
     void refreshStatuses();
-    void refreshHolds();
     void pickRefreshRate(int index);
     void pickHDR(bool isOn);
     void pickResolution(int index);

@@ -230,14 +230,10 @@ DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
         .slider = new QSlider(Qt::Horizontal, widget),
         .value = new QLabel(widget),
         .source = newStatusLabel(widget),
-        .hold = new QLabel(widget),
-        .resume = new QPushButton(QStringLiteral("Resume"), widget)};
+        .hold = HoldLine(m_model, key, *widget, HoldLine::WhenFree::disabledResume)};
     row.slider->setObjectName(QStringLiteral("slider"));
     row.value->setObjectName(QStringLiteral("value"));
     row.source->setObjectName(QStringLiteral("source"));
-    row.hold->setObjectName(QStringLiteral("hold"));
-    row.resume->setObjectName(QStringLiteral("resume"));
-    QuorStyle::setRole(*row.hold, QuorRole::secondary);
     if (key.setting == SettingKey::temperature)
         row.slider->setRange(lowestKelvinStep, highestKelvinStep);
     else
@@ -250,14 +246,14 @@ DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
     layout->addWidget(new QLabel(text(std::string(title(key.setting))), widget), 0, 0);
     layout->addWidget(row.slider, 0, 1);
     layout->addWidget(row.value, 0, 2);
-    layout->addWidget(row.resume, 0, 3);
+    layout->addWidget(&row.hold.resume(), 0, 3);
     // Where the value comes from, with the control's status, and its hold share the line under
     // the slider: the popover is too narrow for the hold under the value. A long line wraps
     // beside the hold, which keeps a clear gap from it so as never to read as its last words.
     auto* origin = new QHBoxLayout;
     origin->setSpacing(holdGap);
     origin->addWidget(row.source, 1);
-    origin->addWidget(row.hold, 0, Qt::AlignTop);
+    origin->addWidget(&row.hold.hold(), 0, Qt::AlignTop);
     layout->addLayout(origin, 1, 1, 1, 3);
     layout->setColumnMinimumWidth(0, labelWidth);
     layout->setColumnStretch(1, 1);
@@ -267,16 +263,7 @@ DisplaysPage::Row DisplaysPage::makeRow(const ControlKey& key, QWidget* parent)
     QSlider* slider = row.slider;
     connect(slider, &QSlider::actionTriggered, this,
         [this, key, slider](int) { adjust(key, slider->sliderPosition()); });
-    connect(row.resume, &QPushButton::clicked, this, [this, key] { m_model.resume(key); });
     return row;
-}
-
-QString DisplaysPage::displayLabel(const std::string& displayID) const
-{
-    const auto display = std::ranges::find(*m_model.displays, displayID, &DisplayDevice::id);
-    if (display == m_model.displays->end())
-        return {};
-    return text(m_model.screenLabel(display->reference()));
 }
 
 void DisplaysPage::refresh()
@@ -301,17 +288,15 @@ void DisplaysPage::refreshRow(const Row& row)
         row.value->setText(text(SettingValue::percent(value).label()));
     }
     // Both cards have a Brightness: the name says whose.
-    row.slider->setAccessibleName(displayLabel(row.key.target.id()) + QLatin1Char(' ')
-        + text(std::string(title(row.key.setting))).toLower());
+    const QString display = displayLabel(m_model, row.key.target.id());
+    row.slider->setAccessibleName(controlName(display, row.key.setting));
     row.source->setText(text(statusLine({m_model.source(row.key), statusOf(m_model, row.key)})));
-    const std::optional<std::string> hold = m_model.holdLabel(row.key);
-    row.hold->setText(hold ? text(*hold) : QString());
-    row.resume->setEnabled(hold.has_value());
+    row.hold.refresh(display);
 }
 
 void DisplaysPage::refreshCard(const Card& card)
 {
-    const QString label = displayLabel(card.displayID);
+    const QString label = displayLabel(m_model, card.displayID);
     if (!label.isEmpty()) {
         card.name->setText(label);
         card.rename->setAccessibleName(QStringLiteral("Rename ") + label);

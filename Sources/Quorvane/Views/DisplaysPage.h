@@ -2,6 +2,7 @@
 // their holds and Resume, and the display's mode.
 #pragma once
 
+#include "Quorvane/Views/ControlStatusLine.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 #include "QuorvaneCore/ControlKey.h"
 
@@ -62,8 +63,7 @@ private:
         QLabel* value;
         /// Where the value comes from, then the control's status.
         QLabel* source;
-        QLabel* hold;
-        QPushButton* resume;
+        HoldLine hold;
     };
     struct Card {
         std::string displayID;
@@ -87,8 +87,6 @@ private:
     void rebuildIfNeeded();
     Card makeCard(const Shown& display);
     Row makeRow(const ControlKey& key, QWidget* parent);
-    /// The name the display is shown by; empty once it is gone.
-    [[nodiscard]] QString displayLabel(const std::string& displayID) const;
     void refresh();
     void refreshRow(const Row& row);
     void refreshCard(const Card& card);
