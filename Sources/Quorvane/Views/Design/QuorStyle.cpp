@@ -1,29 +1,25 @@
 #include "Quorvane/Views/Design/QuorStyle.h"
 
+#include "Quorvane/Views/Design/WheelRule.h"
+
 #include <QAbstractButton>
 #include <QAbstractItemView>
-#include <QAbstractScrollArea>
-#include <QAbstractSlider>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
 #include <QProxyStyle>
 #include <QRadioButton>
 #include <QScrollArea>
-#include <QScrollBar>
 #include <QString>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QStyleOption>
 #include <QVariant>
-#include <QWheelEvent>
 #include <QWidget>
 
-#include <chrono>
 #include <optional>
 
 namespace quorvane {
@@ -37,8 +33,6 @@ constexpr const char* destructiveProperty = "quorDestructive";
 constexpr qreal focusRingRadius = 6;
 // Room between a check box's label and its ring.
 constexpr int labelPadding = 4;
-// How long the wheel rests before a page it scrolled lets a slider under the pointer have it.
-constexpr std::chrono::milliseconds wheelRest{500};
 
 const char* roleName(QuorRole role)
 {
@@ -136,7 +130,7 @@ void ringControl(QPainter& painter, const QRectF& bounds, bool isOnRingColour)
     QuorStyle::drawFocusRing(painter, bounds);
 }
 
-/// Fusion with the habits every window shares.
+/// Fusion with the habits every window shares, and the wheel's rule over every widget it polishes.
 class QuorProxyStyle final : public QProxyStyle {
 public:
     QuorProxyStyle()
@@ -165,39 +159,14 @@ public:
         // tab stop, having no ring to show: Tab goes from control to control.
         if (qobject_cast<QScrollArea*>(widget))
             widget->setFocusPolicy(Qt::ClickFocus);
-        if (isViewport(*widget))
-            widget->installEventFilter(this);
-        if (!isSetByTheWheel(*widget))
-            return;
-        // Otherwise the wheel itself would focus the control on its way to changing it.
-        widget->setFocusPolicy(Qt::StrongFocus);
-        widget->installEventFilter(this);
+        m_wheelRule.watch(*widget);
     }
 
     using QProxyStyle::unpolish;
     void unpolish(QWidget* widget) override
     {
-        widget->removeEventFilter(this);
+        m_wheelRule.unwatch(*widget);
         QProxyStyle::unpolish(widget);
-    }
-
-    /// A wheel turned over a control that does not take it is meant for the page under it:
-    /// ignored here, it goes on to the control's parents. An open drop-down gets the wheel in its
-    /// list, which is another window. A page's viewport tells when the wheel last scrolled it.
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() != QEvent::Wheel)
-            return false;
-        const auto& wheel = static_cast<const QWheelEvent&>(*event);
-        const auto& widget = *static_cast<const QWidget*>(watched);
-        if (!isSetByTheWheel(widget)) {
-            m_pageScrolledAt = wheel.timestamp();
-            return false;
-        }
-        if (takesTheWheel(widget) && !isScrollingAPage(wheel))
-            return false;
-        event->ignore();
-        return true;
     }
 
     /// Fusion shows focus only once the window has seen a Tab, and each kind of control in a
@@ -270,37 +239,6 @@ public:
     }
 
 private:
-    /// Controls whose value the wheel changes. A scroll bar only scrolls, and scroll areas pass
-    /// their own wheel on to theirs.
-    static bool isSetByTheWheel(const QWidget& widget)
-    {
-        return qobject_cast<const QComboBox*>(&widget)
-            || (qobject_cast<const QAbstractSlider*>(&widget)
-                && !qobject_cast<const QScrollBar*>(&widget));
-    }
-
-    /// The drop-downs here are menus, which scrolling never changes, focused or not. A slider
-    /// takes the wheel once the user has aimed at it: the wheel alone cannot focus it, a click or
-    /// Tab can.
-    static bool takesTheWheel(const QWidget& control)
-    {
-        return !qobject_cast<const QComboBox*>(&control) && control.hasFocus();
-    }
-
-    static bool isViewport(const QWidget& widget)
-    {
-        const auto* area = qobject_cast<const QAbstractScrollArea*>(widget.parentWidget());
-        return area && area->viewport() == &widget;
-    }
-
-    /// Whether `wheel` goes on turning the wheel that scrolled a page, as a slider passes under
-    /// the pointer: told by the events' own times, as the window system stamps them.
-    [[nodiscard]] bool isScrollingAPage(const QWheelEvent& wheel) const
-    {
-        return m_pageScrolledAt
-            && wheel.timestamp() - *m_pageScrolledAt < static_cast<quint64>(wheelRest.count());
-    }
-
     /// Draws the focused element as if unfocused, through `draw`, then the ring round `bounds`;
     /// an option that is no `Option` is drawn as it is.
     template <typename Option, typename Given, typename Draw>
@@ -359,8 +297,7 @@ private:
         return action && action->property(destructiveProperty).toBool();
     }
 
-    /// When the wheel last reached a page; absent until it has.
-    std::optional<quint64> m_pageScrolledAt;
+    WheelRule m_wheelRule;
 };
 
 QString styleSheet()

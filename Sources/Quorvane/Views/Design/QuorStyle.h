@@ -69,13 +69,11 @@ namespace QuorStyle {
 void drawFocusRing(QPainter& painter, const QRectF& bounds);
 
 /// Gives the application the palette, the widget style and the style sheet of the roles. Call
-/// once, before the first window is shown. The widget style is Fusion, where a closed drop-down,
-/// and a slider that the user has not clicked or tabbed to, leave the mouse wheel to the page
-/// under them, as does any slider while the wheel goes on turning that scrolled a page, until it
-/// rests half a second; a drop-down too narrow for its entry ends it with "…", dialog buttons carry
-/// no pictures, and menu entries marked destructive are drawn in that colour. Disabled text and
-/// controls take the disabled colours. A control with the keyboard focus shows it in the focus
-/// ring, however it got the focus.
+/// once, before the first window is shown. The widget style is Fusion, whose widgets follow the
+/// wheel's rule (WheelRule.h); a drop-down too narrow for its entry ends it with "…", dialog
+/// buttons carry no pictures, and menu entries marked destructive are drawn in that colour.
+/// Disabled text and controls take the disabled colours. A control with the keyboard focus shows
+/// it in the focus ring, however it got the focus.
 void apply(QApplication& application);
 
 /// Draws the menu entry in the destructive colour while it is enabled.
