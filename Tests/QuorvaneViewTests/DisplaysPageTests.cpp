@@ -4,8 +4,8 @@
 #include "QuorvaneViewTests/ControlStatusTestSupport.h"
 #include "QuorvaneViewTests/ViewTestSupport.h"
 
+#include <QAccessible>
 #include <QComboBox>
-
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -111,8 +111,17 @@ TEST_F(DisplaysPageTest, EachModeControlAndResumeIsNamedAfterItsDisplayAlsoOnceR
             {"hdrResume", "Resume " + display + " HDR"},
         };
         QWidget& card = *page.cardOf("demo-external");
-        for (const auto& [object, accessible] : names)
-            EXPECT_EQ(card.findChild<QWidget*>(object)->accessibleName().toStdString(), accessible);
+        for (const auto& [object, accessible] : names) {
+            QWidget& control = *card.findChild<QWidget*>(object);
+            EXPECT_EQ(control.accessibleName().toStdString(), accessible);
+            // Where a screen reader names the control by its entry, its label says whose it is.
+            const auto labels
+                = QAccessible::queryAccessibleInterface(&control)->relations(QAccessible::Label);
+            if (qobject_cast<QComboBox*>(&control)) {
+                ASSERT_EQ(labels.size(), 1);
+                EXPECT_EQ(labels.front().first->text(QAccessible::Name).toStdString(), accessible);
+            }
+        }
     }
 }
 

@@ -32,9 +32,11 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
     : QWidget(parent)
     , m_model(model)
     , m_displayID(std::move(displayID))
+    , m_refreshRateTitle(new QLabel(QStringLiteral("Refresh rate"), this))
     , m_refreshRate(new QComboBox(this))
     , m_hdr(new SwitchButton(QStringLiteral("HDR"), this))
     , m_modeStatus(newStatusLabel(this))
+    , m_resolutionTitle(new QLabel(QStringLiteral("Resolution"), this))
     , m_resolution(new QComboBox(this))
     , m_resolutionStatus(newStatusLabel(this))
     , m_refreshRateHold(makeHoldLine(SettingKey::refreshRate))
@@ -47,10 +49,14 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
     m_resolution->setObjectName(QStringLiteral("resolution"));
     m_modeStatus->setObjectName(QStringLiteral("refreshRateStatus"));
     m_resolutionStatus->setObjectName(QStringLiteral("modeStatus"));
+    // A screen reader on Linux names a drop-down by its entry, and says the label it has from
+    // its buddy before it.
+    m_refreshRateTitle->setBuddy(m_refreshRate);
+    m_resolutionTitle->setBuddy(m_resolution);
 
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(new QLabel(QStringLiteral("Refresh rate"), this), 0, 0);
+    layout->addWidget(m_refreshRateTitle, 0, 0);
     layout->addWidget(m_refreshRate, 0, 1);
     layout->addWidget(m_hdr, 0, 2);
     layout->addWidget(m_modeStatus, 1, 1, 1, 2);
@@ -62,7 +68,7 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
     holds->addWidget(&m_hdrHold.hold());
     holds->addWidget(&m_hdrHold.resume());
     layout->addLayout(holds, 2, 1, 1, 2);
-    layout->addWidget(new QLabel(QStringLiteral("Resolution"), this), 3, 0);
+    layout->addWidget(m_resolutionTitle, 3, 0);
     layout->addWidget(m_resolution, 3, 1, 1, 2);
     layout->addWidget(m_resolutionStatus, 4, 1, 1, 2);
     layout->setColumnMinimumWidth(0, 96); // as wide as the sliders' titles
@@ -124,9 +130,13 @@ void DisplayModeRow::refreshNames(const QString& displayLabel)
     // Every card has these controls: each name says whose.
     if (displayLabel.isEmpty())
         return;
-    m_refreshRate->setAccessibleName(controlName(displayLabel, SettingKey::refreshRate));
+    const QString refreshRate = controlName(displayLabel, SettingKey::refreshRate);
+    m_refreshRateTitle->setAccessibleName(refreshRate);
+    m_refreshRate->setAccessibleName(refreshRate);
+    const QString resolution = displayLabel + QStringLiteral(" resolution");
+    m_resolutionTitle->setAccessibleName(resolution);
+    m_resolution->setAccessibleName(resolution);
     m_hdr->setAccessibleName(controlName(displayLabel, SettingKey::hdr));
-    m_resolution->setAccessibleName(displayLabel + QStringLiteral(" resolution"));
 }
 
 void DisplayModeRow::refreshStatuses()

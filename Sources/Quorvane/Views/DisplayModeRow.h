@@ -50,10 +50,12 @@ private:
 
     AppModel& m_model;
     std::string m_displayID;
+    QLabel* m_refreshRateTitle;
     QComboBox* m_refreshRate;
     SwitchButton* m_hdr;
     /// The refresh rate's status and HDR's, once when the two are the same.
     QLabel* m_modeStatus;
+    QLabel* m_resolutionTitle;
     QComboBox* m_resolution;
     QLabel* m_resolutionStatus;
     HoldLine m_refreshRateHold;
