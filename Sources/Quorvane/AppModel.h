@@ -570,8 +570,9 @@ private:
     // Manual holds and brightness keys (AppModelHolds.cpp, AppModelBrightnessKeys.cpp).
     void dropExpiredHolds();
     /// Ends, with nothing to recover, each hold whose screen still offers its control but no
-    /// longer its value (a refresh rate the new resolution lacks, HDR gone unavailable); a
-    /// display whose mode is changing is judged once the change is over.
+    /// longer its value (a refresh rate the new resolution lacks). A control that cannot be read
+    /// for a while keeps its hold, as a screen that is away does; a display whose mode is
+    /// changing is judged once the change is over.
     void endUnofferedHolds();
     /// Ends the hold with its original and any recovery: the control is no longer the user's.
     void forgetHold(const ControlKey& key);
