@@ -618,6 +618,10 @@ private:
     static Task<void> restoreDisplayOf(std::shared_ptr<AppModel> model, std::optional<UUID> token,
         ModeConfiguration original, std::string displayID,
         std::shared_ptr<std::optional<std::string>> failure);
+    /// Takes the display out of modeBusy. What was read of its software colour before the change
+    /// is forgotten, as the change may have reset it (HDR going on drops it): the next read-back
+    /// is a first one, never a change from outside, and the plan's colours are written again.
+    void endModeChange(const std::string& displayID);
     /// Forgets a recovery token in a task of its own, so a cancelled caller still forgets it.
     [[nodiscard]] Task<void> discardRecovery(UUID token);
     /// Starts the retry of every pending restore whose display is listed.

@@ -262,7 +262,7 @@ Task<void> AppModel::applyScheduledMode(
         if (!cancelled || restoreFailure)
             failedModes.modify([&](auto& modes) { modes.insert_or_assign(displayID, desired); });
     }
-    modeBusy.modify([&](auto& busy) { busy.erase(displayID); });
+    endModeChange(displayID);
     finishModeRequest(displayID, requestID);
     co_await refreshAfterModeChange();
 }

@@ -429,6 +429,55 @@ TEST(ModePreviewTest, RevertInEachPhase)
     }
 }
 
+// The monitor at 5000 K by its Default, automation on. HDR going on drops the software colour and
+// going off leaves the gamma as it is: however a test ends, the colour comes back to the plan's
+// and no change from outside is recorded. While HDR is on, the monitor offers no warmth.
+TEST(ModePreviewTest, TheColourThePlanAsksForOutlastsEveryTest)
+{
+    const ControlKey warmth = mode_support::modeKeyOf(externalID, SettingKey::temperature);
+    const SettingValue warm = SettingValue::temperature(Temperature::kelvin(5000));
+    enum class End { revert, timeOut, keep };
+    const struct {
+        const char* what;
+        ModeConfiguration mode;
+        End end;
+        std::optional<SettingValue> colour;
+    } cases[] = {
+        {"HDR reverted", {.hdr = true}, End::revert, warm},
+        {"HDR timed out", {.hdr = true}, End::timeOut, warm},
+        {"HDR kept", {.hdr = true}, End::keep, std::nullopt},
+        {"50 Hz reverted", {.refreshRate = hz50}, End::revert, warm},
+        {"a resolution kept", {.resolution = mode_support::external1080}, End::keep, warm},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ModeWorld w(true);
+        w.model->configuration.modify([&](Configuration& document) {
+            DefaultSettings defaults = document.defaultSettings();
+            defaults.setExplicit(warm, warmth);
+            document.setDefaultSettings(defaults);
+        });
+        w.model->resolveAndApply(false);
+        w.settle();
+        ASSERT_EQ(entryOf(w.model->observed.get(), warmth), warm);
+        ASSERT_TRUE(w.model->previewMode(c.mode, externalID, true, false, "Keep", {}));
+        w.executor.advance(5s);
+        ASSERT_EQ(w.model->preview.get()->phase, Phase::confirming);
+
+        if (c.end == End::revert)
+            w.model->cancelPreview();
+        else if (c.end == End::keep)
+            w.model->keepPreview();
+        w.executor.advance(20s); // past the expiry, and several read-backs
+        EXPECT_FALSE(w.model->preview.get());
+        EXPECT_EQ(w.model->isVerified(c.mode, externalID), c.end == End::keep);
+
+        EXPECT_EQ(entryOf(w.model->observed.get(), warmth), c.colour);
+        EXPECT_FALSE(w.model->holds->contains(warmth));
+        EXPECT_NE(entryOf(w.model->controlStatus.get(), warmth), "Changed outside QuorVane");
+    }
+}
+
 TEST(ModePreviewTest, AnInterruptedFreshReadAtKeepShowsNoText)
 {
     const struct {
