@@ -279,6 +279,16 @@ TEST(ModeSchedulingTest, AnUnconfirmedModeIsOnlyReported)
     EXPECT_EQ(w.status(), "Preview and keep this combination before automation can use it");
     EXPECT_TRUE(w.model->modeTasks->empty());
     EXPECT_FALSE(w.model->preview.get()) << "no pending resolution, no test";
+
+    for (const bool verified : {false, true}) {
+        SCOPED_TRACE(verified ? "waiting" : "unconfirmed");
+        if (verified)
+            w.verify(at50WithHDR);
+        w.want(at50WithHDR);
+        ASSERT_NE(w.status(), "");
+        w.want({.refreshRate = hz60, .hdr = false});
+        EXPECT_EQ(w.status(), "") << "the display shows the mode asked for now";
+    }
 }
 
 TEST(ModeSchedulingTest, AResolutionTestThatCannotStartDoesNotHoldUpTheNextDisplay)
