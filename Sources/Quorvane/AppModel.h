@@ -394,7 +394,8 @@ public:
     /// The rates every screen the conditions can act on offers at the profile's resolutions.
     [[nodiscard]] ControlCapability refreshRateCapability(
         const RuleConditions& conditions, const Profile& profile) const;
-    /// The rates the display offers in its current mode; empty when it offers no choice.
+    /// The rates the display offers in its current mode, fixed ones from the slowest, then the
+    /// adaptive one; empty when it offers no choice.
     [[nodiscard]] std::vector<RefreshPreference> refreshRateChoices(
         const std::string& displayID) const;
     /// Absent when the display has no HDR control; built-in displays leave HDR to macOS.
