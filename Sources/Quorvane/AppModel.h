@@ -257,8 +257,8 @@ public:
     [[nodiscard]] std::string spaceLabel(
         const Desktop& space, const std::vector<Desktop>& listed) const;
     /// The name `screen` is shown by wherever screens are listed or named: its own, followed by
-    /// its number among the known screens of that name where another one has it ("Studio 2"). A
-    /// screen no longer known is numbered after them, among the forgotten ones the rules name.
+    /// its number where another screen has its name ("Studio 2"). The screens of a name are
+    /// numbered together: the known ones first, then the forgotten ones the rules name.
     [[nodiscard]] std::string screenLabel(const DisplayReference& screen) const;
     /// The brightness control of the first built-in display; absent without one.
     [[nodiscard]] std::optional<ControlKey> builtinBrightnessKey() const;
