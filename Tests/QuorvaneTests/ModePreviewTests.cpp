@@ -436,7 +436,7 @@ TEST(ModePreviewTest, TheColourThePlanAsksForOutlastsEveryTest)
 {
     const ControlKey warmth = mode_support::modeKeyOf(externalID, SettingKey::temperature);
     const SettingValue warm = SettingValue::temperature(Temperature::kelvin(5000));
-    enum class End { revert, timeOut, keep };
+    enum class End { revert, timeOut, keep, keepThenResume };
     const struct {
         const char* what;
         ModeConfiguration mode;
@@ -446,6 +446,7 @@ TEST(ModePreviewTest, TheColourThePlanAsksForOutlastsEveryTest)
         {"HDR reverted", {.hdr = true}, End::revert, warm},
         {"HDR timed out", {.hdr = true}, End::timeOut, warm},
         {"HDR kept", {.hdr = true}, End::keep, std::nullopt},
+        {"HDR kept, then Resume", {.hdr = true}, End::keepThenResume, warm},
         {"50 Hz reverted", {.refreshRate = hz50}, End::revert, warm},
         {"a resolution kept", {.resolution = mode_support::external1080}, End::keep, warm},
     };
@@ -466,11 +467,16 @@ TEST(ModePreviewTest, TheColourThePlanAsksForOutlastsEveryTest)
 
         if (c.end == End::revert)
             w.model->cancelPreview();
-        else if (c.end == End::keep)
+        else if (c.end != End::timeOut)
             w.model->keepPreview();
         w.executor.advance(20s); // past the expiry, and several read-backs
         EXPECT_FALSE(w.model->preview.get());
-        EXPECT_EQ(w.model->isVerified(c.mode, externalID), c.end == End::keep);
+        EXPECT_EQ(w.model->isVerified(c.mode, externalID), c.end >= End::keep);
+        if (c.end == End::keepThenResume) {
+            w.model->resume(std::nullopt); // the confirmed mode from before comes back by itself
+            w.executor.advance(20s);
+            EXPECT_FALSE(w.externalShowsHDR());
+        }
 
         EXPECT_EQ(entryOf(w.model->observed.get(), warmth), c.colour);
         EXPECT_FALSE(w.model->holds->contains(warmth));
