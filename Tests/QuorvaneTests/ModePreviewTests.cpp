@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -481,6 +482,41 @@ TEST(ModePreviewTest, TheColourThePlanAsksForOutlastsEveryTest)
         EXPECT_EQ(entryOf(w.model->observed.get(), warmth), c.colour);
         EXPECT_FALSE(w.model->holds->contains(warmth));
         EXPECT_NE(entryOf(w.model->controlStatus.get(), warmth), "Changed outside QuorVane");
+    }
+}
+
+// Warmth lives in the gamma tables of every screen, contrast in those of the built-in one only:
+// the end of a test forgets those readings and keeps the monitor's own.
+TEST(ModePreviewTest, AnEndedTestForgetsOnlyTheReadingsOfTheSoftwareColour)
+{
+    const DisplayResolution larger{
+        .width = 1800, .height = 1169, .pixelWidth = 3600, .pixelHeight = 2338};
+    for (const bool builtIn : {true, false}) {
+        SCOPED_TRACE(builtIn ? "built-in screen" : "external monitor");
+        ModeWorld w;
+        const std::string id = builtIn ? mode_support::builtInID : externalID;
+        const auto readings = [&] {
+            std::set<SettingKey> read;
+            for (const auto& entry : w.model->observed.get()) {
+                if (entry.first.target.id() == id)
+                    read.insert(entry.first.setting);
+            }
+            return read;
+        };
+        ASSERT_TRUE(readings().contains(SettingKey::contrast));
+        ASSERT_TRUE(readings().contains(SettingKey::temperature));
+        std::set<SettingKey> readAtTheEnd;
+        const Subscription ended = w.model->preview.observe([&] {
+            if (!w.model->preview.get())
+                readAtTheEnd = readings();
+        });
+        ASSERT_TRUE(w.model->previewMode(builtIn ? ModeConfiguration{.resolution = larger}
+                                                 : ModeConfiguration{.refreshRate = hz50},
+            id, false, false, "Keep", {}));
+        w.settle();
+        EXPECT_FALSE(readAtTheEnd.contains(SettingKey::temperature));
+        EXPECT_EQ(readAtTheEnd.contains(SettingKey::contrast), !builtIn);
+        EXPECT_TRUE(readAtTheEnd.contains(SettingKey::brightness));
     }
 }
 

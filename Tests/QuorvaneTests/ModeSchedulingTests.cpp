@@ -286,8 +286,11 @@ TEST(ModeSchedulingTest, AnUnconfirmedModeIsOnlyReported)
             w.verify(at50WithHDR);
         w.want(at50WithHDR);
         ASSERT_NE(w.status(), "");
+        // As a request whose resolution was at stake shows it.
+        w.model->resolutionStatus.set({{externalID, w.status()}});
         w.want({.refreshRate = hz60, .hdr = false});
         EXPECT_EQ(w.status(), "") << "the display shows the mode asked for now";
+        EXPECT_FALSE(w.model->resolutionStatus->contains(externalID));
     }
 }
 
