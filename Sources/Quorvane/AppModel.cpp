@@ -182,10 +182,14 @@ Task<void> AppModel::start()
     // One write, once start-up has settled what the file holds (the first run creates it): what
     // it captured is on disk before anything is applied.
     if (!settingsError.get()) {
+        const Configuration written = configuration.get();
         persist();
         co_await *saveTask.get();
         if (isQuitting.get())
             co_return;
+        // What start-up learned while that write ran (a screen seen meanwhile) follows it.
+        if (configuration.get() != written)
+            persist();
     }
     isLoaded.set(true);
     updateBrightnessKeys();

@@ -257,8 +257,8 @@ public:
     [[nodiscard]] std::string spaceLabel(
         const Desktop& space, const std::vector<Desktop>& listed) const;
     /// The name `screen` is shown by wherever screens are listed or named: its own, followed by
-    /// its number among the known screens of that name where another one has it ("Studio 2"). A
-    /// screen no longer known is numbered after them, among the forgotten ones the rules name.
+    /// its number where another screen has its name ("Studio 2"). The screens of a name are
+    /// numbered together: the known ones first, then the forgotten ones the rules name.
     [[nodiscard]] std::string screenLabel(const DisplayReference& screen) const;
     /// The brightness control of the first built-in display; absent without one.
     [[nodiscard]] std::optional<ControlKey> builtinBrightnessKey() const;
@@ -394,7 +394,8 @@ public:
     /// The rates every screen the conditions can act on offers at the profile's resolutions.
     [[nodiscard]] ControlCapability refreshRateCapability(
         const RuleConditions& conditions, const Profile& profile) const;
-    /// The rates the display offers in its current mode; empty when it offers no choice.
+    /// The rates the display offers in its current mode, fixed ones from the slowest, then the
+    /// adaptive one; empty when it offers no choice.
     [[nodiscard]] std::vector<RefreshPreference> refreshRateChoices(
         const std::string& displayID) const;
     /// Absent when the display has no HDR control; built-in displays leave HDR to macOS.
@@ -570,8 +571,9 @@ private:
     // Manual holds and brightness keys (AppModelHolds.cpp, AppModelBrightnessKeys.cpp).
     void dropExpiredHolds();
     /// Ends, with nothing to recover, each hold whose screen still offers its control but no
-    /// longer its value (a refresh rate the new resolution lacks, HDR gone unavailable); a
-    /// display whose mode is changing is judged once the change is over.
+    /// longer its value (a refresh rate the new resolution lacks). A control that cannot be read
+    /// for a while keeps its hold, as a screen that is away does; a display whose mode is
+    /// changing is judged once the change is over.
     void endUnofferedHolds();
     /// Ends the hold with its original and any recovery: the control is no longer the user's.
     void forgetHold(const ControlKey& key);
@@ -617,6 +619,10 @@ private:
     static Task<void> restoreDisplayOf(std::shared_ptr<AppModel> model, std::optional<UUID> token,
         ModeConfiguration original, std::string displayID,
         std::shared_ptr<std::optional<std::string>> failure);
+    /// Takes the display out of modeBusy. What was read of its software colour before the change
+    /// is forgotten, as the change may have reset it (HDR going on drops it): the next read-back
+    /// is a first one, never a change from outside, and the plan's colours are written again.
+    void endModeChange(const std::string& displayID);
     /// Forgets a recovery token in a task of its own, so a cancelled caller still forgets it.
     [[nodiscard]] Task<void> discardRecovery(UUID token);
     /// Starts the retry of every pending restore whose display is listed.

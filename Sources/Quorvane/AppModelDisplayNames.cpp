@@ -9,13 +9,13 @@
 namespace quorvane {
 namespace {
 
-/// `screen`'s name, followed by its number among the screens of that name in `known` where
+/// `screen`'s name, followed by its number among the screens of that name in `listed` where
 /// another one has it.
 std::string numberedLabel(
-    const DisplayReference& screen, const std::vector<DisplayReference>& known)
+    const DisplayReference& screen, const std::vector<DisplayReference>& listed)
 {
     std::vector<std::string_view> namesakes;
-    for (const DisplayReference& other : known) {
+    for (const DisplayReference& other : listed) {
         if (other.name == screen.name)
             namesakes.push_back(other.id);
     }
@@ -23,7 +23,7 @@ std::string numberedLabel(
     if (namesakes.empty() || (namesakes.size() == 1 && own != namesakes.end()))
         return screen.name;
     // Numbered in the order the screens were first seen, so a screen keeps its number in
-    // every list; a forgotten screen comes after the known ones.
+    // every list.
     return screen.name + " "
         + formatInteger(static_cast<std::int64_t>(own - namesakes.begin()) + 1);
 }
@@ -80,19 +80,17 @@ std::string AppModel::spaceLabel(const Desktop& space, const std::vector<Desktop
     const auto screen = std::ranges::find(screens, space.displayID, &DisplayReference::id);
     if (screen == screens.end())
         return space.name;
-    return space.name + " (" + numberedLabel(*screen, screens) + ")";
+    return space.name + " (" + screenLabel(*screen) + ")";
 }
 
 std::string AppModel::screenLabel(const DisplayReference& screen) const
 {
+    // The known screens, then the forgotten ones in the order the rules name them: every screen
+    // of a name is numbered among all of them, so that no two read alike.
     std::vector<DisplayReference> screens = knownScreens();
     const auto isListed = [&](const std::string& id) {
         return std::ranges::find(screens, id, &DisplayReference::id) != screens.end();
     };
-    if (isListed(screen.id))
-        return numberedLabel(screen, screens);
-    // Forgotten screens of its name follow the known ones in the order the rules name them, so
-    // that no two read alike.
     for (const Profile& profile : configuration->profiles) {
         for (const Rule& rule : profile.rules) {
             const std::optional<DisplayReference>& named = rule.conditions.screen;
@@ -100,6 +98,8 @@ std::string AppModel::screenLabel(const DisplayReference& screen) const
                 screens.push_back(*named);
         }
     }
+    if (!isListed(screen.id))
+        screens.push_back(screen);
     return numberedLabel(screen, screens);
 }
 

@@ -141,7 +141,7 @@ void AppModel::endUnofferedHolds()
 {
     const auto isUnoffered = [&](const ControlKey& key, const ManualHold& hold) {
         const auto capability = hardwareSnapshot->capabilities.find(key);
-        return capability != hardwareSnapshot->capabilities.end()
+        return capability != hardwareSnapshot->capabilities.end() && capability->second.available
             && !modeBusy->contains(key.target.id())
             && capability->second.rejection(hold.value, key.setting);
     };

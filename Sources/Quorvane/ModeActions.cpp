@@ -140,6 +140,22 @@ Task<void> AppModel::restoreDisplayOf(std::shared_ptr<AppModel> model, std::opti
     model->resolutionStatus.modify([&](auto& statuses) { statuses.erase(displayID); });
 }
 
+void AppModel::endModeChange(const std::string& displayID)
+{
+    modeBusy.modify([&](auto& busy) { busy.erase(displayID); });
+    const auto display = std::ranges::find(displays.get(), displayID, &DisplayDevice::id);
+    // Warmth lives in the gamma tables on every display, contrast on built-in ones only.
+    const bool softwareContrast = display != displays->end() && display->isBuiltIn;
+    const auto keyOf = [&](SettingKey setting) {
+        return ControlKey{.target = ControlTarget::display(displayID), .setting = setting};
+    };
+    observed.modify([&](auto& map) {
+        map.erase(keyOf(SettingKey::temperature));
+        if (softwareContrast)
+            map.erase(keyOf(SettingKey::contrast));
+    });
+}
+
 Task<void> AppModel::discardRecovery(UUID token)
 {
     co_await spawn(m_executor, m_hardware->discardRecovery(token));
@@ -174,7 +190,7 @@ Task<void> AppModel::retryPendingRestore(
     model->modeBusy.modify([&](auto& busy) { busy.insert(displayID); });
     const std::optional<std::string> failure
         = co_await model->restoreDisplay(pending.token, pending.original, displayID);
-    model->modeBusy.modify([&](auto& busy) { busy.erase(displayID); });
+    model->endModeChange(displayID);
     model->restoreTasks.modify([&](auto& map) { map.erase(displayID); });
     // A refresh after a failure would only try again at once: only one asked for meanwhile runs.
     if (!failure || model->pendingHardwareRefresh.get()) {

@@ -354,7 +354,7 @@ Task<void> AppModel::finishPreview(std::string displayID, bool kept)
 {
     const std::function<void(bool)> completion
         = preview.get() ? preview.get()->completion : std::function<void(bool)>();
-    modeBusy.modify([&](auto& busy) { busy.erase(displayID); });
+    endModeChange(displayID);
     preview.set(std::nullopt);
     previewTimer.set(std::nullopt);
     if (completion)

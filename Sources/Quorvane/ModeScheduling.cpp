@@ -59,6 +59,26 @@ private:
     UUID m_requestID;
 };
 
+/// Drops the display's status where it still speaks of a request: once the display shows what
+/// is wanted, nothing waits for a stable context or for a test.
+void dropRequestStatus(AppModel& model, const std::string& displayID)
+{
+    const auto speaksOfRequest
+        = [](const std::string& text) { return text == waitingText || text == needsTestText; };
+    model.controlStatus.modify([&](auto& statuses) {
+        for (const SettingKey setting : {SettingKey::hdr, SettingKey::refreshRate}) {
+            const auto status = statuses.find(modeKey(displayID, setting));
+            if (status != statuses.end() && speaksOfRequest(status->second))
+                statuses.erase(status);
+        }
+    });
+    model.resolutionStatus.modify([&](auto& statuses) {
+        const auto status = statuses.find(displayID);
+        if (status != statuses.end() && speaksOfRequest(status->second))
+            statuses.erase(status);
+    });
+}
+
 // The completions of the tests a pass or a recovery starts; they hold the model weakly.
 void resolutionTestEnded(
     const std::weak_ptr<AppModel>& weakModel, const std::string& displayID, bool kept)
@@ -152,6 +172,7 @@ bool AppModel::scheduleMode(const std::string& displayID)
             map.erase(modeKey(displayID, SettingKey::hdr));
             map.erase(modeKey(displayID, SettingKey::refreshRate));
         });
+        dropRequestStatus(*this, displayID);
     }
     if (modeBusy->contains(displayID) || isThere || desired == ModeConfiguration{})
         return true;
@@ -262,7 +283,7 @@ Task<void> AppModel::applyScheduledMode(
         if (!cancelled || restoreFailure)
             failedModes.modify([&](auto& modes) { modes.insert_or_assign(displayID, desired); });
     }
-    modeBusy.modify([&](auto& busy) { busy.erase(displayID); });
+    endModeChange(displayID);
     finishModeRequest(displayID, requestID);
     co_await refreshAfterModeChange();
 }

@@ -273,17 +273,11 @@ std::optional<std::string> AppModel::resolutionUnavailableReason(
 
 std::vector<RefreshPreference> AppModel::refreshRateChoices(const std::string& displayID) const
 {
-    const auto& capabilities = hardwareSnapshot->capabilities;
-    const auto capability = capabilities.find(
-        {.target = ControlTarget::display(displayID), .setting = SettingKey::refreshRate});
-    std::vector<RefreshPreference> rates;
-    if (capability == capabilities.end() || !capability->second.available)
-        return rates;
-    for (const SettingValue& choice : capability->second.choices) {
-        if (const auto* rate = std::get_if<SettingValue::Refresh>(&choice.value))
-            rates.push_back(rate->value);
-    }
-    return rates;
+    // In one order whatever the display shows, so that the list never moves under the pointer.
+    const std::optional<RateSet> rates = offeredRates(hardwareSnapshot->capabilities, displayID);
+    if (!rates)
+        return {};
+    return {rates->begin(), rates->end()};
 }
 
 ControlCapability AppModel::refreshRateCapability(

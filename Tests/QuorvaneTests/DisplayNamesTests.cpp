@@ -133,6 +133,7 @@ TEST(DisplayNamesTest, ScreensOfOneNameAreNumberedInTheOrderFirstSeenUntilOneIsR
         const Desktop onStudio{.id = "s1", .name = "Space 1", .displayID = "a"};
         const Desktop onSide{.id = "d1", .name = "Space 1", .displayID = "b"};
         shown.push_back(w.model->spaceLabel(onSide, {onStudio, onSide}));
+        shown.push_back(w.model->spaceLabel(onStudio, {onStudio, onSide}));
         for (const Profile& profile : w.model->configuration->profiles)
             for (const Rule& rule : profile.rules)
                 if (rule.conditions.screen && rule.conditions.screen->id.starts_with("forgotten"))
@@ -142,20 +143,21 @@ TEST(DisplayNamesTest, ScreensOfOneNameAreNumberedInTheOrderFirstSeenUntilOneIsR
     const std::tuple<std::string_view, std::function<void(NamesWorld&)>, Labels> cases[] = {
         {"names apart", [](auto&) {},
             {"Studio", "Side", "Old", "Saved screen · saved", "Studio 2", "Gone",
-                "Space 1 (Side)"}},
+                "Space 1 (Side)", "Space 1 (Studio)"}},
         {"two of one name",
             [](auto& w) {
                 w.model->configuration.modify(
                     [](Configuration& c) { c.knownDisplays[1].name = "Studio"; });
             },
             {"Studio 1", "Studio 2", "Old", "Saved screen · saved", "Studio 3", "Gone",
-                "Space 1 (Studio 2)"}},
+                "Space 1 (Studio 2)", "Space 1 (Studio 1)"}},
         {"a user's name alike",
             [](auto& w) {
                 w.model->renameDisplay("saved", "Studio");
                 w.model->renameDisplay("old", "Studio");
             },
-            {"Studio 1", "Side", "Studio 2", "Studio 3", "Studio 4", "Gone", "Space 1 (Side)"}},
+            {"Studio 1", "Side", "Studio 2", "Studio 3", "Studio 4", "Gone", "Space 1 (Side)",
+                "Space 1 (Studio 1)"}},
         {"renamed apart",
             [](auto& w) {
                 w.model->configuration.modify(
@@ -163,7 +165,7 @@ TEST(DisplayNamesTest, ScreensOfOneNameAreNumberedInTheOrderFirstSeenUntilOneIsR
                 w.model->renameDisplay("b", "Studio left");
             },
             {"Studio", "Studio left", "Old", "Saved screen · saved", "Studio 2", "Gone",
-                "Space 1 (Studio left)"}},
+                "Space 1 (Studio left)", "Space 1 (Studio)"}},
         {"forgotten screens of one name",
             [](auto& w) {
                 w.model->configuration.modify([](Configuration& c) {
@@ -175,8 +177,9 @@ TEST(DisplayNamesTest, ScreensOfOneNameAreNumberedInTheOrderFirstSeenUntilOneIsR
                             NamesWorld::ruleOn({"forgotten 4", "Desk"})}});
                 });
             },
-            {"Studio", "Side", "Old", "Saved screen · saved", "Studio 4", "Gone", "Space 1 (Side)",
-                "Studio 2", "Desk 1", "Studio 3", "Desk 2"}},
+            {"Studio 1", "Side", "Old", "Saved screen · saved", "Studio 4", "Gone",
+                "Space 1 (Side)", "Space 1 (Studio 1)", "Studio 2", "Desk 1", "Studio 3",
+                "Desk 2"}},
     };
     for (const auto& [name, setUp, expected] : cases) {
         SCOPED_TRACE(name);

@@ -251,9 +251,13 @@ TEST(HoldsTest, AHoldEndsWithoutRecoveryWhenItsScreenNoLongerOffersItsValue)
         {"a rate the new resolution lacks", refresh, held, rates({60}), true},
         {"a rate still offered", refresh, held, rates({50, 60}), false},
         {"while the mode changes", refresh, held, rates({60}), false, true},
-        {"HDR unavailable", keyOf(externalID, SettingKey::hdr), SettingValue::toggle(true),
-            ControlCapability{}, true},
-        {"brightness unavailable", externalBrightness, percent(0.3), ControlCapability{}, true},
+        {"HDR no longer offered", keyOf(externalID, SettingKey::hdr), SettingValue::toggle(true),
+            ControlCapability{.available = true, .choices = {SettingValue::toggle(false)}}, true},
+        // Like a screen that is away, a control that cannot be read for a while keeps its hold.
+        {"HDR unreadable for a while", keyOf(externalID, SettingKey::hdr),
+            SettingValue::toggle(true), ControlCapability{}, false},
+        {"brightness unreadable for a while", externalBrightness, percent(0.3),
+            ControlCapability{.reason = "The monitor did not answer."}, false},
         {"screen disconnected", refresh, held, std::nullopt, false},
     };
     for (const Case& c : cases) {

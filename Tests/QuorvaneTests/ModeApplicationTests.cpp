@@ -226,10 +226,15 @@ TEST(ModeApplicationTest, OnlyTheDemoTakesItsRefreshChoicesFromARecordedResoluti
     mode_support::DemoModes demo;
     const ControlKey demoRate
         = mode_support::modeKeyOf(mode_support::demoExternalID, SettingKey::refreshRate);
+    const std::vector<RefreshPreference> listed{
+        hz60, mode_support::hz140, RefreshPreference::adaptive()};
+    EXPECT_EQ(demo.model->refreshRateChoices(mode_support::demoExternalID), listed);
     demo.model->recordMode(
         {.refreshRate = hz60, .hdr = false, .resolution = smaller}, mode_support::demoExternalID);
     EXPECT_EQ(demo.model->hardwareSnapshot->capabilities.at(demoRate).reason,
         "Refresh rates at the profile's resolution · preview required");
+    EXPECT_EQ(demo.model->refreshRateChoices(mode_support::demoExternalID), listed)
+        << "one order, whatever the mode";
 
     ModeWorld w;
     const ControlCapability before = w.model->hardwareSnapshot->capabilities.at(externalRate);

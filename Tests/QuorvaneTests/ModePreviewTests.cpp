@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -426,6 +427,96 @@ TEST(ModePreviewTest, RevertInEachPhase)
         EXPECT_EQ(w.model->failedModes->contains(demoExternalID), c.marksFailed);
         EXPECT_EQ(w.model->actionError.get(), std::nullopt);
         EXPECT_EQ(w.simulated(demoExternalID, SettingKey::hdr), SettingValue::toggle(false));
+    }
+}
+
+// The monitor at 5000 K by its Default, automation on. HDR going on drops the software colour and
+// going off leaves the gamma as it is: however a test ends, the colour comes back to the plan's
+// and no change from outside is recorded. While HDR is on, the monitor offers no warmth.
+TEST(ModePreviewTest, TheColourThePlanAsksForOutlastsEveryTest)
+{
+    const ControlKey warmth = mode_support::modeKeyOf(externalID, SettingKey::temperature);
+    const SettingValue warm = SettingValue::temperature(Temperature::kelvin(5000));
+    enum class End { revert, timeOut, keep, keepThenResume };
+    const struct {
+        const char* what;
+        ModeConfiguration mode;
+        End end;
+        std::optional<SettingValue> colour;
+    } cases[] = {
+        {"HDR reverted", {.hdr = true}, End::revert, warm},
+        {"HDR timed out", {.hdr = true}, End::timeOut, warm},
+        {"HDR kept", {.hdr = true}, End::keep, std::nullopt},
+        {"HDR kept, then Resume", {.hdr = true}, End::keepThenResume, warm},
+        {"50 Hz reverted", {.refreshRate = hz50}, End::revert, warm},
+        {"a resolution kept", {.resolution = mode_support::external1080}, End::keep, warm},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ModeWorld w(true);
+        w.model->configuration.modify([&](Configuration& document) {
+            DefaultSettings defaults = document.defaultSettings();
+            defaults.setExplicit(warm, warmth);
+            document.setDefaultSettings(defaults);
+        });
+        w.model->resolveAndApply(false);
+        w.settle();
+        ASSERT_EQ(entryOf(w.model->observed.get(), warmth), warm);
+        ASSERT_TRUE(w.model->previewMode(c.mode, externalID, true, false, "Keep", {}));
+        w.executor.advance(5s);
+        ASSERT_EQ(w.model->preview.get()->phase, Phase::confirming);
+
+        if (c.end == End::revert)
+            w.model->cancelPreview();
+        else if (c.end != End::timeOut)
+            w.model->keepPreview();
+        w.executor.advance(20s); // past the expiry, and several read-backs
+        EXPECT_FALSE(w.model->preview.get());
+        EXPECT_EQ(w.model->isVerified(c.mode, externalID), c.end >= End::keep);
+        if (c.end == End::keepThenResume) {
+            w.model->resume(std::nullopt); // the confirmed mode from before comes back by itself
+            w.executor.advance(20s);
+            EXPECT_FALSE(w.externalShowsHDR());
+        }
+
+        EXPECT_EQ(entryOf(w.model->observed.get(), warmth), c.colour);
+        EXPECT_FALSE(w.model->holds->contains(warmth));
+        EXPECT_NE(entryOf(w.model->controlStatus.get(), warmth), "Changed outside QuorVane");
+    }
+}
+
+// Warmth lives in the gamma tables of every screen, contrast in those of the built-in one only:
+// the end of a test forgets those readings and keeps the monitor's own.
+TEST(ModePreviewTest, AnEndedTestForgetsOnlyTheReadingsOfTheSoftwareColour)
+{
+    const DisplayResolution larger{
+        .width = 1800, .height = 1169, .pixelWidth = 3600, .pixelHeight = 2338};
+    for (const bool builtIn : {true, false}) {
+        SCOPED_TRACE(builtIn ? "built-in screen" : "external monitor");
+        ModeWorld w;
+        const std::string id = builtIn ? mode_support::builtInID : externalID;
+        const auto readings = [&] {
+            std::set<SettingKey> read;
+            for (const auto& entry : w.model->observed.get()) {
+                if (entry.first.target.id() == id)
+                    read.insert(entry.first.setting);
+            }
+            return read;
+        };
+        ASSERT_TRUE(readings().contains(SettingKey::contrast));
+        ASSERT_TRUE(readings().contains(SettingKey::temperature));
+        std::set<SettingKey> readAtTheEnd;
+        const Subscription ended = w.model->preview.observe([&] {
+            if (!w.model->preview.get())
+                readAtTheEnd = readings();
+        });
+        ASSERT_TRUE(w.model->previewMode(builtIn ? ModeConfiguration{.resolution = larger}
+                                                 : ModeConfiguration{.refreshRate = hz50},
+            id, false, false, "Keep", {}));
+        w.settle();
+        EXPECT_FALSE(readAtTheEnd.contains(SettingKey::temperature));
+        EXPECT_EQ(readAtTheEnd.contains(SettingKey::contrast), !builtIn);
+        EXPECT_TRUE(readAtTheEnd.contains(SettingKey::brightness));
     }
 }
 

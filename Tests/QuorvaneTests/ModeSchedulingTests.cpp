@@ -279,6 +279,19 @@ TEST(ModeSchedulingTest, AnUnconfirmedModeIsOnlyReported)
     EXPECT_EQ(w.status(), "Preview and keep this combination before automation can use it");
     EXPECT_TRUE(w.model->modeTasks->empty());
     EXPECT_FALSE(w.model->preview.get()) << "no pending resolution, no test";
+
+    for (const bool verified : {false, true}) {
+        SCOPED_TRACE(verified ? "waiting" : "unconfirmed");
+        if (verified)
+            w.verify(at50WithHDR);
+        w.want(at50WithHDR);
+        ASSERT_NE(w.status(), "");
+        // As a request whose resolution was at stake shows it.
+        w.model->resolutionStatus.set({{externalID, w.status()}});
+        w.want({.refreshRate = hz60, .hdr = false});
+        EXPECT_EQ(w.status(), "") << "the display shows the mode asked for now";
+        EXPECT_FALSE(w.model->resolutionStatus->contains(externalID));
+    }
 }
 
 TEST(ModeSchedulingTest, AResolutionTestThatCannotStartDoesNotHoldUpTheNextDisplay)

@@ -2,12 +2,14 @@
 
 #include "AppModelTestSupport.h"
 #include "Concurrency/Sleep.h"
+#include "Concurrency/Spawn.h"
 #include "Quorvane/WorkspaceEvents.h"
 #include "QuorvaneMac/FocusedWindowProvider.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <latch>
 #include <string>
 #include <vector>
 
@@ -171,6 +173,39 @@ TEST(StartupTest, CallbacksDoNothingOnceTheModelIsGone)
     suspended();
     focusChanged();
     world.executor.runUntilIdle();
+}
+
+Task<void> openAfter(std::latch& gate, ContinuousClock::duration delay)
+{
+    co_await sleep(delay);
+    gate.count_down();
+}
+
+// The file work runs on a worker thread that the test holds for a second of virtual time, so
+// the start-up save is still being written when a second screen is found.
+TEST(StartupTest, AScreenSeenDuringTheStartUpSaveReachesTheFile)
+{
+    using namespace std::chrono_literals;
+    ModelWorld world(ManualExecutor::Elsewhere::onWorkerThread);
+    std::vector<DisplayDevice> screens{{.id = "a", .name = "Studio Monitor"}};
+    std::latch gate(1);
+    const auto model = AppModel::create(world.environment(),
+        {.startAutomatically = true, .hardwareDiscovery = [&screens]() -> Task<DiscoveredHardware> {
+             co_return DiscoveredHardware{.displays = screens, .snapshot = {}};
+         }});
+    const Subscription saving = model->saveTask.observe([&] {
+        if (screens.size() > 1)
+            return;
+        world.executor.runElsewhere([&gate] { gate.wait(); }, [] {});
+        spawn(world.executor, openAfter(gate, 1s));
+        screens.push_back({.id = "b", .name = "Side"});
+        model->events().changed(true);
+    });
+    world.executor.advance(10s);
+
+    ASSERT_TRUE(model->isLoaded.get());
+    EXPECT_EQ(model->configuration->knownDisplays.size(), 2u);
+    EXPECT_EQ(configurationIn(world.defaultSettingsFile()), model->configuration.get());
 }
 
 TEST(StartupTest, QuitDuringTheFirstHardwareReadOrTheSaveEndsStartUp)
