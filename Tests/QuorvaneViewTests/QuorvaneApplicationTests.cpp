@@ -257,7 +257,7 @@ TEST(QuorvaneApplicationInstanceTest, LaunchOnTheSameFileOpensTheRunningCopysMai
     // A relative path names a file in the folder it is given in, wherever it is used later.
     const std::filesystem::path previousFolder = std::filesystem::current_path();
     std::vector<std::unique_ptr<QuorvaneApplication>> copies;
-    for (const std::string& relative : {"rel/settings.json", "plain.json"}) {
+    for (const std::string relative : {"rel/settings.json", "plain.json"}) {
         for (const char* name : {"one", "two"}) {
             SCOPED_TRACE(relative + " in " + name);
             std::filesystem::create_directories(folder.path() / name);

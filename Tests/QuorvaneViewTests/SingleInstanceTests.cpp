@@ -1481,7 +1481,7 @@ TEST(SingleInstanceTest, TheRunningCopyLocksAgainWithinASecondHoweverOftenItsFol
         folder.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
     const std::filesystem::path parent = folder.path() / "shared";
     std::filesystem::create_directory(parent);
-    ASSERT_EQ(::chmod(parent.c_str(), 0777), 0); // no sticky bit
+    ASSERT_EQ(::chmod(parent.c_str(), 01777), 0); // as /tmp, where root's copy may run
     const std::filesystem::path file = parent / "D" / "settings.json";
     std::filesystem::create_directory(file.parent_path());
     const std::filesystem::path lock = *instanceClaim(file).lockFile;
