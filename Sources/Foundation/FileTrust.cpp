@@ -53,8 +53,8 @@ std::optional<Breach> breachOfTrust(const std::filesystem::path& path, const str
         return std::nullopt;
     }
     // Root's folders and links are everyone's ground; a file is its user's own.
-    const bool isOwnersOwn = status.st_uid == self
-        || (status.st_uid == 0 && breach.kind != Breach::Kind::file);
+    const bool isOwnersOwn
+        = status.st_uid == self || (status.st_uid == 0 && breach.kind != Breach::Kind::file);
     if (!isOwnersOwn) {
         breach.writers = Breach::Writers::owner;
         return breach;

@@ -38,8 +38,7 @@ SettingsStore::Version decodeVersion(const JSONValue& value)
 /// so that writing them would change nothing. Anything else there (a link, a FIFO, a device) is
 /// neither followed nor waited on: it is written over, and that write reports what is wrong. A
 /// file this process may not trust is refused with UntrustedPathError.
-bool diskHoldsExactly(
-    int folder, const std::filesystem::path& file, std::string_view bytes)
+bool diskHoldsExactly(int folder, const std::filesystem::path& file, std::string_view bytes)
 {
     try {
         return readFileIn(folder, file.filename().string(), file, bytes.size()) == bytes;

@@ -262,8 +262,8 @@ TEST(QuorvaneApplicationInstanceTest, LaunchOnTheSameFileOpensTheRunningCopysMai
             SCOPED_TRACE(relative + " in " + name);
             std::filesystem::create_directories(folder.path() / name);
             std::filesystem::current_path(folder.path() / name);
-            copies.push_back(
-                std::make_unique<QuorvaneApplication>(launch({"quorvane", "--settings-path", relative})));
+            copies.push_back(std::make_unique<QuorvaneApplication>(
+                launch({"quorvane", "--settings-path", relative})));
             std::filesystem::current_path(previousFolder);
             EXPECT_FALSE(copies.back()->hasHandedOver());
             EXPECT_TRUE(runEventLoopUntil([&] { return exists(folder.path() / name / relative); }));

@@ -1184,9 +1184,8 @@ TEST(SingleInstanceTest, ALaunchBesideAnotherUsersCopySaysWhichProcessHasTheFile
         SingleInstance later(file);
         ASSERT_TRUE(later.isTakenByAnotherCopy());
         // Nothing is read in a folder that another user may change.
-        const std::string holder = shared == ownersFolder
-            ? ""
-            : " (process " + formatInteger(other->processId()) + ")";
+        const std::string holder
+            = shared == ownersFolder ? "" : " (process " + formatInteger(other->processId()) + ")";
         EXPECT_EQ(handOverError(later, 500ms), notAnswering(file, holder));
         EXPECT_TRUE(quitsCleanly(*other));
     }
@@ -1242,8 +1241,8 @@ TEST(SingleInstanceTest, ACopyRefusesASettingsPathAnotherUserMayChangeAndMakesNo
         const Case cases[] = {
             {"a folder of the user's above", home / ".config" / "Quorvane" / "settings.json", home,
                 0755, other, theirs},
-            {"the user's file in a folder of root's", shared / "theirs.json", shared / "theirs.json",
-                0600, other, theirs},
+            {"the user's file in a folder of root's", shared / "theirs.json",
+                shared / "theirs.json", 0600, other, theirs},
             {"a relative path in the user's folder", "rel/settings.json", home, 0755, other, theirs,
                 {}, home},
             {"a relative path to a file in the user's folder", "plain.json", home, 0755, other,
@@ -1252,8 +1251,8 @@ TEST(SingleInstanceTest, ACopyRefusesASettingsPathAnotherUserMayChangeAndMakesNo
                 theirs, hidden / "victim.json"},
             {"the user's link to a folder", sticky / "link" / "settings.json", sticky / "link", 0,
                 other, theirs, hidden},
-            {"a folder the user made first", sticky / "made" / "settings.json", sticky / "made", 0755,
-                other, theirs},
+            {"a folder the user made first", sticky / "made" / "settings.json", sticky / "made",
+                0755, other, theirs},
             // Only root's copy refuses what others may write.
             {"a folder of root's that others may write", shared / "open" / "settings.json",
                 shared / "open", 0777, 0, others},
@@ -1261,8 +1260,8 @@ TEST(SingleInstanceTest, ACopyRefusesASettingsPathAnotherUserMayChangeAndMakesNo
                 shared / "group", 0775, 0, roots},
             // The sticky bit keeps others from replacing what a folder holds, not from writing a
             // file.
-            {"a file of root's that others may write", shared / "sticky.json", shared / "sticky.json",
-                01666, 0, others},
+            {"a file of root's that others may write", shared / "sticky.json",
+                shared / "sticky.json", 01666, 0, others},
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(c.name);
@@ -1275,7 +1274,8 @@ TEST(SingleInstanceTest, ACopyRefusesASettingsPathAnotherUserMayChangeAndMakesNo
                 ASSERT_EQ(::lchown(c.named.c_str(), c.owner, c.owner), 0);
             }
             const auto entries = [&] {
-                return std::distance(std::filesystem::recursive_directory_iterator(folder.path()), {});
+                return std::distance(
+                    std::filesystem::recursive_directory_iterator(folder.path()), {});
             };
             const auto before = entries();
             const auto launch = startCopy(c.file, user == 0 ? rootsRuntime : usersRuntime,
@@ -1284,7 +1284,7 @@ TEST(SingleInstanceTest, ACopyRefusesASettingsPathAnotherUserMayChangeAndMakesNo
             ASSERT_TRUE(launch->waitForFinished(startLimit));
             EXPECT_EQ(launch->exitCode(), 2);
             const std::string said = launch->readAllStandardError().toStdString();
-            const std::string kind = !c.linkTo.empty() ? "symbolic link"
+            const std::string kind = !c.linkTo.empty()   ? "symbolic link"
                 : std::filesystem::is_directory(c.named) ? "folder"
                                                          : "file";
             EXPECT_NE(said.find(std::string(user == 0 ? "QuorVane run by root" : "QuorVane")
