@@ -1,6 +1,7 @@
 #include "Foundation/AtomicFile.h"
 
 #include "Foundation/FileDescriptor.h"
+#include "Foundation/FileTrust.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,7 +13,9 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstdint>
+#include <deque>
 #include <random>
 #include <string>
 #include <utility>
@@ -135,15 +138,16 @@ std::string temporaryName(std::string_view prefix)
 class TemporaryFile final {
 public:
     /// In the folder open at `folder`, which stays open while this lives, for its file named
-    /// `target`. Throws FileError about `path` when no file can be created there, or when it
-    /// cannot be given the mode of the file it is to replace.
+    /// `target`. Throws UntrustedPathError about `path` when the file to replace is one this
+    /// process may not trust, and FileError about `path` when no file can be created there, or
+    /// when it cannot be given the mode of the file it is to replace.
     TemporaryFile(int folder, std::string target, const std::filesystem::path& path)
         : m_folder(folder)
         , m_target(std::move(target))
         , m_path(path)
+        , m_mode(modeOfTarget())
     {
         create();
-        takeModeOfTarget();
     }
 
     ~TemporaryFile()
@@ -197,6 +201,11 @@ private:
                 = ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
             if (isTaken || !namesOpenFile(m_folder, candidate, lock.get()))
                 continue;
+            if (m_mode && ::fchmod(descriptor.get(), *m_mode) != 0) {
+                const std::error_code reason = lastSystemError();
+                ::unlinkat(m_folder, candidate.c_str(), 0);
+                throw FileError::writing(m_path, reason);
+            }
             m_name = candidate;
             m_descriptor = std::move(descriptor);
             m_lock = std::move(lock);
@@ -205,23 +214,23 @@ private:
         throw FileError::writing(m_path, lastSystemError());
     }
 
-    /// A file kept private stays private. The owner goes first, because changing it clears the
-    /// set-user-ID bits; only a privileged process may give a file away, so that may fail.
-    void takeModeOfTarget()
+    /// The mode of the regular file to replace, so that a file kept private stays private; absent
+    /// when there is none. The new file is always this process's: a file that someone else may
+    /// change is refused here, before anything is made, and never given away.
+    [[nodiscard]] std::optional<mode_t> modeOfTarget() const
     {
         struct stat status { };
         if (::fstatat(m_folder, m_target.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0
             || !S_ISREG(status.st_mode))
-            return;
-        [[maybe_unused]] const int ownerChanged
-            = ::fchown(m_descriptor.get(), status.st_uid, status.st_gid);
-        if (::fchmod(m_descriptor.get(), status.st_mode & 07777) != 0)
-            throw FileError::writing(m_path, lastSystemError());
+            return std::nullopt;
+        requireTrust(m_path, status);
+        return status.st_mode & 07777;
     }
 
     int m_folder;
     std::string m_target; // the name in the folder
     std::filesystem::path m_path; // as the caller named it, for messages
+    std::optional<mode_t> m_mode; // the replaced file's, taken before anything is made
     std::string m_name;
     FileDescriptor m_descriptor;
     FileDescriptor m_lock; // the same open file, locked
@@ -312,17 +321,98 @@ std::filesystem::path linkTarget(const std::filesystem::path& path)
     throw FileError::writing(path, std::make_error_code(std::errc::too_many_symbolic_link_levels));
 }
 
+namespace {
+
+/// `name` in the folder open at `folder`, itself opened (O_PATH: no right to read it is needed,
+/// and a link is opened, not followed), with its status. Not open, with errno set, when it is
+/// missing or out of reach.
+struct Entry {
+    FileDescriptor descriptor;
+    struct stat status { };
+};
+
+Entry openEntry(int folder, const std::filesystem::path& name)
+{
+    Entry entry{FileDescriptor(::openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC))};
+    if (entry.descriptor.isOpen() && ::fstat(entry.descriptor.get(), &entry.status) != 0) {
+        const int reason = errno;
+        entry.descriptor = FileDescriptor();
+        errno = reason;
+    }
+    return entry;
+}
+
+/// What the link open at `link` says; absent when it cannot be read.
+std::optional<std::filesystem::path> linkText(const FileDescriptor& link)
+{
+    std::array<char, PATH_MAX> text{};
+    const ssize_t size = ::readlinkat(link.get(), "", text.data(), text.size());
+    if (size <= 0 || static_cast<std::size_t>(size) >= text.size())
+        return std::nullopt;
+    return std::string(text.data(), static_cast<std::size_t>(size));
+}
+
+/// `folder` followed by `names`, "." and ".." taken as written.
+std::filesystem::path joined(
+    std::filesystem::path folder, const std::deque<std::filesystem::path>& names)
+{
+    for (const std::filesystem::path& name : names)
+        folder /= name;
+    return folder.lexically_normal();
+}
+
+} // namespace
+
 std::filesystem::path resolvedFile(const std::filesystem::path& path)
 {
-    std::filesystem::path file = path;
-    try {
-        file = linkTarget(path);
-    } catch (const FileError&) {
-        // A loop of links: reading the path reports it.
-    }
     std::error_code error;
-    const std::filesystem::path resolved = std::filesystem::weakly_canonical(file, error);
-    return error ? file : resolved;
+    const std::filesystem::path given = std::filesystem::absolute(path, error).relative_path();
+    if (error)
+        return path;
+    std::deque<std::filesystem::path> names(given.begin(), given.end());
+    std::filesystem::path reached = "/";
+    Entry current = openEntry(AT_FDCWD, reached);
+    if (current.descriptor.isOpen())
+        requireTrust(reached, current.status);
+    int links = 0;
+    while (current.descriptor.isOpen() && !names.empty()) {
+        const std::filesystem::path name = names.front();
+        if (name.empty() || name == ".") {
+            names.pop_front();
+            continue;
+        }
+        Entry next = openEntry(current.descriptor.get(), name);
+        if (!next.descriptor.isOpen())
+            break; // missing or out of reach: named as given, for whoever opens it to report
+        const std::filesystem::path entry = name == ".." ? reached.parent_path() : reached / name;
+        const bool isFolder = S_ISDIR(next.status.st_mode);
+        if (!isFolder && !S_ISLNK(next.status.st_mode)) {
+            if (names.size() == 1) // the file itself
+                requireTrust(entry, next.status);
+            break;
+        }
+        requireTrust(entry, next.status);
+        names.pop_front();
+        if (isFolder) {
+            reached = entry;
+            current = std::move(next);
+            continue;
+        }
+        const std::optional<std::filesystem::path> target = linkText(next.descriptor);
+        // The kernel's own limit on links followed while resolving one path: 40. A loop is left
+        // for whoever opens the path to report.
+        if (!target || ++links > 40) {
+            names.push_front(name);
+            break;
+        }
+        const std::filesystem::path linked = target->relative_path();
+        names.insert(names.begin(), linked.begin(), linked.end());
+        if (target->is_absolute()) {
+            reached = "/";
+            current = openEntry(AT_FDCWD, reached);
+        }
+    }
+    return joined(reached, names);
 }
 
 std::error_code notARegularFile()
@@ -333,9 +423,13 @@ std::error_code notARegularFile()
 
 namespace {
 
-/// Every byte of the file open at `descriptor`, once it is found to be a regular one.
-std::string readOpenFile(
-    const FileDescriptor& descriptor, const std::filesystem::path& path, std::uintmax_t maximumSize)
+/// Whether a file is read whoever may change it.
+enum class Trust { anyOwner, required };
+
+/// Every byte of the file open at `descriptor`, once it is found to be a regular one (and one this
+/// process may trust, when that is required).
+std::string readOpenFile(const FileDescriptor& descriptor, const std::filesystem::path& path,
+    std::uintmax_t maximumSize, Trust trust)
 {
     if (!descriptor.isOpen())
         throw FileError::reading(path, lastSystemError());
@@ -344,6 +438,8 @@ std::string readOpenFile(
         throw FileError::reading(path, lastSystemError());
     if (!S_ISREG(status.st_mode))
         throw FileError::reading(path, notARegularFile());
+    if (trust == Trust::required)
+        requireTrust(path, status);
     // The size stated by the file system is not trusted: the file may grow while it is read.
     std::string bytes;
     std::array<char, 65536> chunk;
@@ -370,7 +466,7 @@ std::string readFile(const std::filesystem::path& path, std::uintmax_t maximumSi
 {
     // Non-blocking, because opening a FIFO waits for a writer that may never come.
     const FileDescriptor descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    return readOpenFile(descriptor, path, maximumSize);
+    return readOpenFile(descriptor, path, maximumSize, Trust::anyOwner);
 }
 
 std::string readFileIn(int folder, const std::string& name, const std::filesystem::path& path,
@@ -378,7 +474,7 @@ std::string readFileIn(int folder, const std::string& name, const std::filesyste
 {
     const FileDescriptor descriptor(
         ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    return readOpenFile(descriptor, path, maximumSize);
+    return readOpenFile(descriptor, path, maximumSize, Trust::required);
 }
 
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes)
@@ -440,34 +536,34 @@ bool namesOpenFile(int folder, const std::string& name, int descriptor)
 FileDescriptor openFolderWithoutLinks(
     const std::filesystem::path& folder, FolderCreation creation, std::error_code& error)
 {
-    FileDescriptor current(
-        ::open(folder.is_absolute() ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    std::filesystem::path reached = folder.is_absolute() ? "/" : ".";
+    Entry current = openEntry(AT_FDCWD, reached);
+    if (!current.descriptor.isOpen()) {
+        error = lastSystemError();
+        return {};
+    }
+    requireTrust(reached, current.status);
     for (const std::filesystem::path& name : folder.relative_path()) {
-        // O_PATH needs no right to read the folder; with O_NOFOLLOW it opens a link itself.
-        const auto openNext = [&current, &name] {
-            return FileDescriptor(
-                ::openat(current.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-        };
-        FileDescriptor next = openNext();
-        if (!next.isOpen() && errno == ENOENT && creation == FolderCreation::missing
-            && (::mkdirat(current.get(), name.c_str(), 0777) == 0 || errno == EEXIST))
-            next = openNext();
-        struct stat status { };
-        if (!next.isOpen() || ::fstat(next.get(), &status) != 0) {
+        Entry next = openEntry(current.descriptor.get(), name);
+        // One that another user made meanwhile (EEXIST) is looked at as any other.
+        if (!next.descriptor.isOpen() && errno == ENOENT && creation == FolderCreation::missing
+            && (::mkdirat(current.descriptor.get(), name.c_str(), 0777) == 0 || errno == EEXIST))
+            next = openEntry(current.descriptor.get(), name);
+        if (!next.descriptor.isOpen()) {
             error = lastSystemError();
             return {};
         }
-        if (!S_ISDIR(status.st_mode)) {
-            error = std::make_error_code(S_ISLNK(status.st_mode)
+        if (!S_ISDIR(next.status.st_mode)) {
+            error = std::make_error_code(S_ISLNK(next.status.st_mode)
                     ? std::errc::too_many_symbolic_link_levels
                     : std::errc::not_a_directory);
             return {};
         }
+        reached /= name;
+        requireTrust(reached, next.status);
         current = std::move(next);
     }
-    if (!current.isOpen())
-        error = lastSystemError();
-    return current;
+    return std::move(current.descriptor);
 }
 
 } // namespace quorvane

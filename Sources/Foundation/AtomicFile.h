@@ -3,6 +3,7 @@
 
 #include "Foundation/Error.h"
 #include "Foundation/FileDescriptor.h"
+#include "Foundation/FileTrust.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -42,10 +43,11 @@ private:
 /// Replaces the file at `path` with `bytes`: they go to a new file in the target's folder, which
 /// is synced to disk and then renamed over the target. A symbolic link at `path` (dangling or
 /// not), or in place of one of its folders, is followed, so that its target is replaced and the
-/// link stays. The result keeps the mode of the file it replaces, and its owner where the system
-/// permits; a new file gets the mode of any new file (0666 without the umask's bits). On failure
-/// throws FileError and leaves the old file as it was, with no temporary file behind. The folder
-/// must exist: creating it is the caller's job.
+/// link stays. The result is this process's, with the mode of the file it replaces; a new file
+/// gets the mode of any new file (0666 without the umask's bits). A regular file there that this
+/// process may not trust (breachOfTrust()) is refused with UntrustedPathError, before anything is
+/// made. On failure throws FileError and leaves the old file as it was, with no temporary file
+/// behind. The folder must exist: creating it is the caller's job.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 /// Removes the temporary files that writes to `path` left in its target's folder when they were
@@ -60,9 +62,11 @@ enum class FolderCreation { none, missing };
 
 /// `folder`, opened one name at a time so that no symbolic link on the way is followed, only to
 /// work on what it holds (O_PATH). With FolderCreation::missing the folders that are not there
-/// are made on the way (0777 without the umask's bits). Not open, with `error` set, when it
-/// cannot be opened: too_many_symbolic_link_levels for a link in place of a folder,
-/// not_a_directory for anything else that is no folder. For a path made canonical once
+/// are made on the way (0777 without the umask's bits). Each folder is judged on the descriptor
+/// opened, whether it was there, made here, or made by someone else meanwhile: throws
+/// UntrustedPathError at the first one this process may not trust. Not open, with `error` set,
+/// when it cannot be opened: too_many_symbolic_link_levels for a link in place of a folder,
+/// not_a_directory for anything else that is no folder. For a path resolved once
 /// (resolvedFile()), on which any link appeared since.
 [[nodiscard]] FileDescriptor openFolderWithoutLinks(
     const std::filesystem::path& folder, FolderCreation creation, std::error_code& error);
@@ -72,12 +76,13 @@ enum class FolderCreation { none, missing };
 [[nodiscard]] bool namesOpenFile(int folder, const std::string& name, int descriptor);
 
 /// As readFile(), for the file `name` in the folder open at `folder`: a link there is not
-/// followed. Throws FileError about `path`.
+/// followed. Throws FileError about `path`, and UntrustedPathError about it for a regular file
+/// that this process may not trust.
 [[nodiscard]] std::string readFileIn(int folder, const std::string& name,
     const std::filesystem::path& path, std::uintmax_t maximumSize = UINTMAX_MAX);
 
 /// As writeFileAtomically(), for the file `name` in the folder open at `folder`: a link at that
-/// name is replaced, not followed. Throws FileError about `path`.
+/// name is replaced, not followed. Throws FileError and UntrustedPathError about `path`.
 void writeFileIn(
     int folder, const std::string& name, std::string_view bytes, const std::filesystem::path& path);
 
@@ -95,9 +100,12 @@ void removeAbandonedTemporaryFilesIn(int folder, const std::string& name);
 /// loops or cannot be read.
 [[nodiscard]] std::filesystem::path linkTarget(const std::filesystem::path& path);
 
-/// The file `path` stands for now: its chain of links followed, made absolute, with the links,
-/// "." and ".." of the folders that exist resolved. Where the chain loops or cannot be read, as
-/// much of that as can be done to `path` itself.
+/// The file `path` stands for now, for a program to use from then on: made absolute against the
+/// working folder, walked one name at a time from "/" with every symbolic link followed, "." and
+/// ".." resolved, as far as the folders exist; what is missing is named as given. Throws
+/// UntrustedPathError when a folder or link on the way, or the regular file at its end, is one
+/// this process may not trust (breachOfTrust()): a link counts as part of the way. Where links
+/// loop or a folder cannot be entered, the rest is named as given, for whoever opens it to report.
 [[nodiscard]] std::filesystem::path resolvedFile(const std::filesystem::path& path);
 
 } // namespace quorvane

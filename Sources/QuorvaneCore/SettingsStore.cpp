@@ -5,6 +5,7 @@
 #include "Foundation/AtomicFile.h"
 #include "Foundation/Error.h"
 #include "Foundation/FileDescriptor.h"
+#include "Foundation/FileTrust.h"
 #include "Foundation/JSON.h"
 #include "QuorvaneCore/SettingsCoding.h"
 #include "QuorvaneCore/SettingsMigration.h"
@@ -18,17 +19,6 @@
 
 namespace quorvane {
 namespace {
-
-/// Whether anything is at `path`. A path that cannot be examined (a folder on the way that may
-/// not be searched) might hide a file, so it is an error rather than "no file".
-bool fileExists(const std::filesystem::path& path)
-{
-    std::error_code error;
-    const bool exists = std::filesystem::exists(path, error);
-    if (error)
-        throw FileError::reading(path, error);
-    return exists;
-}
 
 /// The kit's error, said about the settings file, with the place in it where decoding failed.
 JSONDecodingError aboutSettingsFile(const JSONDecodingError& error)
@@ -44,13 +34,14 @@ SettingsStore::Version decodeVersion(const JSONValue& value)
     return {.schemaVersion = value.object().required("schemaVersion", decodeInteger)};
 }
 
-/// Whether the regular file `name` in the folder open at `folder` holds exactly `bytes`, so that
-/// writing them would change nothing. Anything else there (a link, a FIFO, a device) is neither
-/// followed nor waited on: it is written over, and that write reports what is wrong.
-bool holds(int folder, const std::string& name, std::string_view bytes)
+/// Whether the regular file `file`, in the folder open at `folder`, holds exactly `bytes` on disk,
+/// so that writing them would change nothing. Anything else there (a link, a FIFO, a device) is
+/// neither followed nor waited on: it is written over, and that write reports what is wrong. A
+/// file this process may not trust is refused with UntrustedPathError.
+bool diskHoldsExactly(int folder, const std::filesystem::path& file, std::string_view bytes)
 {
     try {
-        return readFileIn(folder, name, name, bytes.size()) == bytes;
+        return readFileIn(folder, file.filename().string(), file, bytes.size()) == bytes;
     } catch (const FileError&) {
         return false;
     }
@@ -65,11 +56,35 @@ Error linkForFolder(const std::filesystem::path& folder)
           "more until it starts again.");
 }
 
+/// Why the settings file is not read or saved when someone else may now change it, or a folder
+/// on its way: another user's folder made or put in place of one, another user's file at its
+/// name.
+Error untrusted(const Breach& breach)
+{
+    return Error("The settings are not read or saved: " + describe(breach)
+        + ". QuorVane saves nothing more until it starts again.");
+}
+
+/// The settings file's folder, reached by the one walk to it, which the lock file's takes too.
+/// Not open, with `error` set, when it cannot be reached. Throws Error when a link or an entry
+/// that this process may not trust stands on the way.
+FileDescriptor openSettingsFolder(
+    const std::filesystem::path& file, FolderCreation creation, std::error_code& error)
+{
+    try {
+        FileDescriptor folder = openFolderWithoutLinks(file.parent_path(), creation, error);
+        if (error == std::errc::too_many_symbolic_link_levels)
+            throw linkForFolder(file.parent_path());
+        return folder;
+    } catch (const UntrustedPathError& breach) {
+        throw untrusted(breach.breach());
+    }
+}
+
 } // namespace
 
 SettingsStore::SettingsStore(std::filesystem::path url)
     : m_url(std::move(url))
-    , m_file(resolvedFile(m_url))
 {
 }
 
@@ -78,7 +93,7 @@ Task<Configuration> SettingsStore::load()
     const AsyncMutex::ScopedLock operation = co_await m_operation.lock();
     m_isWritable = false; // Only a load that returns a document unlocks the store.
     // Named: g++ 12 destroys a lambda's captures twice when it is a temporary of a co_await.
-    auto read = [url = m_url, file = m_file] { return readConfiguration(url, file); };
+    auto read = [file = m_url] { return readConfiguration(file); };
     Read done = co_await runElsewhere(std::move(read));
     m_writeCount += done.writes;
     m_isWritable = true;
@@ -93,17 +108,29 @@ Task<void> SettingsStore::save(Configuration configuration)
     m_isWritable = false; // A failed write locks the store.
     // Named: g++ 12 destroys a lambda's captures twice when it is a temporary of a co_await.
     auto writeFile
-        = [file = m_file, document = std::move(configuration)] { return write(file, document); };
+        = [file = m_url, document = std::move(configuration)] { return write(file, document); };
     m_writeCount += co_await runElsewhere(std::move(writeFile));
     m_isWritable = true;
 }
 
-SettingsStore::Read SettingsStore::readConfiguration(
-    const std::filesystem::path& url, const std::filesystem::path& file)
+SettingsStore::Read SettingsStore::readConfiguration(const std::filesystem::path& file)
 {
-    if (!fileExists(url))
+    std::error_code error;
+    const FileDescriptor folder = openSettingsFolder(file, FolderCreation::none, error);
+    if (error == std::errc::no_such_file_or_directory)
         return {.configuration = Configuration()};
-    const std::string bytes = readFile(url, maximumFileSize);
+    if (error)
+        throw FileError::reading(file, error);
+    std::string bytes;
+    try {
+        bytes = readFileIn(folder.get(), file.filename().string(), file, maximumFileSize);
+    } catch (const FileError& failure) {
+        if (failure.reason() != std::errc::no_such_file_or_directory)
+            throw;
+        return {.configuration = Configuration()};
+    } catch (const UntrustedPathError& breach) {
+        throw untrusted(breach.breach());
+    }
     try {
         return configurationFrom(file, bytes);
     } catch (const JSONDecodingError& error) {
@@ -156,17 +183,18 @@ std::size_t SettingsStore::write(
     const std::string bytes = encodeConfigurationText(configuration);
     // One walk to the folder, which every step then works in: nothing on the way is followed.
     std::error_code error;
-    const FileDescriptor folder
-        = openFolderWithoutLinks(file.parent_path(), FolderCreation::missing, error);
-    if (error == std::errc::too_many_symbolic_link_levels)
-        throw linkForFolder(file.parent_path());
+    const FileDescriptor folder = openSettingsFolder(file, FolderCreation::missing, error);
     if (error)
         throw FileError::writing(file, error);
     const std::string name = file.filename().string();
     std::size_t writes = 0;
-    if (!holds(folder.get(), name, bytes)) {
-        writeFileIn(folder.get(), name, bytes, file);
-        writes = 1;
+    try {
+        if (!diskHoldsExactly(folder.get(), file, bytes)) {
+            writeFileIn(folder.get(), name, bytes, file);
+            writes = 1;
+        }
+    } catch (const UntrustedPathError& breach) {
+        throw untrusted(breach.breach());
     }
     // Saves killed before their rename leave their temporary files behind.
     removeAbandonedTemporaryFilesIn(folder.get(), name);

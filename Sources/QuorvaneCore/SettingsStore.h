@@ -34,8 +34,8 @@ public:
     /// A settings file holds a few kilobytes; anything beyond this is refused unread.
     static constexpr std::uintmax_t maximumFileSize = 16 * 1024 * 1024;
 
-    /// Records the path, and the file it stands for now (resolvedFile()): the file that saves
-    /// replace. Touches no file.
+    /// Records the path of the file that loads read and saves replace, as resolvedFile() gave it
+    /// at start: no symbolic link is followed on its way. Touches no file.
     explicit SettingsStore(std::filesystem::path url);
 
     // The store's tasks refer to it.
@@ -49,17 +49,19 @@ public:
     /// and validated, and not rewritten. Throws FileError when the file cannot be read, is no
     /// regular file (a device, a FIFO) or is larger than maximumFileSize, JSONDecodingError when it
     /// is not a settings document, and ConfigurationError for another version or an invalid
-    /// document; the store is then locked and the file is left as it was.
+    /// document, and Error when a link stands for a folder on the way, or someone else may
+    /// change that folder or the file; the store is then locked and the file is left as it was.
     [[nodiscard]] Task<Configuration> load();
 
     /// Validates the document and replaces the file with it atomically, pretty-printed with
     /// sorted keys, creating missing folders; when the regular file at its name already holds
-    /// exactly those bytes, it is left alone. A symbolic link at the path when the store was made
-    /// is saved through, and the file keeps its mode. A link put since in place of that file is
-    /// replaced, never read, and one in place of one of its folders fails the save with an Error
-    /// that says so: another user's link leads no save elsewhere. Throws ConfigurationError
-    /// (readOnly) while locked, without writing; any other failure (validation, encoding, folders,
-    /// the write) locks the store and leaves the file as it was.
+    /// exactly those bytes, it is left alone. The file keeps its mode and is always this user's.
+    /// A link put at the file's name is replaced, never read, and one in place of one of its
+    /// folders fails the save with an Error that says so: another user's link leads no save
+    /// elsewhere. So does a folder on the way, or a file at the name, that someone else may
+    /// change (breachOfTrust()): such a save writes nothing. Throws ConfigurationError (readOnly)
+    /// while locked, without writing; any other failure (validation, encoding, folders, the
+    /// write) locks the store and leaves the file as it was.
     [[nodiscard]] Task<void> save(Configuration configuration);
 
     /// How many times this store has replaced the file, migrations included.
@@ -73,9 +75,8 @@ private:
     };
 
     // The file work, which runs on another thread: it touches nothing of the store.
-    /// The document at `url`, whose migration's rewrite replaces `file`.
-    [[nodiscard]] static Read readConfiguration(
-        const std::filesystem::path& url, const std::filesystem::path& file);
+    /// The document in `file`, which a migration's rewrite replaces.
+    [[nodiscard]] static Read readConfiguration(const std::filesystem::path& file);
     [[nodiscard]] static Read configurationFrom(
         const std::filesystem::path& file, std::string_view bytes);
     /// `configuration` after writing it over the file it was migrated from.
@@ -86,7 +87,6 @@ private:
         const std::filesystem::path& file, const Configuration& configuration);
 
     std::filesystem::path m_url;
-    std::filesystem::path m_file; // what m_url stood for when the store was made
     AsyncMutex m_operation;
     bool m_isWritable = false;
     std::size_t m_writeCount = 0;

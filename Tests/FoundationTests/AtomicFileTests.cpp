@@ -346,26 +346,29 @@ TEST_F(AtomicFileTest, ReplacedFileKeepsItsModeWhateverTheUmask)
 {
     const fs::path target = pathOf("settings.json");
     const ScopeExit restoreUmask{[previous = ::umask(022)] { ::umask(previous); }};
-    // Only a privileged process may give a file away; others keep their own.
+    // Only a privileged process may give a file away, or meet another user's.
     const bool mayChangeOwner = ::geteuid() == 0;
     const uid_t owner = mayChangeOwner ? 4321 : ::geteuid();
     const gid_t group = mayChangeOwner ? 4322 : ::getegid();
-    // A user's folder, where root saves.
-    const uid_t folderOwner = mayChangeOwner ? 65534 : ::geteuid();
-    const gid_t folderGroup = mayChangeOwner ? 65534 : ::getegid();
-    ASSERT_EQ(::chown(folder().c_str(), folderOwner, folderGroup), 0);
     for (const mode_t mode : {0600, 0640, 0444, 02755}) {
         SCOPED_TRACE(mode);
         writeFileAtomically(target, "old");
-        ASSERT_EQ(::chown(target.c_str(), owner, group), 0);
         fs::permissions(target, static_cast<fs::perms>(mode));
         writeFileAtomically(target, "new");
         EXPECT_EQ(readFile(target), "new");
         EXPECT_EQ(fs::status(target).permissions(), static_cast<fs::perms>(mode));
         struct stat status { };
         ASSERT_EQ(::stat(target.c_str(), &status), 0);
-        EXPECT_EQ(status.st_uid, owner);
-        EXPECT_EQ(status.st_gid, group);
+        EXPECT_EQ(status.st_uid, ::geteuid());
+        EXPECT_EQ(entryCount(), 1);
+    }
+    // Another user's file is never written, nor given back: its user could change what root saves.
+    if (mayChangeOwner) {
+        ASSERT_EQ(::chown(target.c_str(), owner, group), 0);
+        EXPECT_THAT([&] { writeFileAtomically(target, "newer"); },
+            ThrowsMessage<UntrustedPathError>(
+                "The file \"" + target.string() + "\" belongs to user 4321."));
+        EXPECT_EQ(readFile(target), "new");
         EXPECT_EQ(entryCount(), 1);
     }
     // What replaces something other than a file (a FIFO, a link not followed) is a new file of its

@@ -1,6 +1,7 @@
 #include "Concurrency/ManualExecutor.h"
 #include "Concurrency/Spawn.h"
 #include "Foundation/AtomicFile.h"
+#include "Foundation/FileTrust.h"
 #include "Foundation/JSON.h"
 #include "QuorvaneCore/SettingsCoding.h"
 #include "QuorvaneCore/SettingsStore.h"
@@ -10,12 +11,16 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <string>
 #include <system_error>
@@ -133,14 +138,16 @@ TEST(SettingsStoreTest, LinkedFileIsSavedThroughItsLinkAndWhatIsNoFileIsRefusedU
     const TemporaryFolder folder;
     const std::filesystem::path path = folder.path() / "settings.json";
     const std::filesystem::path stored = folder.path() / "dotfiles.json";
-    const std::string notRegular
-        = "Could not read the file \"" + path.string() + "\": " + notARegularFile().message() + ".";
+    const auto notRegular = [](const std::filesystem::path& file) {
+        return "Could not read the file \"" + file.string() + "\": " + notARegularFile().message()
+            + ".";
+    };
     // What stands at the path, and the error of the load ("done" when it loads).
     const std::tuple<const char*, std::string> cases[] = {
         {"link", "done"},
         {"dangling link", "done"},
-        {"fifo", notRegular},
-        {"device", notRegular},
+        {"fifo", notRegular(path)},
+        {"device", notRegular("/dev/zero")},
     };
     for (const auto& [situation, outcome] : cases) {
         SCOPED_TRACE(situation);
@@ -157,7 +164,7 @@ TEST(SettingsStoreTest, LinkedFileIsSavedThroughItsLinkAndWhatIsNoFileIsRefusedU
         if (what == "device")
             std::filesystem::create_symlink("/dev/zero", path);
 
-        SettingsStore store(path);
+        SettingsStore store(resolvedFile(path)); // as at start
         EXPECT_EQ(failureOf(store.load()), outcome);
         Configuration changed;
         changed.holdMinutes = 30;
@@ -183,7 +190,7 @@ TEST(SettingsStoreTest, LinkIntoAFolderThatDoesNotExistYetGetsItsFolderCreated)
         std::filesystem::remove_all(folder.path() / "dotfiles");
         std::filesystem::remove(path);
         std::filesystem::create_symlink(link, path);
-        SettingsStore store(path);
+        SettingsStore store(resolvedFile(path));
         const Configuration loaded = runToEnd(store.load());
         ASSERT_EQ(failureOf(store.save(loaded)), "done");
         EXPECT_TRUE(std::filesystem::is_symlink(path));
@@ -192,7 +199,9 @@ TEST(SettingsStoreTest, LinkIntoAFolderThatDoesNotExistYetGetsItsFolderCreated)
 }
 
 // The store saves the file it was given: a link put in place of that file or of one of its folders
-// afterwards (by another user, in a folder that root's copy saves to) is never followed.
+// afterwards (by another user, in a folder that root's copy saves to) is never followed, and
+// another user's folder or file put there (as a temporary-folder cleaner and another user would
+// leave it in a folder with the sticky bit) is never written.
 TEST(SettingsStoreTest, ALinkPutInPlaceOfTheFileOrAFolderOfItsIsNeverFollowed)
 {
     const TemporaryFolder folder;
@@ -206,38 +215,62 @@ TEST(SettingsStoreTest, ALinkPutInPlaceOfTheFileOrAFolderOfItsIsNeverFollowed)
         + path.parent_path().string()
         + "\" or a folder above it. The last change is not saved, and QuorVane saves nothing more "
           "until it starts again.";
-    // What a link (or, leading nowhere, a file) replaces between two saves, where it leads, and
-    // the second save's outcome.
-    const std::tuple<const char*, std::filesystem::path, std::filesystem::path, std::string> cases[]
-        = {
-            {"the file", path, elsewhere / "settings.json", "done"},
-            {"its folder", path.parent_path(), elsewhere, loop},
-            {"a folder above it", root / "a", elsewhere, loop},
-            {"its folder, by a file", path.parent_path(), "",
-                "Could not save the file \"" + path.string()
-                    + "\": " + std::make_error_code(std::errc::not_a_directory).message() + "."},
-        };
-    for (const auto& [situation, replaced, target, outcome] : cases) {
-        SCOPED_TRACE(situation);
+    const uid_t other = ::geteuid() == 0 ? 65534 : ::geteuid(); // only root may give files away
+    const auto theirs = [other](const std::string& entry) {
+        return "The settings are not read or saved: the " + entry + "\" belongs to "
+            + userName(other) + ". QuorVane saves nothing more until it starts again.";
+    };
+    struct Case {
+        const char* situation;
+        std::filesystem::path replaced; // by a link to `target`, else by a file or folder
+        std::filesystem::path target;
+        std::string outcome; // of the second save
+        bool isOthers = false; // the file or folder put there is another user's
+    };
+    const Case cases[] = {
+        {"the file", path, elsewhere / "settings.json", "done"},
+        {"its folder", path.parent_path(), elsewhere, loop},
+        {"a folder above it", root / "a", elsewhere, loop},
+        {"its folder, by a file", path.parent_path(), "",
+            "Could not save the file \"" + path.string()
+                + "\": " + std::make_error_code(std::errc::not_a_directory).message() + "."},
+        {"a folder above it, by another user's", root / "a", "",
+            theirs("folder \"" + (root / "a").string()), true},
+        {"the file, by another user's", path, "", theirs("file \"" + path.string()), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.situation);
+        if (c.isOthers && other == ::geteuid())
+            continue;
         std::filesystem::remove_all(root / "a");
         std::filesystem::remove_all(root / "away");
         SettingsStore store(path);
         Configuration changed = runToEnd(store.load());
         ASSERT_EQ(failureOf(store.save(changed)), "done");
-        std::filesystem::rename(replaced, root / "away");
-        if (target.empty())
-            writeFileAtomically(replaced, "");
+        const bool isFolder = std::filesystem::is_directory(c.replaced);
+        std::filesystem::rename(c.replaced, root / "away");
+        if (!c.target.empty())
+            std::filesystem::create_symlink(c.target, c.replaced);
+        else if (c.isOthers && isFolder)
+            std::filesystem::create_directory(c.replaced);
         else
-            std::filesystem::create_symlink(target, replaced);
+            writeFileAtomically(c.replaced, "");
+        if (c.isOthers) {
+            ASSERT_EQ(::chown(c.replaced.c_str(), other, other), 0);
+        }
+        const auto version = std::filesystem::last_write_time(c.replaced);
         changed.holdMinutes = 15;
-        EXPECT_EQ(failureOf(store.save(changed)), outcome);
+        EXPECT_EQ(failureOf(store.save(changed)), c.outcome);
         EXPECT_THAT(folderContents(elsewhere), UnorderedElementsAre("settings.json", "r"));
         EXPECT_THAT(folderContents(elsewhere / "r"), ElementsAre("settings.json"));
         EXPECT_EQ(readFile(elsewhere / "settings.json"), "secret");
         EXPECT_EQ(readFile(elsewhere / "r" / "settings.json"), "secret");
-        if (outcome == "done") {
+        if (c.outcome == "done") {
             EXPECT_FALSE(std::filesystem::is_symlink(path));
             EXPECT_EQ(runToEnd(SettingsStore(path).load()), changed);
+        }
+        if (c.isOthers) {
+            EXPECT_EQ(std::filesystem::last_write_time(c.replaced), version) << "written";
         }
     }
 }
@@ -290,7 +323,14 @@ TEST(SettingsStoreTest, ASaveThatChangesNoByteWritesNothing)
     for (const auto& [situation, change, document, writes] : steps) {
         SCOPED_TRACE(situation);
         change();
-        EXPECT_EQ(failureOf(store.save(*document)), "done");
+        // A save that waits for a writer at a FIFO is given one after a few seconds.
+        const Configuration& saving = *document; // clang 14 captures no structured binding
+        auto saved = std::async(std::launch::async, [&] { return failureOf(store.save(saving)); });
+        if (saved.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << "the save hangs";
+            ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        }
+        EXPECT_EQ(saved.get(), "done");
         EXPECT_EQ(store.writeCount(), writes);
         EXPECT_EQ(readFile(path), encodeConfigurationText(*document));
         EXPECT_FALSE(std::filesystem::is_symlink(path));

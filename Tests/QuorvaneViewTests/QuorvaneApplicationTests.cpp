@@ -33,6 +33,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -253,6 +254,22 @@ TEST(QuorvaneApplicationInstanceTest, LaunchOnTheSameFileOpensTheRunningCopysMai
         EXPECT_FALSE(QuorvaneApplication(launch({"quorvane"})).hasHandedOver());
         EXPECT_FALSE(QuorvaneApplication(launch({"quorvane", "--ui-demo"})).hasHandedOver());
     }
+    // A relative path names a file in the folder it is given in, wherever it is used later.
+    const std::filesystem::path previousFolder = std::filesystem::current_path();
+    std::vector<std::unique_ptr<QuorvaneApplication>> copies;
+    for (const std::string relative : {"rel/settings.json", "plain.json"}) {
+        for (const char* name : {"one", "two"}) {
+            SCOPED_TRACE(relative + " in " + name);
+            std::filesystem::create_directories(folder.path() / name);
+            std::filesystem::current_path(folder.path() / name);
+            copies.push_back(std::make_unique<QuorvaneApplication>(
+                launch({"quorvane", "--settings-path", relative})));
+            std::filesystem::current_path(previousFolder);
+            EXPECT_FALSE(copies.back()->hasHandedOver());
+            EXPECT_TRUE(runEventLoopUntil([&] { return exists(folder.path() / name / relative); }));
+        }
+    }
+    copies.clear();
     qputenv("XDG_RUNTIME_DIR", previousRuntime);
 }
 

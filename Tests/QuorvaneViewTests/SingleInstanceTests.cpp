@@ -157,7 +157,7 @@ TEST(SingleInstanceTest, OneCopyPerSettingsFileWhateverPathNamesIt)
         running.onHandOver([&handOvers] { ++handOvers; });
         for (const std::filesystem::path& path : sameFile) {
             SCOPED_TRACE(path);
-            SingleInstance later(path);
+            SingleInstance later(resolvedFile(path)); // as at start
             ASSERT_TRUE(later.isTakenByAnotherCopy());
             EXPECT_TRUE(later.handOver());
         }
@@ -1049,9 +1049,11 @@ TEST(SingleInstanceTest, AnEndedCopysRecordNeverNamesACopyThatDoesNotAnswer)
 /// runtime folder in `runtimeFolder`, as the user `user` when given (which needs root).
 std::unique_ptr<QProcess> startCopy(const std::filesystem::path& settingsFile,
     const std::filesystem::path& runtimeFolder, std::optional<uid_t> user = std::nullopt,
-    QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels)
+    QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels,
+    const std::filesystem::path& workingFolder = {})
 {
     auto process = std::make_unique<QProcess>();
+    process->setWorkingDirectory(QString::fromStdString(workingFolder));
     if (user) {
         process->setChildProcessModifier([user = *user] {
             if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)
@@ -1181,28 +1183,25 @@ TEST(SingleInstanceTest, ALaunchBesideAnotherUsersCopySaysWhichProcessHasTheFile
         ASSERT_TRUE(hasStarted(*other, file));
         SingleInstance later(file);
         ASSERT_TRUE(later.isTakenByAnotherCopy());
-        EXPECT_EQ(handOverError(later, 500ms),
-            notAnswering(file, " (process " + formatInteger(other->processId()) + ")"));
+        // Nothing is read in a folder that another user may change.
+        const std::string holder
+            = shared == ownersFolder ? "" : " (process " + formatInteger(other->processId()) + ")";
+        EXPECT_EQ(handOverError(later, 500ms), notAnswering(file, holder));
         EXPECT_TRUE(quitsCleanly(*other));
     }
 }
 
-// As after "sudo" with the user's HOME: root's files would keep the user out of their own
-// settings, and whoever may change a folder on the way could lead root's saves anywhere.
-TEST(SingleInstanceTest, RootsCopyRefusesASettingsPathAnotherUserMayChangeAndMakesNothing)
+// As after "sudo" with the user's HOME, or a launch on a path in a shared folder: whoever may
+// change a folder, a link or the file on the way could lead the saves and the lock anywhere.
+TEST(SingleInstanceTest, ACopyRefusesASettingsPathAnotherUserMayChangeAndMakesNothing)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "runs a copy as root: needs root";
+    if (::geteuid() != 0 || !othersMayRun(QUORVANE_EXECUTABLE))
+        GTEST_SKIP() << "runs copies as root and as another user: needs root, and the application "
+                        "where others may run it";
     testApplication();
     const TemporaryFolder folder;
-    const std::filesystem::path runtime = privateFolder(folder.path() / "run");
-    const std::filesystem::path home = privateFolder(folder.path() / "home");
-    ASSERT_EQ(::chown(home.c_str(), nobody, nobody), 0);
-    const std::filesystem::path shared = folder.path() / "shared";
-    std::filesystem::create_directory(shared);
-    const std::string users = userName(nobody) + ". Run QuorVane as " + userName(nobody) + ".";
-    const std::string others = "root, but others may change it. Let root alone change it, or run "
-                               "QuorVane as another user.";
+    const std::filesystem::path usersRuntime = nobodysRuntimeFolder(folder.path());
+    const std::filesystem::path rootsRuntime = privateFolder(folder.path() / "root's run");
     const auto make = [](const std::filesystem::path& path, mode_t mode, uid_t owner) {
         if (path.has_extension())
             std::ofstream(path) << "{}";
@@ -1211,46 +1210,91 @@ TEST(SingleInstanceTest, RootsCopyRefusesASettingsPathAnotherUserMayChangeAndMak
         ASSERT_EQ(::chmod(path.c_str(), mode), 0);
         ASSERT_EQ(::chown(path.c_str(), owner, owner), 0);
     };
-    struct Case {
-        const char* name;
-        std::filesystem::path file;
-        std::filesystem::path named; // made, and named as the reason
-        mode_t mode;
-        uid_t owner;
-        std::string whose;
-    };
-    const Case cases[] = {
-        {"a folder of the user's above", home / ".config" / "Quorvane" / "settings.json",
-            home / ".config", 0700, nobody, users},
-        {"the user's file in a folder of root's", shared / "theirs.json", shared / "theirs.json",
-            0600, nobody, users},
-        {"a folder of root's that others may write", shared / "open" / "settings.json",
-            shared / "open", 0777, 0, others},
-        {"a folder of root's that its group may write", shared / "group" / "settings.json",
-            shared / "group", 0775, 0, others},
-        // The sticky bit keeps others from replacing what a folder holds, not from writing a file.
-        {"a file of root's that others may write", shared / "sticky.json", shared / "sticky.json",
-            01666, 0, others},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        make(c.named, c.mode, c.owner);
-        const auto entries = [&] {
-            return std::distance(std::filesystem::recursive_directory_iterator(folder.path()), {});
+    for (const uid_t user : {uid_t{0}, nobody}) {
+        SCOPED_TRACE(userName(user));
+        const uid_t other = user == 0 ? nobody : stranger;
+        const std::filesystem::path base = folder.path() / userName(user);
+        const std::filesystem::path shared = base / "shared";
+        const std::filesystem::path sticky = base / "sticky";
+        const std::filesystem::path home = base / "home";
+        for (const std::filesystem::path& made : {base, shared, sticky, home})
+            std::filesystem::create_directory(made);
+        ASSERT_EQ(::chmod(sticky.c_str(), 01777), 0);
+        const std::filesystem::path hidden = privateFolder(base / "hidden");
+        const std::string theirs = userName(other)
+            + (user == 0 ? ". Run QuorVane as " + userName(other) + "."
+                         : ". Choose a settings path of your own.");
+        const std::string roots = "root, but its group may change it. Let root alone change it, or "
+                                  "run QuorVane as another user.";
+        const std::string others = "root, but others may change it. Let root alone change it, or "
+                                   "run QuorVane as another user.";
+        struct Case {
+            const char* name;
+            std::filesystem::path file; // as given
+            std::filesystem::path named; // made, and named as the reason
+            mode_t mode;
+            uid_t owner;
+            std::string whose;
+            std::filesystem::path linkTo{}; // `named` is a link to it
+            std::filesystem::path workingFolder{};
         };
-        const auto before = entries();
-        const auto launch
-            = startCopy(c.file, runtime, std::nullopt, QProcess::ForwardedOutputChannel);
-        ASSERT_TRUE(launch->waitForFinished(startLimit));
-        EXPECT_EQ(launch->exitCode(), 2);
-        const std::string said = launch->readAllStandardError().toStdString();
-        const std::string kind = std::filesystem::is_directory(c.named) ? "folder" : "file";
-        EXPECT_NE(
-            said.find("QuorVane run by root refuses the settings file \"" + c.file.string()
-                + "\": the " + kind + " \"" + c.named.string() + "\" belongs to " + c.whose + "\n"),
-            std::string::npos)
-            << said;
-        EXPECT_EQ(entries(), before) << "made a file or folder";
+        const Case cases[] = {
+            {"a folder of the user's above", home / ".config" / "Quorvane" / "settings.json", home,
+                0755, other, theirs},
+            {"the user's file in a folder of root's", shared / "theirs.json",
+                shared / "theirs.json", 0600, other, theirs},
+            {"a relative path in the user's folder", "rel/settings.json", home, 0755, other, theirs,
+                {}, home},
+            {"a relative path to a file in the user's folder", "plain.json", home, 0755, other,
+                theirs, {}, home},
+            {"the user's link to a file", sticky / "link.json", sticky / "link.json", 0, other,
+                theirs, hidden / "victim.json"},
+            {"the user's link to a folder", sticky / "link" / "settings.json", sticky / "link", 0,
+                other, theirs, hidden},
+            {"a folder the user made first", sticky / "made" / "settings.json", sticky / "made",
+                0755, other, theirs},
+            // Only root's copy refuses what others may write.
+            {"a folder of root's that others may write", shared / "open" / "settings.json",
+                shared / "open", 0777, 0, others},
+            {"a folder of root's that its group may write", shared / "group" / "settings.json",
+                shared / "group", 0775, 0, roots},
+            // The sticky bit keeps others from replacing what a folder holds, not from writing a
+            // file.
+            {"a file of root's that others may write", shared / "sticky.json",
+                shared / "sticky.json", 01666, 0, others},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            if (c.owner == 0 && user != 0)
+                continue;
+            if (c.linkTo.empty()) {
+                make(c.named, c.mode, c.owner);
+            } else {
+                std::filesystem::create_symlink(c.linkTo, c.named);
+                ASSERT_EQ(::lchown(c.named.c_str(), c.owner, c.owner), 0);
+            }
+            const auto entries = [&] {
+                return std::distance(
+                    std::filesystem::recursive_directory_iterator(folder.path()), {});
+            };
+            const auto before = entries();
+            const auto launch = startCopy(c.file, user == 0 ? rootsRuntime : usersRuntime,
+                user == 0 ? std::nullopt : std::optional(user), QProcess::ForwardedOutputChannel,
+                c.workingFolder);
+            ASSERT_TRUE(launch->waitForFinished(startLimit));
+            EXPECT_EQ(launch->exitCode(), 2);
+            const std::string said = launch->readAllStandardError().toStdString();
+            const std::string kind = !c.linkTo.empty()   ? "symbolic link"
+                : std::filesystem::is_directory(c.named) ? "folder"
+                                                         : "file";
+            EXPECT_NE(said.find(std::string(user == 0 ? "QuorVane run by root" : "QuorVane")
+                          + " refuses the settings file \"" + (c.workingFolder / c.file).string()
+                          + "\": the " + kind + " \"" + c.named.string() + "\" belongs to "
+                          + c.whose + "\n"),
+                std::string::npos)
+                << said;
+            EXPECT_EQ(entries(), before) << "made a file or folder";
+        }
     }
 }
 
@@ -1283,15 +1327,16 @@ TEST(SingleInstanceTest, RootsLockFileNeverKeepsAUsersLaunchFromRunning)
         SCOPED_TRACE(c.name);
         const std::filesystem::path home = folder.path() / c.name;
         std::filesystem::create_directory(home);
-        ASSERT_EQ(c.isFolderEveryones ? ::chmod(home.c_str(), 0777)
-                                      : ::chown(home.c_str(), nobody, nobody),
-            0);
         const std::filesystem::path file = home / "settings.json";
         const std::filesystem::path lock = *instanceClaim(file).lockFile;
+        // Root's copy ran while the folder was root's, which was given to the user since.
         if (c.isLeftByACopy)
             RunningCopy{file};
         else
             ASSERT_EQ(::close(::open(lock.c_str(), O_CREAT | O_WRONLY, 0600)), 0);
+        ASSERT_EQ(c.isFolderEveryones ? ::chmod(home.c_str(), 0777)
+                                      : ::chown(home.c_str(), nobody, nobody),
+            0);
         EXPECT_EQ(ownerOf(lock), 0) << "root's own, whoever owns the folder";
         std::optional<ForeignListener> squatter;
         if (!c.isFolderEveryones) // then the launch could run on none of them
@@ -1383,21 +1428,40 @@ TEST(SingleInstanceTest, TheRunningCopyLocksAgainOnlyInAFolderReachedWithoutALin
     const std::filesystem::path file = above / "D" / "s.json";
     const std::filesystem::path lock = *instanceClaim(file).lockFile;
     const std::filesystem::path elsewhere = folder.path() / "elsewhere";
-    const std::pair<const char*, std::filesystem::path> cases[] = {
+    struct Case {
+        const char* name;
+        std::filesystem::path replaced;
+        bool isOthersFolder = false; // else a link
+    };
+    const Case cases[] = {
         {"a link for its folder", file.parent_path()},
         {"a link for a folder above", above},
+        {"another user's folder for its folder", file.parent_path(), true},
     };
-    for (const auto& [name, replaced] : cases) {
-        SCOPED_TRACE(name);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.isOthersFolder && ::geteuid() != 0)
+            continue; // only root may give a folder away
+        const std::filesystem::path& replaced = c.replaced;
         std::filesystem::create_directories(file.parent_path());
         RunningCopy running(file);
-        // The folder moved elsewhere without the lock, and a link to it put in its place.
+        const FileDescriptor lockFile(::open(lock.c_str(), O_RDONLY | O_CLOEXEC));
+        // The folder moved elsewhere, and at first nothing in its place: a restore would copy
+        // into a folder made there.
         std::filesystem::rename(replaced, elsewhere);
-        std::filesystem::remove(elsewhere / lock.lexically_relative(replaced));
-        std::filesystem::create_symlink(elsewhere, replaced);
+        running.instance->keepLockInPlace();
+        EXPECT_FALSE(std::filesystem::exists(replaced)) << "the folder made again";
+        if (c.isOthersFolder) {
+            std::filesystem::create_directory(replaced);
+            ASSERT_EQ(::chown(replaced.c_str(), nobody, nobody), 0);
+        } else {
+            std::filesystem::create_symlink(elsewhere, replaced);
+            EXPECT_FALSE(isInPlace(lock, lockFile.get())) << "in place through a link";
+            std::filesystem::remove(elsewhere / lock.lexically_relative(replaced));
+        }
         running.instance->keepLockInPlace();
         EXPECT_FALSE(std::filesystem::exists(lock)) << "a lock file where the link leads";
-        std::filesystem::remove(replaced);
+        std::filesystem::remove_all(replaced);
         std::filesystem::rename(elsewhere, replaced);
         running.instance->keepLockInPlace();
         EXPECT_TRUE(isLocked(lock)) << "locked again in the real folder";
@@ -1417,7 +1481,7 @@ TEST(SingleInstanceTest, TheRunningCopyLocksAgainWithinASecondHoweverOftenItsFol
         folder.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
     const std::filesystem::path parent = folder.path() / "shared";
     std::filesystem::create_directory(parent);
-    ASSERT_EQ(::chmod(parent.c_str(), 0777), 0); // no sticky bit
+    ASSERT_EQ(::chmod(parent.c_str(), 01777), 0); // as /tmp, where root's copy may run
     const std::filesystem::path file = parent / "D" / "settings.json";
     std::filesystem::create_directory(file.parent_path());
     const std::filesystem::path lock = *instanceClaim(file).lockFile;

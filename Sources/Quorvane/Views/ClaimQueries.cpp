@@ -4,13 +4,11 @@
 #include "Foundation/FileDescriptor.h"
 #include "Foundation/Format.h"
 
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -183,16 +181,6 @@ std::optional<uid_t> listenerUser(const std::string& socketName)
         || ::connect(connection.get(), reinterpret_cast<const sockaddr*>(&address), size) != 0)
         return std::nullopt;
     return peerUser(connection.get());
-}
-
-std::string userName(uid_t user)
-{
-    passwd entry{};
-    passwd* found = nullptr;
-    std::array<char, 4096> buffer{};
-    if (::getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
-        return "user " + formatInteger(user);
-    return found->pw_name;
 }
 
 } // namespace quorvane

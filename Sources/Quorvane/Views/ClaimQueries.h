@@ -33,7 +33,4 @@ namespace quorvane {
 /// can be asked. Never waits: a listener that lets connections pile up is not one of our copies.
 [[nodiscard]] std::optional<uid_t> listenerUser(const std::string& socketName);
 
-/// The user's login name, or "user <number>" where the system knows none.
-[[nodiscard]] std::string userName(uid_t user);
-
 } // namespace quorvane

@@ -1,6 +1,7 @@
 #include "Quorvane/Views/InstanceLock.h"
 
 #include "Foundation/AtomicFile.h"
+#include "Foundation/FileTrust.h"
 #include "Foundation/Format.h"
 #include "Quorvane/Views/ClaimQueries.h"
 
@@ -74,6 +75,23 @@ std::string recordText(int descriptor)
     return {bytes.data(), static_cast<std::size_t>(std::max<ssize_t>(size, 0))};
 }
 
+/// The folder of the lock file at `path`, reached by the one walk to it, which the settings
+/// store's takes too. Not open, with `problem` saying why, when it cannot be reached or trusted.
+FileDescriptor openLockFolder(
+    const std::filesystem::path& path, FolderCreation creation, std::string& problem)
+{
+    std::error_code error;
+    try {
+        FileDescriptor folder = openFolderWithoutLinks(path.parent_path(), creation, error);
+        if (error)
+            problem = error.message();
+        return folder;
+    } catch (const UntrustedPathError& breach) {
+        problem = describe(breach.breach());
+        return {};
+    }
+}
+
 /// The lock file at `path` open for reading, with its status, unless it is no regular file.
 struct OpenLock {
     FileDescriptor descriptor;
@@ -82,8 +100,12 @@ struct OpenLock {
 
 std::optional<OpenLock> openForReading(const std::filesystem::path& path)
 {
-    OpenLock lock{FileDescriptor(
-        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))};
+    std::string problem;
+    const FileDescriptor folder = openLockFolder(path, FolderCreation::none, problem);
+    if (!folder.isOpen())
+        return std::nullopt;
+    OpenLock lock{FileDescriptor(::openat(folder.get(), path.filename().c_str(),
+        O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))};
     if (!lock.descriptor.isOpen() || ::fstat(lock.descriptor.get(), &lock.status) != 0
         || !S_ISREG(lock.status.st_mode))
         return std::nullopt;
@@ -246,11 +268,11 @@ std::string socketNameOf(std::string_view text)
 Lock takeLock(
     const std::filesystem::path& path, const LockUsers& users, FolderCreation folderCreation)
 {
-    std::error_code error;
-    const FileDescriptor folder = openFolderWithoutLinks(path.parent_path(), folderCreation, error);
+    std::string problem;
+    const FileDescriptor folder = openLockFolder(path, folderCreation, problem);
     LockPlace place{.folder = folder.get(), .folderStatus = {}, .name = path.filename().string()};
-    if (error)
-        return {.problem = error.message()};
+    if (!folder.isOpen())
+        return {.problem = std::move(problem)};
     if (::fstat(folder.get(), &place.folderStatus) != 0)
         return {.problem = systemReason(errno)};
     for (int attempt = 0; attempt < lockAttempts; ++attempt) {
@@ -266,10 +288,9 @@ Lock takeLock(
 
 bool isInPlace(const std::filesystem::path& path, int descriptor)
 {
-    std::error_code error;
-    const FileDescriptor folder
-        = openFolderWithoutLinks(path.parent_path(), FolderCreation::none, error);
-    return !error && namesOpenFile(folder.get(), path.filename().string(), descriptor);
+    std::string problem;
+    const FileDescriptor folder = openLockFolder(path, FolderCreation::none, problem);
+    return folder.isOpen() && namesOpenFile(folder.get(), path.filename().string(), descriptor);
 }
 
 std::optional<HolderRecord> holderRecord(const std::filesystem::path& path)

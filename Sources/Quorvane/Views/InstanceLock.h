@@ -50,12 +50,12 @@ struct Lock {
 /// Locks the lock file at `path`, making it when missing, readable and writable by this user
 /// only, in the folder at the path's folder, opened without following a symbolic link on the way
 /// (made when missing with FolderCreation::missing): a folder put in its place meanwhile is left
-/// alone. Only a regular file with no other name is used. While no copy holds it, one that others
-/// may have a way to lock (one others may open, one another user's program holds, or one of
-/// another user's in a folder of this user's that no one else may write) is replaced by a new
-/// one, made beside it and renamed into place, so that no descriptor opened before reaches the
-/// lock. Another user's file that stays is locked as it is, read only, and never written. Never
-/// waits.
+/// alone, and so is one that this process may not trust (breachOfTrust()), which is the problem.
+/// Only a regular file with no other name is used. While no copy holds it, one that others may have
+/// a way to lock (one others may open, one another user's program holds, or one of another user's
+/// in a folder of this user's that no one else may write) is replaced by a new one, made beside it
+/// and renamed into place, so that no descriptor opened before reaches the lock. Another user's
+/// file that stays is locked as it is, read only, and never written. Never waits.
 [[nodiscard]] Lock takeLock(
     const std::filesystem::path& path, const LockUsers& users, FolderCreation folderCreation);
 
@@ -70,9 +70,9 @@ struct HolderRecord {
     std::string socketName;
 };
 
-/// The record in the lock at `path`, written by the process that holds it. Absent when none
-/// holds it, when the holder wrote none (an ended copy's record is stale), or when none can be
-/// read.
+/// The record in the lock at `path`, reached without following a symbolic link on the way,
+/// written by the process that holds it. Absent when none holds it, when the holder wrote none (an
+/// ended copy's record is stale), or when none can be read or its folder trusted.
 [[nodiscard]] std::optional<HolderRecord> holderRecord(const std::filesystem::path& path);
 
 /// Writes this process's record, naming `socketName`, into the lock it holds, unless it is there

@@ -2,8 +2,8 @@
 
 #include "Concurrency/Executor.h"
 #include "Foundation/AtomicFile.h"
+#include "Foundation/FileTrust.h"
 #include "Quorvane/AppModel.h"
-#include "Quorvane/Views/ClaimQueries.h"
 #include "Quorvane/Views/MainWindow.h"
 #include "Quorvane/Views/MenuBarExtra.h"
 #include "Quorvane/Views/MenuView.h"
@@ -28,7 +28,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorvane {
@@ -95,7 +94,8 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
     installApplicationDefaults(*m_applicationCatalog);
     m_launch->commandLine = std::move(launch.arguments);
     m_launch->applicationSupportFolder = std::move(launch.configurationFolder);
-    m_launch->temporaryFolder = std::filesystem::temp_directory_path();
+    // Resolved as the settings path is, since the store follows no link on the demo's way either.
+    m_launch->temporaryFolder = resolvedFile(std::filesystem::temp_directory_path());
 
     const bool isDemo
         = launchesDemo(m_launch->commandLine, m_mac->platform().workspace.mainBundleIdentifier());
@@ -103,8 +103,7 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
     if (const std::optional<std::filesystem::path> settingsPath
         = lastingSettingsLocation(std::nullopt, m_launch->commandLine, isDemo, *m_launch)) {
         // Resolved once: the file checked is the file locked and saved.
-        const std::filesystem::path settingsFile = resolvedFile(*settingsPath);
-        refuseUnlessRootsAlone(settingsFile);
+        const std::filesystem::path settingsFile = trustedSettingsFile(*settingsPath);
         m_instance = std::make_unique<SingleInstance>(settingsFile);
         if (m_instance->isTakenByAnotherCopy() && m_instance->handOver(launch.handOverWait)) {
             m_hasHandedOver = true;
@@ -153,31 +152,19 @@ QuorvaneApplication::QuorvaneApplication(Launch launch)
 
 namespace {
 
-/// "file" or "folder", for the entry with `status`.
-std::string kindOf(const struct stat& status)
+/// Why the settings file at `settingsFile` is refused at start for `breach` on its way, and
+/// what to do instead.
+std::string refusalMessage(const std::filesystem::path& settingsFile, const Breach& breach)
 {
-    return S_ISDIR(status.st_mode) ? "folder" : "file";
-}
-
-/// Why root may not trust the entry with `status` at `path`, on the way to `settingsFile`: it is
-/// another user's, or others may change what it holds. Absent when root alone may change it.
-std::optional<std::string> distrustOf(const std::filesystem::path& path, const struct stat& status,
-    const std::filesystem::path& settingsFile)
-{
-    const std::string refused = "QuorVane run by root refuses the settings file \""
-        + settingsFile.string() + "\": the " + kindOf(status) + " \"" + path.string()
-        + "\" belongs to ";
-    if (status.st_uid != 0) {
-        const std::string owner = userName(status.st_uid);
-        return refused + owner + ". Run QuorVane as " + owner + ".";
-    }
-    // In a folder with the sticky bit, such as /tmp, others may add files but not replace root's.
-    const bool isSticky = S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX) != 0;
-    if (isSticky || (status.st_mode & (S_IWGRP | S_IWOTH)) == 0)
-        return std::nullopt;
-    return refused
-        + "root, but others may change it. Let root alone change it, or run QuorVane "
-          "as another user.";
+    const bool isRoot = ::geteuid() == 0;
+    const std::string refused = std::string(isRoot ? "QuorVane run by root" : "QuorVane")
+        + " refuses the settings file \"" + settingsFile.string() + "\": " + describe(breach)
+        + ". ";
+    if (!isRoot)
+        return refused + "Choose a settings path of your own.";
+    if (breach.owner != 0)
+        return refused + "Run QuorVane as " + userName(breach.owner) + ".";
+    return refused + "Let root alone change it, or run QuorVane as another user.";
 }
 
 /// `text` as one word of a POSIX shell: as it is when the shell reads it so, else in single
@@ -234,20 +221,15 @@ QuorvaneApplication::~QuorvaneApplication()
 
 ApplicationShell& QuorvaneApplication::shell() const { return *m_shell; }
 
-void refuseUnlessRootsAlone(const std::filesystem::path& settingsFile)
+std::filesystem::path trustedSettingsFile(const std::filesystem::path& settingsPath)
 {
-    if (::geteuid() != 0)
-        return;
-    // The file and every folder above it, as far as they exist: whoever may change one of them
-    // may lead root's saves and lock anywhere.
-    for (std::filesystem::path path = settingsFile;; path = path.parent_path()) {
-        struct stat status { };
-        if (::lstat(path.c_str(), &status) == 0) {
-            if (std::optional<std::string> reason = distrustOf(path, status, settingsFile))
-                throw SettingsPathRefusal(*reason);
-        }
-        if (path == path.parent_path())
-            return;
+    try {
+        return resolvedFile(settingsPath);
+    } catch (const UntrustedPathError& error) {
+        std::error_code ignored;
+        const std::filesystem::path absolute = std::filesystem::absolute(settingsPath, ignored);
+        throw SettingsPathRefusal(
+            refusalMessage(absolute.empty() ? settingsPath : absolute, error.breach()));
     }
 }
 

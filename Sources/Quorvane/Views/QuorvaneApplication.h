@@ -58,9 +58,9 @@ public:
 
     /// Starts the model and shows the main window and the menu-bar extra, or hands over to the
     /// copy that runs on the same settings file; when that copy is quitting, starts once it has
-    /// ended. Throws SettingsPathRefusal before anything is made or written when root may not use
-    /// the settings path, WorldFileError when the world file cannot be used, and Error when the
-    /// copy that runs neither answers nor ends in time.
+    /// ended. Throws SettingsPathRefusal before anything is made or written when someone else
+    /// may change the settings path (trustedSettingsFile()), WorldFileError when the world file
+    /// cannot be used, and Error when the copy that runs neither answers nor ends in time.
     explicit QuorvaneApplication(Launch launch);
     ~QuorvaneApplication();
 
@@ -102,18 +102,19 @@ private:
     std::optional<std::filesystem::path> m_demoFolder; // a demo's new folder, removed at the end
 };
 
-/// Why QuorVane run by root does not start: its text names the file or folder on the settings
-/// path that root alone may not change, whose it is, and what to do instead.
+/// Why QuorVane does not start on a settings path: its text names the folder, symbolic link or file
+/// on the way that someone else may change, whose it is, and what to do instead.
 class SettingsPathRefusal final : public Error {
 public:
     using Error::Error;
 };
 
-/// For a process of root's, throws SettingsPathRefusal unless the settings file at `settingsFile`
-/// (made canonical) and every folder above it that exists belong to root, and no one else may
-/// write them, other than a folder with the sticky bit (/tmp, say): another user could otherwise
-/// lead root's saves and lock wherever they like. Nothing for other users.
-void refuseUnlessRootsAlone(const std::filesystem::path& settingsFile);
+/// The settings file at `settingsPath`, resolved once (resolvedFile()) for every part to use:
+/// relative to the working folder, with its links followed. Throws SettingsPathRefusal, before
+/// anything is made, when a folder or link on the way, or the file, is not this user's or root's
+/// (the file: not this user's), or, for root, others may write it (a folder with the sticky bit,
+/// /tmp say, aside): another user could otherwise lead the saves and the lock wherever they like.
+[[nodiscard]] std::filesystem::path trustedSettingsFile(const std::filesystem::path& settingsPath);
 
 /// Names the running Qt application: "QuorVane" wherever the desktop shows its name to the user
 /// (the tray's title, window titles), "Quorvane" where Qt derives paths and the window class.

@@ -121,7 +121,7 @@ std::vector<std::string> candidateSocketNames(const std::string& first)
 
 InstanceClaim instanceClaim(const std::filesystem::path& settingsFile)
 {
-    InstanceClaim claim{.settingsFile = resolvedFile(settingsFile)};
+    InstanceClaim claim{.settingsFile = settingsFile};
     const std::filesystem::path& file = claim.settingsFile;
     std::error_code ignored;
     if (const auto status = std::filesystem::status(file, ignored);

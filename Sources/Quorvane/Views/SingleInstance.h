@@ -24,9 +24,9 @@ namespace quorvane {
 /// path stands for, never from the environment: every copy that can write the file sees the
 /// claim, whatever its runtime folder.
 struct InstanceClaim {
-    /// The file the settings path stands for now: links followed, made absolute, "." and ".."
-    /// gone. A copy keeps to this file, so a link retargeted while it runs takes effect at the
-    /// next start.
+    /// The settings file as resolvedFile() gave it at start: absolute, links followed, "." and
+    /// ".." gone. A copy keeps to this file, so a link retargeted while it runs takes effect at
+    /// the next start.
     std::filesystem::path settingsFile;
     /// ".<file name>.lock" beside that file (cut short with a hash where that name would be too
     /// long). The copy that runs holds a kernel lock (flock) on it, which ends with its process
@@ -48,6 +48,7 @@ struct InstanceClaim {
     std::optional<std::string> fileSystemSocketName{};
 };
 
+/// The claim on `settingsFile`, a path that resolvedFile() gave: it is not resolved again.
 [[nodiscard]] InstanceClaim instanceClaim(const std::filesystem::path& settingsFile);
 
 /// `first`, then the names a copy listens on instead when other users' programs hold those before.
@@ -64,7 +65,8 @@ public:
     /// How long a later launch waits, by default, for the copy that has the file.
     static constexpr std::chrono::milliseconds defaultHandOverWait{5000};
 
-    /// Claims `settingsFile` for this process unless another running copy has it.
+    /// Claims `settingsFile`, a path that resolvedFile() gave, for this process unless another
+    /// running copy has it.
     explicit SingleInstance(const std::filesystem::path& settingsFile);
     ~SingleInstance();
 
