@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -142,12 +143,18 @@ TEST(SettingsStoreTest, LinkedFileIsSavedThroughItsLinkAndWhatIsNoFileIsRefusedU
         return "Could not read the file \"" + file.string() + "\": " + notARegularFile().message()
             + ".";
     };
+    // A device of the test's own where it may make one: a save that wrongly replaced the device
+    // then replaces only that one, never the machine's.
+    std::filesystem::path device = "/dev/zero";
+    std::filesystem::create_directory(folder.path() / "dev");
+    if (::mknod((folder.path() / "dev" / "zero").c_str(), S_IFCHR | 0666, ::makedev(1, 5)) == 0)
+        device = folder.path() / "dev" / "zero";
     // What stands at the path, and the error of the load ("done" when it loads).
     const std::tuple<const char*, std::string> cases[] = {
         {"link", "done"},
         {"dangling link", "done"},
         {"fifo", notRegular(path)},
-        {"device", notRegular("/dev/zero")},
+        {"device", notRegular(device)},
     };
     for (const auto& [situation, outcome] : cases) {
         SCOPED_TRACE(situation);
@@ -162,7 +169,7 @@ TEST(SettingsStoreTest, LinkedFileIsSavedThroughItsLinkAndWhatIsNoFileIsRefusedU
             ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
         }
         if (what == "device")
-            std::filesystem::create_symlink("/dev/zero", path);
+            std::filesystem::create_symlink(device, path);
 
         SettingsStore store(resolvedFile(path)); // as at start
         EXPECT_EQ(failureOf(store.load()), outcome);
