@@ -32,6 +32,7 @@
 #include <optional>
 #include <ostream>
 #include <string_view>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -297,6 +298,7 @@ TEST_F(KeptFocusTest, ASecondSpaceOnABusyButtonChangesNothingAndTheFocusComesBac
         button = &c.arrange();
         ASSERT_TRUE(button->isEnabled());
         focus(*button);
+        const HeardFocus screenReader;
         pressSpace();
         const Outcome asked = outcome();
         pressSpace();
@@ -317,6 +319,8 @@ TEST_F(KeptFocusTest, ASecondSpaceOnABusyButtonChangesNothingAndTheFocusComesBac
         else
             EXPECT_TRUE(isNoControl(focused))
                 << (focused ? focused->objectName().toStdString() : "none");
+        EXPECT_EQ(screenReader.elsewhere(), std::vector<std::string>{})
+            << "a screen reader heard of controls the keys never reached";
         model.resume(std::nullopt);
         content.setDraft(std::nullopt);
         settle();
@@ -368,6 +372,26 @@ TEST_F(KeptFocusTest, AKeptHdrTestLeavesTheKeyboardOnTheSwitchOfTheRebuiltCard)
         demo.settle();
         turn();
     }
+}
+
+TEST_F(KeptFocusTest, AControlARebuildLeftTwiceKeepsTheFocusWaitingForNeither)
+{
+    show(AppPage::settings, workID);
+    auto& hold = onPage<QComboBox>("holdLength");
+    focus(hold);
+    // Rebuilt as two alike drop-downs: neither is surely the one the person left.
+    QWidget* const card = hold.parentWidget();
+    std::vector<QComboBox*> alike;
+    for (int copy = 0; copy < 2; ++copy) {
+        alike.push_back(new QComboBox(card));
+        alike.back()->setObjectName(hold.objectName());
+        card->layout()->addWidget(alike.back());
+        alike.back()->show();
+    }
+    hold.hide();
+    turn();
+    QWidget* const focused = QApplication::focusWidget();
+    EXPECT_TRUE(isNoControl(focused)) << (focused ? focused->objectName().toStdString() : "none");
 }
 
 TEST_F(KeptFocusTest, EachPressOfASwitchInOneTurnFlipsWhatTheModelHoldsThen)

@@ -461,11 +461,14 @@ TEST_F(MainWindowTest, TheNewProfileDialogSavesOnlyANameWithText)
     EXPECT_FALSE(save->isEnabled());
     QTest::keyClicks(name, QStringLiteral("Home "));
     ASSERT_TRUE(save->isEnabled());
+    const HeardFocus screenReader;
     QTest::mouseClick(save, Qt::LeftButton);
     turn();
     EXPECT_EQ(content.newProfileDialog(), nullptr);
     EXPECT_EQ(model.configuration->orderedProfiles().back().name, "Home");
     EXPECT_TRUE(hasRow(profileNamed("Home").id));
+    // The list shows the new profile's row as current, but the keys are elsewhere.
+    EXPECT_EQ(screenReader.elsewhere(), std::vector<std::string>{});
 }
 
 TEST_F(MainWindowTest, ASettingsErrorShowsANoticeAndStopsEditingProfiles)

@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
 
@@ -200,16 +201,43 @@ TEST_F(RuleEditorTest, TheKeyboardGoesToTheNameAndBackToTheRulesRowAsTheEditorCl
         }
         press(part<QPushButton>("saveRule"), Qt::Key_Space);
     };
+    // The rules table long enough to scroll, and scrolled to its end once the editor is open:
+    // the row that opened it shows another rule.
+    const auto table = [&]() -> RulesTable& {
+        return static_cast<ProfilePage*>(content.currentPage())->rulesTable();
+    };
+    const auto scrolledAway = [&](std::function<void()> open) {
+        return [&, open] {
+            model.configuration.modify([&](Configuration& document) {
+                RuleList& rules
+                    = document.profiles
+                          .edit(std::ranges::find(document.profiles, workID, &Profile::id))
+                          .rules;
+                while (rules.size() < 30)
+                    rules.push_back({.id = UUID::random(),
+                        .name = "Rule " + std::to_string(rules.size()),
+                        .settings = {.brightness = 0.5}});
+            });
+            turn();
+            table().verticalScrollBar()->setValue(0);
+            turn();
+            open();
+            table().verticalScrollBar()->setValue(table().verticalScrollBar()->maximum());
+            turn();
+            ASSERT_EQ(switchOf(rule("Coding").id), nullptr);
+        };
+    };
     struct Case {
         std::string_view what;
         std::function<void()> open;
         std::function<void()> close;
-        /// Where the keyboard goes back to.
+        /// Where the keyboard goes back to; null: to no control.
         std::function<QWidget*()> back;
     };
     const auto addRuleButton
         = [&] { return content.currentPage()->findChild<QWidget*>(QStringLiteral("addRule")); };
     const auto codingSwitch = [&] { return switchOf(rule("Coding").id); };
+    const auto noControl = []() -> QWidget* { return nullptr; };
     const Case cases[] = {
         {"Add rule, Cancel", addRule, cancel, addRuleButton},
         {"Add rule, Escape", addRule, escape, addRuleButton},
@@ -218,6 +246,11 @@ TEST_F(RuleEditorTest, TheKeyboardGoesToTheNameAndBackToTheRulesRowAsTheEditorCl
         {"Edit rule, Escape", fromMenu(0), escape, codingSwitch},
         {"Edit rule, Save rule", fromMenu(0), save, codingSwitch},
         {"Duplicate rule, Cancel", fromMenu(1), cancel, codingSwitch},
+        {"Edit rule, its row scrolled away, Escape", scrolledAway(fromMenu(0)), escape,
+            codingSwitch},
+        // The row that opened the editor shows another rule: a Space there would act on it.
+        {"Duplicate rule, its row scrolled away, Cancel", scrolledAway(fromMenu(1)), cancel,
+            noControl},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.what));
@@ -226,9 +259,42 @@ TEST_F(RuleEditorTest, TheKeyboardGoesToTheNameAndBackToTheRulesRowAsTheEditorCl
         EXPECT_EQ(QApplication::focusWidget(), &part<QLineEdit>("name"));
         c.close();
         EXPECT_EQ(content.editor(), nullptr);
+        QWidget* const focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
         QWidget* const back = c.back();
-        ASSERT_NE(back, nullptr);
-        EXPECT_EQ(QApplication::focusWidget(), back) << back->accessibleName().toStdString();
+        if (!back) {
+            EXPECT_FALSE(focused->focusPolicy() & Qt::TabFocus) << focused->accessibleName().toStdString();
+            continue;
+        }
+        EXPECT_EQ(focused, back) << focused->accessibleName().toStdString();
+        // A rule's row is in sight.
+        QWidget* const rows = table().viewport();
+        if (rows->isAncestorOf(back))
+            EXPECT_TRUE(rows->rect().contains(back->mapTo(rows, back->rect().center())));
+    }
+}
+
+TEST_F(RuleEditorTest, TabEntersTheAppsChoiceAtTheChosenOneFromEitherSide)
+{
+    for (const char* chosen : {"selectedApps", "allApps"}) {
+        SCOPED_TRACE(chosen);
+        open("Coding"); // names an app
+        click(part<QRadioButton>(chosen));
+        turn();
+        // In: from the name, and back from what follows the choice.
+        part<QLineEdit>("name").setFocus(Qt::ShortcutFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), &part<QRadioButton>(chosen));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(qobject_cast<QRadioButton*>(QApplication::focusWidget()), nullptr)
+            << "on out of the group";
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+        EXPECT_EQ(QApplication::focusWidget(), &part<QRadioButton>(chosen));
+        const bool selectsApps = editor().draft().selectsApps;
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        EXPECT_EQ(editor().draft().selectsApps, selectsApps) << "Space keeps the choice";
+        content.setDraft(std::nullopt);
+        turn();
     }
 }
 
