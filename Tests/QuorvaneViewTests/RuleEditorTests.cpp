@@ -231,13 +231,12 @@ TEST_F(RuleEditorTest, TheKeyboardGoesToTheNameAndBackToTheRulesRowAsTheEditorCl
         std::string_view what;
         std::function<void()> open;
         std::function<void()> close;
-        /// Where the keyboard goes back to; null: to no control.
+        /// Where the keyboard goes back to; none: to no control.
         std::function<QWidget*()> back;
     };
     const auto addRuleButton
         = [&] { return content.currentPage()->findChild<QWidget*>(QStringLiteral("addRule")); };
     const auto codingSwitch = [&] { return switchOf(rule("Coding").id); };
-    const auto noControl = []() -> QWidget* { return nullptr; };
     const Case cases[] = {
         {"Add rule, Cancel", addRule, cancel, addRuleButton},
         {"Add rule, Escape", addRule, escape, addRuleButton},
@@ -249,8 +248,7 @@ TEST_F(RuleEditorTest, TheKeyboardGoesToTheNameAndBackToTheRulesRowAsTheEditorCl
         {"Edit rule, its row scrolled away, Escape", scrolledAway(fromMenu(0)), escape,
             codingSwitch},
         // The row that opened the editor shows another rule: a Space there would act on it.
-        {"Duplicate rule, its row scrolled away, Cancel", scrolledAway(fromMenu(1)), cancel,
-            noControl},
+        {"Duplicate rule, its row scrolled away, Cancel", scrolledAway(fromMenu(1)), cancel, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.what));
@@ -261,11 +259,13 @@ TEST_F(RuleEditorTest, TheKeyboardGoesToTheNameAndBackToTheRulesRowAsTheEditorCl
         EXPECT_EQ(content.editor(), nullptr);
         QWidget* const focused = QApplication::focusWidget();
         ASSERT_NE(focused, nullptr);
-        QWidget* const back = c.back();
-        if (!back) {
-            EXPECT_FALSE(focused->focusPolicy() & Qt::TabFocus) << focused->accessibleName().toStdString();
+        if (!c.back) {
+            EXPECT_FALSE(focused->focusPolicy() & Qt::TabFocus)
+                << focused->accessibleName().toStdString();
             continue;
         }
+        QWidget* const back = c.back();
+        ASSERT_NE(back, nullptr);
         EXPECT_EQ(focused, back) << focused->accessibleName().toStdString();
         // A rule's row is in sight.
         QWidget* const rows = table().viewport();
@@ -276,11 +276,14 @@ TEST_F(RuleEditorTest, TheKeyboardGoesToTheNameAndBackToTheRulesRowAsTheEditorCl
 
 TEST_F(RuleEditorTest, TabEntersTheAppsChoiceAtTheChosenOneFromEitherSide)
 {
-    for (const char* chosen : {"selectedApps", "allApps"}) {
-        SCOPED_TRACE(chosen);
-        open("Coding"); // names an app
-        click(part<QRadioButton>(chosen));
-        turn();
+    struct Case {
+        std::string_view rule;
+        const char* chosen;
+    };
+    for (const Case& c : {Case{"Coding", "selectedApps"}, Case{"External screen", "allApps"}}) {
+        SCOPED_TRACE(std::string(c.rule));
+        const char* const chosen = c.chosen;
+        open(c.rule);
         // In: from the name, and back from what follows the choice.
         part<QLineEdit>("name").setFocus(Qt::ShortcutFocusReason);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
