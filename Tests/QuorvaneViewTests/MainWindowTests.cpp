@@ -449,6 +449,7 @@ TEST_F(MainWindowTest, ACancelledNewProfileDialogStaysClosedAndTheNextStartsEmpt
 
 TEST_F(MainWindowTest, TheNewProfileDialogSavesOnlyANameWithText)
 {
+    content.sidebar().createButton().setFocus(Qt::ShortcutFocusReason);
     QTest::mouseClick(&content.sidebar().createButton(), Qt::LeftButton);
     turn();
     QDialog* dialog = content.newProfileDialog();
@@ -467,7 +468,7 @@ TEST_F(MainWindowTest, TheNewProfileDialogSavesOnlyANameWithText)
     EXPECT_EQ(content.newProfileDialog(), nullptr);
     EXPECT_EQ(model.configuration->orderedProfiles().back().name, "Home");
     EXPECT_TRUE(hasRow(profileNamed("Home").id));
-    // The list shows the new profile's row as current, but the keys are elsewhere.
+    // The list makes the new profile's row current, while the keys are back on "+".
     EXPECT_EQ(screenReader.elsewhere(), std::vector<std::string>{});
 }
 
