@@ -83,11 +83,11 @@ TEST_F(DefaultProfileViewTest, ShowsEachScreensDefaultsWithWhatItsControlsTake)
     const Case cases[] = {
         {"demo-builtin", "MacBook display", "Connected", "55%", {"Off"}, "HDR managed by macOS",
             {"60 Hz", "140 Hz", "Adaptive / ProMotion"}, modeRatesReason},
-        {"demo-external", "External screen 1", "Connected", "55%", {"On", "Off"}, "Simulated device",
-            {"60 Hz", "140 Hz", "Adaptive / ProMotion"}, modeRatesReason},
+        {"demo-external", "External screen 1", "Connected", "55%", {"On", "Off"},
+            "Simulated device", {"60 Hz", "140 Hz", "Adaptive / ProMotion"}, modeRatesReason},
         // Which rates a screen offers is known only while it is connected.
-        {"gone", "Saved screen · gone", "Not connected", "Not set", {}, "Control unavailable", {"75 Hz"},
-            "Control unavailable"},
+        {"gone", "Saved screen · gone", "Not connected", "Not set", {}, "Control unavailable",
+            {"75 Hz"}, "Control unavailable"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.displayID);

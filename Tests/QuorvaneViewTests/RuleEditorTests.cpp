@@ -330,7 +330,9 @@ TEST_F(RuleEditorTest, ANewRuleNeedsANameAndIsAddedLast)
     turn();
     EXPECT_EQ(part<QLabel>("eyebrow").text(), QStringLiteral("NEW RULE"));
     EXPECT_EQ(part<QLabel>("title").text(), QStringLiteral("New rule"));
-    EXPECT_EQ(spokenName(part<QLineEdit>("name")), QStringLiteral("Name"));
+    for (const auto& [field, name] : {std::pair{"name", "Name"},
+             std::pair{"searchApps", "Search apps"}, std::pair{"appList", "Apps"}})
+        EXPECT_EQ(spokenName(part<QWidget>(field)), QString::fromUtf8(name));
     EXPECT_TRUE(part<QRadioButton>("allApps").isChecked());
     EXPECT_FALSE(part<QWidget>("appList").isVisible());
     auto& save = part<QPushButton>("saveRule");

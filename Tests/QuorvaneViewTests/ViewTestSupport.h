@@ -78,7 +78,7 @@ public:
         for (const Heard& each : heard) {
             if (!each.hadFocus)
                 named.push_back(each.object ? std::string(each.object->metaObject()->className())
-                        + " '" + each.object->objectName().toStdString() + "'"
+                            + " '" + each.object->objectName().toStdString() + "'"
                                             : "a gone object");
         }
         return named;

@@ -60,8 +60,8 @@ std::optional<bool> tabDirection(const QKeyEvent& key)
 /// focus on so from a control disabled or hidden, or from a list that closes with its drop-down.
 /// Any other reason is a click, a shortcut, the application's own move, or a window or popup
 /// giving back the focus it kept.
-bool isQtsMove(Qt::FocusReason reason, const std::optional<QPointer<QWidget>>& tabFrom,
-    const QWidget* leaving)
+bool isQtsMove(
+    Qt::FocusReason reason, const std::optional<QPointer<QWidget>>& tabFrom, const QWidget* leaving)
 {
     const bool isTab = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason;
     return isTab && (!tabFrom || *tabFrom != leaving);
@@ -211,7 +211,8 @@ bool FocusKeeper::eventFilter(QObject* watched, QEvent* event)
         if (widget == place.holder || widget->isWindow())
             break;
         if (isQtsMove(reason, std::exchange(m_tabFrom, std::nullopt), leaving) && place.control)
-            return undoQtsMove(place, *widget); // the control Qt chose never learns it had the focus
+            return undoQtsMove(
+                place, *widget); // the control Qt chose never learns it had the focus
         remember(place, *widget);
         if (reason != Qt::MouseFocusReason)
             bringIntoView(*widget);
@@ -288,8 +289,8 @@ void FocusKeeper::remember(Place& place, QWidget& control)
     for (const Level& level : place.path.levels()) {
         // A widget named anew shows another thing, as a row reused for another rule: its
         // controls are other controls, though nothing was hidden or disabled.
-        place.renamed.push_back(connect(level.widget, &QObject::objectNameChanged, this,
-            [this, window = place.window] {
+        place.renamed.push_back(
+            connect(level.widget, &QObject::objectNameChanged, this, [this, window = place.window] {
                 if (window)
                     check(placeIn(*window));
             }));
