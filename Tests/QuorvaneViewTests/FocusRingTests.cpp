@@ -184,8 +184,9 @@ TEST_F(FocusRingTest, ADropDownIsHeardByItsLabelAndOnceChosenWithItsNewValue)
             ASSERT_FALSE(screenReader.heard.empty());
             EXPECT_EQ(screenReader.heard.back().object, &box);
             for (const HeardFocus::Heard& heard : screenReader.heard) {
-                if (heard.object == &box)
+                if (heard.object == &box) {
                     EXPECT_EQ(heard.value, chosen);
+                }
             }
         }
         model.cancelPreview();

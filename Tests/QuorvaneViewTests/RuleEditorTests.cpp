@@ -269,8 +269,9 @@ TEST_F(RuleEditorTest, TheKeyboardGoesToTheNameAndBackToTheRulesRowAsTheEditorCl
         EXPECT_EQ(focused, back) << focused->accessibleName().toStdString();
         // A rule's row is in sight.
         QWidget* const rows = table().viewport();
-        if (rows->isAncestorOf(back))
+        if (rows->isAncestorOf(back)) {
             EXPECT_TRUE(rows->rect().contains(back->mapTo(rows, back->rect().center())));
+        }
     }
 }
 

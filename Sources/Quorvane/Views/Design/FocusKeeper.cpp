@@ -210,9 +210,9 @@ bool FocusKeeper::eventFilter(QObject* watched, QEvent* event)
         // The window giving back the focus where it waits, or a window with no control to focus.
         if (widget == place.holder || widget->isWindow())
             break;
+        // The control Qt chose never learns it had the focus.
         if (isQtsMove(reason, std::exchange(m_tabFrom, std::nullopt), leaving) && place.control)
-            return undoQtsMove(
-                place, *widget); // the control Qt chose never learns it had the focus
+            return undoQtsMove(place, *widget);
         remember(place, *widget);
         if (reason != Qt::MouseFocusReason)
             bringIntoView(*widget);
