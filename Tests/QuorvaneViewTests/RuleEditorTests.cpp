@@ -255,6 +255,7 @@ TEST_F(RuleEditorTest, TheKeyboardGoesToTheNameAndBackToTheRulesRowAsTheEditorCl
         c.open();
         ASSERT_NE(content.editor(), nullptr);
         EXPECT_EQ(QApplication::focusWidget(), &part<QLineEdit>("name"));
+        const HeardFocus screenReader;
         c.close();
         EXPECT_EQ(content.editor(), nullptr);
         QWidget* const focused = QApplication::focusWidget();
@@ -267,6 +268,14 @@ TEST_F(RuleEditorTest, TheKeyboardGoesToTheNameAndBackToTheRulesRowAsTheEditorCl
         QWidget* const back = c.back();
         ASSERT_NE(back, nullptr);
         EXPECT_EQ(focused, back) << focused->accessibleName().toStdString();
+        // Straight there: a screen reader hears of no place where keys do nothing on the way.
+        for (const HeardFocus::Heard& heard : screenReader.heard) {
+            // The editor's buttons are gone with it.
+            if (const auto* widget = qobject_cast<const QWidget*>(heard.object.data())) {
+                EXPECT_TRUE(widget->focusPolicy() & Qt::TabFocus)
+                    << widget->metaObject()->className();
+            }
+        }
         // A rule's row is in sight.
         QWidget* const rows = table().viewport();
         if (rows->isAncestorOf(back)) {

@@ -405,16 +405,15 @@ void ContentView::openEditor()
 
 void ContentView::closeEditor()
 {
-    const UUID ruleID = *m_editorRuleID;
-    const bool hadKeyboard = m_editor->isAncestorOf(window()->focusWidget());
     // The old editor ends its live preview before a new editor may start one.
     m_model.endRuleEditing(false);
+    // Before the editor goes, so that the keyboard never waits on the way.
+    if (m_editor->isAncestorOf(window()->focusWidget()))
+        giveBackKeyboard(*m_editorRuleID);
     m_editor->setVisible(false);
     m_editor->deleteLater();
     m_editor = nullptr;
     m_editorRuleID.reset();
-    if (hadKeyboard)
-        giveBackKeyboard(ruleID);
 }
 
 void ContentView::giveBackKeyboard(const UUID& ruleID)
