@@ -564,6 +564,42 @@ TEST(KeptFocusUnitTest, TheFocusWaitsForItsControlAndNeverForOneThePersonLeft)
     }
 }
 
+TEST(KeptFocusUnitTest, AControlShowsTheSameThingOnlyByItsNamesUpToItsOwnWindow)
+{
+    testApplication();
+    const auto named = [](QWidget* widget, const char* name) {
+        widget->setObjectName(QString::fromLatin1(name));
+        return widget;
+    };
+    QWidget window;
+    QWidget other;
+    QWidget* const card = named(new QWidget(&window), "card");
+    QWidget* const control = named(new QPushButton(card), "control");
+    const FocusKeeper::ControlPath path(*control);
+    struct Case {
+        std::string_view what;
+        QWidget* widget;
+        bool isSame;
+    };
+    const Case cases[] = {
+        {"itself", control, true},
+        {"another of its names beside it", named(new QPushButton(card), "control"), true},
+        {"its names in another window",
+            named(new QPushButton(named(new QWidget(&other), "card")), "control"), false},
+        {"its names a level deeper",
+            named(new QPushButton(named(new QWidget(new QWidget(&window)), "card")), "control"),
+            false},
+        {"its card", card, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what));
+        EXPECT_EQ(path.isSame(*c.widget), c.isSame);
+    }
+    card->setObjectName(QStringLiteral("another card"));
+    EXPECT_FALSE(path.isSame(*control)) << "a card named anew shows another thing";
+    EXPECT_FALSE(FocusKeeper::ControlPath().isSame(window));
+}
+
 TEST(KeptFocusUnitTest, TabGoesOnFromWhereTheFocusWaitsAndNothingAroundItTakesKeys)
 {
     testApplication();
