@@ -24,11 +24,7 @@ public:
 
     QString text(QAccessible::Text kind) const override
     {
-        if (kind == QAccessible::Value)
-            return box().currentText();
-        const QString own = QAccessibleWidget::text(kind);
-        // Unlabelled, it is still called something.
-        return kind == QAccessible::Name && own.isEmpty() ? box().currentText() : own;
+        return kind == QAccessible::Value ? box().currentText() : QAccessibleWidget::text(kind);
     }
     int childCount() const override { return 1; }
     QAccessibleInterface* child(int index) const override
@@ -59,13 +55,10 @@ private:
     QComboBox& box() const { return static_cast<QComboBox&>(*widget()); }
 };
 
-QAccessibleInterface* labelledDropDown(const QString& className, QObject* object)
+QAccessibleInterface* labelledDropDown(const QString&, QObject* object)
 {
     auto* box = qobject_cast<QComboBox*>(object);
-    // A field that can be typed in is its text: Qt's own serves it.
-    if (className != QLatin1String("QComboBox") || !box || box->isEditable())
-        return nullptr;
-    return new LabelledDropDown(*box);
+    return box ? new LabelledDropDown(*box) : nullptr;
 }
 
 } // namespace
