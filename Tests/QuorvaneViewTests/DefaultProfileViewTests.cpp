@@ -72,6 +72,7 @@ TEST_F(DefaultProfileViewTest, ShowsEachScreensDefaultsWithWhatItsControlsTake)
         = "Refresh rates at the profile's resolution · preview required";
     struct Case {
         const char* displayID;
+        QString screen;
         QString status;
         QString brightness;
         QStringList hdr;
@@ -80,17 +81,22 @@ TEST_F(DefaultProfileViewTest, ShowsEachScreensDefaultsWithWhatItsControlsTake)
         std::string refreshReason;
     };
     const Case cases[] = {
-        {"demo-builtin", "Connected", "55%", {"Off"}, "HDR managed by macOS",
+        {"demo-builtin", "MacBook display", "Connected", "55%", {"Off"}, "HDR managed by macOS",
             {"60 Hz", "140 Hz", "Adaptive / ProMotion"}, modeRatesReason},
-        {"demo-external", "Connected", "55%", {"On", "Off"}, "Simulated device",
-            {"60 Hz", "140 Hz", "Adaptive / ProMotion"}, modeRatesReason},
+        {"demo-external", "External screen 1", "Connected", "55%", {"On", "Off"},
+            "Simulated device", {"60 Hz", "140 Hz", "Adaptive / ProMotion"}, modeRatesReason},
         // Which rates a screen offers is known only while it is connected.
-        {"gone", "Not connected", "Not set", {}, "Control unavailable", {"75 Hz"},
-            "Control unavailable"},
+        {"gone", "Saved screen · gone", "Not connected", "Not set", {}, "Control unavailable",
+            {"75 Hz"}, "Control unavailable"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.displayID);
         EXPECT_EQ(card(c.displayID).findChild<QLabel*>(QStringLiteral("status"))->text(), c.status);
+        // Every card has a Brightness: the names say whose.
+        EXPECT_EQ(spokenName(partOf<QSlider>(c.displayID, SettingKey::brightness, "slider")),
+            c.screen + " brightness");
+        EXPECT_EQ(spokenName(partOf<QWidget>(c.displayID, SettingKey::brightness, "set")),
+            "Set " + c.screen + " brightness");
         EXPECT_EQ(
             partOf<QLabel>(c.displayID, SettingKey::brightness, "value").text(), c.brightness);
         EXPECT_EQ(itemTexts(partOf<QComboBox>(c.displayID, SettingKey::hdr, "choice")),

@@ -4,6 +4,8 @@
 #include "QuorvaneViewTests/ChoiceTestSupport.h"
 #include "QuorvaneViewTests/MainWindowTestSupport.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QComboBox>
 #include <QListWidget>
 #include <QVBoxLayout>
@@ -120,6 +122,87 @@ TEST_F(FocusRingTest, ADropDownKeepingTheFocusAfterAClickAndEscapeShowsTheRing)
             << "the arrows choose: the focus is where the ring is";
         model.cancelPreview();
         demo.settle();
+    }
+}
+
+TEST_F(FocusRingTest, ADropDownIsHeardByItsLabelAndOnceChosenWithItsNewValue)
+{
+    struct Case {
+        std::string_view label;
+        std::function<QComboBox&()> show;
+    };
+    const auto onPage = [&](AppPage page, const UUID& profileID, const char* name) {
+        return [&, page, profileID, name]() -> QComboBox& {
+            show(page, profileID);
+            return *content.currentPage()->findChild<QComboBox*>(QString::fromLatin1(name));
+        };
+    };
+    const auto inEditor = [&](const char* name) {
+        return [&, name]() -> QComboBox& {
+            content.edit(content.profileWithID(workID)->rules.at(0));
+            turn();
+            return *content.editor()->findChild<QComboBox*>(QString::fromLatin1(name));
+        };
+    };
+    const UUID defaultID = model.configuration->defaultProfileID;
+    const Case cases[] = {
+        {"Screen", inEditor("screen")},
+        {"Space", inEditor("space")},
+        {"Hold manual adjustments", onPage(AppPage::settings, workID, "holdLength")},
+        {"Night Shift", onPage(AppPage::profiles, workID, "Night Shift")},
+        {"External screen 1 refresh rate",
+            [&]() -> QComboBox& {
+                show(AppPage::profiles, defaultID);
+                return *content.currentPage()
+                            ->findChild<QWidget*>(QStringLiteral("demo-external"))
+                            ->findChild<QWidget*>(QStringLiteral("refreshRate"))
+                            ->findChild<QComboBox*>();
+            }},
+        {"Active profile",
+            [&]() -> QComboBox& {
+                showPopover();
+                return *popover.findChild<QComboBox*>(QStringLiteral("activeProfile"));
+            }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.label));
+        QComboBox& box = c.show();
+        ASSERT_GT(box.count(), 1);
+        QAccessibleInterface* told = QAccessible::queryAccessibleInterface(&box);
+        EXPECT_EQ(told->text(QAccessible::Name).toStdString(), c.label);
+        // Its list is its one child, and a screen reader opens it as a click does.
+        ASSERT_EQ(told->childCount(), 1);
+        ASSERT_NE(told->child(0), nullptr);
+        EXPECT_EQ(told->child(0)->object(), box.view());
+        EXPECT_EQ(told->indexOfChild(told->child(0)), 0);
+        EXPECT_EQ(told->indexOfChild(told->parent()), -1);
+        QAccessibleActionInterface& actions = *told->actionInterface();
+        actions.doAction(QAccessibleActionInterface::setFocusAction());
+        EXPECT_EQ(box.window()->focusWidget(), &box);
+        EXPECT_FALSE(box.view()->isVisible());
+        actions.doAction(QAccessibleActionInterface::showMenuAction());
+        ASSERT_TRUE(box.view()->isVisible());
+        const HeardFocus screenReader;
+        const Qt::Key next = box.currentIndex() + 1 < box.count() ? Qt::Key_Down : Qt::Key_Up;
+        QTest::keyClick(box.view(), next);
+        const QString chosen = box.view()->currentIndex().data().toString();
+        QTest::keyClick(box.view(), Qt::Key_Return);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(told->text(QAccessible::Value), chosen);
+        // Back on the drop-down, with what was chosen, never with what it showed before.
+        if (HeardFocus::canHear()) {
+            ASSERT_FALSE(screenReader.heard.empty());
+            EXPECT_EQ(screenReader.heard.back().object, &box);
+            for (const HeardFocus::Heard& heard : screenReader.heard) {
+                if (heard.object == &box) {
+                    EXPECT_EQ(heard.value, chosen);
+                }
+            }
+        }
+        model.cancelPreview();
+        content.setDraft(std::nullopt);
+        demo.settle();
+        turn();
     }
 }
 

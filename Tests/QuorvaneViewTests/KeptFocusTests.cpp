@@ -32,6 +32,7 @@
 #include <optional>
 #include <ostream>
 #include <string_view>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -297,6 +298,7 @@ TEST_F(KeptFocusTest, ASecondSpaceOnABusyButtonChangesNothingAndTheFocusComesBac
         button = &c.arrange();
         ASSERT_TRUE(button->isEnabled());
         focus(*button);
+        const HeardFocus screenReader;
         pressSpace();
         const Outcome asked = outcome();
         pressSpace();
@@ -317,6 +319,8 @@ TEST_F(KeptFocusTest, ASecondSpaceOnABusyButtonChangesNothingAndTheFocusComesBac
         else
             EXPECT_TRUE(isNoControl(focused))
                 << (focused ? focused->objectName().toStdString() : "none");
+        EXPECT_EQ(screenReader.elsewhere(), std::vector<std::string>{})
+            << "a screen reader heard of controls the keys never reached";
         model.resume(std::nullopt);
         content.setDraft(std::nullopt);
         settle();
@@ -368,6 +372,26 @@ TEST_F(KeptFocusTest, AKeptHdrTestLeavesTheKeyboardOnTheSwitchOfTheRebuiltCard)
         demo.settle();
         turn();
     }
+}
+
+TEST_F(KeptFocusTest, AControlARebuildLeftTwiceKeepsTheFocusWaitingForNeither)
+{
+    show(AppPage::settings, workID);
+    auto& hold = onPage<QComboBox>("holdLength");
+    focus(hold);
+    // Rebuilt as two alike drop-downs: neither is surely the one the person left.
+    QWidget* const card = hold.parentWidget();
+    std::vector<QComboBox*> alike;
+    for (int copy = 0; copy < 2; ++copy) {
+        alike.push_back(new QComboBox(card));
+        alike.back()->setObjectName(hold.objectName());
+        card->layout()->addWidget(alike.back());
+        alike.back()->show();
+    }
+    hold.hide();
+    QCoreApplication::processEvents(); // the keeper looks for it once the rebuild is over
+    QWidget* const focused = QApplication::focusWidget();
+    EXPECT_TRUE(isNoControl(focused)) << (focused ? focused->objectName().toStdString() : "none");
 }
 
 TEST_F(KeptFocusTest, EachPressOfASwitchInOneTurnFlipsWhatTheModelHoldsThen)
@@ -538,6 +562,42 @@ TEST(KeptFocusUnitTest, TheFocusWaitsForItsControlAndNeverForOneThePersonLeft)
         settle();
         EXPECT_EQ(window.focusWidget(), expected);
     }
+}
+
+TEST(KeptFocusUnitTest, AControlShowsTheSameThingOnlyByItsNamesUpToItsOwnWindow)
+{
+    testApplication();
+    const auto named = [](QWidget* widget, const char* name) {
+        widget->setObjectName(QString::fromLatin1(name));
+        return widget;
+    };
+    QWidget window;
+    QWidget other;
+    QWidget* const card = named(new QWidget(&window), "card");
+    QWidget* const control = named(new QPushButton(card), "control");
+    const FocusKeeper::ControlPath path(*control);
+    struct Case {
+        std::string_view what;
+        QWidget* widget;
+        bool isSame;
+    };
+    const Case cases[] = {
+        {"itself", control, true},
+        {"another of its names beside it", named(new QPushButton(card), "control"), true},
+        {"its names in another window",
+            named(new QPushButton(named(new QWidget(&other), "card")), "control"), false},
+        {"its names a level deeper",
+            named(new QPushButton(named(new QWidget(new QWidget(&window)), "card")), "control"),
+            false},
+        {"its card", card, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what));
+        EXPECT_EQ(path.isSame(*c.widget), c.isSame);
+    }
+    card->setObjectName(QStringLiteral("another card"));
+    EXPECT_FALSE(path.isSame(*control)) << "a card named anew shows another thing";
+    EXPECT_FALSE(FocusKeeper::ControlPath().isSame(window));
 }
 
 TEST(KeptFocusUnitTest, TabGoesOnFromWhereTheFocusWaitsAndNothingAroundItTakesKeys)

@@ -449,6 +449,7 @@ TEST_F(MainWindowTest, ACancelledNewProfileDialogStaysClosedAndTheNextStartsEmpt
 
 TEST_F(MainWindowTest, TheNewProfileDialogSavesOnlyANameWithText)
 {
+    content.sidebar().createButton().setFocus(Qt::ShortcutFocusReason);
     QTest::mouseClick(&content.sidebar().createButton(), Qt::LeftButton);
     turn();
     QDialog* dialog = content.newProfileDialog();
@@ -461,11 +462,14 @@ TEST_F(MainWindowTest, TheNewProfileDialogSavesOnlyANameWithText)
     EXPECT_FALSE(save->isEnabled());
     QTest::keyClicks(name, QStringLiteral("Home "));
     ASSERT_TRUE(save->isEnabled());
+    const HeardFocus screenReader;
     QTest::mouseClick(save, Qt::LeftButton);
     turn();
     EXPECT_EQ(content.newProfileDialog(), nullptr);
     EXPECT_EQ(model.configuration->orderedProfiles().back().name, "Home");
     EXPECT_TRUE(hasRow(profileNamed("Home").id));
+    // The list makes the new profile's row current, while the keys are back on "+".
+    EXPECT_EQ(screenReader.elsewhere(), std::vector<std::string>{});
 }
 
 TEST_F(MainWindowTest, ASettingsErrorShowsANoticeAndStopsEditingProfiles)

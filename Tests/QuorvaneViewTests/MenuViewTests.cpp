@@ -252,6 +252,7 @@ TEST_F(MenuViewTest, SavesHeldSettingsIntoTheActiveProfileOrANewOneAndSaysSoWhil
     QLineEdit& name = *view.findChild<QLineEdit*>(QStringLiteral("newProfileName"));
     QPushButton& save = *view.findChild<QPushButton*>(QStringLiteral("saveName"));
     EXPECT_TRUE(name.isVisibleTo(&view));
+    EXPECT_EQ(spokenName(name), QStringLiteral("New profile name"));
     EXPECT_FALSE(save.isEnabled()) << "no name yet";
     QTest::keyClicks(&name, QStringLiteral("  Late desk "));
     EXPECT_TRUE(save.isEnabled());

@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
 
@@ -200,11 +201,37 @@ TEST_F(RuleEditorTest, TheKeyboardGoesToTheNameAndBackToTheRulesRowAsTheEditorCl
         }
         press(part<QPushButton>("saveRule"), Qt::Key_Space);
     };
+    // The rules table long enough to scroll, and scrolled to its end once the editor is open:
+    // the row that opened it shows another rule.
+    const auto table = [&]() -> RulesTable& {
+        return static_cast<ProfilePage*>(content.currentPage())->rulesTable();
+    };
+    const auto scrolledAway = [&](std::function<void()> open) {
+        return [&, open] {
+            model.configuration.modify([&](Configuration& document) {
+                RuleList& rules
+                    = document.profiles
+                          .edit(std::ranges::find(document.profiles, workID, &Profile::id))
+                          .rules;
+                while (rules.size() < 30)
+                    rules.push_back({.id = UUID::random(),
+                        .name = "Rule " + std::to_string(rules.size()),
+                        .settings = {.brightness = 0.5}});
+            });
+            turn();
+            table().verticalScrollBar()->setValue(0);
+            turn();
+            open();
+            table().verticalScrollBar()->setValue(table().verticalScrollBar()->maximum());
+            turn();
+            ASSERT_EQ(switchOf(rule("Coding").id), nullptr);
+        };
+    };
     struct Case {
         std::string_view what;
         std::function<void()> open;
         std::function<void()> close;
-        /// Where the keyboard goes back to.
+        /// Where the keyboard goes back to; none: to no control.
         std::function<QWidget*()> back;
     };
     const auto addRuleButton
@@ -218,17 +245,69 @@ TEST_F(RuleEditorTest, TheKeyboardGoesToTheNameAndBackToTheRulesRowAsTheEditorCl
         {"Edit rule, Escape", fromMenu(0), escape, codingSwitch},
         {"Edit rule, Save rule", fromMenu(0), save, codingSwitch},
         {"Duplicate rule, Cancel", fromMenu(1), cancel, codingSwitch},
+        {"Edit rule, its row scrolled away, Escape", scrolledAway(fromMenu(0)), escape,
+            codingSwitch},
+        // The row that opened the editor shows another rule: a Space there would act on it.
+        {"Duplicate rule, its row scrolled away, Cancel", scrolledAway(fromMenu(1)), cancel, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.what));
         c.open();
         ASSERT_NE(content.editor(), nullptr);
         EXPECT_EQ(QApplication::focusWidget(), &part<QLineEdit>("name"));
+        const HeardFocus screenReader;
         c.close();
         EXPECT_EQ(content.editor(), nullptr);
+        QWidget* const focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        if (!c.back) {
+            EXPECT_FALSE(focused->focusPolicy() & Qt::TabFocus)
+                << focused->accessibleName().toStdString();
+            continue;
+        }
         QWidget* const back = c.back();
         ASSERT_NE(back, nullptr);
-        EXPECT_EQ(QApplication::focusWidget(), back) << back->accessibleName().toStdString();
+        EXPECT_EQ(focused, back) << focused->accessibleName().toStdString();
+        // Straight there: a screen reader hears of no place where keys do nothing on the way.
+        for (const HeardFocus::Heard& heard : screenReader.heard) {
+            // The editor's buttons are gone with it.
+            if (const auto* widget = qobject_cast<const QWidget*>(heard.object.data())) {
+                EXPECT_TRUE(widget->focusPolicy() & Qt::TabFocus)
+                    << widget->metaObject()->className();
+            }
+        }
+        // A rule's row is in sight.
+        QWidget* const rows = table().viewport();
+        if (rows->isAncestorOf(back)) {
+            EXPECT_TRUE(rows->rect().contains(back->mapTo(rows, back->rect().center())));
+        }
+    }
+}
+
+TEST_F(RuleEditorTest, TabEntersTheAppsChoiceAtTheChosenOneFromEitherSide)
+{
+    struct Case {
+        std::string_view rule;
+        const char* chosen;
+    };
+    for (const Case& c : {Case{"Coding", "selectedApps"}, Case{"External screen", "allApps"}}) {
+        SCOPED_TRACE(std::string(c.rule));
+        const char* const chosen = c.chosen;
+        open(c.rule);
+        // In: from the name, and back from what follows the choice.
+        part<QLineEdit>("name").setFocus(Qt::ShortcutFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), &part<QRadioButton>(chosen));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(qobject_cast<QRadioButton*>(QApplication::focusWidget()), nullptr)
+            << "on out of the group";
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+        EXPECT_EQ(QApplication::focusWidget(), &part<QRadioButton>(chosen));
+        const bool selectsApps = editor().draft().selectsApps;
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        EXPECT_EQ(editor().draft().selectsApps, selectsApps) << "Space keeps the choice";
+        content.setDraft(std::nullopt);
+        turn();
     }
 }
 
@@ -261,7 +340,9 @@ TEST_F(RuleEditorTest, ANewRuleNeedsANameAndIsAddedLast)
     turn();
     EXPECT_EQ(part<QLabel>("eyebrow").text(), QStringLiteral("NEW RULE"));
     EXPECT_EQ(part<QLabel>("title").text(), QStringLiteral("New rule"));
-    EXPECT_EQ(spokenName(part<QLineEdit>("name")), QStringLiteral("Name"));
+    for (const auto& [field, name] : {std::pair{"name", "Name"},
+             std::pair{"searchApps", "Search apps"}, std::pair{"appList", "Apps"}})
+        EXPECT_EQ(spokenName(part<QWidget>(field)), QString::fromUtf8(name));
     EXPECT_TRUE(part<QRadioButton>("allApps").isChecked());
     EXPECT_FALSE(part<QWidget>("appList").isVisible());
     auto& save = part<QPushButton>("saveRule");

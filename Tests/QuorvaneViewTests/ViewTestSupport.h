@@ -1,6 +1,7 @@
 // The view tests' offscreen Qt application, screenshots, and a demo model to show.
 #pragma once
 
+#include "Quorvane/Views/Design/ChoiceItems.h"
 #include "Quorvane/Views/Design/FocusKeeper.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "QuorvaneTests/AppModelTestSupport.h"
@@ -13,6 +14,7 @@
 #include <QImage>
 #include <QListWidget>
 #include <QPixmap>
+#include <QPointer>
 #include <QScrollArea>
 #include <QSpontaneKeyEvent>
 #include <QString>
@@ -28,8 +30,82 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quorvane {
+
+/// Runs the real event loop until `done` holds or `limit` milliseconds have passed; true when it
+/// held. Only for what runs on real time: the Qt executor and the application object.
+inline bool runEventLoopUntil(const std::function<bool()>& done, int limit = 5000)
+{
+    const QDeadlineTimer deadline(limit);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    return done();
+}
+
+/// What a screen reader hears of the focus while this lives: every object that assistive
+/// technology was told has it, in order, as the application passes it on. One at a time.
+class HeardFocus {
+public:
+    HeardFocus() { current() = this; }
+    ~HeardFocus() { current() = nullptr; }
+    HeardFocus(const HeardFocus&) = delete;
+    HeardFocus& operator=(const HeardFocus&) = delete;
+
+    struct Heard {
+        QPointer<QObject> object;
+        /// Whether the keys went there as it was heard.
+        bool hadFocus;
+        /// Its value then, such as a drop-down's chosen entry.
+        QString value;
+    };
+    std::vector<Heard> heard;
+
+    /// Whether Qt tells assistive technology anything at all: only where a screen reader could
+    /// listen, as under an X server with the accessibility bus, not offscreen.
+    [[nodiscard]] static bool canHear()
+    {
+        static const bool listens = QGuiApplication::platformName() != QLatin1String("offscreen")
+            && runEventLoopUntil([] { return QAccessible::isActive(); }, 3000);
+        return listens;
+    }
+
+    /// What was heard where the keys did not go, by class and object name; empty as it should be.
+    [[nodiscard]] std::vector<std::string> elsewhere() const
+    {
+        std::vector<std::string> named;
+        for (const Heard& each : heard) {
+            if (!each.hadFocus)
+                named.push_back(each.object ? std::string(each.object->metaObject()->className())
+                            + " '" + each.object->objectName().toStdString() + "'"
+                                            : "a gone object");
+        }
+        return named;
+    }
+
+    /// Installed beneath the application's own handler, as the platform's bridge is.
+    static void hear(QAccessibleEvent* event)
+    {
+        if (current() && event->type() == QAccessible::Focus) {
+            QAccessibleInterface* told = event->accessibleInterface();
+            current()->heard.push_back({.object = event->object(),
+                .hadFocus = event->object() == QApplication::focusWidget(),
+                .value = told ? told->text(QAccessible::Value) : QString()});
+        }
+        // On to the platform: Qt hands an event there only while no handler is installed.
+        const QAccessible::UpdateHandler above = QAccessible::installUpdateHandler(nullptr);
+        QAccessible::updateAccessibility(event);
+        QAccessible::installUpdateHandler(above);
+    }
+
+private:
+    static HeardFocus*& current()
+    {
+        static HeardFocus* listening = nullptr;
+        return listening;
+    }
+};
 
 /// One QApplication for the whole test program, with the application's style. It runs on the
 /// platform QT_QPA_PLATFORM names (CI runs the tests once more under Xvfb with "xcb"), else
@@ -46,20 +122,12 @@ inline QApplication& testApplication()
         auto* created = new QApplication(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
         QuorStyle::apply(*created);
+        QAccessible::installUpdateHandler(HeardFocus::hear);
         FocusKeeper::install(*created);
+        nameDropDownsByTheirLabels();
         return created;
     }();
     return *application;
-}
-
-/// Runs the real event loop until `done` holds or `limit` milliseconds have passed; true when it
-/// held. Only for what runs on real time: the Qt executor and the application object.
-inline bool runEventLoopUntil(const std::function<bool()>& done, int limit = 5000)
-{
-    const QDeadlineTimer deadline(limit);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    return done();
 }
 
 /// Runs `body` inside the application's own event loop, as the application runs everything, and

@@ -201,6 +201,7 @@ QWidget* MenuView::buildSaveSection()
     m_newProfileName = new QLineEdit(m_nameRow);
     m_newProfileName->setObjectName(QStringLiteral("newProfileName"));
     m_newProfileName->setPlaceholderText(QStringLiteral("Profile name"));
+    m_newProfileName->setAccessibleName(QStringLiteral("New profile name"));
     m_newProfileName->setValidator(new NoLeadingBlanks(m_newProfileName));
     m_saveName = new QPushButton(QStringLiteral("Save"), m_nameRow);
     m_saveName->setObjectName(QStringLiteral("saveName"));

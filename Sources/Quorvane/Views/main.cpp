@@ -1,6 +1,7 @@
 // main.cpp: the entry point: a Qt application that lives on in the menu bar with no window open.
 #include "Foundation/Error.h"
 #include "Quorvane/LaunchOptions.h"
+#include "Quorvane/Views/Design/ChoiceItems.h"
 #include "Quorvane/Views/Design/FocusKeeper.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/QuorvaneApplication.h"
@@ -59,6 +60,7 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     QuorStyle::apply(application);
     FocusKeeper::install(application);
+    nameDropDownsByTheirLabels();
 
     // Checked again on what Qt itself left, which decides: a plugin other than the one foreseen
     // may have taken or left its own options.

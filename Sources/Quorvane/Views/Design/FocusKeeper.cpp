@@ -37,11 +37,6 @@ bool isShownIn(const QWidget& widget, const QWidget& window)
     return widget.window() == &window && widget.isEnabled() && widget.isVisibleTo(&window);
 }
 
-bool canTakeFocus(const QWidget& widget)
-{
-    return isShownIn(widget, *widget.window()) && widget.focusPolicy() != Qt::NoFocus;
-}
-
 bool isTabStop(const QWidget& widget, const QWidget& window)
 {
     return widget.window() == &window && widget.isEnabled() && widget.isVisible()
@@ -59,6 +54,53 @@ std::optional<bool> tabDirection(const QKeyEvent& key)
     if (key.key() == Qt::Key_Tab)
         return true;
     return std::nullopt;
+}
+
+/// Whether a control whose Tab was never pressed got the focus as if it had been: Qt passes the
+/// focus on so from a control disabled or hidden, or from a list that closes with its drop-down.
+/// Any other reason is a click, a shortcut, the application's own move, or a window or popup
+/// giving back the focus it kept.
+bool isQtsMove(
+    Qt::FocusReason reason, const std::optional<QPointer<QWidget>>& tabFrom, const QWidget* leaving)
+{
+    const bool isTab = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason;
+    return isTab && (!tabFrom || *tabFrom != leaving);
+}
+
+/// What assistive technology heard before the keeper: the platform's bridge when null.
+QAccessible::UpdateHandler heardBelow = nullptr;
+/// A control that a popup gave the keys to or back to, told of once the work of this turn is
+/// over: a drop-down's list closes before the drop-down takes the entry chosen there.
+QPointer<QWidget> toldLater;
+
+/// Whether `event` tells of a focus that assistive technology must not hear now: on a widget the
+/// keys do not reach (Qt tells of the control it chose after the keeper took the focus back from
+/// it, and a list tells of its current entry whether or not it has the focus), or on one it hears
+/// of later.
+bool isUntimely(const QAccessibleEvent& event)
+{
+    const auto* widget = qobject_cast<const QWidget*>(event.object());
+    if (event.type() != QAccessible::Focus || !widget)
+        return false;
+    // An open menu or list tells of the entry the keys are on.
+    return widget == toldLater
+        || (widget->window() != QApplication::activePopupWidget()
+            && widget != QApplication::focusWidget());
+}
+
+/// Passes every event on to assistive technology but a focus where the keys do not go.
+void tellAssistiveTechnology(QAccessibleEvent* event)
+{
+    if (isUntimely(*event))
+        return;
+    if (heardBelow) {
+        heardBelow(event);
+        return;
+    }
+    // Qt hands an event to the platform only while no handler is installed.
+    QAccessible::installUpdateHandler(nullptr);
+    QAccessible::updateAccessibility(event);
+    QAccessible::installUpdateHandler(tellAssistiveTechnology);
 }
 
 /// Up, down, left and right, which move the focus among buttons as Tab does.
@@ -92,6 +134,40 @@ void FocusKeeper::install(QApplication& application)
         return;
     installed = new FocusKeeper(&application);
     application.installEventFilter(installed);
+    heardBelow = QAccessible::installUpdateHandler(tellAssistiveTechnology);
+}
+
+bool FocusKeeper::canTakeFocus(const QWidget& widget)
+{
+    return isShownIn(widget, *widget.window()) && widget.focusPolicy() != Qt::NoFocus;
+}
+
+QWidget* FocusKeeper::firstTabStop(QWidget& area)
+{
+    for (QWidget* at = area.nextInFocusChain(); at != &area; at = at->nextInFocusChain()) {
+        if (area.isAncestorOf(at) && isTabStop(*at, *area.window()))
+            return at;
+    }
+    return nullptr;
+}
+
+FocusKeeper::ControlPath::ControlPath(QWidget& control)
+    : m_window(control.window())
+{
+    for (QWidget* level = &control; !level->isWindow(); level = level->parentWidget())
+        m_levels.push_back({.widget = level, .name = level->objectName()});
+}
+
+bool FocusKeeper::ControlPath::isSame(const QWidget& widget) const
+{
+    const QWidget* at = &widget;
+    for (const Level& level : m_levels) {
+        if (at->isWindow() || at->objectName() != level.name
+            || (level.name.isEmpty() && at != level.widget))
+            return false;
+        at = at->parentWidget();
+    }
+    return m_window && at == m_window;
 }
 
 bool FocusKeeper::eventFilter(QObject* watched, QEvent* event)
@@ -127,8 +203,20 @@ bool FocusKeeper::eventFilter(QObject* watched, QEvent* event)
         const QPointer<QWidget> leaving = std::exchange(m_leaving, nullptr);
         if (m_isMoving)
             break;
-        // Qt's move put right: the control it chose never learns it had the focus.
-        return isPutRight(*widget, static_cast<QFocusEvent&>(*event).reason(), leaving);
+        const Qt::FocusReason reason = static_cast<QFocusEvent&>(*event).reason();
+        if (reason == Qt::PopupFocusReason)
+            announceLater(*widget);
+        Place& place = placeIn(*widget->window());
+        // The window giving back the focus where it waits, or a window with no control to focus.
+        if (widget == place.holder || widget->isWindow())
+            break;
+        // The control Qt chose never learns it had the focus.
+        if (isQtsMove(reason, std::exchange(m_tabFrom, std::nullopt), leaving) && place.control)
+            return undoQtsMove(place, *widget);
+        remember(place, *widget);
+        if (reason != Qt::MouseFocusReason)
+            bringIntoView(*widget);
+        break;
     }
     case QEvent::Hide:
     case QEvent::ParentChange:
@@ -143,30 +231,11 @@ bool FocusKeeper::eventFilter(QObject* watched, QEvent* event)
     return false;
 }
 
-bool FocusKeeper::isPutRight(QWidget& widget, Qt::FocusReason reason, QWidget* leaving)
+bool FocusKeeper::undoQtsMove(Place& place, QWidget& chosen)
 {
-    Place& place = placeIn(*widget.window());
-    // The window giving back the focus where it waits, or a window with no control to focus.
-    if (&widget == place.holder || widget.isWindow())
-        return false;
-    // Qt passes the focus on as a Tab would, from a control disabled or hidden, or from a list
-    // that closes with its drop-down: only a Tab key leaving that control is the person's move.
-    // Any other reason is a click, a shortcut, the application's own move, or a window or popup
-    // giving back the focus it kept, which the keeper keeps right while the window is inactive.
-    const bool isTab = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason;
-    const bool isQtsMove = isTab && (!m_tabFrom || *m_tabFrom != leaving);
-    m_tabFrom.reset();
-    if (isQtsMove && place.control) {
-        check(place);
-        if (place.window->focusWidget() == &widget)
-            return false;
-        announceFocus();
-        return true;
-    }
-    remember(place, widget);
-    if (reason != Qt::MouseFocusReason)
-        bringIntoView(widget);
-    return false;
+    // Kept right while the window is inactive too, for the focus it gives back as it activates.
+    check(place);
+    return place.window->focusWidget() != &chosen;
 }
 
 void FocusKeeper::changed(QWidget& widget)
@@ -198,8 +267,9 @@ FocusKeeper::Place& FocusKeeper::placeIn(QWidget& window)
 
 void FocusKeeper::remember(Place& place, QWidget& control)
 {
-    for (const Level& level : place.levels)
-        disconnect(level.renamed);
+    for (const QMetaObject::Connection& connection : place.renamed)
+        disconnect(connection);
+    place.renamed.clear();
     if (place.control != &control) {
         disconnect(place.watch);
         // Later, not now: the control may go as a part of a widget that is going.
@@ -215,37 +285,23 @@ void FocusKeeper::remember(Place& place, QWidget& control)
         });
     }
     place.control = &control;
-    place.levels.clear();
-    for (QWidget* level = &control; !level->isWindow(); level = level->parentWidget()) {
+    place.path = ControlPath(control);
+    for (const Level& level : place.path.levels()) {
         // A widget named anew shows another thing, as a row reused for another rule: its
         // controls are other controls, though nothing was hidden or disabled.
-        place.levels.push_back({.widget = level,
-            .name = level->objectName(),
-            .renamed
-            = connect(level, &QObject::objectNameChanged, this, [this, window = place.window] {
-                  if (window)
-                      check(placeIn(*window));
-              })});
+        place.renamed.push_back(
+            connect(level.widget, &QObject::objectNameChanged, this, [this, window = place.window] {
+                if (window)
+                    check(placeIn(*window));
+            }));
     }
     place.holder.clear();
 }
 
 std::span<const FocusKeeper::Level> FocusKeeper::ancestors(const Place& place)
 {
-    return place.levels.empty() ? std::span<const Level>()
-                                : std::span<const Level>(place.levels).subspan(1);
-}
-
-bool FocusKeeper::isSame(const Place& place, const QWidget& widget)
-{
-    const QWidget* at = &widget;
-    for (const Level& level : place.levels) {
-        if (at->isWindow() || at->objectName() != level.name
-            || (level.name.isEmpty() && at != level.widget))
-            return false;
-        at = at->parentWidget();
-    }
-    return at == place.window;
+    const std::span<const Level> levels = place.path.levels();
+    return levels.empty() ? levels : levels.subspan(1);
 }
 
 void FocusKeeper::check(Place& place)
@@ -255,7 +311,7 @@ void FocusKeeper::check(Place& place)
         return;
     QWidget* const focused = place.window->focusWidget();
     if (QWidget* control = place.control;
-        control && isSame(place, *control) && canTakeFocus(*control)) {
+        control && place.path.isSame(*control) && canTakeFocus(*control)) {
         if (focused != control)
             moveFocus(*control, Qt::OtherFocusReason);
         place.holder.clear();
@@ -312,7 +368,8 @@ void FocusKeeper::searchReplacements()
 QWidget* FocusKeeper::replacement(const Place& place) const
 {
     // An unnamed control is known only as itself, which check() looks at.
-    if (place.levels.empty() || place.levels.front().name.isEmpty())
+    const std::span<const Level> levels = place.path.levels();
+    if (levels.empty() || levels.front().name.isEmpty())
         return nullptr;
     // Below the nearest ancestor that is still the same widget in the same window.
     QWidget* scope = place.window;
@@ -324,8 +381,9 @@ QWidget* FocusKeeper::replacement(const Place& place) const
         }
     }
     QWidget* found = nullptr;
-    for (QWidget* candidate : scope->findChildren<QWidget*>(place.levels.front().name)) {
-        if (candidate == place.control || !canTakeFocus(*candidate) || !isSame(place, *candidate))
+    for (QWidget* candidate : scope->findChildren<QWidget*>(levels.front().name)) {
+        if (candidate == place.control || !canTakeFocus(*candidate)
+            || !place.path.isSame(*candidate))
             continue;
         if (found)
             return nullptr; // two alike: neither is surely the one the person left
@@ -341,13 +399,17 @@ void FocusKeeper::moveFocus(QWidget& to, Qt::FocusReason reason)
     m_isMoving = false;
 }
 
-void FocusKeeper::announceFocus()
+void FocusKeeper::announceLater(QWidget& control)
 {
+    toldLater = &control;
     QMetaObject::invokeMethod(
         this,
-        [] {
-            if (QWidget* focused = QApplication::focusWidget()) {
-                QAccessibleEvent event(focused, QAccessible::Focus);
+        [control = QPointer<QWidget>(&control)] {
+            if (!control || toldLater != control)
+                return;
+            toldLater.clear();
+            if (control == QApplication::focusWidget()) {
+                QAccessibleEvent event(control, QAccessible::Focus);
                 QAccessible::updateAccessibility(&event);
             }
         },

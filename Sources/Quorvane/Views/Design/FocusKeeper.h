@@ -25,29 +25,56 @@ namespace quorvane {
 /// failing both, the focus waits on the nearest enclosing widget where keys do nothing, and Tab
 /// goes on from the control it left. A widget on the way up to the window that is named anew shows
 /// another thing, and its controls are other controls. A control that takes the focus from the
-/// keyboard, or that the keeper finds in place of another, is scrolled into view.
+/// keyboard, or that the keeper finds in place of another, is scrolled into view. Assistive
+/// technology hears of the focus only where the keys go: never of a control the keeper takes the
+/// focus back from, nor of a list's current entry while the list has no focus; and once a popup,
+/// such as a drop-down's list, gives the keys back, of the control they reach.
 class FocusKeeper final : public QObject {
 public:
+    /// One widget from a control up to its window, with the name it had then.
+    struct Level {
+        QPointer<QWidget> widget;
+        QString name;
+    };
+    /// The thing a control shows, as the keeper tells one control from another: the names of the
+    /// widgets from it up to its window, taken at one moment; a level without a name stands only
+    /// for the widget that had it.
+    class ControlPath {
+    public:
+        ControlPath() = default;
+        explicit ControlPath(QWidget& control);
+
+        /// Whether `widget` shows the same thing: the same names up to the same window, and the
+        /// same widget wherever a level has no name. Never true of an empty path.
+        [[nodiscard]] bool isSame(const QWidget& widget) const;
+        /// The control first, its window's child last; empty for an empty path.
+        [[nodiscard]] std::span<const Level> levels() const { return m_levels; }
+
+    private:
+        QPointer<QWidget> m_window;
+        std::vector<Level> m_levels;
+    };
+
     static void install(QApplication& application);
+
+    /// Whether `widget` shows in its window, enabled, for the focus to be on it.
+    [[nodiscard]] static bool canTakeFocus(const QWidget& widget);
+    /// The first control inside `area` that Tab stops at; null when there is none.
+    [[nodiscard]] static QWidget* firstTabStop(QWidget& area);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    /// One widget from the control up to its window, with the name it had then.
-    struct Level {
-        QPointer<QWidget> widget;
-        QString name;
-        /// Looks at the window again once the widget is named anew.
-        QMetaObject::Connection renamed;
-    };
     /// Where the person last put the focus in one window, and where it waits when that control
     /// cannot take it.
     struct Place {
         QPointer<QWidget> window;
         QPointer<QWidget> control;
-        /// The control and its ancestors below the window, the control first.
-        std::vector<Level> levels;
+        /// What the control showed as the person put the focus there.
+        ControlPath path;
+        /// Look at the window again once a widget of the path is named anew.
+        std::vector<QMetaObject::Connection> renamed;
         /// Where the focus waits while its control cannot take it; null while on the control.
         QPointer<QWidget> holder;
         /// Looks at the window again once the control is deleted.
@@ -56,9 +83,9 @@ private:
 
     explicit FocusKeeper(QObject* parent);
 
-    /// Takes in a focus that `widget` gets: the person's move is remembered, Qt's is put right.
-    /// True when the focus went elsewhere.
-    bool isPutRight(QWidget& widget, Qt::FocusReason reason, QWidget* leaving);
+    /// A focus that Qt moved on as a Tab would, put back where the person left it. True when the
+    /// control Qt chose lost the focus again.
+    bool undoQtsMove(Place& place, QWidget& chosen);
     /// A show, hide, enabling, disabling or reparenting of `widget`.
     void changed(QWidget& widget);
 
@@ -66,9 +93,6 @@ private:
     void remember(Place& place, QWidget& control);
     /// The levels above the control.
     [[nodiscard]] static std::span<const Level> ancestors(const Place& place);
-    /// Whether `widget` stands for the same thing as the place's control: the same names up to
-    /// the window, and the same widget wherever a level has no name.
-    [[nodiscard]] static bool isSame(const Place& place, const QWidget& widget);
     /// Puts the window's focus on its control, else where it waits.
     void check(Place& place);
     [[nodiscard]] QWidget* holderFor(const Place& place) const;
@@ -78,9 +102,9 @@ private:
     void searchReplacements();
     [[nodiscard]] QWidget* replacement(const Place& place) const;
     void moveFocus(QWidget& to, Qt::FocusReason reason);
-    /// Tells assistive technology where the focus is, after Qt told it of the control that Qt
-    /// chose.
-    void announceFocus();
+    /// Tells assistive technology once, when this turn is over and if they still do, that the
+    /// keys reach `control`: as a popup opens, or closes and gives them back.
+    void announceLater(QWidget& control);
     /// Tab or Backtab from a waiting focus: on from the control it left, as if still there.
     bool tabFromHolder(Place& place, bool next);
 

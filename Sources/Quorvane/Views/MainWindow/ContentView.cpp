@@ -4,6 +4,7 @@
 #include "Foundation/Text.h"
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/Design/EditingTextField.h"
+#include "Quorvane/Views/Design/FocusKeeper.h"
 #include "Quorvane/Views/Design/Notice.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/Design/SymbolIcon.h"
@@ -80,28 +81,10 @@ template <typename Dialog> bool mustOpen(bool isWanted, const QPointer<Dialog>& 
     return isWanted && !dialog;
 }
 
+/// Whether `control` is there to take the keyboard.
 bool canTakeKeyboard(const QWidget* control)
 {
-    return control && control->isVisible() && control->isEnabled();
-}
-
-/// The first control of `area` that Tab stops at; null when there is none.
-QWidget* firstTabStop(QWidget& area)
-{
-    for (QWidget* at = area.nextInFocusChain(); at != &area; at = at->nextInFocusChain()) {
-        if (area.isAncestorOf(at) && canTakeKeyboard(at) && (at->focusPolicy() & Qt::TabFocus))
-            return at;
-    }
-    return nullptr;
-}
-
-/// The names from `widget` up to its window: a reused row shown for another rule has others.
-QString placeOf(const QWidget& widget)
-{
-    QStringList names;
-    for (const QWidget* at = &widget; at && !at->isWindow(); at = at->parentWidget())
-        names.push_back(at->objectName());
-    return names.join(QLatin1Char('/'));
+    return control && FocusKeeper::canTakeFocus(*control);
 }
 
 QWidget* ruleEditor(
@@ -384,37 +367,10 @@ void ContentView::refreshPage()
 void ContentView::refreshEditor()
 {
     const bool isEditing = *m_model.page == AppPage::profiles && m_draft;
-    const bool isCurrent = isEditing && m_editor && m_editorRuleID == m_draft->rule.id;
-    if (m_editor && !isCurrent) {
-        const UUID closedRuleID = *m_editorRuleID;
-        const bool hadKeyboard = m_editor->isAncestorOf(window()->focusWidget());
+    if (m_editor && !(isEditing && m_editorRuleID == m_draft->rule.id))
         closeEditor();
-        if (hadKeyboard)
-            giveBackKeyboard(closedRuleID);
-    }
-    if (isEditing && !m_editor) {
-        QWidget* const opener = window()->focusWidget();
-        m_editorOpener = opener;
-        m_editorOpenerPlace = opener ? placeOf(*opener) : QString();
-        m_editorRuleID = m_draft->rule.id;
-        m_editor = m_editorFactory(
-            m_model, *m_draft,
-            [this] {
-                m_model.endRuleEditing(false);
-                setDraft(std::nullopt);
-            },
-            this);
-        // Named for its rule: another rule's editor holds other controls of the same names.
-        m_editor->setObjectName(
-            QStringLiteral("ruleEditor:") + QString::fromStdString(m_editorRuleID->uuidString()));
-        m_editor->setFixedWidth(editingWidth - narrowWidth - 1);
-        m_columns->addWidget(m_editor);
-        m_editor->show();
-        // Opened as a panel is: the person goes on in its first field, unless typing elsewhere.
-        QWidget* const field = firstTabStop(*m_editor);
-        if (field && !qobject_cast<QLineEdit*>(opener))
-            field->setFocus(Qt::OtherFocusReason);
-    }
+    if (isEditing && !m_editor)
+        openEditor();
     m_editorDivider->setVisible(isEditing);
     const int width = isEditing ? editingWidth : narrowWidth;
     setFixedWidth(width);
@@ -422,10 +378,38 @@ void ContentView::refreshEditor()
         frame->setFixedWidth(width);
 }
 
+void ContentView::openEditor()
+{
+    QWidget* const opener = window()->focusWidget();
+    m_editorOpener = opener;
+    m_editorOpenerPath = opener ? FocusKeeper::ControlPath(*opener) : FocusKeeper::ControlPath();
+    m_editorRuleID = m_draft->rule.id;
+    m_editor = m_editorFactory(
+        m_model, *m_draft,
+        [this] {
+            m_model.endRuleEditing(false);
+            setDraft(std::nullopt);
+        },
+        this);
+    // Named for its rule: another rule's editor holds other controls of the same names.
+    m_editor->setObjectName(
+        QStringLiteral("ruleEditor:") + QString::fromStdString(m_editorRuleID->uuidString()));
+    m_editor->setFixedWidth(editingWidth - narrowWidth - 1);
+    m_columns->addWidget(m_editor);
+    m_editor->show();
+    // Opened as a panel is: the person goes on in its first field, unless typing elsewhere.
+    QWidget* const field = FocusKeeper::firstTabStop(*m_editor);
+    if (field && !qobject_cast<QLineEdit*>(opener))
+        field->setFocus(Qt::OtherFocusReason);
+}
+
 void ContentView::closeEditor()
 {
     // The old editor ends its live preview before a new editor may start one.
     m_model.endRuleEditing(false);
+    // Before the editor goes, so that the keyboard never waits on the way.
+    if (m_editor->isAncestorOf(window()->focusWidget()))
+        giveBackKeyboard(*m_editorRuleID);
     m_editor->setVisible(false);
     m_editor->deleteLater();
     m_editor = nullptr;
@@ -437,8 +421,7 @@ void ContentView::giveBackKeyboard(const UUID& ruleID)
     QWidget* target = m_profilePage
         ? static_cast<ProfilePage*>(m_profilePage)->rulesTable().revealRule(ruleID)
         : nullptr;
-    if (!canTakeKeyboard(target) && m_editorOpener
-        && placeOf(*m_editorOpener) == m_editorOpenerPlace)
+    if (!canTakeKeyboard(target) && m_editorOpener && m_editorOpenerPath.isSame(*m_editorOpener))
         target = m_editorOpener;
     if (canTakeKeyboard(target))
         target->setFocus(Qt::OtherFocusReason);

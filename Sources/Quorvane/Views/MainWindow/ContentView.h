@@ -6,6 +6,7 @@
 #include "Concurrency/DelayedCall.h"
 #include "Foundation/UUID.h"
 #include "Quorvane/RuleDraft.h"
+#include "Quorvane/Views/Design/FocusKeeper.h"
 #include "Quorvane/Views/Design/ViewRefresh.h"
 #include "QuorvaneCore/Rules.h"
 
@@ -132,6 +133,8 @@ private:
     void refreshDeleteDialog();
     void refreshErrorAlert();
     void placeCopyCard();
+    void openEditor();
+    /// Closes the editor; the keyboard it had goes back as giveBackKeyboard() says.
     void closeEditor();
     /// Gives the keyboard back as the editor that had it closes: to the row of its rule, else to
     /// the control that opened it while that still shows the same thing.
@@ -172,7 +175,7 @@ private:
     std::optional<UUID> m_editorRuleID;
     /// The control that had the keyboard as the editor opened, and where it stood then.
     QPointer<QWidget> m_editorOpener;
-    QString m_editorOpenerPlace;
+    FocusKeeper::ControlPath m_editorOpenerPath;
     QWidget* m_copyCard;
     QLabel* m_copyText;
     std::optional<UUID> m_copyCardID;

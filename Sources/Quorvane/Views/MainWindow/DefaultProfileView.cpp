@@ -126,7 +126,8 @@ DefaultProfileView::ScreenCard DefaultProfileView::buildCard(const DisplayRefere
     auto* card = new QFrame(this);
     card->setObjectName(text(screen.id));
     QuorStyle::setRole(*card, QuorRole::card);
-    auto* name = new QLabel(text(m_model.screenLabel(screen)), card);
+    const QString screenName = text(m_model.screenLabel(screen));
+    auto* name = new QLabel(screenName, card);
     name->setObjectName(QStringLiteral("screenName"));
     QuorStyle::setRole(*name, QuorRole::dialogTitle);
     auto* status = new QLabel(card);
@@ -145,6 +146,8 @@ DefaultProfileView::ScreenCard DefaultProfileView::buildCard(const DisplayRefere
     ScreenCard shown{.card = card, .status = status, .editors = {}};
     for (const Placement& placement : placements) {
         auto* editor = new SettingValueEditor(placement.key, QStringLiteral("Not set"), card);
+        // Each screen's card has a Brightness: the name says whose.
+        editor->nameFor(screenName);
         const ControlKey key{.target = ControlTarget::display(screen.id), .setting = placement.key};
         editor->setOnEdited([this, key](std::optional<SettingValue> value) { edit(key, value); });
         grid->addWidget(editor, placement.row, placement.column, Qt::AlignTop);

@@ -2,6 +2,7 @@
 
 #include "Foundation/Format.h"
 #include "Quorvane/AppModel.h"
+#include "Quorvane/Views/Design/ChoiceItems.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 
 #include <QHBoxLayout>
@@ -49,8 +50,10 @@ RuleAppSelection::RuleAppSelection(
     m_some->setObjectName(QStringLiteral("selectedApps"));
     m_search->setObjectName(QStringLiteral("searchApps"));
     m_search->setPlaceholderText(QStringLiteral("Search apps"));
+    m_search->setAccessibleName(QStringLiteral("Search apps"));
     m_search->setClearButtonEnabled(true);
     m_list->setObjectName(QStringLiteral("appList"));
+    m_list->setAccessibleName(QStringLiteral("Apps"));
     m_list->setUniformItemSizes(true);
     m_count->setObjectName(QStringLiteral("appCount"));
     QuorStyle::setRole(*m_count, QuorRole::secondary);
@@ -142,8 +145,7 @@ void RuleAppSelection::refresh()
             firstShown = m_list->item(row)->isHidden() ? nullptr : m_list->item(row);
         m_list->setCurrentItem(firstShown, QItemSelectionModel::NoUpdate);
     }
-    m_all->setChecked(!m_selectsApps);
-    m_some->setChecked(m_selectsApps);
+    showChosen(m_selectsApps ? *m_some : *m_all, {m_all, m_some});
     m_picker->setVisible(m_selectsApps);
     m_count->setText(m_selected.empty()
             ? QStringLiteral("No apps selected")

@@ -78,6 +78,7 @@ SettingValueEditor::SettingValueEditor(SettingKey key, QString unsetText, QWidge
         buildSlider();
     layout->addWidget(m_reason);
     layout->addWidget(m_note);
+    nameFor(QString());
 }
 
 bool SettingValueEditor::isChoice() const
@@ -91,10 +92,8 @@ void SettingValueEditor::buildSlider()
     m_valueText->setObjectName(QStringLiteral("value"));
     m_switch = new SwitchButton(QString(), this);
     m_switch->setObjectName(QStringLiteral("set"));
-    m_switch->setAccessibleName(QStringLiteral("Set ") + name(m_key).toLower());
     m_slider = new QSlider(Qt::Horizontal, this);
     m_slider->setObjectName(QStringLiteral("slider"));
-    m_slider->setAccessibleName(name(m_key));
     if (m_key == SettingKey::temperature) {
         m_slider->setRange(lowestKelvin, highestKelvin);
         m_slider->setSingleStep(100);
@@ -139,7 +138,6 @@ void SettingValueEditor::buildChoice()
 {
     m_choice = new QComboBox(this);
     m_choice->setObjectName(QStringLiteral("choice"));
-    m_choice->setAccessibleName(name(m_key));
     // One width for every choice, so that the drop-downs of a page line up under each other.
     m_choice->setFixedWidth(choiceWidth);
     auto* header = new QHBoxLayout;
@@ -178,6 +176,20 @@ void SettingValueEditor::setNote(const std::optional<QString>& note)
 {
     m_note->setMessage(note.value_or(QString()));
     m_note->setVisible(note.has_value());
+}
+
+void SettingValueEditor::nameFor(const QString& screen)
+{
+    // Inside a sentence, as in "Set brightness"; "HDR" stays as it is.
+    const QString title = name(m_key);
+    const QString inSentence = title == title.toUpper() ? title : title.toLower();
+    const QString named = screen.isEmpty() ? title : screen + QLatin1Char(' ') + inSentence;
+    if (m_choice) {
+        m_choice->setAccessibleName(named);
+        return;
+    }
+    m_slider->setAccessibleName(named);
+    m_switch->setAccessibleName(QStringLiteral("Set ") + (screen.isEmpty() ? inSentence : named));
 }
 
 void SettingValueEditor::showSlider(const SettingOffer& offer)

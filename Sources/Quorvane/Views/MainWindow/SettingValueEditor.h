@@ -50,6 +50,9 @@ public:
     void showValue(const std::optional<SettingValue>& value, const SettingOffer& offer);
     /// A note under the control (macOS managing it); absent hides it.
     void setNote(const std::optional<QString>& note);
+    /// Names the controls for the screen whose setting they show ("Studio Monitor brightness"),
+    /// on a page that shows the setting of several screens.
+    void nameFor(const QString& screen);
 
     [[nodiscard]] SettingKey key() const { return m_key; }
 
