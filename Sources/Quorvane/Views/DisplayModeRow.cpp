@@ -49,8 +49,7 @@ DisplayModeRow::DisplayModeRow(AppModel& model, std::string displayID, QWidget* 
     m_resolution->setObjectName(QStringLiteral("resolution"));
     m_modeStatus->setObjectName(QStringLiteral("refreshRateStatus"));
     m_resolutionStatus->setObjectName(QStringLiteral("modeStatus"));
-    // A screen reader on Linux names a drop-down by its entry, and says the label it has from
-    // its buddy before it.
+    // Each title labels its drop-down, for a click on it and for assistive technology.
     m_refreshRateTitle->setBuddy(m_refreshRate);
     m_resolutionTitle->setBuddy(m_resolution);
 
@@ -131,10 +130,8 @@ void DisplayModeRow::refreshNames(const QString& displayLabel)
     if (displayLabel.isEmpty())
         return;
     const QString refreshRate = controlName(displayLabel, SettingKey::refreshRate);
-    m_refreshRateTitle->setAccessibleName(refreshRate);
     m_refreshRate->setAccessibleName(refreshRate);
     const QString resolution = displayLabel + QStringLiteral(" resolution");
-    m_resolutionTitle->setAccessibleName(resolution);
     m_resolution->setAccessibleName(resolution);
     m_hdr->setAccessibleName(controlName(displayLabel, SettingKey::hdr));
 }
