@@ -550,8 +550,9 @@ TEST_F(RulesTableTest, TheKeysOfADeletedRulesControlReachNoOtherRule)
 {
     // The deleted rule's row comes back for the rule below the last on screen.
     fillUpTo(30);
-    for (const char* part : {"enabled", "up", "down"}) {
-        SCOPED_TRACE(part);
+    for (const auto& [part, forward] : {std::pair{"enabled", true}, std::pair{"up", false},
+             std::pair{"down", true}, std::pair{"enabled", false}}) {
+        SCOPED_TRACE(std::string(part) + (forward ? ", then Tab" : ", then Shift+Tab"));
         const std::string name = rules().at(2).name;
         auto& control = partOf<QWidget>(name, part);
         control.setFocus(Qt::ShortcutFocusReason);
@@ -569,6 +570,12 @@ TEST_F(RulesTableTest, TheKeysOfADeletedRulesControlReachNoOtherRule)
         turn();
         EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "another rule's menu";
         EXPECT_EQ(std::vector<Rule>(rules().begin(), rules().end()), left);
+        // The tab keys go on from the deleted rule's place, to the rules on either side of it.
+        QTest::keyClick(QApplication::focusWidget(), forward ? Qt::Key_Tab : Qt::Key_Backtab);
+        turn();
+        EXPECT_EQ(QApplication::focusWidget(),
+            forward ? &partOf<QWidget>(rules().at(2).name, "enabled")
+                    : &partOf<QWidget>(rules().at(1).name, "down"));
     }
 }
 
