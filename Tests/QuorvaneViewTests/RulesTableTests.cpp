@@ -111,8 +111,7 @@ protected:
     bool isWhollyShown(std::string_view name) const
     {
         const RuleRow* row = rowOf(name);
-        const QRect rows = table().viewport()->rect().adjusted(0, RulesTable::headerHeight, 0, 0);
-        return row && rows.contains(row->geometry());
+        return row && table().viewport()->rect().contains(row->geometry());
     }
     /// Adds rules named "Rule 4", "Rule 5"… until the profile holds `count`.
     void fillUpTo(std::size_t count)
@@ -324,8 +323,7 @@ TEST_F(RulesTableTest, TheCardHoldsItsRulesWithoutAScrollBarUntilTheyOverflow)
         turn();
         EXPECT_EQ(hasScrollBar(), count == 4);
         if (count < 4) {
-            EXPECT_EQ(table().viewport()->height(),
-                RulesTable::headerHeight + static_cast<int>(count) * RulesTable::rowHeight);
+            EXPECT_EQ(table().viewport()->height(), static_cast<int>(count) * RulesTable::rowHeight);
         }
     }
     saveScreenshot(table(), "rules-table-one-rule");
@@ -586,7 +584,7 @@ TEST_F(RulesTableTest, ADragHeldNearAnEdgeScrollsTheTableUntilItLeavesTheEdgeOrE
     ASSERT_EQ(table().height(), ProfilePage::rulesAreaHeight(60)) << "the table scrolls itself";
     QScrollBar& bar = *table().verticalScrollBar();
     scrollTo(RulesTable::headerHeight + 30 * RulesTable::rowHeight);
-    const QPoint top(300, RulesTable::headerHeight + RulesTable::autoScrollMargin - 1);
+    const QPoint top(300, RulesTable::autoScrollMargin - 1);
     const QPoint middle(300, table().viewport()->height() / 2);
     const QPoint bottom(300, table().viewport()->height() - RulesTable::autoScrollMargin);
     HeldDrag drag(table(), rule("Coding"));
@@ -621,7 +619,7 @@ TEST_F(RulesTableTest, ADragHeldNearAnEdgeScrollsTheTableUntilItLeavesTheEdgeOrE
     // The rows scroll a row beneath the held pointer; the drop lands on the rule under it now.
     drag.moveTo(bottom);
     EXPECT_EQ(scrolledAfter(150ms), RulesTable::rowHeight);
-    const int under = (bar.value() + bottom.y() - RulesTable::headerHeight) / RulesTable::rowHeight;
+    const int under = (bar.value() + bottom.y()) / RulesTable::rowHeight;
     const std::string target = rules().at(static_cast<std::size_t>(under)).name;
     EXPECT_TRUE(drag.drop());
     turn();
