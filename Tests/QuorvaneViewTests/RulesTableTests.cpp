@@ -548,9 +548,18 @@ TEST_F(RulesTableTest, TheKeysOfADeletedRulesControlReachNoOtherRule)
 {
     // The deleted rule's row comes back for the rule below the last on screen.
     fillUpTo(30);
-    for (const auto& [part, forward] : {std::pair{"enabled", true}, std::pair{"up", false},
-             std::pair{"down", true}, std::pair{"enabled", false}}) {
-        SCOPED_TRACE(std::string(part) + (forward ? ", then Tab" : ", then Shift+Tab"));
+    struct Case {
+        const char* part;
+        bool forward;
+        /// Whether the table is scrolled to its end before the tab key.
+        bool scrollsAway;
+    };
+    for (const Case& c : {Case{"enabled", true, false}, Case{"up", false, true},
+             Case{"down", true, true}, Case{"enabled", false, false}}) {
+        const auto& [part, forward, scrollsAway] = c;
+        SCOPED_TRACE(std::string(part) + (forward ? ", then Tab" : ", then Shift+Tab")
+            + (scrollsAway ? " after a scroll" : ""));
+        scrollTo(0);
         const std::string name = rules().at(2).name;
         auto& control = partOf<QWidget>(name, part);
         control.setFocus(Qt::ShortcutFocusReason);
@@ -569,11 +578,13 @@ TEST_F(RulesTableTest, TheKeysOfADeletedRulesControlReachNoOtherRule)
         EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "another rule's menu";
         EXPECT_EQ(std::vector<Rule>(rules().begin(), rules().end()), left);
         // The tab keys go on from the deleted rule's place, to the rules on either side of it.
+        if (scrollsAway)
+            scrollTo(table().verticalScrollBar()->maximum());
         QTest::keyClick(QApplication::focusWidget(), forward ? Qt::Key_Tab : Qt::Key_Backtab);
         turn();
-        EXPECT_EQ(QApplication::focusWidget(),
-            forward ? &partOf<QWidget>(rules().at(2).name, "enabled")
-                    : &partOf<QWidget>(rules().at(1).name, "down"));
+        const std::string reached = rules().at(forward ? 2 : 1).name;
+        ASSERT_TRUE(isWhollyShown(reached));
+        EXPECT_EQ(QApplication::focusWidget(), &partOf<QWidget>(reached, forward ? "enabled" : "down"));
     }
 }
 

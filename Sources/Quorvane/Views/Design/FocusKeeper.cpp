@@ -70,10 +70,11 @@ bool isArrow(const QKeyEvent& key)
 }
 
 /// Scrolls every scroll area around `control` until it shows, the innermost first. An area that
-/// places its own rows in its viewport, as the rules table does, scrolls them by pixels.
+/// places its own rows in its viewport, as the rules table does, scrolls them by pixels until the
+/// control's row shows whole.
 void bringIntoView(QWidget& control)
 {
-    // As little as shows the control whole, or its start where it is the larger.
+    // As little as shows the row whole, or its start where it is the larger.
     const auto scroll = [](QScrollBar& bar, int start, int end, int shownStart, int shownEnd) {
         bar.setValue(bar.value() + std::min(std::max(0, end - shownEnd), start - shownStart));
     };
@@ -83,7 +84,10 @@ void bringIntoView(QWidget& control)
             area->ensureWidgetVisible(&control);
         } else if (auto* rows = qobject_cast<QAbstractScrollArea*>(ancestor);
                    rows && rows->viewport()->isAncestorOf(&control)) {
-            const QRect place(control.mapTo(rows->viewport(), QPoint()), control.size());
+            const QWidget* row = &control;
+            while (row->parentWidget() != rows->viewport())
+                row = row->parentWidget();
+            const QRect place = row->geometry();
             const QRect shown = rows->viewport()->rect();
             scroll(*rows->verticalScrollBar(), place.top(), place.bottom(), shown.top(),
                 shown.bottom());

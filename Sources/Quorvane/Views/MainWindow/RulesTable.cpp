@@ -333,9 +333,14 @@ std::map<int, RuleRow*> RulesTable::assignRows(Reshow reshow)
     const int first = range.first;
     const int end = range.second;
     const std::optional<int> focused = focusedRow();
-    // The focused row stays even off screen, so that the focus stays with its rule.
-    const auto isWanted = [&](int row) { return (row >= first && row < end) || row == focused; };
     keepVacatedRow();
+    const int vacated = m_vacated ? m_vacated->shownRow() : -1;
+    // The focused row stays even off screen, so that the focus stays with its rule; so do the
+    // rules on either side of a vacated row, which the tab keys reach from it.
+    const auto isWanted = [&](int row) {
+        return (row >= first && row < end) || row == focused
+            || (vacated >= 0 && (row == vacated - 1 || row == vacated));
+    };
     std::map<int, RuleRow*> placed;
     std::vector<RuleRow*> spare;
     for (RuleRow* row : m_rows) {
