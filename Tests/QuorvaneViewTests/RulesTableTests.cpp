@@ -384,12 +384,24 @@ TEST_F(RulesTableTest, LongNamesEndInAnEllipsisWithTheWholeNameAsTip)
 {
     const std::string longName = "Evening reading in the study with the big external display";
     model.configuration.modify([&](Configuration& document) {
-        document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id))
-            .rules.edit(1)
-            .name
-            = longName;
+        RuleList& work
+            = document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id))
+                  .rules;
+        work.edit(1).name = longName;
+        // Conditions that would take three lines.
+        RuleConditions& conditions = work.edit(2).conditions;
+        conditions.screen = DisplayReference{"desk", "Office curved monitor on the left desk"};
+        conditions.apps.clear();
+        for (const char* app : {"Spreadsheets", "Presentations", "Calendar", "Mail"})
+            conditions.apps.push_back({.id = std::string("com.example.") + app, .name = app});
     });
     turn();
+    layOut();
+    const auto& above = partOf<QLabel>(rules().at(2).name, "name");
+    const auto& conditions = partOf<QLabel>(rules().at(2).name, "conditions");
+    EXPECT_EQ(conditions.height(), 2 * conditions.fontMetrics().lineSpacing()) << "two whole lines";
+    EXPECT_GE(conditions.y(), above.y() + above.height()) << "under the name";
+    EXPECT_EQ(conditions.toolTip().toStdString(), rules().at(2).conditions.label());
     const auto& name = *table().rowOf(rules().at(1).id)->findChild<QLabel*>(QStringLiteral("name"));
     EXPECT_EQ(name.text().toStdString(), longName);
     EXPECT_EQ(name.toolTip().toStdString(), longName);

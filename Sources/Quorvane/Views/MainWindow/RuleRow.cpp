@@ -20,6 +20,7 @@
 #include <QPainter>
 #include <QStyle>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -45,43 +46,6 @@ QString plainToolTip(const QString& shown)
     return QStringLiteral("<p style='white-space:pre-wrap'>") + shown.toHtmlEscaped()
         + QStringLiteral("</p>");
 }
-
-/// One line that ends in "…" where it does not fit, with the whole text as its tip then.
-class ElidedLabel final : public QLabel {
-public:
-    explicit ElidedLabel(QWidget* parent = nullptr)
-        : QLabel(parent)
-    {
-        setTextFormat(Qt::PlainText); // names are shown as typed, never as markup
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    }
-
-    void showText(const QString& shown)
-    {
-        setText(shown);
-        updateToolTip();
-    }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override
-    {
-        QLabel::resizeEvent(event);
-        updateToolTip();
-    }
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        style()->drawItemText(&painter, contentsRect(), Qt::AlignLeft | Qt::AlignVCenter, palette(),
-            isEnabled(), elided(), foregroundRole());
-    }
-
-private:
-    [[nodiscard]] QString elided() const
-    {
-        return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
-    }
-    void updateToolTip() { setToolTip(elided() == text() ? QString() : plainToolTip(text())); }
-};
 
 /// A cell that opens the rule when clicked. It lets the row see the press and the moves, so
 /// that a drag may start on it as on the rest of the row.
@@ -159,13 +123,96 @@ QPixmap dragImage(const QString& name, const QFont& font, qreal pixelRatio)
 
 } // namespace
 
+/// Text wrapped between words onto at most `lineCount` lines, within a word only where one is
+/// longer than a line, the last line ending in "…" where the rest does not fit on it. `text()`
+/// stays the whole text, and the label is as tall as the lines it shows.
+class RuleRow::FittedLabel final : public QLabel {
+public:
+    explicit FittedLabel(int lineCount)
+        : m_lineCount(lineCount)
+    {
+        setTextFormat(Qt::PlainText); // names are shown as typed, never as markup
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+
+    /// Shows `shown` with `tip` as its tooltip; without one, the whole text is the tip where it
+    /// does not fit.
+    void showText(const QString& shown, std::optional<QString> tip = std::nullopt)
+    {
+        setText(shown);
+        m_tip = std::move(tip);
+        updateToolTip();
+        updateGeometry();
+    }
+
+    [[nodiscard]] bool hasHeightForWidth() const override { return true; }
+    [[nodiscard]] int heightForWidth(int width) const override
+    {
+        const QMargins margins = contentsMargins();
+        const auto lines = shownLines(width - margins.left() - margins.right()).size();
+        return static_cast<int>(std::max<qsizetype>(lines, 1)) * fontMetrics().lineSpacing()
+            + margins.top() + margins.bottom();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        updateToolTip();
+    }
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QRect area = contentsRect();
+        style()->drawItemText(&painter, area, Qt::AlignLeft | Qt::AlignVCenter, palette(),
+            isEnabled(), shownLines(area.width()).join(QChar::LineFeed), foregroundRole());
+    }
+
+private:
+    [[nodiscard]] QStringList shownLines(int width) const
+    {
+        const QString whole = text();
+        QTextLayout layout(whole, font());
+        QTextOption wrapping;
+        wrapping.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(wrapping);
+        QStringList lines;
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            if (lines.size() + 1 == m_lineCount) {
+                lines.push_back(fontMetrics().elidedText(
+                    whole.mid(line.textStart()), Qt::ElideRight, width));
+                break;
+            }
+            lines.push_back(whole.mid(line.textStart(), line.textLength()));
+        }
+        layout.endLayout();
+        return lines;
+    }
+    [[nodiscard]] bool isElided() const
+    {
+        return shownLines(contentsRect().width()).join(QString()) != text();
+    }
+    void updateToolTip()
+    {
+        if (m_tip)
+            setToolTip(plainToolTip(*m_tip));
+        else
+            setToolTip(isElided() ? plainToolTip(text()) : QString());
+    }
+
+    int m_lineCount;
+    std::optional<QString> m_tip;
+};
+
 RuleRow::RuleRow(ContentView& content, UUID profileID, QWidget* parent)
     : QFrame(parent)
     , m_content(content)
     , m_profileID(std::move(profileID))
     , m_enabled(new SwitchButton(QString(), this))
-    , m_name(new ElidedLabel)
-    , m_conditions(new QLabel)
+    , m_name(new FittedLabel(1))
+    , m_conditions(new FittedLabel(2))
     , m_up(new OrderButton("chevron.up", this))
     , m_down(new OrderButton("chevron.down", this))
 {
@@ -178,13 +225,8 @@ RuleRow::RuleRow(ContentView& content, UUID profileID, QWidget* parent)
     m_down->setObjectName(QStringLiteral("down"));
     m_name->setObjectName(QStringLiteral("name"));
     m_conditions->setObjectName(QStringLiteral("conditions"));
-    // App and screen names are shown as typed, never as markup.
-    m_conditions->setTextFormat(Qt::PlainText);
     QuorStyle::setRole(*m_name, QuorRole::ruleName);
     QuorStyle::setRole(*m_conditions, QuorRole::ruleConditions);
-    m_conditions->setWordWrap(true);
-    m_conditions->ensurePolished();
-    m_conditions->setMaximumHeight(2 * m_conditions->fontMetrics().lineSpacing() + 2);
 
     auto* handle = new QLabel(this);
     handle->setObjectName(QStringLiteral("handle"));
@@ -275,10 +317,10 @@ void RuleRow::showRule(const RulesTableModel& rules, int row)
     setObjectName(QStringLiteral("rule:") + text(m_rule.id.uuidString()));
     const QString name = text(m_rule.name);
     m_enabled->setAccessibleName(QStringLiteral("Enable ") + name);
-    static_cast<ElidedLabel*>(m_name)->showText(name);
+    m_name->showText(name);
     const QModelIndex ruleCell = rules.index(row, RulesTableModel::ruleColumn);
-    m_conditions->setText(ruleCell.data(RulesTableModel::conditionsRole).toString());
-    m_conditions->setToolTip(plainToolTip(ruleCell.data(Qt::ToolTipRole).toString()));
+    m_conditions->showText(ruleCell.data(RulesTableModel::conditionsRole).toString(),
+        ruleCell.data(Qt::ToolTipRole).toString());
     for (const auto& [key, value] : m_values) {
         const QModelIndex cell = rules.index(row, RulesTableModel::columnOf(key));
         value->setText(cell.data().toString());
