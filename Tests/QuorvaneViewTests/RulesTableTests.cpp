@@ -556,6 +556,21 @@ TEST_F(RulesTableTest, TheFocusedRowKeepsTheFocusWhileScrolledAway)
     EXPECT_TRUE(isWhollyShown("Coding"));
 }
 
+TEST_F(RulesTableTest, AClosingEditorGivesTheKeyboardBackToItsRuleScrolledBackIntoView)
+{
+    fillUpTo(30);
+    QTest::mouseClick(&partOf<QWidget>("Coding", "ruleButton"), Qt::LeftButton);
+    turn();
+    ASSERT_TRUE(content.editor()->isAncestorOf(QApplication::focusWidget()));
+    scrollTo(table().verticalScrollBar()->maximum());
+    ASSERT_EQ(rowOf("Coding"), nullptr);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    turn();
+    ASSERT_FALSE(content.draft());
+    ASSERT_TRUE(isWhollyShown("Coding"));
+    EXPECT_EQ(QApplication::focusWidget(), &partOf<QWidget>("Coding", "enabled"));
+}
+
 TEST_F(RulesTableTest, TheKeysOfADeletedRulesControlReachNoOtherRule)
 {
     // The deleted rule's row comes back for the rule below the last on screen.
