@@ -2,6 +2,7 @@
 
 #include "Quorvane/Views/Design/EditingTextField.h"
 #include "Quorvane/Views/Design/SwitchButton.h"
+#include "Quorvane/Views/MainWindow/RuleDrag.h"
 #include "Quorvane/Views/MainWindow/RuleRow.h"
 #include "Quorvane/Views/MainWindow/RulesTable.h"
 #include "QuorvaneViewTests/MainWindowTestSupport.h"

@@ -1,10 +1,12 @@
 #include "Quorvane/Views/MainWindow/RuleRow.h"
 
 #include "Quorvane/AppModel.h"
+#include "Quorvane/Views/Design/MenuKey.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/Design/SwitchButton.h"
 #include "Quorvane/Views/Design/SymbolIcon.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
+#include "Quorvane/Views/MainWindow/RuleDrag.h"
 #include "Quorvane/Views/MainWindow/RulesTable.h"
 #include "Quorvane/Views/MainWindow/RulesTableModel.h"
 
@@ -363,7 +365,7 @@ std::array<QWidget*, 3> RuleRow::focusableControls() const { return {m_enabled, 
 
 bool RuleRow::drop(const QString& text)
 {
-    const std::optional<UUID> moved = UUID::parse(text.trimmed().toStdString());
+    const std::optional<UUID> moved = draggedRuleID(text);
     if (!moved)
         return false;
     m_content.model().moveRule(*moved, m_rule.id, m_profileID);
@@ -409,14 +411,10 @@ void RuleRow::contextMenuEvent(QContextMenuEvent* event)
 
 void RuleRow::keyPressEvent(QKeyEvent* event)
 {
-    // Shift+F10 is the Menu key of keyboards without one; the menu opens where the Menu key
-    // opens it, at the focused control.
-    if (event->key() != Qt::Key_F10 || event->modifiers() != Qt::ShiftModifier) {
-        QFrame::keyPressEvent(event);
-        return;
-    }
+    // The menu opens at the focused control, as the Menu key opens it.
     const QWidget* focused = focusWidget() ? focusWidget() : this;
-    contextMenu()->popup(focused->mapToGlobal(focused->rect().center()));
+    if (!openContextMenuForMenuKey(*this, *event, focused->mapTo(this, focused->rect().center())))
+        QFrame::keyPressEvent(event);
 }
 
 void RuleRow::mousePressEvent(QMouseEvent* event)

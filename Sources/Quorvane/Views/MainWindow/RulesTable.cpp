@@ -134,13 +134,6 @@ protected:
 
 } // namespace
 
-QMimeData* ruleDragData(const Rule& rule)
-{
-    auto* data = new QMimeData;
-    data->setText(QString::fromStdString(rule.id.uuidString()));
-    return data;
-}
-
 RulesTable::RulesTable(ContentView& content, UUID profileID, QWidget* parent)
     : QAbstractScrollArea(parent)
     , m_content(content)

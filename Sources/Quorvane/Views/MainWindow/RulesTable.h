@@ -21,7 +21,6 @@
 #include <vector>
 
 class QDropEvent;
-class QMimeData;
 class QScrollBar;
 
 namespace quorvane {
@@ -121,8 +120,5 @@ private:
     DelayedCall m_autoScrollTick;
     int m_autoScrollSteps = 0;
 };
-
-/// What dragging a rule carries: its identifier as upper-case text.
-[[nodiscard]] QMimeData* ruleDragData(const Rule& rule);
 
 } // namespace quorvane
