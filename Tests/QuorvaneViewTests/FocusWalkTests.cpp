@@ -1185,7 +1185,8 @@ TEST(FocusWalkRuleMoveTest, ARuleMovedToEitherEndLeavesEveryRuleInViewInReach)
         for (int press = 1; press <= 7; ++press) {
             SCOPED_TRACE("press " + std::to_string(press));
             announcedFocus.clear();
-            const QAccessible::UpdateHandler before = QAccessible::installUpdateHandler(recordFocus);
+            const QAccessible::UpdateHandler before
+                = QAccessible::installUpdateHandler(recordFocus);
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
             stage.turn();
             QAccessible::installUpdateHandler(before);
@@ -1200,7 +1201,8 @@ TEST(FocusWalkRuleMoveTest, ARuleMovedToEitherEndLeavesEveryRuleInViewInReach)
             }
             EXPECT_TRUE(table.rowOf(moved) && table.rowOf(moved)->isAncestorOf(focused))
                 << describe(focused);
-            EXPECT_EQ(shownPart(*focused), focused->rect()) << describe(focused) << " is out of sight";
+            EXPECT_EQ(shownPart(*focused), focused->rect())
+                << describe(focused) << " is out of sight";
         }
         EXPECT_EQ(workSample(stage.model).rules.at(7 - c.from).id, moved);
         EXPECT_TRUE(isNoControl(*QApplication::focusWidget())) << "the button disabled itself";

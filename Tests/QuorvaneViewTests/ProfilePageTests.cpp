@@ -280,8 +280,8 @@ TEST_F(ProfilePageTest, TheRulesAreaGrowsWithTheRulesUpToItsLimit)
     EXPECT_EQ(part<RulesTable>("rulesArea").height(), 360);
     EXPECT_EQ(part<RulesTable>("rulesArea").width(), RulesTable::tableWidth);
     const RulesTable& table = page().rulesTable();
-    EXPECT_EQ(
-        table.verticalScrollBar()->maximum() + table.viewport()->height(), 4 * RulesTable::rowHeight);
+    EXPECT_EQ(table.verticalScrollBar()->maximum() + table.viewport()->height(),
+        4 * RulesTable::rowHeight);
 }
 
 TEST_F(ProfilePageTest, TheWindowAccessNoticeAsksForThePermission)

@@ -323,7 +323,8 @@ TEST_F(RulesTableTest, TheCardHoldsItsRulesWithoutAScrollBarUntilTheyOverflow)
         turn();
         EXPECT_EQ(hasScrollBar(), count == 4);
         if (count < 4) {
-            EXPECT_EQ(table().viewport()->height(), static_cast<int>(count) * RulesTable::rowHeight);
+            EXPECT_EQ(
+                table().viewport()->height(), static_cast<int>(count) * RulesTable::rowHeight);
         }
     }
     saveScreenshot(table(), "rules-table-one-rule");
@@ -611,7 +612,8 @@ TEST_F(RulesTableTest, TheKeysOfADeletedRulesControlReachNoOtherRule)
         turn();
         const std::string reached = rules().at(forward ? 2 : 1).name;
         ASSERT_TRUE(isWhollyShown(reached));
-        EXPECT_EQ(QApplication::focusWidget(), &partOf<QWidget>(reached, forward ? "enabled" : "down"));
+        EXPECT_EQ(
+            QApplication::focusWidget(), &partOf<QWidget>(reached, forward ? "enabled" : "down"));
     }
 }
 

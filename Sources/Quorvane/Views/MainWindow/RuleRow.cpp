@@ -183,8 +183,8 @@ private:
         for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
             line.setLineWidth(width);
             if (lines.size() + 1 == m_lineCount) {
-                lines.push_back(fontMetrics().elidedText(
-                    whole.mid(line.textStart()), Qt::ElideRight, width));
+                lines.push_back(
+                    fontMetrics().elidedText(whole.mid(line.textStart()), Qt::ElideRight, width));
                 break;
             }
             lines.push_back(whole.mid(line.textStart(), line.textLength()));

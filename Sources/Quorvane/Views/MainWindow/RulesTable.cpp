@@ -280,8 +280,7 @@ void RulesTable::updateScrollRanges()
     const QSize shown = viewport()->size();
     QScrollBar* vertical = verticalScrollBar();
     vertical->setPageStep(shown.height());
-    vertical->setRange(
-        0, std::max(0, rowHeight * m_rules->rowCount() - shown.height()));
+    vertical->setRange(0, std::max(0, rowHeight * m_rules->rowCount() - shown.height()));
     QScrollBar* horizontal = horizontalScrollBar();
     horizontal->setPageStep(shown.width());
     horizontal->setRange(0, std::max(0, tableWidth - shown.width()));
@@ -326,7 +325,7 @@ std::map<int, RuleRow*> RulesTable::assignRows(Reshow reshow)
     const int first = range.first;
     const int end = range.second;
     const std::optional<int> focused = focusedRow();
-    keepVacatedRow();
+    updateVacatedRow();
     const int vacated = m_vacated ? m_vacated->shownRow() : -1;
     // The focused row stays even off screen, so that the focus stays with its rule; so do the
     // rules on either side of a vacated row, which the tab keys reach from it.
@@ -369,11 +368,11 @@ std::map<int, RuleRow*> RulesTable::assignRows(Reshow reshow)
     return placed;
 }
 
-void RulesTable::keepVacatedRow()
+void RulesTable::updateVacatedRow()
 {
     const QWidget* focus = window()->focusWidget();
-    const auto vacated = std::ranges::find_if(m_rows,
-        [&](const RuleRow* row) { return row->isAncestorOf(focus) && !tableRowOf(*row); });
+    const auto vacated = std::ranges::find_if(
+        m_rows, [&](const RuleRow* row) { return row->isAncestorOf(focus) && !tableRowOf(*row); });
     if (vacated != m_rows.end())
         m_vacated = *vacated;
     else if (focus != viewport())

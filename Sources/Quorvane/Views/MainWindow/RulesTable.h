@@ -75,7 +75,7 @@ private:
     [[nodiscard]] std::map<int, RuleRow*> assignRows(Reshow reshow);
     /// Notes the row whose rule went away with the focus in it, and lets it go once the focus
     /// no longer waits on the viewport.
-    void keepVacatedRow();
+    void updateVacatedRow();
     void placeOverlays();
     RuleRow* addRow();
     /// The rows to lay out: those on screen and one more on each side, so that the tab key
