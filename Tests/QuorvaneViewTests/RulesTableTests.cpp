@@ -504,6 +504,16 @@ TEST_F(RulesTableTest, RowsOnScreenFollowTheirRulesWhateverChangesAndWhereverRul
     expectRowsShowTheirRules();
     toggle("Rule 5");
     expectRowsShowTheirRules();
+    // Two rules swapped around one renamed: every row on screen reads its rule again.
+    model.configuration.modify([&](Configuration& document) {
+        RuleList& work
+            = document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id))
+                  .rules;
+        work.swap(21, 23);
+        work.edit(22).name += " again";
+    });
+    turn();
+    expectRowsShowTheirRules();
     // One changed while off screen shows its change once scrolled back.
     toggle("Coding");
     scrollTo(0);
@@ -577,18 +587,20 @@ TEST_F(RulesTableTest, TheKeysOfADeletedRulesControlReachNoOtherRule)
     // The deleted rule's row comes back for the rule below the last on screen.
     fillUpTo(30);
     struct Case {
+        std::size_t deleted;
         const char* part;
         bool forward;
         /// Whether the table is scrolled to its end before the tab key.
         bool scrollsAway;
     };
-    for (const Case& c : {Case{"enabled", true, false}, Case{"up", false, true},
-             Case{"down", true, true}, Case{"enabled", false, false}}) {
-        const auto& [part, forward, scrollsAway] = c;
-        SCOPED_TRACE(std::string(part) + (forward ? ", then Tab" : ", then Shift+Tab")
+    for (const Case& c : {Case{2, "enabled", true, false}, Case{2, "up", false, true},
+             Case{0, "down", true, true}, Case{2, "enabled", false, false}}) {
+        const auto& [deleted, part, forward, scrollsAway] = c;
+        SCOPED_TRACE("rule " + std::to_string(deleted) + ", " + part
+            + (forward ? ", then Tab" : ", then Shift+Tab")
             + (scrollsAway ? " after a scroll" : ""));
         scrollTo(0);
-        const std::string name = rules().at(2).name;
+        const std::string name = rules().at(deleted).name;
         auto& control = partOf<QWidget>(name, part);
         control.setFocus(Qt::ShortcutFocusReason);
         QTest::keyClick(&control, Qt::Key_F10, Qt::ShiftModifier);
@@ -610,7 +622,7 @@ TEST_F(RulesTableTest, TheKeysOfADeletedRulesControlReachNoOtherRule)
             scrollTo(table().verticalScrollBar()->maximum());
         QTest::keyClick(QApplication::focusWidget(), forward ? Qt::Key_Tab : Qt::Key_Backtab);
         turn();
-        const std::string reached = rules().at(forward ? 2 : 1).name;
+        const std::string reached = rules().at(forward ? deleted : deleted - 1).name;
         ASSERT_TRUE(isWhollyShown(reached));
         EXPECT_EQ(
             QApplication::focusWidget(), &partOf<QWidget>(reached, forward ? "enabled" : "down"));
