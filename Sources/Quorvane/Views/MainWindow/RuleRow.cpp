@@ -1,6 +1,7 @@
 #include "Quorvane/Views/MainWindow/RuleRow.h"
 
 #include "Quorvane/AppModel.h"
+#include "Quorvane/Views/Design/ElidedLabel.h"
 #include "Quorvane/Views/Design/MenuKey.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/Design/SwitchButton.h"
@@ -22,7 +23,6 @@
 #include <QPainter>
 #include <QStyle>
 #include <QTextDocument>
-#include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -173,24 +173,7 @@ protected:
 private:
     [[nodiscard]] QStringList shownLines(int width) const
     {
-        const QString whole = text();
-        QTextLayout layout(whole, font());
-        QTextOption wrapping;
-        wrapping.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-        layout.setTextOption(wrapping);
-        QStringList lines;
-        layout.beginLayout();
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(width);
-            if (lines.size() + 1 == m_lineCount) {
-                lines.push_back(
-                    fontMetrics().elidedText(whole.mid(line.textStart()), Qt::ElideRight, width));
-                break;
-            }
-            lines.push_back(whole.mid(line.textStart(), line.textLength()));
-        }
-        layout.endLayout();
-        return lines;
+        return elidedLines(text(), font(), width, m_lineCount);
     }
     [[nodiscard]] bool isElided() const
     {
