@@ -99,7 +99,9 @@ QStringList elidedLines(const QString& text, const QFont& font, int width, int m
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
         line.setLineWidth(width);
         if (lines.size() + 1 == maximumLineCount) {
-            lines.push_back(metrics.elidedText(text.mid(line.textStart()), Qt::ElideRight, width));
+            const QString rest = text.mid(line.textStart());
+            const bool fits = metrics.horizontalAdvance(rest) <= width;
+            lines.push_back(fits ? rest : metrics.elidedText(rest, Qt::ElideRight, width));
             break;
         }
         lines.push_back(text.mid(line.textStart(), line.textLength()));
