@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -545,14 +546,22 @@ void showOpenPanel(Stage& stage)
     stage.setWalked(*stage.openPanel);
 }
 
-/// The profile page of "Work · sample" with only its first `count` rules: the rows are reused as
-/// rules move, and each table length puts other rows at its ends.
+/// The profile page of "Work · sample" with `count` rules, its first ones and then plain ones: the
+/// rows are reused as rules move, and each table length puts other rows at its ends.
 void showRules(Stage& stage, std::size_t count)
 {
     showMainWindowOn(stage, AppPage::profiles, std::nullopt);
     const UUID profileID = workSample(stage.model).id;
     while (workSample(stage.model).rules.size() > count) {
         stage.model.deleteRule(workSample(stage.model).rules.back().id, profileID);
+        stage.demo.settle();
+        stage.turn();
+    }
+    while (workSample(stage.model).rules.size() < count) {
+        const std::string name = "Rule " + std::to_string(workSample(stage.model).rules.size());
+        ASSERT_TRUE(stage.model.saveRule(
+            {.id = UUID::random(), .name = name, .settings = {.brightness = 0.5}}, profileID,
+            false));
         stage.demo.settle();
         stage.turn();
     }
@@ -1125,6 +1134,68 @@ const Scene scrolledScenes[]
 
 INSTANTIATE_TEST_SUITE_P(
     MainWindow, FocusWalkScrollTest, ::testing::ValuesIn(scrolledScenes), sceneName);
+
+/// Every rule whose place lies in the table's visible rows has its row there, and no other row
+/// shows in them.
+void expectEveryRuleInViewHasItsRow(const RulesTable& table, const Profile& profile)
+{
+    const QRect shown = table.viewport()->rect();
+    const int top = -table.verticalScrollBar()->value();
+    for (std::size_t index = 0; index < profile.rules.size(); ++index) {
+        const Rule& rule = profile.rules[index];
+        const QRect place(0, top + static_cast<int>(index) * RulesTable::rowHeight,
+            RulesTable::tableWidth, RulesTable::rowHeight);
+        if (!place.intersects(shown))
+            continue;
+        const RuleRow* row = table.rowOf(rule.id);
+        EXPECT_TRUE(row && row->isVisible() && row->geometry() == place)
+            << rule.name << " has no row at its place in view";
+    }
+}
+
+TEST(FocusWalkRuleMoveTest, ARuleMovedToEitherEndLeavesEveryRuleInViewInReach)
+{
+    struct Case {
+        std::string_view what;
+        std::size_t from;
+        const char* button;
+    };
+    const Case cases[] = {{"the first rule down", 0, "down"}, {"the last rule up", 7, "up"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what));
+        Stage stage;
+        showRules(stage, 8);
+        RulesTable& table
+            = static_cast<ProfilePage*>(stage.main->content().currentPage())->rulesTable();
+        const UUID moved = workSample(stage.model).rules.at(c.from).id;
+        table.scrollToRow(static_cast<int>(c.from));
+        Stage::focus(*table.rowOf(moved)->findChild<QWidget*>(QString::fromLatin1(c.button)));
+        for (int press = 1; press <= 7; ++press) {
+            SCOPED_TRACE("press " + std::to_string(press));
+            announcedFocus.clear();
+            const QAccessible::UpdateHandler before
+                = QAccessible::installUpdateHandler(recordFocus);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+            stage.turn();
+            QAccessible::installUpdateHandler(before);
+            expectEveryRuleInViewHasItsRow(table, workSample(stage.model));
+            const QWidget* focused = QApplication::focusWidget();
+            ASSERT_NE(focused, nullptr);
+            // A screen reader, where one listens, hears of no control but the one the keys reach.
+            for (const QPointer<QObject>& heard : announcedFocus) {
+                const auto* widget = qobject_cast<const QWidget*>(heard.data());
+                EXPECT_TRUE(!widget || widget == focused || isNoControl(*widget))
+                    << describe(widget);
+            }
+            EXPECT_TRUE(table.rowOf(moved) && table.rowOf(moved)->isAncestorOf(focused))
+                << describe(focused);
+            EXPECT_EQ(shownPart(*focused), focused->rect())
+                << describe(focused) << " is out of sight";
+        }
+        EXPECT_EQ(workSample(stage.model).rules.at(7 - c.from).id, moved);
+        EXPECT_TRUE(isNoControl(*QApplication::focusWidget())) << "the button disabled itself";
+    }
+}
 
 class TabOrderTest : public ::testing::TestWithParam<Scene> { };
 

@@ -2,6 +2,7 @@
 
 #include "Quorvane/Views/Design/EditingTextField.h"
 #include "Quorvane/Views/Design/SwitchButton.h"
+#include "Quorvane/Views/MainWindow/RuleDrag.h"
 #include "Quorvane/Views/MainWindow/RuleRow.h"
 #include "Quorvane/Views/MainWindow/RulesTable.h"
 #include "QuorvaneViewTests/MainWindowTestSupport.h"
@@ -280,7 +281,7 @@ TEST_F(ProfilePageTest, TheRulesAreaGrowsWithTheRulesUpToItsLimit)
     EXPECT_EQ(part<RulesTable>("rulesArea").width(), RulesTable::tableWidth);
     const RulesTable& table = page().rulesTable();
     EXPECT_EQ(table.verticalScrollBar()->maximum() + table.viewport()->height(),
-        RulesTable::headerHeight + 4 * RulesTable::rowHeight);
+        4 * RulesTable::rowHeight);
 }
 
 TEST_F(ProfilePageTest, TheWindowAccessNoticeAsksForThePermission)

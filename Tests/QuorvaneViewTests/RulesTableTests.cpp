@@ -111,8 +111,7 @@ protected:
     bool isWhollyShown(std::string_view name) const
     {
         const RuleRow* row = rowOf(name);
-        const QRect rows = table().viewport()->rect().adjusted(0, RulesTable::headerHeight, 0, 0);
-        return row && rows.contains(row->geometry());
+        return row && table().viewport()->rect().contains(row->geometry());
     }
     /// Adds rules named "Rule 4", "Rule 5"… until the profile holds `count`.
     void fillUpTo(std::size_t count)
@@ -324,8 +323,8 @@ TEST_F(RulesTableTest, TheCardHoldsItsRulesWithoutAScrollBarUntilTheyOverflow)
         turn();
         EXPECT_EQ(hasScrollBar(), count == 4);
         if (count < 4) {
-            EXPECT_EQ(table().viewport()->height(),
-                RulesTable::headerHeight + static_cast<int>(count) * RulesTable::rowHeight);
+            EXPECT_EQ(
+                table().viewport()->height(), static_cast<int>(count) * RulesTable::rowHeight);
         }
     }
     saveScreenshot(table(), "rules-table-one-rule");
@@ -386,12 +385,24 @@ TEST_F(RulesTableTest, LongNamesEndInAnEllipsisWithTheWholeNameAsTip)
 {
     const std::string longName = "Evening reading in the study with the big external display";
     model.configuration.modify([&](Configuration& document) {
-        document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id))
-            .rules.edit(1)
-            .name
-            = longName;
+        RuleList& work
+            = document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id))
+                  .rules;
+        work.edit(1).name = longName;
+        // Conditions that would take three lines.
+        RuleConditions& conditions = work.edit(2).conditions;
+        conditions.screen = DisplayReference{"desk", "Office curved monitor on the left desk"};
+        conditions.apps.clear();
+        for (const char* app : {"Spreadsheets", "Presentations", "Calendar", "Mail"})
+            conditions.apps.push_back({.id = std::string("com.example.") + app, .name = app});
     });
     turn();
+    layOut();
+    const auto& above = partOf<QLabel>(rules().at(2).name, "name");
+    const auto& conditions = partOf<QLabel>(rules().at(2).name, "conditions");
+    EXPECT_EQ(conditions.height(), 2 * conditions.fontMetrics().lineSpacing()) << "two whole lines";
+    EXPECT_GE(conditions.y(), above.y() + above.height()) << "under the name";
+    EXPECT_EQ(conditions.toolTip().toStdString(), rules().at(2).conditions.label());
     const auto& name = *table().rowOf(rules().at(1).id)->findChild<QLabel*>(QStringLiteral("name"));
     EXPECT_EQ(name.text().toStdString(), longName);
     EXPECT_EQ(name.toolTip().toStdString(), longName);
@@ -493,6 +504,16 @@ TEST_F(RulesTableTest, RowsOnScreenFollowTheirRulesWhateverChangesAndWhereverRul
     expectRowsShowTheirRules();
     toggle("Rule 5");
     expectRowsShowTheirRules();
+    // Two rules swapped around one renamed: every row on screen reads its rule again.
+    model.configuration.modify([&](Configuration& document) {
+        RuleList& work
+            = document.profiles.edit(std::ranges::find(document.profiles, workID, &Profile::id))
+                  .rules;
+        work.swap(21, 23);
+        work.edit(22).name += " again";
+    });
+    turn();
+    expectRowsShowTheirRules();
     // One changed while off screen shows its change once scrolled back.
     toggle("Coding");
     scrollTo(0);
@@ -546,13 +567,40 @@ TEST_F(RulesTableTest, TheFocusedRowKeepsTheFocusWhileScrolledAway)
     EXPECT_TRUE(isWhollyShown("Coding"));
 }
 
+TEST_F(RulesTableTest, AClosingEditorGivesTheKeyboardBackToItsRuleScrolledBackIntoView)
+{
+    fillUpTo(30);
+    QTest::mouseClick(&partOf<QWidget>("Coding", "ruleButton"), Qt::LeftButton);
+    turn();
+    ASSERT_TRUE(content.editor()->isAncestorOf(QApplication::focusWidget()));
+    scrollTo(table().verticalScrollBar()->maximum());
+    ASSERT_EQ(rowOf("Coding"), nullptr);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    turn();
+    ASSERT_FALSE(content.draft());
+    ASSERT_TRUE(isWhollyShown("Coding"));
+    EXPECT_EQ(QApplication::focusWidget(), &partOf<QWidget>("Coding", "enabled"));
+}
+
 TEST_F(RulesTableTest, TheKeysOfADeletedRulesControlReachNoOtherRule)
 {
     // The deleted rule's row comes back for the rule below the last on screen.
     fillUpTo(30);
-    for (const char* part : {"enabled", "up", "down"}) {
-        SCOPED_TRACE(part);
-        const std::string name = rules().at(2).name;
+    struct Case {
+        std::size_t deleted;
+        const char* part;
+        bool forward;
+        /// Whether the table is scrolled to its end before the tab key.
+        bool scrollsAway;
+    };
+    for (const Case& c : {Case{2, "enabled", true, false}, Case{2, "up", false, true},
+             Case{0, "down", true, true}, Case{2, "enabled", false, false}}) {
+        const auto& [deleted, part, forward, scrollsAway] = c;
+        SCOPED_TRACE("rule " + std::to_string(deleted) + ", " + part
+            + (forward ? ", then Tab" : ", then Shift+Tab")
+            + (scrollsAway ? " after a scroll" : ""));
+        scrollTo(0);
+        const std::string name = rules().at(deleted).name;
         auto& control = partOf<QWidget>(name, part);
         control.setFocus(Qt::ShortcutFocusReason);
         QTest::keyClick(&control, Qt::Key_F10, Qt::ShiftModifier);
@@ -569,6 +617,15 @@ TEST_F(RulesTableTest, TheKeysOfADeletedRulesControlReachNoOtherRule)
         turn();
         EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "another rule's menu";
         EXPECT_EQ(std::vector<Rule>(rules().begin(), rules().end()), left);
+        // The tab keys go on from the deleted rule's place, to the rules on either side of it.
+        if (scrollsAway)
+            scrollTo(table().verticalScrollBar()->maximum());
+        QTest::keyClick(QApplication::focusWidget(), forward ? Qt::Key_Tab : Qt::Key_Backtab);
+        turn();
+        const std::string reached = rules().at(forward ? deleted : deleted - 1).name;
+        ASSERT_TRUE(isWhollyShown(reached));
+        EXPECT_EQ(
+            QApplication::focusWidget(), &partOf<QWidget>(reached, forward ? "enabled" : "down"));
     }
 }
 
@@ -579,7 +636,7 @@ TEST_F(RulesTableTest, ADragHeldNearAnEdgeScrollsTheTableUntilItLeavesTheEdgeOrE
     ASSERT_EQ(table().height(), ProfilePage::rulesAreaHeight(60)) << "the table scrolls itself";
     QScrollBar& bar = *table().verticalScrollBar();
     scrollTo(RulesTable::headerHeight + 30 * RulesTable::rowHeight);
-    const QPoint top(300, RulesTable::headerHeight + RulesTable::autoScrollMargin - 1);
+    const QPoint top(300, RulesTable::autoScrollMargin - 1);
     const QPoint middle(300, table().viewport()->height() / 2);
     const QPoint bottom(300, table().viewport()->height() - RulesTable::autoScrollMargin);
     HeldDrag drag(table(), rule("Coding"));
@@ -614,7 +671,7 @@ TEST_F(RulesTableTest, ADragHeldNearAnEdgeScrollsTheTableUntilItLeavesTheEdgeOrE
     // The rows scroll a row beneath the held pointer; the drop lands on the rule under it now.
     drag.moveTo(bottom);
     EXPECT_EQ(scrolledAfter(150ms), RulesTable::rowHeight);
-    const int under = (bar.value() + bottom.y() - RulesTable::headerHeight) / RulesTable::rowHeight;
+    const int under = (bar.value() + bottom.y()) / RulesTable::rowHeight;
     const std::string target = rules().at(static_cast<std::size_t>(under)).name;
     EXPECT_TRUE(drag.drop());
     turn();
@@ -652,8 +709,9 @@ TEST_F(RulesTableTest, EveryTabStopOfTheTableIsARowsControlWithAnAmberRingAndThe
         control->setFocus(Qt::ShortcutFocusReason);
         EXPECT_GT(ringPixels(picture(*control)), 40);
         saveScreenshot(table(), "rules-focused-" + control->objectName().toStdString());
-        // Shift+F10, for keyboards without a Menu key.
+        // Shift+F10, for keyboards without a Menu key; neither half alone opens the menu.
         QTest::keyClick(control, Qt::Key_F10);
+        QTest::keyClick(control, Qt::Key_F9, Qt::ShiftModifier);
         EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
         QTest::keyClick(control, Qt::Key_F10, Qt::ShiftModifier);
         QWidget* menu = QApplication::activePopupWidget();

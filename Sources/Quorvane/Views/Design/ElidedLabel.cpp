@@ -68,25 +68,7 @@ void ElidedLabel::paintEvent(QPaintEvent*)
 
 QStringList ElidedLabel::shownLines(int width) const
 {
-    const QString whole = text();
-    QTextLayout layout(whole, font());
-    QTextOption wrapping;
-    wrapping.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(wrapping);
-    QStringList lines;
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(width);
-        if (lines.size() + 1 == m_maximumLineCount) {
-            const QString rest = whole.mid(line.textStart());
-            const bool fits = fontMetrics().horizontalAdvance(rest) <= width;
-            lines.push_back(fits ? rest : fontMetrics().elidedText(rest, Qt::ElideRight, width));
-            break;
-        }
-        lines.push_back(whole.mid(line.textStart(), line.textLength()));
-    }
-    layout.endLayout();
-    return lines;
+    return elidedLines(text(), font(), width, m_maximumLineCount);
 }
 
 void ElidedLabel::resizeEvent(QResizeEvent* event)
@@ -104,5 +86,28 @@ void ElidedLabel::changeEvent(QEvent* event)
 }
 
 void ElidedLabel::refreshToolTip() { setToolTip(isElided() ? text() : QString()); }
+
+QStringList elidedLines(const QString& text, const QFont& font, int width, int maximumLineCount)
+{
+    const QFontMetrics metrics(font);
+    QTextLayout layout(text, font);
+    QTextOption wrapping;
+    wrapping.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(wrapping);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        if (lines.size() + 1 == maximumLineCount) {
+            const QString rest = text.mid(line.textStart());
+            const bool fits = metrics.horizontalAdvance(rest) <= width;
+            lines.push_back(fits ? rest : metrics.elidedText(rest, Qt::ElideRight, width));
+            break;
+        }
+        lines.push_back(text.mid(line.textStart(), line.textLength()));
+    }
+    layout.endLayout();
+    return lines;
+}
 
 } // namespace quorvane

@@ -38,4 +38,10 @@ private:
     int m_maximumLineCount = 1;
 };
 
+/// The lines `text` takes in `width`, wrapped between words (within a word only where one is
+/// longer than a line), at most `maximumLineCount`, the last ending in "…" where the rest does not
+/// fit on it.
+[[nodiscard]] QStringList elidedLines(
+    const QString& text, const QFont& font, int width, int maximumLineCount);
+
 } // namespace quorvane

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTextEdit>
 
 #include <algorithm>
@@ -110,13 +111,31 @@ bool isArrow(const QKeyEvent& key)
         || key.key() == Qt::Key_Right;
 }
 
-/// Scrolls every scroll area around `control` until it shows, the innermost first.
+/// Scrolls every scroll area around `control` until it shows, the innermost first. An area that
+/// places its own rows in its viewport, as the rules table does, scrolls them by pixels until the
+/// control's row shows whole.
 void bringIntoView(QWidget& control)
 {
+    // As little as shows the row whole, or its start where it is the larger.
+    const auto scroll = [](QScrollBar& bar, int start, int end, int shownStart, int shownEnd) {
+        bar.setValue(bar.value() + std::min(std::max(0, end - shownEnd), start - shownStart));
+    };
     for (QWidget* ancestor = control.parentWidget(); ancestor && !ancestor->isWindow();
          ancestor = ancestor->parentWidget()) {
-        if (auto* area = qobject_cast<QScrollArea*>(ancestor))
+        if (auto* area = qobject_cast<QScrollArea*>(ancestor)) {
             area->ensureWidgetVisible(&control);
+        } else if (auto* rows = qobject_cast<QAbstractScrollArea*>(ancestor);
+                   rows && rows->viewport()->isAncestorOf(&control)) {
+            const QWidget* row = &control;
+            while (row->parentWidget() != rows->viewport())
+                row = row->parentWidget();
+            const QRect place = row->geometry();
+            const QRect shown = rows->viewport()->rect();
+            scroll(*rows->verticalScrollBar(), place.top(), place.bottom(), shown.top(),
+                shown.bottom());
+            scroll(*rows->horizontalScrollBar(), place.left(), place.right(), shown.left(),
+                shown.right());
+        }
     }
 }
 

@@ -2,10 +2,12 @@
 
 #include "Quorvane/AppModel.h"
 #include "Quorvane/Views/Design/EditingTextField.h"
+#include "Quorvane/Views/Design/MenuKey.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
 #include "Quorvane/Views/MainWindow/ProfileListModel.h"
 #include "Quorvane/Views/MainWindow/ProfileRowDelegate.h"
+#include "Quorvane/Views/MainWindow/RuleDrag.h"
 
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
@@ -20,12 +22,6 @@ namespace quorvane {
 namespace {
 
 constexpr int cellHeight = ProfileRowDelegate::rowHeight + ProfileRowDelegate::gap;
-
-/// The rule a dragged text names; absent for any other text.
-std::optional<UUID> ruleIDIn(const QString& text)
-{
-    return UUID::parse(text.trimmed().toStdString());
-}
 
 } // namespace
 
@@ -144,13 +140,8 @@ void ProfileList::mouseDoubleClickEvent(QMouseEvent* event)
 
 void ProfileList::keyPressEvent(QKeyEvent* event)
 {
-    // Shift+F10 is the Menu key of keyboards without one.
-    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
-        QContextMenuEvent menuKey(
-            QContextMenuEvent::Keyboard, QPoint(), viewport()->mapToGlobal(QPoint()));
-        contextMenuEvent(&menuKey);
+    if (openContextMenuForMenuKey(*this, *event, QPoint()))
         return;
-    }
     const QModelIndex before = currentIndex();
     QListView::keyPressEvent(event);
     const QModelIndex after = currentIndex();
@@ -206,7 +197,7 @@ bool ProfileList::drop(const UUID& profileID, const QString& text)
 {
     if (!acceptsDrop(profileID))
         return false;
-    const std::optional<UUID> ruleID = ruleIDIn(text);
+    const std::optional<UUID> ruleID = draggedRuleID(text);
     if (!ruleID)
         return false;
     // Whether the copy goes ahead shows later, through the model's confirmation.
@@ -218,7 +209,7 @@ void ProfileList::dragEnterEvent(QDragEnterEvent* event)
 {
     // Taken wherever it enters, over a row that refuses it too: Qt sends no moves to a list that
     // refused the enter, and the drag could reach no row that takes it. The moves answer.
-    if (ruleIDIn(event->mimeData()->text()))
+    if (draggedRuleID(event->mimeData()->text()))
         event->acceptProposedAction();
     else
         event->ignore();

@@ -1,10 +1,13 @@
 #include "Quorvane/Views/MainWindow/RuleRow.h"
 
 #include "Quorvane/AppModel.h"
+#include "Quorvane/Views/Design/ElidedLabel.h"
+#include "Quorvane/Views/Design/MenuKey.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/Design/SwitchButton.h"
 #include "Quorvane/Views/Design/SymbolIcon.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
+#include "Quorvane/Views/MainWindow/RuleDrag.h"
 #include "Quorvane/Views/MainWindow/RulesTable.h"
 #include "Quorvane/Views/MainWindow/RulesTableModel.h"
 
@@ -45,43 +48,6 @@ QString plainToolTip(const QString& shown)
     return QStringLiteral("<p style='white-space:pre-wrap'>") + shown.toHtmlEscaped()
         + QStringLiteral("</p>");
 }
-
-/// One line that ends in "…" where it does not fit, with the whole text as its tip then.
-class ElidedLabel final : public QLabel {
-public:
-    explicit ElidedLabel(QWidget* parent = nullptr)
-        : QLabel(parent)
-    {
-        setTextFormat(Qt::PlainText); // names are shown as typed, never as markup
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    }
-
-    void showText(const QString& shown)
-    {
-        setText(shown);
-        updateToolTip();
-    }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override
-    {
-        QLabel::resizeEvent(event);
-        updateToolTip();
-    }
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        style()->drawItemText(&painter, contentsRect(), Qt::AlignLeft | Qt::AlignVCenter, palette(),
-            isEnabled(), elided(), foregroundRole());
-    }
-
-private:
-    [[nodiscard]] QString elided() const
-    {
-        return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
-    }
-    void updateToolTip() { setToolTip(elided() == text() ? QString() : plainToolTip(text())); }
-};
 
 /// A cell that opens the rule when clicked. It lets the row see the press and the moves, so
 /// that a drag may start on it as on the rest of the row.
@@ -159,13 +125,79 @@ QPixmap dragImage(const QString& name, const QFont& font, qreal pixelRatio)
 
 } // namespace
 
+/// Text wrapped between words onto at most `lineCount` lines, within a word only where one is
+/// longer than a line, the last line ending in "…" where the rest does not fit on it. `text()`
+/// stays the whole text, and the label is as tall as the lines it shows.
+class RuleRow::FittedLabel final : public QLabel {
+public:
+    explicit FittedLabel(int lineCount)
+        : m_lineCount(lineCount)
+    {
+        setTextFormat(Qt::PlainText); // names are shown as typed, never as markup
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+
+    /// Shows `shown` with `tip` as its tooltip; without one, the whole text is the tip where it
+    /// does not fit.
+    void showText(const QString& shown, std::optional<QString> tip = std::nullopt)
+    {
+        setText(shown);
+        m_tip = std::move(tip);
+        updateToolTip();
+        updateGeometry();
+    }
+
+    [[nodiscard]] bool hasHeightForWidth() const override { return true; }
+    [[nodiscard]] int heightForWidth(int width) const override
+    {
+        const QMargins margins = contentsMargins();
+        const auto lines = shownLines(width - margins.left() - margins.right()).size();
+        return static_cast<int>(std::max<qsizetype>(lines, 1)) * fontMetrics().lineSpacing()
+            + margins.top() + margins.bottom();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        updateToolTip();
+    }
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QRect area = contentsRect();
+        style()->drawItemText(&painter, area, Qt::AlignLeft | Qt::AlignVCenter, palette(),
+            isEnabled(), shownLines(area.width()).join(QChar::LineFeed), foregroundRole());
+    }
+
+private:
+    [[nodiscard]] QStringList shownLines(int width) const
+    {
+        return elidedLines(text(), font(), width, m_lineCount);
+    }
+    [[nodiscard]] bool isElided() const
+    {
+        return shownLines(contentsRect().width()).join(QString()) != text();
+    }
+    void updateToolTip()
+    {
+        if (m_tip)
+            setToolTip(plainToolTip(*m_tip));
+        else
+            setToolTip(isElided() ? plainToolTip(text()) : QString());
+    }
+
+    int m_lineCount;
+    std::optional<QString> m_tip;
+};
+
 RuleRow::RuleRow(ContentView& content, UUID profileID, QWidget* parent)
     : QFrame(parent)
     , m_content(content)
     , m_profileID(std::move(profileID))
     , m_enabled(new SwitchButton(QString(), this))
-    , m_name(new ElidedLabel)
-    , m_conditions(new QLabel)
+    , m_name(new FittedLabel(1))
+    , m_conditions(new FittedLabel(2))
     , m_up(new OrderButton("chevron.up", this))
     , m_down(new OrderButton("chevron.down", this))
 {
@@ -178,13 +210,8 @@ RuleRow::RuleRow(ContentView& content, UUID profileID, QWidget* parent)
     m_down->setObjectName(QStringLiteral("down"));
     m_name->setObjectName(QStringLiteral("name"));
     m_conditions->setObjectName(QStringLiteral("conditions"));
-    // App and screen names are shown as typed, never as markup.
-    m_conditions->setTextFormat(Qt::PlainText);
     QuorStyle::setRole(*m_name, QuorRole::ruleName);
     QuorStyle::setRole(*m_conditions, QuorRole::ruleConditions);
-    m_conditions->setWordWrap(true);
-    m_conditions->ensurePolished();
-    m_conditions->setMaximumHeight(2 * m_conditions->fontMetrics().lineSpacing() + 2);
 
     auto* handle = new QLabel(this);
     handle->setObjectName(QStringLiteral("handle"));
@@ -275,10 +302,10 @@ void RuleRow::showRule(const RulesTableModel& rules, int row)
     setObjectName(QStringLiteral("rule:") + text(m_rule.id.uuidString()));
     const QString name = text(m_rule.name);
     m_enabled->setAccessibleName(QStringLiteral("Enable ") + name);
-    static_cast<ElidedLabel*>(m_name)->showText(name);
+    m_name->showText(name);
     const QModelIndex ruleCell = rules.index(row, RulesTableModel::ruleColumn);
-    m_conditions->setText(ruleCell.data(RulesTableModel::conditionsRole).toString());
-    m_conditions->setToolTip(plainToolTip(ruleCell.data(Qt::ToolTipRole).toString()));
+    m_conditions->showText(ruleCell.data(RulesTableModel::conditionsRole).toString(),
+        ruleCell.data(Qt::ToolTipRole).toString());
     for (const auto& [key, value] : m_values) {
         const QModelIndex cell = rules.index(row, RulesTableModel::columnOf(key));
         value->setText(cell.data().toString());
@@ -321,7 +348,7 @@ std::array<QWidget*, 3> RuleRow::focusableControls() const { return {m_enabled, 
 
 bool RuleRow::drop(const QString& text)
 {
-    const std::optional<UUID> moved = UUID::parse(text.trimmed().toStdString());
+    const std::optional<UUID> moved = draggedRuleID(text);
     if (!moved)
         return false;
     m_content.model().moveRule(*moved, m_rule.id, m_profileID);
@@ -367,14 +394,10 @@ void RuleRow::contextMenuEvent(QContextMenuEvent* event)
 
 void RuleRow::keyPressEvent(QKeyEvent* event)
 {
-    // Shift+F10 is the Menu key of keyboards without one; the menu opens where the Menu key
-    // opens it, at the focused control.
-    if (event->key() != Qt::Key_F10 || event->modifiers() != Qt::ShiftModifier) {
-        QFrame::keyPressEvent(event);
-        return;
-    }
+    // The menu opens at the focused control, as the Menu key opens it.
     const QWidget* focused = focusWidget() ? focusWidget() : this;
-    contextMenu()->popup(focused->mapToGlobal(focused->rect().center()));
+    if (!openContextMenuForMenuKey(*this, *event, focused->mapTo(this, focused->rect().center())))
+        QFrame::keyPressEvent(event);
 }
 
 void RuleRow::mousePressEvent(QMouseEvent* event)

@@ -65,8 +65,9 @@ private:
     Rule m_rule;
     int m_row = -1;
     SwitchButton* m_enabled;
-    QLabel* m_name;
-    QLabel* m_conditions;
+    class FittedLabel;
+    FittedLabel* m_name;
+    FittedLabel* m_conditions;
     std::map<SettingKey, QLabel*> m_values;
     QToolButton* m_up;
     QToolButton* m_down;

@@ -79,7 +79,6 @@ QWidget* headerRow(const RulesTableModel& rules, QWidget* parent)
     layout->addLayout(labels, 1);
     layout->addWidget(divider(header));
     header->setFixedSize(RulesTable::tableWidth, RulesTable::headerHeight);
-    // Opaque: the rows scroll beneath it.
     header->setBackgroundRole(QPalette::Base);
     header->setAutoFillBackground(true);
     return header;
@@ -135,19 +134,12 @@ protected:
 
 } // namespace
 
-QMimeData* ruleDragData(const Rule& rule)
-{
-    auto* data = new QMimeData;
-    data->setText(QString::fromStdString(rule.id.uuidString()));
-    return data;
-}
-
 RulesTable::RulesTable(ContentView& content, UUID profileID, QWidget* parent)
     : QAbstractScrollArea(parent)
     , m_content(content)
     , m_profileID(std::move(profileID))
     , m_rules(new RulesTableModel(content.model(), m_profileID, this))
-    , m_header(headerRow(*m_rules, viewport()))
+    , m_header(headerRow(*m_rules, this))
     , m_verticalBar(overlayBar(*verticalScrollBar(), *this))
     , m_horizontalBar(overlayBar(*horizontalScrollBar(), *this))
     , m_outline(new CardOutline(this))
@@ -159,6 +151,11 @@ RulesTable::RulesTable(ContentView& content, UUID profileID, QWidget* parent)
     setFocusPolicy(Qt::NoFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The header stands above the viewport, which shows only rows: what scrolls into view there
+    // is seen.
+    setViewportMargins(0, headerHeight, 0, 0);
+    // The focus waits on the viewport itself, where keys do nothing, while no row holds it.
+    viewport()->setFocusProxy(nullptr);
     // A notch of the wheel scrolls by one row.
     verticalScrollBar()->setSingleStep(rowHeight / 3);
     horizontalScrollBar()->setSingleStep(rowHeight / 3);
@@ -179,7 +176,14 @@ RulesTable::RulesTable(ContentView& content, UUID profileID, QWidget* parent)
         layoutRows(Reshow::all);
     };
     connect(m_rules, &QAbstractItemModel::rowsRemoved, this, relayout);
-    connect(m_rules, &QAbstractItemModel::rowsMoved, this, relayout);
+    connect(m_rules, &QAbstractItemModel::rowsMoved, this, [this, relayout] {
+        // The focus goes with its rule, and stays in sight when it was.
+        const RuleRow* focused = focusedRowWidget();
+        const bool wasShown = focused && viewport()->rect().intersects(focused->geometry());
+        relayout();
+        if (const std::optional<int> row = focusedRow(); row && wasShown)
+            scrollToRow(*row);
+    });
     connect(m_rules, &QAbstractItemModel::modelReset, this, relayout);
     connect(m_rules, &QAbstractItemModel::rowsInserted, this,
         [this, relayout](const QModelIndex&, int, int last) {
@@ -207,9 +211,8 @@ RuleRow* RulesTable::rowOf(const UUID& ruleID) const
 
 void RulesTable::scrollToRow(int row)
 {
-    // The header stays on top of the rows, and covers the first headerHeight of them.
     const int top = row * rowHeight;
-    const int bottom = headerHeight + (row + 1) * rowHeight;
+    const int bottom = (row + 1) * rowHeight;
     QScrollBar* bar = verticalScrollBar();
     if (top < bar->value())
         bar->setValue(top);
@@ -239,6 +242,11 @@ void RulesTable::scrollContentsBy(int, int) { layoutRows(Reshow::newlyPlaced); }
 
 bool RulesTable::focusNextPrevChild(bool next)
 {
+    // Qt passes on the focus of a control it disables or hides, as a tab would. It stays, and
+    // waits where keys do nothing; the rows stay where they are.
+    if (const QWidget* focus = window()->focusWidget();
+        focus && isAncestorOf(focus) && !(focus->isEnabled() && focus->isVisible()))
+        return true;
     // A focused row scrolled out of view brings its neighbours back first, so that the focus
     // moves on to them.
     if (const std::optional<int> row = focusedRow())
@@ -272,8 +280,7 @@ void RulesTable::updateScrollRanges()
     const QSize shown = viewport()->size();
     QScrollBar* vertical = verticalScrollBar();
     vertical->setPageStep(shown.height());
-    vertical->setRange(
-        0, std::max(0, headerHeight + rowHeight * m_rules->rowCount() - shown.height()));
+    vertical->setRange(0, std::max(0, rowHeight * m_rules->rowCount() - shown.height()));
     QScrollBar* horizontal = horizontalScrollBar();
     horizontal->setPageStep(shown.width());
     horizontal->setRange(0, std::max(0, tableWidth - shown.width()));
@@ -281,13 +288,28 @@ void RulesTable::updateScrollRanges()
 
 void RulesTable::layoutRows(Reshow reshow)
 {
+    // A row shown anew may move the focus, and the focus scroll the table, while the rows are
+    // laid out: the layout that asks for runs once this one is over, never inside it.
+    if (m_isLayingOut) {
+        m_pendingLayout = std::max(m_pendingLayout.value_or(reshow), reshow); // all covers both
+        return;
+    }
+    m_isLayingOut = true;
+    for (std::optional<Reshow> next = reshow; next;
+         next = std::exchange(m_pendingLayout, std::nullopt))
+        layOutOnce(*next);
+    m_isLayingOut = false;
+}
+
+void RulesTable::layOutOnce(Reshow reshow)
+{
     m_rules->refresh(); // what follows reads rows, and must read them as the document has them
     const std::map<int, RuleRow*> placed = assignRows(reshow);
     const QPoint origin(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
     m_header->move(origin.x(), 0); // whole, however far the rows scroll
     std::vector<int> shown;
     for (const auto& [index, row] : placed) {
-        row->move(origin + QPoint(0, headerHeight + index * rowHeight));
+        row->move(origin + QPoint(0, index * rowHeight));
         row->show();
         shown.push_back(index);
     }
@@ -303,12 +325,20 @@ std::map<int, RuleRow*> RulesTable::assignRows(Reshow reshow)
     const int first = range.first;
     const int end = range.second;
     const std::optional<int> focused = focusedRow();
-    // The focused row stays even off screen, so that the focus stays with its rule.
-    const auto isWanted = [&](int row) { return (row >= first && row < end) || row == focused; };
+    updateVacatedRow();
+    const int vacated = m_vacated ? m_vacated->shownRow() : -1;
+    // The focused row stays even off screen, so that the focus stays with its rule; so do the
+    // rules on either side of a vacated row, which the tab keys reach from it.
+    const auto isWanted = [&](int row) {
+        return (row >= first && row < end) || row == focused
+            || (vacated >= 0 && (row == vacated - 1 || row == vacated));
+    };
     std::map<int, RuleRow*> placed;
     std::vector<RuleRow*> spare;
     for (RuleRow* row : m_rows) {
         const std::optional<int> shown = tableRowOf(*row);
+        if (row == m_vacated)
+            continue;
         if (!shown || !isWanted(*shown) || placed.contains(*shown)) {
             spare.push_back(row);
             continue;
@@ -333,13 +363,25 @@ std::map<int, RuleRow*> RulesTable::assignRows(Reshow reshow)
     }
     for (RuleRow* row : spare)
         row->hide();
+    if (m_vacated)
+        m_vacated->hide();
     return placed;
+}
+
+void RulesTable::updateVacatedRow()
+{
+    const QWidget* focus = window()->focusWidget();
+    const auto vacated = std::ranges::find_if(
+        m_rows, [&](const RuleRow* row) { return row->isAncestorOf(focus) && !tableRowOf(*row); });
+    if (vacated != m_rows.end())
+        m_vacated = *vacated;
+    else if (focus != viewport())
+        m_vacated = nullptr; // the focus moved on: the row is a spare like any other
 }
 
 RuleRow* RulesTable::addRow()
 {
     auto* row = new RuleRow(m_content, m_profileID, viewport());
-    row->stackUnder(m_header);
     row->installEventFilter(this);
     m_rows.push_back(row);
     return row;
@@ -357,7 +399,7 @@ std::pair<int, int> RulesTable::placedRows() const
 {
     const int top = verticalScrollBar()->value();
     const int firstShown = top / rowHeight;
-    const int endShown = (top + viewport()->height() - headerHeight + rowHeight - 1) / rowHeight;
+    const int endShown = (top + viewport()->height() + rowHeight - 1) / rowHeight;
     return {std::max(0, firstShown - 1), std::min(m_rules->rowCount(), endShown + 1)};
 }
 
@@ -371,19 +413,32 @@ std::optional<int> RulesTable::tableRowOf(const RuleRow& row) const
     return m_rules->rowOf(row.ruleID());
 }
 
-std::optional<int> RulesTable::focusedRow() const
+RuleRow* RulesTable::focusedRowWidget() const
 {
     const QWidget* focus = window()->focusWidget();
     const auto row = std::ranges::find_if(
         m_rows, [&](const RuleRow* row) { return !row->isHidden() && row->isAncestorOf(focus); });
-    return row == m_rows.end() ? std::nullopt : tableRowOf(**row);
+    return row == m_rows.end() ? nullptr : *row;
+}
+
+std::optional<int> RulesTable::focusedRow() const
+{
+    const RuleRow* row = focusedRowWidget();
+    return row ? tableRowOf(*row) : std::nullopt;
 }
 
 void RulesTable::orderFocusChain(const std::map<int, RuleRow*>& placed)
 {
-    // Spare widgets come back in any order: the tab key follows the rules, not the widgets.
+    // Spare widgets come back in any order: the tab key follows the rules, not the widgets. The
+    // vacated row keeps its rule's place, just before the rule that took it.
+    std::vector<std::pair<int, const RuleRow*>> order;
+    for (const auto& [index, row] : placed)
+        order.emplace_back(2 * index + 1, row);
+    if (m_vacated)
+        order.emplace_back(2 * m_vacated->shownRow(), m_vacated);
+    std::ranges::sort(order);
     QWidget* previous = this;
-    for (const auto& [index, row] : placed) {
+    for (const auto& [place, row] : order) {
         for (QWidget* control : row->focusableControls()) {
             QWidget::setTabOrder(previous, control);
             previous = control;
@@ -404,9 +459,7 @@ int RulesTable::autoScrollDirection() const
 {
     if (!m_dragPosition)
         return 0;
-    // The rows show below the header.
-    QRect shown = visiblePart(*viewport());
-    shown.setTop(std::max(shown.top(), headerHeight));
+    const QRect shown = visiblePart(*viewport());
     const QScrollBar& bar = *verticalScrollBar();
     if (m_dragPosition->y() < shown.top() + autoScrollMargin && bar.value() > bar.minimum())
         return -1;

@@ -13,6 +13,7 @@
 
 #include <QAbstractScrollArea>
 #include <QPoint>
+#include <QPointer>
 
 #include <chrono>
 #include <map>
@@ -20,7 +21,6 @@
 #include <vector>
 
 class QDropEvent;
-class QMimeData;
 class QScrollBar;
 
 namespace quorvane {
@@ -70,8 +70,12 @@ private:
 
     void updateScrollRanges();
     void layoutRows(Reshow reshow);
+    void layOutOnce(Reshow reshow);
     /// The row widget for each row to lay out, the others hidden.
     [[nodiscard]] std::map<int, RuleRow*> assignRows(Reshow reshow);
+    /// Notes the row whose rule went away with the focus in it, and lets it go once the focus
+    /// no longer waits on the viewport.
+    void updateVacatedRow();
     void placeOverlays();
     RuleRow* addRow();
     /// The rows to lay out: those on screen and one more on each side, so that the tab key
@@ -79,6 +83,8 @@ private:
     [[nodiscard]] std::pair<int, int> placedRows() const;
     /// The table row the widget shows now; absent for a spare widget.
     [[nodiscard]] std::optional<int> tableRowOf(const RuleRow& row) const;
+    /// The shown row widget that holds the focus; null when none does.
+    [[nodiscard]] RuleRow* focusedRowWidget() const;
     [[nodiscard]] std::optional<int> focusedRow() const;
     void orderFocusChain(const std::map<int, RuleRow*>& placed);
 
@@ -98,6 +104,13 @@ private:
     RulesTableModel* m_rules;
     QWidget* m_header;
     std::vector<RuleRow*> m_rows;
+    /// The row whose rule went away with the focus in it: hidden, never shown for another rule
+    /// while the focus waits for it, and kept at its rule's place in the tab order, so that the
+    /// tab keys go on from there.
+    QPointer<RuleRow> m_vacated;
+    bool m_isLayingOut = false;
+    /// The layout asked for while one was under way.
+    std::optional<Reshow> m_pendingLayout;
     QScrollBar* m_verticalBar;
     QScrollBar* m_horizontalBar;
     QWidget* m_outline;
@@ -107,8 +120,5 @@ private:
     DelayedCall m_autoScrollTick;
     int m_autoScrollSteps = 0;
 };
-
-/// What dragging a rule carries: its identifier as upper-case text.
-[[nodiscard]] QMimeData* ruleDragData(const Rule& rule);
 
 } // namespace quorvane
