@@ -1245,7 +1245,7 @@ TEST(SingleInstanceTest, ACopyRefusesASettingsPathAnotherUserMayChangeAndMakesNo
                 shared / "theirs.json", 0600, other, theirs},
             {"a relative path in the user's folder", "rel/settings.json", home, 0755, other, theirs,
                 {}, home},
-            {"a relative path to a file in the user's folder", "plain.json", home, 0755, other,
+            {"a relative path to a file in the user's folder", "./plain.json", home, 0755, other,
                 theirs, {}, home},
             {"the user's link to a file", sticky / "link.json", sticky / "link.json", 0, other,
                 theirs, hidden / "victim.json"},
@@ -1288,9 +1288,9 @@ TEST(SingleInstanceTest, ACopyRefusesASettingsPathAnotherUserMayChangeAndMakesNo
                 : std::filesystem::is_directory(c.named) ? "folder"
                                                          : "file";
             EXPECT_NE(said.find(std::string(user == 0 ? "QuorVane run by root" : "QuorVane")
-                          + " refuses the settings file \"" + (c.workingFolder / c.file).string()
-                          + "\": the " + kind + " \"" + c.named.string() + "\" belongs to "
-                          + c.whose + "\n"),
+                          + " refuses the settings file \""
+                          + (c.workingFolder / c.file).lexically_normal().string() + "\": the "
+                          + kind + " \"" + c.named.string() + "\" belongs to " + c.whose + "\n"),
                 std::string::npos)
                 << said;
             EXPECT_EQ(entries(), before) << "made a file or folder";

@@ -227,7 +227,8 @@ std::filesystem::path trustedSettingsFile(const std::filesystem::path& settingsP
         return resolvedFile(settingsPath);
     } catch (const UntrustedPathError& error) {
         std::error_code ignored;
-        const std::filesystem::path absolute = std::filesystem::absolute(settingsPath, ignored);
+        const std::filesystem::path absolute
+            = std::filesystem::absolute(settingsPath, ignored).lexically_normal();
         throw SettingsPathRefusal(
             refusalMessage(absolute.empty() ? settingsPath : absolute, error.breach()));
     }
