@@ -385,6 +385,9 @@ void RuleRow::remove(const UUID& ruleID)
     m_content.model().deleteRule(ruleID, m_profileID);
     if (m_content.draft() && m_content.draft()->rule.id == ruleID)
         m_content.setDraft(std::nullopt);
+    // Now, not at the end of the turn: the closing menu has given the keys back to the deleted
+    // rule's control, and a screen reader would hear of it before a queued refresh took it away.
+    m_content.refresh();
 }
 
 void RuleRow::contextMenuEvent(QContextMenuEvent* event)
