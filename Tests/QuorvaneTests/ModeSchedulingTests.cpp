@@ -228,6 +228,7 @@ TEST(ModeSchedulingTest, OneDisplayNeverHoldsUpTheNextInAPass)
         bool verified;
         bool failedBefore;
         std::string status;
+        bool awaitsRestore = false;
     } cases[] = {
         {"a resolution the built-in display cannot show",
             {.width = 800, .height = 600, .pixelWidth = 800, .pixelHeight = 600}, false, false,
@@ -236,11 +237,15 @@ TEST(ModeSchedulingTest, OneDisplayNeverHoldsUpTheNextInAPass)
         {"a confirmed resolution", larger, true, false, "Display mode confirmed"},
         {"an unconfirmed resolution that failed before", larger, false, true,
             "Preview and keep this combination before automation can use it"},
+        {"a display only its restore may change", larger, false, false,
+            "Previous resolution restored. Activate the profile again to retry.", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         SchedulingWorld w;
         w.model->pendingResolutions.set({{builtInID, c.pending}});
+        if (c.awaitsRestore)
+            w.model->pendingRestores.set({{builtInID, PendingRestore{}}});
         const ModeConfiguration builtIn = w.model->desiredMode(builtInID);
         if (c.verified)
             w.verify(builtIn, builtInID);
@@ -292,6 +297,13 @@ TEST(ModeSchedulingTest, AnUnconfirmedModeIsOnlyReported)
         EXPECT_EQ(w.status(), "") << "the display shows the mode asked for now";
         EXPECT_FALSE(w.model->resolutionStatus->contains(externalID));
     }
+
+    SchedulingWorld unread;
+    unread.verify(at50);
+    unread.model->hardwareSnapshot.modify(
+        [](auto& snapshot) { snapshot.environments.erase(externalID); });
+    unread.want(at50);
+    EXPECT_TRUE(unread.model->modeTasks->empty()) << "a connection not read yet confirms nothing";
 }
 
 TEST(ModeSchedulingTest, AResolutionTestThatCannotStartDoesNotHoldUpTheNextDisplay)
