@@ -1210,10 +1210,27 @@ TEST_P(TabOrderTest, TabFollowsTheLayoutFromTopToBottom)
     }
 }
 
+/// A new profile's page, shown without rules, then given its first: the rows come after the page.
+void showFirstRule(Stage& stage)
+{
+    stage.showMainWindow();
+    stage.model.createProfile("Reading");
+    stage.demo.settle();
+    const UUID profileID
+        = std::ranges::find(stage.model.configuration->profiles, "Reading", &Profile::name)->id;
+    stage.showPage(AppPage::profiles, profileID);
+    ASSERT_TRUE(stage.model.saveRule(
+        {.id = UUID::random(), .name = "Docs", .settings = {.brightness = 0.5}}, profileID, false));
+    stage.demo.settle();
+    stage.turn();
+    layOut();
+    stage.setWalked(*stage.main, stage.main->content().currentPage());
+}
+
 // Each window's own area: the main window's sidebar is a column of its own beside the pages.
 const Scene orderedScenes[] = {walked("Popover"), changedScenes[1], walked("ProfilePage"),
-    walked("SettingsPage"), walked("DefaultPage"), walked("RuleEditor"), walked("RefreshRateTest"),
-    walked("ChooseApplications")};
+    {"ProfilePageGivenItsFirstRule", showFirstRule}, walked("SettingsPage"), walked("DefaultPage"),
+    walked("RuleEditor"), walked("RefreshRateTest"), walked("ChooseApplications")};
 
 INSTANTIATE_TEST_SUITE_P(EveryWindow, TabOrderTest, ::testing::ValuesIn(orderedScenes), sceneName);
 

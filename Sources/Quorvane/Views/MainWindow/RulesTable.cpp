@@ -437,7 +437,11 @@ void RulesTable::orderFocusChain(const std::map<int, RuleRow*>& placed)
     if (m_vacated)
         order.emplace_back(2 * m_vacated->shownRow(), m_vacated);
     std::ranges::sort(order);
-    QWidget* previous = this;
+    // Qt chains nothing after a widget that takes no focus, as the card: the rows follow the last
+    // stop before it, also when they were made after the page.
+    QWidget* previous = previousInFocusChain();
+    while (previous != this && (!(previous->focusPolicy() & Qt::TabFocus) || isAncestorOf(previous)))
+        previous = previous->previousInFocusChain();
     for (const auto& [place, row] : order) {
         for (QWidget* control : row->focusableControls()) {
             QWidget::setTabOrder(previous, control);
