@@ -1,6 +1,7 @@
 #include "Quorvane/Views/MainWindow.h"
 
 #include "Quorvane/Views/Design/EditingTextField.h"
+#include "Quorvane/Views/Design/FocusKeeper.h"
 #include "Quorvane/Views/Design/QuorStyle.h"
 #include "Quorvane/Views/Design/SymbolIcon.h"
 #include "Quorvane/Views/MainWindow/ContentView.h"
@@ -415,6 +416,23 @@ TEST_F(MainWindowTest, TheWindowOpensWithTheKeyboardWhereASpaceDoesNothing)
     turn();
     EXPECT_EQ(content.newProfileDialog(), nullptr);
     EXPECT_EQ(model.configuration->profiles.size(), profiles);
+}
+
+// A click on a profile leaves the keyboard beside the page: one shown again never takes back the
+// control it had, where a Space would act on a rule the person did not reach.
+TEST_F(MainWindowTest, APageShownAgainByAClickTakesBackNoControl)
+{
+    row("Work · sample").click();
+    turn();
+    auto& addRule = *content.currentPage()->findChild<QWidget*>(QStringLiteral("addRule"));
+    addRule.setFocus(Qt::ShortcutFocusReason);
+    row("Default").click();
+    turn();
+    FocusKeeper::firstTabStop(*content.currentPage())->setFocus(Qt::ShortcutFocusReason);
+    row("Work · sample").click();
+    turn();
+    EXPECT_FALSE(QApplication::focusWidget()->focusPolicy() & Qt::TabFocus)
+        << QApplication::focusWidget()->objectName().toStdString();
 }
 
 TEST_F(MainWindowTest, AnAltPressAloneLeavesTheKeyboardOutOfTheMenuBar)

@@ -330,10 +330,10 @@ void ContentView::refreshPage()
 {
     switch (*m_model.page) {
     case AppPage::displays:
-        m_pages->setCurrentWidget(m_displaysPage);
+        showPage(*m_displaysPage);
         return;
     case AppPage::settings:
-        m_pages->setCurrentWidget(m_settingsPage);
+        showPage(*m_settingsPage);
         return;
     case AppPage::profiles:
         break;
@@ -346,7 +346,7 @@ void ContentView::refreshPage()
             area->takeWidget()->deleteLater();
             area->setWidget(new DefaultProfileView(m_model));
         }
-        m_pages->setCurrentWidget(m_defaultProfilePage);
+        showPage(*m_defaultProfilePage);
         return;
     }
     // Start-up may still replace the document and the selection (the demo does): a page is
@@ -361,7 +361,17 @@ void ContentView::refreshPage()
         m_profilePageArea->setWidget(m_profilePage);
     }
     static_cast<ProfilePage*>(m_profilePage)->refresh();
-    m_pages->setCurrentWidget(m_profilePageArea);
+    showPage(*m_profilePageArea);
+}
+
+void ContentView::showPage(QWidget& page)
+{
+    // A stack gives a page shown again the control it last had, wherever the person is: the page
+    // left hides first, so that the focus waits where keys do nothing, as a click beside it asks.
+    if (QWidget* shown = m_pages->currentWidget();
+        shown != &page && shown->isAncestorOf(window()->focusWidget()))
+        shown->hide();
+    m_pages->setCurrentWidget(&page);
 }
 
 void ContentView::refreshEditor()

@@ -126,6 +126,7 @@ protected:
 private:
     void applyResets();
     void refreshPage();
+    void showPage(QWidget& page);
     void refreshEditor();
     void refreshCopyCard();
     void refreshDialogs();
