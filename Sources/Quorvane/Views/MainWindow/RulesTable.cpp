@@ -440,7 +440,8 @@ void RulesTable::orderFocusChain(const std::map<int, RuleRow*>& placed)
     // Qt chains nothing after a widget that takes no focus, as the card: the rows follow the last
     // stop before it, also when they were made after the page.
     QWidget* previous = previousInFocusChain();
-    while (previous != this && (!(previous->focusPolicy() & Qt::TabFocus) || isAncestorOf(previous)))
+    while (
+        previous != this && (!(previous->focusPolicy() & Qt::TabFocus) || isAncestorOf(previous)))
         previous = previous->previousInFocusChain();
     for (const auto& [place, row] : order) {
         for (QWidget* control : row->focusableControls()) {
