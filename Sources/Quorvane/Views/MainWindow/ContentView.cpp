@@ -369,7 +369,7 @@ void ContentView::showPage(QWidget& page)
     // A stack gives a page shown again the control it last had, wherever the person is: the page
     // left hides first, so that the focus waits where keys do nothing, as a click beside it asks.
     if (QWidget* shown = m_pages->currentWidget();
-        shown != &page && shown->isAncestorOf(window()->focusWidget()))
+        shown && shown != &page && shown->isAncestorOf(window()->focusWidget()))
         shown->hide();
     m_pages->setCurrentWidget(&page);
 }
