@@ -344,6 +344,16 @@ TEST_F(DisplaysPageTest, ARefreshRateOrResolutionPickedStartsTheDisplaysTest)
     EXPECT_FALSE(model.preview.get());
     EXPECT_EQ(rates.currentText(), QStringLiteral("60 Hz"));
     EXPECT_TRUE(rates.isEnabled());
+
+    // The slowest rate heads the list: from 140 Hz, picking it tests it too.
+    emit rates.activated(fast);
+    demo.turn();
+    model.keepPreview();
+    demo.settle();
+    ASSERT_EQ(rates.currentText(), QStringLiteral("140 Hz"));
+    emit rates.activated(0);
+    ASSERT_TRUE(model.preview.get());
+    EXPECT_EQ(model.preview.get()->requested.refreshRate, RefreshPreference::fixed(60'000));
 }
 
 TEST_F(DisplaysPageTest, AKeptModeShowsItsHoldUnderItsControlUntilResumedOrNoLongerOffered)
