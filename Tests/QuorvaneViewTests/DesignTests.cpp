@@ -414,6 +414,12 @@ TEST(ElidedLabelTest, ALongTextEndsWithAnEllipsisAndBecomesTheTooltip)
     label.setFont(larger); // the same width no longer holds the name
     EXPECT_EQ(label.toolTip(), name);
     saveScreenshot(label, "elided-label");
+
+    // Given two lines, a layout asks it for the height the width leaves it.
+    label.setMaximumLineCount(2);
+    const int narrow = label.fontMetrics().horizontalAdvance(name) / 2 + 10;
+    ASSERT_TRUE(label.hasHeightForWidth());
+    EXPECT_EQ(label.heightForWidth(narrow), 2 * label.fontMetrics().lineSpacing());
 }
 
 /// A paint device that keeps the texts drawn on it and draws nothing else.
